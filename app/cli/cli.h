@@ -1,0 +1,30 @@
+#pragma once
+// tarvel-cli: verbs for a technician or a script, each in its own file.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "util/app_folder.h"
+
+namespace tarvel::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // the verb ran and failed (duplicate, link failure, ...)
+inline constexpr int kExitUsage = 2;   // bad arguments
+
+struct Context {
+  AppFolder folder;
+  std::string port;  // serial device given with --port, empty when none
+  std::ostream& out;
+  std::ostream& err;
+};
+
+using Args = std::vector<std::string>;
+
+// Each returns an exit code; kExitUsage after printing its usage line to err.
+int ChannelVerbs(Context& ctx, const Args& args);  // channels | channel add|remove
+
+void PrintUsage(std::ostream& err);
+
+}  // namespace tarvel::cli

@@ -1,0 +1,61 @@
+// tarvel-cli: the store, profiles and the controller line without the console.
+#include <iostream>
+
+#include "cli/cli.h"
+#include "store/home.h"
+
+namespace tarvel::cli {
+
+void PrintUsage(std::ostream& err) {
+  err << "usage: tarvel-cli [--home DIR] VERB ...\n"
+         "  home                                   prepare the application folder and show it\n"
+         "  channels                               list the channel map\n"
+         "  channel add CHANNEL ADDRESS NICKNAME [TYPE]\n"
+         "  channel remove CHANNEL\n";
+}
+
+namespace {
+
+int ShowHome(Context& ctx, const store::HomeReport& report) {
+  ctx.out << "Application folder: " << ctx.folder.Root().string() << "\n";
+  if (report.created.empty()) ctx.out << "Nothing new was created.\n";
+  for (const auto& path : report.created) ctx.out << "created " << path << "\n";
+  return report.problems.empty() ? kExitOk : kExitFailed;
+}
+
+int Run(int argc, char** argv) {
+  Args args(argv + 1, argv + argc);
+  std::filesystem::path home = AppFolder::DefaultRoot();
+  std::string port;
+  while (!args.empty() && args.front().starts_with("--")) {
+    if (args.size() < 2 || (args[0] != "--home" && args[0] != "--port")) {
+      PrintUsage(std::cerr);
+      return kExitUsage;
+    }
+    if (args[0] == "--home")
+      home = args[1];
+    else
+      port = args[1];
+    args.erase(args.begin(), args.begin() + 2);
+  }
+  if (args.empty()) {
+    PrintUsage(std::cerr);
+    return kExitUsage;
+  }
+
+  Context ctx{AppFolder(home), port, std::cout, std::cerr};
+  store::HomeReport report = store::PrepareHome(ctx.folder);
+  // A damaged file is reported and left alone; the verb then meets the failure on its own.
+  for (const auto& problem : report.problems) std::cerr << problem << "\n";
+
+  const std::string& verb = args.front();
+  if (verb == "home") return ShowHome(ctx, report);
+  if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);
+  PrintUsage(std::cerr);
+  return kExitUsage;
+}
+
+}  // namespace
+}  // namespace tarvel::cli
+
+int main(int argc, char** argv) { return tarvel::cli::Run(argc, argv); }

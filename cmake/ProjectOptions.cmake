@@ -1,0 +1,11 @@
+# Warnings and sanitizers as INTERFACE targets, linked into every target of ours.
+add_library(tarvel_options INTERFACE)
+target_compile_options(tarvel_options INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
+  -Wcast-align -Woverloaded-virtual -Wformat=2)
+
+if(TARVEL_SANITIZE)
+  target_compile_options(tarvel_options INTERFACE
+    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(tarvel_options INTERFACE -fsanitize=address,undefined)
+endif()

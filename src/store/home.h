@@ -1,0 +1,28 @@
+#pragma once
+// store: first start of an application folder.
+
+#include <string>
+#include <vector>
+
+#include "store/rows.h"
+#include "util/app_folder.h"
+
+namespace tarvel::store {
+
+struct HomeReport {
+  std::vector<std::string> created;   // what this start made, as paths
+  std::vector<std::string> problems;  // damaged files and what could not be made, one line each
+};
+
+// Makes whatever of the application folder is missing: Setup/, Setup/MenuFiles/, Profiles/,
+// LogFiles/, the configuration database with every table, SensorMenuDBName.txt and the
+// sensor menu database it names. Anything already there is kept as it is; a file that is
+// not a valid database is reported and never touched.
+HomeReport PrepareHome(const AppFolder& folder);
+
+// The standard sensor types written into a new sensor menu database.
+const std::vector<SensorRow>& StandardSensors();
+
+inline constexpr const char* kDefaultSensorMenuName = "SensorMenu.db";
+
+}  // namespace tarvel::store

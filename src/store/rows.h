@@ -1,0 +1,62 @@
+#pragma once
+// store: the rows of the configuration database, one struct per table.
+
+#include <string>
+
+namespace tarvel::store {
+
+struct ChannelRow {
+  int softwareChannel = 0;
+  int modbusAddress = 0;
+  std::string nickName;
+  std::string controllerType;
+};
+
+struct PortRow {
+  int commPortNumber = 1;
+  int commPortMode = 1;
+  int rate = 9600;
+  std::string parity = "N";
+  int bits = 8;
+  int stopBits = 1;
+  std::string devicePath;  // the serial device the port number stands for
+};
+
+// One program step of one controller as the program memory copy holds it.
+struct MemoryRow {
+  int modbusAddress = 0;
+  int segment = 0;
+  int duration = 0;     // word 2
+  int temperature = 0;  // word 3
+  int pidSet = 0;       // word 1
+  int modified = 0;     // 1 while a jump has left a shortened copy in the controller
+};
+
+struct LogRow {
+  int modbusAddress = 0;
+  std::string profileName;
+  int start = 0;
+  int stop = 0;
+  std::string sensorType;
+  std::string temperatureScaleType;
+  std::string timeScaleType;
+  std::string progressionType;
+};
+
+struct ControllerConfigRow {
+  int modbusAddress = 0;
+  std::string profileNameExecuting;
+  int programLowAddress = 0;
+  int programHighAddress = 0;
+  int runMode = 0;
+  int segmentExecuting = 0;
+  int segmentElapsedTime = 0;
+};
+
+struct SensorRow {
+  std::string caption;
+  int index = 0;
+  int fmin = 0, fmax = 0, cmin = 0, cmax = 0;
+};
+
+}  // namespace tarvel::store

@@ -1,0 +1,152 @@
+#include "store/home.h"
+
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <gtest/gtest.h>
+
+#include "store/config_store.h"
+#include "support/temp_dir.h"
+
+namespace tarvel::store {
+namespace {
+
+using tarvel::testing::ReadAll;
+using tarvel::testing::TempDir;
+using tarvel::testing::WriteAll;
+
+std::vector<std::string> Columns(const std::filesystem::path& db, const std::string& table) {
+  SQLite::Database conn(db.string(), SQLite::OPEN_READONLY);
+  SQLite::Statement q(conn, "SELECT name FROM pragma_table_info(?) ORDER BY cid");
+  q.bind(1, table);
+  std::vector<std::string> names;
+  while (q.executeStep()) names.push_back(q.getColumn(0).getString());
+  return names;
+}
+
+TEST(FirstStart, CreatesFoldersDatabaseAndSensorMenu) {
+  TempDir dir;
+  AppFolder folder(dir / "home");
+  HomeReport report = PrepareHome(folder);
+  EXPECT_TRUE(report.problems.empty());
+  for (const auto& sub : {"Setup", "Setup/MenuFiles", "Profiles", "LogFiles"})
+    EXPECT_TRUE(std::filesystem::is_directory(folder.Root() / sub)) << sub;
+
+  const auto db = folder.ConfigDatabase();
+  EXPECT_EQ(Columns(db, "ChannelMap"),
+            (std::vector<std::string>{"SoftwareChannel", "ModBusAddress", "NickName", "ControllerType"}));
+  EXPECT_EQ(Columns(db, "CommunicationsPort"), (std::vector<std::string>{"CommPortNumber", "CommPortMode", "Rate",
+                                                                         "Parity", "Bits", "StopBits", "DevicePath"}));
+  EXPECT_EQ(Columns(db, "ControllerMemory"), (std::vector<std::string>{"ModBusAddress", "Segment", "Duration",
+                                                                       "Temperature", "PIDSet", "Modified"}));
+  EXPECT_EQ(Columns(db, "TarvelLog"),
+            (std::vector<std::string>{"ModBusAddress", "ProfileName", "Start", "Stop", "SensorType",
+                                      "TemperatureScaleType", "TimeScaleType", "ProgressionType"}));
+  EXPECT_EQ(Columns(db, "ControllerConfiguration"),
+            (std::vector<std::string>{"ModBusAddress", "ProfileNameExecuting", "ProgramLowAddress",
+                                      "ProgramHighAddress", "RunMode", "SegmentExecuting", "SegmentElapsedTime"}));
+  EXPECT_EQ(Columns(db, "TarvelConfiguration"), (std::vector<std::string>{"CurrentChannel"}));
+
+  ConfigStore store(db);
+  EXPECT_EQ(store.GetCurrentChannel(), -1) << "no current channel on a fresh start";
+  EXPECT_EQ(store.GetCommPortNumber(), -1);
+
+  EXPECT_EQ(ReadAll(folder.SensorMenuNameFile()), "SensorMenu.db\r\n");
+  SensorMenu menu(folder.SensorMenuDatabase());
+  auto all = menu.All();
+  ASSERT_TRUE(all.ok()) << all.status().message();
+  std::vector<std::string> captions;
+  for (const auto& s : *all) {
+    captions.push_back(s.caption);
+    EXPECT_LE(s.caption.size(), 5u);
+    EXPECT_LT(s.cmin, s.cmax);
+    EXPECT_LT(s.fmin, s.fmax);
+  }
+  EXPECT_EQ(captions, (std::vector<std::string>{"K", "J", "T", "E", "N", "R", "S", "B", "Pt100"}));
+  auto k = menu.ByCaption("K    ");  // as a profile file stores it: 5 characters
+  ASSERT_TRUE(k.ok() && k->has_value());
+  EXPECT_EQ((*k)->cmax, 1372);
+  EXPECT_EQ((*k)->fmax, 2501);
+  auto byIndex = menu.ByIndex((*k)->index);
+  ASSERT_TRUE(byIndex.ok() && byIndex->has_value());
+  EXPECT_EQ((*byIndex)->caption, "K");
+  EXPECT_FALSE(menu.ByCaption("k")->has_value()) << "captions match with case";
+}
+
+TEST(FirstStart, ASecondStartKeepsEverything) {
+  TempDir dir;
+  AppFolder folder(dir.path());
+  PrepareHome(folder);
+  {
+    ConfigStore store(folder.ConfigDatabase());
+    ASSERT_TRUE(store.AddChannel({3, 7, "Kiln", "set64rs"}));
+    ASSERT_TRUE(store.SaveCurrentChannel(3));
+  }
+  WriteAll(folder.SensorMenuNameFile(), "Custom.db\r\n");
+  WriteAll(folder.MenuFiles() / "Custom.db", "");  // an empty file is a valid, empty database
+
+  HomeReport again = PrepareHome(folder);
+  EXPECT_TRUE(again.created.empty());
+  EXPECT_TRUE(again.problems.empty());
+  ConfigStore store(folder.ConfigDatabase());
+  EXPECT_EQ(store.GetCurrentChannel(), 3);
+  EXPECT_EQ(store.Channels()->size(), 1u);
+  EXPECT_EQ(ReadAll(folder.SensorMenuNameFile()), "Custom.db\r\n");
+  EXPECT_FALSE(std::filesystem::exists(folder.MenuFiles() / "Custom.db-wal"));
+}
+
+TEST(FirstStart, ADamagedDatabaseIsReportedAndNeverTouched) {
+  TempDir dir;
+  AppFolder folder(dir.path());
+  std::filesystem::create_directories(folder.Setup());
+  const std::string garbage(4096, '\x5a');
+  WriteAll(folder.ConfigDatabase(), garbage);
+
+  HomeReport report = PrepareHome(folder);
+  ASSERT_EQ(report.problems.size(), 1u);
+  EXPECT_NE(report.problems[0].find("Damaged database"), std::string::npos);
+  EXPECT_NE(report.problems[0].find("ChannelManagement.db"), std::string::npos);
+  EXPECT_EQ(ReadAll(folder.ConfigDatabase()), garbage);
+
+  // Every operation then fails on its own and the documented defaults apply.
+  ConfigStore store(folder.ConfigDatabase());
+  EXPECT_FALSE(store.OpenStatus().ok());
+  EXPECT_EQ(store.GetCommPortNumber(), -1);
+  EXPECT_EQ(store.GetCurrentChannel(), -1);
+  EXPECT_FALSE(store.Channels().ok());
+  EXPECT_FALSE(store.AddChannel({1, 1, "x", ""}).ok());
+  EXPECT_EQ(ReadAll(folder.ConfigDatabase()), garbage);
+  EXPECT_FALSE(std::filesystem::exists(folder.ConfigDatabase().string() + "-wal"));
+
+  // The rest of the folder is still prepared.
+  EXPECT_FALSE(folder.SensorMenuDatabase().empty());
+  EXPECT_TRUE(std::filesystem::exists(folder.SensorMenuDatabase()));
+}
+
+TEST(FirstStart, AMissingDatabaseGivesDefaultsNotCrashes) {
+  TempDir dir;
+  ConfigStore store(dir / "nothing-here.db");
+  EXPECT_EQ(store.OpenStatus().code(), Status::Code::NotFound);
+  EXPECT_EQ(store.GetCommPortNumber(), -1);
+  EXPECT_EQ(store.ChannelMapIsEmpty().value_or(true), true);
+  EXPECT_FALSE(std::filesystem::exists(dir / "nothing-here.db"));
+}
+
+TEST(FirstStart, AnOlderPortTableGetsTheDevicePathColumn) {
+  TempDir dir;
+  AppFolder folder(dir.path());
+  std::filesystem::create_directories(folder.Setup());
+  {
+    SQLite::Database db(folder.ConfigDatabase().string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+    db.exec("CREATE TABLE CommunicationsPort (CommPortNumber INTEGER, CommPortMode INTEGER, Rate INTEGER, "
+            "Parity TEXT, Bits INTEGER, StopBits INTEGER)");
+    db.exec("INSERT INTO CommunicationsPort VALUES (4, 1, 9600, 'N', 8, 1)");
+  }
+  EXPECT_TRUE(PrepareHome(folder).problems.empty());
+  ConfigStore store(folder.ConfigDatabase());
+  EXPECT_EQ(store.GetCommPortNumber(), 4);
+  auto port = store.Port();
+  ASSERT_TRUE(port.ok() && port->has_value());
+  EXPECT_EQ((*port)->devicePath, "");
+}
+
+}  // namespace
+}  // namespace tarvel::store
