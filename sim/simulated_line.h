@@ -1,0 +1,106 @@
+#pragma once
+// sim: a line of simulated controllers served on a pseudo-terminal, for demos without
+// hardware and for tests that drive the real serial path. Has its own RTU codec and its
+// own register map so that it and the master side check each other. Depends on util only.
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "util/result.h"
+
+namespace tarvel::sim {
+
+struct ProgramStep {
+  std::int16_t pidSet = 0;       // word 1
+  std::int16_t duration = 0;     // word 2: time, or -n jump to step n, or an event code
+  std::int16_t temperature = 0;  // word 3
+};
+
+// Everything one simulated controller holds. Plain data: tests read and edit it through
+// SimulatedLine::Unit / EditUnit.
+struct UnitState {
+  std::uint8_t address = 1;
+  std::int16_t setValue = 70;          // SV, register 0x0000
+  double processTemperature = 70.0;    // the process; register 0x0164 reads it rounded
+  std::int16_t profileSetPoint = 70;   // register 0x0168
+  std::uint8_t currentStep = 1;        // register 0x018F
+  double stepElapsed = 0;              // in the step's time unit; register 0x0191 reads it whole
+  std::uint8_t relay1 = 0, relay2 = 0; // event outputs J1 / J2, register 0x01D8
+  bool heaterOn = false;
+  std::uint8_t alarm1Type = 1, alarm2Type = 2;
+  std::uint8_t inputType = 0;          // sensor menu Index (0 = K)
+  std::uint8_t runMode = 0;            // 0 SV, 1 S-SV, 2 M-SV, 3 S-PV, 4 M-PV
+  std::uint8_t programLowStep = 1, programHighStep = 64;
+  std::uint8_t temperatureScale = 1;   // 1 Fahrenheit, 0 Celsius
+  bool running = false;                // a ramp/soak program is executing
+  bool autoTune = false;               // coil 1
+  std::array<ProgramStep, 64> steps{};
+};
+
+enum class Fault {
+  NoReply,       // the request is swallowed
+  BadCrc,        // the reply's CRC is wrong
+  LateReply,     // a correct reply, sent after the master's reply window
+  WrongAddress,  // a correct frame from another address
+  Exception,     // a Modbus exception reply (code 4, slave device failure)
+  StrayByte,     // one stray byte on the line before a correct reply
+};
+
+struct Options {
+  std::vector<std::uint8_t> addresses{1};
+  // Simulated seconds per real second while the line serves in real time.
+  double speed = 1.0;
+  // Manual: time moves only through AdvanceTime (deterministic tests). RealTime: a clock
+  // on the serving thread moves every unit by real elapsed time x speed.
+  enum class Clock { RealTime, Manual } clock = Clock::RealTime;
+  // Time between the end of a request (after its 3.5-character silence) and the first reply byte.
+  std::chrono::microseconds turnaround{10000};
+  int baud = 9600;                // reply bytes are paced at this rate; 0 = no pacing
+  bool autoStart = false;         // writing a ramp/soak run mode also presses start (demos)
+  std::chrono::milliseconds lateReplyDelay{350};  // how late a LateReply fault answers
+};
+
+class SimulatedLine {
+ public:
+  explicit SimulatedLine(Options options);
+  ~SimulatedLine();  // stops serving and closes the pseudo-terminal
+  SimulatedLine(const SimulatedLine&) = delete;
+  SimulatedLine& operator=(const SimulatedLine&) = delete;
+
+  // Opens the pseudo-terminal (raw mode) and serves on a thread of its own.
+  // The value is the device path a master opens (/dev/pts/N).
+  Result<std::string> Start();
+  void Stop();
+  std::string DevicePath() const;
+
+  bool HasUnit(std::uint8_t address) const;
+  std::vector<std::uint8_t> Addresses() const;  // in ascending order
+  UnitState Unit(std::uint8_t address) const;   // a copy, taken under the lock
+  void EditUnit(std::uint8_t address, const std::function<void(UnitState&)>& edit);
+  // The operator's front-panel start (code 5172): runs the program from the low step when
+  // a ramp/soak mode is set; does nothing in mode 0.
+  void FrontPanelStart(std::uint8_t address);
+  // Moves every unit by this much simulated time (both clocks).
+  void AdvanceTime(std::chrono::duration<double> simulated);
+
+  // Every request frame received, CRC included, in order of arrival.
+  std::vector<std::vector<std::uint8_t>> Requests() const;
+  void ClearRequests();
+  // Blocks until at least count frames have been received since the last ClearRequests.
+  bool WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
+
+  // The next `count` requests addressed to a unit of this line get the fault.
+  void InjectFault(Fault fault, int count = 1);
+  void SetTurnaround(std::chrono::microseconds turnaround);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tarvel::sim
