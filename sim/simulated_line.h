@@ -62,7 +62,7 @@ struct Options {
   std::chrono::microseconds turnaround{10000};
   int baud = 9600;                // reply bytes are paced at this rate; 0 = no pacing
   bool autoStart = false;         // writing a ramp/soak run mode also presses start (demos)
-  std::chrono::milliseconds lateReplyDelay{350};  // how late a LateReply fault answers
+  std::chrono::milliseconds lateReplyDelay{150};  // how late a LateReply fault answers
 };
 
 class SimulatedLine {
