@@ -86,32 +86,5 @@ TEST_F(ProgramRun, StepsJumpsAndEventsAsTheCommandSetSeesThem) {
   EXPECT_EQ(commands_.ProcessValue(3), pv.value);
 }
 
-TEST_F(ProgramRun, ProgramLimitsAndMinuteModeAreHonoured) {
-  Upload({{1, 2, 80}, {1, 3, 120}, {1, 4, 160}, {0, 0, 160}});
-  ASSERT_EQ(commands_.WriteProgramLimits(3, 2, 3), Outcome::Ok);
-  ASSERT_EQ(commands_.WriteRunMode(3, 2), Outcome::Ok);  // minutes
-  Sim().FrontPanelStart(3);
-
-  EXPECT_EQ(Observe(), (Observed{2, 0, 120, 0, 0}));  // starts at the low step, not step 1
-  Advance(90);
-  EXPECT_EQ(Observe(), (Observed{2, 1, 140, 0, 0}));  // 1.5 of 3 minutes: whole minutes read
-  Advance(6 * 60);
-  EXPECT_EQ(Observe().step, 3);  // the high step is the last one run, step 4 never starts
-  Advance(60 * 60);
-  EXPECT_EQ(Observe().step, 3);
-  EXPECT_EQ(commands_.ReadProfileSetPoint(3).value, 160);
-}
-
-TEST_F(ProgramRun, ModeZeroHoldsTheSetValue) {
-  ASSERT_EQ(commands_.WriteRunMode(3, 0), Outcome::Ok);
-  ASSERT_EQ(commands_.WriteSetValue(3, 250), Outcome::Ok);
-  Sim().FrontPanelStart(3);
-  Advance(600);
-  EXPECT_EQ(commands_.ReadSetValue(3).value, 250);
-  auto pv = commands_.ReadProcessValue(3);
-  ASSERT_TRUE(pv.ok());
-  EXPECT_NEAR(pv.value, 250, 2);
-}
-
 }  // namespace
 }  // namespace tarvel

@@ -100,39 +100,6 @@ TEST_F(Wire, EachCommandSendsExactlyItsFrames) {
   EXPECT_FALSE(Sim().HasUnit(1));
 }
 
-TEST_F(Wire, WritesLandInTheControllerAndMeaningfulValuesComeBack) {
-  ASSERT_EQ(commands_.WriteRunMode(1, 3), Outcome::Ok);
-  ASSERT_EQ(commands_.WriteProgramLimits(1, 4, 12), Outcome::Ok);
-  ASSERT_EQ(commands_.WriteAlarmType(1, 2, 9), Outcome::Ok);
-  ASSERT_EQ(commands_.AutoTuneOn(1), Outcome::Ok);
-  auto unit = Sim().Unit(1);
-  EXPECT_EQ(unit.runMode, 3);
-  EXPECT_EQ(unit.programLowStep, 4);
-  EXPECT_EQ(unit.programHighStep, 12);
-  EXPECT_EQ(unit.alarm2Type, 9);
-  EXPECT_TRUE(unit.autoTune);
-  ASSERT_EQ(commands_.AutoTuneOff(1), Outcome::Ok);
-  EXPECT_FALSE(Sim().Unit(1).autoTune);
-
-  Sim().EditUnit(1, [](sim::UnitState& u) {
-    u.relay1 = 1;
-    u.relay2 = 0;
-    u.inputType = 6;
-    u.currentStep = 17;
-    u.profileSetPoint = -40;
-  });
-  auto relays = commands_.ReadRelayStates(1);
-  ASSERT_TRUE(relays.ok());
-  EXPECT_EQ(relays.value.relay1, 1);
-  EXPECT_EQ(relays.value.relay2, 0);
-  EXPECT_EQ(commands_.ReadInputType(1).value, 6);
-  EXPECT_EQ(commands_.ReadCurrentStep(1).value, 17);
-  EXPECT_EQ(commands_.ReadProfileSetPoint(1).value, -40);
-  EXPECT_EQ(commands_.ReadProgramLowStep(1).value, 4);
-  EXPECT_EQ(commands_.ReadProgramHighStep(1).value, 12);
-  EXPECT_EQ(commands_.ReadAlarm2Type(1).value, 9);
-}
-
 TEST_F(Wire, SignedValuesSurviveTheRoundTripAtTheEdges) {
   for (std::int32_t value : {-32768, -32767, -64, -1, 0, 1, 255, 256, 32767}) {
     std::int32_t caller = value;
