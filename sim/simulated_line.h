@@ -38,6 +38,9 @@ struct UnitState {
   std::uint8_t programLowStep = 1, programHighStep = 64;
   std::uint8_t temperatureScale = 1;   // 1 Fahrenheit, 0 Celsius
   bool running = false;                // a ramp/soak program is executing
+  bool held = false;        // a started program stopped by run mode 0; a ramp/soak mode resumes it where it stood
+  bool ended = false;       // the program has ended; the profile set point holds where it stopped
+  bool startArmed = false;  // the start code was entered in mode 0: the next ramp/soak mode starts the program
   bool autoTune = false;               // coil 1
   std::array<ProgramStep, 64> steps{};
 };
