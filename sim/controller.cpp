@@ -10,7 +10,7 @@ constexpr int kStepCount = 64;
 constexpr std::uint8_t kHighestUnitAddress = 247;
 // The process is integrated in pieces of this many simulated seconds (more for very long advances).
 constexpr double kProcessPiece = 1.0;
-constexpr double kMaxPieces = 100000.0;
+constexpr double kMaxPieces = 1000.0;
 constexpr double kHeaterBand = 0.5;
 // Step time adds up in fractions of a minute; a sum one ulp short of a whole unit is that unit.
 constexpr double kTimeEpsilon = 1e-6;

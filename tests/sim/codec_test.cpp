@@ -80,14 +80,5 @@ TEST(RequestCodec, ASlaveIgnoresNoiseAndRefusesMalformedRequests) {
   EXPECT_EQ(DecodeRequest(WithCrc({0x01, 0x10, 0x00, 0x00})).exception, ExceptionCode::IllegalDataValue);
 }
 
-TEST(ReplyCodec, LaysOutReadWriteCoilAndExceptionReplies) {
-  const std::uint16_t registers[] = {0x0046, 0x0000};
-  EXPECT_EQ(EncodeReadReply(1, registers), (Bytes{0x01, 0x03, 0x04, 0x00, 0x46, 0x00, 0x00, 0x1B, 0xE6}));
-  EXPECT_EQ(EncodeWriteReply(1, 0x0000, 2), (Bytes{0x01, 0x10, 0x00, 0x00, 0x00, 0x02, 0x41, 0xC8}));
-  EXPECT_EQ(EncodeCoilReply(1, 1, 0xFF00), (Bytes{0x01, 0x05, 0x00, 0x01, 0xFF, 0x00, 0xDD, 0xFA}));
-  EXPECT_EQ(EncodeExceptionReply(1, 0x03, ExceptionCode::SlaveDeviceFailure), (Bytes{0x01, 0x83, 0x04, 0x40, 0xF3}));
-  EXPECT_EQ(EncodeExceptionReply(1, 0x03, ExceptionCode::IllegalDataAddress), (Bytes{0x01, 0x83, 0x02, 0xC0, 0xF1}));
-}
-
 }  // namespace
 }  // namespace tarvel::sim

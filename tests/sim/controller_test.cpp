@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "sim/controller.h"
-#include "sim/simulated_line.h"
 
 namespace tarvel::sim {
 namespace {
@@ -256,13 +255,7 @@ TEST_F(Controller, ProgramsThatLoopWithoutTimeCannotHangTheSimulator) {
   EXPECT_TRUE(unit.running);
   EXPECT_TRUE(Step() == 1 || Step() == 2);
 
-  // Relay events in a loop without time, and a one-second loop run for a long time.
-  unit = UnitState{};
-  SetStep(1, kRelay1On, 0);
-  SetStep(2, kRelay1Off, 0);
-  SetStep(3, -1, 0);
-  Write(reg::kRunMode, 1);
-  FrontPanelStart(unit);
+  // A one-second loop run for a very long time.
   unit = UnitState{};
   SetStep(1, 1, 100);
   SetStep(2, -1, 0);
@@ -315,32 +308,11 @@ TEST_F(Controller, PvProgressionHoldsTheStepClockWhileTheProcessLagsFarBehind) {
   EXPECT_EQ(StepTime(), 0);  // 300 against a process still near 70
   Advance(unit, 300.0);
   EXPECT_EQ(Step(), 2);  // caught up, then ran its 60 s
-
-  // The same program with SV progression runs on time.
-  unit = UnitState{};
-  SetStep(1, 60, 300);
-  SetStep(2, 0, 300);
-  Write(reg::kRunMode, 1);
-  FrontPanelStart(unit);
-  Advance(unit, 30.0);
-  EXPECT_EQ(StepTime(), 30);
 }
 
-TEST_F(Controller, RegisterMapEncodingsAndRefusals) {
-  Write(reg::kSetValue, 0xFFC0);
-  EXPECT_EQ(unit.setValue, -64);
-  EXPECT_EQ(Read(reg::kSetValue), 0xFFC0);
-  Write(0x4000, 0x8000);
-  Write(0x40BF, 0x7FFF);
-  EXPECT_EQ(unit.steps[0].pidSet, -32768);
-  EXPECT_EQ(unit.steps[63].temperature, 32767);
+TEST_F(Controller, RefusesValuesAndRegistersItDoesNotHave) {
   Write(0x4004, static_cast<std::uint16_t>(-1011));  // step 2, word 2
   EXPECT_EQ(unit.steps[1].duration, -1011);
-  unit.relay1 = 1;
-  EXPECT_EQ(Read(reg::kRelayStates), 0x0100);
-  Write(reg::kTemperatureScale, 0);
-  EXPECT_EQ(Read(reg::kTemperatureScale), 0);
-
   EXPECT_EQ(WriteRegister(unit, reg::kRunMode, 5, false), ExceptionCode::IllegalDataValue);
   EXPECT_EQ(WriteRegister(unit, reg::kProgramHighStep, 65, false), ExceptionCode::IllegalDataValue);
   EXPECT_EQ(WriteRegister(unit, reg::kProgramLowStep, 0, false), ExceptionCode::IllegalDataValue);
@@ -382,30 +354,6 @@ TEST_F(Controller, RequestsReadTwoRegistersAndWritesTakeOnlyTheFirst) {
   EXPECT_EQ(unit.address, 1);
   move.values = {0, 0};
   EXPECT_EQ(HandleRequest(unit, move, false).reply, EncodeExceptionReply(1, 0x10, ExceptionCode::IllegalDataValue));
-}
-
-TEST(SimulatedClock, ATwoHourProgramRunsInOneManualAdvance) {
-  Options options;
-  options.addresses = {3, 1};
-  options.clock = Options::Clock::Manual;
-  SimulatedLine line(options);
-  EXPECT_EQ(line.Addresses(), (std::vector<std::uint8_t>{1, 3}));
-  line.EditUnit(3, [](UnitState& unit) {
-    unit.steps[0] = {1, 60, 100};   // minutes
-    unit.steps[1] = {1, 60, 300};
-    unit.steps[2] = {1, 0, 300};
-    unit.runMode = 2;
-  });
-  line.FrontPanelStart(3);
-  line.AdvanceTime(std::chrono::minutes(90));
-  EXPECT_EQ(line.Unit(3).currentStep, 2);
-  EXPECT_EQ(line.Unit(3).profileSetPoint, 300);
-  line.AdvanceTime(std::chrono::minutes(31));
-  EXPECT_FALSE(line.Unit(3).running);
-  EXPECT_EQ(line.Unit(3).currentStep, 3);
-  EXPECT_NEAR(line.Unit(3).processTemperature, 300, 0.5);
-  EXPECT_FALSE(line.Unit(1).running);  // the other unit was never started
-  EXPECT_EQ(line.Unit(2).address, 0);  // not on the line
 }
 
 }  // namespace

@@ -55,7 +55,10 @@ class Line : public ::testing::Test {
 };
 
 TEST_F(Line, AnswersReadWriteAndCoilFramesWithTheExactBytes) {
-  Serve();
+  Options options = Defaults();
+  options.addresses = {2, 0, 1, 2};
+  Serve(options);
+  EXPECT_EQ(line->Addresses(), (std::vector<std::uint8_t>{1, 2}));
   EXPECT_EQ(Exchange(kReadSetValue, 9), kSetValueReply);
 
   const Bytes writeSetValue{0x01, 0x10, 0x00, 0x00, 0x00, 0x02, 0x04, 0x00, 0xC8, 0x00, 0x00, 0x72, 0x51};
@@ -211,6 +214,7 @@ TEST_F(Line, AnAddressChangeIsAnsweredFromTheOldAddressAndThenTakesEffect) {
   EXPECT_EQ(Exchange(EncodeReadRequest(7, 0x0000, 2), 9), (Bytes{0x07, 0x03, 0x04, 0x00, 0x46, 0x00, 0x00, 0x7D, 0xE6}));
   EXPECT_EQ(line->Addresses(), (std::vector<std::uint8_t>{2, 7}));
   EXPECT_EQ(line->Unit(7).address, 7);
+  EXPECT_EQ(line->Unit(1).address, 0);  // absent
 
   // Moving onto an address that is taken is refused; the unit stays where it is.
   EXPECT_EQ(Exchange(EncodeWriteRequest(7, 0x2011, std::vector<std::uint16_t>{2, 0}), 5), WithCrc({0x07, 0x90, 0x03}));
