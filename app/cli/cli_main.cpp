@@ -11,7 +11,10 @@ void PrintUsage(std::ostream& err) {
          "  home                                   prepare the application folder and show it\n"
          "  channels                               list the channel map\n"
          "  channel add CHANNEL ADDRESS NICKNAME [TYPE]\n"
-         "  channel remove CHANNEL\n";
+         "  channel remove CHANNEL\n"
+         "  profile check FILE                     load, show and verify a profile file\n"
+         "  profile build --sensor S --temp F|C --time S|M|H IN.csv OUT.txt\n"
+         "  profile export FILE                    the rows of a profile as CSV\n";
 }
 
 namespace {
@@ -51,6 +54,7 @@ int Run(int argc, char** argv) {
   const std::string& verb = args.front();
   if (verb == "home") return ShowHome(ctx, report);
   if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);
+  if (verb == "profile") return ProfileVerbs(ctx, args);
   PrintUsage(std::cerr);
   return kExitUsage;
 }
