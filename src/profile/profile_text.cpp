@@ -1,5 +1,6 @@
 #include "profile/profile_text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "util/text.h"
@@ -28,6 +29,23 @@ void AppendRightAligned(std::string& out, std::string_view text, std::size_t wid
 }
 
 Status Invalid(std::string message) { return Status::Error(Status::Code::Invalid, std::move(message)); }
+
+// Every line has its CR LF at its fixed place and no CR or LF inside. Counting first keeps the
+// common case to two passes over the text; the line that is wrong is looked for only on failure.
+Status CheckLineEnds(std::string_view text) {
+  bool counted = std::count(text.begin(), text.end(), '\r') == kLineCount &&
+                 std::count(text.begin(), text.end(), '\n') == kLineCount;
+  std::size_t pos = 0;
+  for (int line = 1; line <= kLineCount; ++line) {
+    std::size_t length = LineLength(line);
+    bool inside = !counted && text.substr(pos, length).find_first_of(kLineEnd) != std::string_view::npos;
+    if (inside || text.substr(pos + length, 2) != kLineEnd)
+      return Invalid("line " + std::to_string(line) + " is not " + std::to_string(length) +
+                     " characters followed by CR LF");
+    pos += length + 2;
+  }
+  return Status::Ok();
+}
 
 }  // namespace
 
@@ -65,15 +83,7 @@ Status CheckProfileBytes(std::string_view bytes) {
   if (bytes.size() != kProfileFileSize && bytes.size() != kProfileTextLength)
     return Invalid("the file is " + std::to_string(bytes.size()) + " bytes; a profile file is " +
                    std::to_string(kProfileFileSize) + " bytes");
-  std::size_t pos = 0;
-  for (int line = 1; line <= kLineCount; ++line) {
-    std::size_t length = LineLength(line);
-    std::string_view content = bytes.substr(pos, length);
-    if (content.find_first_of(kLineEnd) != std::string_view::npos || bytes.substr(pos + length, 2) != kLineEnd)
-      return Invalid("line " + std::to_string(line) + " is not " + std::to_string(length) +
-                     " characters followed by CR LF");
-    pos += length + 2;
-  }
+  if (Status layout = CheckLineEnds(bytes.substr(0, kProfileTextLength)); !layout) return layout;
   if (bytes.size() == kProfileFileSize && bytes.substr(kProfileTextLength) != kLineEnd)
     return Invalid("line 260 is not an empty line");
   if (bytes.substr(kChecksumOffset, kChecksumWidth) != ProfileChecksum(bytes))
