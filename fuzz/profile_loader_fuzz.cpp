@@ -43,11 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   NullSink sink;
   VerifyOutcome outcome = VerifyProfile(table, sink, [] { return RangeLimits{-454, 2501}; });
   FUZZ_CHECK(outcome.lastRow == LastProfileRow(table));
+  ProfileTable scratch = table;  // an accepted Action letter is stored into it
   for (int row = 1; row <= outcome.lastRow; ++row)
-    for (int column = 0; column < kTableColumns; ++column) {
-      ProfileTable scratch = table;
+    for (int column = 0; column < kTableColumns; ++column)
       ValidateCellEntry(scratch, row, column, table.at(row, column), sink);
-    }
 
   // Every loaded table goes out as CSV and comes back the same, Seg numbered as the editor does.
   for (int row = 1; row <= kLastSegmentRow; ++row) table.at(row, kSeg) = std::to_string(row);
