@@ -61,9 +61,9 @@ Result<std::string> LoadProfileFile(const fs::path& file) {
 std::string LoadProfileText(const fs::path& file) { return LoadProfileFile(file).value_or(std::string()); }
 
 Status SaveProfileText(const fs::path& file, std::string_view text) {
-  if (Status checked = CheckProfileBytes(text); !checked || text.size() != kProfileTextLength)
-    return Invalid("the profile text is not valid (" + (checked ? std::string("it has an extra line") : checked.message()) +
-                   "); nothing was written");
+  Status checked = CheckProfileBytes(text);
+  if (checked && text.size() != kProfileTextLength) checked = Invalid("it already ends with the empty line");
+  if (!checked) return Invalid("the profile text is not valid (" + checked.message() + "); nothing was written");
   fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
   std::string temp = (folder / ("." + file.filename().string() + ".XXXXXX")).string();
   int fd = ::mkstemp(temp.data());
