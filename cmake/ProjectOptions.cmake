@@ -9,3 +9,11 @@ if(TARVEL_SANITIZE)
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(tarvel_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Every library is instrumented for coverage so libFuzzer can steer; only the fuzz targets
+# link the fuzzer's main.
+if(TARVEL_FUZZ)
+  target_compile_options(tarvel_options INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(tarvel_options INTERFACE -fsanitize=address,undefined)
+endif()

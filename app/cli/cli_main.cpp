@@ -12,6 +12,9 @@ void PrintUsage(std::ostream& err) {
          "  channels                               list the channel map\n"
          "  channel add CHANNEL ADDRESS NICKNAME [TYPE]\n"
          "  channel remove CHANNEL\n"
+         "  profile check FILE                     load, show and verify a profile file\n"
+         "  profile build --sensor S --temp F|C --time S|M|H IN.csv OUT.txt\n"
+         "  profile export FILE                    the rows of a profile as CSV\n"
          "tarvel-cli --port DEVICE VERB ...        talk to the controllers on a serial line\n"
          "  state ADDRESS                          step, step time, set points, process value, relays, run mode, limits\n"
          "  step ADDRESS STEP [PID TIME TEMP]      read one program step, or write it and read it back\n"
@@ -59,6 +62,7 @@ int Run(int argc, char** argv) {
 
   if (verb == "home") return ShowHome(ctx, report);
   if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);
+  if (verb == "profile") return ProfileVerbs(ctx, args);
   PrintUsage(std::cerr);
   return kExitUsage;
 }

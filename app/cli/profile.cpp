@@ -1,0 +1,237 @@
+#include <algorithm>
+#include <fstream>
+#include <optional>
+
+#include "cli/cli.h"
+#include "profile/profile_file.h"
+#include "profile/profile_text.h"
+#include "profile/sensor_range.h"
+#include "profile/verify.h"
+#include "profile/worksheet_csv.h"
+#include "store/config_store.h"
+#include "util/text.h"
+
+namespace tarvel::cli {
+namespace {
+
+using profile::ProfileTable;
+
+constexpr const char* kUsage =
+    "usage: tarvel-cli [--home DIR] profile check FILE\n"
+    "       tarvel-cli [--home DIR] profile build --sensor S --temp F|C --time S|M|H IN.csv OUT.txt\n"
+    "       tarvel-cli [--home DIR] profile export FILE\n";
+
+// A worksheet of 255 rows is a few kilobytes; anything this large is not one.
+constexpr std::size_t kMaxCsvBytes = 1 << 20;
+
+// Messages go to the terminal as lines; a terminal cannot be cleared, so Clear does nothing.
+class TerminalSink : public profile::MessageSink {
+ public:
+  explicit TerminalSink(std::ostream& out) : out_(out) {}
+  void Clear() override {}
+  void Display(std::string_view text) override {
+    std::string lines(text);
+    for (auto pos = lines.find("\r\n"); pos != std::string::npos; pos = lines.find("\r\n", pos)) lines.erase(pos, 1);
+    out_ << lines << "\n";
+  }
+
+ private:
+  std::ostream& out_;
+};
+
+int Usage(Context& ctx) {
+  ctx.err << kUsage;
+  return kExitUsage;
+}
+
+void PrintLoadError(Context& ctx, const std::string& file, const Status& why) {
+  ctx.err << "Error: Unable to load profile\n" << file << ": " << why.message() << "\n";
+}
+
+// The rows as the worksheet shows them: one column per title, right-aligned.
+void PrintRows(std::ostream& out, const ProfileTable& table, int lastRow) {
+  std::size_t width[profile::kTableColumns];
+  for (int c = 0; c < profile::kTableColumns; ++c) {
+    width[c] = profile::ColumnTitles()[c].size();
+    for (int r = 1; r <= lastRow; ++r) width[c] = std::max(width[c], table.at(r, c).size());
+  }
+  for (int r = 0; r <= lastRow; ++r) {
+    std::string line;
+    for (int c = 0; c < profile::kTableColumns; ++c) {
+      std::string_view cell = r == 0 ? profile::ColumnTitles()[c] : std::string_view(table.at(r, c));
+      line.append(c == 0 ? 0 : 2, ' ').append(width[c] - cell.size(), ' ').append(cell);
+    }
+    out << TrimTrailingBlanks(line) << "\n";
+  }
+}
+
+// The sensor's limits for the scale; no value after saying why the profile cannot be verified.
+std::optional<profile::RangeLimits> LookUpRange(Context& ctx, const std::string& sensor,
+                                                profile::TemperatureScale scale) {
+  std::filesystem::path menuFile = ctx.folder.SensorMenuDatabase();
+  store::SensorMenu menu(menuFile);
+  auto range = profile::SensorRange(menu, sensor, scale);
+  if (!range) {
+    ctx.err << "Cannot read the sensor menu " << menuFile.string() << ": " << range.status().message() << "\n";
+    return std::nullopt;
+  }
+  if (!range->has_value())
+    ctx.out << "Sensor type \"" << sensor << "\" is not in the sensor menu " << menuFile.string()
+            << ": its temperature range is unknown, the profile is not verified\n";
+  return *range;
+}
+
+// VerifyProfile with the sensor's limits, shown where the editor shows them. True when clean.
+bool Verify(Context& ctx, const ProfileTable& table, const profile::ProfileSettings& settings) {
+  auto limits = LookUpRange(ctx, settings.sensorType, settings.temperatureScale);
+  if (!limits) return false;
+  TerminalSink sink(ctx.out);
+  auto outcome = profile::VerifyProfile(table, sink, [&] {
+    sink.Display(profile::SensorRangeMessage(*limits));
+    return *limits;
+  });
+  return !outcome.profileError;
+}
+
+int Check(Context& ctx, const std::string& file) {
+  auto text = profile::LoadProfileFile(file);
+  if (!text) {
+    PrintLoadError(ctx, file, text.status());
+    return kExitFailed;
+  }
+  ctx.out << "Profile is valid\n";
+  profile::ProfileSettings settings = profile::SettingsOfText(*text);
+  char temperature = profile::TemperatureScaleField(*text);
+  char time = profile::TimeScaleField(*text);
+  ctx.out << "Sensor type: " << settings.sensorType << "\n"
+          << "Temperature scale: " << temperature
+          << (settings.temperatureScale == profile::TemperatureScale::Fahrenheit ? " (Fahrenheit)" : " (Celsius)")
+          << "\nTime scale: " << time
+          << (settings.timeScale == profile::TimeScale::Seconds   ? " (seconds)"
+              : settings.timeScale == profile::TimeScale::Minutes ? " (minutes)"
+                                                                  : " (hours)")
+          << "\n";
+  ProfileTable table = profile::ParseProfileText(*text);
+  PrintRows(ctx.out, table, profile::LastProfileRow(table));
+  return Verify(ctx, table, settings) ? kExitOk : kExitFailed;
+}
+
+int Export(Context& ctx, const std::string& file) {
+  auto text = profile::LoadProfileFile(file);
+  if (!text) {
+    PrintLoadError(ctx, file, text.status());
+    return kExitFailed;
+  }
+  ctx.out << profile::TableToCsv(profile::ParseProfileText(*text));
+  return kExitOk;
+}
+
+Result<std::string> ReadCsv(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return Status::Error(Status::Code::NotFound, "cannot open " + file);
+  std::string bytes(kMaxCsvBytes + 1, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (in.bad()) return Status::Failed("cannot read " + file);
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  if (bytes.size() > kMaxCsvBytes) return Status::Failed(file + " is larger than a worksheet can be");
+  return bytes;
+}
+
+// Every entered cell passes the editor's per-cell check, as if typed into the worksheet.
+bool ValidateCells(ProfileTable& table, profile::MessageSink& sink) {
+  bool ok = true;
+  for (int row = 1; row <= profile::kLastSegmentRow; ++row)
+    for (int column = profile::kDuration; column < profile::kTableColumns; ++column) {
+      std::string cell = table.at(row, column);
+      if (!cell.empty() && !profile::ValidateCellEntry(table, row, column, cell, sink)) ok = false;
+    }
+  return ok;
+}
+
+void NoteCutCells(Context& ctx, const ProfileTable& table) {
+  for (int row = 1; row <= profile::kLastSegmentRow; ++row)
+    for (int column = 1; column < profile::kTableColumns; ++column) {
+      const std::string& cell = table.at(row, column);
+      if (cell.size() > profile::kFieldWidth)
+        ctx.out << "Note: row " << row << ", " << profile::ColumnTitles()[column] << ": the file keeps the first "
+                << profile::kFieldWidth << " characters, \"" << cell.substr(0, profile::kFieldWidth) << "\"\n";
+    }
+}
+
+struct BuildArgs {
+  profile::ProfileSettings settings;
+  std::string in, out;
+};
+
+std::optional<BuildArgs> ParseBuildArgs(const Args& args) {
+  BuildArgs build;
+  std::optional<std::string> sensor, temp, time;
+  std::vector<std::string> files;
+  for (std::size_t i = 2; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if ((a == "--sensor" || a == "--temp" || a == "--time") && i + 1 < args.size()) {
+      (a == "--sensor" ? sensor : a == "--temp" ? temp : time) = args[++i];
+    } else if (a.starts_with("--")) {
+      return std::nullopt;
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (!sensor || sensor->empty() || !temp || !time || files.size() != 2) return std::nullopt;
+  if (*temp != "F" && *temp != "C") return std::nullopt;
+  if (*time != "S" && *time != "M" && *time != "H") return std::nullopt;
+  build.settings.sensorType = *sensor;
+  build.settings.temperatureScale = profile::TemperatureScaleFromLetter((*temp)[0]);
+  build.settings.timeScale = profile::TimeScaleFromLetter((*time)[0]);
+  build.in = files[0];
+  build.out = files[1];
+  return build;
+}
+
+int Build(Context& ctx, const BuildArgs& build) {
+  auto csv = ReadCsv(build.in);
+  if (!csv) {
+    ctx.err << csv.status().message() << "\n";
+    return kExitFailed;
+  }
+  auto table = profile::TableFromCsv(*csv);
+  if (!table) {
+    ctx.err << build.in << ": " << table.status().message() << "\nProfile not written\n";
+    return kExitFailed;
+  }
+  TerminalSink sink(ctx.out);
+  if (!ValidateCells(table.value(), sink)) {
+    ctx.err << "Profile not written: cells above are refused\n";
+    return kExitFailed;
+  }
+  NoteCutCells(ctx, *table);
+  std::string text = profile::BuildProfileText(*table, build.settings);
+  // What is verified is what the file holds: cells cut to 20, the sensor cut to 5.
+  profile::ProfileSettings stored = profile::SettingsOfText(text);
+  if (stored.sensorType != build.settings.sensorType)
+    ctx.out << "Note: the file keeps the sensor type as \"" << stored.sensorType << "\"\n";
+  if (!Verify(ctx, profile::ParseProfileText(text), stored)) {
+    ctx.err << "Profile Error - FILE NOT SAVED\n";
+    return kExitFailed;
+  }
+  if (Status saved = profile::SaveProfileText(build.out, text); !saved) {
+    ctx.err << saved.message() << "\n";
+    return kExitFailed;
+  }
+  ctx.out << "PROFILE SAVED\n" << build.out << "\n";
+  return kExitOk;
+}
+
+}  // namespace
+
+int ProfileVerbs(Context& ctx, const Args& args) {
+  if (args.size() == 3 && args[1] == "check") return Check(ctx, args[2]);
+  if (args.size() == 3 && args[1] == "export") return Export(ctx, args[2]);
+  if (args.size() >= 2 && args[1] == "build") {
+    auto build = ParseBuildArgs(args);
+    return build ? Build(ctx, *build) : Usage(ctx);
+  }
+  return Usage(ctx);
+}
+
+}  // namespace tarvel::cli
