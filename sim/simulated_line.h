@@ -38,6 +38,9 @@ struct UnitState {
   std::uint8_t programLowStep = 1, programHighStep = 64;
   std::uint8_t temperatureScale = 1;   // 1 Fahrenheit, 0 Celsius
   bool running = false;                // a ramp/soak program is executing
+  bool held = false;        // a started program stopped by run mode 0; a ramp/soak mode resumes it where it stood
+  bool ended = false;       // the program has ended; the profile set point holds where it stopped
+  bool startArmed = false;  // the start code was entered in mode 0: the next ramp/soak mode starts the program
   bool autoTune = false;               // coil 1
   std::array<ProgramStep, 64> steps{};
 };
@@ -52,7 +55,7 @@ enum class Fault {
 };
 
 struct Options {
-  std::vector<std::uint8_t> addresses{1};
+  std::vector<std::uint8_t> addresses{1};  // 1..247; 0, higher addresses and repeats are left out
   // Simulated seconds per real second while the line serves in real time.
   double speed = 1.0;
   // Manual: time moves only through AdvanceTime (deterministic tests). RealTime: a clock
@@ -80,10 +83,11 @@ class SimulatedLine {
 
   bool HasUnit(std::uint8_t address) const;
   std::vector<std::uint8_t> Addresses() const;  // in ascending order
-  UnitState Unit(std::uint8_t address) const;   // a copy, taken under the lock
+  UnitState Unit(std::uint8_t address) const;   // a copy, taken under the lock; address 0 when absent
   void EditUnit(std::uint8_t address, const std::function<void(UnitState&)>& edit);
   // The operator's front-panel start (code 5172): runs the program from the low step when
-  // a ramp/soak mode is set; does nothing in mode 0.
+  // a ramp/soak mode is set. In mode 0 it arms the start: the next ramp/soak mode written
+  // starts the program (the console has the code entered first, then writes the mode).
   void FrontPanelStart(std::uint8_t address);
   // Moves every unit by this much simulated time (both clocks).
   void AdvanceTime(std::chrono::duration<double> simulated);

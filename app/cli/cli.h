@@ -24,6 +24,7 @@ using Args = std::vector<std::string>;
 
 // Each returns an exit code; kExitUsage after printing its usage line to err.
 int ChannelVerbs(Context& ctx, const Args& args);  // channels | channel add|remove
+int LineVerbs(Context& ctx, const Args& args);     // --port DEVICE: state | step | download | scan
 
 void PrintUsage(std::ostream& err);
 

@@ -11,7 +11,12 @@ void PrintUsage(std::ostream& err) {
          "  home                                   prepare the application folder and show it\n"
          "  channels                               list the channel map\n"
          "  channel add CHANNEL ADDRESS NICKNAME [TYPE]\n"
-         "  channel remove CHANNEL\n";
+         "  channel remove CHANNEL\n"
+         "tarvel-cli --port DEVICE VERB ...        talk to the controllers on a serial line\n"
+         "  state ADDRESS                          step, step time, set points, process value, relays, run mode, limits\n"
+         "  step ADDRESS STEP [PID TIME TEMP]      read one program step, or write it and read it back\n"
+         "  download ADDRESS FIRST LAST            program steps FIRST..LAST as a table\n"
+         "  scan                                   probe addresses 1..64\n";
 }
 
 namespace {
@@ -44,11 +49,14 @@ int Run(int argc, char** argv) {
   }
 
   Context ctx{AppFolder(home), port, std::cout, std::cerr};
+  const std::string& verb = args.front();
+  // The line verbs leave the application folder alone.
+  if (verb == "state" || verb == "step" || verb == "download" || verb == "scan") return LineVerbs(ctx, args);
+
   store::HomeReport report = store::PrepareHome(ctx.folder);
   // A damaged file is reported and left alone; the verb then meets the failure on its own.
   for (const auto& problem : report.problems) std::cerr << problem << "\n";
 
-  const std::string& verb = args.front();
   if (verb == "home") return ShowHome(ctx, report);
   if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);
   PrintUsage(std::cerr);

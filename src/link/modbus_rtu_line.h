@@ -27,8 +27,10 @@ struct OpenResult {
 // One port, 9600 baud, no parity, 8 data bits, 1 stop bit. The port stays open between
 // exchanges. One exchange at a time: calls from several threads are serialised.
 // Before each request waiting input is flushed; after a failed exchange the line is left
-// to go quiet for longer than the reply window, so a late reply is never taken for the
-// next one; at least 3.5 character times of silence separate a reply from the next request.
+// to go quiet for longer than the first-byte window, so a late reply is never taken for the
+// next one (a reply that starts more than two windows after its request would look exactly
+// like the next exchange's reply; no master can tell them apart); at least 3.5 character
+// times of silence separate a reply from the next request.
 class ModbusRtuLine final : public Line {
  public:
   explicit ModbusRtuLine(LineTiming timing = {});

@@ -1,0 +1,218 @@
+// tarvel-cli --port DEVICE: a technician's look at the controllers on a line, without the console.
+#include <array>
+#include <iomanip>
+#include <optional>
+#include <string_view>
+
+#include "cli/cli.h"
+#include "link/commands.h"
+#include "link/modbus_rtu_line.h"
+#include "util/text.h"
+
+namespace tarvel::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tarvel-cli --port DEVICE state ADDRESS | step ADDRESS STEP [PID TIME TEMP] |"
+    " download ADDRESS FIRST LAST | scan\n";
+
+std::string_view RunModeName(int mode) {
+  static constexpr std::array<std::string_view, 5> kNames{"SV", "S-SV R/S", "M-SV R/S", "S-PV R/S", "M-PV R/S"};
+  return mode >= 0 && mode < static_cast<int>(kNames.size()) ? kNames[static_cast<std::size_t>(mode)] : "unknown";
+}
+
+std::optional<std::uint8_t> ParseAddress(const std::string& text) {
+  auto value = ToWholeNumber(text, 1, 247);
+  if (!value) return std::nullopt;
+  return static_cast<std::uint8_t>(*value);
+}
+
+std::optional<int> ParseStep(const std::string& text) {
+  auto value = ToWholeNumber(text, 1, link::kStepCount);
+  if (!value) return std::nullopt;
+  return static_cast<int>(*value);
+}
+
+int Usage(Context& ctx) {
+  ctx.err << kUsage;
+  return kExitUsage;
+}
+
+// Prints the failure of one exchange; true when it failed.
+bool Failed(Context& ctx, link::Outcome outcome, std::string_view what, std::uint8_t address) {
+  if (outcome == link::Outcome::Ok) return false;
+  ctx.err << "Reading " << what << " of unit #" << int{address} << " failed: " << link::Describe(outcome) << "\n";
+  return true;
+}
+
+struct StepWords {
+  std::array<std::int16_t, 3> words{};  // PIDSet, Duration, Temperature
+};
+
+void PrintStepHeader(Context& ctx) { ctx.out << "Step  PIDSet  Duration  Temperature\n"; }
+
+void PrintStep(Context& ctx, int step, const StepWords& s) {
+  ctx.out << std::right << std::setw(4) << step << std::setw(8) << s.words[0] << std::setw(10) << s.words[1]
+          << std::setw(13) << s.words[2] << "\n";
+}
+
+// Reads the three words of a step; prints the failure and returns nullopt when one fails.
+std::optional<StepWords> ReadStep(Context& ctx, link::CommandSet& commands, std::uint8_t address, int step) {
+  StepWords s;
+  for (int word = 1; word <= 3; ++word) {
+    auto reply = commands.ReadProgramStepWord(address, step, word);
+    if (!reply.ok()) {
+      ctx.err << "Reading step " << step << " word " << word << " of unit #" << int{address}
+              << " failed: " << link::Describe(reply.outcome) << "\n";
+      return std::nullopt;
+    }
+    s.words[static_cast<std::size_t>(word - 1)] = reply.value;
+  }
+  return s;
+}
+
+int State(Context& ctx, link::CommandSet& commands, std::uint8_t address) {
+  auto step = commands.ReadCurrentStep(address);
+  if (Failed(ctx, step.outcome, "the current step", address)) return kExitFailed;
+  auto stepTime = commands.ReadStepTime(address);
+  if (Failed(ctx, stepTime.outcome, "the step time", address)) return kExitFailed;
+  auto profileSetPoint = commands.ReadProfileSetPoint(address);
+  if (Failed(ctx, profileSetPoint.outcome, "the profile set point", address)) return kExitFailed;
+  auto setValue = commands.ReadSetValue(address);
+  if (Failed(ctx, setValue.outcome, "the set value", address)) return kExitFailed;
+  auto processValue = commands.ReadProcessValue(address);
+  if (Failed(ctx, processValue.outcome, "the process value", address)) return kExitFailed;
+  auto relays = commands.ReadRelayStates(address);
+  if (Failed(ctx, relays.outcome, "the relay states", address)) return kExitFailed;
+  auto runMode = commands.ReadRunMode(address);
+  if (Failed(ctx, runMode.outcome, "the run mode", address)) return kExitFailed;
+  auto low = commands.ReadProgramLowStep(address);
+  if (Failed(ctx, low.outcome, "the program low step", address)) return kExitFailed;
+  auto high = commands.ReadProgramHighStep(address);
+  if (Failed(ctx, high.outcome, "the program high step", address)) return kExitFailed;
+
+  auto onOff = [](std::uint8_t state) { return state == 1 ? "on" : "off"; };
+  ctx.out << std::left << "Unit #" << int{address} << "\n"
+          << std::setw(19) << "Step:" << int{step.value} << "\n"
+          << std::setw(19) << "Step time:" << stepTime.value << "\n"
+          << std::setw(19) << "Profile set point:" << profileSetPoint.value << "\n"
+          << std::setw(19) << "Set value:" << setValue.value << "\n"
+          << std::setw(19) << "Process value:" << processValue.value << "\n"
+          << std::setw(19) << "Relay 1:" << onOff(relays.value.relay1) << "\n"
+          << std::setw(19) << "Relay 2:" << onOff(relays.value.relay2) << "\n"
+          << std::setw(19) << "Run mode:" << int{runMode.value} << " " << RunModeName(runMode.value) << "\n"
+          << std::setw(19) << "Program limits:" << int{low.value} << " to " << int{high.value} << "\n";
+  return kExitOk;
+}
+
+int Step(Context& ctx, link::CommandSet& commands, std::uint8_t address, int step, const Args& values) {
+  if (!values.empty()) {
+    StepWords wanted;
+    for (std::size_t i = 0; i < 3; ++i) {
+      auto value = ToInt16(values[i]);
+      if (!value) {
+        ctx.err << "PID, TIME and TEMP must be whole numbers from -32768 to 32767\n";
+        return Usage(ctx);
+      }
+      wanted.words[i] = *value;
+    }
+    for (int word = 1; word <= 3; ++word) {
+      auto outcome = commands.WriteProgramStepWord(address, step, word, wanted.words[static_cast<std::size_t>(word - 1)]);
+      if (outcome != link::Outcome::Ok) {
+        ctx.err << "Writing step " << step << " word " << word << " of unit #" << int{address}
+                << " failed: " << link::Describe(outcome) << "\n";
+        return kExitFailed;
+      }
+    }
+    auto readBack = ReadStep(ctx, commands, address, step);
+    if (!readBack) return kExitFailed;
+    PrintStepHeader(ctx);
+    PrintStep(ctx, step, *readBack);
+    if (readBack->words != wanted.words) {
+      ctx.err << "Step " << step << " of unit #" << int{address} << " reads back differently from what was written\n";
+      return kExitFailed;
+    }
+    return kExitOk;
+  }
+  auto words = ReadStep(ctx, commands, address, step);
+  if (!words) return kExitFailed;
+  PrintStepHeader(ctx);
+  PrintStep(ctx, step, *words);
+  return kExitOk;
+}
+
+int Download(Context& ctx, link::CommandSet& commands, std::uint8_t address, int first, int last) {
+  PrintStepHeader(ctx);
+  for (int step = first; step <= last; ++step) {
+    auto words = ReadStep(ctx, commands, address, step);
+    if (!words) return kExitFailed;
+    PrintStep(ctx, step, *words);
+  }
+  return kExitOk;
+}
+
+int Scan(Context& ctx, link::CommandSet& commands) {
+  int found = 0;
+  std::string list;
+  for (int address = 1; address <= link::kProcessValueTableSize; ++address) {
+    auto probe = commands.ReadProcessValue(static_cast<std::uint8_t>(address));
+    if (probe.outcome == link::Outcome::PortError || probe.outcome == link::Outcome::PortClosed) {
+      ctx.err << "Scan stopped at unit #" << address << ": " << link::Describe(probe.outcome) << "\n";
+      return kExitFailed;
+    }
+    if (probe.ok()) {
+      ++found;
+      list += " " + std::to_string(address);
+      ctx.out << "Unit #" << address << " Detected\n";
+    } else if (probe.outcome == link::Outcome::NoReply) {
+      ctx.out << "Unit #" << address << " Not Found\n";
+    } else {
+      // Something answered, but not soundly: worth telling a technician apart from silence.
+      ctx.out << "Unit #" << address << " Not Found (" << link::Describe(probe.outcome) << ")\n";
+    }
+  }
+  ctx.out << "Scan finished\n" << found << " Found\nFollowing ModBus Addresses Detected: " << list << "\n";
+  return kExitOk;
+}
+
+}  // namespace
+
+int LineVerbs(Context& ctx, const Args& args) {
+  if (args.empty()) return Usage(ctx);
+  const std::string& verb = args[0];
+  const bool shapeOk = (verb == "state" && args.size() == 2) ||
+                       (verb == "step" && (args.size() == 3 || args.size() == 6)) ||
+                       (verb == "download" && args.size() == 4) || (verb == "scan" && args.size() == 1);
+  if (!shapeOk || ctx.port.empty()) return Usage(ctx);
+
+  std::optional<std::uint8_t> address;
+  std::optional<int> first, last;
+  if (verb != "scan") {
+    address = ParseAddress(args[1]);
+    if (!address) {
+      ctx.err << "ADDRESS must be a Modbus address from 1 to 247\n";
+      return Usage(ctx);
+    }
+  }
+  if (verb == "step" || verb == "download") {
+    first = ParseStep(args[2]);
+    last = verb == "download" ? ParseStep(args[3]) : first;
+    if (!first || !last || *first > *last) {
+      ctx.err << "STEP, FIRST and LAST must be program steps from 1 to 64, FIRST not after LAST\n";
+      return Usage(ctx);
+    }
+  }
+
+  link::ModbusRtuLine line;
+  if (auto opened = line.Open(ctx.port); !opened.ok()) {
+    ctx.err << opened.message << "\n";
+    return kExitFailed;
+  }
+  link::CommandSet commands(line);
+  if (verb == "state") return State(ctx, commands, *address);
+  if (verb == "step") return Step(ctx, commands, *address, *first, Args(args.begin() + 3, args.end()));
+  if (verb == "download") return Download(ctx, commands, *address, *first, *last);
+  return Scan(ctx, commands);
+}
+
+}  // namespace tarvel::cli

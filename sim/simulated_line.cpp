@@ -1,0 +1,352 @@
+#include "sim/simulated_line.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "sim/controller.h"
+#include "sim/pty_line.h"
+#include "sim/rtu_codec.h"
+
+namespace tarvel::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::nanoseconds;
+
+// The real-time clock moves the units this often while the line serves.
+constexpr auto kTick = std::chrono::milliseconds(20);
+// What a half-duplex slave's receive buffer holds; a longer burst is no frame anyway.
+constexpr std::size_t kMaxFrame = 256;
+constexpr std::uint8_t kStrayByte = 0x00;
+
+// One character of 8N1 (start, 8 data, stop) on the wire.
+nanoseconds CharTime(int baud) { return baud > 0 ? nanoseconds(10'000'000'000LL / baud) : nanoseconds(0); }
+
+// Silence that ends a frame: 3.5 characters, fixed at 1.75 ms above 19200 baud as usual.
+nanoseconds FrameSilence(int baud) {
+  if (baud > 0 && baud <= 19200) return CharTime(baud) * 7 / 2;
+  return std::chrono::microseconds(1750);
+}
+
+timespec ToTimespec(nanoseconds span) {
+  const auto count = std::max<long long>(0, span.count());
+  return timespec{static_cast<time_t>(count / 1'000'000'000), static_cast<long>(count % 1'000'000'000)};
+}
+
+std::uint8_t OtherAddress(std::uint8_t address) { return static_cast<std::uint8_t>(address % 247 + 1); }
+
+// A reply on its way out, one byte at a time at the baud rate.
+struct Transmission {
+  std::vector<std::uint8_t> bytes;
+  Clock::time_point start;  // the first byte starts on the wire here
+  std::size_t sent = 0;
+  std::optional<std::pair<std::uint8_t, std::uint8_t>> addressChange;  // old, new
+};
+
+}  // namespace
+
+struct SimulatedLine::Impl {
+  explicit Impl(Options opts) : options(std::move(opts)), turnaround(options.turnaround) {
+    std::sort(options.addresses.begin(), options.addresses.end());
+    options.addresses.erase(std::unique(options.addresses.begin(), options.addresses.end()), options.addresses.end());
+    for (std::uint8_t address : options.addresses) {
+      if (address == 0 || address > 247) continue;  // 0 is broadcast: no unit lives there
+      UnitState unit;
+      unit.address = address;
+      units.push_back(unit);
+    }
+    charTime = CharTime(options.baud);
+    silence = FrameSilence(options.baud);
+  }
+
+  UnitState* Find(std::uint8_t address) {
+    auto it = std::find_if(units.begin(), units.end(), [&](const UnitState& u) { return u.address == address; });
+    return it == units.end() ? nullptr : &*it;
+  }
+  void SortUnits() {
+    std::sort(units.begin(), units.end(), [](const UnitState& a, const UnitState& b) { return a.address < b.address; });
+  }
+
+  void Serve();
+  std::optional<Transmission> HandleFrame(const std::vector<std::uint8_t>& frame, Clock::time_point frameEnd);
+  bool SendDue(Transmission& tx, Clock::time_point now);
+  void FinishTransmission(const Transmission& tx);
+  void AdvanceRealTime(Clock::time_point now);  // under the lock
+  Clock::time_point DueTime(const Transmission& tx, std::size_t index) const {
+    return tx.start + charTime * static_cast<long long>(index + 1);
+  }
+
+  Options options;
+  nanoseconds charTime{};
+  nanoseconds silence{};
+
+  mutable std::mutex mutex;  // guards everything below except the descriptors and the thread
+  mutable std::condition_variable requestArrived;
+  std::vector<UnitState> units;  // ascending addresses
+  std::vector<std::vector<std::uint8_t>> requests;
+  std::deque<Fault> faults;
+  std::chrono::microseconds turnaround;
+  Clock::time_point lastTick;
+
+  std::optional<PseudoTerminal> pty;
+  int wakeFd = -1;
+  std::atomic<bool> stopping{false};
+  std::thread server;
+};
+
+void SimulatedLine::Impl::AdvanceRealTime(Clock::time_point now) {
+  if (options.clock != Options::Clock::RealTime) return;
+  const double seconds = std::chrono::duration<double>(now - lastTick).count() * options.speed;
+  lastTick = now;
+  for (UnitState& unit : units) Advance(unit, seconds);
+}
+
+void SimulatedLine::Impl::Serve() {
+  // Byte pacing and frame silences are a few milliseconds: ask for prompt wake-ups.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  const int master = pty->MasterFd();
+  bool receiving = false;
+  std::vector<std::uint8_t> frame;
+  Clock::time_point wireEnd;  // when the bytes received so far would have left a real wire
+  std::optional<Transmission> tx;
+
+  while (!stopping.load()) {
+    Clock::time_point deadline = Clock::time_point::max();
+    if (receiving) deadline = std::min(deadline, wireEnd + silence);
+    if (tx) deadline = std::min(deadline, DueTime(*tx, tx->sent));
+    if (options.clock == Options::Clock::RealTime) {
+      std::lock_guard lock(mutex);
+      deadline = std::min(deadline, lastTick + kTick);
+    }
+    timespec timeout{};
+    const timespec* timeoutPtr = nullptr;
+    if (deadline != Clock::time_point::max()) {
+      timeout = ToTimespec(deadline - Clock::now());
+      timeoutPtr = &timeout;
+    }
+    pollfd fds[2] = {{master, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    if (ppoll(fds, 2, timeoutPtr, nullptr) < 0 && errno != EINTR) break;
+    if (stopping.load()) break;
+
+    if (fds[0].revents & POLLIN) {
+      std::uint8_t buffer[512];
+      const ssize_t got = ::read(master, buffer, sizeof buffer);
+      const Clock::time_point arrival = Clock::now();
+      // A half-duplex slave does not listen while it answers (or waits to answer).
+      if (got > 0 && !tx) {
+        if (!receiving) {
+          receiving = true;
+          frame.clear();
+          wireEnd = arrival;
+        }
+        // The pseudo-terminal delivers at once; a real wire would still be carrying them.
+        wireEnd = std::max(wireEnd, arrival) + charTime * got;
+        const std::size_t room = kMaxFrame - std::min(kMaxFrame, frame.size());
+        frame.insert(frame.end(), buffer, buffer + std::min<std::size_t>(room, static_cast<std::size_t>(got)));
+      }
+    }
+
+    const Clock::time_point now = Clock::now();
+    if (receiving && now >= wireEnd + silence) {
+      receiving = false;
+      tx = HandleFrame(frame, wireEnd + silence);
+    }
+    if (tx && SendDue(*tx, Clock::now())) {
+      FinishTransmission(*tx);
+      tx.reset();
+    }
+    if (options.clock == Options::Clock::RealTime) {
+      std::lock_guard lock(mutex);
+      if (now >= lastTick + kTick) AdvanceRealTime(now);
+    }
+  }
+}
+
+std::optional<Transmission> SimulatedLine::Impl::HandleFrame(const std::vector<std::uint8_t>& frame,
+                                                             Clock::time_point frameEnd) {
+  std::lock_guard lock(mutex);
+  requests.push_back(frame);
+  requestArrived.notify_all();
+
+  const DecodedFrame decoded = DecodeRequest(frame);
+  if (decoded.kind == DecodedFrame::Kind::Ignore) return std::nullopt;
+  UnitState* unit = Find(decoded.request.address);
+  if (!unit) return std::nullopt;  // not on this line: someone else's frame
+  AdvanceRealTime(Clock::now());
+
+  std::optional<Fault> fault;
+  if (!faults.empty()) {
+    fault = faults.front();
+    faults.pop_front();
+  }
+  if (fault == Fault::NoReply) return std::nullopt;
+
+  const auto function = static_cast<std::uint8_t>(decoded.request.function);
+  Handled handled;
+  if (fault == Fault::Exception) {
+    handled.reply = EncodeExceptionReply(unit->address, function, ExceptionCode::SlaveDeviceFailure);
+  } else if (decoded.kind == DecodedFrame::Kind::Exception) {
+    handled.reply = EncodeExceptionReply(unit->address, function, decoded.exception);
+  } else if (decoded.request.function == FunctionCode::WriteMultipleRegisters &&
+             decoded.request.start == reg::kUnitAddress && decoded.request.values.at(0) != unit->address &&
+             decoded.request.values.at(0) <= 0xFF && Find(static_cast<std::uint8_t>(decoded.request.values.at(0)))) {
+    // Two units on one address would garble every reply; the simulator refuses the change.
+    handled.reply = EncodeExceptionReply(unit->address, function, ExceptionCode::IllegalDataValue);
+  } else {
+    handled = HandleRequest(*unit, decoded.request, options.autoStart);
+  }
+
+  Transmission out;
+  out.bytes = std::move(handled.reply);
+  if (handled.newAddress) out.addressChange = std::make_pair(unit->address, *handled.newAddress);
+  if (fault == Fault::BadCrc) {
+    out.bytes.back() ^= 0xFF;
+  } else if (fault == Fault::WrongAddress) {
+    out.bytes[0] = OtherAddress(out.bytes[0]);
+    out.bytes.resize(out.bytes.size() - 2);
+    AppendCrc(out.bytes);
+  } else if (fault == Fault::StrayByte) {
+    out.bytes.insert(out.bytes.begin(), kStrayByte);
+  }
+  const auto delay = fault == Fault::LateReply ? std::chrono::duration_cast<nanoseconds>(options.lateReplyDelay)
+                                               : std::chrono::duration_cast<nanoseconds>(turnaround);
+  out.start = frameEnd + delay;
+  return out;
+}
+
+// Writes every byte whose time has come; true when the whole reply is out.
+bool SimulatedLine::Impl::SendDue(Transmission& tx, Clock::time_point now) {
+  std::size_t due = tx.sent;
+  while (due < tx.bytes.size() && DueTime(tx, due) <= now) ++due;
+  while (tx.sent < due) {
+    const ssize_t written = ::write(pty->MasterFd(), tx.bytes.data() + tx.sent, due - tx.sent);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      tx.sent = tx.bytes.size();  // nobody drains the line: the reply is lost, as on a real wire
+      break;
+    }
+    tx.sent += static_cast<std::size_t>(written);
+  }
+  return tx.sent >= tx.bytes.size();
+}
+
+void SimulatedLine::Impl::FinishTransmission(const Transmission& tx) {
+  if (!tx.addressChange) return;
+  std::lock_guard lock(mutex);
+  const auto [from, to] = *tx.addressChange;
+  UnitState* unit = Find(from);
+  if (unit && !Find(to)) {
+    unit->address = to;
+    SortUnits();
+  }
+}
+
+SimulatedLine::SimulatedLine(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+SimulatedLine::~SimulatedLine() { Stop(); }
+
+Result<std::string> SimulatedLine::Start() {
+  if (impl_->server.joinable()) return Status::Failed("the simulated line is already serving");
+  auto pty = PseudoTerminal::Open();
+  if (!pty) return pty.status();
+  impl_->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (impl_->wakeFd < 0) return Status::Failed("cannot create the simulator's wake-up event");
+  impl_->pty.emplace(std::move(pty).value());
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->lastTick = Clock::now();
+  }
+  impl_->stopping = false;
+  impl_->server = std::thread([this] { impl_->Serve(); });
+  return impl_->pty->SlavePath();
+}
+
+void SimulatedLine::Stop() {
+  if (impl_->server.joinable()) {
+    impl_->stopping = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(impl_->wakeFd, &one, sizeof one);
+    impl_->server.join();
+  }
+  if (impl_->wakeFd >= 0) ::close(impl_->wakeFd);
+  impl_->wakeFd = -1;
+  impl_->pty.reset();
+}
+
+std::string SimulatedLine::DevicePath() const { return impl_->pty ? impl_->pty->SlavePath() : std::string(); }
+
+bool SimulatedLine::HasUnit(std::uint8_t address) const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->Find(address) != nullptr;
+}
+
+std::vector<std::uint8_t> SimulatedLine::Addresses() const {
+  std::lock_guard lock(impl_->mutex);
+  std::vector<std::uint8_t> addresses;
+  for (const UnitState& unit : impl_->units) addresses.push_back(unit.address);
+  return addresses;
+}
+
+UnitState SimulatedLine::Unit(std::uint8_t address) const {
+  std::lock_guard lock(impl_->mutex);
+  if (const UnitState* unit = impl_->Find(address)) return *unit;
+  UnitState missing;
+  missing.address = 0;
+  return missing;
+}
+
+void SimulatedLine::EditUnit(std::uint8_t address, const std::function<void(UnitState&)>& edit) {
+  std::lock_guard lock(impl_->mutex);
+  if (UnitState* unit = impl_->Find(address)) {
+    edit(*unit);
+    impl_->SortUnits();
+  }
+}
+
+void SimulatedLine::FrontPanelStart(std::uint8_t address) {
+  std::lock_guard lock(impl_->mutex);
+  if (UnitState* unit = impl_->Find(address)) sim::FrontPanelStart(*unit);
+}
+
+void SimulatedLine::AdvanceTime(std::chrono::duration<double> simulated) {
+  std::lock_guard lock(impl_->mutex);
+  for (UnitState& unit : impl_->units) Advance(unit, simulated.count());
+}
+
+std::vector<std::vector<std::uint8_t>> SimulatedLine::Requests() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->requests;
+}
+
+void SimulatedLine::ClearRequests() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->requests.clear();
+}
+
+bool SimulatedLine::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->requestArrived.wait_for(lock, timeout, [&] { return impl_->requests.size() >= count; });
+}
+
+void SimulatedLine::InjectFault(Fault fault, int count) {
+  std::lock_guard lock(impl_->mutex);
+  for (int i = 0; i < count; ++i) impl_->faults.push_back(fault);
+}
+
+void SimulatedLine::SetTurnaround(std::chrono::microseconds turnaround) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->turnaround = turnaround;
+}
+
+}  // namespace tarvel::sim

@@ -1,0 +1,179 @@
+#include "link/commands.h"
+
+#include <limits>
+
+namespace tarvel::link {
+
+namespace {
+
+// Broadcast (0) would make every unit act without answering; above 247 is reserved.
+bool Addressable(std::uint8_t address) { return address >= 1 && address <= 247; }
+
+bool ValidStep(int step, int word) { return step >= 1 && step <= kStepCount && word >= 1 && word <= 3; }
+
+std::uint8_t LowByte(std::uint16_t raw) { return static_cast<std::uint8_t>(raw & 0xFF); }
+std::uint8_t HighByte(std::uint16_t raw) { return static_cast<std::uint8_t>(raw >> 8); }
+
+template <class T, class F>
+Reply<T> Convert(Reply<std::uint16_t> raw, F convert) {
+  Reply<T> reply;
+  reply.outcome = raw.outcome;
+  if (raw.ok()) reply.value = convert(raw.value);
+  return reply;
+}
+
+}  // namespace
+
+std::uint16_t EncodeSigned(std::int16_t value) { return static_cast<std::uint16_t>(value); }
+
+std::int16_t DecodeSigned(std::uint16_t raw) {
+  // Written out rather than cast so the meaning of the high bit is plain.
+  return raw >= 0x8000 ? static_cast<std::int16_t>(static_cast<int>(raw) - 65536) : static_cast<std::int16_t>(raw);
+}
+
+std::uint16_t ProgramStepRegister(int step, int word) {
+  return static_cast<std::uint16_t>(reg::kProgramSteps + 3 * (step - 1) + (word - 1));
+}
+
+Reply<std::int16_t> CommandSet::ReadSetValue(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, 0};
+  return Convert<std::int16_t>(line_.ReadRegisters(address, reg::kSetValue), DecodeSigned);
+}
+
+Reply<std::int16_t> CommandSet::ReadSingleSetPoint(std::uint8_t address) { return ReadSetValue(address); }
+
+Outcome CommandSet::WriteSetValue(std::uint8_t address, std::int16_t value) {
+  if (!Addressable(address)) return Outcome::NotSent;
+  auto present = ReadSetValue(address);
+  // Without a good reading we cannot know whether a write is needed; writing blind would
+  // turn a failed read into a silent change of the set point.
+  if (!present.ok()) return present.outcome;
+  if (present.value == value) return Outcome::Ok;
+  return line_.WriteRegisters(address, reg::kSetValue, EncodeSigned(value));
+}
+
+Reply<std::int16_t> CommandSet::ReadProcessValue(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, 0};
+  auto reply = Convert<std::int16_t>(line_.ReadRegisters(address, reg::kProcessValue), DecodeSigned);
+  if (reply.ok() && address <= kProcessValueTableSize) processValueTable_[address] = reply.value;
+  return reply;
+}
+
+Reply<std::int16_t> CommandSet::ReadProfileSetPoint(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, 0};
+  return Convert<std::int16_t>(line_.ReadRegisters(address, reg::kProfileSetPoint), DecodeSigned);
+}
+
+Reply<std::uint8_t> CommandSet::ReadCurrentStep(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, 0};
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kCurrentStep), LowByte);
+}
+
+Reply<std::uint16_t> CommandSet::ReadStepTime(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, 0};
+  return Convert<std::uint16_t>(line_.ReadRegisters(address, reg::kStepTime), [](std::uint16_t raw) {
+    return raw > std::numeric_limits<std::int16_t>::max() ? std::uint16_t{0} : raw;
+  });
+}
+
+Reply<RelayStates> CommandSet::ReadRelayStates(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, {}};
+  return Convert<RelayStates>(line_.ReadRegisters(address, reg::kRelayStates),
+                              [](std::uint16_t raw) { return RelayStates{HighByte(raw), LowByte(raw)}; });
+}
+
+Reply<std::uint8_t> CommandSet::ReadAlarm1Type(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, 0};
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kAlarm1Type), LowByte);
+}
+
+Reply<std::uint8_t> CommandSet::ReadAlarm2Type(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, 0};
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kAlarm2Type), LowByte);
+}
+
+Outcome CommandSet::WriteAlarmType(std::uint8_t address, int alarm, std::uint8_t type) {
+  if (!Addressable(address) || (alarm != 1 && alarm != 2)) return Outcome::NotSent;
+  return line_.WriteRegisters(address, alarm == 1 ? reg::kAlarm1Type : reg::kAlarm2Type, type);
+}
+
+Reply<std::uint8_t> CommandSet::ReadInputType(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, 0};
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kInputType), LowByte);
+}
+
+Reply<std::uint8_t> CommandSet::ReadRunMode(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, 0};
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kRunMode), LowByte);
+}
+
+Outcome CommandSet::WriteRunMode(std::uint8_t address, std::uint8_t mode) {
+  if (!Addressable(address)) return Outcome::NotSent;
+  return line_.WriteRegisters(address, reg::kRunMode, mode);
+}
+
+Reply<std::uint8_t> CommandSet::ReadProgramLowStep(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, 0};
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kProgramLowStep), LowByte);
+}
+
+Reply<std::uint8_t> CommandSet::ReadProgramHighStep(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, 0};
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kProgramHighStep), LowByte);
+}
+
+Outcome CommandSet::WriteProgramLimits(std::uint8_t address, std::uint8_t lowStep, std::uint8_t highStep) {
+  if (!Addressable(address)) return Outcome::NotSent;
+  // The write to the low step also zeroes the high step register (second register of the
+  // pair), so the high step is written even when the low write failed.
+  Outcome low = line_.WriteRegisters(address, reg::kProgramLowStep, lowStep);
+  Outcome high = line_.WriteRegisters(address, reg::kProgramHighStep, highStep);
+  return Worst(low, high);
+}
+
+Reply<char> CommandSet::ReadTemperatureScale(std::uint8_t address) {
+  if (!Addressable(address)) return {Outcome::NotSent, 'C'};
+  auto raw = line_.ReadRegisters(address, reg::kTemperatureScale);
+  return {raw.outcome, raw.ok() && LowByte(raw.value) == 1 ? 'F' : 'C'};
+}
+
+Outcome CommandSet::WriteTemperatureScale(std::uint8_t address, std::uint8_t code) {
+  if (!Addressable(address)) return Outcome::NotSent;
+  return line_.WriteRegisters(address, reg::kTemperatureScale, code);
+}
+
+Outcome CommandSet::WriteUnitAddress(std::uint8_t address, std::uint8_t newAddress) {
+  // A unit moved to 0 or above 247 could never be reached again.
+  if (!Addressable(address) || !Addressable(newAddress)) return Outcome::NotSent;
+  return line_.WriteRegisters(address, reg::kUnitAddress, newAddress);
+}
+
+Reply<std::int16_t> CommandSet::ReadProgramStepWord(std::uint8_t address, int step, int word) {
+  if (!Addressable(address) || !ValidStep(step, word)) return {Outcome::NotSent, 0};
+  return Convert<std::int16_t>(line_.ReadRegisters(address, ProgramStepRegister(step, word)), DecodeSigned);
+}
+
+Outcome CommandSet::WriteProgramStepWord(std::uint8_t address, int step, int word, std::int32_t value) {
+  if (!Addressable(address) || !ValidStep(step, word)) return Outcome::NotSent;
+  if (value < std::numeric_limits<std::int16_t>::min() || value > std::numeric_limits<std::int16_t>::max())
+    return Outcome::NotSent;
+  return line_.WriteRegisters(address, ProgramStepRegister(step, word),
+                              EncodeSigned(static_cast<std::int16_t>(value)));
+}
+
+Outcome CommandSet::AutoTuneOn(std::uint8_t address) {
+  if (!Addressable(address)) return Outcome::NotSent;
+  return line_.WriteCoil(address, reg::kAutoTuneCoil, true);
+}
+
+Outcome CommandSet::AutoTuneOff(std::uint8_t address) {
+  if (!Addressable(address)) return Outcome::NotSent;
+  return line_.WriteCoil(address, reg::kAutoTuneCoil, false);
+}
+
+std::optional<std::int16_t> CommandSet::ProcessValue(std::uint8_t address) const {
+  if (address < 1 || address > kProcessValueTableSize) return std::nullopt;
+  return processValueTable_[address];
+}
+
+}  // namespace tarvel::link

@@ -1,0 +1,162 @@
+// tarvel-cli --port against a simulated line served from this test process: what a
+// technician reads, and the exit codes a script relies on.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "sim/simulated_line.h"
+#include "support/run_process.h"
+
+namespace tarvel {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+class CliLine : public ::testing::Test {
+ protected:
+  void Start(std::vector<std::uint8_t> addresses) {
+    sim::Options options;
+    options.addresses = std::move(addresses);
+    options.clock = sim::Options::Clock::Manual;
+    options.turnaround = std::chrono::milliseconds(1);
+    sim_ = std::make_unique<sim::SimulatedLine>(options);
+    auto device = sim_->Start();
+    ASSERT_TRUE(device.ok()) << device.status().message();
+    device_ = *device;
+  }
+
+  testing::ProcessResult Cli(std::vector<std::string> args, bool withPort = true) {
+    if (withPort) args.insert(args.begin(), {"--port", device_});
+    args.insert(args.begin(), {"--home", (dir_ / "home").string()});
+    return testing::RunProcess(TARVEL_CLI, args);
+  }
+
+  testing::TempDir dir_;
+  std::unique_ptr<sim::SimulatedLine> sim_;
+  std::string device_;
+};
+
+TEST_F(CliLine, StateShowsWhatTheControllerHolds) {
+  Start({4});
+  sim_->EditUnit(4, [](sim::UnitState& u) {
+    u.currentStep = 3;
+    u.stepElapsed = 12;
+    u.profileSetPoint = 150;
+    u.setValue = -5;
+    u.processTemperature = 71;
+    u.relay1 = 1;
+    u.relay2 = 0;
+    u.runMode = 1;
+    u.programLowStep = 2;
+    u.programHighStep = 10;
+  });
+  auto state = Cli({"state", "4"});
+  ASSERT_EQ(state.exitCode, 0) << state.err;
+  EXPECT_EQ(state.out,
+            "Unit #4\n"
+            "Step:              3\n"
+            "Step time:         12\n"
+            "Profile set point: 150\n"
+            "Set value:         -5\n"
+            "Process value:     71\n"
+            "Relay 1:           on\n"
+            "Relay 2:           off\n"
+            "Run mode:          1 S-SV R/S\n"
+            "Program limits:    2 to 10\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "home")) << "the line verbs leave the application folder alone";
+}
+
+TEST_F(CliLine, StepWritesReadsBackAndDownloadListsTheRange) {
+  Start({4});
+  auto write = Cli({"step", "4", "64", "2", "-30", "150"});
+  ASSERT_EQ(write.exitCode, 0) << write.err;
+  EXPECT_EQ(write.out,
+            "Step  PIDSet  Duration  Temperature\n"
+            "  64       2       -30          150\n");
+  auto held = sim_->Unit(4).steps[63];
+  EXPECT_EQ(held.pidSet, 2);
+  EXPECT_EQ(held.duration, -30);
+  EXPECT_EQ(held.temperature, 150);
+
+  sim_->EditUnit(4, [](sim::UnitState& u) {
+    u.steps[0] = {1, 600, 70};
+    u.steps[1] = {1, -1011, 0};
+    u.steps[2] = {3, 0, -32768};
+  });
+  auto read = Cli({"step", "4", "64"});
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  EXPECT_EQ(read.out, write.out);
+
+  auto download = Cli({"download", "4", "1", "3"});
+  ASSERT_EQ(download.exitCode, 0) << download.err;
+  EXPECT_EQ(download.out,
+            "Step  PIDSet  Duration  Temperature\n"
+            "   1       1       600           70\n"
+            "   2       1     -1011            0\n"
+            "   3       3         0       -32768\n");
+  EXPECT_EQ(sim_->Requests().size(), 3u + 3u + 3u + 9u);
+}
+
+TEST_F(CliLine, ScanListsEveryAddressAndFindsExactlyTheUnits) {
+  // A dense line keeps the scan quick: only the missing addresses wait out the reply window.
+  std::vector<std::uint8_t> units;
+  for (int a = 1; a <= 64; ++a)
+    if (a != 3 && a != 40) units.push_back(static_cast<std::uint8_t>(a));
+  Start(units);
+  auto scan = Cli({"scan"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  EXPECT_THAT(scan.out, StartsWith("Unit #1 Detected\nUnit #2 Detected\nUnit #3 Not Found\nUnit #4 Detected\n"));
+  EXPECT_THAT(scan.out, HasSubstr("Unit #39 Detected\nUnit #40 Not Found\nUnit #41 Detected\n"));
+  std::string list;
+  for (auto a : units) list += " " + std::to_string(a);
+  EXPECT_THAT(scan.out, HasSubstr("Unit #64 Detected\nScan finished\n62 Found\nFollowing ModBus Addresses Detected: " +
+                                  list + "\n"));
+  EXPECT_EQ(sim_->Requests().size(), 64u);
+}
+
+TEST_F(CliLine, FailuresSayWhatFailedAndExitOne) {
+  Start({4});
+  auto silent = Cli({"state", "9"});
+  EXPECT_EQ(silent.exitCode, 1);
+  EXPECT_EQ(silent.err, "Reading the current step of unit #9 failed: no reply\n");
+
+  sim_->InjectFault(sim::Fault::BadCrc);
+  auto garbled = Cli({"download", "4", "1", "2"});
+  EXPECT_EQ(garbled.exitCode, 1);
+  EXPECT_EQ(garbled.err, "Reading step 1 word 1 of unit #4 failed: bad CRC\n");
+
+  sim_->InjectFault(sim::Fault::Exception);
+  auto refused = Cli({"step", "4", "5", "1", "2", "3"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.err, "Writing step 5 word 1 of unit #4 failed: exception reply\n");
+
+  auto missing = Cli({"--port", "/dev/ttyTarvelNoSuchPort", "scan"}, false);
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.err, "Serial port /dev/ttyTarvelNoSuchPort not installed\n");
+}
+
+TEST_F(CliLine, BadArgumentsShowTheUsageAndSendNothing) {
+  Start({4});
+  for (const auto& args : std::vector<std::vector<std::string>>{{"state"},
+                                                                {"state", "0"},
+                                                                {"state", "248"},
+                                                                {"state", "x"},
+                                                                {"step", "4", "65"},
+                                                                {"step", "4", "1", "1", "2"},
+                                                                {"step", "4", "1", "1", "2", "40000"},
+                                                                {"download", "4", "5", "3"},
+                                                                {"scan", "1"}}) {
+    auto result = Cli(args);
+    EXPECT_EQ(result.exitCode, 2) << args[0];
+    EXPECT_THAT(result.err, HasSubstr("usage: tarvel-cli --port DEVICE")) << args[0];
+  }
+  auto noPort = Cli({"state", "4"}, false);
+  EXPECT_EQ(noPort.exitCode, 2);
+  EXPECT_THAT(noPort.err, HasSubstr("usage:"));
+  EXPECT_TRUE(sim_->Requests().empty());
+}
+
+}  // namespace
+}  // namespace tarvel
