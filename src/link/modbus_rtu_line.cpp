@@ -1,6 +1,5 @@
 #include "link/modbus_rtu_line.h"
 
-#include <fcntl.h>
 #include <modbus/modbus.h>
 #include <poll.h>
 #include <sys/ioctl.h>

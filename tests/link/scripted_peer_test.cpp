@@ -85,7 +85,7 @@ TEST(ScriptedPeer, RepliesThatDoNotAnswerTheRequestAreRefused) {
       {0x01, 0x03, 0x04},                                   // stalls after three bytes
       WithCrc({0x01, 0x03, 0x04, 0x12, 0x34, 0x00, 0x00}),  // and a sound one at last
   });
-  link::ModbusRtuLine line({std::chrono::milliseconds(40), std::chrono::milliseconds(40)});
+  link::ModbusRtuLine line({std::chrono::milliseconds(150), std::chrono::milliseconds(150)});
   ASSERT_TRUE(line.Open(peer.Device()).ok());
 
   EXPECT_EQ(line.WriteRegisters(1, 0x4000, 5), Outcome::BadEcho);

@@ -25,9 +25,14 @@ inline sim::Options QuickLine(std::vector<std::uint8_t> addresses) {
   return options;
 }
 
+// Reply windows far beyond the few milliseconds a simulated reply takes: on a loaded
+// machine a thread can stall for tens of milliseconds, and these tests are not about timing.
+// A failure costs one window of quiet afterwards, so tests with many failures use less.
+inline constexpr link::LineTiming kPatientWindow{std::chrono::milliseconds(250), std::chrono::milliseconds(250)};
+
 class SimLineTest : public ::testing::Test {
  protected:
-  void StartLine(sim::Options options, link::LineTiming timing = {}) {
+  void StartLine(sim::Options options, link::LineTiming timing = kPatientWindow) {
     sim_ = std::make_unique<sim::SimulatedLine>(std::move(options));
     auto device = sim_->Start();
     ASSERT_TRUE(device.ok()) << device.status().message();
