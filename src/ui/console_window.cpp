@@ -153,6 +153,7 @@ ConsoleWindow::ConsoleWindow(WindowOptions options, QWidget* parent)
 
   Paint(commLed_, LedColour(Led::Idle));
   Paint(monitorLed_, QColor(192, 192, 192));
+  profileRunTimer_.setParent(this);  // findable by name, like every control of the window
   profileRunTimer_.setObjectName("ProfileRunTimer");
   profileRunTimer_.setInterval(15000);
   resize(1280, 820);
