@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Tarvel and starts it on a demo application folder.
+# Builds Tarvel and starts the console on the built-in simulated line, with a demo
+# application folder (./demo-home, kept between runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -8,7 +9,14 @@ BUILD=${TARVEL_BUILD:-build}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"
 
-HOME_DIR=${TARVEL_HOME:-$PWD/demo-home}
-"$BUILD/app/tarvel-cli" --home "$HOME_DIR" home
-echo
-find "$HOME_DIR" | sort | sed "s|^$HOME_DIR|demo-home|"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  cat >&2 <<'MSG'
+No display found. Tarvel is a desktop program; start it from a graphical session, or:
+  - over SSH: ssh -X host, then run this again
+  - on a headless machine: xvfb-run -a ./scripts/run.sh   (xvfb is installed by this script)
+  - for a picture only: ./scripts/screenshot.sh
+MSG
+  exit 1
+fi
+
+exec "$BUILD/app/tarvel" --simulate --home "${TARVEL_HOME:-$PWD/demo-home}" "$@"

@@ -1,0 +1,86 @@
+// tarvel: the main console. Composition root: folders, store, line, window; ordered shutdown.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <iostream>
+
+#include "console/console.h"
+#include "demo_line.h"
+#include "link/modbus_rtu_line.h"
+#include "store/home.h"
+#include "ui/console_window.h"
+
+using namespace tarvel;
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("Tarvel");
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription("Runs ramp-and-soak temperature profiles on process temperature controllers.");
+  parser.addHelpOption();
+  QCommandLineOption homeOption("home", "Application folder (default $XDG_DATA_HOME/tarvel).", "DIR");
+  QCommandLineOption simulateOption("simulate", "Use the built-in simulated line of two controllers.");
+  QCommandLineOption portOption("port", "Serial device of the controller line.", "DEVICE");
+  QCommandLineOption screenshotOption("screenshot", "Save a PNG of the console after start-up and quit.", "FILE");
+  parser.addOptions({homeOption, simulateOption, portOption, screenshotOption});
+  parser.process(application);
+
+  AppFolder folder(parser.isSet(homeOption) ? std::filesystem::path(parser.value(homeOption).toStdString())
+                                            : AppFolder::DefaultRoot());
+  std::vector<std::string> problems = store::PrepareHome(folder).problems;
+  store::ConfigStore store(folder.ConfigDatabase());
+
+  const bool simulated = parser.isSet(simulateOption);
+  std::unique_ptr<sim::SimulatedLine> simulator;
+  std::string device;
+  if (simulated) {
+    std::string why;
+    simulator = app::StartDemoLine(why);
+    if (simulator) {
+      device = simulator->DevicePath();
+      app::SeedDemoChannels(store, *simulator, folder);
+    } else {
+      problems.push_back("The simulated line could not start: " + why);
+    }
+  } else if (parser.isSet(portOption)) {
+    device = parser.value(portOption).toStdString();
+  } else if (auto port = store.Port(); port.ok() && port->has_value()) {
+    device = (*port)->devicePath;
+  }
+
+  link::ModbusRtuLine line;
+  if (!device.empty()) {
+    if (auto opened = line.Open(device); !opened.ok()) problems.push_back(opened.message);
+  }
+
+  ui::ConsoleWindow window({simulated, QString::fromStdString(device)});
+  console::Console console(folder, store, line, window.View(),
+                           {simulated || parser.isSet(portOption), simulated});
+  window.show();
+  for (const auto& problem : problems) {
+    std::cerr << problem << "\n";
+    if (!parser.isSet(screenshotOption)) QMessageBox::warning(&window, "Tarvel", QString::fromStdString(problem));
+  }
+  window.Start(console);
+
+  if (parser.isSet(screenshotOption)) {
+    const QString file = parser.value(screenshotOption);
+    QObject::connect(&window, &ui::ConsoleWindow::commandsIdle, &window, [&window, file] {
+      // Let the posted read-outs paint before the grab.
+      QTimer::singleShot(200, &window, [&window, file] {
+        const bool saved = window.grab().save(file, "PNG");
+        std::cerr << (saved ? "saved " : "could not save ") << file.toStdString() << "\n";
+        QApplication::exit(saved ? 0 : 1);
+      });
+    });
+  }
+
+  const int exitCode = QApplication::exec();
+  window.Runner().Shutdown();  // the exchange in progress ends before the line goes
+  line.Close();
+  simulator.reset();
+  return exitCode;
+}

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Saves a PNG of the console on the simulated line after its first reading, without a display.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+BUILD=${TARVEL_BUILD:-build}
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" -j"$(nproc)" --target tarvel
+OUT=${1:-docs/console.png}
+mkdir -p "$(dirname "$OUT")"
+HOME_DIR=$(mktemp -d)
+trap 'rm -rf "$HOME_DIR"' EXIT
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$BUILD/app/tarvel" --simulate --home "$HOME_DIR" --screenshot "$OUT"

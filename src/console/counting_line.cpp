@@ -1,0 +1,39 @@
+#include "console/counting_line.h"
+
+#include <algorithm>
+
+namespace tarvel::console {
+
+void CountingLine::Begin(int expected, std::function<void(int, int)> onExchange) {
+  expected_ = expected;
+  done_ = 0;
+  onExchange_ = std::move(onExchange);
+}
+
+void CountingLine::End() { onExchange_ = nullptr; }
+
+void CountingLine::Tick() {
+  ++done_;
+  // A workflow may make more exchanges than it announced (a retry, an extra read): never overrun.
+  if (onExchange_) onExchange_(std::min(done_, expected_), expected_);
+}
+
+link::Reply<std::uint16_t> CountingLine::ReadRegisters(std::uint8_t address, std::uint16_t reg) {
+  auto reply = line_.ReadRegisters(address, reg);
+  Tick();
+  return reply;
+}
+
+link::Outcome CountingLine::WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value) {
+  auto outcome = line_.WriteRegisters(address, reg, value);
+  Tick();
+  return outcome;
+}
+
+link::Outcome CountingLine::WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) {
+  auto outcome = line_.WriteCoil(address, coil, on);
+  Tick();
+  return outcome;
+}
+
+}  // namespace tarvel::console

@@ -1,0 +1,32 @@
+#pragma once
+// console: a Line that counts the exchanges of a multi-step command, so the window's
+// progress bar moves with every exchange without each workflow counting by hand.
+
+#include <functional>
+
+#include "link/line.h"
+
+namespace tarvel::console {
+
+class CountingLine final : public link::Line {
+ public:
+  explicit CountingLine(link::Line& line) : line_(line) {}
+
+  // Each exchange calls onExchange(done, expected) after it ended.
+  void Begin(int expected, std::function<void(int, int)> onExchange);
+  void End();
+
+  link::Reply<std::uint16_t> ReadRegisters(std::uint8_t address, std::uint16_t reg) override;
+  link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value) override;
+  link::Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override;
+
+ private:
+  void Tick();
+
+  link::Line& line_;
+  int expected_ = 0;
+  int done_ = 0;
+  std::function<void(int, int)> onExchange_;
+};
+
+}  // namespace tarvel::console

@@ -1,0 +1,159 @@
+#pragma once
+// ui: the main console window "Tarvel". It binds widgets to console::Console and holds no
+// business rule: every command runs as console work on the CommandRunner's thread, and the
+// console speaks back through WindowView, which posts each call to this window's thread.
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "console/console.h"
+#include "ui/command_runner.h"
+
+class QAction;
+class QButtonGroup;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+class QWidget;
+
+namespace tarvel::ui {
+
+class ConsoleWindow;
+
+// The console's view: callable from any thread, applied on the window's thread.
+class WindowView final : public console::ConsoleView {
+ public:
+  explicit WindowView(ConsoleWindow& window) : window_(window) {}
+
+  void ShowMessages(const std::string& text) override;
+  void SetLed(console::Led led) override;
+  void SetField(console::Field field, const std::string& text) override;
+  void SetSelectors(const console::Selectors& selectors) override;
+  void SetProgressionChoices(const std::vector<std::string>& choices, int selected) override;
+  void SetProgramMode(int code) override;
+  void SetMonitoring(bool on) override;
+  void SetGridLayout(console::Grid grid, const console::GridLayout& layout) override;
+  void SetGridRows(console::Grid grid, const std::vector<std::vector<std::string>>& rows) override;
+  void SetRowMarks(console::Grid grid, const std::vector<console::RowMark>& marks) override;
+  void SetCurrentRow(console::Grid grid, int row) override;
+  void ScrollTo(console::Grid grid, int topRow) override;
+  void SetSizeButton(console::Grid grid, bool wide) override;
+  void SetProgress(int done, int total) override;
+  void ShowWarning(const std::string& title, const std::string& text) override;
+  bool Confirm(const std::string& title, const std::string& text) override;
+
+  // Once the window closes, boxes are answered with Cancel instead of being shown.
+  void SetClosing() { closing_ = true; }
+
+ private:
+  template <class F>
+  void Post(F&& apply);
+  template <class F>
+  auto Ask(F&& ask) -> decltype(ask());
+
+  ConsoleWindow& window_;
+  std::atomic<bool> closing_{false};
+};
+
+struct WindowOptions {
+  bool simulated = false;
+  QString devicePath;  // shown with the serial link indicator
+};
+
+class ConsoleWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  ConsoleWindow(WindowOptions options, QWidget* parent = nullptr);
+  ~ConsoleWindow() override;
+
+  // Binds the window to its console (built by the caller on this window's view) and runs
+  // start-up and the first activation on the command thread.
+  void Start(console::Console& console);
+  WindowView& View() { return view_; }
+  CommandRunner& Runner() { return runner_; }
+
+  // --- applied on the window's thread by WindowView
+  void ApplyMessages(const QString& text);
+  void ApplyLed(console::Led led);
+  void ApplyField(console::Field field, const QString& text);
+  void ApplySelectors(const console::Selectors& selectors);
+  void ApplyProgressionChoices(const QStringList& choices, int selected);
+  void ApplyProgramMode(int code);
+  void ApplyMonitoring(bool on);
+  void ApplyGridLayout(console::Grid grid, const console::GridLayout& layout);
+  void ApplyGridRows(console::Grid grid, const std::vector<std::vector<std::string>>& rows);
+  void ApplyRowMarks(console::Grid grid, const std::vector<console::RowMark>& marks);
+  void ApplyCurrentRow(console::Grid grid, int row);
+  void ApplyScroll(console::Grid grid, int topRow);
+  void ApplySizeButton(console::Grid grid, bool wide);
+  void ApplyProgress(int done, int total);
+  void ShowWarningBox(const QString& title, const QString& text);
+  bool AskConfirm(const QString& title, const QString& text);
+
+ signals:
+  void commandsIdle();  // the command thread finished everything queued (tests wait on it)
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildMenus();
+  QGroupBox* BuildChannelFrame();
+  QGroupBox* BuildCompiledFrame();
+  QGroupBox* BuildProfileLogFrame();
+  QGroupBox* BuildProgramMemoryFrame();
+  QGroupBox* BuildRunStateFrame();
+  QGroupBox* BuildProgramControlFrame();
+  QGroupBox* BuildPromptFrame();
+  void BuildPanels(QWidget* host);
+  void ShowPanel(QGroupBox* panel);
+  void Connect();
+  // Runs console work on the command thread.
+  void Command(std::function<void(console::Console&)> work);
+  void SetBusy(bool busy);
+  QTableWidget* GridOf(console::Grid grid) const;
+
+  WindowOptions options_;
+  WindowView view_;
+  CommandRunner runner_;
+  console::Console* console_ = nullptr;
+  QTimer profileRunTimer_;
+  bool centred_ = false;
+  bool closing_ = false;
+
+  QGroupBox* channelFrame_ = nullptr;
+  QGroupBox* profileLogFrame_ = nullptr;
+  QGroupBox* programMemoryFrame_ = nullptr;
+  QComboBox* channelSelect_ = nullptr;
+  QComboBox* addressSelect_ = nullptr;
+  QComboBox* nickNameSelect_ = nullptr;
+  QComboBox* progressionSelect_ = nullptr;
+  QTableWidget* compiledGrid_ = nullptr;
+  QTableWidget* logGrid_ = nullptr;
+  QTableWidget* memoryGrid_ = nullptr;
+  QPushButton* logSizeButton_ = nullptr;
+  QPushButton* memorySizeButton_ = nullptr;
+  QPushButton* monitorButton_ = nullptr;
+  QFrame* monitorLed_ = nullptr;
+  QFrame* commLed_ = nullptr;
+  QPlainTextEdit* prompt_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QButtonGroup* programMode_ = nullptr;
+  std::vector<QGroupBox*> panels_;
+  // Controls that start a controller command: disabled while one runs.
+  std::vector<QWidget*> commandWidgets_;
+  std::vector<QAction*> commandActions_;
+};
+
+}  // namespace tarvel::ui

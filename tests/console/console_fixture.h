@@ -1,0 +1,71 @@
+#pragma once
+// A console on a real line: the simulator on a pseudo-terminal, libmodbus on the master
+// side, the configuration database in a fresh application folder.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "console/console.h"
+#include "link/modbus_rtu_line.h"
+#include "recording_view.h"
+#include "sim/simulated_line.h"
+#include "store/home.h"
+#include "support/temp_dir.h"
+
+namespace tarvel::console {
+
+inline sim::Options ManualLine(std::vector<std::uint8_t> addresses) {
+  sim::Options options;
+  options.addresses = std::move(addresses);
+  options.clock = sim::Options::Clock::Manual;
+  options.turnaround = std::chrono::microseconds(500);
+  return options;
+}
+
+class ConsoleFixture : public ::testing::Test {
+ protected:
+  explicit ConsoleFixture(std::vector<std::uint8_t> units = {1, 2}, LineInfo info = {true, true})
+      : sim_(ManualLine(std::move(units))), info_(info) {
+    auto started = sim_.Start();
+    EXPECT_TRUE(started.ok()) << started.status().message();
+    EXPECT_TRUE(line_.Open(started.value_or("")).ok());
+  }
+
+  Console& Make() {
+    console_ = std::make_unique<Console>(folder_, store_, line_, view_, info_);
+    return *console_;
+  }
+
+  void Map(int channel, int address, const std::string& nickName) {
+    ASSERT_TRUE(store_.AddChannel({channel, address, nickName, "set64rs"}));
+    ASSERT_TRUE(store_.ResetControllerMemory(address));
+  }
+
+  // Unit 1 runs a three-step program in minutes: 100 -> 200 over 60, hold 200 for 30, end.
+  void RunProgramOnUnit1() {
+    sim_.EditUnit(1, [](sim::UnitState& u) {
+      u.steps[0] = {1, 60, 100};
+      u.steps[1] = {1, 30, 200};
+      u.steps[2] = {1, 0, 200};
+      u.programLowStep = 1;
+      u.programHighStep = 3;
+      u.runMode = 2;
+    });
+    sim_.FrontPanelStart(1);
+  }
+
+  std::size_t Sent() const { return sim_.Requests().size(); }
+
+  tarvel::testing::TempDir dir_;
+  AppFolder folder_{dir_.path()};
+  store::HomeReport home_ = store::PrepareHome(folder_);
+  store::ConfigStore store_{folder_.ConfigDatabase()};
+  sim::SimulatedLine sim_;
+  link::ModbusRtuLine line_;
+  RecordingView view_;
+  LineInfo info_;
+  std::unique_ptr<Console> console_;
+};
+
+}  // namespace tarvel::console

@@ -1,0 +1,196 @@
+// Run-state monitoring, the program memory marks and the profile log mark.
+#include <gmock/gmock.h>
+
+#include <cmath>
+
+#include "console_fixture.h"
+
+namespace tarvel::console {
+namespace {
+
+using ::testing::HasSubstr;
+using namespace std::chrono_literals;
+
+class Monitoring : public ConsoleFixture {
+ protected:
+  Monitoring() {
+    Map(1, 1, "Kiln");
+    Map(2, 2, "Oven");
+  }
+  Console& Started() {
+    Console& console = Make();
+    console.Load();
+    console.Activate();
+    return console;
+  }
+  std::optional<store::ControllerConfigRow> Stored(int address) { return store_.ControllerConfig(address).value_or({}); }
+};
+
+TEST_F(Monitoring, AReadingOfARunningProgramFillsEveryReadOutAndMarksTheStep) {
+  RunProgramOnUnit1();
+  sim_.AdvanceTime(30min);
+  Console& console = Started();
+  console.SetMonitoring(true);
+  EXPECT_TRUE(view_.monitoring);
+
+  const sim::UnitState unit = sim_.Unit(1);
+  EXPECT_EQ(view_.fields[Field::CurrentStep], "1");
+  EXPECT_EQ(view_.fields[Field::CurrentTime], std::to_string(static_cast<int>(unit.stepElapsed)));
+  EXPECT_EQ(view_.fields[Field::ProfileSetPoint], std::to_string(unit.profileSetPoint));
+  EXPECT_EQ(view_.fields[Field::SetPoint], std::to_string(unit.profileSetPoint)) << "a program runs: not in SV";
+  EXPECT_EQ(view_.fields[Field::ProcessTemperature], std::to_string(std::lround(unit.processTemperature)));
+  EXPECT_EQ(view_.fields[Field::SingleSetPoint], std::to_string(unit.setValue));
+  EXPECT_EQ(view_.fields[Field::Relay1], "off");
+  EXPECT_EQ(view_.fields[Field::ProgramStepLow], "1");
+  EXPECT_EQ(view_.fields[Field::ProgramStepHigh], "3");
+  EXPECT_EQ(view_.programMode, 2);
+  EXPECT_EQ(console.SelectedRunMode(), 2);
+  EXPECT_EQ(view_.progressDone, 9);
+  EXPECT_EQ(view_.progressTotal, 9);
+
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 1), RowMark::CurrentStep);
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 2), RowMark::ProgramRange);
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 3), RowMark::ProgramRange);
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 4), RowMark::None);
+
+  auto stored = Stored(1);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->runMode, 2);
+  EXPECT_EQ(stored->segmentExecuting, 1);
+  EXPECT_EQ(stored->segmentElapsedTime, static_cast<int>(unit.stepElapsed));
+
+  // The next step takes the light green; the previous one is back in the range colour.
+  sim_.AdvanceTime(45min);
+  console.ReadRunState();
+  EXPECT_EQ(view_.fields[Field::CurrentStep], "2");
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 1), RowMark::ProgramRange);
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 2), RowMark::CurrentStep);
+  EXPECT_EQ(Stored(1)->segmentExecuting, 2);
+
+  // Switching monitoring off repaints the range, which removes the step mark inside it.
+  console.SetMonitoring(false);
+  EXPECT_FALSE(view_.monitoring);
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 2), RowMark::ProgramRange);
+  EXPECT_EQ(view_.LastLed(), Led::Idle);
+}
+
+TEST_F(Monitoring, InSvModeTheSetPointIsTheSingleSetPointAndNoStepIsMarked) {
+  sim_.EditUnit(2, [](sim::UnitState& u) {
+    u.runMode = 0;
+    u.setValue = 180;
+    u.programLowStep = 4;
+    u.programHighStep = 6;
+    u.currentStep = 5;
+  });
+  Console& console = Started();
+  console.ChooseChannel(1);
+  console.ReadRunState();
+  EXPECT_EQ(view_.fields[Field::SetPoint], "180");
+  for (int row = 1; row <= 64; ++row) EXPECT_NE(view_.MarkAt(Grid::ProgramMemory, row), RowMark::CurrentStep) << row;
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 5), RowMark::ProgramRange);
+  EXPECT_EQ(Stored(2)->runMode, 0);
+}
+
+TEST_F(Monitoring, AFailedReadingIsReportedAndNotStoredAsTheRestartPoint) {
+  RunProgramOnUnit1();
+  sim_.AdvanceTime(10min);
+  Console& console = Started();
+  console.ReadRunState();
+  const auto before = Stored(1);
+  ASSERT_TRUE(before);
+
+  sim_.AdvanceTime(50min);
+  line_.SetTiming({20ms, 20ms});
+  sim_.InjectFault(sim::Fault::NoReply, 1);  // the very first exchange of the reading fails
+  console.ReadRunState();
+
+  EXPECT_EQ(view_.LastLed(), Led::Error);
+  EXPECT_THAT(view_.messages, HasSubstr(kCommsError));
+  EXPECT_EQ(view_.fields[Field::ProgramStepLow], "") << "a failed read is shown blank, not as 0";
+  const auto after = Stored(1);
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->segmentExecuting, before->segmentExecuting);
+  EXPECT_EQ(after->segmentElapsedTime, before->segmentElapsedTime);
+
+  console.ReadRunState();  // the line recovers: the next reading is stored again
+  EXPECT_EQ(view_.LastLed(), Led::Idle);
+  EXPECT_NE(Stored(1)->segmentElapsedTime, before->segmentElapsedTime);
+}
+
+TEST_F(Monitoring, ALogEntryMatchingTheProgramLimitsIsMarkedAndSelected) {
+  ASSERT_TRUE(store_.WriteLogEntry({1, "early.txt", 1, 3, "K", "F", "M", "SV"}));
+  ASSERT_TRUE(store_.WriteLogEntry({1, "bisque.txt", 10, 20, "K", "F", "M", "SV"}));
+  sim_.EditUnit(1, [](sim::UnitState& u) {
+    u.programLowStep = 10;
+    u.programHighStep = 20;
+  });
+  Console& console = Started();
+  EXPECT_TRUE(view_.boxes.empty());
+  EXPECT_EQ(view_.MarkAt(Grid::ProfileLog, 2), RowMark::LogEntry);
+  EXPECT_EQ(view_.MarkAt(Grid::ProfileLog, 1), RowMark::None);
+  EXPECT_EQ(view_.currentRow[Grid::ProfileLog], 2);
+  EXPECT_EQ(view_.fields[Field::ExecutingProfileName], "bisque.txt");
+  EXPECT_EQ(Stored(1)->profileNameExecuting, "bisque.txt");
+  EXPECT_EQ(Stored(1)->programLowAddress, 10);
+
+  // Limits that match no entry: the box names them.
+  sim_.EditUnit(1, [](sim::UnitState& u) {
+    u.programLowStep = 30;
+    u.programHighStep = 40;
+  });
+  EXPECT_FALSE(console.MarkLogEntryOfProgramLimits());
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(view_.boxes[0].title, "Physical settings do not match any in the Profile Log");
+  EXPECT_EQ(view_.boxes[0].text, "Program Limits: 30 - 40");
+  EXPECT_THAT(view_.messages, HasSubstr("WARNING: Controller physical settings do not match any in Profile Log\r\n"
+                                        "Use SELECT PROFILE button to select a profile and change physical settings "
+                                        "in Controller\r\n"));
+
+  sim_.EditUnit(1, [](sim::UnitState& u) {
+    u.programLowStep = 0;
+    u.programHighStep = 0;
+  });
+  console.MarkLogEntryOfProgramLimits();
+  EXPECT_EQ(view_.boxes.back().text, "Program Limits: 0 - 0 indicate communications problem");
+
+  // A controller that does not answer is reported as such, not as a mismatch.
+  const auto boxes = view_.boxes.size();
+  line_.SetTiming({20ms, 20ms});
+  sim_.InjectFault(sim::Fault::NoReply, 1);
+  EXPECT_FALSE(console.MarkLogEntryOfProgramLimits());
+  EXPECT_EQ(view_.boxes.size(), boxes);
+  EXPECT_EQ(view_.LastLed(), Led::Error);
+}
+
+TEST_F(Monitoring, MarkingANewRangeKeepsAStepMarkOutsideIt) {
+  Console& console = Started();
+  console.HighlightProgramRange(1, 5);
+  console.HighlightCurrentStep(10);
+  console.HighlightProgramRange(20, 3);
+  for (int row = 1; row <= 5; ++row) EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, row), RowMark::None);
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 10), RowMark::CurrentStep);
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 20), RowMark::ProgramRange);
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 22), RowMark::ProgramRange);
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 23), RowMark::None);
+  console.HighlightProgramRange(60, 10);  // rows past the grid are ignored
+  EXPECT_EQ(view_.marks[Grid::ProgramMemory].size(), 64u);
+}
+
+TEST_F(Monitoring, SizeButtonsShowAndHideTheExtraColumns) {
+  Console& console = Started();
+  EXPECT_EQ(view_.layouts[Grid::ProgramMemory].widthsTwips[1], 0);
+  console.ToggleProgramMemorySize();
+  EXPECT_TRUE(view_.wide[Grid::ProgramMemory]);
+  EXPECT_EQ(view_.layouts[Grid::ProgramMemory].widthsTwips[1], 500);
+  EXPECT_EQ(view_.layouts[Grid::ProgramMemory].widthsTwips[6], 1800);
+  console.ToggleProgramMemorySize();
+  EXPECT_EQ(view_.layouts[Grid::ProgramMemory].widthsTwips[6], 0);
+
+  EXPECT_EQ(view_.layouts[Grid::ProfileLog].widthsTwips[1], 0) << "narrow: no Unit Addr";
+  console.ToggleProfileLogSize();
+  EXPECT_EQ(view_.layouts[Grid::ProfileLog].widthsTwips[1], 1000);
+  EXPECT_EQ(view_.layouts[Grid::ProfileLog].headers[1], "Unit Addr");
+}
+
+}  // namespace
+}  // namespace tarvel::console

@@ -1,0 +1,118 @@
+// Controller settings, single set point and auto-tune, as they reach the controller.
+#include <gmock/gmock.h>
+
+#include "console_fixture.h"
+
+namespace tarvel::console {
+namespace {
+
+using ::testing::HasSubstr;
+
+class Settings : public ConsoleFixture {
+ protected:
+  Settings() { Map(1, 1, "Kiln"); }
+  Console& Started() {
+    Console& console = Make();
+    console.Load();
+    console.Activate();
+    sim_.ClearRequests();
+    view_.leds.clear();
+    return console;
+  }
+};
+
+TEST_F(Settings, ReadShowsSensorCaptionAlarmsAndScale) {
+  sim_.EditUnit(1, [](sim::UnitState& u) {
+    u.inputType = 1;  // J in the standard sensor menu
+    u.alarm1Type = 3;
+    u.alarm2Type = 11;
+    u.temperatureScale = 0;
+  });
+  Console& console = Started();
+  console.ReadControllerSettings();
+  EXPECT_EQ(view_.fields[Field::SensorType], "J");
+  EXPECT_EQ(view_.fields[Field::Alarm1Type], "3");
+  EXPECT_EQ(view_.fields[Field::Alarm2Type], "11");
+  EXPECT_EQ(view_.fields[Field::TemperatureScale], "C");
+  EXPECT_EQ(view_.leds, (std::vector<Led>{Led::Busy, Led::Idle}));
+
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.inputType = 42; });
+  console.ReadControllerSettings();
+  EXPECT_EQ(view_.fields[Field::SensorType], "42") << "an input type without a menu row shows as its number";
+  EXPECT_EQ(console.GetSensorIndex("Pt100"), 8);
+  EXPECT_EQ(console.GetSensorIndex("K    "), 0);
+  EXPECT_EQ(console.GetSensorIndex("Q"), -1);
+}
+
+TEST_F(Settings, WriteSettingsReachesTheRegisters) {
+  Console& console = Started();
+  console.WriteSettings({"C", "5", "7"});
+  sim::UnitState unit = sim_.Unit(1);
+  EXPECT_EQ(unit.temperatureScale, 0);
+  EXPECT_EQ(unit.alarm1Type, 5);
+  EXPECT_EQ(unit.alarm2Type, 7);
+  EXPECT_EQ(view_.LastLed(), Led::Idle);
+
+  console.WriteSettings({"f", "6", "8"});  // lower case writes no scale
+  unit = sim_.Unit(1);
+  EXPECT_EQ(unit.temperatureScale, 0);
+  EXPECT_EQ(unit.alarm1Type, 6);
+  console.WriteSettings({"F", "6", "8"});
+  EXPECT_EQ(sim_.Unit(1).temperatureScale, 1);
+}
+
+TEST_F(Settings, AnAlarmTypeThatIsNoByteIsRefusedAndNothingIsSent) {
+  Console& console = Started();
+  for (auto [alarm1, alarm2, which] : {std::tuple{"abc", "1", "1"}, std::tuple{"1", "256", "2"},
+                                       std::tuple{"-1", "1", "1"}, std::tuple{"", "1", "1"}}) {
+    console.WriteSettings({"C", alarm1, alarm2});
+    EXPECT_EQ(view_.messages, std::string("ERROR: Alarm ") + which + " type must be a whole number from 0 to 255\r\n");
+  }
+  EXPECT_EQ(Sent(), 0u);
+  EXPECT_EQ(sim_.Unit(1).temperatureScale, 1) << "not even the scale";
+}
+
+TEST_F(Settings, SingleSetPointWritesOnlyWhatDiffers) {
+  Console& console = Started();
+  console.WriteSingleSetPoint("abc");
+  EXPECT_EQ(view_.messages, "ERROR:Set point entered is not a number\r\n");
+  console.WriteSingleSetPoint("99999");
+  EXPECT_THAT(view_.messages, HasSubstr("out of range"));
+  EXPECT_EQ(Sent(), 0u);
+
+  console.WriteSingleSetPoint("250");
+  EXPECT_EQ(sim_.Unit(1).setValue, 250);
+  EXPECT_THAT(view_.messages, HasSubstr("Thermostat mode set. Single set point temperature entered\r\n"));
+  sim_.ClearRequests();
+  console.WriteSingleSetPoint(" 250 ");
+  ASSERT_EQ(Sent(), 1u) << "the value is already there: one read, no write";
+  EXPECT_EQ(sim_.Requests()[0][1], 0x03);
+  EXPECT_THAT(view_.messages, HasSubstr("Thermostat mode set."));
+}
+
+TEST_F(Settings, FailuresUseEachCommandsOwnWording) {
+  Console& console = Started();
+  line_.SetTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20)});
+  sim_.InjectFault(sim::Fault::BadCrc, 1);
+  console.WriteSingleSetPoint("120");
+  EXPECT_THAT(view_.messages, HasSubstr(kCommError));
+  EXPECT_EQ(view_.LastLed(), Led::Error);
+  sim_.InjectFault(sim::Fault::Exception, 1);
+  console.ReadControllerSettings();
+  EXPECT_THAT(view_.messages, HasSubstr(kCommsError));
+  EXPECT_EQ(view_.LastLed(), Led::Error);
+}
+
+TEST_F(Settings, AutoTuneSwitchesTheCoil) {
+  Console& console = Started();
+  console.AutoTune(true);
+  EXPECT_TRUE(sim_.Unit(1).autoTune);
+  EXPECT_EQ(view_.messages, "Turning Auto Tune on\r\n");
+  console.AutoTune(false);
+  EXPECT_FALSE(sim_.Unit(1).autoTune);
+  EXPECT_EQ(view_.messages, "Turning Auto Tune off\r\n");
+  EXPECT_EQ(view_.LastLed(), Led::Idle);
+}
+
+}  // namespace
+}  // namespace tarvel::console

@@ -1,0 +1,271 @@
+// The console window as a user meets it: widgets found by name, boxes answered, what they read.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+
+#include "console/console.h"
+#include "link/modbus_rtu_line.h"
+#include "sim/simulated_line.h"
+#include "store/home.h"
+#include "support/temp_dir.h"
+#include "ui/console_window.h"
+
+namespace tarvel::ui {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Answers every message box that opens with OK and remembers title and text.
+class BoxAnswerer {
+ public:
+  BoxAnswerer() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        seen_.push_back({box->windowTitle(), box->text()});
+        box->button(QMessageBox::Ok)->click();
+      }
+    });
+    timer_.start(10);
+  }
+  const std::vector<std::pair<QString, QString>>& Seen() const { return seen_; }
+
+ private:
+  QTimer timer_;
+  std::vector<std::pair<QString, QString>> seen_;
+};
+
+class ConsoleWindowTest : public ::testing::Test {
+ protected:
+  explicit ConsoleWindowTest(bool lineGiven = true) : lineGiven_(lineGiven) {
+    sim::Options options;
+    options.addresses = {1, 2};
+    options.clock = sim::Options::Clock::Manual;
+    options.turnaround = 500us;
+    sim_ = std::make_unique<sim::SimulatedLine>(options);
+    auto started = sim_->Start();
+    EXPECT_TRUE(started.ok());
+    EXPECT_TRUE(line_.Open(started.value_or("")).ok());
+  }
+  ~ConsoleWindowTest() override {
+    if (window_) {
+      window_->Runner().Shutdown();
+      window_.reset();
+    }
+  }
+
+  void Map(int channel, int address, const std::string& nickName) {
+    ASSERT_TRUE(store_.AddChannel({channel, address, nickName, "set64rs"}));
+    ASSERT_TRUE(store_.ResetControllerMemory(address));
+  }
+
+  void Open() {
+    window_ = std::make_unique<ConsoleWindow>(WindowOptions{true, "/dev/pts/test"});
+    console_ = std::make_unique<console::Console>(folder_, store_, line_, window_->View(),
+                                                  console::LineInfo{lineGiven_, true});
+    window_->show();
+    window_->Start(*console_);
+    Idle();
+  }
+
+  // Waits until the command thread has run everything queued and its results are painted.
+  void Idle() {
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !window_->Runner().Busy(); }, 10000));
+    QCoreApplication::processEvents();
+  }
+
+  template <class T>
+  T* Find(const char* name) {
+    T* widget = window_->findChild<T*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  QString Text(const char* name) { return Find<QLineEdit>(name)->text(); }
+  QColor Colour(const char* name) { return Find<QWidget>(name)->palette().color(QPalette::Window); }
+  void Trigger(const char* action) {
+    Find<QAction>(action)->trigger();
+    Idle();
+  }
+  void Click(const char* button) {
+    QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton);
+    Idle();
+  }
+
+  bool lineGiven_;
+  BoxAnswerer boxes_;  // an unexpected box must not hang a test
+  tarvel::testing::TempDir dir_;
+  AppFolder folder_{dir_.path()};
+  store::HomeReport home_ = store::PrepareHome(folder_);
+  store::ConfigStore store_{folder_.ConfigDatabase()};
+  std::unique_ptr<sim::SimulatedLine> sim_;
+  link::ModbusRtuLine line_;
+  std::unique_ptr<ConsoleWindow> window_;
+  std::unique_ptr<console::Console> console_;
+};
+
+class FreshStart : public ConsoleWindowTest {
+ protected:
+  FreshStart() : ConsoleWindowTest(false) {}
+};
+
+TEST_F(FreshStart, AnEmptyMapShowsBothWarningsAndEmptySelectors) {
+  Open();
+  ASSERT_EQ(boxes_.Seen().size(), 2u);
+  EXPECT_EQ(boxes_.Seen()[0].first, "WARNING: No comm port configured");
+  EXPECT_EQ(boxes_.Seen()[1].first, "WARNING: No controller addresses configured");
+  for (const char* name : {"ProfileChannelNumberDisplay", "ModBusAddressDisplay", "ChannelNickNameDisplay"}) {
+    EXPECT_EQ(Find<QComboBox>(name)->count(), 0) << name;
+    EXPECT_EQ(Find<QComboBox>(name)->currentIndex(), -1) << name;
+  }
+  EXPECT_EQ(window_->windowTitle(), "Tarvel (simulated line)");
+  QComboBox* progression = Find<QComboBox>("cmbProgressionSelect");
+  ASSERT_EQ(progression->count(), 2);
+  EXPECT_EQ(progression->itemText(0), "SV");
+  EXPECT_EQ(progression->itemText(1), "PV");
+  EXPECT_EQ(Text("StartAddressDisplay"), "1");
+}
+
+TEST_F(ConsoleWindowTest, MenusAreInOrderAndNotYetLandedEntriesAreDisabled) {
+  Map(1, 1, "Kiln");
+  Open();
+  EXPECT_TRUE(boxes_.Seen().empty());
+  QStringList top;
+  for (QAction* a : window_->menuBar()->actions()) top << a->text();
+  EXPECT_EQ(top, (QStringList{"File", "Program Execution", "Control State", "Controller Settings", "Edit Profile",
+                              "SetUp", "About", "Exit"}));
+  auto entries = [this](const char* menu) {
+    QStringList names;
+    for (QAction* a : Find<QMenu>(menu)->actions()) names << a->objectName();
+    return names;
+  };
+  EXPECT_EQ(entries("mnuProgramExecution"), (QStringList{"mnuRunMode", "mnuReadRunState", "mnuUpLoadProgramLimits"}));
+  EXPECT_EQ(entries("mnuSynchronize"),
+            (QStringList{"mnuClearController", "mnuReadControllerState", "mnuDownLoadControllerMemory"}));
+  EXPECT_EQ(entries("mnuControllerSettings"), (QStringList{"mnuHardwareSettings", "mnuSingleSetPoint", "mnuAutotune"}));
+  EXPECT_EQ(entries("mnuAutotune"), (QStringList{"mnuAutoTuneOn", "mnuAutoTuneOff"}));
+  EXPECT_EQ(entries("mnuAbout"), (QStringList{"mnInfo", "mnuReportBug"}));
+  for (const char* later : {"mnuOpenProfile", "mnuClearController", "mnuEditProfile", "mnuSetupCommPort", "mnuChannelMap"})
+    EXPECT_FALSE(Find<QAction>(later)->isEnabled()) << later;
+  for (const char* now : {"mnuReadRunState", "mnuHardwareSettings", "mnuAutoTuneOn", "mnInfo", "mnuExit"})
+    EXPECT_TRUE(Find<QAction>(now)->isEnabled()) << now;
+}
+
+TEST_F(ConsoleWindowTest, MonitoringFillsTheReadOutsAndMarksTheExecutingStep) {
+  Map(1, 1, "Kiln");
+  sim_->EditUnit(1, [](sim::UnitState& u) {
+    u.steps[0] = {1, 60, 100};
+    u.steps[1] = {1, 30, 200};
+    u.steps[2] = {1, 0, 200};
+    u.programLowStep = 1;
+    u.programHighStep = 3;
+    u.runMode = 2;
+  });
+  sim_->FrontPanelStart(1);
+  sim_->AdvanceTime(70min);
+  Open();
+
+  Click("MonitorRunStateButton");
+  EXPECT_EQ(Colour("MonitorRunStateLED"), QColor(0, 255, 0));
+  EXPECT_TRUE(window_->findChild<QTimer*>("ProfileRunTimer")->isActive());
+  EXPECT_EQ(Text("CurrentStepDisplay"), "2");
+  EXPECT_EQ(Text("CurrentTimeDisplay"), QString::number(static_cast<int>(sim_->Unit(1).stepElapsed)));
+  EXPECT_EQ(Text("ProfileSetPointDisplay"), "200");
+  EXPECT_EQ(Text("SetPointDisplay"), "200");
+  EXPECT_FALSE(Text("ProcessTemperatureDisplay").isEmpty());
+  EXPECT_EQ(Text("Relay1StateDisplay"), "off");
+  EXPECT_EQ(Colour("CommStatusLED"), QColor(192, 192, 192));
+  EXPECT_TRUE(Find<QRadioButton>("ProgramMode_2")->isChecked());
+
+  QTableWidget* grid = Find<QTableWidget>("ProgramMemoryDisplayFlexGrid");
+  EXPECT_EQ(grid->item(1, 2)->background().color(), QColor(128, 255, 128)) << "step 2 light green";
+  EXPECT_EQ(grid->item(0, 2)->background().color(), QColor(255, 255, 192)) << "step 1 in the range";
+  EXPECT_EQ(grid->item(3, 2)->background().style(), Qt::NoBrush);
+
+  Click("MonitorRunStateButton");
+  EXPECT_EQ(Colour("MonitorRunStateLED"), QColor(192, 192, 192));
+  EXPECT_FALSE(window_->findChild<QTimer*>("ProfileRunTimer")->isActive());
+  EXPECT_EQ(grid->item(1, 2)->background().color(), QColor(255, 255, 192));
+}
+
+TEST_F(ConsoleWindowTest, AFailedReadingTurnsTheLedRedAndSaysSo) {
+  Map(1, 1, "Kiln");
+  Open();
+  line_.SetTiming({20ms, 20ms});
+  sim_->InjectFault(sim::Fault::NoReply, 3);
+  Trigger("mnuReadRunState");
+  EXPECT_EQ(Colour("CommStatusLED"), QColor(255, 0, 0));
+  EXPECT_THAT(Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(),
+              ::testing::HasSubstr("ERROR: Commmunications error"));
+  Click("ClearDisplayButton");
+  EXPECT_EQ(Find<QPlainTextEdit>("User_Prompt")->toPlainText(), "");
+}
+
+TEST_F(ConsoleWindowTest, SettingsPanelsOpenOverTheChannelFrameAndWriteToTheController) {
+  Map(1, 1, "Kiln");
+  Open();
+  Trigger("mnuHardwareSettings");
+  auto* panel = Find<QGroupBox>("picHardwareSettings");
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_EQ(panel->pos(), Find<QGroupBox>("TarvelFrame")->pos());
+  EXPECT_EQ(Text("SensorTypeDisplay"), "K");
+
+  Find<QLineEdit>("Alarm1TypeDisplay")->setText("9");
+  Find<QLineEdit>("Alarm2TypeDisplay")->setText("4");
+  Find<QLineEdit>("TemperatureScaleDisplay")->setText("C");
+  Click("UpLoadHardwareSettingsButton");
+  EXPECT_EQ(sim_->Unit(1).alarm1Type, 9);
+  EXPECT_EQ(sim_->Unit(1).alarm2Type, 4);
+  EXPECT_EQ(sim_->Unit(1).temperatureScale, 0);
+  Click("ControllerSettingsXOut");
+  EXPECT_FALSE(panel->isVisible());
+
+  Trigger("mnuSingleSetPoint");
+  EXPECT_TRUE(Find<QGroupBox>("picSingleSetPoint")->isVisible());
+  Find<QLineEdit>("SingleSetPointDisplay")->setText("325");
+  Click("UpLoadSetValueButton");
+  EXPECT_EQ(sim_->Unit(1).setValue, 325);
+  EXPECT_THAT(Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(),
+              ::testing::HasSubstr("Thermostat mode set. Single set point temperature entered"));
+
+  for (const char* menu : {"mnuRunMode", "mnuUpLoadProgramLimits", "mnuDownLoadControllerMemory"}) Trigger(menu);
+  for (auto [panelName, close] : {std::pair{"picRunMode", "RunModeXOut"},
+                                  std::pair{"picUpLoadProgramLimits", "picUpLoadProgramLimitsXOut"},
+                                  std::pair{"picDownLoadMemory", "DownLoadXOutButton"}}) {
+    EXPECT_TRUE(Find<QGroupBox>(panelName)->isVisible()) << panelName;
+    Click(close);
+    EXPECT_FALSE(Find<QGroupBox>(panelName)->isVisible()) << panelName;
+  }
+}
+
+TEST_F(ConsoleWindowTest, ControllerCommandsAreDisabledWhileOneRunsAndClosingWaitsForIt) {
+  Map(1, 1, "Kiln");
+  Open();
+  sim_->SetTurnaround(60ms);  // a reading now takes over half a second
+  sim_->ClearRequests();
+  Find<QAction>("mnuReadRunState")->trigger();
+  EXPECT_FALSE(Find<QPushButton>("MonitorRunStateButton")->isEnabled());
+  EXPECT_FALSE(Find<QAction>("mnuReadControllerState")->isEnabled());
+  EXPECT_FALSE(Find<QComboBox>("ProfileChannelNumberDisplay")->isEnabled());
+  EXPECT_TRUE(Find<QPushButton>("ClearDisplayButton")->isEnabled());
+
+  ASSERT_TRUE(sim_->WaitForRequests(1, 5000ms));
+  window_->close();
+  EXPECT_TRUE(window_->isVisible()) << "the exchange in progress finishes first";
+  ASSERT_TRUE(QTest::qWaitFor([this] { return !window_->isVisible(); }, 10000));
+  EXPECT_EQ(sim_->Requests().size(), 9u) << "the reading under way was completed";
+}
+
+}  // namespace
+}  // namespace tarvel::ui
