@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <chrono>
 #include <iostream>
 
 #include "console/console.h"
@@ -15,6 +16,7 @@
 using namespace tarvel;
 
 int main(int argc, char** argv) {
+  const auto started = std::chrono::steady_clock::now();
   QApplication application(argc, argv);
   QApplication::setApplicationName("Tarvel");
 
@@ -67,8 +69,14 @@ int main(int argc, char** argv) {
   window.Start(console);
 
   if (parser.isSet(screenshotOption)) {
+    auto since = [started] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+    };
+    // The first pass of the event loop paints the window: that is when a user sees it.
+    QTimer::singleShot(0, &window, [since] { std::cerr << "window shown after " << since() << " ms\n"; });
     const QString file = parser.value(screenshotOption);
-    QObject::connect(&window, &ui::ConsoleWindow::commandsIdle, &window, [&window, file] {
+    QObject::connect(&window, &ui::ConsoleWindow::commandsIdle, &window, [&window, file, since] {
+      std::cerr << "start-up reading done after " << since() << " ms\n";
       // Let the posted read-outs paint before the grab.
       QTimer::singleShot(200, &window, [&window, file] {
         const bool saved = window.grab().save(file, "PNG");

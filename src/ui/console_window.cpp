@@ -148,6 +148,7 @@ ConsoleWindow::ConsoleWindow(WindowOptions options, QWidget* parent)
   grid->addWidget(BuildPromptFrame(), 3, 0, 1, 3);
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(2, 1);
+  grid->setRowStretch(3, 0);
   setCentralWidget(central);
   BuildPanels(central);
 
@@ -352,8 +353,12 @@ void ConsoleWindow::ApplyGridLayout(Grid grid, const console::GridLayout& layout
     table->setColumnHidden(c, width == 0);
     if (width > 0) table->setColumnWidth(c, width);
   }
-  if (grid == Grid::ProgramMemory)
-    programMemoryFrame_->setFixedWidth(memorySizeButton_->text() == "<" ? 565 : 417);
+  if (grid == Grid::ProgramMemory) {
+    // The memory grid is as wide as its shown columns: the narrow and wide layouts differ by two.
+    int width = 2 * table->frameWidth() + table->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < columns; ++c) width += table->isColumnHidden(c) ? 0 : table->columnWidth(c);
+    table->setFixedWidth(width);
+  }
   if (grid == Grid::ProfileLog) profileLogFrame_->setMinimumWidth(logSizeButton_->text() == "<" ? 660 : 330);
 }
 

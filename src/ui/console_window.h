@@ -134,7 +134,6 @@ class ConsoleWindow : public QMainWindow {
 
   QGroupBox* channelFrame_ = nullptr;
   QGroupBox* profileLogFrame_ = nullptr;
-  QGroupBox* programMemoryFrame_ = nullptr;
   QComboBox* channelSelect_ = nullptr;
   QComboBox* addressSelect_ = nullptr;
   QComboBox* nickNameSelect_ = nullptr;

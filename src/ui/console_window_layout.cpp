@@ -220,8 +220,6 @@ QGroupBox* ConsoleWindow::BuildProgramMemoryFrame() {
   layout->addWidget(memorySizeButton_, 0, Qt::AlignLeft);
   memoryGrid_ = GridWidget("ProgramMemoryDisplayFlexGrid");
   layout->addWidget(memoryGrid_);
-  frame->setFixedWidth(417);
-  programMemoryFrame_ = frame;
   return frame;
 }
 
@@ -289,6 +287,7 @@ QGroupBox* ConsoleWindow::BuildPromptFrame() {
   prompt_->setToolTip("Watch here for messages about operation");
   prompt_->setReadOnly(true);
   prompt_->setMinimumHeight(110);
+  prompt_->setMaximumHeight(160);
   layout->addWidget(prompt_, 1);
 
   auto* side = new QVBoxLayout;
