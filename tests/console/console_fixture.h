@@ -23,6 +23,19 @@ inline sim::Options ManualLine(std::vector<std::uint8_t> addresses) {
   return options;
 }
 
+// The unit runs a three-step program in minutes: 100 -> 200 over 60, hold 200 for 30, end.
+inline void RunThreeStepProgram(sim::SimulatedLine& line, std::uint8_t address) {
+  line.EditUnit(address, [](sim::UnitState& u) {
+    u.steps[0] = {1, 60, 100};
+    u.steps[1] = {1, 30, 200};
+    u.steps[2] = {1, 0, 200};
+    u.programLowStep = 1;
+    u.programHighStep = 3;
+    u.runMode = 2;
+  });
+  line.FrontPanelStart(address);
+}
+
 class ConsoleFixture : public ::testing::Test {
  protected:
   explicit ConsoleFixture(std::vector<std::uint8_t> units = {1, 2}, LineInfo info = {true, true})
@@ -42,18 +55,7 @@ class ConsoleFixture : public ::testing::Test {
     ASSERT_TRUE(store_.ResetControllerMemory(address));
   }
 
-  // Unit 1 runs a three-step program in minutes: 100 -> 200 over 60, hold 200 for 30, end.
-  void RunProgramOnUnit1() {
-    sim_.EditUnit(1, [](sim::UnitState& u) {
-      u.steps[0] = {1, 60, 100};
-      u.steps[1] = {1, 30, 200};
-      u.steps[2] = {1, 0, 200};
-      u.programLowStep = 1;
-      u.programHighStep = 3;
-      u.runMode = 2;
-    });
-    sim_.FrontPanelStart(1);
-  }
+  void RunProgramOnUnit1() { RunThreeStepProgram(sim_, 1); }
 
   std::size_t Sent() const { return sim_.Requests().size(); }
 

@@ -17,6 +17,7 @@
 #include <gmock/gmock.h>
 
 #include "console/console.h"
+#include "console/console_fixture.h"
 #include "link/modbus_rtu_line.h"
 #include "sim/simulated_line.h"
 #include "store/home.h"
@@ -50,11 +51,7 @@ class BoxAnswerer {
 class ConsoleWindowTest : public ::testing::Test {
  protected:
   explicit ConsoleWindowTest(bool lineGiven = true) : lineGiven_(lineGiven) {
-    sim::Options options;
-    options.addresses = {1, 2};
-    options.clock = sim::Options::Clock::Manual;
-    options.turnaround = 500us;
-    sim_ = std::make_unique<sim::SimulatedLine>(options);
+    sim_ = std::make_unique<sim::SimulatedLine>(console::ManualLine({1, 2}));
     auto started = sim_->Start();
     EXPECT_TRUE(started.ok());
     EXPECT_TRUE(line_.Open(started.value_or("")).ok());
@@ -164,15 +161,7 @@ TEST_F(ConsoleWindowTest, MenusAreInOrderAndNotYetLandedEntriesAreDisabled) {
 
 TEST_F(ConsoleWindowTest, MonitoringFillsTheReadOutsAndMarksTheExecutingStep) {
   Map(1, 1, "Kiln");
-  sim_->EditUnit(1, [](sim::UnitState& u) {
-    u.steps[0] = {1, 60, 100};
-    u.steps[1] = {1, 30, 200};
-    u.steps[2] = {1, 0, 200};
-    u.programLowStep = 1;
-    u.programHighStep = 3;
-    u.runMode = 2;
-  });
-  sim_->FrontPanelStart(1);
+  console::RunThreeStepProgram(*sim_, 1);
   sim_->AdvanceTime(70min);
   Open();
 
