@@ -150,6 +150,7 @@ struct ModbusRtuLine::Impl {
       // libmodbus skips the CRC of a frame from another address; a garbled frame (a stray
       // byte before the reply, say) is a bad CRC, only a sound frame is another unit's.
       int frameLength = FrameLength(reply.data());
+      if (frameLength > static_cast<int>(reply.size())) return Outcome::BadLength;  // a count no frame can hold
       std::uint16_t crc = Crc16(reply.data(), static_cast<std::size_t>(frameLength - 2));
       bool sound = reply[frameLength - 2] == (crc & 0xFF) && reply[frameLength - 1] == (crc >> 8);
       return sound ? Outcome::WrongAddress : Outcome::BadCrc;
