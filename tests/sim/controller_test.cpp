@@ -37,7 +37,14 @@ class Controller : public ::testing::Test {
   UnitState unit;
 };
 
-TEST_F(Controller, MinuteModesCountWholeMinutesAndPvModesWaitForTheProcess) {
+TEST_F(Controller, TheProcessLagsMinuteModesCountWholeMinutesAndPvModesWaitForTheProcess) {
+  unit.setValue = 200;
+  Advance(unit, kProcessTimeConstant);
+  EXPECT_EQ(static_cast<std::int16_t>(Read(reg::kProcessValue)), 152);  // 200 - 130 / e
+  Advance(unit, 20 * kProcessTimeConstant);
+  EXPECT_EQ(static_cast<std::int16_t>(Read(reg::kProcessValue)), 200);
+
+  unit = UnitState{};
   LoadThreeStepProgram();
   Run(2);
   Advance(unit, 59.0);
@@ -80,16 +87,6 @@ TEST_F(Controller, AProgramEndsAtItsHighStepAtTheEndOfMemoryAndAtAnUnknownCode) 
   }
 }
 
-TEST_F(Controller, AModeAloneStartsNothingUnlessAutoStartIsOn) {
-  LoadThreeStepProgram();
-  Write(reg::kRunMode, 1);
-  Advance(unit, 30.0);
-  EXPECT_FALSE(unit.running);
-  EXPECT_EQ(StepTime(), 0);
-  Write(reg::kRunMode, 3, /*autoStart=*/true);
-  EXPECT_TRUE(unit.running);
-}
-
 // The console jumps by holding the program in mode 0, rewriting the executing step into a
 // jump and resuming: the program must land at the start of the target step.
 TEST_F(Controller, ModeZeroHoldsTheProgramAndARampSoakModeResumesItFromTheStepAsRewritten) {
@@ -97,7 +94,10 @@ TEST_F(Controller, ModeZeroHoldsTheProgramAndARampSoakModeResumesItFromTheStepAs
   SetStep(3, 100, 150);
   SetStep(4, 0, 250);
   unit.setValue = 80;
-  Run();
+  Write(reg::kRunMode, 1);
+  Advance(unit, 30.0);
+  EXPECT_FALSE(unit.running) << "a mode alone starts nothing";
+  FrontPanelStart(unit);
   Advance(unit, 40.0);
   Write(reg::kRunMode, 0);
   EXPECT_FALSE(unit.running);
@@ -113,6 +113,10 @@ TEST_F(Controller, ModeZeroHoldsTheProgramAndARampSoakModeResumesItFromTheStepAs
   EXPECT_EQ(StepTime(), 10);
   Write(reg::kRunMode, 1, /*autoStart=*/true);  // writing the mode again does not restart
   EXPECT_EQ(Step(), 2);
+  UnitState demo;
+  demo.steps = unit.steps;
+  ASSERT_FALSE(WriteRegister(demo, reg::kRunMode, 3, /*autoStart=*/true).has_value());
+  EXPECT_TRUE(demo.running) << "auto-start, for demos";
 
   Write(reg::kRunMode, 0);
   Write(reg::kProgramFirst + 3 * 1 + 1, static_cast<std::uint16_t>(-3));  // step 2 becomes "jump to 3"
@@ -140,16 +144,6 @@ TEST_F(Controller, ProgramsThatLoopWithoutTimeCannotHangTheSimulator) {
   Run();
   Advance(unit, 1e9);
   EXPECT_TRUE(unit.running);
-}
-
-TEST_F(Controller, TheProcessFollowsTheSetPointWithAFirstOrderLag) {
-  unit.setValue = 200;
-  Advance(unit, kProcessTimeConstant);
-  EXPECT_EQ(static_cast<std::int16_t>(Read(reg::kProcessValue)), 152);  // 200 - 130 / e
-  EXPECT_TRUE(unit.heaterOn);
-  Advance(unit, 20 * kProcessTimeConstant);
-  EXPECT_EQ(static_cast<std::int16_t>(Read(reg::kProcessValue)), 200);
-  EXPECT_FALSE(unit.heaterOn);
 }
 
 TEST_F(Controller, RefusesValuesAndRegistersItDoesNotHaveAndWritesOnlyTheFirstRegister) {
