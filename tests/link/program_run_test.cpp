@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 #include "link/sim_fixture.h"
 
@@ -11,15 +12,8 @@ namespace {
 
 using link::Outcome;
 
-struct Observed {
-  int step, stepTime, profileSetPoint, relay1, relay2;
-  bool operator==(const Observed&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Observed& o) {
-  return os << "{step " << o.step << ", time " << o.stepTime << ", SP " << o.profileSetPoint << ", relays "
-            << o.relay1 << "/" << o.relay2 << "}";
-}
+// Step, step time, profile set point, relay 1, relay 2: what a monitor reads.
+using Observed = std::array<int, 5>;
 
 class ProgramRun : public testing::SimLineTest {
  protected:
