@@ -41,6 +41,7 @@ TEST(TextHelpers, KeysFileNamesBlanksAndTwoDigits) {
   EXPECT_EQ(ValueAfterKey("J1=", "J1="), "");
   EXPECT_EQ(FileNameFromPath("/home/u/Profiles/dry.txt"), "dry.txt");
   EXPECT_EQ(FileNameFromPath("C:\\Tarvel\\Profiles\\dry.txt"), "dry.txt");
+  EXPECT_EQ(FileNameFromPath("mixed/dir\\dry.txt"), "dry.txt");
   EXPECT_EQ(FileNameFromPath("folder/"), "");
   EXPECT_EQ(TrimTrailingBlanks("  K    "), "  K");
   EXPECT_EQ(TrimTrailingBlanks("     "), "");
