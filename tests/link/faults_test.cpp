@@ -1,12 +1,15 @@
 // Exchanges that go wrong: each is a failure with its own outcome, nothing of it leaks into
 // the next exchange, and the commands that take two exchanges report either failure.
+#include <poll.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "link/sim_fixture.h"
+#include "sim/pty_line.h"
+#include "sim/rtu_codec.h"
 #include "support/temp_dir.h"
 
 namespace tarvel {
@@ -14,15 +17,14 @@ namespace {
 
 using link::Outcome;
 using std::chrono::milliseconds;
-
-// Shorter windows keep the many failures quick, yet leave a sound reply (first byte some
-// 20 ms after the request) a wide margin on a loaded machine.
-constexpr link::LineTiming kShortWindow{milliseconds(150), milliseconds(150)};
+using testing::Bytes;
 
 class Faults : public testing::SimLineTest {
  protected:
   void SetUp() override {
-    StartLine(testing::QuickLine({1, 2}), kShortWindow);
+    // A shorter window keeps the many failures quick, yet leaves a sound reply (first byte
+    // some 20 ms after the request) a wide margin on a loaded machine.
+    StartLine(testing::QuickLine({1, 2}), milliseconds(150));
     Sim().EditUnit(1, [](sim::UnitState& u) {
       u.setValue = 111;
       u.processTemperature = 222;
@@ -31,15 +33,10 @@ class Faults : public testing::SimLineTest {
 };
 
 TEST_F(Faults, EachBadReplyIsAFailureOfItsOwnKindAndTheLineRecovers) {
-  struct Case {
-    sim::Fault fault;
-    Outcome expected;
-  };
   // A stray byte shifts the frame libmodbus cuts from the line, so its check sum fails.
-  for (auto [fault, expected] : {Case{sim::Fault::NoReply, Outcome::NoReply}, Case{sim::Fault::BadCrc, Outcome::BadCrc},
-                                 Case{sim::Fault::WrongAddress, Outcome::WrongAddress},
-                                 Case{sim::Fault::Exception, Outcome::Exception},
-                                 Case{sim::Fault::StrayByte, Outcome::BadCrc}}) {
+  for (auto [fault, expected] : {std::pair{sim::Fault::NoReply, Outcome::NoReply}, {sim::Fault::BadCrc, Outcome::BadCrc},
+                                 {sim::Fault::WrongAddress, Outcome::WrongAddress},
+                                 {sim::Fault::Exception, Outcome::Exception}, {sim::Fault::StrayByte, Outcome::BadCrc}}) {
     Sim().InjectFault(fault);
     auto failed = commands_.ReadSetValue(1);
     EXPECT_EQ(failed.outcome, expected) << static_cast<int>(fault);
@@ -50,22 +47,22 @@ TEST_F(Faults, EachBadReplyIsAFailureOfItsOwnKindAndTheLineRecovers) {
   }
 }
 
-TEST_F(Faults, WritesFailOnBadRepliesToo) {
+TEST_F(Faults, WritesFailOnBadRepliesAndAMissingUnitIsNoReply) {
   Sim().InjectFault(sim::Fault::Exception);
   EXPECT_EQ(commands_.WriteRunMode(1, 2), Outcome::Exception);
   Sim().InjectFault(sim::Fault::WrongAddress);
   EXPECT_EQ(commands_.AutoTuneOn(1), Outcome::WrongAddress);
   Sim().InjectFault(sim::Fault::NoReply);
   EXPECT_EQ(commands_.WriteProgramStepWord(1, 3, 3, 500), Outcome::NoReply);
-  EXPECT_EQ(commands_.AutoTuneOff(1), Outcome::Ok);
+  EXPECT_EQ(commands_.ReadProcessValue(3).outcome, Outcome::NoReply);
+  EXPECT_EQ(commands_.AutoTuneOff(2), Outcome::Ok);
 }
 
-// A late reply arrives after the window; the next read must get its own register's value
-// or fail, never the late one. The line absorbs replies that start within two windows of
-// their request; the cases leave the simulator some 70 ms of slack to stall in.
+// A late reply arrives after the window; each read after it must get its own register's
+// value or fail, never the late one. The line absorbs replies that start within two windows
+// of their request; the cases leave the simulator some 70 ms of slack to stall in.
 TEST(LateReply, IsNeverTakenForTheNextExchange) {
-  for (auto [window, late] : {std::pair{milliseconds(100), milliseconds(130)},
-                              std::pair{milliseconds(150), milliseconds(230)}}) {
+  for (auto [window, late] : {std::pair{milliseconds(100), milliseconds(130)}, {milliseconds(150), milliseconds(230)}}) {
     auto options = testing::QuickLine({1});
     options.lateReplyDelay = late;
     sim::SimulatedLine sim(options);
@@ -79,31 +76,24 @@ TEST(LateReply, IsNeverTakenForTheNextExchange) {
     link::ModbusRtuLine line({window, window});
     ASSERT_TRUE(line.Open(*device).ok());
     link::CommandSet commands(line);
-
     sim.InjectFault(sim::Fault::LateReply);
-    auto lateRead = commands.ReadSetValue(1);
-    // A reader that stalled past the late reply finds it waiting: then it is this read's own.
-    if (lateRead.ok()) {
-      EXPECT_EQ(lateRead.value, 111);
-    } else {
-      EXPECT_EQ(lateRead.outcome, Outcome::NoReply);
-    }
-    for (int i = 0; i < 3; ++i) {
-      auto next = commands.ReadProcessValue(1);
-      if (next.ok()) {
-        EXPECT_EQ(next.value, 222) << "window " << window.count() << " late " << late.count();
-      }
-      auto after = commands.ReadProfileSetPoint(1);
-      if (after.ok()) {
-        EXPECT_EQ(after.value, 333) << "window " << window.count() << " late " << late.count();
-      }
+    using Read = link::Reply<std::int16_t> (link::CommandSet::*)(std::uint8_t);
+    const std::pair<Read, int> reads[] = {{&link::CommandSet::ReadSetValue, 111},
+                                          {&link::CommandSet::ReadProcessValue, 222},
+                                          {&link::CommandSet::ReadProfileSetPoint, 333}};
+    // The first read is the late one: a reader that stalled past it finds its own reply waiting.
+    for (int i = 0; i < 7; ++i) {
+      auto [read, expected] = reads[i % 3];
+      auto reply = (commands.*read)(1);
+      if (reply.ok()) EXPECT_EQ(reply.value, expected) << "window " << window.count() << " late " << late.count();
+      else EXPECT_EQ(reply.outcome, Outcome::NoReply);
     }
     // Within two windows of the failure the line is clean again.
     EXPECT_EQ(commands.ReadProcessValue(1).value, 222);
   }
 }
 
-TEST_F(Faults, WriteSetValueWritesNothingWhenItsReadFails) {
+TEST_F(Faults, TwoExchangeCommandsReportEitherFailureAndWriteNothingAfterAFailedRead) {
   TakeRequests();
   Sim().InjectFault(sim::Fault::NoReply);
   EXPECT_EQ(commands_.WriteSetValue(1, 0), Outcome::NoReply);
@@ -111,21 +101,13 @@ TEST_F(Faults, WriteSetValueWritesNothingWhenItsReadFails) {
   EXPECT_EQ(commands_.WriteSetValue(1, 500), Outcome::BadCrc);
   EXPECT_EQ(TakeRequests().size(), 2u);  // two reads, no write
   EXPECT_EQ(Sim().Unit(1).setValue, 111);
-}
 
-TEST_F(Faults, WriteProgramLimitsReportsAFailureOfEitherWrite) {
   Sim().InjectFault(sim::Fault::NoReply);  // the low step write
   EXPECT_EQ(commands_.WriteProgramLimits(1, 2, 8), Outcome::NoReply);
   EXPECT_EQ(Sim().Unit(1).programHighStep, 8);  // the high step still went out
-
   // The controller refuses a high step beyond its 64 steps; the low step went through.
   EXPECT_EQ(commands_.WriteProgramLimits(1, 3, 65), Outcome::Exception);
   EXPECT_EQ(Sim().Unit(1).programLowStep, 3);
-}
-
-TEST_F(Faults, AMissingUnitIsNoReplyAndItsNeighbourStillAnswers) {
-  EXPECT_EQ(commands_.ReadProcessValue(3).outcome, Outcome::NoReply);
-  EXPECT_TRUE(commands_.ReadProcessValue(2).ok());
 }
 
 TEST_F(Faults, ASimulatorThatGoesAwayIsAPortFailureNotAHang) {
@@ -136,28 +118,24 @@ TEST_F(Faults, ASimulatorThatGoesAwayIsAPortFailureNotAHang) {
 TEST_F(Faults, ExchangesFromSeveralThreadsDoNotInterleave) {
   // Each thread reads its own register; a mixed-up exchange would hand one thread the
   // other's value.
-  auto reader = [this](std::uint16_t reg, std::uint16_t expected, int& wrong) {
+  int wrong[2] = {0, 0};
+  auto reader = [this, &wrong](int which, std::uint16_t reg, std::uint16_t expected) {
     for (int i = 0; i < 20; ++i) {
       auto reply = line_.ReadRegisters(1, reg);
-      if (!reply.ok() || reply.value != expected) ++wrong;
+      if (!reply.ok() || reply.value != expected) ++wrong[which];
     }
   };
-  int wrongA = 0, wrongB = 0;
-  std::thread a(reader, link::reg::kSetValue, std::uint16_t{111}, std::ref(wrongA));
-  std::thread b(reader, link::reg::kProcessValue, std::uint16_t{222}, std::ref(wrongB));
+  std::thread a(reader, 0, link::reg::kSetValue, std::uint16_t{111});
+  std::thread b(reader, 1, link::reg::kProcessValue, std::uint16_t{222});
   a.join();
   b.join();
-  EXPECT_EQ(wrongA, 0);
-  EXPECT_EQ(wrongB, 0);
+  EXPECT_EQ(wrong[0] + wrong[1], 0);
   EXPECT_EQ(Sim().Requests().size(), 40u);
 }
 
-TEST(OpenPort, TellsNotInstalledFromCannotOpen) {
+// A missing port's message is checked where the user reads it, in cli_line_test.cpp.
+TEST(OpenPort, APathThatIsNoSerialDeviceIsRefusedAndTheLineStaysClosed) {
   link::ModbusRtuLine line;
-  auto missing = line.Open("/dev/ttyTarvelNoSuchPort");
-  EXPECT_EQ(missing.outcome, link::OpenOutcome::NotInstalled);
-  EXPECT_EQ(missing.message, "Serial port /dev/ttyTarvelNoSuchPort not installed");
-
   testing::TempDir dir;
   testing::WriteAll(dir / "plain-file", "not a port");
   auto notTty = line.Open((dir / "plain-file").string());
@@ -169,6 +147,62 @@ TEST(OpenPort, TellsNotInstalledFromCannotOpen) {
   EXPECT_EQ(charDevice.outcome, link::OpenOutcome::CannotOpen);
   EXPECT_FALSE(line.IsOpen());
   EXPECT_EQ(line.ReadRegisters(1, 0).outcome, Outcome::PortClosed);
+}
+
+Bytes WithCrc(Bytes frame) {
+  sim::AppendCrc(frame);
+  return frame;
+}
+
+// Replies the simulator never gives, from a scripted peer on a pseudo-terminal of our own:
+// it answers each request it reads with the next scripted reply, as it stands.
+class ScriptedPeer {
+ public:
+  explicit ScriptedPeer(std::vector<Bytes> replies)
+      : pty_(sim::PseudoTerminal::Open().value()), thread_([this, replies = std::move(replies)] { Serve(replies); }) {}
+  ~ScriptedPeer() { thread_.join(); }
+  const std::string& Device() const { return pty_.SlavePath(); }
+
+ private:
+  void Serve(const std::vector<Bytes>& replies) {
+    for (const auto& reply : replies) {
+      Bytes request;
+      for (std::size_t expected = 8; request.size() < expected;) {
+        pollfd pfd{pty_.MasterFd(), POLLIN, 0};
+        std::uint8_t buffer[64];
+        if (poll(&pfd, 1, 5000) <= 0) return;
+        const ssize_t got = read(pty_.MasterFd(), buffer, sizeof buffer);
+        if (got <= 0) return;
+        request.insert(request.end(), buffer, buffer + got);
+        if (request.size() >= 2 && request[1] == 0x10) expected = 13;
+      }
+      if (write(pty_.MasterFd(), reply.data(), reply.size()) != static_cast<ssize_t>(reply.size())) return;
+    }
+  }
+
+  sim::PseudoTerminal pty_;
+  std::thread thread_;
+};
+
+TEST(ScriptedPeer, RepliesThatDoNotAnswerTheRequestAreRefused) {
+  ScriptedPeer peer({
+      WithCrc({0x01, 0x10, 0x40, 0x01, 0x00, 0x02}),        // echo names another register
+      WithCrc({0x01, 0x05, 0x00, 0x01, 0x00, 0x00}),        // echo of "off" to an "on"
+      WithCrc({0x01, 0x04, 0x04, 0x00, 0x07, 0x00, 0x00}),  // another function
+      WithCrc({0x01, 0x03, 0x02, 0x00, 0x07}),              // one register instead of two
+      {0x01, 0x03, 0x04},                                   // stalls after three bytes
+      WithCrc({0x01, 0x03, 0x04, 0x12, 0x34, 0x00, 0x00}),  // and a sound one at last
+  });
+  link::ModbusRtuLine line({std::chrono::milliseconds(150), std::chrono::milliseconds(150)});
+  ASSERT_TRUE(line.Open(peer.Device()).ok());
+  EXPECT_EQ(line.WriteRegisters(1, 0x4000, 5), Outcome::BadEcho);
+  EXPECT_EQ(line.WriteCoil(1, 1, true), Outcome::BadEcho);
+  EXPECT_EQ(line.ReadRegisters(1, 0x0000).outcome, Outcome::WrongFunction);
+  EXPECT_EQ(line.ReadRegisters(1, 0x0000).outcome, Outcome::BadLength);
+  EXPECT_EQ(line.ReadRegisters(1, 0x0000).outcome, Outcome::Incomplete);
+  auto sound = line.ReadRegisters(1, 0x0000);
+  EXPECT_EQ(sound.outcome, Outcome::Ok);
+  EXPECT_EQ(sound.value, 0x1234);
 }
 
 }  // namespace

@@ -25,25 +25,20 @@ inline sim::Options QuickLine(std::vector<std::uint8_t> addresses) {
   return options;
 }
 
-// Reply windows far beyond the few milliseconds a simulated reply takes: on a loaded
-// machine a thread can stall for tens of milliseconds, and these tests are not about timing.
-// A failure costs one window of quiet afterwards, so tests with many failures use less.
-inline constexpr link::LineTiming kPatientWindow{std::chrono::milliseconds(250), std::chrono::milliseconds(250)};
-
 class SimLineTest : public ::testing::Test {
  protected:
-  void StartLine(sim::Options options, link::LineTiming timing = kPatientWindow) {
+  // The reply window is far beyond the few milliseconds a simulated reply takes: on a
+  // loaded machine a thread can stall for tens of milliseconds. A failure costs one window
+  // of quiet afterwards, so tests with many failures use less.
+  void StartLine(sim::Options options, std::chrono::milliseconds window = std::chrono::milliseconds(250)) {
     sim_ = std::make_unique<sim::SimulatedLine>(std::move(options));
     auto device = sim_->Start();
     ASSERT_TRUE(device.ok()) << device.status().message();
-    device_ = *device;
-    line_.SetTiming(timing);
-    auto opened = line_.Open(device_);
+    line_.SetTiming({window, window});
+    auto opened = line_.Open(*device);
     ASSERT_TRUE(opened.ok()) << opened.message;
   }
-
   sim::SimulatedLine& Sim() { return *sim_; }
-
   // The frames the simulator received since the last call.
   std::vector<Bytes> TakeRequests() {
     auto requests = sim_->Requests();
@@ -51,7 +46,6 @@ class SimLineTest : public ::testing::Test {
     return requests;
   }
 
-  std::string device_;
   link::ModbusRtuLine line_;
   link::CommandSet commands_{line_};
   std::unique_ptr<sim::SimulatedLine> sim_;

@@ -3,8 +3,8 @@
 
 #include <array>
 #include <filesystem>
-#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "profile/profile_table.h"
 
@@ -13,7 +13,7 @@ namespace tarvel::testing {
 using Row = std::array<const char*, profile::kTableColumns>;
 
 // Rows 1.. in order; every row 1..255 carries its Seg number as in the editor.
-inline profile::ProfileTable MakeTable(std::initializer_list<Row> rows) {
+inline profile::ProfileTable MakeTable(const std::vector<Row>& rows) {
   profile::ProfileTable table;
   for (int r = 1; r <= profile::kLastSegmentRow; ++r) table.at(r, profile::kSeg) = std::to_string(r);
   int r = 1;

@@ -45,21 +45,13 @@ TEST(FirstStart, CreatesFoldersDatabaseAndSensorMenu) {
                                       "ProgramHighAddress", "RunMode", "SegmentExecuting", "SegmentElapsedTime"}));
   EXPECT_EQ(Columns(db, "TarvelConfiguration"), (std::vector<std::string>{"CurrentChannel"}));
 
-  ConfigStore store(db);
-  EXPECT_EQ(store.GetCurrentChannel(), -1) << "no current channel on a fresh start";
-  EXPECT_EQ(store.GetCommPortNumber(), -1);
 
   EXPECT_EQ(ReadAll(folder.SensorMenuNameFile()), "SensorMenu.db\r\n");
   SensorMenu menu(folder.SensorMenuDatabase());
   auto all = menu.All();
   ASSERT_TRUE(all.ok()) << all.status().message();
   std::vector<std::string> captions;
-  for (const auto& s : *all) {
-    captions.push_back(s.caption);
-    EXPECT_LE(s.caption.size(), 5u);
-    EXPECT_LT(s.cmin, s.cmax);
-    EXPECT_LT(s.fmin, s.fmax);
-  }
+  for (const auto& s : *all) captions.push_back(s.caption);
   EXPECT_EQ(captions, (std::vector<std::string>{"K", "J", "T", "E", "N", "R", "S", "B", "Pt100"}));
   auto k = menu.ByCaption("K    ");  // as a profile file stores it: 5 characters
   ASSERT_TRUE(k.ok() && k->has_value());
@@ -116,9 +108,7 @@ TEST(FirstStart, ADamagedDatabaseIsReportedAndNeverTouched) {
   EXPECT_EQ(ReadAll(folder.ConfigDatabase()), garbage);
   EXPECT_FALSE(std::filesystem::exists(folder.ConfigDatabase().string() + "-wal"));
 
-  // The rest of the folder is still prepared.
-  EXPECT_FALSE(folder.SensorMenuDatabase().empty());
-  EXPECT_TRUE(std::filesystem::exists(folder.SensorMenuDatabase()));
+  EXPECT_TRUE(std::filesystem::exists(folder.SensorMenuDatabase())) << "the rest of the folder is still prepared";
 }
 
 TEST(FirstStart, AMissingDatabaseGivesDefaultsNotCrashes) {
