@@ -11,17 +11,10 @@
 #include "recording_view.h"
 #include "sim/simulated_line.h"
 #include "store/home.h"
+#include "support/sim_line.h"
 #include "support/temp_dir.h"
 
 namespace tarvel::console {
-
-inline sim::Options ManualLine(std::vector<std::uint8_t> addresses) {
-  sim::Options options;
-  options.addresses = std::move(addresses);
-  options.clock = sim::Options::Clock::Manual;
-  options.turnaround = std::chrono::microseconds(500);
-  return options;
-}
 
 // The unit runs a three-step program in minutes: 100 -> 200 over 60, hold 200 for 30, end.
 inline void RunThreeStepProgram(sim::SimulatedLine& line, std::uint8_t address) {
@@ -39,7 +32,7 @@ inline void RunThreeStepProgram(sim::SimulatedLine& line, std::uint8_t address) 
 class ConsoleFixture : public ::testing::Test {
  protected:
   explicit ConsoleFixture(std::vector<std::uint8_t> units = {1, 2}, LineInfo info = {true, true})
-      : sim_(ManualLine(std::move(units))), info_(info) {
+      : sim_(testing::QuickLine(std::move(units))), info_(info) {
     auto started = sim_.Start();
     EXPECT_TRUE(started.ok()) << started.status().message();
     EXPECT_TRUE(line_.Open(started.value_or("")).ok());

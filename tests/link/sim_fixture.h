@@ -10,20 +10,11 @@
 #include "link/commands.h"
 #include "link/modbus_rtu_line.h"
 #include "sim/simulated_line.h"
+#include "support/sim_line.h"
 
 namespace tarvel::testing {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Paced at 9600 baud like the real line, with a short turnaround so tests stay quick; the
-// clock moves only when a test says so.
-inline sim::Options QuickLine(std::vector<std::uint8_t> addresses) {
-  sim::Options options;
-  options.addresses = std::move(addresses);
-  options.clock = sim::Options::Clock::Manual;
-  options.turnaround = std::chrono::milliseconds(1);
-  return options;
-}
 
 class SimLineTest : public ::testing::Test {
  protected:

@@ -51,7 +51,7 @@ class BoxAnswerer {
 class ConsoleWindowTest : public ::testing::Test {
  protected:
   explicit ConsoleWindowTest(bool lineGiven = true) : lineGiven_(lineGiven) {
-    sim_ = std::make_unique<sim::SimulatedLine>(console::ManualLine({1, 2}));
+    sim_ = std::make_unique<sim::SimulatedLine>(tarvel::testing::QuickLine({1, 2}));
     auto started = sim_->Start();
     EXPECT_TRUE(started.ok());
     EXPECT_TRUE(line_.Open(started.value_or("")).ok());

@@ -1,0 +1,22 @@
+#pragma once
+// Simulator options for tests that drive the real serial path.
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "sim/simulated_line.h"
+
+namespace tarvel::testing {
+
+// Paced at 9600 baud like the real line, with a short turnaround so tests stay quick; the
+// clock moves only when a test says so.
+inline sim::Options QuickLine(std::vector<std::uint8_t> addresses) {
+  sim::Options options;
+  options.addresses = std::move(addresses);
+  options.clock = sim::Options::Clock::Manual;
+  options.turnaround = std::chrono::milliseconds(1);
+  return options;
+}
+
+}  // namespace tarvel::testing
