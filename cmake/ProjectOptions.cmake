@@ -17,3 +17,9 @@ if(TARVEL_FUZZ)
     -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(tarvel_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Rebuilds of several work trees share one compiler cache when ccache is installed.
+find_program(TARVEL_CCACHE ccache)
+if(TARVEL_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${TARVEL_CCACHE})
+endif()

@@ -8,7 +8,7 @@ PACKAGES=(
   libmodbus-dev libsqlite3-dev libsqlitecpp-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth
+  xvfb xauth ccache
 )
 
 missing=()
