@@ -5,7 +5,7 @@
 #include "cli/cli.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
-#include "profile/sensor_range.h"
+#include "console/sensor_range.h"
 #include "profile/verify.h"
 #include "profile/worksheet_csv.h"
 #include "store/config_store.h"
@@ -70,7 +70,7 @@ std::optional<profile::RangeLimits> LookUpRange(Context& ctx, const std::string&
                                                 profile::TemperatureScale scale) {
   std::filesystem::path menuFile = ctx.folder.SensorMenuDatabase();
   store::SensorMenu menu(menuFile);
-  auto range = profile::SensorRange(menu, sensor, scale);
+  auto range = console::SensorRange(menu, sensor, scale);
   if (!range) {
     ctx.err << "Cannot read the sensor menu " << menuFile.string() << ": " << range.status().message() << "\n";
     return std::nullopt;

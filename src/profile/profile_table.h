@@ -1,6 +1,6 @@
 #pragma once
 // profile: the design profile as text cells, its file format, verification, worksheet CSV and
-// temperature log files. Depends on util and store only; no Qt.
+// temperature log files. Depends on util only; no Qt.
 
 #include <array>
 #include <string>
