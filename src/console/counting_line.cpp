@@ -7,6 +7,7 @@ namespace tarvel::console {
 void CountingLine::Begin(int expected, std::function<void(int, int)> onExchange) {
   expected_ = expected;
   done_ = 0;
+  cancelled_ = false;
   onExchange_ = std::move(onExchange);
 }
 
@@ -19,18 +20,21 @@ void CountingLine::Tick() {
 }
 
 link::Reply<std::uint16_t> CountingLine::ReadRegisters(std::uint8_t address, std::uint16_t reg) {
+  if (cancelled_) return {link::Outcome::Cancelled, 0};
   auto reply = line_.ReadRegisters(address, reg);
   Tick();
   return reply;
 }
 
 link::Outcome CountingLine::WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value) {
+  if (cancelled_) return link::Outcome::Cancelled;
   auto outcome = line_.WriteRegisters(address, reg, value);
   Tick();
   return outcome;
 }
 
 link::Outcome CountingLine::WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) {
+  if (cancelled_) return link::Outcome::Cancelled;
   auto outcome = line_.WriteCoil(address, coil, on);
   Tick();
   return outcome;

@@ -16,6 +16,7 @@ std::string_view Describe(Outcome outcome) {
     case Outcome::BadEcho: return "write not echoed";
     case Outcome::Exception: return "exception reply";
     case Outcome::PortError: return "port error";
+    case Outcome::Cancelled: return "cancelled";
   }
   return "unknown outcome";
 }

@@ -20,6 +20,7 @@ enum class Outcome : std::uint8_t {
   BadEcho,        // a write's echo does not repeat the request
   Exception,      // the controller answered with a Modbus exception
   PortError,      // the port failed while sending or receiving
+  Cancelled,      // the user cancelled the command before this exchange: nothing was sent
 };
 
 // A short English text for messages and logs: "no reply", "bad CRC", ...
