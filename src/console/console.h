@@ -1,138 +1,101 @@
 #pragma once
-// console: the main console's workflows -- start-up and activation, channel selection,
-// run-state monitoring, controller settings, program memory and profile log grids.
+// console: the main console as a thin facade over its workflow rooms -- channel selection,
+// memory map, profile log, monitoring, settings -- which share one Context. Start-up,
+// activation and the loading of a channel, which touch every room, live here.
 // Qt-free: it speaks to a ConsoleView. Every call runs on one thread at a time (the GUI's
-// command runner); only MessageArea may be used from another thread.
-// Depends on link, store and util.
+// command runner); only Messages() and Cancel() may be used from another thread.
+// Depends on link, store, profile and util.
 
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "console/counting_line.h"
-#include "console/grids.h"
-#include "console/message_area.h"
-#include "console/view.h"
-#include "link/commands.h"
-#include "store/config_store.h"
-#include "util/app_folder.h"
+#include "console/channel_selection.h"
+#include "console/context.h"
+#include "console/memory_map.h"
+#include "console/monitor.h"
+#include "console/profile_log.h"
+#include "console/settings.h"
 
 namespace tarvel::console {
-
-inline constexpr const char* kAddressLookupError =
-    "Error: Could not retrieve modbus address of software channel in database";
-inline constexpr const char* kCommsError = "ERROR: Commmunications error";
-inline constexpr const char* kCommError = "ERROR: Communication error";
-
-struct LineInfo {
-  bool configured = false;  // a line was given (simulated or --port): no port warning at activation
-  bool simulated = false;
-};
-
-// The texts of the "Controller Settings" panel when "Write Settings" is pressed.
-struct SettingsInput {
-  std::string temperatureScale;
-  std::string alarm1Type;
-  std::string alarm2Type;
-};
-
-enum class Selector { Channel, Address, NickName };
 
 class Console {
  public:
   Console(AppFolder folder, store::ConfigStore& store, link::Line& line, ConsoleView& view, LineInfo lineInfo = {});
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
 
-  MessageArea& Messages() { return messages_; }
+  MessageArea& Messages() { return context_.messages; }
+  // Stops the running command before its next exchange (from any thread).
+  void Cancel() { context_.line.Cancel(); }
+
+  Context& Shared() { return context_; }
+  ChannelSelection& Selection() { return selection_; }
+  MemoryMap& Memory() { return memory_; }
+  ProfileLog& Log() { return log_; }
+  Monitor& RunMonitor() { return monitor_; }
+  Settings& ControllerSettings() { return settings_; }
 
   // --- start-up, activation and channel selection
   void Load();
   void Activate();
-  void LoadChannelLists();
+  void LoadChannelLists() { selection_.LoadChannelLists(); }
+  // Loads the channel the selectors show: both grids (previous marks cleared), the program
+  // limits matched against the profile log, and the run state.
   void SelectChannel();
-  // The user picked entry index of a selector.
-  void ChooseChannel(int index);
-  void ChooseAddress(int index);
-  void ChooseNickName(int index);
-  int GetItemIndex(Selector selector, const std::string& item) const;
-  // The Modbus address of the channel shown by the channel selector; shows the lookup
-  // error and gives nullopt when it does not resolve to an address 1..247.
-  std::optional<std::uint8_t> CurrentAddress();
-  std::optional<std::uint8_t> GetModbusAddressOfChannel(const std::string& channelText);
-  std::string CurrentChannelText() const;
-  bool StartupComplete() const { return startupComplete_; }
+  void ChooseChannel(int index) { selection_.ChooseChannel(index); }
+  void ChooseAddress(int index) { selection_.ChooseAddress(index); }
+  void ChooseNickName(int index) { selection_.ChooseNickName(index); }
+  int GetItemIndex(Selector selector, const std::string& item) const { return selection_.GetItemIndex(selector, item); }
+  std::optional<std::uint8_t> CurrentAddress() { return selection_.CurrentAddress(); }
+  std::optional<std::uint8_t> GetModbusAddressOfChannel(const std::string& channelText) {
+    return selection_.GetModbusAddressOfChannel(channelText);
+  }
+  std::string CurrentChannelText() const { return selection_.CurrentChannelText(); }
+  bool StartupComplete() const { return selection_.StartupComplete(); }
 
   // --- program memory grid and profile log grid
-  void FormatProgramMemoryGrid();
-  void FormatProfileLogGrid();
-  void ToggleProgramMemorySize();
-  void ToggleProfileLogSize();
-  void HighlightGridRows(Grid grid, int first, int count, RowMark mark, bool clearFirst);
-  void HighlightProgramRange(int startStep, int stepCount);
-  void HighlightCurrentStep(int step);
-  bool MarkLogEntryOfProgramLimits();
-  void SelectLogRow(int row);  // a click on the profile log grid
-  void SaveRunSelection(std::uint8_t address, const std::string& profileName, int lowStep, int highStep);
-  const RowMarks& Marks(Grid grid) const { return grid == Grid::ProfileLog ? logMarks_ : memoryMarks_; }
+  void FormatProgramMemoryGrid() { memory_.FormatGrid(); }
+  void FormatProfileLogGrid() { log_.FormatGrid(); }
+  void ToggleProgramMemorySize() { memory_.ToggleSize(); }
+  void ToggleProfileLogSize() { log_.ToggleSize(); }
+  void HighlightProgramRange(int startStep, int stepCount) { memory_.HighlightProgramRange(startStep, stepCount); }
+  void HighlightCurrentStep(int step) { memory_.HighlightCurrentStep(step); }
+  bool MarkLogEntryOfProgramLimits() { return log_.MarkLogEntryOfProgramLimits(); }
+  void SelectLogRow(int row) { log_.SelectLogRow(row); }
+  const RowMarks& Marks(Grid grid) const { return grid == Grid::ProfileLog ? log_.Marks() : memory_.Marks(); }
 
   // --- run-state monitoring
-  void ReadRunState();
-  void ReadControllerRunMode();
+  void ReadRunState() { monitor_.ReadRunState(); }
+  void ReadControllerRunMode() { monitor_.ReadControllerRunMode(); }
   void ReadControllerState();
-  void SetMonitoring(bool on);
-  bool Monitoring() const { return monitoring_; }
-  void SetSelectedRunMode(int code);
-  int SelectedRunMode() const { return selectedRunMode_; }
-  int ProgramLowStep() const { return programLowStep_; }
-  int ProgramHighStep() const { return programHighStep_; }
+  void SetMonitoring(bool on) { monitor_.SetMonitoring(on); }
+  bool Monitoring() const { return monitor_.Monitoring(); }
+  int SelectedRunMode() const { return context_.selectedRunMode; }
+  void SetSelectedRunMode(int code) { monitor_.SetSelectedRunMode(code); }
+  int ProgramLowStep() const { return context_.programLowStep; }
+  int ProgramHighStep() const { return context_.programHighStep; }
 
   // --- controller settings, single set point, auto-tune
-  void ReadControllerSettings();
-  void WriteSettings(const SettingsInput& input);
-  void WriteSingleSetPoint(const std::string& text);
-  void AutoTune(bool on);
-  std::string GetSensorCaption(int index);
-  int GetSensorIndex(const std::string& caption);
+  void ReadControllerSettings() { settings_.ReadControllerSettings(); }
+  void WriteSettings(const SettingsInput& input) { settings_.WriteSettings(input); }
+  void WriteSingleSetPoint(const std::string& text) { settings_.WriteSingleSetPoint(text); }
+  void AutoTune(bool on) { settings_.AutoTune(on); }
+  std::string GetSensorCaption(int index) { return settings_.GetSensorCaption(index); }
+  int GetSensorIndex(const std::string& caption) { return settings_.GetSensorIndex(caption); }
 
   // --- about
   void ShowInfo();
   void ShowBugReportInfo();
 
  private:
-  void Display(const std::string& text) { messages_.Display(text); }
-  void ClearDisplay() { messages_.ClearDisplay(); }
-  void ShowField(Field field, const std::string& text) { view_.SetField(field, text); }
-  // LED after a command's exchanges: grey when all succeeded, else red with the message.
-  void FinishExchanges(link::Outcome outcome, const char* failureMessage);
-  void SelectIndex(int index);  // aligns the three selectors on one row
-  void ShowProgramMemory(int address);
-  void ShowProfileLog(int address);
-  void ShowExecutingProfile(int address);
-  void PushMarks(Grid grid);
-
-  class Exchanges;  // progress of one multi-exchange command
-
-  AppFolder folder_;
-  store::ConfigStore& store_;
-  CountingLine line_;
-  link::CommandSet commands_;
-  ConsoleView& view_;
-  LineInfo lineInfo_;
-  MessageArea messages_;
-
-  Selectors selectors_;
-  bool startupComplete_ = false;
+  Context context_;
+  ChannelSelection selection_;
+  MemoryMap memory_;
+  ProfileLog log_;
+  Monitor monitor_;
+  Settings settings_;
   int commPortNumber_ = 1;
-  int selectedRunMode_ = 0;
-  int exchangeDepth_ = 0;
-  int programLowStep_ = 0;
-  int programHighStep_ = 0;
-  bool monitoring_ = false;
-  bool memoryWide_ = false;
-  bool logWide_ = false;
-  RowMarks memoryMarks_;
-  RowMarks logMarks_;
-  std::vector<store::LogRow> logRows_;  // what the profile log grid shows, in grid order
 };
 
 }  // namespace tarvel::console

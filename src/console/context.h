@@ -1,0 +1,82 @@
+#pragma once
+// console: what every workflow room of the console shares -- the store, the counted line and
+// its command set, the view, the message area, and what was last read of the current
+// controller. Qt-free; one command uses it at a time (the GUI's command runner), except the
+// message area and Cancel, which the UI thread may touch while a command runs.
+// Depends on link, store and util.
+
+#include <cstdint>
+#include <string>
+
+#include "console/counting_line.h"
+#include "console/message_area.h"
+#include "console/view.h"
+#include "link/commands.h"
+#include "store/config_store.h"
+#include "util/app_folder.h"
+
+namespace tarvel::console {
+
+inline constexpr const char* kAddressLookupError =
+    "Error: Could not retrieve modbus address of software channel in database";
+inline constexpr const char* kCommsError = "ERROR: Commmunications error";
+inline constexpr const char* kCommError = "ERROR: Communication error";
+
+struct LineInfo {
+  bool configured = false;  // a line was given (simulated or --port): no port warning at activation
+  bool simulated = false;
+};
+
+struct Context {
+  Context(AppFolder appFolder, store::ConfigStore& configStore, link::Line& rawLine, ConsoleView& consoleView,
+          LineInfo info)
+      : folder(std::move(appFolder)), store(configStore), line(rawLine), commands(line), view(consoleView),
+        lineInfo(info), messages(consoleView) {}
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+
+  void Display(const std::string& text) { messages.Display(text); }
+  void ClearDisplay() { messages.ClearDisplay(); }
+  void ShowField(Field field, const std::string& text) { view.SetField(field, text); }
+  // LED after a command's exchanges: grey when all succeeded, else red with the message.
+  void FinishExchanges(link::Outcome outcome, const char* failureMessage);
+
+  AppFolder folder;
+  store::ConfigStore& store;
+  CountingLine line;
+  link::CommandSet commands;
+  ConsoleView& view;
+  LineInfo lineInfo;
+  MessageArea messages;
+
+  // What the console last read of the current controller.
+  int programLowStep = 0;
+  int programHighStep = 0;
+  int selectedRunMode = 0;
+  int exchangeDepth = 0;  // nesting of Exchanges: only the outermost command counts
+};
+
+// Moves the progress bar with every exchange of one command; nested workflows share the
+// outermost command's count.
+class Exchanges {
+ public:
+  Exchanges(Context& context, int expected);
+  ~Exchanges();
+  Exchanges(const Exchanges&) = delete;
+  Exchanges& operator=(const Exchanges&) = delete;
+
+ private:
+  Context& context_;
+};
+
+// A number as the grids and read-outs show it.
+inline std::string Text(int value) { return std::to_string(value); }
+
+// A read-out after a read: the value, or blank when the exchange failed, so a failure is
+// never shown as a plausible 0.
+template <class T>
+std::string Shown(const link::Reply<T>& reply) {
+  return reply.ok() ? std::to_string(reply.value) : std::string();
+}
+
+}  // namespace tarvel::console

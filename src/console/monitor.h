@@ -1,0 +1,59 @@
+#pragma once
+// console: run-state monitoring. A reading is taken as one value (nine exchanges), then shown
+// and, when every exchange succeeded, stored as the restart state.
+// Depends on the console context, the channel selection, the memory map and the profile log.
+
+#include <cstdint>
+#include <functional>
+
+#include "console/channel_selection.h"
+#include "console/context.h"
+#include "console/memory_map.h"
+#include "console/profile_log.h"
+#include "link/commands.h"
+
+namespace tarvel::console {
+
+// One reading of a controller's run state, each field with its exchange's outcome.
+struct RunStateReading {
+  link::Reply<std::uint8_t> programLowStep, programHighStep, currentStep, runMode;
+  link::Reply<std::uint16_t> stepTime;
+  link::Reply<std::int16_t> profileSetPoint, processValue, singleSetPoint;
+  link::Reply<link::RelayStates> relays;
+
+  bool complete() const;     // every exchange succeeded
+  link::Outcome outcome() const;  // the first failure, or Ok
+  // The set point in force: the single set point in mode 0, else the program's.
+  const link::Reply<std::int16_t>& setPoint() const { return runMode.ok() && runMode.value == 0 ? singleSetPoint : profileSetPoint; }
+};
+
+// The nine reads in the order the controller is asked; no view, no store.
+RunStateReading ReadRunStateOf(link::CommandSet& commands, std::uint8_t address);
+
+class Monitor {
+ public:
+  Monitor(Context& context, ChannelSelection& selection, MemoryMap& memory, ProfileLog& log)
+      : context_(context), selection_(selection), memory_(memory), log_(log) {}
+
+  void ReadRunState();
+  void ReadControllerRunMode();
+  void SetMonitoring(bool on);
+  bool Monitoring() const { return monitoring_; }
+  void SetSelectedRunMode(int code);
+  // Called with every complete reading of the current channel (run recording, trends).
+  void OnReading(std::function<void(std::uint8_t address, const RunStateReading&)> listener) {
+    listener_ = std::move(listener);
+  }
+
+ private:
+  void Show(const RunStateReading& reading, std::uint8_t address);
+
+  Context& context_;
+  ChannelSelection& selection_;
+  MemoryMap& memory_;
+  ProfileLog& log_;
+  bool monitoring_ = false;
+  std::function<void(std::uint8_t, const RunStateReading&)> listener_;
+};
+
+}  // namespace tarvel::console

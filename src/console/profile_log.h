@@ -1,0 +1,47 @@
+#pragma once
+// console: the profile log grid -- the profiles uploaded to the current controller with the
+// step range each occupies (TarvelLog), its marks, and the match of the controller's program
+// limits against it. Depends on the console context and the memory map.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "console/channel_selection.h"
+#include "console/context.h"
+#include "console/grids.h"
+#include "console/memory_map.h"
+
+namespace tarvel::console {
+
+class ProfileLog {
+ public:
+  ProfileLog(Context& context, ChannelSelection& selection, MemoryMap& memory)
+      : context_(context), selection_(selection), memory_(memory) {}
+
+  void Show(int address);
+  void FormatGrid();
+  void ToggleSize();
+  bool Wide() const { return wide_; }
+  void ShowExecutingProfile(int address);
+
+  void Highlight(int first, int count, RowMark mark, bool clearFirst);
+  void ClearMarks();
+  const RowMarks& Marks() const { return marks_; }
+  const std::vector<store::LogRow>& Rows() const { return rows_; }
+
+  // Reads the controller's program limits and marks the log row they match; warns when none does.
+  bool MarkLogEntryOfProgramLimits();
+  void SelectLogRow(int row);  // a click on the grid: marks the row and its program range
+  void SaveRunSelection(std::uint8_t address, const std::string& profileName, int lowStep, int highStep);
+
+ private:
+  Context& context_;
+  ChannelSelection& selection_;
+  MemoryMap& memory_;
+  bool wide_ = false;
+  RowMarks marks_;
+  std::vector<store::LogRow> rows_;  // what the grid shows, in grid order
+};
+
+}  // namespace tarvel::console

@@ -1,0 +1,98 @@
+#include "console/settings.h"
+
+#include "util/text.h"
+
+namespace tarvel::console {
+
+using link::Outcome;
+using link::Worst;
+
+void Settings::ReadControllerSettings() {
+  auto address = selection_.CurrentAddress();
+  if (!address) return;
+  context_.ClearDisplay();
+  Exchanges exchanges(context_, 4);
+  context_.view.SetLed(Led::Busy);
+  auto& commands = context_.commands;
+  auto input = commands.ReadInputType(*address);
+  context_.ShowField(Field::SensorType, input.ok() ? GetSensorCaption(input.value) : std::string());
+  auto alarm1 = commands.ReadAlarm1Type(*address);
+  context_.ShowField(Field::Alarm1Type, Shown(alarm1));
+  auto alarm2 = commands.ReadAlarm2Type(*address);
+  context_.ShowField(Field::Alarm2Type, Shown(alarm2));
+  auto scale = commands.ReadTemperatureScale(*address);
+  context_.ShowField(Field::TemperatureScale, scale.ok() ? std::string(1, scale.value) : std::string());
+  context_.FinishExchanges(Worst(Worst(input.outcome, alarm1.outcome), Worst(alarm2.outcome, scale.outcome)),
+                           kCommsError);
+}
+
+void Settings::WriteSettings(const SettingsInput& input) {
+  auto address = selection_.CurrentAddress();
+  if (!address) return;
+  context_.ClearDisplay();
+  // Both alarm types are checked before anything is sent: a half-written setting helps no one.
+  auto alarm1 = ToWholeNumber(input.alarm1Type, 0, 255);
+  auto alarm2 = ToWholeNumber(input.alarm2Type, 0, 255);
+  if (!alarm1 || !alarm2) {
+    context_.Display(std::string("ERROR: Alarm ") + (!alarm1 ? "1" : "2") +
+                     " type must be a whole number from 0 to 255");
+    return;
+  }
+  Exchanges exchanges(context_, 3);
+  context_.view.SetLed(Led::Busy);
+  auto& commands = context_.commands;
+  Outcome all = Outcome::Ok;
+  if (input.temperatureScale == "C") all = Worst(all, commands.WriteTemperatureScale(*address, 0));
+  if (input.temperatureScale == "F") all = Worst(all, commands.WriteTemperatureScale(*address, 1));
+  all = Worst(all, commands.WriteAlarmType(*address, 1, static_cast<std::uint8_t>(*alarm1)));
+  all = Worst(all, commands.WriteAlarmType(*address, 2, static_cast<std::uint8_t>(*alarm2)));
+  context_.FinishExchanges(all, kCommsError);
+}
+
+void Settings::WriteSingleSetPoint(const std::string& text) {
+  if (!IsNumber(text)) {
+    context_.Display("ERROR:Set point entered is not a number");
+    return;
+  }
+  auto value = ToInt16(text);
+  if (!value) {
+    context_.Display("ERROR:Set point entered is out of range");
+    return;
+  }
+  auto address = selection_.CurrentAddress();
+  if (!address) return;
+  Exchanges exchanges(context_, 2);
+  context_.view.SetLed(Led::Busy);
+  if (context_.commands.WriteSetValue(*address, *value) == Outcome::Ok) {
+    context_.view.SetLed(Led::Idle);
+    context_.Display("Thermostat mode set. Single set point temperature entered");
+  } else {
+    context_.view.SetLed(Led::Error);
+    context_.Display(kCommError);
+  }
+}
+
+void Settings::AutoTune(bool on) {
+  auto address = selection_.CurrentAddress();
+  if (!address) return;
+  context_.ClearDisplay();
+  context_.Display(on ? "Turning Auto Tune on" : "Turning Auto Tune off");
+  Exchanges exchanges(context_, 1);
+  context_.view.SetLed(Led::Busy);
+  context_.FinishExchanges(on ? context_.commands.AutoTuneOn(*address) : context_.commands.AutoTuneOff(*address),
+                           kCommsError);
+}
+
+std::string Settings::GetSensorCaption(int index) {
+  store::SensorMenu menu(context_.folder.SensorMenuDatabase());
+  auto row = menu.ByIndex(index);
+  return row.ok() && row->has_value() ? (*row)->caption : Text(index);
+}
+
+int Settings::GetSensorIndex(const std::string& caption) {
+  store::SensorMenu menu(context_.folder.SensorMenuDatabase());
+  auto row = menu.ByCaption(caption);
+  return row.ok() && row->has_value() ? (*row)->index : -1;
+}
+
+}  // namespace tarvel::console
