@@ -1,0 +1,64 @@
+#include "cli/console_host.h"
+
+#include <algorithm>
+
+namespace tarvel::cli {
+namespace {
+
+std::string WithoutCarriageReturns(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
+}
+
+}  // namespace
+
+void TerminalView::ShowMessages(const std::string& text) {
+  // The area only grows by appended lines until it is cleared: print what is new.
+  if (text.starts_with(shown_))
+    out_ << WithoutCarriageReturns(text.substr(shown_.size()));
+  else
+    out_ << WithoutCarriageReturns(text);
+  out_.flush();
+  shown_ = text;
+}
+
+void TerminalView::SetLed(console::Led led) {
+  if (led == console::Led::Error) sawError_ = true;
+}
+
+void TerminalView::ShowWarning(const std::string& title, const std::string& text) {
+  out_ << "[" << title << "] " << WithoutCarriageReturns(text) << "\n";
+}
+
+bool TerminalView::Confirm(const std::string& title, const std::string& text) {
+  out_ << "[" << title << "] " << WithoutCarriageReturns(text) << (assumeYes_ ? " -> OK (--yes)\n" : " -> Cancel (no --yes)\n");
+  return assumeYes_;
+}
+
+ConsoleHost::ConsoleHost(Context& ctx, bool assumeYes)
+    : ctx_(ctx), store_(ctx.folder.ConfigDatabase()), view_(ctx.out, assumeYes) {}
+
+ConsoleHost::~ConsoleHost() { line_.Close(); }
+
+bool ConsoleHost::Open(const std::string& channel) {
+  if (!ctx_.port.empty()) {
+    if (auto opened = line_.Open(ctx_.port); !opened.ok()) {
+      ctx_.err << ctx_.port << ": " << opened.message << "\n";
+      return false;
+    }
+  }
+  console_ = std::make_unique<console::Console>(ctx_.folder, store_, line_, view_, console::LineInfo{true, false});
+  auto& selection = console_->Selection();
+  selection.LoadChannelLists();
+  const auto& channels = selection.Current().channels;
+  auto found = std::find(channels.begin(), channels.end(), channel);
+  if (found == channels.end()) {
+    ctx_.err << "Channel " << channel << " is not in the channel map\n";
+    return false;
+  }
+  selection.SelectIndex(static_cast<int>(found - channels.begin()));
+  selection.SetStartupComplete(true);
+  return true;
+}
+
+}  // namespace tarvel::cli

@@ -1,0 +1,70 @@
+#pragma once
+// tarvel-cli: the console's workflows without a window. TerminalView prints what the console
+// shows (each new message line, every box with the answer given); ConsoleHost opens the line
+// and points a console at one channel without the window's start-up reading, so a verb runs
+// exactly the workflow the console's button runs.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/cli.h"
+#include "console/console.h"
+#include "link/modbus_rtu_line.h"
+#include "store/config_store.h"
+
+namespace tarvel::cli {
+
+class TerminalView final : public console::ConsoleView {
+ public:
+  // assumeYes answers every OK/Cancel box with OK; without it every box is cancelled.
+  TerminalView(std::ostream& out, bool assumeYes) : out_(out), assumeYes_(assumeYes) {}
+
+  bool SawError() const { return sawError_; }  // the link indicator turned red at least once
+
+  void ShowMessages(const std::string& text) override;
+  void SetLed(console::Led led) override;
+  void SetField(console::Field, const std::string&) override {}
+  void SetSelectors(const console::Selectors&) override {}
+  void SetProgressionChoices(const std::vector<std::string>&, int) override {}
+  void SetProgramMode(int) override {}
+  void SetMonitoring(bool) override {}
+  void SetGridLayout(console::Grid, const console::GridLayout&) override {}
+  void SetGridRows(console::Grid, const std::vector<std::vector<std::string>>&) override {}
+  void SetRowMarks(console::Grid, const std::vector<console::RowMark>&) override {}
+  void SetCurrentRow(console::Grid, int) override {}
+  void ScrollTo(console::Grid, int) override {}
+  void SetSizeButton(console::Grid, bool) override {}
+  void SetProgress(int, int) override {}
+  void ShowWarning(const std::string& title, const std::string& text) override;
+  bool Confirm(const std::string& title, const std::string& text) override;
+
+ private:
+  std::ostream& out_;
+  bool assumeYes_;
+  bool sawError_ = false;
+  std::string shown_;  // the message area as last printed
+};
+
+class ConsoleHost {
+ public:
+  ConsoleHost(Context& ctx, bool assumeYes);
+  ~ConsoleHost();
+
+  // Opens the line of --port and makes channel the console's current channel, reading
+  // nothing from the controller. Prints the reason and returns false when either fails.
+  bool Open(const std::string& channel);
+
+  console::Console& Console() { return *console_; }
+  TerminalView& View() { return view_; }
+  store::ConfigStore& Store() { return store_; }
+
+ private:
+  Context& ctx_;
+  store::ConfigStore store_;
+  link::ModbusRtuLine line_;
+  TerminalView view_;
+  std::unique_ptr<console::Console> console_;
+};
+
+}  // namespace tarvel::cli
