@@ -33,6 +33,13 @@ int ShowHome(Context& ctx, const store::HomeReport& report) {
 
 int Run(int argc, char** argv) {
   Args args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--version" || args[0] == "--help")) {
+    if (args[0] == "--version")
+      std::cout << "tarvel-cli " TARVEL_VERSION "\n";
+    else
+      PrintUsage(std::cout);
+    return kExitOk;
+  }
   std::filesystem::path home = AppFolder::DefaultRoot();
   std::string port;
   while (!args.empty() && args.front().starts_with("--")) {
