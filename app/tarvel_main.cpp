@@ -19,10 +19,12 @@ int main(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
   QApplication application(argc, argv);
   QApplication::setApplicationName("Tarvel");
+  QApplication::setApplicationVersion(TARVEL_VERSION);
 
   QCommandLineParser parser;
   parser.setApplicationDescription("Runs ramp-and-soak temperature profiles on process temperature controllers.");
   parser.addHelpOption();
+  parser.addVersionOption();
   QCommandLineOption homeOption("home", "Application folder (default $XDG_DATA_HOME/tarvel).", "DIR");
   QCommandLineOption simulateOption("simulate", "Use the built-in simulated line of two controllers.");
   QCommandLineOption portOption("port", "Serial device of the controller line.", "DEVICE");

@@ -15,12 +15,12 @@ void PrintUsage(std::ostream& err) {
          "  profile check FILE                     load, show and verify a profile file\n"
          "  profile build --sensor S --temp F|C --time S|M|H IN.csv OUT.txt\n"
          "  profile export FILE                    the rows of a profile as CSV\n"
+         "  compile PROFILE START                  the program steps of a profile placed at START\n"
+         "  log CHANNEL                            the profile log of a channel's controller\n"
          "tarvel-cli --port DEVICE VERB ...        talk to the controllers on a serial line\n"
          "  state ADDRESS                          step, step time, set points, process value, relays, run mode, limits\n"
          "  step ADDRESS STEP [PID TIME TEMP]      read one program step, or write it and read it back\n"
          "  scan                                   probe addresses 1..64\n"
-         "  compile PROFILE START                  the program steps of a profile placed at START\n"
-         "  log CHANNEL                            the profile log of a channel's controller\n"
          "tarvel-cli [--home DIR] --port DEVICE VERB CHANNEL ...   program a mapped controller\n"
          "  upload CHANNEL PROFILE START [--progression SV|PV] [--yes]\n"
          "                                         compile, write, read back and compare, log\n"
@@ -39,6 +39,13 @@ int ShowHome(Context& ctx, const store::HomeReport& report) {
 
 int Run(int argc, char** argv) {
   Args args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--version" || args[0] == "--help")) {
+    if (args[0] == "--version")
+      std::cout << "tarvel-cli " TARVEL_VERSION "\n";
+    else
+      PrintUsage(std::cout);
+    return kExitOk;
+  }
   std::filesystem::path home = AppFolder::DefaultRoot();
   std::string port;
   while (!args.empty() && args.front().starts_with("--")) {
