@@ -15,6 +15,8 @@ void PrintUsage(std::ostream& err) {
          "  profile check FILE                     load, show and verify a profile file\n"
          "  profile build --sensor S --temp F|C --time S|M|H IN.csv OUT.txt\n"
          "  profile export FILE                    the rows of a profile as CSV\n"
+         "  profile fill --sensor S --temp F|C --time S|M|H IN.csv OUT.csv\n"
+         "                                         compute Start Time, Start Temp, Ramp Rate as the editor does\n"
          "tarvel-cli --port DEVICE VERB ...        talk to the controllers on a serial line\n"
          "  state ADDRESS                          step, step time, set points, process value, relays, run mode, limits\n"
          "  step ADDRESS STEP [PID TIME TEMP]      read one program step, or write it and read it back\n"

@@ -176,6 +176,12 @@ BlockResult Worksheet::TypeBlock(int row, int column, const std::vector<std::vec
   return result;
 }
 
+CellChanges Worksheet::Replace(const ProfileTable& table) {
+  const ProfileTable before = table_;
+  SetTable(table);
+  return Diff(before, table_);
+}
+
 void Worksheet::Apply(const CellChanges& changes, bool undo) {
   for (const CellChange& change : changes) table_.at(change.row, change.column) = undo ? change.before : change.after;
 }

@@ -78,6 +78,9 @@ class Worksheet {
   // and says so.
   BlockResult TypeBlock(int row, int column, const std::vector<std::vector<std::string>>& cells, MessageSink& sink);
 
+  // Replaces the table as SetTable does and returns the cells that changed (an import).
+  CellChanges Replace(const ProfileTable& table);
+
   // Puts cell texts back (undo / redo of a change list).
   void Apply(const CellChanges& changes, bool undo);
 
