@@ -60,7 +60,7 @@ QString WriteEditorSettings(const std::filesystem::path& file, const profile::Ed
   s.sync();
   // 75: the file could not be written (path/file access error).
   if (s.status() == QSettings::AccessError) return "Setup Save system error number=75";
-  if (s.status() != QSettings::NoError) return "Setup Save system error number=" + QString::number(s.status());
+  // A FormatError here is the old file's: it was read before being replaced.
   return {};
 }
 

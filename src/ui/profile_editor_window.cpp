@@ -164,7 +164,6 @@ void ProfileEditorWindow::UpdateMenus() {
 void ProfileEditorWindow::UpdateTitle() {
   const QString name = QString::fromStdString(session_->ProfileName());
   setWindowTitle(QString("%1%2 - %3").arg(name.isEmpty() ? "New profile" : name, IsModified() ? "*" : "", kTitle));
-  setWindowModified(IsModified());
 }
 
 bool ProfileEditorWindow::ConfirmDiscard() {
