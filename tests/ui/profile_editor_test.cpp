@@ -220,6 +220,15 @@ TEST_F(ProfileEditorTest, UndoAndRedoRestoreEveryCellAnEditChanged) {
   Key(Qt::Key_Z, Qt::ControlModifier);
   EXPECT_EQ(Cell(2, profile::kStartTime), "");
   EXPECT_FALSE(window_->IsModified());
+
+  // Typing over a cell replaces its text, as in a spreadsheet; Delete empties it.
+  Go(1, profile::kStartTemp);
+  Type("80");
+  Key(Qt::Key_Down);
+  EXPECT_EQ(Cell(1, profile::kStartTemp), "80");
+  Go(1, profile::kStartTemp);
+  Key(Qt::Key_Delete);
+  EXPECT_EQ(Cell(1, profile::kStartTemp), "");
 }
 
 TEST_F(ProfileEditorTest, APastedBlockGoesThroughTheCellChecksAndUndoesAsOne) {
