@@ -88,6 +88,13 @@ void CellDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, cons
   model->setData(index, static_cast<CellEditor*>(editor)->text(), Qt::EditRole);
 }
 
+void CellDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+  QStyledItemDelegate::initStyleOption(option, index);
+  const auto* view = qobject_cast<const QAbstractItemView*>(option->widget);
+  if (view && index.column() > profile::kSeg && index.row() == view->currentIndex().row())
+    option->backgroundBrush = view->palette().button();
+}
+
 bool CellDelegate::eventFilter(QObject* object, QEvent* event) {
   auto* editor = qobject_cast<CellEditor*>(object);
   if (!editor || event->type() != QEvent::KeyPress) return QStyledItemDelegate::eventFilter(object, event);
@@ -159,6 +166,11 @@ void WorksheetView::keyPressEvent(QKeyEvent* event) {
     }
   }
   QTableView::keyPressEvent(event);
+}
+
+void WorksheetView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  QTableView::currentChanged(current, previous);
+  if (current.row() != previous.row()) viewport()->update();
 }
 
 void WorksheetView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {

@@ -39,6 +39,12 @@ class CellDelegate : public QStyledItemDelegate {
   void setEditorData(QWidget* editor, const QModelIndex& index) const override;
   void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
 
+ protected:
+  // Columns 1..9 of the current row carry the button colour, so the row being edited stands out.
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+ public:
+
  signals:
   void beep();
   void keyAccepted();
@@ -65,6 +71,7 @@ class WorksheetView : public QTableView {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+  void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 };
 
 }  // namespace tarvel::ui
