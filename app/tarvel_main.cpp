@@ -95,7 +95,8 @@ int main(int argc, char** argv) {
   window.Start(console);
   std::unique_ptr<ui::ProfileEditorWindow> editor;  // opened modeless from "Edit Profile"
   QObject::connect(&window, &ui::ConsoleWindow::editProfileRequested, &window, [&editor, &folder] {
-    if (!editor) editor = std::make_unique<ui::ProfileEditorWindow>(folder);
+    // A closed editor starts afresh, as it loads again: discarded edits do not come back.
+    if (!editor || !editor->isVisible()) editor = std::make_unique<ui::ProfileEditorWindow>(folder);
     editor->show();
     editor->raise();
     editor->activateWindow();
