@@ -252,7 +252,8 @@ void ProfileEditorWindow::ExportCsv() {
 
 void ProfileEditorWindow::Copy() {
   QModelIndexList cells = grid_->selectionModel()->selectedIndexes();
-  if (cells.isEmpty()) cells << grid_->currentIndex();
+  if (cells.isEmpty() && grid_->currentIndex().isValid()) cells << grid_->currentIndex();
+  if (cells.isEmpty()) return;
   int top = model_->rowCount(), bottom = -1, left = profile::kTableColumns, right = -1;
   for (const QModelIndex& i : cells) {
     top = std::min(top, i.row());
