@@ -242,6 +242,10 @@ TEST_F(ProfileEditorTest, APastedBlockGoesThroughTheCellChecksAndUndoesAsOne) {
   EXPECT_EQ(Cell(3, profile::kAction), "h");
   EXPECT_THAT(Prompt().toStdString(), HasSubstr("Row 2 Duration: \"3x\" holds a character this column does not take"));
   EXPECT_THAT(Prompt().toStdString(), HasSubstr("Row 3 Start Temp is computed as \"100\"; \"999\" is not used"));
+  grid_->selectionModel()->select(QItemSelection(grid_->model()->index(0, 2), grid_->model()->index(1, 6)),
+                                  QItemSelectionModel::ClearAndSelect);
+  Key(Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), "60.00\tr\t70\t250\t3.00\n\tr\t250\t100\t\n");
   Key(Qt::Key_Z, Qt::ControlModifier);
   EXPECT_EQ(Cell(1, profile::kDuration), "");
   EXPECT_EQ(Cell(2, profile::kStartTime), "");
