@@ -15,6 +15,8 @@ void PrintUsage(std::ostream& err) {
          "  profile check FILE                     load, show and verify a profile file\n"
          "  profile build --sensor S --temp F|C --time S|M|H IN.csv OUT.txt\n"
          "  profile export FILE                    the rows of a profile as CSV\n"
+         "  profile fill --sensor S --temp F|C --time S|M|H IN.csv OUT.csv\n"
+         "                                         compute Start Time, Start Temp, Ramp Rate as the editor does\n"
          "  compile PROFILE START                  the program steps of a profile placed at START\n"
          "  log CHANNEL                            the profile log of a channel's controller\n"
          "tarvel-cli --port DEVICE VERB ...        talk to the controllers on a serial line\n"
