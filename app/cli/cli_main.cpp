@@ -12,6 +12,8 @@ void PrintUsage(std::ostream& err) {
          "  channels                               list the channel map\n"
          "  channel add CHANNEL ADDRESS NICKNAME [TYPE]\n"
          "  channel remove CHANNEL\n"
+         "  ports                                  the serial ports and what answers on each\n"
+         "  port use N|DEVICE                      make a port the console's port\n"
          "  profile check FILE                     load, show and verify a profile file\n"
          "  profile build --sensor S --temp F|C --time S|M|H IN.csv OUT.txt\n"
          "  profile export FILE                    the rows of a profile as CSV\n"
@@ -19,7 +21,9 @@ void PrintUsage(std::ostream& err) {
          "  state ADDRESS                          step, step time, set points, process value, relays, run mode, limits\n"
          "  step ADDRESS STEP [PID TIME TEMP]      read one program step, or write it and read it back\n"
          "  download ADDRESS FIRST LAST            program steps FIRST..LAST as a table\n"
-         "  scan                                   probe addresses 1..64\n";
+         "  scan                                   probe addresses 1..64\n"
+         "  scan --add                             ... and map the units found (with --home)\n"
+         "  address OLD NEW                        give a controller a new address; the database follows\n";
 }
 
 namespace {
@@ -54,7 +58,9 @@ int Run(int argc, char** argv) {
   Context ctx{AppFolder(home), port, std::cout, std::cerr};
   const std::string& verb = args.front();
   // The line verbs leave the application folder alone.
-  if (verb == "state" || verb == "step" || verb == "download" || verb == "scan") return LineVerbs(ctx, args);
+  const bool scanAdd = verb == "scan" && args.size() == 2 && args[1] == "--add";
+  if (verb == "state" || verb == "step" || verb == "download" || (verb == "scan" && !scanAdd))
+    return LineVerbs(ctx, args);
 
   store::HomeReport report = store::PrepareHome(ctx.folder);
   // A damaged file is reported and left alone; the verb then meets the failure on its own.
@@ -63,6 +69,7 @@ int Run(int argc, char** argv) {
   if (verb == "home") return ShowHome(ctx, report);
   if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);
   if (verb == "profile") return ProfileVerbs(ctx, args);
+  if (verb == "ports" || verb == "port" || verb == "address" || scanAdd) return PortVerbs(ctx, args);
   PrintUsage(std::cerr);
   return kExitUsage;
 }
