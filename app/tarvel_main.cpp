@@ -54,17 +54,19 @@ int main(int argc, char** argv) {
     }
   } else if (parser.isSet(portOption)) {
     device = parser.value(portOption).toStdString();
-  } else if (auto port = store.Port(); port.ok() && port->has_value()) {
-    device = (*port)->devicePath;
   }
 
   link::ModbusRtuLine line;
   bool storedDeviceGone = false;
   if (!device.empty()) {
-    if (auto opened = line.Open(device); !opened.ok()) {
-      problems.push_back(opened.message);
-      storedDeviceGone = !simulated && !parser.isSet(portOption);
+    if (auto opened = line.Open(device); !opened.ok()) problems.push_back(opened.message);
+  } else if (!simulated) {
+    // Without --port the device chosen in the port set-up is used.
+    if (auto opened = console::OpenStoredPort(store, line); opened && !opened->ok()) {
+      problems.push_back(opened->message);
+      storedDeviceGone = true;
     }
+    device = line.DevicePath();
   }
 
   // One command thread for every window: their exchanges never interleave on the line.

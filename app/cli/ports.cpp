@@ -26,9 +26,10 @@ class PrintedLines {
   explicit PrintedLines(std::ostream& out) : out_(out) {}
   void Show(const std::string& text) {
     if (!quiet_) {
-      std::string added = text.starts_with(shown_) ? text.substr(shown_.size()) : text;
-      for (auto at = added.find("\r\n"); at != std::string::npos; at = added.find("\r\n")) added.replace(at, 2, "\n");
-      out_ << added << std::flush;
+      const std::size_t from = text.starts_with(shown_) ? shown_.size() : 0;
+      for (std::size_t i = from; i < text.size(); ++i)
+        if (text[i] != '\r') out_ << text[i];  // lines end in CR LF in the window, LF here
+      out_ << std::flush;
     }
     shown_ = text;
   }

@@ -1,6 +1,7 @@
 #include "console/port_setup.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "link/line_scan.h"
 #include "util/text.h"
@@ -42,6 +43,12 @@ std::string DescribeState(const PortEntry& port) {
     case PortState::NotProbed: break;
   }
   return "";
+}
+
+std::optional<link::OpenResult> OpenStoredPort(store::ConfigStore& store, link::ModbusRtuLine& line) {
+  auto port = store.Port();
+  if (!port.ok() || !port->has_value() || (*port)->devicePath.empty()) return std::nullopt;
+  return line.Open((*port)->devicePath);
 }
 
 PortSetup::PortSetup(store::ConfigStore& store, link::ModbusRtuLine& line, PortSetupView& view,
@@ -104,7 +111,8 @@ PortEntry PortSetup::Probe(int number, const std::string& device, const std::vec
     }
   };
   // The application's own port is probed where it stands: opening it a second time would fail.
-  if (line_.IsOpen() && line_.DevicePath() == device) {
+  std::error_code ec;
+  if (line_.IsOpen() && (line_.DevicePath() == device || std::filesystem::equivalent(line_.DevicePath(), device, ec))) {
     probeOn(line_);
     return entry;
   }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ struct PortEntry {
 
 // "not installed", "cannot be opened: <reason>", "no controller seen on it", "controller found".
 std::string DescribeState(const PortEntry& port);
+
+// At start-up without a device on the command line: opens the device stored with the port
+// settings. nullopt when none is stored; NotInstalled names a device that has gone.
+std::optional<link::OpenResult> OpenStoredPort(store::ConfigStore& store, link::ModbusRtuLine& line);
 
 class PortSetupView {
  public:

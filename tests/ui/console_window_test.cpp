@@ -69,7 +69,7 @@ class ConsoleWindowTest : public ::testing::Test {
   }
 
   void Open() {
-    window_ = std::make_unique<ConsoleWindow>(WindowOptions{true, "/dev/pts/test"});
+    window_ = std::make_unique<ConsoleWindow>(WindowOptions{true, "/dev/pts/test"}, runner_);
     console_ = std::make_unique<console::Console>(folder_, store_, line_, window_->View(),
                                                   console::LineInfo{lineGiven_, true});
     window_->show();
@@ -108,6 +108,7 @@ class ConsoleWindowTest : public ::testing::Test {
   store::ConfigStore store_{folder_.ConfigDatabase()};
   std::unique_ptr<sim::SimulatedLine> sim_;
   link::ModbusRtuLine line_;
+  CommandRunner runner_;
   std::unique_ptr<ConsoleWindow> window_;
   std::unique_ptr<console::Console> console_;
 };
