@@ -1,7 +1,8 @@
 #include "console/port_setup.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <filesystem>
 
 #include "link/line_scan.h"
 #include "util/text.h"
@@ -15,6 +16,15 @@ std::string ReasonOf(const std::string& openMessage) {
   const std::string key = "cannot be opened: ";
   auto at = openMessage.find(key);
   return at == std::string::npos ? openMessage : openMessage.substr(at + key.size());
+}
+
+// A link (by-id, a published simulator) and the device it names are one port.
+// (std::filesystem::equivalent refuses device files.)
+bool SameDevice(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa {}, sb {};
+  return !a.empty() && !b.empty() && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 PortEntry Unprobed(int number, const std::string& device) { return {number, device, PortState::NotProbed, {}}; }
@@ -66,7 +76,8 @@ std::vector<std::string> PortSetup::Listed() const {
   std::vector<std::string> known{line_.DevicePath()};
   if (auto port = store_.Port(); port.ok() && port->has_value()) known.push_back((*port)->devicePath);
   for (const auto& device : known)
-    if (!device.empty() && std::find(devices.begin(), devices.end(), device) == devices.end() &&
+    if (!device.empty() &&
+        std::none_of(devices.begin(), devices.end(), [&](const std::string& d) { return SameDevice(d, device); }) &&
         devices.size() < static_cast<std::size_t>(link::kMaxPorts))
       devices.push_back(device);
   return devices;
@@ -81,8 +92,8 @@ void PortSetup::Load() {
     ports_.clear();
     for (const auto& device : Listed()) ports_.push_back(Unprobed(static_cast<int>(ports_.size()) + 1, device));
     selected_ = 1;
-    for (const auto& port : ports_)
-      if (port.device == current) selected_ = port.number;
+    for (auto it = ports_.rbegin(); it != ports_.rend(); ++it)
+      if (SameDevice(it->device, current)) selected_ = it->number;
   }
   ShowSelection();
   Display("Instructions:");
@@ -111,8 +122,7 @@ PortEntry PortSetup::Probe(int number, const std::string& device, const std::vec
     }
   };
   // The application's own port is probed where it stands: opening it a second time would fail.
-  std::error_code ec;
-  if (line_.IsOpen() && (line_.DevicePath() == device || std::filesystem::equivalent(line_.DevicePath(), device, ec))) {
+  if (line_.IsOpen() && SameDevice(line_.DevicePath(), device)) {
     probeOn(line_);
     return entry;
   }
