@@ -117,8 +117,8 @@ int main(int argc, char** argv) {
     std::cerr << "tarvel-sim: " << path.status().message() << "\n";
     return kExitFailed;
   }
+  Publication publication(path.value());  // before the path is printed: a reader finds it published
   std::cout << path.value() << std::endl;
-  Publication publication(path.value());
 
   std::ostringstream units;
   for (std::uint8_t address : options.addresses) units << (units.tellp() > 0 ? "," : "") << int{address};
