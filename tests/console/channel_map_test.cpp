@@ -85,28 +85,22 @@ TEST_F(ChannelMapTest, GridEditsRefuseBlanksDuplicatesAndBadNumbersButNotACellsO
   EXPECT_EQ(view_.boxes.back(), "Clear Channel Map: WARNING: This will wipe out all entries. Proceed?");
 }
 
-TEST_F(ChannelMapTest, ScanWithoutAddNewReportsEveryAddressAndChangesNothing) {
-  Map(12, 1, "Kiln");
-  map_.ScanAddresses({});
-  const std::string& m = view_.messages;
-  EXPECT_THAT(m, ::testing::StartsWith("Unit #1 Detected : Modbus address already in the Channel Map\r\n"
-                                       "Unit #2 Detected : Modbus address not in the Channel Map\r\n"
-                                       "Unit #3 Not Found\r\nUnit #4 Not Found\r\n"));
-  EXPECT_THAT(m, HasSubstr("Unit #64 Not Found\r\nScan finished\r\n3 Found\r\n"
-                           "Following ModBus Addresses Detected:  1 2 5\r\n"));
-  EXPECT_EQ(view_.progressDone, 64);
-  EXPECT_EQ(Addresses(), (std::vector<int>{1}));
-  EXPECT_FALSE(std::filesystem::exists(folder_.LogFiles() / "Channel-13"));
-}
-
-TEST_F(ChannelMapTest, ScanWithAddNewMapsNewUnitsWithTheirMemoryAndFoldersAndRemovesTheMissing) {
+TEST_F(ChannelMapTest, ScanReportsEveryAddressAndWithAddNewMapsNewUnitsWithTheirMemoryAndFolders) {
   Map(12, 1, "Kiln");
   Map(3, 40, "Gone");
+  map_.ScanAddresses({});
+  EXPECT_THAT(view_.messages, ::testing::StartsWith("Unit #1 Detected : Modbus address already in the Channel Map\r\n"
+                                                    "Unit #2 Detected : Modbus address not in the Channel Map\r\n"
+                                                    "Unit #3 Not Found\r\nUnit #4 Not Found\r\n"));
+  EXPECT_THAT(view_.messages, HasSubstr("Unit #64 Not Found\r\nScan finished\r\n3 Found\r\n"
+                                        "Following ModBus Addresses Detected:  1 2 5\r\n"));
+  EXPECT_EQ(view_.progressDone, 64);
+  EXPECT_EQ(Addresses(), (std::vector<int>{40, 1}));  // nothing changed without the options
+
   map_.ScanAddresses({.addNew = true, .removeMissing = true});
   EXPECT_THAT(view_.messages, HasSubstr("Unit #2 Detected : ModBus address added to Channel Map\r\n"));
-  EXPECT_THAT(view_.messages, HasSubstr("Unit #40 Not Found\r\n"));
   auto rows = store_.Channels().value_or({});
-  ASSERT_EQ(rows.size(), 3u);
+  ASSERT_EQ(rows.size(), 3u);  // 40 is gone
   EXPECT_EQ(rows[1].softwareChannel, 13);
   EXPECT_EQ(rows[1].modbusAddress, 2);
   EXPECT_EQ(rows[1].nickName, "Default13");

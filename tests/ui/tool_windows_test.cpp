@@ -15,6 +15,8 @@
 
 #include <gmock/gmock.h>
 
+#include <set>
+
 #include "console/channel_map.h"
 #include "console/console.h"
 #include "console/port_setup.h"
@@ -129,14 +131,13 @@ TEST_F(ToolWindows, AScanFromTheChannelMapHoldsTheLineAndTheConsoleFollowsWhenTh
   EXPECT_TRUE(Find<QPushButton>(map, "CancelScanButton")->isEnabled());
   Find<QAction>(console, "mnuReadRunState")->trigger();
   Idle();
-  std::vector<int> probed;
+  std::set<int> probed;
   for (const auto& frame : sim_.Requests()) {
     EXPECT_EQ(frame[1], 0x03);
     EXPECT_EQ(frame[3], 0x64);  // process value: nothing but the scan's probes
-    probed.push_back(frame[0]);
+    probed.insert(frame[0]);
   }
-  EXPECT_TRUE(std::is_sorted(probed.begin(), probed.end()));
-  EXPECT_EQ(probed.back(), 64);
+  EXPECT_EQ(probed.size(), 64u);
 
   auto* grid = Find<QTableWidget>(map, "fgChannelMap");
   ASSERT_EQ(grid->rowCount(), 2);
