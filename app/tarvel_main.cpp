@@ -7,11 +7,16 @@
 #include <chrono>
 #include <iostream>
 
+#include "console/channel_map.h"
 #include "console/console.h"
+#include "console/port_setup.h"
 #include "demo_line.h"
 #include "link/modbus_rtu_line.h"
 #include "store/home.h"
+#include "ui/channel_map_window.h"
+#include "ui/command_runner.h"
 #include "ui/console_window.h"
+#include "ui/port_setup_window.h"
 #include "ui/profile_editor_window.h"
 
 using namespace tarvel;
@@ -78,23 +83,49 @@ int main(int argc, char** argv) {
     }
   } else if (parser.isSet(portOption)) {
     device = parser.value(portOption).toStdString();
-  } else if (auto port = store.Port(); port.ok() && port->has_value()) {
-    device = (*port)->devicePath;
   }
 
   link::ModbusRtuLine line;
+  bool storedDeviceGone = false;
   if (!device.empty()) {
     if (auto opened = line.Open(device); !opened.ok()) problems.push_back(opened.message);
+  } else if (!simulated) {
+    // Without --port the device chosen in the port set-up is used.
+    if (auto opened = console::OpenStoredPort(store, line); opened && !opened->ok()) {
+      problems.push_back(opened->message);
+      storedDeviceGone = true;
+    }
+    device = line.DevicePath();
   }
 
-  ui::ConsoleWindow window({simulated, QString::fromStdString(device), QString::fromStdString(folder.Profiles().string())});
+  // One command thread for every window: their exchanges never interleave on the line.
+  ui::CommandRunner runner;
+  ui::ConsoleWindow window(
+      {simulated, QString::fromStdString(device), QString::fromStdString(folder.Profiles().string())}, runner);
   console::Console console(folder, store, line, window.View(),
                            {simulated || parser.isSet(portOption), simulated});
+  ui::PortSetupWindow portWindow(runner, &window);
+  portWindow.setWindowFlag(Qt::Window);
+  console::PortSetup portSetup(store, line, portWindow);
+  portWindow.Bind(portSetup);
+  ui::ChannelMapWindow mapWindow(runner, &window);
+  mapWindow.setWindowFlag(Qt::Window);
+  console::ChannelMap channelMap(folder, store, line, mapWindow);
+  mapWindow.Bind(channelMap);
+  mapWindow.SetPortSetupWindow(&portWindow);
+  window.AddToolWindow("mnuSetupCommPort", &portWindow);
+  window.AddToolWindow("mnuChannelMap", &mapWindow);
+
   window.show();
   for (const auto& problem : problems) {
     std::cerr << problem << "\n";
     if (!parser.isSet(screenshotOption)) QMessageBox::warning(&window, "Tarvel", QString::fromStdString(problem));
   }
+  // The adapter of the stored port has gone (unplugged, renamed): offer the set-up.
+  if (storedDeviceGone && !parser.isSet(screenshotOption) &&
+      QMessageBox::question(&window, "Tarvel", "Open the Communications Port Setup to choose another port?") ==
+          QMessageBox::Yes)
+    portWindow.show();
   window.Start(console);
   std::unique_ptr<ui::ProfileEditorWindow> editor;  // opened modeless from "Edit Profile"
   QObject::connect(&window, &ui::ConsoleWindow::editProfileRequested, &window, [&editor, &folder] {
@@ -124,7 +155,7 @@ int main(int argc, char** argv) {
   }
 
   const int exitCode = QApplication::exec();
-  window.Runner().Shutdown();  // the exchange in progress ends before the line goes
+  runner.Shutdown();  // the exchange in progress ends before the line goes
   line.Close();
   simulator.reset();
   return exitCode;

@@ -8,7 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "sim/simulated_line.h"
+#include "util/published_line.h"
 #include "util/text.h"
 
 namespace {
@@ -53,6 +58,36 @@ std::optional<std::vector<std::uint8_t>> ParseUnits(std::string_view text) {
   }
   return addresses;
 }
+
+// A link to the pseudo-terminal under $XDG_RUNTIME_DIR/tarvel/, so a port scan lists this
+// line like an adapter; removed again when the simulator stops.
+class Publication {
+ public:
+  explicit Publication(const std::string& device) {
+    const std::filesystem::path folder = tarvel::PublishedLineFolder();
+    if (folder.empty()) return;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    const std::filesystem::path link = folder / tarvel::PublishedLineName(getpid());
+    std::filesystem::remove(link, ec);
+    std::filesystem::create_symlink(device, link, ec);
+    if (ec) {
+      std::cerr << "tarvel-sim: could not publish " << link.string() << ": " << ec.message() << "\n";
+      return;
+    }
+    link_ = link;
+  }
+  ~Publication() {
+    std::error_code ec;
+    if (!link_.empty()) std::filesystem::remove(link_, ec);
+  }
+  Publication(const Publication&) = delete;
+  Publication& operator=(const Publication&) = delete;
+  const std::filesystem::path& Link() const { return link_; }
+
+ private:
+  std::filesystem::path link_;
+};
 
 }  // namespace
 
@@ -101,6 +136,7 @@ int main(int argc, char** argv) {
     std::cerr << "tarvel-sim: " << path.status().message() << "\n";
     return kExitFailed;
   }
+  Publication publication(path.value());  // before the path is printed: a reader finds it published
   std::cout << path.value() << std::endl;
 
   std::ostringstream units;
@@ -108,6 +144,7 @@ int main(int argc, char** argv) {
   std::cerr << "tarvel-sim: units " << units.str() << " at 9600 baud, speed " << options.speed << "x, turnaround "
             << options.turnaround.count() / 1000.0 << " ms" << (options.autoStart ? ", auto-start" : "")
             << "; Ctrl-C stops\n";
+  if (!publication.Link().empty()) std::cerr << "tarvel-sim: published as " << publication.Link().string() << "\n";
 
   int received = 0;
   sigwait(&stopSignals, &received);

@@ -28,6 +28,7 @@ int ChannelVerbs(Context& ctx, const Args& args);  // channels | channel add|rem
 int LineVerbs(Context& ctx, const Args& args);     // --port DEVICE: state | step | download | scan
 int ProfileVerbs(Context& ctx, const Args& args);  // profile check|build|export|fill
 int ProfileFill(Context& ctx, const Args& args);   // profile fill (fill.cpp)
+int PortVerbs(Context& ctx, const Args& args);     // ports | port use | scan --add | address
 int ProgramVerbs(Context& ctx, const Args& args);  // compile | log | --port: upload | download | clear
 
 // "Step  PIDSet  Duration  Temperature" and one line per step, first numbered first.

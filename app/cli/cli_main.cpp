@@ -12,6 +12,8 @@ void PrintUsage(std::ostream& err) {
          "  channels                               list the channel map\n"
          "  channel add CHANNEL ADDRESS NICKNAME [TYPE]\n"
          "  channel remove CHANNEL\n"
+         "  ports                                  the serial ports and what answers on each\n"
+         "  port use N|DEVICE                      make a port the console's port\n"
          "  profile check FILE                     load, show and verify a profile file\n"
          "  profile build --sensor S --temp F|C --time S|M|H IN.csv OUT.txt\n"
          "  profile export FILE                    the rows of a profile as CSV\n"
@@ -23,6 +25,8 @@ void PrintUsage(std::ostream& err) {
          "  state ADDRESS                          step, step time, set points, process value, relays, run mode, limits\n"
          "  step ADDRESS STEP [PID TIME TEMP]      read one program step, or write it and read it back\n"
          "  scan                                   probe addresses 1..64\n"
+         "  scan --add                             ... and map the units found (with --home)\n"
+         "  address OLD NEW                        give a controller a new address; the database follows\n"
          "tarvel-cli [--home DIR] --port DEVICE VERB CHANNEL ...   program a mapped controller\n"
          "  upload CHANNEL PROFILE START [--progression SV|PV] [--yes]\n"
          "                                         compile, write, read back and compare, log\n"
@@ -69,7 +73,8 @@ int Run(int argc, char** argv) {
   Context ctx{AppFolder(home), port, std::cout, std::cerr};
   const std::string& verb = args.front();
   // The line verbs leave the application folder alone.
-  if (verb == "state" || verb == "step" || verb == "scan") return LineVerbs(ctx, args);
+  const bool scanAdd = verb == "scan" && args.size() == 2 && args[1] == "--add";
+  if (verb == "state" || verb == "step" || (verb == "scan" && !scanAdd)) return LineVerbs(ctx, args);
 
   store::HomeReport report = store::PrepareHome(ctx.folder);
   // A damaged file is reported and left alone; the verb then meets the failure on its own.
@@ -78,6 +83,7 @@ int Run(int argc, char** argv) {
   if (verb == "home") return ShowHome(ctx, report);
   if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);
   if (verb == "profile") return ProfileVerbs(ctx, args);
+  if (verb == "ports" || verb == "port" || verb == "address" || scanAdd) return PortVerbs(ctx, args);
   if (verb == "compile" || verb == "log" || verb == "upload" || verb == "download" || verb == "clear")
     return ProgramVerbs(ctx, args);
   PrintUsage(std::cerr);

@@ -6,6 +6,7 @@
 
 #include "cli/cli.h"
 #include "link/commands.h"
+#include "link/line_scan.h"
 #include "link/modbus_rtu_line.h"
 #include "link/transfers.h"
 #include "util/text.h"
@@ -132,27 +133,22 @@ int Step(Context& ctx, link::CommandSet& commands, std::uint8_t address, int ste
   return kExitOk;
 }
 
-int Scan(Context& ctx, link::CommandSet& commands) {
-  int found = 0;
-  std::string list;
-  for (int address = 1; address <= link::kProcessValueTableSize; ++address) {
-    auto probe = commands.ReadProcessValue(static_cast<std::uint8_t>(address));
-    if (probe.outcome == link::Outcome::PortError || probe.outcome == link::Outcome::PortClosed) {
-      ctx.err << "Scan stopped at unit #" << address << ": " << link::Describe(probe.outcome) << "\n";
-      return kExitFailed;
-    }
-    if (probe.ok()) {
-      ++found;
-      list += " " + std::to_string(address);
-      ctx.out << "Unit #" << address << " Detected\n";
-    } else if (probe.outcome == link::Outcome::NoReply) {
-      ctx.out << "Unit #" << address << " Not Found\n";
-    } else {
-      // Something answered, but not soundly: worth telling a technician apart from silence.
-      ctx.out << "Unit #" << address << " Not Found (" << link::Describe(probe.outcome) << ")\n";
-    }
+int Scan(Context& ctx, link::ModbusRtuLine& line) {
+  auto show = [&ctx](const link::Probe& probe) {
+    ctx.out << "Unit #" << int{probe.address} << " " << (probe.present() ? "Detected" : "Not Found");
+    // Something answered, but not soundly: worth telling a technician apart from silence.
+    if (!probe.present() && probe.outcome != link::Outcome::NoReply)
+      ctx.out << " (" << link::Describe(probe.outcome) << ")";
+    ctx.out << "\n";
+  };
+  link::ScanResult scan = link::ScanLine(line, 1, link::kProcessValueTableSize, show);
+  if (scan.portFailure != link::Outcome::Ok) {
+    ctx.err << "Scan stopped at unit #" << scan.probes.size() + 1 << ": " << link::Describe(scan.portFailure) << "\n";
+    return kExitFailed;
   }
-  ctx.out << "Scan finished\n" << found << " Found\nFollowing ModBus Addresses Detected: " << list << "\n";
+  std::string list;
+  for (std::uint8_t address : scan.Found()) list += " " + std::to_string(address);
+  ctx.out << "Scan finished\n" << scan.Found().size() << " Found\nFollowing ModBus Addresses Detected: " << list << "\n";
   return kExitOk;
 }
 
@@ -191,7 +187,7 @@ int LineVerbs(Context& ctx, const Args& args) {
   link::CommandSet commands(line);
   if (verb == "state") return State(ctx, commands, *address);
   if (verb == "step") return Step(ctx, commands, *address, *first, Args(args.begin() + 3, args.end()));
-  return Scan(ctx, commands);
+  return Scan(ctx, line);
 }
 
 }  // namespace tarvel::cli

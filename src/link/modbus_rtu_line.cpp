@@ -99,6 +99,7 @@ struct ModbusRtuLine::Impl {
   std::string device;
   LineTiming timing;
   Clock::time_point lineFreeAt{};  // the earliest moment the next request may start
+  bool heardLate = false;          // see HeardLateReply
 
   void CloseLocked() {
     if (!ctx) return;
@@ -109,16 +110,20 @@ struct ModbusRtuLine::Impl {
 
   // After a failure the unit may still be answering: let the line fall silent for longer
   // than a reply window, discarding what comes, so that no late byte is read as the next reply.
-  void DrainUntilQuiet() {
+  // True when something was discarded.
+  bool DrainUntilQuiet() {
     const int fd = modbus_get_socket(ctx);
     const auto quiet = std::chrono::duration_cast<microseconds>(timing.firstByte) + kInterFrameSilence;
     const auto giveUp = Clock::now() + kLongestDrain;
     std::array<std::uint8_t, 256> junk{};
+    bool heard = false;
     while (Clock::now() < giveUp && WaitReadable(fd, quiet)) {
       ssize_t got = read(fd, junk.data(), junk.size());
       if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) break;  // hung up
+      heard = heard || got > 0;
     }
     modbus_flush(ctx);
+    return heard;
   }
 
   // One request (address first, no CRC) and its reply, checked against the request.
@@ -131,7 +136,8 @@ struct ModbusRtuLine::Impl {
     modbus_flush(ctx);
     modbus_set_slave(ctx, request[0]);
     Outcome outcome = SendAndReceive(request, length, reply);
-    if (outcome != Outcome::Ok && ctx) DrainUntilQuiet();
+    heardLate = false;
+    if (outcome != Outcome::Ok && ctx) heardLate = DrainUntilQuiet() && outcome == Outcome::NoReply;
     lineFreeAt = Clock::now() + kInterFrameSilence;
     return outcome;
   }
@@ -232,6 +238,16 @@ std::string ModbusRtuLine::DevicePath() const {
 void ModbusRtuLine::SetTiming(LineTiming timing) {
   std::lock_guard lock(impl_->mutex);
   impl_->timing = timing;
+}
+
+LineTiming ModbusRtuLine::Timing() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->timing;
+}
+
+bool ModbusRtuLine::HeardLateReply() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->heardLate;
 }
 
 Reply<std::uint16_t> ModbusRtuLine::ReadRegisters(std::uint8_t address, std::uint16_t reg) {

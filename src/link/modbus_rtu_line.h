@@ -46,6 +46,10 @@ class ModbusRtuLine final : public Line {
   bool IsOpen() const;
   std::string DevicePath() const;
   void SetTiming(LineTiming timing);
+  LineTiming Timing() const;
+  // True when the last exchange got no reply within its first-byte window but bytes came
+  // while the line was left to go quiet: a unit answered, only late.
+  bool HeardLateReply() const;
 
   Reply<std::uint16_t> ReadRegisters(std::uint8_t address, std::uint16_t reg) override;
   Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value) override;

@@ -506,6 +506,63 @@ Status ConfigStore::PurgeInvalidRows() {
   });
 }
 
+// --- channels found on the line and controllers given a new address
+
+Status ConfigStore::AddScannedChannel(const ChannelRow& row) {
+  return Guard([&]() -> Status {
+    SQLite::Transaction txn(*db_);
+    SQLite::Statement dup(*db_, R"(SELECT 1 FROM "ChannelMap"
+                                   WHERE "SoftwareChannel" = ? OR "ModBusAddress" = ? OR "NickName" = ?)");
+    dup.bind(1, row.softwareChannel);
+    dup.bind(2, row.modbusAddress);
+    dup.bind(3, row.nickName);
+    if (dup.executeStep())
+      return Status::Error(Status::Code::Duplicate, "Duplicate entries not allowed in the channel map");
+    SQLite::Statement insert(*db_, R"(INSERT INTO "ChannelMap" ("SoftwareChannel", "ModBusAddress", "NickName", "ControllerType")
+                                      VALUES (?, ?, ?, ?))");
+    insert.bind(1, row.softwareChannel);
+    insert.bind(2, row.modbusAddress);
+    insert.bind(3, row.nickName);
+    insert.bind(4, row.controllerType);
+    insert.exec();
+    SQLite::Statement zero(*db_, R"(INSERT INTO "ControllerMemory"
+        ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified") VALUES (?, ?, 0, 0, 0, 0)
+        ON CONFLICT ("ModBusAddress", "Segment") DO UPDATE SET
+          "Duration" = 0, "Temperature" = 0, "PIDSet" = 0, "Modified" = 0)");
+    for (int segment = 1; segment <= kProgramSteps; ++segment) {
+      zero.bind(1, row.modbusAddress);
+      zero.bind(2, segment);
+      zero.exec();
+      zero.reset();
+    }
+    txn.commit();
+    return Status::Ok();
+  });
+}
+
+Status ConfigStore::MoveAddress(int from, int to) {
+  return Guard([&]() -> Status {
+    SQLite::Transaction txn(*db_);
+    SQLite::Statement mapped(*db_, R"(SELECT 1 FROM "ChannelMap" WHERE "ModBusAddress" = ?)");
+    mapped.bind(1, to);
+    if (mapped.executeStep())
+      return Status::Error(Status::Code::Duplicate, "Target address is already in the channel map");
+    for (const char* table : {"ControllerMemory", "TarvelLog", "ControllerConfiguration"}) {
+      SQLite::Statement stale(*db_, std::string(R"(DELETE FROM ")") + table + R"(" WHERE "ModBusAddress" = ?)");
+      stale.bind(1, to);
+      stale.exec();
+    }
+    for (const char* table : {"ChannelMap", "ControllerMemory", "TarvelLog", "ControllerConfiguration"}) {
+      SQLite::Statement move(*db_, std::string(R"(UPDATE ")") + table + R"(" SET "ModBusAddress" = ? WHERE "ModBusAddress" = ?)");
+      move.bind(1, to);
+      move.bind(2, from);
+      move.exec();
+    }
+    txn.commit();
+    return Status::Ok();
+  });
+}
+
 // --- SensorMenu
 
 SensorMenu::SensorMenu(const std::filesystem::path& file)

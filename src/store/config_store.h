@@ -86,6 +86,16 @@ class ConfigStore {
   // CommPortNumber is not a 16-bit whole number. One transaction.
   Status PurgeInvalidRows();
 
+  // --- channels found on the line and controllers given a new address
+  // The ChannelMap row and its 64 zeroed ControllerMemory rows, in one transaction. Refuses
+  // (Code::Duplicate) a channel, address or nickname another row holds.
+  Status AddScannedChannel(const ChannelRow& row);
+  // Moves the rows of address `from` in ChannelMap, ControllerMemory, TarvelLog and
+  // ControllerConfiguration to `to`, in one transaction. Rows still at `to` belong to no
+  // controller any more (the caller has made sure none answers there) and go first.
+  // Refuses (Code::Duplicate) when the channel map already maps `to`.
+  Status MoveAddress(int from, int to);
+
  private:
   template <class F>
   auto Guard(F&& body) -> decltype(body());

@@ -131,8 +131,8 @@ bool WindowView::Confirm(const std::string& title, const std::string& text) {
 
 // --- the window
 
-ConsoleWindow::ConsoleWindow(WindowOptions options, QWidget* parent)
-    : QMainWindow(parent), options_(std::move(options)), view_(*this) {
+ConsoleWindow::ConsoleWindow(WindowOptions options, CommandRunner& runner, QWidget* parent)
+    : QMainWindow(parent), options_(std::move(options)), view_(*this), runner_(runner) {
   setObjectName("Tarvel");
   setWindowTitle(options_.simulated ? "Tarvel (simulated line)" : "Tarvel");
   BuildMenus();
@@ -268,6 +268,32 @@ void ConsoleWindow::Connect() {
   });
 }
 
+void ConsoleWindow::AddToolWindow(const char* menuName, QWidget* window) {
+  auto* entry = findChild<QAction*>(menuName);
+  entry->setEnabled(true);
+  entry->setToolTip({});
+  connect(entry, &QAction::triggered, window, [window] {
+    window->show();
+    window->raise();
+    window->activateWindow();
+  });
+  window->installEventFilter(this);
+  toolWindows_.push_back(window);
+}
+
+bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::WindowActivate) activateOnReturn_ = true;
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void ConsoleWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && activateOnReturn_) {
+    activateOnReturn_ = false;
+    Command([](console::Console& c) { c.Activate(); });
+  }
+}
+
 void ConsoleWindow::ShowPanel(QGroupBox* panel) {
   panel->adjustSize();
   panel->resize(std::max(panel->width(), channelFrame_->width()), std::max(panel->height(), channelFrame_->height()));
@@ -306,6 +332,7 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   runner_.Shutdown();
+  for (QWidget* window : toolWindows_) window->close();  // "Exit" of the console ends every window
   event->accept();
 }
 

@@ -74,7 +74,8 @@ class ConsoleWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  ConsoleWindow(WindowOptions options, QWidget* parent = nullptr);
+  // runner is the application's one command thread, shared with every other window.
+  ConsoleWindow(WindowOptions options, CommandRunner& runner, QWidget* parent = nullptr);
   ~ConsoleWindow() override;
 
   // Binds the window to its console (built by the caller on this window's view) and runs
@@ -82,6 +83,9 @@ class ConsoleWindow : public QMainWindow {
   void Start(console::Console& console);
   WindowView& View() { return view_; }
   CommandRunner& Runner() { return runner_; }
+  // Lets the menu entry open window modeless; when the user comes back from it, the
+  // console's activation runs again (channel lists, port, current channel).
+  void AddToolWindow(const char* menuName, QWidget* window);
 
   // --- applied on the window's thread by WindowView
   void ApplyMessages(const QString& text);
@@ -108,6 +112,8 @@ class ConsoleWindow : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildMenus();
@@ -128,8 +134,10 @@ class ConsoleWindow : public QMainWindow {
 
   WindowOptions options_;
   WindowView view_;
-  CommandRunner runner_;
+  CommandRunner& runner_;
   console::Console* console_ = nullptr;
+  bool activateOnReturn_ = false;  // a tool window was active since the console last was
+  std::vector<QWidget*> toolWindows_;
   QTimer profileRunTimer_;
   bool centred_ = false;
   bool closing_ = false;

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "sim/rtu_codec.h"
 #include "support/run_process.h"
@@ -40,14 +42,24 @@ TEST(TarvelSimProgram, PrintsItsDeviceServesItsUnitsAndEndsOnTerminate) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // The simulator publishes its line for port scans under $XDG_RUNTIME_DIR/tarvel.
+  tarvel::testing::TempDir runtime;
+  std::vector<std::string> env{"XDG_RUNTIME_DIR=" + runtime.path().string()};
+  for (char** e = environ; *e; ++e)
+    if (!std::string_view(*e).starts_with("XDG_RUNTIME_DIR=")) env.emplace_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
   pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   std::string device;
   for (char c = 0; read(out[0], &c, 1) == 1 && c != '\n';) device += c;
   close(out[0]);
   EXPECT_TRUE(device.starts_with("/dev/pts/")) << device;
+  const auto published = runtime / "tarvel" / ("tarvel-sim-" + std::to_string(pid));
+  EXPECT_EQ(std::filesystem::read_symlink(published).string(), device);
   {
     testing::Wire wire(device);
     wire.Send(EncodeReadRequest(12, 0x2011, 2));  // unit 12 reads its own address
@@ -57,6 +69,7 @@ TEST(TarvelSimProgram, PrintsItsDeviceServesItsUnitsAndEndsOnTerminate) {
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_FALSE(std::filesystem::is_symlink(published));
 }
 
 }  // namespace

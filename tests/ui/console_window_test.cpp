@@ -84,7 +84,7 @@ class ConsoleWindowTest : public ::testing::Test {
 
   void Open() {
     window_ = std::make_unique<ConsoleWindow>(
-        WindowOptions{true, "/dev/pts/test", QString::fromStdString(folder_.Profiles().string())});
+        WindowOptions{true, "/dev/pts/test", QString::fromStdString(folder_.Profiles().string())}, runner_);
     console_ = std::make_unique<console::Console>(folder_, store_, line_, window_->View(),
                                                   console::LineInfo{lineGiven_, true});
     window_->show();
@@ -123,6 +123,7 @@ class ConsoleWindowTest : public ::testing::Test {
   store::ConfigStore store_{folder_.ConfigDatabase()};
   std::unique_ptr<sim::SimulatedLine> sim_;
   link::ModbusRtuLine line_;
+  CommandRunner runner_;
   std::unique_ptr<ConsoleWindow> window_;
   std::unique_ptr<console::Console> console_;
 };

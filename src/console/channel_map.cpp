@@ -1,0 +1,219 @@
+#include "console/channel_map.h"
+
+#include <filesystem>
+
+#include "link/commands.h"
+#include "util/text.h"
+
+namespace tarvel::console {
+namespace {
+
+using link::Outcome;
+
+const std::string kRangeError = "Error: Modbus address must be in the range from 1 and " + std::to_string(kLastAddress);
+
+}  // namespace
+
+ChannelMap::ChannelMap(AppFolder folder, store::ConfigStore& store, link::ModbusRtuLine& line, ChannelMapView& view)
+    : folder_(std::move(folder)),
+      store_(store),
+      line_(line),
+      view_(view),
+      messages_([&view](const std::string& text) { view.ShowMessages(text); }) {}
+
+void ChannelMap::RefreshChannelMapGrid() {
+  auto rows = store_.Channels();
+  if (!rows) Display(rows.status().message());
+  view_.ShowRows(rows.value_or({}));
+}
+
+void ChannelMap::Activate() {
+  RefreshChannelMapGrid();
+  if (store_.GetCommPortNumber() != -1) {
+    Display("Serial Port configuration retrieved from database");
+  } else if (line_.IsOpen()) {
+    // A line given on the command line (or the simulated one) needs no stored port.
+    Display("Serial link on " + line_.DevicePath());
+  } else {
+    view_.ShowWarning("WARNING: No comm port configured",
+                      "You need to configure a serial comm port first\r\n"
+                      "Use Communications Port Setup before scanning for units");
+    Display("Click on COMM PORT in the menu and set up a communications port");
+  }
+}
+
+bool ChannelMap::IsAddressInChannelMap(int address) {
+  auto row = store_.ChannelByAddress(address);
+  return row.ok() && row->has_value();
+}
+
+void ChannelMap::BeginEdit() {
+  messages_.ClearDisplay();
+  Display("Hit ENTER to update field");
+}
+
+EditOutcome ChannelMap::StoreEdit(int softwareChannel, store::ChannelField field, const std::string& text) {
+  if (text.empty()) {
+    Display("Do not leave fields blank");
+    return EditOutcome::Refused;
+  }
+  // An address the line cannot carry would leave a channel no command can reach.
+  if (field == store::ChannelField::ModBusAddress && IsNumber(text) && !IsIntegerInRange(text, 1, kLastAddress)) {
+    Display(kRangeError);
+    return EditOutcome::Refused;
+  }
+  Status saved = store_.SetChannelField(softwareChannel, field, text);
+  switch (saved.code()) {
+    case Status::Code::Ok: RefreshChannelMapGrid(); return EditOutcome::Saved;
+    case Status::Code::Invalid: return EditOutcome::KeepEditing;  // a non-number in a number column
+    case Status::Code::Duplicate: Display("Duplicate entries not allowed in the channel map"); break;
+    default: Display(saved.message()); RefreshChannelMapGrid(); break;
+  }
+  return EditOutcome::Refused;
+}
+
+void ChannelMap::DeleteRow(int softwareChannel) {
+  if (Status deleted = store_.DeleteChannel(softwareChannel); !deleted && deleted.code() != Status::Code::NotFound)
+    Display(deleted.message());
+  RefreshChannelMapGrid();
+}
+
+void ChannelMap::ClearMap() {
+  if (!view_.Confirm("Clear Channel Map", "WARNING: This will wipe out all entries. Proceed?")) return;
+  if (!store_.ClearChannelMap()) Display("RecordSet error");
+  RefreshChannelMapGrid();
+}
+
+bool ChannelMap::AddChannelMapEntry(int channel, int address) {
+  store::ChannelRow row{channel, address, "Default" + std::to_string(channel), "set64rs"};
+  if (Status added = store_.AddScannedChannel(row); !added) {
+    Display(added.message());
+    return false;
+  }
+  (void)store_.PurgeInvalidRows();
+  const std::filesystem::path folder = folder_.ChannelLogFolder(channel);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) Display("Error: the folder " + folder.string() + " could not be created: " + ec.message());
+  return true;
+}
+
+bool ChannelMap::EnsureLineOpen() {
+  if (line_.IsOpen()) return true;
+  Display("No serial port is open: click on COMM PORT in the menu and choose one");
+  return false;
+}
+
+link::ScanResult ChannelMap::ScanAddresses(ScanChoice choice) {
+  cancel_ = false;
+  messages_.ClearDisplay();
+  if (!EnsureLineOpen()) return {};
+  int found = 0;
+  std::string list;
+  const int total = kScanLast - kScanFirst + 1;
+  view_.SetProgress(0, total);
+
+  auto onProbe = [&](const link::Probe& probe) {
+    const int address = probe.address;
+    const std::string unit = "Unit #" + std::to_string(address);
+    if (!probe.present()) {
+      // Something answered, garbled: a technician wants that told apart from silence, and
+      // such a unit is not removed from the map.
+      if (probe.outcome != Outcome::NoReply) {
+        Display(unit + " Not Found (" + std::string(link::Describe(probe.outcome)) + ")");
+      } else {
+        Display(unit + " Not Found");
+        if (choice.removeMissing && IsAddressInChannelMap(address)) {
+          (void)store_.DeleteChannelByAddress(address);
+          RefreshChannelMapGrid();
+        }
+      }
+    } else {
+      ++found;
+      list += " " + std::to_string(address);
+      std::string note;
+      if (IsAddressInChannelMap(address)) {
+        note = "Modbus address already in the Channel Map";
+      } else if (choice.addNew) {
+        note = AddChannelMapEntry(store_.HighestSoftwareChannel().value_or(0) + 1, address)
+                   ? "ModBus address added to Channel Map"
+                   : "ModBus address could not be added to the Channel Map";
+        RefreshChannelMapGrid();
+      } else {
+        note = "Modbus address not in the Channel Map";
+      }
+      Display(unit + " Detected : " + note);
+    }
+    view_.SetProgress(address - kScanFirst + 1, total);
+  };
+
+  link::ScanResult result = link::ScanLine(line_, kScanFirst, kScanLast, onProbe, &cancel_);
+  if (result.portFailure != Outcome::Ok) {
+    Display("Scan stopped at unit #" + std::to_string(kScanFirst + result.probes.size()) + ": " +
+            std::string(link::Describe(result.portFailure)));
+  } else {
+    Display(result.cancelled ? "Scan cancelled" : "Scan finished");
+  }
+  Display(std::to_string(found) + " Found");
+  Display("Following ModBus Addresses Detected: " + list);
+  return result;
+}
+
+bool ChannelMap::ChangeAddress(const std::string& currentText, const std::string& newText) {
+  if (!IsNumber(currentText)) {
+    Display("Error: Controller address targeted for change is not a valid number");
+    return false;
+  }
+  if (!IsNumber(newText)) {
+    Display("Error: ModBus address must be a number");
+    return false;
+  }
+  // Address 0 is every unit at once and above 247 is no unit: neither is ever sent.
+  if (!IsIntegerInRange(newText, 1, kLastAddress) || !IsIntegerInRange(currentText, 1, kLastAddress)) {
+    Display(kRangeError);
+    return false;
+  }
+  const int current = *ToInt16(currentText);
+  const int next = *ToInt16(newText);
+  if (IsAddressInChannelMap(next)) {
+    Display("Target address is already in the channel map");
+    Display("Choose a different target address or delete entry with ModBusAddress=" + std::to_string(next));
+    return false;
+  }
+  if (!EnsureLineOpen()) return false;
+
+  // Two units on one address would answer together: refuse an address anyone answers to.
+  const link::Probe taken = link::ProbeUnit(line_, static_cast<std::uint8_t>(next), line_.Timing().firstByte);
+  if (taken.outcome == Outcome::PortClosed || taken.outcome == Outcome::PortError) {
+    Display("Error: " + std::string(link::Describe(taken.outcome)));
+    return false;
+  }
+  if (taken.outcome != Outcome::NoReply) {
+    Display("Target address is already used by a unit on the line");
+    Display("Choose a different target address");
+    return false;
+  }
+
+  link::CommandSet commands(line_);
+  bool confirmed = commands.WriteUnitAddress(static_cast<std::uint8_t>(current), static_cast<std::uint8_t>(next)) ==
+                   Outcome::Ok;
+  // A lost confirmation does not mean a refused change: ask the new address.
+  if (!confirmed) confirmed = link::ProbeUnit(line_, static_cast<std::uint8_t>(next), line_.Timing().firstByte).present();
+  if (!confirmed) {
+    Display("Error: Cound not set unit at " + currentText + " to new address " + newText);
+    return false;
+  }
+  Display("Unit at " + currentText + " set to new address at " + newText);
+
+  auto mapped = store_.ChannelByAddress(current);
+  if (Status moved = store_.MoveAddress(current, next); !moved) {
+    Display("Error: the unit now answers at " + std::to_string(next) +
+            " but the database could not follow: " + moved.message());
+  } else if (mapped.ok() && mapped->has_value()) {
+    Display("Channel " + std::to_string((*mapped)->softwareChannel) + " moved to ModBusAddress=" + std::to_string(next));
+  }
+  RefreshChannelMapGrid();
+  return true;
+}
+
+}  // namespace tarvel::console

@@ -1,0 +1,81 @@
+#pragma once
+// console: the channel map window "Channel Installation and Management" -- the editable
+// channel map, the line scan for controllers and the change of a controller's address.
+// Qt-free: it speaks to a ChannelMapView. Depends on link, store and util.
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "console/message_lines.h"
+#include "link/line_scan.h"
+#include "link/modbus_rtu_line.h"
+#include "store/config_store.h"
+#include "util/app_folder.h"
+
+namespace tarvel::console {
+
+inline constexpr int kScanFirst = 1;
+inline constexpr int kScanLast = 64;
+inline constexpr int kLastAddress = 247;
+
+class ChannelMapView {
+ public:
+  virtual ~ChannelMapView() = default;
+  virtual void ShowMessages(const std::string& text) = 0;                  // DBInterfaceDisplay, the whole text
+  virtual void ShowRows(const std::vector<store::ChannelRow>& rows) = 0;   // fgChannelMap, ordered by channel
+  virtual void SetProgress(int done, int total) = 0;
+  virtual void ShowWarning(const std::string& title, const std::string& text) = 0;  // OK only
+  virtual bool Confirm(const std::string& title, const std::string& text) = 0;      // OK / Cancel
+};
+
+// What the floating editor does after Enter.
+enum class EditOutcome { Saved, Refused, KeepEditing };
+
+struct ScanChoice {
+  bool addNew = false;         // "Add New": map the units found that the map lacks
+  bool removeMissing = false;  // "Remove Missing": unmap the mapped addresses where nothing answers
+};
+
+class ChannelMap {
+ public:
+  ChannelMap(AppFolder folder, store::ConfigStore& store, link::ModbusRtuLine& line, ChannelMapView& view);
+
+  MessageLines& Messages() { return messages_; }
+
+  // Each time the window becomes active: the grid, then the port check.
+  void Activate();
+  void RefreshChannelMapGrid();
+
+  // A click on a cell; then Enter in the editor stores its text in that field of the row
+  // of softwareChannel.
+  void BeginEdit();
+  EditOutcome StoreEdit(int softwareChannel, store::ChannelField field, const std::string& text);
+  void DeleteRow(int softwareChannel);
+  void ClearMap();  // asks first
+
+  // "Scan Addresses": probes 1..64 and reports each.
+  link::ScanResult ScanAddresses(ScanChoice choice);
+  // From any thread: the scan stops before its next address.
+  void CancelScan() { cancel_ = true; }
+  // Adds channel -> address with its memory rows and its LogFiles/Channel-NN folder.
+  bool AddChannelMapEntry(int channel, int address);
+
+  // "Change Address": the texts of CurrentAddressDisplay and NewAddressDisplay. The database
+  // follows only once the controller has taken the new address.
+  bool ChangeAddress(const std::string& currentText, const std::string& newText);
+
+ private:
+  void Display(const std::string& text) { messages_.Display(text); }
+  bool IsAddressInChannelMap(int address);
+  bool EnsureLineOpen();
+
+  AppFolder folder_;
+  store::ConfigStore& store_;
+  link::ModbusRtuLine& line_;
+  ChannelMapView& view_;
+  MessageLines messages_;
+  std::atomic<bool> cancel_{false};
+};
+
+}  // namespace tarvel::console

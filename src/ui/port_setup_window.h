@@ -1,0 +1,49 @@
+#pragma once
+// ui: the serial port set-up window "Communications Port Setup" (CommSetUp). Binds its
+// widgets to console::PortSetup; the scan and "Use This Setting" run on the shared command
+// runner, the "<" and ">" selection on the window's thread.
+
+#include <QMainWindow>
+
+#include "console/port_setup.h"
+#include "ui/command_runner.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace tarvel::ui {
+
+class PortSetupWindow : public QMainWindow, public console::PortSetupView {
+  Q_OBJECT
+
+ public:
+  explicit PortSetupWindow(CommandRunner& runner, QWidget* parent = nullptr);
+  // The workflow is built on this window's view; bind it before the window is shown.
+  void Bind(console::PortSetup& setup) { setup_ = &setup; }
+
+  // --- PortSetupView: any thread
+  void ShowMessages(const std::string& text) override;
+  void ShowPort(int number, const std::string& device) override;
+  void SetProgress(int done, int total) override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void Command(std::function<void(console::PortSetup&)> work);
+  void SetBusy(bool busy);
+
+  CommandRunner& runner_;
+  console::PortSetup* setup_ = nullptr;
+  QLabel* number_ = nullptr;
+  QLabel* device_ = nullptr;
+  QPlainTextEdit* prompt_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QPushButton* scan_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+  QPushButton* use_ = nullptr;
+};
+
+}  // namespace tarvel::ui

@@ -1,0 +1,182 @@
+// The channel map window's workflows: grid edits, the line scan and the address change,
+// against the simulator on a pseudo-terminal and the configuration database.
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <gmock/gmock.h>
+
+#include "console/channel_map.h"
+#include "sim/simulated_line.h"
+#include "store/home.h"
+#include "support/sim_line.h"
+#include "support/temp_dir.h"
+#include "tool_views.h"
+
+namespace tarvel::console {
+namespace {
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using store::ChannelField;
+
+class ChannelMapTest : public ::testing::Test {
+ protected:
+  ChannelMapTest() {
+    auto device = sim_.Start();
+    EXPECT_TRUE(device.ok());
+    EXPECT_TRUE(line_.Open(device.value_or("")).ok());
+  }
+  void Map(int channel, int address, const std::string& nickName) {
+    ASSERT_TRUE(store_.AddChannel({channel, address, nickName, "set64rs"}));
+  }
+  std::vector<int> Addresses() {
+    std::vector<int> addresses;
+    for (const auto& row : store_.Channels().value_or({})) addresses.push_back(row.modbusAddress);
+    return addresses;
+  }
+  bool SentAWrite() const {
+    for (const auto& frame : sim_.Requests())
+      if (frame[1] == 0x10) return true;
+    return false;
+  }
+
+  testing::TempDir dir_;
+  AppFolder folder_{dir_.path()};
+  store::HomeReport home_ = store::PrepareHome(folder_);
+  store::ConfigStore store_{folder_.ConfigDatabase()};
+  sim::SimulatedLine sim_{testing::QuickLine({1, 2, 5})};
+  link::ModbusRtuLine line_;
+  RecordingMapView view_;
+  ChannelMap map_{folder_, store_, line_, view_};
+};
+
+TEST_F(ChannelMapTest, GridEditsRefuseBlanksDuplicatesAndBadNumbersButNotACellsOwnValue) {
+  Map(1, 1, "Kiln");
+  Map(2, 2, "Oven");
+  map_.BeginEdit();
+  EXPECT_EQ(view_.messages, "Hit ENTER to update field\r\n");
+
+  EXPECT_EQ(map_.StoreEdit(1, ChannelField::NickName, "Kiln"), EditOutcome::Saved);
+  EXPECT_EQ(map_.StoreEdit(2, ChannelField::ControllerType, "set64rs"), EditOutcome::Saved);
+  EXPECT_EQ(map_.StoreEdit(1, ChannelField::NickName, "Oven"), EditOutcome::Refused);
+  EXPECT_EQ(map_.StoreEdit(1, ChannelField::SoftwareChannel, "2"), EditOutcome::Refused);
+  EXPECT_EQ(view_.messages, "Hit ENTER to update field\r\nDuplicate entries not allowed in the channel map\r\n"
+                            "Duplicate entries not allowed in the channel map\r\n");
+
+  // A word in a number column keeps the editor open and says nothing.
+  EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, "abc"), EditOutcome::KeepEditing);
+  EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, ""), EditOutcome::Refused);
+  EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, "248"), EditOutcome::Refused);
+  EXPECT_THAT(view_.messages, EndsWith("Do not leave fields blank\r\n"
+                                       "Error: Modbus address must be in the range from 1 and 247\r\n"));
+  EXPECT_EQ(Addresses(), (std::vector<int>{1, 2}));
+
+  EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, "7"), EditOutcome::Saved);
+  ASSERT_EQ(view_.rows.size(), 2u);
+  EXPECT_EQ(view_.rows[1].modbusAddress, 7);
+
+  map_.DeleteRow(1);
+  EXPECT_EQ(Addresses(), (std::vector<int>{7}));
+  view_.confirmAnswers = {false, true};
+  map_.ClearMap();
+  EXPECT_EQ(Addresses(), (std::vector<int>{7}));
+  map_.ClearMap();
+  EXPECT_TRUE(Addresses().empty());
+  EXPECT_TRUE(view_.rows.empty());
+  EXPECT_EQ(view_.boxes.back(), "Clear Channel Map: WARNING: This will wipe out all entries. Proceed?");
+}
+
+TEST_F(ChannelMapTest, ScanReportsEveryAddressAndWithAddNewMapsNewUnitsWithTheirMemoryAndFolders) {
+  Map(12, 1, "Kiln");
+  Map(3, 40, "Gone");
+  map_.ScanAddresses({});
+  EXPECT_THAT(view_.messages, ::testing::StartsWith("Unit #1 Detected : Modbus address already in the Channel Map\r\n"
+                                                    "Unit #2 Detected : Modbus address not in the Channel Map\r\n"
+                                                    "Unit #3 Not Found\r\nUnit #4 Not Found\r\n"));
+  EXPECT_THAT(view_.messages, HasSubstr("Unit #64 Not Found\r\nScan finished\r\n3 Found\r\n"
+                                        "Following ModBus Addresses Detected:  1 2 5\r\n"));
+  EXPECT_EQ(view_.progressDone, 64);
+  EXPECT_EQ(Addresses(), (std::vector<int>{40, 1}));  // nothing changed without the options
+
+  map_.ScanAddresses({.addNew = true, .removeMissing = true});
+  EXPECT_THAT(view_.messages, HasSubstr("Unit #2 Detected : ModBus address added to Channel Map\r\n"));
+  auto rows = store_.Channels().value_or({});
+  ASSERT_EQ(rows.size(), 3u);  // 40 is gone
+  EXPECT_EQ(rows[1].softwareChannel, 13);
+  EXPECT_EQ(rows[1].modbusAddress, 2);
+  EXPECT_EQ(rows[1].nickName, "Default13");
+  EXPECT_EQ(rows[1].controllerType, "set64rs");
+  EXPECT_EQ(rows[2].softwareChannel, 14);
+  EXPECT_EQ(rows[2].modbusAddress, 5);
+  auto memory = store_.Memory(5).value_or({});
+  ASSERT_EQ(memory.size(), 64u);
+  EXPECT_EQ(memory[63].segment, 64);
+  EXPECT_EQ(memory[63].duration + memory[63].temperature + memory[63].pidSet + memory[63].modified, 0);
+  EXPECT_TRUE(std::filesystem::is_directory(folder_.LogFiles() / "Channel-13"));
+  EXPECT_TRUE(std::filesystem::is_directory(folder_.LogFiles() / "Channel-14"));
+  EXPECT_EQ(view_.rows.size(), 3u);
+}
+
+TEST_F(ChannelMapTest, AddressChangeRefusesBadTargetsBeforeAnythingIsSent) {
+  Map(1, 1, "Kiln");
+  Map(2, 5, "Dryer");
+  const std::pair<std::pair<const char*, const char*>, const char*> refusals[] = {
+      {{"x", "3"}, "Error: Controller address targeted for change is not a valid number\r\n"},
+      {{"1", "y"}, "Error: ModBus address must be a number\r\n"},
+      {{"1", "0"}, "Error: Modbus address must be in the range from 1 and 247\r\n"},
+      {{"1", "248"}, "Error: Modbus address must be in the range from 1 and 247\r\n"},
+      {{"1", "5"}, "Target address is already in the channel map\r\n"
+                   "Choose a different target address or delete entry with ModBusAddress=5\r\n"},
+      // Unit 2 is on the line though not in the map: two units would answer together.
+      {{"1", "2"}, "Target address is already used by a unit on the line\r\nChoose a different target address\r\n"},
+  };
+  for (const auto& [texts, message] : refusals) {
+    map_.Messages().ClearDisplay();
+    EXPECT_FALSE(map_.ChangeAddress(texts.first, texts.second));
+    EXPECT_EQ(view_.messages, message) << texts.second;
+  }
+  EXPECT_FALSE(SentAWrite());
+  EXPECT_TRUE(sim_.HasUnit(1));
+  EXPECT_EQ(Addresses(), (std::vector<int>{1, 5}));
+
+  // No unit at 3: the write goes unanswered and the database stays as it was.
+  map_.Messages().ClearDisplay();
+  EXPECT_FALSE(map_.ChangeAddress("3", "8"));
+  EXPECT_EQ(view_.messages, "Error: Cound not set unit at 3 to new address 8\r\n");
+}
+
+TEST_F(ChannelMapTest, AddressChangeMovesEveryRowOfTheUnitInOneTransactionOnceTheUnitHasMoved) {
+  Map(1, 1, "Kiln");
+  ASSERT_TRUE(store_.ResetControllerMemory(1) && store_.WriteMemorySteps(1, {{1, 3, 60, 200, 1, 0}}));
+  ASSERT_TRUE(store_.WriteLogEntry({1, "kiln.txt", 1, 3, "K", "F", "M", "SV"}));
+  ASSERT_TRUE(store_.SaveRunSelection(1, "kiln.txt", 1, 3));
+
+  EXPECT_TRUE(map_.ChangeAddress("1", "7"));
+  EXPECT_EQ(view_.messages, "Unit at 1 set to new address at 7\r\nChannel 1 moved to ModBusAddress=7\r\n");
+  EXPECT_TRUE(sim_.HasUnit(7));
+  EXPECT_FALSE(sim_.HasUnit(1));
+  EXPECT_EQ(Addresses(), (std::vector<int>{7}));
+  auto memory = store_.Memory(7).value_or({});
+  ASSERT_EQ(memory.size(), 64u);
+  EXPECT_EQ(memory[2].temperature, 200);
+  EXPECT_TRUE(store_.Memory(1).value_or({}).empty());
+  EXPECT_TRUE(store_.LogEntry(7, "kiln.txt").value_or(std::nullopt).has_value());
+  EXPECT_TRUE(store_.ControllerConfig(7).value_or(std::nullopt).has_value());
+  EXPECT_FALSE(store_.ControllerConfig(1).value_or(std::nullopt).has_value());
+
+  // A move the database cannot finish leaves every table as it was, not half moved.
+  {
+    SQLite::Database db(folder_.ConfigDatabase().string(), SQLite::OPEN_READWRITE);
+    db.exec(R"(CREATE TRIGGER refuse BEFORE UPDATE ON "ControllerConfiguration"
+               BEGIN SELECT RAISE(ABORT, 'disk trouble'); END)");
+  }
+  map_.Messages().ClearDisplay();
+  EXPECT_TRUE(map_.ChangeAddress("7", "8"));
+  EXPECT_THAT(view_.messages, HasSubstr("Error: the unit now answers at 8 but the database could not follow"));
+  EXPECT_THAT(view_.messages, Not(HasSubstr("moved to")));
+  EXPECT_EQ(Addresses(), (std::vector<int>{7}));
+  EXPECT_EQ(store_.Memory(7).value_or({}).size(), 64u);
+  EXPECT_TRUE(store_.LogEntry(7, "kiln.txt").value_or(std::nullopt).has_value());
+}
+
+}  // namespace
+}  // namespace tarvel::console
