@@ -36,7 +36,12 @@ Console::Console(AppFolder folder, store::ConfigStore& store, link::Line& line, 
       memory_(context_),
       log_(context_, selection_, memory_),
       monitor_(context_, selection_, memory_, log_),
-      settings_(context_, selection_) {}
+      settings_(context_, selection_) {
+  monitor_.OnReading([this](std::uint8_t address, const RunStateReading& reading) {
+    const int channel = static_cast<int>(ToWholeNumber(selection_.CurrentChannelText(), 0, 1 << 30).value_or(0));
+    recorder_.OnReading(channel, address, reading, monitor_.Monitoring());
+  });
+}
 
 void Console::Load() {
   selection_.SetStartupComplete(false);
