@@ -26,6 +26,8 @@ using Args = std::vector<std::string>;
 int ChannelVerbs(Context& ctx, const Args& args);  // channels | channel add|remove
 int LineVerbs(Context& ctx, const Args& args);     // --port DEVICE: state | step | download | scan
 int ProfileVerbs(Context& ctx, const Args& args);  // profile check|build|export
+int RecordVerb(Context& ctx, const Args& args);     // --port DEVICE record CHANNEL --every S --count N
+int LogExportVerb(Context& ctx, const Args& args);  // log-export FILE
 
 void PrintUsage(std::ostream& err);
 

@@ -19,7 +19,9 @@ void PrintUsage(std::ostream& err) {
          "  state ADDRESS                          step, step time, set points, process value, relays, run mode, limits\n"
          "  step ADDRESS STEP [PID TIME TEMP]      read one program step, or write it and read it back\n"
          "  download ADDRESS FIRST LAST            program steps FIRST..LAST as a table\n"
-         "  scan                                   probe addresses 1..64\n";
+         "  scan                                   probe addresses 1..64\n"
+         "  record CHANNEL --every SECONDS --count N  record N readings of a channel to its log folder\n"
+         "tarvel-cli log-export FILE               a temperature log file as CSV\n";
 }
 
 namespace {
@@ -55,6 +57,7 @@ int Run(int argc, char** argv) {
   const std::string& verb = args.front();
   // The line verbs leave the application folder alone.
   if (verb == "state" || verb == "step" || verb == "download" || verb == "scan") return LineVerbs(ctx, args);
+  if (verb == "log-export") return LogExportVerb(ctx, args);
 
   store::HomeReport report = store::PrepareHome(ctx.folder);
   // A damaged file is reported and left alone; the verb then meets the failure on its own.
@@ -63,6 +66,7 @@ int Run(int argc, char** argv) {
   if (verb == "home") return ShowHome(ctx, report);
   if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);
   if (verb == "profile") return ProfileVerbs(ctx, args);
+  if (verb == "record") return RecordVerb(ctx, args);
   PrintUsage(std::cerr);
   return kExitUsage;
 }
