@@ -1,5 +1,7 @@
 #include "demo_line.h"
 
+#include "profile/profile_file.h"
+#include "profile/profile_text.h"
 #include "util/text.h"
 
 namespace tarvel::app {
@@ -24,10 +26,37 @@ constexpr int kDemoSteps = static_cast<int>(std::size(kDemoProgram));
 
 }  // namespace
 
-std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why) {
+namespace {
+
+// The worksheet the demo program was compiled from (each row one step, "J1=" an event step).
+void WriteDemoProfile(const AppFolder& folder) {
+  const std::filesystem::path file = folder.Profiles() / kDemoProfile;
+  if (std::filesystem::exists(file)) return;
+  const char* rows[][9] = {
+      {"0.00", "60", "r", "70", "250", "3.00", "10", "", ""},
+      {"60.00", "120", "h", "250", "250", "0.00", "10", "J1=on", ""},
+      {"180.00", "90", "r", "250", "400", "1.67", "15", "", ""},
+      {"270.00", "240", "h", "400", "400", "0.00", "15", "J1=off", ""},
+      {"510.00", "120", "r", "400", "100", "-2.50", "20", "", ""},
+      {"630.00", "", "e", "100", "", "", "", "", ""},
+  };
+  profile::ProfileTable table;
+  for (int r = 1; r <= profile::kLastSegmentRow; ++r) table.at(r, profile::kSeg) = std::to_string(r);
+  int r = 1;
+  for (const auto& row : rows) {
+    for (int c = 1; c < profile::kTableColumns; ++c) table.at(r, c) = row[c - 1];
+    ++r;
+  }
+  (void)profile::SaveProfileText(file, profile::BuildProfileText(table, {"K", profile::TemperatureScale::Fahrenheit,
+                                                                         profile::TimeScale::Minutes}));
+}
+
+}  // namespace
+
+std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why, double speed) {
   sim::Options options;
   options.addresses = {kKiln, kOven};
-  options.speed = 60;  // a simulated minute per second: the demo program runs in about ten minutes
+  options.speed = speed;  // 60: a simulated minute per second, the demo program runs in about ten minutes
   auto line = std::make_unique<sim::SimulatedLine>(options);
   auto started = line->Start();
   if (!started) {
@@ -50,6 +79,7 @@ std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why) {
 }
 
 void SeedDemoChannels(store::ConfigStore& store, const sim::SimulatedLine& line, const AppFolder& folder) {
+  WriteDemoProfile(folder);
   if (!store.ChannelMapIsEmpty().value_or(false)) return;
   const std::pair<std::uint8_t, const char*> units[] = {{kKiln, "Simulated kiln"}, {kOven, "Simulated oven"}};
   int channel = 0;

@@ -28,6 +28,7 @@ class QWidget;
 namespace tarvel::ui {
 
 class ConsoleWindow;
+class TrendView;
 
 // The console's view: callable from any thread, applied on the window's thread.
 class WindowView final : public console::ConsoleView {
@@ -81,6 +82,7 @@ class ConsoleWindow : public QMainWindow {
   void Start(console::Console& console);
   WindowView& View() { return view_; }
   CommandRunner& Runner() { return runner_; }
+  TrendView* Trend() const { return trend_; }
 
   // --- applied on the window's thread by WindowView
   void ApplyMessages(const QString& text);
@@ -153,6 +155,7 @@ class ConsoleWindow : public QMainWindow {
   // Controls that start a controller command: disabled while one runs.
   std::vector<QWidget*> commandWidgets_;
   std::vector<QAction*> commandActions_;
+  TrendView* trend_ = nullptr;
 };
 
 }  // namespace tarvel::ui
