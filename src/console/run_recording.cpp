@@ -69,6 +69,16 @@ double ProgramTime(const std::vector<store::MemoryRow>& memory, int lowStep, int
   return time;
 }
 
+double ReadingProgramTime(const std::vector<store::MemoryRow>& memory, int lowStep, int highStep, int currentStep,
+                          double stepTime, std::optional<std::pair<int, double>> previous) {
+  const double time = ProgramTime(memory, lowStep, currentStep, stepTime);
+  if (!previous || currentStep < previous->first || time >= previous->second) return time;
+  for (const store::MemoryRow& row : memory)
+    if (row.segment > currentStep && row.segment <= highStep && row.duration >= 0)
+      return ProgramTime(memory, lowStep, row.segment, stepTime);
+  return time;
+}
+
 double ToProfileTime(double controllerTime, int runMode, char timeScale) {
   const bool seconds = runMode == 1 || runMode == 3 || (runMode == 0 && timeScale == 'S');
   const double inSeconds = seconds ? controllerTime : controllerTime * 60;
@@ -147,6 +157,7 @@ void RunRecorder::OnReading(int channel, std::uint8_t address, const RunStateRea
   if (!trace_ || !(*trace_ == trace)) {
     trace_ = trace;
     traceStart_ = now;
+    lastStepAndTime_.reset();
     recording_.reset();
   }
 
@@ -158,7 +169,9 @@ void RunRecorder::OnReading(int channel, std::uint8_t address, const RunStateRea
   } else {
     auto memory = context_.store.Memory(address).value_or({});
     const double controllerTime =
-        ProgramTime(memory, reading.programLowStep.value, reading.currentStep.value, reading.stepTime.value);
+        ReadingProgramTime(memory, reading.programLowStep.value, reading.programHighStep.value,
+                           reading.currentStep.value, reading.stepTime.value, lastStepAndTime_);
+    lastStepAndTime_ = {reading.currentStep.value, controllerTime};
     point.time = ToProfileTime(controllerTime, reading.runMode.value, trace.timeScale);
   }
 

@@ -58,6 +58,15 @@ std::string RunLogFileName(std::string_view profileName, std::chrono::system_clo
 // before it (jump and event steps take no time) plus stepTime.
 double ProgramTime(const std::vector<store::MemoryRow>& memory, int lowStep, int currentStep, double stepTime);
 
+// The program time of a reading, knowing the step and program time of the reading before it in
+// the same run. The nine reads of a reading are no snapshot: when the program moves on between
+// the read of the step and the read of the step time, the time read belongs to the next timed
+// step. That shows as time running back while the step did not move back (a jump to an earlier
+// step may), and the time is then counted from the start of the next timed (or end) step up to
+// highStep.
+double ReadingProgramTime(const std::vector<store::MemoryRow>& memory, int lowStep, int highStep, int currentStep,
+                          double stepTime, std::optional<std::pair<int, double>> previous);
+
 // A controller time in the profile's scale. The controller counts seconds in run modes 1 and 3
 // and minutes in 2 and 4; in mode 0 the program keeps the unit it was compiled to (seconds for
 // an "S" profile, else minutes).
@@ -111,6 +120,7 @@ class RunRecorder {
   PointListener listener_;
   std::optional<RunTrace> trace_;
   std::chrono::system_clock::time_point traceStart_;
+  std::optional<std::pair<int, double>> lastStepAndTime_;  // of the trace's last reading
   std::unique_ptr<RunRecording> recording_;
 };
 

@@ -31,6 +31,11 @@ TEST(RunRecordFormat, RecordsNamesAndProgramTime) {
   EXPECT_EQ(ProgramTime(memory, 2, 2, 15), 15);
   EXPECT_EQ(ProgramTime(memory, 2, 4, 30), 90);
   EXPECT_EQ(ProgramTime(memory, 2, 6, 0), 180);
+  // The step was read just before the program moved on; the step time just after.
+  EXPECT_EQ(ReadingProgramTime(memory, 2, 6, 2, 3, std::pair{2, 55.0}), 63);
+  EXPECT_EQ(ReadingProgramTime(memory, 2, 6, 4, 2, std::pair{4, 179.0}), 182);  // past the jump: the end step
+  EXPECT_EQ(ReadingProgramTime(memory, 2, 6, 4, 2, std::pair{2, 59.0}), 62);
+  EXPECT_EQ(ReadingProgramTime(memory, 2, 6, 2, 3, std::pair{4, 100.0}), 3) << "a jump back is time running back";
   EXPECT_EQ(ToProfileTime(90, 2, 'H'), 1.5);   // minutes on the controller, hours in the profile
   EXPECT_EQ(ToProfileTime(90, 1, 'M'), 1.5);   // seconds on the controller
   EXPECT_EQ(ToProfileTime(90, 4, 'S'), 5400);
