@@ -183,7 +183,8 @@ void EditChart::Redraw() {
   }
   auto [x0, x1] = Padded(xLow, xHigh);
   auto [y0, y1] = Padded(yLow, yHigh);
-  timeAxis_->setRange(std::max(x0, xLow <= xHigh && xLow >= 0 ? 0.0 : x0), x1);
+  // Time starts at 0 unless a log holds earlier times.
+  timeAxis_->setRange(xLow <= xHigh && xLow >= 0 ? 0.0 : x0, x1);
   temperatureAxis_->setRange(y0, y1);
   ApplyPlotSelection();
 }
