@@ -30,10 +30,10 @@ constexpr int kDemoSteps = static_cast<int>(std::size(kDemoProgram));
 
 }  // namespace
 
-std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why) {
+std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why, double speed) {
   sim::Options options;
   options.addresses = {kKiln, kOven};
-  options.speed = 60;  // a simulated minute per second: the demo program runs in about ten minutes
+  options.speed = speed;  // 60: a simulated minute per second, the demo program runs in about ten minutes
   auto line = std::make_unique<sim::SimulatedLine>(options);
   auto started = line->Start();
   if (!started) {

@@ -11,11 +11,14 @@
 
 namespace tarvel::app {
 
-// Starts the simulator on a pseudo-terminal; nullptr with why on failure.
-std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why);
+// Starts the simulator on a pseudo-terminal, simulated time running speed times faster than
+// real time; nullptr with why on failure.
+std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why, double speed = 60);
 
 // On an empty channel map: maps the simulated controllers to channels 1 and 2 with their
 // program memory copies, and logs the demo program. A map that has rows is left alone.
+// The demo program's profile file is written to Profiles/ when it is not there, so the trend
+// and the editor's chart can draw it.
 void SeedDemoChannels(store::ConfigStore& store, const sim::SimulatedLine& line, const AppFolder& folder);
 
 // Writes two example profiles into Profiles/ (the demo drying schedule that controller 1 runs,

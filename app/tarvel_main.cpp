@@ -2,11 +2,13 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <chrono>
 #include <iostream>
 
+#include "chart_window.h"
 #include "console/channel_map.h"
 #include "console/console.h"
 #include "console/port_setup.h"
@@ -18,6 +20,7 @@
 #include "ui/console_window.h"
 #include "ui/port_setup_window.h"
 #include "ui/profile_editor_window.h"
+#include "ui/trend_view.h"
 
 using namespace tarvel;
 
@@ -59,6 +62,13 @@ int main(int argc, char** argv) {
   QCommandLineOption editorOption("editor", "Open only the profile editor, on FILE when given.");
   parser.addOptions({homeOption, simulateOption, portOption, screenshotOption, editorOption});
   parser.addPositionalArgument("FILE", "With --editor: the profile file to open.", "[FILE]");
+  // The editor's chart on its own, and what the picture script needs of the console.
+  QCommandLineOption chartOption("chart", "Show the chart of a profile file and quit when closed.", "PROFILE");
+  QCommandLineOption logOption("log", "With --chart: a temperature log file to show over the profile.", "FILE");
+  QCommandLineOption speedOption("speed", "With --simulate: simulated time runs N times faster (default 60).", "N");
+  QCommandLineOption monitorOption("monitor", "Turn monitoring on at start, reading every MS milliseconds.", "MS");
+  QCommandLineOption readingsOption("readings", "With --screenshot and --monitor: wait for N trend points.", "N");
+  parser.addOptions({chartOption, logOption, speedOption, monitorOption, readingsOption});
   parser.process(application);
 
   AppFolder folder(parser.isSet(homeOption) ? std::filesystem::path(parser.value(homeOption).toStdString())
@@ -66,6 +76,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> problems = store::PrepareHome(folder).problems;
   if (parser.isSet(editorOption)) return app::RunEditorOnly(folder, problems, parser.positionalArguments(),
                                                             parser.value(screenshotOption));
+  if (parser.isSet(chartOption))
+    return app::RunChartWindow(folder, parser.value(chartOption), parser.value(logOption),
+                               parser.value(screenshotOption));
   store::ConfigStore store(folder.ConfigDatabase());
 
   const bool simulated = parser.isSet(simulateOption);
@@ -73,7 +86,7 @@ int main(int argc, char** argv) {
   std::string device;
   if (simulated) {
     std::string why;
-    simulator = app::StartDemoLine(why);
+    simulator = app::StartDemoLine(why, parser.isSet(speedOption) ? parser.value(speedOption).toDouble() : 60);
     if (simulator) {
       device = simulator->DevicePath();
       app::SeedDemoChannels(store, *simulator, folder);
@@ -136,7 +149,25 @@ int main(int argc, char** argv) {
     editor->activateWindow();
   });
 
-  if (parser.isSet(screenshotOption)) {
+  if (parser.isSet(monitorOption)) {
+    window.findChild<QTimer*>("ProfileRunTimer")->setInterval(std::max(100, parser.value(monitorOption).toInt()));
+    // Once start-up is done; the button then keeps the interval set here.
+    auto* once = new QObject(&window);
+    QObject::connect(&window, &ui::ConsoleWindow::commandsIdle, once, [&window, once] {
+      delete once;
+      window.findChild<QPushButton*>("MonitorRunStateButton")->click();
+    });
+  }
+  if (parser.isSet(screenshotOption) && parser.isSet(readingsOption)) {
+    const QString file = parser.value(screenshotOption);
+    const std::size_t wanted = std::max(1, parser.value(readingsOption).toInt());
+    QObject::connect(window.Trend(), &ui::TrendView::pointAdded, &window, [&window, file, wanted] {
+      if (window.Trend()->PointCount() != wanted) return;
+      const bool saved = window.grab().save(file, "PNG");
+      std::cerr << (saved ? "saved " : "could not save ") << file.toStdString() << "\n";
+      QApplication::exit(saved ? 0 : 1);
+    });
+  } else if (parser.isSet(screenshotOption)) {
     auto since = [started] {
       return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
     };

@@ -30,6 +30,8 @@ int ProfileVerbs(Context& ctx, const Args& args);  // profile check|build|export
 int ProfileFill(Context& ctx, const Args& args);   // profile fill (fill.cpp)
 int PortVerbs(Context& ctx, const Args& args);     // ports | port use | scan --add | address
 int ProgramVerbs(Context& ctx, const Args& args);  // compile | log | --port: upload | download | clear
+int RecordVerb(Context& ctx, const Args& args);     // --port DEVICE record CHANNEL --every S --count N
+int LogExportVerb(Context& ctx, const Args& args);  // log-export FILE
 
 // "Step  PIDSet  Duration  Temperature" and one line per step, first numbered first.
 void PrintStepTable(std::ostream& out, int first, const std::vector<link::ProgramStep>& steps);

@@ -31,7 +31,10 @@ void PrintUsage(std::ostream& err) {
          "  upload CHANNEL PROFILE START [--progression SV|PV] [--yes]\n"
          "                                         compile, write, read back and compare, log\n"
          "  download CHANNEL FIRST LAST            read steps into the memory map and show them\n"
-         "  clear CHANNEL FIRST LAST               zero steps in the controller and read them back\n";
+         "  clear CHANNEL FIRST LAST               zero steps in the controller and read them back\n"
+         "  record CHANNEL --every SECONDS --count N  record N readings of a channel to its log folder\n"
+         "tarvel-cli VERB FILE                     files, without the application folder\n"
+         "  log-export FILE                        a temperature log file as CSV\n";
 }
 
 namespace {
@@ -75,6 +78,7 @@ int Run(int argc, char** argv) {
   // The line verbs leave the application folder alone.
   const bool scanAdd = verb == "scan" && args.size() == 2 && args[1] == "--add";
   if (verb == "state" || verb == "step" || (verb == "scan" && !scanAdd)) return LineVerbs(ctx, args);
+  if (verb == "log-export") return LogExportVerb(ctx, args);
 
   store::HomeReport report = store::PrepareHome(ctx.folder);
   // A damaged file is reported and left alone; the verb then meets the failure on its own.
@@ -86,6 +90,7 @@ int Run(int argc, char** argv) {
   if (verb == "ports" || verb == "port" || verb == "address" || scanAdd) return PortVerbs(ctx, args);
   if (verb == "compile" || verb == "log" || verb == "upload" || verb == "download" || verb == "clear")
     return ProgramVerbs(ctx, args);
+  if (verb == "record") return RecordVerb(ctx, args);
   PrintUsage(std::cerr);
   return kExitUsage;
 }

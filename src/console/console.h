@@ -16,6 +16,7 @@
 #include "console/memory_map.h"
 #include "console/monitor.h"
 #include "console/profile_log.h"
+#include "console/run_recording.h"
 #include "console/settings.h"
 #include "console/upload.h"
 
@@ -83,7 +84,10 @@ class Console {
   void ReadRunState() { monitor_.ReadRunState(); }
   void ReadControllerRunMode() { monitor_.ReadControllerRunMode(); }
   void ReadControllerState();
-  void SetMonitoring(bool on) { monitor_.SetMonitoring(on); }
+  void SetMonitoring(bool on) {
+    monitor_.SetMonitoring(on);
+    if (!on) recorder_.Stop();
+  }
   bool Monitoring() const { return monitor_.Monitoring(); }
   int SelectedRunMode() const { return context_.selectedRunMode; }
   void SetSelectedRunMode(int code) { monitor_.SetSelectedRunMode(code); }
@@ -98,6 +102,10 @@ class Console {
   std::string GetSensorCaption(int index) { return settings_.GetSensorCaption(index); }
   int GetSensorIndex(const std::string& caption) { return settings_.GetSensorIndex(caption); }
 
+  // --- run recording: every complete reading of the current channel becomes a point of the
+  // trend, and a record of LogFiles/Channel-NN while monitoring is on
+  RunRecorder& Recorder() { return recorder_; }
+
   // --- about
   void ShowInfo();
   void ShowBugReportInfo();
@@ -111,6 +119,7 @@ class Console {
   Settings settings_;
   Compilation compilation_;
   Upload upload_;
+  RunRecorder recorder_{context_};
   int commPortNumber_ = 1;
 };
 

@@ -20,6 +20,8 @@
 #include <QTableWidget>
 #include <QThread>
 
+#include "ui/trend_view.h"
+
 namespace tarvel::ui {
 namespace {
 
@@ -147,6 +149,7 @@ ConsoleWindow::ConsoleWindow(WindowOptions options, CommandRunner& runner, QWidg
   grid->addWidget(BuildProfileLogFrame(), 2, 1);
   grid->addWidget(BuildProgramMemoryFrame(), 0, 2, 3, 1);
   grid->addWidget(BuildPromptFrame(), 3, 0, 1, 3);
+  grid->addWidget(trend_ = new TrendView, 4, 0, 1, 3);
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(2, 1);
   grid->setRowStretch(3, 0);
@@ -158,7 +161,7 @@ ConsoleWindow::ConsoleWindow(WindowOptions options, CommandRunner& runner, QWidg
   profileRunTimer_.setParent(this);  // findable by name, like every control of the window
   profileRunTimer_.setObjectName("ProfileRunTimer");
   profileRunTimer_.setInterval(15000);
-  resize(1280, 820);
+  resize(1280, 1060);
   Connect();
 }
 
@@ -166,6 +169,7 @@ ConsoleWindow::~ConsoleWindow() { runner_.Shutdown(); }
 
 void ConsoleWindow::Start(console::Console& console) {
   console_ = &console;
+  trend_->Follow(console.Recorder());
   Command([](console::Console& c) {
     c.Load();
     c.Activate();

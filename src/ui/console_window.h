@@ -28,6 +28,7 @@ class QWidget;
 namespace tarvel::ui {
 
 class ConsoleWindow;
+class TrendView;
 
 // The console's view: callable from any thread, applied on the window's thread.
 class WindowView final : public console::ConsoleView {
@@ -86,6 +87,7 @@ class ConsoleWindow : public QMainWindow {
   // Lets the menu entry open window modeless; when the user comes back from it, the
   // console's activation runs again (channel lists, port, current channel).
   void AddToolWindow(const char* menuName, QWidget* window);
+  TrendView* Trend() const { return trend_; }
 
   // --- applied on the window's thread by WindowView
   void ApplyMessages(const QString& text);
@@ -164,6 +166,7 @@ class ConsoleWindow : public QMainWindow {
   // Controls that start a controller command: disabled while one runs.
   std::vector<QWidget*> commandWidgets_;
   std::vector<QAction*> commandActions_;
+  TrendView* trend_ = nullptr;
 };
 
 }  // namespace tarvel::ui

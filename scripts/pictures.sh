@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Saves docs/trend.png (the console's live trend of the simulated kiln while monitoring is on)
+# and docs/chart.png (the editor's chart of the demo profile with the log that run recorded),
+# without a display.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+BUILD=${TARVEL_BUILD:-build}
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" -j"$(nproc)" --target tarvel
+mkdir -p docs
+HOME_DIR=$(mktemp -d)
+trap 'rm -rf "$HOME_DIR"' EXIT
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+
+# At 1200x the 630-minute demo program passes in about half a minute; a reading every 300 ms
+# (one takes about 250 ms on the paced line) gives the trend a point every few minutes of it.
+"$BUILD/app/tarvel" --simulate --home "$HOME_DIR" --speed 1200 --monitor 300 --readings 130 \
+  --screenshot docs/trend.png
+
+LOG=$(find "$HOME_DIR/LogFiles/Channel-01" -name '*.log' | head -n 1)
+[ -n "$LOG" ] || { echo "no log was recorded" >&2; exit 1; }
+"$BUILD/app/tarvel" --home "$HOME_DIR" --chart "$HOME_DIR/Profiles/Demo drying.txt" --log "$LOG" \
+  --screenshot docs/chart.png

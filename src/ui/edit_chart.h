@@ -1,0 +1,76 @@
+#pragma once
+// ui: the profile editor's chart `EditChart` with its frames "Log File" (LogFileNameDisplay,
+// "Load Log File") and "Plot Trace Selection" (the four plot check boxes). It draws what
+// profile::ChartModel holds and passes clicks on points to it; no rule lives here.
+//
+// The editor embeds it as one widget: after every redraw of its worksheet it calls SetProfile;
+// it shows message() lines in User_Prompt (clearMessages() empties the area first); it marks
+// the worksheet row of rowMarked(); it puts LoadLogFileAction() in its File menu; it keeps
+// PlotSelection() in its settings file.
+
+#include <QWidget>
+
+#include <array>
+
+#include "profile/chart_data.h"
+#include "util/app_folder.h"
+
+class QAction;
+class QCheckBox;
+class QChart;
+class QChartView;
+class QLineEdit;
+class QLineSeries;
+class QValueAxis;
+
+namespace tarvel::ui {
+
+class EditChart : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit EditChart(AppFolder folder, QWidget* parent = nullptr);
+
+  // PlotDesignProfile: redraws from the worksheet's table; the settings name the axes.
+  void SetProfile(const profile::ProfileTable& table, const profile::ProfileSettings& settings);
+  // "Load Log File" with a chosen file (the dialog's, or one given on the command line).
+  void LoadLogFile(const QString& path);
+
+  // mnuLoadLogFile "Load Log File": opens the log dialog in LogFiles/.
+  QAction* LoadLogFileAction() const { return loadLogFileAction_; }
+
+  // Design Profile, Alarm Limits, Recorded Profile, Temp Record: the check boxes as the
+  // editor settings keep them.
+  std::array<bool, 4> PlotSelection() const;
+  void SetPlotSelection(const std::array<bool, 4>& selection);
+
+  const profile::ChartModel& Model() const { return model_; }
+  QChart* Chart() const;
+  QLineSeries* Series(int series) const { return series_[series - 1]; }  // 1..5
+
+ signals:
+  void clearMessages();
+  void message(const QString& text);  // one line (or several, CR LF) for the message area
+  void rowMarked(int row);            // the worksheet row a selected point falls in (1..255)
+
+ public slots:
+  void ChooseLogFile();
+
+ private:
+  void Redraw();
+  void ApplyPlotSelection();
+  void Clicked(int series, const QPointF& at, bool activated);
+  int NearestPoint(int series, const QPointF& at) const;
+
+  AppFolder folder_;
+  profile::ChartModel model_;
+  QAction* loadLogFileAction_ = nullptr;
+  QLineEdit* logFileName_ = nullptr;
+  std::array<QCheckBox*, 4> plotSelect_{};
+  QChartView* view_ = nullptr;
+  std::array<QLineSeries*, profile::kChartSeriesCount> series_{};
+  QValueAxis* timeAxis_ = nullptr;
+  QValueAxis* temperatureAxis_ = nullptr;
+};
+
+}  // namespace tarvel::ui

@@ -1,0 +1,60 @@
+// tarvel-cli record and log-export against a simulated line: the log file a run leaves, as
+// bytes and as a spreadsheet reads it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "sim/simulated_line.h"
+#include "support/run_process.h"
+
+namespace tarvel {
+namespace {
+
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+TEST(CliRecord, RecordsReadingsToTheChannelsLogFolderAndExportsThemAsCsv) {
+  testing::TempDir dir;
+  sim::Options options;
+  options.addresses = {3};
+  options.clock = sim::Options::Clock::Manual;
+  options.baud = 0;
+  options.turnaround = std::chrono::milliseconds(0);
+  sim::SimulatedLine sim(options);
+  ASSERT_TRUE(sim.Start().ok());
+  sim.EditUnit(3, [](sim::UnitState& u) {
+    u.setValue = 180;
+    u.processTemperature = 171.4;
+  });
+  const std::string home = (dir / "home").string();
+  auto cli = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--home", home, "--port", sim.DevicePath()});
+    return testing::RunProcess(TARVEL_CLI, args);
+  };
+  ASSERT_EQ(testing::RunProcess(TARVEL_CLI, {"--home", home, "channel", "add", "7", "3", "Oven"}).exitCode, 0);
+
+  sim.InjectFault(sim::Fault::NoReply, 1);  // the first reading fails and leaves no record
+  auto run = cli({"record", "7", "--every", "0", "--count", "4"});
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("ERROR: Commmunications error"));
+  EXPECT_THAT(run.out, HasSubstr("Recorded 3 of 4 readings to " + home + "/LogFiles/Channel-07/No profile "));
+
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(fs::path(home) / "LogFiles" / "Channel-07")) files.push_back(entry);
+  ASSERT_EQ(files.size(), 1u);
+  // No executing profile: minutes since the start, which take no time on this line.
+  const std::string record = "     0.00  180  171\r\n";
+  EXPECT_EQ(testing::ReadAll(files[0]), record + record + record);
+
+  auto csv = testing::RunProcess(TARVEL_CLI, {"log-export", files[0].string()});
+  EXPECT_EQ(csv.exitCode, 0) << csv.err;
+  EXPECT_EQ(csv.out, "Time,Set Point,Process Value\n0,180,171\n0,180,171\n0,180,171\n");
+
+  EXPECT_EQ(cli({"record", "7", "--every", "soon", "--count", "2"}).exitCode, 2);
+  EXPECT_EQ(testing::RunProcess(TARVEL_CLI, {"log-export", (dir / "none.log").string()}).exitCode, 1);
+}
+
+}  // namespace
+}  // namespace tarvel

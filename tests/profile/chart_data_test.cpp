@@ -1,0 +1,173 @@
+// The editor chart's data: design tables, band, interpolation, log thinning, point notifications.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "profile/chart_data.h"
+#include "profile_fixtures.h"
+#include "recording_sink.h"
+#include "support/temp_dir.h"
+
+namespace tarvel::profile {
+namespace {
+
+using ::testing::ElementsAre;
+using tarvel::testing::MakeTable;
+using tarvel::testing::RecordingSink;
+using tarvel::testing::TempDir;
+
+// Three segments of 1000 minutes in all, so the 1000 samples fall on whole minutes:
+// 100 -> 500 over 400 (limit 10), hold 500 for 300 (no limit), 500 -> 200 over 300 (limit 20).
+ProfileTable ThreeSegments() {
+  return MakeTable({
+      {"1", "0.00", "400", "r", "100", "500", "1.00", "10", "", ""},
+      {"2", "400.00", "300", "h", "500", "500", "0.00", "", "", ""},
+      {"3", "700.00", "300", "r", "500", "200", "-1.00", "20", "", ""},
+      {"4", "1000.00", "", "e", "200", "", "", "", "", ""},
+  });
+}
+
+ChartRow Row(double t, double design, double upper, double lower) { return {t, design, t, upper, t, lower, 0, 0, 0, 0}; }
+
+TEST(ChartData, LowResolutionTableHasOneRowPerProfileRowAndRepeatsEmptyCells) {
+  // The hold's missing limit repeats the ramp's 10 here (the high resolution takes it as 0).
+  EXPECT_THAT(PlotLoResProfile(ThreeSegments(), 4).value(),
+              ElementsAre(Row(0, 100, 110, 90), Row(400, 500, 510, 490), Row(700, 500, 520, 480),
+                          Row(1000, 200, 220, 180)));
+  // A ramp and a hold of an hour each: the hold and the end row reuse the limit of row 1.
+  ProfileTable holds = MakeTable({
+      {"1", "0.00", "60", "r", "70", "250", "3.00", "10", "", ""},
+      {"2", "60.00", "60", "h", "250", "250", "0.00", "", "", ""},
+      {"3", "120.00", "", "e", "250", "", "", "", "", ""},
+  });
+  EXPECT_THAT(PlotLoResProfile(holds, 3).value(),
+              ElementsAre(Row(0, 70, 80, 60), Row(60, 250, 260, 240), Row(120, 250, 260, 240)));
+  // Halfway up the ramp, and the band between limits 10 and 20 at the segment's ends.
+  holds.at(2, kErrorLimits) = "20";
+  EXPECT_EQ(InterpolateTemperature(holds, 3, 30, 0, 0).value(), 160);
+  EXPECT_EQ(InterpolateTemperature(holds, 3, 30, 10, 20).value(), 175);
+}
+
+TEST(ChartData, HighResolutionTableSamplesTheDesignAndMovesTheBandBetweenLimits) {
+  ChartTable rows = PlotHiResProfile(ThreeSegments(), 4, 1000).value();
+  ASSERT_EQ(rows.size(), 1000u);
+  EXPECT_EQ(rows[0], Row(1, 101, 111, 91));          // 110 + 390/400 = 110.975, 90 + 410/400 = 91.025
+  EXPECT_EQ(rows[399], Row(400, 500, 500, 500));     // the band narrows to the hold's missing limit
+  EXPECT_EQ(rows[400], Row(401, 500, 500, 500));     // 500 + 20/300 rounds to 500
+  EXPECT_EQ(rows[549], Row(550, 500, 510, 490));     // widening towards the next limit of 20
+  EXPECT_EQ(rows[700], Row(701, 499, 519, 479));     // 520 - 320/300, 480 - 280/300
+  EXPECT_EQ(rows[999], Row(1000, 200, 200, 200));    // the last sample is the end time
+}
+
+TEST(ChartData, InterpolationAtSegmentEdgesAndItsFailures) {
+  const ProfileTable table = ThreeSegments();
+  EXPECT_EQ(GetProfileIndex(table, 4, 0).value(), 0);
+  EXPECT_EQ(GetProfileIndex(table, 4, 400).value(), 2);
+  EXPECT_EQ(GetProfileIndex(table, 4, 400.5).value(), 3);
+  EXPECT_EQ(GetProfileIndex(table, 4, 1001).value(), 5);
+  EXPECT_EQ(InterpolateTemperature(table, 4, 400, 0, 0).value(), 500);  // a segment's end is its own
+  EXPECT_EQ(InterpolateTemperature(table, 4, 700.5, 0, 0).value(), 500);  // 499.5: halves to even
+  EXPECT_EQ(InterpolateTemperature(table, 4, 701.5, 0, 0).value(), 498);  // 498.5
+  EXPECT_EQ(InterpolateTemperature(table, 4, 1000, 0, 0).value(), 200);
+
+  EXPECT_EQ(InterpolateTemperature(table, 4, 0, 0, 0).status().message(), "InterpolateTemperature Routine Error= 9");
+  EXPECT_EQ(InterpolateTemperature(table, 4, 1000.5, 0, 0).status().message(),
+            "InterpolateTemperature Routine Error= 13");  // past the end: the "e" row has no duration
+  ProfileTable broken = table;
+  broken.at(2, kStartTime) = "";
+  EXPECT_EQ(GetProfileIndex(broken, 4, 500).status().message(), "GetProfileIndex Routine Error= 13");
+  broken.at(2, kStartTime) = "x";
+  EXPECT_EQ(PlotLoResProfile(broken, 4).status().message(), "PlotLoResProfile Routine Error= 13");
+}
+
+// Log records as written by a run: time 9, set point 5, temperature 5, CR LF.
+std::string Records(int count) {
+  std::string bytes;
+  char record[32];
+  for (int p = 1; p <= count; ++p) {
+    std::snprintf(record, sizeof record, "%9d%5d%5d\r\n", p, p % 9000, p % 7000 + 1);
+    bytes += record;
+  }
+  return bytes;
+}
+
+TEST(ChartData, LogIsShownWholeUpToAThousandPointsAndThinnedByIndexBeyond) {
+  TempDir dir;
+  struct Case {
+    int records;
+    std::vector<std::pair<int, int>> rowToPoint;  // chart row -> log point, both 1-based
+  };
+  const Case cases[] = {
+      {999, {{1, 1}, {999, 999}, {1000, 999}}},
+      {1000, {{1, 1}, {500, 500}, {1000, 1000}}},
+      {1001, {{1, 1}, {999, 999}, {1000, 1001}}},  // point 1000 is skipped
+      {100000, {{1, 100}, {500, 50000}, {1000, 100000}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.records);
+    tarvel::testing::WriteAll(dir / "run.log", Records(c.records));
+    ChartModel model;
+    RecordingSink sink;
+    model.PlotDesignProfile(ThreeSegments(), sink);
+    model.LoadLogFile(dir / "run.log", sink);
+    EXPECT_THAT(sink.events, ElementsAre("<clear>", "Log File has " + std::to_string(c.records) + " points"));
+    EXPECT_EQ(model.LogFileName(), "run.log");
+    auto recorded = model.Series(4);
+    auto temperature = model.Series(5);
+    ASSERT_EQ(recorded.size(), 1000u);
+    for (auto [row, point] : c.rowToPoint) {
+      EXPECT_EQ(recorded[row - 1].x, point);
+      EXPECT_EQ(recorded[row - 1].y, point % 9000);
+      EXPECT_EQ(temperature[row - 1].y, point % 7000 + 1);
+    }
+    EXPECT_EQ(model.Series(1)[549].y, 500);  // the design is drawn at high resolution under the log
+  }
+}
+
+TEST(ChartData, PointNotificationsAndTheRowToMark) {
+  ChartModel model;
+  RecordingSink sink;
+  model.PlotDesignProfile(ThreeSegments(), sink);
+  EXPECT_EQ(model.PointActivated(1, 1, sink), "DataPoint: Time= 400  Temperature= 500");
+  EXPECT_EQ(model.PointActivated(2, 1, sink), "DataPoint: Time= 400  Temperature= 510");
+  EXPECT_EQ(model.PointSelected(1, 1, sink), 1);  // the point ends segment 1
+  EXPECT_EQ(model.PointSelected(1, 0, sink), 1);  // time 0 marks the first row, not row 0
+  EXPECT_EQ(model.PointSelected(3, 3, sink), 3);
+  EXPECT_EQ(model.PointSelected(4, 0, sink), std::nullopt);  // no log: nothing recorded to click
+  EXPECT_EQ(sink.events.back(), "EditChart_PointSelected Routine Error= 9");
+
+  TempDir dir;
+  tarvel::testing::WriteAll(dir / "run.log", "   550.25  510  498\r\n");
+  model.LoadLogFile(dir / "run.log", sink);
+  EXPECT_EQ(model.PointActivated(5, 0, sink), "DataPoint: Time= 550.25  Temperature= 498");
+  EXPECT_EQ(model.PointSelected(5, 0, sink), 2);  // inside the hold: row 2
+  EXPECT_EQ(model.PointSelected(1, 549, sink), 2);
+}
+
+TEST(ChartData, AFailedLoadKeepsTheNameAndTheDataItHad) {
+  TempDir dir;
+  ChartModel model;
+  RecordingSink sink;
+  model.PlotDesignProfile(ThreeSegments(), sink);
+  model.LoadLogFile(dir / "missing.log", sink);
+  ASSERT_EQ(sink.events.size(), 2u);
+  EXPECT_THAT(sink.events[1], ::testing::StartsWith("LoadLogFileData Routine Error= 53\r\n"));
+  EXPECT_EQ(model.LogFileName(), "missing.log");
+  EXPECT_TRUE(model.Series(4).empty());
+  EXPECT_EQ(model.Series(1).size(), 1000u);
+
+  tarvel::testing::WriteAll(dir / "short.log", "0123456789");
+  model.LoadLogFile(dir / "short.log", sink);
+  EXPECT_THAT(sink.events.back(), ::testing::StartsWith("LoadLogFileData Routine Error= 13\r\n"));
+
+  ProfileTable broken = ThreeSegments();
+  broken.at(3, kStartTemp) = "hot";
+  model.ClearLogFile(sink);
+  model.PlotDesignProfile(broken, sink);
+  EXPECT_EQ(sink.events.back(), "PlotLoResProfile Routine Error= 13");
+  EXPECT_EQ(model.Series(1).size(), 4u) << "the chart keeps the data it had";
+}
+
+}  // namespace
+}  // namespace tarvel::profile
