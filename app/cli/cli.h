@@ -26,6 +26,7 @@ using Args = std::vector<std::string>;
 int ChannelVerbs(Context& ctx, const Args& args);  // channels | channel add|remove
 int LineVerbs(Context& ctx, const Args& args);     // --port DEVICE: state | step | download | scan
 int ProfileVerbs(Context& ctx, const Args& args);  // profile check|build|export
+int RunVerbs(Context& ctx, const Args& args);      // --port DEVICE: select | start | pause | restart | jump | mode | limits
 
 void PrintUsage(std::ostream& err);
 

@@ -19,7 +19,14 @@ void PrintUsage(std::ostream& err) {
          "  state ADDRESS                          step, step time, set points, process value, relays, run mode, limits\n"
          "  step ADDRESS STEP [PID TIME TEMP]      read one program step, or write it and read it back\n"
          "  download ADDRESS FIRST LAST            program steps FIRST..LAST as a table\n"
-         "  scan                                   probe addresses 1..64\n";
+         "  scan                                   probe addresses 1..64\n"
+         "tarvel-cli [--home DIR] --port DEVICE VERB CHANNEL ...   run control, as the console's buttons do\n"
+         "  select CHANNEL PROFILE [--yes]         upload the profile's program limits (--yes: despite a mismatch)\n"
+         "  start CHANNEL [--front-panel]          arm the selected profile (--front-panel: the operator's code 5172)\n"
+         "  pause CHANNEL | restart CHANNEL        hold the set point / resume where the last reading stood\n"
+         "  jump CHANNEL SEGMENT TIME              continue the program at TIME into SEGMENT\n"
+         "  mode CHANNEL CODE                      run mode 0 SV, 1 S-SV, 2 M-SV, 3 S-PV, 4 M-PV\n"
+         "  limits CHANNEL LOW HIGH                upload program limits\n";
 }
 
 namespace {
@@ -63,6 +70,9 @@ int Run(int argc, char** argv) {
   if (verb == "home") return ShowHome(ctx, report);
   if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);
   if (verb == "profile") return ProfileVerbs(ctx, args);
+  if (verb == "select" || verb == "start" || verb == "pause" || verb == "restart" || verb == "jump" || verb == "mode" ||
+      verb == "limits")
+    return RunVerbs(ctx, args);
   PrintUsage(std::cerr);
   return kExitUsage;
 }

@@ -36,7 +36,8 @@ Console::Console(AppFolder folder, store::ConfigStore& store, link::Line& line, 
       memory_(context_),
       log_(context_, selection_, memory_),
       monitor_(context_, selection_, memory_, log_),
-      settings_(context_, selection_) {}
+      settings_(context_, selection_),
+      run_(context_, selection_, memory_, log_, monitor_, settings_) {}
 
 void Console::Load() {
   selection_.SetStartupComplete(false);

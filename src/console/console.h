@@ -15,6 +15,7 @@
 #include "console/memory_map.h"
 #include "console/monitor.h"
 #include "console/profile_log.h"
+#include "console/run_control.h"
 #include "console/settings.h"
 
 namespace tarvel::console {
@@ -35,6 +36,7 @@ class Console {
   ProfileLog& Log() { return log_; }
   Monitor& RunMonitor() { return monitor_; }
   Settings& ControllerSettings() { return settings_; }
+  RunControl& Run() { return run_; }
 
   // --- start-up, activation and channel selection
   void Load();
@@ -95,6 +97,7 @@ class Console {
   ProfileLog log_;
   Monitor monitor_;
   Settings settings_;
+  RunControl run_;
   int commPortNumber_ = 1;
 };
 
