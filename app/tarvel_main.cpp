@@ -59,10 +59,11 @@ int main(int argc, char** argv) {
   }
 
   ui::ConsoleWindow window({simulated, QString::fromStdString(device)});
-  console::LineInfo lineInfo{simulated || parser.isSet(portOption), simulated, {}};
+  console::Console console(folder, store, line, window.View(),
+                           {simulated || parser.isSet(portOption), simulated});
   // On the simulated line, answering the start-code box stands for the operator's keys.
-  if (simulator) lineInfo.frontPanelStart = [sim = simulator.get()](std::uint8_t address) { sim->FrontPanelStart(address); };
-  console::Console console(folder, store, line, window.View(), lineInfo);
+  if (simulator)
+    console.Run().SetFrontPanelStart([sim = simulator.get()](std::uint8_t address) { sim->FrontPanelStart(address); });
   window.show();
   for (const auto& problem : problems) {
     std::cerr << problem << "\n";

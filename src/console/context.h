@@ -6,7 +6,6 @@
 // Depends on link, store and util.
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "console/counting_line.h"
@@ -26,9 +25,6 @@ inline constexpr const char* kCommError = "ERROR: Communication error";
 struct LineInfo {
   bool configured = false;  // a line was given (simulated or --port): no port warning at activation
   bool simulated = false;
-  // The operator's front-panel start code, where the program can enter it (the built-in
-  // simulated line); empty on a real line, where the operator does it.
-  std::function<void(std::uint8_t address)> frontPanelStart;
 };
 
 struct Context {

@@ -318,8 +318,8 @@ bool RunControl::StartProfile() {
   const bool confirmed =
       context_.view.Confirm("Enter Front Panel Start Code 5172 to start " + executing,
                             "On Controller: Press CIRCLE, enter 5172, Press circle..then click OK to start");
-  if (confirmed && context_.lineInfo.frontPanelStart) {
-    context_.lineInfo.frontPanelStart(*address);
+  if (confirmed && frontPanelStart_) {
+    frontPanelStart_(*address);
     context_.Display("Simulated line: start code 5172 entered on the front panel of unit #" + Text(*address));
   }
 
@@ -397,9 +397,18 @@ bool RunControl::RestartProfile() {
     }
     mode = RunModeCode((*entry)->progressionType, (*entry)->timeScaleType);
   }
-  Exchanges exchanges(context_, 22 + 2 * 2 + 1);
-  if (!JumpTo(state->segment, state->elapsedTime)) return false;
+  Exchanges exchanges(context_, 1 + 22 + 2 * 2 + 1);
   Sequence sequence(context_, "Restart");
+  int elapsed = state->elapsedTime;
+  auto stored = context_.store.MemoryStep(*address, state->segment).value_or({});
+  if (stored && stored->modified == 1) {
+    // A jump left a shortened copy running: its step time counts from the jump point, so
+    // the part cut off is added back, or the restart would go back to where the jump began.
+    auto copy = context_.commands.ReadProgramStepWord(*address, state->segment, 2);
+    if (!sequence.Read(copy.outcome, "the duration of step " + Text(state->segment))) return false;
+    if (copy.value > 0 && copy.value < stored->duration) elapsed += stored->duration - copy.value;
+  }
+  if (!JumpTo(state->segment, elapsed)) return false;
   context_.view.SetLed(Led::Busy);
   if (!sequence.Write(context_.commands.WriteRunMode(*address, static_cast<std::uint8_t>(mode)), "run mode",
                       Text(mode)))

@@ -7,6 +7,7 @@
 // settings rooms.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,10 @@ class RunControl {
              Settings& settings)
       : context_(context), selection_(selection), memory_(memory), log_(log), monitor_(monitor), settings_(settings) {}
 
+  // The operator's front-panel start code, where the program can enter it (the built-in
+  // simulated line); unset on a real line, where the operator does it.
+  void SetFrontPanelStart(std::function<void(std::uint8_t address)> press) { frontPanelStart_ = std::move(press); }
+
   // Each returns true when it did all it set out to do; false when refused, cancelled or
   // stopped by a failure (the messages say which).
 
@@ -109,6 +114,7 @@ class RunControl {
   ProfileLog& log_;
   Monitor& monitor_;
   Settings& settings_;
+  std::function<void(std::uint8_t)> frontPanelStart_;
 };
 
 }  // namespace tarvel::console
