@@ -1,5 +1,11 @@
 #include "demo_line.h"
 
+#include <array>
+#include <filesystem>
+#include <vector>
+
+#include "profile/profile_file.h"
+#include "profile/profile_text.h"
 #include "util/text.h"
 
 namespace tarvel::app {
@@ -68,6 +74,35 @@ void SeedDemoChannels(store::ConfigStore& store, const sim::SimulatedLine& line,
   }
   store.WriteLogEntry({kKiln, kDemoProfile, 1, kDemoSteps, "K", "F", "M", "SV"});
   store.SaveRunSelection(kKiln, kDemoProfile, 1, kDemoSteps);
+}
+
+void SeedDemoProfiles(const AppFolder& folder) {
+  using Row = std::array<const char*, profile::kTableColumns>;
+  // Seg, Start Time, Duration, Action, Start Temp, End Temp, Ramp Rate, Error Limits, Command, Notify
+  const std::vector<Row> drying = {
+      Row{"1", "0", "60", "r", "70", "250", "3", "10", "", ""},
+      Row{"2", "60", "120", "h", "250", "250", "0", "10", "J1=on", ""},
+      Row{"3", "180", "90", "r", "250", "400", "1.67", "10", "", ""},
+      Row{"4", "270", "240", "h", "400", "400", "0", "10", "J1=off", ""},
+      Row{"5", "510", "120", "r", "400", "100", "-2.5", "20", "", ""},
+      Row{"6", "630", "", "e", "100", "", "", "", "", ""},
+  };
+  const std::vector<Row> cure = {
+      Row{"1", "0", "30", "r", "70", "180", "3.67", "10", "", ""},
+      Row{"2", "30", "45", "h", "180", "180", "0", "5", "C=2", ""},
+      Row{"3", "75", "30", "r", "180", "80", "-3.33", "10", "", ""},
+      Row{"4", "105", "", "e", "80", "", "", "", "", ""},
+  };
+  for (const auto& [name, rows] : {std::pair{kDemoProfile, &drying}, std::pair{"Small part cure.txt", &cure}}) {
+    const std::filesystem::path file = folder.Profiles() / name;
+    if (std::filesystem::exists(file)) continue;
+    profile::ProfileTable table;
+    for (std::size_t i = 0; i < rows->size(); ++i)
+      for (int column = 0; column < profile::kTableColumns; ++column)
+        table.at(static_cast<int>(i) + 1, column) = (*rows)[i][static_cast<std::size_t>(column)];
+    profile::ProfileSettings settings;  // K, Fahrenheit, minutes: what controller 1 runs
+    (void)profile::SaveProfileText(file, profile::BuildProfileText(table, settings));
+  }
 }
 
 }  // namespace tarvel::app

@@ -18,4 +18,8 @@ std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why);
 // program memory copies, and logs the demo program. A map that has rows is left alone.
 void SeedDemoChannels(store::ConfigStore& store, const sim::SimulatedLine& line, const AppFolder& folder);
 
+// Writes two example profiles into Profiles/ (the demo drying schedule that controller 1 runs,
+// and a short cure) unless files of those names are there already.
+void SeedDemoProfiles(const AppFolder& folder);
+
 }  // namespace tarvel::app

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
     if (simulator) {
       device = simulator->DevicePath();
       app::SeedDemoChannels(store, *simulator, folder);
+      app::SeedDemoProfiles(folder);
     } else {
       problems.push_back("The simulated line could not start: " + why);
     }
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
     if (auto opened = line.Open(device); !opened.ok()) problems.push_back(opened.message);
   }
 
-  ui::ConsoleWindow window({simulated, QString::fromStdString(device)});
+  ui::ConsoleWindow window({simulated, QString::fromStdString(device), QString::fromStdString(folder.Profiles().string())});
   console::Console console(folder, store, line, window.View(),
                            {simulated || parser.isSet(portOption), simulated});
   // On the simulated line, answering the start-code box stands for the operator's keys.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "link/transfers.h"
 #include "util/app_folder.h"
 
 namespace tarvel::cli {
@@ -26,6 +27,10 @@ using Args = std::vector<std::string>;
 int ChannelVerbs(Context& ctx, const Args& args);  // channels | channel add|remove
 int LineVerbs(Context& ctx, const Args& args);     // --port DEVICE: state | step | download | scan
 int ProfileVerbs(Context& ctx, const Args& args);  // profile check|build|export
+int ProgramVerbs(Context& ctx, const Args& args);  // compile | log | --port: upload | download | clear
+
+// "Step  PIDSet  Duration  Temperature" and one line per step, first numbered first.
+void PrintStepTable(std::ostream& out, int first, const std::vector<link::ProgramStep>& steps);
 int RunVerbs(Context& ctx, const Args& args);      // --port DEVICE: select | start | pause | restart | jump | mode | limits
 
 void PrintUsage(std::ostream& err);

@@ -18,8 +18,14 @@ void PrintUsage(std::ostream& err) {
          "tarvel-cli --port DEVICE VERB ...        talk to the controllers on a serial line\n"
          "  state ADDRESS                          step, step time, set points, process value, relays, run mode, limits\n"
          "  step ADDRESS STEP [PID TIME TEMP]      read one program step, or write it and read it back\n"
-         "  download ADDRESS FIRST LAST            program steps FIRST..LAST as a table\n"
          "  scan                                   probe addresses 1..64\n"
+         "  compile PROFILE START                  the program steps of a profile placed at START\n"
+         "  log CHANNEL                            the profile log of a channel's controller\n"
+         "tarvel-cli [--home DIR] --port DEVICE VERB CHANNEL ...   program a mapped controller\n"
+         "  upload CHANNEL PROFILE START [--progression SV|PV] [--yes]\n"
+         "                                         compile, write, read back and compare, log\n"
+         "  download CHANNEL FIRST LAST            read steps into the memory map and show them\n"
+         "  clear CHANNEL FIRST LAST               zero steps in the controller and read them back\n"
          "tarvel-cli [--home DIR] --port DEVICE VERB CHANNEL ...   run control, as the console's buttons do\n"
          "  select CHANNEL PROFILE [--yes]         upload the profile's program limits (--yes: despite a mismatch)\n"
          "  start CHANNEL [--front-panel]          arm the selected profile (--front-panel: the operator's code 5172)\n"
@@ -61,7 +67,7 @@ int Run(int argc, char** argv) {
   Context ctx{AppFolder(home), port, std::cout, std::cerr};
   const std::string& verb = args.front();
   // The line verbs leave the application folder alone.
-  if (verb == "state" || verb == "step" || verb == "download" || verb == "scan") return LineVerbs(ctx, args);
+  if (verb == "state" || verb == "step" || verb == "scan") return LineVerbs(ctx, args);
 
   store::HomeReport report = store::PrepareHome(ctx.folder);
   // A damaged file is reported and left alone; the verb then meets the failure on its own.
@@ -70,6 +76,8 @@ int Run(int argc, char** argv) {
   if (verb == "home") return ShowHome(ctx, report);
   if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);
   if (verb == "profile") return ProfileVerbs(ctx, args);
+  if (verb == "compile" || verb == "log" || verb == "upload" || verb == "download" || verb == "clear")
+    return ProgramVerbs(ctx, args);
   if (verb == "select" || verb == "start" || verb == "pause" || verb == "restart" || verb == "jump" || verb == "mode" ||
       verb == "limits")
     return RunVerbs(ctx, args);

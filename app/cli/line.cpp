@@ -7,14 +7,14 @@
 #include "cli/cli.h"
 #include "link/commands.h"
 #include "link/modbus_rtu_line.h"
+#include "link/transfers.h"
 #include "util/text.h"
 
 namespace tarvel::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarvel-cli --port DEVICE state ADDRESS | step ADDRESS STEP [PID TIME TEMP] |"
-    " download ADDRESS FIRST LAST | scan\n";
+    "usage: tarvel-cli --port DEVICE state ADDRESS | step ADDRESS STEP [PID TIME TEMP] | scan\n";
 
 std::string_view RunModeName(int mode) {
   static constexpr std::array<std::string_view, 5> kNames{"SV", "S-SV R/S", "M-SV R/S", "S-PV R/S", "M-PV R/S"};
@@ -49,26 +49,21 @@ struct StepWords {
   std::array<std::int16_t, 3> words{};  // PIDSet, Duration, Temperature
 };
 
-void PrintStepHeader(Context& ctx) { ctx.out << "Step  PIDSet  Duration  Temperature\n"; }
-
 void PrintStep(Context& ctx, int step, const StepWords& s) {
-  ctx.out << std::right << std::setw(4) << step << std::setw(8) << s.words[0] << std::setw(10) << s.words[1]
-          << std::setw(13) << s.words[2] << "\n";
+  PrintStepTable(ctx.out, step, {{s.words[0], s.words[1], s.words[2]}});
 }
 
 // Reads the three words of a step; prints the failure and returns nullopt when one fails.
 std::optional<StepWords> ReadStep(Context& ctx, link::CommandSet& commands, std::uint8_t address, int step) {
-  StepWords s;
-  for (int word = 1; word <= 3; ++word) {
-    auto reply = commands.ReadProgramStepWord(address, step, word);
-    if (!reply.ok()) {
-      ctx.err << "Reading step " << step << " word " << word << " of unit #" << int{address}
-              << " failed: " << link::Describe(reply.outcome) << "\n";
-      return std::nullopt;
-    }
-    s.words[static_cast<std::size_t>(word - 1)] = reply.value;
+  link::RangeRead read = link::ReadStepRange(commands, address, step, step);
+  if (!read.ok()) {
+    ctx.err << "Reading step " << step << " word " << read.fault.word << " of unit #" << int{address}
+            << " failed: " << link::Describe(read.fault.outcome) << "\n";
+    return std::nullopt;
   }
-  return s;
+  const link::ProgramStep& s = read.steps.front();
+  return StepWords{{static_cast<std::int16_t>(s.pidSet), static_cast<std::int16_t>(s.duration),
+                    static_cast<std::int16_t>(s.temperature)}};
 }
 
 int State(Context& ctx, link::CommandSet& commands, std::uint8_t address) {
@@ -116,17 +111,14 @@ int Step(Context& ctx, link::CommandSet& commands, std::uint8_t address, int ste
       }
       wanted.words[i] = *value;
     }
-    for (int word = 1; word <= 3; ++word) {
-      auto outcome = commands.WriteProgramStepWord(address, step, word, wanted.words[static_cast<std::size_t>(word - 1)]);
-      if (outcome != link::Outcome::Ok) {
-        ctx.err << "Writing step " << step << " word " << word << " of unit #" << int{address}
-                << " failed: " << link::Describe(outcome) << "\n";
-        return kExitFailed;
-      }
+    const link::ProgramStep program{wanted.words[0], wanted.words[1], wanted.words[2]};
+    if (auto fault = link::WriteStepRange(commands, address, step, {program}); !fault.ok()) {
+      ctx.err << "Writing step " << step << " word " << fault.word << " of unit #" << int{address}
+              << " failed: " << link::Describe(fault.outcome) << "\n";
+      return kExitFailed;
     }
     auto readBack = ReadStep(ctx, commands, address, step);
     if (!readBack) return kExitFailed;
-    PrintStepHeader(ctx);
     PrintStep(ctx, step, *readBack);
     if (readBack->words != wanted.words) {
       ctx.err << "Step " << step << " of unit #" << int{address} << " reads back differently from what was written\n";
@@ -136,18 +128,7 @@ int Step(Context& ctx, link::CommandSet& commands, std::uint8_t address, int ste
   }
   auto words = ReadStep(ctx, commands, address, step);
   if (!words) return kExitFailed;
-  PrintStepHeader(ctx);
   PrintStep(ctx, step, *words);
-  return kExitOk;
-}
-
-int Download(Context& ctx, link::CommandSet& commands, std::uint8_t address, int first, int last) {
-  PrintStepHeader(ctx);
-  for (int step = first; step <= last; ++step) {
-    auto words = ReadStep(ctx, commands, address, step);
-    if (!words) return kExitFailed;
-    PrintStep(ctx, step, *words);
-  }
   return kExitOk;
 }
 
@@ -182,11 +163,11 @@ int LineVerbs(Context& ctx, const Args& args) {
   const std::string& verb = args[0];
   const bool shapeOk = (verb == "state" && args.size() == 2) ||
                        (verb == "step" && (args.size() == 3 || args.size() == 6)) ||
-                       (verb == "download" && args.size() == 4) || (verb == "scan" && args.size() == 1);
+                       (verb == "scan" && args.size() == 1);
   if (!shapeOk || ctx.port.empty()) return Usage(ctx);
 
   std::optional<std::uint8_t> address;
-  std::optional<int> first, last;
+  std::optional<int> first;
   if (verb != "scan") {
     address = ParseAddress(args[1]);
     if (!address) {
@@ -194,11 +175,10 @@ int LineVerbs(Context& ctx, const Args& args) {
       return Usage(ctx);
     }
   }
-  if (verb == "step" || verb == "download") {
+  if (verb == "step") {
     first = ParseStep(args[2]);
-    last = verb == "download" ? ParseStep(args[3]) : first;
-    if (!first || !last || *first > *last) {
-      ctx.err << "STEP, FIRST and LAST must be program steps from 1 to 64, FIRST not after LAST\n";
+    if (!first) {
+      ctx.err << "STEP must be a program step from 1 to 64\n";
       return Usage(ctx);
     }
   }
@@ -211,7 +191,6 @@ int LineVerbs(Context& ctx, const Args& args) {
   link::CommandSet commands(line);
   if (verb == "state") return State(ctx, commands, *address);
   if (verb == "step") return Step(ctx, commands, *address, *first, Args(args.begin() + 3, args.end()));
-  if (verb == "download") return Download(ctx, commands, *address, *first, *last);
   return Scan(ctx, commands);
 }
 

@@ -26,6 +26,12 @@ const char* ObjectName(Field field) {
     case Field::TemperatureScale: return "TemperatureScaleDisplay";
     case Field::SensorType: return "SensorTypeDisplay";
     case Field::StartAddress: return "StartAddressDisplay";
+    case Field::CompileProfileName: return "CompileProfileNameDisplay";
+    case Field::CompiledProfileSensor: return "txtCompiledProfileSensor";
+    case Field::CompiledProfileTemperatureScale: return "txtCompiledProfileTemperatureScale";
+    case Field::CompiledProfileTimeScale: return "txtCompiledProfileTimeScale";
+    case Field::DownloadStartStep: return "txtStartStep";
+    case Field::DownloadStopStep: return "txtStopStep";
   }
   return "";
 }
@@ -33,10 +39,12 @@ const char* ObjectName(Field field) {
 Console::Console(AppFolder folder, store::ConfigStore& store, link::Line& line, ConsoleView& view, LineInfo lineInfo)
     : context_(std::move(folder), store, line, view, lineInfo),
       selection_(context_, [this] { SelectChannel(); }),
-      memory_(context_),
+      memory_(context_, selection_),
       log_(context_, selection_, memory_),
       monitor_(context_, selection_, memory_, log_),
       settings_(context_, selection_),
+      compilation_(context_, selection_, memory_),
+      upload_(context_, selection_, memory_, log_, compilation_),
       run_(context_, selection_, memory_, log_, monitor_, settings_) {}
 
 void Console::Load() {

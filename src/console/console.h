@@ -1,6 +1,6 @@
 #pragma once
 // console: the main console as a thin facade over its workflow rooms -- channel selection,
-// memory map, profile log, monitoring, settings -- which share one Context. Start-up,
+// memory map, profile log, monitoring, settings, compilation, upload -- which share one Context. Start-up,
 // activation and the loading of a channel, which touch every room, live here.
 // Qt-free: it speaks to a ConsoleView. Every call runs on one thread at a time (the GUI's
 // command runner); only Messages() and Cancel() may be used from another thread.
@@ -11,12 +11,14 @@
 #include <string>
 
 #include "console/channel_selection.h"
+#include "console/compile.h"
 #include "console/context.h"
 #include "console/memory_map.h"
 #include "console/monitor.h"
 #include "console/profile_log.h"
 #include "console/run_control.h"
 #include "console/settings.h"
+#include "console/upload.h"
 
 namespace tarvel::console {
 
@@ -36,6 +38,7 @@ class Console {
   ProfileLog& Log() { return log_; }
   Monitor& RunMonitor() { return monitor_; }
   Settings& ControllerSettings() { return settings_; }
+  Compilation& Compiler() { return compilation_; }
   RunControl& Run() { return run_; }
 
   // --- start-up, activation and channel selection
@@ -66,6 +69,17 @@ class Console {
   bool MarkLogEntryOfProgramLimits() { return log_.MarkLogEntryOfProgramLimits(); }
   void SelectLogRow(int row) { log_.SelectLogRow(row); }
   const RowMarks& Marks(Grid grid) const { return grid == Grid::ProfileLog ? log_.Marks() : memory_.Marks(); }
+  void DownloadMemory(const std::string& startText, const std::string& stopText) {
+    memory_.DownloadMemory(startText, stopText);
+  }
+  void DeleteProfile(int row) { log_.DeleteProfile(row); }
+  void ClearController() { log_.ClearProfileLog(); }
+
+  // --- compilation and upload
+  bool OpenProfile(const std::filesystem::path& file) { return compilation_.OpenProfile(file); }
+  void SetStartStepText(const std::string& text) { compilation_.SetStartStepText(text); }
+  void CompileProfile() { compilation_.CompileButton(); }
+  UploadResult UploadProfile(const UploadInput& input) { return upload_.Run(input); }
 
   // --- run-state monitoring
   void ReadRunState() { monitor_.ReadRunState(); }
@@ -97,6 +111,8 @@ class Console {
   ProfileLog log_;
   Monitor monitor_;
   Settings settings_;
+  Compilation compilation_;
+  Upload upload_;
   RunControl run_;
   int commPortNumber_ = 1;
 };

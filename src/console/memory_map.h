@@ -3,14 +3,29 @@
 // (ControllerMemory), its row marks, and the range download and clear that fill it.
 // Depends on the console context only.
 
+#include <optional>
+
 #include "console/context.h"
 #include "console/grids.h"
+#include "link/transfers.h"
 
 namespace tarvel::console {
 
+class ChannelSelection;
+
 class MemoryMap {
  public:
-  explicit MemoryMap(Context& context) : context_(context) {}
+  MemoryMap(Context& context, ChannelSelection& selection) : context_(context), selection_(selection) {}
+
+  // "DownLoad Memory" with the texts of the two step boxes.
+  void DownloadMemory(const std::string& startText, const std::string& stopText);
+  // Reads steps first..last of the current controller into the memory map. The map is
+  // written only when every read succeeded (Modified flags are kept); the steps read are
+  // returned, nothing when a read failed.
+  std::optional<std::vector<link::ProgramStep>> DownloadProgramRange(int firstStep, int lastStep);
+  // Zeroes steps first..last in the controller, stopping at the first failed write, then
+  // reads the range back. True when every exchange succeeded.
+  bool ClearProgramRange(int firstStep, int lastStep);
 
   void Show(int address);  // the memory rows of address, unmarked
   void FormatGrid();
@@ -25,6 +40,7 @@ class MemoryMap {
 
  private:
   Context& context_;
+  ChannelSelection& selection_;
   bool wide_ = false;
   RowMarks marks_;
 };

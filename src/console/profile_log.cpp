@@ -94,3 +94,62 @@ void ProfileLog::SaveRunSelection(std::uint8_t address, const std::string& profi
 }
 
 }  // namespace tarvel::console
+
+namespace tarvel::console {
+
+void ProfileLog::DeleteProfile(int row) {
+  const bool inGrid = row >= 1 && row <= static_cast<int>(rows_.size());
+  context_.Display("Profile: " + (inGrid ? rows_[row - 1].profileName : std::string()) +
+                   " - will be deleted upon confirmation");
+  Highlight(row, 1, RowMark::LogEntry, true);
+  if (!context_.view.Confirm("Erase profile entry and corresponding controller memory range",
+                             "WARNING: Erasure of highlighted profile will occur. Proceed?"))
+    return;
+  if (!inGrid) return;
+  const store::LogRow entry = rows_[row - 1];
+  auto address = selection_.CurrentAddress();
+  if (!address) return;
+  if (!context_.store.DeleteLogEntry(*address, entry.profileName).ok()) context_.Display("No entry to delete");
+  memory_.ClearProgramRange(entry.start, entry.stop);
+  Show(*address);
+}
+
+void ProfileLog::ClearProfileLog() {
+  auto address = selection_.CurrentAddress();
+  if (!address) return;
+  if (!context_.view.Confirm("Clear Uploaded Profile Log", "WARNING: This will wipe out all profile entries. Proceed?"))
+    return;
+  auto rows = context_.store.Log(*address);
+  if (!rows.ok() || rows->empty()) context_.Display("RecordSet error");
+  for (const auto& entry : rows.value_or({})) context_.store.DeleteLogEntry(*address, entry.profileName);
+  Show(*address);
+  context_.view.SetLed(Led::Busy);
+  memory_.ClearProgramRange(1, link::kStepCount);
+  SaveRunSelection(*address, "", 1, 2);
+}
+
+bool ProfileLog::EraseOverlappingLogEntries(std::uint8_t address, int start, int count) {
+  const int end = start + count - 1;
+  for (const auto& entry : context_.store.Log(address).value_or({})) {
+    if (end < entry.start || start > entry.stop) continue;
+    // The entry goes first: once its clear has begun, its range is no longer its program.
+    context_.store.DeleteLogEntry(address, entry.profileName);
+    context_.Display("Clearing " + entry.profileName + " (steps " + Text(entry.start) + " to " + Text(entry.stop) +
+                     "), which the new profile overlaps");
+    if (!memory_.ClearProgramRange(entry.start, entry.stop)) {
+      Show(address);
+      return false;
+    }
+  }
+  Show(address);
+  return true;
+}
+
+bool ProfileLog::WriteProfileLogEntry(const store::LogRow& entry) {
+  auto written = context_.store.WriteLogEntry(entry);
+  if (!written.ok()) context_.Display("ERROR: The profile log could not be written: " + written.message());
+  Show(entry.modbusAddress);
+  return written.ok();
+}
+
+}  // namespace tarvel::console

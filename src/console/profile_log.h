@@ -35,6 +35,17 @@ class ProfileLog {
   void SelectLogRow(int row);  // a click on the grid: marks the row and its program range
   void SaveRunSelection(std::uint8_t address, const std::string& profileName, int lowStep, int highStep);
 
+  // "Delete Profile" on the grid's current row (1 = first data row): the entry goes and its
+  // range is cleared in the controller, after confirmation.
+  void DeleteProfile(int row);
+  // "Clear Controller": every entry of the controller goes and steps 1..64 are cleared.
+  void ClearProfileLog();
+  // Clears in the controller and removes from the log every entry whose range overlaps
+  // start..start + count - 1. Stops at the first clear that fails; false then.
+  bool EraseOverlappingLogEntries(std::uint8_t address, int start, int count);
+  // Adds the entry, or edits the entry of the same name, and shows the log.
+  bool WriteProfileLogEntry(const store::LogRow& entry);
+
  private:
   Context& context_;
   ChannelSelection& selection_;

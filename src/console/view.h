@@ -35,6 +35,12 @@ enum class Field {
   TemperatureScale,
   SensorType,
   StartAddress,
+  CompileProfileName,
+  CompiledProfileSensor,
+  CompiledProfileTemperatureScale,
+  CompiledProfileTimeScale,
+  DownloadStartStep,
+  DownloadStopStep,
 };
 const char* ObjectName(Field field);
 

@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -230,6 +231,32 @@ void ConsoleWindow::Connect() {
   connect(programMode_, &QButtonGroup::idClicked, this,
           [this](int code) { Command([code](auto& c) { c.SetSelectedRunMode(code); }); });
 
+  // Programming: open, compile, upload, download, delete, clear.
+  connect(action("mnuOpenProfile"), &QAction::triggered, this, [this] {
+    const QString file = QFileDialog::getOpenFileName(this, "Edit Profile", options_.profilesFolder,
+                                                      "Temperature Profile  (*.txt)");
+    Command([path = file.toStdString()](auto& c) { c.OpenProfile(path); });
+  });
+  connect(findChild<QLineEdit*>("StartAddressDisplay"), &QLineEdit::textChanged, this,
+          [this](const QString& t) { Command([text = t.toStdString()](auto& c) { c.SetStartStepText(text); }); });
+  connect(button("CompileProfileButton"), &QPushButton::clicked, this,
+          [this] { Command([](auto& c) { c.CompileProfile(); }); });
+  connect(button("UpLoadProfileToController"), &QPushButton::clicked, this, [this, text] {
+    console::UploadInput input{text("CompileProfileNameDisplay"), text("StartAddressDisplay"),
+                               progressionSelect_->currentText().toStdString()};
+    Command([input](auto& c) { c.UploadProfile(input); });
+  });
+  connect(button("DeleteProfileEntryButton"), &QPushButton::clicked, this,
+          [this] { Command([row = logGrid_->currentRow() + 1](auto& c) { c.DeleteProfile(row); }); });
+  connect(action("mnuClearController"), &QAction::triggered, this,
+          [this] { Command([](auto& c) { c.ClearController(); }); });
+  connect(button("DownLoadControllerProgramMemoryButton"), &QPushButton::clicked, this, [this, text] {
+    Command([first = text("txtStartStep"), last = text("txtStopStep")](auto& c) { c.DownloadMemory(first, last); });
+  });
+  connect(cancelButton_, &QPushButton::clicked, this, [this] {
+    if (console_) console_->Cancel();
+  });
+
   connect(button("DownLoadHardwareSettingsButton"), &QPushButton::clicked, this,
           [this] { Command([](auto& c) { c.ReadControllerSettings(); }); });
   connect(button("UpLoadHardwareSettingsButton"), &QPushButton::clicked, this, [this, text] {
@@ -274,6 +301,7 @@ void ConsoleWindow::ShowPanel(QGroupBox* panel) {
 void ConsoleWindow::SetBusy(bool busy) {
   for (QWidget* w : commandWidgets_) w->setEnabled(!busy);
   for (QAction* a : commandActions_) a->setEnabled(!busy);
+  cancelButton_->setEnabled(busy);
   if (!busy) {
     emit commandsIdle();
     if (closing_) close();

@@ -67,6 +67,7 @@ class WindowView final : public console::ConsoleView {
 struct WindowOptions {
   bool simulated = false;
   QString devicePath;  // shown with the serial link indicator
+  QString profilesFolder;  // where "Open Profile" starts
 };
 
 class ConsoleWindow : public QMainWindow {
@@ -144,6 +145,7 @@ class ConsoleWindow : public QMainWindow {
   QPushButton* logSizeButton_ = nullptr;
   QPushButton* memorySizeButton_ = nullptr;
   QPushButton* monitorButton_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
   QFrame* monitorLed_ = nullptr;
   QFrame* commLed_ = nullptr;
   QPlainTextEdit* prompt_ = nullptr;

@@ -105,7 +105,7 @@ void ConsoleWindow::BuildMenus() {
   };
 
   QMenu* file = menu(nullptr, "File", "mnuFile");
-  action(file, "Open Profile", "mnuOpenProfile", false);
+  commandActions_.push_back(action(file, "Open Profile", "mnuOpenProfile"));
 
   QMenu* execution = menu(nullptr, "Program Execution", "mnuProgramExecution");
   action(execution, "Run Mode", "mnuRunMode");
@@ -113,7 +113,7 @@ void ConsoleWindow::BuildMenus() {
   action(execution, "UpLoad Program Limits", "mnuUpLoadProgramLimits");
 
   QMenu* state = menu(nullptr, "Control State", "mnuSynchronize");
-  action(state, "Clear Controller", "mnuClearController", false);
+  commandActions_.push_back(action(state, "Clear Controller", "mnuClearController"));
   commandActions_.push_back(action(state, "Read Controller State", "mnuReadControllerState"));
   action(state, "DownLoad Controller Memory", "mnuDownLoadControllerMemory");
 
@@ -175,7 +175,7 @@ QGroupBox* ConsoleWindow::BuildCompiledFrame() {
 
   auto* compile = new QHBoxLayout;
   auto* compileButton = Button("Compile Profile", "CompileProfileButton");
-  compileButton->setEnabled(false);
+  commandWidgets_.push_back(compileButton);
   compile->addWidget(compileButton);
   compile->addWidget(new QLabel("Start Address"));
   auto* start = Entry("StartAddressDisplay", "Put the design profile in controller memory starting here");
@@ -200,7 +200,10 @@ QGroupBox* ConsoleWindow::BuildProfileLogFrame() {
                                std::pair{"Select Profile", "SelectRunProfileButton"},
                                std::pair{"Delete Profile", "DeleteProfileEntryButton"}}) {
     auto* b = Button(caption, name);
-    b->setEnabled(false);
+    if (std::string_view(name) == "SelectRunProfileButton")
+      b->setEnabled(false);
+    else
+      commandWidgets_.push_back(b);
     buttons->addWidget(b);
   }
   buttons->addStretch();
@@ -296,6 +299,10 @@ QGroupBox* ConsoleWindow::BuildPromptFrame() {
   progress_->setObjectName("TransferProgressBar");
   progress_->setValue(0);
   side->addWidget(progress_);
+  cancelButton_ = Button("Cancel", "TransferCancelButton");
+  cancelButton_->setToolTip("Stop the transfer under way before its next exchange");
+  cancelButton_->setEnabled(false);
+  side->addWidget(cancelButton_);
   auto* link = new QHBoxLayout;
   auto* label = new QLabel(options_.simulated ? "Serial Link (simulated)" : "Serial Link");
   label->setObjectName("SerialLinkLabel");
@@ -344,7 +351,7 @@ void ConsoleWindow::BuildPanels(QWidget* host) {
   download->addRow("Low Step", Entry("txtStartStep", lowTip));
   download->addRow("High Step", Entry("txtStopStep", highTip));
   auto* downloadButton = Button("DownLoad Memory", "DownLoadControllerProgramMemoryButton");
-  downloadButton->setEnabled(false);
+  commandWidgets_.push_back(downloadButton);
   download->addRow(downloadButton);
   auto* downloadPanel = Panel("DownLoad Memory", "picDownLoadMemory", host, download, "DownLoadXOutButton");
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "console/console.h"
+#include "hooked_line.h"
 #include "link/modbus_rtu_line.h"
 #include "recording_view.h"
 #include "sim/simulated_line.h"
@@ -39,7 +40,7 @@ class ConsoleFixture : public ::testing::Test {
   }
 
   Console& Make() {
-    console_ = std::make_unique<Console>(folder_, store_, line_, view_, info_);
+    console_ = std::make_unique<Console>(folder_, store_, hooked_, view_, info_);
     return *console_;
   }
 
@@ -58,6 +59,7 @@ class ConsoleFixture : public ::testing::Test {
   store::ConfigStore store_{folder_.ConfigDatabase()};
   sim::SimulatedLine sim_;
   link::ModbusRtuLine line_;
+  HookedLine hooked_{line_};  // what the console talks through
   RecordingView view_;
   LineInfo info_;
   std::unique_ptr<Console> console_;

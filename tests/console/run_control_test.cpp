@@ -24,20 +24,6 @@ Bytes Write(std::uint16_t reg, int value) {
 }
 std::uint16_t Word(int step, int word) { return static_cast<std::uint16_t>(0x4000 + 3 * (step - 1) + word - 1); }
 
-// Fails the k-th exchange (1-based) of whatever runs next, on the wire: the simulator swallows it.
-struct FaultAt final : link::Line {
-  FaultAt(link::Line& line, sim::SimulatedLine& sim) : line_(line), sim_(sim) {}
-  void Before() {
-    if (++count == failAt) sim_.InjectFault(sim::Fault::NoReply, 1);
-  }
-  link::Reply<std::uint16_t> ReadRegisters(std::uint8_t a, std::uint16_t r) override { return Before(), line_.ReadRegisters(a, r); }
-  link::Outcome WriteRegisters(std::uint8_t a, std::uint16_t r, std::uint16_t v) override { return Before(), line_.WriteRegisters(a, r, v); }
-  link::Outcome WriteCoil(std::uint8_t a, std::uint16_t c, bool on) override { return Before(), line_.WriteCoil(a, c, on); }
-  link::Line& line_;
-  sim::SimulatedLine& sim_;
-  int count = 0, failAt = 0;
-};
-
 class RunControlTest : public ConsoleFixture {
  protected:
   RunControlTest() : ConsoleFixture({1}) {
@@ -56,8 +42,8 @@ class RunControlTest : public ConsoleFixture {
     });
   }
   // The console of a user who has just opened the window on the kiln.
-  RunControl& Opened(link::Line* line = nullptr) {
-    console_ = std::make_unique<Console>(folder_, store_, line ? *line : line_, view_, info_);
+  RunControl& Opened() {
+    Make();
     console_->Run().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
     console_->Load();
     console_->Activate();
@@ -165,10 +151,11 @@ TEST_F(RunControlTest, JumpsThatCannotBeComputedSendNothing) {
 TEST_F(RunControlTest, AFailedExchangeStopsTheJumpAndStartPutsBackWhatItChanged) {
   Running(15);
   ASSERT_TRUE(store_.SaveRunSelection(1, "kiln.txt", 1, 8));
-  FaultAt faulty(line_, sim_);
-  RunControl& run = Opened(&faulty);
-  faulty.count = 0;
-  faulty.failAt = 14;  // the target step's temperature
+  RunControl& run = Opened();
+  int base = hooked_.exchanges, failAt = 14;  // the target step's temperature
+  hooked_.before = [&](int k) {
+    if (k == base + failAt) sim_.InjectFault(sim::Fault::NoReply, 1);
+  };
   EXPECT_FALSE(run.JumpTo(5, 30));
   EXPECT_EQ(Requests().size(), 14u) << "nothing after the failed write";
   EXPECT_THAT(view_.messages, HasSubstr("ERROR: Communication error\r\n"
@@ -183,7 +170,7 @@ TEST_F(RunControlTest, AFailedExchangeStopsTheJumpAndStartPutsBackWhatItChanged)
 
   // A confirmed start puts both steps back before it writes the run mode.
   sim_.EditUnit(1, [](sim::UnitState& u) { u.programLowStep = 1, u.programHighStep = 8; });
-  faulty.failAt = 0;
+  failAt = 0;
   ASSERT_TRUE(run.StartProfile());
   EXPECT_EQ(Step(2).duration, 10);
   EXPECT_EQ(Step(5).duration, 120);
@@ -191,8 +178,8 @@ TEST_F(RunControlTest, AFailedExchangeStopsTheJumpAndStartPutsBackWhatItChanged)
   EXPECT_EQ(Modified(2) + Modified(5), 0);
 
   // A failure before the first write changes nothing, and says so.
-  faulty.count = 0;
-  faulty.failAt = 1;
+  base = hooked_.exchanges;
+  failAt = 1;
   EXPECT_FALSE(run.JumpTo(5, 30));
   EXPECT_THAT(view_.messages, HasSubstr("stopped: reading the step time failed (no reply)\r\n"
                                         "Nothing was changed in the controller\r\n"));

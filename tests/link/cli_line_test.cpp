@@ -7,6 +7,7 @@
 #include <optional>
 #include <tuple>
 
+#include "support/profiles.h"
 #include "sim/simulated_line.h"
 #include "support/run_process.h"
 
@@ -69,7 +70,7 @@ TEST_F(CliLine, StateShowsWhatTheControllerHolds) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "home")) << "the line verbs leave the application folder alone";
 }
 
-TEST_F(CliLine, StepWritesAndReadsBackAndDownloadListsTheRange) {
+TEST_F(CliLine, StepWritesAndReadsBackAndDownloadListsTheRangeOfAChannel) {
   Start({4});
   auto write = Cli({"step", "4", "64", "2", "-30", "150"});
   ASSERT_EQ(write.exitCode, 0) << write.err;
@@ -84,9 +85,11 @@ TEST_F(CliLine, StepWritesAndReadsBackAndDownloadListsTheRange) {
     u.steps[1] = {1, -1011, 0};
     u.steps[2] = {3, 0, -32768};
   });
-  auto download = Cli({"download", "4", "1", "3"});
+  ASSERT_EQ(Cli({"channel", "add", "1", "4", "Kiln"}, false).exitCode, 0);
+  auto download = Cli({"download", "1", "1", "3"});
   ASSERT_EQ(download.exitCode, 0) << download.err;
   EXPECT_EQ(download.out,
+            "Controller memory range downloaded\n"
             "Step  PIDSet  Duration  Temperature\n"
             "   1       1       600           70\n"
             "   2       1     -1011            0\n"
@@ -115,7 +118,7 @@ TEST_F(CliLine, FailuresSayWhatFailedAndExitOneUsageExitsTwoAndSendsNothing) {
   Start({4});
   const std::tuple<std::optional<sim::Fault>, std::vector<std::string>, const char*> failures[] = {
       {std::nullopt, {"state", "9"}, "Reading the current step of unit #9 failed: no reply\n"},
-      {sim::Fault::BadCrc, {"download", "4", "1", "2"}, "Reading step 1 word 1 of unit #4 failed: bad CRC\n"},
+      {sim::Fault::BadCrc, {"step", "4", "1"}, "Reading step 1 word 1 of unit #4 failed: bad CRC\n"},
       {sim::Fault::Exception, {"step", "4", "5", "1", "2", "3"},
        "Writing step 5 word 1 of unit #4 failed: exception reply\n"},
       {std::nullopt, {"--port", "/dev/ttyTarvelNoSuchPort", "scan"},
@@ -132,7 +135,7 @@ TEST_F(CliLine, FailuresSayWhatFailedAndExitOneUsageExitsTwoAndSendsNothing) {
   for (const auto& args : std::vector<std::vector<std::string>>{{"state"}, {"state", "0"}, {"state", "248"},
                                                                 {"step", "4", "65"}, {"step", "4", "1", "1", "2"},
                                                                 {"step", "4", "1", "1", "2", "40000"},
-                                                                {"download", "4", "5", "3"}, {"scan", "1"}}) {
+                                                                {"scan", "1"}}) {
     auto result = Cli(args);
     EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(args);
     EXPECT_THAT(result.err, HasSubstr("usage: tarvel-cli --port DEVICE")) << ::testing::PrintToString(args);
@@ -141,6 +144,41 @@ TEST_F(CliLine, FailuresSayWhatFailedAndExitOneUsageExitsTwoAndSendsNothing) {
   EXPECT_EQ(noPort.exitCode, 2);
   EXPECT_THAT(noPort.err, HasSubstr("usage:"));
   EXPECT_TRUE(sim_->Requests().empty());
+}
+
+TEST_F(CliLine, ProgrammingVerbsCompileUploadLogDownloadAndClearAMappedController) {
+  Start({4});
+  ASSERT_EQ(Cli({"channel", "add", "1", "4", "Kiln"}, false).exitCode, 0);
+  const std::string file = (dir_ / "cure.txt").string();
+  ASSERT_TRUE(testing::WriteCureProfile(file));
+
+  auto compiled = Cli({"compile", file, "20"}, false);
+  EXPECT_EQ(compiled.exitCode, 0) << compiled.err;
+  EXPECT_EQ(compiled.out, "20 1 30 70\n21 2 45 250\n22 1 0 100\n");
+
+  sim_->InjectFault(sim::Fault::NoReply);  // the probe before anything is written
+  auto unreachable = Cli({"upload", "1", file, "20"});
+  EXPECT_EQ(unreachable.exitCode, 1);
+  EXPECT_THAT(unreachable.out, HasSubstr("ERROR: Commmunications error"));
+
+  auto upload = Cli({"upload", "1", file, "20", "--progression", "PV"});
+  ASSERT_EQ(upload.exitCode, 0) << upload.out << upload.err;
+  EXPECT_THAT(upload.out, HasSubstr("Read-back matches the compiled profile"));
+  const auto unit = sim_->Unit(4);
+  EXPECT_EQ(std::tuple(unit.steps[20].pidSet, unit.steps[20].duration, unit.steps[20].temperature), std::tuple(2, 45, 250));
+  auto log = Cli({"log", "1"}, false);
+  EXPECT_THAT(log.out, HasSubstr("4          cure.txt               20     22    K       F           M           PV\n"));
+
+  auto again = Cli({"upload", "1", file, "30"});
+  EXPECT_EQ(again.exitCode, 1) << "an existing name needs --yes";
+  EXPECT_THAT(again.out, HasSubstr("[Existing Profile: cure.txt] WARNING: This will overwrite a profile of same name. Proceed? -> Cancel"));
+
+  EXPECT_EQ(Cli({"clear", "1", "20", "22"}).exitCode, 0);
+  EXPECT_EQ(sim_->Unit(4).steps[20].duration, 0);
+  auto backwards = Cli({"download", "1", "5", "3"});
+  EXPECT_EQ(backwards.exitCode, 2);
+  EXPECT_THAT(backwards.err, HasSubstr("FIRST not after LAST"));
+  EXPECT_EQ(Cli({"download", "7", "1", "3"}).exitCode, 1) << "channel 7 is not mapped";
 }
 
 }  // namespace

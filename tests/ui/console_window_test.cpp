@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -21,6 +22,7 @@
 #include "link/modbus_rtu_line.h"
 #include "sim/simulated_line.h"
 #include "store/home.h"
+#include "support/profiles.h"
 #include "support/temp_dir.h"
 #include "ui/console_window.h"
 
@@ -29,22 +31,34 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Answers every message box that opens with OK and remembers title and text.
+// Answers every message box that opens with OK and remembers title and text; a file dialog
+// picks the file set with Pick, or is cancelled.
 class BoxAnswerer {
  public:
   BoxAnswerer() {
     QObject::connect(&timer_, &QTimer::timeout, [this] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         seen_.push_back({box->windowTitle(), box->text()});
         box->button(QMessageBox::Ok)->click();
+      } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+        seen_.push_back({dialog->windowTitle(), dialog->directory().absolutePath()});
+        if (pick_.isEmpty()) {
+          dialog->reject();
+        } else {
+          dialog->selectFile(pick_);
+          QMetaObject::invokeMethod(dialog, "accept");
+        }
       }
     });
     timer_.start(10);
   }
   const std::vector<std::pair<QString, QString>>& Seen() const { return seen_; }
+  void Pick(const QString& file) { pick_ = file; }
 
  private:
   QTimer timer_;
+  QString pick_;
   std::vector<std::pair<QString, QString>> seen_;
 };
 
@@ -69,7 +83,8 @@ class ConsoleWindowTest : public ::testing::Test {
   }
 
   void Open() {
-    window_ = std::make_unique<ConsoleWindow>(WindowOptions{true, "/dev/pts/test"});
+    window_ = std::make_unique<ConsoleWindow>(
+        WindowOptions{true, "/dev/pts/test", QString::fromStdString(folder_.Profiles().string())});
     console_ = std::make_unique<console::Console>(folder_, store_, line_, window_->View(),
                                                   console::LineInfo{lineGiven_, true});
     window_->show();
@@ -153,10 +168,41 @@ TEST_F(ConsoleWindowTest, MenusAreInOrderAndNotYetLandedEntriesAreDisabled) {
   EXPECT_EQ(entries("mnuControllerSettings"), (QStringList{"mnuHardwareSettings", "mnuSingleSetPoint", "mnuAutotune"}));
   EXPECT_EQ(entries("mnuAutotune"), (QStringList{"mnuAutoTuneOn", "mnuAutoTuneOff"}));
   EXPECT_EQ(entries("mnuAbout"), (QStringList{"mnInfo", "mnuReportBug"}));
-  for (const char* later : {"mnuOpenProfile", "mnuClearController", "mnuEditProfile", "mnuSetupCommPort", "mnuChannelMap"})
+  for (const char* later : {"mnuEditProfile", "mnuSetupCommPort", "mnuChannelMap"})
     EXPECT_FALSE(Find<QAction>(later)->isEnabled()) << later;
-  for (const char* now : {"mnuReadRunState", "mnuHardwareSettings", "mnuAutoTuneOn", "mnInfo", "mnuExit"})
+  for (const char* now : {"mnuOpenProfile", "mnuClearController", "mnuReadRunState", "mnuHardwareSettings",
+                          "mnuAutoTuneOn", "mnInfo", "mnuExit"})
     EXPECT_TRUE(Find<QAction>(now)->isEnabled()) << now;
+}
+
+TEST_F(ConsoleWindowTest, AProfileIsOpenedCompiledAndUploadedFromTheWindow) {
+  Map(1, 1, "Kiln");
+  const auto file = folder_.Profiles() / "cure.txt";
+  ASSERT_TRUE(tarvel::testing::WriteCureProfile(file));
+  Open();
+  boxes_.Pick(QString::fromStdString(file.string()));
+  Trigger("mnuOpenProfile");
+  ASSERT_FALSE(boxes_.Seen().empty());
+  EXPECT_EQ(boxes_.Seen().back(), std::pair(QString("Edit Profile"), QString::fromStdString(folder_.Profiles().string())));
+  EXPECT_EQ(Text("CompileProfileNameDisplay"), "cure.txt");
+  EXPECT_EQ(Text("txtCompiledProfileTimeScale"), "M");
+
+  Find<QLineEdit>("StartAddressDisplay")->setText("10");
+  Idle();
+  Click("CompileProfileButton");
+  auto* compiled = Find<QTableWidget>("CompiledProfileFlexGrid");
+  ASSERT_EQ(compiled->rowCount(), 3);
+  EXPECT_EQ(compiled->item(2, 0)->text(), "12");
+  EXPECT_EQ(compiled->item(1, 1)->text(), "45");
+
+  Click("UpLoadProfileToController");
+  EXPECT_THAT(Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(),
+              ::testing::HasSubstr("Read-back matches the compiled profile"));
+  auto* log = Find<QTableWidget>("fgProfileLog");
+  ASSERT_EQ(log->rowCount(), 1);
+  EXPECT_EQ(log->item(0, 2)->text(), "cure.txt");
+  EXPECT_EQ(sim_->Unit(1).steps[10].duration, 45);
+  EXPECT_FALSE(Find<QPushButton>("TransferCancelButton")->isEnabled()) << "nothing to cancel while idle";
 }
 
 TEST_F(ConsoleWindowTest, MonitoringFillsTheReadOutsAndMarksTheExecutingStep) {

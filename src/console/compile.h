@@ -1,0 +1,75 @@
+#pragma once
+// console: compilation of a design profile into controller program steps, and the console's
+// "Compiled Profile" frame around it -- open a profile file, the start step entry, compile,
+// the target marked in the memory map and its conflicts with the profile log.
+// CompileProfile is pure; the room depends on the console context, selection and memory map.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "console/channel_selection.h"
+#include "console/context.h"
+#include "console/memory_map.h"
+#include "link/transfers.h"
+#include "profile/profile_table.h"
+
+namespace tarvel::console {
+
+// Duration codes of the event steps that a Command cell's "J1=" / "J2=" keys add.
+inline constexpr int kRelay1On = -1011;
+inline constexpr int kRelay1Off = -1010;
+inline constexpr int kRelay2On = -1021;
+inline constexpr int kRelay2Off = -1020;
+
+struct CompiledProgram {
+  std::vector<link::ProgramStep> steps;  // never more than the controller's 64
+  int startStep = 1;                     // program step of steps[0]
+  bool truncated = false;                // the profile needed more than 64 steps: the rest was dropped
+  int LastStep() const { return startStep + static_cast<int>(steps.size()) - 1; }
+};
+
+// One step per profile row (PID set from "C=", else 1; the Duration, in minutes for an hours
+// profile; the Start Temp), the end row with time 0, and after a row the event steps of its
+// "J1=" and "J2=" keys ("on" / "off" only) at the next row's Start Temp. Numbers are rounded
+// half to even; a cell that is not a number gives 0.
+CompiledProgram CompileProfile(const profile::ProfileTable& table, const profile::ProfileSettings& settings,
+                               int startStep);
+
+// The profile loaded into the console, as the upload takes it.
+struct LoadedProfile {
+  std::string name;  // file name without folder: the name in the profile log
+  profile::ProfileTable table;
+  std::string sensor, temperatureScale, timeScale;  // the three settings as shown
+};
+
+class Compilation {
+ public:
+  Compilation(Context& context, ChannelSelection& selection, MemoryMap& memory)
+      : context_(context), selection_(selection), memory_(memory) {}
+
+  // "Open Profile" with the chosen file; an empty path (dialog cancelled) does nothing.
+  bool OpenProfile(const std::filesystem::path& file);
+  // Every change of the start step entry.
+  void SetStartStepText(const std::string& text);
+  // "Compile Profile": compile, show, mark the target and report conflicts with the log.
+  void CompileButton();
+  void Compile();
+  bool CheckMemoryConflict(int address, int start, int count);
+
+  const LoadedProfile& Loaded() const { return loaded_; }
+  const CompiledProgram& Compiled() const { return compiled_; }
+  bool ProfileCompiled() const { return compiled_flag_; }
+  int CompiledStartStep() const { return startStep_; }
+
+ private:
+  Context& context_;
+  ChannelSelection& selection_;
+  MemoryMap& memory_;
+  LoadedProfile loaded_;
+  CompiledProgram compiled_;
+  bool compiled_flag_ = false;
+  int startStep_ = 1;
+};
+
+}  // namespace tarvel::console

@@ -1,0 +1,130 @@
+#include "console/upload.h"
+
+#include "util/text.h"
+
+namespace tarvel::console {
+
+std::string DescribeMismatch(const link::WordMismatch& m) {
+  return "Step " + Text(m.step) + " word " + Text(m.word) + ": wrote " + Text(m.wrote) + ", read " + Text(m.read);
+}
+
+bool Upload::CheckRange(const std::string& startText, int count, int& start, int& last) {
+  if (!IsNumber(startText)) {
+    context_.Display("ERROR: The start address you entered is not a number");
+    return false;
+  }
+  auto value = ToInt16(startText);
+  start = value ? *value : 0;
+  if (start < 1 || start > link::kStepCount) {
+    context_.Display("Start address of compiled profile is out of range of controller memory 1 to 64");
+    return false;
+  }
+  last = start + count - 1;
+  if (last < 1 || last > link::kStepCount) {
+    context_.Display("End address of compiled profile is out of range of controller memory 1 to 64");
+    return false;
+  }
+  return true;
+}
+
+UploadResult Upload::Run(const UploadInput& input) {
+  UploadResult result;
+  auto address = selection_.CurrentAddress();
+  context_.ClearDisplay();
+  if (!address) return result;
+  if (input.profileName.empty()) {
+    context_.Display("ERROR: Profile name not entered");
+    return result;
+  }
+
+  const CompiledProgram& program = compilation_.Compiled();
+  const int count = static_cast<int>(program.steps.size());
+  // Announced: the probe, the clears of an old copy and of overlaps are not known yet, then
+  // three writes and three reads per step.
+  Exchanges exchanges(context_, 1 + 6 * count);
+  context_.view.SetLed(Led::Busy);
+  if (auto probe = context_.commands.ReadProcessValue(*address); !probe.ok()) {
+    context_.FinishExchanges(probe.outcome, kCommsError);
+    return result;
+  }
+  context_.view.SetLed(Led::Idle);
+  if (!compilation_.ProfileCompiled()) {
+    context_.Display("Error: You have not yet compiled the profile");
+    context_.Display("Exiting upload process with no upload occurring");
+    return result;
+  }
+
+  // The range is checked before anything is cleared or logged: a refused upload changes nothing.
+  int start = 0, last = 0;
+  if (!CheckRange(input.startStepText, count, start, last)) return result;
+
+  const std::string& name = input.profileName;
+  if (auto existing = context_.store.LogEntry(*address, name); existing.ok() && existing->has_value()) {
+    if (!context_.view.Confirm("Existing Profile: " + name, "WARNING: This will overwrite a profile of same name. Proceed?"))
+      return result;
+    // The old copy goes from the controller; its entry goes with it, as it no longer describes it.
+    const store::LogRow old = **existing;
+    context_.store.DeleteLogEntry(*address, name);
+    if (!memory_.ClearProgramRange(old.start, old.stop)) {
+      log_.Show(*address);
+      context_.Display("ERROR: Profile not entered in log");
+      return result;
+    }
+  }
+
+  context_.view.SetLed(Led::Busy);
+  if (!log_.EraseOverlappingLogEntries(*address, start, count)) {
+    context_.Display("ERROR: Profile not entered in log");
+    return result;
+  }
+
+  const LoadedProfile& loaded = compilation_.Loaded();
+  const std::string sensor = loaded.sensor;
+  store::SensorMenu menu(context_.folder.SensorMenuDatabase());
+  if (auto row = menu.ByCaption(sensor); !row.ok() || !row->has_value())
+    context_.Display("Sensor type " + sensor + " is not a recognized type for this controller");
+  context_.Display("Adding " + name + " to the profile log data base and uploading to controller");
+
+  context_.view.SetLed(Led::Busy);
+  link::TransferFault fault = link::WriteStepRange(context_.commands, *address, start, program.steps);
+  if (!fault.ok()) {
+    context_.view.SetLed(Led::Error);
+    const std::string partial = "steps " + Text(start) + " to " + Text(fault.step) + " may hold a partial program";
+    if (fault.outcome == link::Outcome::Cancelled) {
+      context_.Display("Upload cancelled at step " + Text(fault.step) + " word " + Text(fault.word) + "; " + partial);
+    } else {
+      context_.Display(kCommsError);
+      context_.Display("ERROR: Upload stopped at " + fault.Describe() + "; " + partial);
+    }
+    context_.Display("ERROR: Profile not entered in log");
+    memory_.Show(*address);
+    return result;
+  }
+
+  context_.Display("Downloading the segments just uploaded for verification");
+  auto readBack = memory_.DownloadProgramRange(start, last);
+  if (!readBack) {
+    context_.view.SetLed(Led::Error);
+    context_.Display("ERROR: The read-back failed: steps " + Text(start) + " to " + Text(last) + " are not verified");
+    context_.Display("ERROR: Profile not entered in log");
+    return result;
+  }
+  result.mismatches = link::CompareSteps(start, program.steps, *readBack);
+  if (!result.mismatches.empty()) {
+    context_.view.SetLed(Led::Error);
+    context_.Display("ERROR: The controller does not hold the compiled profile: " +
+                     Text(static_cast<int>(result.mismatches.size())) + " words differ");
+    for (const auto& m : result.mismatches) context_.Display(DescribeMismatch(m));
+    context_.Display("ERROR: Profile not entered in log");
+    return result;
+  }
+
+  result.logged = log_.WriteProfileLogEntry({*address, name, start, last, sensor, loaded.temperatureScale,
+                                             loaded.timeScale, input.progression});
+  memory_.HighlightProgramRange(start, count);
+  context_.Display("Read-back matches the compiled profile");
+  context_.view.SetLed(result.logged ? Led::Idle : Led::Error);
+  return result;
+}
+
+}  // namespace tarvel::console

@@ -1,0 +1,53 @@
+#pragma once
+// console: the upload of a compiled profile -- checks, overlap clearing, the step writes,
+// the read-back compared word by word with the compiled program, and the profile log entry,
+// written only when the controller holds exactly the compiled program.
+// Depends on the console context, selection, memory map, profile log and compilation.
+
+#include <string>
+#include <vector>
+
+#include "console/channel_selection.h"
+#include "console/compile.h"
+#include "console/context.h"
+#include "console/memory_map.h"
+#include "console/profile_log.h"
+#include "link/transfers.h"
+
+namespace tarvel::console {
+
+// What the window holds when "UpLoad Profile" is pressed.
+struct UploadInput {
+  std::string profileName;     // CompileProfileNameDisplay
+  std::string startStepText;   // StartAddressDisplay
+  std::string progression;     // cmbProgressionSelect: "SV" or "PV"
+};
+
+struct UploadResult {
+  bool logged = false;                        // written, read back equal, and entered in the log
+  std::vector<link::WordMismatch> mismatches;  // of the read-back, when it was made
+};
+
+class Upload {
+ public:
+  Upload(Context& context, ChannelSelection& selection, MemoryMap& memory, ProfileLog& log,
+         Compilation& compilation)
+      : context_(context), selection_(selection), memory_(memory), log_(log), compilation_(compilation) {}
+
+  UploadResult Run(const UploadInput& input);
+
+ private:
+  // The start step entry again, and the end step, before anything is changed.
+  bool CheckRange(const std::string& startText, int count, int& start, int& last);
+
+  Context& context_;
+  ChannelSelection& selection_;
+  MemoryMap& memory_;
+  ProfileLog& log_;
+  Compilation& compilation_;
+};
+
+// "Step 12 word 3: wrote 250, read 245"
+std::string DescribeMismatch(const link::WordMismatch& mismatch);
+
+}  // namespace tarvel::console

@@ -1,0 +1,56 @@
+#include "link/transfers.h"
+
+namespace tarvel::link {
+
+std::string TransferFault::Describe() const {
+  return "step " + std::to_string(step) + " word " + std::to_string(word) + " (" +
+         std::string(link::Describe(outcome)) + ")";
+}
+
+RangeRead ReadStepRange(CommandSet& commands, std::uint8_t address, int first, int last) {
+  RangeRead result;
+  for (int step = first; step <= last; ++step) {
+    ProgramStep s;
+    for (int word = 1; word <= 3; ++word) {
+      auto reply = commands.ReadProgramStepWord(address, step, word);
+      if (!reply.ok()) {
+        result.fault = {reply.outcome, step, word};
+        return result;
+      }
+      (word == 1 ? s.pidSet : word == 2 ? s.duration : s.temperature) = reply.value;
+    }
+    result.steps.push_back(s);
+  }
+  return result;
+}
+
+TransferFault WriteStepRange(CommandSet& commands, std::uint8_t address, int first,
+                             const std::vector<ProgramStep>& steps) {
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const int step = first + static_cast<int>(i);
+    for (int word = 1; word <= 3; ++word) {
+      Outcome outcome = commands.WriteProgramStepWord(address, step, word, steps[i].Word(word));
+      if (outcome != Outcome::Ok) return {outcome, step, word};
+    }
+  }
+  return {};
+}
+
+TransferFault ClearStepRange(CommandSet& commands, std::uint8_t address, int first, int last) {
+  const int count = last >= first ? last - first + 1 : 0;
+  return WriteStepRange(commands, address, first, std::vector<ProgramStep>(static_cast<std::size_t>(count)));
+}
+
+std::vector<WordMismatch> CompareSteps(int first, const std::vector<ProgramStep>& wrote,
+                                       const std::vector<ProgramStep>& read) {
+  std::vector<WordMismatch> mismatches;
+  for (std::size_t i = 0; i < wrote.size(); ++i) {
+    const ProgramStep got = i < read.size() ? read[i] : ProgramStep{};
+    for (int word = 1; word <= 3; ++word)
+      if (wrote[i].Word(word) != got.Word(word))
+        mismatches.push_back({first + static_cast<int>(i), word, wrote[i].Word(word), got.Word(word)});
+  }
+  return mismatches;
+}
+
+}  // namespace tarvel::link

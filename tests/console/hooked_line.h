@@ -1,0 +1,42 @@
+#pragma once
+// A Line in front of the real one that lets a test act between exchanges: inject a fault
+// into exchange k, cancel after it, or change what one read returns.
+
+#include <functional>
+
+#include "link/line.h"
+
+namespace tarvel::console {
+
+class HookedLine final : public link::Line {
+ public:
+  explicit HookedLine(link::Line& line) : line_(line) {}
+
+  std::function<void(int exchange)> before;  // called with 1 for the first exchange
+  std::function<void(std::uint16_t reg, std::uint16_t& value)> onRead;
+  int exchanges = 0;
+
+  link::Reply<std::uint16_t> ReadRegisters(std::uint8_t address, std::uint16_t reg) override {
+    Before();
+    auto reply = line_.ReadRegisters(address, reg);
+    if (reply.ok() && onRead) onRead(reg, reply.value);
+    return reply;
+  }
+  link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value) override {
+    Before();
+    return line_.WriteRegisters(address, reg, value);
+  }
+  link::Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override {
+    Before();
+    return line_.WriteCoil(address, coil, on);
+  }
+
+ private:
+  void Before() {
+    ++exchanges;
+    if (before) before(exchanges);
+  }
+  link::Line& line_;
+};
+
+}  // namespace tarvel::console

@@ -1,0 +1,285 @@
+// Compiling a profile, uploading it with its read-back compared, the profile log, and the
+// memory map's download and clear: on the simulator, checked in its registers and in the rows.
+#include <gmock/gmock.h>
+
+#include "console_fixture.h"
+#include "support/profiles.h"
+
+namespace tarvel::console {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using Row = testing::ProfileRow;
+using testing::TableOf;
+
+std::vector<link::ProgramStep> Steps(std::vector<std::array<int, 3>> words) {
+  std::vector<link::ProgramStep> steps;
+  for (auto [pid, time, temp] : words) steps.push_back({pid, time, temp});
+  return steps;
+}
+
+TEST(CompileProfile, EveryRowIsAStepWithItsEventStepsAndNumbersRoundHalfToEven) {
+  const auto table = TableOf({Row{"1", "0", "1.5", "r", "100", "200", "", "", "C=3 J1=on", ""},
+                            Row{"2", "", "2.5", "r", "200", "300", "", "", "J1=off J2=on", ""},
+                            Row{"3", "", "10", "h", "300", "300", "", "", "J1=ON", ""},
+                            Row{"4", "", "", "e", "250", "", "", "", "J2=off", ""}});
+  profile::ProfileSettings minutes;
+  auto program = CompileProfile(table, minutes, 10);
+  EXPECT_EQ(program.steps, Steps({{3, 2, 100}, {3, -1011, 200}, {1, 2, 200}, {1, -1010, 300}, {1, -1021, 300},
+                                  {1, 10, 300}, {1, 0, 250}, {1, -1020, 250}}));
+  EXPECT_EQ(program.LastStep(), 17);
+  EXPECT_FALSE(program.truncated);
+
+  profile::ProfileSettings hours;
+  hours.timeScale = profile::TimeScale::Hours;
+  program = CompileProfile(table, hours, 1);
+  EXPECT_EQ(program.steps[0].duration, 90) << "1.5 h are 90 minutes";
+  EXPECT_EQ(program.steps[2].duration, 150);
+  EXPECT_EQ(program.steps[5].duration, 600);
+}
+
+TEST(CompileProfile, NeverHoldsMoreThanTheControllersSteps) {
+  std::vector<Row> rows(40, Row{"", "", "5", "r", "100", "100", "", "", "J1=on", ""});
+  auto program = CompileProfile(TableOf(rows), {}, 1);
+  EXPECT_EQ(program.steps.size(), 64u);
+  EXPECT_TRUE(program.truncated);
+  EXPECT_EQ(program.steps.back(), (link::ProgramStep{1, -1011, 100})) << "row 32's event step is the 64th";
+}
+
+class Programming : public ConsoleFixture {
+ protected:
+  Programming() {
+    Map(1, 1, "Kiln");
+    Map(2, 2, "Oven");
+    EXPECT_TRUE(testing::WriteCureProfile(File()));
+  }
+  std::filesystem::path File() const { return folder_.Profiles() / "cure.txt"; }
+  const std::vector<link::ProgramStep> kCompiled = Steps({{1, 30, 70}, {2, 45, 250}, {1, 0, 100}});
+
+  Console& Started() {
+    Console& console = Make();
+    console.Load();
+    console.Activate();
+    return console;
+  }
+  // Opens the profile and compiles it at start; the messages start afresh.
+  Console& Compiled(const std::string& start) {
+    Console& console = Started();
+    EXPECT_TRUE(console.OpenProfile(File()));
+    console.SetStartStepText(start);
+    console.CompileProfile();
+    return console;
+  }
+  UploadResult Upload(Console& console, const std::string& start) {
+    view_.messages.clear();
+    sim_.ClearRequests();
+    hooked_.exchanges = 0;
+    return console.UploadProfile({"cure.txt", start, "SV"});
+  }
+  std::vector<link::ProgramStep> SimSteps(int first, int last) {
+    std::vector<link::ProgramStep> steps;
+    const auto unit = sim_.Unit(1);
+    for (int s = first; s <= last; ++s) steps.push_back({unit.steps[s - 1].pidSet, unit.steps[s - 1].duration,
+                                                         unit.steps[s - 1].temperature});
+    return steps;
+  }
+  std::vector<store::LogRow> Log() { return store_.Log(1).value_or({}); }
+  void FillSimSteps(int first, int last) {
+    sim_.EditUnit(1, [=](sim::UnitState& u) {
+      for (int s = first; s <= last; ++s) u.steps[s - 1] = {1, 9, 99};
+    });
+  }
+};
+
+TEST_F(Programming, TheCompiledTargetIsMarkedAndItsConflictsWithTheLogReported) {
+  ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 12, 20, "K", "F", "M", "SV"}));
+  Console& console = Compiled("10");
+  EXPECT_EQ(view_.fields[Field::CompileProfileName], "cure.txt");
+  EXPECT_EQ(view_.fields[Field::CompiledProfileSensor], "K");
+  EXPECT_EQ(view_.gridRows[Grid::CompiledProfile],
+            (std::vector<std::vector<std::string>>{{"10", "30", "70", "1"}, {"11", "45", "250", "2"}, {"12", "0", "100", "1"}}));
+  for (int row : {10, 11, 12}) EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, row), RowMark::ProgramRange);
+  EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 13), RowMark::None);
+  EXPECT_THAT(view_.messages, HasSubstr("WARNING: Upload will overwrite program memory"));
+
+  console.SetStartStepText("9");
+  console.CompileProfile();
+  EXPECT_THAT(view_.messages, HasSubstr("No conflicts in controller program memory")) << "9..11 ends before 12";
+
+  for (auto [text, message] : {std::pair{"0", "Start Address is out of range 1 - 64"},
+                               std::pair{"65", "Start Address is out of range 1 - 64"},
+                               std::pair{"abc", "Error: START entry is not a number"}}) {
+    console.SetStartStepText(text);
+    EXPECT_THAT(view_.messages, HasSubstr(message)) << text;
+  }
+  console.SetStartStepText("64");
+  EXPECT_EQ(view_.messages, "");
+  EXPECT_FALSE(console.OpenProfile(folder_.Profiles() / "missing.txt"));
+  EXPECT_THAT(view_.messages, HasSubstr("Error: Unable to load profile"));
+  EXPECT_EQ(view_.fields[Field::CompileProfileName], "cure.txt") << "the loaded profile stays";
+}
+
+TEST_F(Programming, AnUploadIsWrittenReadBackComparedAndOnlyThenLogged) {
+  ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 12, 20, "K", "F", "M", "SV"}));
+  FillSimSteps(12, 20);
+  Console& console = Compiled("10");
+  auto result = Upload(console, "10");
+  EXPECT_TRUE(result.logged) << view_.messages;
+  EXPECT_THAT(view_.messages, HasSubstr("Read-back matches the compiled profile"));
+  EXPECT_EQ(SimSteps(10, 12), kCompiled);
+  EXPECT_EQ(SimSteps(13, 20), std::vector<link::ProgramStep>(8)) << "the overlapped profile is cleared";
+  EXPECT_THAT(Log(), ElementsAre(::testing::Field(&store::LogRow::start, 10)));
+  const auto logged = Log().at(0);
+  EXPECT_EQ(std::tie(logged.profileName, logged.stop, logged.sensorType, logged.temperatureScaleType,
+                     logged.timeScaleType, logged.progressionType),
+            std::tuple("cure.txt", 12, "K", "F", "M", "SV"));
+  // The memory map holds what the controller holds, for every step read.
+  const auto unit = sim_.Unit(1);
+  for (const auto& m : store_.Memory(1).value_or({}))
+    if (m.segment >= 10 && m.segment <= 20)
+      EXPECT_EQ((link::ProgramStep{m.pidSet, m.duration, m.temperature}), SimSteps(m.segment, m.segment)[0]) << m.segment;
+
+  // The same name again: Cancel changes nothing; OK clears the old copy and keeps one row.
+  view_.confirmAnswers = {false};
+  EXPECT_FALSE(Upload(console, "30").logged);
+  EXPECT_EQ(sim_.Requests().size(), 1u) << "only the probe";
+  EXPECT_EQ(view_.boxes.back().title, "Existing Profile: cure.txt");
+  EXPECT_TRUE(Upload(console, "30").logged);
+  EXPECT_EQ(SimSteps(10, 12), std::vector<link::ProgramStep>(3));
+  EXPECT_EQ(SimSteps(30, 32), kCompiled);
+  EXPECT_THAT(Log(), ElementsAre(::testing::Field(&store::LogRow::start, 30)));
+}
+
+TEST_F(Programming, ARefusedRangeClearsNothingAndLogsNothing) {
+  ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 60, 64, "K", "F", "M", "SV"}));
+  FillSimSteps(60, 64);
+  Console& console = Compiled("63");
+  for (auto [start, message] : {std::pair{"63", "End address of compiled profile is out of range of controller memory 1 to 64"},
+                                std::pair{"abc", "ERROR: The start address you entered is not a number"},
+                                std::pair{"0", "Start address of compiled profile is out of range of controller memory 1 to 64"}}) {
+    EXPECT_FALSE(Upload(console, start).logged);
+    EXPECT_THAT(view_.messages, HasSubstr(message));
+    EXPECT_EQ(sim_.Requests().size(), 1u) << "only the probe: " << start;
+  }
+  EXPECT_EQ(Log().size(), 1u);
+  EXPECT_EQ(SimSteps(60, 60)[0].duration, 9);
+
+  Console& fresh = Started();
+  EXPECT_FALSE(Upload(fresh, "1").logged);
+  EXPECT_THAT(view_.messages, HasSubstr("Error: You have not yet compiled the profile"));
+}
+
+TEST_F(Programming, AFailedWriteStopsTheUploadAtOnceAndNamesTheStep) {
+  for (auto [fault, reason] : {std::pair{sim::Fault::NoReply, "no reply"}, std::pair{sim::Fault::Exception, "exception reply"}}) {
+    Console& console = Compiled("10");
+    // Exchange 1 is the probe; writes 2..4 are step 10, 5..7 step 11.
+    hooked_.before = [this, fault = fault](int k) { if (k == 6) sim_.InjectFault(fault); };
+    EXPECT_FALSE(Upload(console, "10").logged);
+    hooked_.before = nullptr;
+    EXPECT_THAT(view_.messages, HasSubstr(std::string("ERROR: Upload stopped at step 11 word 2 (") + reason +
+                                          "); steps 10 to 11 may hold a partial program"));
+    EXPECT_THAT(view_.messages, HasSubstr("ERROR: Profile not entered in log"));
+    EXPECT_EQ(hooked_.exchanges, 6) << "nothing after the failed write";
+    EXPECT_TRUE(Log().empty());
+    EXPECT_EQ(view_.LastLed(), Led::Error);
+  }
+}
+
+TEST_F(Programming, AReadBackThatDiffersIsListedWordByWordAndNotLogged) {
+  Console& console = Compiled("10");
+  hooked_.onRead = [](std::uint16_t reg, std::uint16_t& value) {
+    if (reg == link::ProgramStepRegister(11, 3)) value = 245;
+  };
+  EXPECT_FALSE(Upload(console, "10").logged);
+  EXPECT_THAT(view_.messages, HasSubstr("1 words differ"));
+  EXPECT_THAT(view_.messages, HasSubstr("Step 11 word 3: wrote 250, read 245"));
+  EXPECT_THAT(view_.messages, Not(HasSubstr("Read-back matches")));
+  EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(Programming, ACancelledUploadStopsBetweenTwoExchangesAndLogsNothing) {
+  Console& console = Compiled("10");
+  // Cancel pressed while step 11's first word is on the line: that exchange ends, no other starts.
+  hooked_.before = [&console](int k) { if (k == 5) console.Cancel(); };
+  EXPECT_FALSE(Upload(console, "10").logged);
+  EXPECT_THAT(view_.messages, HasSubstr("Upload cancelled at step 11 word 2; steps 10 to 11 may hold a partial program"));
+  EXPECT_EQ(sim_.Requests().size(), 5u);
+  EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(Programming, ADownloadStoresOnlyWholeRangesAndKeepsModifiedFlags) {
+  Console& console = Started();
+  sim_.EditUnit(1, [](sim::UnitState& u) {
+    u.steps[4] = {2, 30, 150};
+    u.steps[5] = {1, -3, 0};
+  });
+  ASSERT_TRUE(store_.SetStepModified(1, 5, 1));
+  console.DownloadMemory("5", "6");
+  auto row = store_.MemoryStep(1, 5).value_or(std::nullopt);
+  ASSERT_TRUE(row);
+  EXPECT_EQ(std::tuple(row->pidSet, row->duration, row->temperature, row->modified), std::tuple(2, 30, 150, 1));
+
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.steps[4] = {3, 3, 3}; });
+  hooked_.before = [this](int k) { if (k == 5) sim_.InjectFault(sim::Fault::BadCrc); };
+  hooked_.exchanges = 0;
+  console.DownloadMemory("5", "6");
+  EXPECT_EQ(store_.MemoryStep(1, 5).value_or(std::nullopt)->pidSet, 2) << "a failed read stores nothing";
+  EXPECT_THAT(view_.messages, HasSubstr("Reading stopped at step 6 word 2 (bad CRC); the memory map is unchanged"));
+
+  hooked_.before = nullptr;
+  sim_.ClearRequests();
+  for (auto [first, last] : {std::pair{"70", "6"}, std::pair{"1", "abc"}}) {
+    console.DownloadMemory(first, last);
+    EXPECT_THAT(view_.messages, HasSubstr("Entry must be a number in the range: 1 - 64"));
+  }
+  EXPECT_TRUE(sim_.Requests().empty());
+}
+
+TEST_F(Programming, DeletingAnEntryOrClearingTheControllerZeroesItsStepsAndItsRows) {
+  ASSERT_TRUE(store_.WriteLogEntry({1, "a.txt", 3, 4, "K", "F", "M", "SV"}));
+  ASSERT_TRUE(store_.WriteLogEntry({1, "b.txt", 7, 8, "K", "F", "M", "SV"}));
+  FillSimSteps(1, 10);
+  Console& console = Started();
+  view_.confirmAnswers = {false};
+  console.DeleteProfile(2);
+  EXPECT_EQ(Log().size(), 2u) << "cancelled";
+  console.DeleteProfile(2);
+  EXPECT_THAT(Log(), ElementsAre(::testing::Field(&store::LogRow::profileName, "a.txt")));
+  EXPECT_EQ(SimSteps(7, 8), std::vector<link::ProgramStep>(2));
+  EXPECT_EQ(SimSteps(3, 3)[0].duration, 9);
+  EXPECT_EQ(store_.MemoryStep(1, 7).value_or(std::nullopt)->duration, 0);
+
+  // A clear that fails stops at its first failed write and says what is left.
+  hooked_.exchanges = 0;
+  hooked_.before = [this](int k) { if (k == 2) sim_.InjectFault(sim::Fault::NoReply); };
+  EXPECT_FALSE(console.Memory().ClearProgramRange(1, 2));
+  EXPECT_EQ(hooked_.exchanges, 2);
+  EXPECT_THAT(view_.messages, HasSubstr("Clearing stopped at step 1 word 2 (no reply)"));
+  hooked_.before = nullptr;
+
+  console.ClearController();
+  EXPECT_TRUE(Log().empty());
+  EXPECT_EQ(SimSteps(1, 64), std::vector<link::ProgramStep>(64));
+  auto config = store_.ControllerConfig(1).value_or(std::nullopt);
+  ASSERT_TRUE(config);
+  EXPECT_EQ(std::tie(config->profileNameExecuting, config->programLowAddress, config->programHighAddress),
+            std::tuple("", 1, 2));
+  view_.messages.clear();
+  hooked_.before = [&console](int) { console.Cancel(); };  // the log part is all this one needs
+  console.ClearController();
+  EXPECT_THAT(view_.messages, HasSubstr("RecordSet error")) << "an empty log";
+}
+
+TEST_F(Programming, ChangingChannelClearsTheMarksOfTheChannelBefore) {
+  ASSERT_TRUE(store_.WriteLogEntry({1, "a.txt", 1, 64, "K", "F", "M", "SV"}));
+  ASSERT_TRUE(store_.WriteLogEntry({2, "b.txt", 5, 6, "K", "F", "M", "SV"}));
+  Console& console = Started();
+  EXPECT_EQ(view_.MarkAt(Grid::ProfileLog, 1), RowMark::LogEntry) << "unit 1's limits are 1..64";
+  console.ChooseChannel(1);
+  EXPECT_EQ(view_.MarkAt(Grid::ProfileLog, 1), RowMark::None) << "unit 2's limits match no row";
+}
+
+}  // namespace
+}  // namespace tarvel::console
