@@ -12,27 +12,55 @@
 #include "link/modbus_rtu_line.h"
 #include "store/home.h"
 #include "ui/console_window.h"
+#include "ui/profile_editor_window.h"
 
 using namespace tarvel;
+
+namespace tarvel::app {
+
+// tarvel --editor [FILE]: the profile editor on its own, without the console or a line.
+int RunEditorOnly(const AppFolder& folder, const std::vector<std::string>& problems, const QStringList& files,
+                  const QString& screenshot) {
+  ui::ProfileEditorWindow editor(folder);
+  for (const auto& problem : problems) std::cerr << problem << "\n";
+  if (!files.isEmpty()) editor.OpenProfileFile(files.front());
+  editor.show();
+  if (!screenshot.isEmpty()) {
+    QTimer::singleShot(200, &editor, [&editor, screenshot] {
+      const bool saved = editor.grab().save(screenshot, "PNG");
+      std::cerr << (saved ? "saved " : "could not save ") << screenshot.toStdString() << "\n";
+      QApplication::exit(saved ? 0 : 1);
+    });
+  }
+  return QApplication::exec();
+}
+
+}  // namespace tarvel::app
 
 int main(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
   QApplication application(argc, argv);
   QApplication::setApplicationName("Tarvel");
+  QApplication::setApplicationVersion(TARVEL_VERSION);
 
   QCommandLineParser parser;
   parser.setApplicationDescription("Runs ramp-and-soak temperature profiles on process temperature controllers.");
   parser.addHelpOption();
+  parser.addVersionOption();
   QCommandLineOption homeOption("home", "Application folder (default $XDG_DATA_HOME/tarvel).", "DIR");
   QCommandLineOption simulateOption("simulate", "Use the built-in simulated line of two controllers.");
   QCommandLineOption portOption("port", "Serial device of the controller line.", "DEVICE");
   QCommandLineOption screenshotOption("screenshot", "Save a PNG of the console after start-up and quit.", "FILE");
-  parser.addOptions({homeOption, simulateOption, portOption, screenshotOption});
+  QCommandLineOption editorOption("editor", "Open only the profile editor, on FILE when given.");
+  parser.addOptions({homeOption, simulateOption, portOption, screenshotOption, editorOption});
+  parser.addPositionalArgument("FILE", "With --editor: the profile file to open.", "[FILE]");
   parser.process(application);
 
   AppFolder folder(parser.isSet(homeOption) ? std::filesystem::path(parser.value(homeOption).toStdString())
                                             : AppFolder::DefaultRoot());
   std::vector<std::string> problems = store::PrepareHome(folder).problems;
+  if (parser.isSet(editorOption)) return app::RunEditorOnly(folder, problems, parser.positionalArguments(),
+                                                            parser.value(screenshotOption));
   store::ConfigStore store(folder.ConfigDatabase());
 
   const bool simulated = parser.isSet(simulateOption);
@@ -71,6 +99,14 @@ int main(int argc, char** argv) {
     if (!parser.isSet(screenshotOption)) QMessageBox::warning(&window, "Tarvel", QString::fromStdString(problem));
   }
   window.Start(console);
+  std::unique_ptr<ui::ProfileEditorWindow> editor;  // opened modeless from "Edit Profile"
+  QObject::connect(&window, &ui::ConsoleWindow::editProfileRequested, &window, [&editor, &folder] {
+    // A closed editor starts afresh, as it loads again: discarded edits do not come back.
+    if (!editor || !editor->isVisible()) editor = std::make_unique<ui::ProfileEditorWindow>(folder);
+    editor->show();
+    editor->raise();
+    editor->activateWindow();
+  });
 
   if (parser.isSet(screenshotOption)) {
     auto since = [started] {

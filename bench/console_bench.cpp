@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "console/console.h"
+#include "bench_console.h"
 #include "link/modbus_rtu_line.h"
 #include "sim/simulated_line.h"
 #include "store/home.h"
@@ -15,27 +15,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using tarvel::console::Field;
-
-// Discards what a window would show: only the time is of interest here.
-struct NullView : tarvel::console::ConsoleView {
-  void ShowMessages(const std::string&) override {}
-  void SetLed(tarvel::console::Led) override {}
-  void SetField(Field, const std::string&) override {}
-  void SetSelectors(const tarvel::console::Selectors&) override {}
-  void SetProgressionChoices(const std::vector<std::string>&, int) override {}
-  void SetProgramMode(int) override {}
-  void SetMonitoring(bool) override {}
-  void SetGridLayout(tarvel::console::Grid, const tarvel::console::GridLayout&) override {}
-  void SetGridRows(tarvel::console::Grid, const std::vector<std::vector<std::string>>&) override {}
-  void SetRowMarks(tarvel::console::Grid, const std::vector<tarvel::console::RowMark>&) override {}
-  void SetCurrentRow(tarvel::console::Grid, int) override {}
-  void ScrollTo(tarvel::console::Grid, int) override {}
-  void SetSizeButton(tarvel::console::Grid, bool) override {}
-  void SetProgress(int, int) override {}
-  void ShowWarning(const std::string&, const std::string&) override {}
-  bool Confirm(const std::string&, const std::string&) override { return true; }
-};
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -56,16 +35,11 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const auto home = std::filesystem::temp_directory_path() / "tarvel-console-bench";
-  std::filesystem::remove_all(home);
-  tarvel::AppFolder folder(home);
-  tarvel::store::PrepareHome(folder);
+  const tarvel::AppFolder folder = tarvel::bench::BenchHome("tarvel-console-bench");
   tarvel::store::ConfigStore store(folder.ConfigDatabase());
-  store.AddChannel({1, 1, "Bench", "set64rs"});
-  store.ResetControllerMemory(1);
   store.WriteLogEntry({1, "bench.txt", 1, 64, "K", "F", "M", "SV"});
 
-  NullView view;
+  tarvel::bench::NullView view;
   tarvel::console::Console console(folder, store, line, view, {true, true});
   auto start = Clock::now();
   console.Load();
@@ -80,6 +54,6 @@ int main(int argc, char** argv) {
   const double reading = Ms(Clock::now() - start) / rounds;
   std::printf("run-state reading  %8.1f ms  floor %6.1f ms  ratio %.3f  (mean of %d; the described system: >= 900 ms)\n",
               reading, 9 * kReadFloorMs, reading / (9 * kReadFloorMs), rounds);
-  std::filesystem::remove_all(home);
+  std::filesystem::remove_all(folder.Root());
   return 0;
 }

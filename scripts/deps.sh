@@ -9,6 +9,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth ccache
+  dpkg-dev file desktop-file-utils appstream man-db groff-base librsvg2-bin
 )
 
 missing=()

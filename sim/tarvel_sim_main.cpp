@@ -17,9 +17,23 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+constexpr const char* kUsage = "usage: tarvel-sim --units 1,2,5 [--speed N] [--turnaround MS] [--auto-start]\n";
+
 int Usage() {
-  std::cerr << "usage: tarvel-sim --units 1,2,5 [--speed N] [--turnaround MS] [--auto-start]\n";
+  std::cerr << kUsage;
   return kExitUsage;
+}
+
+int Help() {
+  std::cout << kUsage
+            << "Serves simulated temperature controllers (Modbus RTU, 9600 8N1) on a pseudo-terminal;\n"
+               "prints its device path on one line and serves until Ctrl-C or SIGTERM.\n"
+               "  --units LIST       controller addresses, 1..247, comma separated\n"
+               "  --speed N          simulated time runs N times faster (default 1)\n"
+               "  --turnaround MS    delay before a controller answers (default 10)\n"
+               "  --auto-start       start a program as soon as a ramp/soak run mode is written\n"
+               "  --help, --version  this text, or the version\n";
+  return kExitOk;
 }
 
 // "1,2,5": addresses 1..247, each once.
@@ -46,6 +60,11 @@ int main(int argc, char** argv) {
   tarvel::sim::Options options;
   options.addresses.clear();
   std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (args.size() == 1 && args[0] == "--help") return Help();
+  if (args.size() == 1 && args[0] == "--version") {
+    std::cout << "tarvel-sim " TARVEL_VERSION "\n";
+    return kExitOk;
+  }
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     const bool hasValue = i + 1 < args.size();

@@ -26,7 +26,8 @@ using Args = std::vector<std::string>;
 // Each returns an exit code; kExitUsage after printing its usage line to err.
 int ChannelVerbs(Context& ctx, const Args& args);  // channels | channel add|remove
 int LineVerbs(Context& ctx, const Args& args);     // --port DEVICE: state | step | download | scan
-int ProfileVerbs(Context& ctx, const Args& args);  // profile check|build|export
+int ProfileVerbs(Context& ctx, const Args& args);  // profile check|build|export|fill
+int ProfileFill(Context& ctx, const Args& args);   // profile fill (fill.cpp)
 int ProgramVerbs(Context& ctx, const Args& args);  // compile | log | --port: upload | download | clear
 
 // "Step  PIDSet  Duration  Temperature" and one line per step, first numbered first.

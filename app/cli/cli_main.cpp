@@ -15,12 +15,14 @@ void PrintUsage(std::ostream& err) {
          "  profile check FILE                     load, show and verify a profile file\n"
          "  profile build --sensor S --temp F|C --time S|M|H IN.csv OUT.txt\n"
          "  profile export FILE                    the rows of a profile as CSV\n"
+         "  profile fill --sensor S --temp F|C --time S|M|H IN.csv OUT.csv\n"
+         "                                         compute Start Time, Start Temp, Ramp Rate as the editor does\n"
+         "  compile PROFILE START                  the program steps of a profile placed at START\n"
+         "  log CHANNEL                            the profile log of a channel's controller\n"
          "tarvel-cli --port DEVICE VERB ...        talk to the controllers on a serial line\n"
          "  state ADDRESS                          step, step time, set points, process value, relays, run mode, limits\n"
          "  step ADDRESS STEP [PID TIME TEMP]      read one program step, or write it and read it back\n"
          "  scan                                   probe addresses 1..64\n"
-         "  compile PROFILE START                  the program steps of a profile placed at START\n"
-         "  log CHANNEL                            the profile log of a channel's controller\n"
          "tarvel-cli [--home DIR] --port DEVICE VERB CHANNEL ...   program a mapped controller\n"
          "  upload CHANNEL PROFILE START [--progression SV|PV] [--yes]\n"
          "                                         compile, write, read back and compare, log\n"
@@ -29,7 +31,8 @@ void PrintUsage(std::ostream& err) {
          "tarvel-cli [--home DIR] --port DEVICE VERB CHANNEL ...   run control, as the console's buttons do\n"
          "  select CHANNEL PROFILE [--yes]         upload the profile's program limits (--yes: despite a mismatch)\n"
          "  start CHANNEL [--front-panel]          arm the selected profile (--front-panel: the operator's code 5172)\n"
-         "  pause CHANNEL | restart CHANNEL        hold the set point / resume where the last reading stood\n"
+         "  pause CHANNEL                          hold the set point the program has reached\n"
+         "  restart CHANNEL                        resume where the last reading stood\n"
          "  jump CHANNEL SEGMENT TIME              continue the program at TIME into SEGMENT\n"
          "  mode CHANNEL CODE                      run mode 0 SV, 1 S-SV, 2 M-SV, 3 S-PV, 4 M-PV\n"
          "  limits CHANNEL LOW HIGH                upload program limits\n";
@@ -46,6 +49,13 @@ int ShowHome(Context& ctx, const store::HomeReport& report) {
 
 int Run(int argc, char** argv) {
   Args args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--version" || args[0] == "--help")) {
+    if (args[0] == "--version")
+      std::cout << "tarvel-cli " TARVEL_VERSION "\n";
+    else
+      PrintUsage(std::cout);
+    return kExitOk;
+  }
   std::filesystem::path home = AppFolder::DefaultRoot();
   std::string port;
   while (!args.empty() && args.front().starts_with("--")) {

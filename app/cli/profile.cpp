@@ -19,7 +19,8 @@ using profile::ProfileTable;
 constexpr const char* kUsage =
     "usage: tarvel-cli [--home DIR] profile check FILE\n"
     "       tarvel-cli [--home DIR] profile build --sensor S --temp F|C --time S|M|H IN.csv OUT.txt\n"
-    "       tarvel-cli [--home DIR] profile export FILE\n";
+    "       tarvel-cli [--home DIR] profile export FILE\n"
+    "       tarvel-cli [--home DIR] profile fill --sensor S --temp F|C --time S|M|H IN.csv OUT.csv\n";
 
 // A worksheet of 255 rows is a few kilobytes; anything this large is not one.
 constexpr std::size_t kMaxCsvBytes = 1 << 20;
@@ -227,6 +228,7 @@ int Build(Context& ctx, const BuildArgs& build) {
 int ProfileVerbs(Context& ctx, const Args& args) {
   if (args.size() == 3 && args[1] == "check") return Check(ctx, args[2]);
   if (args.size() == 3 && args[1] == "export") return Export(ctx, args[2]);
+  if (args.size() >= 2 && args[1] == "fill") return ProfileFill(ctx, args);
   if (args.size() >= 2 && args[1] == "build") {
     auto build = ParseBuildArgs(args);
     return build ? Build(ctx, *build) : Usage(ctx);

@@ -94,6 +94,7 @@ bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
     context_.Display(kCommError);
     context_.Display("Clearing stopped at " + fault.Describe() + "; steps " + Text(fault.step) + " to " +
                      Text(lastStep) + " may still hold their old words");
+    RereadAfterFailedWrite(firstStep, fault);
     return false;
   }
   if (!DownloadProgramRange(firstStep, lastStep)) {
@@ -104,6 +105,14 @@ bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
   context_.view.SetLed(Led::Idle);
   context_.Display("Program memory range cleared");
   return true;
+}
+
+void MemoryMap::RereadAfterFailedWrite(int firstStep, const link::TransferFault& fault) {
+  if (fault.outcome == link::Outcome::Cancelled || fault.step < firstStep) return;
+  context_.Display("Reading steps " + Text(firstStep) + " to " + Text(fault.step) +
+                   " again so that the memory map shows what the controller holds");
+  if (!DownloadProgramRange(firstStep, fault.step))
+    context_.Display("The memory map of steps " + Text(firstStep) + " to " + Text(fault.step) + " may be out of date");
 }
 
 }  // namespace tarvel::console

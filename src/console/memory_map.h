@@ -26,6 +26,9 @@ class MemoryMap {
   // Zeroes steps first..last in the controller, stopping at the first failed write, then
   // reads the range back. True when every exchange succeeded.
   bool ClearProgramRange(int firstStep, int lastStep);
+  // After a write sequence failed at step lastStep: reads first..lastStep again, so the map
+  // shows what the controller now holds rather than what it held before. Not after a cancel.
+  void RereadAfterFailedWrite(int firstStep, const link::TransferFault& fault);
 
   void Show(int address);  // the memory rows of address, unmarked
   void FormatGrid();

@@ -97,7 +97,8 @@ UploadResult Upload::Run(const UploadInput& input) {
       context_.Display("ERROR: Upload stopped at " + fault.Describe() + "; " + partial);
     }
     context_.Display("ERROR: Profile not entered in log");
-    memory_.Show(*address);
+    memory_.RereadAfterFailedWrite(start, fault);
+    context_.view.SetLed(Led::Error);
     return result;
   }
 

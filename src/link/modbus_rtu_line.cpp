@@ -1,5 +1,6 @@
 #include "link/modbus_rtu_line.h"
 
+#include <grp.h>
 #include <modbus/modbus.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -26,6 +27,16 @@ constexpr microseconds kInterFrameSilence{(35'000'000 + kBaud - 1) / kBaud};
 // A line that keeps talking after a failure is given up on after this long; the exchange
 // has failed already, the wait only keeps the next one clean.
 constexpr std::chrono::seconds kLongestDrain{2};
+
+// Serial devices belong to a group whose members may use them (dialout on Debian). Name the
+// device's own group when membership would give read and write, else the usual one.
+std::string AccessHint(const struct stat& info) {
+  std::string group = "dialout";
+  if (info.st_gid != 0 && (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
+    if (const struct group* owner = getgrgid(info.st_gid)) group = owner->gr_name;
+  return ". Add your user to the " + group + " group: sudo usermod -aG " + group +
+         " $USER, then log out and in";
+}
 
 bool Addressable(std::uint8_t address) { return address >= 1 && address <= 247; }
 
@@ -189,7 +200,9 @@ OpenResult ModbusRtuLine::Open(const std::string& devicePath) {
     return {OpenOutcome::CannotOpen, "Serial port " + devicePath + " cannot be opened: " + modbus_strerror(errno)};
   // libmodbus puts the port in raw mode (no CR/LF translation, no echo) as it connects.
   if (modbus_connect(ctx) == -1) {
-    std::string reason = errno == ENOTTY ? "not a serial device" : modbus_strerror(errno);
+    const int failure = errno;
+    std::string reason = failure == ENOTTY ? "not a serial device" : modbus_strerror(failure);
+    if (failure == EACCES) reason += AccessHint(info);
     modbus_free(ctx);
     return {OpenOutcome::CannotOpen, "Serial port " + devicePath + " cannot be opened: " + reason};
   }

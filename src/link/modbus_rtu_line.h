@@ -39,7 +39,8 @@ class ModbusRtuLine final : public Line {
   ModbusRtuLine& operator=(const ModbusRtuLine&) = delete;
 
   // NotInstalled: the device does not exist. CannotOpen: it exists but cannot be opened
-  // (busy, no permission, not a serial device).
+  // (busy, no permission, not a serial device); without permission the message says how
+  // to get it.
   OpenResult Open(const std::string& devicePath);
   void Close();
   bool IsOpen() const;

@@ -103,6 +103,7 @@ class ConsoleWindow : public QMainWindow {
 
  signals:
   void commandsIdle();  // the command thread finished everything queued (tests wait on it)
+  void editProfileRequested();  // "Edit Profile": the application opens the profile editor
 
  protected:
   void closeEvent(QCloseEvent* event) override;

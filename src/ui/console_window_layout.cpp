@@ -124,7 +124,8 @@ void ConsoleWindow::BuildMenus() {
   commandActions_.push_back(action(autotune, "AutoTune On", "mnuAutoTuneOn"));
   commandActions_.push_back(action(autotune, "AutoTune Off", "mnuAutoTuneOff"));
 
-  action(nullptr, "Edit Profile", "mnuEditProfile", false);
+  connect(action(nullptr, "Edit Profile", "mnuEditProfile"), &QAction::triggered, this,
+          &ConsoleWindow::editProfileRequested);
 
   QMenu* setup = menu(nullptr, "SetUp", "mnuSetUp");
   action(setup, "Comm Port", "mnuSetupCommPort", false);

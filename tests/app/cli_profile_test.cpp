@@ -110,6 +110,29 @@ TEST_F(CliProfile, ARefusedOrAlteredProfileSaysWhyAndExitsOne) {
   }
 }
 
+TEST_F(CliProfile, FillComputesTheCellsAsTypedAndTheResultBuilds) {
+  // Only Duration, End Temp or Ramp Rate, Action and Command written by hand.
+  WriteAll(dir_ / "sparse.csv",
+           "Seg,Start Time,Duration,Action,Start Temp,End Temp,Ramp Rate,Error Limits,Command,Notify t,T\n"
+           ",,60,,,250,,,C=2,\n,,120,,,250,,,,\n,,,,,100,-5,,J1=off,\n,,,e,,,,,,\n");
+  auto fill = Cli({"profile", "fill", "--sensor", "K", "--temp", "F", "--time", "M", (dir_ / "sparse.csv").string(),
+                   (dir_ / "full.csv").string()});
+  ASSERT_EQ(fill.exitCode, 0) << fill.out << fill.err;
+  EXPECT_THAT(fill.out, HasSubstr("No Errors found in profile."));
+  EXPECT_EQ(ReadAll(dir_ / "full.csv"),
+            "Seg,Start Time,Duration,Action,Start Temp,End Temp,Ramp Rate,Error Limits,Command,\"Notify t,T\"\n"
+            "1,0,60.00,r,70,250,3.00,,C=2,\n2,60.00,120,h,250,250,0,,,\n3,180.00,30.00,r,250,100,-5,,J1=off,\n"
+            "4,210.00,,e,100,,,,,\n");
+  EXPECT_EQ(Build(ReadAll(dir_ / "full.csv"), "K", "full.txt").exitCode, 0);
+
+  WriteAll(dir_ / "bad.csv", "1,,6x,,,250\n");
+  auto refused = Cli({"profile", "fill", "--sensor", "K", "--temp", "F", "--time", "M", (dir_ / "bad.csv").string(),
+                      (dir_ / "bad-out.csv").string()});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_THAT(refused.out, HasSubstr("Row 1 Duration: \"6x\" holds a character this column does not take"));
+  EXPECT_FALSE(fs::exists(dir_ / "bad-out.csv"));
+}
+
 TEST_F(CliProfile, BadArgumentsGiveTheUsage) {
   for (auto args : {std::vector<std::string>{"profile", "check"},
                     {"profile", "build", "--sensor", "K", "--temp", "K", "--time", "M", "a.csv", "b.txt"}}) {

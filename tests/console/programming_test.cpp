@@ -181,7 +181,8 @@ TEST_F(Programming, AFailedWriteStopsTheUploadAtOnceAndNamesTheStep) {
     EXPECT_THAT(view_.messages, HasSubstr(std::string("ERROR: Upload stopped at step 11 word 2 (") + reason +
                                           "); steps 10 to 11 may hold a partial program"));
     EXPECT_THAT(view_.messages, HasSubstr("ERROR: Profile not entered in log"));
-    EXPECT_EQ(hooked_.exchanges, 6) << "nothing after the failed write";
+    EXPECT_EQ(hooked_.exchanges, 6 + 6) << "no write after the failed one; steps 10 and 11 read again";
+    EXPECT_EQ(store_.MemoryStep(1, 10).value_or(std::nullopt)->duration, 30) << "the map shows the new step 10";
     EXPECT_TRUE(Log().empty());
     EXPECT_EQ(view_.LastLed(), Led::Error);
   }
@@ -255,7 +256,7 @@ TEST_F(Programming, DeletingAnEntryOrClearingTheControllerZeroesItsStepsAndItsRo
   hooked_.exchanges = 0;
   hooked_.before = [this](int k) { if (k == 2) sim_.InjectFault(sim::Fault::NoReply); };
   EXPECT_FALSE(console.Memory().ClearProgramRange(1, 2));
-  EXPECT_EQ(hooked_.exchanges, 2);
+  EXPECT_EQ(hooked_.exchanges, 2 + 3) << "no write after the failed one; step 1 read again";
   EXPECT_THAT(view_.messages, HasSubstr("Clearing stopped at step 1 word 2 (no reply)"));
   hooked_.before = nullptr;
 

@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <memory>
 #include <optional>
 #include <tuple>
@@ -179,6 +183,31 @@ TEST_F(CliLine, ProgrammingVerbsCompileUploadLogDownloadAndClearAMappedControlle
   EXPECT_EQ(backwards.exitCode, 2);
   EXPECT_THAT(backwards.err, HasSubstr("FIRST not after LAST"));
   EXPECT_EQ(Cli({"download", "7", "1", "3"}).exitCode, 1) << "channel 7 is not mapped";
+}
+
+// Root opens any device, so as root the program runs as nobody: either way the open fails
+// with EACCES as it does for a user outside the device's group.
+TEST_F(CliLine, PortWithoutPermissionSaysWhichGroupGivesIt) {
+  Start({4});
+  const std::string device = sim_->DevicePath();
+  std::vector<std::pair<int, std::string>> cases = {{0, "dialout"}};
+  const struct group* uucp = getgrnam("uucp");
+  if (geteuid() == 0 && uucp && chown(device.c_str(), static_cast<uid_t>(-1), uucp->gr_gid) == 0)
+    cases.push_back({0060, "uucp"});  // members of the device's group may read and write it
+  std::string program = TARVEL_CLI;
+  std::vector<std::string> args = {"--port", device, "state", "4"};
+  if (geteuid() == 0) {
+    args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", program});
+    program = "setpriv";
+  }
+  for (const auto& [mode, group] : cases) {
+    ASSERT_EQ(chmod(device.c_str(), static_cast<mode_t>(mode)), 0);
+    auto denied = testing::RunProcess(program, args);
+    EXPECT_EQ(denied.exitCode, 1);
+    EXPECT_EQ(denied.err, "Serial port " + device + " cannot be opened: Permission denied. Add your user to the " +
+                              group + " group: sudo usermod -aG " + group + " $USER, then log out and in\n");
+  }
+  EXPECT_TRUE(sim_->Requests().empty());
 }
 
 }  // namespace

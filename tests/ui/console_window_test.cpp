@@ -168,11 +168,15 @@ TEST_F(ConsoleWindowTest, MenusAreInOrderAndNotYetLandedEntriesAreDisabled) {
   EXPECT_EQ(entries("mnuControllerSettings"), (QStringList{"mnuHardwareSettings", "mnuSingleSetPoint", "mnuAutotune"}));
   EXPECT_EQ(entries("mnuAutotune"), (QStringList{"mnuAutoTuneOn", "mnuAutoTuneOff"}));
   EXPECT_EQ(entries("mnuAbout"), (QStringList{"mnInfo", "mnuReportBug"}));
-  for (const char* later : {"mnuEditProfile", "mnuSetupCommPort", "mnuChannelMap"})
+  for (const char* later : {"mnuSetupCommPort", "mnuChannelMap"})
     EXPECT_FALSE(Find<QAction>(later)->isEnabled()) << later;
   for (const char* now : {"mnuOpenProfile", "mnuClearController", "mnuReadRunState", "mnuHardwareSettings",
                           "mnuAutoTuneOn", "mnInfo", "mnuExit"})
     EXPECT_TRUE(Find<QAction>(now)->isEnabled()) << now;
+  int editorRequests = 0;
+  QObject::connect(window_.get(), &ConsoleWindow::editProfileRequested, [&] { ++editorRequests; });
+  Find<QAction>("mnuEditProfile")->trigger();
+  EXPECT_EQ(editorRequests, 1);
 }
 
 TEST_F(ConsoleWindowTest, AProfileIsOpenedCompiledAndUploadedFromTheWindow) {

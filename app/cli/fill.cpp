@@ -1,0 +1,140 @@
+// tarvel-cli profile fill: a worksheet CSV completed by the editor's own rules, as if each of
+// its cells had been typed into the worksheet in order.
+#include <fstream>
+#include <optional>
+
+#include "cli/cli.h"
+#include "console/sensor_range.h"
+#include "profile/verify.h"
+#include "profile/worksheet.h"
+#include "profile/worksheet_csv.h"
+#include "store/config_store.h"
+
+namespace tarvel::cli {
+namespace {
+
+constexpr const char* kFillUsage =
+    "usage: tarvel-cli [--home DIR] profile fill --sensor S --temp F|C --time S|M|H IN.csv OUT.csv\n";
+constexpr std::size_t kMaxCsvBytes = 1 << 20;
+
+class LineSink : public profile::MessageSink {
+ public:
+  explicit LineSink(std::ostream& out) : out_(out) {}
+  void Clear() override {}
+  void Display(std::string_view text) override {
+    for (char c : text)
+      if (c != '\r') out_ << c;
+    out_ << "\n";
+  }
+
+ private:
+  std::ostream& out_;
+};
+
+struct FillArgs {
+  profile::ProfileSettings settings;
+  std::string in, out;
+};
+
+std::optional<FillArgs> Parse(const Args& args) {
+  FillArgs fill;
+  std::optional<std::string> sensor, temp, time;
+  std::vector<std::string> files;
+  for (std::size_t i = 2; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if ((a == "--sensor" || a == "--temp" || a == "--time") && i + 1 < args.size())
+      (a == "--sensor" ? sensor : a == "--temp" ? temp : time) = args[++i];
+    else if (a.starts_with("--"))
+      return std::nullopt;
+    else
+      files.push_back(a);
+  }
+  if (!sensor || sensor->empty() || files.size() != 2) return std::nullopt;
+  if (temp != "F" && temp != "C") return std::nullopt;
+  if (time != "S" && time != "M" && time != "H") return std::nullopt;
+  fill.settings = {*sensor, profile::TemperatureScaleFromLetter((*temp)[0]), profile::TimeScaleFromLetter((*time)[0])};
+  fill.in = files[0];
+  fill.out = files[1];
+  return fill;
+}
+
+std::optional<std::string> ReadSmallFile(Context& ctx, const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    ctx.err << "cannot open " << file << "\n";
+    return std::nullopt;
+  }
+  std::string bytes(kMaxCsvBytes + 1, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  if (in.bad() || bytes.size() > kMaxCsvBytes) {
+    ctx.err << "cannot read " << file << " as a worksheet\n";
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+// The rows of the table as typed cells: columns Start Time .. Notify of rows 1..last.
+std::vector<std::vector<std::string>> TypedRows(const profile::ProfileTable& table) {
+  int last = 0;
+  for (int row = 1; row <= profile::kLastSegmentRow; ++row)
+    for (int column = 1; column < profile::kTableColumns; ++column)
+      if (!table.at(row, column).empty()) last = row;
+  std::vector<std::vector<std::string>> rows;
+  for (int row = 1; row <= last; ++row) {
+    std::vector<std::string> cells;
+    for (int column = 1; column < profile::kTableColumns; ++column) cells.push_back(table.at(row, column));
+    rows.push_back(std::move(cells));
+  }
+  return rows;
+}
+
+// The verification the editor runs before a save, for the user's information.
+void ShowVerification(Context& ctx, const profile::ProfileTable& table, const profile::ProfileSettings& settings) {
+  store::SensorMenu menu(ctx.folder.SensorMenuDatabase());
+  auto range = console::SensorRange(menu, settings.sensorType, settings.temperatureScale);
+  if (!range || !range->has_value()) {
+    ctx.out << "Sensor type \"" << settings.sensorType << "\" has no range in the sensor menu: not verified\n";
+    return;
+  }
+  LineSink sink(ctx.out);
+  profile::VerifyProfile(table, sink, [&] {
+    sink.Display(profile::SensorRangeMessage(**range));
+    return **range;
+  });
+}
+
+}  // namespace
+
+int ProfileFill(Context& ctx, const Args& args) {
+  auto fill = Parse(args);
+  if (!fill) {
+    ctx.err << kFillUsage;
+    return kExitUsage;
+  }
+  auto csv = ReadSmallFile(ctx, fill->in);
+  if (!csv) return kExitFailed;
+  auto given = profile::TableFromCsv(*csv);
+  if (!given) {
+    ctx.err << fill->in << ": " << given.status().message() << "\nNothing written\n";
+    return kExitFailed;
+  }
+  profile::Worksheet sheet;
+  LineSink sink(ctx.out);
+  auto typed = sheet.TypeBlock(1, profile::kStartTime, TypedRows(*given), sink);
+  if (typed.refused > 0) {
+    ctx.err << typed.refused << (typed.refused == 1 ? " cell was" : " cells were") << " refused; nothing written\n";
+    return kExitFailed;
+  }
+  ShowVerification(ctx, sheet.Table(), fill->settings);
+  std::ofstream out(fill->out, std::ios::binary | std::ios::trunc);
+  out << profile::TableToCsv(sheet.Table());
+  if (!out.flush()) {
+    ctx.err << "cannot write " << fill->out << "\n";
+    return kExitFailed;
+  }
+  ctx.out << "Worksheet filled: " << fill->out << "\n";
+  return kExitOk;
+}
+
+}  // namespace tarvel::cli

@@ -1,0 +1,65 @@
+#pragma once
+// What the console benches share: a view that shows nothing, an application folder with one
+// mapped controller, and a profile file of a chosen number of steps.
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "profile/profile_file.h"
+#include "profile/profile_text.h"
+#include "store/home.h"
+
+namespace tarvel::bench {
+
+// Discards what a window would show; boxes are answered OK.
+struct NullView : console::ConsoleView {
+  void ShowMessages(const std::string&) override {}
+  void SetLed(console::Led) override {}
+  void SetField(console::Field, const std::string&) override {}
+  void SetSelectors(const console::Selectors&) override {}
+  void SetProgressionChoices(const std::vector<std::string>&, int) override {}
+  void SetProgramMode(int) override {}
+  void SetMonitoring(bool) override {}
+  void SetGridLayout(console::Grid, const console::GridLayout&) override {}
+  void SetGridRows(console::Grid, const std::vector<std::vector<std::string>>&) override {}
+  void SetRowMarks(console::Grid, const std::vector<console::RowMark>&) override {}
+  void SetCurrentRow(console::Grid, int) override {}
+  void ScrollTo(console::Grid, int) override {}
+  void SetSizeButton(console::Grid, bool) override {}
+  void SetProgress(int, int) override {}
+  void ShowWarning(const std::string&, const std::string&) override {}
+  bool Confirm(const std::string&, const std::string&) override { return true; }
+};
+
+// A fresh application folder under the temporary folder with controller 1 on channel 1.
+inline AppFolder BenchHome(const std::string& name) {
+  const auto home = std::filesystem::temp_directory_path() / name;
+  std::filesystem::remove_all(home);
+  AppFolder folder(home);
+  store::PrepareHome(folder);
+  store::ConfigStore store(folder.ConfigDatabase());
+  (void)store.AddChannel({1, 1, "Bench", "set64rs"});
+  (void)store.ResetControllerMemory(1);
+  return folder;
+}
+
+// A profile of segments - 1 timed rows and the end row (it compiles to `segments` steps), with
+// temperatures drawn from random so that each file differs.
+inline std::filesystem::path WriteProfile(const AppFolder& folder, const std::string& name, int segments,
+                                          std::mt19937& random) {
+  std::uniform_int_distribution<int> temp(50, 900), time(1, 500);
+  profile::ProfileTable table;
+  for (int row = 1; row <= segments; ++row) {
+    table.at(row, profile::kStartTemp) = std::to_string(temp(random));
+    table.at(row, profile::kDuration) = row < segments ? std::to_string(time(random)) : "";
+    table.at(row, profile::kAction) = row < segments ? "r" : "e";
+  }
+  const auto file = folder.Profiles() / name;
+  (void)profile::SaveProfileText(file, profile::BuildProfileText(table, {}));
+  return file;
+}
+
+}  // namespace tarvel::bench

@@ -1,0 +1,309 @@
+#include "ui/profile_editor_window.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+
+#include <fstream>
+
+#include "console/sensor_range.h"
+#include "profile/worksheet_csv.h"
+#include "store/config_store.h"
+#include "ui/profile_editor_grid.h"
+#include "ui/profile_editor_model.h"
+#include "ui/profile_editor_settings.h"
+
+namespace tarvel::ui {
+namespace {
+
+constexpr const char* kTitle = "Profile Editor";
+constexpr std::size_t kMaxCsvBytes = 1 << 20;  // a worksheet is a few kilobytes
+
+std::vector<profile::SensorEntry> SensorEntries(store::SensorMenu& menu) {
+  std::vector<profile::SensorEntry> entries;
+  if (auto rows = menu.All(); rows.ok())
+    for (const auto& row : *rows) entries.push_back({row.index, row.caption});
+  return entries;
+}
+
+QString DefaultChooser(FileDialogKind kind, const QString& folder) {
+  const bool csv = kind == FileDialogKind::ImportCsv || kind == FileDialogKind::ExportCsv;
+  const bool save = kind == FileDialogKind::SaveProfile || kind == FileDialogKind::ExportCsv;
+  QFileDialog dialog(QApplication::activeWindow(), save ? "Save" : "Open", folder,
+                     csv ? "Worksheet CSV (*.csv)" : "Temperature Profile  (*.txt)");
+  dialog.setObjectName("CommonDialogEditor");
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  dialog.setDefaultSuffix(csv ? "csv" : "txt");
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().front();
+}
+
+std::string Latin1(const QString& text) { return CellBytes(text); }
+
+}  // namespace
+
+void PromptArea::Clear() {
+  text_.Clear();
+  Show();
+}
+
+void PromptArea::Display(std::string_view text) {
+  text_.Display(text);
+  Show();
+}
+
+void PromptArea::ClearAndDisplay(std::string_view text) {
+  text_.ClearAndDisplay(text);
+  Show();
+}
+
+void PromptArea::Show() {
+  if (!widget_) return;
+  QString shown = CellText(text_.Text());
+  shown.replace("\r\n", "\n");
+  widget_->setPlainText(shown);
+  widget_->verticalScrollBar()->setValue(widget_->verticalScrollBar()->maximum());
+}
+
+ProfileEditorWindow::ProfileEditorWindow(const AppFolder& folder, QWidget* parent)
+    : QMainWindow(parent), folder_(folder), chooser_(DefaultChooser) {
+  setObjectName("Profile_Editor");
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  sensorMenu_ = std::make_unique<store::SensorMenu>(folder_.SensorMenuDatabase());
+  auto lookup = [menu = sensorMenu_.get()](std::string_view caption, profile::TemperatureScale scale) {
+    return console::SensorRange(*menu, caption, scale);
+  };
+  session_ = std::make_unique<profile::EditorSession>(SensorEntries(*sensorMenu_), lookup, prompt_);
+  model_ = new WorksheetModel(*session_, prompt_, undo_, this);
+  BuildLayout();
+  BuildMenus();
+
+  connect(delegate_, &CellDelegate::beep, this, [this] {
+    QApplication::beep();
+    emit beeped();
+  });
+  connect(delegate_, &CellDelegate::keyAccepted, this, [this] { prompt_.Clear(); });
+  connect(delegate_, &CellDelegate::moveRequested, grid_, &WorksheetView::MoveBy);
+  connect(grid_, &WorksheetView::notEditable, this, [this](const QString& message) { prompt_.Display(Latin1(message)); });
+  connect(&undo_, &QUndoStack::cleanChanged, this, &ProfileEditorWindow::UpdateTitle);
+
+  ApplySettings(ReadEditorSettings(folder_.EditorSettings()));
+  grid_->setFocus();
+}
+
+ProfileEditorWindow::~ProfileEditorWindow() = default;
+
+void ProfileEditorWindow::ApplySettings(const profile::EditorSettings& settings) {
+  const std::int16_t values[4] = {settings.designProfilePlotSelect, settings.recordedProfilePlotSelect,
+                                  settings.recordedTempDataPlotSelect, settings.designProfileLimitsPlotSelect};
+  for (int i = 0; i < 4; ++i) plotSelects_[i]->setChecked(values[i] != 0);
+  session_->ApplySettings(settings);
+  AfterReplace();
+}
+
+profile::EditorSettings ProfileEditorWindow::PlotSelects() const {
+  profile::EditorSettings settings;
+  settings.designProfilePlotSelect = plotSelects_[0]->isChecked() ? 1 : 0;
+  settings.recordedProfilePlotSelect = plotSelects_[1]->isChecked() ? 1 : 0;
+  settings.recordedTempDataPlotSelect = plotSelects_[2]->isChecked() ? 1 : 0;
+  settings.designProfileLimitsPlotSelect = plotSelects_[3]->isChecked() ? 1 : 0;
+  return settings;
+}
+
+void ProfileEditorWindow::SetChart(QWidget* chart) {
+  chart->setObjectName(chart->objectName().isEmpty() ? "EditChart" : chart->objectName());
+  chartFrame_->layout()->addWidget(chart);
+  chartFrame_->show();
+}
+
+bool ProfileEditorWindow::IsModified() const { return !undo_.isClean() || changedOutsideUndo_; }
+
+QString ProfileEditorWindow::ProfilesFolder() const { return QString::fromStdString(folder_.Profiles().string()); }
+
+QString ProfileEditorWindow::Choose(FileDialogKind kind) { return chooser_(kind, ProfilesFolder() + "/"); }
+
+void ProfileEditorWindow::AfterReplace() {
+  model_->Reload();
+  grid_->setCurrentIndex(model_->IndexOf(1, profile::kEndTemp));
+  undo_.clear();
+  changedOutsideUndo_ = false;
+  UpdateMenus();
+  UpdateTitle();
+}
+
+void ProfileEditorWindow::MarkChanged() {
+  changedOutsideUndo_ = true;
+  UpdateMenus();
+  UpdateTitle();
+}
+
+void ProfileEditorWindow::UpdateMenus() {
+  const profile::ProfileSettings& settings = session_->Settings();
+  fahrenheit_->setChecked(settings.temperatureScale == profile::TemperatureScale::Fahrenheit);
+  celcius_->setChecked(settings.temperatureScale == profile::TemperatureScale::Celsius);
+  seconds_->setChecked(settings.timeScale == profile::TimeScale::Seconds);
+  minutes_->setChecked(settings.timeScale == profile::TimeScale::Minutes);
+  hours_->setChecked(settings.timeScale == profile::TimeScale::Hours);
+  for (QAction* entry : sensorGroup_->actions())
+    entry->setChecked(session_->CheckedSensor() &&
+                      entry->objectName() == QString("mnuSensorType_%1").arg(*session_->CheckedSensor()));
+  profileName_->setText(QString::fromStdString(session_->ProfileName()));
+}
+
+void ProfileEditorWindow::UpdateTitle() {
+  const QString name = QString::fromStdString(session_->ProfileName());
+  setWindowTitle(QString("%1%2 - %3").arg(name.isEmpty() ? "New profile" : name, IsModified() ? "*" : "", kTitle));
+}
+
+bool ProfileEditorWindow::ConfirmDiscard() {
+  if (!IsModified()) return true;
+  auto answer = QMessageBox::warning(this, kTitle, "The profile has changes that are not saved. Save them first?",
+                                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+  if (answer == QMessageBox::Save) return SaveAs();
+  return answer == QMessageBox::Discard;
+}
+
+void ProfileEditorWindow::New() {
+  grid_->CommitPendingEdit();
+  if (!ConfirmDiscard()) return;
+  session_->New();
+  AfterReplace();
+}
+
+void ProfileEditorWindow::OpenProfile() {
+  grid_->CommitPendingEdit();
+  if (!ConfirmDiscard()) return;
+  prompt_.Clear();
+  const QString file = Choose(FileDialogKind::OpenProfile);
+  if (!file.isEmpty()) OpenProfileFile(file);
+}
+
+void ProfileEditorWindow::OpenProfileFile(const QString& file) {
+  if (session_->OpenProfile(file.toStdString())) AfterReplace();
+}
+
+bool ProfileEditorWindow::SaveAs() {
+  grid_->CommitPendingEdit();
+  auto text = session_->VerifyForSave();
+  if (!text) return false;
+  const QString file = Choose(FileDialogKind::SaveProfile);
+  if (file.isEmpty()) return false;  // the profile keeps its name; nothing is written
+  if (!session_->SaveTo(file.toStdString(), *text)) return false;
+  undo_.setClean();
+  changedOutsideUndo_ = false;
+  UpdateMenus();
+  UpdateTitle();
+  return true;
+}
+
+void ProfileEditorWindow::ImportCsv() {
+  grid_->CommitPendingEdit();
+  const QString file = Choose(FileDialogKind::ImportCsv);
+  if (file.isEmpty()) return;
+  prompt_.Clear();
+  std::ifstream in(file.toStdString(), std::ios::binary);
+  std::string bytes(kMaxCsvBytes + 1, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  if (!in.eof() || bytes.size() > kMaxCsvBytes) {
+    prompt_.Display("CSV import error: cannot read " + file.toStdString() + " as a worksheet");
+    return;
+  }
+  auto table = profile::TableFromCsv(bytes);
+  if (!table) {
+    prompt_.Display("CSV import error: " + table.status().message());
+    return;
+  }
+  // Every cell gets the per-cell check of a typed entry, as `profile build` does.
+  bool refused = false;
+  profile::ProfileTable checked = *table;
+  for (int row = 1; row <= profile::kLastSegmentRow; ++row)
+    for (int column = profile::kDuration; column < profile::kTableColumns; ++column)
+      if (const std::string cell = checked.at(row, column); !cell.empty())
+        refused |= !profile::ValidateCellEntry(checked, row, column, cell, prompt_);
+  if (refused) {
+    prompt_.Display("Worksheet not imported: cells above are refused");
+    return;
+  }
+  model_->ReplaceTable(*table);
+  prompt_.Display("Worksheet imported from " + file.toStdString());
+}
+
+void ProfileEditorWindow::ExportCsv() {
+  grid_->CommitPendingEdit();
+  const QString file = Choose(FileDialogKind::ExportCsv);
+  if (file.isEmpty()) return;
+  std::ofstream out(file.toStdString(), std::ios::binary | std::ios::trunc);
+  out << profile::TableToCsv(session_->Sheet().Table());
+  prompt_.Display(out.flush() ? "Worksheet exported to " + file.toStdString()
+                              : "CSV export error: cannot write " + file.toStdString());
+}
+
+void ProfileEditorWindow::Copy() {
+  QModelIndexList cells = grid_->selectionModel()->selectedIndexes();
+  if (cells.isEmpty() && grid_->currentIndex().isValid()) cells << grid_->currentIndex();
+  if (cells.isEmpty()) return;
+  int top = model_->rowCount(), bottom = -1, left = profile::kTableColumns, right = -1;
+  for (const QModelIndex& i : cells) {
+    top = std::min(top, i.row());
+    bottom = std::max(bottom, i.row());
+    left = std::min(left, i.column());
+    right = std::max(right, i.column());
+  }
+  QString text;
+  for (int row = top; row <= bottom; ++row) {
+    for (int column = left; column <= right; ++column)
+      text += (column > left ? "\t" : "") + model_->index(row, column).data().toString();
+    text += "\n";
+  }
+  QApplication::clipboard()->setText(text);
+}
+
+void ProfileEditorWindow::Paste() {
+  grid_->CommitPendingEdit();
+  QString text = QApplication::clipboard()->text();
+  text.replace("\r\n", "\n");
+  if (text.endsWith('\n')) text.chop(1);
+  if (text.isEmpty()) return;
+  std::vector<std::vector<std::string>> cells;
+  for (const QString& line : text.split('\n')) {
+    std::vector<std::string> row;
+    for (const QString& cell : line.split('\t')) row.push_back(Latin1(cell.trimmed()));
+    cells.push_back(std::move(row));
+  }
+  QModelIndexList selected = grid_->selectionModel()->selectedIndexes();
+  QModelIndex at = grid_->currentIndex();
+  for (const QModelIndex& i : selected)
+    if (i.row() < at.row() || (i.row() == at.row() && i.column() < at.column())) at = i;
+  prompt_.Clear();
+  model_->TypeBlock(at, cells);
+}
+
+void ProfileEditorWindow::ExitEditor() {
+  auto answer = QMessageBox::warning(this, kTitle, "Verify profile saved?", QMessageBox::Ok | QMessageBox::Cancel);
+  if (answer == QMessageBox::Ok) close();
+}
+
+void ProfileEditorWindow::closeEvent(QCloseEvent* event) {
+  grid_->CommitPendingEdit();
+  if (!ConfirmDiscard()) {
+    event->ignore();
+    return;
+  }
+  const QString failure = WriteEditorSettings(folder_.EditorSettings(), session_->SettingsToWrite(PlotSelects()));
+  if (!failure.isEmpty()) QMessageBox::warning(this, kTitle, failure);
+  event->accept();
+}
+
+}  // namespace tarvel::ui

@@ -1,0 +1,323 @@
+// The profile editor as a user meets it: keys typed into the grid, menus, boxes answered, the
+// files it writes and what the message area says.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+
+#include <deque>
+
+#include "profile/profile_text.h"
+#include "store/home.h"
+#include "support/run_process.h"
+#include "support/temp_dir.h"
+#include "ui/profile_editor_settings.h"
+#include "ui/profile_editor_window.h"
+
+namespace tarvel::ui {
+namespace {
+
+using ::testing::HasSubstr;
+using tarvel::testing::ReadAll;
+using tarvel::testing::WriteAll;
+
+// Answers each message box with the next button queued (OK when none is), remembering its text.
+class BoxAnswerer {
+ public:
+  BoxAnswerer() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      seen.push_back(box->text());
+      QMessageBox::StandardButton answer = QMessageBox::Ok;
+      if (!answers.empty()) {
+        answer = answers.front();
+        answers.pop_front();
+      }
+      box->button(answer)->click();
+    });
+    timer_.start(10);
+  }
+  std::deque<QMessageBox::StandardButton> answers;
+  QStringList seen;
+
+ private:
+  QTimer timer_;
+};
+
+// A five-segment profile typed as durations and end temperatures, then "e".
+const std::string kFiveSegmentCsv =
+    "Seg,Start Time,Duration,Action,Start Temp,End Temp,Ramp Rate,Error Limits,Command,\"Notify t,T\"\n"
+    "1,0,60.00,r,70,250,3.00,,,\n"
+    "2,60.00,120,h,250,250,0.00,,,\n"
+    "3,180.00,50.00,r,250,400,3.00,,,\n"
+    "4,230.00,30,h,400,400,0.00,,,\n"
+    "5,260.00,60.00,r,400,100,-5.00,,,\n"
+    "6,320.00,,e,100,,,,,\n";
+
+class ProfileEditorTest : public ::testing::Test {
+ protected:
+  ProfileEditorTest() { Open(); }
+  ~ProfileEditorTest() override { Close(); }
+
+  void Open() {
+    window_ = std::make_unique<ProfileEditorWindow>(folder_);
+    window_->SetFileChooser([this](FileDialogKind kind, const QString&) {
+      asked_.push_back(kind);
+      QString file = files_.empty() ? QString() : files_.front();
+      if (!files_.empty()) files_.pop_front();
+      return file;
+    });
+    window_->show();
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    grid_ = window_->findChild<QTableView*>("Profile_FlexGrid");
+    ASSERT_NE(grid_, nullptr);
+    grid_->setFocus();
+  }
+  void Close() {
+    if (!window_) return;
+    boxes_.answers = {QMessageBox::Discard};
+    window_->close();
+    window_.reset();
+  }
+
+  QString Cell(int row, int column) { return grid_->model()->index(row - 1, column).data().toString(); }
+  QString Prompt() { return window_->findChild<QPlainTextEdit*>("User_Prompt")->toPlainText(); }
+  void Go(int row, int column) { grid_->setCurrentIndex(grid_->model()->index(row - 1, column)); }
+  QWidget* Focus() { return QApplication::focusWidget() ? QApplication::focusWidget() : grid_; }
+  void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QTest::keyClick(Focus(), key, modifiers);
+    ++keystrokes_;
+  }
+  void Type(const QString& text) {
+    for (QChar c : text) {
+      QTest::keyClick(Focus(), c.toLatin1());
+      ++keystrokes_;
+    }
+  }
+  void Trigger(const char* action) { window_->findChild<QAction*>(action)->trigger(); }
+  std::filesystem::path Profile(const char* name) { return folder_.Profiles() / name; }
+
+  BoxAnswerer boxes_;
+  tarvel::testing::TempDir dir_;
+  AppFolder folder_{dir_.path()};
+  store::HomeReport home_ = store::PrepareHome(folder_);
+  std::unique_ptr<ProfileEditorWindow> window_;
+  QTableView* grid_ = nullptr;
+  std::deque<QString> files_;
+  std::vector<FileDialogKind> asked_;
+  int keystrokes_ = 0;
+};
+
+TEST_F(ProfileEditorTest, FiveSegmentsTypedAsDurationsAndEndTempsSaveTheBytesTheCliBuilds) {
+  EXPECT_EQ(Cell(1, 1), "0");
+  EXPECT_EQ(Cell(1, 4), "70");
+  EXPECT_EQ(Cell(2, 0), "2");
+  EXPECT_EQ(Cell(2, 1), "");
+  EXPECT_EQ(grid_->model()->headerData(9, Qt::Horizontal).toString(), "Notify t,T");
+  EXPECT_EQ(grid_->model()->rowCount(), 255);
+  EXPECT_EQ(grid_->columnWidth(0), 66);
+  EXPECT_EQ(grid_->columnWidth(5), 86);
+
+  // Rows alternate direction: Duration, Tab to End Temp, Enter down; End Temp, Backtab to Duration.
+  Go(1, profile::kDuration);
+  const char* rows[5][2] = {{"60", "250"}, {"120", "250"}, {"50", "400"}, {"30", "400"}, {"60", "100"}};
+  for (int i = 0; i < 5; ++i) {
+    const bool down = i % 2 == 0;
+    Type(rows[i][down ? 0 : 1]);
+    for (int tab = 0; tab < 3; ++tab) Key(down ? Qt::Key_Tab : Qt::Key_Backtab);
+    Type(rows[i][down ? 1 : 0]);
+    Key(Qt::Key_Return);
+  }
+  Key(Qt::Key_Backtab);
+  Key(Qt::Key_Backtab);
+  Type("e");
+  std::cout << "five segments took " << keystrokes_ << " keystrokes and the save\n";
+  EXPECT_EQ(Cell(6, profile::kStartTime), "320.00");
+  EXPECT_EQ(window_->windowTitle(), "New profile* - Profile Editor");
+
+  files_ = {QString::fromStdString(Profile("five.txt").string())};
+  EXPECT_TRUE(window_->SaveAs()) << "the open edit box is committed first";
+  EXPECT_EQ(Prompt(), "PROFILE SAVED\n");
+  EXPECT_EQ(window_->findChild<QLineEdit*>("Edit_Profile_Name")->text(), "five.txt");
+  EXPECT_EQ(window_->windowTitle(), "five.txt - Profile Editor");
+
+  // The same rows through the command line: the files are the same bytes.
+  WriteAll(dir_ / "five.csv", kFiveSegmentCsv);
+  auto cli = testing::RunProcess(TARVEL_CLI, {"--home", dir_.path().string(), "profile", "build", "--sensor", "K",
+                                              "--temp", "F", "--time", "M", (dir_ / "five.csv").string(),
+                                              (dir_ / "cli.txt").string()});
+  ASSERT_EQ(cli.exitCode, 0) << cli.out << cli.err;
+  EXPECT_EQ(ReadAll(Profile("five.txt")), ReadAll(dir_ / "cli.txt"));
+}
+
+TEST_F(ProfileEditorTest, KeysAreFilteredPerColumnAndRefusedOnesBeep) {
+  QSignalSpy beeps(window_.get(), &ProfileEditorWindow::beeped);
+  Go(1, profile::kDuration);
+  Type("1a-2");
+  EXPECT_EQ(beeps.count(), 2);
+  Key(Qt::Key_Return);
+  EXPECT_EQ(Cell(1, profile::kDuration), "12");
+  Go(1, profile::kEndTemp);
+  Type("-40");
+  Key(Qt::Key_Return);
+  EXPECT_EQ(Cell(1, profile::kEndTemp), "-40");
+  EXPECT_EQ(Cell(1, profile::kRampRate), "-9.17");
+
+  Go(1, profile::kAction);
+  Type("rxh");
+  EXPECT_EQ(beeps.count(), 3);
+  auto* box = qobject_cast<QLineEdit*>(Focus());
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->objectName(), "FloatingTextBox");
+  EXPECT_EQ(box->text(), "h");
+  Key(Qt::Key_Tab);
+  EXPECT_EQ(Cell(1, profile::kEndTemp), "70") << "a hold keeps the start temperature";
+
+  Go(3, profile::kStartTemp);
+  Type("5");
+  EXPECT_EQ(Prompt(),
+            "This entry is set from your previous segment end temperature\nYou can not manually edit this column\n");
+  Go(3, profile::kStartTime);
+  Type("5");
+  EXPECT_THAT(Prompt().toStdString(), HasSubstr("This entry is calculate from the other entries"));
+  Go(3, profile::kNotify);
+  Type("x=3");  // x is refused; "=3" is not a notification
+  Key(Qt::Key_Return);
+  EXPECT_THAT(Prompt().toStdString(), HasSubstr("Invalid profile table entry column=9 row=3"));
+  EXPECT_EQ(Cell(3, profile::kNotify), "");
+}
+
+TEST_F(ProfileEditorTest, UndoAndRedoRestoreEveryCellAnEditChanged) {
+  Go(1, profile::kDuration);
+  Type("60");
+  Key(Qt::Key_Return);
+  Go(1, profile::kEndTemp);
+  Type("250");
+  Key(Qt::Key_Return);
+  EXPECT_EQ(Cell(2, profile::kStartTemp), "250");
+  Key(Qt::Key_Z, Qt::ControlModifier);
+  for (auto [column, text] : {std::pair{profile::kDuration, "60"}, {profile::kAction, ""}, {profile::kEndTemp, ""},
+                              {profile::kRampRate, ""}})
+    EXPECT_EQ(Cell(1, column), text) << column;
+  EXPECT_EQ(Cell(2, profile::kStartTemp), "");
+  EXPECT_EQ(Cell(2, profile::kStartTime), "60.00");
+  Key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(Cell(1, profile::kRampRate), "3.00");
+  EXPECT_EQ(Cell(2, profile::kStartTemp), "250");
+  Key(Qt::Key_Z, Qt::ControlModifier);
+  Key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(Cell(2, profile::kStartTime), "");
+  EXPECT_FALSE(window_->IsModified());
+
+  // Typing over a cell replaces its text, as in a spreadsheet; Delete empties it.
+  Go(1, profile::kStartTemp);
+  Type("80");
+  Key(Qt::Key_Down);
+  EXPECT_EQ(Cell(1, profile::kStartTemp), "80");
+  Go(1, profile::kStartTemp);
+  Key(Qt::Key_Delete);
+  EXPECT_EQ(Cell(1, profile::kStartTemp), "");
+}
+
+TEST_F(ProfileEditorTest, APastedBlockGoesThroughTheCellChecksAndUndoesAsOne) {
+  QApplication::clipboard()->setText("60\tr\t\t250\n3x\t\t\t100\n30\t\t999\t100\n");
+  Go(1, profile::kDuration);
+  Key(Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(Cell(1, profile::kRampRate), "3.00");
+  EXPECT_EQ(Cell(2, profile::kDuration), "");
+  EXPECT_EQ(Cell(2, profile::kAction), "r");
+  EXPECT_EQ(Cell(3, profile::kDuration), "30");
+  EXPECT_EQ(Cell(3, profile::kStartTemp), "100");
+  EXPECT_EQ(Cell(3, profile::kAction), "h");
+  EXPECT_THAT(Prompt().toStdString(), HasSubstr("Row 2 Duration: \"3x\" holds a character this column does not take"));
+  EXPECT_THAT(Prompt().toStdString(), HasSubstr("Row 3 Start Temp is computed as \"100\"; \"999\" is not used"));
+  grid_->selectionModel()->select(QItemSelection(grid_->model()->index(0, 2), grid_->model()->index(1, 6)),
+                                  QItemSelectionModel::ClearAndSelect);
+  Key(Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), "60.00\tr\t70\t250\t3.00\n\tr\t250\t100\t\n");
+  Key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(Cell(1, profile::kDuration), "");
+  EXPECT_EQ(Cell(2, profile::kStartTime), "");
+}
+
+TEST_F(ProfileEditorTest, SaveRefusesABadProfileAndACancelledDialogWritesNothing) {
+  Trigger("mnuSaveFileAs");
+  EXPECT_EQ(Prompt(), "Error: Must have more than 2 segments in profile\nProfile Error - FILE NOT SAVED\n");
+  EXPECT_TRUE(asked_.empty()) << "no dialog opens";
+
+  WriteAll(dir_ / "in.csv", kFiveSegmentCsv);
+  files_ = {QString::fromStdString((dir_ / "in.csv").string())};
+  Trigger("mnuImportCsv");
+  EXPECT_EQ(Cell(5, profile::kRampRate), "-5.00");
+  EXPECT_TRUE(window_->IsModified());
+  Trigger("mnuSaveFileAs");  // the dialog is cancelled
+  EXPECT_EQ(asked_.back(), FileDialogKind::SaveProfile);
+  EXPECT_TRUE(std::filesystem::is_empty(folder_.Profiles()));
+  EXPECT_EQ(window_->findChild<QLineEdit*>("Edit_Profile_Name")->text(), "");
+
+  files_ = {QString::fromStdString((dir_ / "out.csv").string())};
+  Trigger("mnuExportCsv");
+  EXPECT_EQ(ReadAll(dir_ / "out.csv"), kFiveSegmentCsv);
+
+  // Closing with changes asks first: Cancel keeps the window, Discard closes it.
+  boxes_.answers = {QMessageBox::Cancel};
+  EXPECT_FALSE(window_->close());
+  EXPECT_THAT(boxes_.seen.back().toStdString(), HasSubstr("changes that are not saved"));
+  boxes_.answers = {QMessageBox::Ok, QMessageBox::Discard};
+  Trigger("mnuExitEditor");
+  ASSERT_TRUE(QTest::qWaitFor([this] { return !window_->isVisible(); }, 5000));
+  EXPECT_EQ(boxes_.seen.mid(1), (QStringList{"Verify profile saved?", boxes_.seen[0]}));
+}
+
+TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScales) {
+  EXPECT_EQ(ReadEditorSettings(folder_.EditorSettings()), profile::EditorSettings{});
+  WriteAll(folder_.EditorSettings(), "[General\nTemperatureScale=maybe\nDesignProfilePlotSelect=70000\n\x01\xff");
+  EXPECT_EQ(ReadEditorSettings(folder_.EditorSettings()), profile::EditorSettings{});
+  profile::EditorSettings written{false, false, "T", 0, 1, 0, 1, "/x/y.txt"};
+  EXPECT_EQ(WriteEditorSettings(folder_.EditorSettings(), written), "");
+  EXPECT_EQ(ReadEditorSettings(folder_.EditorSettings()), written);
+  EXPECT_EQ(WriteEditorSettings(dir_ / "gone" / "EditorSettings.bag", written),
+            "Setup Error: Editor file path does not exist");
+
+  // A Celsius profile in hours, saved by the command line, opened from the menu.
+  WriteAll(dir_ / "c.csv", kFiveSegmentCsv);
+  auto cli = testing::RunProcess(TARVEL_CLI, {"--home", dir_.path().string(), "profile", "build", "--sensor", "J",
+                                              "--temp", "C", "--time", "H", (dir_ / "c.csv").string(),
+                                              Profile("c.txt").string()});
+  ASSERT_EQ(cli.exitCode, 0) << cli.out << cli.err;
+  files_ = {QString::fromStdString(Profile("c.txt").string())};
+  Trigger("mnuFileOpen");
+  EXPECT_TRUE(window_->findChild<QAction*>("mnuCelcius")->isChecked());
+  EXPECT_TRUE(window_->findChild<QAction*>("mnuHours")->isChecked());
+  EXPECT_TRUE(window_->findChild<QAction*>("mnuSensorType_1")->isChecked());
+  EXPECT_THAT(Prompt().toStdString(), HasSubstr("Profile sensor type set to: J\nSensor temperature range is:-210 - 1200"));
+  Trigger("mnuSensorType_2");  // T: 400 C at most
+  EXPECT_THAT(Prompt().toStdString(), HasSubstr("Sensor temperature range is:-270 - 400"));
+  Trigger("mnuFahrenheit");
+  EXPECT_EQ(Prompt(), "Temperature scale set to F\n");
+
+  // Closing writes the settings; the next window comes back with them and the profile.
+  boxes_.answers = {QMessageBox::Discard};
+  window_->close();
+  EXPECT_EQ(ReadEditorSettings(folder_.EditorSettings()).profilePathFileName, Profile("c.txt").string());
+  window_.reset();
+  Open();
+  EXPECT_EQ(window_->findChild<QLineEdit*>("Edit_Profile_Name")->text(), "c.txt");
+  EXPECT_TRUE(window_->findChild<QAction*>("mnuCelcius")->isChecked()) << "the file's scale wins";
+  EXPECT_EQ(Cell(3, profile::kEndTemp), "400");
+  EXPECT_FALSE(window_->IsModified());
+}
+
+}  // namespace
+}  // namespace tarvel::ui
