@@ -19,15 +19,11 @@ class CliRun : public ::testing::Test {
     store::PrepareHome(folder_);
     store::ConfigStore store(folder_.ConfigDatabase());
     EXPECT_TRUE(store.AddChannel({3, 1, "Kiln", "set64rs"}));
-    std::vector<store::MemoryRow> rows;
-    for (int step = 1; step <= 64; ++step) rows.push_back({1, step, 0, 0, 0, 0});
-    rows[0] = {1, 1, 10, 50, 1, 0};
-    rows[1] = {1, 2, 60, 100, 1, 0};
-    rows[2] = {1, 3, 0, 220, 1, 0};
-    EXPECT_TRUE(store.WriteMemorySteps(1, rows));
+    EXPECT_TRUE(store.ResetControllerMemory(1));
+    EXPECT_TRUE(store.WriteMemorySteps(1, {{1, 1, 10, 50, 1, 0}, {1, 2, 60, 100, 1, 0}, {1, 3, 0, 220, 1, 0}}));
     EXPECT_TRUE(store.WriteLogEntry({1, "kiln.txt", 1, 3, "K", "F", "M", "SV"}));
-    sim_.EditUnit(1, [&rows](sim::UnitState& u) {
-      for (int i = 0; i < 3; ++i) u.steps[i] = {1, static_cast<std::int16_t>(rows[i].duration), static_cast<std::int16_t>(rows[i].temperature)};
+    sim_.EditUnit(1, [](sim::UnitState& u) {
+      u.steps[0] = {1, 10, 50}, u.steps[1] = {1, 60, 100}, u.steps[2] = {1, 0, 220};
       u.programHighStep = 20;
     });
   }
