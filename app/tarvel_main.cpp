@@ -129,6 +129,9 @@ int main(int argc, char** argv) {
   window.AddToolWindow("mnuSetupCommPort", &portWindow);
   window.AddToolWindow("mnuChannelMap", &mapWindow);
 
+  // On the simulated line, answering the start-code box stands for the operator's keys.
+  if (simulator)
+    console.Run().SetFrontPanelStart([sim = simulator.get()](std::uint8_t address) { sim->FrontPanelStart(address); });
   window.show();
   for (const auto& problem : problems) {
     std::cerr << problem << "\n";

@@ -35,6 +35,7 @@ int LogExportVerb(Context& ctx, const Args& args);  // log-export FILE
 
 // "Step  PIDSet  Duration  Temperature" and one line per step, first numbered first.
 void PrintStepTable(std::ostream& out, int first, const std::vector<link::ProgramStep>& steps);
+int RunVerbs(Context& ctx, const Args& args);      // --port DEVICE: select | start | pause | restart | jump | mode | limits
 
 void PrintUsage(std::ostream& err);
 

@@ -33,6 +33,14 @@ void PrintUsage(std::ostream& err) {
          "  download CHANNEL FIRST LAST            read steps into the memory map and show them\n"
          "  clear CHANNEL FIRST LAST               zero steps in the controller and read them back\n"
          "  record CHANNEL --every SECONDS --count N  record N readings of a channel to its log folder\n"
+         "tarvel-cli [--home DIR] --port DEVICE VERB CHANNEL ...   run control, as the console's buttons do\n"
+         "  select CHANNEL PROFILE [--yes]         upload the profile's program limits (--yes: despite a mismatch)\n"
+         "  start CHANNEL [--front-panel]          arm the selected profile (--front-panel: the operator's code 5172)\n"
+         "  pause CHANNEL                          hold the set point the program has reached\n"
+         "  restart CHANNEL                        resume where the last reading stood\n"
+         "  jump CHANNEL SEGMENT TIME              continue the program at TIME into SEGMENT\n"
+         "  mode CHANNEL CODE                      run mode 0 SV, 1 S-SV, 2 M-SV, 3 S-PV, 4 M-PV\n"
+         "  limits CHANNEL LOW HIGH                upload program limits\n"
          "tarvel-cli VERB FILE                     files, without the application folder\n"
          "  log-export FILE                        a temperature log file as CSV\n";
 }
@@ -91,6 +99,9 @@ int Run(int argc, char** argv) {
   if (verb == "compile" || verb == "log" || verb == "upload" || verb == "download" || verb == "clear")
     return ProgramVerbs(ctx, args);
   if (verb == "record") return RecordVerb(ctx, args);
+  if (verb == "select" || verb == "start" || verb == "pause" || verb == "restart" || verb == "jump" || verb == "mode" ||
+      verb == "limits")
+    return RunVerbs(ctx, args);
   PrintUsage(std::cerr);
   return kExitUsage;
 }

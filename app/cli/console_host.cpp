@@ -31,8 +31,10 @@ void TerminalView::ShowWarning(const std::string& title, const std::string& text
 }
 
 bool TerminalView::Confirm(const std::string& title, const std::string& text) {
-  out_ << "[" << title << "] " << WithoutCarriageReturns(text) << (assumeYes_ ? " -> OK (--yes)\n" : " -> Cancel (no --yes)\n");
-  return assumeYes_;
+  const bool ok = assumeYes_ || std::any_of(okTitles_.begin(), okTitles_.end(),
+                                            [&title](const std::string& prefix) { return title.starts_with(prefix); });
+  out_ << "[" << title << "] " << WithoutCarriageReturns(text) << (ok ? " -> OK\n" : " -> Cancel (no --yes)\n");
+  return ok;
 }
 
 ConsoleHost::ConsoleHost(Context& ctx, bool assumeYes)

@@ -21,6 +21,8 @@ class TerminalView final : public console::ConsoleView {
   TerminalView(std::ostream& out, bool assumeYes) : out_(out), assumeYes_(assumeYes) {}
 
   bool SawError() const { return sawError_; }  // the link indicator turned red at least once
+  // Boxes whose title starts with prefix are answered OK: the verb itself is that answer.
+  void AnswerOk(std::string titlePrefix) { okTitles_.push_back(std::move(titlePrefix)); }
 
   void ShowMessages(const std::string& text) override;
   void SetLed(console::Led led) override;
@@ -44,6 +46,7 @@ class TerminalView final : public console::ConsoleView {
   bool assumeYes_;
   bool sawError_ = false;
   std::string shown_;  // the message area as last printed
+  std::vector<std::string> okTitles_;
 };
 
 class ConsoleHost {

@@ -16,6 +16,7 @@
 #include "console/memory_map.h"
 #include "console/monitor.h"
 #include "console/profile_log.h"
+#include "console/run_control.h"
 #include "console/run_recording.h"
 #include "console/settings.h"
 #include "console/upload.h"
@@ -39,6 +40,7 @@ class Console {
   Monitor& RunMonitor() { return monitor_; }
   Settings& ControllerSettings() { return settings_; }
   Compilation& Compiler() { return compilation_; }
+  RunControl& Run() { return run_; }
 
   // --- start-up, activation and channel selection
   void Load();
@@ -119,6 +121,7 @@ class Console {
   Settings settings_;
   Compilation compilation_;
   Upload upload_;
+  RunControl run_;
   RunRecorder recorder_{context_};
   int commPortNumber_ = 1;
 };

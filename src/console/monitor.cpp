@@ -30,9 +30,9 @@ RunStateReading ReadRunStateOf(link::CommandSet& commands, std::uint8_t address)
   return r;
 }
 
-void Monitor::ReadRunState() {
+RunStateReading Monitor::ReadRunState() {
   auto address = selection_.CurrentAddress();
-  if (!address) return;
+  if (!address) return {};
   context_.ClearDisplay();
   Exchanges exchanges(context_, 9);
   context_.view.SetLed(Led::Busy);
@@ -45,6 +45,7 @@ void Monitor::ReadRunState() {
     if (listener_) listener_(*address, reading);
   }
   context_.FinishExchanges(reading.outcome(), kCommsError);
+  return reading;
 }
 
 void Monitor::Show(const RunStateReading& r, std::uint8_t address) {

@@ -35,7 +35,8 @@ class Monitor {
   Monitor(Context& context, ChannelSelection& selection, MemoryMap& memory, ProfileLog& log)
       : context_(context), selection_(selection), memory_(memory), log_(log) {}
 
-  void ReadRunState();
+  // Shows and stores the reading, and gives it to the caller (pause freezes its set point).
+  RunStateReading ReadRunState();
   void ReadControllerRunMode();
   void SetMonitoring(bool on);
   bool Monitoring() const { return monitoring_; }

@@ -7,23 +7,27 @@ namespace tarvel::console {
 using link::Outcome;
 using link::Worst;
 
-void Settings::ReadControllerSettings() {
+ControllerSettingsReading Settings::ReadControllerSettings() {
   auto address = selection_.CurrentAddress();
-  if (!address) return;
+  if (!address) return {};
   context_.ClearDisplay();
   Exchanges exchanges(context_, 4);
   context_.view.SetLed(Led::Busy);
   auto& commands = context_.commands;
+  ControllerSettingsReading shown;
   auto input = commands.ReadInputType(*address);
-  context_.ShowField(Field::SensorType, input.ok() ? GetSensorCaption(input.value) : std::string());
+  shown.sensorType = input.ok() ? GetSensorCaption(input.value) : std::string();
+  context_.ShowField(Field::SensorType, shown.sensorType);
   auto alarm1 = commands.ReadAlarm1Type(*address);
   context_.ShowField(Field::Alarm1Type, Shown(alarm1));
   auto alarm2 = commands.ReadAlarm2Type(*address);
   context_.ShowField(Field::Alarm2Type, Shown(alarm2));
   auto scale = commands.ReadTemperatureScale(*address);
-  context_.ShowField(Field::TemperatureScale, scale.ok() ? std::string(1, scale.value) : std::string());
-  context_.FinishExchanges(Worst(Worst(input.outcome, alarm1.outcome), Worst(alarm2.outcome, scale.outcome)),
-                           kCommsError);
+  shown.temperatureScale = scale.ok() ? std::string(1, scale.value) : std::string();
+  context_.ShowField(Field::TemperatureScale, shown.temperatureScale);
+  shown.outcome = Worst(Worst(input.outcome, alarm1.outcome), Worst(alarm2.outcome, scale.outcome));
+  context_.FinishExchanges(shown.outcome, kCommsError);
+  return shown;
 }
 
 void Settings::WriteSettings(const SettingsInput& input) {

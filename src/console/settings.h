@@ -16,11 +16,18 @@ struct SettingsInput {
   std::string alarm2Type;
 };
 
+// What a settings reading showed in the sensor and scale boxes, and how the reading went.
+struct ControllerSettingsReading {
+  std::string sensorType;
+  std::string temperatureScale;
+  link::Outcome outcome = link::Outcome::NotSent;
+};
+
 class Settings {
  public:
   Settings(Context& context, ChannelSelection& selection) : context_(context), selection_(selection) {}
 
-  void ReadControllerSettings();
+  ControllerSettingsReading ReadControllerSettings();
   void WriteSettings(const SettingsInput& input);
   void WriteSingleSetPoint(const std::string& text);
   void AutoTune(bool on);

@@ -44,11 +44,10 @@ Reply<std::int16_t> CommandSet::ReadSingleSetPoint(std::uint8_t address) { retur
 
 Outcome CommandSet::WriteSetValue(std::uint8_t address, std::int16_t value) {
   if (!Addressable(address)) return Outcome::NotSent;
+  // The read only saves a write that changes nothing: when it fails, the value is written
+  // anyway and the write's own outcome is the answer (0 included).
   auto present = ReadSetValue(address);
-  // Without a good reading we cannot know whether a write is needed; writing blind would
-  // turn a failed read into a silent change of the set point.
-  if (!present.ok()) return present.outcome;
-  if (present.value == value) return Outcome::Ok;
+  if (present.ok() && present.value == value) return Outcome::Ok;
   return line_.WriteRegisters(address, reg::kSetValue, EncodeSigned(value));
 }
 

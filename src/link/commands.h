@@ -53,8 +53,8 @@ class CommandSet {
 
   Reply<std::int16_t> ReadSetValue(std::uint8_t address);
   Reply<std::int16_t> ReadSingleSetPoint(std::uint8_t address);  // same register as ReadSetValue
-  // Reads the set value first and writes only when it differs. A failed read is a failure
-  // and nothing is written.
+  // Reads the set value first and writes only when it differs. After a failed read the
+  // value is written anyway; the outcome is then the write's.
   Outcome WriteSetValue(std::uint8_t address, std::int16_t value);
   // Also stores the value in ProcessValueTable for addresses 1..64.
   Reply<std::int16_t> ReadProcessValue(std::uint8_t address);

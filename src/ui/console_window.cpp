@@ -270,6 +270,28 @@ void ConsoleWindow::Connect() {
   connect(button("UpLoadSetValueButton"), &QPushButton::clicked, this, [this, text] {
     Command([value = text("SingleSetPointDisplay")](auto& c) { c.WriteSingleSetPoint(value); });
   });
+
+  // Run control: select, start, pause, restart, jump, the run mode and program limits panels.
+  for (const char* name : {"SelectRunProfileButton", "StartProfileButton", "PauseProfileButton", "RestartProfileButton",
+                           "JumpToSegmentPointButton", "SetRunModeButton", "UpLoadProgramLimitsButton"}) {
+    button(name)->setEnabled(true);
+    commandWidgets_.push_back(button(name));
+  }
+  connect(button("SelectRunProfileButton"), &QPushButton::clicked, this,
+          [this] { Command([row = logGrid_->currentRow() + 1](auto& c) { c.Run().SelectRunProfile(row); }); });
+  connect(button("StartProfileButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.Run().StartProfile(); }); });
+  connect(button("PauseProfileButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.Run().PauseProfile(); }); });
+  connect(button("RestartProfileButton"), &QPushButton::clicked, this,
+          [this] { Command([](auto& c) { c.Run().RestartProfile(); }); });
+  connect(button("JumpToSegmentPointButton"), &QPushButton::clicked, this, [this, text] {
+    Command([segment = text("JumpToSegment"), time = text("JumpToTime")](auto& c) { c.Run().JumpToSegmentPoint(segment, time); });
+  });
+  connect(button("SetRunModeButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.Run().SetRunMode(); }); });
+  connect(button("UpLoadProgramLimitsButton"), &QPushButton::clicked, this, [this, text] {
+    Command([low = text("ProgramStepLowDisplay"), high = text("ProgramStepHighDisplay")](auto& c) {
+      c.Run().UploadProgramLimits(low, high);
+    });
+  });
 }
 
 void ConsoleWindow::AddToolWindow(const char* menuName, QWidget* window) {

@@ -87,7 +87,7 @@ TEST_F(Settings, SingleSetPointWritesOnlyWhatDiffers) {
 TEST_F(Settings, FailuresUseEachCommandsOwnWording) {
   Console& console = Started();
   line_.SetTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20)});
-  sim_.InjectFault(sim::Fault::BadCrc, 1);
+  sim_.InjectFault(sim::Fault::BadCrc, 2);  // the read, then the write made without it
   console.WriteSingleSetPoint("120");
   EXPECT_THAT(view_.messages, HasSubstr(kCommError));
   EXPECT_EQ(view_.LastLed(), Led::Error);

@@ -289,6 +289,35 @@ TEST_F(ConsoleWindowTest, SettingsPanelsOpenOverTheChannelFrameAndWriteToTheCont
   }
 }
 
+TEST_F(ConsoleWindowTest, RunControlButtonsSelectStartJumpAndPauseTheProfile) {
+  Map(1, 1, "Kiln");
+  const sim::ProgramStep program[] = {{1, 60, 100}, {1, 30, 200}, {1, 0, 200}};
+  std::vector<store::MemoryRow> rows;
+  for (int i = 0; i < 3; ++i) rows.push_back({1, i + 1, program[i].duration, program[i].temperature, 1, 0});
+  ASSERT_TRUE(store_.WriteMemorySteps(1, rows));
+  ASSERT_TRUE(store_.WriteLogEntry({1, "kiln.txt", 1, 3, "K", "F", "M", "SV"}));
+  sim_->EditUnit(1, [&program](sim::UnitState& u) {
+    std::copy(std::begin(program), std::end(program), u.steps.begin());
+    u.programHighStep = 3;
+  });
+  Open();
+  console_->Run().SetFrontPanelStart([this](std::uint8_t address) { sim_->FrontPanelStart(address); });
+  Click("SelectRunProfileButton");
+  Click("StartProfileButton");
+  EXPECT_EQ(boxes_.Seen().back().first, "Enter Front Panel Start Code 5172 to start kiln.txt");
+  EXPECT_TRUE(sim_->Unit(1).running);
+  EXPECT_TRUE(Find<QRadioButton>("ProgramMode_2")->isChecked());
+
+  Find<QLineEdit>("JumpToSegment")->setText("1");
+  Find<QLineEdit>("JumpToTime")->setText("30");
+  Click("JumpToSegmentPointButton");
+  EXPECT_THAT(Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(), ::testing::HasSubstr("Jump done executing"));
+  EXPECT_EQ(sim_->Unit(1).profileSetPoint, 150);
+  Click("PauseProfileButton");
+  EXPECT_EQ(sim_->Unit(1).runMode, 0);
+  EXPECT_EQ(sim_->Unit(1).setValue, 150);
+}
+
 TEST_F(ConsoleWindowTest, ControllerCommandsAreDisabledWhileOneRunsAndClosingWaitsForIt) {
   Map(1, 1, "Kiln");
   Open();

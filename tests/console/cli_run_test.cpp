@@ -1,0 +1,73 @@
+// tarvel-cli run control verbs against a simulated line served from this test process.
+#include <gmock/gmock.h>
+
+#include "sim/simulated_line.h"
+#include "store/config_store.h"
+#include "store/home.h"
+#include "support/run_process.h"
+#include "support/sim_line.h"
+
+namespace tarvel {
+namespace {
+
+using ::testing::HasSubstr;
+
+class CliRun : public ::testing::Test {
+ protected:
+  CliRun() {
+    EXPECT_TRUE(sim_.Start().ok());
+    store::PrepareHome(folder_);
+    store::ConfigStore store(folder_.ConfigDatabase());
+    EXPECT_TRUE(store.AddChannel({3, 1, "Kiln", "set64rs"}));
+    EXPECT_TRUE(store.ResetControllerMemory(1));
+    EXPECT_TRUE(store.WriteMemorySteps(1, {{1, 1, 10, 50, 1, 0}, {1, 2, 60, 100, 1, 0}, {1, 3, 0, 220, 1, 0}}));
+    EXPECT_TRUE(store.WriteLogEntry({1, "kiln.txt", 1, 3, "K", "F", "M", "SV"}));
+    sim_.EditUnit(1, [](sim::UnitState& u) {
+      u.steps[0] = {1, 10, 50}, u.steps[1] = {1, 60, 100}, u.steps[2] = {1, 0, 220};
+      u.programHighStep = 20;
+    });
+  }
+  testing::ProcessResult Cli(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--home", dir_.path().string(), "--port", sim_.DevicePath()});
+    return testing::RunProcess(TARVEL_CLI, args);
+  }
+
+  testing::TempDir dir_;
+  AppFolder folder_{dir_.path()};
+  sim::SimulatedLine sim_{testing::QuickLine({1})};
+};
+
+TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
+  for (auto args : {std::vector<std::string>{"jump", "3", "2"}, {"mode", "3", "7"}, {"start", "3", "--yes"}})
+    EXPECT_EQ(Cli(args).exitCode, 2) << args[0];
+
+  auto selected = Cli({"select", "3", "kiln.txt"});
+  ASSERT_EQ(selected.exitCode, 0) << selected.out << selected.err;
+  EXPECT_THAT(selected.out, HasSubstr("Profile selected for run. Program limits uploaded to controller"));
+  EXPECT_EQ(sim_.Unit(1).programHighStep, 3);
+
+  EXPECT_EQ(Cli({"start", "3"}).exitCode, 1) << "no operator's code";
+  auto started = Cli({"start", "3", "--front-panel"});
+  ASSERT_EQ(started.exitCode, 0) << started.out << started.err;
+  EXPECT_THAT(started.out, HasSubstr("enter 5172"));
+  EXPECT_EQ(sim_.Unit(1).runMode, 2);
+  sim_.FrontPanelStart(1);  // the operator
+  sim_.AdvanceTime(std::chrono::minutes(5));
+
+  auto jumped = Cli({"jump", "3", "2", "30"});
+  ASSERT_EQ(jumped.exitCode, 0) << jumped.out << jumped.err;
+  EXPECT_EQ(sim_.Unit(1).profileSetPoint, 160);
+  EXPECT_EQ(Cli({"jump", "3", "3", "30"}).exitCode, 1);
+
+  ASSERT_EQ(Cli({"pause", "3"}).exitCode, 0);
+  EXPECT_EQ(sim_.Unit(1).setValue, 160);
+  ASSERT_EQ(Cli({"restart", "3"}).exitCode, 0);
+  EXPECT_TRUE(sim_.Unit(1).running);
+  EXPECT_EQ(sim_.Unit(1).runMode, 2);
+  EXPECT_EQ(sim_.Unit(1).profileSetPoint, 160) << "where the jump had put it";
+
+  EXPECT_EQ(Cli({"limits", "3", "9", "8"}).exitCode, 1);
+}
+
+}  // namespace
+}  // namespace tarvel

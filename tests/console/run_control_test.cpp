@@ -1,0 +1,246 @@
+// Run control: the jump point, the jump sequence on the wire, select, start, pause, restart,
+// the run mode and program limits panels, and sequences stopped by a failed exchange.
+#include <gmock/gmock.h>
+
+#include "console_fixture.h"
+#include "sim/rtu_codec.h"
+
+namespace tarvel::console {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+// Minutes; segment 5 ramps 100 -> 250 over 120 (segment 6 jumps over itself to 7).
+const sim::ProgramStep kProgram[] = {{1, 10, 50},   {1, 10, 80}, {1, 10, 90},   {1, 10, 95},
+                                     {1, 120, 100}, {1, -7, 0},  {1, 60, 250},  {1, 0, 250}};
+
+Bytes Read(std::uint16_t reg) { return sim::EncodeReadRequest(1, reg, 2); }
+Bytes Write(std::uint16_t reg, int value) {
+  const std::uint16_t values[] = {static_cast<std::uint16_t>(value), 0};
+  return sim::EncodeWriteRequest(1, reg, values);
+}
+std::uint16_t Word(int step, int word) { return static_cast<std::uint16_t>(0x4000 + 3 * (step - 1) + word - 1); }
+
+class RunControlTest : public ConsoleFixture {
+ protected:
+  RunControlTest() : ConsoleFixture({1}) {
+    Map(1, 1, "Kiln");
+    std::vector<store::MemoryRow> rows;
+    for (int step = 1; step <= 8; ++step) {
+      const auto& s = kProgram[step - 1];
+      rows.push_back({1, step, s.duration, s.temperature, s.pidSet, 0});
+    }
+    EXPECT_TRUE(store_.WriteMemorySteps(1, rows));
+    EXPECT_TRUE(store_.WriteLogEntry({1, "kiln.txt", 1, 8, "K", "F", "H", "SV"}));
+    sim_.EditUnit(1, [](sim::UnitState& u) {
+      for (int i = 0; i < 8; ++i) u.steps[i] = kProgram[i];
+      u.programLowStep = 1;
+      u.programHighStep = 8;
+    });
+  }
+  // The console of a user who has just opened the window on the kiln.
+  RunControl& Opened() {
+    Make();
+    console_->Run().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
+    console_->Load();
+    console_->Activate();
+    sim_.ClearRequests();
+    return console_->Run();
+  }
+  void Running(int minutes) {
+    sim_.EditUnit(1, [](sim::UnitState& u) { u.runMode = 2; });
+    sim_.FrontPanelStart(1);
+    sim_.AdvanceTime(std::chrono::minutes(minutes));
+  }
+  int Modified(int step) { return store_.MemoryStep(1, step).value_or({}).value_or(store::MemoryRow{}).modified; }
+  std::vector<Bytes> Requests() const { return sim_.Requests(); }
+  std::tuple<std::string, int, int> Stored() {
+    auto row = store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{});
+    return {row.profileNameExecuting, row.programLowAddress, row.programHighAddress};
+  }
+  sim::ProgramStep Step(int step) const { return sim_.Unit(1).steps[step - 1]; }
+};
+
+TEST(ModifiedPoint, InterpolatesToTheNextTimedStepAndRefusesWhatCannotBeComputed) {
+  std::vector<store::MemoryRow> steps;
+  for (int step = 1; step <= 64; ++step) steps.push_back({1, step, 0, 0, 0, 0});
+  steps[4] = {1, 5, 120, 100, 1, 0};
+  steps[5] = {1, 6, -9, 0, 1, 0};
+  steps[6] = {1, 7, 60, 250, 1, 0};
+  auto point = ComputeModifiedPoint(steps, 5, 30);  // 100 + 150 x 30 / 120 = 137.5 -> 138
+  ASSERT_TRUE(point.ok());
+  EXPECT_EQ(point.point.duration, 90);
+  EXPECT_EQ(point.point.temperature, 138);
+  steps[6].temperature = 101;  // 100 + 0.5 goes to the even neighbour 0: 100
+  EXPECT_EQ(ComputeModifiedPoint(steps, 5, 60).point.temperature, 100);
+
+  EXPECT_EQ(ComputeModifiedPoint(steps, 64, 1).refusal, PointRefusal::SegmentOutOfRange);
+  EXPECT_EQ(ComputeModifiedPoint(steps, 0, 1).refusal, PointRefusal::SegmentOutOfRange);
+  EXPECT_EQ(ComputeModifiedPoint(steps, 6, 1).refusal, PointRefusal::JumpStep);
+  EXPECT_EQ(ComputeModifiedPoint(steps, 5, 120).refusal, PointRefusal::TimeBeyondSegment);
+  EXPECT_EQ(ComputeModifiedPoint(steps, 5, -1).refusal, PointRefusal::TimeBeyondSegment);
+  steps.erase(steps.begin() + 4);
+  EXPECT_EQ(ComputeModifiedPoint(steps, 5, 30).refusal, PointRefusal::NoStoredStep);
+
+  EXPECT_EQ((std::vector{RunModeCode("SV", "S"), RunModeCode("SV", "H"), RunModeCode("PV", "S"), RunModeCode("PV", "M")}),
+            (std::vector{1, 2, 3, 4}));
+}
+
+TEST_F(RunControlTest, TheJumpWritesItsSequenceAndTheControllerRunsTheShortenedStep) {
+  Running(15);  // in step 2
+  RunControl& run = Opened();
+  ASSERT_TRUE(run.JumpToSegmentPoint("5", "30"));
+  const std::vector<Bytes> expected = {
+      Read(0x0191), Read(0x200D), Write(0x200D, 1), Read(0x018F), Write(0x200E, 1), Write(0x200F, 64),
+      Write(0x200D, 0), Write(Word(2, 2), -64), Write(Word(64, 2), 1000), Write(0x200D, 1), Write(0x200D, 0),
+      Write(Word(64, 2), -5), Write(Word(5, 2), 90), Write(Word(5, 3), 138), Write(0x200D, 1), Write(0x200D, 2),
+      Write(Word(2, 2), 10), Write(Word(2, 3), 80), Write(0x200E, 1), Write(0x200F, 8), Write(0x200D, 2)};
+  EXPECT_EQ(Requests(), expected);
+  EXPECT_EQ(Write(Word(2, 2), -64), (Bytes{1, 0x10, 0x40, 0x04, 0, 2, 4, 0xFF, 0xC0, 0, 0, 0xF3, 0xB7}));
+  EXPECT_THAT(view_.messages, HasSubstr("No modified profile lines found\r\n"));
+  EXPECT_THAT(view_.messages, HasSubstr("Jump done executing\r\n"));
+  EXPECT_EQ(Modified(5) - Modified(2), 1);
+  EXPECT_EQ(store_.MemoryStep(1, 5).value_or({})->duration, 120) << "the copy keeps the unchanged step";
+
+  EXPECT_EQ(sim_.Unit(1).currentStep, 5);
+  EXPECT_EQ(sim_.Unit(1).profileSetPoint, 138);
+  sim_.AdvanceTime(45min);  // halfway through the 90 left: 138 + 112 / 2
+  console_->ReadRunState();
+  EXPECT_EQ(view_.fields[Field::CurrentStep], "5");
+  EXPECT_EQ(view_.fields[Field::ProfileSetPoint], "194");
+
+  // A second jump first puts back the segment of the first.
+  sim_.ClearRequests();
+  ASSERT_TRUE(run.JumpToSegmentPoint("7", "20"));
+  const auto second = Requests();
+  EXPECT_EQ(std::vector(second.begin(), second.begin() + 2), (std::vector{Write(Word(5, 2), 120), Write(Word(5, 3), 100)}));
+  EXPECT_EQ(Modified(7) - Modified(5), 1);
+  EXPECT_EQ(sim_.Unit(1).currentStep, 7);
+}
+
+TEST_F(RunControlTest, JumpsThatCannotBeComputedSendNothing) {
+  RunControl& run = Opened();
+  const std::pair<const char*, const char*> refused[] = {
+      {"64", "Must be in range: 1 - 64"}, {"0", "Segment number not in range"}, {"-3", "Segment number not in range"},
+      {"abc", "Segment number entered is not a number"}, {"6", "You selected a segment that is a jump instruction"}};
+  for (auto [segment, message] : refused) {
+    EXPECT_FALSE(run.JumpToSegmentPoint(segment, "30"));
+    EXPECT_THAT(view_.messages, HasSubstr(message)) << segment;
+  }
+  for (const char* time : {"120", "0", "-5"}) {
+    EXPECT_FALSE(run.JumpToSegmentPoint("5", time));
+    EXPECT_THAT(view_.messages, HasSubstr("you entered a time longer than the duration")) << time;
+  }
+  EXPECT_FALSE(run.JumpTo(5, 120));  // a restart's stored time is checked here
+  EXPECT_EQ(view_.messages, "Error: Time selected is greater than segment time\r\n");
+  EXPECT_TRUE(Requests().empty());
+}
+
+TEST_F(RunControlTest, AFailedExchangeStopsTheJumpAndStartPutsBackWhatItChanged) {
+  Running(15);
+  RunControl& run = Opened();
+  int base = hooked_.exchanges, failAt = 14;  // the target step's temperature
+  hooked_.before = [&](int k) {
+    if (k == base + failAt) sim_.InjectFault(sim::Fault::NoReply, 1);
+  };
+  EXPECT_FALSE(run.JumpTo(5, 30));
+  EXPECT_EQ(Requests().size(), 14u) << "nothing after the failed write";
+  EXPECT_THAT(view_.messages, HasSubstr("ERROR: Communication error\r\n"
+                                        "ERROR: Jump stopped: writing step 5 temperature 138 failed (no reply)\r\n"));
+  EXPECT_THAT(view_.messages, HasSubstr("The controller now holds program limits 1 - 64, step 2 duration -64, run mode 0, "
+                                        "step 64 duration -5, step 5 duration 90\r\n"
+                                        "It may also hold step 5 temperature 138\r\n"));
+  EXPECT_THAT(view_.messages, Not(HasSubstr("Jump done executing")));
+  EXPECT_EQ(view_.LastLed(), Led::Error);
+  EXPECT_EQ(Modified(2) + Modified(5), 2);
+
+  // A confirmed start puts both steps back before it writes the run mode.
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.programLowStep = 1, u.programHighStep = 8; });
+  failAt = 0;
+  ASSERT_TRUE(run.StartProfile());
+  EXPECT_EQ(Step(2).duration + Step(5).duration + Step(5).temperature, 10 + 120 + 100);
+  EXPECT_EQ(Modified(2) + Modified(5), 0);
+
+  // A failure before the first write changes nothing, and says so.
+  base = hooked_.exchanges;
+  failAt = 1;
+  EXPECT_FALSE(run.JumpTo(5, 30));
+  EXPECT_THAT(view_.messages, HasSubstr("stopped: reading the step time failed (no reply)\r\n"
+                                        "Nothing was changed in the controller\r\n"));
+}
+
+TEST_F(RunControlTest, SelectStartPauseAndRestartRunTheProfileOnTheController) {
+  RunControl& run = Opened();
+  console_->Log().Show(1);
+  ASSERT_TRUE(run.SelectRunProfile(1));
+  EXPECT_EQ(view_.boxes.back().title, "Run State Parameters Change");
+  EXPECT_THAT(view_.messages, HasSubstr("Profile selected for run. Program limits uploaded to controller"));
+  EXPECT_EQ(Stored(), std::make_tuple(std::string("kiln.txt"), 1, 8));
+
+  ASSERT_TRUE(run.StartProfile());
+  EXPECT_EQ(view_.boxes.back().title, "Enter Front Panel Start Code 5172 to start kiln.txt");
+  EXPECT_THAT(view_.messages, HasSubstr("-2- using the arrow keys enter 5172 in the SV display\r\n"));
+  EXPECT_THAT(view_.messages, HasSubstr("start code 5172 entered on the front panel of unit #1"));
+  EXPECT_TRUE(sim_.Unit(1).running);
+  EXPECT_EQ(sim_.Unit(1).runMode, 2) << "H counts as minutes";
+
+  sim_.AdvanceTime(15min);  // step 2, 5 minutes in: 85
+  ASSERT_TRUE(run.PauseProfile());
+  EXPECT_EQ(sim_.Unit(1).setValue, 85);
+  EXPECT_EQ(sim_.Unit(1).runMode, 0);
+  sim_.AdvanceTime(30min);
+  console_->ReadRunState();  // a monitor tick while paused stores mode 0
+  EXPECT_EQ(view_.fields[Field::SetPoint], "85");
+  EXPECT_FALSE(run.PauseProfile());
+  EXPECT_THAT(view_.messages, HasSubstr("Profile already paused"));
+
+  ASSERT_TRUE(run.RestartProfile());
+  const sim::UnitState unit = sim_.Unit(1);
+  EXPECT_TRUE(unit.running && unit.runMode == 2 && unit.currentStep == 2 && unit.steps[1].duration == 5);
+  EXPECT_EQ(unit.profileSetPoint, 85);
+  EXPECT_FALSE(run.RestartProfile());
+  EXPECT_THAT(view_.messages, HasSubstr("Profile is already executing"));
+}
+
+TEST_F(RunControlTest, ACancelledStartOrSelectLeavesTheModeAndLimitsAlone) {
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.inputType = 1; });  // J, not the profile's K
+  RunControl& run = Opened();
+  console_->Log().Show(1);
+  view_.confirmAnswers = {true, false};
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.programHighStep = 20; });
+  EXPECT_FALSE(run.SelectRunProfile(1));
+  EXPECT_EQ(view_.boxes.back().title, "Sensor Setting Mismatch");
+  EXPECT_EQ(sim_.Unit(1).programHighStep, 20);
+
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.programHighStep = 8; u.runMode = 3; });
+  ASSERT_TRUE(store_.SetStepModified(1, 3, 1));
+  sim_.ClearRequests();
+  view_.confirmAnswers = {false};
+  EXPECT_FALSE(run.StartProfile());
+  EXPECT_EQ(view_.programMode, 0);
+  EXPECT_EQ(Modified(3), 1) << "nothing restored";
+  EXPECT_EQ(Stored(), std::make_tuple(std::string("kiln.txt"), 1, 8));
+  for (const Bytes& request : Requests()) EXPECT_EQ(request[1], request == Write(0x200D, 0) ? 0x10 : 0x03);
+}
+
+TEST_F(RunControlTest, PanelsRefuseBadStepsAndSetTheMode) {
+  RunControl& run = Opened();
+  for (auto [low, high] : {std::pair{"0", "8"}, {"1", "65"}, {"2.5", "8"}, {"abc", "8"}, {"", "8"}, {"9", "8"}})
+    EXPECT_FALSE(run.UploadProgramLimits(low, high)) << low << " " << high;
+  EXPECT_THAT(view_.messages, HasSubstr("ERROR: Low step must not be above the high step\r\n"));
+  EXPECT_TRUE(Requests().empty());
+  ASSERT_TRUE(run.UploadProgramLimits("2", "9"));
+  EXPECT_EQ(sim_.Unit(1).programLowStep + sim_.Unit(1).programHighStep, 2 + 9);
+
+  console_->SetSelectedRunMode(3);
+  ASSERT_TRUE(run.SetRunMode());
+  EXPECT_EQ(sim_.Unit(1).runMode, 3);
+  EXPECT_THAT(view_.messages, HasSubstr("Controller run mode set"));
+  EXPECT_EQ(view_.LastLed(), Led::Idle);
+}
+
+}  // namespace
+}  // namespace tarvel::console
