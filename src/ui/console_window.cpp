@@ -241,7 +241,8 @@ void ConsoleWindow::Connect() {
                                                       "Temperature Profile  (*.txt)");
     Command([path = file.toStdString()](auto& c) { c.OpenProfile(path); });
   });
-  connect(findChild<QLineEdit*>("StartAddressDisplay"), &QLineEdit::textChanged, this,
+  // Only what the user types: the window setting "1" at load must not clear the start-up messages.
+  connect(findChild<QLineEdit*>("StartAddressDisplay"), &QLineEdit::textEdited, this,
           [this](const QString& t) { Command([text = t.toStdString()](auto& c) { c.SetStartStepText(text); }); });
   connect(button("CompileProfileButton"), &QPushButton::clicked, this,
           [this] { Command([](auto& c) { c.CompileProfile(); }); });

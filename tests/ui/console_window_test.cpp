@@ -148,6 +148,8 @@ TEST_F(FreshStart, AnEmptyMapShowsBothWarningsAndEmptySelectors) {
   EXPECT_EQ(progression->itemText(0), "SV");
   EXPECT_EQ(progression->itemText(1), "PV");
   EXPECT_EQ(Text("StartAddressDisplay"), "1");
+  EXPECT_THAT(Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(),
+              ::testing::HasSubstr("Click on SETUP > CHANNEL MAP")) << "the start-up messages stay";
 }
 
 TEST_F(ConsoleWindowTest, MenusAreInOrderAndNotYetLandedEntriesAreDisabled) {
@@ -192,7 +194,9 @@ TEST_F(ConsoleWindowTest, AProfileIsOpenedCompiledAndUploadedFromTheWindow) {
   EXPECT_EQ(Text("CompileProfileNameDisplay"), "cure.txt");
   EXPECT_EQ(Text("txtCompiledProfileTimeScale"), "M");
 
-  Find<QLineEdit>("StartAddressDisplay")->setText("10");
+  auto* start = Find<QLineEdit>("StartAddressDisplay");
+  start->selectAll();
+  QTest::keyClicks(start, "10");
   Idle();
   Click("CompileProfileButton");
   auto* compiled = Find<QTableWidget>("CompiledProfileFlexGrid");
