@@ -14,10 +14,7 @@ using ::testing::Not;
 
 class CliChannels : public ::testing::Test {
  protected:
-  testing::ProcessResult Cli(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--home", (dir_ / "home").string()});
-    return testing::RunProcess(TARVEL_CLI, args);
-  }
+  testing::ProcessResult Cli(std::vector<std::string> args) { return testing::RunCli(dir_ / "home", args); }
   testing::TempDir dir_;
 };
 
@@ -54,7 +51,9 @@ TEST_F(CliChannels, AddListRemoveAndRefuseADuplicate) {
 
 TEST_F(CliChannels, BadArgumentsPrintUsageAndExitTwo) {
   for (auto args : {std::vector<std::string>{}, {"frobnicate"}, {"channel", "add", "1", "2"},
-                    {"channel", "add", "x", "2", "Kiln"}, {"channel", "add", "1", "248", "Kiln"}, {"channel", "remove"}}) {
+                    {"channel", "add", "x", "2", "Kiln"}, {"channel", "add", "1", "248", "Kiln"}, {"channel", "remove"},
+                    {"profile", "check"},
+                    {"profile", "build", "--sensor", "K", "--temp", "K", "--time", "M", "a.csv", "b.txt"}}) {
     auto bad = Cli(args);
     EXPECT_EQ(bad.exitCode, 2) << ::testing::PrintToString(args);
     EXPECT_THAT(bad.err, HasSubstr("usage:")) << ::testing::PrintToString(args);

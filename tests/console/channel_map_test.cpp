@@ -4,10 +4,7 @@
 #include <gmock/gmock.h>
 
 #include "console/channel_map.h"
-#include "sim/simulated_line.h"
-#include "store/home.h"
-#include "support/sim_line.h"
-#include "support/temp_dir.h"
+#include "console_fixture.h"
 #include "tool_views.h"
 
 namespace tarvel::console {
@@ -18,102 +15,82 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using store::ChannelField;
 
-class ChannelMapTest : public ::testing::Test {
+class ChannelMapTest : public ConsoleFixture {
  protected:
-  ChannelMapTest() {
-    auto device = sim_.Start();
-    EXPECT_TRUE(device.ok());
-    EXPECT_TRUE(line_.Open(device.value_or("")).ok());
-  }
-  void Map(int channel, int address, const std::string& nickName) {
-    ASSERT_TRUE(store_.AddChannel({channel, address, nickName, "set64rs"}));
-  }
+  ChannelMapTest() : ConsoleFixture({1, 2, 5}) {}
   std::vector<int> Addresses() {
     std::vector<int> addresses;
     for (const auto& row : store_.Channels().value_or({})) addresses.push_back(row.modbusAddress);
     return addresses;
   }
-  bool SentAWrite() const {
-    for (const auto& frame : sim_.Requests())
-      if (frame[1] == 0x10) return true;
-    return false;
-  }
 
-  testing::TempDir dir_;
-  AppFolder folder_{dir_.path()};
-  store::HomeReport home_ = store::PrepareHome(folder_);
-  store::ConfigStore store_{folder_.ConfigDatabase()};
-  sim::SimulatedLine sim_{testing::QuickLine({1, 2, 5})};
-  link::ModbusRtuLine line_;
-  RecordingMapView view_;
-  ChannelMap map_{folder_, store_, line_, view_};
+  RecordingMapView mapView_;
+  ChannelMap map_{folder_, store_, line_, mapView_};
 };
 
 TEST_F(ChannelMapTest, GridEditsRefuseBlanksDuplicatesAndBadNumbersButNotACellsOwnValue) {
   Map(1, 1, "Kiln");
   Map(2, 2, "Oven");
   map_.BeginEdit();
-  EXPECT_EQ(view_.messages, "Hit ENTER to update field\r\n");
+  EXPECT_EQ(mapView_.messages, "Hit ENTER to update field\r\n");
 
   EXPECT_EQ(map_.StoreEdit(1, ChannelField::NickName, "Kiln"), EditOutcome::Saved);
   EXPECT_EQ(map_.StoreEdit(2, ChannelField::ControllerType, "set64rs"), EditOutcome::Saved);
   EXPECT_EQ(map_.StoreEdit(1, ChannelField::NickName, "Oven"), EditOutcome::Refused);
   EXPECT_EQ(map_.StoreEdit(1, ChannelField::SoftwareChannel, "2"), EditOutcome::Refused);
-  EXPECT_EQ(view_.messages, "Hit ENTER to update field\r\nDuplicate entries not allowed in the channel map\r\n"
+  EXPECT_EQ(mapView_.messages, "Hit ENTER to update field\r\nDuplicate entries not allowed in the channel map\r\n"
                             "Duplicate entries not allowed in the channel map\r\n");
 
   // A word in a number column keeps the editor open and says nothing.
   EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, "abc"), EditOutcome::KeepEditing);
   EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, ""), EditOutcome::Refused);
   EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, "248"), EditOutcome::Refused);
-  EXPECT_THAT(view_.messages, EndsWith("Do not leave fields blank\r\n"
+  EXPECT_THAT(mapView_.messages, EndsWith("Do not leave fields blank\r\n"
                                        "Error: Modbus address must be in the range from 1 and 247\r\n"));
   EXPECT_EQ(Addresses(), (std::vector<int>{1, 2}));
 
   EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, "7"), EditOutcome::Saved);
-  ASSERT_EQ(view_.rows.size(), 2u);
-  EXPECT_EQ(view_.rows[1].modbusAddress, 7);
+  ASSERT_EQ(mapView_.rows.size(), 2u);
+  EXPECT_EQ(mapView_.rows[1].modbusAddress, 7);
 
   map_.DeleteRow(1);
   EXPECT_EQ(Addresses(), (std::vector<int>{7}));
-  view_.confirmAnswers = {false, true};
+  mapView_.confirmAnswers = {false, true};
   map_.ClearMap();
   EXPECT_EQ(Addresses(), (std::vector<int>{7}));
   map_.ClearMap();
   EXPECT_TRUE(Addresses().empty());
-  EXPECT_TRUE(view_.rows.empty());
-  EXPECT_EQ(view_.boxes.back(), "Clear Channel Map: WARNING: This will wipe out all entries. Proceed?");
+  EXPECT_TRUE(mapView_.rows.empty());
+  EXPECT_EQ(mapView_.boxes.back(), "Clear Channel Map: WARNING: This will wipe out all entries. Proceed?");
 }
 
 TEST_F(ChannelMapTest, ScanReportsEveryAddressAndWithAddNewMapsNewUnitsWithTheirMemoryAndFolders) {
   Map(12, 1, "Kiln");
   Map(3, 40, "Gone");
   map_.ScanAddresses({});
-  EXPECT_THAT(view_.messages, ::testing::StartsWith("Unit #1 Detected : Modbus address already in the Channel Map\r\n"
+  EXPECT_THAT(mapView_.messages, ::testing::StartsWith("Unit #1 Detected : Modbus address already in the Channel Map\r\n"
                                                     "Unit #2 Detected : Modbus address not in the Channel Map\r\n"
                                                     "Unit #3 Not Found\r\nUnit #4 Not Found\r\n"));
-  EXPECT_THAT(view_.messages, HasSubstr("Unit #64 Not Found\r\nScan finished\r\n3 Found\r\n"
+  EXPECT_THAT(mapView_.messages, HasSubstr("Unit #64 Not Found\r\nScan finished\r\n3 Found\r\n"
                                         "Following ModBus Addresses Detected:  1 2 5\r\n"));
-  EXPECT_EQ(view_.progressDone, 64);
+  EXPECT_EQ(mapView_.progressDone, 64);
   EXPECT_EQ(Addresses(), (std::vector<int>{40, 1}));  // nothing changed without the options
 
   map_.ScanAddresses({.addNew = true, .removeMissing = true});
-  EXPECT_THAT(view_.messages, HasSubstr("Unit #2 Detected : ModBus address added to Channel Map\r\n"));
+  EXPECT_THAT(mapView_.messages, HasSubstr("Unit #2 Detected : ModBus address added to Channel Map\r\n"));
   auto rows = store_.Channels().value_or({});
   ASSERT_EQ(rows.size(), 3u);  // 40 is gone
-  EXPECT_EQ(rows[1].softwareChannel, 13);
-  EXPECT_EQ(rows[1].modbusAddress, 2);
-  EXPECT_EQ(rows[1].nickName, "Default13");
-  EXPECT_EQ(rows[1].controllerType, "set64rs");
-  EXPECT_EQ(rows[2].softwareChannel, 14);
-  EXPECT_EQ(rows[2].modbusAddress, 5);
+  EXPECT_EQ(std::tie(rows[1].softwareChannel, rows[1].modbusAddress, rows[1].nickName, rows[1].controllerType),
+            std::tuple(13, 2, "Default13", "set64rs"));
+  EXPECT_EQ(std::tie(rows[2].softwareChannel, rows[2].modbusAddress), std::tuple(14, 5));
   auto memory = store_.Memory(5).value_or({});
   ASSERT_EQ(memory.size(), 64u);
-  EXPECT_EQ(memory[63].segment, 64);
-  EXPECT_EQ(memory[63].duration + memory[63].temperature + memory[63].pidSet + memory[63].modified, 0);
-  EXPECT_TRUE(std::filesystem::is_directory(folder_.LogFiles() / "Channel-13"));
-  EXPECT_TRUE(std::filesystem::is_directory(folder_.LogFiles() / "Channel-14"));
-  EXPECT_EQ(view_.rows.size(), 3u);
+  const store::MemoryRow& last = memory[63];
+  EXPECT_EQ(std::tie(last.segment, last.duration, last.temperature, last.pidSet, last.modified),
+            std::tuple(64, 0, 0, 0, 0));
+  for (const char* made : {"Channel-13", "Channel-14"})
+    EXPECT_TRUE(std::filesystem::is_directory(folder_.LogFiles() / made)) << made;
+  EXPECT_EQ(mapView_.rows.size(), 3u);
 }
 
 TEST_F(ChannelMapTest, AddressChangeRefusesBadTargetsBeforeAnythingIsSent) {
@@ -132,28 +109,27 @@ TEST_F(ChannelMapTest, AddressChangeRefusesBadTargetsBeforeAnythingIsSent) {
   for (const auto& [texts, message] : refusals) {
     map_.Messages().ClearDisplay();
     EXPECT_FALSE(map_.ChangeAddress(texts.first, texts.second));
-    EXPECT_EQ(view_.messages, message) << texts.second;
+    EXPECT_EQ(mapView_.messages, message) << texts.second;
   }
-  EXPECT_FALSE(SentAWrite());
+  for (const auto& frame : sim_.Requests()) EXPECT_NE(frame[1], 0x10) << "no write";
   EXPECT_TRUE(sim_.HasUnit(1));
   EXPECT_EQ(Addresses(), (std::vector<int>{1, 5}));
 
   // No unit at 3: the write goes unanswered and the database stays as it was.
   map_.Messages().ClearDisplay();
   EXPECT_FALSE(map_.ChangeAddress("3", "8"));
-  EXPECT_EQ(view_.messages, "Error: Cound not set unit at 3 to new address 8\r\n");
+  EXPECT_EQ(mapView_.messages, "Error: Cound not set unit at 3 to new address 8\r\n");
 }
 
 TEST_F(ChannelMapTest, AddressChangeMovesEveryRowOfTheUnitInOneTransactionOnceTheUnitHasMoved) {
   Map(1, 1, "Kiln");
-  ASSERT_TRUE(store_.ResetControllerMemory(1) && store_.WriteMemorySteps(1, {{1, 3, 60, 200, 1, 0}}));
+  ASSERT_TRUE(store_.WriteMemorySteps(1, {{1, 3, 60, 200, 1, 0}}));
   ASSERT_TRUE(store_.WriteLogEntry({1, "kiln.txt", 1, 3, "K", "F", "M", "SV"}));
   ASSERT_TRUE(store_.SaveRunSelection(1, "kiln.txt", 1, 3));
 
   EXPECT_TRUE(map_.ChangeAddress("1", "7"));
-  EXPECT_EQ(view_.messages, "Unit at 1 set to new address at 7\r\nChannel 1 moved to ModBusAddress=7\r\n");
-  EXPECT_TRUE(sim_.HasUnit(7));
-  EXPECT_FALSE(sim_.HasUnit(1));
+  EXPECT_EQ(mapView_.messages, "Unit at 1 set to new address at 7\r\nChannel 1 moved to ModBusAddress=7\r\n");
+  EXPECT_TRUE(sim_.HasUnit(7) && !sim_.HasUnit(1));
   EXPECT_EQ(Addresses(), (std::vector<int>{7}));
   auto memory = store_.Memory(7).value_or({});
   ASSERT_EQ(memory.size(), 64u);
@@ -171,8 +147,8 @@ TEST_F(ChannelMapTest, AddressChangeMovesEveryRowOfTheUnitInOneTransactionOnceTh
   }
   map_.Messages().ClearDisplay();
   EXPECT_TRUE(map_.ChangeAddress("7", "8"));
-  EXPECT_THAT(view_.messages, HasSubstr("Error: the unit now answers at 8 but the database could not follow"));
-  EXPECT_THAT(view_.messages, Not(HasSubstr("moved to")));
+  EXPECT_THAT(mapView_.messages, HasSubstr("Error: the unit now answers at 8 but the database could not follow"));
+  EXPECT_THAT(mapView_.messages, Not(HasSubstr("moved to")));
   EXPECT_EQ(Addresses(), (std::vector<int>{7}));
   EXPECT_EQ(store_.Memory(7).value_or({}).size(), 64u);
   EXPECT_TRUE(store_.LogEntry(7, "kiln.txt").value_or(std::nullopt).has_value());

@@ -43,6 +43,12 @@ class ConsoleFixture : public ::testing::Test {
     console_ = std::make_unique<Console>(folder_, store_, hooked_, view_, info_);
     return *console_;
   }
+  // The console as the user first sees it: loaded and its window activated.
+  Console& Started() {
+    Make().Load();
+    console_->Activate();
+    return *console_;
+  }
 
   void Map(int channel, int address, const std::string& nickName) {
     ASSERT_TRUE(store_.AddChannel({channel, address, nickName, "set64rs"}));

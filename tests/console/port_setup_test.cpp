@@ -2,11 +2,8 @@
 #include <gmock/gmock.h>
 
 #include "console/port_setup.h"
+#include "console_fixture.h"
 #include "link/commands.h"
-#include "sim/simulated_line.h"
-#include "store/home.h"
-#include "support/sim_line.h"
-#include "support/temp_dir.h"
 #include "tool_views.h"
 
 namespace tarvel::console {
@@ -15,46 +12,39 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-class PortSetupTest : public ::testing::Test {
+// The console's line is on the kiln's line (unit 1) already, by its own path.
+class PortSetupTest : public ConsoleFixture {
  protected:
-  PortSetupTest() {
-    for (auto* sim : {&kiln_, &oven_}) EXPECT_TRUE(sim->Start().ok());
+  PortSetupTest() : ConsoleFixture({1}) {
+    EXPECT_TRUE(oven_.Start().ok());
     fs::create_directories(dev_);
-    fs::create_symlink(kiln_.DevicePath(), dev_ / "ttyUSB0");
+    fs::create_symlink(sim_.DevicePath(), dev_ / "ttyUSB0");
     fs::create_symlink(oven_.DevicePath(), dev_ / "ttyUSB1");
     fs::create_symlink(dir_ / "unplugged", dev_ / "ttyUSB2");
     testing::WriteAll(dev_ / "ttyACM0", "");  // a file where a device should be
-    // The application's line is on the kiln's line already, by its own path.
-    EXPECT_TRUE(line_.Open(kiln_.DevicePath()).ok());
   }
   std::string Dev(const char* name) const { return (dev_ / name).string(); }
 
-  testing::TempDir dir_;
   fs::path dev_ = dir_ / "dev";
-  AppFolder folder_{dir_ / "home"};
-  store::HomeReport home_ = store::PrepareHome(folder_);
-  store::ConfigStore store_{folder_.ConfigDatabase()};
-  sim::SimulatedLine kiln_{testing::QuickLine({1})};
   sim::SimulatedLine oven_{testing::QuickLine({9})};
-  link::ModbusRtuLine line_;
-  RecordingPortView view_;
-  PortSetup setup_{store_, line_, view_, {dev_, dir_ / "sys", dir_ / "published"}};
+  RecordingPortView portView_;
+  PortSetup setup_{store_, line_, portView_, {dev_, dir_ / "sys", dir_ / "published"}};
 };
 
 TEST_F(PortSetupTest, ScanNamesEachPortsStateAndLeavesTheLineWhereItWas) {
   setup_.Load();
-  EXPECT_EQ(view_.number, 1);  // the line's device, by its link
-  EXPECT_EQ(view_.device, Dev("ttyUSB0"));
-  EXPECT_THAT(view_.messages, ::testing::StartsWith("Instructions:\r\n"));
+  EXPECT_EQ(portView_.number, 1);  // the line's device, by its link
+  EXPECT_EQ(portView_.device, Dev("ttyUSB0"));
+  EXPECT_THAT(portView_.messages, ::testing::StartsWith("Instructions:\r\n"));
 
   setup_.SerialPortScan();
-  EXPECT_EQ(view_.messages, "Scanning Serial Port # Range\r\n-----------------------------------\r\n"
+  EXPECT_EQ(portView_.messages, "Scanning Serial Port # Range\r\n-----------------------------------\r\n"
                             "Serial Port #01 Port seen > Device seen on this comm port - " + Dev("ttyUSB0") + "\r\n"
                             "Serial Port #02 Port seen > no controller seen on it - " + Dev("ttyUSB1") + "\r\n"
                             "Serial port #03 not installed - " + Dev("ttyUSB2") + "\r\n"
                             "Serial port #04 cannot be opened: not a serial device - " + Dev("ttyACM0") + "\r\n"
                             "\r\nScan finished\r\n");
-  EXPECT_EQ(line_.DevicePath(), kiln_.DevicePath());
+  EXPECT_EQ(line_.DevicePath(), sim_.DevicePath());
   EXPECT_TRUE(line_.IsOpen());
 
   // A unit the channel map knows counts as a controller, wherever its address.
@@ -68,16 +58,16 @@ TEST_F(PortSetupTest, ScanNamesEachPortsStateAndLeavesTheLineWhereItWas) {
 TEST_F(PortSetupTest, UseThisSettingReopensTheLineAndStoresNumberAndDeviceForTheNextStart) {
   setup_.Load();
   for (int i = 0; i < 3; ++i) setup_.DecrementPort();
-  EXPECT_EQ(view_.number, 1);
+  EXPECT_EQ(portView_.number, 1);
   for (int i = 0; i < 25; ++i) setup_.IncrementPort();
-  EXPECT_EQ(view_.number, 20);
+  EXPECT_EQ(portView_.number, 20);
   EXPECT_FALSE(setup_.UseThisSetting());  // no device has number 20: nothing stored
-  EXPECT_THAT(view_.messages, HasSubstr("Serial port #20 not installed\r\n"));
+  EXPECT_THAT(portView_.messages, HasSubstr("Serial port #20 not installed\r\n"));
   EXPECT_EQ(store_.GetCommPortNumber(), -1);
 
   ASSERT_TRUE(setup_.SelectPort(2));
   EXPECT_TRUE(setup_.UseThisSetting());
-  EXPECT_THAT(view_.messages, HasSubstr("Serial Port Number set to #2 - " + Dev("ttyUSB1") + "\r\n"));
+  EXPECT_THAT(portView_.messages, HasSubstr("Serial Port Number set to #2 - " + Dev("ttyUSB1") + "\r\n"));
   EXPECT_EQ(link::CommandSet(line_).ReadProcessValue(9).outcome, link::Outcome::Ok);
   auto row = store_.Port();
   ASSERT_TRUE(row.ok() && row->has_value());
@@ -103,7 +93,7 @@ TEST_F(PortSetupTest, UseThisSettingReopensTheLineAndStoresNumberAndDeviceForThe
   // A device that cannot be opened is said so, and the choice is kept for the next start.
   setup_.SelectDevice(Dev("ttyACM0"));
   EXPECT_FALSE(setup_.UseThisSetting());
-  EXPECT_THAT(view_.messages, HasSubstr("Serial port " + Dev("ttyACM0") + " cannot be opened: not a serial device\r\n"));
+  EXPECT_THAT(portView_.messages, HasSubstr("Serial port " + Dev("ttyACM0") + " cannot be opened: not a serial device\r\n"));
   EXPECT_EQ(store_.Port()->value().devicePath, Dev("ttyACM0"));
 }
 

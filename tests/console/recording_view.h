@@ -27,7 +27,7 @@ struct RecordingView : ConsoleView {
   std::map<Grid, std::vector<RowMark>> marks;
   std::map<Grid, GridLayout> layouts;
   std::map<Grid, bool> wide;
-  std::map<Grid, int> currentRow, topRow;
+  std::map<Grid, int> currentRow;
   int progressDone = 0, progressTotal = 0;
   std::vector<Box> boxes;
   std::deque<bool> confirmAnswers;  // answers to Confirm in order; OK when empty
@@ -43,12 +43,9 @@ struct RecordingView : ConsoleView {
   void SetGridRows(Grid grid, const std::vector<std::vector<std::string>>& rows) override { gridRows[grid] = rows; }
   void SetRowMarks(Grid grid, const std::vector<RowMark>& m) override { marks[grid] = m; }
   void SetCurrentRow(Grid grid, int row) override { currentRow[grid] = row; }
-  void ScrollTo(Grid grid, int row) override { topRow[grid] = row; }
+  void ScrollTo(Grid, int) override {}
   void SetSizeButton(Grid grid, bool isWide) override { wide[grid] = isWide; }
-  void SetProgress(int done, int total) override {
-    progressDone = done;
-    progressTotal = total;
-  }
+  void SetProgress(int done, int total) override { progressDone = done, progressTotal = total; }
   void ShowWarning(const std::string& title, const std::string& text) override { boxes.push_back({title, text, false}); }
   bool Confirm(const std::string& title, const std::string& text) override {
     boxes.push_back({title, text, true});

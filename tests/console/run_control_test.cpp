@@ -43,10 +43,7 @@ class RunControlTest : public ConsoleFixture {
   }
   // The console of a user who has just opened the window on the kiln.
   RunControl& Opened() {
-    Make();
-    console_->Run().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
-    console_->Load();
-    console_->Activate();
+    Started().Run().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
     sim_.ClearRequests();
     return console_->Run();
   }
@@ -56,7 +53,6 @@ class RunControlTest : public ConsoleFixture {
     sim_.AdvanceTime(std::chrono::minutes(minutes));
   }
   int Modified(int step) { return store_.MemoryStep(1, step).value_or({}).value_or(store::MemoryRow{}).modified; }
-  std::vector<Bytes> Requests() const { return sim_.Requests(); }
   std::tuple<std::string, int, int> Stored() {
     auto row = store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{});
     return {row.profileNameExecuting, row.programLowAddress, row.programHighAddress};
@@ -64,24 +60,15 @@ class RunControlTest : public ConsoleFixture {
   sim::ProgramStep Step(int step) const { return sim_.Unit(1).steps[step - 1]; }
 };
 
-TEST(ModifiedPoint, InterpolatesToTheNextTimedStepAndRefusesWhatCannotBeComputed) {
+// The jump tests below pin the point and the refusals as the user meets them.
+TEST(ModifiedPoint, RoundsHalfToEvenAndNeedsTheStoredStep) {
   std::vector<store::MemoryRow> steps;
   for (int step = 1; step <= 64; ++step) steps.push_back({1, step, 0, 0, 0, 0});
   steps[4] = {1, 5, 120, 100, 1, 0};
   steps[5] = {1, 6, -9, 0, 1, 0};
-  steps[6] = {1, 7, 60, 250, 1, 0};
-  auto point = ComputeModifiedPoint(steps, 5, 30);  // 100 + 150 x 30 / 120 = 137.5 -> 138
-  ASSERT_TRUE(point.ok());
-  EXPECT_EQ(point.point.duration, 90);
-  EXPECT_EQ(point.point.temperature, 138);
-  steps[6].temperature = 101;  // 100 + 0.5 goes to the even neighbour 0: 100
-  EXPECT_EQ(ComputeModifiedPoint(steps, 5, 60).point.temperature, 100);
-
-  EXPECT_EQ(ComputeModifiedPoint(steps, 64, 1).refusal, PointRefusal::SegmentOutOfRange);
-  EXPECT_EQ(ComputeModifiedPoint(steps, 0, 1).refusal, PointRefusal::SegmentOutOfRange);
-  EXPECT_EQ(ComputeModifiedPoint(steps, 6, 1).refusal, PointRefusal::JumpStep);
-  EXPECT_EQ(ComputeModifiedPoint(steps, 5, 120).refusal, PointRefusal::TimeBeyondSegment);
-  EXPECT_EQ(ComputeModifiedPoint(steps, 5, -1).refusal, PointRefusal::TimeBeyondSegment);
+  steps[6] = {1, 7, 60, 101, 1, 0};
+  EXPECT_EQ(ComputeModifiedPoint(steps, 5, 60).point.temperature, 100) << "100.5 goes to the even neighbour";
+  EXPECT_EQ(ComputeModifiedPoint(steps, 64, 1).refusal, PointRefusal::SegmentOutOfRange);  // 64 is the jump's own
   steps.erase(steps.begin() + 4);
   EXPECT_EQ(ComputeModifiedPoint(steps, 5, 30).refusal, PointRefusal::NoStoredStep);
 
@@ -98,8 +85,7 @@ TEST_F(RunControlTest, TheJumpWritesItsSequenceAndTheControllerRunsTheShortenedS
       Write(0x200D, 0), Write(Word(2, 2), -64), Write(Word(64, 2), 1000), Write(0x200D, 1), Write(0x200D, 0),
       Write(Word(64, 2), -5), Write(Word(5, 2), 90), Write(Word(5, 3), 138), Write(0x200D, 1), Write(0x200D, 2),
       Write(Word(2, 2), 10), Write(Word(2, 3), 80), Write(0x200E, 1), Write(0x200F, 8), Write(0x200D, 2)};
-  EXPECT_EQ(Requests(), expected);
-  EXPECT_EQ(Write(Word(2, 2), -64), (Bytes{1, 0x10, 0x40, 0x04, 0, 2, 4, 0xFF, 0xC0, 0, 0, 0xF3, 0xB7}));
+  EXPECT_EQ(sim_.Requests(), expected);
   EXPECT_THAT(view_.messages, HasSubstr("No modified profile lines found\r\n"));
   EXPECT_THAT(view_.messages, HasSubstr("Jump done executing\r\n"));
   EXPECT_EQ(Modified(5) - Modified(2), 1);
@@ -115,7 +101,7 @@ TEST_F(RunControlTest, TheJumpWritesItsSequenceAndTheControllerRunsTheShortenedS
   // A second jump first puts back the segment of the first.
   sim_.ClearRequests();
   ASSERT_TRUE(run.JumpToSegmentPoint("7", "20"));
-  const auto second = Requests();
+  const auto second = sim_.Requests();
   EXPECT_EQ(std::vector(second.begin(), second.begin() + 2), (std::vector{Write(Word(5, 2), 120), Write(Word(5, 3), 100)}));
   EXPECT_EQ(Modified(7) - Modified(5), 1);
   EXPECT_EQ(sim_.Unit(1).currentStep, 7);
@@ -136,7 +122,7 @@ TEST_F(RunControlTest, JumpsThatCannotBeComputedSendNothing) {
   }
   EXPECT_FALSE(run.JumpTo(5, 120));  // a restart's stored time is checked here
   EXPECT_EQ(view_.messages, "Error: Time selected is greater than segment time\r\n");
-  EXPECT_TRUE(Requests().empty());
+  EXPECT_TRUE(sim_.Requests().empty());
 }
 
 TEST_F(RunControlTest, AFailedExchangeStopsTheJumpAndStartPutsBackWhatItChanged) {
@@ -147,7 +133,7 @@ TEST_F(RunControlTest, AFailedExchangeStopsTheJumpAndStartPutsBackWhatItChanged)
     if (k == base + failAt) sim_.InjectFault(sim::Fault::NoReply, 1);
   };
   EXPECT_FALSE(run.JumpTo(5, 30));
-  EXPECT_EQ(Requests().size(), 14u) << "nothing after the failed write";
+  EXPECT_EQ(sim_.Requests().size(), 14u) << "nothing after the failed write";
   EXPECT_THAT(view_.messages, HasSubstr("ERROR: Communication error\r\n"
                                         "ERROR: Jump stopped: writing step 5 temperature 138 failed (no reply)\r\n"));
   EXPECT_THAT(view_.messages, HasSubstr("The controller now holds program limits 1 - 64, step 2 duration -64, run mode 0, "
@@ -223,7 +209,7 @@ TEST_F(RunControlTest, ACancelledStartOrSelectLeavesTheModeAndLimitsAlone) {
   EXPECT_EQ(view_.programMode, 0);
   EXPECT_EQ(Modified(3), 1) << "nothing restored";
   EXPECT_EQ(Stored(), std::make_tuple(std::string("kiln.txt"), 1, 8));
-  for (const Bytes& request : Requests()) EXPECT_EQ(request[1], request == Write(0x200D, 0) ? 0x10 : 0x03);
+  for (const Bytes& request : sim_.Requests()) EXPECT_EQ(request[1], request == Write(0x200D, 0) ? 0x10 : 0x03);
 }
 
 TEST_F(RunControlTest, PanelsRefuseBadStepsAndSetTheMode) {
@@ -231,7 +217,7 @@ TEST_F(RunControlTest, PanelsRefuseBadStepsAndSetTheMode) {
   for (auto [low, high] : {std::pair{"0", "8"}, {"1", "65"}, {"2.5", "8"}, {"abc", "8"}, {"", "8"}, {"9", "8"}})
     EXPECT_FALSE(run.UploadProgramLimits(low, high)) << low << " " << high;
   EXPECT_THAT(view_.messages, HasSubstr("ERROR: Low step must not be above the high step\r\n"));
-  EXPECT_TRUE(Requests().empty());
+  EXPECT_TRUE(sim_.Requests().empty());
   ASSERT_TRUE(run.UploadProgramLimits("2", "9"));
   EXPECT_EQ(sim_.Unit(1).programLowStep + sim_.Unit(1).programHighStep, 2 + 9);
 

@@ -66,11 +66,9 @@ class Recording : public ConsoleFixture {
   }
 };
 
-TEST_F(Recording, EachReadingWhileMonitoringIsOneRecordOnTheProfilesTimeAxis) {
+TEST_F(Recording, EachReadingWhileMonitoringIsOneRecordAndEachSwitchOnStartsANewFile) {
   sim_.AdvanceTime(10min);
-  Console& console = Make();
-  console.Load();
-  console.Activate();  // reads the run state, but monitoring is off: nothing is recorded
+  Console& console = Started();  // reads the run state, but monitoring is off: nothing is recorded
   EXPECT_FALSE(fs::exists(folder_.ChannelLogFolder(1)) && !LogFiles().empty());
 
   std::vector<profile::LogPoint> expected;
@@ -93,31 +91,25 @@ TEST_F(Recording, EachReadingWhileMonitoringIsOneRecordOnTheProfilesTimeAxis) {
   EXPECT_EQ(bytes.substr(0, 14), "    10.00  117");
   EXPECT_EQ(bytes.substr(19, 2), "\r\n");
   EXPECT_EQ(profile::ReadLogFile(file).value(), expected);
-}
 
-TEST_F(Recording, AFailedReadingAddsNothingAndEachSwitchOnStartsANewFile) {
-  Console& console = Make();
-  console.Load();
-  console.Activate();
-  console.SetMonitoring(true);
-  sim_.AdvanceTime(5min);
+  // A failed reading adds nothing, nor does a reading of its own with monitoring off.
+  const auto records = [&] { return fs::file_size(file) / profile::kLogRecordSize; };
   line_.SetTiming({20ms, 20ms});
   sim_.InjectFault(sim::Fault::NoReply, 1);
   console.ReadRunState();
   EXPECT_EQ(view_.LastLed(), Led::Error);
+  EXPECT_EQ(records(), 5u);
   line_.SetTiming({100ms, 100ms});  // a busy machine must not fail the readings that follow
   console.ReadRunState();
-  ASSERT_EQ(LogFiles().size(), 1u);
-  EXPECT_EQ(fs::file_size(LogFiles()[0]), 2 * profile::kLogRecordSize);
-
+  EXPECT_EQ(records(), 6u);
   console.SetMonitoring(false);
-  console.ReadRunState();  // a reading of its own is not a run being recorded
-  EXPECT_EQ(fs::file_size(LogFiles()[0]), 2 * profile::kLogRecordSize);
+  console.ReadRunState();
+  EXPECT_EQ(records(), 6u);
   console.SetMonitoring(true);
   std::vector<std::uintmax_t> sizes;
-  for (const fs::path& file : LogFiles()) sizes.push_back(fs::file_size(file));
+  for (const fs::path& f : LogFiles()) sizes.push_back(fs::file_size(f));
   // The second run has its own file, even when it starts within the same second.
-  EXPECT_THAT(sizes, ::testing::UnorderedElementsAre(2 * profile::kLogRecordSize, profile::kLogRecordSize));
+  EXPECT_THAT(sizes, ::testing::UnorderedElementsAre(6 * profile::kLogRecordSize, profile::kLogRecordSize));
 }
 
 }  // namespace

@@ -12,9 +12,7 @@ class Settings : public ConsoleFixture {
  protected:
   Settings() { Map(1, 1, "Kiln"); }
   Console& Started() {
-    Console& console = Make();
-    console.Load();
-    console.Activate();
+    Console& console = ConsoleFixture::Started();
     sim_.ClearRequests();
     view_.leds.clear();
     return console;
@@ -44,8 +42,15 @@ TEST_F(Settings, ReadShowsSensorCaptionAlarmsAndScale) {
   EXPECT_EQ(console.GetSensorIndex("Q"), -1);
 }
 
-TEST_F(Settings, WriteSettingsWritesAScaleOnlyForExactlyCOrF) {
+TEST_F(Settings, WriteSettingsRefusesAnAlarmTypeThatIsNoByteAndWritesAScaleOnlyForExactlyCOrF) {
   Console& console = Started();
+  for (auto [alarm1, alarm2, which] : {std::tuple{"abc", "1", "1"}, std::tuple{"1", "256", "2"},
+                                       std::tuple{"-1", "1", "1"}, std::tuple{"", "1", "1"}}) {
+    console.WriteSettings({"C", alarm1, alarm2});
+    EXPECT_EQ(view_.messages, std::string("ERROR: Alarm ") + which + " type must be a whole number from 0 to 255\r\n");
+  }
+  EXPECT_EQ(Sent(), 0u) << "not even the scale";
+
   console.WriteSettings({"f", "6", "8"});
   EXPECT_EQ(sim_.Unit(1).temperatureScale, 1) << "lower case writes no scale";
   EXPECT_EQ(sim_.Unit(1).alarm1Type, 6);
@@ -53,17 +58,6 @@ TEST_F(Settings, WriteSettingsWritesAScaleOnlyForExactlyCOrF) {
   console.WriteSettings({"C", "6", "8"});
   EXPECT_EQ(sim_.Unit(1).temperatureScale, 0);
   EXPECT_EQ(view_.LastLed(), Led::Idle);
-}
-
-TEST_F(Settings, AnAlarmTypeThatIsNoByteIsRefusedAndNothingIsSent) {
-  Console& console = Started();
-  for (auto [alarm1, alarm2, which] : {std::tuple{"abc", "1", "1"}, std::tuple{"1", "256", "2"},
-                                       std::tuple{"-1", "1", "1"}, std::tuple{"", "1", "1"}}) {
-    console.WriteSettings({"C", alarm1, alarm2});
-    EXPECT_EQ(view_.messages, std::string("ERROR: Alarm ") + which + " type must be a whole number from 0 to 255\r\n");
-  }
-  EXPECT_EQ(Sent(), 0u);
-  EXPECT_EQ(sim_.Unit(1).temperatureScale, 1) << "not even the scale";
 }
 
 TEST_F(Settings, SingleSetPointWritesOnlyWhatDiffers) {
@@ -84,20 +78,7 @@ TEST_F(Settings, SingleSetPointWritesOnlyWhatDiffers) {
   EXPECT_THAT(view_.messages, HasSubstr("Thermostat mode set."));
 }
 
-TEST_F(Settings, FailuresUseEachCommandsOwnWording) {
-  Console& console = Started();
-  line_.SetTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20)});
-  sim_.InjectFault(sim::Fault::BadCrc, 2);  // the read, then the write made without it
-  console.WriteSingleSetPoint("120");
-  EXPECT_THAT(view_.messages, HasSubstr(kCommError));
-  EXPECT_EQ(view_.LastLed(), Led::Error);
-  sim_.InjectFault(sim::Fault::Exception, 1);
-  console.ReadControllerSettings();
-  EXPECT_THAT(view_.messages, HasSubstr(kCommsError));
-  EXPECT_EQ(view_.LastLed(), Led::Error);
-}
-
-TEST_F(Settings, AutoTuneSwitchesTheCoil) {
+TEST_F(Settings, AutoTuneSwitchesTheCoilAndFailuresUseEachCommandsOwnWording) {
   Console& console = Started();
   console.AutoTune(true);
   EXPECT_TRUE(sim_.Unit(1).autoTune);
@@ -106,6 +87,15 @@ TEST_F(Settings, AutoTuneSwitchesTheCoil) {
   EXPECT_FALSE(sim_.Unit(1).autoTune);
   EXPECT_EQ(view_.messages, "Turning Auto Tune off\r\n");
   EXPECT_EQ(view_.LastLed(), Led::Idle);
+
+  line_.SetTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20)});
+  sim_.InjectFault(sim::Fault::BadCrc, 2);  // the read, then the write made without it
+  console.WriteSingleSetPoint("120");
+  EXPECT_THAT(view_.messages, HasSubstr(kCommError));
+  EXPECT_EQ(view_.LastLed(), Led::Error);
+  sim_.InjectFault(sim::Fault::Exception, 1);
+  console.ReadControllerSettings();
+  EXPECT_THAT(view_.messages, HasSubstr(kCommsError));
 }
 
 }  // namespace

@@ -16,9 +16,7 @@ class StartupWithoutPort : public ConsoleFixture {
 };
 
 TEST_F(StartupWithoutPort, AnEmptyMapWarnsTwiceAndSelectsNothing) {
-  Console& console = Make();
-  console.Load();
-  console.Activate();
+  Console& console = Started();
 
   ASSERT_EQ(view_.boxes.size(), 2u);
   EXPECT_EQ(view_.boxes[0].title, "WARNING: No comm port configured");
@@ -41,15 +39,12 @@ TEST_F(Startup, RestoresTheStoredChannelAndLoadsItOnce) {
   Map(1, 1, "Kiln");
   Map(5, 2, "Oven");
   ASSERT_TRUE(store_.SaveCurrentChannel(5));
-  Console& console = Make();
-  console.Load();
-  console.Activate();
+  Console& console = Started();
 
   EXPECT_TRUE(view_.boxes.empty()) << "a given line and a filled map raise no warning";
   EXPECT_EQ(view_.selectors.channels, (std::vector<std::string>{"1", "5"}));
-  EXPECT_EQ(view_.selectors.channelIndex, 1);
-  EXPECT_EQ(view_.selectors.addressIndex, 1);
-  EXPECT_EQ(view_.selectors.nickNameIndex, 1);
+  EXPECT_EQ(std::tuple(view_.selectors.channelIndex, view_.selectors.addressIndex, view_.selectors.nickNameIndex),
+            std::tuple(1, 1, 1));
   EXPECT_EQ(view_.fields[Field::ControllerType], "set64rs");
   EXPECT_EQ(view_.gridRows[Grid::ProgramMemory].size(), 64u);
   EXPECT_EQ(view_.gridRows[Grid::ProgramMemory][0][1], "2") << "the memory copy of address 2";
@@ -63,35 +58,25 @@ TEST_F(Startup, AStoredChannelNoLongerMappedLeavesEntryZeroSelected) {
   Map(3, 1, "Kiln");
   Map(4, 2, "Oven");
   ASSERT_TRUE(store_.SaveCurrentChannel(9));
-  Console& console = Make();
-  console.Load();
-  console.Activate();
+  Console& console = Started();
   EXPECT_EQ(view_.selectors.channelIndex, 0);
   EXPECT_EQ(console.CurrentChannelText(), "3");
   EXPECT_EQ(console.GetItemIndex(Selector::Channel, "9"), 0);
   EXPECT_EQ(store_.GetCurrentChannel(), 9) << "start-up itself stores nothing";
 }
 
-TEST_F(Startup, ActivatingAgainKeepsExactlyTwoProgressionChoices) {
-  Map(1, 1, "Kiln");
-  Console& console = Make();
-  console.Load();
-  for (int i = 0; i < 3; ++i) console.Activate();
-  EXPECT_EQ(view_.progressionChoices, (std::vector<std::string>{"SV", "PV"}));
-}
-
-TEST_F(Startup, PickingANickNameSelectsItsRowLoadsItAndStoresIt) {
+TEST_F(Startup, PickingANickNameSelectsItsRowLoadsItAndStoresItAndActivatingAgainAddsNoChoice) {
   Map(1, 1, "Kiln");
   Map(2, 2, "Oven");
-  Console& console = Make();
-  console.Load();
+  Console& console = Started();
   console.Activate();
+  console.Activate();
+  EXPECT_EQ(view_.progressionChoices, (std::vector<std::string>{"SV", "PV"})) << "activating again adds none";
   sim_.ClearRequests();
 
   console.ChooseNickName(1);
-  EXPECT_EQ(view_.selectors.channelIndex, 1);
-  EXPECT_EQ(view_.selectors.addressIndex, 1);
-  EXPECT_EQ(view_.selectors.nickNameIndex, 1);
+  EXPECT_EQ(std::tuple(view_.selectors.channelIndex, view_.selectors.addressIndex, view_.selectors.nickNameIndex),
+            std::tuple(1, 1, 1));
   EXPECT_EQ(store_.GetCurrentChannel(), 2);
   EXPECT_EQ(view_.messages, "Software channel set = 2\r\n");
   ASSERT_FALSE(sim_.Requests().empty());
@@ -105,9 +90,7 @@ TEST_F(Startup, PickingANickNameSelectsItsRowLoadsItAndStoresIt) {
 TEST_F(Startup, AChannelWithoutAUsableAddressSendsNothing) {
   ASSERT_TRUE(store_.AddChannel({1, 0, "Broadcast", "set64rs"}));
   ASSERT_TRUE(store_.AddChannel({2, 250, "Beyond", "set64rs"}));
-  Console& console = Make();
-  console.Load();
-  console.Activate();
+  Console& console = Started();
   console.ReadRunState();
   console.ReadControllerSettings();
   console.WriteSingleSetPoint("100");

@@ -15,10 +15,7 @@ struct RecordingPortView : PortSetupView {
   int number = 0;
   std::string device;
   void ShowMessages(const std::string& text) override { messages = text; }
-  void ShowPort(int n, const std::string& d) override {
-    number = n;
-    device = d;
-  }
+  void ShowPort(int n, const std::string& d) override { number = n, device = d; }
   void SetProgress(int, int) override {}
 };
 
@@ -27,13 +24,10 @@ struct RecordingMapView : ChannelMapView {
   std::vector<store::ChannelRow> rows;
   std::vector<std::string> boxes;     // title: text
   std::deque<bool> confirmAnswers;    // OK when empty
-  int progressDone = 0, progressTotal = 0;
+  int progressDone = 0;
   void ShowMessages(const std::string& text) override { messages = text; }
   void ShowRows(const std::vector<store::ChannelRow>& r) override { rows = r; }
-  void SetProgress(int done, int total) override {
-    progressDone = done;
-    progressTotal = total;
-  }
+  void SetProgress(int done, int) override { progressDone = done; }
   void ShowWarning(const std::string& title, const std::string& text) override { boxes.push_back(title + ": " + text); }
   bool Confirm(const std::string& title, const std::string& text) override {
     boxes.push_back(title + ": " + text);

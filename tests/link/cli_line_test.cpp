@@ -8,38 +8,29 @@
 #include <unistd.h>
 
 #include <memory>
-#include <set>
 #include <optional>
 #include <tuple>
 
 #include "support/profiles.h"
 #include "sim/simulated_line.h"
 #include "support/run_process.h"
+#include "support/sim_line.h"
 
 namespace tarvel {
 namespace {
 
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 class CliLine : public ::testing::Test {
  protected:
   void Start(std::vector<std::uint8_t> addresses) {
-    sim::Options options;
-    options.addresses = std::move(addresses);
-    options.clock = sim::Options::Clock::Manual;
-    // Answer at once: the program keeps its 100 ms window, and a loaded machine may stall.
-    options.baud = 0;
-    options.turnaround = std::chrono::milliseconds(0);
-    sim_ = std::make_unique<sim::SimulatedLine>(options);
+    sim_ = std::make_unique<sim::SimulatedLine>(testing::InstantLine(std::move(addresses)));
     auto device = sim_->Start();
     ASSERT_TRUE(device.ok()) << device.status().message();
   }
 
   testing::ProcessResult Cli(std::vector<std::string> args, bool withPort = true) {
-    if (withPort) args.insert(args.begin(), {"--port", sim_->DevicePath()});
-    args.insert(args.begin(), {"--home", (dir_ / "home").string()});
-    return testing::RunProcess(TARVEL_CLI, args);
+    return testing::RunCli(dir_ / "home", std::move(args), withPort ? sim_->DevicePath() : "");
   }
 
   testing::TempDir dir_;
@@ -100,26 +91,6 @@ TEST_F(CliLine, StepWritesAndReadsBackAndDownloadListsTheRangeOfAChannel) {
             "   2       1     -1011            0\n"
             "   3       3         0       -32768\n");
   EXPECT_EQ(sim_->Requests().size(), 3u + 3u + 9u);
-}
-
-TEST_F(CliLine, ScanListsEveryAddressAndFindsExactlyTheUnits) {
-  // A dense line keeps the scan quick: only the missing addresses wait out the reply window.
-  std::vector<std::uint8_t> units;
-  for (int a = 1; a <= 64; ++a)
-    if (a != 3 && a != 40) units.push_back(static_cast<std::uint8_t>(a));
-  Start(units);
-  auto scan = Cli({"scan"});
-  ASSERT_EQ(scan.exitCode, 0) << scan.err;
-  EXPECT_THAT(scan.out, StartsWith("Unit #1 Detected\nUnit #2 Detected\nUnit #3 Not Found\nUnit #4 Detected\n"));
-  EXPECT_THAT(scan.out, HasSubstr("Unit #39 Detected\nUnit #40 Not Found\nUnit #41 Detected\n"));
-  std::string list;
-  for (auto a : units) list += " " + std::to_string(a);
-  EXPECT_THAT(scan.out, HasSubstr("Unit #64 Detected\nScan finished\n62 Found\nFollowing ModBus Addresses Detected: " +
-                                  list + "\n"));
-  // Every address; a unit the machine kept waiting past the short probe window is asked again.
-  std::set<int> probed;
-  for (const auto& frame : sim_->Requests()) probed.insert(frame[0]);
-  EXPECT_EQ(probed.size(), 64u);
 }
 
 TEST_F(CliLine, FailuresSayWhatFailedAndExitOneUsageExitsTwoAndSendsNothing) {

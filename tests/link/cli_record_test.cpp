@@ -1,13 +1,12 @@
 // tarvel-cli record and log-export against a simulated line: the log file a run leaves, as
 // bytes and as a spreadsheet reads it.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <filesystem>
-#include <memory>
 
 #include "sim/simulated_line.h"
 #include "support/run_process.h"
+#include "support/sim_line.h"
 
 namespace tarvel {
 namespace {
@@ -17,23 +16,15 @@ namespace fs = std::filesystem;
 
 TEST(CliRecord, RecordsReadingsToTheChannelsLogFolderAndExportsThemAsCsv) {
   testing::TempDir dir;
-  sim::Options options;
-  options.addresses = {3};
-  options.clock = sim::Options::Clock::Manual;
-  options.baud = 0;
-  options.turnaround = std::chrono::milliseconds(0);
-  sim::SimulatedLine sim(options);
+  sim::SimulatedLine sim(testing::InstantLine({3}));
   ASSERT_TRUE(sim.Start().ok());
   sim.EditUnit(3, [](sim::UnitState& u) {
     u.setValue = 180;
     u.processTemperature = 171.4;
   });
   const std::string home = (dir / "home").string();
-  auto cli = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), {"--home", home, "--port", sim.DevicePath()});
-    return testing::RunProcess(TARVEL_CLI, args);
-  };
-  ASSERT_EQ(testing::RunProcess(TARVEL_CLI, {"--home", home, "channel", "add", "7", "3", "Oven"}).exitCode, 0);
+  auto cli = [&](std::vector<std::string> args) { return testing::RunCli(home, args, sim.DevicePath()); };
+  ASSERT_EQ(testing::RunCli(home, {"channel", "add", "7", "3", "Oven"}).exitCode, 0);
 
   sim.InjectFault(sim::Fault::NoReply, 1);  // the first reading fails and leaves no record
   auto run = cli({"record", "7", "--every", "0", "--count", "4"});

@@ -125,7 +125,7 @@ TEST(ChartData, LogIsShownWholeUpToAThousandPointsAndThinnedByIndexBeyond) {
   }
 }
 
-TEST(ChartData, PointNotificationsAndTheRowToMark) {
+TEST(ChartData, PointNotificationsTheRowToMarkAndFailedLoads) {
   ChartModel model;
   RecordingSink sink;
   model.PlotDesignProfile(ThreeSegments(), sink);
@@ -137,30 +137,24 @@ TEST(ChartData, PointNotificationsAndTheRowToMark) {
   EXPECT_EQ(model.PointSelected(4, 0, sink), std::nullopt);  // no log: nothing recorded to click
   EXPECT_EQ(sink.events.back(), "EditChart_PointSelected Routine Error= 9");
 
+  // A failed load keeps the name and shows no log.
   TempDir dir;
+  model.LoadLogFile(dir / "missing.log", sink);
+  EXPECT_THAT(sink.events.back(), ::testing::StartsWith("LoadLogFileData Routine Error= 53\r\n"));
+  EXPECT_EQ(model.LogFileName(), "missing.log");
+  EXPECT_TRUE(model.Series(4).empty());
+  EXPECT_EQ(model.Series(1).size(), 1000u);
+  tarvel::testing::WriteAll(dir / "short.log", "0123456789");
+  model.LoadLogFile(dir / "short.log", sink);
+  EXPECT_THAT(sink.events.back(), ::testing::StartsWith("LoadLogFileData Routine Error= 13\r\n"));
+
   tarvel::testing::WriteAll(dir / "run.log", "   550.25  510  498\r\n");
   model.LoadLogFile(dir / "run.log", sink);
   EXPECT_EQ(model.PointActivated(5, 0, sink), "DataPoint: Time= 550.25  Temperature= 498");
   EXPECT_EQ(model.PointSelected(5, 0, sink), 2);  // inside the hold: row 2
   EXPECT_EQ(model.PointSelected(1, 549, sink), 2);
-}
 
-TEST(ChartData, AFailedLoadKeepsTheNameAndTheDataItHad) {
-  TempDir dir;
-  ChartModel model;
-  RecordingSink sink;
-  model.PlotDesignProfile(ThreeSegments(), sink);
-  model.LoadLogFile(dir / "missing.log", sink);
-  ASSERT_EQ(sink.events.size(), 2u);
-  EXPECT_THAT(sink.events[1], ::testing::StartsWith("LoadLogFileData Routine Error= 53\r\n"));
-  EXPECT_EQ(model.LogFileName(), "missing.log");
-  EXPECT_TRUE(model.Series(4).empty());
-  EXPECT_EQ(model.Series(1).size(), 1000u);
-
-  tarvel::testing::WriteAll(dir / "short.log", "0123456789");
-  model.LoadLogFile(dir / "short.log", sink);
-  EXPECT_THAT(sink.events.back(), ::testing::StartsWith("LoadLogFileData Routine Error= 13\r\n"));
-
+  // A plot that fails keeps the data it had.
   ProfileTable broken = ThreeSegments();
   broken.at(3, kStartTemp) = "hot";
   model.ClearLogFile(sink);

@@ -1,26 +1,19 @@
 #pragma once
 // Profiles for tests: worksheet rows written as the editor fills them.
 
-#include <array>
 #include <filesystem>
 #include <string>
-#include <vector>
 
-#include "profile/profile_table.h"
+#include "support/profiles.h"
 
 namespace tarvel::testing {
 
-using Row = std::array<const char*, profile::kTableColumns>;
+using Row = ProfileRow;
 
 // Rows 1.. in order; every row 1..255 carries its Seg number as in the editor.
 inline profile::ProfileTable MakeTable(const std::vector<Row>& rows) {
-  profile::ProfileTable table;
+  profile::ProfileTable table = TableOf(rows);
   for (int r = 1; r <= profile::kLastSegmentRow; ++r) table.at(r, profile::kSeg) = std::to_string(r);
-  int r = 1;
-  for (const Row& row : rows) {
-    for (int c = 1; c < profile::kTableColumns; ++c) table.at(r, c) = row[c];
-    ++r;
-  }
   return table;
 }
 

@@ -28,8 +28,7 @@ TEST_F(StoreTest, ChannelMapIsOrderedFoundByEachKeyAndEmptied) {
   auto channels = store_.Channels();
   ASSERT_TRUE(channels.ok());
   ASSERT_EQ(channels->size(), 2u);
-  EXPECT_EQ((*channels)[0].softwareChannel, 2);
-  EXPECT_EQ((*channels)[1].softwareChannel, 12);
+  EXPECT_EQ(std::pair((*channels)[0].softwareChannel, (*channels)[1].softwareChannel), std::pair(2, 12));
   EXPECT_EQ(store_.ChannelByAddress(3)->value().nickName, "Dryer");
   EXPECT_EQ(store_.ChannelByNickName("Kiln")->value().modbusAddress, 9);
   EXPECT_FALSE(store_.ChannelByNumber(5)->has_value()) << "an unmapped channel is an empty result, not a failure";
@@ -120,10 +119,9 @@ TEST_F(StoreTest, ProgramMemoryKeepsModifiedFlagsAcrossDownloads) {
   ASSERT_TRUE(store_.WriteMemorySteps(4, {{4, 10, 90, 138, 2, 0}, {4, 11, -5, 250, 1, 0}}));
   auto step = store_.MemoryStep(4, 10);
   ASSERT_TRUE(step.ok() && step->has_value());
-  EXPECT_EQ((*step)->duration, 90);
-  EXPECT_EQ((*step)->temperature, 138);
-  EXPECT_EQ((*step)->pidSet, 2);
-  EXPECT_EQ((*step)->modified, 1) << "a download leaves Modified as it was";
+  const MemoryRow& row = **step;
+  EXPECT_EQ(std::tie(row.duration, row.temperature, row.pidSet, row.modified), std::tuple(90, 138, 2, 1))
+      << "a download leaves Modified as it was";
   auto modified = store_.ModifiedSteps(4);
   ASSERT_EQ(modified->size(), 1u);
   EXPECT_EQ(modified->front().segment, 10);
@@ -158,10 +156,9 @@ TEST_F(StoreTest, RunSelectionAndStateShareOneRowPerControllerAndTheCurrentChann
   EXPECT_EQ(Count("SELECT count(*) FROM ControllerConfiguration"), 1);
   auto row = store_.ControllerConfig(3);
   ASSERT_TRUE(row.ok() && row->has_value());
-  EXPECT_EQ((*row)->profileNameExecuting, "dry.txt");
-  EXPECT_EQ((*row)->programHighAddress, 12);
-  EXPECT_EQ((*row)->segmentExecuting, 6);
-  EXPECT_EQ((*row)->segmentElapsedTime, 1);
+  EXPECT_EQ(std::tie((*row)->profileNameExecuting, (*row)->programHighAddress, (*row)->segmentExecuting,
+                     (*row)->segmentElapsedTime),
+            std::tuple("dry.txt", 12, 6, 1));
   EXPECT_FALSE(store_.ControllerConfig(4)->has_value());
 
   EXPECT_EQ(store_.GetCurrentChannel(), -1);

@@ -12,12 +12,13 @@
 
 namespace tarvel::testing {
 
-using ProfileRow = std::array<const char*, 10>;  // Seg .. Notify as the worksheet shows them
+using ProfileRow = std::array<const char*, profile::kTableColumns>;  // Seg .. Notify as the worksheet shows them
 
 inline profile::ProfileTable TableOf(const std::vector<ProfileRow>& rows) {
   profile::ProfileTable table;
   for (std::size_t i = 0; i < rows.size(); ++i)
-    for (int c = 0; c < 10; ++c) table.at(static_cast<int>(i) + 1, c) = rows[i][static_cast<std::size_t>(c)];
+    for (int c = 0; c < profile::kTableColumns; ++c)
+      table.at(static_cast<int>(i) + 1, c) = rows[i][static_cast<std::size_t>(c)];
   return table;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -36,5 +37,15 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
   result.err = ReadAll(capture / "err");
   return result;
 }
+
+#ifdef TARVEL_CLI
+// tarvel-cli on an application folder, and on a line when one is given.
+inline ProcessResult RunCli(const std::filesystem::path& home, std::vector<std::string> args,
+                            const std::string& port = "") {
+  if (!port.empty()) args.insert(args.begin(), {"--port", port});
+  args.insert(args.begin(), {"--home", home.string()});
+  return RunProcess(TARVEL_CLI, args);
+}
+#endif
 
 }  // namespace tarvel::testing

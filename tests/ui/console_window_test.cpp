@@ -1,87 +1,36 @@
 // The console window as a user meets it: widgets found by name, boxes answered, what they read.
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
-#include <QTest>
-#include <QTimer>
 
 #include <gmock/gmock.h>
 
 #include "console/console.h"
 #include "console/console_fixture.h"
-#include "link/modbus_rtu_line.h"
-#include "sim/simulated_line.h"
-#include "store/home.h"
 #include "support/profiles.h"
-#include "support/temp_dir.h"
 #include "ui/console_window.h"
+#include "window_fixture.h"
 
 namespace tarvel::ui {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::HasSubstr;
 
-// Answers every message box that opens with OK and remembers title and text; a file dialog
-// picks the file set with Pick, or is cancelled.
-class BoxAnswerer {
- public:
-  BoxAnswerer() {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        seen_.push_back({box->windowTitle(), box->text()});
-        box->button(QMessageBox::Ok)->click();
-      } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-        seen_.push_back({dialog->windowTitle(), dialog->directory().absolutePath()});
-        if (pick_.isEmpty()) {
-          dialog->reject();
-        } else {
-          dialog->selectFile(pick_);
-          QMetaObject::invokeMethod(dialog, "accept");
-        }
-      }
-    });
-    timer_.start(10);
-  }
-  const std::vector<std::pair<QString, QString>>& Seen() const { return seen_; }
-  void Pick(const QString& file) { pick_ = file; }
-
- private:
-  QTimer timer_;
-  QString pick_;
-  std::vector<std::pair<QString, QString>> seen_;
-};
-
-class ConsoleWindowTest : public ::testing::Test {
+class ConsoleWindowTest : public WindowFixture {
  protected:
-  explicit ConsoleWindowTest(bool lineGiven = true) : lineGiven_(lineGiven) {
-    sim_ = std::make_unique<sim::SimulatedLine>(tarvel::testing::QuickLine({1, 2}));
-    auto started = sim_->Start();
-    EXPECT_TRUE(started.ok());
-    EXPECT_TRUE(line_.Open(started.value_or("")).ok());
-  }
-  ~ConsoleWindowTest() override {
-    if (window_) {
-      window_->Runner().Shutdown();
-      window_.reset();
-    }
-  }
+  explicit ConsoleWindowTest(bool lineGiven = true) : lineGiven_(lineGiven) {}
+  ~ConsoleWindowTest() override { runner_.Shutdown(); }  // before the window and the console go
 
   void Map(int channel, int address, const std::string& nickName) {
     ASSERT_TRUE(store_.AddChannel({channel, address, nickName, "set64rs"}));
     ASSERT_TRUE(store_.ResetControllerMemory(address));
   }
-
   void Open() {
     window_ = std::make_unique<ConsoleWindow>(
         WindowOptions{true, "/dev/pts/test", QString::fromStdString(folder_.Profiles().string())}, runner_);
@@ -91,39 +40,18 @@ class ConsoleWindowTest : public ::testing::Test {
     window_->Start(*console_);
     Idle();
   }
-
-  // Waits until the command thread has run everything queued and its results are painted.
-  void Idle() {
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !window_->Runner().Busy(); }, 10000));
-    QCoreApplication::processEvents();
-  }
-
   template <class T>
-  T* Find(const char* name) {
-    T* widget = window_->findChild<T*>(name);
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
+  T* Find(const char* name) { return WindowFixture::Find<T>(*window_, name); }
   QString Text(const char* name) { return Find<QLineEdit>(name)->text(); }
+  std::string Prompt() { return Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(); }
   QColor Colour(const char* name) { return Find<QWidget>(name)->palette().color(QPalette::Window); }
   void Trigger(const char* action) {
     Find<QAction>(action)->trigger();
     Idle();
   }
-  void Click(const char* button) {
-    QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton);
-    Idle();
-  }
+  void Click(const char* button) { WindowFixture::Click(*window_, button); }
 
   bool lineGiven_;
-  BoxAnswerer boxes_;  // an unexpected box must not hang a test
-  tarvel::testing::TempDir dir_;
-  AppFolder folder_{dir_.path()};
-  store::HomeReport home_ = store::PrepareHome(folder_);
-  store::ConfigStore store_{folder_.ConfigDatabase()};
-  std::unique_ptr<sim::SimulatedLine> sim_;
-  link::ModbusRtuLine line_;
-  CommandRunner runner_;
   std::unique_ptr<ConsoleWindow> window_;
   std::unique_ptr<console::Console> console_;
 };
@@ -136,17 +64,11 @@ class FreshStart : public ConsoleWindowTest {
 TEST_F(FreshStart, AnEmptyMapShowsBothWarningsAndEmptySelectors) {
   Open();
   ASSERT_EQ(boxes_.Seen().size(), 2u);
-  EXPECT_EQ(boxes_.Seen()[0].first, "WARNING: No comm port configured");
   EXPECT_EQ(boxes_.Seen()[1].first, "WARNING: No controller addresses configured");
-  for (const char* name : {"ProfileChannelNumberDisplay", "ModBusAddressDisplay", "ChannelNickNameDisplay"}) {
+  for (const char* name : {"ProfileChannelNumberDisplay", "ModBusAddressDisplay", "ChannelNickNameDisplay"})
     EXPECT_EQ(Find<QComboBox>(name)->count(), 0) << name;
-    EXPECT_EQ(Find<QComboBox>(name)->currentIndex(), -1) << name;
-  }
   EXPECT_EQ(window_->windowTitle(), "Tarvel (simulated line)");
-  QComboBox* progression = Find<QComboBox>("cmbProgressionSelect");
-  ASSERT_EQ(progression->count(), 2);
-  EXPECT_EQ(progression->itemText(0), "SV");
-  EXPECT_EQ(progression->itemText(1), "PV");
+  EXPECT_EQ(Find<QComboBox>("cmbProgressionSelect")->itemText(1), "PV");
   EXPECT_EQ(Text("StartAddressDisplay"), "1");
   EXPECT_THAT(Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(),
               ::testing::HasSubstr("Click on SETUP > CHANNEL MAP")) << "the start-up messages stay";
@@ -160,17 +82,13 @@ TEST_F(ConsoleWindowTest, MenusAreInOrderAndNotYetLandedEntriesAreDisabled) {
   for (QAction* a : window_->menuBar()->actions()) top << a->text();
   EXPECT_EQ(top, (QStringList{"File", "Program Execution", "Control State", "Controller Settings", "Edit Profile",
                               "SetUp", "About", "Exit"}));
-  auto entries = [this](const char* menu) {
-    QStringList names;
-    for (QAction* a : Find<QMenu>(menu)->actions()) names << a->objectName();
-    return names;
-  };
-  EXPECT_EQ(entries("mnuProgramExecution"), (QStringList{"mnuRunMode", "mnuReadRunState", "mnuUpLoadProgramLimits"}));
-  EXPECT_EQ(entries("mnuSynchronize"),
-            (QStringList{"mnuClearController", "mnuReadControllerState", "mnuDownLoadControllerMemory"}));
-  EXPECT_EQ(entries("mnuControllerSettings"), (QStringList{"mnuHardwareSettings", "mnuSingleSetPoint", "mnuAutotune"}));
-  EXPECT_EQ(entries("mnuAutotune"), (QStringList{"mnuAutoTuneOn", "mnuAutoTuneOff"}));
-  EXPECT_EQ(entries("mnuAbout"), (QStringList{"mnInfo", "mnuReportBug"}));
+  QStringList entries;
+  for (const char* menu : {"mnuProgramExecution", "mnuSynchronize", "mnuControllerSettings", "mnuAutotune", "mnuAbout"})
+    for (QAction* a : Find<QMenu>(menu)->actions()) entries << a->objectName();
+  EXPECT_EQ(entries, (QStringList{"mnuRunMode", "mnuReadRunState", "mnuUpLoadProgramLimits", "mnuClearController",
+                                  "mnuReadControllerState", "mnuDownLoadControllerMemory", "mnuHardwareSettings",
+                                  "mnuSingleSetPoint", "mnuAutotune", "mnuAutoTuneOn", "mnuAutoTuneOff", "mnInfo",
+                                  "mnuReportBug"}));
   for (const char* later : {"mnuSetupCommPort", "mnuChannelMap"})
     EXPECT_FALSE(Find<QAction>(later)->isEnabled()) << later;
   for (const char* now : {"mnuOpenProfile", "mnuClearController", "mnuReadRunState", "mnuHardwareSettings",
@@ -205,26 +123,25 @@ TEST_F(ConsoleWindowTest, AProfileIsOpenedCompiledAndUploadedFromTheWindow) {
   EXPECT_EQ(compiled->item(1, 1)->text(), "45");
 
   Click("UpLoadProfileToController");
-  EXPECT_THAT(Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(),
-              ::testing::HasSubstr("Read-back matches the compiled profile"));
+  EXPECT_THAT(Prompt(), HasSubstr("Read-back matches the compiled profile"));
   auto* log = Find<QTableWidget>("fgProfileLog");
   ASSERT_EQ(log->rowCount(), 1);
   EXPECT_EQ(log->item(0, 2)->text(), "cure.txt");
-  EXPECT_EQ(sim_->Unit(1).steps[10].duration, 45);
+  EXPECT_EQ(sim_.Unit(1).steps[10].duration, 45);
   EXPECT_FALSE(Find<QPushButton>("TransferCancelButton")->isEnabled()) << "nothing to cancel while idle";
 }
 
-TEST_F(ConsoleWindowTest, MonitoringFillsTheReadOutsAndMarksTheExecutingStep) {
+TEST_F(ConsoleWindowTest, MonitoringFillsTheReadOutsMarksTheStepAndAFailedReadingTurnsTheLedRed) {
   Map(1, 1, "Kiln");
-  console::RunThreeStepProgram(*sim_, 1);
-  sim_->AdvanceTime(70min);
+  console::RunThreeStepProgram(sim_, 1);
+  sim_.AdvanceTime(70min);
   Open();
 
   Click("MonitorRunStateButton");
   EXPECT_EQ(Colour("MonitorRunStateLED"), QColor(0, 255, 0));
   EXPECT_TRUE(window_->findChild<QTimer*>("ProfileRunTimer")->isActive());
   EXPECT_EQ(Text("CurrentStepDisplay"), "2");
-  EXPECT_EQ(Text("CurrentTimeDisplay"), QString::number(static_cast<int>(sim_->Unit(1).stepElapsed)));
+  EXPECT_EQ(Text("CurrentTimeDisplay"), QString::number(static_cast<int>(sim_.Unit(1).stepElapsed)));
   EXPECT_EQ(Text("ProfileSetPointDisplay"), "200");
   EXPECT_EQ(Text("SetPointDisplay"), "200");
   EXPECT_FALSE(Text("ProcessTemperatureDisplay").isEmpty());
@@ -241,19 +158,15 @@ TEST_F(ConsoleWindowTest, MonitoringFillsTheReadOutsAndMarksTheExecutingStep) {
   EXPECT_EQ(Colour("MonitorRunStateLED"), QColor(192, 192, 192));
   EXPECT_FALSE(window_->findChild<QTimer*>("ProfileRunTimer")->isActive());
   EXPECT_EQ(grid->item(1, 2)->background().color(), QColor(255, 255, 192));
-}
 
-TEST_F(ConsoleWindowTest, AFailedReadingTurnsTheLedRedAndSaysSo) {
-  Map(1, 1, "Kiln");
-  Open();
+  // A failed reading turns the LED red and says so.
   line_.SetTiming({20ms, 20ms});
-  sim_->InjectFault(sim::Fault::NoReply, 3);
+  sim_.InjectFault(sim::Fault::NoReply, 3);
   Trigger("mnuReadRunState");
   EXPECT_EQ(Colour("CommStatusLED"), QColor(255, 0, 0));
-  EXPECT_THAT(Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(),
-              ::testing::HasSubstr("ERROR: Commmunications error"));
+  EXPECT_THAT(Prompt(), HasSubstr("ERROR: Commmunications error"));
   Click("ClearDisplayButton");
-  EXPECT_EQ(Find<QPlainTextEdit>("User_Prompt")->toPlainText(), "");
+  EXPECT_EQ(Prompt(), "");
 }
 
 TEST_F(ConsoleWindowTest, SettingsPanelsOpenOverTheChannelFrameAndWriteToTheController) {
@@ -269,9 +182,9 @@ TEST_F(ConsoleWindowTest, SettingsPanelsOpenOverTheChannelFrameAndWriteToTheCont
   Find<QLineEdit>("Alarm2TypeDisplay")->setText("4");
   Find<QLineEdit>("TemperatureScaleDisplay")->setText("C");
   Click("UpLoadHardwareSettingsButton");
-  EXPECT_EQ(sim_->Unit(1).alarm1Type, 9);
-  EXPECT_EQ(sim_->Unit(1).alarm2Type, 4);
-  EXPECT_EQ(sim_->Unit(1).temperatureScale, 0);
+  EXPECT_EQ(sim_.Unit(1).alarm1Type, 9);
+  EXPECT_EQ(sim_.Unit(1).alarm2Type, 4);
+  EXPECT_EQ(sim_.Unit(1).temperatureScale, 0);
   Click("ControllerSettingsXOut");
   EXPECT_FALSE(panel->isVisible());
 
@@ -279,9 +192,8 @@ TEST_F(ConsoleWindowTest, SettingsPanelsOpenOverTheChannelFrameAndWriteToTheCont
   EXPECT_TRUE(Find<QGroupBox>("picSingleSetPoint")->isVisible());
   Find<QLineEdit>("SingleSetPointDisplay")->setText("325");
   Click("UpLoadSetValueButton");
-  EXPECT_EQ(sim_->Unit(1).setValue, 325);
-  EXPECT_THAT(Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(),
-              ::testing::HasSubstr("Thermostat mode set. Single set point temperature entered"));
+  EXPECT_EQ(sim_.Unit(1).setValue, 325);
+  EXPECT_THAT(Prompt(), HasSubstr("Thermostat mode set. Single set point temperature entered"));
 
   for (const char* menu : {"mnuRunMode", "mnuUpLoadProgramLimits", "mnuDownLoadControllerMemory"}) Trigger(menu);
   for (auto [panelName, close] : {std::pair{"picRunMode", "RunModeXOut"},
@@ -295,49 +207,46 @@ TEST_F(ConsoleWindowTest, SettingsPanelsOpenOverTheChannelFrameAndWriteToTheCont
 
 TEST_F(ConsoleWindowTest, RunControlButtonsSelectStartJumpAndPauseTheProfile) {
   Map(1, 1, "Kiln");
-  const sim::ProgramStep program[] = {{1, 60, 100}, {1, 30, 200}, {1, 0, 200}};
-  std::vector<store::MemoryRow> rows;
-  for (int i = 0; i < 3; ++i) rows.push_back({1, i + 1, program[i].duration, program[i].temperature, 1, 0});
-  ASSERT_TRUE(store_.WriteMemorySteps(1, rows));
+  ASSERT_TRUE(store_.WriteMemorySteps(1, {{1, 1, 60, 100, 1, 0}, {1, 2, 30, 200, 1, 0}, {1, 3, 0, 200, 1, 0}}));
   ASSERT_TRUE(store_.WriteLogEntry({1, "kiln.txt", 1, 3, "K", "F", "M", "SV"}));
-  sim_->EditUnit(1, [&program](sim::UnitState& u) {
-    std::copy(std::begin(program), std::end(program), u.steps.begin());
+  sim_.EditUnit(1, [](sim::UnitState& u) {
+    u.steps[0] = {1, 60, 100}, u.steps[1] = {1, 30, 200}, u.steps[2] = {1, 0, 200};
     u.programHighStep = 3;
   });
   Open();
-  console_->Run().SetFrontPanelStart([this](std::uint8_t address) { sim_->FrontPanelStart(address); });
+  console_->Run().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
   Click("SelectRunProfileButton");
   Click("StartProfileButton");
   EXPECT_EQ(boxes_.Seen().back().first, "Enter Front Panel Start Code 5172 to start kiln.txt");
-  EXPECT_TRUE(sim_->Unit(1).running);
+  EXPECT_TRUE(sim_.Unit(1).running);
   EXPECT_TRUE(Find<QRadioButton>("ProgramMode_2")->isChecked());
 
   Find<QLineEdit>("JumpToSegment")->setText("1");
   Find<QLineEdit>("JumpToTime")->setText("30");
   Click("JumpToSegmentPointButton");
-  EXPECT_THAT(Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(), ::testing::HasSubstr("Jump done executing"));
-  EXPECT_EQ(sim_->Unit(1).profileSetPoint, 150);
+  EXPECT_THAT(Prompt(), HasSubstr("Jump done executing"));
+  EXPECT_EQ(sim_.Unit(1).profileSetPoint, 150);
   Click("PauseProfileButton");
-  EXPECT_EQ(sim_->Unit(1).runMode, 0);
-  EXPECT_EQ(sim_->Unit(1).setValue, 150);
+  EXPECT_EQ(sim_.Unit(1).runMode, 0);
+  EXPECT_EQ(sim_.Unit(1).setValue, 150);
 }
 
 TEST_F(ConsoleWindowTest, ControllerCommandsAreDisabledWhileOneRunsAndClosingWaitsForIt) {
   Map(1, 1, "Kiln");
   Open();
-  sim_->SetTurnaround(60ms);  // a reading now takes over half a second
-  sim_->ClearRequests();
+  sim_.SetTurnaround(60ms);  // a reading now takes over half a second
+  sim_.ClearRequests();
   Find<QAction>("mnuReadRunState")->trigger();
   EXPECT_FALSE(Find<QPushButton>("MonitorRunStateButton")->isEnabled());
   EXPECT_FALSE(Find<QAction>("mnuReadControllerState")->isEnabled());
   EXPECT_FALSE(Find<QComboBox>("ProfileChannelNumberDisplay")->isEnabled());
   EXPECT_TRUE(Find<QPushButton>("ClearDisplayButton")->isEnabled());
 
-  ASSERT_TRUE(sim_->WaitForRequests(1, 5000ms));
+  ASSERT_TRUE(sim_.WaitForRequests(1, 5000ms));
   window_->close();
   EXPECT_TRUE(window_->isVisible()) << "the exchange in progress finishes first";
   ASSERT_TRUE(QTest::qWaitFor([this] { return !window_->isVisible(); }, 10000));
-  EXPECT_EQ(sim_->Requests().size(), 9u) << "the reading under way was completed";
+  EXPECT_EQ(sim_.Requests().size(), 9u) << "the reading under way was completed";
 }
 
 }  // namespace

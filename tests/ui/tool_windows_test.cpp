@@ -1,17 +1,12 @@
 // The port set-up and channel map windows as a user meets them, sharing the console's
 // command runner: widgets found by name, what they read, what reaches the line.
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTableWidget>
-#include <QTest>
-#include <QTimer>
 
 #include <gmock/gmock.h>
 
@@ -20,14 +15,10 @@
 #include "console/channel_map.h"
 #include "console/console.h"
 #include "console/port_setup.h"
-#include "link/modbus_rtu_line.h"
-#include "sim/simulated_line.h"
-#include "store/home.h"
-#include "support/sim_line.h"
-#include "support/temp_dir.h"
 #include "ui/channel_map_window.h"
 #include "ui/console_window.h"
 #include "ui/port_setup_window.h"
+#include "window_fixture.h"
 
 namespace tarvel::ui {
 namespace {
@@ -39,43 +30,12 @@ struct StopRunner {
   ~StopRunner() { runner.Shutdown(); }
 };
 
-class ToolWindows : public ::testing::Test {
+class ToolWindows : public WindowFixture {
  protected:
   ToolWindows() {
-    EXPECT_TRUE(sim_.Start().ok());
-    EXPECT_TRUE(line_.Open(sim_.DevicePath()).ok());
     std::filesystem::create_directories(dir_ / "dev");
     std::filesystem::create_symlink(sim_.DevicePath(), dir_ / "dev" / "ttyUSB0");
-    // Any box a test did not expect is answered, so it cannot hang the run.
-    QObject::connect(&boxes_, &QTimer::timeout, [] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->button(QMessageBox::Ok)->click();
-    });
-    boxes_.start(10);
   }
-  ~ToolWindows() override { runner_.Shutdown(); }
-
-  void Idle() {
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !runner_.Busy(); }, 15000));
-    QCoreApplication::processEvents();
-  }
-  template <class T>
-  static T* Find(QWidget& window, const char* name) {
-    T* widget = window.findChild<T*>(name);
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
-  static void Click(QWidget& window, const char* name) {
-    QTest::mouseClick(Find<QPushButton>(window, name), Qt::LeftButton);
-  }
-
-  QTimer boxes_;
-  tarvel::testing::TempDir dir_;
-  AppFolder folder_{dir_ / "home"};
-  store::HomeReport home_ = store::PrepareHome(folder_);
-  store::ConfigStore store_{folder_.ConfigDatabase()};
-  sim::SimulatedLine sim_{tarvel::testing::QuickLine({1, 2})};
-  link::ModbusRtuLine line_;
-  CommandRunner runner_;
 };
 
 TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
@@ -88,16 +48,13 @@ TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
   EXPECT_TRUE(prompt->toPlainText().startsWith("Instructions:\n"));
   EXPECT_EQ(Find<QLabel>(window, "CommPortNumber")->text(), "1");
   Click(window, "IncrPortNum");
-  QCoreApplication::processEvents();
   EXPECT_EQ(Find<QLabel>(window, "CommPortNumber")->text(), "2");
   Click(window, "DecrPortNumber");
 
   Click(window, "ScanPortNumber");
-  Idle();
   EXPECT_THAT(prompt->toPlainText().toStdString(),
               HasSubstr("Serial Port #01 Port seen > Device seen on this comm port - " + (dir_ / "dev" / "ttyUSB0").string()));
   Click(window, "SavePortSettings");
-  Idle();
   EXPECT_EQ(store_.GetCommPortNumber(), 1);
   EXPECT_EQ(store_.Port()->value().devicePath, (dir_ / "dev" / "ttyUSB0").string());
 }
@@ -124,7 +81,7 @@ TEST_F(ToolWindows, AScanFromTheChannelMapHoldsTheLineAndTheConsoleFollowsWhenTh
 
   sim_.ClearRequests();
   Find<QCheckBox>(map, "AddNewUponScan")->setChecked(true);
-  Click(map, "ScanAddressesButton");
+  Click(map, "ScanAddressesButton", false);
   // While the scan has the line, no window can start another command.
   EXPECT_FALSE(Find<QPushButton>(map, "ScanAddressesButton")->isEnabled());
   EXPECT_FALSE(Find<QAction>(console, "mnuReadRunState")->isEnabled());
