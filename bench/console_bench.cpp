@@ -8,29 +8,25 @@
 #include <filesystem>
 
 #include "bench_console.h"
-#include "link/modbus_rtu_line.h"
-#include "sim/simulated_line.h"
-#include "store/home.h"
+#include "bench_line.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+using tarvel::bench::Ms;
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 5;
-  constexpr double kReadFloorMs = (8 + 9) * 10 / 9.6 + 2 * 3.5 * 10 / 9.6 + 10;  // one function 3 exchange
+  constexpr double kReadFloorMs = 1000 * tarvel::bench::kReadFloor;
 
   tarvel::sim::Options options;
   options.addresses = {1};
   options.turnaround = std::chrono::milliseconds(10);
   tarvel::sim::SimulatedLine sim(options);
-  auto device = sim.Start();
   tarvel::link::ModbusRtuLine line;
-  if (!device || !line.Open(*device).ok()) {
+  if (!tarvel::bench::StartLine(sim, line)) {
     std::fprintf(stderr, "could not start the simulated line\n");
     return 1;
   }

@@ -11,8 +11,7 @@
 #include <map>
 
 #include "bench_console.h"
-#include "link/modbus_rtu_line.h"
-#include "sim/simulated_line.h"
+#include "bench_line.h"
 
 namespace {
 
@@ -73,9 +72,8 @@ int main(int argc, char** argv) {
   options.turnaround = std::chrono::milliseconds(1);
   options.baud = 0;  // unpaced: the faults, not the wire, are under test
   tarvel::sim::SimulatedLine sim(options);
-  auto device = sim.Start();
   tarvel::link::ModbusRtuLine line;
-  if (!device || !line.Open(*device).ok()) {
+  if (!tarvel::bench::StartLine(sim, line)) {
     std::fprintf(stderr, "could not start the simulated line\n");
     return 1;
   }

@@ -7,63 +7,34 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "console/console.h"
-#include "link/modbus_rtu_line.h"
-#include "sim/simulated_line.h"
-#include "store/home.h"
+#include "bench_console.h"
+#include "bench_line.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace console = tarvel::console;
-
-struct NullView : console::ConsoleView {
-  void ShowMessages(const std::string&) override {}
-  void SetLed(console::Led) override {}
-  void SetField(console::Field, const std::string&) override {}
-  void SetSelectors(const console::Selectors&) override {}
-  void SetProgressionChoices(const std::vector<std::string>&, int) override {}
-  void SetProgramMode(int) override {}
-  void SetMonitoring(bool) override {}
-  void SetGridLayout(console::Grid, const console::GridLayout&) override {}
-  void SetGridRows(console::Grid, const std::vector<std::vector<std::string>>&) override {}
-  void SetRowMarks(console::Grid, const std::vector<console::RowMark>&) override {}
-  void SetCurrentRow(console::Grid, int) override {}
-  void ScrollTo(console::Grid, int) override {}
-  void SetSizeButton(console::Grid, bool) override {}
-  void SetProgress(int, int) override {}
-  void ShowWarning(const std::string&, const std::string&) override {}
-  bool Confirm(const std::string&, const std::string&) override { return true; }
-};
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+using tarvel::bench::Ms;
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 5;
-  constexpr double kTurnaroundMs = 10;
-  constexpr double kSilenceMs = 2 * 3.5 * 10 / 9.6;
-  constexpr double kReadFloorMs = (8 + 9) * 10 / 9.6 + kSilenceMs + kTurnaroundMs;
-  constexpr double kWriteFloorMs = (13 + 8) * 10 / 9.6 + kSilenceMs + kTurnaroundMs;
+  constexpr double kReadFloorMs = 1000 * tarvel::bench::kReadFloor;
+  constexpr double kWriteFloorMs = 1000 * tarvel::bench::kWriteFloor;
 
   tarvel::sim::Options options;
   options.addresses = {1};
   options.turnaround = std::chrono::milliseconds(10);
   tarvel::sim::SimulatedLine sim(options);
-  auto device = sim.Start();
   tarvel::link::ModbusRtuLine line;
-  if (!device || !line.Open(*device).ok()) {
+  if (!tarvel::bench::StartLine(sim, line)) {
     std::fprintf(stderr, "could not start the simulated line\n");
     return 1;
   }
 
-  const auto home = std::filesystem::temp_directory_path() / "tarvel-jump-bench";
-  std::filesystem::remove_all(home);
-  tarvel::AppFolder folder(home);
-  tarvel::store::PrepareHome(folder);
+  const tarvel::AppFolder folder = tarvel::bench::BenchHome("tarvel-jump-bench");
   tarvel::store::ConfigStore store(folder.ConfigDatabase());
-  store.AddChannel({1, 1, "Bench", "set64rs"});
   std::vector<tarvel::store::MemoryRow> rows;
   for (int step = 1; step <= 64; ++step) rows.push_back({1, step, step < 10 ? 600 : 0, 100 + 10 * step, 1, 0});
   store.WriteMemorySteps(1, rows);
@@ -76,7 +47,7 @@ int main(int argc, char** argv) {
   });
   sim.FrontPanelStart(1);
 
-  NullView view;
+  tarvel::bench::NullView view;
   console::Console console(folder, store, line, view, {true, true});
   console.Load();
   console.Activate();
@@ -99,6 +70,6 @@ int main(int argc, char** argv) {
     floor += wire;
   }
   std::printf("mean jump  %7.1f ms  floor %7.1f ms  ratio %.3f\n", total / rounds, floor / rounds, total / floor);
-  std::filesystem::remove_all(home);
+  std::filesystem::remove_all(folder.Root());
   return 0;
 }

@@ -8,21 +8,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench_line.h"
 #include "link/commands.h"
-#include "link/modbus_rtu_line.h"
-#include "sim/simulated_line.h"
 
 namespace {
 
 using Seconds = std::chrono::duration<double>;
-
-constexpr double kBaud = 9600;
-constexpr double kTurnaround = 0.010;
-constexpr double kSilence = 3.5 * 10 / kBaud;
-
-double ExchangeFloor(int requestBytes, int replyBytes) {
-  return (requestBytes + replyBytes) * 10 / kBaud + 2 * kSilence + kTurnaround;
-}
+using tarvel::bench::kBaud, tarvel::bench::kTurnaround;
 
 void Report(const char* what, int exchanges, double measured, double perExchangeFloor) {
   double floor = exchanges * perExchangeFloor;
@@ -42,14 +34,10 @@ int main(int argc, char** argv) {
   options.turnaround = std::chrono::microseconds(static_cast<int>(kTurnaround * 1e6));
   options.clock = tarvel::sim::Options::Clock::Manual;
   tarvel::sim::SimulatedLine sim(options);
-  auto device = sim.Start();
-  if (!device) {
-    std::fprintf(stderr, "simulator: %s\n", device.status().message().c_str());
-    return 1;
-  }
   tarvel::link::ModbusRtuLine line;
-  if (auto opened = line.Open(*device); !opened.ok()) {
-    std::fprintf(stderr, "%s\n", opened.message.c_str());
+  auto device = tarvel::bench::StartLine(sim, line);
+  if (!device) {
+    std::fprintf(stderr, "%s\n", device.status().message().c_str());
     return 1;
   }
   tarvel::link::CommandSet commands(line);
@@ -79,8 +67,8 @@ int main(int argc, char** argv) {
       }
     double download = Seconds(std::chrono::steady_clock::now() - start).count();
 
-    Report("download", 192, download, ExchangeFloor(8, 9));
-    Report("upload", 192, upload, ExchangeFloor(13, 8));
+    Report("download", 192, download, tarvel::bench::kReadFloor);
+    Report("upload", 192, upload, tarvel::bench::kWriteFloor);
   }
   return 0;
 }

@@ -8,10 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench_line.h"
 #include "link/commands.h"
 #include "link/line_scan.h"
-#include "link/modbus_rtu_line.h"
-#include "sim/simulated_line.h"
 
 namespace {
 
@@ -30,14 +29,10 @@ int main(int argc, char** argv) {
   options.turnaround = std::chrono::milliseconds(10);
   options.clock = tarvel::sim::Options::Clock::Manual;
   tarvel::sim::SimulatedLine sim(options);
-  auto device = sim.Start();
-  if (!device) {
-    std::fprintf(stderr, "simulator: %s\n", device.status().message().c_str());
-    return 1;
-  }
   tarvel::link::ModbusRtuLine line;
-  if (auto opened = line.Open(*device); !opened.ok()) {
-    std::fprintf(stderr, "%s\n", opened.message.c_str());
+  auto device = tarvel::bench::StartLine(sim, line);
+  if (!device) {
+    std::fprintf(stderr, "%s\n", device.status().message().c_str());
     return 1;
   }
   std::printf("scan of %d addresses, units 1 2 5, over %s at 9600 baud, 10 ms turnaround\n", kAddresses,

@@ -8,20 +8,7 @@
 #include <cstdlib>
 
 #include "bench_console.h"
-#include "link/modbus_rtu_line.h"
-#include "sim/simulated_line.h"
-
-namespace {
-
-constexpr double kBaud = 9600;
-constexpr double kTurnaround = 0.010;
-constexpr double kSilence = 3.5 * 10 / kBaud;
-
-double ExchangeFloor(int requestBytes, int replyBytes) {
-  return (requestBytes + replyBytes) * 10 / kBaud + 2 * kSilence + kTurnaround;
-}
-
-}  // namespace
+#include "bench_line.h"
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 1;
@@ -29,9 +16,8 @@ int main(int argc, char** argv) {
   options.addresses = {1};
   options.turnaround = std::chrono::milliseconds(10);
   tarvel::sim::SimulatedLine sim(options);
-  auto device = sim.Start();
   tarvel::link::ModbusRtuLine line;
-  if (!device || !line.Open(*device).ok()) {
+  if (!tarvel::bench::StartLine(sim, line)) {
     std::fprintf(stderr, "could not start the simulated line\n");
     return 1;
   }
@@ -48,7 +34,8 @@ int main(int argc, char** argv) {
   console.SetStartStepText("1");
   console.Compiler().Compile();
 
-  const double floor = ExchangeFloor(8, 9) + 192 * ExchangeFloor(13, 8) + 192 * ExchangeFloor(8, 9);
+  using tarvel::bench::kReadFloor, tarvel::bench::kWriteFloor;
+  const double floor = kReadFloor + 192 * kWriteFloor + 192 * kReadFloor;
   for (int round = 0; round < rounds; ++round) {
     (void)store.DeleteLogEntry(1, "bench.txt");  // an upload over its own entry would clear it first
     const auto start = std::chrono::steady_clock::now();

@@ -22,6 +22,9 @@ inline constexpr const char* kAddressLookupError =
 inline constexpr const char* kCommsError = "ERROR: Commmunications error";
 inline constexpr const char* kCommError = "ERROR: Communication error";
 
+// A number as the grids and read-outs show it.
+inline std::string Text(int value) { return std::to_string(value); }
+
 struct LineInfo {
   bool configured = false;  // a line was given (simulated or --port): no port warning at activation
   bool simulated = false;
@@ -38,6 +41,13 @@ struct Context {
   void Display(const std::string& text) { messages.Display(text); }
   void ClearDisplay() { messages.ClearDisplay(); }
   void ShowField(Field field, const std::string& text) { view.SetField(field, text); }
+  // Keeps the program limits just read from the controller and shows them.
+  void SetProgramLimits(int low, int high) {
+    programLowStep = low;
+    programHighStep = high;
+    ShowField(Field::ProgramStepLow, Text(low));
+    ShowField(Field::ProgramStepHigh, Text(high));
+  }
   // LED after a command's exchanges: grey when all succeeded, else red with the message.
   void FinishExchanges(link::Outcome outcome, const char* failureMessage);
 
@@ -68,9 +78,6 @@ class Exchanges {
  private:
   Context& context_;
 };
-
-// A number as the grids and read-outs show it.
-inline std::string Text(int value) { return std::to_string(value); }
 
 // A read-out after a read: the value, or blank when the exchange failed, so a failure is
 // never shown as a plausible 0.

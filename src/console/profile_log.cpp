@@ -58,10 +58,7 @@ bool ProfileLog::MarkLogEntryOfProgramLimits() {
     return false;
   }
   context_.view.SetLed(Led::Idle);
-  context_.programLowStep = low.value;
-  context_.programHighStep = high.value;
-  context_.ShowField(Field::ProgramStepLow, Text(low.value));
-  context_.ShowField(Field::ProgramStepHigh, Text(high.value));
+  context_.SetProgramLimits(low.value, high.value);
 
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (rows[i].start == low.value && rows[i].stop == high.value) {

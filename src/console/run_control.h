@@ -2,7 +2,8 @@
 // console: run control -- select a logged profile for running, start it, pause, restart,
 // jump into a segment, the run mode panel and the program limits panel. Every sequence of
 // exchanges stops at its first failure and says which exchange failed and what the
-// controller may now hold. ComputeModifiedPoint is pure: the memory copy in, a point out.
+// controller may now hold (console/sequence.h). The jump and the program steps it changes
+// are in jump.cpp; the point it leads to is computed in console/jump.h.
 // Depends on the console context and the selection, memory map, profile log, monitor and
 // settings rooms.
 
@@ -14,6 +15,7 @@
 
 #include "console/channel_selection.h"
 #include "console/context.h"
+#include "console/jump.h"
 #include "console/memory_map.h"
 #include "console/monitor.h"
 #include "console/profile_log.h"
@@ -21,37 +23,6 @@
 #include "store/rows.h"
 
 namespace tarvel::console {
-
-// Step 64 is the jump step: the jump sequence borrows it to lead the controller into a segment.
-inline constexpr int kJumpStep = 64;
-
-// The shortened copy of a segment that starts at a point inside it.
-struct ModifiedPoint {
-  int duration = 0;
-  int temperature = 0;
-};
-
-enum class PointRefusal {
-  None,
-  SegmentOutOfRange,  // not 1..63: step 64 is the jump step
-  NoStoredStep,       // the memory copy has no row for the segment or the step it ramps to
-  JumpStep,           // the segment's Duration is not positive
-  TimeBeyondSegment,  // the time is negative or not shorter than the Duration
-};
-
-struct PointResult {
-  ModifiedPoint point;
-  PointRefusal refusal = PointRefusal::None;
-  bool ok() const { return refusal == PointRefusal::None; }
-};
-
-// Where the set point of segment stands after time: its stored Temperature running linearly
-// over Duration to the Temperature of the next timed step (jump and event steps passed over,
-// a zero Duration counts; past the last step it holds), rounded half to even; the copy lasts
-// for the rest of the segment. steps: the controller's memory copy, any order.
-PointResult ComputeModifiedPoint(const std::vector<store::MemoryRow>& steps, int segment, int time);
-// The lines the user reads for a refusal.
-std::vector<std::string> RefusalLines(PointRefusal refusal);
 
 // The run mode code of a logged profile: 2 more for PV progression, then 1 for seconds,
 // else 2 (any other time scale, H included, counts as minutes).
@@ -99,6 +70,7 @@ class RunControl {
 
  private:
   bool UploadProgramLimits(Sequence& sequence, std::uint8_t address, int lowStep, int highStep);
+  // jump.cpp: the jump and the program steps it changes.
   bool WriteStepWords(Sequence& sequence, std::uint8_t address, int step, std::optional<int> pidSet, int duration,
                       int temperature);
   bool RestoreModifiedSteps(Sequence& sequence, std::uint8_t address);

@@ -1,64 +1,23 @@
 #include "store/config_store.h"
 
-#include <SQLiteCpp/SQLiteCpp.h>
-
 #include <type_traits>
 
+#include "store/sql.h"
 #include "util/text.h"
 
 namespace tarvel::store {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
-constexpr int kProgramSteps = 64;
-
-int IntOf(const SQLite::Column& c) { return c.isNull() ? 0 : c.getInt(); }
-std::string TextOf(const SQLite::Column& c) { return c.isNull() ? std::string() : c.getString(); }
 
 ChannelRow ChannelFrom(SQLite::Statement& q) {
   return {IntOf(q.getColumn("SoftwareChannel")), IntOf(q.getColumn("ModBusAddress")),
           TextOf(q.getColumn("NickName")), TextOf(q.getColumn("ControllerType"))};
 }
 
-MemoryRow MemoryFrom(SQLite::Statement& q) {
-  return {IntOf(q.getColumn("ModBusAddress")), IntOf(q.getColumn("Segment")), IntOf(q.getColumn("Duration")),
-          IntOf(q.getColumn("Temperature")), IntOf(q.getColumn("PIDSet")), IntOf(q.getColumn("Modified"))};
-}
-
-LogRow LogFrom(SQLite::Statement& q) {
-  return {IntOf(q.getColumn("ModBusAddress")),     TextOf(q.getColumn("ProfileName")),
-          IntOf(q.getColumn("Start")),             IntOf(q.getColumn("Stop")),
-          TextOf(q.getColumn("SensorType")),       TextOf(q.getColumn("TemperatureScaleType")),
-          TextOf(q.getColumn("TimeScaleType")),    TextOf(q.getColumn("ProgressionType"))};
-}
-
-ControllerConfigRow ConfigFrom(SQLite::Statement& q) {
-  return {IntOf(q.getColumn("ModBusAddress")),      TextOf(q.getColumn("ProfileNameExecuting")),
-          IntOf(q.getColumn("ProgramLowAddress")),  IntOf(q.getColumn("ProgramHighAddress")),
-          IntOf(q.getColumn("RunMode")),            IntOf(q.getColumn("SegmentExecuting")),
-          IntOf(q.getColumn("SegmentElapsedTime"))};
-}
-
 SensorRow SensorFrom(SQLite::Statement& q) {
   return {TextOf(q.getColumn("Caption")), IntOf(q.getColumn("Index")), IntOf(q.getColumn("Fmin")),
           IntOf(q.getColumn("Fmax")),     IntOf(q.getColumn("Cmin")),  IntOf(q.getColumn("Cmax"))};
-}
-
-template <class Row, class Bind, class Make>
-std::vector<Row> All(SQLite::Database& db, const char* sql, Bind&& bind, Make&& make) {
-  SQLite::Statement q(db, sql);
-  bind(q);
-  std::vector<Row> rows;
-  while (q.executeStep()) rows.push_back(make(q));
-  return rows;
-}
-
-template <class Row, class Bind, class Make>
-std::optional<Row> First(SQLite::Database& db, const char* sql, Bind&& bind, Make&& make) {
-  SQLite::Statement q(db, sql);
-  bind(q);
-  if (!q.executeStep()) return std::nullopt;
-  return make(q);
 }
 
 const char* ColumnName(ChannelField field) {
@@ -87,23 +46,22 @@ std::unique_ptr<SQLite::Database> OpenDatabase(const std::filesystem::path& file
   }
 }
 
+void InsertChannel(SQLite::Database& db, const ChannelRow& row) {
+  SQLite::Statement insert(db, R"(INSERT INTO "ChannelMap" ("SoftwareChannel", "ModBusAddress", "NickName", "ControllerType")
+                                  VALUES (?, ?, ?, ?))");
+  insert.bind(1, row.softwareChannel);
+  insert.bind(2, row.modbusAddress);
+  insert.bind(3, row.nickName);
+  insert.bind(4, row.controllerType);
+  insert.exec();
+}
+
 }  // namespace
 
 ConfigStore::ConfigStore(const std::filesystem::path& file)
     : db_(OpenDatabase(file, SQLite::OPEN_READWRITE, open_)) {}
 
 ConfigStore::~ConfigStore() = default;
-
-// Runs one operation; a closed store or an SQLite failure becomes the returned failure.
-template <class F>
-auto ConfigStore::Guard(F&& body) -> decltype(body()) {
-  if (!db_) return open_;
-  try {
-    return body();
-  } catch (const std::exception& e) {
-    return Status::Failed(std::string("Database error: ") + e.what());
-  }
-}
 
 // --- ChannelMap
 
@@ -166,13 +124,7 @@ Status ConfigStore::AddChannel(const ChannelRow& row) {
                              std::string("Duplicate entries not allowed in the channel map: ") + ColumnName(field) +
                                  " " + value + " is already mapped");
     }
-    SQLite::Statement insert(*db_, R"(INSERT INTO "ChannelMap" ("SoftwareChannel", "ModBusAddress", "NickName", "ControllerType")
-                                      VALUES (?, ?, ?, ?))");
-    insert.bind(1, row.softwareChannel);
-    insert.bind(2, row.modbusAddress);
-    insert.bind(3, row.nickName);
-    insert.bind(4, row.controllerType);
-    insert.exec();
+    InsertChannel(*db_, row);
     txn.commit();
     return Status::Ok();
   });
@@ -235,258 +187,6 @@ Status ConfigStore::ClearChannelMap() {
   });
 }
 
-// --- CommunicationsPort
-
-int ConfigStore::GetCommPortNumber() {
-  auto port = Guard([&]() -> Result<int> {
-    auto q = SQLite::Statement(*db_, R"(SELECT "CommPortNumber" FROM "CommunicationsPort" ORDER BY rowid LIMIT 1)");
-    if (!q.executeStep()) return -1;
-    const SQLite::Column c = q.getColumn(0);
-    if (c.isNull()) return -1;
-    auto number = ToInt16(c.getString());
-    return number ? *number : -1;
-  });
-  return port.value_or(-1);
-}
-
-Result<std::optional<PortRow>> ConfigStore::Port() {
-  return Guard([&]() -> Result<std::optional<PortRow>> {
-    return First<PortRow>(*db_, R"(SELECT * FROM "CommunicationsPort" ORDER BY rowid LIMIT 1)", [](auto&) {},
-                          [](SQLite::Statement& q) {
-                            return PortRow{IntOf(q.getColumn("CommPortNumber")), IntOf(q.getColumn("CommPortMode")),
-                                           IntOf(q.getColumn("Rate")),           TextOf(q.getColumn("Parity")),
-                                           IntOf(q.getColumn("Bits")),           IntOf(q.getColumn("StopBits")),
-                                           TextOf(q.getColumn("DevicePath"))};
-                          });
-  });
-}
-
-Status ConfigStore::SavePortSettings(const PortRow& row) {
-  return Guard([&]() -> Status {
-    SQLite::Transaction txn(*db_);
-    auto first = db_->execAndGet(R"(SELECT min(rowid) FROM "CommunicationsPort")");
-    std::string sql = first.isNull()
-                          ? R"(INSERT INTO "CommunicationsPort" ("CommPortNumber", "CommPortMode", "Rate", "Parity",
-                                 "Bits", "StopBits", "DevicePath") VALUES (?, ?, ?, ?, ?, ?, ?))"
-                          : R"(UPDATE "CommunicationsPort" SET "CommPortNumber" = ?, "CommPortMode" = ?, "Rate" = ?,
-                                 "Parity" = ?, "Bits" = ?, "StopBits" = ?, "DevicePath" = ? WHERE rowid = ?)";
-    SQLite::Statement q(*db_, sql);
-    q.bind(1, row.commPortNumber);
-    q.bind(2, row.commPortMode);
-    q.bind(3, row.rate);
-    q.bind(4, row.parity);
-    q.bind(5, row.bits);
-    q.bind(6, row.stopBits);
-    q.bind(7, row.devicePath);
-    if (!first.isNull()) q.bind(8, first.getInt64());
-    q.exec();
-    txn.commit();
-    return Status::Ok();
-  });
-}
-
-// --- ControllerMemory
-
-Result<std::vector<MemoryRow>> ConfigStore::Memory(int modbusAddress) {
-  return Guard([&]() -> Result<std::vector<MemoryRow>> {
-    return All<MemoryRow>(*db_, R"(SELECT * FROM "ControllerMemory" WHERE "ModBusAddress" = ? ORDER BY "Segment")",
-                          [&](auto& q) { q.bind(1, modbusAddress); }, MemoryFrom);
-  });
-}
-
-Result<std::optional<MemoryRow>> ConfigStore::MemoryStep(int modbusAddress, int segment) {
-  return Guard([&]() -> Result<std::optional<MemoryRow>> {
-    return First<MemoryRow>(*db_,
-                            R"(SELECT * FROM "ControllerMemory" WHERE "ModBusAddress" = ? AND "Segment" = ?
-                               ORDER BY "Segment")",
-                            [&](auto& q) { q.bind(1, modbusAddress); q.bind(2, segment); }, MemoryFrom);
-  });
-}
-
-Result<std::vector<MemoryRow>> ConfigStore::ModifiedSteps(int modbusAddress) {
-  return Guard([&]() -> Result<std::vector<MemoryRow>> {
-    return All<MemoryRow>(*db_,
-                          R"(SELECT * FROM "ControllerMemory" WHERE "ModBusAddress" = ? AND "Modified" = 1
-                             ORDER BY "Segment")",
-                          [&](auto& q) { q.bind(1, modbusAddress); }, MemoryFrom);
-  });
-}
-
-Status ConfigStore::WriteMemorySteps(int modbusAddress, const std::vector<MemoryRow>& steps) {
-  return Guard([&]() -> Status {
-    SQLite::Transaction txn(*db_);
-    SQLite::Statement upsert(*db_, R"(INSERT INTO "ControllerMemory"
-        ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified") VALUES (?, ?, ?, ?, ?, 0)
-        ON CONFLICT ("ModBusAddress", "Segment") DO UPDATE SET
-          "Duration" = excluded."Duration", "Temperature" = excluded."Temperature", "PIDSet" = excluded."PIDSet")");
-    for (const MemoryRow& s : steps) {
-      upsert.bind(1, modbusAddress);
-      upsert.bind(2, s.segment);
-      upsert.bind(3, s.duration);
-      upsert.bind(4, s.temperature);
-      upsert.bind(5, s.pidSet);
-      upsert.exec();
-      upsert.reset();
-    }
-    txn.commit();
-    return Status::Ok();
-  });
-}
-
-Status ConfigStore::ResetControllerMemory(int modbusAddress) {
-  return Guard([&]() -> Status {
-    SQLite::Transaction txn(*db_);
-    SQLite::Statement upsert(*db_, R"(INSERT INTO "ControllerMemory"
-        ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified") VALUES (?, ?, 0, 0, 0, 0)
-        ON CONFLICT ("ModBusAddress", "Segment") DO UPDATE SET
-          "Duration" = 0, "Temperature" = 0, "PIDSet" = 0, "Modified" = 0)");
-    for (int segment = 1; segment <= kProgramSteps; ++segment) {
-      upsert.bind(1, modbusAddress);
-      upsert.bind(2, segment);
-      upsert.exec();
-      upsert.reset();
-    }
-    txn.commit();
-    return Status::Ok();
-  });
-}
-
-Status ConfigStore::SetStepModified(int modbusAddress, int segment, int value) {
-  return Guard([&]() -> Status {
-    SQLite::Statement q(*db_, R"(UPDATE "ControllerMemory" SET "Modified" = ? WHERE "ModBusAddress" = ? AND "Segment" = ?)");
-    q.bind(1, value);
-    q.bind(2, modbusAddress);
-    q.bind(3, segment);
-    if (q.exec() == 0) return Status::Error(Status::Code::NotFound, "No program memory row for that step");
-    return Status::Ok();
-  });
-}
-
-// --- TarvelLog
-
-Result<std::vector<LogRow>> ConfigStore::Log(int modbusAddress) {
-  return Guard([&]() -> Result<std::vector<LogRow>> {
-    return All<LogRow>(*db_, R"(SELECT * FROM "TarvelLog" WHERE "ModBusAddress" = ? ORDER BY "Start")",
-                       [&](auto& q) { q.bind(1, modbusAddress); }, LogFrom);
-  });
-}
-
-Result<std::optional<LogRow>> ConfigStore::LogEntry(int modbusAddress, std::string_view profileName) {
-  return Guard([&]() -> Result<std::optional<LogRow>> {
-    return First<LogRow>(*db_, R"(SELECT * FROM "TarvelLog" WHERE "ProfileName" = ? AND "ModBusAddress" = ?)",
-                         [&](auto& q) { q.bind(1, std::string(profileName)); q.bind(2, modbusAddress); }, LogFrom);
-  });
-}
-
-Result<std::optional<LogRow>> ConfigStore::LogEntryByRange(int modbusAddress, int start, int stop) {
-  return Guard([&]() -> Result<std::optional<LogRow>> {
-    return First<LogRow>(*db_, R"(SELECT * FROM "TarvelLog" WHERE "ModBusAddress" = ? AND "Start" = ? AND "Stop" = ?)",
-                         [&](auto& q) { q.bind(1, modbusAddress); q.bind(2, start); q.bind(3, stop); }, LogFrom);
-  });
-}
-
-Status ConfigStore::WriteLogEntry(const LogRow& row) {
-  return Guard([&]() -> Status {
-    SQLite::Statement upsert(*db_, R"(INSERT INTO "TarvelLog"
-        ("ModBusAddress", "ProfileName", "Start", "Stop", "SensorType", "TemperatureScaleType", "TimeScaleType",
-         "ProgressionType") VALUES (?, ?, ?, ?, ?, ?, ?, ?)
-        ON CONFLICT ("ProfileName", "ModBusAddress") DO UPDATE SET
-          "Start" = excluded."Start", "Stop" = excluded."Stop", "SensorType" = excluded."SensorType",
-          "TemperatureScaleType" = excluded."TemperatureScaleType", "TimeScaleType" = excluded."TimeScaleType",
-          "ProgressionType" = excluded."ProgressionType")");
-    upsert.bind(1, row.modbusAddress);
-    upsert.bind(2, row.profileName);
-    upsert.bind(3, row.start);
-    upsert.bind(4, row.stop);
-    upsert.bind(5, row.sensorType);
-    upsert.bind(6, row.temperatureScaleType);
-    upsert.bind(7, row.timeScaleType);
-    upsert.bind(8, row.progressionType);
-    upsert.exec();
-    return Status::Ok();
-  });
-}
-
-Status ConfigStore::DeleteLogEntry(int modbusAddress, std::string_view profileName) {
-  return Guard([&]() -> Status {
-    SQLite::Statement q(*db_, R"(DELETE FROM "TarvelLog" WHERE "ModBusAddress" = ? AND "ProfileName" = ?)");
-    q.bind(1, modbusAddress);
-    q.bind(2, std::string(profileName));
-    if (q.exec() == 0) return Status::Error(Status::Code::NotFound, "No entry to delete");
-    return Status::Ok();
-  });
-}
-
-// --- ControllerConfiguration
-
-Result<std::optional<ControllerConfigRow>> ConfigStore::ControllerConfig(int modbusAddress) {
-  return Guard([&]() -> Result<std::optional<ControllerConfigRow>> {
-    return First<ControllerConfigRow>(*db_, R"(SELECT * FROM "ControllerConfiguration" WHERE "ModBusAddress" = ?)",
-                                      [&](auto& q) { q.bind(1, modbusAddress); }, ConfigFrom);
-  });
-}
-
-Status ConfigStore::SaveRunSelection(int modbusAddress, std::string_view profileName, int lowStep, int highStep) {
-  return Guard([&]() -> Status {
-    SQLite::Statement upsert(*db_, R"(INSERT INTO "ControllerConfiguration"
-        ("ModBusAddress", "ProfileNameExecuting", "ProgramLowAddress", "ProgramHighAddress") VALUES (?, ?, ?, ?)
-        ON CONFLICT ("ModBusAddress") DO UPDATE SET "ProfileNameExecuting" = excluded."ProfileNameExecuting",
-          "ProgramLowAddress" = excluded."ProgramLowAddress", "ProgramHighAddress" = excluded."ProgramHighAddress")");
-    upsert.bind(1, modbusAddress);
-    upsert.bind(2, std::string(profileName));
-    upsert.bind(3, lowStep);
-    upsert.bind(4, highStep);
-    upsert.exec();
-    return Status::Ok();
-  });
-}
-
-Status ConfigStore::SaveRunState(int modbusAddress, int runMode, int step, int stepTime) {
-  return Guard([&]() -> Status {
-    SQLite::Statement upsert(*db_, R"(INSERT INTO "ControllerConfiguration"
-        ("ModBusAddress", "RunMode", "SegmentExecuting", "SegmentElapsedTime") VALUES (?, ?, ?, ?)
-        ON CONFLICT ("ModBusAddress") DO UPDATE SET "RunMode" = excluded."RunMode",
-          "SegmentExecuting" = excluded."SegmentExecuting", "SegmentElapsedTime" = excluded."SegmentElapsedTime")");
-    upsert.bind(1, modbusAddress);
-    upsert.bind(2, runMode);
-    upsert.bind(3, step);
-    upsert.bind(4, stepTime);
-    upsert.exec();
-    return Status::Ok();
-  });
-}
-
-// --- TarvelConfiguration
-
-int ConfigStore::GetCurrentChannel() {
-  auto channel = Guard([&]() -> Result<int> {
-    SQLite::Statement q(*db_, R"(SELECT "CurrentChannel" FROM "TarvelConfiguration" ORDER BY rowid LIMIT 1)");
-    if (!q.executeStep() || q.getColumn(0).isNull()) return -1;
-    auto number = ToInt16(q.getColumn(0).getString());
-    return number ? *number : -1;
-  });
-  return channel.value_or(-1);
-}
-
-Status ConfigStore::SaveCurrentChannel(int channel) {
-  return Guard([&]() -> Status {
-    SQLite::Transaction txn(*db_);
-    auto first = db_->execAndGet(R"(SELECT min(rowid) FROM "TarvelConfiguration")");
-    if (first.isNull()) {
-      SQLite::Statement q(*db_, R"(INSERT INTO "TarvelConfiguration" ("CurrentChannel") VALUES (?))");
-      q.bind(1, channel);
-      q.exec();
-    } else {
-      SQLite::Statement q(*db_, R"(UPDATE "TarvelConfiguration" SET "CurrentChannel" = ? WHERE rowid = ?)");
-      q.bind(1, channel);
-      q.bind(2, first.getInt64());
-      q.exec();
-    }
-    txn.commit();
-    return Status::Ok();
-  });
-}
-
 Status ConfigStore::PurgeInvalidRows() {
   return Guard([&]() -> Status {
     // A key that reads as a 16-bit whole number stays; NULL, text, blobs and values out of
@@ -518,23 +218,8 @@ Status ConfigStore::AddScannedChannel(const ChannelRow& row) {
     dup.bind(3, row.nickName);
     if (dup.executeStep())
       return Status::Error(Status::Code::Duplicate, "Duplicate entries not allowed in the channel map");
-    SQLite::Statement insert(*db_, R"(INSERT INTO "ChannelMap" ("SoftwareChannel", "ModBusAddress", "NickName", "ControllerType")
-                                      VALUES (?, ?, ?, ?))");
-    insert.bind(1, row.softwareChannel);
-    insert.bind(2, row.modbusAddress);
-    insert.bind(3, row.nickName);
-    insert.bind(4, row.controllerType);
-    insert.exec();
-    SQLite::Statement zero(*db_, R"(INSERT INTO "ControllerMemory"
-        ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified") VALUES (?, ?, 0, 0, 0, 0)
-        ON CONFLICT ("ModBusAddress", "Segment") DO UPDATE SET
-          "Duration" = 0, "Temperature" = 0, "PIDSet" = 0, "Modified" = 0)");
-    for (int segment = 1; segment <= kProgramSteps; ++segment) {
-      zero.bind(1, row.modbusAddress);
-      zero.bind(2, segment);
-      zero.exec();
-      zero.reset();
-    }
+    InsertChannel(*db_, row);
+    ZeroControllerMemory(*db_, row.modbusAddress);
     txn.commit();
     return Status::Ok();
   });

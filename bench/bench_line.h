@@ -1,0 +1,36 @@
+#pragma once
+// What the line benches share: the simulator's pseudo-terminal opened by the program's own
+// Modbus line, and the wire-time floor of one exchange at 9600 baud with a 10 ms turnaround:
+// (request + reply bytes) x 10 bits / 9600 + two 3.5-character silences + the turnaround.
+
+#include <chrono>
+#include <string>
+
+#include "link/modbus_rtu_line.h"
+#include "sim/simulated_line.h"
+#include "util/result.h"
+
+namespace tarvel::bench {
+
+inline constexpr double kBaud = 9600;
+inline constexpr double kTurnaround = 0.010;  // seconds; the benches give the simulator this
+inline constexpr double kSilence = 3.5 * 10 / kBaud;
+
+// Seconds.
+constexpr double ExchangeFloor(int requestBytes, int replyBytes) {
+  return (requestBytes + replyBytes) * 10 / kBaud + 2 * kSilence + kTurnaround;
+}
+inline constexpr double kReadFloor = ExchangeFloor(8, 9);    // function 3, two registers
+inline constexpr double kWriteFloor = ExchangeFloor(13, 8);  // function 16, two registers
+
+inline double Ms(std::chrono::steady_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// Starts the simulator and opens line on its device: the device path, or the reason.
+inline Result<std::string> StartLine(sim::SimulatedLine& sim, link::ModbusRtuLine& line) {
+  auto device = sim.Start();
+  if (!device) return Status::Failed("simulator: " + device.status().message());
+  if (auto opened = line.Open(*device); !opened.ok()) return Status::Failed(opened.message);
+  return device;
+}
+
+}  // namespace tarvel::bench

@@ -1,0 +1,232 @@
+#include "console/jump.h"
+
+// Besides the point, this file holds RunControl's jump ("Jump To") and the writes that put
+// back the program steps a jump changed, which Start Profile uses as well.
+
+#include <algorithm>
+
+#include "console/run_control.h"
+#include "console/sequence.h"
+#include "util/text.h"
+
+namespace tarvel::console {
+
+namespace {
+
+constexpr const char* kWordNames[] = {"PIDSet", "duration", "temperature"};
+
+const store::MemoryRow* FindStep(const std::vector<store::MemoryRow>& steps, int segment) {
+  auto it = std::find_if(steps.begin(), steps.end(), [segment](const store::MemoryRow& r) { return r.segment == segment; });
+  return it == steps.end() ? nullptr : &*it;
+}
+
+bool ValidLimits(int low, int high) { return low >= 1 && high <= link::kStepCount && low <= high; }
+
+}  // namespace
+
+PointResult ComputeModifiedPoint(const std::vector<store::MemoryRow>& steps, int segment, int time) {
+  if (segment < 1 || segment >= kJumpStep) return {{}, PointRefusal::SegmentOutOfRange};
+  const store::MemoryRow* step = FindStep(steps, segment);
+  if (!step) return {{}, PointRefusal::NoStoredStep};
+  if (step->duration <= 0) return {{}, PointRefusal::JumpStep};
+  if (time < 0 || step->duration - time <= 0) return {{}, PointRefusal::TimeBeyondSegment};
+
+  // The set point ramps to the next timed step; past the end of memory it holds.
+  int next = step->temperature;
+  for (int k = segment + 1; k <= link::kStepCount; ++k) {
+    const store::MemoryRow* following = FindStep(steps, k);
+    if (!following) return {{}, PointRefusal::NoStoredStep};
+    if (following->duration >= 0) {
+      next = following->temperature;
+      break;
+    }
+  }
+  const double slope = static_cast<double>(next - step->temperature) / step->duration;
+  const int temperature = step->temperature + static_cast<int>(RoundHalfEven(slope * time));
+  return {{step->duration - time, temperature}, PointRefusal::None};
+}
+
+std::vector<std::string> RefusalLines(PointRefusal refusal) {
+  switch (refusal) {
+    case PointRefusal::None: return {};
+    case PointRefusal::SegmentOutOfRange:
+      return {"Segment number not in range of controller program memory", "Must be in range: 1 - 64"};
+    case PointRefusal::NoStoredStep: return {"Error: No record set found"};
+    case PointRefusal::JumpStep:
+      return {"You selected a segment that is a jump instruction", "Choose a segment with a positive time duration entry"};
+    case PointRefusal::TimeBeyondSegment: return {"Error: Time selected is greater than segment time"};
+  }
+  return {};
+}
+
+// --- program steps and their Modified flags
+
+bool RunControl::WriteStepWords(Sequence& sequence, std::uint8_t address, int step, std::optional<int> pidSet,
+                                int duration, int temperature) {
+  const std::pair<int, int> words[] = {{1, pidSet.value_or(0)}, {2, duration}, {3, temperature}};
+  for (auto [word, value] : words) {
+    if (word == 1 && !pidSet) continue;
+    const std::string key = "step " + Text(step) + " " + kWordNames[word - 1];
+    if (!sequence.Write(context_.commands.WriteProgramStepWord(address, step, word, value), key, Text(value)))
+      return false;
+  }
+  return true;
+}
+
+bool RunControl::SetStepModified(std::uint8_t address, int step, int value) {
+  if (context_.store.SetStepModified(address, step, value)) return true;
+  context_.Display("Error: Could  not set Modified field in program database");
+  return false;
+}
+
+bool RunControl::RestoreModifiedSteps(Sequence& sequence, std::uint8_t address) {
+  auto rows = context_.store.ModifiedSteps(address);
+  if (!rows.ok()) {
+    sequence.Refuse("the program memory copy could not be read: " + rows.status().message());
+    return false;
+  }
+  if (rows->empty()) context_.Display("No modified profile lines found");
+  for (const auto& row : *rows) {
+    if (!WriteStepWords(sequence, address, row.segment, std::nullopt, row.duration, row.temperature)) return false;
+    SetStepModified(address, row.segment, 0);
+  }
+  return true;
+}
+
+bool RunControl::RestoreStep(Sequence& sequence, std::uint8_t address, int step) {
+  auto row = context_.store.MemoryStep(address, step);
+  if (!row.ok() || !row->has_value()) {
+    context_.Display("Error: No record set found");
+    return true;
+  }
+  if (!WriteStepWords(sequence, address, step, std::nullopt, (*row)->duration, (*row)->temperature)) return false;
+  SetStepModified(address, step, 0);
+  return true;
+}
+
+void RunControl::ShowMemory(std::uint8_t address) {
+  // Show repaints every row unmarked; the range and step marks still stand, so they go back.
+  const std::vector<RowMark> marks = memory_.Marks().All();
+  memory_.Show(address);
+  for (int first = 0; first < static_cast<int>(marks.size());) {
+    int end = first;
+    while (end < static_cast<int>(marks.size()) && marks[end] == marks[first]) ++end;
+    if (marks[first] != RowMark::None) memory_.Highlight(first + 1, end - first, marks[first], false);
+    first = end;
+  }
+}
+
+// --- jump
+
+bool RunControl::JumpToSegmentPoint(const std::string& segmentText, const std::string& timeText) {
+  auto address = selection_.CurrentAddress();
+  if (!address) return false;
+  if (!IsNumber(segmentText)) {
+    context_.Display("Segment number entered is not a number");
+    return false;
+  }
+  auto segment = ToInt16(segmentText);
+  if (!segment || *segment < 1 || *segment >= kJumpStep) {
+    for (const auto& line : RefusalLines(PointRefusal::SegmentOutOfRange)) context_.Display(line);
+    return false;
+  }
+  auto stored = context_.store.MemoryStep(*address, *segment);
+  const int duration = stored.ok() && stored->has_value() ? (*stored)->duration : 0;
+  if (duration <= 0) {
+    for (const auto& line : RefusalLines(PointRefusal::JumpStep)) context_.Display(line);
+    return false;
+  }
+  if (!IsNumber(timeText)) {
+    context_.Display("The desired time setting you entered is not a number");
+    return false;
+  }
+  auto time = ToInt16(timeText);
+  if (!time || *time <= 0 || *time >= duration) {
+    context_.Display("you entered a time longer than the duration of the segment you selected");
+    return false;
+  }
+  context_.Display("Computing modified profile point for upload");
+  context_.Display("ready to call JumpTo routine");
+  return JumpTo(*segment, *time);
+}
+
+bool RunControl::JumpTo(int segment, int time) {
+  context_.ClearDisplay();
+  auto address = selection_.CurrentAddress();
+  if (!address) return false;
+  // All the store can refuse is refused before the first exchange.
+  auto steps = context_.store.Memory(*address);
+  const PointResult result = ComputeModifiedPoint(steps.value_or({}), segment, time);
+  if (!result.ok()) {
+    for (const auto& line : RefusalLines(result.refusal)) context_.Display(line);
+    return false;
+  }
+  auto limits = GetSavedProgramLimits(*address);
+  if (!limits) return false;
+  if (!ValidLimits(limits->first, limits->second)) {
+    context_.Display("ERROR: The stored program limits " + Text(limits->first) + " - " + Text(limits->second) +
+                     " are not steps 1 - 64. Use SELECT PROFILE first");
+    return false;
+  }
+  const int modified = static_cast<int>(context_.store.ModifiedSteps(*address).value_or({}).size());
+  Exchanges exchanges(context_, 22 + 2 * modified);
+  Sequence sequence(context_, "Jump");
+  context_.view.SetLed(Led::Busy);
+  const bool done = JumpSequence(sequence, *address, segment, result.point, *limits);
+  ShowMemory(*address);
+  if (!done) {
+    if (sequence.ChangedAnything()) context_.Display("Start Profile puts back the program steps the jump changed");
+    return false;
+  }
+  context_.view.SetLed(Led::Idle);
+  context_.Display("Jump done executing");
+  return true;
+}
+
+bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segment, const ModifiedPoint& point,
+                              std::pair<int, int> savedLimits) {
+  auto& commands = context_.commands;
+  auto runMode = [&](int mode) {
+    return sequence.Write(commands.WriteRunMode(address, static_cast<std::uint8_t>(mode)), "run mode", Text(mode));
+  };
+  auto duration = [&](int step, int value) {
+    return sequence.Write(commands.WriteProgramStepWord(address, step, 2, value), "step " + Text(step) + " duration",
+                          Text(value));
+  };
+
+  if (!RestoreModifiedSteps(sequence, address)) return false;
+  auto stepTime = commands.ReadStepTime(address);
+  if (!sequence.Read(stepTime.outcome, "the step time")) return false;
+  context_.ShowField(Field::CurrentTime, Text(stepTime.value));
+  auto savedMode = commands.ReadRunMode(address);
+  if (!sequence.Read(savedMode.outcome, "the run mode")) return false;
+  if (!runMode(1)) return false;
+  auto current = commands.ReadCurrentStep(address);
+  if (!sequence.Read(current.outcome, "the executing step")) return false;
+  const int step = current.value;
+  // The executing step becomes a jump and must be put back afterwards: it needs its copy.
+  const bool restorable = step == segment || context_.store.MemoryStep(address, step).value_or({}).has_value();
+  if (step < 1 || step > link::kStepCount || !restorable) {
+    if (runMode(savedMode.value))
+      sequence.Refuse("the controller reports executing step " + Text(step) +
+                      ", which the program memory copy cannot put back");
+    return false;
+  }
+
+  if (!UploadProgramLimits(sequence, address, 1, link::kStepCount)) return false;
+  if (!runMode(0)) return false;
+  // Flagged before it is overwritten, so a jump stopped halfway leaves a step Start puts back.
+  SetStepModified(address, step, 1);
+  if (!duration(step, -kJumpStep)) return false;
+  if (!duration(kJumpStep, 1000)) return false;
+  if (!runMode(1) || !runMode(0)) return false;
+  if (!duration(kJumpStep, -segment)) return false;
+  SetStepModified(address, segment, 1);
+  if (!WriteStepWords(sequence, address, segment, std::nullopt, point.duration, point.temperature)) return false;
+  if (!runMode(1) || !runMode(savedMode.value)) return false;
+  if (step != segment && !RestoreStep(sequence, address, step)) return false;
+  if (!UploadProgramLimits(sequence, address, savedLimits.first, savedLimits.second)) return false;
+  return runMode(savedMode.value);
+}
+
+}  // namespace tarvel::console

@@ -1,0 +1,55 @@
+#include "console/sequence.h"
+
+#include <algorithm>
+
+namespace tarvel::console {
+
+using link::Outcome;
+
+namespace {
+
+std::string Joined(const std::vector<std::pair<std::string, std::string>>& held) {
+  std::string text;
+  for (const auto& [key, value] : held) text += (text.empty() ? "" : ", ") + key + " " + value;
+  return text;
+}
+
+}  // namespace
+
+bool Sequence::Write(Outcome outcome, const std::string& key, const std::string& value) {
+  if (outcome == Outcome::Ok) {
+    Hold(key, value);
+    return true;
+  }
+  // A write whose reply went missing may still have arrived; a cancelled one never left.
+  const bool mayHaveArrived = outcome != Outcome::Cancelled && outcome != Outcome::NotSent;
+  Fail("writing " + key + " " + value + " failed (" + std::string(link::Describe(outcome)) + ")",
+       mayHaveArrived ? key + " " + value : std::string(), true);
+  return false;
+}
+
+bool Sequence::Read(Outcome outcome, const std::string& what, bool reported) {
+  if (outcome == Outcome::Ok) return true;
+  Fail("reading " + what + " failed (" + std::string(link::Describe(outcome)) + ")", {}, !reported);
+  return false;
+}
+
+void Sequence::Hold(const std::string& key, const std::string& value) {
+  auto it = std::find_if(held_.begin(), held_.end(), [&key](const auto& h) { return h.first == key; });
+  if (it != held_.end()) held_.erase(it);
+  held_.emplace_back(key, value);
+}
+
+void Sequence::Fail(const std::string& why, const std::string& perhaps, bool sayCommError) {
+  context_.view.SetLed(Led::Error);
+  if (sayCommError) context_.Display(kCommError);
+  context_.Display("ERROR: " + name_ + " stopped: " + why);
+  if (held_.empty() && perhaps.empty()) {
+    context_.Display("Nothing was changed in the controller");
+    return;
+  }
+  if (!held_.empty()) context_.Display("The controller now holds " + Joined(held_));
+  if (!perhaps.empty()) context_.Display("It may also hold " + perhaps);
+}
+
+}  // namespace tarvel::console

@@ -1,0 +1,37 @@
+#pragma once
+// console: the exchanges of one run control command, in order. It stops at the first
+// failure: the user reads which exchange failed and what the controller may now hold, and
+// nothing more is sent. Shared by the run control and the jump; not part of the console's
+// interface. Depends on the console context.
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "console/context.h"
+
+namespace tarvel::console {
+
+class Sequence {
+ public:
+  Sequence(Context& context, std::string name) : context_(context), name_(std::move(name)) {}
+
+  // A write of value to what key names ("run mode", "step 7 duration").
+  bool Write(link::Outcome outcome, const std::string& key, const std::string& value);
+  // reported: the failure has been shown already (by the reading it belongs to).
+  bool Read(link::Outcome outcome, const std::string& what, bool reported = false);
+  // Stops for a reason other than the line.
+  void Refuse(const std::string& why) { Fail(why, {}, false); }
+
+  bool ChangedAnything() const { return !held_.empty(); }
+
+ private:
+  void Hold(const std::string& key, const std::string& value);
+  void Fail(const std::string& why, const std::string& perhaps, bool sayCommError);
+
+  Context& context_;
+  std::string name_;
+  std::vector<std::pair<std::string, std::string>> held_;  // what each confirmed write left, latest last
+};
+
+}  // namespace tarvel::console
