@@ -8,7 +8,6 @@
 #include <chrono>
 #include <iostream>
 
-#include "chart_window.h"
 #include "console/channel_map.h"
 #include "console/console.h"
 #include "console/port_setup.h"
@@ -18,6 +17,7 @@
 #include "ui/channel_map_window.h"
 #include "ui/command_runner.h"
 #include "ui/console_window.h"
+#include "ui/edit_chart.h"
 #include "ui/port_setup_window.h"
 #include "ui/profile_editor_window.h"
 #include "ui/trend_view.h"
@@ -26,15 +26,17 @@ using namespace tarvel;
 
 namespace tarvel::app {
 
-// tarvel --editor [FILE]: the profile editor on its own, without the console or a line.
+// tarvel --editor [FILE] [--log LOG]: the profile editor on its own, without the console or a
+// line; its chart shows the log over the profile when one is given.
 int RunEditorOnly(const AppFolder& folder, const std::vector<std::string>& problems, const QStringList& files,
-                  const QString& screenshot) {
+                  const QString& logFile, const QString& screenshot) {
   ui::ProfileEditorWindow editor(folder);
   for (const auto& problem : problems) std::cerr << problem << "\n";
   if (!files.isEmpty()) editor.OpenProfileFile(files.front());
+  if (!logFile.isEmpty()) editor.Chart().LoadLogFile(logFile);
   editor.show();
   if (!screenshot.isEmpty()) {
-    QTimer::singleShot(200, &editor, [&editor, screenshot] {
+    QTimer::singleShot(300, &editor, [&editor, screenshot] {
       const bool saved = editor.grab().save(screenshot, "PNG");
       std::cerr << (saved ? "saved " : "could not save ") << screenshot.toStdString() << "\n";
       QApplication::exit(saved ? 0 : 1);
@@ -58,27 +60,24 @@ int main(int argc, char** argv) {
   QCommandLineOption homeOption("home", "Application folder (default $XDG_DATA_HOME/tarvel).", "DIR");
   QCommandLineOption simulateOption("simulate", "Use the built-in simulated line of two controllers.");
   QCommandLineOption portOption("port", "Serial device of the controller line.", "DEVICE");
-  QCommandLineOption screenshotOption("screenshot", "Save a PNG of the console after start-up and quit.", "FILE");
+  QCommandLineOption screenshotOption("screenshot", "Save a PNG of the console (or the editor) after start-up and quit.", "FILE");
   QCommandLineOption editorOption("editor", "Open only the profile editor, on FILE when given.");
   parser.addOptions({homeOption, simulateOption, portOption, screenshotOption, editorOption});
   parser.addPositionalArgument("FILE", "With --editor: the profile file to open.", "[FILE]");
-  // The editor's chart on its own, and what the picture script needs of the console.
-  QCommandLineOption chartOption("chart", "Show the chart of a profile file and quit when closed.", "PROFILE");
-  QCommandLineOption logOption("log", "With --chart: a temperature log file to show over the profile.", "FILE");
+  // What the picture scripts need of the editor and the console.
+  QCommandLineOption logOption("log", "With --editor: a temperature log file to show over the profile.", "LOG");
   QCommandLineOption speedOption("speed", "With --simulate: simulated time runs N times faster (default 60).", "N");
   QCommandLineOption monitorOption("monitor", "Turn monitoring on at start, reading every MS milliseconds.", "MS");
   QCommandLineOption readingsOption("readings", "With --screenshot and --monitor: wait for N trend points.", "N");
-  parser.addOptions({chartOption, logOption, speedOption, monitorOption, readingsOption});
+  parser.addOptions({logOption, speedOption, monitorOption, readingsOption});
   parser.process(application);
 
   AppFolder folder(parser.isSet(homeOption) ? std::filesystem::path(parser.value(homeOption).toStdString())
                                             : AppFolder::DefaultRoot());
   std::vector<std::string> problems = store::PrepareHome(folder).problems;
-  if (parser.isSet(editorOption)) return app::RunEditorOnly(folder, problems, parser.positionalArguments(),
-                                                            parser.value(screenshotOption));
-  if (parser.isSet(chartOption))
-    return app::RunChartWindow(folder, parser.value(chartOption), parser.value(logOption),
-                               parser.value(screenshotOption));
+  if (parser.isSet(editorOption))
+    return app::RunEditorOnly(folder, problems, parser.positionalArguments(), parser.value(logOption),
+                              parser.value(screenshotOption));
   store::ConfigStore store(folder.ConfigDatabase());
 
   const bool simulated = parser.isSet(simulateOption);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Saves docs/trend.png (the console's live trend of the simulated kiln while monitoring is on)
-# and docs/chart.png (the editor's chart of the demo profile with the log that run recorded),
-# without a display.
+# and docs/chart.png (the profile editor on the demo profile, its chart with the log that run
+# recorded), without a display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -20,5 +20,5 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 LOG=$(find "$HOME_DIR/LogFiles/Channel-01" -name '*.log' | head -n 1)
 [ -n "$LOG" ] || { echo "no log was recorded" >&2; exit 1; }
-"$BUILD/app/tarvel" --home "$HOME_DIR" --chart "$HOME_DIR/Profiles/Demo drying.txt" --log "$LOG" \
+"$BUILD/app/tarvel" --home "$HOME_DIR" --editor "$HOME_DIR/Profiles/Demo drying.txt" --log "$LOG" \
   --screenshot docs/chart.png

@@ -55,8 +55,8 @@ std::pair<double, double> Padded(double low, double high) {
 
 EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folder_(std::move(folder)) {
   setObjectName("EditChartPanel");
+  // The frames stack: beside the worksheet the panel is narrow, and the log's name needs the width.
   auto* layout = new QVBoxLayout(this);
-  auto* top = new QHBoxLayout;
 
   auto* logFrame = new QGroupBox("Log File");
   logFrame->setObjectName("frameLogFile");
@@ -68,7 +68,7 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
   loadButton->setObjectName("LoadLogFileButton");
   logLayout->addWidget(logFileName_, 1);
   logLayout->addWidget(loadButton);
-  top->addWidget(logFrame, 1);
+  layout->addWidget(logFrame);
 
   auto* selectFrame = new QGroupBox("Plot Trace Selection");
   selectFrame->setObjectName("framePlotTraceSelection");
@@ -84,8 +84,7 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
     selectLayout->addWidget(plotSelect_[i]);
     connect(plotSelect_[i], &QCheckBox::toggled, this, [this] { ApplyPlotSelection(); });
   }
-  top->addWidget(selectFrame);
-  layout->addLayout(top);
+  layout->addWidget(selectFrame);
 
   auto* chartFrame = new QGroupBox("Design Profile");
   chartFrame->setObjectName("frameDesignProfile");

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 #include "profile/worksheet.h"
 #include "ui/profile_editor_model.h"
@@ -20,6 +21,9 @@ std::optional<char> TypedKey(const QKeyEvent* event) {
   // Outside 8-bit text a character cannot be stored: refused like any other wrong key.
   return code < 256 ? std::optional<char>(static_cast<char>(code)) : std::optional<char>('\x7f');
 }
+
+// Qt has no caption colours: this is the classic desktop scheme's inactive caption text.
+const QColor kInactiveCaptionText(192, 192, 192);
 
 }  // namespace
 
@@ -90,8 +94,11 @@ void CellDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, cons
 
 void CellDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
   QStyledItemDelegate::initStyleOption(option, index);
-  const auto* view = qobject_cast<const QAbstractItemView*>(option->widget);
-  if (view && index.column() > profile::kSeg && index.row() == view->currentIndex().row())
+  const auto* view = qobject_cast<const WorksheetView*>(option->widget);
+  if (!view || index.column() == profile::kSeg) return;
+  if (WorksheetModel::TableRow(index) == view->MarkedRow())
+    option->backgroundBrush = kInactiveCaptionText;
+  else if (index.row() == view->currentIndex().row())
     option->backgroundBrush = view->palette().button();
 }
 
@@ -170,7 +177,19 @@ void WorksheetView::keyPressEvent(QKeyEvent* event) {
 
 void WorksheetView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
   QTableView::currentChanged(current, previous);
+  // Moving off the marked row by keys repaints it, as a click does.
+  if (markedRow_ != 0 && current.row() + 1 != markedRow_) markedRow_ = 0;
   if (current.row() != previous.row()) viewport()->update();
+}
+
+void WorksheetView::SetMarkedRow(int row) {
+  markedRow_ = row;
+  viewport()->update();
+}
+
+void WorksheetView::mousePressEvent(QMouseEvent* event) {
+  if (markedRow_ != 0) SetMarkedRow(0);
+  QTableView::mousePressEvent(event);
 }
 
 void WorksheetView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {

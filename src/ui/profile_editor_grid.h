@@ -40,7 +40,8 @@ class CellDelegate : public QStyledItemDelegate {
   void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
 
  protected:
-  // Columns 1..9 of the current row carry the button colour, so the row being edited stands out.
+  // Columns 1..9 of the current row carry the button colour, so the row being edited stands out;
+  // a row marked from the chart carries the inactive caption text colour instead.
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 
  public:
@@ -63,6 +64,9 @@ class WorksheetView : public QTableView {
   void MoveBy(int rows, int columns);
   // The box of the current cell, when one is open, is committed and closed.
   void CommitPendingEdit();
+  // Table row 1..255 marked from the chart (0: none); the next click in the grid repaints it.
+  void SetMarkedRow(int row);
+  int MarkedRow() const { return markedRow_; }
 
  signals:
   // A key was typed into a cell that is not edited by hand; the message says why.
@@ -72,6 +76,10 @@ class WorksheetView : public QTableView {
   void keyPressEvent(QKeyEvent* event) override;
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+  void mousePressEvent(QMouseEvent* event) override;
+
+ private:
+  int markedRow_ = 0;
 };
 
 }  // namespace tarvel::ui

@@ -2,7 +2,6 @@
 // know them by.
 #include <QAction>
 #include <QActionGroup>
-#include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -13,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "store/config_store.h"
+#include "ui/edit_chart.h"
 #include "ui/profile_editor_grid.h"
 #include "ui/profile_editor_model.h"
 #include "ui/profile_editor_window.h"
@@ -36,7 +36,12 @@ void ProfileEditorWindow::BuildLayout() {
   auto* central = new QWidget;
   auto* layout = new QVBoxLayout(central);
 
-  auto* top = new QHBoxLayout;
+  // Left the profile's name over its worksheet; right the chart with its log file and plot
+  // check boxes over it.
+  auto* splitter = new QSplitter(Qt::Horizontal);
+  auto* sheetSide = new QWidget;
+  auto* sheetLayout = new QVBoxLayout(sheetSide);
+  sheetLayout->setContentsMargins(0, 0, 0, 0);
   auto* profileFrame = Frame("Profile", "fraProfile");
   profileName_ = new QLineEdit;
   profileName_->setObjectName("Edit_Profile_Name");
@@ -45,30 +50,8 @@ void ProfileEditorWindow::BuildLayout() {
       "Profile Name Display:  Enter name via dialog box brought up through the Flie Menu -> open, save or saveas "
       "functions");
   (new QHBoxLayout(profileFrame))->addWidget(profileName_);
-  top->addWidget(profileFrame, 2);
+  sheetLayout->addWidget(profileFrame);
 
-  auto* logFrame = Frame("Log File", "fraLogFile");
-  auto* logName = new QLineEdit;
-  logName->setObjectName("LogFileNameDisplay");
-  logName->setReadOnly(true);
-  (new QHBoxLayout(logFrame))->addWidget(logName);
-  top->addWidget(logFrame, 2);
-
-  auto* plotFrame = Frame("Plot Trace Selection", "fraPlotTraceSelection");
-  auto* plots = new QHBoxLayout(plotFrame);
-  const char* names[4][2] = {{"DesignProfilePlotSelect", "Design Profile"},
-                             {"RecordedProfilePlotSelect", "Recorded Profile"},
-                             {"RecordedTempDataPlotSelect", "Temp Record"},
-                             {"DesignProfileLimitsPlotSelect", "Alarm Limits"}};
-  for (int i = 0; i < 4; ++i) {
-    plotSelects_[i] = new QCheckBox(names[i][1]);
-    plotSelects_[i]->setObjectName(names[i][0]);
-    plots->addWidget(plotSelects_[i]);
-  }
-  top->addWidget(plotFrame, 3);
-  layout->addLayout(top);
-
-  auto* splitter = new QSplitter(Qt::Horizontal);
   auto* sheetFrame = Frame("Profile Spreadsheet", "fraProfileSpreadsheet");
   grid_ = new WorksheetView;
   grid_->setObjectName("Profile_FlexGrid");
@@ -82,12 +65,13 @@ void ProfileEditorWindow::BuildLayout() {
   grid_->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
   grid_->setMinimumWidth(kSegWidth + 9 * kCellWidth + 24);
   (new QVBoxLayout(sheetFrame))->addWidget(grid_);
-  splitter->addWidget(sheetFrame);
+  sheetLayout->addWidget(sheetFrame, 1);
+  splitter->addWidget(sheetSide);
 
-  chartFrame_ = Frame("Design Profile", "fraDesignProfile");
-  new QVBoxLayout(chartFrame_);
-  chartFrame_->hide();  // until the chart is set
-  splitter->addWidget(chartFrame_);
+  chart_ = new EditChart(folder_);
+  chart_->layout()->setContentsMargins(0, 0, 0, 0);
+  splitter->addWidget(chart_);
+  splitter->setStretchFactor(1, 1);
   layout->addWidget(splitter, 1);
 
   auto* promptFrame = Frame("User Prompt", "fraUserPrompt");
@@ -101,7 +85,7 @@ void ProfileEditorWindow::BuildLayout() {
   prompt_.Attach(promptWidget_);
 
   setCentralWidget(central);
-  resize(kSegWidth + 9 * kCellWidth + 80, 720);
+  resize(kSegWidth + 9 * kCellWidth + 700, 760);
 }
 
 void ProfileEditorWindow::BuildMenus() {
@@ -121,10 +105,7 @@ void ProfileEditorWindow::BuildMenus() {
 
   QMenu* file = menu(nullptr, "File", "mnuFile");
   action(file, "Open Profile", "mnuFileOpen", [this] { OpenProfile(); })->setShortcut(QKeySequence::Open);
-  QAction* logFile = file->addAction("Load Log File");
-  logFile->setObjectName("mnuLoadLogFile");
-  logFile->setEnabled(false);
-  logFile->setToolTip("Not available in this version yet");
+  file->addAction(chart_->LoadLogFileAction());
   action(file, "SaveAs", "mnuSaveFileAs", [this] { SaveAs(); })->setShortcut(QKeySequence::SaveAs);
   action(file, "New", "mnuNew", [this] { New(); })->setShortcut(QKeySequence::New);
   file->addSeparator();

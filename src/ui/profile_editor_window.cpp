@@ -3,12 +3,9 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QFileDialog>
-#include <QGroupBox>
-#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -19,6 +16,7 @@
 #include "console/sensor_range.h"
 #include "profile/worksheet_csv.h"
 #include "store/config_store.h"
+#include "ui/edit_chart.h"
 #include "ui/profile_editor_grid.h"
 #include "ui/profile_editor_model.h"
 #include "ui/profile_editor_settings.h"
@@ -97,6 +95,12 @@ ProfileEditorWindow::ProfileEditorWindow(const AppFolder& folder, QWidget* paren
   connect(delegate_, &CellDelegate::moveRequested, grid_, &WorksheetView::MoveBy);
   connect(grid_, &WorksheetView::notEditable, this, [this](const QString& message) { prompt_.Display(Latin1(message)); });
   connect(&undo_, &QUndoStack::cleanChanged, this, &ProfileEditorWindow::UpdateTitle);
+  // Every redraw of the grid (edit, undo, redo, paste, import, open, new) redraws the chart.
+  connect(model_, &QAbstractItemModel::dataChanged, this, &ProfileEditorWindow::RefreshChart);
+  connect(model_, &QAbstractItemModel::modelReset, this, &ProfileEditorWindow::RefreshChart);
+  connect(chart_, &EditChart::message, this, [this](const QString& text) { prompt_.Display(Latin1(text)); });
+  connect(chart_, &EditChart::clearMessages, this, [this] { prompt_.Clear(); });
+  connect(chart_, &EditChart::rowMarked, this, &ProfileEditorWindow::MarkRow);
 
   ApplySettings(ReadEditorSettings(folder_.EditorSettings()));
   grid_->setFocus();
@@ -105,26 +109,29 @@ ProfileEditorWindow::ProfileEditorWindow(const AppFolder& folder, QWidget* paren
 ProfileEditorWindow::~ProfileEditorWindow() = default;
 
 void ProfileEditorWindow::ApplySettings(const profile::EditorSettings& settings) {
-  const std::int16_t values[4] = {settings.designProfilePlotSelect, settings.recordedProfilePlotSelect,
-                                  settings.recordedTempDataPlotSelect, settings.designProfileLimitsPlotSelect};
-  for (int i = 0; i < 4; ++i) plotSelects_[i]->setChecked(values[i] != 0);
+  chart_->SetPlotSelection({settings.designProfilePlotSelect != 0, settings.designProfileLimitsPlotSelect != 0,
+                            settings.recordedProfilePlotSelect != 0, settings.recordedTempDataPlotSelect != 0});
   session_->ApplySettings(settings);
   AfterReplace();
 }
 
 profile::EditorSettings ProfileEditorWindow::PlotSelects() const {
+  const auto [design, limits, recorded, temp] = chart_->PlotSelection();
   profile::EditorSettings settings;
-  settings.designProfilePlotSelect = plotSelects_[0]->isChecked() ? 1 : 0;
-  settings.recordedProfilePlotSelect = plotSelects_[1]->isChecked() ? 1 : 0;
-  settings.recordedTempDataPlotSelect = plotSelects_[2]->isChecked() ? 1 : 0;
-  settings.designProfileLimitsPlotSelect = plotSelects_[3]->isChecked() ? 1 : 0;
+  settings.designProfilePlotSelect = design ? 1 : 0;
+  settings.designProfileLimitsPlotSelect = limits ? 1 : 0;
+  settings.recordedProfilePlotSelect = recorded ? 1 : 0;
+  settings.recordedTempDataPlotSelect = temp ? 1 : 0;
   return settings;
 }
 
-void ProfileEditorWindow::SetChart(QWidget* chart) {
-  chart->setObjectName(chart->objectName().isEmpty() ? "EditChart" : chart->objectName());
-  chartFrame_->layout()->addWidget(chart);
-  chartFrame_->show();
+void ProfileEditorWindow::RefreshChart() { chart_->SetProfile(session_->Sheet().Table(), session_->Settings()); }
+
+void ProfileEditorWindow::MarkRow(int row) {
+  grid_->CommitPendingEdit();
+  const int column = std::max(grid_->currentIndex().column(), 1);
+  grid_->setCurrentIndex(model_->IndexOf(row, column));
+  grid_->SetMarkedRow(row);
 }
 
 bool ProfileEditorWindow::IsModified() const { return !undo_.isClean() || changedOutsideUndo_; }
@@ -144,6 +151,7 @@ void ProfileEditorWindow::AfterReplace() {
 
 void ProfileEditorWindow::MarkChanged() {
   changedOutsideUndo_ = true;
+  RefreshChart();  // the axes carry the scales
   UpdateMenus();
   UpdateTitle();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // ui: the profile editor window Profile_Editor. It binds the worksheet grid, menus and message
-// area to profile::EditorSession; the rules live there and in profile::Worksheet.
+// area to profile::EditorSession, and shows the worksheet's chart EditChart beside the grid;
+// the rules live there, in profile::Worksheet and in profile::ChartModel.
 
 #include <QMainWindow>
 #include <QUndoStack>
@@ -13,8 +14,6 @@
 
 class QAction;
 class QActionGroup;
-class QCheckBox;
-class QGroupBox;
 class QLineEdit;
 class QPlainTextEdit;
 
@@ -25,6 +24,7 @@ class SensorMenu;
 namespace tarvel::ui {
 
 class CellDelegate;
+class EditChart;
 class WorksheetModel;
 class WorksheetView;
 
@@ -54,8 +54,8 @@ class ProfileEditorWindow : public QMainWindow {
   ~ProfileEditorWindow() override;
 
   void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
-  // Where the profile chart goes: the "Design Profile" frame shows it beside the grid.
-  void SetChart(QWidget* chart);
+  // The chart of the worksheet, with its log file and plot check boxes.
+  EditChart& Chart() { return *chart_; }
   // The worksheet the grid shows; its model signals every change of a cell.
   WorksheetModel& Model() { return *model_; }
   const profile::Worksheet& Sheet() const { return session_->Sheet(); }
@@ -85,6 +85,10 @@ class ProfileEditorWindow : public QMainWindow {
   void BuildSensorMenu(QMenu* menu);
   void ApplySettings(const profile::EditorSettings& settings);
   profile::EditorSettings PlotSelects() const;
+  // The chart follows every change of the worksheet and of its scales.
+  void RefreshChart();
+  // A point picked on the chart: its segment's row becomes current and stands out.
+  void MarkRow(int row);
   // Asks to save unsaved changes; false when the user cancels.
   bool ConfirmDiscard();
   void AfterReplace();  // New / Open: a fresh worksheet without undo history
@@ -107,8 +111,7 @@ class ProfileEditorWindow : public QMainWindow {
   CellDelegate* delegate_ = nullptr;
   QLineEdit* profileName_ = nullptr;
   QPlainTextEdit* promptWidget_ = nullptr;
-  QGroupBox* chartFrame_ = nullptr;
-  QCheckBox* plotSelects_[4] = {};
+  EditChart* chart_ = nullptr;
   QActionGroup* sensorGroup_ = nullptr;
   QAction* fahrenheit_ = nullptr;
   QAction* celcius_ = nullptr;

@@ -2,8 +2,11 @@
 // files it writes and what the message area says.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QLineEdit>
+#include <QLineSeries>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -20,6 +23,7 @@
 #include "store/home.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
+#include "ui/edit_chart.h"
 #include "ui/profile_editor_settings.h"
 #include "ui/profile_editor_window.h"
 
@@ -317,6 +321,64 @@ TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScales)
   EXPECT_TRUE(window_->findChild<QAction*>("mnuCelcius")->isChecked()) << "the file's scale wins";
   EXPECT_EQ(Cell(3, profile::kEndTemp), "400");
   EXPECT_FALSE(window_->IsModified());
+}
+
+TEST_F(ProfileEditorTest, TheChartFollowsTheWorksheetMarksRowsAndKeepsItsPlotChoices) {
+  EditChart& chart = window_->Chart();
+  EXPECT_EQ(window_->findChildren<QLineEdit*>("LogFileNameDisplay").size(), 1);
+  EXPECT_EQ(window_->findChildren<QCheckBox*>("DesignProfilePlotSelect").size(), 1);
+  const QList<QAction*> file = window_->findChild<QMenu*>("mnuFile")->actions();
+  ASSERT_GE(file.size(), 2);
+  EXPECT_EQ(file[1]->objectName(), "mnuLoadLogFile");
+  EXPECT_TRUE(file[1]->isEnabled());
+
+  Go(1, profile::kDuration);
+  Type("60");
+  Key(Qt::Key_Tab);
+  Key(Qt::Key_Tab);
+  Key(Qt::Key_Tab);
+  Type("250");
+  Key(Qt::Key_Return);
+  ASSERT_EQ(chart.Series(1)->count(), 2);
+  EXPECT_EQ(chart.Series(1)->at(1), QPointF(60, 250));
+  WriteAll(dir_ / "in.csv", kFiveSegmentCsv);
+  files_ = {QString::fromStdString((dir_ / "in.csv").string())};
+  Trigger("mnuImportCsv");
+  ASSERT_EQ(chart.Series(1)->count(), 6);
+  EXPECT_EQ(chart.Series(1)->at(5), QPointF(320, 100));
+  Key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(chart.Series(1)->count(), 2) << "undo redraws the chart too";
+  Key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+
+  // A click on the point at 180 minutes marks segment 2, the one ending there; a click in the
+  // grid repaints it.
+  auto background = [this](int row) {
+    const QRect cell = grid_->visualRect(grid_->model()->index(row - 1, profile::kNotify));
+    return grid_->viewport()->grab().toImage().pixelColor(cell.topLeft() + QPoint(3, 3));
+  };
+  Go(4, profile::kDuration);
+  const QColor plain = background(2);
+  emit chart.Series(1)->clicked(QPointF(181, 251));
+  EXPECT_EQ(grid_->currentIndex().row() + 1, 2);
+  EXPECT_EQ(background(2), QColor(192, 192, 192));
+  const QRect other = grid_->visualRect(grid_->model()->index(4, profile::kDuration));
+  QTest::mouseClick(grid_->viewport(), Qt::LeftButton, {}, other.center());
+  EXPECT_EQ(background(2), plain);
+
+  // The plot check boxes go to the settings file and come back from it.
+  window_->findChild<QCheckBox*>("DesignProfileLimitsPlotSelect")->click();
+  EXPECT_FALSE(chart.Series(2)->isVisible());
+  Close();
+  const profile::EditorSettings saved = ReadEditorSettings(folder_.EditorSettings());
+  EXPECT_EQ(saved.designProfileLimitsPlotSelect, 0);
+  EXPECT_EQ(saved.designProfilePlotSelect + saved.recordedProfilePlotSelect + saved.recordedTempDataPlotSelect, 3);
+  profile::EditorSettings next = saved;
+  next.designProfileLimitsPlotSelect = 1;
+  next.recordedTempDataPlotSelect = 0;
+  ASSERT_EQ(WriteEditorSettings(folder_.EditorSettings(), next), "");
+  Open();
+  EXPECT_EQ(window_->Chart().PlotSelection(), (std::array<bool, 4>{true, true, true, false}));
+  EXPECT_FALSE(window_->Chart().Series(5)->isVisible());
 }
 
 }  // namespace
