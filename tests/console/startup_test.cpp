@@ -39,7 +39,7 @@ TEST_F(Startup, RestoresTheStoredChannelAndLoadsItOnce) {
   Map(1, 1, "Kiln");
   Map(5, 2, "Oven");
   ASSERT_TRUE(store_.SaveCurrentChannel(5));
-  Console& console = Started();
+  Started();
 
   EXPECT_TRUE(view_.boxes.empty()) << "a given line and a filled map raise no warning";
   EXPECT_EQ(view_.selectors.channels, (std::vector<std::string>{"1", "5"}));

@@ -61,7 +61,7 @@ TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
 
 TEST_F(ToolWindows, AScanFromTheChannelMapHoldsTheLineAndTheConsoleFollowsWhenTheUserReturns) {
   ASSERT_TRUE(store_.AddChannel({1, 1, "Kiln", "set64rs"}));
-  ConsoleWindow console(WindowOptions{true, "/dev/pts/test"}, runner_);
+  ConsoleWindow console(WindowOptions{true, "/dev/pts/test", {}}, runner_);
   console::Console consoleRoom(folder_, store_, line_, console.View(), console::LineInfo{true, true});
   ChannelMapWindow map(runner_, &console);
   map.setWindowFlag(Qt::Window);
