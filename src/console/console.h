@@ -67,7 +67,7 @@ class Console {
   void ToggleProfileLogSize() { log_.ToggleSize(); }
   void HighlightProgramRange(int startStep, int stepCount) { memory_.HighlightProgramRange(startStep, stepCount); }
   void HighlightCurrentStep(int step) { memory_.HighlightCurrentStep(step); }
-  bool MarkLogEntryOfProgramLimits() { return log_.MarkLogEntryOfProgramLimits(); }
+  LogMatch MarkLogEntryOfProgramLimits() { return log_.MarkLogEntryOfProgramLimits(); }
   void SelectLogRow(int row) { log_.SelectLogRow(row); }
   const RowMarks& Marks(Grid grid) const { return grid == Grid::ProfileLog ? log_.Marks() : memory_.Marks(); }
   void DownloadMemory(const std::string& startText, const std::string& stopText) {

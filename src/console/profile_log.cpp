@@ -42,11 +42,11 @@ void ProfileLog::ClearMarks() {
   context_.view.SetRowMarks(Grid::ProfileLog, marks_.All());
 }
 
-bool ProfileLog::MarkLogEntryOfProgramLimits() {
+LogMatch ProfileLog::MarkLogEntryOfProgramLimits() {
   auto address = selection_.CurrentAddress();
-  if (!address) return false;
+  if (!address) return LogMatch::Unread;
   auto rows = context_.store.Log(*address).value_or({});
-  if (rows.empty()) return false;
+  if (rows.empty()) return LogMatch::NotFound;
 
   Exchanges exchanges(context_, 2);
   context_.view.SetLed(Led::Busy);
@@ -55,7 +55,7 @@ bool ProfileLog::MarkLogEntryOfProgramLimits() {
   if (!low.ok() || !high.ok()) {
     // Unknown limits match nothing; saying so beats a mismatch warning about limits never read.
     context_.FinishExchanges(Worst(low.outcome, high.outcome), kCommsError);
-    return false;
+    return LogMatch::Unread;
   }
   context_.view.SetLed(Led::Idle);
   context_.SetProgramLimits(low.value, high.value);
@@ -66,7 +66,7 @@ bool ProfileLog::MarkLogEntryOfProgramLimits() {
       Highlight(row, 1, RowMark::LogEntry, true);
       context_.view.SetCurrentRow(Grid::ProfileLog, row);
       SaveRunSelection(*address, rows[i].profileName, rows[i].start, rows[i].stop);
-      return true;
+      return LogMatch::Found;
     }
   }
   std::string text = "Program Limits: " + Text(low.value) + " - " + Text(high.value);
@@ -74,7 +74,7 @@ bool ProfileLog::MarkLogEntryOfProgramLimits() {
   context_.view.ShowWarning("Physical settings do not match any in the Profile Log", text);
   context_.Display("WARNING: Controller physical settings do not match any in Profile Log");
   context_.Display("Use SELECT PROFILE button to select a profile and change physical settings in Controller");
-  return false;
+  return LogMatch::NotFound;
 }
 
 void ProfileLog::SelectLogRow(int row) {

@@ -14,6 +14,13 @@
 
 namespace tarvel::console {
 
+// What matching the controller's program limits against the log found.
+enum class LogMatch {
+  Found,     // the matching row is marked and selected for running
+  NotFound,  // no row has those limits (or the log is empty): the warnings were shown
+  Unread,    // the limits could not be read: the communication error was shown
+};
+
 class ProfileLog {
  public:
   ProfileLog(Context& context, ChannelSelection& selection, MemoryMap& memory)
@@ -31,7 +38,7 @@ class ProfileLog {
   const std::vector<store::LogRow>& Rows() const { return rows_; }
 
   // Reads the controller's program limits and marks the log row they match; warns when none does.
-  bool MarkLogEntryOfProgramLimits();
+  LogMatch MarkLogEntryOfProgramLimits();
   void SelectLogRow(int row);  // a click on the grid: marks the row and its program range
   void SaveRunSelection(std::uint8_t address, const std::string& profileName, int lowStep, int highStep);
 

@@ -123,7 +123,9 @@ bool RunControl::StartProfile() {
   if (!address) return false;
   context_.ClearDisplay();
   Exchanges exchanges(context_, 2 + 1 + 2 + 1);
-  if (!log_.MarkLogEntryOfProgramLimits()) {
+  if (const LogMatch match = log_.MarkLogEntryOfProgramLimits(); match != LogMatch::Found) {
+    // Limits that could not be read were reported as a communication error: no mismatch to add.
+    if (match == LogMatch::Unread) return false;
     context_.Display(
         "Physical pointers do not match pointers in profile log. Use highlight a profile in the log and click SELECT "
         "PROFILE");

@@ -125,7 +125,7 @@ TEST_F(Monitoring, ALogEntryMatchingTheProgramLimitsIsMarkedAndSelected) {
     u.programLowStep = 30;
     u.programHighStep = 40;
   });
-  EXPECT_FALSE(console.MarkLogEntryOfProgramLimits());
+  EXPECT_EQ(console.MarkLogEntryOfProgramLimits(), LogMatch::NotFound);
   ASSERT_EQ(view_.boxes.size(), 1u);
   EXPECT_EQ(view_.boxes[0].title, "Physical settings do not match any in the Profile Log");
   EXPECT_EQ(view_.boxes[0].text, "Program Limits: 30 - 40");
@@ -144,7 +144,7 @@ TEST_F(Monitoring, ALogEntryMatchingTheProgramLimitsIsMarkedAndSelected) {
   const auto boxes = view_.boxes.size();
   line_.SetTiming({20ms, 20ms});
   sim_.InjectFault(sim::Fault::NoReply, 1);
-  EXPECT_FALSE(console.MarkLogEntryOfProgramLimits());
+  EXPECT_EQ(console.MarkLogEntryOfProgramLimits(), LogMatch::Unread);
   EXPECT_EQ(view_.boxes.size(), boxes);
   EXPECT_EQ(view_.LastLed(), Led::Error);
 }

@@ -210,6 +210,16 @@ TEST_F(RunControlTest, ACancelledStartOrSelectLeavesTheModeAndLimitsAlone) {
   EXPECT_EQ(Modified(3), 1) << "nothing restored";
   EXPECT_EQ(Stored(), std::make_tuple(std::string("kiln.txt"), 1, 8));
   for (const Bytes& request : sim_.Requests()) EXPECT_EQ(request[1], request == Write(0x200D, 0) ? 0x10 : 0x03);
+
+  // Limits that cannot be read are a communication error, not a mismatch, and nothing is written.
+  line_.SetTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20)});
+  sim_.InjectFault(sim::Fault::NoReply, 1);
+  sim_.ClearRequests();
+  view_.messages.clear();
+  EXPECT_FALSE(run.StartProfile());
+  EXPECT_THAT(view_.messages, ::testing::HasSubstr(kCommsError));
+  EXPECT_THAT(view_.messages, ::testing::Not(::testing::HasSubstr("Physical pointers")));
+  EXPECT_EQ(sim_.Requests().size(), 2u) << "the two limit reads only";
 }
 
 TEST_F(RunControlTest, PanelsRefuseBadStepsAndSetTheMode) {
