@@ -4,7 +4,9 @@
 // (request + reply bytes) x 10 bits / 9600 + two 3.5-character silences + the turnaround.
 
 #include <chrono>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/modbus_rtu_line.h"
 #include "sim/simulated_line.h"
@@ -24,6 +26,14 @@ inline constexpr double kReadFloor = ExchangeFloor(8, 9);    // function 3, two 
 inline constexpr double kWriteFloor = ExchangeFloor(13, 8);  // function 16, two registers
 
 inline double Ms(std::chrono::steady_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// A simulated line of these units, paced at 9600 baud, answering after kTurnaround.
+inline sim::Options PacedLine(std::vector<std::uint8_t> addresses) {
+  sim::Options options;
+  options.addresses = std::move(addresses);
+  options.turnaround = std::chrono::milliseconds(static_cast<int>(kTurnaround * 1000));
+  return options;
+}
 
 // Starts the simulator and opens line on its device: the device path, or the reason.
 inline Result<std::string> StartLine(sim::SimulatedLine& sim, link::ModbusRtuLine& line) {

@@ -23,10 +23,7 @@ int main(int argc, char** argv) {
   constexpr double kReadFloorMs = 1000 * tarvel::bench::kReadFloor;
   constexpr double kWriteFloorMs = 1000 * tarvel::bench::kWriteFloor;
 
-  tarvel::sim::Options options;
-  options.addresses = {1};
-  options.turnaround = std::chrono::milliseconds(10);
-  tarvel::sim::SimulatedLine sim(options);
+  tarvel::sim::SimulatedLine sim(tarvel::bench::PacedLine({1}));
   tarvel::link::ModbusRtuLine line;
   if (!tarvel::bench::StartLine(sim, line)) {
     std::fprintf(stderr, "could not start the simulated line\n");

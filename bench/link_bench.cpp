@@ -28,10 +28,7 @@ int main(int argc, char** argv) {
   int rounds = argc > 1 ? std::atoi(argv[1]) : 1;
   if (rounds < 1) rounds = 1;
 
-  tarvel::sim::Options options;
-  options.addresses = {1};
-  options.baud = static_cast<int>(kBaud);
-  options.turnaround = std::chrono::microseconds(static_cast<int>(kTurnaround * 1e6));
+  auto options = tarvel::bench::PacedLine({1});
   options.clock = tarvel::sim::Options::Clock::Manual;
   tarvel::sim::SimulatedLine sim(options);
   tarvel::link::ModbusRtuLine line;

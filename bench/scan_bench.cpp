@@ -24,9 +24,7 @@ int main(int argc, char** argv) {
   int rounds = argc > 1 ? std::atoi(argv[1]) : 1;
   if (rounds < 1) rounds = 1;
 
-  tarvel::sim::Options options;
-  options.addresses = {1, 2, 5};
-  options.turnaround = std::chrono::milliseconds(10);
+  auto options = tarvel::bench::PacedLine({1, 2, 5});
   options.clock = tarvel::sim::Options::Clock::Manual;
   tarvel::sim::SimulatedLine sim(options);
   tarvel::link::ModbusRtuLine line;

@@ -12,10 +12,7 @@
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 1;
-  tarvel::sim::Options options;
-  options.addresses = {1};
-  options.turnaround = std::chrono::milliseconds(10);
-  tarvel::sim::SimulatedLine sim(options);
+  tarvel::sim::SimulatedLine sim(tarvel::bench::PacedLine({1}));
   tarvel::link::ModbusRtuLine line;
   if (!tarvel::bench::StartLine(sim, line)) {
     std::fprintf(stderr, "could not start the simulated line\n");
