@@ -3,12 +3,11 @@
 #include <type_traits>
 
 #include "store/sql.h"
+#include "util/file_problem.h"
 #include "util/text.h"
 
 namespace tarvel::store {
 namespace {
-
-constexpr int kBusyTimeoutMs = 5000;
 
 ChannelRow ChannelFrom(SQLite::Statement& q) {
   return {IntOf(q.getColumn("SoftwareChannel")), IntOf(q.getColumn("ModBusAddress")),
@@ -30,18 +29,39 @@ const char* ColumnName(ChannelField field) {
   return "";
 }
 
-std::unique_ptr<SQLite::Database> OpenDatabase(const std::filesystem::path& file, int flags, Status& status) {
+AddressChangeRow AddressChangeFrom(SQLite::Statement& q) {
+  return {IntOf(q.getColumn("OldAddress")), IntOf(q.getColumn("NewAddress")), TextOf(q.getColumn("Requested"))};
+}
+
+// The configuration database is brought up to the current schema on open; the sensor menu is
+// only read.
+enum class Purpose { Configuration, SensorMenu };
+
+std::unique_ptr<SQLite::Database> OpenDatabase(const std::filesystem::path& file, Purpose purpose,
+                                               std::chrono::milliseconds busyTimeout, Status& status) {
   std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) {
+  const std::filesystem::file_status found = std::filesystem::status(file, ec);
+  if (ec && ec != std::errc::no_such_file_or_directory) {
+    status = FileProblem("open the database", file, ec);
+    return nullptr;
+  }
+  if (!std::filesystem::exists(found)) {
     status = Status::Error(Status::Code::NotFound, "Database not found: " + file.string());
     return nullptr;
   }
+  if (std::filesystem::is_directory(found)) {
+    status = Status::Failed("Cannot open the database " + file.string() + ": it is a folder");
+    return nullptr;
+  }
+  const int flags = purpose == Purpose::Configuration ? SQLite::OPEN_READWRITE : SQLite::OPEN_READONLY;
+  std::unique_ptr<SQLite::Database> db;
   try {
-    auto db = std::make_unique<SQLite::Database>(file.string(), flags, kBusyTimeoutMs);
+    db = std::make_unique<SQLite::Database>(file.string(), flags, static_cast<int>(busyTimeout.count()));
     db->execAndGet("SELECT count(*) FROM sqlite_master");  // fails here for a damaged file
+    if (purpose == Purpose::Configuration) EnsureConfigSchema(*db);
     return db;
   } catch (const std::exception& e) {
-    status = Status::Failed("Damaged database: " + file.string() + " (" + e.what() + ")");
+    status = DatabaseFailure(file, e, db.get());
     return nullptr;
   }
 }
@@ -58,8 +78,8 @@ void InsertChannel(SQLite::Database& db, const ChannelRow& row) {
 
 }  // namespace
 
-ConfigStore::ConfigStore(const std::filesystem::path& file)
-    : db_(OpenDatabase(file, SQLite::OPEN_READWRITE, open_)) {}
+ConfigStore::ConfigStore(const std::filesystem::path& file, std::chrono::milliseconds busyTimeout)
+    : file_(file), db_(OpenDatabase(file, Purpose::Configuration, busyTimeout, open_)) {}
 
 ConfigStore::~ConfigStore() = default;
 
@@ -108,7 +128,7 @@ Result<int> ConfigStore::HighestSoftwareChannel() {
 
 Status ConfigStore::AddChannel(const ChannelRow& row) {
   return Guard([&]() -> Status {
-    SQLite::Transaction txn(*db_);
+    SQLite::Transaction txn(*db_, kWrite);
     const std::pair<ChannelField, std::string> keys[] = {
         {ChannelField::SoftwareChannel, std::to_string(row.softwareChannel)},
         {ChannelField::ModBusAddress, std::to_string(row.modbusAddress)},
@@ -143,7 +163,7 @@ Status ConfigStore::SetChannelField(int softwareChannel, ChannelField field, std
       else
         q.bind(index, std::string(value));
     };
-    SQLite::Transaction txn(*db_);
+    SQLite::Transaction txn(*db_, kWrite);
     if (field != ChannelField::ControllerType) {
       // The row being edited does not count: re-entering its own value is no duplicate.
       SQLite::Statement dup(*db_, R"(SELECT 1 FROM "ChannelMap" WHERE ")" + column + R"(" = ? AND "SoftwareChannel" <> ?)");
@@ -198,7 +218,7 @@ Status ConfigStore::PurgeInvalidRows() {
         condition.replace(pos, 2, '"' + column + '"');
       db_->exec("DELETE FROM \"" + table + "\" WHERE NOT (" + condition + ")");
     };
-    SQLite::Transaction txn(*db_);
+    SQLite::Transaction txn(*db_, kWrite);
     purge("ControllerMemory", "ModBusAddress");
     purge("CommunicationsPort", "CommPortNumber");
     txn.commit();
@@ -210,7 +230,7 @@ Status ConfigStore::PurgeInvalidRows() {
 
 Status ConfigStore::AddScannedChannel(const ChannelRow& row) {
   return Guard([&]() -> Status {
-    SQLite::Transaction txn(*db_);
+    SQLite::Transaction txn(*db_, kWrite);
     SQLite::Statement dup(*db_, R"(SELECT 1 FROM "ChannelMap"
                                    WHERE "SoftwareChannel" = ? OR "ModBusAddress" = ? OR "NickName" = ?)");
     dup.bind(1, row.softwareChannel);
@@ -219,19 +239,64 @@ Status ConfigStore::AddScannedChannel(const ChannelRow& row) {
     if (dup.executeStep())
       return Status::Error(Status::Code::Duplicate, "Duplicate entries not allowed in the channel map");
     InsertChannel(*db_, row);
-    ZeroControllerMemory(*db_, row.modbusAddress);
+    // Zeros until a download: what a unit just found on the line holds is not known.
+    ZeroControllerMemory(*db_, row.modbusAddress, true);
     txn.commit();
+    return Status::Ok();
+  });
+}
+
+namespace {
+
+Status RefuseMappedTarget(SQLite::Database& db, int to) {
+  SQLite::Statement mapped(db, R"(SELECT 1 FROM "ChannelMap" WHERE "ModBusAddress" = ?)");
+  mapped.bind(1, to);
+  if (mapped.executeStep()) return Status::Error(Status::Code::Duplicate, "Target address is already in the channel map");
+  return Status::Ok();
+}
+
+void DeleteAddressChange(SQLite::Database& db, int from, int to) {
+  SQLite::Statement drop(db, R"(DELETE FROM "AddressChange" WHERE "OldAddress" = ? AND "NewAddress" = ?)");
+  drop.bind(1, from);
+  drop.bind(2, to);
+  drop.exec();
+}
+
+}  // namespace
+
+Status ConfigStore::RecordAddressChange(int from, int to) {
+  return Guard([&]() -> Status {
+    SQLite::Transaction txn(*db_, kWrite);
+    if (Status free = RefuseMappedTarget(*db_, to); !free) return free;
+    SQLite::Statement record(*db_, R"(INSERT INTO "AddressChange" ("OldAddress", "NewAddress", "Requested")
+        VALUES (?, ?, datetime('now'))
+        ON CONFLICT ("OldAddress") DO UPDATE SET "NewAddress" = excluded."NewAddress", "Requested" = excluded."Requested")");
+    record.bind(1, from);
+    record.bind(2, to);
+    record.exec();
+    txn.commit();
+    return Status::Ok();
+  });
+}
+
+Result<std::vector<AddressChangeRow>> ConfigStore::PendingAddressChanges() {
+  return Guard([&]() -> Result<std::vector<AddressChangeRow>> {
+    return All<AddressChangeRow>(*db_, R"(SELECT * FROM "AddressChange" ORDER BY "Requested", rowid)", [](auto&) {},
+                                 AddressChangeFrom);
+  });
+}
+
+Status ConfigStore::DropAddressChange(int from, int to) {
+  return Guard([&]() -> Status {
+    DeleteAddressChange(*db_, from, to);
     return Status::Ok();
   });
 }
 
 Status ConfigStore::MoveAddress(int from, int to) {
   return Guard([&]() -> Status {
-    SQLite::Transaction txn(*db_);
-    SQLite::Statement mapped(*db_, R"(SELECT 1 FROM "ChannelMap" WHERE "ModBusAddress" = ?)");
-    mapped.bind(1, to);
-    if (mapped.executeStep())
-      return Status::Error(Status::Code::Duplicate, "Target address is already in the channel map");
+    SQLite::Transaction txn(*db_, kWrite);
+    if (Status free = RefuseMappedTarget(*db_, to); !free) return free;
     for (const char* table : {"ControllerMemory", "TarvelLog", "ControllerConfiguration"}) {
       SQLite::Statement stale(*db_, std::string(R"(DELETE FROM ")") + table + R"(" WHERE "ModBusAddress" = ?)");
       stale.bind(1, to);
@@ -243,6 +308,7 @@ Status ConfigStore::MoveAddress(int from, int to) {
       move.bind(2, from);
       move.exec();
     }
+    DeleteAddressChange(*db_, from, to);
     txn.commit();
     return Status::Ok();
   });
@@ -251,7 +317,7 @@ Status ConfigStore::MoveAddress(int from, int to) {
 // --- SensorMenu
 
 SensorMenu::SensorMenu(const std::filesystem::path& file)
-    : db_(OpenDatabase(file, SQLite::OPEN_READONLY, open_)) {}
+    : file_(file), db_(OpenDatabase(file, Purpose::SensorMenu, kDefaultBusyTimeout, open_)) {}
 
 SensorMenu::~SensorMenu() = default;
 
@@ -260,7 +326,7 @@ Result<std::vector<SensorRow>> SensorMenu::All() {
   try {
     return store::All<SensorRow>(*db_, R"(SELECT * FROM "Menu" ORDER BY rowid)", [](auto&) {}, SensorFrom);
   } catch (const std::exception& e) {
-    return Status::Failed(std::string("Sensor menu error: ") + e.what());
+    return DatabaseFailure(file_, e, db_.get());
   }
 }
 
@@ -270,7 +336,7 @@ Result<std::optional<SensorRow>> SensorMenu::ByCaption(std::string_view caption)
     return First<SensorRow>(*db_, R"(SELECT * FROM "Menu" WHERE "Caption" = ? COLLATE RTRIM ORDER BY rowid)",
                             [&](auto& q) { q.bind(1, std::string(caption)); }, SensorFrom);
   } catch (const std::exception& e) {
-    return Status::Failed(std::string("Sensor menu error: ") + e.what());
+    return DatabaseFailure(file_, e, db_.get());
   }
 }
 
@@ -280,7 +346,7 @@ Result<std::optional<SensorRow>> SensorMenu::ByIndex(int index) {
     return First<SensorRow>(*db_, R"(SELECT * FROM "Menu" WHERE "Index" = ? ORDER BY rowid)",
                             [&](auto& q) { q.bind(1, index); }, SensorFrom);
   } catch (const std::exception& e) {
-    return Status::Failed(std::string("Sensor menu error: ") + e.what());
+    return DatabaseFailure(file_, e, db_.get());
   }
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // store: the configuration database (SQLite through SQLiteCpp) and the sensor menu database.
 // Depends on util. Every statement binds its values; nothing crosses this layer as an exception.
+// A failed operation says why in its Status: its code (Busy, ReadOnly, Full, Permission,
+// Damaged, ...) and a message that names the database file and the reason.
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -20,13 +23,21 @@ namespace tarvel::store {
 
 enum class ChannelField { SoftwareChannel, ModBusAddress, NickName, ControllerType };
 
+// What a change of program steps does with the profile log rows whose range it touches: a clear
+// or an upload takes them out (the steps no longer hold their program); a jump's rewrite of one
+// step of a running profile keeps them.
+enum class TouchedLogRows { Drop, Keep };
+
+inline constexpr std::chrono::milliseconds kDefaultBusyTimeout{5000};
+
 // One connection to Setup/ChannelManagement.db. Open one per thread; several connections
 // to the same file read and write in turn (WAL, busy timeout).
 class ConfigStore {
  public:
-  // Opens an existing database; the store never creates one (PrepareHome does).
-  // A store whose open failed answers every operation with that failure.
-  explicit ConfigStore(const std::filesystem::path& file);
+  // Opens an existing database; the store never creates one (PrepareHome does). A database of
+  // an earlier version gains the tables and columns it lacks. A store whose open failed answers
+  // every operation with that failure. A write waits up to busyTimeout for another program's lock.
+  explicit ConfigStore(const std::filesystem::path& file, std::chrono::milliseconds busyTimeout = kDefaultBusyTimeout);
   ~ConfigStore();
   ConfigStore(const ConfigStore&) = delete;
   ConfigStore& operator=(const ConfigStore&) = delete;
@@ -42,64 +53,95 @@ class ConfigStore {
   Result<int> HighestSoftwareChannel();  // 0 for an empty map
   // Refuses a channel, address or nickname that another row holds (Code::Duplicate,
   // message names the field).
-  Status AddChannel(const ChannelRow& row);
+  [[nodiscard]] Status AddChannel(const ChannelRow& row);
   // Changes one field of the row of softwareChannel. A value equal to the row's own
   // is not a duplicate; a number field takes only a 16-bit whole number (Code::Invalid).
-  Status SetChannelField(int softwareChannel, ChannelField field, std::string_view value);
-  Status DeleteChannel(int softwareChannel);           // NotFound when there is no row
-  Status DeleteChannelByAddress(int modbusAddress);    // the first row holding it
-  Status ClearChannelMap();
+  [[nodiscard]] Status SetChannelField(int softwareChannel, ChannelField field, std::string_view value);
+  [[nodiscard]] Status DeleteChannel(int softwareChannel);         // NotFound when there is no row
+  [[nodiscard]] Status DeleteChannelByAddress(int modbusAddress);  // the first row holding it
+  [[nodiscard]] Status ClearChannelMap();
 
   // --- CommunicationsPort (first row only)
   // CommPortNumber of the first row; -1 for no row, an empty field or any failure.
   int GetCommPortNumber();
   Result<std::optional<PortRow>> Port();
-  Status SavePortSettings(const PortRow& row);  // edits the first row, adds it when absent
+  [[nodiscard]] Status SavePortSettings(const PortRow& row);  // edits the first row, adds it when absent
 
   // --- ControllerMemory
+  // Every row carries its mark: `unknown` is 1 while the controller may hold other words.
   Result<std::vector<MemoryRow>> Memory(int modbusAddress);  // ordered by Segment
   Result<std::optional<MemoryRow>> MemoryStep(int modbusAddress, int segment);
   Result<std::vector<MemoryRow>> ModifiedSteps(int modbusAddress);  // ordered by Segment
-  // Stores downloaded words for each given step (edit or add); Modified stays as it was
-  // (0 for a new row). All rows in one transaction.
+  Result<std::vector<MemoryRow>> UnknownSteps(int modbusAddress);   // marked rows, ordered by Segment
+  // Stores words read from the controller for each given step (edit or add) and clears the
+  // steps' marks: a good read is what the controller holds. Modified stays as it was (0 for a
+  // new row). All rows in one transaction.
+  // Not [[nodiscard]] yet: bench/ and app/demo_line.cpp still ignore it.
   Status WriteMemorySteps(int modbusAddress, const std::vector<MemoryRow>& steps);
-  Status ResetControllerMemory(int modbusAddress);  // 64 zeroed rows, one transaction
-  Status SetStepModified(int modbusAddress, int segment, int value);  // NotFound without a row
+  [[nodiscard]] Status ResetControllerMemory(int modbusAddress);  // 64 zeroed rows, unmarked, one transaction
+  [[nodiscard]] Status SetStepModified(int modbusAddress, int segment, int value);  // NotFound without a row
+  // Before a command writes steps first..last of a controller: marks their rows unknown (a row
+  // that is missing is added, zeroed and marked) and, with TouchedLogRows::Drop, takes every
+  // profile log row of the address whose Start..Stop touches first..last out of the log -- in
+  // one transaction, so after a failure or a kill either all of it was recorded or none. A
+  // failed call means the command must not write. Returns the log rows it took out.
+  [[nodiscard]] Result<std::vector<LogRow>> MarkStepsUnknown(int modbusAddress, int first, int last,
+                                                             TouchedLogRows touched);
+  // What a verified upload leaves: the read-back words stored with their marks cleared, and the
+  // profile's log row (key ProfileName, ModBusAddress: edit or add), in one transaction.
+  [[nodiscard]] Status RecordUpload(int modbusAddress, const std::vector<MemoryRow>& readBack, const LogRow& entry);
 
   // --- TarvelLog
   Result<std::vector<LogRow>> Log(int modbusAddress);  // ordered by Start
   Result<std::optional<LogRow>> LogEntry(int modbusAddress, std::string_view profileName);
   Result<std::optional<LogRow>> LogEntryByRange(int modbusAddress, int start, int stop);
+  // Not [[nodiscard]] yet: bench/ and app/demo_line.cpp still ignore it.
   Status WriteLogEntry(const LogRow& row);  // key (ProfileName, ModBusAddress): edit or add
-  Status DeleteLogEntry(int modbusAddress, std::string_view profileName);  // NotFound when absent
+  // NotFound when absent. Not [[nodiscard]] yet: src/console still ignores it in places.
+  Status DeleteLogEntry(int modbusAddress, std::string_view profileName);
+  // Every log row of the address whose Start..Stop touches first..last, in one transaction;
+  // returns the rows it took out (none is no failure).
+  [[nodiscard]] Result<std::vector<LogRow>> DeleteLogEntriesTouching(int modbusAddress, int first, int last);
 
   // --- ControllerConfiguration
   Result<std::optional<ControllerConfigRow>> ControllerConfig(int modbusAddress);
+  // Not [[nodiscard]] yet: src/console still ignores these two.
   Status SaveRunSelection(int modbusAddress, std::string_view profileName, int lowStep, int highStep);
   Status SaveRunState(int modbusAddress, int runMode, int step, int stepTime);
 
   // --- TarvelConfiguration
   int GetCurrentChannel();  // -1 when there is no row (or it cannot be read)
-  Status SaveCurrentChannel(int channel);
+  Status SaveCurrentChannel(int channel);  // not [[nodiscard]] yet: src/console ignores it
 
   // Deletes ControllerMemory rows whose ModBusAddress and CommunicationsPort rows whose
   // CommPortNumber is not a 16-bit whole number. One transaction.
-  Status PurgeInvalidRows();
+  Status PurgeInvalidRows();  // not [[nodiscard]] yet: src/console/console.cpp ignores it
 
   // --- channels found on the line and controllers given a new address
   // The ChannelMap row and its 64 zeroed ControllerMemory rows, in one transaction. Refuses
   // (Code::Duplicate) a channel, address or nickname another row holds.
-  Status AddScannedChannel(const ChannelRow& row);
+  [[nodiscard]] Status AddScannedChannel(const ChannelRow& row);
+  // An address change is recorded before the controller is asked, so that a start after a
+  // kill finds it and can ask both addresses. Refuses (Code::Duplicate) a `to` that the channel
+  // map already maps, as MoveAddress would; replaces an earlier change of the same `from`.
+  [[nodiscard]] Status RecordAddressChange(int from, int to);
+  // Changes recorded and not yet resolved, oldest first.
+  Result<std::vector<AddressChangeRow>> PendingAddressChanges();
   // Moves the rows of address `from` in ChannelMap, ControllerMemory, TarvelLog and
-  // ControllerConfiguration to `to`, in one transaction. Rows still at `to` belong to no
-  // controller any more (the caller has made sure none answers there) and go first.
-  // Refuses (Code::Duplicate) when the channel map already maps `to`.
-  Status MoveAddress(int from, int to);
+  // ControllerConfiguration to `to` and deletes the recorded change from -> to, in one
+  // transaction. Rows still at `to` belong to no controller any more (the caller has made sure
+  // none answers there) and go first. Refuses (Code::Duplicate) when the channel map already maps `to`.
+  [[nodiscard]] Status MoveAddress(int from, int to);
+  // The controller stayed at `from`: the recorded change is deleted, no row moves.
+  [[nodiscard]] Status DropAddressChange(int from, int to);
+
+  const std::filesystem::path& File() const { return file_; }
 
  private:
   template <class F>
   auto Guard(F&& body) -> decltype(body());
 
+  std::filesystem::path file_;
   Status open_;  // before db_: the open sets it
   std::unique_ptr<SQLite::Database> db_;
 };
@@ -119,6 +161,7 @@ class SensorMenu {
   Result<std::optional<SensorRow>> ByIndex(int index);
 
  private:
+  std::filesystem::path file_;
   Status open_;
   std::unique_ptr<SQLite::Database> db_;
 };

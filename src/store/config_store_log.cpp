@@ -37,25 +37,52 @@ Result<std::optional<LogRow>> ConfigStore::LogEntryByRange(int modbusAddress, in
   });
 }
 
+void UpsertLogRow(SQLite::Database& db, const LogRow& row) {
+  SQLite::Statement upsert(db, R"(INSERT INTO "TarvelLog"
+      ("ModBusAddress", "ProfileName", "Start", "Stop", "SensorType", "TemperatureScaleType", "TimeScaleType",
+       "ProgressionType") VALUES (?, ?, ?, ?, ?, ?, ?, ?)
+      ON CONFLICT ("ProfileName", "ModBusAddress") DO UPDATE SET
+        "Start" = excluded."Start", "Stop" = excluded."Stop", "SensorType" = excluded."SensorType",
+        "TemperatureScaleType" = excluded."TemperatureScaleType", "TimeScaleType" = excluded."TimeScaleType",
+        "ProgressionType" = excluded."ProgressionType")");
+  upsert.bind(1, row.modbusAddress);
+  upsert.bind(2, row.profileName);
+  upsert.bind(3, row.start);
+  upsert.bind(4, row.stop);
+  upsert.bind(5, row.sensorType);
+  upsert.bind(6, row.temperatureScaleType);
+  upsert.bind(7, row.timeScaleType);
+  upsert.bind(8, row.progressionType);
+  upsert.exec();
+}
+
+std::vector<LogRow> DeleteLogRowsTouching(SQLite::Database& db, int modbusAddress, int first, int last) {
+  const char* where = R"( FROM "TarvelLog" WHERE "ModBusAddress" = ? AND "Start" <= ? AND "Stop" >= ?)";
+  auto bind = [&](SQLite::Statement& q) {
+    q.bind(1, modbusAddress);
+    q.bind(2, last);
+    q.bind(3, first);
+  };
+  std::vector<LogRow> rows = All<LogRow>(db, (std::string("SELECT *") + where + R"( ORDER BY "Start")").c_str(), bind, LogFrom);
+  SQLite::Statement erase(db, std::string("DELETE") + where);
+  bind(erase);
+  erase.exec();
+  return rows;
+}
+
 Status ConfigStore::WriteLogEntry(const LogRow& row) {
   return Guard([&]() -> Status {
-    SQLite::Statement upsert(*db_, R"(INSERT INTO "TarvelLog"
-        ("ModBusAddress", "ProfileName", "Start", "Stop", "SensorType", "TemperatureScaleType", "TimeScaleType",
-         "ProgressionType") VALUES (?, ?, ?, ?, ?, ?, ?, ?)
-        ON CONFLICT ("ProfileName", "ModBusAddress") DO UPDATE SET
-          "Start" = excluded."Start", "Stop" = excluded."Stop", "SensorType" = excluded."SensorType",
-          "TemperatureScaleType" = excluded."TemperatureScaleType", "TimeScaleType" = excluded."TimeScaleType",
-          "ProgressionType" = excluded."ProgressionType")");
-    upsert.bind(1, row.modbusAddress);
-    upsert.bind(2, row.profileName);
-    upsert.bind(3, row.start);
-    upsert.bind(4, row.stop);
-    upsert.bind(5, row.sensorType);
-    upsert.bind(6, row.temperatureScaleType);
-    upsert.bind(7, row.timeScaleType);
-    upsert.bind(8, row.progressionType);
-    upsert.exec();
+    UpsertLogRow(*db_, row);
     return Status::Ok();
+  });
+}
+
+Result<std::vector<LogRow>> ConfigStore::DeleteLogEntriesTouching(int modbusAddress, int first, int last) {
+  return Guard([&]() -> Result<std::vector<LogRow>> {
+    SQLite::Transaction txn(*db_, kWrite);
+    std::vector<LogRow> rows = DeleteLogRowsTouching(*db_, modbusAddress, first, last);
+    txn.commit();
+    return rows;
   });
 }
 

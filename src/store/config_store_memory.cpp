@@ -7,7 +7,25 @@ namespace {
 
 MemoryRow MemoryFrom(SQLite::Statement& q) {
   return {IntOf(q.getColumn("ModBusAddress")), IntOf(q.getColumn("Segment")), IntOf(q.getColumn("Duration")),
-          IntOf(q.getColumn("Temperature")), IntOf(q.getColumn("PIDSet")), IntOf(q.getColumn("Modified"))};
+          IntOf(q.getColumn("Temperature")), IntOf(q.getColumn("PIDSet")), IntOf(q.getColumn("Modified")),
+          IntOf(q.getColumn("Unknown"))};
+}
+
+void StoreReadSteps(SQLite::Database& db, int modbusAddress, const std::vector<MemoryRow>& steps) {
+  SQLite::Statement upsert(db, R"(INSERT INTO "ControllerMemory"
+      ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified", "Unknown") VALUES (?, ?, ?, ?, ?, 0, 0)
+      ON CONFLICT ("ModBusAddress", "Segment") DO UPDATE SET
+        "Duration" = excluded."Duration", "Temperature" = excluded."Temperature", "PIDSet" = excluded."PIDSet",
+        "Unknown" = 0)");
+  for (const MemoryRow& s : steps) {
+    upsert.bind(1, modbusAddress);
+    upsert.bind(2, s.segment);
+    upsert.bind(3, s.duration);
+    upsert.bind(4, s.temperature);
+    upsert.bind(5, s.pidSet);
+    upsert.exec();
+    upsert.reset();
+  }
 }
 
 }  // namespace
@@ -39,22 +57,19 @@ Result<std::vector<MemoryRow>> ConfigStore::ModifiedSteps(int modbusAddress) {
   });
 }
 
+Result<std::vector<MemoryRow>> ConfigStore::UnknownSteps(int modbusAddress) {
+  return Guard([&]() -> Result<std::vector<MemoryRow>> {
+    return All<MemoryRow>(*db_,
+                          R"(SELECT * FROM "ControllerMemory" WHERE "ModBusAddress" = ? AND "Unknown" <> 0
+                             ORDER BY "Segment")",
+                          [&](auto& q) { q.bind(1, modbusAddress); }, MemoryFrom);
+  });
+}
+
 Status ConfigStore::WriteMemorySteps(int modbusAddress, const std::vector<MemoryRow>& steps) {
   return Guard([&]() -> Status {
-    SQLite::Transaction txn(*db_);
-    SQLite::Statement upsert(*db_, R"(INSERT INTO "ControllerMemory"
-        ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified") VALUES (?, ?, ?, ?, ?, 0)
-        ON CONFLICT ("ModBusAddress", "Segment") DO UPDATE SET
-          "Duration" = excluded."Duration", "Temperature" = excluded."Temperature", "PIDSet" = excluded."PIDSet")");
-    for (const MemoryRow& s : steps) {
-      upsert.bind(1, modbusAddress);
-      upsert.bind(2, s.segment);
-      upsert.bind(3, s.duration);
-      upsert.bind(4, s.temperature);
-      upsert.bind(5, s.pidSet);
-      upsert.exec();
-      upsert.reset();
-    }
+    SQLite::Transaction txn(*db_, kWrite);
+    StoreReadSteps(*db_, modbusAddress, steps);
     txn.commit();
     return Status::Ok();
   });
@@ -62,8 +77,41 @@ Status ConfigStore::WriteMemorySteps(int modbusAddress, const std::vector<Memory
 
 Status ConfigStore::ResetControllerMemory(int modbusAddress) {
   return Guard([&]() -> Status {
-    SQLite::Transaction txn(*db_);
-    ZeroControllerMemory(*db_, modbusAddress);
+    SQLite::Transaction txn(*db_, kWrite);
+    ZeroControllerMemory(*db_, modbusAddress, false);
+    txn.commit();
+    return Status::Ok();
+  });
+}
+
+Result<std::vector<LogRow>> ConfigStore::MarkStepsUnknown(int modbusAddress, int first, int last,
+                                                          TouchedLogRows touched) {
+  return Guard([&]() -> Result<std::vector<LogRow>> {
+    if (first < 1 || last > kProgramSteps || first > last)
+      return Status::Error(Status::Code::Invalid, "Steps " + std::to_string(first) + " to " + std::to_string(last) +
+                                                      " are not a range of program steps 1 to 64");
+    SQLite::Transaction txn(*db_, kWrite);
+    SQLite::Statement mark(*db_, R"(INSERT INTO "ControllerMemory"
+        ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified", "Unknown") VALUES (?, ?, 0, 0, 0, 0, 1)
+        ON CONFLICT ("ModBusAddress", "Segment") DO UPDATE SET "Unknown" = 1)");
+    for (int segment = first; segment <= last; ++segment) {
+      mark.bind(1, modbusAddress);
+      mark.bind(2, segment);
+      mark.exec();
+      mark.reset();
+    }
+    std::vector<LogRow> dropped;
+    if (touched == TouchedLogRows::Drop) dropped = DeleteLogRowsTouching(*db_, modbusAddress, first, last);
+    txn.commit();
+    return dropped;
+  });
+}
+
+Status ConfigStore::RecordUpload(int modbusAddress, const std::vector<MemoryRow>& readBack, const LogRow& entry) {
+  return Guard([&]() -> Status {
+    SQLite::Transaction txn(*db_, kWrite);
+    StoreReadSteps(*db_, modbusAddress, readBack);
+    UpsertLogRow(*db_, entry);
     txn.commit();
     return Status::Ok();
   });
@@ -80,14 +128,15 @@ Status ConfigStore::SetStepModified(int modbusAddress, int segment, int value) {
   });
 }
 
-void ZeroControllerMemory(SQLite::Database& db, int modbusAddress) {
+void ZeroControllerMemory(SQLite::Database& db, int modbusAddress, bool unknown) {
   SQLite::Statement upsert(db, R"(INSERT INTO "ControllerMemory"
-      ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified") VALUES (?, ?, 0, 0, 0, 0)
+      ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified", "Unknown") VALUES (?, ?, 0, 0, 0, 0, ?)
       ON CONFLICT ("ModBusAddress", "Segment") DO UPDATE SET
-        "Duration" = 0, "Temperature" = 0, "PIDSet" = 0, "Modified" = 0)");
+        "Duration" = 0, "Temperature" = 0, "PIDSet" = 0, "Modified" = 0, "Unknown" = excluded."Unknown")");
   for (int segment = 1; segment <= kProgramSteps; ++segment) {
     upsert.bind(1, modbusAddress);
     upsert.bind(2, segment);
+    upsert.bind(3, unknown ? 1 : 0);
     upsert.exec();
     upsert.reset();
   }

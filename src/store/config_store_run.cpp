@@ -43,7 +43,7 @@ Result<std::optional<PortRow>> ConfigStore::Port() {
 
 Status ConfigStore::SavePortSettings(const PortRow& row) {
   return Guard([&]() -> Status {
-    SQLite::Transaction txn(*db_);
+    SQLite::Transaction txn(*db_, kWrite);
     auto first = db_->execAndGet(R"(SELECT min(rowid) FROM "CommunicationsPort")");
     std::string sql = first.isNull()
                           ? R"(INSERT INTO "CommunicationsPort" ("CommPortNumber", "CommPortMode", "Rate", "Parity",
@@ -118,7 +118,7 @@ int ConfigStore::GetCurrentChannel() {
 
 Status ConfigStore::SaveCurrentChannel(int channel) {
   return Guard([&]() -> Status {
-    SQLite::Transaction txn(*db_);
+    SQLite::Transaction txn(*db_, kWrite);
     auto first = db_->execAndGet(R"(SELECT min(rowid) FROM "TarvelConfiguration")");
     if (first.isNull()) {
       SQLite::Statement q(*db_, R"(INSERT INTO "TarvelConfiguration" ("CurrentChannel") VALUES (?))");

@@ -2,89 +2,88 @@
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <fstream>
+#include <memory>
+#include <optional>
+
+#include "store/sql.h"
+#include "util/file_problem.h"
 
 namespace tarvel::store {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Column order matters: grids bound to ControllerMemory and TarvelLog show it.
-constexpr const char* kConfigSchema[] = {
-    R"(CREATE TABLE IF NOT EXISTS "ChannelMap" (
-         "SoftwareChannel" INTEGER NOT NULL UNIQUE,
-         "ModBusAddress" INTEGER NOT NULL UNIQUE,
-         "NickName" TEXT UNIQUE,
-         "ControllerType" TEXT))",
-    R"(CREATE TABLE IF NOT EXISTS "CommunicationsPort" (
-         "CommPortNumber" INTEGER, "CommPortMode" INTEGER, "Rate" INTEGER,
-         "Parity" TEXT, "Bits" INTEGER, "StopBits" INTEGER, "DevicePath" TEXT))",
-    R"(CREATE TABLE IF NOT EXISTS "ControllerMemory" (
-         "ModBusAddress" INTEGER, "Segment" INTEGER, "Duration" INTEGER,
-         "Temperature" INTEGER, "PIDSet" INTEGER, "Modified" INTEGER,
-         UNIQUE ("ModBusAddress", "Segment")))",
-    R"(CREATE TABLE IF NOT EXISTS "TarvelLog" (
-         "ModBusAddress" INTEGER, "ProfileName" TEXT, "Start" INTEGER, "Stop" INTEGER,
-         "SensorType" TEXT, "TemperatureScaleType" TEXT, "TimeScaleType" TEXT,
-         "ProgressionType" TEXT,
-         UNIQUE ("ProfileName", "ModBusAddress")))",
-    R"(CREATE TABLE IF NOT EXISTS "ControllerConfiguration" (
-         "ModBusAddress" INTEGER UNIQUE, "ProfileNameExecuting" TEXT,
-         "ProgramLowAddress" INTEGER, "ProgramHighAddress" INTEGER, "RunMode" INTEGER,
-         "SegmentExecuting" INTEGER, "SegmentElapsedTime" INTEGER))",
-    R"(CREATE TABLE IF NOT EXISTS "TarvelConfiguration" ("CurrentChannel" INTEGER))",
-};
-
 constexpr const char* kMenuSchema =
     R"(CREATE TABLE IF NOT EXISTS "Menu" (
          "Caption" TEXT COLLATE RTRIM, "Index" INTEGER,
          "Fmin" INTEGER, "Fmax" INTEGER, "Cmin" INTEGER, "Cmax" INTEGER))";
 
-// An existing file that SQLite cannot read as a database is damaged; we never write to it.
-bool IsReadableDatabase(const fs::path& file, std::string& why) {
+// Whether the path names an existing file; a path that cannot be looked at is a problem.
+std::optional<bool> Exists(const fs::path& path, HomeReport& report) {
+  std::error_code ec;
+  const bool exists = fs::exists(path, ec);
+  if (ec) {
+    report.problems.push_back(FileProblem("look at", path, ec).message());
+    return std::nullopt;
+  }
+  return exists;
+}
+
+// An existing file that SQLite cannot read is reported with its reason and never written;
+// "damaged" only when SQLite finds that it is not a database.
+Status CheckReadable(const fs::path& file) {
   try {
     SQLite::Database db(file.string(), SQLite::OPEN_READONLY);
     db.execAndGet("SELECT count(*) FROM sqlite_master");
-    return true;
+    return Status::Ok();
   } catch (const std::exception& e) {
-    why = e.what();
-    return false;
+    return DatabaseFailure(file, e);
   }
 }
 
-bool HasColumn(SQLite::Database& db, const char* table, const char* column) {
-  SQLite::Statement q(db, std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?");
-  q.bind(1, column);
-  return q.executeStep();
+std::string LeftAlone(const Status& why) {
+  return why.message() + (why.code() == Status::Code::Damaged ? "; it is left as it is" : "");
 }
 
-void PrepareConfigDatabase(const fs::path& file, HomeReport& report) {
-  bool existed = fs::exists(file);
-  std::string why;
-  if (existed && !IsReadableDatabase(file, why)) {
-    report.problems.push_back("Damaged database: " + file.string() + " (" + why + "); it is left as it is");
-    return;
+Status PrepareConfigDatabase(const fs::path& file, HomeReport& report) {
+  auto existed = Exists(file, report);
+  if (!existed) return Status::Failed(report.problems.back());
+  if (*existed) {
+    if (Status readable = CheckReadable(file); !readable) {
+      report.problems.push_back(LeftAlone(readable));
+      return readable;
+    }
+    // A database this program cannot write is of no use to it: every command records what it
+    // does to a controller. Said here, before any command runs.
+    if (::access(file.c_str(), W_OK) != 0) {
+      Status why = FileProblem("write the database", file, std::error_code(errno, std::generic_category()));
+      report.problems.push_back(why.message());
+      return why;
+    }
   }
+  std::unique_ptr<SQLite::Database> db;
   try {
-    SQLite::Database db(file.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
-    db.exec("PRAGMA journal_mode=WAL");
-    SQLite::Transaction txn(db);
-    for (const char* sql : kConfigSchema) db.exec(sql);
-    // Databases made before the serial device path was kept get the column added.
-    if (!HasColumn(db, "CommunicationsPort", "DevicePath"))
-      db.exec(R"(ALTER TABLE "CommunicationsPort" ADD COLUMN "DevicePath" TEXT)");
-    txn.commit();
-    if (!existed) report.created.push_back(file.string());
+    db = std::make_unique<SQLite::Database>(file.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+    db->exec("PRAGMA journal_mode=WAL");
+    EnsureConfigSchema(*db);
+    if (!*existed) report.created.push_back(file.string());
+    return Status::Ok();
   } catch (const std::exception& e) {
-    report.problems.push_back("Could not prepare database " + file.string() + ": " + e.what());
+    Status why = DatabaseFailure(file, e, db.get());
+    report.problems.push_back("Could not prepare the database: " + why.message());
+    return why;
   }
 }
 
 void PrepareSensorMenu(const fs::path& file, HomeReport& report) {
-  if (fs::exists(file)) {
-    std::string why;
-    if (!IsReadableDatabase(file, why))
-      report.problems.push_back("Damaged database: " + file.string() + " (" + why + "); it is left as it is");
+  auto existed = Exists(file, report);
+  if (!existed) return;
+  if (*existed) {
+    if (Status readable = CheckReadable(file); !readable) report.problems.push_back(LeftAlone(readable));
     return;
   }
   try {
@@ -106,8 +105,24 @@ void PrepareSensorMenu(const fs::path& file, HomeReport& report) {
     txn.commit();
     report.created.push_back(file.string());
   } catch (const std::exception& e) {
-    report.problems.push_back("Could not create sensor menu " + file.string() + ": " + e.what());
+    report.problems.push_back("Could not create the sensor menu: " + DatabaseFailure(file, e).message());
   }
+}
+
+// The folder exists as a folder this program may list, enter and write, or is made.
+Status PrepareFolder(const fs::path& dir, HomeReport& report) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(dir, ec);
+  if (ec && ec != std::errc::no_such_file_or_directory) return FileProblem("use the folder", dir, ec);
+  if (fs::is_directory(status)) {
+    if (::access(dir.c_str(), R_OK | W_OK | X_OK) != 0)
+      return FileProblem("use the folder", dir, std::error_code(errno, std::generic_category()));
+    return Status::Ok();
+  }
+  if (fs::exists(status)) return FileProblem("create the folder", dir, std::make_error_code(std::errc::not_a_directory));
+  if (fs::create_directories(dir, ec); ec) return FileProblem("create the folder", dir, ec);
+  report.created.push_back(dir.string() + "/");
+  return Status::Ok();
 }
 
 }  // namespace
@@ -127,24 +142,30 @@ const std::vector<SensorRow>& StandardSensors() {
 
 HomeReport PrepareHome(const AppFolder& folder) {
   HomeReport report;
+  if (folder.Root().empty()) {
+    report.fatal = Status::Error(Status::Code::Invalid, "The application folder must be named: an empty path is no folder");
+    report.problems.push_back(report.fatal.message());
+    return report;
+  }
+  // A folder that cannot be used stops the preparation: the rest would only fail after it.
   for (const fs::path& dir : {folder.Root(), folder.Setup(), folder.MenuFiles(), folder.Profiles(), folder.LogFiles()}) {
-    std::error_code ec;
-    if (fs::is_directory(dir, ec)) continue;
-    if (fs::create_directories(dir, ec); ec)
-      report.problems.push_back("Could not create folder " + dir.string() + ": " + ec.message());
-    else
-      report.created.push_back(dir.string() + "/");
+    if (Status ready = PrepareFolder(dir, report); !ready) {
+      report.fatal = ready;
+      report.problems.push_back(ready.message());
+      return report;
+    }
   }
 
-  PrepareConfigDatabase(folder.ConfigDatabase(), report);
+  report.fatal = PrepareConfigDatabase(folder.ConfigDatabase(), report);
 
-  if (!fs::exists(folder.SensorMenuNameFile())) {
-    std::ofstream out(folder.SensorMenuNameFile(), std::ios::binary);
+  const fs::path nameFile = folder.SensorMenuNameFile();
+  if (auto exists = Exists(nameFile, report); exists && !*exists) {
+    std::ofstream out(nameFile, std::ios::binary);
     out << kDefaultSensorMenuName << "\r\n";
     if (out.flush())
-      report.created.push_back(folder.SensorMenuNameFile().string());
+      report.created.push_back(nameFile.string());
     else
-      report.problems.push_back("Could not write " + folder.SensorMenuNameFile().string());
+      report.problems.push_back("Could not write " + nameFile.string());
   }
   fs::path menu = folder.SensorMenuDatabase();
   if (menu.empty())

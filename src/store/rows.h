@@ -30,6 +30,7 @@ struct MemoryRow {
   int temperature = 0;  // word 3
   int pidSet = 0;       // word 1
   int modified = 0;     // 1 while a jump has left a shortened copy in the controller
+  int unknown = 0;      // 1 while the controller may hold other words than these (column Unknown)
 };
 
 struct LogRow {
@@ -51,6 +52,13 @@ struct ControllerConfigRow {
   int runMode = 0;
   int segmentExecuting = 0;
   int segmentElapsedTime = 0;
+};
+
+// An address change recorded before the controller was asked (table AddressChange).
+struct AddressChangeRow {
+  int oldAddress = 0;
+  int newAddress = 0;
+  std::string requested;  // UTC, "YYYY-MM-DD HH:MM:SS"
 };
 
 struct SensorRow {

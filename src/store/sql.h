@@ -5,6 +5,7 @@
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,18 @@ std::optional<Row> First(SQLite::Database& db, const char* sql, Bind&& bind, Mak
   return make(q);
 }
 
+// What went wrong with the database file, as the user needs it: the path and the reason (locked,
+// read-only, disk full, permission, damaged), coded so that the caller can tell them apart.
+Status DatabaseFailure(const std::filesystem::path& file, const std::exception& e, SQLite::Database* db = nullptr);
+
+// Creates the tables and adds the columns that a database of an earlier version lacks, in one
+// transaction; writes nothing when the schema is current.
+void EnsureConfigSchema(SQLite::Database& db);
+
+// Every change takes the write lock at its start: a locked database fails the change before any
+// of it is made, after the busy timeout.
+inline constexpr auto kWrite = SQLite::TransactionBehavior::IMMEDIATE;
+
 // Runs one operation; a closed store or an SQLite failure becomes the returned failure.
 template <class F>
 auto ConfigStore::Guard(F&& body) -> decltype(body()) {
@@ -42,12 +55,17 @@ auto ConfigStore::Guard(F&& body) -> decltype(body()) {
   try {
     return body();
   } catch (const std::exception& e) {
-    return Status::Failed(std::string("Database error: ") + e.what());
+    return DatabaseFailure(file_, e, db_.get());
   }
 }
 
-// The 64 zeroed ControllerMemory rows of an address, edited or added, inside the caller's
-// transaction.
-void ZeroControllerMemory(SQLite::Database& db, int modbusAddress);
+// The 64 zeroed ControllerMemory rows of an address, edited or added, marked unknown or not,
+// inside the caller's transaction.
+void ZeroControllerMemory(SQLite::Database& db, int modbusAddress, bool unknown);
+
+// Inside the caller's transaction: the log row of (ProfileName, ModBusAddress) edited or added;
+// every log row of the address whose Start..Stop touches first..last deleted and returned.
+void UpsertLogRow(SQLite::Database& db, const LogRow& row);
+std::vector<LogRow> DeleteLogRowsTouching(SQLite::Database& db, int modbusAddress, int first, int last);
 
 }  // namespace tarvel::store

@@ -9,7 +9,9 @@ namespace tarvel {
 
 class Status {
  public:
-  enum class Code { Ok, NotFound, Duplicate, Invalid, Failed };
+  // The last five say why a file, a folder or the database could not be used: locked by another
+  // program, read-only, the disk full, no permission, or a file that is not what it should be.
+  enum class Code { Ok, NotFound, Duplicate, Invalid, Failed, Busy, ReadOnly, Full, Permission, Damaged };
 
   Status() = default;
   static Status Ok() { return {}; }

@@ -1,26 +1,12 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <gtest/gtest.h>
 
-#include "store/config_store.h"
-#include "store/home.h"
-#include "support/temp_dir.h"
+#include <tuple>
+
+#include "store/store_fixture.h"
 
 namespace tarvel::store {
 namespace {
-
-class StoreTest : public ::testing::Test {
- protected:
-  StoreTest() : folder_(dir_.path()) {}
-
-  // A second, raw connection: what is really in the file.
-  SQLite::Database Raw() { return SQLite::Database(folder_.ConfigDatabase().string(), SQLite::OPEN_READWRITE); }
-  long long Count(const std::string& sql) { return Raw().execAndGet(sql).getInt64(); }
-
-  tarvel::testing::TempDir dir_;
-  AppFolder folder_;
-  HomeReport home_ = PrepareHome(folder_);
-  ConfigStore store_{folder_.ConfigDatabase()};
-};
 
 TEST_F(StoreTest, ChannelMapIsOrderedFoundByEachKeyAndEmptied) {
   ASSERT_TRUE(store_.AddChannel({12, 3, "Dryer", "set64rs"}));

@@ -1,0 +1,142 @@
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "store/sql.h"
+#include "util/file_problem.h"
+
+namespace tarvel::store {
+namespace {
+
+struct Table {
+  const char* name;
+  const char* create;
+};
+
+// Column order matters: grids bound to ControllerMemory and TarvelLog show it. Columns the
+// described tables do not have come last, so those grids still show the described ones first.
+constexpr Table kTables[] = {
+    {"ChannelMap", R"(CREATE TABLE IF NOT EXISTS "ChannelMap" (
+         "SoftwareChannel" INTEGER NOT NULL UNIQUE,
+         "ModBusAddress" INTEGER NOT NULL UNIQUE,
+         "NickName" TEXT UNIQUE,
+         "ControllerType" TEXT))"},
+    {"CommunicationsPort", R"(CREATE TABLE IF NOT EXISTS "CommunicationsPort" (
+         "CommPortNumber" INTEGER, "CommPortMode" INTEGER, "Rate" INTEGER,
+         "Parity" TEXT, "Bits" INTEGER, "StopBits" INTEGER, "DevicePath" TEXT))"},
+    {"ControllerMemory", R"(CREATE TABLE IF NOT EXISTS "ControllerMemory" (
+         "ModBusAddress" INTEGER, "Segment" INTEGER, "Duration" INTEGER,
+         "Temperature" INTEGER, "PIDSet" INTEGER, "Modified" INTEGER,
+         "Unknown" INTEGER NOT NULL DEFAULT 0,
+         UNIQUE ("ModBusAddress", "Segment")))"},
+    {"TarvelLog", R"(CREATE TABLE IF NOT EXISTS "TarvelLog" (
+         "ModBusAddress" INTEGER, "ProfileName" TEXT, "Start" INTEGER, "Stop" INTEGER,
+         "SensorType" TEXT, "TemperatureScaleType" TEXT, "TimeScaleType" TEXT,
+         "ProgressionType" TEXT,
+         UNIQUE ("ProfileName", "ModBusAddress")))"},
+    {"ControllerConfiguration", R"(CREATE TABLE IF NOT EXISTS "ControllerConfiguration" (
+         "ModBusAddress" INTEGER UNIQUE, "ProfileNameExecuting" TEXT,
+         "ProgramLowAddress" INTEGER, "ProgramHighAddress" INTEGER, "RunMode" INTEGER,
+         "SegmentExecuting" INTEGER, "SegmentElapsedTime" INTEGER))"},
+    {"TarvelConfiguration", R"(CREATE TABLE IF NOT EXISTS "TarvelConfiguration" ("CurrentChannel" INTEGER))"},
+    // An address change written before the controller is asked, gone once the rows moved.
+    {"AddressChange", R"(CREATE TABLE IF NOT EXISTS "AddressChange" (
+         "OldAddress" INTEGER NOT NULL UNIQUE, "NewAddress" INTEGER NOT NULL, "Requested" TEXT NOT NULL))"},
+};
+
+struct AddedColumn {
+  const char* table;
+  const char* column;
+  const char* definition;
+};
+
+// Columns that databases of earlier versions lack; ALTER TABLE adds them at the end.
+constexpr AddedColumn kAddedColumns[] = {
+    {"CommunicationsPort", "DevicePath", "TEXT"},            // the serial device a port number stands for
+    {"ControllerMemory", "Unknown", "INTEGER NOT NULL DEFAULT 0"},  // 1: the controller may hold other words
+};
+
+bool HasTable(SQLite::Database& db, const char* table) {
+  SQLite::Statement q(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+  q.bind(1, table);
+  return q.executeStep();
+}
+
+bool HasColumn(SQLite::Database& db, const char* table, const char* column) {
+  SQLite::Statement q(db, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?");
+  q.bind(1, table);
+  q.bind(2, column);
+  return q.executeStep();
+}
+
+bool SchemaIsCurrent(SQLite::Database& db) {
+  for (const Table& t : kTables)
+    if (!HasTable(db, t.name)) return false;
+  for (const AddedColumn& c : kAddedColumns)
+    if (!HasColumn(db, c.table, c.column)) return false;
+  return true;
+}
+
+// Why SQLite could not open or write the file, when it does not say: what the system says to us.
+int ProbeSystemError(const std::filesystem::path& file) {
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  ::close(fd);
+  // The journal files of a WAL database live beside it: its folder must take new files.
+  const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
+  return ::access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+void EnsureConfigSchema(SQLite::Database& db) {
+  // Checked first: a current database that may only be read is opened without a write.
+  if (SchemaIsCurrent(db)) return;
+  SQLite::Transaction txn(db, SQLite::TransactionBehavior::IMMEDIATE);
+  for (const Table& t : kTables) db.exec(t.create);
+  for (const AddedColumn& c : kAddedColumns)
+    if (!HasColumn(db, c.table, c.column))
+      db.exec(std::string("ALTER TABLE \"") + c.table + "\" ADD COLUMN \"" + c.column + "\" " + c.definition);
+  txn.commit();
+}
+
+Status DatabaseFailure(const std::filesystem::path& file, const std::exception& e, SQLite::Database* db) {
+  const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&e);
+  const int code = sqlite ? (sqlite->getErrorCode() & 0xff) : -1;
+  const std::string path = file.string();
+  const std::string detail = std::string(" (") + e.what() + ")";
+  using Code = Status::Code;
+  switch (code) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return Status::Error(Code::Busy, "Database locked: " + path + " is in use by another program" + detail);
+    case SQLITE_READONLY:
+      return Status::Error(Code::ReadOnly, "Read-only database: " + path + " cannot be written" + detail);
+    case SQLITE_FULL:
+      return Status::Error(Code::Full, "Disk full: " + path + " cannot grow" + detail);
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return Status::Error(Code::Permission, "Permission denied: " + path + detail);
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return Status::Error(Code::Damaged, "Damaged database: " + path + detail);
+    case SQLITE_CANTOPEN:
+    case SQLITE_IOERR: {
+      int error = db ? sqlite3_system_errno(db->getHandle()) : 0;
+      if (error == 0 && code == SQLITE_CANTOPEN) error = ProbeSystemError(file);
+      if (error != 0) {
+        const std::error_code ec(error, std::generic_category());
+        return Status::Error(CodeOfError(ec), "Cannot use the database " + path + ": " + ReasonOfError(ec) + detail);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return Status::Failed("Database error: " + path + detail);
+}
+
+}  // namespace tarvel::store
