@@ -40,6 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ProfileSettings settings = SettingsOfText(text);
   if (WriterLetters(text)) FUZZ_CHECK(BuildProfileText(table, settings) == text);
 
+  // The letters a writer never writes are among what the loader refuses as no controller's.
+  if (!WriterLetters(text)) FUZZ_CHECK(!CheckProfileNumbers(text).ok());
+
   NullSink sink;
   VerifyOutcome outcome = VerifyProfile(table, sink, [] { return RangeLimits{-454, 2501}; });
   FUZZ_CHECK(outcome.lastRow == LastProfileRow(table));

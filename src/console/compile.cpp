@@ -4,6 +4,7 @@
 #include "link/commands.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
+#include "profile/verify.h"
 #include "util/text.h"
 
 namespace tarvel::console {
@@ -87,7 +88,15 @@ void Compilation::SetStartStepText(const std::string& text) {
 void Compilation::Compile() {
   context_.ClearDisplay();
   profile::ProfileSettings settings;
-  settings.timeScale = profile::TimeScaleFromLetter(loaded_.timeScale.empty() ? 'M' : loaded_.timeScale[0]);
+  const char timeLetter = loaded_.timeScale.empty() ? 'M' : loaded_.timeScale[0];
+  // Numbers no program step can hold are refused before anything is compiled or uploaded.
+  if (Status numbers = profile::CheckControllerNumbers(loaded_.table, timeLetter); !numbers) {
+    context_.Display("Error: " + numbers.message());
+    compiled_ = CompiledProgram{};
+    compiled_flag_ = false;
+    return;
+  }
+  settings.timeScale = profile::TimeScaleFromLetter(timeLetter);
   compiled_ = CompileProfile(loaded_.table, settings, startStep_);
   std::vector<std::vector<std::string>> rows;
   for (std::size_t j = 0; j < compiled_.steps.size(); ++j) {

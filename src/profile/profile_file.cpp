@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "profile/profile_text.h"
+#include "profile/verify.h"
 
 namespace tarvel::profile {
 namespace {
@@ -55,6 +56,8 @@ Result<std::string> LoadProfileFile(const fs::path& file) {
     return Invalid("the file is larger than a profile file (" + std::to_string(kProfileFileSize) + " bytes)");
   if (Status checked = CheckProfileBytes(bytes); !checked) return checked;
   bytes.resize(kProfileTextLength);
+  // A whole file with a good checksum may still carry numbers no controller step can hold.
+  if (Status numbers = CheckProfileNumbers(bytes); !numbers) return numbers;
   return bytes;
 }
 
@@ -63,6 +66,7 @@ std::string LoadProfileText(const fs::path& file) { return LoadProfileFile(file)
 Status SaveProfileText(const fs::path& file, std::string_view text) {
   Status checked = CheckProfileBytes(text);
   if (checked && text.size() != kProfileTextLength) checked = Invalid("it already ends with the empty line");
+  if (checked) checked = CheckProfileNumbers(text);
   if (!checked) return Invalid("the profile text is not valid (" + checked.message() + "); nothing was written");
   fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
   std::string temp = (folder / ("." + file.filename().string() + ".XXXXXX")).string();

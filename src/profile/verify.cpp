@@ -1,5 +1,6 @@
 #include "profile/verify.h"
 
+#include "profile/profile_text.h"
 #include "util/text.h"
 
 namespace tarvel::profile {
@@ -14,6 +15,24 @@ std::string Lines(std::string_view first, std::string_view second, std::string_v
 }
 
 bool IsActionLetter(std::string_view text) { return text == "e" || text == "w" || text == "h" || text == "r"; }
+
+constexpr double kWordLow = -32768, kWordHigh = 32767;
+
+Status NumberFault(int row, std::string_view field, std::string_view text, std::string_view why) {
+  return Status::Error(Status::Code::Invalid, "Row " + std::to_string(row) + ", " + std::string(field) + ": \"" +
+                                                  std::string(text) + "\" " + std::string(why));
+}
+
+// A cell rounded as the compile rounds it lies in -32768..32767; an empty text is no fault.
+Status CheckWord(int row, std::string_view field, std::string_view text) {
+  if (text.empty()) return Status::Ok();
+  auto value = ParseNumber(text);
+  if (!value) return NumberFault(row, field, text, "is not a number");
+  const double word = RoundHalfEven(*value);
+  if (word < kWordLow || word > kWordHigh)
+    return NumberFault(row, field, text, "is beyond the -32768 to 32767 a controller's program step can hold");
+  return Status::Ok();
+}
 
 }  // namespace
 
@@ -121,6 +140,41 @@ bool ValidateCellEntry(ProfileTable& table, int row, int column, std::string_vie
   if (!converts)
     sink.Display("Invalid profile table entry column=" + std::to_string(column) + " row=" + std::to_string(row));
   return converts;
+}
+
+Status CheckControllerNumbers(const ProfileTable& table, char timeScaleLetter) {
+  if (timeScaleLetter != 'S' && timeScaleLetter != 'M' && timeScaleLetter != 'H')
+    return Status::Error(Status::Code::Invalid,
+                         std::string("Time scale: \"") + timeScaleLetter + "\" is not S, M or H (seconds, minutes, hours)");
+  const double factor = timeScaleLetter == 'H' ? 60.0 : 1.0;  // hours are programmed as minutes
+  const int last = LastProfileRow(table);
+  for (int row = 1; row <= last; ++row) {
+    if (row < last) {
+      const std::string& duration = table.at(row, kDuration);
+      if (!duration.empty()) {
+        auto value = ParseNumber(duration);
+        if (!value) return NumberFault(row, "Duration", duration, "is not a number");
+        // A negative time is the controller's code for a jump or an event, never a length.
+        if (*value < 0) return NumberFault(row, "Duration", duration, "is negative");
+        if (RoundHalfEven(*value * factor) > kWordHigh)
+          return NumberFault(row, "Duration", duration,
+                             factor > 1 ? "hours are more than the 32767 minutes a controller's program step can hold"
+                                        : "is more than the 32767 a controller's program step can hold");
+      }
+    }
+    if (Status temp = CheckWord(row, "Start Temp", table.at(row, kStartTemp)); !temp) return temp;
+    const std::string pid = ValueAfterKey(table.at(row, kCommand), "C=");
+    if (Status command = CheckWord(row, "Command C=", pid); !command) return command;
+  }
+  return Status::Ok();
+}
+
+Status CheckProfileNumbers(std::string_view text) {
+  const char temperature = TemperatureScaleField(text);
+  if (temperature != 'F' && temperature != 'C')
+    return Status::Error(Status::Code::Invalid,
+                         std::string("Temperature scale: \"") + temperature + "\" is not F or C (Fahrenheit, Celsius)");
+  return CheckControllerNumbers(ParseProfileText(text), TimeScaleField(text));
 }
 
 }  // namespace tarvel::profile

@@ -7,6 +7,7 @@
 
 #include "profile/message_sink.h"
 #include "profile/profile_table.h"
+#include "util/result.h"
 
 namespace tarvel::profile {
 
@@ -41,5 +42,16 @@ bool TempRangeCheck(const ProfileTable& table, int lastRow, RangeLimits limits, 
 // Action letter is stored in the table at once; every other cell is left to the caller.
 // A position outside the table is refused without a message.
 bool ValidateCellEntry(ProfileTable& table, int row, int column, std::string_view text, MessageSink& sink);
+
+// The numbers a compile takes from a profile, against what a controller's program step can hold:
+// the time scale letter is S, M or H; above the last row every Duration is a number, not negative,
+// and at most 32767 in the controller's unit (minutes for an hours profile); on every row up to
+// the last, Start Temp and the "C=" value of the Command are whole numbers from -32768 to 32767
+// after rounding. An empty cell is no fault here (VerifyProfile reports it). The first fault
+// found is returned (Code::Invalid) with its row and field named.
+Status CheckControllerNumbers(const ProfileTable& table, char timeScaleLetter);
+
+// The same for a profile text, with its temperature scale letter (F or C) as well.
+Status CheckProfileNumbers(std::string_view text);
 
 }  // namespace tarvel::profile
