@@ -45,6 +45,14 @@ int RunEditorOnly(const AppFolder& folder, const std::vector<std::string>& probl
   return QApplication::exec();
 }
 
+// An application folder or database that cannot be used: said in a box (and on stderr) with
+// its path and reason, and the program ends before any window opens.
+int StartupFailure(const std::string& why, bool quiet) {
+  std::cerr << why << "\n";
+  if (!quiet) QMessageBox::critical(nullptr, "Tarvel", QString::fromStdString(why));
+  return 1;
+}
+
 }  // namespace tarvel::app
 
 int main(int argc, char** argv) {
@@ -74,11 +82,14 @@ int main(int argc, char** argv) {
 
   AppFolder folder(parser.isSet(homeOption) ? std::filesystem::path(parser.value(homeOption).toStdString())
                                             : AppFolder::DefaultRoot());
-  std::vector<std::string> problems = store::PrepareHome(folder).problems;
+  const store::HomeReport home = store::PrepareHome(folder);
+  if (!home.fatal.ok()) return app::StartupFailure(home.fatal.message(), parser.isSet(screenshotOption));
+  std::vector<std::string> problems = home.problems;
   if (parser.isSet(editorOption))
     return app::RunEditorOnly(folder, problems, parser.positionalArguments(), parser.value(logOption),
                               parser.value(screenshotOption));
   store::ConfigStore store(folder.ConfigDatabase());
+  if (!store.OpenStatus().ok()) return app::StartupFailure(store.OpenStatus().message(), parser.isSet(screenshotOption));
 
   const bool simulated = parser.isSet(simulateOption);
   std::unique_ptr<sim::SimulatedLine> simulator;

@@ -1,8 +1,8 @@
 #include <iomanip>
 
+#include "cli/args.h"
 #include "cli/cli.h"
 #include "store/config_store.h"
-#include "util/text.h"
 
 namespace tarvel::cli {
 namespace {
@@ -25,21 +25,26 @@ int ListChannels(Context& ctx, store::ConfigStore& db) {
 }  // namespace
 
 int ChannelVerbs(Context& ctx, const Args& args) {
-  const char* usage =
-      "usage: tarvel-cli [--home DIR] channels | channel add CHANNEL ADDRESS NICKNAME [TYPE] | channel remove CHANNEL\n";
+  ArgReader in(ctx.err,
+               "usage: tarvel-cli [--home DIR] channels | channel add CHANNEL ADDRESS NICKNAME [TYPE] |"
+               " channel remove CHANNEL\n",
+               args, 0, {}, {});
+  const std::size_t n = in.Count();
+  const bool list = n == 1 && in.Word(0) == "channels";
+  const bool add = n >= 2 && in.Word(0) == "channel" && in.Word(1) == "add" && (n == 5 || n == 6);
+  const bool remove = n == 3 && in.Word(0) == "channel" && in.Word(1) == "remove";
+  if (!in.ok() || !(list || add || remove)) return in.Usage();
+  std::optional<int> channel, address;
+  if (add || remove) channel = in.Whole(2, kChannelArg);
+  if (add) address = in.Whole(3, kAddressArg);
+  if (add && in.Word(4).empty()) in.Refuse("NICKNAME must not be empty");
+  if (!in.ok()) return in.Usage();
+
   store::ConfigStore db(ctx.folder.ConfigDatabase());
+  if (list) return ListChannels(ctx, db);
 
-  if (args.size() == 1 && args[0] == "channels") return ListChannels(ctx, db);
-
-  if (args.size() >= 2 && args[0] == "channel" && args[1] == "add" && (args.size() == 5 || args.size() == 6)) {
-    auto channel = ToInt16(args[2]);
-    auto address = ToWholeNumber(args[3], 1, 247);
-    if (!channel || !address || args[4].empty()) {
-      ctx.err << "CHANNEL must be a whole number and ADDRESS a Modbus address 1..247; NICKNAME must not be empty\n"
-              << usage;
-      return kExitUsage;
-    }
-    store::ChannelRow row{*channel, static_cast<int>(*address), args[4], args.size() == 6 ? args[5] : "set64rs"};
+  if (add) {
+    store::ChannelRow row{*channel, *address, in.Word(4), n == 6 ? in.Word(5) : "set64rs"};
     if (auto added = db.AddChannel(row); !added) {
       ctx.err << added.message() << "\n";
       return kExitFailed;
@@ -49,22 +54,12 @@ int ChannelVerbs(Context& ctx, const Args& args) {
     return kExitOk;
   }
 
-  if (args.size() == 3 && args[0] == "channel" && args[1] == "remove") {
-    auto channel = ToInt16(args[2]);
-    if (!channel) {
-      ctx.err << usage;
-      return kExitUsage;
-    }
-    if (auto removed = db.DeleteChannel(*channel); !removed) {
-      ctx.err << removed.message() << "\n";
-      return kExitFailed;
-    }
-    ctx.out << "Channel " << *channel << " removed\n";
-    return kExitOk;
+  if (auto removed = db.DeleteChannel(*channel); !removed) {
+    ctx.err << removed.message() << "\n";
+    return kExitFailed;
   }
-
-  ctx.err << usage;
-  return kExitUsage;
+  ctx.out << "Channel " << *channel << " removed\n";
+  return kExitOk;
 }
 
 }  // namespace tarvel::cli

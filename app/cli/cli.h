@@ -1,11 +1,13 @@
 #pragma once
 // tarvel-cli: verbs for a technician or a script, each in its own file.
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "link/transfers.h"
+#include "profile/profile_table.h"
 #include "util/app_folder.h"
 
 namespace tarvel::cli {
@@ -36,6 +38,15 @@ int LogExportVerb(Context& ctx, const Args& args);  // log-export FILE
 // "Step  PIDSet  Duration  Temperature" and one line per step, first numbered first.
 void PrintStepTable(std::ostream& out, int first, const std::vector<link::ProgramStep>& steps);
 int RunVerbs(Context& ctx, const Args& args);      // --port DEVICE: select | start | pause | restart | jump | mode | limits
+
+class ArgReader;
+// What profile build and profile fill are given: --sensor S --temp F|C --time S|M|H IN OUT.
+struct ProfileFileArgs {
+  profile::ProfileSettings settings;
+  std::string in, out;
+};
+// Prints nothing: a fault is kept in the reader for its Usage().
+std::optional<ProfileFileArgs> ReadProfileFileArgs(ArgReader& in);
 
 void PrintUsage(std::ostream& err);
 

@@ -1,6 +1,8 @@
 // tarvel-cli: the store, profiles and the controller line without the console.
 #include <iostream>
+#include <sstream>
 
+#include "cli/args.h"
 #include "cli/cli.h"
 #include "store/home.h"
 
@@ -54,34 +56,28 @@ int ShowHome(Context& ctx, const store::HomeReport& report) {
   return report.problems.empty() ? kExitOk : kExitFailed;
 }
 
+std::string UsageText() {
+  std::ostringstream text;
+  PrintUsage(text);
+  return text.str();
+}
+
 int Run(int argc, char** argv) {
-  Args args(argv + 1, argv + argc);
-  if (args.size() == 1 && (args[0] == "--version" || args[0] == "--help")) {
-    if (args[0] == "--version")
+  Args all(argv + 1, argv + argc);
+  if (all.size() == 1 && (all[0] == "--version" || all[0] == "--help")) {
+    if (all[0] == "--version")
       std::cout << "tarvel-cli " TARVEL_VERSION "\n";
     else
       PrintUsage(std::cout);
     return kExitOk;
   }
-  std::filesystem::path home = AppFolder::DefaultRoot();
-  std::string port;
-  while (!args.empty() && args.front().starts_with("--")) {
-    if (args.size() < 2 || (args[0] != "--home" && args[0] != "--port")) {
-      PrintUsage(std::cerr);
-      return kExitUsage;
-    }
-    if (args[0] == "--home")
-      home = args[1];
-    else
-      port = args[1];
-    args.erase(args.begin(), args.begin() + 2);
-  }
-  if (args.empty()) {
-    PrintUsage(std::cerr);
-    return kExitUsage;
-  }
+  // An empty --home or --port is refused here: an empty folder would be the current one.
+  ArgReader global(std::cerr, UsageText(), all, 0, {}, {"--home", "--port"}, ArgReader::Options::Leading);
+  if (!global.ok() || global.Count() == 0) return global.Usage();
+  const Args& args = global.Words();
+  const std::filesystem::path home = global.Option("--home").value_or(AppFolder::DefaultRoot().string());
 
-  Context ctx{AppFolder(home), port, std::cout, std::cerr};
+  Context ctx{AppFolder(home), global.Option("--port").value_or(""), std::cout, std::cerr};
   const std::string& verb = args.front();
   // The line verbs leave the application folder alone.
   const bool scanAdd = verb == "scan" && args.size() == 2 && args[1] == "--add";
@@ -89,8 +85,10 @@ int Run(int argc, char** argv) {
   if (verb == "log-export") return LogExportVerb(ctx, args);
 
   store::HomeReport report = store::PrepareHome(ctx.folder);
-  // A damaged file is reported and left alone; the verb then meets the failure on its own.
+  // A damaged file is reported and left alone. A folder or database that cannot be used stops
+  // every verb here, with its path and reason, before any of them reads or writes anything.
   for (const auto& problem : report.problems) std::cerr << problem << "\n";
+  if (!report.fatal.ok()) return kExitFailed;
 
   if (verb == "home") return ShowHome(ctx, report);
   if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);

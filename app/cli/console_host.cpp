@@ -43,6 +43,11 @@ ConsoleHost::ConsoleHost(Context& ctx, bool assumeYes)
 ConsoleHost::~ConsoleHost() { line_.Close(); }
 
 bool ConsoleHost::Open(const std::string& channel) {
+  // A channel cannot be looked up in a database that cannot be read: say why, not "not mapped".
+  if (auto channels = store_.Channels(); !channels) {
+    ctx_.err << channels.status().message() << "\n";
+    return false;
+  }
   if (!ctx_.port.empty()) {
     if (auto opened = line_.Open(ctx_.port); !opened.ok()) {
       ctx_.err << ctx_.port << ": " << opened.message << "\n";

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <optional>
 
+#include "cli/args.h"
 #include "cli/cli.h"
 #include "console/sensor_range.h"
 #include "profile/verify.h"
@@ -30,33 +31,6 @@ class LineSink : public profile::MessageSink {
  private:
   std::ostream& out_;
 };
-
-struct FillArgs {
-  profile::ProfileSettings settings;
-  std::string in, out;
-};
-
-std::optional<FillArgs> Parse(const Args& args) {
-  FillArgs fill;
-  std::optional<std::string> sensor, temp, time;
-  std::vector<std::string> files;
-  for (std::size_t i = 2; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if ((a == "--sensor" || a == "--temp" || a == "--time") && i + 1 < args.size())
-      (a == "--sensor" ? sensor : a == "--temp" ? temp : time) = args[++i];
-    else if (a.starts_with("--"))
-      return std::nullopt;
-    else
-      files.push_back(a);
-  }
-  if (!sensor || sensor->empty() || files.size() != 2) return std::nullopt;
-  if (temp != "F" && temp != "C") return std::nullopt;
-  if (time != "S" && time != "M" && time != "H") return std::nullopt;
-  fill.settings = {*sensor, profile::TemperatureScaleFromLetter((*temp)[0]), profile::TimeScaleFromLetter((*time)[0])};
-  fill.in = files[0];
-  fill.out = files[1];
-  return fill;
-}
 
 std::optional<std::string> ReadSmallFile(Context& ctx, const std::string& file) {
   std::ifstream in(file, std::ios::binary);
@@ -107,11 +81,9 @@ void ShowVerification(Context& ctx, const profile::ProfileTable& table, const pr
 }  // namespace
 
 int ProfileFill(Context& ctx, const Args& args) {
-  auto fill = Parse(args);
-  if (!fill) {
-    ctx.err << kFillUsage;
-    return kExitUsage;
-  }
+  ArgReader in(ctx.err, kFillUsage, args, 2, {}, {"--sensor", "--temp", "--time"});
+  auto fill = ReadProfileFileArgs(in);
+  if (!fill) return in.Usage();
   auto csv = ReadSmallFile(ctx, fill->in);
   if (!csv) return kExitFailed;
   auto given = profile::TableFromCsv(*csv);

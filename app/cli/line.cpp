@@ -4,12 +4,12 @@
 #include <optional>
 #include <string_view>
 
+#include "cli/args.h"
 #include "cli/cli.h"
 #include "link/commands.h"
 #include "link/line_scan.h"
 #include "link/modbus_rtu_line.h"
 #include "link/transfers.h"
-#include "util/text.h"
 
 namespace tarvel::cli {
 namespace {
@@ -20,23 +20,6 @@ constexpr const char* kUsage =
 std::string_view RunModeName(int mode) {
   static constexpr std::array<std::string_view, 5> kNames{"SV", "S-SV R/S", "M-SV R/S", "S-PV R/S", "M-PV R/S"};
   return mode >= 0 && mode < static_cast<int>(kNames.size()) ? kNames[static_cast<std::size_t>(mode)] : "unknown";
-}
-
-std::optional<std::uint8_t> ParseAddress(const std::string& text) {
-  auto value = ToWholeNumber(text, 1, 247);
-  if (!value) return std::nullopt;
-  return static_cast<std::uint8_t>(*value);
-}
-
-std::optional<int> ParseStep(const std::string& text) {
-  auto value = ToWholeNumber(text, 1, link::kStepCount);
-  if (!value) return std::nullopt;
-  return static_cast<int>(*value);
-}
-
-int Usage(Context& ctx) {
-  ctx.err << kUsage;
-  return kExitUsage;
 }
 
 // Prints the failure of one exchange; true when it failed.
@@ -101,17 +84,10 @@ int State(Context& ctx, link::CommandSet& commands, std::uint8_t address) {
   return kExitOk;
 }
 
-int Step(Context& ctx, link::CommandSet& commands, std::uint8_t address, int step, const Args& values) {
-  if (!values.empty()) {
-    StepWords wanted;
-    for (std::size_t i = 0; i < 3; ++i) {
-      auto value = ToInt16(values[i]);
-      if (!value) {
-        ctx.err << "PID, TIME and TEMP must be whole numbers from -32768 to 32767\n";
-        return Usage(ctx);
-      }
-      wanted.words[i] = *value;
-    }
+int Step(Context& ctx, link::CommandSet& commands, std::uint8_t address, int step,
+         const std::optional<StepWords>& write) {
+  if (write) {
+    const StepWords& wanted = *write;
     const link::ProgramStep program{wanted.words[0], wanted.words[1], wanted.words[2]};
     if (auto fault = link::WriteStepRange(commands, address, step, {program}); !fault.ok()) {
       ctx.err << "Writing step " << step << " word " << fault.word << " of unit #" << int{address}
@@ -155,29 +131,22 @@ int Scan(Context& ctx, link::ModbusRtuLine& line) {
 }  // namespace
 
 int LineVerbs(Context& ctx, const Args& args) {
-  if (args.empty()) return Usage(ctx);
-  const std::string& verb = args[0];
-  const bool shapeOk = (verb == "state" && args.size() == 2) ||
-                       (verb == "step" && (args.size() == 3 || args.size() == 6)) ||
-                       (verb == "scan" && args.size() == 1);
-  if (!shapeOk || ctx.port.empty()) return Usage(ctx);
+  ArgReader in(ctx.err, kUsage, args, 0, {}, {});
+  const std::size_t n = in.Count();
+  const std::string verb = n > 0 ? in.Word(0) : "";
+  const bool shapeOk = (verb == "state" && n == 2) || (verb == "step" && (n == 3 || n == 6)) || (verb == "scan" && n == 1);
+  if (!in.ok() || !shapeOk || ctx.port.empty()) return in.Usage();
 
-  std::optional<std::uint8_t> address;
-  std::optional<int> first;
-  if (verb != "scan") {
-    address = ParseAddress(args[1]);
-    if (!address) {
-      ctx.err << "ADDRESS must be a Modbus address from 1 to 247\n";
-      return Usage(ctx);
-    }
+  std::optional<int> address, first;
+  std::optional<StepWords> write;
+  if (verb != "scan") address = in.Whole(1, kAddressArg);
+  if (verb == "step") first = in.Whole(2, kStepArg);
+  if (n == 6) {
+    write.emplace();
+    for (std::size_t i = 0; i < 3; ++i)
+      if (auto word = in.Whole(3 + i, kWordArg)) write->words[i] = static_cast<std::int16_t>(*word);
   }
-  if (verb == "step") {
-    first = ParseStep(args[2]);
-    if (!first) {
-      ctx.err << "STEP must be a program step from 1 to 64\n";
-      return Usage(ctx);
-    }
-  }
+  if (!in.ok()) return in.Usage();
 
   link::ModbusRtuLine line;
   if (auto opened = line.Open(ctx.port); !opened.ok()) {
@@ -185,8 +154,8 @@ int LineVerbs(Context& ctx, const Args& args) {
     return kExitFailed;
   }
   link::CommandSet commands(line);
-  if (verb == "state") return State(ctx, commands, *address);
-  if (verb == "step") return Step(ctx, commands, *address, *first, Args(args.begin() + 3, args.end()));
+  if (verb == "state") return State(ctx, commands, static_cast<std::uint8_t>(*address));
+  if (verb == "step") return Step(ctx, commands, static_cast<std::uint8_t>(*address), *first, write);
   return Scan(ctx, line);
 }
 

@@ -1,12 +1,12 @@
 // tarvel-cli: the port set-up and the channel map's line work, on the console's own workflows.
 #include <iomanip>
 
+#include "cli/args.h"
 #include "cli/cli.h"
 #include "console/channel_map.h"
 #include "console/port_setup.h"
 #include "link/modbus_rtu_line.h"
 #include "store/config_store.h"
-#include "util/text.h"
 
 namespace tarvel::cli {
 namespace {
@@ -14,11 +14,6 @@ namespace {
 constexpr const char* kUsage =
     "usage: tarvel-cli [--home DIR] ports | port use N|DEVICE |"
     " --port DEVICE scan --add | --port DEVICE address OLD NEW\n";
-
-int Usage(Context& ctx) {
-  ctx.err << kUsage;
-  return kExitUsage;
-}
 
 // Prints each line a workflow adds to its message area as it comes.
 class PrintedLines {
@@ -79,7 +74,7 @@ int Ports(Context& ctx, store::ConfigStore& db) {
   return kExitOk;
 }
 
-int UsePort(Context& ctx, store::ConfigStore& db, const std::string& choice) {
+int UsePort(Context& ctx, ArgReader& in, store::ConfigStore& db, const std::string& choice) {
   link::ModbusRtuLine line;
   PortView view(ctx.out);
   console::PortSetup setup(db, line, view);
@@ -87,10 +82,10 @@ int UsePort(Context& ctx, store::ConfigStore& db, const std::string& choice) {
   setup.Load();
   view.lines.SetQuiet(false);
   if (!choice.empty() && choice.find_first_not_of("0123456789") == std::string::npos) {
-    auto number = ToWholeNumber(choice, 1, link::kMaxPorts);
-    if (!number || !setup.SelectPort(static_cast<int>(*number))) {
-      ctx.err << "N must be a port number from 1 to " << link::kMaxPorts << "\n";
-      return Usage(ctx);
+    auto number = in.Whole(choice, {"N", 1, link::kMaxPorts});
+    if (!number || !setup.SelectPort(*number)) {
+      in.Refuse("N must be a port number from 1 to " + std::to_string(link::kMaxPorts) + " that the list shows");
+      return in.Usage();
     }
   } else {
     setup.SelectDevice(choice);
@@ -101,13 +96,22 @@ int UsePort(Context& ctx, store::ConfigStore& db, const std::string& choice) {
 }  // namespace
 
 int PortVerbs(Context& ctx, const Args& args) {
+  ArgReader in(ctx.err, kUsage, args, 0, {"--add"}, {});
+  const std::size_t n = in.Count();
+  const std::string verb = n > 0 ? in.Word(0) : "";
+  const bool scanAdd = n == 1 && verb == "scan" && in.Flag("--add");
+  if (!in.ok() || (in.Flag("--add") && !scanAdd)) return in.Usage();
   store::ConfigStore db(ctx.folder.ConfigDatabase());
-  if (args.size() == 1 && args[0] == "ports") return Ports(ctx, db);
-  if (args.size() == 3 && args[0] == "port" && args[1] == "use") return UsePort(ctx, db, args[2]);
+  if (n == 1 && verb == "ports") return Ports(ctx, db);
+  if (n == 3 && verb == "port" && in.Word(1) == "use") return UsePort(ctx, in, db, in.Word(2));
 
-  const bool scanAdd = args.size() == 2 && args[0] == "scan" && args[1] == "--add";
-  const bool address = args.size() == 3 && args[0] == "address";
-  if (!(scanAdd || address) || ctx.port.empty()) return Usage(ctx);
+  const bool address = n == 3 && verb == "address";
+  if (!(scanAdd || address) || ctx.port.empty()) return in.Usage();
+  if (address) {
+    in.Whole(1, {"OLD", 1, 64});
+    in.Whole(2, {"NEW", 1, 64});
+    if (!in.ok()) return in.Usage();
+  }
 
   link::ModbusRtuLine line;
   if (auto opened = line.Open(ctx.port); !opened.ok()) {
@@ -116,7 +120,7 @@ int PortVerbs(Context& ctx, const Args& args) {
   }
   MapView view(ctx.out);
   console::ChannelMap map(ctx.folder, db, line, view);
-  if (address) return map.ChangeAddress(args[1], args[2]) ? kExitOk : kExitFailed;
+  if (address) return map.ChangeAddress(in.Word(1), in.Word(2)) ? kExitOk : kExitFailed;
   auto scan = map.ScanAddresses({.addNew = true});
   return scan.portFailure == link::Outcome::Ok ? kExitOk : kExitFailed;
 }

@@ -2,6 +2,7 @@
 #include <fstream>
 #include <optional>
 
+#include "cli/args.h"
 #include "cli/cli.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
@@ -39,11 +40,6 @@ class TerminalSink : public profile::MessageSink {
  private:
   std::ostream& out_;
 };
-
-int Usage(Context& ctx) {
-  ctx.err << kUsage;
-  return kExitUsage;
-}
 
 void PrintLoadError(Context& ctx, const std::string& file, const Status& why) {
   ctx.err << "Error: Unable to load profile\n" << file << ": " << why.message() << "\n";
@@ -159,37 +155,24 @@ void NoteCutCells(Context& ctx, const ProfileTable& table) {
     }
 }
 
-struct BuildArgs {
-  profile::ProfileSettings settings;
-  std::string in, out;
-};
+}  // namespace
 
-std::optional<BuildArgs> ParseBuildArgs(const Args& args) {
-  BuildArgs build;
-  std::optional<std::string> sensor, temp, time;
-  std::vector<std::string> files;
-  for (std::size_t i = 2; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if ((a == "--sensor" || a == "--temp" || a == "--time") && i + 1 < args.size()) {
-      (a == "--sensor" ? sensor : a == "--temp" ? temp : time) = args[++i];
-    } else if (a.starts_with("--")) {
-      return std::nullopt;
-    } else {
-      files.push_back(a);
-    }
-  }
-  if (!sensor || sensor->empty() || !temp || !time || files.size() != 2) return std::nullopt;
-  if (*temp != "F" && *temp != "C") return std::nullopt;
-  if (*time != "S" && *time != "M" && *time != "H") return std::nullopt;
-  build.settings.sensorType = *sensor;
-  build.settings.temperatureScale = profile::TemperatureScaleFromLetter((*temp)[0]);
-  build.settings.timeScale = profile::TimeScaleFromLetter((*time)[0]);
-  build.in = files[0];
-  build.out = files[1];
-  return build;
+std::optional<ProfileFileArgs> ReadProfileFileArgs(ArgReader& in) {
+  const auto sensor = in.Option("--sensor"), temp = in.Option("--temp"), time = in.Option("--time");
+  if (!sensor || !temp || !time || in.Count() != 2) in.Refuse("--sensor, --temp, --time, IN and OUT are all needed");
+  if (temp && *temp != "F" && *temp != "C") in.Refuse("--temp takes F or C");
+  if (time && *time != "S" && *time != "M" && *time != "H") in.Refuse("--time takes S, M or H");
+  if (!in.ok()) return std::nullopt;
+  ProfileFileArgs files;
+  files.settings = {*sensor, profile::TemperatureScaleFromLetter((*temp)[0]), profile::TimeScaleFromLetter((*time)[0])};
+  files.in = in.Word(0);
+  files.out = in.Word(1);
+  return files;
 }
 
-int Build(Context& ctx, const BuildArgs& build) {
+namespace {
+
+int Build(Context& ctx, const ProfileFileArgs& build) {
   auto csv = ReadCsv(build.in);
   if (!csv) {
     ctx.err << csv.status().message() << "\n";
@@ -226,14 +209,18 @@ int Build(Context& ctx, const BuildArgs& build) {
 }  // namespace
 
 int ProfileVerbs(Context& ctx, const Args& args) {
-  if (args.size() == 3 && args[1] == "check") return Check(ctx, args[2]);
-  if (args.size() == 3 && args[1] == "export") return Export(ctx, args[2]);
-  if (args.size() >= 2 && args[1] == "fill") return ProfileFill(ctx, args);
-  if (args.size() >= 2 && args[1] == "build") {
-    auto build = ParseBuildArgs(args);
-    return build ? Build(ctx, *build) : Usage(ctx);
+  const std::string what = args.size() > 1 ? args[1] : "";
+  if (what == "fill") return ProfileFill(ctx, args);
+  ArgReader in(ctx.err, kUsage, args, 2, {}, {"--sensor", "--temp", "--time"});
+  if (what == "build") {
+    auto build = ReadProfileFileArgs(in);
+    return build ? Build(ctx, *build) : in.Usage();
   }
-  return Usage(ctx);
+  if (!in.ok() || in.Count() != 1 || in.Option("--sensor") || in.Option("--temp") || in.Option("--time"))
+    return in.Usage();
+  if (what == "check") return Check(ctx, in.Word(0));
+  if (what == "export") return Export(ctx, in.Word(0));
+  return in.Usage();
 }
 
 }  // namespace tarvel::cli

@@ -1,14 +1,15 @@
 // tarvel-cli: programming a controller from a script -- compile, upload, download, clear and
 // the profile log -- through the console's own workflows (ConsoleHost), so a script gets
 // exactly what the console's buttons do.
+#include <algorithm>
 #include <iomanip>
 
+#include "cli/args.h"
 #include "cli/cli.h"
 #include "cli/console_host.h"
 #include "console/compile.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
-#include "util/text.h"
 
 namespace tarvel::cli {
 
@@ -28,29 +29,16 @@ constexpr const char* kUsage =
     "       tarvel-cli [--home DIR] --port DEVICE download CHANNEL FIRST LAST\n"
     "       tarvel-cli [--home DIR] --port DEVICE clear CHANNEL FIRST LAST\n";
 
-int Usage(Context& ctx, const char* why = nullptr) {
-  if (why) ctx.err << why << "\n";
-  ctx.err << kUsage;
-  return kExitUsage;
-}
-
-std::optional<int> Step(const std::string& text) {
-  auto value = ToWholeNumber(text, 1, link::kStepCount);
-  return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
-}
-
-int Compile(Context& ctx, const std::string& file, const std::string& startText) {
-  auto start = Step(startText);
-  if (!start) return Usage(ctx, "START must be a program step from 1 to 64");
+int Compile(Context& ctx, const std::string& file, int start) {
   auto text = profile::LoadProfileFile(file);
   if (!text) {
     ctx.err << "Error: Unable to load profile\n" << text.status().message() << "\n";
     return kExitFailed;
   }
-  const auto program = console::CompileProfile(profile::ParseProfileText(*text), profile::SettingsOfText(*text), *start);
+  const auto program = console::CompileProfile(profile::ParseProfileText(*text), profile::SettingsOfText(*text), start);
   for (std::size_t j = 0; j < program.steps.size(); ++j) {
     const auto& s = program.steps[j];
-    ctx.out << *start + static_cast<int>(j) << " " << s.pidSet << " " << s.duration << " " << s.temperature << "\n";
+    ctx.out << start + static_cast<int>(j) << " " << s.pidSet << " " << s.duration << " " << s.temperature << "\n";
   }
   if (program.truncated) ctx.err << "The profile needs more than 64 program steps; steps past 64 were dropped\n";
   if (program.LastStep() > link::kStepCount) {
@@ -78,24 +66,7 @@ int Log(Context& ctx, const std::string& channel) {
   return kExitOk;
 }
 
-int Upload(Context& ctx, const Args& args) {
-  std::string progression = "SV";
-  bool yes = false;
-  Args plain;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--yes") {
-      yes = true;
-    } else if (args[i] == "--progression" && i + 1 < args.size() && (args[i + 1] == "SV" || args[i + 1] == "PV")) {
-      progression = args[++i];
-    } else if (args[i].starts_with("--")) {
-      return Usage(ctx, "--progression takes SV or PV");
-    } else {
-      plain.push_back(args[i]);
-    }
-  }
-  if (plain.size() != 3) return Usage(ctx);
-  if (!Step(plain[2])) return Usage(ctx, "START must be a program step from 1 to 64");
-
+int Upload(Context& ctx, const Args& plain, bool yes, const std::string& progression) {
   ConsoleHost host(ctx, yes);
   if (!host.Open(plain[0])) return kExitFailed;
   console::Console& console = host.Console();
@@ -106,31 +77,73 @@ int Upload(Context& ctx, const Args& args) {
   return result.logged ? kExitOk : kExitFailed;
 }
 
-int Range(Context& ctx, const std::string& verb, const Args& args) {
-  auto first = Step(args[2]);
-  auto last = Step(args[3]);
-  if (!first || !last || *first > *last)
-    return Usage(ctx, "FIRST and LAST must be program steps from 1 to 64, FIRST not after LAST");
+// Whether the memory map holds, unmarked, the words just read from steps first.. of the controller.
+bool MapHolds(store::ConfigStore& db, std::uint8_t address, int first, const std::vector<link::ProgramStep>& steps) {
+  auto rows = db.Memory(address);
+  if (!rows) return false;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const int segment = first + static_cast<int>(i);
+    auto row = std::find_if(rows->begin(), rows->end(), [&](const store::MemoryRow& r) { return r.segment == segment; });
+    if (row == rows->end() || row->unknown != 0 || row->pidSet != steps[i].pidSet ||
+        row->duration != steps[i].duration || row->temperature != steps[i].temperature)
+      return false;
+  }
+  return true;
+}
+
+int Range(Context& ctx, const std::string& verb, const std::string& channel, int first, int last) {
   ConsoleHost host(ctx, true);
-  if (!host.Open(args[1])) return kExitFailed;
+  if (!host.Open(channel)) return kExitFailed;
   auto& memory = host.Console().Memory();
-  if (verb == "clear") return memory.ClearProgramRange(*first, *last) ? kExitOk : kExitFailed;
-  auto steps = memory.DownloadProgramRange(*first, *last);
+  if (verb == "clear") return memory.ClearProgramRange(first, last) ? kExitOk : kExitFailed;
+  auto steps = memory.DownloadProgramRange(first, last);
   if (!steps) return kExitFailed;
-  PrintStepTable(ctx.out, *first, *steps);
+  PrintStepTable(ctx.out, first, *steps);
+  // The read is only half of a download: a map that could not be stored is a failure.
+  auto address = host.Console().CurrentAddress();
+  if (!address || !MapHolds(host.Store(), *address, first, *steps)) {
+    ctx.err << "The memory map of steps " << first << " to " << last << " could not be stored in "
+            << host.Store().File().string() << "\n";
+    return kExitFailed;
+  }
   return kExitOk;
 }
 
 }  // namespace
 
 int ProgramVerbs(Context& ctx, const Args& args) {
-  const std::string& verb = args.at(0);
-  if (verb == "compile") return args.size() == 3 ? Compile(ctx, args[1], args[2]) : Usage(ctx);
-  if (verb == "log") return args.size() == 2 ? Log(ctx, args[1]) : Usage(ctx);
-  if (ctx.port.empty()) return Usage(ctx, "--port DEVICE is needed to talk to a controller");
-  if (verb == "upload") return Upload(ctx, args);
-  if ((verb == "download" || verb == "clear") && args.size() == 4) return Range(ctx, verb, args);
-  return Usage(ctx);
+  ArgReader in(ctx.err, kUsage, args, 0, {"--yes"}, {"--progression"});
+  const std::size_t n = in.Count();
+  const std::string verb = n > 0 ? in.Word(0) : "";
+  const bool upload = verb == "upload";
+  if (!in.ok() || (!upload && (in.Flag("--yes") || in.Option("--progression")))) return in.Usage();
+  if (verb == "compile" && n == 3) {
+    auto start = in.Whole(2, kStepArg);
+    return start ? Compile(ctx, in.Word(1), *start) : in.Usage();
+  }
+  if (verb == "log" && n == 2) return in.Whole(1, kChannelArg) ? Log(ctx, in.Word(1)) : in.Usage();
+  if (verb == "compile" || verb == "log") return in.Usage();
+  if (ctx.port.empty()) {
+    in.Refuse("--port DEVICE is needed to talk to a controller");
+    return in.Usage();
+  }
+  if (upload && n == 4) {
+    const std::string progression = in.Option("--progression").value_or("SV");
+    if (progression != "SV" && progression != "PV") in.Refuse("--progression takes SV or PV");
+    in.Whole(1, kChannelArg);
+    in.Whole(3, kStepArg);
+    if (!in.ok()) return in.Usage();
+    return Upload(ctx, Args(in.Words().begin() + 1, in.Words().end()), in.Flag("--yes"), progression);
+  }
+  if ((verb == "download" || verb == "clear") && n == 4) {
+    in.Whole(1, kChannelArg);
+    auto first = in.Whole(2, kStepArg);
+    auto last = in.Whole(3, kStepArg);
+    if (first && last && *first > *last) in.Refuse("FIRST must not be after LAST");
+    if (!in.ok()) return in.Usage();
+    return Range(ctx, verb, in.Word(1), *first, *last);
+  }
+  return in.Usage();
 }
 
 }  // namespace tarvel::cli

@@ -4,11 +4,11 @@
 #include <optional>
 #include <thread>
 
+#include "cli/args.h"
 #include "cli/cli.h"
 #include "cli/console_host.h"
 #include "profile/chart_data.h"
 #include "profile/log_file.h"
-#include "util/text.h"
 
 namespace tarvel::cli {
 namespace {
@@ -19,11 +19,9 @@ constexpr const char* kExportUsage = "usage: tarvel-cli log-export FILE\n";
 }  // namespace
 
 int LogExportVerb(Context& ctx, const Args& args) {
-  if (args.size() != 2) {
-    ctx.err << kExportUsage;
-    return kExitUsage;
-  }
-  auto points = profile::ReadLogFile(args[1]);
+  ArgReader in(ctx.err, kExportUsage, args, 1, {}, {});
+  if (!in.ok() || in.Count() != 1) return in.Usage();
+  auto points = profile::ReadLogFile(in.Word(0));
   if (!points) {
     ctx.err << points.status().message() << "\n";
     return kExitFailed;
@@ -36,33 +34,22 @@ int LogExportVerb(Context& ctx, const Args& args) {
 }
 
 int RecordVerb(Context& ctx, const Args& args) {
-  std::optional<double> every;
-  std::optional<long long> count;
-  std::string channel;
-  bool unknown = false;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--every" && i + 1 < args.size())
-      every = ParseNumber(args[++i]);
-    else if (args[i] == "--count" && i + 1 < args.size())
-      count = ToWholeNumber(args[++i], 1, 1'000'000'000);
-    else if (channel.empty() && !args[i].starts_with("--"))
-      channel = args[i];
-    else
-      unknown = true;
-  }
-  if (unknown || channel.empty() || !every || *every < 0 || !count || ctx.port.empty()) {
-    ctx.err << kRecordUsage;
-    return kExitUsage;
-  }
+  ArgReader in(ctx.err, kRecordUsage, args, 1, {}, {"--every", "--count"});
+  if (!in.ok() || in.Count() != 1 || !in.Option("--every") || !in.Option("--count") || ctx.port.empty())
+    return in.Usage();
+  in.Whole(0, kChannelArg);
+  const std::optional<int> every = in.Whole(*in.Option("--every"), kEveryArg);
+  const std::optional<int> count = in.Whole(*in.Option("--count"), kCountArg);
+  if (!in.ok()) return in.Usage();
 
   ConsoleHost host(ctx, false);
-  if (!host.Open(channel)) return kExitFailed;
+  if (!host.Open(in.Word(0))) return kExitFailed;
   console::Console& console = host.Console();
   // The same path as the console's button: monitoring on reads at once, then at each tick.
   const auto start = std::chrono::steady_clock::now();
-  const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(*every));
+  const auto interval = std::chrono::seconds(*every);
   console.SetMonitoring(true);
-  for (long long reading = 1; reading < *count; ++reading) {
+  for (int reading = 1; reading < *count; ++reading) {
     std::this_thread::sleep_until(start + reading * interval);
     console.ReadRunState();
   }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <map>
 
+#include "cli/args.h"
 #include "cli/cli.h"
 #include "cli/console_host.h"
-#include "util/text.h"
 
 namespace tarvel::cli {
 namespace {
@@ -14,39 +14,33 @@ constexpr const char* kUsage =
     "usage: tarvel-cli [--home DIR] --port DEVICE select CHANNEL PROFILE [--yes] | start CHANNEL [--front-panel] |"
     " pause CHANNEL | restart CHANNEL | jump CHANNEL SEGMENT TIME | mode CHANNEL CODE | limits CHANNEL LOW HIGH\n";
 
-int Usage(Context& ctx) {
-  ctx.err << kUsage;
-  return kExitUsage;
-}
-
 int Exit(bool done) { return done ? kExitOk : kExitFailed; }
 
 }  // namespace
 
 int RunVerbs(Context& ctx, const Args& args) {
-  Args words;
-  bool yes = false, frontPanel = false;
-  for (const auto& arg : args) {
-    if (arg == "--yes")
-      yes = true;
-    else if (arg == "--front-panel")
-      frontPanel = true;
-    else if (arg.starts_with("--"))
-      return Usage(ctx);
-    else
-      words.push_back(arg);
-  }
+  ArgReader in(ctx.err, kUsage, args, 0, {"--yes", "--front-panel"}, {});
+  const Args& words = in.Words();
+  const bool yes = in.Flag("--yes"), frontPanel = in.Flag("--front-panel");
   static const std::map<std::string, std::size_t> kWords{{"select", 3}, {"start", 2}, {"pause", 2}, {"restart", 2},
                                                          {"jump", 4},   {"mode", 3},  {"limits", 4}};
-  if (words.empty()) return Usage(ctx);
+  if (!in.ok() || words.empty()) return in.Usage();
   const std::string& verb = words.front();
   auto arity = kWords.find(verb);
   if (arity == kWords.end() || words.size() != arity->second || (yes && verb != "select") ||
       (frontPanel && verb != "start") || ctx.port.empty())
-    return Usage(ctx);
-  if ((verb == "jump" || verb == "limits") && !(IsNumber(words[2]) && IsNumber(words[3]))) return Usage(ctx);
-  auto code = ToWholeNumber(verb == "mode" ? words[2] : "0", 0, 4);
-  if (!code) return Usage(ctx);
+    return in.Usage();
+  in.Whole(1, kChannelArg);
+  if (verb == "jump") {
+    in.Whole(2, {"SEGMENT", 1, 64});
+    in.Whole(3, {"TIME", 0, 32767});
+  }
+  if (verb == "limits") {
+    in.Whole(2, {"LOW", 1, 64});
+    in.Whole(3, {"HIGH", 1, 64});
+  }
+  auto code = verb == "mode" ? in.Whole(2, {"CODE", 0, 4}) : 0;
+  if (!in.ok()) return in.Usage();
 
   // The verb answers its own box; the mismatch warnings of select need --yes.
   ConsoleHost host(ctx, yes);

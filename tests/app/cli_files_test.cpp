@@ -1,0 +1,117 @@
+// tarvel-cli when its folder, its database or a profile cannot be used: one clear message with
+// the path and the reason, exit 1, never an abort, and the controller untouched.
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "profile/profile_text.h"
+#include "sim/simulated_line.h"
+#include "store/config_store.h"
+#include "store/home.h"
+#include "support/profiles.h"
+#include "support/run_process.h"
+#include "support/sim_line.h"
+#include "support/unprivileged.h"
+
+namespace tarvel {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+TEST(CliFiles, AFolderThatCannotBeUsedStopsEveryVerbWithItsPathAndReason) {
+  testing::TempDir dir;
+  testing::WriteAll(dir / "file", "");
+  const std::string underFile = (dir / "file" / "home").string();
+  auto blocked = testing::RunCli(underFile, {"channels"});
+  EXPECT_EQ(blocked.exitCode, 1);
+  EXPECT_EQ(blocked.err, "Cannot use the folder " + underFile + ": a file stands where a folder should be\n");
+
+  // A home the user may not enter, and one whose database they may only read.
+  const AppFolder shut(dir / "shut"), readOnly(dir / "readonly");
+  std::filesystem::create_directories(shut.Root());
+  ASSERT_TRUE(store::PrepareHome(readOnly).fatal.ok());
+  testing::OpenTo(readOnly.Setup());
+  testing::GiveTo(readOnly.Root());
+  ::chmod(shut.Root().c_str(), 0);
+  ::chmod(readOnly.ConfigDatabase().c_str(), 0444);
+  const std::pair<AppFolder, std::string> cases[] = {
+      {shut, "Cannot use the folder " + shut.Root().string() + ": permission denied\n"},
+      {readOnly, "Cannot write the database " + readOnly.ConfigDatabase().string() + ": permission denied\n"}};
+  for (const auto& [folder, message] : cases) {
+    for (const char* verb : {"home", "channels"}) {
+      auto [program, args] = testing::AsUser(TARVEL_CLI, {"--home", folder.Root().string(), verb});
+      auto run = testing::RunProcess(program, args);
+      EXPECT_EQ(run.exitCode, 1) << verb << ": no abort";
+      EXPECT_EQ(run.err, message) << verb;
+    }
+  }
+}
+
+class CliLineFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim_.Start().ok());
+    ASSERT_EQ(Cli({"channel", "add", "14", "4", "Kiln"}).exitCode, 0);
+    sim_.EditUnit(4, [](sim::UnitState& u) { u.steps[1] = {2, 45, 250}; });
+  }
+  testing::ProcessResult Cli(std::vector<std::string> args) { return testing::RunCli(home_.Root(), args, sim_.DevicePath()); }
+  SQLite::Database Raw() { return SQLite::Database(home_.ConfigDatabase().string(), SQLite::OPEN_READWRITE); }
+
+  testing::TempDir dir_;
+  AppFolder home_{dir_ / "home"};
+  sim::SimulatedLine sim_{testing::InstantLine({4})};
+};
+
+TEST_F(CliLineFiles, ADamagedDatabaseIsSaidToBeDamagedNotAnUnmappedChannel) {
+  testing::WriteAll(home_.ConfigDatabase(), std::string(8192, 'Z'));
+  auto download = Cli({"download", "14", "1", "3"});
+  EXPECT_EQ(download.exitCode, 1);
+  EXPECT_THAT(download.err, HasSubstr("Damaged database: " + home_.ConfigDatabase().string()));
+  EXPECT_THAT(download.err, Not(HasSubstr("not in the channel map")));
+  EXPECT_TRUE(sim_.Requests().empty());
+}
+
+TEST_F(CliLineFiles, DownloadClearsTheMarksAndExitsOneWhenTheMapCannotBeStored) {
+  // Steps an interrupted command may have changed: marked, with the words the map had before.
+  Raw().exec("INSERT INTO ControllerMemory (ModBusAddress, Segment, Duration, Temperature, PIDSet, Modified, Unknown) "
+             "VALUES (4, 1, 0, 0, 0, 0, 1), (4, 2, 0, 0, 0, 0, 1), (4, 3, 0, 0, 0, 0, 1)");
+  {
+    auto other = Raw();  // another program holds the database while the words come in
+    other.exec("BEGIN EXCLUSIVE");
+    auto locked = Cli({"download", "14", "1", "3"});
+    other.exec("ROLLBACK");
+    EXPECT_EQ(locked.exitCode, 1);
+    EXPECT_THAT(locked.out, HasSubstr("   2       2        45          250\n")) << "the read itself went well";
+    EXPECT_THAT(locked.out, HasSubstr("locked"));
+    EXPECT_THAT(locked.err, HasSubstr("The memory map of steps 1 to 3 could not be stored"));
+  }
+  EXPECT_EQ(Raw().execAndGet("SELECT count(*) FROM ControllerMemory WHERE Unknown = 1").getInt(), 3);
+
+  auto download = Cli({"download", "14", "1", "3"});
+  EXPECT_EQ(download.exitCode, 0) << download.err;
+  EXPECT_EQ(Raw().execAndGet("SELECT count(*) FROM ControllerMemory WHERE Unknown = 1").getInt(), 0);
+  EXPECT_EQ(Raw().execAndGet("SELECT Temperature FROM ControllerMemory WHERE ModBusAddress = 4 AND Segment = 2").getInt(),
+            250);
+}
+
+TEST_F(CliLineFiles, AProfileWithNumbersNoStepCanHoldIsRefusedBeforeAnyExchange) {
+  profile::ProfileTable table = testing::TableOf({{"1", "0", "30", "r", "70", "250", "6", "10", "", ""},
+                                                  {"2", "30", "-5", "h", "250", "250", "0", "10", "", ""},
+                                                  {"3", "75", "", "e", "100", "", "", "", "", ""}});
+  const auto file = dir_ / "forged.txt";
+  testing::WriteAll(file, profile::BuildProfileText(table, {}) + "\r\n");  // its checksum matches
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"profile", "check", file.string()}, {"compile", file.string(), "1"}, {"upload", "14", file.string(), "1"}}) {
+    auto run = Cli(args);
+    EXPECT_EQ(run.exitCode, 1) << args[0];
+    EXPECT_THAT(run.out + run.err, HasSubstr("Error: Unable to load profile")) << args[0];
+  }
+  EXPECT_THAT(Cli({"profile", "check", file.string()}).err, HasSubstr("Row 2, Duration: \"-5\" is negative"));
+  EXPECT_TRUE(sim_.Requests().empty());
+  EXPECT_EQ(sim_.Unit(4).steps[0].duration, 0);
+}
+
+}  // namespace
+}  // namespace tarvel
