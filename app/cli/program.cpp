@@ -139,7 +139,8 @@ int ProgramVerbs(Context& ctx, const Args& args) {
     in.Whole(1, kChannelArg);
     auto first = in.Whole(2, kStepArg);
     auto last = in.Whole(3, kStepArg);
-    if (first && last && *first > *last) in.Refuse("FIRST must not be after LAST");
+    if (first && last && *first > *last)
+      in.Refuse("FIRST and LAST must be program steps from 1 to 64, FIRST not after LAST");
     if (!in.ok()) return in.Usage();
     return Range(ctx, verb, in.Word(1), *first, *last);
   }
