@@ -49,6 +49,30 @@ TEST(CliFiles, AFolderThatCannotBeUsedStopsEveryVerbWithItsPathAndReason) {
   }
 }
 
+#ifdef TARVEL_GUI
+// The window's start-up says the same and ends cleanly; --screenshot keeps the box from waiting
+// for a click, so the message is read on stderr.
+TEST(CliFiles, TheWindowEndsItsStartUpCleanlyWithTheSameMessage) {
+  testing::TempDir dir;
+  testing::WriteAll(dir / "file", "");
+  const AppFolder shut(dir / "shut");
+  std::filesystem::create_directories(shut.Root());
+  testing::OpenTo(shut.Root());
+  ::chmod(shut.Root().c_str(), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {(dir / "file" / "home").string(), ": a file stands where a folder should be\n"},
+      {shut.Root().string(), ": permission denied\n"}};
+  for (const auto& [home, reason] : cases) {
+    auto [program, args] = testing::AsUser(
+        "env", {"QT_QPA_PLATFORM=offscreen", TARVEL_GUI, "--home", home, "--screenshot", (dir / "s.png").string()});
+    auto run = testing::RunProcess(program, args);
+    EXPECT_EQ(run.exitCode, 1) << home << ": no abort";
+    EXPECT_THAT(run.err, HasSubstr("Cannot use the folder " + home + reason));
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "s.png")) << "no window was shown";
+}
+#endif
+
 class CliLineFiles : public ::testing::Test {
  protected:
   void SetUp() override {
