@@ -13,6 +13,7 @@
 #include <QSvgGenerator>
 #include <QValueAxis>
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarvel::ui {
@@ -44,6 +45,8 @@ ChartView::ChartView(QChart* chart, QValueAxis* time, QValueAxis* value, QWidget
     axis->setMinorTickCount(0);
     connect(axis, &QValueAxis::rangeChanged, this, &ChartView::ApplyTicks);
   }
+  // The plot area settles after the chart's own layout, later than a resize: the ticks follow it.
+  connect(chart, &QChart::plotAreaChanged, this, &ChartView::ApplyTicks);
 }
 
 QWidget* ChartView::ToolRow() {
@@ -76,7 +79,8 @@ QWidget* ChartView::ToolRow() {
 int ChartView::Intervals(bool time) const {
   const QRectF area = chart()->plotArea();
   const double pixels = time ? area.width() : area.height();
-  return std::max(2, static_cast<int>(pixels / (time ? kTimeTickPixels : kValueTickPixels)));
+  // A plot area not laid out yet can be any size: never more ticks than a screen could hold.
+  return std::clamp(static_cast<int>(pixels / (time ? kTimeTickPixels : kValueTickPixels)), 2, 30);
 }
 
 void ChartView::ApplyTicks() {

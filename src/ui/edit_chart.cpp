@@ -211,6 +211,7 @@ void EditChart::Redraw() {
   }
   // Time starts at 0 unless a log holds earlier times.
   if (xLow <= xHigh && xLow >= 0) xLow = 0;
+  if (xLow <= xHigh && xHigh == xLow) xHigh = xLow + 1;  // a profile of one row: no negative time
   view_->SetDataRange({xLow, xHigh}, {yLow, yHigh});
   ApplyPlotSelection();
 }

@@ -68,8 +68,8 @@ PortSetupWindow::PortSetupWindow(CommandRunner& runner, QWidget* parent, QString
   device_->setObjectName("CommPortDevice");
   device_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);  // a long by-id name must not widen the window
   use_ = Button("Use This Setting", "SavePortSettings");
-  for (QWidget* w : std::initializer_list<QWidget*>{label, number_, decrement, increment, device_}) selectLayout->addWidget(w);
-  selectLayout->addStretch();
+  for (QWidget* w : std::initializer_list<QWidget*>{label, number_, decrement, increment}) selectLayout->addWidget(w);
+  selectLayout->addWidget(device_, 1);
   selectLayout->addWidget(use_);
 
   auto* messageFrame = new QGroupBox("Port Messages");
