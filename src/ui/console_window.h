@@ -33,6 +33,8 @@ namespace tarvel::ui {
 class ConsoleWindow;
 class TrendView;
 
+inline constexpr int kTwipsPerPixel = 15;  // grid widths are given in twips
+
 // The console's view: callable from any thread, applied on the window's thread.
 class WindowView final : public console::ConsoleView {
  public:
