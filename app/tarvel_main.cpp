@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <string_view>
 #include <iostream>
 
 #include "console/channel_map.h"
@@ -21,6 +22,7 @@
 #include "ui/port_setup_window.h"
 #include "ui/profile_editor_window.h"
 #include "ui/trend_view.h"
+#include "ui/window_placement.h"
 
 using namespace tarvel;
 
@@ -55,30 +57,73 @@ int StartupFailure(const std::string& why, bool quiet) {
 
 }  // namespace tarvel::app
 
+namespace {
+
+// The command line: kept apart from the application object, so that --help and --version are
+// answered without a display.
+struct Options {
+  QCommandLineParser parser;
+  QCommandLineOption home{"home", "Application folder (default $XDG_DATA_HOME/tarvel).", "DIR"};
+  QCommandLineOption simulate{"simulate", "Use the built-in simulated line of two controllers."};
+  QCommandLineOption port{"port", "Serial device of the controller line.", "DEVICE"};
+  QCommandLineOption screenshot{"screenshot", "Save a PNG of the console (or the editor) after start-up and quit.",
+                                "FILE"};
+  QCommandLineOption editor{"editor", "Open only the profile editor, on FILE when given."};
+  // What the picture scripts need of the editor and the console.
+  QCommandLineOption log{"log", "With --editor: a temperature log file to show over the profile.", "LOG"};
+  QCommandLineOption speed{"speed", "With --simulate: simulated time runs N times faster (default 60).", "N"};
+  QCommandLineOption monitor{"monitor", "Turn monitoring on at start, reading every MS milliseconds.", "MS"};
+  QCommandLineOption readings{"readings", "With --screenshot and --monitor: wait for N trend points.", "N"};
+
+  Options() {
+    parser.setApplicationDescription("Runs ramp-and-soak temperature profiles on process temperature controllers.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({home, simulate, port, screenshot, editor});
+    parser.addPositionalArgument("FILE", "With --editor: the profile file to open.", "[FILE]");
+    parser.addOptions({log, speed, monitor, readings});
+  }
+};
+
+bool AsksHelpOrVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h" || arg == "-?" || arg == "--help-all" || arg == "--version" || arg == "-v")
+      return true;
+  }
+  return false;
+}
+
+void Name() {
+  QCoreApplication::setApplicationName("Tarvel");
+  QCoreApplication::setApplicationVersion(TARVEL_VERSION);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
+  if (AsksHelpOrVersion(argc, argv)) {
+    QCoreApplication core(argc, argv);  // no window system: this works without a display
+    Name();
+    Options options;
+    options.parser.process(core);  // prints the text and exits
+    return 0;
+  }
   QApplication application(argc, argv);
-  QApplication::setApplicationName("Tarvel");
-  QApplication::setApplicationVersion(TARVEL_VERSION);
-
-  QCommandLineParser parser;
-  parser.setApplicationDescription("Runs ramp-and-soak temperature profiles on process temperature controllers.");
-  parser.addHelpOption();
-  parser.addVersionOption();
-  QCommandLineOption homeOption("home", "Application folder (default $XDG_DATA_HOME/tarvel).", "DIR");
-  QCommandLineOption simulateOption("simulate", "Use the built-in simulated line of two controllers.");
-  QCommandLineOption portOption("port", "Serial device of the controller line.", "DEVICE");
-  QCommandLineOption screenshotOption("screenshot", "Save a PNG of the console (or the editor) after start-up and quit.", "FILE");
-  QCommandLineOption editorOption("editor", "Open only the profile editor, on FILE when given.");
-  parser.addOptions({homeOption, simulateOption, portOption, screenshotOption, editorOption});
-  parser.addPositionalArgument("FILE", "With --editor: the profile file to open.", "[FILE]");
-  // What the picture scripts need of the editor and the console.
-  QCommandLineOption logOption("log", "With --editor: a temperature log file to show over the profile.", "LOG");
-  QCommandLineOption speedOption("speed", "With --simulate: simulated time runs N times faster (default 60).", "N");
-  QCommandLineOption monitorOption("monitor", "Turn monitoring on at start, reading every MS milliseconds.", "MS");
-  QCommandLineOption readingsOption("readings", "With --screenshot and --monitor: wait for N trend points.", "N");
-  parser.addOptions({logOption, speedOption, monitorOption, readingsOption});
-  parser.process(application);
+  Name();
+  Options options;
+  options.parser.process(application);
+  const QCommandLineParser& parser = options.parser;
+  const QCommandLineOption& homeOption = options.home;
+  const QCommandLineOption& simulateOption = options.simulate;
+  const QCommandLineOption& portOption = options.port;
+  const QCommandLineOption& screenshotOption = options.screenshot;
+  const QCommandLineOption& editorOption = options.editor;
+  const QCommandLineOption& logOption = options.log;
+  const QCommandLineOption& speedOption = options.speed;
+  const QCommandLineOption& monitorOption = options.monitor;
+  const QCommandLineOption& readingsOption = options.readings;
 
   AppFolder folder(parser.isSet(homeOption) ? std::filesystem::path(parser.value(homeOption).toStdString())
                                             : AppFolder::DefaultRoot());
@@ -123,15 +168,17 @@ int main(int argc, char** argv) {
 
   // One command thread for every window: their exchanges never interleave on the line.
   ui::CommandRunner runner;
+  const QString places = ui::PlacementFile(QString::fromStdString(folder.Setup().string()));
   ui::ConsoleWindow window(
-      {simulated, QString::fromStdString(device), QString::fromStdString(folder.Profiles().string())}, runner);
+      {simulated, QString::fromStdString(device), QString::fromStdString(folder.Profiles().string()), places}, runner);
   console::Console console(folder, store, line, window.View(),
                            {simulated || parser.isSet(portOption), simulated});
-  ui::PortSetupWindow portWindow(runner, &window);
+  ui::PortSetupWindow portWindow(runner, &window, places);
   portWindow.setWindowFlag(Qt::Window);
   console::PortSetup portSetup(store, line, portWindow);
+  if (simulator) portSetup.SetSimulatedDevice(device);
   portWindow.Bind(portSetup);
-  ui::ChannelMapWindow mapWindow(runner, &window);
+  ui::ChannelMapWindow mapWindow(runner, &window, places);
   mapWindow.setWindowFlag(Qt::Window);
   console::ChannelMap channelMap(folder, store, line, mapWindow);
   mapWindow.Bind(channelMap);

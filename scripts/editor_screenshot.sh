@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Saves a PNG of the profile editor showing a five-segment profile, without a display. The
-# profile is written as durations and end temperatures only; `profile fill` computes the rest.
+# Saves a PNG of the profile editor showing a five-segment profile, without a display, as it opens
+# on a 1366x768 screen. The profile is written as durations and end temperatures only; `profile
+# fill` computes the rest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -10,7 +11,8 @@ cmake --build "$BUILD" -j"$(nproc)" --target tarvel tarvel-cli
 OUT=${1:-docs/editor.png}
 mkdir -p "$(dirname "$OUT")"
 HOME_DIR=$(mktemp -d)
-trap 'rm -rf "$HOME_DIR"' EXIT
+source scripts/laptop_screen.sh
+trap 'rm -rf "$HOME_DIR" ${TARVEL_SCREEN_FILE:-}' EXIT
 cat >"$HOME_DIR/sparse.csv" <<'CSV'
 Seg,Start Time,Duration,Action,Start Temp,End Temp,Ramp Rate,Error Limits,Command,Notify t,T
 ,,60,,,250,,10,C=2 J1=on,t=30
@@ -23,5 +25,5 @@ CSV
 CLI=("$BUILD/app/tarvel-cli" --home "$HOME_DIR")
 "${CLI[@]}" profile fill --sensor K --temp F --time M "$HOME_DIR/sparse.csv" "$HOME_DIR/full.csv" >/dev/null
 "${CLI[@]}" profile build --sensor K --temp F --time M "$HOME_DIR/full.csv" "$HOME_DIR/Profiles/drying.txt" >/dev/null
-QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$BUILD/app/tarvel" --home "$HOME_DIR" --editor \
+"$BUILD/app/tarvel" --home "$HOME_DIR" --editor \
   "$HOME_DIR/Profiles/drying.txt" --screenshot "$OUT"

@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Saves docs/trend.png (the console's live trend of the simulated kiln while monitoring is on)
-# and docs/chart.png (the profile editor on the demo profile, its chart with the log that run
-# recorded), without a display.
+# Makes every picture in docs/, without a display, as the windows open on a 1366x768 screen:
+#   console.png  the console on the simulated line after its first reading
+#   trend.png    the console's live trend of the simulated kiln while monitoring is on
+#   editor.png   the profile editor on a five-segment profile
+#   chart.png    the profile editor on the demo profile, its chart with the log that run recorded
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 BUILD=${TARVEL_BUILD:-build}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" -j"$(nproc)" --target tarvel
+cmake --build "$BUILD" -j"$(nproc)" --target tarvel tarvel-cli
 mkdir -p docs
 HOME_DIR=$(mktemp -d)
-trap 'rm -rf "$HOME_DIR"' EXIT
-export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+source scripts/laptop_screen.sh
+trap 'rm -rf "$HOME_DIR" ${TARVEL_SCREEN_FILE:-}' EXIT
+
+TARVEL_BUILD=$BUILD ./scripts/screenshot.sh docs/console.png
+TARVEL_BUILD=$BUILD ./scripts/editor_screenshot.sh docs/editor.png
 
 # At 1200x the 630-minute demo program passes in about half a minute; a reading every 300 ms
 # (one takes about 250 ms on the paced line) gives the trend a point every few minutes of it.

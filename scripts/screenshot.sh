@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Saves a PNG of the console on the simulated line after its first reading, without a display.
+# Saves a PNG of the console on the simulated line after its first reading, without a display,
+# as it opens on a 1366x768 screen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -9,5 +10,6 @@ cmake --build "$BUILD" -j"$(nproc)" --target tarvel
 OUT=${1:-docs/console.png}
 mkdir -p "$(dirname "$OUT")"
 HOME_DIR=$(mktemp -d)
-trap 'rm -rf "$HOME_DIR"' EXIT
-QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$BUILD/app/tarvel" --simulate --home "$HOME_DIR" --screenshot "$OUT"
+source scripts/laptop_screen.sh
+trap 'rm -rf "$HOME_DIR" ${TARVEL_SCREEN_FILE:-}' EXIT
+"$BUILD/app/tarvel" --simulate --home "$HOME_DIR" --screenshot "$OUT"

@@ -1,5 +1,6 @@
 #include "console/channel_map.h"
 
+#include <cmath>
 #include <filesystem>
 
 #include "link/commands.h"
@@ -10,7 +11,26 @@ namespace {
 
 using link::Outcome;
 
-const std::string kRangeError = "Error: Modbus address must be in the range from 1 and " + std::to_string(kLastAddress);
+const std::string kRangeError =
+    "Error: Modbus address must be in the range from 1 and " + std::to_string(kLastMappedAddress);
+
+// Why a channel or address text is not a whole number from 1 to 64; nothing when it is one.
+std::optional<std::string> NumberProblem(const std::string& text, const std::string& what, const std::string& range) {
+  auto number = ParseNumber(text);
+  if (!number) return "Error: " + what + " must be a number";
+  if (*number != std::floor(*number)) return "Error: " + what + " must be a whole number";
+  if (*number < 1 || *number > kLastMappedAddress) return range;
+  return std::nullopt;
+}
+
+std::optional<std::string> AddressProblem(const std::string& text) {
+  return NumberProblem(text, "ModBus address", kRangeError);
+}
+
+std::optional<std::string> ChannelProblem(const std::string& text) {
+  return NumberProblem(text, "SoftwareChannel",
+                       "Error: SoftwareChannel must be in the range from 1 and " + std::to_string(kLastMappedAddress));
+}
 
 }  // namespace
 
@@ -57,15 +77,19 @@ EditOutcome ChannelMap::StoreEdit(int softwareChannel, store::ChannelField field
     Display("Do not leave fields blank");
     return EditOutcome::Refused;
   }
-  // An address the line cannot carry would leave a channel no command can reach.
-  if (field == store::ChannelField::ModBusAddress && IsNumber(text) && !IsIntegerInRange(text, 1, kLastAddress)) {
-    Display(kRangeError);
-    return EditOutcome::Refused;
+  // A channel or address outside 1..64, or not whole, would be stored as another number or leave
+  // a channel no scan finds: the editor stays open with the reason.
+  std::optional<std::string> problem;
+  if (field == store::ChannelField::ModBusAddress) problem = AddressProblem(text);
+  if (field == store::ChannelField::SoftwareChannel) problem = ChannelProblem(text);
+  if (problem) {
+    Display(*problem);
+    return EditOutcome::KeepEditing;
   }
   Status saved = store_.SetChannelField(softwareChannel, field, text);
   switch (saved.code()) {
     case Status::Code::Ok: RefreshChannelMapGrid(); return EditOutcome::Saved;
-    case Status::Code::Invalid: return EditOutcome::KeepEditing;  // a non-number in a number column
+    case Status::Code::Invalid: Display(saved.message()); return EditOutcome::KeepEditing;
     case Status::Code::Duplicate: Display("Duplicate entries not allowed in the channel map"); break;
     default: Display(saved.message()); RefreshChannelMapGrid(); break;
   }
@@ -73,6 +97,14 @@ EditOutcome ChannelMap::StoreEdit(int softwareChannel, store::ChannelField field
 }
 
 void ChannelMap::DeleteRow(int softwareChannel) {
+  auto row = store_.ChannelByNumber(softwareChannel);
+  if (row.ok() && row->has_value()) {
+    const store::ChannelRow& r = **row;
+    if (!view_.Confirm("Delete Row", "Delete channel " + std::to_string(r.softwareChannel) + " (ModBusAddress=" +
+                                         std::to_string(r.modbusAddress) + ", " + r.nickName +
+                                         ") from the channel map?"))
+      return;
+  }
   if (Status deleted = store_.DeleteChannel(softwareChannel); !deleted && deleted.code() != Status::Code::NotFound)
     Display(deleted.message());
   RefreshChannelMapGrid();
@@ -82,6 +114,32 @@ void ChannelMap::ClearMap() {
   if (!view_.Confirm("Clear Channel Map", "WARNING: This will wipe out all entries. Proceed?")) return;
   if (!store_.ClearChannelMap()) Display("RecordSet error");
   RefreshChannelMapGrid();
+}
+
+std::optional<int> ChannelMap::NextFreeChannel() {
+  const int highest = store_.HighestSoftwareChannel().value_or(0);
+  if (highest < kLastMappedAddress) return highest + 1;
+  for (int channel = 1; channel <= kLastMappedAddress; ++channel) {
+    auto row = store_.ChannelByNumber(channel);
+    if (row.ok() && !row->has_value()) return channel;
+  }
+  return std::nullopt;
+}
+
+bool ChannelMap::AddRow() {
+  int address = 1;
+  while (address <= kLastMappedAddress && IsAddressInChannelMap(address)) ++address;
+  auto channel = NextFreeChannel();
+  if (address > kLastMappedAddress || !channel) {
+    Display("Every ModBus address from 1 to " + std::to_string(kLastMappedAddress) +
+            " is in the channel map: no row added");
+    return false;
+  }
+  if (!AddChannelMapEntry(*channel, address)) return false;
+  RefreshChannelMapGrid();
+  Display("Channel " + std::to_string(*channel) + " added at ModBusAddress=" + std::to_string(address) +
+          ": edit its cells to match your controller");
+  return true;
 }
 
 bool ChannelMap::AddChannelMapEntry(int channel, int address) {
@@ -135,7 +193,8 @@ link::ScanResult ChannelMap::ScanAddresses(ScanChoice choice) {
       if (IsAddressInChannelMap(address)) {
         note = "Modbus address already in the Channel Map";
       } else if (choice.addNew) {
-        note = AddChannelMapEntry(store_.HighestSoftwareChannel().value_or(0) + 1, address)
+        auto channel = NextFreeChannel();
+        note = channel && AddChannelMapEntry(*channel, address)
                    ? "ModBus address added to Channel Map"
                    : "ModBus address could not be added to the Channel Map";
         RefreshChannelMapGrid();
@@ -168,9 +227,15 @@ bool ChannelMap::ChangeAddress(const std::string& currentText, const std::string
     Display("Error: ModBus address must be a number");
     return false;
   }
-  // Address 0 is every unit at once and above 247 is no unit: neither is ever sent.
-  if (!IsIntegerInRange(newText, 1, kLastAddress) || !IsIntegerInRange(currentText, 1, kLastAddress)) {
-    Display(kRangeError);
+  // Address 0 is every unit at once and above 247 is no unit: neither is ever sent. A new address
+  // past 64 would leave the unit where no scan finds it.
+  if (auto problem = AddressProblem(newText)) {
+    Display(*problem);
+    return false;
+  }
+  if (!ToWholeNumber(currentText, 1, kLastAddress) || *ParseNumber(currentText) != std::floor(*ParseNumber(currentText))) {
+    Display("Error: Controller address targeted for change must be in the range from 1 and " +
+            std::to_string(kLastAddress));
     return false;
   }
   const int current = *ToInt16(currentText);

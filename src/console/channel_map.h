@@ -4,6 +4,7 @@
 // Qt-free: it speaks to a ChannelMapView. Depends on link, store and util.
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@ namespace tarvel::console {
 
 inline constexpr int kScanFirst = 1;
 inline constexpr int kScanLast = 64;
-inline constexpr int kLastAddress = 247;
+inline constexpr int kLastMappedAddress = 64;  // the addresses (and channels) the map holds: 1..64
+inline constexpr int kLastAddress = 247;       // the highest a unit can answer at before it is moved
 
 class ChannelMapView {
  public:
@@ -51,8 +53,11 @@ class ChannelMap {
   // of softwareChannel.
   void BeginEdit();
   EditOutcome StoreEdit(int softwareChannel, store::ChannelField field, const std::string& text);
-  void DeleteRow(int softwareChannel);
+  void DeleteRow(int softwareChannel);  // asks first
   void ClearMap();  // asks first
+  // "Add Row": the next free channel at the lowest free address, "Default" nickname, set64rs,
+  // with its memory rows and log folder. False when all 64 addresses are mapped.
+  bool AddRow();
 
   // "Scan Addresses": probes 1..64 and reports each.
   link::ScanResult ScanAddresses(ScanChoice choice);
@@ -69,6 +74,8 @@ class ChannelMap {
   void Display(const std::string& text) { messages_.Display(text); }
   bool IsAddressInChannelMap(int address);
   bool EnsureLineOpen();
+  // A channel for a new row: the highest + 1 while that is at most 64, else the lowest free one.
+  std::optional<int> NextFreeChannel();
 
   AppFolder folder_;
   store::ConfigStore& store_;

@@ -84,6 +84,12 @@ class Console {
 
   // --- run-state monitoring
   void ReadRunState() { monitor_.ReadRunState(); }
+  // A tick of "Monitor Run State": the reading's lines go below the last command's outcome,
+  // which stays until the user's next command.
+  void MonitorTick() {
+    BackgroundLines tick(context_.messages);
+    monitor_.ReadRunState();
+  }
   void ReadControllerRunMode() { monitor_.ReadControllerRunMode(); }
   void ReadControllerState();
   void SetMonitoring(bool on) {

@@ -4,26 +4,48 @@ namespace tarvel::console {
 
 void MessageArea::Display(const std::string& message) {
   std::lock_guard lock(mutex_);
-  if (text_.size() > kLimit) text_.clear();
-  text_ += message + "\r\n";
-  view_.ShowMessages(text_);
+  if (Background()) {
+    // The outcome is kept: the ticks' own lines make room first.
+    if (text_.size() + tick_.size() > kLimit) tick_.clear();
+    tick_ += message + "\r\n";
+  } else {
+    text_ += tick_;  // the user's next command follows what the ticks showed
+    tick_.clear();
+    if (text_.size() > kLimit) text_.clear();
+    text_ += message + "\r\n";
+  }
+  Show();
 }
 
 void MessageArea::ClearAndDisplay(const std::string& message) {
   std::lock_guard lock(mutex_);
-  text_ = message + "\r\n";
-  view_.ShowMessages(text_);
+  if (!Background()) text_.clear();
+  tick_ = Background() ? message + "\r\n" : std::string();
+  if (!Background()) text_ = message + "\r\n";
+  Show();
 }
 
 void MessageArea::ClearDisplay() {
   std::lock_guard lock(mutex_);
-  text_.clear();
-  view_.ShowMessages(text_);
+  if (!Background()) text_.clear();
+  tick_.clear();
+  Show();
 }
 
 std::string MessageArea::Text() const {
   std::lock_guard lock(mutex_);
-  return text_;
+  return text_ + tick_;
+}
+
+void MessageArea::BeginBackground() {
+  std::lock_guard lock(mutex_);
+  background_ = true;
+  backgroundThread_ = std::this_thread::get_id();
+}
+
+void MessageArea::EndBackground() {
+  std::lock_guard lock(mutex_);
+  background_ = false;
 }
 
 }  // namespace tarvel::console

@@ -55,10 +55,29 @@ std::string DescribeState(const PortEntry& port) {
   return "";
 }
 
-std::optional<link::OpenResult> OpenStoredPort(store::ConfigStore& store, link::ModbusRtuLine& line) {
+std::string PortListText(const PortEntry& port) {
+  std::string text = TwoDigits(port.number) + "  " + port.device;
+  if (port.state != PortState::NotProbed) text += "  " + DescribeState(port);
+  return text;
+}
+
+std::optional<link::OpenResult> OpenStoredPort(store::ConfigStore& store, link::ModbusRtuLine& line,
+                                               const link::PortSources& sources) {
   auto port = store.Port();
   if (!port.ok() || !port->has_value() || (*port)->devicePath.empty()) return std::nullopt;
-  return line.Open((*port)->devicePath);
+  const std::string& device = (*port)->devicePath;
+  if (device.starts_with("/dev/pts/")) {
+    link::PortSources simulators;  // only the lines running simulators publish
+    simulators.dev = simulators.sysTty = std::filesystem::path();
+    simulators.published = sources.published;
+    const std::vector<std::string> published = link::ListSerialPorts(simulators);
+    if (std::none_of(published.begin(), published.end(), [&](const std::string& d) { return SameDevice(d, device); }))
+      return link::OpenResult{link::OpenOutcome::NotInstalled,
+                              "The stored port " + device +
+                                  " is a pseudo-terminal no running simulator publishes; it was not opened, since "
+                                  "another program may hold it now"};
+  }
+  return line.Open(device);
 }
 
 PortSetup::PortSetup(store::ConfigStore& store, link::ModbusRtuLine& line, PortSetupView& view,
@@ -95,6 +114,7 @@ void PortSetup::Load() {
     for (auto it = ports_.rbegin(); it != ports_.rend(); ++it)
       if (SameDevice(it->device, current)) selected_ = it->number;
   }
+  ShowPorts();
   ShowSelection();
   Display("Instructions:");
   Display("1- Verify your temperature controller communication is configured to:  ");
@@ -181,6 +201,7 @@ std::vector<PortEntry> PortSetup::SerialPortScan() {
     for (const auto& port : ports_)
       if (!selectedDevice.empty() && port.device == selectedDevice) selected_ = port.number;
   }
+  ShowPorts();
   ShowSelection();
   return scanned;
 }
@@ -225,6 +246,7 @@ void PortSetup::SelectDevice(const std::string& device) {
     }
     selected_ = it->number;
   }
+  ShowPorts();
   ShowSelection();
 }
 
@@ -259,6 +281,13 @@ bool PortSetup::UseThisSetting() {
     Display("Serial Port Number set to #" + std::to_string(number) + " - " + device);
   else
     Display(opened.message);
+  if (!simulatedDevice_.empty() && SameDevice(device, simulatedDevice_)) {
+    // Stored, the name would send the next plain start's Modbus requests to whatever program
+    // the system gives this pseudo-terminal then.
+    Display("The simulated line " + device + " is not stored as the port setting: it exists only while this "
+            "program runs, and another program may hold that name later");
+    return opened.ok();
+  }
   store::PortRow row;
   row.commPortNumber = number;
   row.devicePath = device;

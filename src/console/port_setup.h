@@ -27,10 +27,15 @@ struct PortEntry {
 
 // "not installed", "cannot be opened: <reason>", "no controller seen on it", "controller found".
 std::string DescribeState(const PortEntry& port);
+// A line of the port list: "01  /dev/ttyUSB0  controller found" (the state once scanned).
+std::string PortListText(const PortEntry& port);
 
 // At start-up without a device on the command line: opens the device stored with the port
-// settings. nullopt when none is stored; NotInstalled names a device that has gone.
-std::optional<link::OpenResult> OpenStoredPort(store::ConfigStore& store, link::ModbusRtuLine& line);
+// settings. nullopt when none is stored; NotInstalled names a device that has gone. A stored
+// pseudo-terminal (/dev/pts/N) is opened only while a running simulator publishes it: its name
+// is handed to the next program that asks for one.
+std::optional<link::OpenResult> OpenStoredPort(store::ConfigStore& store, link::ModbusRtuLine& line,
+                                               const link::PortSources& sources = {});
 
 class PortSetupView {
  public:
@@ -38,6 +43,7 @@ class PortSetupView {
   virtual void ShowMessages(const std::string& text) = 0;                 // SerialPortPrompt, the whole text
   virtual void ShowPort(int number, const std::string& device) = 0;      // CommPortNumber and its device
   virtual void SetProgress(int done, int total) = 0;
+  virtual void ShowPorts(const std::vector<PortEntry>& /*ports*/) {}  // the list to click in
 };
 
 class PortSetup {
@@ -68,12 +74,15 @@ class PortSetup {
 
   // Reopens the line on the selected device and stores number and device path in
   // CommunicationsPort. False when the device could not be opened (the choice is still
-  // stored: the next start tries it again).
+  // stored: the next start tries it again). The simulated line is used but never stored.
   bool UseThisSetting();
+  // The pseudo-terminal of the built-in simulator (tarvel --simulate).
+  void SetSimulatedDevice(std::string device) { simulatedDevice_ = std::move(device); }
 
  private:
   void Display(const std::string& text) { messages_.Display(text); }
   void ShowSelection();
+  void ShowPorts() { view_.ShowPorts(Ports()); }
   std::vector<std::string> Listed() const;
   PortEntry Probe(int number, const std::string& device, const std::vector<std::uint8_t>& addresses);
 
@@ -83,6 +92,7 @@ class PortSetup {
   link::PortSources sources_;
   MessageLines messages_;
   std::atomic<bool> cancel_{false};
+  std::string simulatedDevice_;
 
   mutable std::mutex mutex_;  // the port list and the selection: "<" and ">" act from the UI thread
   std::vector<PortEntry> ports_;

@@ -52,6 +52,39 @@ std::string DataPointMessage(double x, double y) {
   return "DataPoint: Time= " + ChartNumber(x) + "  Temperature= " + ChartNumber(y);
 }
 
+std::optional<CellProblem> ChartCellProblem(const ProfileTable& table, int lastRow, bool sampled) {
+  auto previous = [](int row) { return std::to_string(row - 1); };
+  for (int r = 1; r <= lastRow && r < kTableRows; ++r) {
+    // An empty computed cell points at the empty cell it comes from, when there is one: that is
+    // the cell the user can type into.
+    auto check = [&](int column, bool needed, const std::string& whenEmpty,
+                     std::optional<CellRef> source = std::nullopt) -> std::optional<CellProblem> {
+      const CellRef cell{r, column};
+      const std::string& text = table.at(r, column);
+      if (text.empty()) {
+        if (!needed) return std::nullopt;
+        const CellRef shown = source && table.at(source->row, source->column).empty() ? *source : cell;
+        return CellProblem{shown, CellName(cell) + " is empty" + whenEmpty};
+      }
+      auto number = ParseNumber(text);
+      if (!number) return CellProblem{cell, NotANumberLine(cell, text)};
+      if (column == kDuration && needed && *number == 0)
+        return CellProblem{cell, CellName(cell) + " is 0: a segment needs a length"};
+      return std::nullopt;
+    };
+    const bool segment = r < lastRow;
+    for (auto problem :
+         {check(kStartTime, sampled, r > 1 ? ": enter the Duration of row " + previous(r) : "",
+                r > 1 ? std::optional(CellRef{r - 1, kDuration}) : std::nullopt),
+          check(kStartTemp, sampled, r > 1 ? ": enter the End Temp of row " + previous(r) : "",
+                r > 1 ? std::optional(CellRef{r - 1, kEndTemp}) : std::nullopt),
+          sampled && segment ? check(kDuration, true, ": every segment before the end needs one") : std::nullopt,
+          check(kErrorLimits, false, "")})
+      if (problem) return problem;
+  }
+  return std::nullopt;
+}
+
 std::optional<double> ProfileEndTime(const ProfileTable& table, int lastRow) {
   if (lastRow < 1) return std::nullopt;
   return CellNumber(table, lastRow, kStartTime);
@@ -141,18 +174,33 @@ void FillLogColumns(ChartTable& hiRes, const std::vector<LogPoint>& points) {
 
 // --- ChartModel
 
+void ChartModel::ShowFailure(const Status& failure, bool sampled, MessageSink& sink) {
+  // The number alone does not tell the user which cell to mend: the next line does.
+  auto problem = ChartCellProblem(table_, lastRow_, sampled);
+  problemCell_ = problem ? std::optional<CellRef>(problem->cell) : std::nullopt;
+  sink.Display(failure.message() + (problem ? "\r\n" + problem->text : std::string()));
+}
+
 void ChartModel::PlotDesignProfile(const ProfileTable& table, MessageSink& sink) {
   table_ = table;
   lastRow_ = LastProfileRow(table);
+  problemCell_.reset();
   if (HiRes()) {
     auto end = ProfileEndTime(table_, lastRow_);
     if (!end || *end <= 0) {
       designSampled_ = false;  // nothing to sample: the log shows alone
+      // Say why the design went, unless there is no profile at all yet.
+      if (lastRow_ > 1) {
+        if (auto problem = ChartCellProblem(table_, lastRow_, true)) {
+          problemCell_ = problem->cell;
+          sink.Display("Design profile not drawn: " + problem->text);
+        }
+      }
       return;
     }
     auto design = PlotHiResProfile(table_, lastRow_, *end);
     if (!design) {
-      sink.Display(design.status().message());
+      ShowFailure(design.status(), true, sink);
       return;
     }
     for (std::size_t k = 0; k < kChartRows; ++k)
@@ -162,7 +210,7 @@ void ChartModel::PlotDesignProfile(const ProfileTable& table, MessageSink& sink)
   }
   auto rows = PlotLoResProfile(table_, lastRow_);
   if (!rows) {
-    sink.Display(rows.status().message());
+    ShowFailure(rows.status(), false, sink);
     return;
   }
   loRes_ = std::move(rows).value();
@@ -171,6 +219,7 @@ void ChartModel::PlotDesignProfile(const ProfileTable& table, MessageSink& sink)
 void ChartModel::LoadLogFile(const std::filesystem::path& file, MessageSink& sink) {
   sink.Clear();
   logFileName_ = FileNameFromPath(file.string());
+  logPoints_.clear();  // a log that does not load must not leave the last one's traces under its name
   PlotDesignProfile(table_, sink);
   LoadLogFileData(file, sink);
 }

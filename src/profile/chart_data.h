@@ -14,6 +14,7 @@
 #include "profile/log_file.h"
 #include "profile/message_sink.h"
 #include "profile/profile_table.h"
+#include "profile/worksheet.h"
 #include "util/result.h"
 
 namespace tarvel::profile {
@@ -71,6 +72,16 @@ std::string DataPointMessage(double x, double y);
 // A number as the chart's messages show it: no exponent, no trailing zeros (60, 0.25, -12.5).
 std::string ChartNumber(double value);
 
+// Why a chart routine could not read the worksheet: the first cell in the way, and a line that
+// says what is wrong with it. sampled: the design is sampled at high resolution, which needs
+// every Start Time, Start Temp and Duration; the low resolution repeats an empty cell.
+struct CellProblem {
+  CellRef cell;
+  std::string text;
+  bool operator==(const CellProblem&) const = default;
+};
+std::optional<CellProblem> ChartCellProblem(const ProfileTable& table, int lastRow, bool sampled);
+
 struct ChartPoint {
   double x = 0;
   double y = 0;
@@ -89,8 +100,11 @@ class ChartModel {
   // profile has a length), then LoadLogFileData. The name shows even when reading fails.
   void LoadLogFile(const std::filesystem::path& file, MessageSink& sink);
 
-  // Forgets the log file: back to the low-resolution view.
+  // Forgets the log file ("Remove Log"): back to the low-resolution view.
   void ClearLogFile(MessageSink& sink);
+
+  // The worksheet cell the last failed plot stumbled on; none after a plot that worked.
+  std::optional<CellRef> ProblemCell() const { return problemCell_; }
 
   const std::string& LogFileName() const { return logFileName_; }  // LogFileNameDisplay
   bool HiRes() const { return !logFileName_.empty(); }
@@ -107,6 +121,8 @@ class ChartModel {
 
  private:
   bool LoadLogFileData(const std::filesystem::path& file, MessageSink& sink);
+  // The routine's line, followed by the line that names the cell in the way.
+  void ShowFailure(const Status& failure, bool sampled, MessageSink& sink);
   std::optional<ChartPoint> PointOf(int series, int index) const;
 
   ProfileTable table_;
@@ -116,6 +132,7 @@ class ChartModel {
   ChartTable hiRes_ = ChartTable(kChartRows, ChartRow{});
   bool designSampled_ = false;  // columns 1..6 of hiRes_ hold a profile of some length
   std::vector<LogPoint> logPoints_;
+  std::optional<CellRef> problemCell_;
 };
 
 }  // namespace tarvel::profile

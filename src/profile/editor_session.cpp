@@ -19,13 +19,17 @@ void EditorSession::New() {
 }
 
 bool EditorSession::OpenProfile(const std::filesystem::path& file) {
-  std::string text = LoadProfileText(file);
-  if (text.empty()) {
+  auto loaded = LoadProfileFile(file);
+  if (!loaded) {
     prompt_.Display(
         "File found: Format not valid: \r\nProfile Syntax must be precise\r\nUse profile editor to create profiles\r\n"
         "If you are not fully aware of format conventions");
+    // Which file, and which check it failed.
+    const std::string& why = loaded.status().message();
+    prompt_.Display("Why: " + (why.starts_with(file.string()) ? why : file.string() + ": " + why));
     return false;
   }
+  std::string text = std::move(loaded).value();
   prompt_.Display("Profile is valid");
   profilePath_ = file;
   sheet_.SetTable(ParseProfileText(text));

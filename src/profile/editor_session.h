@@ -51,6 +51,8 @@ class EditorSession {
   // The first part of SaveAs: verification, then the text to save; no value (after "Profile
   // Error - FILE NOT SAVED") when the profile does not verify.
   std::optional<std::string> VerifyForSave();
+  // Cells a save would cut to the 20 characters of a file: the user is asked before it happens.
+  std::vector<CutCell> CellsCutAtSave() const { return profile::CellsCutAtSave(sheet_.Table()); }
   // The last part of SaveAs: writes the text atomically and takes the file as the profile's.
   Status SaveTo(const std::filesystem::path& file, const std::string& text);
 

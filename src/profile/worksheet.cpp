@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "profile/profile_text.h"
 #include "profile/verify.h"
 #include "util/text.h"
 
@@ -101,6 +102,15 @@ std::string FormatTwoDecimals(double value) {
   return text;
 }
 
+std::string CellName(CellRef cell) {
+  return "Row " + std::to_string(cell.row) + " " +
+         std::string(cell.column >= 0 && cell.column < kTableColumns ? ColumnTitles()[cell.column] : "?");
+}
+
+std::string NotANumberLine(CellRef cell, std::string_view text) {
+  return CellName(cell) + " \"" + std::string(text) + "\" is not a number";
+}
+
 Worksheet::Worksheet() { ClearProfile(); }
 
 void Worksheet::SetTable(const ProfileTable& table) {
@@ -114,8 +124,26 @@ void Worksheet::Set(int row, int column, std::string text) {
 
 double Worksheet::Value(int row, int column) {
   auto value = ParseNumber(table_.at(row, column));
-  if (!value) failed_ = true;
+  if (!value && !failed_) {
+    failed_ = true;
+    unreadable_ = CellRef{row, column};
+  }
   return value.value_or(0);
+}
+
+std::vector<CutCell> CellsCutAtSave(const ProfileTable& table) {
+  std::vector<CutCell> cut;
+  for (int row = 1; row <= kLastSegmentRow; ++row)
+    for (int column = kDuration; column < kTableColumns; ++column)
+      if (const std::string& text = table.at(row, column); text.size() > kFieldWidth)
+        cut.push_back({{row, column}, text, text.substr(0, kFieldWidth)});
+  return cut;
+}
+
+std::string CutWarning(const std::vector<CutCell>& cells) {
+  std::string text = "A profile file keeps " + std::to_string(kFieldWidth) + " characters of a cell; saving cuts:";
+  for (const CutCell& c : cells) text += "\r\n" + CellName(c.cell) + " \"" + c.text + "\" to \"" + c.saved + "\"";
+  return text;
 }
 
 CellChanges Worksheet::CommitEdit(int row, int column, std::string_view text, MessageSink& sink) {
@@ -127,6 +155,13 @@ CellChanges Worksheet::CommitEdit(int row, int column, std::string_view text, Me
 
 bool Worksheet::Commit(int row, int column, std::string_view text, MessageSink& sink) {
   const ProfileTable before = table_;
+  unreadable_.reset();
+  // A number a file would cut to 20 characters would be another number: the cell keeps its value.
+  if (column != kCommand && column != kNotify && text.size() > kFieldWidth) {
+    sink.Display(CellName({row, column}) + ": " + std::to_string(text.size()) + " characters do not fit the " +
+                 std::to_string(kFieldWidth) + " a profile file keeps; not entered");
+    return false;
+  }
   if (!ValidateCellEntry(table_, row, column, text, sink)) {
     Set(row, column, "");
     return false;
@@ -138,7 +173,8 @@ bool Worksheet::Commit(int row, int column, std::string_view text, MessageSink& 
     // A cell the rules read is not a number (a hand-made file): keep the entry, change nothing else.
     table_ = before;
     Set(row, column, std::string(text));
-    sink.Display("Profile_FlexGrid_MouseDown Routine Error= 13");
+    sink.Display("Profile_FlexGrid_MouseDown Routine Error= 13\r\n" +
+                 NotANumberLine(*unreadable_, table_.at(unreadable_->row, unreadable_->column)));
   }
   return true;
 }
@@ -202,6 +238,11 @@ void Worksheet::UpdateDependents(int r, int column, MessageSink& sink) {
   switch (column) {
     case kDuration:
       ComputeRampRate(r);
+      if (Empty(r, kDuration)) {
+        // Without this segment's length no later start can be placed: stale times would draw
+        // the profile wrong.
+        for (int i = r + 1; i <= kLastSegmentRow; ++i) Set(i, kStartTime, "");
+      }
       PropagateStartTimes(r);
       break;
     case kAction:
@@ -232,7 +273,9 @@ void Worksheet::UpdateDependents(int r, int column, MessageSink& sink) {
           Set(r, kRampRate, "");
         } else if (end != start) {
           Set(r, kAction, "r");
-          ComputeDuration(r);
+          // A typed duration stays as typed: the rate was computed from it and rounded, and
+          // computing the duration back from that rate would change what the user entered.
+          if (Empty(r, kDuration)) ComputeDuration(r);
         } else if (Cell(r, kAction) != "w") {
           Set(r, kAction, "h");
           Set(r, kRampRate, "0");

@@ -43,6 +43,17 @@ std::optional<std::string> TypeKeys(int row, int column, std::string_view keys);
 // "#0.00": two decimals, at least one integer digit; never "-0.00".
 std::string FormatTwoDecimals(double value);
 
+// One cell of the worksheet, to select when a message is about it.
+struct CellRef {
+  int row = 0;
+  int column = 0;
+  bool operator==(const CellRef&) const = default;
+};
+// "Row 3 Start Temp": a cell as a message names it.
+std::string CellName(CellRef cell);
+// The line that says a cell the rules read is not a number.
+std::string NotANumberLine(CellRef cell, std::string_view text);
+
 struct CellChange {
   int row = 0;
   int column = 0;
@@ -51,6 +62,17 @@ struct CellChange {
   bool operator==(const CellChange&) const = default;
 };
 using CellChanges = std::vector<CellChange>;
+
+// A cell whose text is longer than a profile file keeps: what is typed, and what a save writes.
+struct CutCell {
+  CellRef cell;
+  std::string text;
+  std::string saved;
+  bool operator==(const CutCell&) const = default;
+};
+std::vector<CutCell> CellsCutAtSave(const ProfileTable& table);
+// The question before such a save: one line per cell.
+std::string CutWarning(const std::vector<CutCell>& cells);
 
 struct BlockResult {
   CellChanges changes;
@@ -84,6 +106,10 @@ class Worksheet {
   // Puts cell texts back (undo / redo of a change list).
   void Apply(const CellChanges& changes, bool undo);
 
+  // The cell whose text stopped the last edit's computation (it is not a number); none when
+  // the last edit went through.
+  std::optional<CellRef> UnreadableCell() const { return unreadable_; }
+
   // Empties columns 1..9 of rows first..255.
   void ClearRows(int firstRow);
   // ClearRows(1), then Start Time 0 and Start Temp 70 in row 1.
@@ -104,6 +130,7 @@ class Worksheet {
 
   ProfileTable table_;
   bool failed_ = false;
+  std::optional<CellRef> unreadable_;
 };
 
 // The message area: Display appends a line, emptying the area first once it holds more than

@@ -13,10 +13,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include "ui/thread_post.h"
+#include "ui/window_placement.h"
 
 namespace tarvel::ui {
 namespace {
@@ -48,7 +50,8 @@ store::ChannelField FieldOfColumn(int column) {
 
 }  // namespace
 
-ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent) : QMainWindow(parent), runner_(runner) {
+ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent, QString placementFile)
+    : QMainWindow(parent), runner_(runner), placementFile_(std::move(placementFile)) {
   setObjectName("ChannelManagementInterface");
   setWindowTitle("Channel Installation and Management");
 
@@ -71,16 +74,22 @@ ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent) : QMa
   grid_->setSelectionMode(QAbstractItemView::SingleSelection);
   grid_->setColumnHidden(0, true);
   for (int c = 1; c <= 4; ++c) grid_->setColumnWidth(c, kColumnTwips / kTwipsPerPixel);
+  grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);  // the columns share a wider window
+  grid_->horizontalHeader()->setMinimumSectionSize(60);
+  grid_->setMinimumWidth(4 * 80);
   editor_ = new QLineEdit(grid_->viewport());
   editor_->setObjectName("FloatingTextBox");
   editor_->hide();
+  auto* addRow = Button("Add Row", "AddRowButton");
+  addRow->setToolTip("Map the next channel to the lowest free address, then edit its cells");
   auto* deleteRow = Button("Delete Row", "DeleteRowButton");
   auto* clearMap = Button("Clear Map", "ClearMapButton");
   auto* mapBox = new QWidget;
   auto* mapLayout = new QVBoxLayout(mapBox);
   mapLayout->setContentsMargins(0, 0, 0, 0);
-  mapLayout->addWidget(grid_);
+  mapLayout->addWidget(grid_, 1);
   auto* mapButtons = new QHBoxLayout;
+  mapButtons->addWidget(addRow);
   mapButtons->addWidget(deleteRow);
   mapButtons->addWidget(clearMap);
   mapButtons->addStretch();
@@ -89,6 +98,7 @@ ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent) : QMa
   prompt_ = new QPlainTextEdit;
   prompt_->setObjectName("DBInterfaceDisplay");
   prompt_->setReadOnly(true);
+  prompt_->setMinimumHeight(4 * prompt_->fontMetrics().lineSpacing());
 
   auto* scan = Button("Scan Addresses", "ScanAddressesButton");
   addNew_ = new QCheckBox("Add New");
@@ -99,6 +109,7 @@ ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent) : QMa
   cancel_->setEnabled(false);
   progress_ = new QProgressBar;
   progress_->setObjectName("ScanProgress");
+  progress_->reset();
   auto* scanBox = new QWidget;
   auto* scanLayout = new QGridLayout(scanBox);
   scanLayout->addWidget(scan, 0, 0);
@@ -116,23 +127,38 @@ ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent) : QMa
   auto* changeLayout = new QHBoxLayout(changeBox);
   changeLayout->addWidget(Framed("Current Addr", currentAddress_));
   changeLayout->addWidget(Framed("New Address", newAddress_));
-  changeLayout->addWidget(change);
+  changeLayout->addWidget(change, 0, Qt::AlignBottom);
 
-  auto* central = new QWidget;
-  auto* layout = new QGridLayout(central);
-  layout->addWidget(Framed("Channel Unit Address Map", mapBox), 0, 0, 3, 1);
-  layout->addWidget(Framed("Address Scan Tool", scanBox), 0, 1);
-  layout->addWidget(Framed("Box Address Change Utility", changeBox), 1, 1);
-  layout->addWidget(Framed("Messages", prompt_), 2, 1);
-  layout->setColumnStretch(0, 1);
-  layout->setColumnStretch(1, 1);
-  setCentralWidget(central);
-  resize(1100, 560);
+  // The map on the left, the tools and messages on the right; a splitter between them.
+  auto* tools = new QWidget;
+  auto* toolsLayout = new QVBoxLayout(tools);
+  toolsLayout->setContentsMargins(0, 0, 0, 0);
+  toolsLayout->addWidget(Framed("Address Scan Tool", scanBox));
+  toolsLayout->addWidget(Framed("Box Address Change Utility", changeBox));
+  toolsLayout->addWidget(Framed("Messages", prompt_), 1);
+  auto* split = new QSplitter(Qt::Horizontal);
+  split->setObjectName("ChannelMapSplitter");
+  split->setChildrenCollapsible(false);
+  split->addWidget(Framed("Channel Unit Address Map", mapBox));
+  split->addWidget(tools);
+  split->setStretchFactor(0, 1);
+  split->setStretchFactor(1, 1);
+  setCentralWidget(split);
+  RestorePlacement(this, placementFile_, QSize(1100, 600));
 
-  commandWidgets_ = {grid_, deleteRow, clearMap, scan, change};
+  commandWidgets_ = {grid_, addRow, deleteRow, clearMap, scan, change};
   connect(&runner_, &CommandRunner::busyChanged, this, &ChannelMapWindow::SetBusy);
   connect(grid_, &QTableWidget::cellClicked, this, &ChannelMapWindow::OpenEditor);
   connect(editor_, &QLineEdit::returnPressed, this, &ChannelMapWindow::StoreEdit);
+  // The box stays over its cell when the columns share out a new width.
+  connect(grid_->horizontalHeader(), &QHeaderView::sectionResized, this, [this] {
+    if (editor_->isVisible())
+      editor_->setGeometry(grid_->visualRect(grid_->model()->index(grid_->currentRow(), editColumn_)));
+  });
+  connect(addRow, &QPushButton::clicked, this, [this] {
+    HideEditor();
+    Command([](auto& m) { m.AddRow(); });
+  });
   connect(deleteRow, &QPushButton::clicked, this, [this] {
     HideEditor();
     const int row = grid_->currentRow();
@@ -173,12 +199,37 @@ void ChannelMapWindow::Command(std::function<void(console::ChannelMap&)> work) {
 void ChannelMapWindow::SetBusy(bool busy) {
   for (QWidget* w : commandWidgets_) w->setEnabled(!busy);
   cancel_->setEnabled(busy);
+  if (!busy) progress_->reset();
+}
+
+// One activation at a time: an opening that is also an activation shows its lines once.
+void ChannelMapWindow::Activate() {
+  if (activating_ || !map_) return;
+  activating_ = true;
+  Command([this](auto& m) {
+    m.Activate();
+    PostTo(this, [this] { activating_ = false; });
+  });
 }
 
 // Activation: when the window opens and when the user comes back from the port set-up.
 void ChannelMapWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  Command([](auto& m) { m.Activate(); });
+  if (!placed_) {
+    placed_ = true;
+    KeepOnScreen(this);
+    if (auto* split = findChild<QSplitter*>("ChannelMapSplitter")) RestoreSplitter(split, placementFile_);
+  }
+  // The window system's own show event (the window mapped, or restored) is no new opening.
+  if (event->spontaneous()) return;
+  activateOnReturn_ = false;
+  Activate();
+}
+
+void ChannelMapWindow::hideEvent(QHideEvent* event) {
+  SavePlacement(this, placementFile_);
+  if (auto* split = findChild<QSplitter*>("ChannelMapSplitter")) SaveSplitter(split, placementFile_);
+  QMainWindow::hideEvent(event);
 }
 
 bool ChannelMapWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -190,7 +241,7 @@ void ChannelMapWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() == QEvent::ActivationChange && isActiveWindow() && activateOnReturn_) {
     activateOnReturn_ = false;
-    Command([](auto& m) { m.Activate(); });
+    Activate();
   }
 }
 

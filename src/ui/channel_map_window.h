@@ -20,7 +20,8 @@ class ChannelMapWindow : public QMainWindow, public console::ChannelMapView {
   Q_OBJECT
 
  public:
-  explicit ChannelMapWindow(CommandRunner& runner, QWidget* parent = nullptr);
+  // placementFile keeps where the user leaves the window (empty: not kept).
+  explicit ChannelMapWindow(CommandRunner& runner, QWidget* parent = nullptr, QString placementFile = {});
   void Bind(console::ChannelMap& map) { map_ = &map; }
   // "Comm Port" opens this window; coming back from it runs the activation again.
   void SetPortSetupWindow(QWidget* window);
@@ -34,11 +35,13 @@ class ChannelMapWindow : public QMainWindow, public console::ChannelMapView {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
   void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Command(std::function<void(console::ChannelMap&)> work);
+  void Activate();
   void SetBusy(bool busy);
   void OpenEditor(int row, int column);
   void StoreEdit();
@@ -46,7 +49,10 @@ class ChannelMapWindow : public QMainWindow, public console::ChannelMapView {
 
   CommandRunner& runner_;
   console::ChannelMap* map_ = nullptr;
+  QString placementFile_;
+  bool placed_ = false;
   bool activateOnReturn_ = false;
+  bool activating_ = false;  // an activation is queued: another one would repeat its message
   QTableWidget* grid_ = nullptr;
   QLineEdit* editor_ = nullptr;  // FloatingTextBox
   int editChannel_ = 0;

@@ -5,11 +5,13 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -17,119 +19,16 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QThread>
 
 #include "ui/trend_view.h"
+#include "ui/window_placement.h"
 
 namespace tarvel::ui {
-namespace {
 
 using console::Grid;
-using console::Led;
-using console::RowMark;
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-QColor LedColour(Led led) {
-  switch (led) {
-    case Led::Busy: return QColor(255, 255, 0);
-    case Led::Idle: return QColor(192, 192, 192);
-    case Led::Error: return QColor(255, 0, 0);
-  }
-  return QColor(192, 192, 192);
-}
-
-QBrush MarkBrush(RowMark mark) {
-  switch (mark) {
-    case RowMark::ProgramRange: return QColor(255, 255, 192);
-    case RowMark::CurrentStep: return QColor(128, 255, 128);
-    case RowMark::LogEntry: return QColor(0, 255, 0);
-    case RowMark::None: break;
-  }
-  return QBrush();
-}
-
-void Paint(QWidget* led, const QColor& colour) {
-  QPalette palette = led->palette();
-  palette.setColor(QPalette::Window, colour);
-  led->setPalette(palette);
-}
-
-constexpr int kTwipsPerPixel = 15;
-
-}  // namespace
-
-// --- WindowView: any thread in, the window's thread out
-
-template <class F>
-void WindowView::Post(F&& apply) {
-  QMetaObject::invokeMethod(&window_, std::forward<F>(apply), Qt::QueuedConnection);
-}
-
-template <class F>
-auto WindowView::Ask(F&& ask) -> decltype(ask()) {
-  if (QThread::currentThread() == window_.thread()) return ask();
-  decltype(ask()) answer{};
-  QMetaObject::invokeMethod(&window_, [&] { answer = ask(); }, Qt::BlockingQueuedConnection);
-  return answer;
-}
-
-void WindowView::ShowMessages(const std::string& text) {
-  Post([w = &window_, t = Q(text)] { w->ApplyMessages(t); });
-}
-void WindowView::SetLed(console::Led led) {
-  Post([w = &window_, led] { w->ApplyLed(led); });
-}
-void WindowView::SetField(console::Field field, const std::string& text) {
-  Post([w = &window_, field, t = Q(text)] { w->ApplyField(field, t); });
-}
-void WindowView::SetSelectors(const console::Selectors& selectors) {
-  Post([w = &window_, selectors] { w->ApplySelectors(selectors); });
-}
-void WindowView::SetProgressionChoices(const std::vector<std::string>& choices, int selected) {
-  QStringList list;
-  for (const auto& c : choices) list << Q(c);
-  Post([w = &window_, list, selected] { w->ApplyProgressionChoices(list, selected); });
-}
-void WindowView::SetProgramMode(int code) {
-  Post([w = &window_, code] { w->ApplyProgramMode(code); });
-}
-void WindowView::SetMonitoring(bool on) {
-  Post([w = &window_, on] { w->ApplyMonitoring(on); });
-}
-void WindowView::SetGridLayout(console::Grid grid, const console::GridLayout& layout) {
-  Post([w = &window_, grid, layout] { w->ApplyGridLayout(grid, layout); });
-}
-void WindowView::SetGridRows(console::Grid grid, const std::vector<std::vector<std::string>>& rows) {
-  Post([w = &window_, grid, rows] { w->ApplyGridRows(grid, rows); });
-}
-void WindowView::SetRowMarks(console::Grid grid, const std::vector<console::RowMark>& marks) {
-  Post([w = &window_, grid, marks] { w->ApplyRowMarks(grid, marks); });
-}
-void WindowView::SetCurrentRow(console::Grid grid, int row) {
-  Post([w = &window_, grid, row] { w->ApplyCurrentRow(grid, row); });
-}
-void WindowView::ScrollTo(console::Grid grid, int topRow) {
-  Post([w = &window_, grid, topRow] { w->ApplyScroll(grid, topRow); });
-}
-void WindowView::SetSizeButton(console::Grid grid, bool wide) {
-  Post([w = &window_, grid, wide] { w->ApplySizeButton(grid, wide); });
-}
-void WindowView::SetProgress(int done, int total) {
-  Post([w = &window_, done, total] { w->ApplyProgress(done, total); });
-}
-void WindowView::ShowWarning(const std::string& title, const std::string& text) {
-  if (closing_) return;
-  Ask([&] {
-    window_.ShowWarningBox(Q(title), Q(text));
-    return true;
-  });
-}
-bool WindowView::Confirm(const std::string& title, const std::string& text) {
-  if (closing_) return false;
-  return Ask([&] { return window_.AskConfirm(Q(title), Q(text)); });
-}
 
 // --- the window
 
@@ -139,30 +38,124 @@ ConsoleWindow::ConsoleWindow(WindowOptions options, CommandRunner& runner, QWidg
   setWindowTitle(options_.simulated ? "Tarvel (simulated line)" : "Tarvel");
   BuildMenus();
 
-  auto* central = new QWidget;
-  auto* grid = new QGridLayout(central);
+  // Three columns side by side, the message area below them, the run trend docked under all:
+  // splitters and the dock share the window out, so every control shows on a 1366x768 screen
+  // and the grids and the trend take what a larger one offers.
+  auto column = [](const char* name, std::initializer_list<QWidget*> frames, int stretchLast) {
+    auto* pane = new QWidget;
+    pane->setObjectName(name);
+    auto* layout = new QVBoxLayout(pane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    for (QWidget* frame : frames) layout->addWidget(frame);
+    if (stretchLast) layout->setStretch(static_cast<int>(frames.size()) - stretchLast, 1);
+    else layout->addStretch();
+    return pane;
+  };
   channelFrame_ = BuildChannelFrame();
-  grid->addWidget(channelFrame_, 0, 0);
-  grid->addWidget(BuildRunStateFrame(), 1, 0);
-  grid->addWidget(BuildProgramControlFrame(), 2, 0);
-  grid->addWidget(BuildCompiledFrame(), 0, 1, 2, 1);
-  grid->addWidget(BuildProfileLogFrame(), 2, 1);
-  grid->addWidget(BuildProgramMemoryFrame(), 0, 2, 3, 1);
-  grid->addWidget(BuildPromptFrame(), 3, 0, 1, 3);
-  grid->addWidget(trend_ = new TrendView, 4, 0, 1, 3);
-  grid->setColumnStretch(1, 1);
-  grid->setRowStretch(2, 1);
-  grid->setRowStretch(3, 0);
-  setCentralWidget(central);
-  BuildPanels(central);
+  leftPane_ = column("ChannelColumn", {channelFrame_, BuildProgramControlFrame()}, 0);
+  auto* middle = new QSplitter(Qt::Vertical);
+  middle->setObjectName("ProfileColumn");
+  middle->setChildrenCollapsible(false);
+  middle->addWidget(BuildCompiledFrame());
+  middle->addWidget(BuildProfileLogFrame());
+  middlePane_ = middle;
+  rightPane_ = column("MemoryColumn", {BuildProgramMemoryFrame(), BuildRunStateFrame()}, 2);
+  columns_ = new QSplitter(Qt::Horizontal);
+  columns_->setObjectName("ConsoleColumns");
+  columns_->setChildrenCollapsible(false);
+  for (QWidget* pane : {leftPane_, middlePane_, rightPane_}) columns_->addWidget(pane);
+  columns_->setStretchFactor(0, 0);
+  columns_->setStretchFactor(1, 1);
+  columns_->setStretchFactor(2, 1);
+  promptSplit_ = new QSplitter(Qt::Vertical);
+  promptSplit_->setObjectName("ConsolePromptSplitter");
+  promptSplit_->setChildrenCollapsible(false);
+  promptSplit_->addWidget(columns_);
+  promptSplit_->addWidget(BuildPromptFrame());
+  promptSplit_->setStretchFactor(0, 1);
+  promptSplit_->setStretchFactor(1, 0);
+  setCentralWidget(promptSplit_);
+  BuildPanels(leftPane_);
+  channelFrame_->installEventFilter(this);  // the panels follow the frame they cover
 
-  Paint(commLed_, LedColour(Led::Idle));
-  Paint(monitorLed_, QColor(192, 192, 192));
+  setDockNestingEnabled(true);
+  trendDock_ = new QDockWidget("Run trend");
+  trendDock_->setObjectName("RunTrendDock");
+  trendDock_->setWidget(trend_ = new TrendView);
+  AddDock(trendDock_);
+
+  ApplyLed(console::Led::Idle);
+  ApplyMonitoring(false);
   profileRunTimer_.setParent(this);  // findable by name, like every control of the window
   profileRunTimer_.setObjectName("ProfileRunTimer");
   profileRunTimer_.setInterval(15000);
-  resize(1280, 1060);
+  restored_ = RestorePlacement(this, options_.placementFile, QSize(1500, 1000));
   Connect();
+}
+
+void ConsoleWindow::AddDock(QDockWidget* dock, Qt::DockWidgetArea area) {
+  addDockWidget(area, dock);
+  QAction* toggle = dock->toggleViewAction();
+  toggle->setObjectName("mnuView" + dock->objectName());
+  viewMenu_->insertAction(viewMenu_->actions().value(viewMenu_->actions().size() - 2), toggle);
+}
+
+void ConsoleWindow::ShareOut() {
+  // Columns: the channel column what its controls need, the memory grid its columns, the
+  // profile grids the rest.
+  const int width = columns_->width();
+  const int left = leftPane_->minimumSizeHint().width();
+  int right = memoryGrid_->verticalScrollBar()->sizeHint().width() + 30;
+  for (int twips : console::ProgramMemoryLayout(false).widthsTwips) right += twips / kTwipsPerPixel;
+  right = std::max(right, rightPane_->minimumSizeHint().width());
+  const int middle = std::max(middlePane_->minimumSizeHint().width(), width - left - right);
+  columns_->setSizes({left, middle, right});
+  narrowSizes_.clear();
+  // Heights: on a laptop screen the controls and grids first, the message area four lines and
+  // the trend a quarter; on a larger one the trend a third and the message area six lines.
+  const bool small = height() < 900;
+  const int prompt = (small ? 4 : 6) * prompt_->fontMetrics().lineSpacing() + 30;
+  const int trend = std::max(trend_->minimumSizeHint().height(), height() * (small ? 26 : 33) / 100);
+  resizeDocks({trendDock_}, {trend}, Qt::Vertical);
+  // Once the dock has taken its height: the prompt its lines, the profile log the larger grid.
+  QTimer::singleShot(0, this, [this, prompt] {
+    promptSplit_->setSizes({promptSplit_->height() - prompt, prompt});
+    auto* profiles = static_cast<QSplitter*>(middlePane_);
+    const int compiled = profiles->widget(0)->minimumSizeHint().height() - compiledGrid_->minimumSizeHint().height();
+    const int log = profiles->widget(1)->minimumSizeHint().height() - logGrid_->minimumSizeHint().height();
+    const int grids = std::max(0, profiles->height() - compiled - log);
+    profiles->setSizes({compiled + grids * 2 / 5, profiles->height() - compiled - grids * 2 / 5});
+  });
+}
+
+void ConsoleWindow::ResetLayout() {
+  if (trendDock_->isFloating()) trendDock_->setFloating(false);
+  trendDock_->show();
+  ShareOut();
+}
+
+void ConsoleWindow::WidenPane(QWidget* pane, int wanted, bool wide) {
+  if (!wide) {
+    if (!narrowSizes_.isEmpty()) columns_->setSizes(narrowSizes_);
+    narrowSizes_.clear();
+    return;
+  }
+  QList<int> sizes = columns_->sizes();
+  if (narrowSizes_.isEmpty()) narrowSizes_ = sizes;
+  const int index = columns_->indexOf(pane);
+  int missing = wanted - sizes[index];
+  // Taken from the other columns, the widest first, never below what their controls need.
+  for (int pass = 0; pass < 2 && missing > 0; ++pass) {
+    for (int i = 0; i < sizes.size() && missing > 0; ++i) {
+      if (i == index) continue;
+      const int spare = sizes[i] - columns_->widget(i)->minimumSizeHint().width();
+      const int take = std::clamp(pass == 0 ? spare / 2 : spare, 0, missing);
+      sizes[i] -= take;
+      sizes[index] += take;
+      missing -= take;
+    }
+  }
+  columns_->setSizes(sizes);
 }
 
 ConsoleWindow::~ConsoleWindow() { runner_.Shutdown(); }
@@ -189,7 +182,7 @@ void ConsoleWindow::Connect() {
   connect(&runner_, &CommandRunner::busyChanged, this, &ConsoleWindow::SetBusy);
   connect(&profileRunTimer_, &QTimer::timeout, this, [this] {
     // A tick during another command is skipped, never queued behind it.
-    if (!runner_.Busy()) Command([](console::Console& c) { c.ReadRunState(); });
+    if (!runner_.Busy()) Command([](console::Console& c) { c.MonitorTick(); });
   });
 
   connect(channelSelect_, &QComboBox::activated, this, [this](int i) { Command([i](auto& c) { c.ChooseChannel(i); }); });
@@ -309,8 +302,16 @@ void ConsoleWindow::AddToolWindow(const char* menuName, QWidget* window) {
 }
 
 bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == channelFrame_) {
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Move) FitPanels();
+    return QMainWindow::eventFilter(watched, event);
+  }
   if (event->type() == QEvent::WindowActivate) activateOnReturn_ = true;
   return QMainWindow::eventFilter(watched, event);
+}
+
+void ConsoleWindow::FitPanels() {
+  for (QGroupBox* panel : panels_) panel->setGeometry(channelFrame_->geometry());
 }
 
 void ConsoleWindow::changeEvent(QEvent* event) {
@@ -322,9 +323,7 @@ void ConsoleWindow::changeEvent(QEvent* event) {
 }
 
 void ConsoleWindow::ShowPanel(QGroupBox* panel) {
-  panel->adjustSize();
-  panel->resize(std::max(panel->width(), channelFrame_->width()), std::max(panel->height(), channelFrame_->height()));
-  panel->move(channelFrame_->pos());
+  panel->setGeometry(channelFrame_->geometry());
   panel->raise();
   panel->show();
 }
@@ -334,6 +333,7 @@ void ConsoleWindow::SetBusy(bool busy) {
   for (QAction* a : commandActions_) a->setEnabled(!busy);
   cancelButton_->setEnabled(busy);
   if (!busy) {
+    progress_->reset();  // idle again, whether the command finished, failed or was cancelled
     emit commandsIdle();
     if (closing_) close();
   }
@@ -341,11 +341,14 @@ void ConsoleWindow::SetBusy(bool busy) {
 
 void ConsoleWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (centred_) return;
-  centred_ = true;
-  if (QScreen* screen = this->screen()) {
-    QRect area = screen->availableGeometry();
-    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+  if (placed_) return;
+  placed_ = true;
+  KeepOnScreen(this);
+  if (restored_) {
+    RestoreSplitter(columns_, options_.placementFile);
+    RestoreSplitter(promptSplit_, options_.placementFile);
+  } else {
+    ShareOut();
   }
 }
 
@@ -359,6 +362,9 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   runner_.Shutdown();
+  SavePlacement(this, options_.placementFile);
+  SaveSplitter(columns_, options_.placementFile);
+  SaveSplitter(promptSplit_, options_.placementFile);
   for (QWidget* window : toolWindows_) window->close();  // "Exit" of the console ends every window
   event->accept();
 }
@@ -370,128 +376,6 @@ QTableWidget* ConsoleWindow::GridOf(Grid grid) const {
     case Grid::CompiledProfile: return compiledGrid_;
   }
   return memoryGrid_;
-}
-
-// --- applied on the window's thread
-
-void ConsoleWindow::ApplyMessages(const QString& text) {
-  QString shown = text;
-  shown.replace("\r\n", "\n");
-  prompt_->setPlainText(shown);
-  prompt_->verticalScrollBar()->setValue(prompt_->verticalScrollBar()->maximum());
-}
-
-void ConsoleWindow::ApplyLed(Led led) { Paint(commLed_, LedColour(led)); }
-
-void ConsoleWindow::ApplyField(console::Field field, const QString& text) {
-  if (auto* edit = findChild<QLineEdit*>(console::ObjectName(field))) edit->setText(text);
-}
-
-void ConsoleWindow::ApplySelectors(const console::Selectors& s) {
-  auto fill = [](QComboBox* box, const std::vector<std::string>& items, int index) {
-    QSignalBlocker block(box);
-    box->clear();
-    for (const auto& item : items) box->addItem(Q(item));
-    box->setCurrentIndex(index);
-  };
-  fill(channelSelect_, s.channels, s.channelIndex);
-  fill(addressSelect_, s.addresses, s.addressIndex);
-  fill(nickNameSelect_, s.nickNames, s.nickNameIndex);
-}
-
-void ConsoleWindow::ApplyProgressionChoices(const QStringList& choices, int selected) {
-  progressionSelect_->clear();
-  progressionSelect_->addItems(choices);
-  progressionSelect_->setCurrentIndex(selected);
-}
-
-void ConsoleWindow::ApplyProgramMode(int code) {
-  if (QAbstractButton* option = programMode_->button(code)) {
-    option->setChecked(true);
-    return;
-  }
-  programMode_->setExclusive(false);
-  for (QAbstractButton* b : programMode_->buttons()) b->setChecked(false);
-  programMode_->setExclusive(true);
-}
-
-void ConsoleWindow::ApplyMonitoring(bool on) {
-  Paint(monitorLed_, on ? QColor(0, 255, 0) : QColor(192, 192, 192));
-  if (on)
-    profileRunTimer_.start();
-  else
-    profileRunTimer_.stop();
-}
-
-void ConsoleWindow::ApplyGridLayout(Grid grid, const console::GridLayout& layout) {
-  QTableWidget* table = GridOf(grid);
-  const int columns = static_cast<int>(layout.headers.size());
-  table->setColumnCount(columns);
-  QStringList headers;
-  for (const auto& h : layout.headers) headers << Q(h);
-  table->setHorizontalHeaderLabels(headers);
-  for (int c = 0; c < columns; ++c) {
-    int width = layout.widthsTwips[c] / kTwipsPerPixel;
-    table->setColumnHidden(c, width == 0);
-    if (width > 0) table->setColumnWidth(c, width);
-  }
-  if (grid == Grid::ProgramMemory) {
-    // The memory grid is as wide as its shown columns: the narrow and wide layouts differ by two.
-    int width = 2 * table->frameWidth() + table->verticalScrollBar()->sizeHint().width();
-    for (int c = 0; c < columns; ++c) width += table->isColumnHidden(c) ? 0 : table->columnWidth(c);
-    table->setFixedWidth(width);
-  }
-  if (grid == Grid::ProfileLog) profileLogFrame_->setMinimumWidth(logSizeButton_->text() == "<" ? 660 : 330);
-}
-
-void ConsoleWindow::ApplyGridRows(Grid grid, const std::vector<std::vector<std::string>>& rows) {
-  QTableWidget* table = GridOf(grid);
-  table->setRowCount(static_cast<int>(rows.size()));
-  for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
-    for (int c = 0; c < static_cast<int>(rows[r].size()) && c < table->columnCount(); ++c) {
-      auto* item = new QTableWidgetItem(Q(rows[r][c]));
-      item->setTextAlignment(Qt::AlignCenter);
-      table->setItem(r, c, item);
-    }
-  }
-}
-
-void ConsoleWindow::ApplyRowMarks(Grid grid, const std::vector<RowMark>& marks) {
-  QTableWidget* table = GridOf(grid);
-  for (int r = 0; r < table->rowCount() && r < static_cast<int>(marks.size()); ++r)
-    for (int c = 0; c < table->columnCount(); ++c)
-      if (QTableWidgetItem* item = table->item(r, c)) item->setBackground(MarkBrush(marks[r]));
-}
-
-void ConsoleWindow::ApplyCurrentRow(Grid grid, int row) {
-  QTableWidget* table = GridOf(grid);
-  if (row >= 1 && row <= table->rowCount()) table->setCurrentCell(row - 1, 2);
-}
-
-void ConsoleWindow::ApplyScroll(Grid grid, int topRow) {
-  QTableWidget* table = GridOf(grid);
-  if (topRow >= 1 && topRow <= table->rowCount())
-    table->scrollTo(table->model()->index(topRow - 1, 2), QAbstractItemView::PositionAtTop);
-}
-
-void ConsoleWindow::ApplySizeButton(Grid grid, bool wide) {
-  (grid == Grid::ProfileLog ? logSizeButton_ : memorySizeButton_)->setText(wide ? "<" : ">");
-}
-
-void ConsoleWindow::ApplyProgress(int done, int total) {
-  progress_->setMaximum(total > 0 ? total : 1);
-  progress_->setValue(done);
-}
-
-void ConsoleWindow::ShowWarningBox(const QString& title, const QString& text) {
-  QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
-  box.exec();
-}
-
-bool ConsoleWindow::AskConfirm(const QString& title, const QString& text) {
-  QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok | QMessageBox::Cancel, this);
-  box.setDefaultButton(QMessageBox::Ok);
-  return box.exec() == QMessageBox::Ok;
 }
 
 }  // namespace tarvel::ui

@@ -16,12 +16,15 @@
 class QAction;
 class QButtonGroup;
 class QComboBox;
+class QDockWidget;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QSplitter;
 class QTableWidget;
 class QWidget;
 
@@ -29,6 +32,8 @@ namespace tarvel::ui {
 
 class ConsoleWindow;
 class TrendView;
+
+inline constexpr int kTwipsPerPixel = 15;  // grid widths are given in twips
 
 // The console's view: callable from any thread, applied on the window's thread.
 class WindowView final : public console::ConsoleView {
@@ -69,6 +74,7 @@ struct WindowOptions {
   bool simulated = false;
   QString devicePath;  // shown with the serial link indicator
   QString profilesFolder;  // where "Open Profile" starts
+  QString placementFile;   // where the window's place and layout are kept; empty: not kept
 };
 
 class ConsoleWindow : public QMainWindow {
@@ -88,6 +94,10 @@ class ConsoleWindow : public QMainWindow {
   // console's activation runs again (channel lists, port, current channel).
   void AddToolWindow(const char* menuName, QWidget* window);
   TrendView* Trend() const { return trend_; }
+  // A window of its own docked in the console (below the message area by default), listed in
+  // the View menu so the user can show it again after closing it.
+  void AddDock(QDockWidget* dock, Qt::DockWidgetArea area = Qt::BottomDockWidgetArea);
+  QMenu* ViewMenu() const { return viewMenu_; }
 
   // --- applied on the window's thread by WindowView
   void ApplyMessages(const QString& text);
@@ -128,6 +138,13 @@ class ConsoleWindow : public QMainWindow {
   QGroupBox* BuildPromptFrame();
   void BuildPanels(QWidget* host);
   void ShowPanel(QGroupBox* panel);
+  // The panels lie exactly over the "Channel Select" frame, which is tall enough for each.
+  void FitPanels();
+  // The first sizes of the splitters and the dock: the controls their room, the grids the rest.
+  void ShareOut();
+  void ResetLayout();
+  // ">" widens a grid's pane by taking room from the others, "<" gives it back.
+  void WidenPane(QWidget* pane, int wanted, bool wide);
   void Connect();
   // Runs console work on the command thread.
   void Command(std::function<void(console::Console&)> work);
@@ -141,7 +158,8 @@ class ConsoleWindow : public QMainWindow {
   bool activateOnReturn_ = false;  // a tool window was active since the console last was
   std::vector<QWidget*> toolWindows_;
   QTimer profileRunTimer_;
-  bool centred_ = false;
+  bool placed_ = false;
+  bool restored_ = false;  // the window came back as the user left it
   bool closing_ = false;
 
   QGroupBox* channelFrame_ = nullptr;
@@ -163,6 +181,14 @@ class ConsoleWindow : public QMainWindow {
   QProgressBar* progress_ = nullptr;
   QButtonGroup* programMode_ = nullptr;
   std::vector<QGroupBox*> panels_;
+  QSplitter* columns_ = nullptr;      // Channel Select | Compiled Profile, Profile Log | Program Memory
+  QSplitter* promptSplit_ = nullptr;  // the columns over the message area
+  QWidget* leftPane_ = nullptr;
+  QWidget* middlePane_ = nullptr;
+  QWidget* rightPane_ = nullptr;
+  QList<int> narrowSizes_;            // the columns before a ">" widened one
+  QMenu* viewMenu_ = nullptr;
+  QDockWidget* trendDock_ = nullptr;
   // Controls that start a controller command: disabled while one runs.
   std::vector<QWidget*> commandWidgets_;
   std::vector<QAction*> commandActions_;

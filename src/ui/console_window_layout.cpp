@@ -15,8 +15,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "ui/console_window.h"
 
@@ -64,26 +67,47 @@ QFrame* Led(const char* name) {
   return led;
 }
 
-QPushButton* CloseButton(const char* name) {
-  auto* button = Button("X", name);
-  button->setFixedWidth(28);
-  return button;
-}
+// A panel shown over the "Channel Select" frame. Its close button sits in the title's corner, so
+// the content has the frame's whole height.
+class OverlayPanel : public QGroupBox {
+ public:
+  OverlayPanel(const char* caption, const char* name, const char* closeName, QLayout* content, QWidget* host)
+      : QGroupBox(QString::fromUtf8(caption), host) {
+    setObjectName(name);
+    close_ = Button("X", closeName);
+    close_->setParent(this);
+    close_->setFixedSize(24, 20);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, close_->height() + 2, 6, 4);
+    layout->addLayout(content);
+    layout->addStretch();
+    setAutoFillBackground(true);
+    hide();
+  }
 
-// A panel's title row: its caption frame holds the content, the close button sits on top.
-QGroupBox* Panel(const char* caption, const char* name, QWidget* host, QLayout* content, const char* closeName) {
-  auto* panel = Frame(caption, name);
-  panel->setParent(host);
-  auto* layout = new QVBoxLayout(panel);
-  auto* top = new QHBoxLayout;
-  top->addStretch();
-  top->addWidget(CloseButton(closeName));
-  layout->addLayout(top);
-  layout->addLayout(content);
-  layout->addStretch();
-  panel->setAutoFillBackground(true);
-  panel->hide();
-  return panel;
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QGroupBox::resizeEvent(event);
+    close_->move(width() - close_->width() - 2, 1);
+  }
+
+ private:
+  QPushButton* close_;
+};
+
+// label, entry, label, entry ... in rows of `pairs` pairs.
+QGridLayout* Pairs(std::initializer_list<std::pair<const char*, QWidget*>> cells, int pairs) {
+  auto* grid = new QGridLayout;
+  int i = 0;
+  for (auto [caption, widget] : cells) {
+    auto* label = new QLabel(QString::fromUtf8(caption));
+    label->setBuddy(widget);
+    grid->addWidget(label, i / pairs, 2 * (i % pairs));
+    grid->addWidget(widget, i / pairs, 2 * (i % pairs) + 1);
+    ++i;
+  }
+  for (int c = 0; c < pairs; ++c) grid->setColumnStretch(2 * c + 1, 1);
+  return grid;
 }
 
 }  // namespace
@@ -131,6 +155,12 @@ void ConsoleWindow::BuildMenus() {
   action(setup, "Comm Port", "mnuSetupCommPort", false);
   action(setup, "Channel Map", "mnuChannelMap", false);
 
+  // The docked windows (the run trend, and any other added with AddDock) and the layout.
+  viewMenu_ = menu(nullptr, "View", "mnuView");
+  viewMenu_->addSeparator();
+  connect(action(viewMenu_, "Reset Window Layout", "mnuResetLayout"), &QAction::triggered, this,
+          &ConsoleWindow::ResetLayout);
+
   QMenu* about = menu(nullptr, "About", "mnuAbout");
   action(about, "Info", "mnInfo");
   action(about, "Report a Bug", "mnuReportBug");
@@ -165,13 +195,25 @@ QGroupBox* ConsoleWindow::BuildCompiledFrame() {
                Entry("CompileProfileNameDisplay", "Name of the profile to add to controller program memory", true));
   layout->addLayout(name);
 
-  auto* settings = Frame("Sensor  Temp    Time     Progress", "frameCompiledProfileSettings");
-  auto* row = new QHBoxLayout(settings);
-  for (const char* n : {"txtCompiledProfileSensor", "txtCompiledProfileTemperatureScale", "txtCompiledProfileTimeScale"})
-    row->addWidget(Entry(n, nullptr, true));
+  // "Sensor  Temp    Time     Progress": each caption word stands over its own box.
+  auto* settings = new QFrame;
+  settings->setObjectName("frameCompiledProfileSettings");
+  settings->setAccessibleName("Sensor  Temp    Time     Progress");
+  auto* row = new QGridLayout(settings);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setVerticalSpacing(1);
+  const std::pair<const char*, const char*> columns[] = {{"Sensor", "txtCompiledProfileSensor"},
+                                                         {"Temp", "txtCompiledProfileTemperatureScale"},
+                                                         {"Time", "txtCompiledProfileTimeScale"}};
+  int column = 0;
+  for (auto [caption, name] : columns) {
+    row->addWidget(new QLabel(caption), 0, column);
+    row->addWidget(Entry(name, nullptr, true), 1, column++);
+  }
   progressionSelect_ = new QComboBox;
   progressionSelect_->setObjectName("cmbProgressionSelect");
-  row->addWidget(progressionSelect_);
+  row->addWidget(new QLabel("Progress"), 0, column);
+  row->addWidget(progressionSelect_, 1, column);
   layout->addWidget(settings);
 
   auto* compile = new QHBoxLayout;
@@ -186,7 +228,7 @@ QGroupBox* ConsoleWindow::BuildCompiledFrame() {
   layout->addLayout(compile);
 
   compiledGrid_ = GridWidget("CompiledProfileFlexGrid", "This is the compiled design profile");
-  layout->addWidget(compiledGrid_);
+  layout->addWidget(compiledGrid_, 1);
   return frame;
 }
 
@@ -210,8 +252,7 @@ QGroupBox* ConsoleWindow::BuildProfileLogFrame() {
   buttons->addStretch();
   layout->addLayout(buttons);
   logGrid_ = GridWidget("fgProfileLog");
-  layout->addWidget(logGrid_);
-  frame->setMinimumWidth(330);
+  layout->addWidget(logGrid_, 1);
   profileLogFrame_ = frame;
   return frame;
 }
@@ -223,7 +264,7 @@ QGroupBox* ConsoleWindow::BuildProgramMemoryFrame() {
   memorySizeButton_->setFixedWidth(28);
   layout->addWidget(memorySizeButton_, 0, Qt::AlignLeft);
   memoryGrid_ = GridWidget("ProgramMemoryDisplayFlexGrid");
-  layout->addWidget(memoryGrid_);
+  layout->addWidget(memoryGrid_, 1);
   return frame;
 }
 
@@ -240,18 +281,24 @@ QGroupBox* ConsoleWindow::BuildRunStateFrame() {
       {"Relay 1", "Relay1StateDisplay", "Relay #1 state"},
       {"Relay 2", "Relay2StateDisplay", "Relay #1 state"},
   };
+  // Each caption on the left of its read-out, two to a row.
   int i = 0;
   for (auto [caption, name, tip] : displays) {
-    grid->addWidget(new QLabel(caption), (i / 4) * 2, i % 4);
-    grid->addWidget(Entry(name, tip, true), (i / 4) * 2 + 1, i % 4);
+    auto* edit = Entry(name, tip, true);
+    auto* label = new QLabel(QString::fromUtf8(caption).trimmed());
+    label->setBuddy(edit);
+    grid->addWidget(label, i / 2, 2 * (i % 2));
+    grid->addWidget(edit, i / 2, 2 * (i % 2) + 1);
     ++i;
   }
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
   auto* monitor = new QHBoxLayout;
   monitorButton_ = Button("Monitor Run State", "MonitorRunStateButton");
   monitorLed_ = Led("MonitorRunStateLED");
   monitor->addWidget(monitorButton_);
   monitor->addWidget(monitorLed_);
-  grid->addLayout(monitor, 3, 3);
+  grid->addLayout(monitor, 3, 2, 1, 2);
   commandWidgets_.push_back(monitorButton_);
   return frame;
 }
@@ -290,20 +337,21 @@ QGroupBox* ConsoleWindow::BuildPromptFrame() {
   prompt_->setObjectName("User_Prompt");
   prompt_->setToolTip("Watch here for messages about operation");
   prompt_->setReadOnly(true);
-  prompt_->setMinimumHeight(110);
-  prompt_->setMaximumHeight(160);
+  prompt_->setMinimumHeight(3 * prompt_->fontMetrics().lineSpacing() + 10);
   layout->addWidget(prompt_, 1);
 
   auto* side = new QVBoxLayout;
-  side->addWidget(Button("Clear", "ClearDisplayButton"));
-  progress_ = new QProgressBar;
-  progress_->setObjectName("TransferProgressBar");
-  progress_->setValue(0);
-  side->addWidget(progress_);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(Button("Clear", "ClearDisplayButton"));
   cancelButton_ = Button("Cancel", "TransferCancelButton");
   cancelButton_->setToolTip("Stop the transfer under way before its next exchange");
   cancelButton_->setEnabled(false);
-  side->addWidget(cancelButton_);
+  buttons->addWidget(cancelButton_);
+  side->addLayout(buttons);
+  progress_ = new QProgressBar;
+  progress_->setObjectName("TransferProgressBar");
+  progress_->reset();  // idle: no figure until a command moves it
+  side->addWidget(progress_);
   auto* link = new QHBoxLayout;
   auto* label = new QLabel(options_.simulated ? "Serial Link (simulated)" : "Serial Link");
   label->setObjectName("SerialLinkLabel");
@@ -320,8 +368,8 @@ QGroupBox* ConsoleWindow::BuildPromptFrame() {
 }
 
 void ConsoleWindow::BuildPanels(QWidget* host) {
-  // Run mode: the ProgramMode options, index = run mode code.
-  auto* modes = new QVBoxLayout;
+  // Run mode: the ProgramMode options, index = run mode code, in two columns.
+  auto* modes = new QGridLayout;
   programMode_ = new QButtonGroup(this);
   programMode_->setObjectName("ProgramMode");
   const char* captions[] = {"SV", "S-SV R/S", "M-SV R/S", "S-PV R/S", "M-PV R/S"};
@@ -329,60 +377,64 @@ void ConsoleWindow::BuildPanels(QWidget* host) {
     auto* option = new QRadioButton(captions[code]);
     option->setObjectName(QString("ProgramMode_%1").arg(code));
     programMode_->addButton(option, code);
-    modes->addWidget(option);
+    modes->addWidget(option, code % 3, code / 3);
   }
   auto* setMode = Button("Set Mode", "SetRunModeButton");
   setMode->setEnabled(false);
-  modes->addWidget(setMode);
-  auto* runMode = Panel("Manual Profile Mode Control", "picRunMode", host, modes, "RunModeXOut");
+  modes->addWidget(setMode, 2, 1);
+  auto* runMode = new OverlayPanel("Manual Profile Mode Control", "picRunMode", "RunModeXOut", modes, host);
   runMode->setToolTip(
       "Single Set Point - SV or Ramp / Soak S-SV, M-SV, S-PV, M-PV mode.  S=Seconds, M=Minutes");
 
   const char* lowTip = "Profile starting point in temperature controller program memory";
   const char* highTip = "Profile end point in temperature controller program memory";
-  auto* limits = new QFormLayout;
-  limits->addRow("Low Step", Entry("ProgramStepLowDisplay", lowTip));
-  limits->addRow("High Step", Entry("ProgramStepHighDisplay", highTip));
   auto* uploadLimits = Button("UpLoad Limits", "UpLoadProgramLimitsButton");
   uploadLimits->setEnabled(false);
-  limits->addRow(uploadLimits);
-  auto* limitsPanel = Panel("Program Limits", "picUpLoadProgramLimits", host, limits, "picUpLoadProgramLimitsXOut");
+  auto* limits = Pairs({{"Low Step", Entry("ProgramStepLowDisplay", lowTip)},
+                        {"High Step", Entry("ProgramStepHighDisplay", highTip)}},
+                       2);
+  limits->addWidget(uploadLimits, 1, 0, 1, 2);
+  auto* limitsPanel =
+      new OverlayPanel("Program Limits", "picUpLoadProgramLimits", "picUpLoadProgramLimitsXOut", limits, host);
 
-  auto* download = new QFormLayout;
-  download->addRow("Low Step", Entry("txtStartStep", lowTip));
-  download->addRow("High Step", Entry("txtStopStep", highTip));
   auto* downloadButton = Button("DownLoad Memory", "DownLoadControllerProgramMemoryButton");
   commandWidgets_.push_back(downloadButton);
-  download->addRow(downloadButton);
-  auto* downloadPanel = Panel("DownLoad Memory", "picDownLoadMemory", host, download, "DownLoadXOutButton");
+  auto* download =
+      Pairs({{"Low Step", Entry("txtStartStep", lowTip)}, {"High Step", Entry("txtStopStep", highTip)}}, 2);
+  download->addWidget(downloadButton, 1, 0, 1, 2);
+  auto* downloadPanel = new OverlayPanel("DownLoad Memory", "picDownLoadMemory", "DownLoadXOutButton", download, host);
 
-  auto* hardware = new QFormLayout;
-  hardware->addRow("Alarm 1", Entry("Alarm1TypeDisplay", "Alarm #1 type setting of the temperature controller"));
-  hardware->addRow("Alarm 2", Entry("Alarm2TypeDisplay", "Alarm #2 type setting of the temperature controller"));
-  hardware->addRow("Temp Scale",
-                   Entry("TemperatureScaleDisplay",
-                         "Temperature scale setting of the temperature controller.  This should match design profile setting"));
-  hardware->addRow("Sensor",
-                   Entry("SensorTypeDisplay",
-                         "Sensor Setting of the temperature controller.  This should match design profile setting", true));
-  auto* hardwareButtons = new QHBoxLayout;
+  auto* hardware = Pairs(
+      {{"Alarm 1", Entry("Alarm1TypeDisplay", "Alarm #1 type setting of the temperature controller")},
+       {"Alarm 2", Entry("Alarm2TypeDisplay", "Alarm #2 type setting of the temperature controller")},
+       {"Temp Scale", Entry("TemperatureScaleDisplay", "Temperature scale setting of the temperature controller.  This "
+                                                       "should match design profile setting")},
+       {"Sensor", Entry("SensorTypeDisplay",
+                        "Sensor Setting of the temperature controller.  This should match design profile setting",
+                        true)}},
+      2);
   auto* read = Button("Read Settings", "DownLoadHardwareSettingsButton");
   auto* write = Button("Write Settings", "UpLoadHardwareSettingsButton");
-  hardwareButtons->addWidget(read);
-  hardwareButtons->addWidget(write);
-  hardware->addRow(hardwareButtons);
+  hardware->addWidget(read, 2, 0, 1, 2);
+  hardware->addWidget(write, 2, 2, 1, 2);
   commandWidgets_.push_back(read);
   commandWidgets_.push_back(write);
-  auto* hardwarePanel = Panel("Controller Settings", "picHardwareSettings", host, hardware, "ControllerSettingsXOut");
+  auto* hardwarePanel =
+      new OverlayPanel("Controller Settings", "picHardwareSettings", "ControllerSettingsXOut", hardware, host);
 
-  auto* setPoint = new QFormLayout;
-  setPoint->addRow("Set Point", Entry("SingleSetPointDisplay", "Temperature control set point when in SV run mode"));
   auto* writeSetPoint = Button("Write", "UpLoadSetValueButton");
-  setPoint->addRow(writeSetPoint);
+  auto* setPoint =
+      Pairs({{"Set Point", Entry("SingleSetPointDisplay", "Temperature control set point when in SV run mode")}}, 1);
+  setPoint->addWidget(writeSetPoint, 1, 1);
   commandWidgets_.push_back(writeSetPoint);
-  auto* setPointPanel = Panel("Single Set Point", "picSingleSetPoint", host, setPoint, "SingleSetPointXOut");
+  auto* setPointPanel =
+      new OverlayPanel("Single Set Point", "picSingleSetPoint", "SingleSetPointXOut", setPoint, host);
 
   panels_ = {runMode, limitsPanel, downloadPanel, hardwarePanel, setPointPanel};
+  // The frame the panels cover is as tall as the tallest of them: none reaches into the frame below.
+  int tallest = 0;
+  for (QGroupBox* panel : panels_) tallest = std::max(tallest, panel->minimumSizeHint().height());
+  channelFrame_->setMinimumHeight(std::max(channelFrame_->minimumSizeHint().height(), tallest));
 }
 
 }  // namespace tarvel::ui

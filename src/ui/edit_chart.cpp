@@ -3,13 +3,15 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QChart>
-#include <QChartView>
 #include <QFileDialog>
+#include <QGraphicsLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLegendMarker>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QResizeEvent>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -17,6 +19,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "ui/chart_view.h"
 
 namespace tarvel::ui {
 namespace {
@@ -43,14 +47,6 @@ QString TimeTitle(profile::TimeScale scale) {
   return "Minutes";
 }
 
-// A range with a little room around it, and some width when all points share one value.
-std::pair<double, double> Padded(double low, double high) {
-  if (!(low <= high)) return {0, 1};
-  double room = (high - low) * 0.05;
-  if (room == 0) room = std::max(1.0, std::abs(high) * 0.05);
-  return {low - room, high + room};
-}
-
 }  // namespace
 
 EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folder_(std::move(folder)) {
@@ -66,13 +62,17 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
   logFileName_->setReadOnly(true);
   auto* loadButton = new QPushButton("Load Log File");
   loadButton->setObjectName("LoadLogFileButton");
+  auto* removeButton = new QPushButton("Remove Log");
+  removeButton->setObjectName("RemoveLogButton");
+  removeButton->setToolTip("Take the log file off the chart");
   logLayout->addWidget(logFileName_, 1);
   logLayout->addWidget(loadButton);
+  logLayout->addWidget(removeButton);
   layout->addWidget(logFrame);
 
   auto* selectFrame = new QGroupBox("Plot Trace Selection");
   selectFrame->setObjectName("framePlotTraceSelection");
-  auto* selectLayout = new QHBoxLayout(selectFrame);
+  auto* selectLayout = new QGridLayout(selectFrame);  // two by two: the panel stays narrow
   const std::pair<const char*, const char*> boxes[] = {{"Design Profile", "DesignProfilePlotSelect"},
                                                        {"Alarm Limits", "DesignProfileLimitsPlotSelect"},
                                                        {"Recorded Profile", "RecordedProfilePlotSelect"},
@@ -81,7 +81,7 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
     plotSelect_[i] = new QCheckBox(boxes[i].first);
     plotSelect_[i]->setObjectName(boxes[i].second);
     plotSelect_[i]->setChecked(true);
-    selectLayout->addWidget(plotSelect_[i]);
+    selectLayout->addWidget(plotSelect_[i], static_cast<int>(i) / 2, static_cast<int>(i) % 2);
     connect(plotSelect_[i], &QCheckBox::toggled, this, [this] { ApplyPlotSelection(); });
   }
   layout->addWidget(selectFrame);
@@ -90,15 +90,15 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
   chartFrame->setObjectName("frameDesignProfile");
   auto* chartLayout = new QVBoxLayout(chartFrame);
   auto* chart = new QChart;
-  view_ = new QChartView(chart);
-  view_->setObjectName("EditChart");
-  view_->setRenderHint(QPainter::Antialiasing);
-  view_->setMinimumSize(480, 300);
-  chartLayout->addWidget(view_);
-  layout->addWidget(chartFrame, 1);
-
   timeAxis_ = new QValueAxis;
   temperatureAxis_ = new QValueAxis;
+  view_ = new ChartView(chart, timeAxis_, temperatureAxis_);
+  view_->setObjectName("EditChart");
+  view_->setMinimumSize(320, 200);
+  chartLayout->addWidget(view_, 1);
+  chartLayout->addWidget(view_->ToolRow());
+  layout->addWidget(chartFrame, 1);
+
   timeAxis_->setTitleText("Minutes");
   temperatureAxis_->setTitleText("Deg-F");
   chart->addAxis(timeAxis_, Qt::AlignBottom);
@@ -117,9 +117,15 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
     series->attachAxis(timeAxis_);
     series->attachAxis(temperatureAxis_);
     series_[s - 1] = series;
-    connect(series, &QLineSeries::clicked, this, [this, s](const QPointF& at) { Clicked(s, at, false); });
-    connect(series, &QLineSeries::doubleClicked, this, [this, s](const QPointF& at) { Clicked(s, at, true); });
   }
+  // Clicks and the read-out: the design before its band, the band before the log.
+  view_->SetTraces({{series_[0], "Design Profile"},
+                    {series_[1], "Alarm High"},
+                    {series_[2], "Alarm Low"},
+                    {series_[3], "Recorded Profile"},
+                    {series_[4], "Temp Record"}});
+  connect(view_, &ChartView::pointClicked, this,
+          [this](int trace, int index, bool doubleClick) { Clicked(trace + 1, index, doubleClick); });
   // The lower band shares the upper one's legend entry.
   for (QLegendMarker* marker : chart->legend()->markers(series_[2])) marker->setVisible(false);
   chart->legend()->setAlignment(Qt::AlignBottom);
@@ -128,6 +134,16 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
   loadLogFileAction_->setObjectName("mnuLoadLogFile");
   connect(loadLogFileAction_, &QAction::triggered, this, &EditChart::ChooseLogFile);
   connect(loadButton, &QPushButton::clicked, this, &EditChart::ChooseLogFile);
+  connect(removeButton, &QPushButton::clicked, this, &EditChart::RemoveLog);
+  auto chartAction = [this](const char* caption, const char* name, auto slot) {
+    auto* action = new QAction(caption, this);
+    action->setObjectName(name);
+    connect(action, &QAction::triggered, this, slot);
+    chartActions_.append(action);
+  };
+  chartAction("Remove Log", "mnuRemoveLog", [this] { RemoveLog(); });
+  chartAction("Save Chart Image...", "mnuSaveChartImage", [this] { view_->AskSaveImage(); });
+  chartAction("Print...", "mnuPrintChart", [this] { view_->AskPrint(); });
   Redraw();
 }
 
@@ -140,6 +156,7 @@ void EditChart::SetProfile(const profile::ProfileTable& table, const profile::Pr
   SignalSink sink(*this);
   model_.PlotDesignProfile(table, sink);
   Redraw();
+  if (auto cell = model_.ProblemCell()) emit cellInTheWay(cell->row, cell->column);
 }
 
 void EditChart::ChooseLogFile() {
@@ -153,7 +170,19 @@ void EditChart::LoadLogFile(const QString& path) {
   SignalSink sink(*this);
   model_.LoadLogFile(path.toStdString(), sink);
   logFileName_->setText(QString::fromStdString(model_.LogFileName()));
+  view_->ResetZoom();  // a new log: its whole extent
   Redraw();
+  if (auto cell = model_.ProblemCell()) emit cellInTheWay(cell->row, cell->column);
+}
+
+void EditChart::RemoveLog() {
+  if (!model_.HiRes()) return;
+  SignalSink sink(*this);
+  model_.ClearLogFile(sink);
+  logFileName_->clear();
+  view_->ResetZoom();
+  Redraw();
+  emit message(QString("Log file removed from the chart"));
 }
 
 std::array<bool, 4> EditChart::PlotSelection() const {
@@ -180,12 +209,30 @@ void EditChart::Redraw() {
     // The low-resolution rows are the profile's own points: show them to click on.
     series_[s - 1]->setPointsVisible(!model_.HiRes() && s <= 3);
   }
-  auto [x0, x1] = Padded(xLow, xHigh);
-  auto [y0, y1] = Padded(yLow, yHigh);
   // Time starts at 0 unless a log holds earlier times.
-  timeAxis_->setRange(xLow <= xHigh && xLow >= 0 ? 0.0 : x0, x1);
-  temperatureAxis_->setRange(y0, y1);
+  if (xLow <= xHigh && xLow >= 0) xLow = 0;
+  if (xLow <= xHigh && xHigh == xLow) xHigh = xLow + 1;  // a profile of one row: no negative time
+  view_->SetDataRange({xLow, xHigh}, {yLow, yHigh});
   ApplyPlotSelection();
+}
+
+void EditChart::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FitLegend();
+}
+
+void EditChart::FitLegend() {
+  QLegend* legend = Chart()->legend();
+  const QFontMetrics metrics(legend->font());
+  // Below the plot the legend gives each entry the same width: the longest text decides.
+  int widest = 0, shown = 0;
+  for (QLegendMarker* marker : legend->markers())
+    if (marker->isVisible()) widest = std::max(widest, metrics.horizontalAdvance(marker->label())), ++shown;
+  const int needed = shown * (widest + 3 * metrics.height()) + 40;
+  const Qt::Alignment alignment = needed <= view_->width() ? Qt::AlignBottom : Qt::AlignRight;
+  if (legend->alignment() != alignment) legend->setAlignment(alignment);
+  // Beside the plot Qt would give the legend less than its longest text.
+  legend->setMinimumWidth(alignment == Qt::AlignRight ? widest + 3 * metrics.height() + 10 : 0);
 }
 
 void EditChart::ApplyPlotSelection() {
@@ -195,25 +242,22 @@ void EditChart::ApplyPlotSelection() {
   series_[2]->setVisible(selection[1]);
   series_[3]->setVisible(selection[2]);
   series_[4]->setVisible(selection[3]);
-  for (QLegendMarker* marker : Chart()->legend()->markers(series_[2])) marker->setVisible(false);
+  // The legend names what is drawn: not the lower band (the upper one names both), nor a trace
+  // without points (no log loaded).
+  bool changed = false;
+  for (int s = 0; s < profile::kChartSeriesCount; ++s)
+    for (QLegendMarker* marker : Chart()->legend()->markers(series_[s])) {
+      const bool shown = s != 2 && series_[s]->isVisible() && series_[s]->count() > 0;
+      changed |= marker->isVisible() != shown;
+      marker->setVisible(shown);
+    }
+  // The legend lays its entries out again only when told.
+  if (changed && Chart()->legend()->layout()) Chart()->legend()->layout()->invalidate();
+  FitLegend();
 }
 
-int EditChart::NearestPoint(int series, const QPointF& at) const {
-  const std::vector<profile::ChartPoint> points = model_.Series(series);
-  const QPointF target = Chart()->mapToPosition(at, series_[series - 1]);
-  int best = -1;
-  double bestDistance = std::numeric_limits<double>::max();
-  for (int i = 0; i < static_cast<int>(points.size()); ++i) {
-    const QPointF p = Chart()->mapToPosition(QPointF(points[i].x, points[i].y), series_[series - 1]);
-    const double d = std::hypot(p.x() - target.x(), p.y() - target.y());
-    if (d < bestDistance) bestDistance = d, best = i;
-  }
-  return best;
-}
-
-void EditChart::Clicked(int series, const QPointF& at, bool activated) {
+void EditChart::Clicked(int series, int index, bool activated) {
   SignalSink sink(*this);
-  const int index = NearestPoint(series, at);
   if (activated) {
     model_.PointActivated(series, index, sink);
   } else if (auto row = model_.PointSelected(series, index, sink)) {

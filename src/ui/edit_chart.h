@@ -5,8 +5,9 @@
 //
 // The editor embeds it as one widget: after every redraw of its worksheet it calls SetProfile;
 // it shows message() lines in User_Prompt (clearMessages() empties the area first); it marks
-// the worksheet row of rowMarked(); it puts LoadLogFileAction() in its File menu; it keeps
-// PlotSelection() in its settings file.
+// the worksheet row of rowMarked() and selects the cell of cellInTheWay(); it puts the actions
+// (Load Log File, Remove Log, Save Chart Image..., Print...) in its File menu; it keeps
+// PlotSelection() in its settings file. The chart zooms, pans and reads out (ChartView).
 
 #include <QWidget>
 
@@ -18,12 +19,13 @@
 class QAction;
 class QCheckBox;
 class QChart;
-class QChartView;
 class QLineEdit;
 class QLineSeries;
 class QValueAxis;
 
 namespace tarvel::ui {
+
+class ChartView;
 
 class EditChart : public QWidget {
   Q_OBJECT
@@ -36,8 +38,13 @@ class EditChart : public QWidget {
   // "Load Log File" with a chosen file (the dialog's, or one given on the command line).
   void LoadLogFile(const QString& path);
 
-  // mnuLoadLogFile "Load Log File": opens the log dialog in LogFiles/.
+  // "Remove Log": the chart without the log file, back to the design alone.
+  void RemoveLog();
+
+  // mnuLoadLogFile "Load Log File": opens the log dialog in LogFiles/; then "Remove Log",
+  // "Save Chart Image..." and "Print...".
   QAction* LoadLogFileAction() const { return loadLogFileAction_; }
+  QList<QAction*> ChartActions() const { return chartActions_; }
 
   // Design Profile, Alarm Limits, Recorded Profile, Temp Record: the check boxes as the
   // editor settings keep them.
@@ -46,28 +53,35 @@ class EditChart : public QWidget {
 
   const profile::ChartModel& Model() const { return model_; }
   QChart* Chart() const;
+  ChartView* View() const { return view_; }
   QLineSeries* Series(int series) const { return series_[series - 1]; }  // 1..5
 
  signals:
   void clearMessages();
   void message(const QString& text);  // one line (or several, CR LF) for the message area
   void rowMarked(int row);            // the worksheet row a selected point falls in (1..255)
+  void cellInTheWay(int row, int column);  // the cell a failed plot could not read
 
  public slots:
   void ChooseLogFile();
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
+  // The legend below the plot while its texts fit there whole, else beside it.
+  void FitLegend();
   void Redraw();
   void ApplyPlotSelection();
-  void Clicked(int series, const QPointF& at, bool activated);
-  int NearestPoint(int series, const QPointF& at) const;
+  void Clicked(int series, int index, bool activated);
 
   AppFolder folder_;
   profile::ChartModel model_;
   QAction* loadLogFileAction_ = nullptr;
+  QList<QAction*> chartActions_;
   QLineEdit* logFileName_ = nullptr;
   std::array<QCheckBox*, 4> plotSelect_{};
-  QChartView* view_ = nullptr;
+  ChartView* view_ = nullptr;
   std::array<QLineSeries*, profile::kChartSeriesCount> series_{};
   QValueAxis* timeAxis_ = nullptr;
   QValueAxis* temperatureAxis_ = nullptr;

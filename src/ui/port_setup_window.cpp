@@ -3,14 +3,17 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QVBoxLayout>
 
 #include "ui/thread_post.h"
+#include "ui/window_placement.h"
 
 namespace tarvel::ui {
 namespace {
@@ -23,7 +26,8 @@ QPushButton* Button(const char* caption, const char* name) {
 
 }  // namespace
 
-PortSetupWindow::PortSetupWindow(CommandRunner& runner, QWidget* parent) : QMainWindow(parent), runner_(runner) {
+PortSetupWindow::PortSetupWindow(CommandRunner& runner, QWidget* parent, QString placementFile)
+    : QMainWindow(parent), runner_(runner), placementFile_(std::move(placementFile)) {
   setObjectName("CommSetUp");
   setWindowTitle("Communications Port Setup");
 
@@ -45,7 +49,14 @@ PortSetupWindow::PortSetupWindow(CommandRunner& runner, QWidget* parent) : QMain
   scanLayout->addWidget(progress_, 1);
 
   auto* selectFrame = new QGroupBox("Comm Port Select");
-  auto* selectLayout = new QHBoxLayout(selectFrame);
+  auto* selectBox = new QVBoxLayout(selectFrame);
+  list_ = new QListWidget;
+  list_->setObjectName("CommPortList");
+  list_->setToolTip("Click a port to choose it; Scan Ports says what answers on each");
+  list_->setMinimumHeight(4 * list_->fontMetrics().lineSpacing());
+  selectBox->addWidget(list_, 1);
+  auto* selectLayout = new QHBoxLayout;
+  selectBox->addLayout(selectLayout);
   auto* label = new QLabel("Comm Port Number");
   label->setObjectName("CommDisplayLabel");
   number_ = new QLabel("1");
@@ -55,9 +66,10 @@ PortSetupWindow::PortSetupWindow(CommandRunner& runner, QWidget* parent) : QMain
   auto* increment = Button(">", "IncrPortNum");
   device_ = new QLabel;
   device_->setObjectName("CommPortDevice");
+  device_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);  // a long by-id name must not widen the window
   use_ = Button("Use This Setting", "SavePortSettings");
-  for (QWidget* w : std::initializer_list<QWidget*>{label, number_, decrement, increment, device_}) selectLayout->addWidget(w);
-  selectLayout->addStretch();
+  for (QWidget* w : std::initializer_list<QWidget*>{label, number_, decrement, increment}) selectLayout->addWidget(w);
+  selectLayout->addWidget(device_, 1);
   selectLayout->addWidget(use_);
 
   auto* messageFrame = new QGroupBox("Port Messages");
@@ -69,13 +81,24 @@ PortSetupWindow::PortSetupWindow(CommandRunner& runner, QWidget* parent) : QMain
   messageLayout->addWidget(prompt_);
   messageLayout->addWidget(clear, 0, Qt::AlignRight);
 
+  prompt_->setMinimumHeight(4 * prompt_->fontMetrics().lineSpacing());
   auto* central = new QWidget;
   auto* layout = new QVBoxLayout(central);
   layout->addWidget(scanFrame);
-  layout->addWidget(selectFrame);
-  layout->addWidget(messageFrame, 1);
+  auto* split = new QSplitter(Qt::Vertical);
+  split->setObjectName("PortSetupSplitter");
+  split->setChildrenCollapsible(false);
+  split->addWidget(selectFrame);
+  split->addWidget(messageFrame);
+  split->setStretchFactor(0, 1);
+  split->setStretchFactor(1, 1);
+  layout->addWidget(split, 1);
   setCentralWidget(central);
-  resize(760, 520);
+  progress_->reset();
+  RestorePlacement(this, placementFile_, QSize(820, 620));
+  connect(list_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    if (setup_) setup_->SelectPort(item->data(Qt::UserRole).toInt());
+  });
 
   connect(scan_, &QPushButton::clicked, this, [this] { Command([](auto& s) { s.SerialPortScan(); }); });
   connect(cancel_, &QPushButton::clicked, this, [this] { if (setup_) setup_->Cancel(); });
@@ -95,11 +118,22 @@ void PortSetupWindow::SetBusy(bool busy) {
   scan_->setEnabled(!busy);
   use_->setEnabled(!busy);
   cancel_->setEnabled(busy);
+  if (!busy) progress_->reset();
+}
+
+void PortSetupWindow::hideEvent(QHideEvent* event) {
+  SavePlacement(this, placementFile_);
+  QMainWindow::hideEvent(event);
 }
 
 // Loading the window: each time it opens, from the port the line is on now.
 void PortSetupWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  if (!placed_) {
+    placed_ = true;
+    KeepOnScreen(this);
+  }
+  if (event->spontaneous()) return;  // the window system's own show event is no new opening
   Command([](auto& s) {
     s.Messages().ClearDisplay();
     s.Load();
@@ -119,6 +153,25 @@ void PortSetupWindow::ShowPort(int number, const std::string& device) {
   PostTo(this, [this, number, d = QString::fromStdString(device)] {
     number_->setText(QString::number(number));
     device_->setText(d.isEmpty() ? QString("(no device)") : d);
+    device_->setToolTip(d);
+    QListWidgetItem* chosen = nullptr;
+    for (int i = 0; i < list_->count(); ++i)
+      if (list_->item(i)->data(Qt::UserRole).toInt() == number) chosen = list_->item(i);
+    list_->setCurrentItem(chosen);
+  });
+}
+
+void PortSetupWindow::ShowPorts(const std::vector<console::PortEntry>& ports) {
+  PostTo(this, [this, ports] {
+    const QSignalBlocker quiet(list_);
+    list_->clear();
+    for (const console::PortEntry& port : ports) {
+      auto* item = new QListWidgetItem(QString::fromStdString(console::PortListText(port)), list_);
+      item->setData(Qt::UserRole, port.number);
+    }
+    const int number = number_->text().toInt();
+    for (int i = 0; i < list_->count(); ++i)
+      if (list_->item(i)->data(Qt::UserRole).toInt() == number) list_->setCurrentRow(i);
   });
 }
 

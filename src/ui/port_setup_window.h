@@ -9,6 +9,7 @@
 #include "ui/command_runner.h"
 
 class QLabel;
+class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -19,7 +20,8 @@ class PortSetupWindow : public QMainWindow, public console::PortSetupView {
   Q_OBJECT
 
  public:
-  explicit PortSetupWindow(CommandRunner& runner, QWidget* parent = nullptr);
+  // placementFile keeps where the user leaves the window (empty: not kept).
+  explicit PortSetupWindow(CommandRunner& runner, QWidget* parent = nullptr, QString placementFile = {});
   // The workflow is built on this window's view; bind it before the window is shown.
   void Bind(console::PortSetup& setup) { setup_ = &setup; }
 
@@ -27,9 +29,11 @@ class PortSetupWindow : public QMainWindow, public console::PortSetupView {
   void ShowMessages(const std::string& text) override;
   void ShowPort(int number, const std::string& device) override;
   void SetProgress(int done, int total) override;
+  void ShowPorts(const std::vector<console::PortEntry>& ports) override;
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void Command(std::function<void(console::PortSetup&)> work);
@@ -37,6 +41,9 @@ class PortSetupWindow : public QMainWindow, public console::PortSetupView {
 
   CommandRunner& runner_;
   console::PortSetup* setup_ = nullptr;
+  QString placementFile_;
+  bool placed_ = false;
+  QListWidget* list_ = nullptr;  // the ports, clicked to choose one
   QLabel* number_ = nullptr;
   QLabel* device_ = nullptr;
   QPlainTextEdit* prompt_ = nullptr;

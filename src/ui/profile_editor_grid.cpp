@@ -133,8 +133,10 @@ bool CellDelegate::eventFilter(QObject* object, QEvent* event) {
 }
 
 WorksheetView::WorksheetView(QWidget* parent) : QTableView(parent) {
+  // No SelectedClicked: Qt opens that editor later, on a timer, and keys typed meanwhile were
+  // lost or replaced. A click on the current cell opens its box at once (mousePressEvent).
   setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked |
-                  QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+                  QAbstractItemView::EditKeyPressed);
   setSelectionMode(QAbstractItemView::ContiguousSelection);
   setTabKeyNavigation(true);
 }
@@ -189,7 +191,13 @@ void WorksheetView::SetMarkedRow(int row) {
 
 void WorksheetView::mousePressEvent(QMouseEvent* event) {
   if (markedRow_ != 0) SetMarkedRow(0);
+  const QModelIndex before = currentIndex();
+  const bool editing = state() == EditingState;
   QTableView::mousePressEvent(event);
+  const QModelIndex at = indexAt(event->position().toPoint());
+  if (event->button() == Qt::LeftButton && event->modifiers() == Qt::NoModifier && !editing && at.isValid() &&
+      at == before && at == currentIndex() && (model()->flags(at) & Qt::ItemIsEditable))
+    edit(at);
 }
 
 void WorksheetView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -33,12 +34,12 @@ constexpr int kCellWidth = 1300 / 15;
 }  // namespace
 
 void ProfileEditorWindow::BuildLayout() {
-  auto* central = new QWidget;
-  auto* layout = new QVBoxLayout(central);
-
   // Left the profile's name over its worksheet; right the chart with its log file and plot
-  // check boxes over it.
-  auto* splitter = new QSplitter(Qt::Horizontal);
+  // check boxes over it; the message area below both. Splitters share the window out, so a small
+  // screen shows every control and a large one gives the chart the room.
+  sheetAndChart_ = new QSplitter(Qt::Horizontal);
+  sheetAndChart_->setObjectName("SheetAndChartSplitter");
+  sheetAndChart_->setChildrenCollapsible(false);
   auto* sheetSide = new QWidget;
   auto* sheetLayout = new QVBoxLayout(sheetSide);
   sheetLayout->setContentsMargins(0, 0, 0, 0);
@@ -63,29 +64,46 @@ void ProfileEditorWindow::BuildLayout() {
   grid_->setColumnWidth(profile::kSeg, kSegWidth);
   for (int column = 1; column < profile::kTableColumns; ++column) grid_->setColumnWidth(column, kCellWidth);
   grid_->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
-  grid_->setMinimumWidth(kSegWidth + 9 * kCellWidth + 24);
+  grid_->setMinimumSize(4 * kCellWidth, 6 * 20);
   (new QVBoxLayout(sheetFrame))->addWidget(grid_);
   sheetLayout->addWidget(sheetFrame, 1);
-  splitter->addWidget(sheetSide);
+  sheetAndChart_->addWidget(sheetSide);
 
   chart_ = new EditChart(folder_);
   chart_->layout()->setContentsMargins(0, 0, 0, 0);
-  splitter->addWidget(chart_);
-  splitter->setStretchFactor(1, 1);
-  layout->addWidget(splitter, 1);
+  sheetAndChart_->addWidget(chart_);
+  sheetAndChart_->setStretchFactor(0, 0);
+  sheetAndChart_->setStretchFactor(1, 1);
 
   auto* promptFrame = Frame("User Prompt", "fraUserPrompt");
   promptWidget_ = new QPlainTextEdit;
   promptWidget_->setObjectName("User_Prompt");
   promptWidget_->setReadOnly(true);
   promptWidget_->setToolTip("Watch for messages that guide you when creating profiles");
-  promptWidget_->setFixedHeight(110);
+  promptWidget_->setMinimumHeight(3 * promptWidget_->fontMetrics().lineSpacing() + 10);
   (new QVBoxLayout(promptFrame))->addWidget(promptWidget_);
-  layout->addWidget(promptFrame);
   prompt_.Attach(promptWidget_);
 
-  setCentralWidget(central);
-  resize(kSegWidth + 9 * kCellWidth + 700, 760);
+  sheetAndPrompt_ = new QSplitter(Qt::Vertical);
+  sheetAndPrompt_->setObjectName("SheetAndPromptSplitter");
+  sheetAndPrompt_->setChildrenCollapsible(false);
+  sheetAndPrompt_->addWidget(sheetAndChart_);
+  sheetAndPrompt_->addWidget(promptFrame);
+  sheetAndPrompt_->setStretchFactor(0, 1);
+  sheetAndPrompt_->setStretchFactor(1, 0);
+  setCentralWidget(sheetAndPrompt_);
+}
+
+// The worksheet whole when the screen allows it, the chart the rest; the message area a few lines.
+void ProfileEditorWindow::ShareOutSplitters() {
+  const int sheet = kSegWidth + 9 * kCellWidth + grid_->verticalScrollBar()->sizeHint().width() + 30;
+  const int width = sheetAndChart_->width();
+  const int chartRoom = std::max(chart_->minimumSizeHint().width(), 420);
+  sheetAndChart_->setSizes({width - chartRoom >= sheet ? sheet : width * 3 / 5,
+                            width - chartRoom >= sheet ? width - sheet : width * 2 / 5});
+  const int height = sheetAndPrompt_->height();
+  const int prompt = 6 * promptWidget_->fontMetrics().lineSpacing() + 40;
+  sheetAndPrompt_->setSizes({height - prompt, prompt});
 }
 
 void ProfileEditorWindow::BuildMenus() {
@@ -106,8 +124,11 @@ void ProfileEditorWindow::BuildMenus() {
   QMenu* file = menu(nullptr, "File", "mnuFile");
   action(file, "Open Profile", "mnuFileOpen", [this] { OpenProfile(); })->setShortcut(QKeySequence::Open);
   file->addAction(chart_->LoadLogFileAction());
+  action(file, "Save", "mnuSaveFile", [this] { Save(); })->setShortcut(QKeySequence::Save);
   action(file, "SaveAs", "mnuSaveFileAs", [this] { SaveAs(); })->setShortcut(QKeySequence::SaveAs);
   action(file, "New", "mnuNew", [this] { New(); })->setShortcut(QKeySequence::New);
+  file->addSeparator();
+  file->addActions(chart_->ChartActions());
   file->addSeparator();
   action(file, "Import Worksheet CSV", "mnuImportCsv", [this] { ImportCsv(); });
   action(file, "Export Worksheet CSV", "mnuExportCsv", [this] { ExportCsv(); });

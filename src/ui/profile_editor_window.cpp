@@ -10,8 +10,11 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSplitter>
+#include <QTimer>
 
 #include <fstream>
+#include <utility>
 
 #include "console/sensor_range.h"
 #include "profile/worksheet_csv.h"
@@ -20,11 +23,13 @@
 #include "ui/profile_editor_grid.h"
 #include "ui/profile_editor_model.h"
 #include "ui/profile_editor_settings.h"
+#include "ui/window_placement.h"
 
 namespace tarvel::ui {
 namespace {
 
 constexpr const char* kTitle = "Profile Editor";
+constexpr const char* kExitQuestion = "Verify profile saved?";
 constexpr std::size_t kMaxCsvBytes = 1 << 20;  // a worksheet is a few kilobytes
 
 std::vector<profile::SensorEntry> SensorEntries(store::SensorMenu& menu) {
@@ -101,9 +106,38 @@ ProfileEditorWindow::ProfileEditorWindow(const AppFolder& folder, QWidget* paren
   connect(chart_, &EditChart::message, this, [this](const QString& text) { prompt_.Display(Latin1(text)); });
   connect(chart_, &EditChart::clearMessages, this, [this] { prompt_.Clear(); });
   connect(chart_, &EditChart::rowMarked, this, &ProfileEditorWindow::MarkRow);
+  connect(chart_, &EditChart::cellInTheWay, this, &ProfileEditorWindow::SelectCell);
+  // An edit whose computation stopped at a cell that is not a number: that cell is shown.
+  connect(model_, &QAbstractItemModel::dataChanged, this, [this] {
+    if (auto cell = session_->Sheet().UnreadableCell()) SelectCell(cell->row, cell->column);
+  });
 
   ApplySettings(ReadEditorSettings(folder_.EditorSettings()));
+  RestorePlacement(this, PlacementFile(QString::fromStdString(folder_.Setup().string())), QSize(1500, 860));
   grid_->setFocus();
+}
+
+void ProfileEditorWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (placed_) return;
+  placed_ = true;
+  KeepOnScreen(this);
+  ShareOutSplitters();
+  const QString file = PlacementFile(QString::fromStdString(folder_.Setup().string()));
+  RestoreSplitter(sheetAndChart_, file);
+  RestoreSplitter(sheetAndPrompt_, file);
+}
+
+void ProfileEditorWindow::SelectCell(int row, int column) {
+  // After the edit that caused it has closed its box: the selection must not end that edit.
+  QMetaObject::invokeMethod(
+      this,
+      [this, row, column] {
+        grid_->CommitPendingEdit();
+        grid_->setCurrentIndex(model_->IndexOf(row, column));
+        grid_->scrollTo(grid_->currentIndex());
+      },
+      Qt::QueuedConnection);
 }
 
 ProfileEditorWindow::~ProfileEditorWindow() = default;
@@ -174,12 +208,24 @@ void ProfileEditorWindow::UpdateTitle() {
   setWindowTitle(QString("%1%2 - %3").arg(name.isEmpty() ? "New profile" : name, IsModified() ? "*" : "", kTitle));
 }
 
-bool ProfileEditorWindow::ConfirmDiscard() {
+bool ProfileEditorWindow::ConfirmDiscard(const QString& question) {
   if (!IsModified()) return true;
-  auto answer = QMessageBox::warning(this, kTitle, "The profile has changes that are not saved. Save them first?",
+  const QString text = "The profile has changes that are not saved. Save them first?";
+  auto answer = QMessageBox::warning(this, kTitle, question.isEmpty() ? text : question + "\n" + text,
                                      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
-  if (answer == QMessageBox::Save) return SaveAs();
+  if (answer == QMessageBox::Save) return Save();
   return answer == QMessageBox::Discard;
+}
+
+bool ProfileEditorWindow::ConfirmCut() {
+  const std::vector<profile::CutCell> cut = session_->CellsCutAtSave();
+  if (cut.empty()) return true;
+  const QString text = CellText(profile::CutWarning(cut)).replace("\r\n", "\n") + "\n\nSave anyway?";
+  if (QMessageBox::warning(this, kTitle, text, QMessageBox::Save | QMessageBox::Cancel) == QMessageBox::Save)
+    return true;
+  prompt_.Display("Not saved: " + profile::CellName(cut.front().cell) + " is longer than a profile file keeps");
+  SelectCell(cut.front().cell.row, cut.front().cell.column);
+  return false;
 }
 
 void ProfileEditorWindow::New() {
@@ -201,13 +247,25 @@ void ProfileEditorWindow::OpenProfileFile(const QString& file) {
   if (session_->OpenProfile(file.toStdString())) AfterReplace();
 }
 
+bool ProfileEditorWindow::Save() {
+  if (session_->ProfilePath().empty()) return SaveAs();
+  grid_->CommitPendingEdit();
+  auto text = session_->VerifyForSave();
+  if (!text || !ConfirmCut()) return false;
+  return WriteProfile(session_->ProfilePath(), *text);
+}
+
 bool ProfileEditorWindow::SaveAs() {
   grid_->CommitPendingEdit();
   auto text = session_->VerifyForSave();
-  if (!text) return false;
+  if (!text || !ConfirmCut()) return false;
   const QString file = Choose(FileDialogKind::SaveProfile);
   if (file.isEmpty()) return false;  // the profile keeps its name; nothing is written
-  if (!session_->SaveTo(file.toStdString(), *text)) return false;
+  return WriteProfile(file.toStdString(), *text);
+}
+
+bool ProfileEditorWindow::WriteProfile(const std::filesystem::path& file, const std::string& text) {
+  if (!session_->SaveTo(file, text)) return false;
   undo_.setClean();
   changedOutsideUndo_ = false;
   UpdateMenus();
@@ -298,17 +356,31 @@ void ProfileEditorWindow::Paste() {
   model_->TypeBlock(at, cells);
 }
 
+// One question, whatever the way out: with changes it offers to save them, without it asks
+// the described question.
 void ProfileEditorWindow::ExitEditor() {
-  auto answer = QMessageBox::warning(this, kTitle, "Verify profile saved?", QMessageBox::Ok | QMessageBox::Cancel);
-  if (answer == QMessageBox::Ok) close();
+  grid_->CommitPendingEdit();
+  if (IsModified()) {
+    if (!ConfirmDiscard(kExitQuestion)) return;
+  } else if (QMessageBox::warning(this, kTitle, kExitQuestion, QMessageBox::Ok | QMessageBox::Cancel) !=
+             QMessageBox::Ok) {
+    return;
+  }
+  exitConfirmed_ = true;
+  close();
 }
 
 void ProfileEditorWindow::closeEvent(QCloseEvent* event) {
   grid_->CommitPendingEdit();
-  if (!ConfirmDiscard()) {
+  const bool confirmed = std::exchange(exitConfirmed_, false);
+  if (!confirmed && !ConfirmDiscard()) {
     event->ignore();
     return;
   }
+  const QString places = PlacementFile(QString::fromStdString(folder_.Setup().string()));
+  SavePlacement(this, places);
+  SaveSplitter(sheetAndChart_, places);
+  SaveSplitter(sheetAndPrompt_, places);
   const QString failure = WriteEditorSettings(folder_.EditorSettings(), session_->SettingsToWrite(PlotSelects()));
   if (!failure.isEmpty()) QMessageBox::warning(this, kTitle, failure);
   event->accept();

@@ -16,6 +16,7 @@ class QAction;
 class QActionGroup;
 class QLineEdit;
 class QPlainTextEdit;
+class QSplitter;
 
 namespace tarvel::store {
 class SensorMenu;
@@ -66,6 +67,8 @@ class ProfileEditorWindow : public QMainWindow {
   void OpenProfile();
   // Open Profile with a file chosen beforehand (the command line).
   void OpenProfileFile(const QString& file);
+  // Save (Ctrl+S): to the profile's own file; SaveAs when it has none yet.
+  bool Save();
   bool SaveAs();
   void ImportCsv();
   void ExportCsv();
@@ -78,6 +81,7 @@ class ProfileEditorWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildMenus();
@@ -89,8 +93,14 @@ class ProfileEditorWindow : public QMainWindow {
   void RefreshChart();
   // A point picked on the chart: its segment's row becomes current and stands out.
   void MarkRow(int row);
-  // Asks to save unsaved changes; false when the user cancels.
-  bool ConfirmDiscard();
+  // Asks to save unsaved changes; false when the user cancels. question leads the box's text.
+  bool ConfirmDiscard(const QString& question = {});
+  // Before a save that would cut cells to a file's 20 characters: names them, asks; false to stop.
+  bool ConfirmCut();
+  bool WriteProfile(const std::filesystem::path& file, const std::string& text);
+  // A cell a message is about becomes the current one, so the user sees what to mend.
+  void SelectCell(int row, int column);
+  void ShareOutSplitters();
   void AfterReplace();  // New / Open: a fresh worksheet without undo history
   void UpdateMenus();
   void UpdateTitle();
@@ -104,6 +114,8 @@ class ProfileEditorWindow : public QMainWindow {
   std::unique_ptr<profile::EditorSession> session_;
   QUndoStack undo_;
   bool changedOutsideUndo_ = false;  // scales and sensor travel with the profile
+  bool exitConfirmed_ = false;       // Exit Editor asked already: closing asks nothing more
+  bool placed_ = false;
   FileChooser chooser_;
 
   WorksheetModel* model_ = nullptr;
@@ -111,6 +123,8 @@ class ProfileEditorWindow : public QMainWindow {
   CellDelegate* delegate_ = nullptr;
   QLineEdit* profileName_ = nullptr;
   QPlainTextEdit* promptWidget_ = nullptr;
+  QSplitter* sheetAndChart_ = nullptr;
+  QSplitter* sheetAndPrompt_ = nullptr;
   EditChart* chart_ = nullptr;
   QActionGroup* sensorGroup_ = nullptr;
   QAction* fahrenheit_ = nullptr;

@@ -1,7 +1,6 @@
 #include "ui/trend_view.h"
 
 #include <QChart>
-#include <QChartView>
 #include <QLineSeries>
 #include <QMetaObject>
 #include <QVBoxLayout>
@@ -13,6 +12,7 @@
 #include "profile/chart_data.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
+#include "ui/chart_view.h"
 
 namespace tarvel::ui {
 namespace {
@@ -38,18 +38,19 @@ QLineSeries* Line(const QString& name, const QColor& colour, int width) {
 
 TrendView::TrendView(QWidget* parent) : QWidget(parent) {
   setObjectName("RunTrend");
-  setMinimumHeight(260);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   auto* chart = new QChart;
   chart->setTitle("Run trend: monitoring on records each reading");
-  view_ = new QChartView(chart);
-  view_->setObjectName("RunTrendChart");
-  view_->setRenderHint(QPainter::Antialiasing);
-  layout->addWidget(view_);
-
+  chart->setMargins(QMargins(4, 2, 4, 2));
   timeAxis_ = new QValueAxis;
   temperatureAxis_ = new QValueAxis;
+  view_ = new ChartView(chart, timeAxis_, temperatureAxis_);
+  view_->setObjectName("RunTrendChart");
+  view_->setMinimumHeight(150);  // room for the axes' labels
+  layout->addWidget(view_, 1);
+  layout->addWidget(view_->ToolRow());
+
   timeAxis_->setTitleText("Minutes");
   chart->addAxis(timeAxis_, Qt::AlignBottom);
   chart->addAxis(temperatureAxis_, Qt::AlignLeft);
@@ -63,6 +64,7 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
     series->attachAxis(temperatureAxis_);
   }
   chart->legend()->setAlignment(Qt::AlignRight);
+  view_->SetTraces({{design_, "Design Profile"}, {setPoint_, "Set Point"}, {process_, "Process Value"}});
   Redraw();
 }
 
@@ -118,9 +120,7 @@ void TrendView::Redraw() {
   setPoint_->replace(setPoints);
   process_->replace(process);
   if (yLow > yHigh) yLow = 0, yHigh = 100;
-  const double room = std::max(5.0, (yHigh - yLow) * 0.05);
-  timeAxis_->setRange(0, xHigh);
-  temperatureAxis_->setRange(yLow - room, yHigh + room);
+  view_->SetDataRange({0, xHigh}, {yLow, yHigh});
 }
 
 }  // namespace tarvel::ui

@@ -11,12 +11,14 @@
 #include "console/run_recording.h"
 #include "console/trend_points.h"
 
-class QChartView;
 class QLineSeries;
 class QValueAxis;
 
 namespace tarvel::ui {
 
+class ChartView;
+
+// Zooms, pans, reads out, saves and prints like the editor's chart (ChartView).
 class TrendView : public QWidget {
   Q_OBJECT
 
@@ -30,7 +32,7 @@ class TrendView : public QWidget {
 
   std::size_t PointCount() const { return points_.Points().size(); }
   std::size_t DesignPointCount() const;
-  QChartView* View() const { return view_; }
+  ChartView* View() const { return view_; }
 
  signals:
   void pointAdded();
@@ -41,7 +43,7 @@ class TrendView : public QWidget {
 
   console::TrendPoints points_;
   std::optional<console::RunTrace> trace_;
-  QChartView* view_ = nullptr;
+  ChartView* view_ = nullptr;
   QLineSeries* design_ = nullptr;
   QLineSeries* setPoint_ = nullptr;
   QLineSeries* process_ = nullptr;

@@ -118,7 +118,7 @@ TEST_F(CliProfile, FillComputesTheCellsAsTypedAndTheResultBuilds) {
   EXPECT_THAT(fill.out, HasSubstr("No Errors found in profile."));
   EXPECT_EQ(ReadAll(dir_ / "full.csv"),
             "Seg,Start Time,Duration,Action,Start Temp,End Temp,Ramp Rate,Error Limits,Command,\"Notify t,T\"\n"
-            "1,0,60.00,r,70,250,3.00,,C=2,\n2,60.00,120,h,250,250,0,,,\n3,180.00,30.00,r,250,100,-5,,J1=off,\n"
+            "1,0,60,r,70,250,3.00,,C=2,\n2,60.00,120,h,250,250,0,,,\n3,180.00,30.00,r,250,100,-5,,J1=off,\n"
             "4,210.00,,e,100,,,,,\n");
   EXPECT_EQ(Build(ReadAll(dir_ / "full.csv"), "K", "full.txt").exitCode, 0);
   EXPECT_THAT(Cli({"profile", "check"}).err, HasSubstr("usage: tarvel-cli [--home DIR] profile check FILE"));

@@ -41,18 +41,36 @@ TEST_F(ChannelMapTest, GridEditsRefuseBlanksDuplicatesAndBadNumbersButNotACellsO
   EXPECT_EQ(mapView_.messages, "Hit ENTER to update field\r\nDuplicate entries not allowed in the channel map\r\n"
                             "Duplicate entries not allowed in the channel map\r\n");
 
-  // A word in a number column keeps the editor open and says nothing.
-  EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, "abc"), EditOutcome::KeepEditing);
+  // A bad number keeps the editor open and says why; channels and addresses are whole, 1 to 64.
+  const std::tuple<ChannelField, const char*, const char*> refused[] = {
+      {ChannelField::ModBusAddress, "abc", "Error: ModBus address must be a number"},
+      {ChannelField::ModBusAddress, "2.7", "Error: ModBus address must be a whole number"},
+      {ChannelField::ModBusAddress, "65", "Error: Modbus address must be in the range from 1 and 64"},
+      {ChannelField::ModBusAddress, "0", "Error: Modbus address must be in the range from 1 and 64"},
+      {ChannelField::SoftwareChannel, "abc", "Error: SoftwareChannel must be a number"},
+      {ChannelField::SoftwareChannel, "2.7", "Error: SoftwareChannel must be a whole number"},
+      {ChannelField::SoftwareChannel, "-5", "Error: SoftwareChannel must be in the range from 1 and 64"},
+      {ChannelField::SoftwareChannel, "65", "Error: SoftwareChannel must be in the range from 1 and 64"},
+  };
+  for (auto [field, text, message] : refused) {
+    map_.Messages().ClearDisplay();
+    EXPECT_EQ(map_.StoreEdit(2, field, text), EditOutcome::KeepEditing) << text;
+    EXPECT_EQ(mapView_.messages, std::string(message) + "\r\n") << text;
+  }
   EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, ""), EditOutcome::Refused);
-  EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, "248"), EditOutcome::Refused);
-  EXPECT_THAT(mapView_.messages, EndsWith("Do not leave fields blank\r\n"
-                                       "Error: Modbus address must be in the range from 1 and 247\r\n"));
+  EXPECT_THAT(mapView_.messages, EndsWith("Do not leave fields blank\r\n"));
   EXPECT_EQ(Addresses(), (std::vector<int>{1, 2}));
+  EXPECT_EQ(store_.HighestSoftwareChannel().value_or(0), 2);
 
   EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, "7"), EditOutcome::Saved);
   ASSERT_EQ(mapView_.rows.size(), 2u);
   EXPECT_EQ(mapView_.rows[1].modbusAddress, 7);
 
+  // Delete Row asks first, naming the row.
+  mapView_.confirmAnswers = {false, true};
+  map_.DeleteRow(1);
+  EXPECT_EQ(Addresses(), (std::vector<int>{1, 7}));
+  EXPECT_EQ(mapView_.boxes.back(), "Delete Row: Delete channel 1 (ModBusAddress=1, Kiln) from the channel map?");
   map_.DeleteRow(1);
   EXPECT_EQ(Addresses(), (std::vector<int>{7}));
   mapView_.confirmAnswers = {false, true};
@@ -62,6 +80,28 @@ TEST_F(ChannelMapTest, GridEditsRefuseBlanksDuplicatesAndBadNumbersButNotACellsO
   EXPECT_TRUE(Addresses().empty());
   EXPECT_TRUE(mapView_.rows.empty());
   EXPECT_EQ(mapView_.boxes.back(), "Clear Channel Map: WARNING: This will wipe out all entries. Proceed?");
+}
+
+TEST_F(ChannelMapTest, AddRowMapsTheNextChannelToTheLowestFreeAddressWithItsMemory) {
+  EXPECT_TRUE(map_.AddRow());
+  EXPECT_EQ(mapView_.messages, "Channel 1 added at ModBusAddress=1: edit its cells to match your controller\r\n");
+  Map(2, 2, "Oven");
+  Map(64, 5, "Last");
+  EXPECT_TRUE(map_.AddRow());  // channel 64 is taken: the lowest free one
+  auto row = store_.ChannelByNumber(3).value_or(std::nullopt);
+  ASSERT_TRUE(row);
+  EXPECT_EQ(std::tie(row->modbusAddress, row->nickName, row->controllerType), std::tuple(3, "Default3", "set64rs"));
+  EXPECT_EQ(store_.Memory(3).value_or({}).size(), 64u);
+  EXPECT_TRUE(std::filesystem::is_directory(folder_.LogFiles() / "Channel-03"));
+  ASSERT_EQ(mapView_.rows.size(), 4u);
+
+  for (int address = 6; address <= 63; ++address) Map(address, address, "Unit" + std::to_string(address));
+  Map(4, 64, "Unit64");
+  map_.Messages().ClearDisplay();
+  EXPECT_TRUE(map_.AddRow());  // channel 5 and address 4 are the last free ones
+  map_.Messages().ClearDisplay();
+  EXPECT_FALSE(map_.AddRow());
+  EXPECT_EQ(mapView_.messages, "Every ModBus address from 1 to 64 is in the channel map: no row added\r\n");
 }
 
 TEST_F(ChannelMapTest, ScanReportsEveryAddressAndWithAddNewMapsNewUnitsWithTheirMemoryAndFolders) {
@@ -99,8 +139,10 @@ TEST_F(ChannelMapTest, AddressChangeRefusesBadTargetsBeforeAnythingIsSent) {
   const std::pair<std::pair<const char*, const char*>, const char*> refusals[] = {
       {{"x", "3"}, "Error: Controller address targeted for change is not a valid number\r\n"},
       {{"1", "y"}, "Error: ModBus address must be a number\r\n"},
-      {{"1", "0"}, "Error: Modbus address must be in the range from 1 and 247\r\n"},
-      {{"1", "248"}, "Error: Modbus address must be in the range from 1 and 247\r\n"},
+      {{"1", "0"}, "Error: Modbus address must be in the range from 1 and 64\r\n"},
+      {{"1", "65"}, "Error: Modbus address must be in the range from 1 and 64\r\n"},
+      {{"1", "2.5"}, "Error: ModBus address must be a whole number\r\n"},
+      {{"248", "3"}, "Error: Controller address targeted for change must be in the range from 1 and 247\r\n"},
       {{"1", "5"}, "Target address is already in the channel map\r\n"
                    "Choose a different target address or delete entry with ModBusAddress=5\r\n"},
       // Unit 2 is on the line though not in the map: two units would answer together.

@@ -97,5 +97,46 @@ TEST_F(PortSetupTest, UseThisSettingReopensTheLineAndStoresNumberAndDeviceForThe
   EXPECT_EQ(store_.Port()->value().devicePath, Dev("ttyACM0"));
 }
 
+TEST_F(PortSetupTest, TheSimulatedLineIsUsedButNeverStoredAndAStoredPseudoTerminalIsNotReopened) {
+  // tarvel --simulate: the line is the built-in simulator's pseudo-terminal.
+  PortSetup simulated{store_, line_, portView_, {dev_, dir_ / "sys", dir_ / "published"}};
+  simulated.SetSimulatedDevice(sim_.DevicePath());
+  simulated.Load();
+  ASSERT_FALSE(portView_.ports.empty());
+  simulated.SelectDevice(sim_.DevicePath());
+  EXPECT_TRUE(simulated.UseThisSetting());
+  EXPECT_THAT(portView_.messages,
+              HasSubstr("The simulated line " + sim_.DevicePath() + " is not stored as the port setting: it exists "
+                        "only while this program runs, and another program may hold that name later\r\n"));
+  EXPECT_EQ(store_.GetCommPortNumber(), -1);
+  EXPECT_TRUE(line_.IsOpen());
+
+  // A pseudo-terminal stored earlier is opened at a plain start only while a simulator publishes it.
+  store::PortRow row;
+  row.commPortNumber = 1;
+  row.devicePath = oven_.DevicePath();
+  ASSERT_TRUE(store_.SavePortSettings(row));
+  link::ModbusRtuLine next;
+  auto opened = OpenStoredPort(store_, next, {dev_, dir_ / "sys", dir_ / "published"});
+  ASSERT_TRUE(opened);
+  EXPECT_FALSE(opened->ok());
+  EXPECT_FALSE(next.IsOpen()) << "whatever now holds that name is left alone";
+  EXPECT_EQ(opened->message, "The stored port " + oven_.DevicePath() +
+                                 " is a pseudo-terminal no running simulator publishes; it was not opened, since "
+                                 "another program may hold it now");
+}
+
+TEST_F(PortSetupTest, ThePortListShowsEveryPortWithWhatTheScanFound) {
+  setup_.Load();
+  ASSERT_EQ(portView_.ports.size(), 4u);
+  EXPECT_EQ(portView_.ports[2].device, Dev("ttyUSB2"));
+  setup_.SerialPortScan();
+  ASSERT_EQ(portView_.ports.size(), 4u);
+  EXPECT_EQ(DescribeState(portView_.ports[0]), "controller found");
+  EXPECT_EQ(DescribeState(portView_.ports[2]), "not installed");
+  EXPECT_EQ(PortListText(portView_.ports[0]), "01  " + Dev("ttyUSB0") + "  controller found");
+  EXPECT_EQ(PortListText(portView_.ports[3]), "04  " + Dev("ttyACM0") + "  cannot be opened: not a serial device");
+}
+
 }  // namespace
 }  // namespace tarvel::console

@@ -15,7 +15,9 @@ struct RecordingPortView : PortSetupView {
   int number = 0;
   std::string device;
   void ShowMessages(const std::string& text) override { messages = text; }
+  std::vector<PortEntry> ports;
   void ShowPort(int n, const std::string& d) override { number = n, device = d; }
+  void ShowPorts(const std::vector<PortEntry>& p) override { ports = p; }
   void SetProgress(int, int) override {}
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "profile/chart_axes.h"
 #include "profile/chart_data.h"
 #include "profile_fixtures.h"
 #include "recording_sink.h"
@@ -148,6 +149,16 @@ TEST(ChartData, PointNotificationsTheRowToMarkAndFailedLoads) {
   model.LoadLogFile(dir / "short.log", sink);
   EXPECT_THAT(sink.events.back(), ::testing::StartsWith("LoadLogFileData Routine Error= 13\r\n"));
 
+  // A failed load after a good one shows none of the old log's traces under the new name.
+  tarvel::testing::WriteAll(dir / "good.log", Records(20));
+  model.LoadLogFile(dir / "good.log", sink);
+  ASSERT_EQ(model.Series(4).size(), 1000u);
+  model.LoadLogFile(dir / "missing.log", sink);
+  EXPECT_EQ(model.LogFileName(), "missing.log");
+  EXPECT_TRUE(model.Series(4).empty());
+  EXPECT_TRUE(model.Series(5).empty());
+  EXPECT_EQ(model.LogPointCount(), 0u);
+
   tarvel::testing::WriteAll(dir / "run.log", "   550.25  510  498\r\n");
   model.LoadLogFile(dir / "run.log", sink);
   EXPECT_EQ(model.PointActivated(5, 0, sink), "DataPoint: Time= 550.25  Temperature= 498");
@@ -159,8 +170,126 @@ TEST(ChartData, PointNotificationsTheRowToMarkAndFailedLoads) {
   broken.at(3, kStartTemp) = "hot";
   model.ClearLogFile(sink);
   model.PlotDesignProfile(broken, sink);
-  EXPECT_EQ(sink.events.back(), "PlotLoResProfile Routine Error= 13");
+  EXPECT_EQ(sink.events.back(), "PlotLoResProfile Routine Error= 13\r\nRow 3 Start Temp \"hot\" is not a number");
+  EXPECT_EQ(model.ProblemCell(), (CellRef{3, kStartTemp}));
   EXPECT_EQ(model.Series(1).size(), 4u) << "the chart keeps the data it had";
+  model.PlotDesignProfile(ThreeSegments(), sink);
+  EXPECT_EQ(model.ProblemCell(), std::nullopt);
+}
+
+TEST(ChartData, AFailedPlotSaysWhichCellAndWhy) {
+  // A cleared Duration leaves Start Times the chart cannot place; each case names the first such cell.
+  struct Case {
+    int row, column;
+    const char* text;
+    bool hiRes;
+    const char* line;
+  };
+  const Case cases[] = {
+      {3, kStartTime, "", true, "Row 3 Start Time is empty: enter the Duration of row 2"},
+      {2, kDuration, "", true, "Row 2 Duration is empty: every segment before the end needs one"},
+      {2, kDuration, "0", true, "Row 2 Duration is 0: a segment needs a length"},
+      {2, kErrorLimits, "x", false, "Row 2 Error Limits \"x\" is not a number"},
+      {3, kStartTemp, "", true, "Row 3 Start Temp is empty: enter the End Temp of row 2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ProfileTable table = ThreeSegments();
+    table.at(c.row, c.column) = c.text;
+    auto problem = ChartCellProblem(table, 4, c.hiRes);
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->text, c.line);
+    EXPECT_EQ(problem->cell, (CellRef{c.row, c.column}));
+  }
+  EXPECT_EQ(ChartCellProblem(ThreeSegments(), 4, true), std::nullopt);
+  ProfileTable table = ThreeSegments();
+  table.at(3, kStartTime) = "";
+  EXPECT_EQ(ChartCellProblem(table, 4, false), std::nullopt) << "the low resolution repeats an empty cell";
+
+  // With a log shown the design is sampled: the routine's line and the cell it stumbled on.
+  TempDir dir;
+  tarvel::testing::WriteAll(dir / "run.log", Records(5));
+  ChartModel model;
+  RecordingSink sink;
+  model.PlotDesignProfile(ThreeSegments(), sink);
+  model.LoadLogFile(dir / "run.log", sink);
+  ProfileTable gap = ThreeSegments();
+  gap.at(2, kDuration) = "";
+  model.PlotDesignProfile(gap, sink);
+  EXPECT_EQ(sink.events.back(), "InterpolateTemperature Routine Error= 13\r\nRow 2 Duration is empty: every "
+                                "segment before the end needs one");
+  EXPECT_EQ(model.ProblemCell(), (CellRef{2, kDuration}));
+}
+
+TEST(ChartAxes, TicksFallOnOneTwoFiveSteps) {
+  struct Case {
+    double span;
+    int intervals;
+    double step;
+  };
+  for (Case c : {Case{363, 8, 50}, Case{363, 5, 100}, Case{630, 5, 200}, Case{630, 8, 100}, Case{1, 5, 0.2},
+                 Case{0.07, 7, 0.01}, Case{30000, 6, 5000}, Case{0, 5, 1}, Case{-3, 5, 1}})
+    EXPECT_DOUBLE_EQ(NiceStep(c.span, c.intervals), c.step) << c.span << " in " << c.intervals;
+
+  AxisTicks ticks = TicksOf({53.5, 416.5}, 8);  // the trend's old odd ticks
+  EXPECT_DOUBLE_EQ(ticks.first, 100);
+  EXPECT_DOUBLE_EQ(ticks.step, 50);
+  EXPECT_EQ(ticks.count, 7);  // 100 .. 400
+  ticks = TicksOf({-12.5, 12.5}, 5);
+  EXPECT_DOUBLE_EQ(ticks.first, -10);
+  EXPECT_EQ(ticks.count, 5);
+
+  EXPECT_EQ(NiceRange(70, 400, 8), (AxisRange{50, 400}));
+  EXPECT_EQ(NiceRange(0, 630, 8), (AxisRange{0, 700}));
+  EXPECT_EQ(NiceRange(250, 250, 8), (AxisRange{249, 251}));
+  EXPECT_EQ(NiceRange(5, 1, 8), (AxisRange{0, 1})) << "no data";
+
+  EXPECT_EQ(TickDecimals(0.25), 2);
+  EXPECT_EQ(TickDecimals(0.5), 1);
+  EXPECT_EQ(TickDecimals(0.01), 2);
+  EXPECT_EQ(TickDecimals(5), 0);
+  EXPECT_EQ(TickDecimals(200), 0);
+}
+
+TEST(ChartAxes, ZoomKeepsThePointUnderTheCursorAndPanMovesByAFraction) {
+  const AxisRange full{0, 100};
+  EXPECT_EQ(ZoomAround(full, 50, 0.5, full), (AxisRange{25, 75}));
+  EXPECT_EQ(ZoomAround(full, 80, 0.5, full), (AxisRange{40, 90}));
+  EXPECT_EQ(ZoomAround({40, 90}, 80, 2, full), full);
+  AxisRange tiny = full;
+  for (int i = 0; i < 100; ++i) tiny = ZoomAround(tiny, 50, 0.1, full);
+  EXPECT_NEAR(tiny.Span(), 1e-4, 1e-9) << "never narrower than a millionth of the full span";
+  EXPECT_EQ(PanBy(full, 0.1), (AxisRange{10, 110}));
+  EXPECT_EQ(PanBy(full, -0.25), (AxisRange{-25, 75}));
+  EXPECT_EQ(RangeBetween(80, 20, full), (AxisRange{20, 80}));
+  EXPECT_EQ(RangeBetween(5, 5 + 1e-9, full), std::nullopt);
+}
+
+TEST(ChartAxes, ReadOutValuesAndThePointAClickMeans) {
+  const std::vector<ChartPoint> design{{0, 70}, {60, 250}, {180, 250}, {180, 300}, {240, 300}};
+  EXPECT_EQ(ValueAt(design, 30), 160);
+  EXPECT_EQ(ValueAt(design, 60), 250);
+  EXPECT_EQ(ValueAt(design, 180), 250) << "a step takes the value the trace reaches first";
+  EXPECT_EQ(ValueAt(design, 210), 300);
+  EXPECT_EQ(ValueAt(design, 241), std::nullopt);
+  EXPECT_EQ(ValueAt(design, -1), std::nullopt);
+  EXPECT_EQ(ValueAt({}, 5), std::nullopt);
+  EXPECT_EQ(ValueAt({{5, 42}}, 5), 42);
+
+  EXPECT_EQ(ReadoutText(60, {{"Design Profile", 250}, {"Temp Record", 245.456}, {"Recorded Profile", std::nullopt}}),
+            "Time= 60  Design Profile= 250  Temp Record= 245.46");
+  EXPECT_EQ(ReadoutText(12.5, {}), "Time= 12.5");
+
+  // Screen coordinates: the design along y = 100, its band 3 pixels below, a log far away.
+  const std::vector<std::vector<ChartPoint>> traces{
+      {{100, 100}, {200, 100}}, {{100, 103}, {200, 103}}, {}, {{100, 300}, {200, 300}}};
+  EXPECT_EQ(PickPoint(traces, {101, 102}, 6), (PickedPoint{0, 0})) << "the design before its band";
+  EXPECT_EQ(PickPoint(traces, {190, 101}, 6), (PickedPoint{0, 1}));
+  EXPECT_EQ(PickPoint(traces, {150, 298}, 6), (PickedPoint{3, 0})) << "on the line between two points";
+  EXPECT_EQ(PickPoint(traces, {150, 200}, 6), std::nullopt);
+  auto withoutDesign = traces;
+  withoutDesign[0].clear();
+  EXPECT_EQ(PickPoint(withoutDesign, {101, 102}, 6), (PickedPoint{1, 0}));
 }
 
 }  // namespace

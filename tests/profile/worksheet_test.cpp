@@ -31,8 +31,22 @@ TEST(WorksheetRules, AnEditUpdatesItsDependentCells) {
       {"new worksheet", {}, {{1, kStartTime, "0"}, {1, kStartTemp, "70"}, {1, kAction, ""}, {2, kStartTime, ""}}},
       {"duration then end temp",
        {{1, kDuration, "60"}, {1, kEndTemp, "250"}},
-       {{1, kAction, "r"}, {1, kRampRate, "3.00"}, {1, kDuration, "60.00"}, {2, kStartTime, "60.00"},
+       {{1, kAction, "r"}, {1, kRampRate, "3.00"}, {1, kDuration, "60"}, {2, kStartTime, "60.00"},
         {2, kStartTemp, "250"}}},
+      {"a typed duration is kept; only the computed rate is rounded",
+       {{1, kDuration, "7"}, {1, kEndTemp, "100"}},
+       {{1, kRampRate, "4.29"}, {1, kDuration, "7"}, {2, kStartTime, "7.00"}}},
+      {"clearing a duration empties the start times it gave",
+       {{1, kDuration, "60"}, {1, kEndTemp, "250"}, {2, kDuration, "30"}, {2, kEndTemp, "100"}, {3, kAction, "e"},
+        {1, kDuration, ""}},
+       {{1, kStartTime, "0"}, {2, kStartTime, ""}, {3, kStartTime, ""}, {2, kDuration, "30"}, {3, kStartTemp, "100"}}},
+      {"entering it again puts them back",
+       {{1, kDuration, "60"}, {1, kEndTemp, "250"}, {2, kDuration, "30"}, {2, kEndTemp, "100"}, {1, kDuration, ""},
+        {1, kDuration, "45"}},
+       {{2, kStartTime, "45.00"}, {3, kStartTime, "75.00"}, {1, kRampRate, "4.00"}}},
+      {"digits a profile file would cut are refused and the cell kept",
+       {{1, kDuration, "60"}, {1, kDuration, "12345678901234567890123"}, {1, kEndTemp, "1234567890123456789012"}},
+       {{1, kDuration, "60"}, {1, kEndTemp, ""}, {2, kStartTime, "60.00"}}},
       {"end temp then ramp computes the duration",
        {{1, kEndTemp, "250"}, {1, kRampRate, "4.5"}},
        {{1, kAction, "r"}, {1, kDuration, "40.00"}, {2, kStartTime, "40.00"}}},
@@ -49,8 +63,8 @@ TEST(WorksheetRules, AnEditUpdatesItsDependentCells) {
        {{1, kAction, "r"}, {1, kEndTemp, ""}, {2, kStartTemp, ""}, {1, kRampRate, "-2"}}},
       {"start times run down the profile",
        {{1, kDuration, "60"}, {1, kEndTemp, "250"}, {2, kDuration, "30.5"}, {2, kEndTemp, "100"}},
-       // the duration comes back from the rounded ramp rate
-       {{2, kRampRate, "-4.92"}, {2, kDuration, "30.49"}, {3, kStartTime, "90.49"}, {3, kStartTemp, "100"}}},
+       // the rate is rounded, the typed duration is not computed back from it
+       {{2, kRampRate, "-4.92"}, {2, kDuration, "30.5"}, {3, kStartTime, "90.50"}, {3, kStartTemp, "100"}}},
       {"e ends the profile",
        {{1, kDuration, "60"}, {1, kEndTemp, "250"}, {2, kDuration, "5"}, {3, kCommand, "J1=on"}, {2, kAction, "e"}},
        {{2, kDuration, ""}, {2, kEndTemp, ""}, {2, kRampRate, ""}, {2, kStartTime, "60.00"}, {3, kStartTime, ""},
@@ -86,10 +100,32 @@ TEST(WorksheetRules, MessagesOfRefusedConflictingAndUnreadableEdits) {
   sheet.SetTable(table);
   sink.events.clear();
   sheet.CommitEdit(1, kEndTemp, "250", sink);
-  EXPECT_THAT(sink.events, ElementsAre("Profile_FlexGrid_MouseDown Routine Error= 13"));
+  EXPECT_THAT(sink.events, ElementsAre("Profile_FlexGrid_MouseDown Routine Error= 13\r\n"
+                                       "Row 1 Start Temp \"hot\" is not a number"));
+  EXPECT_EQ(sheet.UnreadableCell(), (CellRef{1, kStartTemp}));
   EXPECT_EQ(sheet.Cell(1, kEndTemp), "250");
   EXPECT_EQ(sheet.Cell(1, kAction), "");
   EXPECT_EQ(sheet.Cell(2, kStartTemp), "");
+
+  // Digits that would not fit a profile file's 20 characters are refused with the row named.
+  sink.events.clear();
+  sheet.CommitEdit(3, kRampRate, "-0.000000000000000000001", sink);
+  EXPECT_THAT(sink.events, ElementsAre("Row 3 Ramp Rate: 24 characters do not fit the 20 a profile file keeps; "
+                                       "not entered"));
+  EXPECT_EQ(sheet.UnreadableCell(), std::nullopt);
+}
+
+TEST(WorksheetRules, TextThatASaveWouldCutIsFoundRowByRow) {
+  Worksheet sheet;
+  RecordingSink sink;
+  sheet.CommitEdit(1, kCommand, "C=2 J2=off PID tuned J1=on", sink);
+  sheet.CommitEdit(2, kNotify, "t=30", sink);
+  sheet.CommitEdit(4, kCommand, "12345678901234567890", sink);  // exactly 20: kept whole
+  EXPECT_THAT(CellsCutAtSave(sheet.Table()),
+              ElementsAre(CutCell{{1, kCommand}, "C=2 J2=off PID tuned J1=on", "C=2 J2=off PID tuned"}));
+  EXPECT_EQ(CutWarning(CellsCutAtSave(sheet.Table())),
+            "A profile file keeps 20 characters of a cell; saving cuts:\r\n"
+            "Row 1 Command \"C=2 J2=off PID tuned J1=on\" to \"C=2 J2=off PID tuned\"");
 }
 
 TEST(WorksheetRules, AChangeListUndoesAndRedoesEveryCellOfAnEdit) {
@@ -99,7 +135,7 @@ TEST(WorksheetRules, AChangeListUndoesAndRedoesEveryCellOfAnEdit) {
   const ProfileTable before = sheet.Table();
   CellChanges changes = sheet.CommitEdit(1, kEndTemp, "250", sink);
   const ProfileTable after = sheet.Table();
-  EXPECT_EQ(changes.size(), 5u);  // End, Action, Ramp, Duration (60 -> 60.00) of row 1; Start Temp of row 2
+  EXPECT_EQ(changes.size(), 4u);  // End, Action, Ramp of row 1 (the typed Duration stays); Start Temp of row 2
   sheet.Apply(changes, true);
   EXPECT_EQ(sheet.Table(), before);
   sheet.Apply(changes, false);
@@ -223,7 +259,10 @@ TEST_F(EditorSessionTest, AnInvalidFileChangesNothingAndAnUnknownSensorIsKept) {
   const ProfileTable before = session_.Sheet().Table();
   tarvel::testing::WriteAll(dir_ / "bad.txt", "not a profile");
   EXPECT_FALSE(session_.OpenProfile(dir_ / "bad.txt"));
-  EXPECT_THAT(sink_.events.back(), HasSubstr("File found: Format not valid: \r\nProfile Syntax must be precise"));
+  ASSERT_GE(sink_.events.size(), 2u);
+  EXPECT_THAT(sink_.events[sink_.events.size() - 2],
+              HasSubstr("File found: Format not valid: \r\nProfile Syntax must be precise"));
+  EXPECT_THAT(sink_.events.back(), ::testing::StartsWith("Why: " + (dir_ / "bad.txt").string() + ": "));
   EXPECT_EQ(session_.Sheet().Table(), before);
 
   ProfileSettings settings{"XY", TemperatureScale::Celsius, TimeScale::Hours};

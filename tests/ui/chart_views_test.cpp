@@ -3,20 +3,28 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLegendMarker>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QValueAxis>
+#include <QWheelEvent>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <gmock/gmock.h>
+
+#include <cmath>
 
 #include "console/console.h"
 #include "console/console_fixture.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
 #include "support/temp_dir.h"
+#include "ui/chart_view.h"
 #include "ui/console_window.h"
 #include "ui/edit_chart.h"
 #include "ui/trend_view.h"
@@ -41,6 +49,123 @@ profile::ProfileTable Profile() {
   return table;
 }
 
+// Where a value point lies in the chart's viewport.
+QPoint Pixel(EditChart& chart, double time, double temperature) {
+  return chart.View()->mapFromScene(chart.Chart()->mapToPosition(QPointF(time, temperature), chart.Series(1)));
+}
+
+bool OnOneTwoFive(double step) {
+  const double mantissa = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+  return std::abs(mantissa - 1) < 1e-6 || std::abs(mantissa - 2) < 1e-6 || std::abs(mantissa - 5) < 1e-6;
+}
+
+void ExpectNiceTicks(QValueAxis* axis) {
+  EXPECT_TRUE(OnOneTwoFive(axis->tickInterval())) << axis->tickInterval();
+  EXPECT_NEAR(std::remainder(axis->tickAnchor(), axis->tickInterval()), 0, 1e-9);
+}
+
+TEST(EditChartWidget, TicksZoomPanResetAndTheReadOut) {
+  tarvel::testing::TempDir dir;
+  EditChart chart{AppFolder(dir.path())};
+  chart.resize(900, 600);
+  chart.show();
+  chart.SetProfile(Profile(), {});
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+  ChartView* view = chart.View();
+  auto* time = qobject_cast<QValueAxis*>(chart.Chart()->axes(Qt::Horizontal).front());
+  auto* temperature = qobject_cast<QValueAxis*>(chart.Chart()->axes(Qt::Vertical).front());
+  ExpectNiceTicks(time);
+  ExpectNiceTicks(temperature);
+  EXPECT_EQ(view->TimeRange(), (profile::AxisRange{0, 1000}));
+  const profile::AxisRange full = view->ValueRange();
+  EXPECT_LE(full.low, 100);
+  EXPECT_GE(full.high, 510);
+
+  // The wheel zooms in around the cursor: the time under it stays put.
+  const QPoint at = Pixel(chart, 400, 300);
+  QWheelEvent wheel(at, view->viewport()->mapToGlobal(at), {}, {0, 120}, Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(view->viewport(), &wheel);
+  EXPECT_TRUE(view->Zoomed());
+  EXPECT_LT(view->TimeRange().Span(), 1000);
+  // (within the pixel or two the axis labels' new width moves the plot by)
+  EXPECT_NEAR(chart.Chart()->mapToValue(view->mapToScene(at)).x(), 400, 4);
+  ExpectNiceTicks(time);
+
+  // Home shows the whole chart again; a box dragged with the mouse becomes the view.
+  QTest::keyClick(view, Qt::Key_Home);
+  EXPECT_FALSE(view->Zoomed());
+  EXPECT_EQ(view->TimeRange(), (profile::AxisRange{0, 1000}));
+  QTest::mousePress(view->viewport(), Qt::LeftButton, {}, Pixel(chart, 200, 450));
+  QTest::mouseMove(view->viewport(), Pixel(chart, 500, 250));
+  QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, Pixel(chart, 500, 250));
+  EXPECT_NEAR(view->TimeRange().low, 200, 3);
+  EXPECT_NEAR(view->TimeRange().high, 500, 3);
+  EXPECT_NEAR(view->ValueRange().low, 250, 3);
+  EXPECT_NEAR(view->ValueRange().high, 450, 3);
+
+  // Dragging with the right button pans: the plot follows the mouse.
+  const profile::AxisRange before = view->TimeRange();
+  const QPoint from = Pixel(chart, 400, 350);
+  QTest::mousePress(view->viewport(), Qt::RightButton, {}, from);
+  QTest::mouseMove(view->viewport(), from + QPoint(60, 0));
+  QTest::mouseRelease(view->viewport(), Qt::RightButton, {}, from + QPoint(60, 0));
+  EXPECT_LT(view->TimeRange().low, before.low);
+  EXPECT_NEAR(view->TimeRange().Span(), before.Span(), 1e-6);
+  chart.findChild<QPushButton*>("ResetZoomButton")->click();
+  EXPECT_EQ(view->TimeRange(), (profile::AxisRange{0, 1000}));
+
+  // The read-out names the time and each trace's value under the mouse.
+  QTest::mouseMove(view->viewport(), Pixel(chart, 200, 300));
+  const QString readout = chart.findChild<QLabel*>("ChartReadout")->text();
+  QRegularExpressionMatch m = QRegularExpression("^Time= ([0-9.]+)  Design Profile= ([0-9.]+)  Alarm High= ([0-9.]+)"
+                                                 "  Alarm Low= ([0-9.]+)$").match(readout);
+  ASSERT_TRUE(m.hasMatch()) << readout.toStdString();
+  const double t = m.captured(1).toDouble();
+  EXPECT_NEAR(t, 200, 2);
+  EXPECT_NEAR(m.captured(2).toDouble(), 100 + t, 0.01);  // 100 -> 500 over 400 minutes
+  EXPECT_NEAR(m.captured(3).toDouble(), 110 + t, 0.02);  // the band drawn through the rows' own points
+}
+
+TEST(EditChartWidget, SavesAPictureAndPrintsAndTheLogCanBeRemoved) {
+  tarvel::testing::TempDir dir;
+  EditChart chart{AppFolder(dir.path())};
+  chart.resize(800, 500);
+  chart.show();
+  chart.SetProfile(Profile(), {});
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+  QString why;
+  ASSERT_TRUE(chart.View()->SaveImage(QString::fromStdString((dir / "chart.png").string()), why)) << why.toStdString();
+  EXPECT_EQ(tarvel::testing::ReadAll(dir / "chart.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
+  ASSERT_TRUE(chart.View()->SaveImage(QString::fromStdString((dir / "chart.svg").string()), why));
+  const std::string svg = tarvel::testing::ReadAll(dir / "chart.svg");
+  EXPECT_NE(svg.find("<svg"), std::string::npos);
+  EXPECT_NE(svg.find("Design Profile"), std::string::npos) << "the legend is text in the picture";
+  EXPECT_FALSE(chart.View()->SaveImage(QString::fromStdString((dir / "gone" / "chart.png").string()), why));
+  EXPECT_EQ(why.toStdString(), "cannot write " + (dir / "gone" / "chart.png").string());
+  QPrinter printer;
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(QString::fromStdString((dir / "chart.pdf").string()));
+  chart.View()->Print(printer);
+  EXPECT_EQ(tarvel::testing::ReadAll(dir / "chart.pdf").substr(0, 5), "%PDF-");
+
+  std::string log;
+  for (int p = 0; p < 20; ++p) log += " " + std::to_string(100000 + p * 50).substr(1) + ".00  300  290\r\n";
+  tarvel::testing::WriteAll(dir / "run.log", log);
+  chart.LoadLogFile(QString::fromStdString((dir / "run.log").string()));
+  EXPECT_EQ(chart.Series(5)->count(), 1000);
+  chart.findChild<QPushButton*>("RemoveLogButton")->click();
+  EXPECT_EQ(chart.Series(4)->count(), 0);
+  EXPECT_EQ(chart.Series(5)->count(), 0);
+  EXPECT_EQ(chart.Series(1)->count(), 4) << "the design alone, at its own points";
+  EXPECT_EQ(chart.findChild<QLineEdit*>("LogFileNameDisplay")->text(), "");
+  // A log that does not load shows none of the last one's traces.
+  chart.LoadLogFile(QString::fromStdString((dir / "run.log").string()));
+  chart.LoadLogFile(QString::fromStdString((dir / "missing.log").string()));
+  EXPECT_EQ(chart.Series(5)->count(), 0);
+  EXPECT_EQ(chart.findChild<QLineEdit*>("LogFileNameDisplay")->text(), "missing.log");
+}
+
 TEST(EditChartWidget, DrawsTheProfileAndALogAndPassesPointClicksOn) {
   tarvel::testing::TempDir dir;
   EditChart chart{AppFolder(dir.path())};
@@ -63,9 +188,17 @@ TEST(EditChartWidget, DrawsTheProfileAndALogAndPassesPointClicksOn) {
   limits->click();
   EXPECT_TRUE(chart.Series(2)->isVisible() && chart.Series(3)->isVisible());
 
-  // A double click near a design point names it (the editor test follows a click to its row).
-  emit chart.Series(1)->doubleClicked(QPointF(699, 501));
+  // A double click on a design point names it, though the band's lines pass by as well.
+  QTest::mouseDClick(chart.View()->viewport(), Qt::LeftButton, {}, Pixel(chart, 700, 500));
   EXPECT_EQ(messages.last()[0].toString(), "DataPoint: Time= 700  Temperature= 500");
+  // Limits of one degree: the band lies on the design line, and the design still wins.
+  profile::ProfileTable narrow = Profile();
+  narrow.at(1, profile::kErrorLimits) = "1";
+  narrow.at(3, profile::kErrorLimits) = "1";
+  chart.SetProfile(narrow, {});
+  QTest::mouseDClick(chart.View()->viewport(), Qt::LeftButton, {}, Pixel(chart, 400, 500));
+  EXPECT_EQ(messages.last()[0].toString(), "DataPoint: Time= 400  Temperature= 500");
+  chart.SetProfile(Profile(), {});
 
   std::string log;
   for (int p = 0; p < 2000; ++p) log += " " + std::to_string(100000 + p).substr(1) + ".00  300  290\r\n";
@@ -90,7 +223,7 @@ TEST_F(TrendOnConsole, GrowsWithEachReadingOverTheExecutingProfile) {
                                        profile::BuildProfileText(Profile(), {})));
   store_.SaveRunSelection(1, "Three step.txt", 1, 3);
   CommandRunner runner;
-  ConsoleWindow window({true, "/dev/pts/test", {}}, runner);
+  ConsoleWindow window({true, "/dev/pts/test", {}, {}}, runner);
   console::Console console(folder_, store_, line_, window.View(), {true, true});
   window.show();
   window.Start(console);
@@ -113,6 +246,11 @@ TEST_F(TrendOnConsole, GrowsWithEachReadingOverTheExecutingProfile) {
   auto* setPoint = qobject_cast<QLineSeries*>(trend->View()->chart()->series().at(1));
   ASSERT_NE(setPoint, nullptr);
   EXPECT_EQ(setPoint->at(2), QPointF(30, sim_.Unit(1).profileSetPoint));
+  auto* time = qobject_cast<QValueAxis*>(trend->View()->chart()->axes(Qt::Horizontal).front());
+  ExpectNiceTicks(time);
+  ExpectNiceTicks(qobject_cast<QValueAxis*>(trend->View()->chart()->axes(Qt::Vertical).front()));
+  EXPECT_EQ(time->min(), 0);
+  EXPECT_NE(trend->findChild<QPushButton*>("SaveChartImageButton"), nullptr);
   window.Runner().Shutdown();
 }
 

@@ -4,7 +4,9 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QHeaderView>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QTableWidget>
 
@@ -13,6 +15,7 @@
 #include "console/console.h"
 #include "console/console_fixture.h"
 #include "support/profiles.h"
+#include "support/run_process.h"
 #include "ui/console_window.h"
 #include "window_fixture.h"
 
@@ -33,7 +36,7 @@ class ConsoleWindowTest : public WindowFixture {
   }
   void Open() {
     window_ = std::make_unique<ConsoleWindow>(
-        WindowOptions{true, "/dev/pts/test", QString::fromStdString(folder_.Profiles().string())}, runner_);
+        WindowOptions{true, "/dev/pts/test", QString::fromStdString(folder_.Profiles().string()), {}}, runner_);
     console_ = std::make_unique<console::Console>(folder_, store_, line_, window_->View(),
                                                   console::LineInfo{lineGiven_, true});
     window_->show();
@@ -56,6 +59,19 @@ class ConsoleWindowTest : public WindowFixture {
   std::unique_ptr<console::Console> console_;
 };
 
+// Every control the console is described with, and the run trend's.
+const std::vector<QString> kConsoleControls = {
+    "TarvelFrame", "CompileProfileNameDisplay", "txtCompiledProfileSensor", "txtCompiledProfileTemperatureScale",
+    "txtCompiledProfileTimeScale", "cmbProgressionSelect", "CompileProfileButton", "StartAddressDisplay",
+    "CompiledProfileFlexGrid", "ProfileLogChangeSize", "UpLoadProfileToController", "SelectRunProfileButton",
+    "DeleteProfileEntryButton", "fgProfileLog", "ControllerProgramChangeSize", "ProgramMemoryDisplayFlexGrid",
+    "CurrentStepDisplay", "CurrentTimeDisplay", "ProfileSetPointDisplay", "SetPointDisplay",
+    "ProcessTemperatureDisplay", "Relay1StateDisplay", "Relay2StateDisplay", "MonitorRunStateButton",
+    "MonitorRunStateLED", "ExecutingProfileNameDisplay", "StartProfileButton", "PauseProfileButton",
+    "RestartProfileButton", "JumpToSegmentPointButton", "JumpToSegment", "JumpToTime", "User_Prompt",
+    "ClearDisplayButton", "TransferProgressBar", "TransferCancelButton", "CommStatusLED", "SerialLinkLabel",
+    "RunTrendChart", "ResetZoomButton", "SaveChartImageButton", "PrintChartButton", "ChartReadout"};
+
 class FreshStart : public ConsoleWindowTest {
  protected:
   FreshStart() : ConsoleWindowTest(false) {}
@@ -74,6 +90,116 @@ TEST_F(FreshStart, AnEmptyMapShowsBothWarningsAndEmptySelectors) {
               ::testing::HasSubstr("Click on SETUP > CHANNEL MAP")) << "the start-up messages stay";
 }
 
+TEST_F(ConsoleWindowTest, OnALaptopScreenEveryControlShowsWholeAndALargerWindowGoesToTheGrids) {
+  Map(1, 1, "Kiln");
+  Open();
+  ExpectLaidOut(*window_, kConsoleControls);
+  for (const char* inFrame : {"ProfileChannelNumberDisplay", "ModBusAddressDisplay", "ChannelNickNameDisplay",
+                              "ControllerTypeDisplay"})
+    EXPECT_TRUE(Find<QWidget>("TarvelFrame")->isAncestorOf(Find<QWidget>(inFrame))) << inFrame;
+  auto* log = Find<QTableWidget>("fgProfileLog");
+  auto* memory = Find<QTableWidget>("ProgramMemoryDisplayFlexGrid");
+  EXPECT_GE(log->viewport()->height(), 4 * 20) << "the profile log shows rows, not two";
+  EXPECT_GE(memory->viewport()->height(), 6 * 20);
+
+  // ">" widens a grid inside the window, "<" gives the room back; the window keeps its size.
+  const QSize size = window_->size();
+  const int memoryWidth = memory->width();
+  Click("ControllerProgramChangeSize");
+  EXPECT_EQ(window_->size(), size);
+  EXPECT_GE(memory->viewport()->width(), memory->horizontalHeader()->length()) << "every column shows";
+  ExpectLaidOut(*window_, kConsoleControls);
+  Click("ControllerProgramChangeSize");
+  EXPECT_EQ(memory->width(), memoryWidth);
+  const int logWidth = log->width();
+  Click("ProfileLogChangeSize");
+  EXPECT_EQ(window_->size(), size);
+  EXPECT_GT(log->width(), logWidth);
+  ExpectLaidOut(*window_, kConsoleControls);
+  Click("ProfileLogChangeSize");
+  EXPECT_EQ(log->width(), logWidth);
+
+  // A 1920x1080 screen: the grids and the trend take the room.
+  const int logHeight = log->height(), memoryHeight = memory->height();
+  const int trendWidth = Find<QWidget>("RunTrendChart")->width();
+  window_->resize(1900, 1000);
+  QCoreApplication::processEvents();
+  EXPECT_GT(log->height(), logHeight);
+  EXPECT_GT(memory->height(), memoryHeight);
+  EXPECT_GT(log->width(), logWidth);
+  EXPECT_GT(Find<QWidget>("RunTrendChart")->width(), trendWidth);
+}
+
+TEST_F(ConsoleWindowTest, EachPanelCoversTheChannelFrameExactlyAndNothingBelowIt) {
+  Map(1, 1, "Kiln");
+  Open();
+  const QRect frame = Find<QGroupBox>("TarvelFrame")->geometry();
+  const std::vector<std::pair<const char*, std::vector<QString>>> panels = {
+      {"picRunMode", {"RunModeXOut", "ProgramMode_0", "ProgramMode_1", "ProgramMode_2", "ProgramMode_3",
+                      "ProgramMode_4", "SetRunModeButton"}},
+      {"picUpLoadProgramLimits", {"picUpLoadProgramLimitsXOut", "ProgramStepLowDisplay", "ProgramStepHighDisplay",
+                                  "UpLoadProgramLimitsButton"}},
+      {"picDownLoadMemory", {"DownLoadXOutButton", "txtStartStep", "txtStopStep",
+                             "DownLoadControllerProgramMemoryButton"}},
+      {"picHardwareSettings", {"ControllerSettingsXOut", "Alarm1TypeDisplay", "Alarm2TypeDisplay",
+                               "TemperatureScaleDisplay", "SensorTypeDisplay", "DownLoadHardwareSettingsButton",
+                               "UpLoadHardwareSettingsButton"}},
+      {"picSingleSetPoint", {"SingleSetPointXOut", "SingleSetPointDisplay", "UpLoadSetValueButton"}},
+  };
+  const char* menus[] = {"mnuRunMode", "mnuUpLoadProgramLimits", "mnuDownLoadControllerMemory", "mnuHardwareSettings",
+                         "mnuSingleSetPoint"};
+  for (std::size_t i = 0; i < panels.size(); ++i) {
+    const auto& [panel, controls] = panels[i];
+    Trigger(menus[i]);
+    auto* box = Find<QGroupBox>(panel);
+    EXPECT_EQ(box->geometry(), frame) << panel;
+    std::vector<QString> names = controls;
+    names.insert(names.end(), {panel, "frameUserProgramControl", "StartProfileButton", "frameCompiledProfile"});
+    ExpectLaidOut(*window_, names);
+    box->hide();
+  }
+}
+
+TEST_F(ConsoleWindowTest, ACommandsOutcomeOutlivesTheMonitorTicksAndTheProgressBarGoesBackToIdle) {
+  Map(1, 1, "Kiln");
+  Open();
+  auto* progress = Find<QProgressBar>("TransferProgressBar");
+  EXPECT_EQ(progress->text(), "") << "idle after start-up";
+  Trigger("mnuReadControllerState");
+  EXPECT_EQ(progress->text(), "");
+
+  Click("MonitorRunStateButton");
+  window_->findChild<QTimer*>("ProfileRunTimer")->setInterval(100);
+  Trigger("mnInfo");  // the user's last command
+  sim_.ClearRequests();
+  ASSERT_TRUE(QTest::qWaitFor([this] { return sim_.Requests().size() >= 18; }, 10000)) << "two ticks";
+  Idle();
+  EXPECT_THAT(Prompt(), ::testing::StartsWith("Tarvel Version 1.00\n"));
+  // A failed tick says so below the outcome; the next good tick takes its line away again.
+  line_.SetTiming({20ms, 20ms});
+  sim_.InjectFault(sim::Fault::NoReply, 1);
+  ASSERT_TRUE(QTest::qWaitFor([this] { return Prompt().find("ERROR: Commmunications error") != std::string::npos; },
+                              10000));
+  EXPECT_THAT(Prompt(), ::testing::StartsWith("Tarvel Version 1.00\n"));
+  ASSERT_TRUE(QTest::qWaitFor([this] { return Prompt().find("ERROR") == std::string::npos; }, 10000));
+  EXPECT_THAT(Prompt(), ::testing::StartsWith("Tarvel Version 1.00\n"));
+  // Off again, between two ticks (the button waits while one runs).
+  auto* monitor = Find<QPushButton>("MonitorRunStateButton");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return monitor->isEnabled(); }, 10000));
+  Click("MonitorRunStateButton");
+  auto* timer = window_->findChild<QTimer*>("ProfileRunTimer");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !timer->isActive() && !runner_.Busy(); }, 10000));
+  Idle();
+
+  // A failed command leaves the bar idle, not part-filled.
+  sim_.InjectFault(sim::Fault::NoReply, 3);
+  ASSERT_TRUE(Find<QAction>("mnuReadRunState")->isEnabled());
+  Trigger("mnuReadRunState");
+  EXPECT_THAT(Prompt(), HasSubstr("ERROR: Commmunications error"));
+  EXPECT_EQ(progress->text(), "");
+  EXPECT_EQ(progress->value(), progress->minimum() - 1);
+}
+
 TEST_F(ConsoleWindowTest, MenusAreInOrderAndNotYetLandedEntriesAreDisabled) {
   Map(1, 1, "Kiln");
   Open();
@@ -81,7 +207,10 @@ TEST_F(ConsoleWindowTest, MenusAreInOrderAndNotYetLandedEntriesAreDisabled) {
   QStringList top;
   for (QAction* a : window_->menuBar()->actions()) top << a->text();
   EXPECT_EQ(top, (QStringList{"File", "Program Execution", "Control State", "Controller Settings", "Edit Profile",
-                              "SetUp", "About", "Exit"}));
+                              "SetUp", "View", "About", "Exit"}));
+  QStringList view;
+  for (QAction* a : Find<QMenu>("mnuView")->actions()) view << a->text();
+  EXPECT_EQ(view, (QStringList{"Run trend", "", "Reset Window Layout"}));
   QStringList entries;
   for (const char* menu : {"mnuProgramExecution", "mnuSynchronize", "mnuControllerSettings", "mnuAutotune", "mnuAbout"})
     for (QAction* a : Find<QMenu>(menu)->actions()) entries << a->objectName();
@@ -247,6 +376,20 @@ TEST_F(ConsoleWindowTest, ControllerCommandsAreDisabledWhileOneRunsAndClosingWai
   EXPECT_TRUE(window_->isVisible()) << "the exchange in progress finishes first";
   ASSERT_TRUE(QTest::qWaitFor([this] { return !window_->isVisible(); }, 10000));
   EXPECT_EQ(sim_.Requests().size(), 9u) << "the reading under way was completed";
+}
+
+TEST(Programs, HelpAndVersionNeedNoDisplay) {
+  for (const char* program : {TARVEL_GUI, TARVEL_CLI, TARVEL_SIM}) {
+    for (const char* flag : {"--help", "--version"}) {
+      auto run = tarvel::testing::RunProcess(
+          "env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb", program, flag});
+      EXPECT_EQ(run.exitCode, 0) << program << " " << flag << ": " << run.err;
+      EXPECT_FALSE(run.out.empty()) << program << " " << flag;
+    }
+  }
+  auto help = tarvel::testing::RunProcess("env", {"-u", "DISPLAY", "QT_QPA_PLATFORM=xcb", TARVEL_GUI, "--help"});
+  EXPECT_THAT(help.out, HasSubstr("--simulate"));
+  EXPECT_THAT(help.out, HasSubstr("--editor"));
 }
 
 }  // namespace

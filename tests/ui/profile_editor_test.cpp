@@ -2,8 +2,12 @@
 // files it writes and what the message area says.
 #include <QAction>
 #include <QApplication>
+#include <QChart>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
@@ -21,8 +25,10 @@
 
 #include "profile/profile_text.h"
 #include "store/home.h"
+#include "layout_check.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
+#include "ui/chart_view.h"
 #include "ui/edit_chart.h"
 #include "ui/profile_editor_settings.h"
 #include "ui/profile_editor_window.h"
@@ -61,11 +67,11 @@ class BoxAnswerer {
 // A five-segment profile typed as durations and end temperatures, then "e".
 const std::string kFiveSegmentCsv =
     "Seg,Start Time,Duration,Action,Start Temp,End Temp,Ramp Rate,Error Limits,Command,\"Notify t,T\"\n"
-    "1,0,60.00,r,70,250,3.00,,,\n"
+    "1,0,60,r,70,250,3.00,,,\n"
     "2,60.00,120,h,250,250,0.00,,,\n"
-    "3,180.00,50.00,r,250,400,3.00,,,\n"
+    "3,180.00,50,r,250,400,3.00,,,\n"
     "4,230.00,30,h,400,400,0.00,,,\n"
-    "5,260.00,60.00,r,400,100,-5.00,,,\n"
+    "5,260.00,60,r,400,100,-5.00,,,\n"
     "6,320.00,,e,100,,,,,\n";
 
 class ProfileEditorTest : public ::testing::Test {
@@ -249,7 +255,7 @@ TEST_F(ProfileEditorTest, APastedBlockGoesThroughTheCellChecksAndUndoesAsOne) {
   grid_->selectionModel()->select(QItemSelection(grid_->model()->index(0, 2), grid_->model()->index(1, 6)),
                                   QItemSelectionModel::ClearAndSelect);
   Key(Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(QApplication::clipboard()->text(), "60.00\tr\t70\t250\t3.00\n\tr\t250\t100\t\n");
+  EXPECT_EQ(QApplication::clipboard()->text(), "60\tr\t70\t250\t3.00\n\tr\t250\t100\t\n");
   Key(Qt::Key_Z, Qt::ControlModifier);
   EXPECT_EQ(Cell(1, profile::kDuration), "");
   EXPECT_EQ(Cell(2, profile::kStartTime), "");
@@ -278,10 +284,116 @@ TEST_F(ProfileEditorTest, SaveRefusesABadProfileAndACancelledDialogWritesNothing
   boxes_.answers = {QMessageBox::Cancel};
   EXPECT_FALSE(window_->close());
   EXPECT_THAT(boxes_.seen.back().toStdString(), HasSubstr("changes that are not saved"));
-  boxes_.answers = {QMessageBox::Ok, QMessageBox::Discard};
+  // Exit Editor asks one question, not one before closing and another while closing.
+  boxes_.answers = {QMessageBox::Discard};
   Trigger("mnuExitEditor");
   ASSERT_TRUE(QTest::qWaitFor([this] { return !window_->isVisible(); }, 5000));
-  EXPECT_EQ(boxes_.seen.mid(1), (QStringList{"Verify profile saved?", boxes_.seen[0]}));
+  ASSERT_EQ(boxes_.seen.size(), 2);
+  EXPECT_EQ(boxes_.seen[1], "Verify profile saved?\n" + boxes_.seen[0]);
+}
+
+TEST_F(ProfileEditorTest, OnALaptopScreenEveryControlShowsTheLegendIsWholeAndThePlaceIsKept) {
+  const std::vector<QString> controls = {
+      "Edit_Profile_Name", "Profile_FlexGrid", "LogFileNameDisplay", "LoadLogFileButton", "RemoveLogButton",
+      "DesignProfilePlotSelect", "DesignProfileLimitsPlotSelect", "RecordedProfilePlotSelect",
+      "RecordedTempDataPlotSelect", "EditChart", "ResetZoomButton", "SaveChartImageButton", "PrintChartButton",
+      "ChartReadout", "User_Prompt"};
+  ExpectLaidOut(*window_, controls);
+  // Every legend text is drawn whole, none cut to "Design Prof...".
+  int texts = 0;
+  for (QGraphicsItem* item : window_->Chart().View()->scene()->items()) {
+    if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible()) {
+      ++texts;
+      EXPECT_FALSE(text->toPlainText().endsWith("...")) << text->toPlainText().toStdString();
+    }
+  }
+  EXPECT_GE(texts, 4);
+  EXPECT_GE(grid_->viewport()->width(), grid_->horizontalHeader()->length()) << "the whole worksheet shows";
+
+  // Moved and resized, the editor comes back where the user left it.
+  window_->resize(1000, 600);
+  window_->move(40, 30);
+  QCoreApplication::processEvents();
+  const QRect left = window_->geometry();
+  Close();
+  Open();
+  EXPECT_EQ(window_->geometry(), left);
+  ExpectLaidOut(*window_, controls);
+}
+
+TEST_F(ProfileEditorTest, KeysTypedRightAfterAClickAreNeverLost) {
+  const int interval = QApplication::doubleClickInterval();
+  QApplication::setDoubleClickInterval(50);
+  auto click = [this](int row, int column) {
+    const QRect cell = grid_->visualRect(grid_->model()->index(row - 1, column));
+    QTest::mouseClick(grid_->viewport(), Qt::LeftButton, {}, cell.center());
+  };
+  for (int row = 1; row <= 6; ++row) {
+    click(row, profile::kCommand);
+    if (row <= 3) click(row, profile::kCommand);  // clicked again: the cell's box opens
+    Type("abc");                                   // at once, as a fast typist does
+    QTest::qWait(100);  // the user's pause before Enter: a box Qt opens late would open now
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Cell(row, profile::kCommand), "abc") << "row " << row;
+  }
+  QApplication::setDoubleClickInterval(interval);
+}
+
+TEST_F(ProfileEditorTest, SaveWritesTheProfilesOwnFileAndWarnsBeforeCuttingText) {
+  WriteAll(dir_ / "in.csv", kFiveSegmentCsv);
+  files_ = {QString::fromStdString((dir_ / "in.csv").string())};
+  Trigger("mnuImportCsv");
+  files_ = {QString::fromStdString(Profile("five.txt").string())};
+  Key(Qt::Key_S, Qt::ControlModifier);  // no file yet: Save asks for a name
+  EXPECT_EQ(asked_.back(), FileDialogKind::SaveProfile);
+  const std::string saved = ReadAll(Profile("five.txt"));
+  ASSERT_FALSE(saved.empty());
+
+  Go(1, profile::kCommand);
+  Type("C=2 J2=off PID tuned J1=on");
+  Key(Qt::Key_Return);
+  const std::size_t asks = asked_.size();
+  boxes_.answers = {QMessageBox::Cancel};
+  Key(Qt::Key_S, Qt::ControlModifier);
+  ASSERT_FALSE(boxes_.seen.isEmpty());
+  EXPECT_THAT(boxes_.seen.back().toStdString(),
+              HasSubstr("Row 1 Command \"C=2 J2=off PID tuned J1=on\" to \"C=2 J2=off PID tuned\""));
+  EXPECT_EQ(ReadAll(Profile("five.txt")), saved) << "cancelled: nothing written";
+  EXPECT_THAT(Prompt().toStdString(), HasSubstr("Not saved: Row 1 Command is longer than a profile file keeps"));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(grid_->currentIndex(), grid_->model()->index(0, profile::kCommand));
+
+  boxes_.answers = {QMessageBox::Save};
+  Trigger("mnuSaveFile");
+  EXPECT_EQ(asked_.size(), asks) << "the profile's own file, without asking a name";
+  EXPECT_THAT(ReadAll(Profile("five.txt")), HasSubstr("C=2 J2=off PID tuned"));
+  EXPECT_EQ(window_->windowTitle(), "five.txt - Profile Editor");
+}
+
+TEST_F(ProfileEditorTest, AChartThatCannotDrawNamesTheCellAndSelectsIt) {
+  WriteAll(dir_ / "in.csv", kFiveSegmentCsv);
+  files_ = {QString::fromStdString((dir_ / "in.csv").string())};
+  Trigger("mnuImportCsv");
+  WriteAll(dir_ / "run.log", "       10  100  101\r\n      200  250  248\r\n");
+  window_->Chart().LoadLogFile(QString::fromStdString((dir_ / "run.log").string()));
+  EXPECT_EQ(window_->Chart().Series(1)->count(), 1000);
+
+  // Clearing a Duration: the Start Times below cannot be known, and the chart says why.
+  Go(2, profile::kDuration);
+  Key(Qt::Key_Delete);
+  EXPECT_EQ(Cell(3, profile::kStartTime), "");
+  EXPECT_EQ(Cell(6, profile::kStartTime), "");
+  EXPECT_THAT(Prompt().toStdString(),
+              HasSubstr("Design profile not drawn: Row 2 Duration is empty: every segment before the end needs one"));
+  EXPECT_EQ(window_->Chart().Series(1)->count(), 0);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(grid_->currentIndex(), grid_->model()->index(1, profile::kDuration));
+
+  // Typed again, the times come back and so does the design.
+  Type("90");
+  Key(Qt::Key_Return);
+  EXPECT_EQ(Cell(6, profile::kStartTime), "290.00");
+  EXPECT_EQ(window_->Chart().Series(1)->count(), 1000);
 }
 
 TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScales) {
@@ -358,7 +470,9 @@ TEST_F(ProfileEditorTest, TheChartFollowsTheWorksheetMarksRowsAndKeepsItsPlotCho
   };
   Go(4, profile::kDuration);
   const QColor plain = background(2);
-  emit chart.Series(1)->clicked(QPointF(181, 251));
+  const QPoint point =
+      chart.View()->mapFromScene(chart.Chart()->mapToPosition(QPointF(180, 250), chart.Series(1)));
+  QTest::mouseClick(chart.View()->viewport(), Qt::LeftButton, {}, point + QPoint(1, 1));
   EXPECT_EQ(grid_->currentIndex().row() + 1, 2);
   EXPECT_EQ(background(2), QColor(192, 192, 192));
   const QRect other = grid_->visualRect(grid_->model()->index(4, profile::kDuration));

@@ -5,7 +5,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QTableWidget>
 
 #include <gmock/gmock.h>
@@ -39,6 +41,7 @@ class ToolWindows : public WindowFixture {
 };
 
 TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
+  std::filesystem::create_symlink(dir_ / "unplugged", dir_ / "dev" / "ttyUSB1");
   PortSetupWindow window(runner_);
   console::PortSetup setup(store_, line_, window, {dir_ / "dev", dir_ / "sys", dir_ / "published"});
   window.Bind(setup);
@@ -54,14 +57,73 @@ TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
   Click(window, "ScanPortNumber");
   EXPECT_THAT(prompt->toPlainText().toStdString(),
               HasSubstr("Serial Port #01 Port seen > Device seen on this comm port - " + (dir_ / "dev" / "ttyUSB0").string()));
+  EXPECT_EQ(Find<QProgressBar>(window, "PortScanProgress")->text(), "") << "idle once the scan ended";
+  ExpectLaidOut(window, {"ScanPortNumber", "CancelPortScan", "PortScanProgress", "CommPortList", "CommDisplayLabel",
+                         "CommPortNumber", "DecrPortNumber", "IncrPortNum", "SavePortSettings", "SerialPortPrompt",
+                         "ClearSerialPrompt"});
+
+  // The ports in a list: one click chooses one, as many clicks on ">" would.
+  auto* list = Find<QListWidget>(window, "CommPortList");
+  ASSERT_EQ(list->count(), 2);
+  EXPECT_EQ(list->item(0)->text().toStdString(), "01  " + (dir_ / "dev" / "ttyUSB0").string() + "  controller found");
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+  Idle();
+  EXPECT_EQ(Find<QLabel>(window, "CommPortNumber")->text(), "2");
+  EXPECT_EQ(Find<QLabel>(window, "CommPortDevice")->text().toStdString(), (dir_ / "dev" / "ttyUSB1").string());
+  Click(window, "DecrPortNumber");
+  EXPECT_EQ(list->currentRow(), 0) << "the list follows < and >";
   Click(window, "SavePortSettings");
   EXPECT_EQ(store_.GetCommPortNumber(), 1);
   EXPECT_EQ(store_.Port()->value().devicePath, (dir_ / "dev" / "ttyUSB0").string());
 }
 
+TEST_F(ToolWindows, ChannelMapAddsRowsAsksBeforeDeletingAndSaysWhyAnEntryIsRefused) {
+  ASSERT_TRUE(store_.SavePortSettings({}));
+  ChannelMapWindow map(runner_);
+  console::ChannelMap room(folder_, store_, line_, map);
+  map.Bind(room);
+  StopRunner stop{runner_};
+  map.show();
+  Idle();
+  ExpectLaidOut(map, {"fgChannelMap", "AddRowButton", "DeleteRowButton", "ClearMapButton", "DBInterfaceDisplay",
+                      "ScanAddressesButton", "AddNewUponScan", "RemoveMissingUponScan", "CancelScanButton",
+                      "ScanProgress", "CurrentAddressDisplay", "NewAddressDisplay", "ChangeUnitAddressButton"});
+  auto* prompt = Find<QPlainTextEdit>(map, "DBInterfaceDisplay");
+  EXPECT_EQ(prompt->toPlainText().count("Serial Port configuration retrieved from database"), 1);
+  map.activateWindow();  // opening is also an activation: its lines show once
+  Idle();
+  EXPECT_EQ(prompt->toPlainText().count("Serial Port configuration retrieved from database"), 1);
+
+  auto* grid = Find<QTableWidget>(map, "fgChannelMap");
+  Click(map, "AddRowButton");
+  Click(map, "AddRowButton");
+  ASSERT_EQ(grid->rowCount(), 2);
+  EXPECT_EQ(grid->item(1, 2)->text(), "2");
+  EXPECT_EQ(grid->item(1, 3)->text(), "Default2");
+
+  // A channel that is not a whole number: refused, with the reason, and the box stays open.
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(1, 1)).center());
+  Idle();
+  auto* editor = Find<QLineEdit>(map, "FloatingTextBox");
+  editor->setText("2.7");
+  QTest::keyClick(editor, Qt::Key_Return);
+  Idle();
+  EXPECT_TRUE(prompt->toPlainText().endsWith("Error: SoftwareChannel must be a whole number\n"));
+  EXPECT_TRUE(editor->isVisible());
+  EXPECT_EQ(grid->item(1, 1)->text(), "2");
+
+  grid->setCurrentCell(0, 3);
+  Click(map, "DeleteRowButton");
+  ASSERT_FALSE(boxes_.Seen().empty());
+  EXPECT_EQ(boxes_.Seen().back().first, "Delete Row");
+  EXPECT_EQ(boxes_.Seen().back().second, "Delete channel 1 (ModBusAddress=1, Default1) from the channel map?");
+  EXPECT_EQ(grid->rowCount(), 1);
+  EXPECT_EQ(Find<QProgressBar>(map, "ScanProgress")->text(), "");
+}
+
 TEST_F(ToolWindows, AScanFromTheChannelMapHoldsTheLineAndTheConsoleFollowsWhenTheUserReturns) {
   ASSERT_TRUE(store_.AddChannel({1, 1, "Kiln", "set64rs"}));
-  ConsoleWindow console(WindowOptions{true, "/dev/pts/test", {}}, runner_);
+  ConsoleWindow console(WindowOptions{true, "/dev/pts/test", {}, {}}, runner_);
   console::Console consoleRoom(folder_, store_, line_, console.View(), console::LineInfo{true, true});
   ChannelMapWindow map(runner_, &console);
   map.setWindowFlag(Qt::Window);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "layout_check.h"
 #include "link/modbus_rtu_line.h"
 #include "sim/simulated_line.h"
 #include "store/home.h"
