@@ -28,13 +28,13 @@ class FaultingLine final : public tarvel::link::Line {
     injected_ = false;
   }
   bool Injected() const { return injected_; }
-  tarvel::link::Reply<std::uint16_t> ReadRegisters(std::uint8_t a, std::uint16_t r) override {
+  tarvel::link::Reply<tarvel::link::RegisterPair> ReadRegisterPair(std::uint8_t a, std::uint16_t r) override {
     Before();
-    return line_.ReadRegisters(a, r);
+    return line_.ReadRegisterPair(a, r);
   }
-  tarvel::link::Outcome WriteRegisters(std::uint8_t a, std::uint16_t r, std::uint16_t v) override {
+  tarvel::link::Outcome WriteRegisters(std::uint8_t a, std::uint16_t r, std::uint16_t v, std::uint16_t n) override {
     Before();
-    return line_.WriteRegisters(a, r, v);
+    return line_.WriteRegisters(a, r, v, n);
   }
   tarvel::link::Outcome WriteCoil(std::uint8_t a, std::uint16_t c, bool on) override {
     Before();
