@@ -31,10 +31,11 @@ struct CompiledProgram {
 };
 
 // Step 64 is the jump's trampoline: a program that reaches it can be uploaded and run, but
-// never jumped within or restarted. Said by compile and upload.
+// never jumped within or restarted, and any jump borrows its step 64 until the next Start.
+// Said by compile and upload.
 inline constexpr const char* kReachesStepSixtyFour =
     "WARNING: The program reaches step 64, which Jump To and Restart Profile borrow: it cannot be jumped "
-    "within or restarted";
+    "within or restarted, and a jump in any program changes its step 64 until the next Start Profile";
 
 // One step per profile row (PID set from "C=", else 1; the Duration, in minutes for an hours
 // profile; the Start Temp), the end row with time 0, and after a row the event steps of its

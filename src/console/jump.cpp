@@ -256,8 +256,10 @@ bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segm
   if (!trampoline) return false;
 
   // Flagged before it is overwritten, so a jump stopped halfway leaves a step Start puts back.
+  // Step 64 too: it may hold the last step of another logged profile.
   SetStepModified(address, step, 1);
   if (!duration(step, -kJumpStep, executing->second)) return false;
+  SetStepModified(address, kJumpStep, 1);
   if (!duration(kJumpStep, 1000, trampoline->second)) return false;
   if (!runMode(1) || !runMode(0)) return false;
   if (!duration(kJumpStep, -segment, trampoline->second)) return false;

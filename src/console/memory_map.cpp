@@ -123,7 +123,7 @@ bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
   Exchanges exchanges(context_, link::WriteStepRangeExchanges(count) + 3 * count);
   context_.view.SetLed(Led::Busy);
   link::TransferFault fault = link::ClearStepRange(context_.commands, *address, firstStep, lastStep);
-  if (!fault.beforeWriting) ForgetJumpCopies(*address, firstStep, fault.ok() ? lastStep : fault.step);
+  if (!fault.beforeWriting) ForgetJumpCopies(*address, firstStep, fault.ok() ? lastStep : fault.lastTouched);
   if (fault.outcome == link::Outcome::Cancelled) {
     context_.view.SetLed(Led::Idle);
     context_.Display("Clearing cancelled at step " + Text(fault.step) + " word " + Text(fault.word) + "; steps " +
@@ -157,11 +157,12 @@ void MemoryMap::ForgetJumpCopies(std::uint8_t address, int firstStep, int lastSt
 }
 
 void MemoryMap::RereadAfterFailedWrite(int firstStep, const link::TransferFault& fault) {
-  if (fault.outcome == link::Outcome::Cancelled || fault.step < firstStep) return;
-  context_.Display("Reading steps " + Text(firstStep) + " to " + Text(fault.step) +
+  if (fault.outcome == link::Outcome::Cancelled || fault.beforeWriting || fault.lastTouched < firstStep) return;
+  context_.Display("Reading steps " + Text(firstStep) + " to " + Text(fault.lastTouched) +
                    " again so that the memory map shows what the controller holds");
-  if (!DownloadProgramRange(firstStep, fault.step))
-    context_.Display("The memory map of steps " + Text(firstStep) + " to " + Text(fault.step) + " may be out of date");
+  if (!DownloadProgramRange(firstStep, fault.lastTouched))
+    context_.Display("The memory map of steps " + Text(firstStep) + " to " + Text(fault.lastTouched) +
+                     " may be out of date");
 }
 
 }  // namespace tarvel::console

@@ -125,7 +125,7 @@ UploadResult Upload::Run(const UploadInput& input) {
     const bool cancelled = fault.outcome == link::Outcome::Cancelled;
     context_.view.SetLed(cancelled ? Led::Idle : Led::Error);
     const std::string partial = fault.beforeWriting ? "nothing was written"
-                                                    : "steps " + Text(start) + " to " + Text(fault.step) +
+                                                    : "steps " + Text(start) + " to " + Text(fault.lastTouched) +
                                                           " may hold a partial program";
     if (cancelled) {
       context_.Display("Upload cancelled at step " + Text(fault.step) + " word " + Text(fault.word) + "; " + partial);
@@ -134,7 +134,7 @@ UploadResult Upload::Run(const UploadInput& input) {
       context_.Display("ERROR: Upload stopped at " + fault.Describe() + "; " + partial);
     }
     context_.Display("ERROR: Profile not entered in log");
-    if (!fault.beforeWriting) memory_.ForgetJumpCopies(*address, start, fault.step);
+    if (!fault.beforeWriting) memory_.ForgetJumpCopies(*address, start, fault.lastTouched);
     memory_.RereadAfterFailedWrite(start, fault);
     if (!cancelled) context_.view.SetLed(Led::Error);
     return result;

@@ -46,7 +46,7 @@ TransferFault WriteStepRange(CommandSet& commands, std::uint8_t address, int fir
       else if (i + 1 < steps.size())
         next = EncodeSigned(static_cast<std::int16_t>(steps[i + 1].pidSet));
       Outcome outcome = commands.WriteProgramStepWord(address, step, word, steps[i].Word(word), next);
-      if (outcome != Outcome::Ok) return {outcome, step, word};
+      if (outcome != Outcome::Ok) return {outcome, step, word, false, word == 3 && step < last ? step + 1 : step};
     }
   }
   return {};

@@ -28,6 +28,9 @@ struct TransferFault {
   int step = 0;
   int word = 0;
   bool beforeWriting = false;  // the read before the first write failed: nothing was written
+  // The last step the failed write may have changed: its word 3 carries word 1 of the step
+  // after it, which a controller storing both registers takes too.
+  int lastTouched = 0;
   bool ok() const { return outcome == Outcome::Ok; }
   // "step 12 word 3 (no reply)"
   std::string Describe() const;

@@ -179,6 +179,16 @@ TEST_F(Programming, AnUploadThatFailsDiffersOrIsCancelledStopsAtOnceAndLogsNothi
     EXPECT_EQ(view_.LastLed(), Led::Error);
   }
 
+  // A write that arrived although its reply was spoiled also set the word after it, word 1
+  // of the next step: that step is read again too.
+  Console& again = Compiled("10");
+  hooked_.before = [this](int k) { if (k == 5) sim_.InjectFault(sim::Fault::WrongAddress); };  // step 10 word 3
+  EXPECT_FALSE(Upload(again, "10").logged);
+  hooked_.before = nullptr;
+  EXPECT_THAT(view_.messages, HasSubstr("steps 10 to 11 may hold a partial program"));
+  EXPECT_EQ(store_.MemoryStep(1, 11).value_or(std::nullopt)->pidSet, sim_.Unit(1).steps[10].pidSet);
+  EXPECT_EQ(sim_.Unit(1).steps[10].pidSet, 2) << "the both-register controller took it";
+
   // A read-back that differs is listed word by word.
   Console& console = Compiled("10");
   hooked_.onRead = [](std::uint16_t reg, std::uint16_t& value) {
