@@ -82,7 +82,7 @@ int ReadInTurn(link::CommandSet& commands, int reads) {
 }
 
 struct ServedLine {
-  explicit ServedLine(sim::Options options, link::LineTiming timing = {}) : sim(std::move(options)), line(timing) {
+  explicit ServedLine(sim::Options options) : sim(std::move(options)) {
     auto device = sim.Start();
     EXPECT_TRUE(device.ok());
     EXPECT_TRUE(line.Open(device.value_or("")).ok());
@@ -107,34 +107,6 @@ TEST(LateReply, IsNeverTakenForTheNextExchange) {
     served.sim.InjectFault(sim::Fault::LateReply);
     EXPECT_EQ(served.commands.ReadSetValue(1).outcome, Outcome::NoReply) << late.count();
     EXPECT_EQ(ReadInTurn(served.commands, 6), 0) << "late " << late.count();
-  }
-}
-
-// A second frame on the line after a reply -- the reply again, or an earlier one -- is never
-// taken for a reply: right after the reply it fails that exchange, later it fails the
-// exchange it meets (or is heard out before a request), and no read returns another register.
-TEST(SecondFrame, FailsTheExchangeItMeetsAndNoReadTakesItForItsReply) {
-  for (auto fault : {sim::Fault::Duplicate, sim::Fault::Stale}) {
-    for (auto delay : {milliseconds(2), milliseconds(20)}) {
-      for (auto turnaround : {milliseconds(1), milliseconds(10)}) {
-        auto options = testing::QuickLine({1});
-        options.secondFrameDelay = delay;
-        options.turnaround = turnaround;
-        ServedLine served(options, {milliseconds(100), milliseconds(100), milliseconds(150)});
-        served.commands.ReadSetValue(1);  // the reply a stale frame repeats
-        served.sim.InjectFault(fault);
-        const std::string what = "fault " + std::to_string(static_cast<int>(fault)) + " after " +
-                                 std::to_string(delay.count()) + " ms, turnaround " + std::to_string(turnaround.count());
-        auto first = served.commands.ReadProcessValue(1);
-        if (delay == milliseconds(2)) {
-          EXPECT_EQ(first.outcome, Outcome::ExtraFrame) << what;
-        } else if (first.ok()) {
-          EXPECT_EQ(first.value, 222) << what;
-        }
-        ReadInTurn(served.commands, 6);
-        EXPECT_EQ(ReadInTurn(served.commands, 3), 0) << what << ": the line is clean again";
-      }
-    }
   }
 }
 

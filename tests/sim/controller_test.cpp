@@ -194,33 +194,5 @@ TEST_F(Controller, TheBothModelStoresTheSecondRegisterAndRefusesTheWholeWriteFor
   EXPECT_EQ(ChangedRegisters(first, Registers(unit)), (std::vector<std::uint16_t>{0x200F}));
 }
 
-TEST_F(Controller, SpareWordsAreReadAndWrittenOnlyAsTheSecondRegister) {
-  unit.spareWords[0x40C0] = 0x0BAD;
-  const Request readLastWord{1, FunctionCode::ReadHoldingRegisters, reg::kProgramLast, 2, {}};
-  EXPECT_EQ(HandleRequest(unit, readLastWord, false, WriteModel::Both).reply,
-            EncodeReadReply(1, std::vector<std::uint16_t>{0, 0x0BAD}));
-  const Request readSpare{1, FunctionCode::ReadHoldingRegisters, 0x40C0, 2, {}};
-  EXPECT_EQ(HandleRequest(unit, readSpare, false, WriteModel::Both).reply,
-            EncodeExceptionReply(1, 0x03, ExceptionCode::IllegalDataAddress));
-  EXPECT_EQ(HandleRequest(unit, WriteTwo(0x40C0, 1, 2), false, WriteModel::Both).reply,
-            EncodeExceptionReply(1, 0x10, ExceptionCode::IllegalDataAddress));
-  HandleRequest(unit, WriteTwo(reg::kProgramLast, 5, 6), false, WriteModel::Both);
-  EXPECT_EQ(unit.spareWords[0x40C0], 6);
-  EXPECT_EQ(unit.steps[63].temperature, 5);
-}
-
-TEST_F(Controller, EndingTheCurrentStepMovesARunningProgramOnAndLeavesAHeldOneAlone) {
-  LoadThreeStepProgram();
-  Run();
-  Advance(unit, 30);
-  EndCurrentStep(unit);
-  EXPECT_EQ(Step(), 2);
-  EXPECT_EQ(StepTime(), 0);
-  EXPECT_EQ(SetPoint(), 200);
-  Write(reg::kRunMode, 0);
-  EndCurrentStep(unit);
-  EXPECT_EQ(Step(), 2);
-}
-
 }  // namespace
 }  // namespace tarvel::sim

@@ -30,8 +30,8 @@ const Bytes kUnit2Reply = WithCrc({0x02, 0x03, 0x04, 0x00, 0x46, 0x00, 0x00});
 
 class Line : public ::testing::Test {
  protected:
-  void Serve(int baud = 9600, std::chrono::microseconds turnaround = std::chrono::microseconds(1000),
-             Options options = {}) {
+  void Serve(int baud = 9600, std::chrono::microseconds turnaround = std::chrono::microseconds(1000)) {
+    Options options;
     options.addresses = {2, 0, 1, 2};
     options.clock = Options::Clock::Manual;
     options.baud = baud;
@@ -133,35 +133,6 @@ TEST_F(Line, ASecondFrameFollowsTheReplyWhileTheUnitKeepsListening) {
     return both;
   }());
   EXPECT_EQ(line->Requests(), (std::vector<Bytes>{kReadSetValue, readUnit1Pv, kReadSetValue}));
-}
-
-TEST_F(Line, FaultsDrawnAtARateRepeatWithTheSeedAndStepsEndOnCue) {
-  auto count = [&](unsigned seed) {
-    Options options;
-    options.faultRates = {{Fault::BadCrc, 0.5}};
-    options.seed = seed;
-    Serve(0, std::chrono::microseconds(0), options);
-    std::string pattern;
-    for (int i = 0; i < 20; ++i) pattern += Exchange(kReadSetValue, 9) == kSetValueReply ? '.' : 'x';
-    return pattern;
-  };
-  const std::string first = count(7);
-  EXPECT_EQ(count(7), first);
-  EXPECT_NE(first.find('x'), std::string::npos);
-  EXPECT_NE(first.find('.'), std::string::npos);
-
-  Serve();
-  line->EditUnit(1, [](UnitState& u) {
-    u.steps[0] = {1, 60, 100};
-    u.steps[1] = {1, 30, 200};
-    u.runMode = 2;
-  });
-  line->FrontPanelStart(1);
-  line->ClearRequests();
-  line->EndStepAtRequest(1, 2);
-  const Bytes readStep = EncodeReadRequest(1, 0x018F, 2);
-  EXPECT_EQ(Exchange(readStep, 9), EncodeReadReply(1, std::vector<std::uint16_t>{1, 0}));
-  EXPECT_EQ(Exchange(readStep, 9), EncodeReadReply(1, std::vector<std::uint16_t>{2, 0}));
 }
 
 TEST_F(Line, IgnoresWhatArrivesWhileItIsStillAnswering) {
