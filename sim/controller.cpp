@@ -165,6 +165,28 @@ std::optional<std::uint16_t> ReadRegister(const UnitState& unit, std::uint16_t r
   return std::nullopt;
 }
 
+RegisterDump Registers(const UnitState& unit) {
+  RegisterDump dump;
+  for (std::uint16_t r : {reg::kSetValue, reg::kAlarm1Type, reg::kAlarm2Type, reg::kInputType, reg::kRunMode,
+                          reg::kProgramLowStep, reg::kProgramHighStep, reg::kTemperatureScale, reg::kUnitAddress})
+    dump[r] = *ReadRegister(unit, r);
+  for (std::uint16_t r = reg::kProgramFirst; r <= reg::kProgramLast; ++r) dump[r] = *ReadRegister(unit, r);
+  for (const auto& [r, value] : unit.spareWords) dump[r] = value;
+  return dump;
+}
+
+std::vector<std::uint16_t> ChangedRegisters(const RegisterDump& before, const RegisterDump& after) {
+  std::vector<std::uint16_t> changed;
+  for (const auto& [r, value] : after) {
+    auto it = before.find(r);
+    if (it == before.end() || it->second != value) changed.push_back(r);
+  }
+  for (const auto& [r, value] : before)
+    if (!after.contains(r)) changed.push_back(r);
+  std::sort(changed.begin(), changed.end());
+  return changed;
+}
+
 std::optional<ExceptionCode> WriteRegister(UnitState& unit, std::uint16_t reg, std::uint16_t value, bool autoStart) {
   const bool isByte = value <= 0xFF;
   const auto byteValue = static_cast<std::uint8_t>(value);
@@ -206,7 +228,7 @@ std::optional<ExceptionCode> WriteRegister(UnitState& unit, std::uint16_t reg, s
   return ExceptionCode::IllegalDataAddress;
 }
 
-Handled HandleRequest(UnitState& unit, const Request& request, bool autoStart) {
+Handled HandleRequest(UnitState& unit, const Request& request, bool autoStart, WriteModel model) {
   Handled handled;
   switch (request.function) {
     case FunctionCode::ReadHoldingRegisters: {
@@ -218,25 +240,46 @@ Handled HandleRequest(UnitState& unit, const Request& request, bool autoStart) {
       std::vector<std::uint16_t> registers{*first};
       for (std::uint32_t i = 1; i < request.quantity; ++i) {
         const std::uint32_t reg = request.start + i;
-        registers.push_back(reg > 0xFFFF ? 0 : ReadRegister(unit, static_cast<std::uint16_t>(reg)).value_or(0));
+        if (reg > 0xFFFF) {
+          registers.push_back(0);
+          continue;
+        }
+        auto spare = unit.spareWords.find(static_cast<std::uint16_t>(reg));
+        registers.push_back(spare != unit.spareWords.end()
+                                ? spare->second
+                                : ReadRegister(unit, static_cast<std::uint16_t>(reg)).value_or(0));
       }
       handled.reply = EncodeReadReply(unit.address, registers);
       break;
     }
     case FunctionCode::WriteMultipleRegisters: {
-      const std::uint16_t value = request.values.at(0);
-      if (request.start == reg::kUnitAddress) {
-        // The unit still answers from its old address; the line applies the change afterwards.
-        UnitState probe;
-        if (auto refused = WriteRegister(probe, reg::kUnitAddress, value, false)) {
-          handled.reply = Exception(unit, request, *refused);
-          break;
+      // Tried on a copy: a write that is refused in any register changes nothing.
+      UnitState written = unit;
+      const std::size_t stored = model == WriteModel::Both ? request.values.size() : 1;
+      std::optional<ExceptionCode> refused;
+      for (std::size_t i = 0; i < stored && !refused; ++i) {
+        const std::uint32_t target = request.start + i;
+        const std::uint16_t value = request.values.at(i);
+        if (target > 0xFFFF) {
+          refused = ExceptionCode::IllegalDataAddress;
+        } else if (target == reg::kUnitAddress) {
+          // The unit still answers from its old address; the line applies the change afterwards.
+          UnitState probe;
+          refused = WriteRegister(probe, reg::kUnitAddress, value, false);
+          if (!refused && probe.address != unit.address) handled.newAddress = probe.address;
+        } else if (auto spare = written.spareWords.find(static_cast<std::uint16_t>(target));
+                   i > 0 && spare != written.spareWords.end()) {
+          spare->second = value;
+        } else {
+          refused = WriteRegister(written, static_cast<std::uint16_t>(target), value, autoStart);
         }
-        handled.newAddress = probe.address;
-      } else if (auto refused = WriteRegister(unit, request.start, value, autoStart)) {
+      }
+      if (refused) {
+        handled.newAddress.reset();
         handled.reply = Exception(unit, request, *refused);
         break;
       }
+      unit = std::move(written);
       handled.reply = EncodeWriteReply(unit.address, request.start, request.quantity);
       break;
     }
@@ -262,6 +305,15 @@ void FrontPanelStart(UnitState& unit) {
   } else {
     unit.startArmed = true;
   }
+}
+
+void EndCurrentStep(UnitState& unit) {
+  if (!unit.running) return;
+  const int duration = StepAt(unit, unit.currentStep).duration;
+  if (duration <= 0) return;
+  unit.stepElapsed = duration;
+  int budget = kMaxStepChangesPerAdvance;
+  Settle(unit, budget);
 }
 
 void Advance(UnitState& unit, double seconds) {

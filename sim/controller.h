@@ -3,6 +3,7 @@
 // execution and its process. Works on a UnitState; the line serialises every call.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -52,11 +53,19 @@ struct Handled {
 };
 
 // A read of the first register fails (exception 02) when it is outside the map; the
-// registers after it read 0 when they are outside the map. A write takes the first
-// register only: the master always sends a second 0x0000 that the controller ignores.
-Handled HandleRequest(UnitState& unit, const Request& request, bool autoStart);
+// registers after it read their spare word, or 0 when they are outside the map. A write
+// stores what the write model says (every register, or the first only).
+Handled HandleRequest(UnitState& unit, const Request& request, bool autoStart, WriteModel model);
 
 std::optional<std::uint16_t> ReadRegister(const UnitState& unit, std::uint16_t reg);
+
+// Every register the unit keeps -- set value, alarm and input types, run mode, program
+// limits, scale, address, the 64 program steps and the spare words -- but not the readings
+// that follow its program (process value, step, step time, relays): register -> value.
+using RegisterDump = std::map<std::uint16_t, std::uint16_t>;
+RegisterDump Registers(const UnitState& unit);
+// The registers whose values differ between two dumps, in ascending order.
+std::vector<std::uint16_t> ChangedRegisters(const RegisterDump& before, const RegisterDump& after);
 // Applies a write; the exception to answer with when the register or value is refused.
 // kUnitAddress changes unit.address at once (HandleRequest defers it instead).
 std::optional<ExceptionCode> WriteRegister(UnitState& unit, std::uint16_t reg, std::uint16_t value,
@@ -68,6 +77,8 @@ void FrontPanelStart(UnitState& unit);
 
 // Moves the unit by this much simulated time: program, step clock and process.
 void Advance(UnitState& unit, double seconds);
+// A running program's timed step ends now and the program goes on into what follows.
+void EndCurrentStep(UnitState& unit);
 
 // What the process follows: the program's set point once a program has run in a
 // ramp/soak mode, otherwise the single set point.

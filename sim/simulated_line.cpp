@@ -12,6 +12,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <thread>
 
 #include "sim/controller.h"
@@ -46,13 +47,24 @@ timespec ToTimespec(nanoseconds span) {
 
 std::uint8_t OtherAddress(std::uint8_t address) { return static_cast<std::uint8_t>(address % 247 + 1); }
 
-// A reply on its way out, one byte at a time at the baud rate.
+// A frame on its way out, one byte at a time at the baud rate.
 struct Transmission {
   std::vector<std::uint8_t> bytes;
   Clock::time_point start;  // the first byte starts on the wire here
   std::size_t sent = 0;
+  bool answer = true;       // the unit's own answer: it does not listen until this is out
   std::optional<std::pair<std::uint8_t, std::uint8_t>> addressChange;  // old, new
+  std::optional<std::vector<std::uint8_t>> secondFrame;  // sent secondFrameDelay after this one
 };
+
+// The value a write puts into reg, when the controller stores it under this model.
+std::optional<std::uint16_t> WrittenValue(const Request& request, std::uint16_t reg, WriteModel model) {
+  if (request.function != FunctionCode::WriteMultipleRegisters || reg < request.start) return std::nullopt;
+  const std::size_t index = reg - request.start;
+  const std::size_t stored = model == WriteModel::Both ? request.values.size() : 1;
+  if (index >= stored || index >= request.values.size()) return std::nullopt;
+  return request.values[index];
+}
 
 }  // namespace
 
@@ -68,6 +80,7 @@ struct SimulatedLine::Impl {
     }
     charTime = CharTime(options.baud);
     silence = FrameSilence(options.baud);
+    random.seed(options.seed);
   }
 
   UnitState* Find(std::uint8_t address) {
@@ -80,8 +93,10 @@ struct SimulatedLine::Impl {
 
   void Serve();
   std::optional<Transmission> HandleFrame(const std::vector<std::uint8_t>& frame, Clock::time_point frameEnd);
+  std::optional<Fault> NextFault();  // under the lock
   bool SendDue(Transmission& tx, Clock::time_point now);
   void FinishTransmission(const Transmission& tx);
+  void Queue(Transmission tx);  // in start order, never ahead of a frame already going out
   void AdvanceRealTime(Clock::time_point now);  // under the lock
   Clock::time_point DueTime(const Transmission& tx, std::size_t index) const {
     return tx.start + charTime * static_cast<long long>(index + 1);
@@ -96,9 +111,14 @@ struct SimulatedLine::Impl {
   std::vector<UnitState> units;  // ascending addresses
   std::vector<std::vector<std::uint8_t>> requests;
   std::deque<Fault> faults;
+  std::mt19937 random;
   std::chrono::microseconds turnaround;
   Clock::time_point lastTick;
+  std::map<std::uint8_t, std::vector<std::uint8_t>> lastReply;  // per unit: what a Stale fault repeats
+  std::vector<std::pair<std::size_t, std::uint8_t>> stepEnds;  // request number, unit
 
+  // Serving thread only.
+  std::deque<Transmission> outgoing;
   std::optional<PseudoTerminal> pty;
   int wakeFd = -1;
   std::atomic<bool> stopping{false};
@@ -112,6 +132,13 @@ void SimulatedLine::Impl::AdvanceRealTime(Clock::time_point now) {
   for (UnitState& unit : units) Advance(unit, seconds);
 }
 
+void SimulatedLine::Impl::Queue(Transmission tx) {
+  auto at = outgoing.begin();
+  if (at != outgoing.end() && at->sent > 0) ++at;  // a frame half out stays first
+  while (at != outgoing.end() && at->start <= tx.start) ++at;
+  outgoing.insert(at, std::move(tx));
+}
+
 void SimulatedLine::Impl::Serve() {
   // Byte pacing and frame silences are a few milliseconds: ask for prompt wake-ups.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
@@ -119,12 +146,14 @@ void SimulatedLine::Impl::Serve() {
   bool receiving = false;
   std::vector<std::uint8_t> frame;
   Clock::time_point wireEnd;  // when the bytes received so far would have left a real wire
-  std::optional<Transmission> tx;
+  auto answering = [this] {
+    return std::any_of(outgoing.begin(), outgoing.end(), [](const Transmission& t) { return t.answer; });
+  };
 
   while (!stopping.load()) {
     Clock::time_point deadline = Clock::time_point::max();
     if (receiving) deadline = std::min(deadline, wireEnd + silence);
-    if (tx) deadline = std::min(deadline, DueTime(*tx, tx->sent));
+    if (!outgoing.empty()) deadline = std::min(deadline, DueTime(outgoing.front(), outgoing.front().sent));
     if (options.clock == Options::Clock::RealTime) {
       std::lock_guard lock(mutex);
       deadline = std::min(deadline, lastTick + kTick);
@@ -144,7 +173,7 @@ void SimulatedLine::Impl::Serve() {
       const ssize_t got = ::read(master, buffer, sizeof buffer);
       const Clock::time_point arrival = Clock::now();
       // A half-duplex slave does not listen while it answers (or waits to answer).
-      if (got > 0 && !tx) {
+      if (got > 0 && !answering()) {
         if (!receiving) {
           receiving = true;
           frame.clear();
@@ -160,17 +189,45 @@ void SimulatedLine::Impl::Serve() {
     const Clock::time_point now = Clock::now();
     if (receiving && now >= wireEnd + silence) {
       receiving = false;
-      tx = HandleFrame(frame, wireEnd + silence);
+      if (auto reply = HandleFrame(frame, wireEnd + silence)) Queue(std::move(*reply));
     }
-    if (tx && SendDue(*tx, Clock::now())) {
-      FinishTransmission(*tx);
-      tx.reset();
+    while (!outgoing.empty()) {
+      Transmission& tx = outgoing.front();
+      if (!SendDue(tx, Clock::now())) break;
+      const Transmission done = std::move(tx);
+      outgoing.pop_front();
+      FinishTransmission(done);
+      const Clock::time_point end = Clock::now();
+      // A frame held back by this one goes out right after it: on a real bus the two would collide.
+      if (!outgoing.empty() && outgoing.front().sent == 0 && outgoing.front().start < end) outgoing.front().start = end;
+      if (done.secondFrame) {
+        Transmission second;
+        second.bytes = *done.secondFrame;
+        second.start = end + options.secondFrameDelay;
+        second.answer = false;
+        Queue(std::move(second));
+      }
     }
     if (options.clock == Options::Clock::RealTime) {
       std::lock_guard lock(mutex);
       if (now >= lastTick + kTick) AdvanceRealTime(now);
     }
   }
+}
+
+std::optional<Fault> SimulatedLine::Impl::NextFault() {
+  if (!faults.empty()) {
+    const Fault fault = faults.front();
+    faults.pop_front();
+    return fault;
+  }
+  if (options.faultRates.empty()) return std::nullopt;
+  double draw = std::uniform_real_distribution<double>(0.0, 1.0)(random);
+  for (const FaultRate& rate : options.faultRates) {
+    if (draw < rate.rate) return rate.fault;
+    draw -= rate.rate;
+  }
+  return std::nullopt;
 }
 
 std::optional<Transmission> SimulatedLine::Impl::HandleFrame(const std::vector<std::uint8_t>& frame,
@@ -184,31 +241,37 @@ std::optional<Transmission> SimulatedLine::Impl::HandleFrame(const std::vector<s
   UnitState* unit = Find(decoded.request.address);
   if (!unit) return std::nullopt;  // not on this line: someone else's frame
   AdvanceRealTime(Clock::now());
-
-  std::optional<Fault> fault;
-  if (!faults.empty()) {
-    fault = faults.front();
-    faults.pop_front();
+  for (auto it = stepEnds.begin(); it != stepEnds.end();) {
+    if (it->first == requests.size() && it->second == unit->address) {
+      EndCurrentStep(*unit);
+      it = stepEnds.erase(it);
+    } else {
+      ++it;
+    }
   }
+
+  const std::optional<Fault> fault = NextFault();
   if (fault == Fault::NoReply) return std::nullopt;
 
   const auto function = static_cast<std::uint8_t>(decoded.request.function);
+  const auto newAddress = WrittenValue(decoded.request, reg::kUnitAddress, options.writeModel);
   Handled handled;
   if (fault == Fault::Exception) {
     handled.reply = EncodeExceptionReply(unit->address, function, ExceptionCode::SlaveDeviceFailure);
   } else if (decoded.kind == DecodedFrame::Kind::Exception) {
     handled.reply = EncodeExceptionReply(unit->address, function, decoded.exception);
-  } else if (decoded.request.function == FunctionCode::WriteMultipleRegisters &&
-             decoded.request.start == reg::kUnitAddress && decoded.request.values.at(0) != unit->address &&
-             decoded.request.values.at(0) <= 0xFF && Find(static_cast<std::uint8_t>(decoded.request.values.at(0)))) {
+  } else if (decoded.kind == DecodedFrame::Kind::Request && newAddress && *newAddress != unit->address &&
+             *newAddress <= 0xFF && Find(static_cast<std::uint8_t>(*newAddress))) {
     // Two units on one address would garble every reply; the simulator refuses the change.
     handled.reply = EncodeExceptionReply(unit->address, function, ExceptionCode::IllegalDataValue);
   } else {
-    handled = HandleRequest(*unit, decoded.request, options.autoStart);
+    handled = HandleRequest(*unit, decoded.request, options.autoStart, options.writeModel);
   }
 
   Transmission out;
   out.bytes = std::move(handled.reply);
+  const std::vector<std::uint8_t> before = lastReply.contains(unit->address) ? lastReply[unit->address] : out.bytes;
+  lastReply[unit->address] = out.bytes;
   if (handled.newAddress) out.addressChange = std::make_pair(unit->address, *handled.newAddress);
   if (fault == Fault::BadCrc) {
     out.bytes.back() ^= 0xFF;
@@ -218,6 +281,10 @@ std::optional<Transmission> SimulatedLine::Impl::HandleFrame(const std::vector<s
     AppendCrc(out.bytes);
   } else if (fault == Fault::StrayByte) {
     out.bytes.insert(out.bytes.begin(), kStrayByte);
+  } else if (fault == Fault::Duplicate) {
+    out.secondFrame = out.bytes;
+  } else if (fault == Fault::Stale) {
+    out.secondFrame = before;
   }
   const auto delay = fault == Fault::LateReply ? std::chrono::duration_cast<nanoseconds>(options.lateReplyDelay)
                                                : std::chrono::duration_cast<nanoseconds>(turnaround);
@@ -314,6 +381,17 @@ void SimulatedLine::EditUnit(std::uint8_t address, const std::function<void(Unit
   }
 }
 
+std::map<std::uint16_t, std::uint16_t> SimulatedLine::Registers(std::uint8_t address) const {
+  std::lock_guard lock(impl_->mutex);
+  if (const UnitState* unit = impl_->Find(address)) return sim::Registers(*unit);
+  return {};
+}
+
+void SimulatedLine::EndStepAtRequest(std::uint8_t address, std::size_t request) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->stepEnds.emplace_back(request, address);
+}
+
 void SimulatedLine::FrontPanelStart(std::uint8_t address) {
   std::lock_guard lock(impl_->mutex);
   if (UnitState* unit = impl_->Find(address)) sim::FrontPanelStart(*unit);
@@ -332,6 +410,7 @@ std::vector<std::vector<std::uint8_t>> SimulatedLine::Requests() const {
 void SimulatedLine::ClearRequests() {
   std::lock_guard lock(impl_->mutex);
   impl_->requests.clear();
+  impl_->stepEnds.clear();  // counted from the requests just forgotten
 }
 
 bool SimulatedLine::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {

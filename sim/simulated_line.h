@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,7 +44,17 @@ struct UnitState {
   bool startArmed = false;  // the start code was entered in mode 0: the next ramp/soak mode starts the program
   bool autoTune = false;               // coil 1
   std::array<ProgramStep, 64> steps{};
+  // Words the controller keeps just after a register of the map that is written, where the
+  // map itself has none: a write stores its second register there (WriteModel::Both) and a
+  // two-register read returns them as its second register. They cannot be addressed first.
+  std::map<std::uint16_t, std::uint16_t> spareWords{{0x0001, 0}, {0x1001, 0}, {0x1003, 0}, {0x2012, 0}, {0x40C0, 0}};
 };
+
+// What the controller does with the second register of a function 16 write to R. Both: it
+// stores R + 1 as well, as the register map describes ("a write to register R also writes
+// to R + 1"), and refuses the whole write when either value is refused. First: it keeps
+// the first register only and ignores the rest.
+enum class WriteModel { Both, First };
 
 enum class Fault {
   NoReply,       // the request is swallowed
@@ -52,6 +63,14 @@ enum class Fault {
   WrongAddress,  // a correct frame from another address
   Exception,     // a Modbus exception reply (code 4, slave device failure)
   StrayByte,     // one stray byte on the line before a correct reply
+  Duplicate,     // a correct reply, and the same frame again a little later (Options::secondFrameDelay)
+  Stale,         // a correct reply, and a little later the reply this unit gave the request before
+};
+
+// A fault drawn at random for each request addressed to a unit: rate 0..1.
+struct FaultRate {
+  Fault fault = Fault::NoReply;
+  double rate = 0;
 };
 
 struct Options {
@@ -65,7 +84,14 @@ struct Options {
   std::chrono::microseconds turnaround{10000};
   int baud = 9600;                // reply bytes are paced at this rate; 0 = no pacing
   bool autoStart = false;         // writing a ramp/soak run mode also presses start (demos)
-  std::chrono::milliseconds lateReplyDelay{150};  // how late a LateReply fault answers
+  std::chrono::milliseconds lateReplyDelay{300};  // how late a LateReply fault answers (after the request)
+  // How long after a reply the second frame of a Duplicate or Stale fault follows it. The
+  // second frame is another sender's on the line (a repeater, a relay): the unit keeps
+  // listening meanwhile, and a frame that would collide with another goes out right after it.
+  std::chrono::milliseconds secondFrameDelay{20};
+  WriteModel writeModel = WriteModel::Both;
+  std::vector<FaultRate> faultRates;  // drawn per request when no injected fault is waiting
+  unsigned seed = 1;                  // of the fault draws: a campaign can be repeated
 };
 
 class SimulatedLine {
@@ -84,6 +110,8 @@ class SimulatedLine {
   bool HasUnit(std::uint8_t address) const;
   std::vector<std::uint8_t> Addresses() const;  // in ascending order
   UnitState Unit(std::uint8_t address) const;   // a copy, taken under the lock; address 0 when absent
+  // Every register the unit keeps (not the readings that follow its program): register -> value.
+  std::map<std::uint16_t, std::uint16_t> Registers(std::uint8_t address) const;
   void EditUnit(std::uint8_t address, const std::function<void(UnitState&)>& edit);
   // The operator's front-panel start (code 5172): runs the program from the low step when
   // a ramp/soak mode is set. In mode 0 it arms the start: the next ramp/soak mode written
@@ -91,10 +119,13 @@ class SimulatedLine {
   void FrontPanelStart(std::uint8_t address);
   // Moves every unit by this much simulated time (both clocks).
   void AdvanceTime(std::chrono::duration<double> simulated);
+  // The step the unit executes ends just before it handles the request-th frame counted
+  // since the last ClearRequests (1 = the first): a race with the end of a step, on cue.
+  void EndStepAtRequest(std::uint8_t address, std::size_t request);
 
   // Every request frame received, CRC included, in order of arrival.
   std::vector<std::vector<std::uint8_t>> Requests() const;
-  void ClearRequests();
+  void ClearRequests();  // also drops step ends not yet due (EndStepAtRequest)
   // Blocks until at least count frames have been received since the last ClearRequests.
   bool WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
 

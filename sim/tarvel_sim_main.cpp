@@ -1,5 +1,6 @@
 // tarvel-sim: a line of simulated controllers on a pseudo-terminal, for demos and for
 // any Modbus master. Prints the device path on one line and serves until SIGINT/SIGTERM.
+#include <algorithm>
 #include <csignal>
 #include <iostream>
 #include <optional>
@@ -22,7 +23,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kUsage = "usage: tarvel-sim --units 1,2,5 [--speed N] [--turnaround MS] [--auto-start]\n";
+constexpr const char* kUsage =
+    "usage: tarvel-sim --units 1,2,5 [--speed N] [--turnaround MS] [--auto-start] [--write-model first|both]\n"
+    "                  [--fault KIND:RATE[,KIND:RATE...]] [--late-delay MS] [--seed N]\n";
 
 int Usage() {
   std::cerr << kUsage;
@@ -37,6 +40,13 @@ int Help() {
                "  --speed N          simulated time runs N times faster (default 1)\n"
                "  --turnaround MS    delay before a controller answers (default 10)\n"
                "  --auto-start       start a program as soon as a ramp/soak run mode is written\n"
+               "  --write-model M    both: a write stores both of its registers (default);\n"
+               "                     first: only the first, the second is ignored\n"
+               "  --fault LIST       spoil replies at random, KIND:RATE with RATE 0..1, comma separated;\n"
+               "                     kinds: no-reply, bad-crc, late, wrong-address, exception, stray-byte,\n"
+               "                     duplicate (the reply again 20 ms later), stale (an earlier reply 20 ms later)\n"
+               "  --late-delay MS    how long after the request a late reply comes (default 300)\n"
+               "  --seed N           of the random faults, so a run can be repeated (default 1)\n"
                "  --help, --version  this text, or the version\n";
   return kExitOk;
 }
@@ -89,6 +99,52 @@ class Publication {
   std::filesystem::path link_;
 };
 
+struct FaultName {
+  std::string_view name;
+  tarvel::sim::Fault fault;
+};
+constexpr FaultName kFaultNames[] = {
+    {"no-reply", tarvel::sim::Fault::NoReply},     {"bad-crc", tarvel::sim::Fault::BadCrc},
+    {"late", tarvel::sim::Fault::LateReply},       {"wrong-address", tarvel::sim::Fault::WrongAddress},
+    {"exception", tarvel::sim::Fault::Exception},  {"stray-byte", tarvel::sim::Fault::StrayByte},
+    {"duplicate", tarvel::sim::Fault::Duplicate},  {"stale", tarvel::sim::Fault::Stale},
+};
+
+// "no-reply:0.05,late:0.01": each kind once, rates 0..1 that add up to at most 1.
+std::optional<std::vector<tarvel::sim::FaultRate>> ParseFaults(std::string_view text) {
+  std::vector<tarvel::sim::FaultRate> rates;
+  double total = 0;
+  std::size_t begin = 0;
+  while (begin <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', begin), text.size());
+    const std::string_view item = text.substr(begin, comma - begin);
+    const std::size_t colon = item.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const auto* kind = std::find_if(std::begin(kFaultNames), std::end(kFaultNames),
+                                    [&](const FaultName& f) { return f.name == item.substr(0, colon); });
+    const auto rate = tarvel::ParseNumber(item.substr(colon + 1));
+    if (kind == std::end(kFaultNames) || !rate || *rate < 0 || *rate > 1) return std::nullopt;
+    for (const auto& known : rates)
+      if (known.fault == kind->fault) return std::nullopt;
+    rates.push_back({kind->fault, *rate});
+    total += *rate;
+    begin = comma + 1;
+  }
+  if (total > 1 + 1e-9) return std::nullopt;
+  return rates;
+}
+
+std::string Describe(const tarvel::sim::Options& options) {
+  std::ostringstream text;
+  text << "write model " << (options.writeModel == tarvel::sim::WriteModel::Both ? "both" : "first");
+  for (const auto& rate : options.faultRates) {
+    const auto* kind = std::find_if(std::begin(kFaultNames), std::end(kFaultNames),
+                                    [&](const FaultName& f) { return f.fault == rate.fault; });
+    text << ", " << kind->name << " " << rate.rate;
+  }
+  return text.str();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,6 +173,22 @@ int main(int argc, char** argv) {
       const auto ms = tarvel::ParseNumber(args[++i]);
       if (!ms || *ms < 0 || *ms > 10000) return Usage();
       options.turnaround = std::chrono::microseconds(static_cast<long long>(*ms * 1000));
+    } else if (arg == "--write-model" && hasValue) {
+      const std::string_view model = args[++i];
+      if (model != "first" && model != "both") return Usage();
+      options.writeModel = model == "both" ? tarvel::sim::WriteModel::Both : tarvel::sim::WriteModel::First;
+    } else if (arg == "--fault" && hasValue) {
+      auto rates = ParseFaults(args[++i]);
+      if (!rates) return Usage();
+      options.faultRates = *rates;
+    } else if (arg == "--late-delay" && hasValue) {
+      const auto ms = tarvel::ToWholeNumber(args[++i], 1, 10000);
+      if (!ms) return Usage();
+      options.lateReplyDelay = std::chrono::milliseconds(*ms);
+    } else if (arg == "--seed" && hasValue) {
+      const auto seed = tarvel::ToWholeNumber(args[++i], 0, 1'000'000'000);
+      if (!seed) return Usage();
+      options.seed = static_cast<unsigned>(*seed);
     } else {
       return Usage();
     }
@@ -142,8 +214,8 @@ int main(int argc, char** argv) {
   std::ostringstream units;
   for (std::uint8_t address : options.addresses) units << (units.tellp() > 0 ? "," : "") << int{address};
   std::cerr << "tarvel-sim: units " << units.str() << " at 9600 baud, speed " << options.speed << "x, turnaround "
-            << options.turnaround.count() / 1000.0 << " ms" << (options.autoStart ? ", auto-start" : "")
-            << "; Ctrl-C stops\n";
+            << options.turnaround.count() / 1000.0 << " ms" << (options.autoStart ? ", auto-start" : "") << ", "
+            << Describe(options) << "; Ctrl-C stops\n";
   if (!publication.Link().empty()) std::cerr << "tarvel-sim: published as " << publication.Link().string() << "\n";
 
   int received = 0;

@@ -90,8 +90,9 @@ int Step(Context& ctx, link::CommandSet& commands, std::uint8_t address, int ste
     const StepWords& wanted = *write;
     const link::ProgramStep program{wanted.words[0], wanted.words[1], wanted.words[2]};
     if (auto fault = link::WriteStepRange(commands, address, step, {program}); !fault.ok()) {
-      ctx.err << "Writing step " << step << " word " << fault.word << " of unit #" << int{address}
-              << " failed: " << link::Describe(fault.outcome) << "\n";
+      ctx.err << (fault.beforeWriting ? "Reading" : "Writing") << " step " << fault.step << " word " << fault.word
+              << " of unit #" << int{address} << " failed: " << link::Describe(fault.outcome)
+              << (fault.beforeWriting ? "; nothing was written" : "") << "\n";
       return kExitFailed;
     }
     auto readBack = ReadStep(ctx, commands, address, step);

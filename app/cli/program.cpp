@@ -45,6 +45,7 @@ int Compile(Context& ctx, const std::string& file, int start) {
     ctx.err << "End address of compiled profile is out of range of controller memory 1 to 64\n";
     return kExitFailed;
   }
+  if (program.LastStep() == link::kStepCount) ctx.err << console::kReachesStepSixtyFour << "\n";
   return kExitOk;
 }
 

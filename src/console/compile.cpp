@@ -60,6 +60,11 @@ bool Compilation::OpenProfile(const std::filesystem::path& file) {
     return false;
   }
   context_.Display("Profile is valid");
+  // The compiled program was the profile before's: uploading it under this name would log
+  // one profile at steps that hold another.
+  compiled_ = {};
+  compiled_flag_ = false;
+  context_.view.SetGridRows(Grid::CompiledProfile, {});
   loaded_.name = FileNameFromPath(file.string());
   loaded_.table = profile::ParseProfileText(text);
   loaded_.sensor = TrimTrailingBlanks(profile::SensorTypeField(text));
@@ -98,6 +103,7 @@ void Compilation::Compile() {
   }
   settings.timeScale = profile::TimeScaleFromLetter(timeLetter);
   compiled_ = CompileProfile(loaded_.table, settings, startStep_);
+  compiled_.profileName = loaded_.name;
   std::vector<std::vector<std::string>> rows;
   for (std::size_t j = 0; j < compiled_.steps.size(); ++j) {
     const auto& s = compiled_.steps[j];
@@ -115,6 +121,17 @@ void Compilation::CompileButton() {
   Compile();
   auto address = selection_.CurrentAddress();
   context_.Display("Target in Controller program memory is highlighted");
+  // A target that does not fit has no conflicts to report: the upload refuses it.
+  if (startStep_ < 1 || startStep_ > link::kStepCount) {
+    context_.Display("Start Address is out of range 1 - 64");
+    return;
+  }
+  if (compiled_.LastStep() > link::kStepCount) {
+    context_.Display("WARNING: The program runs from step " + Text(startStep_) + " to step " +
+                     Text(compiled_.LastStep()) + ", past step 64: the upload will refuse it");
+    return;
+  }
+  if (compiled_.LastStep() == link::kStepCount) context_.Display(kReachesStepSixtyFour);
   if (address && CheckMemoryConflict(*address, startStep_, static_cast<int>(compiled_.steps.size()))) {
     context_.Display("WARNING: Upload will overwrite program memory");
     context_.Display("To avoid select unused memory");

@@ -26,8 +26,16 @@ struct CompiledProgram {
   std::vector<link::ProgramStep> steps;  // never more than the controller's 64
   int startStep = 1;                     // program step of steps[0]
   bool truncated = false;                // the profile needed more than 64 steps: the rest was dropped
+  std::string profileName;               // the profile it was compiled from: only it may be uploaded
   int LastStep() const { return startStep + static_cast<int>(steps.size()) - 1; }
 };
+
+// Step 64 is the jump's trampoline: a program that reaches it can be uploaded and run, but
+// never jumped within or restarted, and any jump borrows its step 64 until the next Start.
+// Said by compile and upload.
+inline constexpr const char* kReachesStepSixtyFour =
+    "WARNING: The program reaches step 64, which Jump To and Restart Profile borrow: it cannot be jumped "
+    "within or restarted, and a jump in any program changes its step 64 until the next Start Profile";
 
 // One step per profile row (PID set from "C=", else 1; the Duration, in minutes for an hours
 // profile; the Start Temp), the end row with time 0, and after a row the event steps of its
@@ -48,11 +56,13 @@ class Compilation {
   Compilation(Context& context, ChannelSelection& selection, MemoryMap& memory)
       : context_(context), selection_(selection), memory_(memory) {}
 
-  // "Open Profile" with the chosen file; an empty path (dialog cancelled) does nothing.
+  // "Open Profile" with the chosen file; an empty path (dialog cancelled) does nothing. A
+  // profile that loads takes the place of the compiled program of the one before.
   bool OpenProfile(const std::filesystem::path& file);
   // Every change of the start step entry.
   void SetStartStepText(const std::string& text);
-  // "Compile Profile": compile, show, mark the target and report conflicts with the log.
+  // "Compile Profile": compile, show, mark the target and report conflicts with the log, or
+  // that the program does not fit below step 64.
   void CompileButton();
   void Compile();
   bool CheckMemoryConflict(int address, int start, int count);
@@ -60,6 +70,10 @@ class Compilation {
   const LoadedProfile& Loaded() const { return loaded_; }
   const CompiledProgram& Compiled() const { return compiled_; }
   bool ProfileCompiled() const { return compiled_flag_; }
+  // Compiled, and from the profile of this name.
+  bool CompiledFor(const std::string& profileName) const {
+    return compiled_flag_ && compiled_.profileName == profileName;
+  }
   int CompiledStartStep() const { return startStep_; }
 
  private:

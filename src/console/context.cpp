@@ -5,6 +5,9 @@ namespace tarvel::console {
 void Context::FinishExchanges(link::Outcome outcome, const char* failureMessage) {
   if (outcome == link::Outcome::Ok) {
     view.SetLed(Led::Idle);
+  } else if (outcome == link::Outcome::Cancelled) {
+    view.SetLed(Led::Idle);
+    Display(kCancelled);
   } else {
     view.SetLed(Led::Error);
     Display(failureMessage);

@@ -21,6 +21,8 @@ inline constexpr const char* kAddressLookupError =
     "Error: Could not retrieve modbus address of software channel in database";
 inline constexpr const char* kCommsError = "ERROR: Commmunications error";
 inline constexpr const char* kCommError = "ERROR: Communication error";
+// A cancel is the user's doing, never a line failure.
+inline constexpr const char* kCancelled = "Command cancelled: nothing more was sent to the controller";
 
 // A number as the grids and read-outs show it.
 inline std::string Text(int value) { return std::to_string(value); }
@@ -48,7 +50,8 @@ struct Context {
     ShowField(Field::ProgramStepLow, Text(low));
     ShowField(Field::ProgramStepHigh, Text(high));
   }
-  // LED after a command's exchanges: grey when all succeeded, else red with the message.
+  // LED after a command's exchanges: grey when all succeeded (or the user cancelled, which
+  // is said as such), else red with the message.
   void FinishExchanges(link::Outcome outcome, const char* failureMessage);
 
   AppFolder folder;

@@ -19,16 +19,17 @@ void CountingLine::Tick() {
   if (onExchange_) onExchange_(std::min(done_, expected_), expected_);
 }
 
-link::Reply<std::uint16_t> CountingLine::ReadRegisters(std::uint8_t address, std::uint16_t reg) {
-  if (cancelled_) return {link::Outcome::Cancelled, 0};
-  auto reply = line_.ReadRegisters(address, reg);
+link::Reply<link::RegisterPair> CountingLine::ReadRegisterPair(std::uint8_t address, std::uint16_t reg) {
+  if (cancelled_) return {link::Outcome::Cancelled, {}};
+  auto reply = line_.ReadRegisterPair(address, reg);
   Tick();
   return reply;
 }
 
-link::Outcome CountingLine::WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value) {
+link::Outcome CountingLine::WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
+                                           std::uint16_t next) {
   if (cancelled_) return link::Outcome::Cancelled;
-  auto outcome = line_.WriteRegisters(address, reg, value);
+  auto outcome = line_.WriteRegisters(address, reg, value, next);
   Tick();
   return outcome;
 }

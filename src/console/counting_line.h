@@ -22,8 +22,9 @@ class CountingLine final : public link::Line {
   void Cancel() { cancelled_ = true; }
   bool Cancelled() const { return cancelled_; }
 
-  link::Reply<std::uint16_t> ReadRegisters(std::uint8_t address, std::uint16_t reg) override;
-  link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value) override;
+  link::Reply<link::RegisterPair> ReadRegisterPair(std::uint8_t address, std::uint16_t reg) override;
+  link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
+                               std::uint16_t next) override;
   link::Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override;
 
  private:

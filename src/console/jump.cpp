@@ -4,6 +4,7 @@
 // back the program steps a jump changed, which Start Profile uses as well.
 
 #include <algorithm>
+#include <tuple>
 
 #include "console/run_control.h"
 #include "console/sequence.h"
@@ -63,11 +64,17 @@ std::vector<std::string> RefusalLines(PointRefusal refusal) {
 
 bool RunControl::WriteStepWords(Sequence& sequence, std::uint8_t address, int step, std::optional<int> pidSet,
                                 int duration, int temperature) {
-  const std::pair<int, int> words[] = {{1, pidSet.value_or(0)}, {2, duration}, {3, temperature}};
-  for (auto [word, value] : words) {
-    if (word == 1 && !pidSet) continue;
-    const std::string key = "step " + Text(step) + " " + kWordNames[word - 1];
-    if (!sequence.Write(context_.commands.WriteProgramStepWord(address, step, word, value), key, Text(value)))
+  auto& commands = context_.commands;
+  // Word 3 carries word 1 of the step after it (or the word after step 64), as it stands now.
+  auto after = commands.ReadPair(address, link::ProgramStepRegister(step, 3));
+  if (!sequence.Read(after.outcome, "the word after step " + Text(step))) return false;
+  const auto word = [](int value) { return link::EncodeSigned(static_cast<std::int16_t>(value)); };
+  const std::tuple<int, int, std::uint16_t> words[] = {
+      {1, pidSet.value_or(0), word(duration)}, {2, duration, word(temperature)}, {3, temperature, after.value.second}};
+  for (auto [number, value, next] : words) {
+    if (number == 1 && !pidSet) continue;
+    const std::string key = "step " + Text(step) + " " + kWordNames[number - 1];
+    if (!sequence.Write(commands.WriteProgramStepWord(address, step, number, value, next), key, Text(value)))
       return false;
   }
   return true;
@@ -77,6 +84,10 @@ bool RunControl::SetStepModified(std::uint8_t address, int step, int value) {
   if (context_.store.SetStepModified(address, step, value)) return true;
   context_.Display("Error: Could  not set Modified field in program database");
   return false;
+}
+
+int RunControl::ModifiedCount(std::uint8_t address) {
+  return static_cast<int>(context_.store.ModifiedSteps(address).value_or({}).size());
 }
 
 bool RunControl::RestoreModifiedSteps(Sequence& sequence, std::uint8_t address) {
@@ -101,6 +112,14 @@ bool RunControl::RestoreStep(Sequence& sequence, std::uint8_t address, int step)
   }
   if (!WriteStepWords(sequence, address, step, std::nullopt, (*row)->duration, (*row)->temperature)) return false;
   SetStepModified(address, step, 0);
+  return true;
+}
+
+bool RunControl::RefuseStepSixtyFour(std::pair<int, int> limits) {
+  if (limits.second < kJumpStep) return false;
+  context_.Display("ERROR: The program limits " + Text(limits.first) + " - " + Text(limits.second) +
+                   " include step 64, which the jump borrows to lead the controller into a segment:");
+  context_.Display("a program that reaches step 64 cannot be jumped within or restarted. Nothing was sent");
   return true;
 }
 
@@ -168,8 +187,8 @@ bool RunControl::JumpTo(int segment, int time) {
                      " are not steps 1 - 64. Use SELECT PROFILE first");
     return false;
   }
-  const int modified = static_cast<int>(context_.store.ModifiedSteps(*address).value_or({}).size());
-  Exchanges exchanges(context_, 22 + 2 * modified);
+  if (RefuseStepSixtyFour(*limits)) return false;
+  Exchanges exchanges(context_, 28 + 3 * ModifiedCount(*address));
   Sequence sequence(context_, "Jump");
   context_.view.SetLed(Led::Busy);
   const bool done = JumpSequence(sequence, *address, segment, result.point, *limits);
@@ -186,47 +205,86 @@ bool RunControl::JumpTo(int segment, int time) {
 bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segment, const ModifiedPoint& point,
                               std::pair<int, int> savedLimits) {
   auto& commands = context_.commands;
+  int lowStep = 0;  // what the low step beside the run mode holds: every mode write keeps it
   auto runMode = [&](int mode) {
-    return sequence.Write(commands.WriteRunMode(address, static_cast<std::uint8_t>(mode)), "run mode", Text(mode));
+    return sequence.Write(commands.WriteRunMode(address, static_cast<std::uint8_t>(mode), static_cast<std::uint8_t>(lowStep)),
+                          "run mode", Text(mode));
   };
-  auto duration = [&](int step, int value) {
-    return sequence.Write(commands.WriteProgramStepWord(address, step, 2, value), "step " + Text(step) + " duration",
-                          Text(value));
+  auto duration = [&](int step, int value, std::uint16_t temperature) {
+    return sequence.Write(commands.WriteProgramStepWord(address, step, 2, value, temperature),
+                          "step " + Text(step) + " duration", Text(value));
+  };
+  // Word 2 and the temperature word beside it, as the controller holds them.
+  auto durationAndTemperature = [&](int step) {
+    auto words = commands.ReadPair(address, link::ProgramStepRegister(step, 2));
+    return sequence.Read(words.outcome, "step " + Text(step)) ? std::optional(words.value) : std::nullopt;
   };
 
   if (!RestoreModifiedSteps(sequence, address)) return false;
   auto stepTime = commands.ReadStepTime(address);
   if (!sequence.Read(stepTime.outcome, "the step time")) return false;
   context_.ShowField(Field::CurrentTime, Text(stepTime.value));
-  auto savedMode = commands.ReadRunMode(address);
-  if (!sequence.Read(savedMode.outcome, "the run mode")) return false;
+  auto modeAndLow = commands.ReadPair(address, link::reg::kRunMode);
+  if (!sequence.Read(modeAndLow.outcome, "the run mode")) return false;
+  const int savedMode = modeAndLow.value.first & 0xFF;
+  lowStep = modeAndLow.value.second;
   if (!runMode(1)) return false;
+  auto scale = commands.ReadPair(address, link::reg::kProgramHighStep);  // the scale word beside the high step
+  if (!sequence.Read(scale.outcome, "the temperature scale")) return false;
+  if (!UploadProgramLimits(sequence, address, 1, link::kStepCount, scale.value.second)) return false;
+  lowStep = 1;
+  if (!runMode(0)) return false;
+
+  // Held, the program cannot leave its step: the step read now is the one to patch.
   auto current = commands.ReadCurrentStep(address);
   if (!sequence.Read(current.outcome, "the executing step")) return false;
   const int step = current.value;
   // The executing step becomes a jump and must be put back afterwards: it needs its copy.
   const bool restorable = step == segment || context_.store.MemoryStep(address, step).value_or({}).has_value();
-  if (step < 1 || step > link::kStepCount || !restorable) {
-    if (runMode(savedMode.value))
-      sequence.Refuse("the controller reports executing step " + Text(step) +
-                      ", which the program memory copy cannot put back");
+  if (step < 1 || step >= kJumpStep || !restorable) {
+    if (UploadProgramLimits(sequence, address, savedLimits.first, savedLimits.second, scale.value.second)) {
+      lowStep = savedLimits.first;
+      if (runMode(savedMode))
+        sequence.Refuse("the controller reports executing step " + Text(step) +
+                        ", which the program memory copy cannot put back");
+    }
     return false;
   }
+  auto executing = durationAndTemperature(step);
+  if (!executing) return false;
+  auto trampoline = durationAndTemperature(kJumpStep);
+  if (!trampoline) return false;
 
-  if (!UploadProgramLimits(sequence, address, 1, link::kStepCount)) return false;
-  if (!runMode(0)) return false;
   // Flagged before it is overwritten, so a jump stopped halfway leaves a step Start puts back.
+  // Step 64 too: it may hold the last step of another logged profile.
   SetStepModified(address, step, 1);
-  if (!duration(step, -kJumpStep)) return false;
-  if (!duration(kJumpStep, 1000)) return false;
+  if (!duration(step, -kJumpStep, executing->second)) return false;
+  SetStepModified(address, kJumpStep, 1);
+  if (!duration(kJumpStep, 1000, trampoline->second)) return false;
   if (!runMode(1) || !runMode(0)) return false;
-  if (!duration(kJumpStep, -segment)) return false;
+  if (!duration(kJumpStep, -segment, trampoline->second)) return false;
   SetStepModified(address, segment, 1);
   if (!WriteStepWords(sequence, address, segment, std::nullopt, point.duration, point.temperature)) return false;
-  if (!runMode(1) || !runMode(savedMode.value)) return false;
+  if (!runMode(1) || !runMode(savedMode)) return false;
   if (step != segment && !RestoreStep(sequence, address, step)) return false;
-  if (!UploadProgramLimits(sequence, address, savedLimits.first, savedLimits.second)) return false;
-  return runMode(savedMode.value);
+  if (!UploadProgramLimits(sequence, address, savedLimits.first, savedLimits.second, scale.value.second)) return false;
+  lowStep = savedLimits.first;
+  if (!runMode(savedMode)) return false;
+
+  // Done only when the controller runs the target: a step that ended on the way, or a
+  // program that stopped, is told as it is.
+  auto landedTime = commands.ReadStepTime(address);
+  if (!sequence.Read(landedTime.outcome, "the step time after the jump")) return false;
+  auto landed = commands.ReadCurrentStep(address);
+  if (!sequence.Read(landed.outcome, "the executing step after the jump")) return false;
+  context_.ShowField(Field::CurrentStep, Text(landed.value));
+  context_.ShowField(Field::CurrentTime, Text(landedTime.value));
+  if (landed.value != segment) {
+    sequence.Refuse("the controller runs step " + Text(landed.value) + " (step time " + Text(landedTime.value) +
+                    "), not segment " + Text(segment));
+    return false;
+  }
+  return true;
 }
 
 }  // namespace tarvel::console

@@ -10,7 +10,8 @@
 
 namespace tarvel::console {
 
-// Step 64 is the jump step: the jump sequence borrows it to lead the controller into a segment.
+// Step 64 is the jump step: the jump sequence borrows it to lead the controller into a segment,
+// flagged Modified like the steps it patches, so Start puts back what it held.
 inline constexpr int kJumpStep = 64;
 
 // The shortened copy of a segment that starts at a point inside it.

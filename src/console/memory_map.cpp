@@ -55,25 +55,59 @@ void MemoryMap::DownloadMemory(const std::string& startText, const std::string& 
   DownloadProgramRange(*ToInt16(startText), *ToInt16(stopText));
 }
 
+namespace {
+
+// "Step 5 keeps its stored original" / "Steps 5, 7 keep their stored originals".
+std::string KeptOriginals(const std::vector<int>& steps) {
+  std::string list;
+  for (int step : steps) list += (list.empty() ? "" : ", ") + Text(step);
+  return steps.size() == 1 ? "Step " + list + " keeps its stored original" : "Steps " + list + " keep their stored originals";
+}
+
+}  // namespace
+
 std::optional<std::vector<link::ProgramStep>> MemoryMap::DownloadProgramRange(int firstStep, int lastStep) {
+  // Checked before anything is read: an empty range would report a download that read nothing.
+  if (firstStep > lastStep) {
+    context_.Display("ERROR: Low step must not be above the high step");
+    return std::nullopt;
+  }
+  if (firstStep < 1 || lastStep > link::kStepCount) {
+    context_.Display("Entry must be a number in the range: 1 - 64");
+    return std::nullopt;
+  }
   auto address = selection_.CurrentAddress();
   if (!address) return std::nullopt;
-  Exchanges exchanges(context_, 3 * std::max(0, lastStep - firstStep + 1));
+  Exchanges exchanges(context_, 3 * (lastStep - firstStep + 1));
   context_.view.SetLed(Led::Busy);
   link::RangeRead read = link::ReadStepRange(context_.commands, *address, firstStep, lastStep);
   context_.view.SetLed(Led::Idle);
   if (!read.ok()) {
     // A partial read would mix the controller's words with stale ones: the map stays as it was.
+    if (read.fault.outcome == link::Outcome::Cancelled) {
+      context_.Display("Download cancelled at step " + Text(read.fault.step) + " word " + Text(read.fault.word) +
+                       "; the memory map is unchanged");
+      return std::nullopt;
+    }
     context_.FinishExchanges(read.fault.outcome, kCommsError);
     context_.Display("Reading stopped at " + read.fault.Describe() + "; the memory map is unchanged");
     return std::nullopt;
   }
   context_.Display("Controller memory range downloaded");
+  // A jump's copy runs in the controller while the row keeps the step it shortened: the row
+  // is what Start puts back, so the copy never replaces it.
+  std::vector<int> kept;
+  for (const auto& row : context_.store.Memory(*address).value_or({}))
+    if (row.modified == 1 && row.segment >= firstStep && row.segment <= lastStep) kept.push_back(row.segment);
   std::vector<store::MemoryRow> rows;
   for (std::size_t i = 0; i < read.steps.size(); ++i) {
     const auto& s = read.steps[i];
-    rows.push_back({*address, firstStep + static_cast<int>(i), s.duration, s.temperature, s.pidSet, 0});
+    const int step = firstStep + static_cast<int>(i);
+    if (std::find(kept.begin(), kept.end(), step) != kept.end()) continue;
+    rows.push_back({*address, step, s.duration, s.temperature, s.pidSet, 0});
   }
+  if (!kept.empty())
+    context_.Display(KeptOriginals(kept) + ": a jump changed it in the controller and Start Profile puts it back");
   if (auto stored = context_.store.WriteMemorySteps(*address, rows); !stored.ok())
     context_.Display("ERROR: The memory map could not be stored: " + stored.message());
   Show(*address);
@@ -86,20 +120,29 @@ bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
   const int count = std::max(0, lastStep - firstStep + 1);
-  Exchanges exchanges(context_, 6 * count);
+  Exchanges exchanges(context_, link::WriteStepRangeExchanges(count) + 3 * count);
   context_.view.SetLed(Led::Busy);
   link::TransferFault fault = link::ClearStepRange(context_.commands, *address, firstStep, lastStep);
+  if (!fault.beforeWriting) ForgetJumpCopies(*address, firstStep, fault.ok() ? lastStep : fault.lastTouched);
+  if (fault.outcome == link::Outcome::Cancelled) {
+    context_.view.SetLed(Led::Idle);
+    context_.Display("Clearing cancelled at step " + Text(fault.step) + " word " + Text(fault.word) + "; steps " +
+                     Text(fault.step) + " to " + Text(lastStep) + " may still hold their old words");
+    return false;
+  }
   if (!fault.ok()) {
     context_.view.SetLed(Led::Error);
     context_.Display(kCommError);
     context_.Display("Clearing stopped at " + fault.Describe() + "; steps " + Text(fault.step) + " to " +
                      Text(lastStep) + " may still hold their old words");
-    RereadAfterFailedWrite(firstStep, fault);
+    if (!fault.beforeWriting) RereadAfterFailedWrite(firstStep, fault);
     return false;
   }
   if (!DownloadProgramRange(firstStep, lastStep)) {
-    context_.view.SetLed(Led::Error);
-    context_.Display(kCommError);
+    if (!context_.line.Cancelled()) {
+      context_.view.SetLed(Led::Error);
+      context_.Display(kCommError);
+    }
     return false;
   }
   context_.view.SetLed(Led::Idle);
@@ -107,12 +150,19 @@ bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
   return true;
 }
 
+void MemoryMap::ForgetJumpCopies(std::uint8_t address, int firstStep, int lastStep) {
+  for (const auto& row : context_.store.Memory(address).value_or({}))
+    if (row.modified == 1 && row.segment >= firstStep && row.segment <= lastStep)
+      (void)context_.store.SetStepModified(address, row.segment, 0);
+}
+
 void MemoryMap::RereadAfterFailedWrite(int firstStep, const link::TransferFault& fault) {
-  if (fault.outcome == link::Outcome::Cancelled || fault.step < firstStep) return;
-  context_.Display("Reading steps " + Text(firstStep) + " to " + Text(fault.step) +
+  if (fault.outcome == link::Outcome::Cancelled || fault.beforeWriting || fault.lastTouched < firstStep) return;
+  context_.Display("Reading steps " + Text(firstStep) + " to " + Text(fault.lastTouched) +
                    " again so that the memory map shows what the controller holds");
-  if (!DownloadProgramRange(firstStep, fault.step))
-    context_.Display("The memory map of steps " + Text(firstStep) + " to " + Text(fault.step) + " may be out of date");
+  if (!DownloadProgramRange(firstStep, fault.lastTouched))
+    context_.Display("The memory map of steps " + Text(firstStep) + " to " + Text(fault.lastTouched) +
+                     " may be out of date");
 }
 
 }  // namespace tarvel::console

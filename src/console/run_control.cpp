@@ -46,10 +46,13 @@ std::optional<std::pair<int, int>> RunControl::GetSavedProgramLimits(std::uint8_
 
 // --- program limits
 
-bool RunControl::UploadProgramLimits(Sequence& sequence, std::uint8_t address, int lowStep, int highStep) {
+bool RunControl::UploadProgramLimits(Sequence& sequence, std::uint8_t address, int lowStep, int highStep,
+                                     std::optional<std::uint16_t> scaleWord) {
   context_.view.SetLed(Led::Busy);
-  const Outcome outcome = context_.commands.WriteProgramLimits(address, static_cast<std::uint8_t>(lowStep),
-                                                               static_cast<std::uint8_t>(highStep));
+  const auto low = static_cast<std::uint8_t>(lowStep);
+  const auto high = static_cast<std::uint8_t>(highStep);
+  const Outcome outcome = scaleWord ? context_.commands.WriteProgramLimits(address, low, high, *scaleWord)
+                                    : context_.commands.WriteProgramLimits(address, low, high);
   if (!sequence.Write(outcome, "program limits", Text(lowStep) + " - " + Text(highStep))) return false;
   context_.view.SetLed(Led::Idle);
   context_.Display("Profile selected for run. Program limits uploaded to controller");
@@ -70,7 +73,7 @@ bool RunControl::UploadProgramLimits(const std::string& lowText, const std::stri
   }
   auto address = selection_.CurrentAddress();
   if (!address) return false;
-  Exchanges exchanges(context_, 2);
+  Exchanges exchanges(context_, 3);
   Sequence sequence(context_, "Program limits upload");
   return UploadProgramLimits(sequence, *address, *low, *high);
 }
@@ -93,7 +96,7 @@ bool RunControl::SelectRunProfile(int row) {
     return false;
   context_.view.ScrollTo(Grid::ProgramMemory, entry.start);
 
-  Exchanges exchanges(context_, 4 + 2);
+  Exchanges exchanges(context_, 4 + 3);
   Sequence sequence(context_, "Select");
   // A failed reading would show blank settings and a mismatch that is not there.
   const ControllerSettingsReading settings = settings_.ReadControllerSettings();
@@ -122,7 +125,7 @@ bool RunControl::StartProfile() {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
   context_.ClearDisplay();
-  Exchanges exchanges(context_, 2 + 1 + 2 + 1);
+  Exchanges exchanges(context_, 2 + 1 + 2 + 1 + 3 * ModifiedCount(*address));
   if (const LogMatch match = log_.MarkLogEntryOfProgramLimits(); match != LogMatch::Found) {
     // Limits that could not be read were reported as a communication error: no mismatch to add.
     if (match == LogMatch::Unread) return false;
@@ -143,7 +146,10 @@ bool RunControl::StartProfile() {
   Sequence sequence(context_, "Start");
   auto& commands = context_.commands;
   context_.view.SetLed(Led::Busy);
-  if (!sequence.Write(commands.WriteRunMode(*address, 0), "run mode", "0")) return false;
+  // The low step beside the run mode keeps the limits just read.
+  if (!sequence.Write(commands.WriteRunMode(*address, 0, static_cast<std::uint8_t>(context_.programLowStep)),
+                      "run mode", "0"))
+    return false;
   monitor_.SetSelectedRunMode(0);
   context_.view.SetLed(Led::Idle);
 
@@ -182,7 +188,8 @@ bool RunControl::StartProfile() {
   const int code = RunModeCode((*running)->progressionType, (*running)->timeScaleType);
   context_.view.SetLed(Led::Busy);
   if (!RestoreModifiedSteps(sequence, *address)) return false;
-  if (!sequence.Write(commands.WriteRunMode(*address, static_cast<std::uint8_t>(code)), "run mode", Text(code)))
+  if (!sequence.Write(commands.WriteRunMode(*address, static_cast<std::uint8_t>(code), low.value), "run mode",
+                      Text(code)))
     return false;
   monitor_.SetSelectedRunMode(code);
   ShowMemory(*address);
@@ -207,9 +214,14 @@ bool RunControl::PauseProfile() {
   if (!sequence.Write(context_.commands.WriteSetValue(*address, static_cast<std::int16_t>(setPoint)), "set value",
                       Text(setPoint)))
     return false;
-  if (!sequence.Write(context_.commands.WriteRunMode(*address, 0), "run mode", "0")) return false;
+  // The low step beside the run mode as the reading found it, else as read just now.
+  const Outcome held = reading.programLowStep.ok()
+                           ? context_.commands.WriteRunMode(*address, 0, reading.programLowStep.value)
+                           : context_.commands.WriteRunMode(*address, 0);
+  if (!sequence.Write(held, "run mode", "0")) return false;
   monitor_.SetSelectedRunMode(0);
   context_.view.SetLed(Led::Idle);
+  context_.Display("Profile paused: the controller holds the set point " + Text(setPoint));
   return true;
 }
 
@@ -222,19 +234,19 @@ bool RunControl::RestartProfile() {
   }
   auto state = GetRestartState(*address);
   if (!state) return false;
+  auto limits = GetSavedProgramLimits(*address);
+  if (!limits || RefuseStepSixtyFour(*limits)) return false;
   int mode = state->runMode;
   if (mode < 1 || mode > 4) {
     // A reading taken while paused stores mode 0; the selected profile's own mode resumes it.
-    auto limits = GetSavedProgramLimits(*address);
-    auto entry = limits ? context_.store.LogEntryByRange(*address, limits->first, limits->second)
-                        : Result<std::optional<store::LogRow>>(std::nullopt);
+    auto entry = context_.store.LogEntryByRange(*address, limits->first, limits->second);
     if (!entry.ok() || !entry->has_value()) {
       context_.Display("ERROR: No run mode to restart in: select and start the profile");
       return false;
     }
     mode = RunModeCode((*entry)->progressionType, (*entry)->timeScaleType);
   }
-  Exchanges exchanges(context_, 1 + 22 + 2 * 2 + 1);
+  Exchanges exchanges(context_, 1 + 28 + 3 * ModifiedCount(*address) + 1);
   Sequence sequence(context_, "Restart");
   int elapsed = state->elapsedTime;
   auto stored = context_.store.MemoryStep(*address, state->segment).value_or({});
@@ -247,8 +259,10 @@ bool RunControl::RestartProfile() {
   }
   if (!JumpTo(state->segment, elapsed)) return false;
   context_.view.SetLed(Led::Busy);
-  if (!sequence.Write(context_.commands.WriteRunMode(*address, static_cast<std::uint8_t>(mode)), "run mode",
-                      Text(mode)))
+  // The jump has put back the stored limits: the low step beside the run mode keeps them.
+  if (!sequence.Write(context_.commands.WriteRunMode(*address, static_cast<std::uint8_t>(mode),
+                                                     static_cast<std::uint8_t>(limits->first)),
+                      "run mode", Text(mode)))
     return false;
   monitor_.SetSelectedRunMode(mode);
   context_.view.SetLed(Led::Idle);
@@ -261,7 +275,7 @@ bool RunControl::SetRunMode() {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
   const int mode = context_.selectedRunMode;
-  Exchanges exchanges(context_, 1 + 9);
+  Exchanges exchanges(context_, 2 + 9);
   Sequence sequence(context_, "Set Mode");
   context_.view.SetLed(Led::Busy);
   if (!sequence.Write(context_.commands.WriteRunMode(*address, static_cast<std::uint8_t>(mode)), "run mode",

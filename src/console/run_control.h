@@ -69,13 +69,20 @@ class RunControl {
   std::optional<std::pair<int, int>> GetSavedProgramLimits(std::uint8_t address);
 
  private:
-  bool UploadProgramLimits(Sequence& sequence, std::uint8_t address, int lowStep, int highStep);
+  // scaleWord: the word beside the high step when known, else it is read first.
+  bool UploadProgramLimits(Sequence& sequence, std::uint8_t address, int lowStep, int highStep,
+                           std::optional<std::uint16_t> scaleWord = std::nullopt);
   // jump.cpp: the jump and the program steps it changes.
+  // Refuses a program whose limits include step 64, the jump's trampoline; true when refused.
+  bool RefuseStepSixtyFour(std::pair<int, int> limits);
+  // Writes the step's words (word 1 only with pidSet), word 3 carrying word 1 of the step
+  // after it as one read just before found it.
   bool WriteStepWords(Sequence& sequence, std::uint8_t address, int step, std::optional<int> pidSet, int duration,
                       int temperature);
   bool RestoreModifiedSteps(Sequence& sequence, std::uint8_t address);
   bool RestoreStep(Sequence& sequence, std::uint8_t address, int step);
   bool SetStepModified(std::uint8_t address, int step, int value);
+  int ModifiedCount(std::uint8_t address);  // steps a jump changed, for the progress bar
   bool JumpSequence(Sequence& sequence, std::uint8_t address, int segment, const ModifiedPoint& point,
                     std::pair<int, int> savedLimits);
   void ShowMemory(std::uint8_t address);  // the memory copy with its Modified flags, marks kept

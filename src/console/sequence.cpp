@@ -16,10 +16,16 @@ std::string Joined(const std::vector<std::pair<std::string, std::string>>& held)
 
 }  // namespace
 
+std::string Sequence::Held() const { return Joined(held_); }
+
 bool Sequence::Write(Outcome outcome, const std::string& key, const std::string& value) {
   if (outcome == Outcome::Ok) {
     Hold(key, value);
     return true;
+  }
+  if (outcome == Outcome::Cancelled) {
+    Cancel("before writing " + key + " " + value);
+    return false;
   }
   // A write whose reply went missing may still have arrived; a cancelled one never left.
   const bool mayHaveArrived = outcome != Outcome::Cancelled && outcome != Outcome::NotSent;
@@ -30,6 +36,10 @@ bool Sequence::Write(Outcome outcome, const std::string& key, const std::string&
 
 bool Sequence::Read(Outcome outcome, const std::string& what, bool reported) {
   if (outcome == Outcome::Ok) return true;
+  if (outcome == Outcome::Cancelled) {
+    Cancel("before reading " + what);
+    return false;
+  }
   Fail("reading " + what + " failed (" + std::string(link::Describe(outcome)) + ")", {}, !reported);
   return false;
 }
@@ -44,6 +54,16 @@ void Sequence::Fail(const std::string& why, const std::string& perhaps, bool say
   context_.view.SetLed(Led::Error);
   if (sayCommError) context_.Display(kCommError);
   context_.Display("ERROR: " + name_ + " stopped: " + why);
+  SayWhatIsHeld(perhaps);
+}
+
+void Sequence::Cancel(const std::string& before) {
+  context_.view.SetLed(Led::Idle);
+  context_.Display(name_ + " cancelled " + before);
+  SayWhatIsHeld({});
+}
+
+void Sequence::SayWhatIsHeld(const std::string& perhaps) {
   if (held_.empty() && perhaps.empty()) {
     context_.Display("Nothing was changed in the controller");
     return;

@@ -22,12 +22,16 @@ class Sequence {
   bool Read(link::Outcome outcome, const std::string& what, bool reported = false);
   // Stops for a reason other than the line.
   void Refuse(const std::string& why) { Fail(why, {}, false); }
+  // What the confirmed writes left, for a message of the caller's: "run mode 0, step 5 duration 90".
+  std::string Held() const;
 
   bool ChangedAnything() const { return !held_.empty(); }
 
  private:
   void Hold(const std::string& key, const std::string& value);
   void Fail(const std::string& why, const std::string& perhaps, bool sayCommError);
+  void Cancel(const std::string& before);
+  void SayWhatIsHeld(const std::string& perhaps);
 
   Context& context_;
   std::string name_;

@@ -42,7 +42,8 @@ void Settings::WriteSettings(const SettingsInput& input) {
                      " type must be a whole number from 0 to 255");
     return;
   }
-  Exchanges exchanges(context_, 3);
+  // The scale write, and each alarm type read (for the word beside it) and written.
+  Exchanges exchanges(context_, 1 + 2 * 2);
   context_.view.SetLed(Led::Busy);
   auto& commands = context_.commands;
   Outcome all = Outcome::Ok;

@@ -27,6 +27,28 @@ bool Upload::CheckRange(const std::string& startText, int count, int& start, int
   return true;
 }
 
+bool Upload::ConfirmOverRunningProgram(std::uint8_t address, int start, int last) {
+  // The program the controller runs: its limits as last read while it ran a ramp/soak mode,
+  // and the profile stored as selected for running.
+  std::vector<std::pair<std::string, std::pair<int, int>>> running;
+  if (context_.selectedRunMode != 0 && context_.programLowStep >= 1)
+    running.push_back({"", {context_.programLowStep, context_.programHighStep}});
+  if (auto config = context_.store.ControllerConfig(address); config.ok() && config->has_value() &&
+                                                              !(*config)->profileNameExecuting.empty())
+    running.push_back({(*config)->profileNameExecuting, {(*config)->programLowAddress, (*config)->programHighAddress}});
+  for (const auto& [name, range] : running) {
+    if (last < range.first || start > range.second) continue;
+    const std::string what = (name.empty() ? "the program" : name) + " (steps " + Text(range.first) + " to " +
+                             Text(range.second) + ")";
+    return context_.view.Confirm("Program in use: " + (name.empty() ? "steps " + Text(range.first) + " - " +
+                                                                           Text(range.second)
+                                                                     : name),
+                                 "WARNING: Steps " + Text(start) + " to " + Text(last) + " overlap " + what +
+                                     ", which the controller runs or is selected to run. Proceed?");
+  }
+  return true;
+}
+
 UploadResult Upload::Run(const UploadInput& input) {
   UploadResult result;
   auto address = selection_.CurrentAddress();
@@ -40,8 +62,8 @@ UploadResult Upload::Run(const UploadInput& input) {
   const CompiledProgram& program = compilation_.Compiled();
   const int count = static_cast<int>(program.steps.size());
   // Announced: the probe, the clears of an old copy and of overlaps are not known yet, then
-  // three writes and three reads per step.
-  Exchanges exchanges(context_, 1 + 6 * count);
+  // the read beside the range, three writes and three reads per step.
+  Exchanges exchanges(context_, 1 + link::WriteStepRangeExchanges(count) + 3 * count);
   context_.view.SetLed(Led::Busy);
   if (auto probe = context_.commands.ReadProcessValue(*address); !probe.ok()) {
     context_.FinishExchanges(probe.outcome, kCommsError);
@@ -53,10 +75,21 @@ UploadResult Upload::Run(const UploadInput& input) {
     context_.Display("Exiting upload process with no upload occurring");
     return result;
   }
+  // The grid holds another profile's program: logged under this name, it would be a lie.
+  if (!compilation_.CompiledFor(input.profileName)) {
+    context_.Display("Error: The compiled program was compiled for " + program.profileName + ", not " +
+                     input.profileName + ": compile " + input.profileName + " first");
+    context_.Display("Exiting upload process with no upload occurring");
+    return result;
+  }
 
   // The range is checked before anything is cleared or logged: a refused upload changes nothing.
   int start = 0, last = 0;
   if (!CheckRange(input.startStepText, count, start, last)) return result;
+  if (!ConfirmOverRunningProgram(*address, start, last)) {
+    context_.Display("Upload cancelled: nothing was written");
+    return result;
+  }
 
   const std::string& name = input.profileName;
   if (auto existing = context_.store.LogEntry(*address, name); existing.ok() && existing->has_value()) {
@@ -83,30 +116,42 @@ UploadResult Upload::Run(const UploadInput& input) {
   store::SensorMenu menu(context_.folder.SensorMenuDatabase());
   if (auto row = menu.ByCaption(sensor); !row.ok() || !row->has_value())
     context_.Display("Sensor type " + sensor + " is not a recognized type for this controller");
+  if (last == link::kStepCount) context_.Display(kReachesStepSixtyFour);
   context_.Display("Adding " + name + " to the profile log data base and uploading to controller");
 
   context_.view.SetLed(Led::Busy);
   link::TransferFault fault = link::WriteStepRange(context_.commands, *address, start, program.steps);
   if (!fault.ok()) {
-    context_.view.SetLed(Led::Error);
-    const std::string partial = "steps " + Text(start) + " to " + Text(fault.step) + " may hold a partial program";
-    if (fault.outcome == link::Outcome::Cancelled) {
+    const bool cancelled = fault.outcome == link::Outcome::Cancelled;
+    context_.view.SetLed(cancelled ? Led::Idle : Led::Error);
+    const std::string partial = fault.beforeWriting ? "nothing was written"
+                                                    : "steps " + Text(start) + " to " + Text(fault.lastTouched) +
+                                                          " may hold a partial program";
+    if (cancelled) {
       context_.Display("Upload cancelled at step " + Text(fault.step) + " word " + Text(fault.word) + "; " + partial);
     } else {
       context_.Display(kCommsError);
       context_.Display("ERROR: Upload stopped at " + fault.Describe() + "; " + partial);
     }
     context_.Display("ERROR: Profile not entered in log");
+    if (!fault.beforeWriting) memory_.ForgetJumpCopies(*address, start, fault.lastTouched);
     memory_.RereadAfterFailedWrite(start, fault);
-    context_.view.SetLed(Led::Error);
+    if (!cancelled) context_.view.SetLed(Led::Error);
     return result;
   }
+  // The written steps are the new program's: a jump's stored original no longer belongs there.
+  memory_.ForgetJumpCopies(*address, start, last);
 
   context_.Display("Downloading the segments just uploaded for verification");
   auto readBack = memory_.DownloadProgramRange(start, last);
   if (!readBack) {
-    context_.view.SetLed(Led::Error);
-    context_.Display("ERROR: The read-back failed: steps " + Text(start) + " to " + Text(last) + " are not verified");
+    if (context_.line.Cancelled()) {
+      context_.Display("Upload cancelled during the read-back: steps " + Text(start) + " to " + Text(last) +
+                       " are written but not verified");
+    } else {
+      context_.view.SetLed(Led::Error);
+      context_.Display("ERROR: The read-back failed: steps " + Text(start) + " to " + Text(last) + " are not verified");
+    }
     context_.Display("ERROR: Profile not entered in log");
     return result;
   }

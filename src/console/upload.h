@@ -39,6 +39,9 @@ class Upload {
  private:
   // The start step entry again, and the end step, before anything is changed.
   bool CheckRange(const std::string& startText, int count, int& start, int& last);
+  // Asks before steps start..last overwrite the program the controller runs or is selected
+  // to run; true when they do not, or the user says so.
+  bool ConfirmOverRunningProgram(std::uint8_t address, int start, int last);
 
   Context& context_;
   ChannelSelection& selection_;

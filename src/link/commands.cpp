@@ -11,6 +11,10 @@ bool Addressable(std::uint8_t address) { return address >= 1 && address <= 247; 
 
 bool ValidStep(int step, int word) { return step >= 1 && step <= kStepCount && word >= 1 && word <= 3; }
 
+bool FitsWord(std::int32_t value) {
+  return value >= std::numeric_limits<std::int16_t>::min() && value <= std::numeric_limits<std::int16_t>::max();
+}
+
 std::uint8_t LowByte(std::uint16_t raw) { return static_cast<std::uint8_t>(raw & 0xFF); }
 std::uint8_t HighByte(std::uint16_t raw) { return static_cast<std::uint8_t>(raw >> 8); }
 
@@ -35,6 +39,17 @@ std::uint16_t ProgramStepRegister(int step, int word) {
   return static_cast<std::uint16_t>(reg::kProgramSteps + 3 * (step - 1) + (word - 1));
 }
 
+Reply<RegisterPair> CommandSet::ReadPair(std::uint8_t address, std::uint16_t reg) {
+  if (!Addressable(address)) return {Outcome::NotSent, {}};
+  return line_.ReadRegisterPair(address, reg);
+}
+
+Outcome CommandSet::WriteKeepingNeighbour(std::uint8_t address, std::uint16_t reg, std::uint16_t value) {
+  auto present = ReadPair(address, reg);
+  if (!present.ok()) return present.outcome;
+  return line_.WriteRegisters(address, reg, value, present.value.second);
+}
+
 Reply<std::int16_t> CommandSet::ReadSetValue(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, 0};
   return Convert<std::int16_t>(line_.ReadRegisters(address, reg::kSetValue), DecodeSigned);
@@ -44,11 +59,12 @@ Reply<std::int16_t> CommandSet::ReadSingleSetPoint(std::uint8_t address) { retur
 
 Outcome CommandSet::WriteSetValue(std::uint8_t address, std::int16_t value) {
   if (!Addressable(address)) return Outcome::NotSent;
-  // The read only saves a write that changes nothing: when it fails, the value is written
-  // anyway and the write's own outcome is the answer (0 included).
-  auto present = ReadSetValue(address);
-  if (present.ok() && present.value == value) return Outcome::Ok;
-  return line_.WriteRegisters(address, reg::kSetValue, EncodeSigned(value));
+  // The read saves a write that changes nothing and gives the word beside the set value;
+  // without it the write would have to guess that word, so nothing is written.
+  auto present = ReadPair(address, reg::kSetValue);
+  if (!present.ok()) return present.outcome;
+  if (DecodeSigned(present.value.first) == value) return Outcome::Ok;
+  return line_.WriteRegisters(address, reg::kSetValue, EncodeSigned(value), present.value.second);
 }
 
 Reply<std::int16_t> CommandSet::ReadProcessValue(std::uint8_t address) {
@@ -93,7 +109,7 @@ Reply<std::uint8_t> CommandSet::ReadAlarm2Type(std::uint8_t address) {
 
 Outcome CommandSet::WriteAlarmType(std::uint8_t address, int alarm, std::uint8_t type) {
   if (!Addressable(address) || (alarm != 1 && alarm != 2)) return Outcome::NotSent;
-  return line_.WriteRegisters(address, alarm == 1 ? reg::kAlarm1Type : reg::kAlarm2Type, type);
+  return WriteKeepingNeighbour(address, alarm == 1 ? reg::kAlarm1Type : reg::kAlarm2Type, type);
 }
 
 Reply<std::uint8_t> CommandSet::ReadInputType(std::uint8_t address) {
@@ -106,9 +122,14 @@ Reply<std::uint8_t> CommandSet::ReadRunMode(std::uint8_t address) {
   return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kRunMode), LowByte);
 }
 
+Outcome CommandSet::WriteRunMode(std::uint8_t address, std::uint8_t mode, std::uint8_t lowStep) {
+  if (!Addressable(address)) return Outcome::NotSent;
+  return line_.WriteRegisters(address, reg::kRunMode, mode, lowStep);
+}
+
 Outcome CommandSet::WriteRunMode(std::uint8_t address, std::uint8_t mode) {
   if (!Addressable(address)) return Outcome::NotSent;
-  return line_.WriteRegisters(address, reg::kRunMode, mode);
+  return WriteKeepingNeighbour(address, reg::kRunMode, mode);
 }
 
 Reply<std::uint8_t> CommandSet::ReadProgramLowStep(std::uint8_t address) {
@@ -121,13 +142,21 @@ Reply<std::uint8_t> CommandSet::ReadProgramHighStep(std::uint8_t address) {
   return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kProgramHighStep), LowByte);
 }
 
+Outcome CommandSet::WriteProgramLimits(std::uint8_t address, std::uint8_t lowStep, std::uint8_t highStep,
+                                       std::uint16_t scaleWord) {
+  if (!Addressable(address)) return Outcome::NotSent;
+  // A controller that keeps only the first register of a write needs both writes, so the
+  // high step goes out even when the low write failed.
+  Outcome low = line_.WriteRegisters(address, reg::kProgramLowStep, lowStep, highStep);
+  Outcome high = line_.WriteRegisters(address, reg::kProgramHighStep, highStep, scaleWord);
+  return Worst(low, high);
+}
+
 Outcome CommandSet::WriteProgramLimits(std::uint8_t address, std::uint8_t lowStep, std::uint8_t highStep) {
   if (!Addressable(address)) return Outcome::NotSent;
-  // The write to the low step also zeroes the high step register (second register of the
-  // pair), so the high step is written even when the low write failed.
-  Outcome low = line_.WriteRegisters(address, reg::kProgramLowStep, lowStep);
-  Outcome high = line_.WriteRegisters(address, reg::kProgramHighStep, highStep);
-  return Worst(low, high);
+  auto scale = ReadPair(address, reg::kProgramHighStep);
+  if (!scale.ok()) return scale.outcome;
+  return WriteProgramLimits(address, lowStep, highStep, scale.value.second);
 }
 
 Reply<char> CommandSet::ReadTemperatureScale(std::uint8_t address) {
@@ -138,13 +167,13 @@ Reply<char> CommandSet::ReadTemperatureScale(std::uint8_t address) {
 
 Outcome CommandSet::WriteTemperatureScale(std::uint8_t address, std::uint8_t code) {
   if (!Addressable(address)) return Outcome::NotSent;
-  return line_.WriteRegisters(address, reg::kTemperatureScale, code);
+  return line_.WriteRegisters(address, reg::kTemperatureScale, code, address);
 }
 
 Outcome CommandSet::WriteUnitAddress(std::uint8_t address, std::uint8_t newAddress) {
   // A unit moved to 0 or above 247 could never be reached again.
   if (!Addressable(address) || !Addressable(newAddress)) return Outcome::NotSent;
-  return line_.WriteRegisters(address, reg::kUnitAddress, newAddress);
+  return WriteKeepingNeighbour(address, reg::kUnitAddress, newAddress);
 }
 
 Reply<std::int16_t> CommandSet::ReadProgramStepWord(std::uint8_t address, int step, int word) {
@@ -152,12 +181,16 @@ Reply<std::int16_t> CommandSet::ReadProgramStepWord(std::uint8_t address, int st
   return Convert<std::int16_t>(line_.ReadRegisters(address, ProgramStepRegister(step, word)), DecodeSigned);
 }
 
+Outcome CommandSet::WriteProgramStepWord(std::uint8_t address, int step, int word, std::int32_t value,
+                                         std::uint16_t next) {
+  if (!Addressable(address) || !ValidStep(step, word) || !FitsWord(value)) return Outcome::NotSent;
+  return line_.WriteRegisters(address, ProgramStepRegister(step, word), EncodeSigned(static_cast<std::int16_t>(value)),
+                              next);
+}
+
 Outcome CommandSet::WriteProgramStepWord(std::uint8_t address, int step, int word, std::int32_t value) {
-  if (!Addressable(address) || !ValidStep(step, word)) return Outcome::NotSent;
-  if (value < std::numeric_limits<std::int16_t>::min() || value > std::numeric_limits<std::int16_t>::max())
-    return Outcome::NotSent;
-  return line_.WriteRegisters(address, ProgramStepRegister(step, word),
-                              EncodeSigned(static_cast<std::int16_t>(value)));
+  if (!Addressable(address) || !ValidStep(step, word) || !FitsWord(value)) return Outcome::NotSent;
+  return WriteKeepingNeighbour(address, ProgramStepRegister(step, word), EncodeSigned(static_cast<std::int16_t>(value)));
 }
 
 Outcome CommandSet::AutoTuneOn(std::uint8_t address) {

@@ -1,8 +1,13 @@
 #pragma once
-// link: the controller command set over the Set64RS / XMT63 register map. Each operation is
-// one exchange (two for WriteSetValue and WriteProgramLimits) and returns its outcome;
-// nothing retries or shows a message. Address 0 (broadcast) and addresses above 247 are
-// refused with Outcome::NotSent before anything is sent.
+// link: the controller command set over the Set64RS / XMT63 register map. Each operation
+// returns its outcome; nothing retries or shows a message. Address 0 (broadcast) and
+// addresses above 247 are refused with Outcome::NotSent before anything is sent.
+//
+// Every write keeps its neighbour: a function 16 write carries two registers and the
+// controller stores both, so the second carries the value register R + 1 must keep -- one the
+// caller gives (the next word of an image, the next value of the same sequence), the unit's
+// own address (beside the scale), or one read from the controller just before the write (one
+// more exchange). When that read fails, nothing is written and the read's outcome is returned.
 
 #include <array>
 #include <cstdint>
@@ -51,10 +56,12 @@ class CommandSet {
  public:
   explicit CommandSet(Line& line) : line_(line) {}
 
+  // reg and reg + 1, one exchange: wherever the next register is wanted.
+  Reply<RegisterPair> ReadPair(std::uint8_t address, std::uint16_t reg);
+
   Reply<std::int16_t> ReadSetValue(std::uint8_t address);
   Reply<std::int16_t> ReadSingleSetPoint(std::uint8_t address);  // same register as ReadSetValue
-  // Reads the set value first and writes only when it differs. After a failed read the
-  // value is written anyway; the outcome is then the write's.
+  // Reads the set value (and the word beside it) first and writes only when it differs.
   Outcome WriteSetValue(std::uint8_t address, std::int16_t value);
   // Also stores the value in ProcessValueTable for addresses 1..64.
   Reply<std::int16_t> ReadProcessValue(std::uint8_t address);
@@ -64,20 +71,34 @@ class CommandSet {
   Reply<RelayStates> ReadRelayStates(std::uint8_t address);
   Reply<std::uint8_t> ReadAlarm1Type(std::uint8_t address);
   Reply<std::uint8_t> ReadAlarm2Type(std::uint8_t address);
-  Outcome WriteAlarmType(std::uint8_t address, int alarm, std::uint8_t type);  // alarm 1 or 2, else NotSent
+  // Alarm 1 or 2, else NotSent; reads the type register and the word beside it first.
+  Outcome WriteAlarmType(std::uint8_t address, int alarm, std::uint8_t type);
   Reply<std::uint8_t> ReadInputType(std::uint8_t address);
   Reply<std::uint8_t> ReadRunMode(std::uint8_t address);
+  // The low step beside the run mode keeps lowStep.
+  Outcome WriteRunMode(std::uint8_t address, std::uint8_t mode, std::uint8_t lowStep);
+  // Reads the run mode and the low step beside it first.
   Outcome WriteRunMode(std::uint8_t address, std::uint8_t mode);
   Reply<std::uint8_t> ReadProgramLowStep(std::uint8_t address);
   Reply<std::uint8_t> ReadProgramHighStep(std::uint8_t address);
-  // Low step first, then high step; the failure of either is the outcome. The high step is
-  // still written after a failed low write, as the controller expects both.
+  // Low step first (carrying the high step beside it), then high step (carrying the scale
+  // word, scaleWord); the failure of either is the outcome. The high step is still written
+  // after a failed low write, as the controller expects both.
+  Outcome WriteProgramLimits(std::uint8_t address, std::uint8_t lowStep, std::uint8_t highStep,
+                             std::uint16_t scaleWord);
+  // Reads the scale word first.
   Outcome WriteProgramLimits(std::uint8_t address, std::uint8_t lowStep, std::uint8_t highStep);
   Reply<char> ReadTemperatureScale(std::uint8_t address);  // 'F' only for 1, else 'C' (also on failure)
-  Outcome WriteTemperatureScale(std::uint8_t address, std::uint8_t code);  // 1 Fahrenheit, 0 Celsius
+  // 1 Fahrenheit, 0 Celsius; the unit address beside the scale keeps address.
+  Outcome WriteTemperatureScale(std::uint8_t address, std::uint8_t code);
+  // Reads the address register and the word beside it first.
   Outcome WriteUnitAddress(std::uint8_t address, std::uint8_t newAddress);
   Reply<std::int16_t> ReadProgramStepWord(std::uint8_t address, int step, int word);
   // value must lie in -32768..32767 (else NotSent); the caller's value is never changed.
+  // next is what the register after the word holds afterwards (the next word of the step, word
+  // 1 of the next step, or the word after step 64).
+  Outcome WriteProgramStepWord(std::uint8_t address, int step, int word, std::int32_t value, std::uint16_t next);
+  // Reads the word and the one after it first.
   Outcome WriteProgramStepWord(std::uint8_t address, int step, int word, std::int32_t value);
   Outcome AutoTuneOn(std::uint8_t address);
   Outcome AutoTuneOff(std::uint8_t address);
@@ -86,6 +107,9 @@ class CommandSet {
   std::optional<std::int16_t> ProcessValue(std::uint8_t address) const;
 
  private:
+  // One read of reg and reg + 1, then the write of value with reg + 1 as it was.
+  Outcome WriteKeepingNeighbour(std::uint8_t address, std::uint16_t reg, std::uint16_t value);
+
   Line& line_;
   std::array<std::optional<std::int16_t>, kProcessValueTableSize + 1> processValueTable_{};
 };

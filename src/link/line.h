@@ -8,17 +8,30 @@
 
 namespace tarvel::link {
 
+// The two registers of a read: reg and reg + 1.
+struct RegisterPair {
+  std::uint16_t first = 0;
+  std::uint16_t second = 0;
+};
+
 class Line {
  public:
   virtual ~Line() = default;
 
-  // Function 3 for two registers starting at reg; the value of the first register
-  // (the second is read and ignored).
-  virtual Reply<std::uint16_t> ReadRegisters(std::uint8_t address, std::uint16_t reg) = 0;
-  // Function 16 for two registers: reg = value, reg + 1 = 0x0000.
-  virtual Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value) = 0;
+  // Function 3 for two registers starting at reg: the values of reg and reg + 1.
+  virtual Reply<RegisterPair> ReadRegisterPair(std::uint8_t address, std::uint16_t reg) = 0;
+  // Function 16 for two registers: reg = value, reg + 1 = next. A controller may store both
+  // registers, so next is always the value reg + 1 is to hold, never a filler.
+  virtual Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
+                                 std::uint16_t next) = 0;
   // Function 5 on one coil: 0xFF00 on, 0x0000 off.
   virtual Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) = 0;
+
+  // The first register of a two-register read.
+  Reply<std::uint16_t> ReadRegisters(std::uint8_t address, std::uint16_t reg) {
+    auto pair = ReadRegisterPair(address, reg);
+    return {pair.outcome, pair.ok() ? pair.value.first : std::uint16_t{0}};
+  }
 };
 
 }  // namespace tarvel::link

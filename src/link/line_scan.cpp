@@ -11,8 +11,12 @@ namespace {
 // Sets a shorter first-byte window for as long as it lives.
 class ShortWindow {
  public:
+  // An absent unit costs the short window and the quiet after it, not the wait for a late
+  // reply: a late one is caught by asking again (Run) and by the address check.
   ShortWindow(ModbusRtuLine& line, std::chrono::milliseconds window)
-      : line_(line), normal_(line.Timing()), probing_{std::min(window, normal_.firstByte), normal_.rest} {
+      : line_(line),
+        normal_(line.Timing()),
+        probing_{std::min(window, normal_.firstByte), normal_.rest, std::chrono::milliseconds(0)} {
     line_.SetTiming(probing_);
   }
   ~ShortWindow() { line_.SetTiming(normal_); }

@@ -12,7 +12,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 namespace tarvel::link {
 
@@ -22,7 +21,9 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::microseconds;
 
 constexpr int kBaud = 9600;
-// 3.5 characters of 10 bits (start, 8 data, stop) at 9600 baud, rounded up: 3.646 ms.
+// One character of 10 bits (start, 8 data, stop) at 9600 baud: 1.042 ms.
+constexpr std::chrono::nanoseconds kCharTime{10'000'000'000LL / kBaud};
+// 3.5 characters, rounded up: 3.646 ms.
 constexpr microseconds kInterFrameSilence{(35'000'000 + kBaud - 1) / kBaud};
 // A line that keeps talking after a failure is given up on after this long; the exchange
 // has failed already, the wait only keeps the next one clean.
@@ -98,26 +99,32 @@ struct ModbusRtuLine::Impl {
   modbus_t* ctx = nullptr;
   std::string device;
   LineTiming timing;
-  Clock::time_point lineFreeAt{};  // the earliest moment the next request may start
-  bool heardLate = false;          // see HeardLateReply
+  bool heardLate = false;  // see HeardLateReply
 
   void CloseLocked() {
     if (!ctx) return;
+    // The exclusive hold goes with us: a later program, or a later run of ours as a user
+    // without the right to break it, can open the port again.
+    ioctl(modbus_get_socket(ctx), TIOCNXCL);
     modbus_close(ctx);
     modbus_free(ctx);
     ctx = nullptr;
   }
 
-  // After a failure the unit may still be answering: let the line fall silent for longer
-  // than a reply window, discarding what comes, so that no late byte is read as the next reply.
+  // Discards what comes until the line has been quiet for longer than a reply window and,
+  // when given, the horizon has passed, so that no late byte is read as the next reply.
   // True when something was discarded.
-  bool DrainUntilQuiet() {
+  bool DrainUntilQuiet(Clock::time_point horizon = {}) {
     const int fd = modbus_get_socket(ctx);
     const auto quiet = std::chrono::duration_cast<microseconds>(timing.firstByte) + kInterFrameSilence;
-    const auto giveUp = Clock::now() + kLongestDrain;
+    const auto giveUp = std::max(Clock::now(), horizon) + kLongestDrain;
     std::array<std::uint8_t, 256> junk{};
     bool heard = false;
-    while (Clock::now() < giveUp && WaitReadable(fd, quiet)) {
+    for (;;) {
+      const auto now = Clock::now();
+      if (now >= giveUp) break;
+      const auto wait = std::max(quiet, std::chrono::duration_cast<microseconds>(horizon - now));
+      if (!WaitReadable(fd, wait)) break;
       ssize_t got = read(fd, junk.data(), junk.size());
       if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) break;  // hung up
       heard = heard || got > 0;
@@ -132,26 +139,36 @@ struct ModbusRtuLine::Impl {
     if (!Addressable(request[0])) return Outcome::NotSent;
     if (!ctx) return Outcome::PortClosed;
 
-    std::this_thread::sleep_until(lineFreeAt);
+    // Something still talking on the line would be taken for the reply: hear it out first.
+    if (WaitReadable(modbus_get_socket(ctx), microseconds{0})) DrainUntilQuiet();
     modbus_flush(ctx);
     modbus_set_slave(ctx, request[0]);
-    Outcome outcome = SendAndReceive(request, length, reply);
+    const Clock::time_point sent = Clock::now();
+    Outcome outcome = SendAndReceive(request, length, reply, sent);
+    // The silence the line keeps after a reply is spent listening: a frame in it means the
+    // reply may not have been ours.
+    if (outcome == Outcome::Ok && WaitReadable(modbus_get_socket(ctx), kInterFrameSilence))
+      outcome = Outcome::ExtraFrame;
     heardLate = false;
-    if (outcome != Outcome::Ok && ctx) heardLate = DrainUntilQuiet() && outcome == Outcome::NoReply;
-    lineFreeAt = Clock::now() + kInterFrameSilence;
+    if (outcome != Outcome::Ok && ctx) heardLate = DrainUntilQuiet(sent + timing.lateReply) && outcome == Outcome::NoReply;
     return outcome;
   }
 
   Outcome SendAndReceive(const std::uint8_t* request, int length,
-                         std::array<std::uint8_t, MODBUS_RTU_MAX_ADU_LENGTH>& reply) {
+                         std::array<std::uint8_t, MODBUS_RTU_MAX_ADU_LENGTH>& reply, Clock::time_point sent) {
     const int fd = modbus_get_socket(ctx);
     if (modbus_send_raw_request(ctx, request, length) != length + 2) return Outcome::PortError;
     // The first-byte window starts once the request has left, not when it was queued.
     tcdrain(fd);
+    // No unit can answer a request still on the wire: what comes before it has left (at the
+    // baud rate, whatever the port reports) belongs to something else.
+    const Clock::time_point onWire = sent + kCharTime * (length + 2);
+    if (WaitReadable(fd, microseconds{0}) && Clock::now() < onWire + kCharTime) return Outcome::EarlyFrame;
 
     // Waiting for the first byte here, not in libmodbus, tells "nothing came" from "a reply
     // started and stalled", which libmodbus reports alike.
     if (!WaitReadable(fd, std::chrono::duration_cast<microseconds>(timing.firstByte))) return Outcome::NoReply;
+    if (Clock::now() < onWire) return Outcome::EarlyFrame;
 
     // With the byte timeout off, libmodbus's response timeout bounds the whole rest of the reply.
     const auto rest = std::max<microseconds>(std::chrono::duration_cast<microseconds>(timing.rest), microseconds{1});
@@ -216,7 +233,6 @@ OpenResult ModbusRtuLine::Open(const std::string& devicePath) {
   ioctl(modbus_get_socket(ctx), TIOCEXCL);
   modbus_flush(ctx);
   impl_->ctx = ctx;
-  impl_->lineFreeAt = Clock::now();
   return {OpenOutcome::Ok, {}};
 }
 
@@ -250,16 +266,18 @@ bool ModbusRtuLine::HeardLateReply() const {
   return impl_->heardLate;
 }
 
-Reply<std::uint16_t> ModbusRtuLine::ReadRegisters(std::uint8_t address, std::uint16_t reg) {
+Reply<RegisterPair> ModbusRtuLine::ReadRegisterPair(std::uint8_t address, std::uint16_t reg) {
   const std::array<std::uint8_t, 6> request{address, 0x03, static_cast<std::uint8_t>(reg >> 8),
                                             static_cast<std::uint8_t>(reg & 0xFF), 0x00, 0x02};
   std::array<std::uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> reply{};
   Outcome outcome = impl_->Exchange(request.data(), static_cast<int>(request.size()), reply);
-  if (outcome != Outcome::Ok) return {outcome, 0};
-  return {Outcome::Ok, static_cast<std::uint16_t>(reply[3] << 8 | reply[4])};
+  if (outcome != Outcome::Ok) return {outcome, {}};
+  return {Outcome::Ok,
+          {static_cast<std::uint16_t>(reply[3] << 8 | reply[4]), static_cast<std::uint16_t>(reply[5] << 8 | reply[6])}};
 }
 
-Outcome ModbusRtuLine::WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value) {
+Outcome ModbusRtuLine::WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
+                                      std::uint16_t next) {
   const std::array<std::uint8_t, 11> request{address,
                                              0x10,
                                              static_cast<std::uint8_t>(reg >> 8),
@@ -269,8 +287,8 @@ Outcome ModbusRtuLine::WriteRegisters(std::uint8_t address, std::uint16_t reg, s
                                              0x04,
                                              static_cast<std::uint8_t>(value >> 8),
                                              static_cast<std::uint8_t>(value & 0xFF),
-                                             0x00,
-                                             0x00};
+                                             static_cast<std::uint8_t>(next >> 8),
+                                             static_cast<std::uint8_t>(next & 0xFF)};
   std::array<std::uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> reply{};
   return impl_->Exchange(request.data(), static_cast<int>(request.size()), reply);
 }

@@ -14,6 +14,9 @@ namespace tarvel::link {
 struct LineTiming {
   std::chrono::milliseconds firstByte{100};  // request sent -> first reply byte
   std::chrono::milliseconds rest{100};       // first reply byte -> whole reply
+  // After a failed exchange no request goes out until this long after the failed one was
+  // sent: a controller that answers late (200-400 ms) is heard out, not taken for the next reply.
+  std::chrono::milliseconds lateReply{500};
 };
 
 enum class OpenOutcome { Ok, NotInstalled, CannotOpen };
@@ -24,13 +27,15 @@ struct OpenResult {
   bool ok() const { return outcome == OpenOutcome::Ok; }
 };
 
-// One port, 9600 baud, no parity, 8 data bits, 1 stop bit. The port stays open between
-// exchanges. One exchange at a time: calls from several threads are serialised.
-// Before each request waiting input is flushed; after a failed exchange the line is left
-// to go quiet for longer than the first-byte window, so a late reply is never taken for the
-// next one (a reply that starts more than two windows after its request would look exactly
-// like the next exchange's reply; no master can tell them apart); at least 3.5 character
-// times of silence separate a reply from the next request.
+// One port, 9600 baud, no parity, 8 data bits, 1 stop bit, held for exclusive use while
+// open. One exchange at a time: calls from several threads are serialised.
+// A reply belongs to its own request. An exchange fails when bytes come before its request
+// can have left the wire (EarlyFrame), or when another frame follows its reply within the
+// 3.5 character times of silence the line keeps after every reply anyway (ExtraFrame), so a
+// second frame costs a sound exchange nothing. Input waiting before a request is heard out
+// until the line is quiet. After a failed exchange the line waits until it has been quiet
+// for longer than the first-byte window and LineTiming::lateReply has passed since the
+// request, so a late reply is never taken for the next one.
 class ModbusRtuLine final : public Line {
  public:
   explicit ModbusRtuLine(LineTiming timing = {});
@@ -51,8 +56,8 @@ class ModbusRtuLine final : public Line {
   // while the line was left to go quiet: a unit answered, only late.
   bool HeardLateReply() const;
 
-  Reply<std::uint16_t> ReadRegisters(std::uint8_t address, std::uint16_t reg) override;
-  Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value) override;
+  Reply<RegisterPair> ReadRegisterPair(std::uint8_t address, std::uint16_t reg) override;
+  Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value, std::uint16_t next) override;
   Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override;
 
  private:

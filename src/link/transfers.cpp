@@ -3,8 +3,8 @@
 namespace tarvel::link {
 
 std::string TransferFault::Describe() const {
-  return "step " + std::to_string(step) + " word " + std::to_string(word) + " (" +
-         std::string(link::Describe(outcome)) + ")";
+  return std::string(beforeWriting ? "reading " : "") + "step " + std::to_string(step) + " word " +
+         std::to_string(word) + " (" + std::string(link::Describe(outcome)) + ")";
 }
 
 RangeRead ReadStepRange(CommandSet& commands, std::uint8_t address, int first, int last) {
@@ -26,11 +26,27 @@ RangeRead ReadStepRange(CommandSet& commands, std::uint8_t address, int first, i
 
 TransferFault WriteStepRange(CommandSet& commands, std::uint8_t address, int first,
                              const std::vector<ProgramStep>& steps) {
+  if (steps.empty()) return {};
+  const int last = first + static_cast<int>(steps.size()) - 1;
+  if (first < 1 || last > kStepCount) return {Outcome::NotSent, first, 1, true};
+  // A word the controller cannot hold would also be carried beside the word before it.
+  for (std::size_t i = 0; i < steps.size(); ++i)
+    for (int word = 1; word <= 3; ++word)
+      if (steps[i].Word(word) < -32768 || steps[i].Word(word) > 32767)
+        return {Outcome::NotSent, first + static_cast<int>(i), word, true};
+  // The word after the range is the controller's to keep: read once, written back beside the last word.
+  auto after = commands.ReadPair(address, ProgramStepRegister(last, 3));
+  if (!after.ok()) return {after.outcome, last, 3, true};
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const int step = first + static_cast<int>(i);
     for (int word = 1; word <= 3; ++word) {
-      Outcome outcome = commands.WriteProgramStepWord(address, step, word, steps[i].Word(word));
-      if (outcome != Outcome::Ok) return {outcome, step, word};
+      std::uint16_t next = after.value.second;
+      if (word < 3)
+        next = EncodeSigned(static_cast<std::int16_t>(steps[i].Word(word + 1)));
+      else if (i + 1 < steps.size())
+        next = EncodeSigned(static_cast<std::int16_t>(steps[i + 1].pidSet));
+      Outcome outcome = commands.WriteProgramStepWord(address, step, word, steps[i].Word(word), next);
+      if (outcome != Outcome::Ok) return {outcome, step, word, false, word == 3 && step < last ? step + 1 : step};
     }
   }
   return {};

@@ -1,7 +1,9 @@
 #pragma once
 // link: transfers of program step ranges -- read a range, write a program, zero a range --
 // shared by the console and tarvel-cli. Each word is one exchange; a transfer stops at its
-// first failed exchange and says which step and word it was.
+// first failed exchange and says which step and word it was. A write keeps its neighbour:
+// each word carries the next word of the image, and the last one the register after the
+// range as one read just before the first write found it.
 
 #include <cstdint>
 #include <string>
@@ -25,6 +27,10 @@ struct TransferFault {
   Outcome outcome = Outcome::Ok;
   int step = 0;
   int word = 0;
+  bool beforeWriting = false;  // the read before the first write failed: nothing was written
+  // The last step the failed write may have changed: its word 3 carries word 1 of the step
+  // after it, which a controller storing both registers takes too.
+  int lastTouched = 0;
   bool ok() const { return outcome == Outcome::Ok; }
   // "step 12 word 3 (no reply)"
   std::string Describe() const;
@@ -38,9 +44,12 @@ struct RangeRead {
 
 // Reads steps first..last (nothing when first > last), word 1 to 3 of each.
 RangeRead ReadStepRange(CommandSet& commands, std::uint8_t address, int first, int last);
-// Writes steps[0] at program step first, steps[1] at first + 1, ..., word 1 to 3 of each.
+// Reads the register after the range (one exchange), then writes steps[0] at program step
+// first, steps[1] at first + 1, ..., word 1 to 3 of each.
 TransferFault WriteStepRange(CommandSet& commands, std::uint8_t address, int first,
                              const std::vector<ProgramStep>& steps);
+// Exchanges of WriteStepRange for count steps.
+inline int WriteStepRangeExchanges(int count) { return count > 0 ? 1 + 3 * count : 0; }
 // Writes 0 into every word of steps first..last.
 TransferFault ClearStepRange(CommandSet& commands, std::uint8_t address, int first, int last);
 

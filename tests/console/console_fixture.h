@@ -32,8 +32,9 @@ inline void RunThreeStepProgram(sim::SimulatedLine& line, std::uint8_t address) 
 
 class ConsoleFixture : public ::testing::Test {
  protected:
-  explicit ConsoleFixture(std::vector<std::uint8_t> units = {1, 2}, LineInfo info = {true, true})
-      : sim_(testing::QuickLine(std::move(units))), info_(info) {
+  explicit ConsoleFixture(std::vector<std::uint8_t> units = {1, 2}, LineInfo info = {true, true},
+                          sim::WriteModel model = sim::WriteModel::Both)
+      : sim_(WithModel(testing::QuickLine(std::move(units)), model)), info_(info) {
     auto started = sim_.Start();
     EXPECT_TRUE(started.ok()) << started.status().message();
     EXPECT_TRUE(line_.Open(started.value_or("")).ok());
@@ -58,6 +59,11 @@ class ConsoleFixture : public ::testing::Test {
   void RunProgramOnUnit1() { RunThreeStepProgram(sim_, 1); }
 
   std::size_t Sent() const { return sim_.Requests().size(); }
+
+  static sim::Options WithModel(sim::Options options, sim::WriteModel model) {
+    options.writeModel = model;
+    return options;
+  }
 
   tarvel::testing::TempDir dir_;
   AppFolder folder_{dir_.path()};

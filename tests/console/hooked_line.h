@@ -16,15 +16,16 @@ class HookedLine final : public link::Line {
   std::function<void(std::uint16_t reg, std::uint16_t& value)> onRead;
   int exchanges = 0;
 
-  link::Reply<std::uint16_t> ReadRegisters(std::uint8_t address, std::uint16_t reg) override {
+  link::Reply<link::RegisterPair> ReadRegisterPair(std::uint8_t address, std::uint16_t reg) override {
     Before();
-    auto reply = line_.ReadRegisters(address, reg);
-    if (reply.ok() && onRead) onRead(reg, reply.value);
+    auto reply = line_.ReadRegisterPair(address, reg);
+    if (reply.ok() && onRead) onRead(reg, reply.value.first);
     return reply;
   }
-  link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value) override {
+  link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
+                               std::uint16_t next) override {
     Before();
-    return line_.WriteRegisters(address, reg, value);
+    return line_.WriteRegisters(address, reg, value, next);
   }
   link::Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override {
     Before();

@@ -166,17 +166,28 @@ TEST_F(Programming, ARefusedRangeClearsNothingAndLogsNothing) {
 TEST_F(Programming, AnUploadThatFailsDiffersOrIsCancelledStopsAtOnceAndLogsNothing) {
   for (auto [fault, reason] : {std::pair{sim::Fault::NoReply, "no reply"}, std::pair{sim::Fault::Exception, "exception reply"}}) {
     Console& console = Compiled("10");
-    // Exchange 1 is the probe; writes 2..4 are step 10, 5..7 step 11.
-    hooked_.before = [this, fault = fault](int k) { if (k == 6) sim_.InjectFault(fault); };
+    // Exchange 1 is the probe, 2 the read of the word after the range; writes 3..5 are step
+    // 10, 6..8 step 11.
+    hooked_.before = [this, fault = fault](int k) { if (k == 7) sim_.InjectFault(fault); };
     EXPECT_FALSE(Upload(console, "10").logged);
     hooked_.before = nullptr;
     EXPECT_THAT(view_.messages, HasSubstr(std::string("ERROR: Upload stopped at step 11 word 2 (") + reason +
                                           "); steps 10 to 11 may hold a partial program"));
     EXPECT_THAT(view_.messages, HasSubstr("ERROR: Profile not entered in log"));
-    EXPECT_EQ(hooked_.exchanges, 6 + 6) << "no write after the failed one; steps 10 and 11 read again";
+    EXPECT_EQ(hooked_.exchanges, 7 + 6) << "no write after the failed one; steps 10 and 11 read again";
     EXPECT_EQ(store_.MemoryStep(1, 10).value_or(std::nullopt)->duration, 30) << "the map shows the new step 10";
     EXPECT_EQ(view_.LastLed(), Led::Error);
   }
+
+  // A write that arrived although its reply was spoiled also set the word after it, word 1
+  // of the next step: that step is read again too.
+  Console& again = Compiled("10");
+  hooked_.before = [this](int k) { if (k == 5) sim_.InjectFault(sim::Fault::WrongAddress); };  // step 10 word 3
+  EXPECT_FALSE(Upload(again, "10").logged);
+  hooked_.before = nullptr;
+  EXPECT_THAT(view_.messages, HasSubstr("steps 10 to 11 may hold a partial program"));
+  EXPECT_EQ(store_.MemoryStep(1, 11).value_or(std::nullopt)->pidSet, sim_.Unit(1).steps[10].pidSet);
+  EXPECT_EQ(sim_.Unit(1).steps[10].pidSet, 2) << "the both-register controller took it";
 
   // A read-back that differs is listed word by word.
   Console& console = Compiled("10");
@@ -190,24 +201,23 @@ TEST_F(Programming, AnUploadThatFailsDiffersOrIsCancelledStopsAtOnceAndLogsNothi
   hooked_.onRead = nullptr;
 
   // Cancel pressed while step 11's first word is on the line: that exchange ends, no other starts.
-  hooked_.before = [&console](int k) { if (k == 5) console.Cancel(); };
+  hooked_.before = [&console](int k) { if (k == 6) console.Cancel(); };
   EXPECT_FALSE(Upload(console, "10").logged);
   EXPECT_THAT(view_.messages, HasSubstr("Upload cancelled at step 11 word 2; steps 10 to 11 may hold a partial program"));
-  EXPECT_EQ(sim_.Requests().size(), 5u);
+  EXPECT_EQ(sim_.Requests().size(), 6u);
   EXPECT_TRUE(Log().empty());
 }
 
-TEST_F(Programming, ADownloadStoresOnlyWholeRangesAndKeepsModifiedFlags) {
+TEST_F(Programming, ADownloadStoresOnlyWholeRanges) {
   Console& console = Started();
   sim_.EditUnit(1, [](sim::UnitState& u) {
     u.steps[4] = {2, 30, 150};
     u.steps[5] = {1, -3, 0};
   });
-  ASSERT_TRUE(store_.SetStepModified(1, 5, 1));
   console.DownloadMemory("5", "6");
   auto row = store_.MemoryStep(1, 5).value_or(std::nullopt);
   ASSERT_TRUE(row);
-  EXPECT_EQ(std::tuple(row->pidSet, row->duration, row->temperature, row->modified), std::tuple(2, 30, 150, 1));
+  EXPECT_EQ(std::tuple(row->pidSet, row->duration, row->temperature), std::tuple(2, 30, 150));
 
   sim_.EditUnit(1, [](sim::UnitState& u) { u.steps[4] = {3, 3, 3}; });
   hooked_.before = [this](int k) { if (k == 5) sim_.InjectFault(sim::Fault::BadCrc); };
@@ -241,9 +251,9 @@ TEST_F(Programming, DeletingAnEntryOrClearingTheControllerZeroesItsStepsAndItsRo
 
   // A clear that fails stops at its first failed write and says what is left.
   hooked_.exchanges = 0;
-  hooked_.before = [this](int k) { if (k == 2) sim_.InjectFault(sim::Fault::NoReply); };
+  hooked_.before = [this](int k) { if (k == 3) sim_.InjectFault(sim::Fault::NoReply); };
   EXPECT_FALSE(console.Memory().ClearProgramRange(1, 2));
-  EXPECT_EQ(hooked_.exchanges, 2 + 3) << "no write after the failed one; step 1 read again";
+  EXPECT_EQ(hooked_.exchanges, 3 + 3) << "no write after the failed one; step 1 read again";
   EXPECT_THAT(view_.messages, HasSubstr("Clearing stopped at step 1 word 2 (no reply)"));
   hooked_.before = nullptr;
 
@@ -258,6 +268,128 @@ TEST_F(Programming, DeletingAnEntryOrClearingTheControllerZeroesItsStepsAndItsRo
   hooked_.before = [&console](int) { console.Cancel(); };  // the log part is all this one needs
   console.ClearController();
   EXPECT_THAT(view_.messages, HasSubstr("RecordSet error")) << "an empty log";
+}
+
+TEST_F(Programming, TheCompiledProgramBelongsToTheProfileItNames) {
+  Console& console = Compiled("50");
+  ASSERT_EQ(view_.gridRows[Grid::CompiledProfile].size(), 3u);
+  ASSERT_TRUE(testing::WriteCureProfile(folder_.Profiles() / "other.txt"));
+  ASSERT_TRUE(console.OpenProfile(folder_.Profiles() / "other.txt"));
+  EXPECT_TRUE(view_.gridRows[Grid::CompiledProfile].empty()) << "the grid showed the steps of cure.txt";
+  view_.messages.clear();
+  sim_.ClearRequests();
+  EXPECT_FALSE(console.UploadProfile({"other.txt", "50", "SV"}).logged);
+  EXPECT_THAT(view_.messages, HasSubstr("Error: You have not yet compiled the profile"));
+  EXPECT_LE(sim_.Requests().size(), 1u) << "the probe at most";
+  EXPECT_TRUE(Log().empty());
+  // Compiled for the open profile, but uploaded under another name: refused as well.
+  console.CompileProfile();
+  EXPECT_FALSE(Upload(console, "50").logged);
+  EXPECT_THAT(view_.messages, HasSubstr("compiled for other.txt"));
+  EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(Programming, ADownloadKeepsTheStoredOriginalOfAStepAJumpChanged) {
+  Console& console = Started();
+  sim_.EditUnit(1, [](sim::UnitState& u) {
+    u.steps[4] = {1, 30, 150};  // the jump's shortened copy
+    u.steps[5] = {1, 10, 200};
+  });
+  ASSERT_TRUE(store_.WriteMemorySteps(1, {{1, 5, 120, 100, 1, 0}}));
+  ASSERT_TRUE(store_.SetStepModified(1, 5, 1));
+  console.DownloadMemory("5", "6");
+  auto kept = store_.MemoryStep(1, 5).value_or(std::nullopt);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(std::tuple(kept->duration, kept->temperature, kept->modified), std::tuple(120, 100, 1));
+  EXPECT_EQ(store_.MemoryStep(1, 6).value_or(std::nullopt)->duration, 10);
+  EXPECT_THAT(view_.messages, HasSubstr("Step 5 keeps its stored original"));
+
+  // An upload over that step makes the new words its own: nothing would put the old one back.
+  console.OpenProfile(File());
+  console.SetStartStepText("4");
+  console.CompileProfile();
+  ASSERT_TRUE(Upload(console, "4").logged) << view_.messages;
+  auto written = store_.MemoryStep(1, 5).value_or(std::nullopt);
+  EXPECT_EQ(std::tuple(written->duration, written->temperature, written->modified), std::tuple(45, 250, 0));
+}
+
+TEST_F(Programming, ACancelIsReportedAsACancelAndBadRangesAreRefusedBeforeReading) {
+  // Cancelled at the probe, while clearing an overlapped profile, while writing and while reading back.
+  ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 11, 11, "K", "F", "M", "SV"}));
+  Console& console = Compiled("10");
+  for (int cancelAt : {1, 3, 12, 16}) {  // the clear, a write, the read-back twice
+    hooked_.before = [&console, cancelAt](int k) { if (k == cancelAt) console.Cancel(); };
+    EXPECT_FALSE(Upload(console, "10").logged) << cancelAt;
+    EXPECT_THAT(view_.messages, HasSubstr("cancelled")) << cancelAt;
+    EXPECT_THAT(view_.messages, Not(HasSubstr(kCommsError))) << cancelAt << "\n" << view_.messages;
+    EXPECT_THAT(view_.messages, Not(HasSubstr(kCommError))) << cancelAt << "\n" << view_.messages;
+  }
+  hooked_.before = nullptr;
+  EXPECT_THAT(view_.messages, HasSubstr("steps 10 to 12"));
+
+  sim_.ClearRequests();
+  view_.messages.clear();
+  console.DownloadMemory("10", "5");
+  EXPECT_THAT(view_.messages, HasSubstr("ERROR: Low step must not be above the high step"));
+  EXPECT_THAT(view_.messages, Not(HasSubstr("downloaded")));
+  EXPECT_TRUE(sim_.Requests().empty());
+}
+
+TEST_F(Programming, CompileSaysWhenTheProgramPassesOrReachesStepSixtyFour) {
+  Console& console = Compiled("63");
+  EXPECT_THAT(view_.messages, HasSubstr("past step 64"));
+  EXPECT_THAT(view_.messages, Not(HasSubstr("No conflicts")));
+  console.SetStartStepText("65");
+  console.CompileProfile();
+  EXPECT_THAT(view_.messages, HasSubstr("Start Address is out of range 1 - 64"));
+  EXPECT_THAT(view_.messages, Not(HasSubstr("No conflicts")));
+  console.SetStartStepText("62");
+  console.CompileProfile();
+  EXPECT_THAT(view_.messages, HasSubstr("reaches step 64"));
+  EXPECT_TRUE(Upload(console, "62").logged) << "an upload there is allowed";
+  EXPECT_THAT(view_.messages, HasSubstr("reaches step 64"));
+}
+
+TEST_F(Programming, AnUploadOverTheProgramTheControllerRunsAsksFirst) {
+  ASSERT_TRUE(store_.SaveRunSelection(1, "running.txt", 11, 20));
+  FillSimSteps(11, 20);
+  Console& console = Compiled("9");
+  view_.confirmAnswers = {false};
+  EXPECT_FALSE(Upload(console, "9").logged);
+  EXPECT_THAT(view_.boxes.back().text, HasSubstr("running.txt"));
+  EXPECT_EQ(SimSteps(11, 11)[0].duration, 9) << "nothing written";
+  EXPECT_LE(sim_.Requests().size(), 1u) << "the probe at most";
+  EXPECT_TRUE(Upload(console, "9").logged);
+  EXPECT_EQ(SimSteps(9, 11), kCompiled);
+}
+
+// A second frame after a reply -- the reply again, or an earlier one, 20 ms later -- never
+// puts another word into the memory map: the download fails, or stores what the controller holds.
+TEST_F(Programming, ASecondFrameOnTheLineNeverPutsAWrongWordInTheMap) {
+  Console& console = Started();
+  sim_.EditUnit(1, [](sim::UnitState& u) {
+    u.steps[49] = {1, 30, 70};
+    u.steps[50] = {2, 11, 250};
+    u.steps[51] = {3, 0, 100};
+  });
+  for (auto fault : {sim::Fault::Duplicate, sim::Fault::Stale}) {
+    for (int at = 1; at <= 9; ++at) {
+      ASSERT_TRUE(store_.ResetControllerMemory(1));
+      hooked_.exchanges = 0;
+      hooked_.before = [this, at, fault = fault](int k) { if (k == at) sim_.InjectFault(fault); };
+      const bool stored = console.Memory().DownloadProgramRange(50, 52).has_value();
+      for (int step = 50; step <= 52; ++step) {
+        const auto row = store_.MemoryStep(1, step).value_or(std::nullopt);
+        ASSERT_TRUE(row);
+        const auto held = sim_.Unit(1).steps[step - 1];
+        using Words = std::tuple<int, int, int>;
+        const Words want = stored ? Words(held.pidSet, held.duration, held.temperature) : Words(0, 0, 0);
+        EXPECT_EQ(std::tuple(row->pidSet, row->duration, row->temperature), want)
+            << "step " << step << ", fault " << static_cast<int>(fault) << " at exchange " << at;
+      }
+    }
+  }
+  hooked_.before = nullptr;
 }
 
 TEST_F(Programming, ChangingChannelClearsTheMarksOfTheChannelBefore) {

@@ -18,8 +18,8 @@ const sim::ProgramStep kProgram[] = {{1, 10, 50},   {1, 10, 80}, {1, 10, 90},   
                                      {1, 120, 100}, {1, -7, 0},  {1, 60, 250},  {1, 0, 250}};
 
 Bytes Read(std::uint16_t reg) { return sim::EncodeReadRequest(1, reg, 2); }
-Bytes Write(std::uint16_t reg, int value) {
-  const std::uint16_t values[] = {static_cast<std::uint16_t>(value), 0};
+Bytes Write(std::uint16_t reg, int value, int next) {
+  const std::uint16_t values[] = {static_cast<std::uint16_t>(value), static_cast<std::uint16_t>(next)};
   return sim::EncodeWriteRequest(1, reg, values);
 }
 std::uint16_t Word(int step, int word) { return static_cast<std::uint16_t>(0x4000 + 3 * (step - 1) + word - 1); }
@@ -80,15 +80,21 @@ TEST_F(RunControlTest, TheJumpWritesItsSequenceAndTheControllerRunsTheShortenedS
   Running(15);  // in step 2
   RunControl& run = Opened();
   ASSERT_TRUE(run.JumpToSegmentPoint("5", "30"));
+  // The executing step is read once the program is held (run mode 0); each write carries
+  // what the register after it keeps; at the end the step and step time are read back.
+  const std::uint16_t scale = 1, low = 1, step2Temp = 80, step3Pid = 1, step6Pid = 1, step64Temp = 0;
   const std::vector<Bytes> expected = {
-      Read(0x0191), Read(0x200D), Write(0x200D, 1), Read(0x018F), Write(0x200E, 1), Write(0x200F, 64),
-      Write(0x200D, 0), Write(Word(2, 2), -64), Write(Word(64, 2), 1000), Write(0x200D, 1), Write(0x200D, 0),
-      Write(Word(64, 2), -5), Write(Word(5, 2), 90), Write(Word(5, 3), 138), Write(0x200D, 1), Write(0x200D, 2),
-      Write(Word(2, 2), 10), Write(Word(2, 3), 80), Write(0x200E, 1), Write(0x200F, 8), Write(0x200D, 2)};
+      Read(0x0191), Read(0x200D), Write(0x200D, 1, low), Read(0x200F), Write(0x200E, 1, 64), Write(0x200F, 64, scale),
+      Write(0x200D, 0, 1), Read(0x018F), Read(Word(2, 2)), Read(Word(64, 2)), Write(Word(2, 2), -64, step2Temp),
+      Write(Word(64, 2), 1000, step64Temp), Write(0x200D, 1, 1), Write(0x200D, 0, 1), Write(Word(64, 2), -5, step64Temp),
+      Read(Word(5, 3)), Write(Word(5, 2), 90, 138), Write(Word(5, 3), 138, step6Pid), Write(0x200D, 1, 1),
+      Write(0x200D, 2, 1), Read(Word(2, 3)), Write(Word(2, 2), 10, 80), Write(Word(2, 3), 80, step3Pid),
+      Write(0x200E, 1, 8), Write(0x200F, 8, scale), Write(0x200D, 2, 1), Read(0x0191), Read(0x018F)};
   EXPECT_EQ(sim_.Requests(), expected);
   EXPECT_THAT(view_.messages, HasSubstr("No modified profile lines found\r\n"));
   EXPECT_THAT(view_.messages, HasSubstr("Jump done executing\r\n"));
   EXPECT_EQ(Modified(5) - Modified(2), 1);
+  EXPECT_EQ(Modified(64), 1) << "the trampoline may be another profile's last step: Start puts it back";
   EXPECT_EQ(store_.MemoryStep(1, 5).value_or({})->duration, 120) << "the copy keeps the unchanged step";
 
   EXPECT_EQ(sim_.Unit(1).currentStep, 5);
@@ -102,9 +108,61 @@ TEST_F(RunControlTest, TheJumpWritesItsSequenceAndTheControllerRunsTheShortenedS
   sim_.ClearRequests();
   ASSERT_TRUE(run.JumpToSegmentPoint("7", "20"));
   const auto second = sim_.Requests();
-  EXPECT_EQ(std::vector(second.begin(), second.begin() + 2), (std::vector{Write(Word(5, 2), 120), Write(Word(5, 3), 100)}));
+  EXPECT_EQ(std::vector(second.begin(), second.begin() + 3),
+            (std::vector{Read(Word(5, 3)), Write(Word(5, 2), 120, 100), Write(Word(5, 3), 100, step6Pid)}));
   EXPECT_EQ(Modified(7) - Modified(5), 1);
   EXPECT_EQ(sim_.Unit(1).currentStep, 7);
+}
+
+// The executing step may end at any moment of a jump. Whatever exchange it ends at, the jump
+// either lands in the target segment and says so, or says which step the controller runs;
+// no step but the target is left changed in the controller.
+TEST_F(RunControlTest, AStepThatEndsDuringTheJumpNeverLeavesAFalseDoneOrAChangedStep) {
+  for (std::size_t at = 1; at <= 28; ++at) {
+    SCOPED_TRACE("step 2 ends at exchange " + std::to_string(at));
+    sim_.EditUnit(1, [](sim::UnitState& u) {
+      for (int i = 0; i < 8; ++i) u.steps[i] = kProgram[i];
+      u.steps[63] = {};
+      u.running = u.held = false;
+      u.programLowStep = 1;
+      u.programHighStep = 8;
+    });
+    for (int step = 1; step <= 8; ++step) ASSERT_TRUE(store_.SetStepModified(1, step, 0));
+    Running(15);
+    RunControl& run = Opened();
+    sim_.EndStepAtRequest(1, at);
+    view_.messages.clear();
+    const bool done = run.JumpTo(5, 30);
+    const sim::UnitState unit = sim_.Unit(1);
+    if (done) {
+      EXPECT_EQ(unit.currentStep, 5);
+      EXPECT_THAT(view_.messages, HasSubstr("Jump done executing"));
+    } else {
+      EXPECT_THAT(view_.messages, Not(HasSubstr("Jump done executing")));
+      EXPECT_THAT(view_.messages, HasSubstr("runs step " + std::to_string(unit.currentStep)));
+    }
+    for (int step = 1; step <= 8; ++step) {
+      if (step == 5) continue;
+      EXPECT_EQ(std::pair(unit.steps[step - 1].duration, unit.steps[step - 1].temperature),
+                std::pair(kProgram[step - 1].duration, kProgram[step - 1].temperature))
+          << "step " << step;
+      EXPECT_EQ(Modified(step), 0) << "step " << step;
+    }
+  }
+}
+
+// Step 64 is the jump's trampoline: a program that reaches it would be rewritten under itself.
+TEST_F(RunControlTest, AProgramThatReachesStepSixtyFourIsNeverJumpedOrRestartedInto) {
+  RunControl& run = Opened();
+  ASSERT_TRUE(store_.SaveRunSelection(1, "kiln.txt", 60, 64));
+  ASSERT_TRUE(store_.SaveRunState(1, 0, 62, 5));
+  for (auto [name, command] : {std::pair<const char*, std::function<bool()>>{"jump", [&] { return run.JumpTo(5, 30); }},
+                               {"restart", [&] { return run.RestartProfile(); }}}) {
+    view_.messages.clear();
+    EXPECT_FALSE(command()) << name;
+    EXPECT_THAT(view_.messages, HasSubstr("include step 64")) << name;
+  }
+  EXPECT_TRUE(sim_.Requests().empty());
 }
 
 TEST_F(RunControlTest, JumpsThatCannotBeComputedSendNothing) {
@@ -128,12 +186,12 @@ TEST_F(RunControlTest, JumpsThatCannotBeComputedSendNothing) {
 TEST_F(RunControlTest, AFailedExchangeStopsTheJumpAndStartPutsBackWhatItChanged) {
   Running(15);
   RunControl& run = Opened();
-  int base = hooked_.exchanges, failAt = 14;  // the target step's temperature
+  int base = hooked_.exchanges, failAt = 18;  // the target step's temperature
   hooked_.before = [&](int k) {
     if (k == base + failAt) sim_.InjectFault(sim::Fault::NoReply, 1);
   };
   EXPECT_FALSE(run.JumpTo(5, 30));
-  EXPECT_EQ(sim_.Requests().size(), 14u) << "nothing after the failed write";
+  EXPECT_EQ(sim_.Requests().size(), 18u) << "nothing after the failed write";
   EXPECT_THAT(view_.messages, HasSubstr("ERROR: Communication error\r\n"
                                         "ERROR: Jump stopped: writing step 5 temperature 138 failed (no reply)\r\n"));
   EXPECT_THAT(view_.messages, HasSubstr("The controller now holds program limits 1 - 64, step 2 duration -64, run mode 0, "
@@ -148,7 +206,8 @@ TEST_F(RunControlTest, AFailedExchangeStopsTheJumpAndStartPutsBackWhatItChanged)
   failAt = 0;
   ASSERT_TRUE(run.StartProfile());
   EXPECT_EQ(Step(2).duration + Step(5).duration + Step(5).temperature, 10 + 120 + 100);
-  EXPECT_EQ(Modified(2) + Modified(5), 0);
+  EXPECT_EQ(Step(64).duration, 0) << "the jump's -5 in step 64 is gone";
+  EXPECT_EQ(Modified(2) + Modified(5) + Modified(64), 0);
 
   // A failure before the first write changes nothing, and says so.
   base = hooked_.exchanges;
@@ -175,6 +234,7 @@ TEST_F(RunControlTest, SelectStartPauseAndRestartRunTheProfileOnTheController) {
 
   sim_.AdvanceTime(15min);  // step 2, 5 minutes in: 85
   ASSERT_TRUE(run.PauseProfile());
+  EXPECT_THAT(view_.messages, HasSubstr("Profile paused: the controller holds the set point 85\r\n"));
   EXPECT_EQ(sim_.Unit(1).setValue, 85);
   EXPECT_EQ(sim_.Unit(1).runMode, 0);
   sim_.AdvanceTime(30min);
@@ -209,7 +269,7 @@ TEST_F(RunControlTest, ACancelledStartOrSelectLeavesTheModeAndLimitsAlone) {
   EXPECT_EQ(view_.programMode, 0);
   EXPECT_EQ(Modified(3), 1) << "nothing restored";
   EXPECT_EQ(Stored(), std::make_tuple(std::string("kiln.txt"), 1, 8));
-  for (const Bytes& request : sim_.Requests()) EXPECT_EQ(request[1], request == Write(0x200D, 0) ? 0x10 : 0x03);
+  for (const Bytes& request : sim_.Requests()) EXPECT_EQ(request[1], request == Write(0x200D, 0, 1) ? 0x10 : 0x03);
 
   // Limits that cannot be read are a communication error, not a mismatch, and nothing is written.
   line_.SetTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20)});

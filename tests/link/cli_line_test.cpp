@@ -90,7 +90,7 @@ TEST_F(CliLine, StepWritesAndReadsBackAndDownloadListsTheRangeOfAChannel) {
             "   1       1       600           70\n"
             "   2       1     -1011            0\n"
             "   3       3         0       -32768\n");
-  EXPECT_EQ(sim_->Requests().size(), 3u + 3u + 9u);
+  EXPECT_EQ(sim_->Requests().size(), 1u + 3u + 3u + 9u);  // the word after step 64 is read before the write
 }
 
 TEST_F(CliLine, FailuresSayWhatFailedAndExitOneUsageExitsTwoAndSendsNothing) {
@@ -98,8 +98,9 @@ TEST_F(CliLine, FailuresSayWhatFailedAndExitOneUsageExitsTwoAndSendsNothing) {
   const std::tuple<std::optional<sim::Fault>, std::vector<std::string>, const char*> failures[] = {
       {std::nullopt, {"state", "9"}, "Reading the current step of unit #9 failed: no reply\n"},
       {sim::Fault::BadCrc, {"step", "4", "1"}, "Reading step 1 word 1 of unit #4 failed: bad CRC\n"},
+      // The word after the step is read before anything is written.
       {sim::Fault::Exception, {"step", "4", "5", "1", "2", "3"},
-       "Writing step 5 word 1 of unit #4 failed: exception reply\n"},
+       "Reading step 5 word 3 of unit #4 failed: exception reply; nothing was written\n"},
       {std::nullopt, {"--port", "/dev/ttyTarvelNoSuchPort", "scan"},
        "Serial port /dev/ttyTarvelNoSuchPort not installed\n"},
   };

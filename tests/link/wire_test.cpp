@@ -8,6 +8,8 @@
 #include <string>
 
 #include "link/sim_fixture.h"
+#include "sim/controller.h"
+#include "sim/rtu_codec.h"
 
 namespace tarvel {
 namespace {
@@ -58,25 +60,81 @@ TEST_F(Wire, EachCommandSendsExactlyItsFrames) {
       {[](CommandSet& c) { return c.WriteSetValue(1, -1); },
        "01 03 00 00 00 02 C4 0B | 01 10 00 00 00 02 04 FF FF 00 00 F3 8B"},
       {[](CommandSet& c) { return c.WriteSetValue(1, -1); }, "01 03 00 00 00 02 C4 0B"},
-      {[](CommandSet& c) { return c.WriteAlarmType(1, 1, 5); }, "01 10 10 00 00 02 04 00 05 00 00 2E 6E"},
-      {[](CommandSet& c) { return c.WriteAlarmType(1, 2, 7); }, "01 10 10 02 00 02 04 00 07 00 00 0E 77"},
-      {[](CommandSet& c) { return c.WriteRunMode(1, 2); }, "01 10 20 0D 00 02 04 00 02 00 00 0A 37"},
-      {[](CommandSet& c) { return c.WriteProgramLimits(1, 3, 9); },  // low step before high step
-       "01 10 20 0E 00 02 04 00 03 00 00 1B E2 | 01 10 20 0F 00 02 04 00 09 00 00 FA 2C"},
-      {[](CommandSet& c) { return c.WriteTemperatureScale(1, 0); }, "01 10 20 10 00 02 04 00 00 00 00 6B 62"},
-      {[](CommandSet& c) { return c.WriteProgramStepWord(1, 1, 1, 300); }, "01 10 40 00 00 02 04 01 2C 00 00 02 59"},
+      // Limits whose next values are given: the low step carries the high step, the high step the scale.
+      {[](CommandSet& c) { return c.WriteProgramLimits(1, 3, 9, 1); },
+       "01 10 20 0E 00 02 04 00 03 00 09 DB E4 | 01 10 20 0F 00 02 04 00 09 00 01 3B EC"},
+      // The scale carries the unit's own address.
+      {[](CommandSet& c) { return c.WriteTemperatureScale(1, 0); }, "01 10 20 10 00 02 04 00 00 00 01 AA A2"},
       {[](CommandSet& c) { return c.AutoTuneOn(1); }, "01 05 00 01 FF 00 DD FA"},
       {[](CommandSet& c) { return c.AutoTuneOff(1); }, "01 05 00 01 00 00 9C 0A"},
-      {[](CommandSet& c) { return c.WriteUnitAddress(1, 9); }, "01 10 20 11 00 02 04 00 09 00 00 7A AC"},
   };
   for (const auto& [call, frames] : table) {
     TakeRequests();
     EXPECT_EQ(call(commands_), Outcome::Ok) << frames;
     EXPECT_EQ(TakeRequests(), Frames(frames)) << frames;
   }
-  // The address change took effect after its reply: the unit answers at 9 now, not at 1.
+}
+
+Bytes Read(std::uint8_t address, std::uint16_t reg) { return sim::EncodeReadRequest(address, reg, 2); }
+Bytes Write(std::uint8_t address, std::uint16_t reg, std::uint16_t value, std::uint16_t next) {
+  const std::uint16_t values[] = {value, next};
+  return sim::EncodeWriteRequest(address, reg, values);
+}
+
+// The second register of every write is what the register after it must keep: given by the
+// caller, the unit's own address, or read just before the write. A controller that stores
+// both registers then changes only what the command meant to change.
+TEST_F(Wire, EveryWriteCarriesTheValueItsNeighbourMustKeep) {
+  Sim().EditUnit(1, [](sim::UnitState& u) {
+    u.spareWords = {{0x0001, 0x1111}, {0x1001, 0x2222}, {0x1003, 0x3333}, {0x2012, 0x4444}, {0x40C0, 0x5555}};
+    u.programLowStep = 3;
+    u.programHighStep = 9;
+    u.steps[1] = {4, 5, 6};
+    u.steps[2] = {7, 8, 9};
+  });
+  using Call = std::function<Outcome(CommandSet&)>;
+  const std::vector<std::tuple<Call, std::vector<Bytes>, std::vector<std::uint16_t>>> table = {
+      {[](CommandSet& c) { return c.WriteSetValue(1, 150); },
+       {Read(1, 0x0000), Write(1, 0x0000, 150, 0x1111)}, {0x0000}},
+      {[](CommandSet& c) { return c.WriteAlarmType(1, 1, 5); },
+       {Read(1, 0x1000), Write(1, 0x1000, 5, 0x2222)}, {0x1000}},
+      {[](CommandSet& c) { return c.WriteAlarmType(1, 2, 7); },
+       {Read(1, 0x1002), Write(1, 0x1002, 7, 0x3333)}, {0x1002}},
+      {[](CommandSet& c) { return c.WriteRunMode(1, 2); }, {Read(1, 0x200D), Write(1, 0x200D, 2, 3)}, {0x200D}},
+      {[](CommandSet& c) { return c.WriteRunMode(1, 0, 3); }, {Write(1, 0x200D, 0, 3)}, {0x200D}},
+      {[](CommandSet& c) { return c.WriteProgramLimits(1, 2, 8); },
+       {Read(1, 0x200F), Write(1, 0x200E, 2, 8), Write(1, 0x200F, 8, 1)}, {0x200E, 0x200F}},
+      {[](CommandSet& c) { return c.WriteTemperatureScale(1, 0); }, {Write(1, 0x2010, 0, 1)}, {0x2010}},
+      // Word 3 of step 2 carries word 1 of step 3 as read just before; word 3 of step 64 the
+      // word after the program memory.
+      {[](CommandSet& c) { return c.WriteProgramStepWord(1, 2, 3, -64); },
+       {Read(1, 0x4005), Write(1, 0x4005, 0xFFC0, 7)}, {0x4005}},
+      {[](CommandSet& c) { return c.WriteProgramStepWord(1, 64, 3, 300); },
+       {Read(1, 0x40BF), Write(1, 0x40BF, 300, 0x5555)}, {0x40BF}},
+      {[](CommandSet& c) { return c.WriteProgramStepWord(1, 2, 1, 11, 5); }, {Write(1, 0x4003, 11, 5)}, {0x4003}},
+      {[](CommandSet& c) { return c.WriteUnitAddress(1, 9); }, {Read(1, 0x2011), Write(1, 0x2011, 9, 0x4444)}, {}},
+  };
+  for (const auto& [call, frames, changed] : table) {
+    TakeRequests();
+    const auto before = Sim().Registers(1);
+    EXPECT_EQ(call(commands_), Outcome::Ok) << ::testing::PrintToString(frames);
+    EXPECT_EQ(TakeRequests(), frames);
+    if (Sim().HasUnit(1)) {
+      EXPECT_EQ(sim::ChangedRegisters(before, Sim().Registers(1)), changed);
+    }
+  }
+  // The address change took effect after its reply: the unit answers at 9 now, not at 1,
+  // and keeps the word beside its address.
   EXPECT_TRUE(commands_.ReadRunMode(9).ok());
   EXPECT_FALSE(Sim().HasUnit(1));
+  EXPECT_EQ(Sim().Unit(9).spareWords.at(0x2012), 0x4444);
+
+  // A failed read writes nothing: the neighbour would be a guess.
+  TakeRequests();
+  Sim().InjectFault(sim::Fault::Exception);
+  EXPECT_EQ(commands_.WriteSetValue(9, 5), Outcome::Exception);
+  EXPECT_EQ(TakeRequests().size(), 1u);
+  EXPECT_EQ(Sim().Unit(9).setValue, 150);
 }
 
 // Signed words at the edges, and line-end and flow-control bytes that a terminal left in
@@ -126,7 +184,7 @@ TEST_F(Wire, RefusedRequestsSendNothing) {
       [&] { return commands_.ReadProcessValue(0).outcome; },
       [&] { return commands_.WriteSetValue(0, 5); },
       [&] { return commands_.AutoTuneOn(0); },
-      [&] { return line_.WriteRegisters(0, 0x0000, 5); },  // the line guards on its own too
+      [&] { return line_.WriteRegisters(0, 0x0000, 5, 0); },  // the line guards on its own too
       [&] { return line_.ReadRegisters(248, 0x0000).outcome; },
       [&] { return commands_.WriteAlarmType(1, 3, 5); },
       [&] { return commands_.WriteProgramStepWord(1, 65, 1, 5); },

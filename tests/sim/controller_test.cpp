@@ -146,7 +146,7 @@ TEST_F(Controller, ProgramsThatLoopWithoutTimeCannotHangTheSimulator) {
   EXPECT_TRUE(unit.running);
 }
 
-TEST_F(Controller, RefusesValuesAndRegistersItDoesNotHaveAndWritesOnlyTheFirstRegister) {
+TEST_F(Controller, RefusesValuesAndRegistersItDoesNotHave) {
   for (auto [reg, value] : {std::pair{reg::kRunMode, 5}, {reg::kProgramHighStep, 65}, {reg::kProgramLowStep, 0},
                             {reg::kAlarm1Type, 0x0101}, {reg::kUnitAddress, 0}, {reg::kUnitAddress, 248}})
     EXPECT_EQ(WriteRegister(unit, reg, static_cast<std::uint16_t>(value), false), ExceptionCode::IllegalDataValue)
@@ -155,14 +155,43 @@ TEST_F(Controller, RefusesValuesAndRegistersItDoesNotHaveAndWritesOnlyTheFirstRe
   EXPECT_EQ(WriteRegister(unit, 0x40C0, 5, false), ExceptionCode::IllegalDataAddress);
   EXPECT_FALSE(ReadRegister(unit, 0x40C0).has_value());
 
-  // The 0x0000 the master sends for R + 1 must not clear the duration beside the PID set.
-  SetStep(1, 60, 100);
-  HandleRequest(unit, {1, FunctionCode::WriteMultipleRegisters, reg::kProgramFirst, 2, {3, 0}}, false);
-  EXPECT_EQ(unit.steps[0].pidSet, 3);
-  EXPECT_EQ(unit.steps[0].duration, 60);
   Request coil{1, FunctionCode::WriteSingleCoil, reg::kAutoTuneCoil, 1, {0x1234}};
-  EXPECT_EQ(HandleRequest(unit, coil, false).reply, EncodeExceptionReply(1, 0x05, ExceptionCode::IllegalDataValue));
+  EXPECT_EQ(HandleRequest(unit, coil, false, WriteModel::Both).reply,
+            EncodeExceptionReply(1, 0x05, ExceptionCode::IllegalDataValue));
   EXPECT_FALSE(unit.autoTune);
+}
+
+Request WriteTwo(std::uint16_t reg, std::uint16_t value, std::uint16_t next) {
+  return {1, FunctionCode::WriteMultipleRegisters, reg, 2, {value, next}};
+}
+
+TEST_F(Controller, TheBothModelStoresTheSecondRegisterAndRefusesTheWholeWriteForEither) {
+  SetStep(1, 60, 100);
+  unit.temperatureScale = 1;
+  const RegisterDump before = Registers(unit);
+  // The 0x0000 a master sends for R + 1 clears the duration beside the PID set...
+  HandleRequest(unit, WriteTwo(reg::kProgramFirst, 3, 0), false, WriteModel::Both);
+  EXPECT_EQ(unit.steps[0].duration, 0);
+  // ... and the scale beside the high step; the spare word beside the set value takes its value.
+  HandleRequest(unit, WriteTwo(reg::kProgramHighStep, 9, 0), false, WriteModel::Both);
+  HandleRequest(unit, WriteTwo(reg::kSetValue, 150, 0x1234), false, WriteModel::Both);
+  EXPECT_EQ(ChangedRegisters(before, Registers(unit)),
+            (std::vector<std::uint16_t>{0x0000, 0x0001, 0x200F, 0x2010, 0x4000, 0x4001}));
+  EXPECT_EQ(unit.temperatureScale, 0);
+
+  // A value the controller refuses in R + 1 (low step 0 beside the run mode) refuses R as well.
+  const RegisterDump held = Registers(unit);
+  EXPECT_EQ(HandleRequest(unit, WriteTwo(reg::kRunMode, 2, 0), false, WriteModel::Both).reply,
+            EncodeExceptionReply(1, 0x10, ExceptionCode::IllegalDataValue));
+  EXPECT_EQ(Registers(unit), held);
+  // R + 1 is the unit's own address: another address is a change the line applies after the reply.
+  EXPECT_FALSE(HandleRequest(unit, WriteTwo(reg::kTemperatureScale, 1, 1), false, WriteModel::Both).newAddress);
+  EXPECT_EQ(HandleRequest(unit, WriteTwo(reg::kTemperatureScale, 1, 7), false, WriteModel::Both).newAddress, 7);
+
+  // The first model keeps the first register only.
+  const RegisterDump first = Registers(unit);
+  HandleRequest(unit, WriteTwo(reg::kProgramHighStep, 8, 0), false, WriteModel::First);
+  EXPECT_EQ(ChangedRegisters(first, Registers(unit)), (std::vector<std::uint16_t>{0x200F}));
 }
 
 }  // namespace

@@ -112,14 +112,37 @@ TEST_F(Line, KeepsSilentForOtherAddressesBadChecksumsAndNoiseAndEachFaultSpoilsO
   EXPECT_EQ(Exchange(kReadSetValue, 9), kSetValueReply);
 }
 
+TEST_F(Line, ASecondFrameFollowsTheReplyWhileTheUnitKeepsListening) {
+  Serve();
+  const Bytes readUnit1Pv = EncodeReadRequest(1, 0x0164, 2);
+  const Bytes pvReply = WithCrc({0x01, 0x03, 0x04, 0x00, 0x46, 0x00, 0x00});
+  // Duplicate: the reply, then the same frame again some 20 ms after it.
+  line->InjectFault(Fault::Duplicate);
+  EXPECT_EQ(Exchange(kReadSetValue, 9), kSetValueReply);
+  const auto replied = Clock::now();
+  EXPECT_EQ(wire->Receive(9), kSetValueReply);
+  EXPECT_GE(Clock::now() - replied, milliseconds(15));
+  // Stale: the reply, then the reply to the request before. Meanwhile the unit answers the
+  // next request: the two frames leave one after the other, never interleaved.
+  line->InjectFault(Fault::Stale);
+  EXPECT_EQ(Exchange(readUnit1Pv, 9), pvReply);
+  wire->Send(kReadSetValue);
+  EXPECT_EQ(wire->Receive(18), [&] {
+    Bytes both = kSetValueReply;  // the stale frame (the previous reply) and the reply come in either order
+    both.insert(both.end(), kSetValueReply.begin(), kSetValueReply.end());
+    return both;
+  }());
+  EXPECT_EQ(line->Requests(), (std::vector<Bytes>{kReadSetValue, readUnit1Pv, kReadSetValue}));
+}
+
 TEST_F(Line, IgnoresWhatArrivesWhileItIsStillAnswering) {
-  Serve();  // late replies come 150 ms after the request
+  Serve();  // late replies come 300 ms after the request
   line->InjectFault(Fault::LateReply);
   const auto sent = Clock::now();
   SendFrame(kReadSetValue);
   wire->Send(EncodeWriteRequest(1, 0x0000, std::vector<std::uint16_t>{123, 0}));
   EXPECT_EQ(wire->Receive(9), kSetValueReply);
-  EXPECT_GE(Clock::now() - sent, milliseconds(150));
+  EXPECT_GE(Clock::now() - sent, milliseconds(300));
   EXPECT_EQ(Exchange(kReadSetValue, 9), kSetValueReply);  // the write was never taken in
   EXPECT_EQ(line->Requests(), (std::vector<Bytes>{kReadSetValue, kReadSetValue}));
 }
@@ -158,9 +181,12 @@ TEST_F(Line, AnAddressChangeIsAnsweredFromTheOldAddressAndThenTakesEffect) {
   SendFrame(kReadSetValue);  // unit 1 is gone
   EXPECT_EQ(Exchange(EncodeReadRequest(7, 0x0000, 2), 9), (Bytes{0x07, 0x03, 0x04, 0x00, 0x46, 0x00, 0x00, 0x7D, 0xE6}));
   EXPECT_EQ(line->Addresses(), (std::vector<std::uint8_t>{2, 7}));
-  // Moving onto an address that is taken is refused; the unit stays where it is.
+  // Moving onto an address that is taken is refused; the unit stays where it is. A scale
+  // write carries the address as its second register: another unit's address is refused too.
   EXPECT_EQ(Exchange(EncodeWriteRequest(7, 0x2011, std::vector<std::uint16_t>{2, 0}), 5), WithCrc({0x07, 0x90, 0x03}));
+  EXPECT_EQ(Exchange(EncodeWriteRequest(7, 0x2010, std::vector<std::uint16_t>{0, 2}), 5), WithCrc({0x07, 0x90, 0x03}));
   EXPECT_EQ(line->Addresses(), (std::vector<std::uint8_t>{2, 7}));
+  EXPECT_EQ(line->Unit(7).temperatureScale, 1);
 }
 
 }  // namespace

@@ -19,15 +19,31 @@ extern char** environ;
 namespace tarvel::sim {
 namespace {
 
+using testing::Bytes;
+
 TEST(TarvelSimProgram, RefusesBadArgumentsWithAUsageLine) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--units", "0"}, {"--units", "1,1"},
                                                {"--units", "1,x"}, {"--units", "248"}, {"--units", "1", "--speed", "0"},
-                                               {"--units", "1", "--turnaround", "-1"}, {"--units", "1", "--bogus"}}) {
+                                               {"--units", "1", "--turnaround", "-1"}, {"--units", "1", "--bogus"},
+                                               {"--units", "1", "--write-model", "second"},
+                                               {"--units", "1", "--fault", "late"}, {"--units", "1", "--fault", "late:1.5"},
+                                               {"--units", "1", "--fault", "late:0.6,no-reply:0.6"},
+                                               {"--units", "1", "--fault", "late:0.1,late:0.1"},
+                                               {"--units", "1", "--fault", "noise:0.1"},
+                                               {"--units", "1", "--late-delay", "0"}}) {
     const auto result = tarvel::testing::RunProcess(TARVEL_SIM, args);
     EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(args);
     EXPECT_NE(result.err.find("usage: tarvel-sim --units"), std::string::npos);
     EXPECT_TRUE(result.out.empty());
   }
+}
+
+TEST(TarvelSimProgram, HelpOffersTheWriteModelsAndEveryFaultKind) {
+  const auto result = tarvel::testing::RunProcess(TARVEL_SIM, {"--help"});
+  EXPECT_EQ(result.exitCode, 0);
+  for (const char* text : {"--write-model", "--fault", "--late-delay", "--seed", "no-reply", "bad-crc", "late",
+                           "wrong-address", "exception", "stray-byte", "duplicate", "stale"})
+    EXPECT_NE(result.out.find(text), std::string::npos) << text;
 }
 
 TEST(TarvelSimProgram, PrintsItsDeviceServesItsUnitsAndEndsOnTerminate) {
@@ -38,7 +54,8 @@ TEST(TarvelSimProgram, PrintsItsDeviceServesItsUnitsAndEndsOnTerminate) {
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> args{TARVEL_SIM, "--units", "4,12", "--speed", "60", "--turnaround", "2"};
+  std::vector<std::string> args{TARVEL_SIM,    "--units",       "4,12",  "--speed",         "60", "--turnaround",
+                                "2",           "--write-model", "first", "--fault",         "duplicate:1"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -62,8 +79,17 @@ TEST(TarvelSimProgram, PrintsItsDeviceServesItsUnitsAndEndsOnTerminate) {
   EXPECT_EQ(std::filesystem::read_symlink(published).string(), device);
   {
     testing::Wire wire(device);
-    wire.Send(EncodeReadRequest(12, 0x2011, 2));  // unit 12 reads its own address
-    EXPECT_EQ(wire.Receive(9), EncodeReadReply(12, std::vector<std::uint16_t>{12, 0}));
+    auto twice = [](Bytes frame) {
+      Bytes both = frame;
+      both.insert(both.end(), frame.begin(), frame.end());
+      return both;
+    };
+    wire.Send(EncodeReadRequest(12, 0x2011, 2));  // unit 12 reads its own address, and every reply comes twice
+    EXPECT_EQ(wire.Receive(18), twice(EncodeReadReply(12, std::vector<std::uint16_t>{12, 0})));
+    // The first write model ignores the 0 a scale write carries for the unit's address.
+    const std::uint16_t celsius[] = {0, 0};
+    wire.Send(EncodeWriteRequest(12, 0x2010, celsius));
+    EXPECT_EQ(wire.Receive(16), twice(EncodeWriteReply(12, 0x2010, 2)));
   }
   ASSERT_EQ(kill(pid, SIGTERM), 0);
   int status = 0;

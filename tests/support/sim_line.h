@@ -19,11 +19,11 @@ inline sim::Options QuickLine(std::vector<std::uint8_t> addresses) {
   return options;
 }
 
-// Answers at once, for a program of ours that keeps its own reply window: a loaded machine
-// cannot then make a reading miss it.
+// Answers as soon as the wire allows, for a program of ours that keeps its own reply
+// window: a loaded machine can hardly make a reading miss it. (An unpaced line would answer
+// before the request could have left a real wire, which the master refuses as no reply of its.)
 inline sim::Options InstantLine(std::vector<std::uint8_t> addresses) {
   sim::Options options = QuickLine(std::move(addresses));
-  options.baud = 0;
   options.turnaround = std::chrono::milliseconds(0);
   return options;
 }
