@@ -20,6 +20,15 @@ namespace tarvel::store {
 
 enum class ChannelField { SoftwareChannel, ModBusAddress, NickName, ControllerType };
 
+// Table Zones: channels grouped as one furnace; a channel belongs to one zone at most.
+struct ZoneRow {
+  std::string zoneName;
+  int softwareChannel = 0;
+  bool operator==(const ZoneRow&) const = default;
+};
+// The statement that makes the Zones table; PrepareHome runs it with the other tables.
+const char* ZonesSchema();
+
 // One connection to Setup/ChannelManagement.db. Open one per thread; several connections
 // to the same file read and write in turn (WAL, busy timeout).
 class ConfigStore {
@@ -81,6 +90,13 @@ class ConfigStore {
   // --- TarvelConfiguration
   int GetCurrentChannel();  // -1 when there is no row (or it cannot be read)
   Status SaveCurrentChannel(int channel);
+
+  // --- Zones (config_store_zones.cpp)
+  Result<std::vector<ZoneRow>> Zones();  // ordered by ZoneName, then SoftwareChannel
+  // Puts the channel in the zone, taking it out of any other. Invalid for an empty name.
+  Status SetZone(int softwareChannel, std::string_view zoneName);
+  Status RemoveFromZone(int softwareChannel);  // NotFound when it is in none
+  Status DeleteZone(std::string_view zoneName);  // NotFound when no channel is in it
 
   // Deletes ControllerMemory rows whose ModBusAddress and CommunicationsPort rows whose
   // CommPortNumber is not a 16-bit whole number. One transaction.

@@ -4,6 +4,8 @@
 
 #include <fstream>
 
+#include "store/config_store.h"
+
 namespace tarvel::store {
 namespace {
 
@@ -70,6 +72,7 @@ void PrepareConfigDatabase(const fs::path& file, HomeReport& report) {
     db.exec("PRAGMA journal_mode=WAL");
     SQLite::Transaction txn(db);
     for (const char* sql : kConfigSchema) db.exec(sql);
+    db.exec(ZonesSchema());  // zones came later: older databases get the table here
     // Databases made before the serial device path was kept get the column added.
     if (!HasColumn(db, "CommunicationsPort", "DevicePath"))
       db.exec(R"(ALTER TABLE "CommunicationsPort" ADD COLUMN "DevicePath" TEXT)");
