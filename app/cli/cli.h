@@ -37,6 +37,11 @@ int LogExportVerb(Context& ctx, const Args& args);  // log-export FILE
 void PrintStepTable(std::ostream& out, int first, const std::vector<link::ProgramStep>& steps);
 int RunVerbs(Context& ctx, const Args& args);      // --port DEVICE: select | start | pause | restart | jump | mode | limits
 
+// --port DEVICE watch [--every S] [--count N] [--mqtt URL ...]: the line watch without a display
+int WatchVerb(Context& ctx, const Args& args);
+// zones | zone set|remove | --port: zone upload|select|start|pause|restart
+int ZoneVerbs(Context& ctx, const Args& args);
+
 void PrintUsage(std::ostream& err);
 
 }  // namespace tarvel::cli
