@@ -1,6 +1,7 @@
 // tarvel: the main console. Composition root: folders, store, line, window; ordered shutdown.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -18,9 +19,12 @@
 #include "ui/command_runner.h"
 #include "ui/console_window.h"
 #include "ui/edit_chart.h"
+#include "ui/line_overview.h"
+#include "ui/line_watch_binding.h"
 #include "ui/port_setup_window.h"
 #include "ui/profile_editor_window.h"
 #include "ui/trend_view.h"
+#include "watch/line_watch.h"
 
 using namespace tarvel;
 
@@ -58,7 +62,7 @@ int main(int argc, char** argv) {
   parser.addHelpOption();
   parser.addVersionOption();
   QCommandLineOption homeOption("home", "Application folder (default $XDG_DATA_HOME/tarvel).", "DIR");
-  QCommandLineOption simulateOption("simulate", "Use the built-in simulated line of two controllers.");
+  QCommandLineOption simulateOption("simulate", "Use the built-in simulated line of four controllers.");
   QCommandLineOption portOption("port", "Serial device of the controller line.", "DEVICE");
   QCommandLineOption screenshotOption("screenshot", "Save a PNG of the console (or the editor) after start-up and quit.", "FILE");
   QCommandLineOption editorOption("editor", "Open only the profile editor, on FILE when given.");
@@ -69,7 +73,9 @@ int main(int argc, char** argv) {
   QCommandLineOption speedOption("speed", "With --simulate: simulated time runs N times faster (default 60).", "N");
   QCommandLineOption monitorOption("monitor", "Turn monitoring on at start, reading every MS milliseconds.", "MS");
   QCommandLineOption readingsOption("readings", "With --screenshot and --monitor: wait for N trend points.", "N");
-  parser.addOptions({logOption, speedOption, monitorOption, readingsOption});
+  QCommandLineOption pushOption("push-out-of-band",
+                                "With --simulate: after MS milliseconds the kiln runs 60 degrees above its design.", "MS");
+  parser.addOptions({logOption, speedOption, monitorOption, readingsOption, pushOption});
   parser.process(application);
 
   AppFolder folder(parser.isSet(homeOption) ? std::filesystem::path(parser.value(homeOption).toStdString())
@@ -131,6 +137,24 @@ int main(int argc, char** argv) {
   // On the simulated line, answering the start-code box stands for the operator's keys.
   if (simulator)
     console.Run().SetFrontPanelStart([sim = simulator.get()](std::uint8_t address) { sim->FrontPanelStart(address); });
+
+  // The line watch: every mapped controller read in turn between commands, on the one line;
+  // the overview docks on the console. The binding belongs to the window.
+  watch::LineWatch lineWatch(folder, store, line);
+  auto* lineWatchBinding = new ui::LineWatchBinding(window, console, lineWatch, folder);
+  if (simulator) {
+    // The demo's fault, kept out of the line's I/O path: the simulator is told directly.
+    auto* simMenu = new QMenu("Simulated Line", &window);
+    simMenu->setObjectName("mnuSimulatedLine");
+    window.menuBar()->insertMenu(window.findChild<QAction*>("mnuExit"), simMenu);
+    QAction* push = simMenu->addAction("Push Kiln Out of Band");
+    push->setObjectName("mnuPushOutOfBand");
+    push->setCheckable(true);
+    QObject::connect(push, &QAction::toggled, &window,
+                     [sim = simulator.get()](bool on) { app::ShiftKilnProgram(*sim, on ? 60 : 0); });
+    if (parser.isSet(pushOption))
+      QTimer::singleShot(parser.value(pushOption).toInt(), push, [push] { push->setChecked(true); });
+  }
   window.show();
   for (const auto& problem : problems) {
     std::cerr << problem << "\n";
@@ -142,6 +166,7 @@ int main(int argc, char** argv) {
           QMessageBox::Yes)
     portWindow.show();
   window.Start(console);
+  lineWatchBinding->Start();
   std::unique_ptr<ui::ProfileEditorWindow> editor;  // opened modeless from "Edit Profile"
   QObject::connect(&window, &ui::ConsoleWindow::editProfileRequested, &window, [&editor, &folder] {
     // A closed editor starts afresh, as it loads again: discarded edits do not come back.
@@ -153,6 +178,10 @@ int main(int argc, char** argv) {
 
   if (parser.isSet(monitorOption)) {
     window.findChild<QTimer*>("ProfileRunTimer")->setInterval(std::max(100, parser.value(monitorOption).toInt()));
+    // The monitor shows the line watch's readings: the sweep takes the interval (not kept).
+    ui::LineWatchOptions quick = lineWatchBinding->Options();
+    quick.watch.period = std::chrono::milliseconds(std::max(100, parser.value(monitorOption).toInt()));
+    lineWatchBinding->Apply(quick);
     // Once start-up is done; the button then keeps the interval set here.
     auto* once = new QObject(&window);
     QObject::connect(&window, &ui::ConsoleWindow::commandsIdle, once, [&window, once] {

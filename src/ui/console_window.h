@@ -88,6 +88,8 @@ class ConsoleWindow : public QMainWindow {
   // console's activation runs again (channel lists, port, current channel).
   void AddToolWindow(const char* menuName, QWidget* window);
   TrendView* Trend() const { return trend_; }
+  // The line watch shows its readings in the Run State frame: the monitor's timer reads nothing.
+  void SetMonitorFedByLineWatch(bool fed) { monitorFedByLineWatch_ = fed; }
 
   // --- applied on the window's thread by WindowView
   void ApplyMessages(const QString& text);
@@ -142,6 +144,7 @@ class ConsoleWindow : public QMainWindow {
   std::vector<QWidget*> toolWindows_;
   QTimer profileRunTimer_;
   bool centred_ = false;
+  bool monitorFedByLineWatch_ = false;
   bool closing_ = false;
 
   QGroupBox* channelFrame_ = nullptr;
