@@ -36,14 +36,16 @@ std::string DefaultClientId() {
 
 struct MqttPublisher::Impl {
   mosquitto* mosq = nullptr;
+  MqttOptions options;
   mutable std::mutex mutex;
   std::condition_variable changed;
   std::deque<Message> queue;
   std::set<int> unacknowledged;
-  bool connected = false;
+  bool socketUp = false;  // a connection is made or under way
+  bool connected = false;  // the broker accepted it
   bool stopping = false;
-  bool loopStarted = false;
-  std::thread sender;
+  bool reportedDown = false;  // one line per outage, not one per try
+  std::thread worker;
   std::function<void(const std::string&)> problem;
   std::string statusTopic;
 
@@ -70,50 +72,94 @@ struct MqttPublisher::Impl {
     changed.notify_all();
   }
 
-  // Hands the queue to libmosquitto while connected; a message it cannot take waits for the
-  // next connection.
-  void Send() {
+  // The one thread that talks to the broker: connects, reconnects with a growing pause, hands
+  // the queue over while connected, and runs libmosquitto's network loop (its callbacks run here).
+  void Run() {
+    auto pause = std::chrono::seconds(1);
+    bool first = true;
     std::unique_lock lock(mutex);
-    for (;;) {
-      changed.wait(lock, [&] { return stopping || (connected && !queue.empty()); });
-      if (stopping) return;
-      Message message = std::move(queue.front());
-      queue.pop_front();
+    while (!stopping) {
+      if (!socketUp) {
+        lock.unlock();
+        const int rc = first ? mosquitto_connect_async(mosq, options.host.c_str(), options.port, options.keepalive)
+                             : mosquitto_reconnect_async(mosq);
+        first = false;
+        lock.lock();
+        if (rc != MOSQ_ERR_SUCCESS) {
+          const bool report = !reportedDown;
+          reportedDown = true;
+          if (report) {
+            lock.unlock();
+            Report("MQTT broker " + options.host + ":" + std::to_string(options.port) + " not reached: " +
+                   mosquitto_strerror(rc) + "; retrying");
+            lock.lock();
+          }
+          changed.wait_for(lock, pause, [&] { return stopping; });
+          pause = std::min(pause * 2, std::chrono::seconds(30));
+          continue;
+        }
+        socketUp = true;
+      }
+      while (connected && !queue.empty()) {
+        Message message = std::move(queue.front());
+        queue.pop_front();
+        lock.unlock();
+        int mid = 0;
+        const int rc = mosquitto_publish(mosq, &mid, message.topic.c_str(), static_cast<int>(message.payload.size()),
+                                         message.payload.data(), 1, message.retain);
+        lock.lock();
+        if (rc == MOSQ_ERR_SUCCESS) {
+          unacknowledged.insert(mid);
+        } else if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST) {
+          queue.push_front(std::move(message));
+          break;
+        }  // anything else (a payload too large, ...) cannot succeed later either
+      }
       lock.unlock();
-      int mid = 0;
-      const int rc = mosquitto_publish(mosq, &mid, message.topic.c_str(), static_cast<int>(message.payload.size()),
-                                       message.payload.data(), 1, message.retain);
+      const int rc = mosquitto_loop(mosq, 50, 1);
       lock.lock();
       if (rc == MOSQ_ERR_SUCCESS) {
-        unacknowledged.insert(mid);
-      } else if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST) {
-        connected = false;
-        queue.push_front(std::move(message));
-      }  // anything else (a payload too large, ...) cannot succeed later either
+        if (connected) pause = std::chrono::seconds(1);
+        continue;
+      }
+      const bool wasConnected = connected;
+      socketUp = connected = false;
+      changed.notify_all();
+      if (wasConnected) {
+        reportedDown = true;
+        lock.unlock();
+        Report(std::string("MQTT connection lost: ") + mosquitto_strerror(rc) + "; reconnecting");
+        lock.lock();
+      }
+      changed.wait_for(lock, pause, [&] { return stopping; });
+      pause = std::min(pause * 2, std::chrono::seconds(30));
     }
   }
 };
 
 MqttPublisher::MqttPublisher(MqttOptions options) : options_(std::move(options)), impl_(std::make_unique<Impl>()) {
   impl_->statusTopic = StatusTopic(options_);
+  impl_->options = options_;
 }
 
 MqttPublisher::~MqttPublisher() {
-  if (impl_->mosq) {
-    if (impl_->loopStarted) {
-      impl_->Enqueue({impl_->statusTopic, "offline", true, true});
-      Flush(std::chrono::seconds(2));
-      mosquitto_disconnect(impl_->mosq);
-      mosquitto_loop_stop(impl_->mosq, false);
-    }
+  if (!impl_->mosq) return;
+  if (impl_->worker.joinable()) {
+    impl_->Enqueue({impl_->statusTopic, "offline", true, true});
+    Flush(std::chrono::seconds(2));
     {
       std::lock_guard lock(impl_->mutex);
       impl_->stopping = true;
     }
     impl_->changed.notify_all();
-    if (impl_->sender.joinable()) impl_->sender.join();
-    mosquitto_destroy(impl_->mosq);
+    impl_->worker.join();
+    // A clean goodbye, so that the broker does not send the last will as well.
+    if (impl_->connected) {
+      mosquitto_disconnect(impl_->mosq);
+      mosquitto_loop(impl_->mosq, 100, 1);
+    }
   }
+  mosquitto_destroy(impl_->mosq);
 }
 
 Status MqttPublisher::Start() {
@@ -146,7 +192,6 @@ Status MqttPublisher::Start() {
     if (int rc = mosquitto_tls_opts_set(m, 1, text(options_.tlsVersion), nullptr)) return fail("TLS version", rc);
     if (options_.insecure) mosquitto_tls_insecure_set(m, true);
   }
-  mosquitto_reconnect_delay_set(m, 1, 30, true);
   mosquitto_connect_callback_set(m, [](mosquitto*, void* data, int rc) {
     auto* impl = static_cast<Impl*>(data);
     if (rc != 0) {
@@ -157,19 +202,11 @@ Status MqttPublisher::Start() {
     {
       std::lock_guard lock(impl->mutex);
       impl->connected = true;
+      impl->reportedDown = false;
       impl->unacknowledged.clear();  // a new session: nothing earlier will be acknowledged
     }
     impl->changed.notify_all();
-    impl->Report("MQTT connected");
-  });
-  mosquitto_disconnect_callback_set(m, [](mosquitto*, void* data, int rc) {
-    auto* impl = static_cast<Impl*>(data);
-    {
-      std::lock_guard lock(impl->mutex);
-      impl->connected = false;
-    }
-    impl->changed.notify_all();
-    if (rc != 0) impl->Report(std::string("MQTT connection lost: ") + mosquitto_strerror(rc) + "; reconnecting");
+    impl->Report("MQTT connected to " + impl->options.host + ":" + std::to_string(impl->options.port));
   });
   mosquitto_publish_callback_set(m, [](mosquitto*, void* data, int mid) {
     auto* impl = static_cast<Impl*>(data);
@@ -179,15 +216,7 @@ Status MqttPublisher::Start() {
     }
     impl->changed.notify_all();
   });
-  // Connecting in the background: a broker that is down now is tried again by the loop.
-  const int rc = mosquitto_connect_async(m, options_.host.c_str(), options_.port, options_.keepalive);
-  if (rc == MOSQ_ERR_INVAL) return fail("address", rc);
-  if (rc != MOSQ_ERR_SUCCESS)
-    impl_->Report("MQTT broker " + options_.host + ":" + std::to_string(options_.port) + " not reached: " +
-                  mosquitto_strerror(rc) + "; retrying");
-  if (int started = mosquitto_loop_start(m)) return fail("network thread", started);
-  impl_->loopStarted = true;
-  impl_->sender = std::thread([impl = impl_.get()] { impl->Send(); });
+  impl_->worker = std::thread([impl = impl_.get()] { impl->Run(); });
   return Status::Ok();
 }
 

@@ -4,10 +4,11 @@
 // PREFIX/CHANNEL/alarm (JSON, QoS 1), PREFIX/status ("online", and "offline" as the last will;
 // retained). Read-only: nothing is subscribed to, so nothing received can reach a controller.
 //
-// Publishing never blocks the caller: a message goes to a queue of ours, and a thread of ours
-// hands the queue to libmosquitto while it is connected; libmosquitto's own network thread
-// (mosquitto_loop_start) connects and reconnects in the background. While the broker is away
-// the newest state of each channel and the alarms wait in the queue.
+// Publishing never blocks the caller: a message goes to a queue of ours, and one thread of ours
+// talks to the broker -- connects, reconnects with a growing pause, hands the queue to
+// libmosquitto while connected and runs its network loop. (libmosquitto 2.0's own loop thread
+// gives up for good when the first connection is refused.) While the broker is away the newest
+// state of each channel and the alarms wait in the queue.
 // Qt-free. Depends on watch (what is published) and util.
 
 #include <chrono>
