@@ -134,7 +134,8 @@ class Broker {
                          (extra.empty() ? "allow_anonymous true\n" : extra));
     if (!process_.Start({MosquittoProgram(), "-v", "-c", config.string()}, true)) return false;
     // It says so once it listens.
-    return process_.WaitFor("Opening ipv4 listen socket on port " + std::to_string(port_));
+    return process_.WaitFor("Opening ipv4 listen socket on port " + std::to_string(port_)) &&
+           process_.WaitFor(" running");
   }
   void Kill() { process_.Kill(); }
   // Reads the broker's log until a line holds text ("Received SUBSCRIBE from ID").
