@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
   runner.SetBackground([&watch](bool between) {
     if (between) watch.CommandCameBetween();
     const auto step = watch.Step();
-    return step.exchanged || step.sweepEnded ? 0ms : std::chrono::ceil<std::chrono::milliseconds>(step.wait);
+    return step.again ? 0ms : std::chrono::ceil<std::chrono::milliseconds>(step.wait);
   });
   std::mt19937 random(7);
   std::uniform_int_distribution<int> pause(20, 300);

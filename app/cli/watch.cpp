@@ -132,11 +132,10 @@ int WatchVerb(Context& ctx, const Args& args) {
   action.sa_handler = OnStopSignal;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-  while (count == 0 || lineWatch.CurrentSweep().Completed() < count) {
+  while (count == 0 || lineWatch.SweepsFinished() < count) {
     const watch::SweepStep step = lineWatch.Step();
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(step.wait).count();
-    if (StopRequested(step.exchanged || step.sweepEnded ? 0 : static_cast<int>(std::min<long long>(wait, 60000))))
-      break;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(step.wait).count();
+    if (StopRequested(step.again ? 0 : static_cast<int>(std::min<long long>(wait, 60000)))) break;
   }
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);

@@ -147,10 +147,15 @@ void LineWatchBinding::Start() {
       return c->RunMonitor().ShowReading(channel, address, reading);
     });
   });
+  started_ = true;
+  Sweep();
+}
+
+void LineWatchBinding::Sweep() {
   runner_.SetBackground([w = &watch_](bool commandCameBetween) {
     if (commandCameBetween) w->CommandCameBetween();
     const watch::SweepStep step = w->Step();
-    if (step.exchanged || step.sweepEnded) return 0ms;
+    if (step.again) return 0ms;
     return std::max(1ms, std::chrono::ceil<std::chrono::milliseconds>(step.wait));
   });
 }
@@ -158,6 +163,7 @@ void LineWatchBinding::Start() {
 void LineWatchBinding::Apply(const LineWatchOptions& options) {
   options_ = options;
   runner_.Run([w = &watch_, settings = options.watch] { w->Apply(settings); });
+  if (started_) Sweep();  // a wait for the old period ends now
   std::shared_ptr<publish::MqttPublisher> publisher;
   if (!options.mqttUrl.empty()) {
     auto parsed = publish::ParseMqttUrl(options.mqttUrl);

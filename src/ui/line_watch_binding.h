@@ -55,6 +55,7 @@ class LineWatchBinding : public QObject {
   void alarmNotified(const QString& title, const QString& text);
 
  private:
+  void Sweep();  // the sweep as the runner's background work, from now
   void Notify(const watch::AlarmEvent& event);
   void RunZoneCommand(const QString& zone, watch::ZoneVerb verb);
   void EditSettings();
@@ -67,6 +68,7 @@ class LineWatchBinding : public QObject {
   LineWatchOptions options_;
   QDockWidget* dock_ = nullptr;
   LineOverview* overview_ = nullptr;
+  bool started_ = false;
   QObject* tray_ = nullptr;  // a QSystemTrayIcon where there is no notification service
   std::mutex publisherMutex_;  // the runner's thread publishes, the window's thread replaces
   std::shared_ptr<publish::MqttPublisher> publisher_;

@@ -84,9 +84,21 @@ std::vector<WatchedChannel> LineWatch::Channels() {
 }
 
 SweepStep LineWatch::Step() {
+  if (pending_) {
+    SweepStep step = std::move(*pending_);
+    pending_.reset();
+    if (step.reading) Take(step.of, *step.reading);
+    if (step.sweepEnded) Finish(step);
+    step.exchanged = false;
+    step.again = true;
+    return step;
+  }
   SweepStep step = sweep_.Next();
-  if (step.reading) Take(step.of, *step.reading);
-  if (step.sweepEnded) Finish(step);
+  if (step.reading || step.sweepEnded) {
+    pending_ = step;
+    step.reading.reset();
+    step.sweepEnded = false;
+  }
   return step;
 }
 
@@ -94,7 +106,7 @@ void LineWatch::RunSweep() {
   for (;;) {
     const SweepStep step = Step();
     if (step.sweepEnded) return;
-    if (!step.exchanged && !sweep_.InProgress() && step.wait > SteadyClock::duration::zero()) sweep_.StartOver();
+    if (!step.again && !sweep_.InProgress()) sweep_.StartOver();
   }
 }
 
@@ -176,11 +188,13 @@ void LineWatch::Record(Tracked& tracked, ChannelStatus& status, const console::R
 }
 
 void LineWatch::Finish(const SweepStep&) {
+  ++finished_;
   SweepSummary summary;
   summary.number = sweep_.Completed();
   summary.took = sweep_.LastDuration();
   summary.period = sweep_.Period();
   summary.saturated = sweep_.Saturated();
+  for (const auto& [channel, status] : statuses_) summary.channels.push_back(channel);
   summary.zones = Spreads(zoneRows_, statuses_);
   const auto now = clock_();
   for (const ZoneSpread& zone : summary.zones)

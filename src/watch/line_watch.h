@@ -39,6 +39,7 @@ struct SweepSummary {
   long long number = 0;  // sweeps done since the watch started
   SteadyClock::duration took{}, period{};
   bool saturated = false;  // the sweep took longer than the period: the next starts at once
+  std::vector<int> channels;  // the mapped channels, in channel order
   std::vector<ZoneSpread> zones;
 };
 
@@ -56,8 +57,9 @@ class LineWatch {
   void Apply(const WatchSettings& settings);
   const WatchSettings& Settings() const { return settings_; }
 
-  // One exchange of the sweep, and whatever its reading sets off; or nothing, with the time
-  // until the next sweep is due.
+  // One exchange of the sweep; or what a finished reading or sweep sets off (recording, alarms,
+  // listeners), as a step of its own so that a command waiting meanwhile goes first; or
+  // nothing, with the time until the next sweep is due.
   SweepStep Step();
   // A user command used the line since the last Step: the reading under way starts again.
   void CommandCameBetween() { sweep_.RestartReading(); }
@@ -76,6 +78,8 @@ class LineWatch {
   // The latest status of every mapped channel, by channel number.
   const std::map<int, ChannelStatus>& Statuses() const { return statuses_; }
   const Sweep& CurrentSweep() const { return sweep_; }
+  // Sweeps whose every reading has been taken in (recorded, checked, passed on).
+  long long SweepsFinished() const { return finished_; }
   std::filesystem::path AlarmLog() const { return folder_.LogFiles() / "alarms.csv"; }
   const ZoneRecorder& Zones() const { return zoneRecorder_; }
 
@@ -108,6 +112,8 @@ class LineWatch {
   std::vector<store::ZoneRow> zoneRows_;
   std::map<int, ChannelStatus> statuses_;
   std::map<int, Tracked> tracked_;
+  std::optional<SweepStep> pending_;  // a reading or sweep end not yet taken in
+  long long finished_ = 0;
 
   MonitorView monitorView_;
   std::vector<std::function<void(const ChannelStatus&)>> statusListeners_;

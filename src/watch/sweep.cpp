@@ -28,6 +28,7 @@ SweepStep Sweep::EndSweep(SweepStep step, SteadyClock::time_point now) {
   if (saturated_) nextStart_ = now;  // the next sweep starts at once, not a period later
   ++completed_;
   step.sweepEnded = true;
+  step.again = true;
   return step;
 }
 
@@ -47,7 +48,7 @@ SweepStep Sweep::Next() {
   const WatchedChannel& channel = list_[index_];
   if (!read_) read_.emplace(static_cast<std::uint8_t>(channel.address));
   const Outcome outcome = read_->Next(commands_);
-  step.exchanged = true;
+  step.exchanged = step.again = true;
   // A controller that does not answer is not asked eight more times: a dead unit would
   // otherwise cost the sweep nine reply windows.
   if (outcome == Outcome::NoReply) read_->GiveUp();

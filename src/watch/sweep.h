@@ -28,6 +28,7 @@ struct WatchedChannel {
 };
 
 struct SweepStep {
+  bool again = false;      // there is more to do at once: call again without waiting
   bool exchanged = false;  // one exchange went on the line
   // A reading finished with this step, of channel `of`.
   std::optional<console::RunStateReading> reading;

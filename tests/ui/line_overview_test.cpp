@@ -77,7 +77,7 @@ TEST_F(LineWatchInConsole, AUserCommandWaitsForTheExchangeInProgressAndTheReadin
   runner_.SetBackground([&watch](bool between) {
     if (between) watch.CommandCameBetween();
     const auto step = watch.Step();
-    return step.exchanged || step.sweepEnded ? 0ms : std::chrono::ceil<std::chrono::milliseconds>(step.wait);
+    return step.again ? 0ms : std::chrono::ceil<std::chrono::milliseconds>(step.wait);
   });
   Sweeps(watch, 1);
   EXPECT_TRUE(userDone);
