@@ -199,6 +199,8 @@ void LineOverview::ShowSweep(const watch::SweepSummary& sweep) {
                                        : QString("Sweep %1 took %2 s of %3 s").arg(sweep.number).arg(took, 0, 'f', 1)
                                              .arg(period, 0, 'f', 0));
   sweepLabel_->setStyleSheet(sweep.saturated ? "color: #b00000; font-weight: bold" : "");
+  grid_->resizeColumnsToContents();
+  grid_->setColumnWidth(kLastHour, 140);
   QStringList zones;
   const QString chosen = zoneSelect_->currentText();
   zoneSelect_->clear();
