@@ -44,25 +44,29 @@ std::vector<ZoneSpread> Spreads(const std::vector<store::ZoneRow>& rows, const s
 }
 
 std::filesystem::path ZoneRecorder::FileOf(const std::string& zone) const {
-  auto found = files_.find(zone);
-  return found == files_.end() ? std::filesystem::path() : found->second;
+  auto found = runs_.find(zone);
+  return found == runs_.end() ? std::filesystem::path() : found->second.file;
 }
 
 Status ZoneRecorder::Record(const ZoneSpread& zone, const std::map<int, ChannelStatus>& statuses,
                             SystemClock::time_point at) {
   if (!zone.running) {
-    files_.erase(zone.zone);  // the run is over: the next one gets a file of its own
+    runs_.erase(zone.zone);  // the run is over: the next one gets a file of its own
     return Status::Ok();
   }
-  auto& file = files_[zone.zone];
+  Run& run = runs_[zone.zone];
+  if (run.channels != zone.channels) run = Run{{}, zone.channels};
+  auto& file = run.file;
   std::vector<std::string> header = {"Time", "Spread", "Lowest", "Highest"};
   for (int channel : zone.channels) header.push_back("Channel " + std::to_string(channel));
   if (file.empty()) {
-    std::string name = console::RunLogFileName(zone.zone, at);
+    std::string name = console::RunLogFileName(zone.zone, at);  // "<zone> <date> <time>.log", made safe
     name.replace(name.size() - 4, 4, ".csv");
-    std::string folder = "Zone-" + console::RunLogFileName(zone.zone, at);
-    folder.resize(folder.size() - 24);  // the date and ".log" of the name
-    file = folder_.LogFiles() / folder / name;
+    const std::string stem = name.substr(0, name.size() - std::string(" YYYY-MM-DD HH-MM-SS.csv").size());
+    file = folder_.LogFiles() / ("Zone-" + stem) / name;
+    // Two runs started within the same second get their own files.
+    for (int n = 2; std::filesystem::exists(file); ++n)
+      file.replace_filename(name.substr(0, name.size() - 4) + " (" + std::to_string(n) + ").csv");
   }
   auto number = [](const std::optional<int>& v) { return v ? std::to_string(*v) : std::string(); };
   std::vector<std::string> fields = {IsoTime(at), number(zone.Spread()), number(zone.low), number(zone.high)};

@@ -34,7 +34,8 @@ std::map<int, std::string> ZoneOfChannel(const std::vector<store::ZoneRow>& rows
 // The members of zone, or none when there is no such zone.
 std::vector<int> ZoneMembers(const std::vector<store::ZoneRow>& rows, const std::string& zone);
 
-// Appends one line per sweep to the zone's file while the zone runs; a new file per run.
+// Appends one line per sweep to the zone's file while the zone runs; a new file per run, and
+// when the zone's members change (the columns are the members).
 class ZoneRecorder {
  public:
   explicit ZoneRecorder(AppFolder folder) : folder_(std::move(folder)) {}
@@ -44,7 +45,11 @@ class ZoneRecorder {
 
  private:
   AppFolder folder_;
-  std::map<std::string, std::filesystem::path> files_;  // zone -> file of its run under way
+  struct Run {
+    std::filesystem::path file;
+    std::vector<int> channels;  // the file's columns
+  };
+  std::map<std::string, Run> runs_;  // zone -> its run under way
 };
 
 }  // namespace tarvel::watch

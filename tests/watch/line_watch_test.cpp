@@ -209,6 +209,17 @@ TEST_F(Alarms, ZoneSpreadIsWorkedOutAfterEachSweepAndRecordedWhileTheZoneRuns) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "Time,Spread,Lowest,Highest,Channel 1,Channel 2");
   EXPECT_THAT(lines[1], ::testing::EndsWith(",12,250,262,250,262"));
+
+  // A member taken out changes the columns: a file of its own.
+  ASSERT_TRUE(store_.RemoveFromZone(2));
+  Watch().RunSweep();
+  const fs::path second = Watch().Zones().FileOf("Furnace");
+  EXPECT_NE(second, file);
+  const auto secondLines = Lines(testing::ReadAll(second));
+  ASSERT_EQ(secondLines.size(), 2u);
+  EXPECT_EQ(secondLines[0], "Time,Spread,Lowest,Highest,Channel 1");
+  EXPECT_THAT(secondLines[1], ::testing::EndsWith(",0,250,250,250"));
+  EXPECT_EQ(Lines(testing::ReadAll(file)).size(), 2u);
 }
 
 TEST_F(Alarms, TheConsoleMonitorShowsTheSweepsReadingOfItsChannelWithoutReadingItAgain) {
