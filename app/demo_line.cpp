@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "console/compile.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
 #include "util/text.h"
@@ -13,7 +14,10 @@ namespace {
 
 constexpr std::uint8_t kKiln = 1;
 constexpr std::uint8_t kOven = 2;
+constexpr std::uint8_t kDryer = 3;
+constexpr std::uint8_t kAnnealer = 4;
 constexpr const char* kDemoProfile = "Demo drying.txt";
+constexpr const char* kCureProfile = "Small part cure.txt";
 
 // A mould drying schedule in minutes and degrees Fahrenheit, with relay 1 on during the soak.
 const sim::ProgramStep kDemoProgram[] = {
@@ -28,11 +32,47 @@ const sim::ProgramStep kDemoProgram[] = {
 };
 constexpr int kDemoSteps = static_cast<int>(std::size(kDemoProgram));
 
+using Row = std::array<const char*, profile::kTableColumns>;
+// Seg, Start Time, Duration, Action, Start Temp, End Temp, Ramp Rate, Error Limits, Command, Notify
+const std::vector<Row> kDrying = {
+    Row{"1", "0", "60", "r", "70", "250", "3", "10", "", ""},
+    Row{"2", "60", "120", "h", "250", "250", "0", "10", "J1=on", ""},
+    Row{"3", "180", "90", "r", "250", "400", "1.67", "10", "", ""},
+    Row{"4", "270", "240", "h", "400", "400", "0", "10", "J1=off", ""},
+    Row{"5", "510", "120", "r", "400", "100", "-2.5", "20", "", ""},
+    Row{"6", "630", "", "e", "100", "", "", "", "", ""},
+};
+const std::vector<Row> kCure = {
+    Row{"1", "0", "30", "r", "70", "180", "3.67", "10", "", ""},
+    Row{"2", "30", "45", "h", "180", "180", "0", "5", "C=2", ""},
+    Row{"3", "75", "30", "r", "180", "80", "-3.33", "10", "", ""},
+    Row{"4", "105", "", "e", "80", "", "", "", "", ""},
+};
+
+profile::ProfileTable TableOf(const std::vector<Row>& rows) {
+  profile::ProfileTable table;
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    for (int column = 0; column < profile::kTableColumns; ++column)
+      table.at(static_cast<int>(i) + 1, column) = rows[i][static_cast<std::size_t>(column)];
+  return table;
+}
+
+// The cure as the console would compile it at step 1 (K, Fahrenheit, minutes).
+std::vector<link::ProgramStep> CureProgram() { return console::CompileProfile(TableOf(kCure), {}, 1).steps; }
+
+void LoadProgram(sim::UnitState& unit, const std::vector<sim::ProgramStep>& steps) {
+  for (std::size_t i = 0; i < steps.size() && i < unit.steps.size(); ++i) unit.steps[i] = steps[i];
+  unit.programLowStep = 1;
+  unit.programHighStep = static_cast<std::uint8_t>(steps.size());
+  unit.runMode = 2;  // M-SV R/S
+  unit.temperatureScale = 1;
+}
+
 }  // namespace
 
 std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why, double speed) {
   sim::Options options;
-  options.addresses = {kKiln, kOven};
+  options.addresses = {kKiln, kOven, kDryer, kAnnealer};
   options.speed = speed;  // 60: a simulated minute per second, the demo program runs in about ten minutes
   auto line = std::make_unique<sim::SimulatedLine>(options);
   auto started = line->Start();
@@ -41,15 +81,24 @@ std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why, double speed
     return nullptr;
   }
   line->EditUnit(kKiln, [](sim::UnitState& unit) {
-    for (int i = 0; i < kDemoSteps; ++i) unit.steps[i] = kDemoProgram[i];
-    unit.programLowStep = 1;
-    unit.programHighStep = kDemoSteps;
-    unit.runMode = 2;  // M-SV R/S
-    unit.temperatureScale = 1;
+    LoadProgram(unit, std::vector<sim::ProgramStep>(std::begin(kDemoProgram), std::end(kDemoProgram)));
   });
   line->FrontPanelStart(kKiln);
+  line->EditUnit(kDryer, [](sim::UnitState& unit) {
+    std::vector<sim::ProgramStep> steps;
+    for (const link::ProgramStep& s : CureProgram())
+      steps.push_back({static_cast<std::int16_t>(s.pidSet), static_cast<std::int16_t>(s.duration),
+                       static_cast<std::int16_t>(s.temperature)});
+    LoadProgram(unit, steps);
+  });
+  line->FrontPanelStart(kDryer);
   line->EditUnit(kOven, [](sim::UnitState& unit) {
     unit.setValue = 180;
+    unit.runMode = 0;
+  });
+  line->EditUnit(kAnnealer, [](sim::UnitState& unit) {
+    unit.setValue = 300;
+    unit.processTemperature = 296;
     unit.runMode = 0;
   });
   return line;
@@ -57,7 +106,10 @@ std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why, double speed
 
 void SeedDemoChannels(store::ConfigStore& store, const sim::SimulatedLine& line, const AppFolder& folder) {
   if (!store.ChannelMapIsEmpty().value_or(false)) return;
-  const std::pair<std::uint8_t, const char*> units[] = {{kKiln, "Simulated kiln"}, {kOven, "Simulated oven"}};
+  const std::pair<std::uint8_t, const char*> units[] = {{kKiln, "Simulated kiln"},
+                                                        {kOven, "Simulated oven"},
+                                                        {kDryer, "Simulated dryer"},
+                                                        {kAnnealer, "Simulated annealer"}};
   int channel = 0;
   for (auto [address, nickName] : units) {
     ++channel;
@@ -74,34 +126,24 @@ void SeedDemoChannels(store::ConfigStore& store, const sim::SimulatedLine& line,
   }
   store.WriteLogEntry({kKiln, kDemoProfile, 1, kDemoSteps, "K", "F", "M", "SV"});
   store.SaveRunSelection(kKiln, kDemoProfile, 1, kDemoSteps);
+  const int cureSteps = static_cast<int>(CureProgram().size());
+  store.WriteLogEntry({kDryer, kCureProfile, 1, cureSteps, "K", "F", "M", "SV"});
+  store.SaveRunSelection(kDryer, kCureProfile, 1, cureSteps);
+}
+
+void ShiftKilnProgram(sim::SimulatedLine& line, int degrees) {
+  line.EditUnit(kKiln, [degrees](sim::UnitState& unit) {
+    for (int i = 0; i < kDemoSteps; ++i)
+      unit.steps[i].temperature = static_cast<std::int16_t>(kDemoProgram[i].temperature + degrees);
+  });
 }
 
 void SeedDemoProfiles(const AppFolder& folder) {
-  using Row = std::array<const char*, profile::kTableColumns>;
-  // Seg, Start Time, Duration, Action, Start Temp, End Temp, Ramp Rate, Error Limits, Command, Notify
-  const std::vector<Row> drying = {
-      Row{"1", "0", "60", "r", "70", "250", "3", "10", "", ""},
-      Row{"2", "60", "120", "h", "250", "250", "0", "10", "J1=on", ""},
-      Row{"3", "180", "90", "r", "250", "400", "1.67", "10", "", ""},
-      Row{"4", "270", "240", "h", "400", "400", "0", "10", "J1=off", ""},
-      Row{"5", "510", "120", "r", "400", "100", "-2.5", "20", "", ""},
-      Row{"6", "630", "", "e", "100", "", "", "", "", ""},
-  };
-  const std::vector<Row> cure = {
-      Row{"1", "0", "30", "r", "70", "180", "3.67", "10", "", ""},
-      Row{"2", "30", "45", "h", "180", "180", "0", "5", "C=2", ""},
-      Row{"3", "75", "30", "r", "180", "80", "-3.33", "10", "", ""},
-      Row{"4", "105", "", "e", "80", "", "", "", "", ""},
-  };
-  for (const auto& [name, rows] : {std::pair{kDemoProfile, &drying}, std::pair{"Small part cure.txt", &cure}}) {
+  for (const auto& [name, rows] : {std::pair{kDemoProfile, &kDrying}, std::pair{kCureProfile, &kCure}}) {
     const std::filesystem::path file = folder.Profiles() / name;
     if (std::filesystem::exists(file)) continue;
-    profile::ProfileTable table;
-    for (std::size_t i = 0; i < rows->size(); ++i)
-      for (int column = 0; column < profile::kTableColumns; ++column)
-        table.at(static_cast<int>(i) + 1, column) = (*rows)[i][static_cast<std::size_t>(column)];
-    profile::ProfileSettings settings;  // K, Fahrenheit, minutes: what controller 1 runs
-    (void)profile::SaveProfileText(file, profile::BuildProfileText(table, settings));
+    profile::ProfileSettings settings;  // K, Fahrenheit, minutes: what the controllers run
+    (void)profile::SaveProfileText(file, profile::BuildProfileText(TableOf(*rows), settings));
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The built-in simulated line of `tarvel --simulate`: two controllers, one of them running
-// a demo drying program, so a new user sees a working console without hardware.
+// The built-in simulated line of `tarvel --simulate`: four controllers, two of them running
+// (the kiln a demo drying program, the dryer a short cure), so a new user sees a working
+// console and line overview without hardware.
 
 #include <memory>
 #include <string>
@@ -15,14 +16,18 @@ namespace tarvel::app {
 // real time; nullptr with why on failure.
 std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why, double speed = 60);
 
-// On an empty channel map: maps the simulated controllers to channels 1 and 2 with their
-// program memory copies, and logs the demo program. A map that has rows is left alone.
-// The demo program's profile file is written to Profiles/ when it is not there, so the trend
-// and the editor's chart can draw it.
+// On an empty channel map: maps the simulated controllers to channels 1 to 4 with their
+// program memory copies, and logs and selects the two running programs. A map that has rows is
+// left alone.
 void SeedDemoChannels(store::ConfigStore& store, const sim::SimulatedLine& line, const AppFolder& folder);
 
-// Writes two example profiles into Profiles/ (the demo drying schedule that controller 1 runs,
-// and a short cure) unless files of those names are there already.
+// Writes two example profiles into Profiles/ (the demo drying schedule that the kiln runs, and
+// the short cure the dryer runs) unless files of those names are there already.
 void SeedDemoProfiles(const AppFolder& folder);
+
+// The demo's fault: the kiln's controller runs its program `degrees` above the design (0: as
+// designed again), so its process value leaves the design's band and the line watch raises an
+// alarm. Only the simulated line can be told this.
+void ShiftKilnProgram(sim::SimulatedLine& line, int degrees);
 
 }  // namespace tarvel::app

@@ -1,6 +1,7 @@
 // tarvel: the main console. Composition root: folders, store, line, window; ordered shutdown.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -19,10 +20,13 @@
 #include "ui/command_runner.h"
 #include "ui/console_window.h"
 #include "ui/edit_chart.h"
+#include "ui/line_overview.h"
+#include "ui/line_watch_binding.h"
 #include "ui/port_setup_window.h"
 #include "ui/profile_editor_window.h"
 #include "ui/trend_view.h"
 #include "ui/window_placement.h"
+#include "watch/line_watch.h"
 
 using namespace tarvel;
 
@@ -64,7 +68,7 @@ namespace {
 struct Options {
   QCommandLineParser parser;
   QCommandLineOption home{"home", "Application folder (default $XDG_DATA_HOME/tarvel).", "DIR"};
-  QCommandLineOption simulate{"simulate", "Use the built-in simulated line of two controllers."};
+  QCommandLineOption simulate{"simulate", "Use the built-in simulated line of four controllers."};
   QCommandLineOption port{"port", "Serial device of the controller line.", "DEVICE"};
   QCommandLineOption screenshot{"screenshot", "Save a PNG of the console (or the editor) after start-up and quit.",
                                 "FILE"};
@@ -74,6 +78,8 @@ struct Options {
   QCommandLineOption speed{"speed", "With --simulate: simulated time runs N times faster (default 60).", "N"};
   QCommandLineOption monitor{"monitor", "Turn monitoring on at start, reading every MS milliseconds.", "MS"};
   QCommandLineOption readings{"readings", "With --screenshot and --monitor: wait for N trend points.", "N"};
+  QCommandLineOption push{"push-out-of-band",
+                          "With --simulate: after MS milliseconds the kiln runs 60 degrees above its design.", "MS"};
 
   Options() {
     parser.setApplicationDescription("Runs ramp-and-soak temperature profiles on process temperature controllers.");
@@ -81,7 +87,7 @@ struct Options {
     parser.addVersionOption();
     parser.addOptions({home, simulate, port, screenshot, editor});
     parser.addPositionalArgument("FILE", "With --editor: the profile file to open.", "[FILE]");
-    parser.addOptions({log, speed, monitor, readings});
+    parser.addOptions({log, speed, monitor, readings, push});
   }
 };
 
@@ -124,6 +130,7 @@ int main(int argc, char** argv) {
   const QCommandLineOption& speedOption = options.speed;
   const QCommandLineOption& monitorOption = options.monitor;
   const QCommandLineOption& readingsOption = options.readings;
+  const QCommandLineOption& pushOption = options.push;
 
   AppFolder folder(parser.isSet(homeOption) ? std::filesystem::path(parser.value(homeOption).toStdString())
                                             : AppFolder::DefaultRoot());
@@ -189,6 +196,24 @@ int main(int argc, char** argv) {
   // On the simulated line, answering the start-code box stands for the operator's keys.
   if (simulator)
     console.Run().SetFrontPanelStart([sim = simulator.get()](std::uint8_t address) { sim->FrontPanelStart(address); });
+
+  // The line watch: every mapped controller read in turn between commands, on the one line;
+  // the overview docks on the console. The binding belongs to the window.
+  watch::LineWatch lineWatch(folder, store, line);
+  auto* lineWatchBinding = new ui::LineWatchBinding(window, console, lineWatch, folder);
+  if (simulator) {
+    // The demo's fault, kept out of the line's I/O path: the simulator is told directly.
+    auto* simMenu = new QMenu("Simulated Line", &window);
+    simMenu->setObjectName("mnuSimulatedLine");
+    window.menuBar()->insertMenu(window.findChild<QAction*>("mnuExit"), simMenu);
+    QAction* push = simMenu->addAction("Push Kiln Out of Band");
+    push->setObjectName("mnuPushOutOfBand");
+    push->setCheckable(true);
+    QObject::connect(push, &QAction::toggled, &window,
+                     [sim = simulator.get()](bool on) { app::ShiftKilnProgram(*sim, on ? 60 : 0); });
+    if (parser.isSet(pushOption))
+      QTimer::singleShot(parser.value(pushOption).toInt(), push, [push] { push->setChecked(true); });
+  }
   window.show();
   for (const auto& problem : problems) {
     std::cerr << problem << "\n";
@@ -200,6 +225,7 @@ int main(int argc, char** argv) {
           QMessageBox::Yes)
     portWindow.show();
   window.Start(console);
+  lineWatchBinding->Start();
   std::unique_ptr<ui::ProfileEditorWindow> editor;  // opened modeless from "Edit Profile"
   QObject::connect(&window, &ui::ConsoleWindow::editProfileRequested, &window, [&editor, &folder] {
     // A closed editor starts afresh, as it loads again: discarded edits do not come back.
@@ -211,6 +237,10 @@ int main(int argc, char** argv) {
 
   if (parser.isSet(monitorOption)) {
     window.findChild<QTimer*>("ProfileRunTimer")->setInterval(std::max(100, parser.value(monitorOption).toInt()));
+    // The monitor shows the line watch's readings: the sweep takes the interval (not kept).
+    ui::LineWatchOptions quick = lineWatchBinding->Options();
+    quick.watch.period = std::chrono::milliseconds(std::max(100, parser.value(monitorOption).toInt()));
+    lineWatchBinding->Apply(quick);
     // Once start-up is done; the button then keeps the interval set here.
     auto* once = new QObject(&window);
     QObject::connect(&window, &ui::ConsoleWindow::commandsIdle, once, [&window, once] {

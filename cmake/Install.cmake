@@ -40,3 +40,8 @@ install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES ${TARVEL_PACKAGING_DIR}/bash-completion/tarvel-cli
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
+# The line watch as a systemd user service (tarvel-watch@DEVICE.service).
+configure_file(${TARVEL_PACKAGING_DIR}/systemd/tarvel-watch@.service ${PROJECT_BINARY_DIR}/systemd/tarvel-watch@.service
+               @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/systemd/tarvel-watch@.service DESTINATION lib/systemd/user)

@@ -47,6 +47,10 @@ struct ProfileFileArgs {
 };
 // Prints nothing: a fault is kept in the reader for its Usage().
 std::optional<ProfileFileArgs> ReadProfileFileArgs(ArgReader& in);
+// --port DEVICE watch [--every S] [--count N] [--mqtt URL ...]: the line watch without a display
+int WatchVerb(Context& ctx, const Args& args);
+// zones | zone set|remove | --port: zone upload|select|start|pause|restart
+int ZoneVerbs(Context& ctx, const Args& args);
 
 void PrintUsage(std::ostream& err);
 

@@ -43,6 +43,18 @@ void PrintUsage(std::ostream& err) {
          "  jump CHANNEL SEGMENT TIME              continue the program at TIME into SEGMENT\n"
          "  mode CHANNEL CODE                      run mode 0 SV, 1 S-SV, 2 M-SV, 3 S-PV, 4 M-PV\n"
          "  limits CHANNEL LOW HIGH                upload program limits\n"
+         "tarvel-cli [--home DIR] --port DEVICE watch [--every S] [--count N] [--alarm-after N] [--mqtt URL ...]\n"
+         "  watch                                  read every mapped controller each S seconds (15), record every run,\n"
+         "                                         alarms to LogFiles/alarms.csv, readings to MQTT; until Ctrl-C or N sweeps\n"
+         "tarvel-cli [--home DIR] [--port DEVICE] zone ...   channels grouped as one furnace\n"
+         "  zones                                  list the zones and their channels\n"
+         "  zone set NAME CHANNEL...               put channels in a zone\n"
+         "  zone remove CHANNEL...                 take channels out of their zone\n"
+         "  zone upload NAME PROFILE START [--progression SV|PV] [--yes]   upload to each member in turn\n"
+         "  zone select NAME PROFILE [--yes]       select the profile on each member\n"
+         "  zone start NAME [--front-panel]        start each member, as start does\n"
+         "  zone pause NAME                        pause each member\n"
+         "  zone restart NAME                      restart each member\n"
          "tarvel-cli VERB FILE                     files, without the application folder\n"
          "  log-export FILE                        a temperature log file as CSV\n";
 }
@@ -97,6 +109,8 @@ int Run(int argc, char** argv) {
   if (verb == "compile" || verb == "log" || verb == "upload" || verb == "download" || verb == "clear")
     return ProgramVerbs(ctx, args);
   if (verb == "record") return RecordVerb(ctx, args);
+  if (verb == "watch") return WatchVerb(ctx, args);
+  if (verb == "zones" || verb == "zone") return ZoneVerbs(ctx, args);
   if (verb == "select" || verb == "start" || verb == "pause" || verb == "restart" || verb == "jump" || verb == "mode" ||
       verb == "limits")
     return RunVerbs(ctx, args);

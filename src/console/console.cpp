@@ -48,7 +48,7 @@ Console::Console(AppFolder folder, store::ConfigStore& store, link::Line& line, 
       run_(context_, selection_, memory_, log_, monitor_, settings_) {
   monitor_.OnReading([this](std::uint8_t address, const RunStateReading& reading) {
     const int channel = static_cast<int>(ToWholeNumber(selection_.CurrentChannelText(), 0, 1 << 30).value_or(0));
-    recorder_.OnReading(channel, address, reading, monitor_.Monitoring());
+    recorder_.OnReading(channel, address, reading, monitor_.RecordsRuns());
   });
 }
 

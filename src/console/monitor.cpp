@@ -16,18 +16,37 @@ Outcome RunStateReading::outcome() const {
 
 bool RunStateReading::complete() const { return outcome() == Outcome::Ok; }
 
+Outcome RunStateRead::Next(link::CommandSet& commands) {
+  RunStateReading& r = reading_;
+  Outcome outcome = Outcome::NotSent;
+  switch (next_) {
+    case 0: outcome = (r.programLowStep = commands.ReadProgramLowStep(address_)).outcome; break;
+    case 1: outcome = (r.programHighStep = commands.ReadProgramHighStep(address_)).outcome; break;
+    case 2: outcome = (r.currentStep = commands.ReadCurrentStep(address_)).outcome; break;
+    case 3: outcome = (r.runMode = commands.ReadRunMode(address_)).outcome; break;
+    case 4: outcome = (r.stepTime = commands.ReadStepTime(address_)).outcome; break;
+    case 5: outcome = (r.profileSetPoint = commands.ReadProfileSetPoint(address_)).outcome; break;
+    case 6: outcome = (r.processValue = commands.ReadProcessValue(address_)).outcome; break;
+    case 7: outcome = (r.singleSetPoint = commands.ReadSingleSetPoint(address_)).outcome; break;
+    case 8: outcome = (r.relays = commands.ReadRelayStates(address_)).outcome; break;
+    default: return outcome;
+  }
+  ++next_;
+  return outcome;
+}
+
+void RunStateRead::GiveUp() {
+  RunStateReading& r = reading_;
+  Outcome* fields[kReads] = {&r.programLowStep.outcome, &r.programHighStep.outcome, &r.currentStep.outcome,
+                             &r.runMode.outcome,        &r.stepTime.outcome,        &r.profileSetPoint.outcome,
+                             &r.processValue.outcome,   &r.singleSetPoint.outcome,  &r.relays.outcome};
+  for (; next_ < kReads; ++next_) *fields[next_] = Outcome::NotSent;
+}
+
 RunStateReading ReadRunStateOf(link::CommandSet& commands, std::uint8_t address) {
-  RunStateReading r;
-  r.programLowStep = commands.ReadProgramLowStep(address);
-  r.programHighStep = commands.ReadProgramHighStep(address);
-  r.currentStep = commands.ReadCurrentStep(address);
-  r.runMode = commands.ReadRunMode(address);
-  r.stepTime = commands.ReadStepTime(address);
-  r.profileSetPoint = commands.ReadProfileSetPoint(address);
-  r.processValue = commands.ReadProcessValue(address);
-  r.singleSetPoint = commands.ReadSingleSetPoint(address);
-  r.relays = commands.ReadRelayStates(address);
-  return r;
+  RunStateRead read(address);
+  while (!read.Done()) read.Next(commands);
+  return read.Reading();
 }
 
 RunStateReading Monitor::ReadRunState() {
@@ -37,15 +56,28 @@ RunStateReading Monitor::ReadRunState() {
   Exchanges exchanges(context_, 9);
   context_.view.SetLed(Led::Busy);
   const RunStateReading reading = ReadRunStateOf(context_.commands, *address);
-  Show(reading, *address);
+  Take(*address, reading);
+  return reading;
+}
+
+bool Monitor::ShowReading(int channel, std::uint8_t address, const RunStateReading& reading) {
+  if (!monitoring_ || selection_.CurrentChannelText() != Text(channel)) return false;
+  // As a monitor tick: the last command's outcome stays above the reading's lines.
+  BackgroundLines tick(context_.messages);
+  context_.ClearDisplay();
+  Take(address, reading);
+  return true;
+}
+
+void Monitor::Take(std::uint8_t address, const RunStateReading& reading) {
+  Show(reading, address);
   // A reading with a failed exchange is no restart point: the stored run state stays as it was.
   if (reading.complete()) {
-    context_.store.SaveRunState(*address, context_.selectedRunMode, reading.currentStep.value, reading.stepTime.value);
-    log_.ShowExecutingProfile(*address);
-    if (listener_) listener_(*address, reading);
+    context_.store.SaveRunState(address, context_.selectedRunMode, reading.currentStep.value, reading.stepTime.value);
+    log_.ShowExecutingProfile(address);
+    if (listener_) listener_(address, reading);
   }
   context_.FinishExchanges(reading.outcome(), kCommsError);
-  return reading;
 }
 
 void Monitor::Show(const RunStateReading& r, std::uint8_t address) {
@@ -59,10 +91,10 @@ void Monitor::Show(const RunStateReading& r, std::uint8_t address) {
   if (r.runMode.ok()) SetSelectedRunMode(r.runMode.value);
   context_.ShowField(Field::CurrentTime, Shown(r.stepTime));
   context_.ShowField(Field::ProfileSetPoint, Shown(r.profileSetPoint));
-  if (address <= link::kProcessValueTableSize) {
-    auto entry = context_.commands.ProcessValue(address);
-    context_.ShowField(Field::ProcessTemperature, r.processValue.ok() && entry ? Text(*entry) : std::string());
-  }
+  // The value of the reading, which is the table's entry when this console read it, and the
+  // line watch's value when the watch did.
+  if (address <= link::kProcessValueTableSize)
+    context_.ShowField(Field::ProcessTemperature, r.processValue.ok() ? Text(r.processValue.value) : std::string());
   context_.ShowField(Field::SingleSetPoint, Shown(r.singleSetPoint));
   context_.ShowField(Field::Relay1, r.relays.ok() ? (r.relays.value.relay1 == 1 ? "on" : "off") : "");
   context_.ShowField(Field::Relay2, r.relays.ok() ? (r.relays.value.relay2 == 1 ? "on" : "off") : "");

@@ -27,6 +27,28 @@ struct RunStateReading {
   const link::Reply<std::int16_t>& setPoint() const { return runMode.ok() && runMode.value == 0 ? singleSetPoint : profileSetPoint; }
 };
 
+// The nine reads of a reading one exchange at a time, in the order the controller is asked,
+// so that the line watch can let a user command in between two of them.
+class RunStateRead {
+ public:
+  static constexpr int kReads = 9;
+  explicit RunStateRead(std::uint8_t address) : address_(address) {}
+
+  bool Done() const { return next_ == kReads; }
+  // The next read (one exchange) and its outcome; NotSent once Done.
+  link::Outcome Next(link::CommandSet& commands);
+  // The reads not made yet are given up as NotSent: a controller that did not answer is not
+  // asked eight more times.
+  void GiveUp();
+  std::uint8_t Address() const { return address_; }
+  const RunStateReading& Reading() const { return reading_; }
+
+ private:
+  std::uint8_t address_;
+  int next_ = 0;
+  RunStateReading reading_;
+};
+
 // The nine reads in the order the controller is asked; no view, no store.
 RunStateReading ReadRunStateOf(link::CommandSet& commands, std::uint8_t address);
 
@@ -37,6 +59,13 @@ class Monitor {
 
   // Shows and stores the reading, and gives it to the caller (pause freezes its set point).
   RunStateReading ReadRunState();
+  // A reading of channel taken by the line watch: shown, stored and passed on as ReadRunState
+  // does with its own, when monitoring is on and channel is the current channel. Nothing is
+  // read. True when it was taken.
+  bool ShowReading(int channel, std::uint8_t address, const RunStateReading& reading);
+  // The line watch records every run: the console's own recorder then only feeds the trend.
+  void SetRunsRecordedElsewhere(bool elsewhere) { recordedElsewhere_ = elsewhere; }
+  bool RecordsRuns() const { return monitoring_ && !recordedElsewhere_; }
   void ReadControllerRunMode();
   void SetMonitoring(bool on);
   bool Monitoring() const { return monitoring_; }
@@ -48,12 +77,14 @@ class Monitor {
 
  private:
   void Show(const RunStateReading& reading, std::uint8_t address);
+  void Take(std::uint8_t address, const RunStateReading& reading);
 
   Context& context_;
   ChannelSelection& selection_;
   MemoryMap& memory_;
   ProfileLog& log_;
   bool monitoring_ = false;
+  bool recordedElsewhere_ = false;
   std::function<void(std::uint8_t, const RunStateReading&)> listener_;
 };
 

@@ -30,6 +30,13 @@ enum class TouchedLogRows { Drop, Keep };
 
 inline constexpr std::chrono::milliseconds kDefaultBusyTimeout{5000};
 
+// Table Zones: channels grouped as one furnace; a channel belongs to one zone at most.
+struct ZoneRow {
+  std::string zoneName;
+  int softwareChannel = 0;
+  bool operator==(const ZoneRow&) const = default;
+};
+
 // One connection to Setup/ChannelManagement.db. Open one per thread; several connections
 // to the same file read and write in turn (WAL, busy timeout).
 class ConfigStore {
@@ -112,6 +119,13 @@ class ConfigStore {
   // --- TarvelConfiguration
   int GetCurrentChannel();  // -1 when there is no row (or it cannot be read)
   Status SaveCurrentChannel(int channel);  // not [[nodiscard]] yet: src/console ignores it
+
+  // --- Zones (config_store_zones.cpp)
+  Result<std::vector<ZoneRow>> Zones();  // ordered by ZoneName, then SoftwareChannel
+  // Puts the channel in the zone, taking it out of any other. Invalid for an empty name.
+  Status SetZone(int softwareChannel, std::string_view zoneName);
+  Status RemoveFromZone(int softwareChannel);  // NotFound when it is in none
+  Status DeleteZone(std::string_view zoneName);  // NotFound when no channel is in it
 
   // Deletes ControllerMemory rows whose ModBusAddress and CommunicationsPort rows whose
   // CommPortNumber is not a 16-bit whole number. One transaction.

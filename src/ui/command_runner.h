@@ -6,7 +6,10 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+
+class QTimer;
 
 namespace tarvel::ui {
 
@@ -24,13 +27,29 @@ class CommandRunner : public QObject {
   // Lets the running work finish, drops whatever is still queued and stops the thread.
   void Shutdown();
 
+  // Background work between commands, one short step at a time (the line watch: one exchange
+  // per step). A command queued while a step runs goes before the next step, so it waits at
+  // most for that one step. A step is told whether a command ran since the step before it, and
+  // gives the time to wait before the next (zero: at once). Background work does not make the
+  // runner Busy. Empty work stops it.
+  using BackgroundStep = std::function<std::chrono::milliseconds(bool commandCameBetween)>;
+  void SetBackground(BackgroundStep step);
+
  signals:
   void busyChanged(bool busy);
 
  private:
   QThread thread_;
+  void ScheduleBackground(std::chrono::milliseconds wait);  // on the worker thread
+
   QObject* worker_;  // lives on thread_: work is posted to it
   std::atomic<int> pending_{0};
+  std::atomic<bool> stopping_{false};
+  // Worker thread only, apart from SetBackground's hand-over.
+  BackgroundStep background_;
+  bool commandCameBetween_ = false;
+  bool backgroundScheduled_ = false;
+  QTimer* backgroundTimer_ = nullptr;  // lives on thread_
 };
 
 }  // namespace tarvel::ui

@@ -182,7 +182,7 @@ void ConsoleWindow::Connect() {
   connect(&runner_, &CommandRunner::busyChanged, this, &ConsoleWindow::SetBusy);
   connect(&profileRunTimer_, &QTimer::timeout, this, [this] {
     // A tick during another command is skipped, never queued behind it.
-    if (!runner_.Busy()) Command([](console::Console& c) { c.MonitorTick(); });
+    if (!runner_.Busy() && !monitorFedByLineWatch_) Command([](console::Console& c) { c.MonitorTick(); });
   });
 
   connect(channelSelect_, &QComboBox::activated, this, [this](int i) { Command([i](auto& c) { c.ChooseChannel(i); }); });

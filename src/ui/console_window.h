@@ -98,6 +98,8 @@ class ConsoleWindow : public QMainWindow {
   // the View menu so the user can show it again after closing it.
   void AddDock(QDockWidget* dock, Qt::DockWidgetArea area = Qt::BottomDockWidgetArea);
   QMenu* ViewMenu() const { return viewMenu_; }
+  // The line watch shows its readings in the Run State frame: the monitor's timer reads nothing.
+  void SetMonitorFedByLineWatch(bool fed) { monitorFedByLineWatch_ = fed; }
 
   // --- applied on the window's thread by WindowView
   void ApplyMessages(const QString& text);
@@ -160,6 +162,7 @@ class ConsoleWindow : public QMainWindow {
   QTimer profileRunTimer_;
   bool placed_ = false;
   bool restored_ = false;  // the window came back as the user left it
+  bool monitorFedByLineWatch_ = false;
   bool closing_ = false;
 
   QGroupBox* channelFrame_ = nullptr;

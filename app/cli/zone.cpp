@@ -1,0 +1,114 @@
+// tarvel-cli: zones -- channels grouped as one furnace -- and a zone's members programmed and
+// run as one command, each member through the console's own workflow.
+#include <algorithm>
+#include <map>
+
+#include "cli/cli.h"
+#include "cli/console_host.h"
+#include "util/text.h"
+#include "watch/zone_run.h"
+#include "watch/zones.h"
+
+namespace tarvel::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tarvel-cli [--home DIR] zones | zone set NAME CHANNEL... | zone remove CHANNEL...\n"
+    "       tarvel-cli [--home DIR] --port DEVICE zone upload NAME PROFILE START [--progression SV|PV] [--yes] |\n"
+    "         zone select NAME PROFILE [--yes] | zone start NAME [--front-panel] | zone pause NAME | zone restart NAME\n";
+
+int Usage(Context& ctx, const std::string& why = "") {
+  if (!why.empty()) ctx.err << why << "\n";
+  ctx.err << kUsage;
+  return kExitUsage;
+}
+
+int ListZones(Context& ctx, store::ConfigStore& store) {
+  auto rows = store.Zones();
+  if (!rows) {
+    ctx.err << rows.status().message() << "\n";
+    return kExitFailed;
+  }
+  std::map<std::string, std::string> zones;
+  for (const auto& row : *rows) zones[row.zoneName] += " " + std::to_string(row.softwareChannel);
+  for (const auto& [name, channels] : zones) ctx.out << name << ":" << channels << "\n";
+  if (zones.empty()) ctx.out << "No zones\n";
+  return kExitOk;
+}
+
+int Membership(Context& ctx, const Args& words) {
+  store::ConfigStore store(ctx.folder.ConfigDatabase());
+  const bool set = words[1] == "set";
+  const std::size_t first = set ? 3 : 2;
+  if (words.size() <= first) return Usage(ctx);
+  for (std::size_t i = first; i < words.size(); ++i) {
+    auto channel = ToWholeNumber(words[i], -32768, 32767);
+    if (!channel) return Usage(ctx, "Not a channel number: " + words[i]);
+    if (set && !store.ChannelByNumber(static_cast<int>(*channel)).value_or(std::nullopt)) {
+      ctx.err << "Channel " << words[i] << " is not in the channel map\n";
+      return kExitFailed;
+    }
+    Status done = set ? store.SetZone(static_cast<int>(*channel), words[2]) : store.RemoveFromZone(static_cast<int>(*channel));
+    if (!done.ok()) {
+      ctx.err << done.message() << "\n";
+      return kExitFailed;
+    }
+  }
+  return ListZones(ctx, store);
+}
+
+}  // namespace
+
+int ZoneVerbs(Context& ctx, const Args& args) {
+  Args words;
+  bool yes = false, frontPanel = false;
+  std::string progression = "SV";
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--yes")
+      yes = true;
+    else if (args[i] == "--front-panel")
+      frontPanel = true;
+    else if (args[i] == "--progression" && i + 1 < args.size() && (args[i + 1] == "SV" || args[i + 1] == "PV"))
+      progression = args[++i];
+    else if (args[i].starts_with("--"))
+      return Usage(ctx, "Unknown option " + args[i]);
+    else
+      words.push_back(args[i]);
+  }
+  if (words[0] == "zones") {
+    if (words.size() != 1) return Usage(ctx);
+    store::ConfigStore store(ctx.folder.ConfigDatabase());
+    return ListZones(ctx, store);
+  }
+  if (words.size() < 2) return Usage(ctx);
+  if (words[1] == "set" || words[1] == "remove") return Membership(ctx, words);
+
+  static const std::map<std::string, std::pair<watch::ZoneVerb, std::size_t>> kVerbs = {
+      {"upload", {watch::ZoneVerb::Upload, 5}}, {"select", {watch::ZoneVerb::Select, 4}},
+      {"start", {watch::ZoneVerb::Start, 3}},   {"pause", {watch::ZoneVerb::Pause, 3}},
+      {"restart", {watch::ZoneVerb::Restart, 3}}};
+  auto verb = kVerbs.find(words[1]);
+  if (verb == kVerbs.end() || words.size() != verb->second.second) return Usage(ctx);
+  const watch::ZoneVerb zoneVerb = verb->second.first;
+  if ((yes && zoneVerb != watch::ZoneVerb::Upload && zoneVerb != watch::ZoneVerb::Select) ||
+      (frontPanel && zoneVerb != watch::ZoneVerb::Start) || ctx.port.empty())
+    return Usage(ctx);
+  watch::ZoneCommand command{zoneVerb, words.size() > 3 ? words[3] : "", words.size() > 4 ? words[4] : "", progression};
+  if (zoneVerb == watch::ZoneVerb::Upload && !ToWholeNumber(command.startStep, 1, 64))
+    return Usage(ctx, "START must be a program step from 1 to 64");
+
+  ConsoleHost host(ctx, yes);
+  if (zoneVerb == watch::ZoneVerb::Select) host.View().AnswerOk("Run State Parameters Change");
+  if (frontPanel) host.View().AnswerOk("Enter Front Panel Start Code 5172");
+  const auto members = watch::ZoneMembers(host.Store().Zones().value_or({}), words[2]);
+  if (members.empty()) {
+    ctx.err << "No zone " << words[2] << "\n";
+    return kExitFailed;
+  }
+  if (!host.Open(std::to_string(members.front()))) return kExitFailed;
+  const auto reports = watch::RunZone(host.Console(), words[2], members, command);
+  const bool all = std::all_of(reports.begin(), reports.end(), [](const watch::MemberReport& r) { return r.done; });
+  return all ? kExitOk : kExitFailed;
+}
+
+}  // namespace tarvel::cli

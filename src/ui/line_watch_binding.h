@@ -1,0 +1,77 @@
+#pragma once
+// ui: the line watch in the console. Its sweep runs as the command runner's background work
+// (a user command waits at most for one exchange); the console's monitor shows the sweep's
+// readings of its channel instead of reading it again; the line overview docks on the console
+// (SetUp > Line Overview) and its settings are under SetUp > Line Watch Settings...; alarms
+// become desktop notifications; readings and alarms go to an MQTT broker when one is set.
+// The watch itself is Qt-free (src/watch); this binds it to the windows.
+
+#include <QObject>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "console/console.h"
+#include "publish/mqtt_publisher.h"
+#include "util/app_folder.h"
+#include "watch/line_watch.h"
+#include "watch/zone_run.h"
+
+class QDockWidget;
+
+namespace tarvel::ui {
+
+class CommandRunner;
+class ConsoleWindow;
+class LineOverview;
+
+// What SetUp > Line Watch Settings... keeps in Setup/LineWatch.ini.
+struct LineWatchOptions {
+  watch::WatchSettings watch;
+  bool notify = true;       // desktop notifications of alarms
+  std::string mqttUrl;      // empty: nothing is published
+  publish::MqttOptions mqtt;  // credentials and TLS files; host, port and prefix come from the URL
+};
+LineWatchOptions LoadLineWatchOptions(const AppFolder& folder);
+void SaveLineWatchOptions(const AppFolder& folder, const LineWatchOptions& options);
+
+class LineWatchBinding : public QObject {
+  Q_OBJECT
+
+ public:
+  // The watch must run on the console's line; both are used on the runner's thread only.
+  LineWatchBinding(ConsoleWindow& window, console::Console& console, watch::LineWatch& watch, AppFolder folder);
+  ~LineWatchBinding() override;
+
+  // Starts sweeping, behind whatever the console has queued (its start-up).
+  void Start();
+  void Apply(const LineWatchOptions& options);
+  const LineWatchOptions& Options() const { return options_; }
+  LineOverview* Overview() const { return overview_; }
+  QDockWidget* Dock() const { return dock_; }
+
+ signals:
+  void alarmNotified(const QString& title, const QString& text);
+
+ private:
+  void Sweep();  // the sweep as the runner's background work, from now
+  void Notify(const watch::AlarmEvent& event);
+  void RunZoneCommand(const QString& zone, watch::ZoneVerb verb);
+  void EditSettings();
+
+  ConsoleWindow& window_;
+  CommandRunner& runner_;  // outlives the window
+  console::Console& console_;
+  watch::LineWatch& watch_;
+  AppFolder folder_;
+  LineWatchOptions options_;
+  QDockWidget* dock_ = nullptr;
+  LineOverview* overview_ = nullptr;
+  bool started_ = false;
+  QObject* tray_ = nullptr;  // a QSystemTrayIcon where there is no notification service
+  std::mutex publisherMutex_;  // the runner's thread publishes, the window's thread replaces
+  std::shared_ptr<publish::MqttPublisher> publisher_;
+};
+
+}  // namespace tarvel::ui

@@ -1,0 +1,69 @@
+#include "watch/alarms.h"
+
+#include "watch/line_file.h"
+
+namespace tarvel::watch {
+
+const char* const kAlarmLogHeader = "Time,Channel,NickName,Address,Alarm,State,ProcessValue,BandLow,BandHigh,Message";
+
+const char* AlarmKindName(AlarmKind kind) { return kind == AlarmKind::Band ? "band" : "no reply"; }
+
+std::string AlarmLogLine(const AlarmEvent& e) {
+  auto number = [](const std::optional<int>& v) { return v ? std::to_string(*v) : std::string(); };
+  return CsvLine({IsoTime(e.at), std::to_string(e.id.channel), e.id.nickName, std::to_string(e.id.address),
+                  AlarmKindName(e.kind), e.raised ? "raised" : "cleared", number(e.processValue), number(e.bandLow),
+                  number(e.bandHigh), e.text});
+}
+
+AlarmEvent AlarmTracker::Event(const ChannelStatus& s, AlarmKind kind, bool raised, std::string text) const {
+  AlarmEvent e{s.id, s.at, kind, raised, std::move(text), std::nullopt, std::nullopt, std::nullopt};
+  if (s.state != RunState::NoReply) {
+    e.processValue = s.processValue;
+    e.bandLow = s.bandLow;
+    e.bandHigh = s.bandHigh;
+  }
+  return e;
+}
+
+std::vector<AlarmEvent> AlarmTracker::Update(ChannelStatus& s, bool wasActive, int consecutive) {
+  std::vector<AlarmEvent> events;
+  const int needed = consecutive < 1 ? 1 : consecutive;
+  auto clear = [&](std::string why) {
+    events.push_back(Event(s, *active_, false, std::move(why)));
+    active_.reset();
+    activeText_.clear();
+  };
+  auto raise = [&](AlarmKind kind, std::string text) {
+    if (active_) clear("replaced by a " + std::string(AlarmKindName(kind)) + " alarm");
+    activeText_ = text;
+    events.push_back(Event(s, kind, true, std::move(text)));
+    active_ = kind;
+  };
+
+  if (s.state == RunState::NoReply) {
+    outside_ = 0;
+    silent_ = wasActive ? silent_ + 1 : 0;
+    if (silent_ >= needed && active_ != AlarmKind::NoReply)
+      raise(AlarmKind::NoReply, "no reply for " + std::to_string(silent_) + " readings (" +
+                                    std::string(link::Describe(s.failure)) + ")");
+  } else {
+    silent_ = 0;
+    if (active_ == AlarmKind::NoReply) clear("answering again");
+    const bool outside = s.state == RunState::Running && (s.band == Band::Above || s.band == Band::Below);
+    outside_ = outside ? outside_ + 1 : 0;
+    if (outside && outside_ >= needed && active_ != AlarmKind::Band) {
+      raise(AlarmKind::Band, "PV " + std::to_string(s.processValue) + " " + BandName(s.band) + " " +
+                                 std::to_string(*s.bandLow) + ".." + std::to_string(*s.bandHigh) + " for " +
+                                 std::to_string(outside_) + " readings");
+    } else if (!outside && active_ == AlarmKind::Band) {
+      clear(s.state != RunState::Running ? std::string("run ") + RunStateName(s.state)
+            : s.band == Band::In         ? "back in band"
+                                         : "no band here");
+    }
+  }
+  s.alarm = active_.has_value();
+  s.alarmText = activeText_;
+  return events;
+}
+
+}  // namespace tarvel::watch

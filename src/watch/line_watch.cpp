@@ -1,0 +1,206 @@
+#include "watch/line_watch.h"
+
+#include <algorithm>
+
+#include "watch/line_file.h"
+
+namespace tarvel::watch {
+
+// The recorders speak through a console context: its message area becomes the watch's messages.
+class LineWatch::MessageView final : public console::ConsoleView {
+ public:
+  explicit MessageView(LineWatch& watch) : watch_(watch) {}
+  void ShowMessages(const std::string& text) override {
+    // The area only grows by appended lines until it is cleared: pass on what is new.
+    std::string added = text.starts_with(shown_) ? text.substr(shown_.size()) : text;
+    shown_ = text;
+    for (std::size_t end; (end = added.find("\r\n")) != std::string::npos; added.erase(0, end + 2))
+      watch_.Message(added.substr(0, end));
+  }
+  void SetLed(console::Led) override {}
+  void SetField(console::Field, const std::string&) override {}
+  void SetSelectors(const console::Selectors&) override {}
+  void SetProgressionChoices(const std::vector<std::string>&, int) override {}
+  void SetProgramMode(int) override {}
+  void SetMonitoring(bool) override {}
+  void SetGridLayout(console::Grid, const console::GridLayout&) override {}
+  void SetGridRows(console::Grid, const std::vector<std::vector<std::string>>&) override {}
+  void SetRowMarks(console::Grid, const std::vector<console::RowMark>&) override {}
+  void SetCurrentRow(console::Grid, int) override {}
+  void ScrollTo(console::Grid, int) override {}
+  void SetSizeButton(console::Grid, bool) override {}
+  void SetProgress(int, int) override {}
+  void ShowWarning(const std::string& title, const std::string& text) override { watch_.Message(title + ": " + text); }
+  bool Confirm(const std::string&, const std::string&) override { return false; }  // the watch asks nothing
+
+ private:
+  LineWatch& watch_;
+  std::string shown_;
+};
+
+LineWatch::LineWatch(AppFolder folder, store::ConfigStore& store, link::Line& line, Clock clock, Sweep::Clock steady)
+    : folder_(folder),
+      store_(store),
+      clock_(std::move(clock)),
+      view_(std::make_unique<MessageView>(*this)),
+      context_(folder, store, line, *view_, console::LineInfo{true, false}),
+      sweep_(context_.commands, [this] { return Channels(); }, std::move(steady)),
+      zoneRecorder_(folder) {}
+
+LineWatch::~LineWatch() = default;
+
+void LineWatch::Apply(const WatchSettings& settings) {
+  const bool newPeriod = settings.period != settings_.period;
+  settings_ = settings;
+  sweep_.SetPeriod(settings.period);
+  if (newPeriod && !sweep_.InProgress()) sweep_.StartOver();
+}
+
+void LineWatch::Message(const std::string& text) {
+  for (auto& listener : messageListeners_) listener(text);
+}
+
+std::vector<WatchedChannel> LineWatch::Channels() {
+  std::vector<WatchedChannel> channels;
+  for (const store::ChannelRow& row : store_.Channels().value_or({}))
+    channels.push_back({row.softwareChannel, row.modbusAddress, row.nickName});
+  zoneRows_ = store_.Zones().value_or({});
+  const auto zones = ZoneOfChannel(zoneRows_);
+  // Channels taken out of the map leave the overview; their recordings close.
+  std::erase_if(statuses_, [&](const auto& entry) {
+    return std::none_of(channels.begin(), channels.end(), [&](const WatchedChannel& c) { return c.channel == entry.first; });
+  });
+  std::erase_if(tracked_, [&](const auto& entry) { return !statuses_.contains(entry.first); });
+  for (const WatchedChannel& c : channels) {
+    ChannelStatus& status = statuses_[c.channel];
+    if (status.id != c) {  // a new channel, or its address changed
+      status = ChannelStatus();
+      status.id = c;
+    }
+    auto zone = zones.find(c.channel);
+    status.zone = zone == zones.end() ? "" : zone->second;
+  }
+  return channels;
+}
+
+SweepStep LineWatch::Step() {
+  if (pending_) {
+    SweepStep step = std::move(*pending_);
+    pending_.reset();
+    if (step.reading) Take(step.of, *step.reading);
+    if (step.sweepEnded) Finish(step);
+    step.exchanged = false;
+    step.again = true;
+    return step;
+  }
+  SweepStep step = sweep_.Next();
+  if (step.reading || step.sweepEnded) {
+    pending_ = step;
+    step.reading.reset();
+    step.sweepEnded = false;
+  }
+  return step;
+}
+
+void LineWatch::RunSweep() {
+  for (;;) {
+    const SweepStep step = Step();
+    if (step.sweepEnded) return;
+    if (!step.again && !sweep_.InProgress()) sweep_.StartOver();
+  }
+}
+
+void LineWatch::Take(const WatchedChannel& channel, const console::RunStateReading& reading) {
+  const auto address = static_cast<std::uint8_t>(channel.address);
+  const bool shown = monitorView_ && monitorView_(channel.channel, address, reading);
+  auto config = store_.ControllerConfig(channel.address);
+  const std::optional<store::ControllerConfigRow> row = config.ok() ? *config : std::nullopt;
+
+  ChannelStatus& status = statuses_[channel.channel];
+  Tracked& tracked = tracked_[channel.channel];
+  status.id = channel;
+  status.at = clock_();
+  status.state = StateOf(reading, row);
+  status.failure = reading.outcome();
+  status.profile = row ? row->profileNameExecuting : "";
+  const bool wasActive = tracked.wasActive;
+  if (reading.complete()) {
+    status.lastGood = status.at;
+    status.lowStep = reading.programLowStep.value;
+    status.highStep = reading.programHighStep.value;
+    status.step = reading.currentStep.value;
+    status.stepTime = reading.stepTime.value;
+    status.runMode = reading.runMode.value;
+    status.setPoint = reading.setPoint().value;
+    status.processValue = reading.processValue.value;
+    status.relays = reading.relays.value;
+    tracked.wasActive = status.state == RunState::Running || status.state == RunState::Held;
+    // The restart state follows every reading, as the console's monitor keeps it.
+    if (!shown) {
+      if (Status saved = store_.SaveRunState(channel.address, status.runMode, status.step, status.stepTime); !saved.ok())
+        Message("Run state of channel " + std::to_string(channel.channel) + ": " + saved.message());
+    }
+    Record(tracked, status, reading);
+  }
+
+  for (const AlarmEvent& event : tracked.alarms.Update(status, wasActive, settings_.consecutive)) {
+    if (Status written = AppendLine(AlarmLog(), kAlarmLogHeader, AlarmLogLine(event)); !written.ok())
+      Message("Alarm log: " + written.message());
+    for (auto& listener : alarmListeners_) listener(event);
+  }
+  for (auto& listener : statusListeners_) listener(status);
+}
+
+void LineWatch::Record(Tracked& tracked, ChannelStatus& status, const console::RunStateReading& reading) {
+  const bool running = status.state == RunState::Running;
+  if (!tracked.recorder) {
+    tracked.recorder = std::make_unique<console::RunRecorder>(context_, [this] { return clock_(); });
+    tracked.recorder->OnPoint([&tracked](const console::RunTrace& trace, const console::RunPoint& point) {
+      tracked.trace = trace;
+      tracked.point = point;
+    });
+  }
+  // A new start of the program (back at its first step with less time than before) is a new run.
+  const std::pair<int, int> stepAndTime{status.step, status.stepTime};
+  if (tracked.lastStepAndTime && status.step == status.lowStep && stepAndTime < *tracked.lastStepAndTime)
+    tracked.recorder->Stop();
+  tracked.lastStepAndTime = stepAndTime;
+  if (!running) tracked.recorder->Stop();  // a run that stopped is over: the next gets a file of its own
+
+  tracked.point.reset();
+  tracked.recorder->OnReading(status.id.channel, static_cast<std::uint8_t>(status.id.address), reading, running);
+  const console::RunRecording* file = tracked.recorder->Recording();
+  status.recording = file ? file->File() : std::filesystem::path();
+  status.programTime.reset();
+  status.design = status.bandLow = status.bandHigh = std::nullopt;
+  status.band = Band::None;
+  if (!running || !tracked.point || tracked.trace->profileName.empty()) return;
+  status.programTime = tracked.point->time;
+  if (auto design = designs_.At(tracked.trace->profileFile, tracked.point->time)) {
+    status.design = design->design;
+    status.bandLow = design->low;
+    status.bandHigh = design->high;
+    if (design->low && design->high)
+      status.band = status.processValue > *design->high  ? Band::Above
+                    : status.processValue < *design->low ? Band::Below
+                                                         : Band::In;
+  }
+}
+
+void LineWatch::Finish(const SweepStep&) {
+  ++finished_;
+  SweepSummary summary;
+  summary.number = sweep_.Completed();
+  summary.took = sweep_.LastDuration();
+  summary.period = sweep_.Period();
+  summary.saturated = sweep_.Saturated();
+  for (const auto& [channel, status] : statuses_) summary.channels.push_back(channel);
+  summary.zones = Spreads(zoneRows_, statuses_);
+  const auto now = clock_();
+  for (const ZoneSpread& zone : summary.zones)
+    if (Status written = zoneRecorder_.Record(zone, statuses_, now); !written.ok())
+      Message("Zone " + zone.zone + ": " + written.message());
+  for (auto& listener : sweepListeners_) listener(summary);
+}
+
+}  // namespace tarvel::watch

@@ -1,0 +1,125 @@
+#pragma once
+// watch: the line watch. The sweep reads every mapped controller in turn; each reading goes to
+// the console's monitor (a view of these readings: its channel is never read twice), to the
+// stored restart state, to one run recorder per channel (every running controller is recorded
+// to LogFiles/Channel-NN in the 21-byte record format, one file per run), to the alarms and the
+// alarm log LogFiles/alarms.csv, and to whoever listens: the line overview, tarvel-cli watch's
+// lines and the MQTT publisher. After each sweep the zones' spreads are worked out and recorded.
+//
+// Everything runs on the thread that talks to the line (the GUI's command runner, tarvel-cli's
+// main thread), one exchange per Step, so that a user command waits at most for one exchange.
+// Listeners are called on that thread and hand over what they need; none may block.
+// Qt-free; built on the console's reading and recorder. Depends on console, store and link.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "console/context.h"
+#include "console/run_recording.h"
+#include "watch/alarms.h"
+#include "watch/channel_status.h"
+#include "watch/design_band.h"
+#include "watch/sweep.h"
+#include "watch/zones.h"
+
+namespace tarvel::watch {
+
+struct WatchSettings {
+  std::chrono::milliseconds period = Sweep::kDefaultPeriod;
+  int consecutive = kDefaultConsecutive;  // readings in a row outside the band (or silent) before an alarm
+};
+
+struct SweepSummary {
+  long long number = 0;  // sweeps done since the watch started
+  SteadyClock::duration took{}, period{};
+  bool saturated = false;  // the sweep took longer than the period: the next starts at once
+  std::vector<int> channels;  // the mapped channels, in channel order
+  std::vector<ZoneSpread> zones;
+};
+
+class LineWatch {
+ public:
+  using Clock = std::function<SystemClock::time_point()>;
+  using MonitorView = std::function<bool(int channel, std::uint8_t address, const console::RunStateReading&)>;
+
+  LineWatch(AppFolder folder, store::ConfigStore& store, link::Line& line,
+            Clock clock = [] { return SystemClock::now(); }, Sweep::Clock steady = [] { return SteadyClock::now(); });
+  ~LineWatch();
+  LineWatch(const LineWatch&) = delete;
+  LineWatch& operator=(const LineWatch&) = delete;
+
+  void Apply(const WatchSettings& settings);
+  const WatchSettings& Settings() const { return settings_; }
+
+  // One exchange of the sweep; or what a finished reading or sweep sets off (recording, alarms,
+  // listeners), as a step of its own so that a command waiting meanwhile goes first; or
+  // nothing, with the time until the next sweep is due.
+  SweepStep Step();
+  // A user command used the line since the last Step: the reading under way starts again.
+  void CommandCameBetween() { sweep_.RestartReading(); }
+  // Steps until the sweep under way (or the next, when none is) has ended.
+  void RunSweep();
+
+  // The console's monitor shows a reading of its channel while monitoring is on (true: it did,
+  // and stored the restart state itself).
+  void SetMonitorView(MonitorView view) { monitorView_ = std::move(view); }
+  void OnStatus(std::function<void(const ChannelStatus&)> listener) { statusListeners_.push_back(std::move(listener)); }
+  void OnAlarm(std::function<void(const AlarmEvent&)> listener) { alarmListeners_.push_back(std::move(listener)); }
+  void OnSweep(std::function<void(const SweepSummary&)> listener) { sweepListeners_.push_back(std::move(listener)); }
+  // Recording messages and failures to write a file, one line each.
+  void OnMessage(std::function<void(const std::string&)> listener) { messageListeners_.push_back(std::move(listener)); }
+
+  // The latest status of every mapped channel, by channel number.
+  const std::map<int, ChannelStatus>& Statuses() const { return statuses_; }
+  const Sweep& CurrentSweep() const { return sweep_; }
+  // Sweeps whose every reading has been taken in (recorded, checked, passed on).
+  long long SweepsFinished() const { return finished_; }
+  std::filesystem::path AlarmLog() const { return folder_.LogFiles() / "alarms.csv"; }
+  const ZoneRecorder& Zones() const { return zoneRecorder_; }
+
+ private:
+  class MessageView;
+  struct Tracked {
+    std::unique_ptr<console::RunRecorder> recorder;
+    AlarmTracker alarms;
+    bool wasActive = false;  // running or held when it last answered
+    std::optional<std::pair<int, int>> lastStepAndTime;
+    std::optional<console::RunTrace> trace;
+    std::optional<console::RunPoint> point;
+  };
+
+  std::vector<WatchedChannel> Channels();
+  void Take(const WatchedChannel& channel, const console::RunStateReading& reading);
+  void Record(Tracked& tracked, ChannelStatus& status, const console::RunStateReading& reading);
+  void Finish(const SweepStep& step);
+  void Message(const std::string& text);
+
+  AppFolder folder_;
+  store::ConfigStore& store_;
+  Clock clock_;
+  std::unique_ptr<MessageView> view_;
+  console::Context context_;
+  Sweep sweep_;
+  WatchSettings settings_;
+  DesignBands designs_;
+  ZoneRecorder zoneRecorder_;
+  std::vector<store::ZoneRow> zoneRows_;
+  std::map<int, ChannelStatus> statuses_;
+  std::map<int, Tracked> tracked_;
+  std::optional<SweepStep> pending_;  // a reading or sweep end not yet taken in
+  long long finished_ = 0;
+
+  MonitorView monitorView_;
+  std::vector<std::function<void(const ChannelStatus&)>> statusListeners_;
+  std::vector<std::function<void(const AlarmEvent&)>> alarmListeners_;
+  std::vector<std::function<void(const SweepSummary&)>> sweepListeners_;
+  std::vector<std::function<void(const std::string&)>> messageListeners_;
+};
+
+}  // namespace tarvel::watch

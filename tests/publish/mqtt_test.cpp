@@ -1,0 +1,228 @@
+// The MQTT publisher against a real mosquitto broker that each test starts on a free loopback
+// port: what a subscriber receives, a broker killed while the watch goes on, credentials, and
+// tarvel-cli watch --mqtt against tarvel-sim.
+#include <gmock/gmock.h>
+
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+
+#include "processes.h"
+#include "profile/log_file.h"
+#include "publish/mqtt_publisher.h"
+#include "watch/watch_fixture.h"
+
+namespace tarvel::publish {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using tarvel::testing::Subscribe;
+
+#define SKIP_WITHOUT_BROKER()                                                                  \
+  if (tarvel::testing::MosquittoProgram().empty()) GTEST_SKIP() << "mosquitto is not installed" \
+                                                                    " (scripts/deps.sh installs it)"
+
+TEST(MqttUrl, HostPortPrefixAndTls) {
+  auto plain = ParseMqttUrl("mqtt://broker.plant:1884/site/hall 2/");
+  ASSERT_TRUE(plain.ok());
+  EXPECT_EQ(plain->host, "broker.plant");
+  EXPECT_EQ(plain->port, 1884);
+  EXPECT_EQ(plain->prefix, "site/hall 2");
+  EXPECT_FALSE(plain->tls);
+  auto tls = ParseMqttUrl("mqtts://10.0.0.7");
+  ASSERT_TRUE(tls.ok());
+  EXPECT_EQ(tls->port, 8883);
+  EXPECT_EQ(tls->prefix, "tarvel");
+  EXPECT_TRUE(tls->tls);
+  for (const char* bad : {"tcp://x", "mqtt://", "mqtt://x:0/a", "mqtt://x:99999", "mqtt://x/a/#", "mqtt://x:y"})
+    EXPECT_FALSE(ParseMqttUrl(bad).ok()) << bad;
+}
+
+TEST(MqttPayload, StateOfANoReplyChannelKeepsItsLastGoodValues) {
+  watch::ChannelStatus s;
+  s.id = {3, 7, "Kiln \"A\""};
+  s.state = watch::RunState::NoReply;
+  s.failure = link::Outcome::NoReply;
+  EXPECT_EQ(StateJson(s).substr(0, 58), R"({"channel":3,"nickname":"Kiln \"A\"","address":7,"zone":"")");
+  EXPECT_THAT(StateJson(s), HasSubstr(R"("state":"no reply")"));
+  EXPECT_THAT(StateJson(s), HasSubstr(R"("last_good":null,"failure":"no reply","alarm":false)"));
+  EXPECT_THAT(StateJson(s), ::testing::Not(HasSubstr("process_value")));
+  s.lastGood = s.at;
+  s.processValue = 181;
+  s.programTime = 12.345;
+  EXPECT_THAT(StateJson(s), HasSubstr(R"("process_value":181,"program_time":12.35,"design":null)"));
+}
+
+class MqttWatch : public watch::WatchFixture {
+ protected:
+  MqttWatch() : WatchFixture({1, 2}) {
+    Map(1, 1, "Kiln");
+    Map(2, 2, "Oven");
+    RunCure(1);
+    sim_.AdvanceTime(15min);  // 160, band 150..170
+    SetPv(1, 300);
+  }
+  MqttOptions Options() {
+    MqttOptions o;
+    o.host = "127.0.0.1";
+    o.port = broker_.Port();
+    o.prefix = "plant/hall1";
+    return o;
+  }
+  void Publish(MqttPublisher& publisher) {
+    Watch().OnStatus([&publisher](const watch::ChannelStatus& s) { publisher.PublishState(s); });
+    Watch().OnAlarm([&publisher](const watch::AlarmEvent& e) { publisher.PublishAlarm(e); });
+  }
+  tarvel::testing::Broker broker_;
+};
+
+TEST_F(MqttWatch, EachReadingIsARetainedJsonStateAndEachAlarmAMessage) {
+  SKIP_WITHOUT_BROKER();
+  ASSERT_TRUE(broker_.Start());
+  // Alarms are not retained: a subscriber listens from before the sweeps.
+  tarvel::testing::Spawned alarms;
+  ASSERT_TRUE(alarms.Start({"/usr/bin/stdbuf", "-oL", "mosquitto_sub", "-h", "127.0.0.1", "-p",
+                            std::to_string(broker_.Port()), "-t", "plant/hall1/+/alarm", "-v", "-i", "alarm-listener"}));
+  ASSERT_TRUE(broker_.WaitForLog("Received SUBSCRIBE from alarm-listener"));
+
+  MqttPublisher publisher(Options());
+  ASSERT_TRUE(publisher.Start().ok());
+  Publish(publisher);
+  Watch().RunSweep();
+  Watch().RunSweep();  // the second reading outside the band raises the alarm
+  ASSERT_TRUE(publisher.Flush(20s));
+
+  const auto states = Subscribe(broker_.Port(), "plant/hall1/+/state", 2);
+  ASSERT_EQ(states.exitCode, 0) << states.err;
+  EXPECT_THAT(states.out, HasSubstr(R"(plant/hall1/1/state {"channel":1,"nickname":"Kiln","address":1,"zone":"",)"
+                                    R"("state":"running",)"));
+  EXPECT_THAT(states.out, HasSubstr(R"("profile":"Cure.txt","run_mode":2,"step":1,"step_time":15,"set_point":160,)"
+                                    R"("process_value":300,"program_time":15,"design":160,"deviation":140,)"
+                                    R"("band":"above band","band_low":150,"band_high":170,"relay1":false,)"
+                                    R"("relay2":false,"alarm":true,"alarm_text":"PV 300 above band 150..170 for 2 readings"})"));
+  EXPECT_THAT(states.out, HasSubstr(R"(plant/hall1/2/state {"channel":2,"nickname":"Oven","address":2,"zone":"",)"
+                                    R"("state":"idle")"));
+  EXPECT_EQ(Subscribe(broker_.Port(), "plant/hall1/status", 1).out, "plant/hall1/status online\n");
+  ASSERT_TRUE(alarms.WaitFor("plant/hall1/1/alarm"));
+  EXPECT_THAT(alarms.Lines().back(), HasSubstr(R"("alarm":"band","state":"raised","text":"PV 300 above band 150..170)"
+                                               R"( for 2 readings","process_value":300,"band_low":150,"band_high":170})"));
+}
+
+TEST_F(MqttWatch, ABrokerKilledMidRunLosesNoRecordAndGetsTheNewestStateWhenBack) {
+  SKIP_WITHOUT_BROKER();
+  ASSERT_TRUE(broker_.Start());
+  MqttPublisher publisher(Options());
+  ASSERT_TRUE(publisher.Start().ok());
+  Publish(publisher);
+  Watch().RunSweep();
+  ASSERT_TRUE(publisher.Flush(20s)) << publisher.Connected() << " " << publisher.Queued();
+
+  broker_.Kill();
+  for (int sweep = 0; sweep < 3; ++sweep) {
+    sim_.AdvanceTime(1min);
+    Watch().RunSweep();
+  }
+  EXPECT_EQ(Watch().CurrentSweep().Completed(), 4);
+  const auto logs = FilesIn(folder_.ChannelLogFolder(1));
+  ASSERT_EQ(logs.size(), 1u);
+  const auto points = profile::ReadLogFile(logs[0]).value();
+  ASSERT_EQ(points.size(), 4u) << "every reading recorded while the broker was away";
+  const std::string pv = std::to_string(std::lround(sim_.Unit(1).processTemperature));
+  EXPECT_EQ(points.back().recordedTemperature, std::stoi(pv));
+  EXPECT_GT(publisher.Queued(), 0u);
+
+  ASSERT_TRUE(broker_.Start());  // the same port: the publisher finds it again by itself
+  ASSERT_TRUE(publisher.Flush(60s));
+  const auto state = Subscribe(broker_.Port(), "plant/hall1/1/state", 1);
+  EXPECT_THAT(state.out, HasSubstr(R"("process_value":)" + pv));
+  EXPECT_THAT(state.out, HasSubstr(R"("step_time":18)"));
+}
+
+TEST_F(MqttWatch, UserNameAndPasswordReachTheBroker) {
+  SKIP_WITHOUT_BROKER();
+  const auto passwords = broker_.Dir() / "passwords";
+  ASSERT_EQ(tarvel::testing::RunProcess("mosquitto_passwd", {"-b", "-c", passwords.string(), "tarvel", "s3cret"}).exitCode, 0);
+  ASSERT_TRUE(broker_.Start("allow_anonymous false\npassword_file " + passwords.string() + "\n"));
+
+  std::mutex mutex;
+  std::condition_variable told;
+  std::vector<std::string> problems;
+  MqttOptions wrong = Options();
+  wrong.username = "tarvel";
+  wrong.password = "guess";
+  {
+    MqttPublisher refused(wrong);
+    refused.OnProblem([&](const std::string& text) {
+      std::lock_guard lock(mutex);
+      problems.push_back(text);
+      told.notify_all();
+    });
+    ASSERT_TRUE(refused.Start().ok());
+    std::unique_lock lock(mutex);
+    // The broker's answer, not a line that does not listen yet.
+    ASSERT_TRUE(told.wait_for(lock, 20s, [&] { return !problems.empty(); }));
+    EXPECT_THAT(problems[0], HasSubstr("MQTT broker refused the connection: Connection Refused: not authorised."));
+  }
+  MqttOptions right = wrong;
+  right.password = "s3cret";
+  MqttPublisher publisher(right);
+  ASSERT_TRUE(publisher.Start().ok());
+  Publish(publisher);
+  Watch().RunSweep();
+  ASSERT_TRUE(publisher.Flush(20s));
+  const auto state = Subscribe(broker_.Port(), "plant/hall1/2/state", 1, 20, {"-u", "tarvel", "-P", "s3cret"});
+  EXPECT_THAT(state.out, HasSubstr(R"("state":"idle")"));
+}
+
+// tarvel-cli watch as the systemd unit runs it, against tarvel-sim.
+class CliWatch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (tarvel::testing::MosquittoProgram().empty()) GTEST_SKIP() << "mosquitto is not installed";
+    ASSERT_TRUE(sim_.Start({TARVEL_SIM, "--units", "1,2", "--turnaround", "1"}));
+    device_ = ReadDevice();
+    ASSERT_TRUE(device_.starts_with("/dev/pts/")) << device_;
+    for (auto [channel, address, name] : {std::tuple{"1", "1", "Kiln"}, {"2", "2", "Oven"}})
+      ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"channel", "add", channel, address, name}).exitCode, 0);
+    ASSERT_TRUE(broker_.Start());
+  }
+  std::string ReadDevice() {
+    sim_.WaitFor("/dev/pts/");
+    return sim_.Lines().empty() ? "" : sim_.Lines().back();
+  }
+  std::string Url() { return "mqtt://127.0.0.1:" + std::to_string(broker_.Port()) + "/cli"; }
+
+  tarvel::testing::TempDir home_;
+  tarvel::testing::Spawned sim_;
+  std::string device_;
+  tarvel::testing::Broker broker_;
+};
+
+TEST_F(CliWatch, CountTwoPrintsEachReadingPublishesItAndSaysOfflineAtTheEnd) {
+  const auto run = tarvel::testing::RunCli(home_.path(), {"watch", "--every", "0", "--count", "2", "--mqtt", Url()}, device_);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = run.out.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(run.out.substr(at, end - at));
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_THAT(lines[0], ::testing::MatchesRegex(".*  ch 1 Kiln @1  idle  step 1 time 0  SP 70  PV 70  R1 off R2 off  mode 0"));
+  EXPECT_THAT(lines[3], HasSubstr("  ch 2 Oven @2  idle"));
+  const auto states = Subscribe(broker_.Port(), "cli/+/state", 2);
+  EXPECT_THAT(states.out, HasSubstr(R"(cli/1/state {"channel":1,"nickname":"Kiln")"));
+  EXPECT_THAT(states.out, HasSubstr(R"(cli/2/state {"channel":2,"nickname":"Oven")"));
+  EXPECT_EQ(Subscribe(broker_.Port(), "cli/status", 1).out, "cli/status offline\n");
+}
+
+TEST_F(CliWatch, AWatchThatDiesLeavesItsLastWillOffline) {
+  tarvel::testing::Spawned watch;
+  ASSERT_TRUE(watch.Start({TARVEL_CLI, "--home", home_.path().string(), "--port", device_, "watch", "--every", "0.2",
+                           "--mqtt", Url()}));
+  ASSERT_TRUE(watch.WaitFor("ch 2 Oven"));
+  EXPECT_EQ(Subscribe(broker_.Port(), "cli/status", 1).out, "cli/status online\n");
+  watch.Kill();  // no goodbye: the broker says it
+  EXPECT_EQ(Subscribe(broker_.Port(), "cli/status", 1).out, "cli/status offline\n");
+}
+
+}  // namespace
+}  // namespace tarvel::publish

@@ -1,0 +1,152 @@
+// The line watch in the console: a user command cutting into a sweep, the overview's rows, a
+// double click choosing the channel, an alarm row and its notification.
+#include <QComboBox>
+#include <QDockWidget>
+#include <QEventLoop>
+#include <QTableWidget>
+
+#include <atomic>
+
+#include "console/hooked_line.h"
+#include "support/profiles.h"
+#include "ui/console_window.h"
+#include "ui/line_overview.h"
+#include "ui/line_watch_binding.h"
+#include "window_fixture.h"
+
+namespace tarvel::ui {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Address and register of each request frame.
+std::vector<std::pair<int, int>> Reads(const std::vector<std::vector<std::uint8_t>>& frames) {
+  std::vector<std::pair<int, int>> reads;
+  for (const auto& f : frames) reads.emplace_back(f[0], f[2] << 8 | f[3]);
+  return reads;
+}
+
+std::vector<std::pair<int, int>> Reading(int address, int from = 0) {
+  const int regs[] = {0x200E, 0x200F, 0x018F, 0x200D, 0x0191, 0x0168, 0x0164, 0x0000, 0x01D8};
+  std::vector<std::pair<int, int>> reads;
+  for (int i = from; i < 9; ++i) reads.emplace_back(address, regs[i]);
+  return reads;
+}
+
+class LineWatchInConsole : public WindowFixture {
+ protected:
+  LineWatchInConsole() {
+    EXPECT_TRUE(store_.AddChannel({1, 1, "Kiln", "set64rs"}));
+    EXPECT_TRUE(store_.AddChannel({2, 2, "Oven", "set64rs"}));
+  }
+  // Runs the event loop until the watch has ended `count` more sweeps.
+  void Sweeps(watch::LineWatch& watch, int count) {
+    const long long until = watch.CurrentSweep().Completed() + count;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return swept_.load() >= until; }, 30000));
+    QCoreApplication::processEvents();
+  }
+  void Count(watch::LineWatch& watch) {
+    watch.OnSweep([this](const watch::SweepSummary& s) { swept_ = s.number; });
+  }
+  std::atomic<long long> swept_{0};
+};
+
+// Declared after the watch and the console: the background steps stop before they go.
+struct StopRunner {
+  CommandRunner& runner;
+  ~StopRunner() { runner.Shutdown(); }
+};
+
+TEST_F(LineWatchInConsole, AUserCommandWaitsForTheExchangeInProgressAndTheReadingStartsAgain) {
+  console::HookedLine hooked(line_);
+  watch::LineWatch watch(folder_, store_, hooked);
+  watch.Apply({1h, 2});  // one sweep in this test
+  Count(watch);
+  link::CommandSet user(line_);
+  std::atomic<bool> userDone{false};
+  StopRunner stop{runner_};
+  hooked.before = [&](int exchange) {
+    // The user presses a button while the sweep's fourth exchange is on the line.
+    if (exchange == 4)
+      runner_.Run([&] {
+        (void)user.ReadSetValue(2);
+        userDone = true;
+      });
+  };
+  sim_.ClearRequests();
+  runner_.SetBackground([&watch](bool between) {
+    if (between) watch.CommandCameBetween();
+    const auto step = watch.Step();
+    return step.again ? 0ms : std::chrono::ceil<std::chrono::milliseconds>(step.wait);
+  });
+  Sweeps(watch, 1);
+  EXPECT_TRUE(userDone);
+  std::vector<std::pair<int, int>> expected = Reading(1);
+  expected.resize(4);
+  expected.emplace_back(2, 0x0000);  // the user's read, right after the exchange in progress
+  for (auto reads : {Reading(1), Reading(2)}) expected.insert(expected.end(), reads.begin(), reads.end());
+  EXPECT_EQ(Reads(sim_.Requests()), expected) << "unit 1's reading starts again after the command";
+}
+
+TEST_F(LineWatchInConsole, OverviewRowsDoubleClickChoosesTheChannelAndAnAlarmTurnsItsRowRed) {
+  ASSERT_TRUE(tarvel::testing::WriteCureProfile(folder_.Profiles() / "Cure.txt"));
+  ASSERT_TRUE(store_.WriteMemorySteps(1, {{1, 1, 30, 70, 1, 0}, {1, 2, 45, 250, 2, 0}, {1, 3, 0, 100, 1, 0}}));
+  ASSERT_TRUE(store_.WriteLogEntry({1, "Cure.txt", 1, 3, "K", "F", "M", "SV"}));
+  ASSERT_TRUE(store_.SaveRunSelection(1, "Cure.txt", 1, 3));
+  sim_.EditUnit(1, [](sim::UnitState& u) {
+    u.steps[0] = {1, 30, 70};
+    u.steps[1] = {2, 45, 250};
+    u.steps[2] = {1, 0, 100};
+    u.programLowStep = 1;
+    u.programHighStep = 3;
+    u.runMode = 2;
+  });
+  sim_.FrontPanelStart(1);
+  sim_.AdvanceTime(15min);
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.processTemperature = 400; });
+
+  ConsoleWindow window({true, "/dev/pts/x", QString::fromStdString(folder_.Profiles().string())}, runner_);
+  console::Console console(folder_, store_, line_, window.View(), {true, true});
+  watch::LineWatch watch(folder_, store_, line_);
+  auto* binding = new LineWatchBinding(window, console, watch, folder_);
+  std::vector<QString> notified;
+  QObject::connect(binding, &LineWatchBinding::alarmNotified, [&](const QString& title, const QString&) {
+    notified.push_back(title);
+  });
+  Count(watch);
+  StopRunner stop{runner_};
+  window.show();
+  window.Start(console);
+  LineWatchOptions options;
+  options.watch = {0ms, 2};
+  options.notify = false;
+  binding->Start();
+  binding->Apply(options);
+  Sweeps(watch, 3);
+
+  QTableWidget* grid = Find<QTableWidget>(window, "LineOverviewGrid");
+  ASSERT_EQ(grid->rowCount(), 2);
+  auto cell = [&](int row, int column) { return grid->item(row, column)->text(); };
+  EXPECT_EQ(cell(0, LineOverview::kNickName), "Kiln");
+  EXPECT_EQ(cell(0, LineOverview::kState), "running");
+  EXPECT_EQ(cell(0, LineOverview::kProfile), "Cure.txt");
+  EXPECT_EQ(cell(0, LineOverview::kProcessValue), "400");
+  EXPECT_EQ(cell(0, LineOverview::kDeviation), "+240");
+  EXPECT_EQ(cell(0, LineOverview::kBand), "above band (150..170)");
+  EXPECT_EQ(cell(1, LineOverview::kState), "idle");
+  EXPECT_EQ(grid->item(0, LineOverview::kState)->background().color(), QColor(255, 150, 150));
+  EXPECT_EQ(grid->item(1, LineOverview::kState)->background().style(), Qt::NoBrush);
+  ASSERT_FALSE(notified.empty());
+  EXPECT_EQ(notified[0], "Temperature alarm channel 1 Kiln: raised");
+  EXPECT_EQ(Find<QDockWidget>(window, "LineOverviewDock")->widget()->objectName(), "LineOverview");
+
+  // Double click on the oven: the console's channel becomes 2.
+  const QRect rect = grid->visualItemRect(grid->item(1, LineOverview::kNickName));
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, rect.center());
+  QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, rect.center());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Find<QComboBox>(window, "ProfileChannelNumberDisplay")->currentText() == "2"; },
+                              15000));
+}
+
+}  // namespace
+}  // namespace tarvel::ui

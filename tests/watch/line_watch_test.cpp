@@ -1,0 +1,249 @@
+// The line watch against simulated controllers: the order of the sweep, recording of every
+// running controller, alarms, the console's monitor as a view, zone spreads.
+#include <gmock/gmock.h>
+
+#include <cmath>
+
+#include "console/console.h"
+#include "console/recording_view.h"
+#include "profile/log_file.h"
+#include "watch_fixture.h"
+
+namespace tarvel::watch {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+// Address and register of each request frame.
+std::vector<std::pair<int, int>> Reads(const std::vector<std::vector<std::uint8_t>>& frames) {
+  std::vector<std::pair<int, int>> reads;
+  for (const auto& f : frames) reads.emplace_back(f[0], f[2] << 8 | f[3]);
+  return reads;
+}
+
+// The nine reads of one reading, in the order the controller is asked.
+std::vector<std::pair<int, int>> Reading(int address) {
+  std::vector<std::pair<int, int>> reads;
+  for (int reg : {0x200E, 0x200F, 0x018F, 0x200D, 0x0191, 0x0168, 0x0164, 0x0000, 0x01D8})
+    reads.emplace_back(address, reg);
+  return reads;
+}
+
+template <class T>
+std::vector<T> Joined(std::initializer_list<std::vector<T>> parts) {
+  std::vector<T> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(text.substr(at, end - at));
+  return lines;
+}
+
+class Sweeping : public WatchFixture {
+ protected:
+  Sweeping() : WatchFixture({1, 2, 3}) {}
+
+  // What the controller held when it was read, as its log should have it.
+  profile::LogPoint Expected(int address, double time) {
+    const sim::UnitState unit = sim_.Unit(static_cast<std::uint8_t>(address));
+    return {time, double(unit.profileSetPoint), double(std::lround(unit.processTemperature))};
+  }
+};
+
+TEST_F(Sweeping, ReadsEachMappedControllerInTurnAndGivesUpOnOneThatDoesNotAnswer) {
+  Map(1, 1, "Kiln");
+  Map(2, 3, "Oven");
+  Map(3, 9, "Gone");  // nothing answers at 9
+  Map(4, 2, "Dryer");
+  line_.SetTiming({40ms, 40ms});
+  Watch().RunSweep();
+  EXPECT_EQ(Reads(sim_.Requests()), Joined({Reading(1), Reading(3), {{9, 0x200E}}, Reading(2)}));
+  const auto& statuses = Watch().Statuses();
+  ASSERT_EQ(statuses.size(), 4u);
+  EXPECT_EQ(statuses.at(3).state, RunState::NoReply);
+  EXPECT_EQ(statuses.at(3).failure, link::Outcome::NoReply);
+  EXPECT_EQ(statuses.at(4).state, RunState::Idle);
+  EXPECT_EQ(statuses.at(4).processValue, 70);
+
+  // The map is read at the start of each sweep: a channel taken out is no longer asked.
+  ASSERT_TRUE(store_.DeleteChannel(3));
+  sim_.ClearRequests();
+  Watch().RunSweep();
+  EXPECT_EQ(Reads(sim_.Requests()), Joined({Reading(1), Reading(3), Reading(2)}));
+  EXPECT_FALSE(Watch().Statuses().contains(3));
+  EXPECT_EQ(Watch().CurrentSweep().Completed(), 2);
+}
+
+TEST_F(Sweeping, RecordsEveryRunningControllerInItsOwnFileOneRecordPerReading) {
+  for (int unit = 1; unit <= 3; ++unit) Map(unit, unit, "Zone " + std::to_string(unit));
+  RunCure(1);
+  RunCure(2);
+  sim_.AdvanceTime(5min);
+  RunCure(3);  // started five minutes later
+  std::map<int, std::vector<profile::LogPoint>> expected;
+  for (int sweep = 1; sweep <= 3; ++sweep) {
+    sim_.AdvanceTime(10min);
+    Watch().RunSweep();
+    for (int unit = 1; unit <= 3; ++unit) expected[unit].push_back(Expected(unit, 10.0 * sweep + (unit == 3 ? 0 : 5)));
+  }
+  for (int unit = 1; unit <= 3; ++unit) {
+    const auto files = FilesIn(folder_.ChannelLogFolder(unit));
+    ASSERT_EQ(files.size(), 1u) << "channel " << unit;
+    EXPECT_THAT(files[0].filename().string(), ::testing::MatchesRegex("Cure [-0-9]+ [-0-9]+\\.log"));
+    EXPECT_EQ(fs::file_size(files[0]), 3 * profile::kLogRecordSize);
+    EXPECT_EQ(profile::ReadLogFile(files[0]).value(), expected[unit]) << "channel " << unit;
+    EXPECT_EQ(Watch().Statuses().at(unit).recording, files[0]);
+  }
+  // 35 minutes in: the second step, 250 going to the end step's 100 over 45 minutes.
+  EXPECT_EQ(expected[1][2].recordedProfile, 233);
+
+  // Unit 2 is paused (run mode 0): its run is over and it is not recorded; started again, it
+  // gets a new file.
+  sim_.EditUnit(2, [](sim::UnitState& u) { u.runMode = 0; });
+  sim_.AdvanceTime(1min);
+  Watch().RunSweep();
+  EXPECT_EQ(Watch().Statuses().at(2).state, RunState::Held);
+  EXPECT_EQ(fs::file_size(FilesIn(folder_.ChannelLogFolder(2))[0]), 3 * profile::kLogRecordSize);
+  EXPECT_EQ(fs::file_size(FilesIn(folder_.ChannelLogFolder(1))[0]), 4 * profile::kLogRecordSize);
+  RunCure(2);
+  Watch().RunSweep();
+  const auto files = FilesIn(folder_.ChannelLogFolder(2));
+  ASSERT_EQ(files.size(), 2u);
+  std::vector<std::uintmax_t> sizes = {fs::file_size(files[0]), fs::file_size(files[1])};
+  EXPECT_THAT(sizes, ::testing::UnorderedElementsAre(3 * profile::kLogRecordSize, profile::kLogRecordSize));
+}
+
+class Alarms : public WatchFixture {
+ protected:
+  Alarms() : WatchFixture({1, 2}) {
+    Map(1, 1, "Kiln, east");
+    Map(2, 2, "Oven");
+    RunCure(1);
+    SetPv(2, 900);  // idle: far from anything, and no alarm for it
+    sim_.AdvanceTime(15min);  // half way up the ramp: 160, band 150..170
+    SetPv(1, 160);
+    Watch().OnAlarm([this](const AlarmEvent& e) { events_.push_back(e); });
+  }
+  std::vector<std::string> Logged() { return Lines(testing::ReadAll(Watch().AlarmLog())); }
+  std::vector<AlarmEvent> events_;
+};
+
+TEST_F(Alarms, OutsideTheBandForTwoReadingsRaisesAndBackInBandClears) {
+  Watch().RunSweep();
+  EXPECT_EQ(Watch().Statuses().at(1).band, Band::In);
+  EXPECT_EQ(Watch().Statuses().at(1).Deviation(), 0);
+  EXPECT_EQ(Watch().Statuses().at(2).state, RunState::Idle);
+
+  SetPv(1, 300);
+  Watch().RunSweep();
+  const ChannelStatus& kiln = Watch().Statuses().at(1);
+  EXPECT_EQ(kiln.band, Band::Above);
+  EXPECT_EQ(kiln.Deviation(), 140);
+  EXPECT_FALSE(kiln.alarm) << "one reading outside is not yet an alarm";
+  EXPECT_FALSE(fs::exists(Watch().AlarmLog()));
+
+  Watch().RunSweep();
+  EXPECT_TRUE(Watch().Statuses().at(1).alarm);
+  ASSERT_EQ(events_.size(), 1u);
+  EXPECT_TRUE(events_[0].raised);
+  EXPECT_EQ(events_[0].text, "PV 300 above band 150..170 for 2 readings");
+  auto logged = Logged();
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_EQ(logged[0], kAlarmLogHeader);
+  EXPECT_THAT(logged[1], HasSubstr(",1,\"Kiln, east\",1,band,raised,300,150,170,PV 300 above band 150..170 for 2 readings"));
+
+  Watch().RunSweep();  // still outside: no second alarm
+  EXPECT_EQ(Logged().size(), 2u);
+  SetPv(1, 165);
+  Watch().RunSweep();
+  EXPECT_FALSE(Watch().Statuses().at(1).alarm);
+  logged = Logged();
+  ASSERT_EQ(logged.size(), 3u);
+  EXPECT_THAT(logged[2], HasSubstr(",1,\"Kiln, east\",1,band,cleared,165,150,170,back in band"));
+  for (const auto& line : logged) EXPECT_THAT(line, ::testing::Not(HasSubstr(",Oven,"))) << "idle: no alarm";
+}
+
+TEST_F(Alarms, ARunningControllerThatStopsAnsweringRaisesAndClearsWhenItAnswersAgain) {
+  Watch().RunSweep();
+  line_.SetTiming({30ms, 30ms});
+  sim_.InjectFault(sim::Fault::NoReply, 4);  // two sweeps: each unit is asked once and given up
+  Watch().RunSweep();
+  EXPECT_EQ(Watch().Statuses().at(1).state, RunState::NoReply);
+  EXPECT_EQ(Watch().Statuses().at(1).processValue, 160) << "the last good values stay";
+  EXPECT_TRUE(events_.empty());
+  Watch().RunSweep();
+  line_.SetTiming({250ms, 250ms});
+  ASSERT_EQ(events_.size(), 1u);
+  EXPECT_EQ(events_[0].kind, AlarmKind::NoReply);
+  EXPECT_EQ(events_[0].id.channel, 1) << "the idle oven raises none";
+  Watch().RunSweep();
+  ASSERT_EQ(events_.size(), 2u);
+  EXPECT_FALSE(events_[1].raised);
+  EXPECT_EQ(events_[1].text, "answering again");
+  EXPECT_THAT(Logged()[1], HasSubstr(",no reply,raised,,,,no reply for 2 readings (no reply)"));
+}
+
+TEST_F(Alarms, ZoneSpreadIsWorkedOutAfterEachSweepAndRecordedWhileTheZoneRuns) {
+  RunCure(2);
+  SetPv(1, 250);
+  SetPv(2, 262);
+  ASSERT_TRUE(store_.SetZone(1, "Furnace"));
+  ASSERT_TRUE(store_.SetZone(2, "Furnace"));
+  std::vector<SweepSummary> summaries;
+  Watch().OnSweep([&](const SweepSummary& s) { summaries.push_back(s); });
+  Watch().RunSweep();
+  ASSERT_EQ(summaries.size(), 1u);
+  ASSERT_EQ(summaries[0].zones.size(), 1u);
+  EXPECT_EQ(summaries[0].zones[0].channels, (std::vector<int>{1, 2}));
+  EXPECT_EQ(summaries[0].zones[0].Spread(), 12);
+  EXPECT_EQ(Watch().Statuses().at(2).zone, "Furnace");
+  const fs::path file = Watch().Zones().FileOf("Furnace");
+  EXPECT_EQ(file.parent_path(), folder_.LogFiles() / "Zone-Furnace");
+  const auto lines = Lines(testing::ReadAll(file));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Time,Spread,Lowest,Highest,Channel 1,Channel 2");
+  EXPECT_THAT(lines[1], ::testing::EndsWith(",12,250,262,250,262"));
+
+  // A member taken out changes the columns: a file of its own.
+  ASSERT_TRUE(store_.RemoveFromZone(2));
+  Watch().RunSweep();
+  const fs::path second = Watch().Zones().FileOf("Furnace");
+  EXPECT_NE(second, file);
+  const auto secondLines = Lines(testing::ReadAll(second));
+  ASSERT_EQ(secondLines.size(), 2u);
+  EXPECT_EQ(secondLines[0], "Time,Spread,Lowest,Highest,Channel 1");
+  EXPECT_THAT(secondLines[1], ::testing::EndsWith(",0,250,250,250"));
+  EXPECT_EQ(Lines(testing::ReadAll(file)).size(), 2u);
+}
+
+TEST_F(Alarms, TheConsoleMonitorShowsTheSweepsReadingOfItsChannelWithoutReadingItAgain) {
+  console::RecordingView view;
+  console::Console console(folder_, store_, line_, view, {true, true});
+  auto& selection = console.Selection();
+  selection.LoadChannelLists();
+  selection.SelectIndex(0);
+  selection.SetStartupComplete(true);
+  console.RunMonitor().SetRunsRecordedElsewhere(true);
+  console.SetMonitoring(true);  // the button reads once at once
+  SetPv(1, 247);
+  sim_.ClearRequests();
+  Watch().SetMonitorView([&console](int channel, std::uint8_t address, const console::RunStateReading& reading) {
+    return console.RunMonitor().ShowReading(channel, address, reading);
+  });
+  Watch().RunSweep();
+  EXPECT_EQ(Reads(sim_.Requests()), Joined({Reading(1), Reading(2)}));
+  EXPECT_EQ(view.fields[console::Field::ProcessTemperature], "247");
+  EXPECT_EQ(view.fields[console::Field::CurrentStep], "1");
+  // One run, one file: the console's own recorder leaves it to the watch.
+  EXPECT_EQ(FilesIn(folder_.ChannelLogFolder(1)).size(), 1u);
+  EXPECT_EQ(store_.ControllerConfig(1).value()->segmentElapsedTime, 15);
+}
+
+}  // namespace
+}  // namespace tarvel::watch

@@ -1,0 +1,86 @@
+#pragma once
+// A line watch on a real line: simulated controllers on a pseudo-terminal, libmodbus on the
+// master side, the configuration database and the cure profile in a fresh application folder.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "link/modbus_rtu_line.h"
+#include "sim/simulated_line.h"
+#include "store/home.h"
+#include "support/profiles.h"
+#include "support/sim_line.h"
+#include "support/temp_dir.h"
+#include "watch/line_watch.h"
+
+namespace tarvel::watch {
+
+inline constexpr const char* kCure = "Cure.txt";
+
+class WatchFixture : public ::testing::Test {
+ protected:
+  explicit WatchFixture(std::vector<std::uint8_t> units) : sim_(testing::QuickLine(std::move(units))) {
+    auto started = sim_.Start();
+    EXPECT_TRUE(started.ok()) << started.status().message();
+    line_.SetTiming({std::chrono::milliseconds(250), std::chrono::milliseconds(250)});
+    EXPECT_TRUE(line_.Open(started.value_or("")).ok());
+    EXPECT_TRUE(testing::WriteCureProfile(folder_.Profiles() / kCure));
+  }
+
+  void Map(int channel, int address, const std::string& nickName) {
+    ASSERT_TRUE(store_.AddChannel({channel, address, nickName, "set64rs"}));
+    ASSERT_TRUE(store_.ResetControllerMemory(address));
+  }
+
+  // The cure profile uploaded at step 1, selected and started: 70 -> 250 over 30 minutes,
+  // hold 250 for 45 (band +-10 throughout), end.
+  void RunCure(int address) {
+    const std::vector<store::MemoryRow> steps = {{address, 1, 30, 70, 1, 0}, {address, 2, 45, 250, 2, 0},
+                                                 {address, 3, 0, 100, 1, 0}};
+    ASSERT_TRUE(store_.WriteMemorySteps(address, steps));
+    ASSERT_TRUE(store_.WriteLogEntry({address, kCure, 1, 3, "K", "F", "M", "SV"}));
+    ASSERT_TRUE(store_.SaveRunSelection(address, kCure, 1, 3));
+    sim_.EditUnit(static_cast<std::uint8_t>(address), [](sim::UnitState& u) {
+      u.steps[0] = {1, 30, 70};
+      u.steps[1] = {2, 45, 250};
+      u.steps[2] = {1, 0, 100};
+      u.programLowStep = 1;
+      u.programHighStep = 3;
+      u.runMode = 2;
+    });
+    sim_.FrontPanelStart(static_cast<std::uint8_t>(address));
+  }
+
+  void SetPv(int address, double value) {
+    sim_.EditUnit(static_cast<std::uint8_t>(address), [value](sim::UnitState& u) { u.processTemperature = value; });
+  }
+
+  LineWatch& Watch() {
+    if (!watch_) {
+      watch_ = std::make_unique<LineWatch>(folder_, store_, line_);
+      watch_->Apply({std::chrono::milliseconds(0), kDefaultConsecutive});
+    }
+    return *watch_;
+  }
+
+  std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+
+  tarvel::testing::TempDir dir_;
+  AppFolder folder_{dir_.path()};
+  store::HomeReport home_ = store::PrepareHome(folder_);
+  store::ConfigStore store_{folder_.ConfigDatabase()};
+  sim::SimulatedLine sim_;
+  link::ModbusRtuLine line_;
+  std::unique_ptr<LineWatch> watch_;
+};
+
+}  // namespace tarvel::watch
