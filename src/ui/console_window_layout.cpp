@@ -206,9 +206,9 @@ QGroupBox* ConsoleWindow::BuildCompiledFrame() {
                                                          {"Temp", "txtCompiledProfileTemperatureScale"},
                                                          {"Time", "txtCompiledProfileTimeScale"}};
   int column = 0;
-  for (auto [caption, name] : columns) {
+  for (auto [caption, entryName] : columns) {
     row->addWidget(new QLabel(caption), 0, column);
-    row->addWidget(Entry(name, nullptr, true), 1, column++);
+    row->addWidget(Entry(entryName, nullptr, true), 1, column++);
   }
   progressionSelect_ = new QComboBox;
   progressionSelect_->setObjectName("cmbProgressionSelect");

@@ -46,10 +46,12 @@ inline void ExpectLaidOut(QWidget& window, const std::vector<QString>& names) {
           << n << " cut by " << holder->objectName().toStdString();
     // What the layout must give it: its content's need, within the limits it was given.
     const QSize needed = widget->minimumSizeHint().boundedTo(widget->maximumSize()).expandedTo(widget->minimumSize());
-    if (needed.isValid() && widget->sizePolicy().horizontalPolicy() != QSizePolicy::Ignored)
+    if (needed.isValid() && widget->sizePolicy().horizontalPolicy() != QSizePolicy::Ignored) {
       EXPECT_GE(at.width(), needed.width()) << n << " squeezed";
-    if (needed.isValid() && widget->sizePolicy().verticalPolicy() != QSizePolicy::Ignored)
+    }
+    if (needed.isValid() && widget->sizePolicy().verticalPolicy() != QSizePolicy::Ignored) {
       EXPECT_GE(at.height(), needed.height()) << n << " squeezed";
+    }
     placed.push_back({widget, at});
   }
   for (std::size_t i = 0; i < placed.size(); ++i)
