@@ -105,7 +105,7 @@ TEST_F(LineWatchInConsole, OverviewRowsDoubleClickChoosesTheChannelAndAnAlarmTur
   sim_.AdvanceTime(15min);
   sim_.EditUnit(1, [](sim::UnitState& u) { u.processTemperature = 400; });
 
-  ConsoleWindow window({true, "/dev/pts/x", QString::fromStdString(folder_.Profiles().string())}, runner_);
+  ConsoleWindow window({true, "/dev/pts/x", QString::fromStdString(folder_.Profiles().string()), {}}, runner_);
   console::Console console(folder_, store_, line_, window.View(), {true, true});
   watch::LineWatch watch(folder_, store_, line_);
   auto* binding = new LineWatchBinding(window, console, watch, folder_);
