@@ -6,6 +6,8 @@
 #include <QTableWidget>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 
 #include "console/hooked_line.h"
 #include "support/profiles.h"
@@ -90,6 +92,18 @@ TEST_F(LineWatchInConsole, AUserCommandWaitsForTheExchangeInProgressAndTheReadin
   // Unit 1's reading starts again without the probe: its answer is kept.
   for (auto reads : {Reading(1), Reading(2, true)}) expected.insert(expected.end(), reads.begin(), reads.end());
   EXPECT_EQ(Reads(sim_.Requests()), expected) << "unit 1's reading starts again after the command";
+}
+
+// Block reads are on until the setting says otherwise; the setting is kept in the options file.
+TEST_F(LineWatchInConsole, TheBlockReadSettingIsKeptAndReadBack) {
+  EXPECT_TRUE(LoadLineWatchOptions(folder_).watch.blockReads);
+  LineWatchOptions options = LoadLineWatchOptions(folder_);
+  options.watch.blockReads = false;
+  SaveLineWatchOptions(folder_, options);
+  EXPECT_FALSE(LoadLineWatchOptions(folder_).watch.blockReads);
+  std::ifstream file(folder_.Setup() / "LineWatch.ini");
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("BlockReads=false"), std::string::npos) << text;
 }
 
 TEST_F(LineWatchInConsole, OverviewRowsDoubleClickChoosesTheChannelAndAnAlarmTurnsItsRowRed) {
