@@ -156,6 +156,8 @@ UploadResult Upload::Run(const UploadInput& input) {
       context_.Display("ERROR: The read-back failed: steps " + Text(start) + " to " + Text(last) + " are not verified");
     }
     context_.Display("ERROR: Profile not entered in log");
+    // The map still shows the range as it was before the writes (cleared, say): read it again.
+    if (!context_.line.Cancelled()) memory_.RereadAfterFailedWrite(start, {link::Outcome::NoReply, last, 3, false, last});
     return result;
   }
   result.mismatches = link::CompareSteps(start, program.steps, *readBack);

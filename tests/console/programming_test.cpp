@@ -147,6 +147,32 @@ TEST_F(Programming, AnUploadIsWrittenReadBackComparedAndOnlyThenLogged) {
   EXPECT_THAT(Log(), ElementsAre(::testing::Field(&store::LogRow::start, 30)));
 }
 
+// A read-back that fails leaves the map of the range as the clear of the old copy left it: it is
+// read again, so that the map shows what the controller now holds.
+TEST_F(Programming, AFailedReadBackIsReadAgainForTheMap) {
+  ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 11, 11, "K", "F", "M", "SV"}));
+  FillSimSteps(11, 11);
+  Console& console = Compiled("10");
+  bool injected = false;
+  hooked_.before = [&](int) {
+    if (!injected && view_.messages.find("Downloading the segments just uploaded") != std::string::npos) {
+      sim_.InjectFault(sim::Fault::NoReply);
+      injected = true;
+    }
+  };
+  EXPECT_FALSE(Upload(console, "10").logged);
+  hooked_.before = nullptr;
+  EXPECT_TRUE(injected);
+  EXPECT_THAT(view_.messages, HasSubstr("ERROR: The read-back failed: steps 10 to 12 are not verified"));
+  EXPECT_THAT(view_.messages, HasSubstr("Reading steps 10 to 12 again so that the memory map shows what the controller holds"));
+  EXPECT_TRUE(Log().empty());
+  for (int s = 10; s <= 12; ++s) {
+    const auto row = store_.MemoryStep(1, s).value_or(std::nullopt);
+    ASSERT_TRUE(row) << s;
+    EXPECT_EQ((link::ProgramStep{row->pidSet, row->duration, row->temperature}), SimSteps(s, s)[0]) << s;
+  }
+}
+
 TEST_F(Programming, ARefusedRangeClearsNothingAndLogsNothing) {
   ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 60, 64, "K", "F", "M", "SV"}));
   FillSimSteps(60, 64);
