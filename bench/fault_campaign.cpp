@@ -12,6 +12,9 @@
 // The target is 0 for each.
 //
 //   fault_campaign [COMMANDS] [SEED]      default 320 commands per write model, seed 1
+//   fault_campaign --max-read N [--write-model both|first] [COMMANDS] [SEED]
+//                                          controllers that answer reads of up to N registers
+//                                          (default 2), on one write model or both
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +22,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <string_view>
 
 #include "bench_console.h"
 #include "bench_line.h"
@@ -30,6 +34,8 @@ namespace sim = tarvel::sim;
 namespace store = tarvel::store;
 using tarvel::link::ProgramStep;
 using Registers = std::set<std::uint16_t>;
+
+int maxReadOption = 2;  // --max-read: the simulated controllers' largest read
 
 // Injects the planned fault just before exchange `at` of the command under way.
 class FaultingLine final : public tarvel::link::Line {
@@ -55,6 +61,10 @@ class FaultingLine final : public tarvel::link::Line {
   tarvel::link::Outcome WriteCoil(std::uint8_t a, std::uint16_t c, bool on) override {
     Before();
     return line_.WriteCoil(a, c, on);
+  }
+  tarvel::link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t a, std::uint16_t r, int n) override {
+    Before();
+    return line_.ReadRegisterBlock(a, r, n);
   }
 
  private:
@@ -146,6 +156,7 @@ class Campaign {
     options.clock = sim::Options::Clock::Manual;
     options.turnaround = std::chrono::milliseconds(1);  // paced at 9600 baud: a real master's timing holds
     options.writeModel = model;
+    options.maxRead = maxReadOption;
     options.lateReplyDelay = lateDelay;
     return options;
   }
@@ -379,12 +390,20 @@ class Campaign {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The controller model: --max-read N and --write-model M come first.
+  std::string_view onlyModel;
+  for (; argc > 2 && std::string_view(argv[1]).starts_with("--"); argc -= 2, argv += 2) {
+    if (std::string_view(argv[1]) == "--max-read") maxReadOption = std::clamp(std::atoi(argv[2]), 2, 125);
+    if (std::string_view(argv[1]) == "--write-model") onlyModel = argv[2];
+  }
+  std::printf("controllers answer reads of up to %d registers\n", maxReadOption);
   const int commands = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 320;
   const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1u;
   int failures = 0;
   // Late replies come 250 ms after the request on the one controller, 380 ms on the other.
   for (auto [model, name, late] : {std::tuple{sim::WriteModel::Both, "both", std::chrono::milliseconds(250)},
                                    std::tuple{sim::WriteModel::First, "first", std::chrono::milliseconds(380)}}) {
+    if (!onlyModel.empty() && onlyModel != name) continue;
     Campaign campaign(model, late, seed);
     if (!campaign.Start()) {
       std::fprintf(stderr, "could not start the simulated line\n");

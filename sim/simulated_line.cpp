@@ -260,6 +260,9 @@ std::optional<Transmission> SimulatedLine::Impl::HandleFrame(const std::vector<s
     handled.reply = EncodeExceptionReply(unit->address, function, ExceptionCode::SlaveDeviceFailure);
   } else if (decoded.kind == DecodedFrame::Kind::Exception) {
     handled.reply = EncodeExceptionReply(unit->address, function, decoded.exception);
+  } else if (decoded.request.function == FunctionCode::ReadHoldingRegisters &&
+             decoded.request.quantity > options.maxRead) {
+    handled.reply = EncodeExceptionReply(unit->address, function, ExceptionCode::IllegalDataValue);
   } else if (decoded.kind == DecodedFrame::Kind::Request && newAddress && *newAddress != unit->address &&
              *newAddress <= 0xFF && Find(static_cast<std::uint8_t>(*newAddress))) {
     // Two units on one address would garble every reply; the simulator refuses the change.

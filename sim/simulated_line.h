@@ -90,6 +90,10 @@ struct Options {
   // listening meanwhile, and a frame that would collide with another goes out right after it.
   std::chrono::milliseconds secondFrameDelay{20};
   WriteModel writeModel = WriteModel::Both;
+  // The most registers one read may ask for: 2 answers only reads of two registers; a read of
+  // more is refused with exception 03 (illegal data value: a quantity this controller does not
+  // read), as a controller that knows only reads of two registers answers. Up to 125.
+  int maxRead = 2;
   std::vector<FaultRate> faultRates;  // drawn per request when no injected fault is waiting
   unsigned seed = 1;                  // of the fault draws: a campaign can be repeated
 };

@@ -25,7 +25,7 @@ constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
     "usage: tarvel-sim --units 1,2,5 [--speed N] [--turnaround MS] [--auto-start] [--write-model first|both]\n"
-    "                  [--fault KIND:RATE[,KIND:RATE...]] [--late-delay MS] [--seed N]\n";
+    "                  [--max-read N] [--fault KIND:RATE[,KIND:RATE...]] [--late-delay MS] [--seed N]\n";
 
 int Usage() {
   std::cerr << kUsage;
@@ -42,6 +42,8 @@ int Help() {
                "  --auto-start       start a program as soon as a ramp/soak run mode is written\n"
                "  --write-model M    both: a write stores both of its registers (default);\n"
                "                     first: only the first, the second is ignored\n"
+               "  --max-read N       the most registers one read may ask for, 2..125 (default 2: only\n"
+               "                     reads of two registers); a larger read gets exception 03\n"
                "  --fault LIST       spoil replies at random, KIND:RATE with RATE 0..1, comma separated;\n"
                "                     kinds: no-reply, bad-crc, late, wrong-address, exception, stray-byte,\n"
                "                     duplicate (the reply again 20 ms later), stale (an earlier reply 20 ms later)\n"
@@ -136,7 +138,8 @@ std::optional<std::vector<tarvel::sim::FaultRate>> ParseFaults(std::string_view 
 
 std::string Describe(const tarvel::sim::Options& options) {
   std::ostringstream text;
-  text << "write model " << (options.writeModel == tarvel::sim::WriteModel::Both ? "both" : "first");
+  text << "write model " << (options.writeModel == tarvel::sim::WriteModel::Both ? "both" : "first")
+       << ", reads of up to " << options.maxRead << " registers";
   for (const auto& rate : options.faultRates) {
     const auto* kind = std::find_if(std::begin(kFaultNames), std::end(kFaultNames),
                                     [&](const FaultName& f) { return f.fault == rate.fault; });
@@ -177,6 +180,10 @@ int main(int argc, char** argv) {
       const std::string_view model = args[++i];
       if (model != "first" && model != "both") return Usage();
       options.writeModel = model == "both" ? tarvel::sim::WriteModel::Both : tarvel::sim::WriteModel::First;
+    } else if (arg == "--max-read" && hasValue) {
+      const auto most = tarvel::ToWholeNumber(args[++i], 2, 125);
+      if (!most) return Usage();
+      options.maxRead = static_cast<int>(*most);
     } else if (arg == "--fault" && hasValue) {
       auto rates = ParseFaults(args[++i]);
       if (!rates) return Usage();

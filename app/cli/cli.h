@@ -19,6 +19,7 @@ inline constexpr int kExitUsage = 2;   // bad arguments
 struct Context {
   AppFolder folder;
   std::string port;  // serial device given with --port, empty when none
+  bool blockReads = true;  // false with --no-block-reads: never more than two registers per read
   std::ostream& out;
   std::ostream& err;
 };

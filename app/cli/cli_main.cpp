@@ -9,7 +9,7 @@
 namespace tarvel::cli {
 
 void PrintUsage(std::ostream& err) {
-  err << "usage: tarvel-cli [--home DIR] VERB ...\n"
+  err << "usage: tarvel-cli [--home DIR] [--no-block-reads] VERB ...\n"
          "  home                                   prepare the application folder and show it\n"
          "  channels                               list the channel map\n"
          "  channel add CHANNEL ADDRESS NICKNAME [TYPE]\n"
@@ -46,6 +46,8 @@ void PrintUsage(std::ostream& err) {
          "tarvel-cli [--home DIR] --port DEVICE watch [--every S] [--count N] [--alarm-after N] [--mqtt URL ...]\n"
          "  watch                                  read every mapped controller each S seconds (15), record every run,\n"
          "                                         alarms to LogFiles/alarms.csv, readings to MQTT; until Ctrl-C or N sweeps\n"
+         "With --no-block-reads, reads of controllers take at most two registers each, even where a\n"
+         "controller has answered more.\n"
          "tarvel-cli [--home DIR] [--port DEVICE] zone ...   channels grouped as one furnace\n"
          "  zones                                  list the zones and their channels\n"
          "  zone set NAME CHANNEL...               put channels in a zone\n"
@@ -84,12 +86,14 @@ int Run(int argc, char** argv) {
     return kExitOk;
   }
   // An empty --home or --port is refused here: an empty folder would be the current one.
-  ArgReader global(std::cerr, UsageText(), all, 0, {}, {"--home", "--port"}, ArgReader::Options::Leading);
+  ArgReader global(std::cerr, UsageText(), all, 0, {"--no-block-reads"}, {"--home", "--port"},
+                   ArgReader::Options::Leading);
   if (!global.ok() || global.Count() == 0) return global.Usage();
   const Args& args = global.Words();
   const std::filesystem::path home = global.Option("--home").value_or(AppFolder::DefaultRoot().string());
 
-  Context ctx{AppFolder(home), global.Option("--port").value_or(""), std::cout, std::cerr};
+  Context ctx{AppFolder(home), global.Option("--port").value_or(""), !global.Flag("--no-block-reads"), std::cout,
+              std::cerr};
   const std::string& verb = args.front();
   // The line verbs leave the application folder alone.
   const bool scanAdd = verb == "scan" && args.size() == 2 && args[1] == "--add";

@@ -55,6 +55,7 @@ bool ConsoleHost::Open(const std::string& channel) {
     }
   }
   console_ = std::make_unique<console::Console>(ctx_.folder, store_, line_, view_, console::LineInfo{true, false});
+  console_->Shared().blockReads = ctx_.blockReads;
   auto& selection = console_->Selection();
   selection.LoadChannelLists();
   const auto& channels = selection.Current().channels;

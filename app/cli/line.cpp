@@ -65,10 +65,8 @@ int State(Context& ctx, link::CommandSet& commands, std::uint8_t address) {
   if (Failed(ctx, relays.outcome, "the relay states", address)) return kExitFailed;
   auto runMode = commands.ReadRunMode(address);
   if (Failed(ctx, runMode.outcome, "the run mode", address)) return kExitFailed;
-  auto low = commands.ReadProgramLowStep(address);
+  const auto [low, high] = commands.ReadProgramLimits(address);
   if (Failed(ctx, low.outcome, "the program low step", address)) return kExitFailed;
-  auto high = commands.ReadProgramHighStep(address);
-  if (Failed(ctx, high.outcome, "the program high step", address)) return kExitFailed;
 
   auto onOff = [](std::uint8_t state) { return state == 1 ? "on" : "off"; };
   ctx.out << std::left << "Unit #" << int{address} << "\n"

@@ -22,6 +22,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tarvel-cli [--home DIR] --port DEVICE watch [--every SECONDS] [--count N] [--alarm-after N]\n"
+    "         [--no-block-reads]\n"
     "         [--mqtt mqtt[s]://HOST[:PORT]/PREFIX [--username USER] [--pw PASSWORD] [--cafile FILE]\n"
     "          [--capath DIR] [--cert FILE] [--key FILE] [--tls-version VERSION] [--insecure] [--id CLIENT]]\n";
 
@@ -60,6 +61,8 @@ int WatchVerb(Context& ctx, const Args& args) {
     const bool hasValue = i + 1 < args.size();
     if (arg == "--insecure") {
       mqtt.insecure = true;
+    } else if (arg == "--no-block-reads") {
+      ctx.blockReads = false;
     } else if (arg == "--every" && hasValue) {
       every = ParseNumber(args[++i]);
       if (!every || *every < 0 || *every > 86400) return Usage(ctx, "--every takes seconds from 0 to 86400");
@@ -106,7 +109,7 @@ int WatchVerb(Context& ctx, const Args& args) {
   }
 
   watch::LineWatch lineWatch(ctx.folder, store, line);
-  lineWatch.Apply({std::chrono::milliseconds(std::llround(*every * 1000)), consecutive});
+  lineWatch.Apply({std::chrono::milliseconds(std::llround(*every * 1000)), consecutive, ctx.blockReads});
   lineWatch.OnStatus([&](const watch::ChannelStatus& status) {
     ctx.out << watch::StatusLine(status) << "\n";
     ctx.out.flush();

@@ -14,6 +14,36 @@ void Context::FinishExchanges(link::Outcome outcome, const char* failureMessage)
   }
 }
 
+namespace {
+
+link::Known KnownOf(const std::optional<bool>& stored) {
+  if (!stored) return link::Known::Untried;
+  return *stored ? link::Known::Yes : link::Known::No;
+}
+
+std::optional<bool> StoredOf(link::Known known) {
+  if (known == link::Known::Untried) return std::nullopt;
+  return known == link::Known::Yes;
+}
+
+}  // namespace
+
+link::FrameUse Context::FramesFor(std::uint8_t address) {
+  link::FrameUse use;
+  use.blockReadsAllowed = blockReads;
+  // Unreadable knowledge is no knowledge: the controller is asked again.
+  if (auto row = store.Capabilities(address); row.ok())
+    use.known = {KnownOf(row->pairWrites), KnownOf(row->blockReads)};
+  return use;
+}
+
+void Context::Learnt(std::uint8_t address, const link::FrameUse& use) {
+  const store::CapabilityRow row{address, StoredOf(use.known.pairWrites), StoredOf(use.known.blockReads)};
+  if (auto stored = store.Capabilities(address); stored.ok() && *stored == row) return;
+  if (auto saved = store.SaveCapabilities(row); !saved.ok())
+    Display("The database did not keep which frames controller " + Text(address) + " answers: " + saved.message());
+}
+
 Exchanges::Exchanges(Context& context, int expected) : context_(context) {
   if (context_.exchangeDepth++ > 0) return;
   ConsoleView& view = context_.view;

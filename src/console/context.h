@@ -11,6 +11,7 @@
 #include "console/counting_line.h"
 #include "console/message_area.h"
 #include "console/view.h"
+#include "link/capabilities.h"
 #include "link/commands.h"
 #include "store/config_store.h"
 #include "util/app_folder.h"
@@ -53,6 +54,12 @@ struct Context {
   // LED after a command's exchanges: grey when all succeeded (or the user cancelled, which
   // is said as such), else red with the message.
   void FinishExchanges(link::Outcome outcome, const char* failureMessage);
+  // Which frames the transfers may use with a controller: what it has shown on the line (kept
+  // in the database) and the block-read setting.
+  link::FrameUse FramesFor(std::uint8_t address);
+  // Keeps what a transfer or reading learnt of the controller. The knowledge is no user data:
+  // when the database refuses it, that is said, and it is learnt again next time.
+  void Learnt(std::uint8_t address, const link::FrameUse& use);
 
   AppFolder folder;
   store::ConfigStore& store;
@@ -67,6 +74,9 @@ struct Context {
   int programHighStep = 0;
   int selectedRunMode = 0;
   int exchangeDepth = 0;  // nesting of Exchanges: only the outermost command counts
+  // Reads of more than two registers where a controller has answered one (the console's
+  // setting; tarvel-cli --no-block-reads).
+  bool blockReads = true;
 };
 
 // Moves the progress bar with every exchange of one command; nested workflows share the

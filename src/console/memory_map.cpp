@@ -78,9 +78,11 @@ std::optional<std::vector<link::ProgramStep>> MemoryMap::DownloadProgramRange(in
   }
   auto address = selection_.CurrentAddress();
   if (!address) return std::nullopt;
-  Exchanges exchanges(context_, 3 * (lastStep - firstStep + 1));
+  link::FrameUse frames = context_.FramesFor(*address);
+  Exchanges exchanges(context_, link::ReadStepRangeExchanges(lastStep - firstStep + 1, frames));
   context_.view.SetLed(Led::Busy);
-  link::RangeRead read = link::ReadStepRange(context_.commands, *address, firstStep, lastStep);
+  link::RangeRead read = link::ReadStepRange(context_.commands, *address, firstStep, lastStep, frames);
+  context_.Learnt(*address, frames);
   context_.view.SetLed(Led::Idle);
   if (!read.ok()) {
     // A partial read would mix the controller's words with stale ones: the map stays as it was.
@@ -120,9 +122,11 @@ bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
   const int count = std::max(0, lastStep - firstStep + 1);
-  Exchanges exchanges(context_, link::WriteStepRangeExchanges(count) + 3 * count);
+  link::FrameUse frames = context_.FramesFor(*address);
+  Exchanges exchanges(context_, link::WriteStepRangeExchanges(count, frames) + link::ReadStepRangeExchanges(count, frames));
   context_.view.SetLed(Led::Busy);
-  link::TransferFault fault = link::ClearStepRange(context_.commands, *address, firstStep, lastStep);
+  link::TransferFault fault = link::ClearStepRange(context_.commands, *address, firstStep, lastStep, frames);
+  context_.Learnt(*address, frames);
   if (!fault.beforeWriting) ForgetJumpCopies(*address, firstStep, fault.ok() ? lastStep : fault.lastTouched);
   if (fault.outcome == link::Outcome::Cancelled) {
     context_.view.SetLed(Led::Idle);

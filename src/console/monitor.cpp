@@ -16,36 +16,103 @@ Outcome RunStateReading::outcome() const {
 
 bool RunStateReading::complete() const { return outcome() == Outcome::Ok; }
 
+namespace {
+
+namespace reg = link::reg;
+using PlannedRead = RunStateRead::PlannedRead;
+
+// Two registers per read, the program limits taken as one pair.
+constexpr PlannedRead kPairReads[] = {{reg::kProgramLowStep, 2}, {reg::kCurrentStep, 2},     {reg::kRunMode, 2},
+                                      {reg::kStepTime, 2},       {reg::kProfileSetPoint, 2}, {reg::kProcessValue, 2},
+                                      {reg::kSetValue, 2},       {reg::kRelayStates, 2}};
+// Neighbours in one read each; the set value and the relays stand alone.
+constexpr PlannedRead kBlockReads[] = {{reg::kRunMode, reg::kProgramHighStep - reg::kRunMode + 1},
+                                       {reg::kCurrentStep, reg::kStepTime - reg::kCurrentStep + 1},
+                                       {reg::kProcessValue, reg::kProfileSetPoint - reg::kProcessValue + 1},
+                                       {reg::kSetValue, 2},
+                                       {reg::kRelayStates, 2}};
+constexpr PlannedRead kProbe{reg::kProgramSteps, link::kBlockRegisters};
+constexpr int kFields = 9;
+
+std::span<const PlannedRead> PlanFor(const link::FrameUse& frames) {
+  if (frames.BlockReads()) return kBlockReads;
+  return kPairReads;
+}
+
+}  // namespace
+
+RunStateRead::RunStateRead(std::uint8_t address, link::FrameUse frames)
+    : address_(address), frames_(frames), probe_(frames.ProbeBlocks()), plan_(PlanFor(frames)) {}
+
+int RunStateRead::Exchanges(const link::FrameUse& frames) {
+  return static_cast<int>(PlanFor(frames).size()) + (frames.ProbeBlocks() ? 1 : 0);
+}
+
 Outcome RunStateRead::Next(link::CommandSet& commands) {
-  RunStateReading& r = reading_;
-  Outcome outcome = Outcome::NotSent;
-  switch (next_) {
-    case 0: outcome = (r.programLowStep = commands.ReadProgramLowStep(address_)).outcome; break;
-    case 1: outcome = (r.programHighStep = commands.ReadProgramHighStep(address_)).outcome; break;
-    case 2: outcome = (r.currentStep = commands.ReadCurrentStep(address_)).outcome; break;
-    case 3: outcome = (r.runMode = commands.ReadRunMode(address_)).outcome; break;
-    case 4: outcome = (r.stepTime = commands.ReadStepTime(address_)).outcome; break;
-    case 5: outcome = (r.profileSetPoint = commands.ReadProfileSetPoint(address_)).outcome; break;
-    case 6: outcome = (r.processValue = commands.ReadProcessValue(address_)).outcome; break;
-    case 7: outcome = (r.singleSetPoint = commands.ReadSingleSetPoint(address_)).outcome; break;
-    case 8: outcome = (r.relays = commands.ReadRelayStates(address_)).outcome; break;
-    default: return outcome;
+  // The probe follows the reading's first read, and only when the unit answered it: silence
+  // then means the unit does not read blocks, and a unit that is not there costs one window.
+  if (probe_ && next_ > 0) {
+    probe_ = false;
+    auto probe = commands.ReadBlock(address_, kProbe.reg, kProbe.count);
+    if (probe.ok())
+      frames_.known.blockReads = link::Known::Yes;
+    else if (probe.outcome == Outcome::Exception || probe.outcome == Outcome::BadLength ||
+             probe.outcome == Outcome::NoReply)
+      frames_.known.blockReads = link::Known::No;
+    // This reading goes on in pairs; the next one uses what the probe found.
+    return probe.outcome == Outcome::Cancelled ? Outcome::Cancelled : Outcome::Ok;
   }
-  ++next_;
-  return outcome;
+  if (next_ >= plan_.size()) return Outcome::NotSent;
+  const PlannedRead& read = plan_[next_++];
+  auto reply = commands.ReadBlock(address_, read.reg, read.count);
+  if (!reply.ok()) probe_ = false;
+  // A known block read refused: another unit at this address, or a passing failure; the next
+  // reading probes again.
+  if (read.count > 2 && reply.outcome == Outcome::Exception) frames_.known.blockReads = link::Known::Untried;
+  Take(read, reply, commands);
+  return reply.outcome;
+}
+
+void RunStateRead::Take(const PlannedRead& read, const link::Reply<std::vector<std::uint16_t>>& reply,
+                        link::CommandSet& commands) {
+  auto within = [&](std::uint16_t r) { return r >= read.reg && r < read.reg + read.count; };
+  int field = 0;
+  // Each field from the first read that covers its register.
+  auto fill = [&](auto& reading, std::uint16_t r, auto convert) {
+    const unsigned bit = 1u << field++;
+    if ((filled_ & bit) || !within(r)) return;
+    filled_ |= bit;
+    reading.outcome = reply.outcome;
+    if (reply.ok()) reading.value = convert(reply.value[static_cast<std::size_t>(r - read.reg)]);
+  };
+  RunStateReading& r = reading_;
+  fill(r.programLowStep, reg::kProgramLowStep, link::ByteOf);
+  fill(r.programHighStep, reg::kProgramHighStep, link::ByteOf);
+  fill(r.currentStep, reg::kCurrentStep, link::ByteOf);
+  fill(r.runMode, reg::kRunMode, link::ByteOf);
+  fill(r.stepTime, reg::kStepTime, link::StepTimeOf);
+  fill(r.profileSetPoint, reg::kProfileSetPoint, link::DecodeSigned);
+  fill(r.processValue, reg::kProcessValue, link::DecodeSigned);
+  fill(r.singleSetPoint, reg::kSetValue, link::DecodeSigned);
+  fill(r.relays, reg::kRelayStates, link::RelaysOf);
+  if (reply.ok() && within(reg::kProcessValue)) commands.KeepProcessValue(address_, r.processValue.value);
 }
 
 void RunStateRead::GiveUp() {
   RunStateReading& r = reading_;
-  Outcome* fields[kReads] = {&r.programLowStep.outcome, &r.programHighStep.outcome, &r.currentStep.outcome,
-                             &r.runMode.outcome,        &r.stepTime.outcome,        &r.profileSetPoint.outcome,
-                             &r.processValue.outcome,   &r.singleSetPoint.outcome,  &r.relays.outcome};
-  for (; next_ < kReads; ++next_) *fields[next_] = Outcome::NotSent;
+  Outcome* fields[kFields] = {&r.programLowStep.outcome, &r.programHighStep.outcome, &r.currentStep.outcome,
+                              &r.runMode.outcome,        &r.stepTime.outcome,        &r.profileSetPoint.outcome,
+                              &r.processValue.outcome,   &r.singleSetPoint.outcome,  &r.relays.outcome};
+  for (int field = 0; field < kFields; ++field)
+    if (!(filled_ & (1u << field))) *fields[field] = Outcome::NotSent;
+  probe_ = false;
+  next_ = plan_.size();
 }
 
-RunStateReading ReadRunStateOf(link::CommandSet& commands, std::uint8_t address) {
-  RunStateRead read(address);
+RunStateReading ReadRunStateOf(link::CommandSet& commands, std::uint8_t address, link::FrameUse& frames) {
+  RunStateRead read(address, frames);
   while (!read.Done()) read.Next(commands);
+  frames = read.Frames();
   return read.Reading();
 }
 
@@ -53,9 +120,11 @@ RunStateReading Monitor::ReadRunState() {
   auto address = selection_.CurrentAddress();
   if (!address) return {};
   context_.ClearDisplay();
-  Exchanges exchanges(context_, 9);
+  link::FrameUse frames = context_.FramesFor(*address);
+  Exchanges exchanges(context_, RunStateRead::Exchanges(frames));
   context_.view.SetLed(Led::Busy);
-  const RunStateReading reading = ReadRunStateOf(context_.commands, *address);
+  const RunStateReading reading = ReadRunStateOf(context_.commands, *address, frames);
+  context_.Learnt(*address, frames);
   Take(*address, reading);
   return reading;
 }

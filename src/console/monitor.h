@@ -1,10 +1,12 @@
 #pragma once
-// console: run-state monitoring. A reading is taken as one value (nine exchanges), then shown
+// console: run-state monitoring. A reading is taken as one value (five to eight exchanges), then shown
 // and, when every exchange succeeded, stored as the restart state.
 // Depends on the console context, the channel selection, the memory map and the profile log.
 
 #include <cstdint>
 #include <functional>
+#include <span>
+#include <vector>
 
 #include "console/channel_selection.h"
 #include "console/context.h"
@@ -27,30 +29,52 @@ struct RunStateReading {
   const link::Reply<std::int16_t>& setPoint() const { return runMode.ok() && runMode.value == 0 ? singleSetPoint : profileSetPoint; }
 };
 
-// The nine reads of a reading one exchange at a time, in the order the controller is asked,
-// so that the line watch can let a user command in between two of them.
+// The reads of a reading one exchange at a time, in the order the controller is asked, so
+// that the line watch can let a user command in between two of them. Neighbouring registers
+// come in one read: the program limits as a pair (eight reads); where the controller answers
+// block reads, the run mode with the limits, the step with its time and the process value with
+// the program's set point (five reads). When block reads are untried and allowed, the first
+// read, once answered, is followed by the probe, a block of the step area, which is no part of
+// the reading.
 class RunStateRead {
  public:
-  static constexpr int kReads = 9;
-  explicit RunStateRead(std::uint8_t address) : address_(address) {}
+  explicit RunStateRead(std::uint8_t address, link::FrameUse frames = {{}, false});
 
-  bool Done() const { return next_ == kReads; }
-  // The next read (one exchange) and its outcome; NotSent once Done.
+  bool Done() const { return next_ == plan_.size() && !probe_; }
+  // The next read (one exchange) and its outcome; NotSent once Done. The probe's outcome is
+  // Ok unless it could not be sent: what it finds is learnt, it fails nothing.
   link::Outcome Next(link::CommandSet& commands);
   // The reads not made yet are given up as NotSent: a controller that did not answer is not
-  // asked eight more times.
+  // asked seven more times.
   void GiveUp();
   std::uint8_t Address() const { return address_; }
   const RunStateReading& Reading() const { return reading_; }
+  // With what the reading learnt of the controller's frames, for the caller to keep.
+  const link::FrameUse& Frames() const { return frames_; }
+  // The exchanges of a whole reading with these frames.
+  static int Exchanges(const link::FrameUse& frames);
+
+  struct PlannedRead {
+    std::uint16_t reg;
+    int count;
+  };
 
  private:
+  void Take(const PlannedRead& read, const link::Reply<std::vector<std::uint16_t>>& reply,
+            link::CommandSet& commands);
+
   std::uint8_t address_;
-  int next_ = 0;
+  link::FrameUse frames_;
+  bool probe_ = false;  // the probe is due once the first read is answered
+  std::span<const PlannedRead> plan_;
+  std::size_t next_ = 0;
+  unsigned filled_ = 0;  // the fields a read has given, one bit each
   RunStateReading reading_;
 };
 
-// The nine reads in the order the controller is asked; no view, no store.
-RunStateReading ReadRunStateOf(link::CommandSet& commands, std::uint8_t address);
+// The reads in the order the controller is asked; no view, no store. frames gets what the
+// reading learnt.
+RunStateReading ReadRunStateOf(link::CommandSet& commands, std::uint8_t address, link::FrameUse& frames);
 
 class Monitor {
  public:

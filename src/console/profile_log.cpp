@@ -48,10 +48,9 @@ LogMatch ProfileLog::MarkLogEntryOfProgramLimits() {
   auto rows = context_.store.Log(*address).value_or({});
   if (rows.empty()) return LogMatch::NotFound;
 
-  Exchanges exchanges(context_, 2);
+  Exchanges exchanges(context_, 1);
   context_.view.SetLed(Led::Busy);
-  auto low = context_.commands.ReadProgramLowStep(*address);
-  auto high = context_.commands.ReadProgramHighStep(*address);
+  const auto [low, high] = context_.commands.ReadProgramLimits(*address);
   if (!low.ok() || !high.ok()) {
     // Unknown limits match nothing; saying so beats a mismatch warning about limits never read.
     context_.FinishExchanges(Worst(low.outcome, high.outcome), kCommsError);

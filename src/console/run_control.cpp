@@ -170,10 +170,8 @@ bool RunControl::StartProfile() {
   }
 
   context_.view.SetLed(Led::Busy);
-  auto low = commands.ReadProgramLowStep(*address);
+  const auto [low, high] = commands.ReadProgramLimits(*address);
   if (!sequence.Read(low.outcome, "the low program step")) return false;
-  auto high = commands.ReadProgramHighStep(*address);
-  if (!sequence.Read(high.outcome, "the high program step")) return false;
   context_.view.SetLed(Led::Idle);
   context_.SetProgramLimits(low.value, high.value);
   auto running = context_.store.LogEntryByRange(*address, low.value, high.value);

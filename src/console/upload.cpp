@@ -62,8 +62,9 @@ UploadResult Upload::Run(const UploadInput& input) {
   const CompiledProgram& program = compilation_.Compiled();
   const int count = static_cast<int>(program.steps.size());
   // Announced: the probe, the clears of an old copy and of overlaps are not known yet, then
-  // the read beside the range, three writes and three reads per step.
-  Exchanges exchanges(context_, 1 + link::WriteStepRangeExchanges(count) + 3 * count);
+  // the writes and reads of the range with the frames the controller is known to answer.
+  link::FrameUse frames = context_.FramesFor(*address);
+  Exchanges exchanges(context_, 1 + link::WriteStepRangeExchanges(count, frames) + link::ReadStepRangeExchanges(count, frames));
   context_.view.SetLed(Led::Busy);
   if (auto probe = context_.commands.ReadProcessValue(*address); !probe.ok()) {
     context_.FinishExchanges(probe.outcome, kCommsError);
@@ -120,7 +121,9 @@ UploadResult Upload::Run(const UploadInput& input) {
   context_.Display("Adding " + name + " to the profile log data base and uploading to controller");
 
   context_.view.SetLed(Led::Busy);
-  link::TransferFault fault = link::WriteStepRange(context_.commands, *address, start, program.steps);
+  frames = context_.FramesFor(*address);  // a clear above may have learnt
+  link::TransferFault fault = link::WriteStepRange(context_.commands, *address, start, program.steps, frames);
+  context_.Learnt(*address, frames);
   if (!fault.ok()) {
     const bool cancelled = fault.outcome == link::Outcome::Cancelled;
     context_.view.SetLed(cancelled ? Led::Idle : Led::Error);
@@ -153,10 +156,13 @@ UploadResult Upload::Run(const UploadInput& input) {
       context_.Display("ERROR: The read-back failed: steps " + Text(start) + " to " + Text(last) + " are not verified");
     }
     context_.Display("ERROR: Profile not entered in log");
+    // The map still shows the range as it was before the writes (cleared, say): read it again.
+    if (!context_.line.Cancelled()) memory_.RereadAfterFailedWrite(start, {link::Outcome::NoReply, last, 3, false, last});
     return result;
   }
   result.mismatches = link::CompareSteps(start, program.steps, *readBack);
   if (!result.mismatches.empty()) {
+    context_.Learnt(*address, link::ForgetPairWrites(context_.FramesFor(*address)));
     context_.view.SetLed(Led::Error);
     context_.Display("ERROR: The controller does not hold the compiled profile: " +
                      Text(static_cast<int>(result.mismatches.size())) + " words differ");

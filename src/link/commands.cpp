@@ -15,8 +15,6 @@ bool FitsWord(std::int32_t value) {
   return value >= std::numeric_limits<std::int16_t>::min() && value <= std::numeric_limits<std::int16_t>::max();
 }
 
-std::uint8_t LowByte(std::uint16_t raw) { return static_cast<std::uint8_t>(raw & 0xFF); }
-std::uint8_t HighByte(std::uint16_t raw) { return static_cast<std::uint8_t>(raw >> 8); }
 
 template <class T, class F>
 Reply<T> Convert(Reply<std::uint16_t> raw, F convert) {
@@ -42,6 +40,15 @@ std::uint16_t ProgramStepRegister(int step, int word) {
 Reply<RegisterPair> CommandSet::ReadPair(std::uint8_t address, std::uint16_t reg) {
   if (!Addressable(address)) return {Outcome::NotSent, {}};
   return line_.ReadRegisterPair(address, reg);
+}
+
+Reply<std::vector<std::uint16_t>> CommandSet::ReadBlock(std::uint8_t address, std::uint16_t reg, int count) {
+  if (!Addressable(address)) return {Outcome::NotSent, {}};
+  if (count != 2) return line_.ReadRegisterBlock(address, reg, count);
+  // A read of two goes as a pair read: every line knows it.
+  auto pair = line_.ReadRegisterPair(address, reg);
+  if (!pair.ok()) return {pair.outcome, {}};
+  return {Outcome::Ok, {pair.value.first, pair.value.second}};
 }
 
 Outcome CommandSet::WriteKeepingNeighbour(std::uint8_t address, std::uint16_t reg, std::uint16_t value) {
@@ -70,7 +77,7 @@ Outcome CommandSet::WriteSetValue(std::uint8_t address, std::int16_t value) {
 Reply<std::int16_t> CommandSet::ReadProcessValue(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, 0};
   auto reply = Convert<std::int16_t>(line_.ReadRegisters(address, reg::kProcessValue), DecodeSigned);
-  if (reply.ok() && address <= kProcessValueTableSize) processValueTable_[address] = reply.value;
+  if (reply.ok()) KeepProcessValue(address, reply.value);
   return reply;
 }
 
@@ -81,30 +88,27 @@ Reply<std::int16_t> CommandSet::ReadProfileSetPoint(std::uint8_t address) {
 
 Reply<std::uint8_t> CommandSet::ReadCurrentStep(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, 0};
-  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kCurrentStep), LowByte);
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kCurrentStep), ByteOf);
 }
 
 Reply<std::uint16_t> CommandSet::ReadStepTime(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, 0};
-  return Convert<std::uint16_t>(line_.ReadRegisters(address, reg::kStepTime), [](std::uint16_t raw) {
-    return raw > std::numeric_limits<std::int16_t>::max() ? std::uint16_t{0} : raw;
-  });
+  return Convert<std::uint16_t>(line_.ReadRegisters(address, reg::kStepTime), StepTimeOf);
 }
 
 Reply<RelayStates> CommandSet::ReadRelayStates(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, {}};
-  return Convert<RelayStates>(line_.ReadRegisters(address, reg::kRelayStates),
-                              [](std::uint16_t raw) { return RelayStates{HighByte(raw), LowByte(raw)}; });
+  return Convert<RelayStates>(line_.ReadRegisters(address, reg::kRelayStates), RelaysOf);
 }
 
 Reply<std::uint8_t> CommandSet::ReadAlarm1Type(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, 0};
-  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kAlarm1Type), LowByte);
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kAlarm1Type), ByteOf);
 }
 
 Reply<std::uint8_t> CommandSet::ReadAlarm2Type(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, 0};
-  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kAlarm2Type), LowByte);
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kAlarm2Type), ByteOf);
 }
 
 Outcome CommandSet::WriteAlarmType(std::uint8_t address, int alarm, std::uint8_t type) {
@@ -114,12 +118,12 @@ Outcome CommandSet::WriteAlarmType(std::uint8_t address, int alarm, std::uint8_t
 
 Reply<std::uint8_t> CommandSet::ReadInputType(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, 0};
-  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kInputType), LowByte);
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kInputType), ByteOf);
 }
 
 Reply<std::uint8_t> CommandSet::ReadRunMode(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, 0};
-  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kRunMode), LowByte);
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kRunMode), ByteOf);
 }
 
 Outcome CommandSet::WriteRunMode(std::uint8_t address, std::uint8_t mode, std::uint8_t lowStep) {
@@ -134,12 +138,19 @@ Outcome CommandSet::WriteRunMode(std::uint8_t address, std::uint8_t mode) {
 
 Reply<std::uint8_t> CommandSet::ReadProgramLowStep(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, 0};
-  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kProgramLowStep), LowByte);
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kProgramLowStep), ByteOf);
 }
 
 Reply<std::uint8_t> CommandSet::ReadProgramHighStep(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, 0};
-  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kProgramHighStep), LowByte);
+  return Convert<std::uint8_t>(line_.ReadRegisters(address, reg::kProgramHighStep), ByteOf);
+}
+
+std::pair<Reply<std::uint8_t>, Reply<std::uint8_t>> CommandSet::ReadProgramLimits(std::uint8_t address) {
+  if (!Addressable(address)) return {{Outcome::NotSent, 0}, {Outcome::NotSent, 0}};
+  auto pair = ReadPair(address, reg::kProgramLowStep);
+  if (!pair.ok()) return {{pair.outcome, 0}, {pair.outcome, 0}};
+  return {{Outcome::Ok, ByteOf(pair.value.first)}, {Outcome::Ok, ByteOf(pair.value.second)}};
 }
 
 Outcome CommandSet::WriteProgramLimits(std::uint8_t address, std::uint8_t lowStep, std::uint8_t highStep,
@@ -162,7 +173,7 @@ Outcome CommandSet::WriteProgramLimits(std::uint8_t address, std::uint8_t lowSte
 Reply<char> CommandSet::ReadTemperatureScale(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, 'C'};
   auto raw = line_.ReadRegisters(address, reg::kTemperatureScale);
-  return {raw.outcome, raw.ok() && LowByte(raw.value) == 1 ? 'F' : 'C'};
+  return {raw.outcome, raw.ok() && ByteOf(raw.value) == 1 ? 'F' : 'C'};
 }
 
 Outcome CommandSet::WriteTemperatureScale(std::uint8_t address, std::uint8_t code) {
@@ -206,6 +217,10 @@ Outcome CommandSet::AutoTuneOff(std::uint8_t address) {
 std::optional<std::int16_t> CommandSet::ProcessValue(std::uint8_t address) const {
   if (address < 1 || address > kProcessValueTableSize) return std::nullopt;
   return processValueTable_[address];
+}
+
+void CommandSet::KeepProcessValue(std::uint8_t address, std::int16_t value) {
+  if (address >= 1 && address <= kProcessValueTableSize) processValueTable_[address] = value;
 }
 
 }  // namespace tarvel::link

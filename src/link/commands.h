@@ -12,6 +12,8 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "link/line.h"
 #include "link/outcome.h"
@@ -52,12 +54,21 @@ struct RelayStates {
   std::uint8_t relay2 = 0;  // low byte; 1 = on
 };
 
+// What a register read means, for readers that take several registers in one exchange.
+inline std::uint8_t ByteOf(std::uint16_t raw) { return static_cast<std::uint8_t>(raw & 0xFF); }
+inline std::uint16_t StepTimeOf(std::uint16_t raw) { return raw > 0x7FFF ? std::uint16_t{0} : raw; }  // 0..32767
+inline RelayStates RelaysOf(std::uint16_t raw) {
+  return {static_cast<std::uint8_t>(raw >> 8), static_cast<std::uint8_t>(raw & 0xFF)};
+}
+
 class CommandSet {
  public:
   explicit CommandSet(Line& line) : line_(line) {}
 
   // reg and reg + 1, one exchange: wherever the next register is wanted.
   Reply<RegisterPair> ReadPair(std::uint8_t address, std::uint16_t reg);
+  // count registers from reg on, one exchange; a count of two is a pair read.
+  Reply<std::vector<std::uint16_t>> ReadBlock(std::uint8_t address, std::uint16_t reg, int count);
 
   Reply<std::int16_t> ReadSetValue(std::uint8_t address);
   Reply<std::int16_t> ReadSingleSetPoint(std::uint8_t address);  // same register as ReadSetValue
@@ -81,6 +92,8 @@ class CommandSet {
   Outcome WriteRunMode(std::uint8_t address, std::uint8_t mode);
   Reply<std::uint8_t> ReadProgramLowStep(std::uint8_t address);
   Reply<std::uint8_t> ReadProgramHighStep(std::uint8_t address);
+  // The low and the high step, neighbours, in one read; both carry its outcome.
+  std::pair<Reply<std::uint8_t>, Reply<std::uint8_t>> ReadProgramLimits(std::uint8_t address);
   // Low step first (carrying the high step beside it), then high step (carrying the scale
   // word, scaleWord); the failure of either is the outcome. The high step is still written
   // after a failed low write, as the controller expects both.
@@ -105,6 +118,8 @@ class CommandSet {
 
   // Last process value read from address 1..64; nullopt before the first good reading.
   std::optional<std::int16_t> ProcessValue(std::uint8_t address) const;
+  // A process value read with other registers: ProcessValueTable keeps it as ReadProcessValue would.
+  void KeepProcessValue(std::uint8_t address, std::int16_t value);
 
  private:
   // One read of reg and reg + 1, then the write of value with reg + 1 as it was.

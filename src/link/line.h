@@ -3,6 +3,7 @@
 // implements it on libmodbus; tests may implement it with a fake.
 
 #include <cstdint>
+#include <vector>
 
 #include "link/outcome.h"
 
@@ -26,6 +27,15 @@ class Line {
                                  std::uint16_t next) = 0;
   // Function 5 on one coil: 0xFF00 on, 0x0000 off.
   virtual Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) = 0;
+  // Function 3 for count registers (1..125) from reg on: their values, in order. Only the
+  // read of two is sure to be answered; a controller may refuse more (an exception) or say
+  // nothing. A line that cannot send such a read answers NotSent for any count but two.
+  virtual Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg, int count) {
+    if (count != 2) return {Outcome::NotSent, {}};
+    auto pair = ReadRegisterPair(address, reg);
+    if (!pair.ok()) return {pair.outcome, {}};
+    return {Outcome::Ok, {pair.value.first, pair.value.second}};
+  }
 
   // The first register of a two-register read.
   Reply<std::uint16_t> ReadRegisters(std::uint8_t address, std::uint16_t reg) {

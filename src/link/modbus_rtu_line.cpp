@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/capabilities.h"
+
 namespace tarvel::link {
 
 namespace {
@@ -170,8 +172,11 @@ struct ModbusRtuLine::Impl {
     if (!WaitReadable(fd, std::chrono::duration_cast<microseconds>(timing.firstByte))) return Outcome::NoReply;
     if (Clock::now() < onWire) return Outcome::EarlyFrame;
 
-    // With the byte timeout off, libmodbus's response timeout bounds the whole rest of the reply.
-    const auto rest = std::max<microseconds>(std::chrono::duration_cast<microseconds>(timing.rest), microseconds{1});
+    // With the byte timeout off, libmodbus's response timeout bounds the whole rest of the reply;
+    // a reply longer than a pair read's nine bytes gets the time its extra bytes take.
+    const int replyBytes = request[1] == 0x03 ? 5 + 2 * (request[4] << 8 | request[5]) : 8;
+    const auto rest = std::max<microseconds>(
+        std::chrono::duration_cast<microseconds>(timing.rest + kCharTime * std::max(0, replyBytes - 9)), microseconds{1});
     modbus_set_response_timeout(ctx, static_cast<std::uint32_t>(rest.count() / 1'000'000),
                                 static_cast<std::uint32_t>(rest.count() % 1'000'000));
     modbus_set_byte_timeout(ctx, 0, 0);
@@ -193,7 +198,10 @@ struct ModbusRtuLine::Impl {
     const std::uint8_t function = request[1];
     if (reply[1] == (function | 0x80)) return Outcome::Exception;
     if (reply[1] != function) return Outcome::WrongFunction;
-    if (function == 0x03) return (received == 9 && reply[2] == 4) ? Outcome::Ok : Outcome::BadLength;
+    if (function == 0x03) {
+      const int bytes = 2 * (request[4] << 8 | request[5]);
+      return (received == 5 + bytes && reply[2] == bytes) ? Outcome::Ok : Outcome::BadLength;
+    }
     // Writes (5 and 16) echo the register or coil and the value or quantity.
     if (received != 8) return Outcome::BadLength;
     return std::equal(request + 2, request + 6, reply.begin() + 2) ? Outcome::Ok : Outcome::BadEcho;
@@ -267,13 +275,26 @@ bool ModbusRtuLine::HeardLateReply() const {
 }
 
 Reply<RegisterPair> ModbusRtuLine::ReadRegisterPair(std::uint8_t address, std::uint16_t reg) {
-  const std::array<std::uint8_t, 6> request{address, 0x03, static_cast<std::uint8_t>(reg >> 8),
-                                            static_cast<std::uint8_t>(reg & 0xFF), 0x00, 0x02};
+  auto block = ReadRegisterBlock(address, reg, 2);
+  if (!block.ok()) return {block.outcome, {}};
+  return {Outcome::Ok, {block.value[0], block.value[1]}};
+}
+
+Reply<std::vector<std::uint16_t>> ModbusRtuLine::ReadRegisterBlock(std::uint8_t address, std::uint16_t reg, int count) {
+  if (count < 1 || count > kMaxReadRegisters) return {Outcome::NotSent, {}};
+  const std::array<std::uint8_t, 6> request{address,
+                                            0x03,
+                                            static_cast<std::uint8_t>(reg >> 8),
+                                            static_cast<std::uint8_t>(reg & 0xFF),
+                                            0x00,
+                                            static_cast<std::uint8_t>(count)};
   std::array<std::uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> reply{};
   Outcome outcome = impl_->Exchange(request.data(), static_cast<int>(request.size()), reply);
   if (outcome != Outcome::Ok) return {outcome, {}};
-  return {Outcome::Ok,
-          {static_cast<std::uint16_t>(reply[3] << 8 | reply[4]), static_cast<std::uint16_t>(reply[5] << 8 | reply[6])}};
+  std::vector<std::uint16_t> values(static_cast<std::size_t>(count));
+  for (std::size_t i = 0; i < values.size(); ++i)
+    values[i] = static_cast<std::uint16_t>(reply[3 + 2 * i] << 8 | reply[4 + 2 * i]);
+  return {Outcome::Ok, std::move(values)};
 }
 
 Outcome ModbusRtuLine::WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,

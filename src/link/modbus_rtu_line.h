@@ -59,6 +59,8 @@ class ModbusRtuLine final : public Line {
   Reply<RegisterPair> ReadRegisterPair(std::uint8_t address, std::uint16_t reg) override;
   Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value, std::uint16_t next) override;
   Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override;
+  // NotSent for a count outside 1..125; a reply must carry exactly count registers.
+  Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg, int count) override;
 
  private:
   struct Impl;

@@ -30,6 +30,15 @@ enum class TouchedLogRows { Drop, Keep };
 
 inline constexpr std::chrono::milliseconds kDefaultBusyTimeout{5000};
 
+// Table ControllerCapabilities: what a controller has shown on the line beyond the two-register
+// frames. nullopt: not tried yet (also for an address without a row).
+struct CapabilityRow {
+  int modbusAddress = 0;
+  std::optional<bool> pairWrites;  // stores both registers of a write
+  std::optional<bool> blockReads;  // answers a read of many registers
+  bool operator==(const CapabilityRow&) const = default;
+};
+
 // Table Zones: channels grouped as one furnace; a channel belongs to one zone at most.
 struct ZoneRow {
   std::string zoneName;
@@ -119,6 +128,10 @@ class ConfigStore {
   // --- TarvelConfiguration
   int GetCurrentChannel();  // -1 when there is no row (or it cannot be read)
   Status SaveCurrentChannel(int channel);  // not [[nodiscard]] yet: src/console ignores it
+
+  // --- ControllerCapabilities (config_store_caps.cpp)
+  Result<CapabilityRow> Capabilities(int modbusAddress);
+  [[nodiscard]] Status SaveCapabilities(const CapabilityRow& row);  // edits or adds the address's row
 
   // --- Zones (config_store_zones.cpp)
   Result<std::vector<ZoneRow>> Zones();  // ordered by ZoneName, then SoftwareChannel

@@ -45,6 +45,9 @@ constexpr Table kTables[] = {
     // An address change written before the controller is asked, gone once the rows moved.
     {"AddressChange", R"(CREATE TABLE IF NOT EXISTS "AddressChange" (
          "OldAddress" INTEGER NOT NULL UNIQUE, "NewAddress" INTEGER NOT NULL, "Requested" TEXT NOT NULL))"},
+    // What each controller has shown on the line: NULL not tried, 1 yes, 0 no.
+    {"ControllerCapabilities", R"(CREATE TABLE IF NOT EXISTS "ControllerCapabilities" (
+         "ModBusAddress" INTEGER NOT NULL UNIQUE, "PairWrites" INTEGER, "BlockReads" INTEGER))"},
     // Channels grouped as one furnace; a channel belongs to one zone at most.
     {"Zones", R"(CREATE TABLE IF NOT EXISTS "Zones" (
          "ZoneName" TEXT NOT NULL, "SoftwareChannel" INTEGER NOT NULL UNIQUE))"},

@@ -39,6 +39,7 @@ LineWatchOptions LoadLineWatchOptions(const AppFolder& folder) {
   o.watch.period = std::chrono::milliseconds(
       std::clamp(ini.value("Sweep/PeriodMs", qint64(o.watch.period.count())).toLongLong(), 0LL, 86'400'000LL));
   o.watch.consecutive = std::clamp(ini.value("Alarms/Consecutive", o.watch.consecutive).toInt(), 1, 1000);
+  o.watch.blockReads = ini.value("Line/BlockReads", true).toBool();
   o.notify = ini.value("Alarms/Notify", true).toBool();
   o.mqttUrl = ini.value("Mqtt/Url").toString().toStdString();
   o.mqtt.username = ini.value("Mqtt/Username").toString().toStdString();
@@ -54,6 +55,7 @@ void SaveLineWatchOptions(const AppFolder& folder, const LineWatchOptions& o) {
   QSettings ini(SettingsFile(folder), QSettings::IniFormat);
   ini.setValue("Sweep/PeriodMs", qint64(o.watch.period.count()));
   ini.setValue("Alarms/Consecutive", o.watch.consecutive);
+  ini.setValue("Line/BlockReads", o.watch.blockReads);
   ini.setValue("Alarms/Notify", o.notify);
   ini.setValue("Mqtt/Url", Q(o.mqttUrl));
   ini.setValue("Mqtt/Username", Q(o.mqtt.username));
@@ -162,7 +164,11 @@ void LineWatchBinding::Sweep() {
 
 void LineWatchBinding::Apply(const LineWatchOptions& options) {
   options_ = options;
-  runner_.Run([w = &watch_, settings = options.watch] { w->Apply(settings); });
+  // The console's transfers and readings follow the same block-read setting as the sweep.
+  runner_.Run([w = &watch_, c = &console_, settings = options.watch] {
+    w->Apply(settings);
+    c->Shared().blockReads = settings.blockReads;
+  });
   if (started_) Sweep();  // a wait for the old period ends now
   std::shared_ptr<publish::MqttPublisher> publisher;
   if (!options.mqttUrl.empty()) {
@@ -273,6 +279,10 @@ void LineWatchBinding::EditSettings() {
   form->addRow("Sweep period", period);
   form->addRow("Alarm after readings outside the band", consecutive);
   form->addRow(notify);
+  auto* blockReads = new QCheckBox("Block reads where a controller answers them");
+  blockReads->setObjectName("BlockReads");
+  blockReads->setChecked(options_.watch.blockReads);
+  form->addRow(blockReads);
   form->addRow("MQTT broker", url);
   form->addRow("MQTT user name", user);
   form->addRow("MQTT password", password);
@@ -286,6 +296,7 @@ void LineWatchBinding::EditSettings() {
   options.watch.period = std::chrono::seconds(period->value());
   options.watch.consecutive = consecutive->value();
   options.notify = notify->isChecked();
+  options.watch.blockReads = blockReads->isChecked();
   options.mqttUrl = url->text().trimmed().toStdString();
   options.mqtt.username = user->text().toStdString();
   options.mqtt.password = password->text().toStdString();

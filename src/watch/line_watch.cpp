@@ -31,7 +31,7 @@ LineWatch::LineWatch(AppFolder folder, store::ConfigStore& store, link::Line& li
       clock_(std::move(clock)),
       view_(std::make_unique<MessageView>(*this)),
       context_(folder, store, line, *view_, console::LineInfo{true, false}),
-      sweep_(context_.commands, [this] { return Channels(); }, std::move(steady)),
+      sweep_(context_, [this] { return Channels(); }, std::move(steady)),
       zoneRecorder_(folder) {}
 
 LineWatch::~LineWatch() = default;
@@ -39,6 +39,7 @@ LineWatch::~LineWatch() = default;
 void LineWatch::Apply(const WatchSettings& settings) {
   const bool newPeriod = settings.period != settings_.period;
   settings_ = settings;
+  context_.blockReads = settings.blockReads;
   sweep_.SetPeriod(settings.period);
   if (newPeriod && !sweep_.InProgress()) sweep_.StartOver();
 }

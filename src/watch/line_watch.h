@@ -33,6 +33,7 @@ namespace tarvel::watch {
 struct WatchSettings {
   std::chrono::milliseconds period = Sweep::kDefaultPeriod;
   int consecutive = kDefaultConsecutive;  // readings in a row outside the band (or silent) before an alarm
+  bool blockReads = true;  // neighbouring registers in one read where a controller answers it
 };
 
 struct SweepSummary {

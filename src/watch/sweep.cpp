@@ -4,8 +4,8 @@ namespace tarvel::watch {
 
 using link::Outcome;
 
-Sweep::Sweep(link::CommandSet& commands, ChannelList channels, Clock clock)
-    : commands_(commands), channels_(std::move(channels)), clock_(std::move(clock)) {}
+Sweep::Sweep(console::Context& context, ChannelList channels, Clock clock)
+    : context_(context), channels_(std::move(channels)), clock_(std::move(clock)) {}
 
 void Sweep::Begin(SteadyClock::time_point now) {
   inProgress_ = true;
@@ -46,13 +46,15 @@ SweepStep Sweep::Next() {
   if (index_ >= list_.size()) return EndSweep(std::move(step), now);
 
   const WatchedChannel& channel = list_[index_];
-  if (!read_) read_.emplace(static_cast<std::uint8_t>(channel.address));
-  const Outcome outcome = read_->Next(commands_);
+  const auto address = static_cast<std::uint8_t>(channel.address);
+  if (!read_) read_.emplace(address, context_.FramesFor(address));
+  const Outcome outcome = read_->Next(context_.commands);
   step.exchanged = step.again = true;
-  // A controller that does not answer is not asked eight more times: a dead unit would
-  // otherwise cost the sweep nine reply windows.
+  // A controller that does not answer is not asked seven more times: a dead unit would
+  // otherwise cost the sweep eight reply windows.
   if (outcome == Outcome::NoReply) read_->GiveUp();
   if (read_->Done()) {
+    context_.Learnt(address, read_->Frames());
     step.reading = read_->Reading();
     step.of = channel;
     read_.reset();
@@ -63,7 +65,7 @@ SweepStep Sweep::Next() {
 }
 
 void Sweep::RestartReading() {
-  if (read_) read_.emplace(read_->Address());
+  if (read_) read_.emplace(read_->Address(), read_->Frames());
 }
 
 void Sweep::StartOver() {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "console/context.h"
 #include "console/monitor.h"
 #include "link/commands.h"
 
@@ -45,7 +46,8 @@ class Sweep {
   static constexpr std::chrono::seconds kDefaultPeriod{15};
 
   // channels is asked at the start of every sweep: a change of the channel map shows in the next one.
-  Sweep(link::CommandSet& commands, ChannelList channels, Clock clock = [] { return SteadyClock::now(); });
+  // The context gives the line and keeps what each reading learns of a controller's frames.
+  Sweep(console::Context& context, ChannelList channels, Clock clock = [] { return SteadyClock::now(); });
 
   void SetPeriod(SteadyClock::duration period) { period_ = period; }
   SteadyClock::duration Period() const { return period_; }
@@ -68,7 +70,7 @@ class Sweep {
   void Begin(SteadyClock::time_point now);
   SweepStep EndSweep(SweepStep step, SteadyClock::time_point now);
 
-  link::CommandSet& commands_;
+  console::Context& context_;
   ChannelList channels_;
   Clock clock_;
   SteadyClock::duration period_ = kDefaultPeriod;

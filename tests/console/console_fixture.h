@@ -33,8 +33,8 @@ inline void RunThreeStepProgram(sim::SimulatedLine& line, std::uint8_t address) 
 class ConsoleFixture : public ::testing::Test {
  protected:
   explicit ConsoleFixture(std::vector<std::uint8_t> units = {1, 2}, LineInfo info = {true, true},
-                          sim::WriteModel model = sim::WriteModel::Both)
-      : sim_(WithModel(testing::QuickLine(std::move(units)), model)), info_(info) {
+                          sim::WriteModel model = sim::WriteModel::Both, int maxRead = 2)
+      : sim_(WithModel(testing::QuickLine(std::move(units)), model, maxRead)), info_(info) {
     auto started = sim_.Start();
     EXPECT_TRUE(started.ok()) << started.status().message();
     EXPECT_TRUE(line_.Open(started.value_or("")).ok());
@@ -60,8 +60,9 @@ class ConsoleFixture : public ::testing::Test {
 
   std::size_t Sent() const { return sim_.Requests().size(); }
 
-  static sim::Options WithModel(sim::Options options, sim::WriteModel model) {
+  static sim::Options WithModel(sim::Options options, sim::WriteModel model, int maxRead = 2) {
     options.writeModel = model;
+    options.maxRead = maxRead;
     return options;
   }
 

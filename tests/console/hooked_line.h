@@ -1,6 +1,6 @@
 #pragma once
 // A Line in front of the real one that lets a test act between exchanges: inject a fault
-// into exchange k, cancel after it, or change what one read returns.
+// into exchange k, cancel after it, or change what a register reads (in any read that covers it).
 
 #include <functional>
 
@@ -19,7 +19,10 @@ class HookedLine final : public link::Line {
   link::Reply<link::RegisterPair> ReadRegisterPair(std::uint8_t address, std::uint16_t reg) override {
     Before();
     auto reply = line_.ReadRegisterPair(address, reg);
-    if (reply.ok() && onRead) onRead(reg, reply.value.first);
+    if (reply.ok() && onRead) {
+      onRead(reg, reply.value.first);
+      onRead(static_cast<std::uint16_t>(reg + 1), reply.value.second);
+    }
     return reply;
   }
   link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
@@ -30,6 +33,14 @@ class HookedLine final : public link::Line {
   link::Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override {
     Before();
     return line_.WriteCoil(address, coil, on);
+  }
+  link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg,
+                                                            int count) override {
+    Before();
+    auto reply = line_.ReadRegisterBlock(address, reg, count);
+    if (reply.ok() && onRead)
+      for (std::size_t i = 0; i < reply.value.size(); ++i) onRead(static_cast<std::uint16_t>(reg + i), reply.value[i]);
+    return reply;
   }
 
  private:

@@ -64,7 +64,10 @@ class Programming : public ConsoleFixture {
     console.CompileProfile();
     return console;
   }
+  // Controller 1 is known to keep both registers of a write and to refuse block reads, so that
+  // the exchanges of an upload are the same each time: two words per write, two per read.
   UploadResult Upload(Console& console, const std::string& start) {
+    EXPECT_TRUE(store_.SaveCapabilities({1, true, false}));
     view_.messages.clear();
     sim_.ClearRequests();
     hooked_.exchanges = 0;
@@ -144,6 +147,32 @@ TEST_F(Programming, AnUploadIsWrittenReadBackComparedAndOnlyThenLogged) {
   EXPECT_THAT(Log(), ElementsAre(::testing::Field(&store::LogRow::start, 30)));
 }
 
+// A read-back that fails leaves the map of the range as the clear of the old copy left it: it is
+// read again, so that the map shows what the controller now holds.
+TEST_F(Programming, AFailedReadBackIsReadAgainForTheMap) {
+  ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 11, 11, "K", "F", "M", "SV"}));
+  FillSimSteps(11, 11);
+  Console& console = Compiled("10");
+  bool injected = false;
+  hooked_.before = [&](int) {
+    if (!injected && view_.messages.find("Downloading the segments just uploaded") != std::string::npos) {
+      sim_.InjectFault(sim::Fault::NoReply);
+      injected = true;
+    }
+  };
+  EXPECT_FALSE(Upload(console, "10").logged);
+  hooked_.before = nullptr;
+  EXPECT_TRUE(injected);
+  EXPECT_THAT(view_.messages, HasSubstr("ERROR: The read-back failed: steps 10 to 12 are not verified"));
+  EXPECT_THAT(view_.messages, HasSubstr("Reading steps 10 to 12 again so that the memory map shows what the controller holds"));
+  EXPECT_TRUE(Log().empty());
+  for (int s = 10; s <= 12; ++s) {
+    const auto row = store_.MemoryStep(1, s).value_or(std::nullopt);
+    ASSERT_TRUE(row) << s;
+    EXPECT_EQ((link::ProgramStep{row->pidSet, row->duration, row->temperature}), SimSteps(s, s)[0]) << s;
+  }
+}
+
 TEST_F(Programming, ARefusedRangeClearsNothingAndLogsNothing) {
   ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 60, 64, "K", "F", "M", "SV"}));
   FillSimSteps(60, 64);
@@ -166,15 +195,15 @@ TEST_F(Programming, ARefusedRangeClearsNothingAndLogsNothing) {
 TEST_F(Programming, AnUploadThatFailsDiffersOrIsCancelledStopsAtOnceAndLogsNothing) {
   for (auto [fault, reason] : {std::pair{sim::Fault::NoReply, "no reply"}, std::pair{sim::Fault::Exception, "exception reply"}}) {
     Console& console = Compiled("10");
-    // Exchange 1 is the probe, 2 the read of the word after the range; writes 3..5 are step
-    // 10, 6..8 step 11.
-    hooked_.before = [this, fault = fault](int k) { if (k == 7) sim_.InjectFault(fault); };
+    // Exchange 1 is the probe; writes 2..6 take two words each: step 10 words 1-2, step 10
+    // word 3 with step 11 word 1, step 11 words 2-3, ...
+    hooked_.before = [this, fault = fault](int k) { if (k == 4) sim_.InjectFault(fault); };
     EXPECT_FALSE(Upload(console, "10").logged);
     hooked_.before = nullptr;
     EXPECT_THAT(view_.messages, HasSubstr(std::string("ERROR: Upload stopped at step 11 word 2 (") + reason +
                                           "); steps 10 to 11 may hold a partial program"));
     EXPECT_THAT(view_.messages, HasSubstr("ERROR: Profile not entered in log"));
-    EXPECT_EQ(hooked_.exchanges, 7 + 6) << "no write after the failed one; steps 10 and 11 read again";
+    EXPECT_EQ(hooked_.exchanges, 4 + 3) << "no write after the failed one; steps 10 and 11 read again in pairs";
     EXPECT_EQ(store_.MemoryStep(1, 10).value_or(std::nullopt)->duration, 30) << "the map shows the new step 10";
     EXPECT_EQ(view_.LastLed(), Led::Error);
   }
@@ -182,7 +211,7 @@ TEST_F(Programming, AnUploadThatFailsDiffersOrIsCancelledStopsAtOnceAndLogsNothi
   // A write that arrived although its reply was spoiled also set the word after it, word 1
   // of the next step: that step is read again too.
   Console& again = Compiled("10");
-  hooked_.before = [this](int k) { if (k == 5) sim_.InjectFault(sim::Fault::WrongAddress); };  // step 10 word 3
+  hooked_.before = [this](int k) { if (k == 3) sim_.InjectFault(sim::Fault::WrongAddress); };  // step 10 word 3
   EXPECT_FALSE(Upload(again, "10").logged);
   hooked_.before = nullptr;
   EXPECT_THAT(view_.messages, HasSubstr("steps 10 to 11 may hold a partial program"));
@@ -201,10 +230,10 @@ TEST_F(Programming, AnUploadThatFailsDiffersOrIsCancelledStopsAtOnceAndLogsNothi
   hooked_.onRead = nullptr;
 
   // Cancel pressed while step 11's first word is on the line: that exchange ends, no other starts.
-  hooked_.before = [&console](int k) { if (k == 6) console.Cancel(); };
+  hooked_.before = [&console](int k) { if (k == 3) console.Cancel(); };
   EXPECT_FALSE(Upload(console, "10").logged);
   EXPECT_THAT(view_.messages, HasSubstr("Upload cancelled at step 11 word 2; steps 10 to 11 may hold a partial program"));
-  EXPECT_EQ(sim_.Requests().size(), 6u);
+  EXPECT_EQ(sim_.Requests().size(), 3u);
   EXPECT_TRUE(Log().empty());
 }
 
@@ -220,7 +249,8 @@ TEST_F(Programming, ADownloadStoresOnlyWholeRanges) {
   EXPECT_EQ(std::tuple(row->pidSet, row->duration, row->temperature), std::tuple(2, 30, 150));
 
   sim_.EditUnit(1, [](sim::UnitState& u) { u.steps[4] = {3, 3, 3}; });
-  hooked_.before = [this](int k) { if (k == 5) sim_.InjectFault(sim::Fault::BadCrc); };
+  // Both registers of each read: step 5 words 1-2, step 5 word 3 with step 6 word 1, step 6 words 2-3.
+  hooked_.before = [this](int k) { if (k == 3) sim_.InjectFault(sim::Fault::BadCrc); };
   hooked_.exchanges = 0;
   console.DownloadMemory("5", "6");
   EXPECT_EQ(store_.MemoryStep(1, 5).value_or(std::nullopt)->pidSet, 2) << "a failed read stores nothing";
@@ -249,12 +279,14 @@ TEST_F(Programming, DeletingAnEntryOrClearingTheControllerZeroesItsStepsAndItsRo
   EXPECT_EQ(SimSteps(3, 3)[0].duration, 9);
   EXPECT_EQ(store_.MemoryStep(1, 7).value_or(std::nullopt)->duration, 0);
 
-  // A clear that fails stops at its first failed write and says what is left.
+  // A clear that fails stops at its first failed write and says what is left. The delete above
+  // learnt that the controller keeps both registers: two words per write.
+  EXPECT_EQ(store_.Capabilities(1).value_or(store::CapabilityRow{}).pairWrites, true);
   hooked_.exchanges = 0;
   hooked_.before = [this](int k) { if (k == 3) sim_.InjectFault(sim::Fault::NoReply); };
   EXPECT_FALSE(console.Memory().ClearProgramRange(1, 2));
-  EXPECT_EQ(hooked_.exchanges, 3 + 3) << "no write after the failed one; step 1 read again";
-  EXPECT_THAT(view_.messages, HasSubstr("Clearing stopped at step 1 word 2 (no reply)"));
+  EXPECT_EQ(hooked_.exchanges, 3 + 3) << "no write after the failed one; steps 1 and 2 read again in pairs";
+  EXPECT_THAT(view_.messages, HasSubstr("Clearing stopped at step 2 word 2 (no reply)"));
   hooked_.before = nullptr;
 
   console.ClearController();
@@ -317,7 +349,7 @@ TEST_F(Programming, ACancelIsReportedAsACancelAndBadRangesAreRefusedBeforeReadin
   // Cancelled at the probe, while clearing an overlapped profile, while writing and while reading back.
   ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 11, 11, "K", "F", "M", "SV"}));
   Console& console = Compiled("10");
-  for (int cancelAt : {1, 3, 12, 16}) {  // the clear, a write, the read-back twice
+  for (int cancelAt : {1, 3, 6, 10}) {  // the probe, the clear, a write, the read-back
     hooked_.before = [&console, cancelAt](int k) { if (k == cancelAt) console.Cancel(); };
     EXPECT_FALSE(Upload(console, "10").logged) << cancelAt;
     EXPECT_THAT(view_.messages, HasSubstr("cancelled")) << cancelAt;

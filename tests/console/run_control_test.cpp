@@ -279,7 +279,7 @@ TEST_F(RunControlTest, ACancelledStartOrSelectLeavesTheModeAndLimitsAlone) {
   EXPECT_FALSE(run.StartProfile());
   EXPECT_THAT(view_.messages, ::testing::HasSubstr(kCommsError));
   EXPECT_THAT(view_.messages, ::testing::Not(::testing::HasSubstr("Physical pointers")));
-  EXPECT_EQ(sim_.Requests().size(), 2u) << "the two limit reads only";
+  EXPECT_EQ(sim_.Requests().size(), 1u) << "the one read of both limits only";
 }
 
 TEST_F(RunControlTest, PanelsRefuseBadStepsAndSetTheMode) {

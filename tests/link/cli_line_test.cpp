@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <tuple>
@@ -23,8 +24,10 @@ using ::testing::HasSubstr;
 
 class CliLine : public ::testing::Test {
  protected:
-  void Start(std::vector<std::uint8_t> addresses) {
-    sim_ = std::make_unique<sim::SimulatedLine>(testing::InstantLine(std::move(addresses)));
+  void Start(std::vector<std::uint8_t> addresses, int maxRead = 2) {
+    auto options = testing::InstantLine(std::move(addresses));
+    options.maxRead = maxRead;
+    sim_ = std::make_unique<sim::SimulatedLine>(options);
     auto device = sim_->Start();
     ASSERT_TRUE(device.ok()) << device.status().message();
   }
@@ -90,7 +93,35 @@ TEST_F(CliLine, StepWritesAndReadsBackAndDownloadListsTheRangeOfAChannel) {
             "   1       1       600           70\n"
             "   2       1     -1011            0\n"
             "   3       3         0       -32768\n");
-  EXPECT_EQ(sim_->Requests().size(), 1u + 3u + 3u + 9u);  // the word after step 64 is read before the write
+  // The step: the word after step 64 read before the write, three writes, two reads back. The
+  // download: the probe for block reads (refused) and five reads of two registers.
+  EXPECT_EQ(sim_->Requests().size(), 1u + 3u + 2u + 1u + 5u);
+}
+
+// A controller that answers a read of 64 registers gives a download in one read; with
+// --no-block-reads it is never asked for more than two, and the steps read the same.
+TEST_F(CliLine, BlockReadsWhereAnsweredAndNeverWithNoBlockReads) {
+  Start({4}, 64);
+  sim_->EditUnit(4, [](sim::UnitState& u) {
+    u.steps[0] = {1, 600, 70};
+    u.steps[1] = {2, -1011, -5};
+  });
+  ASSERT_EQ(Cli({"channel", "add", "1", "4", "Kiln"}, false).exitCode, 0);
+  auto largest = [this] {
+    int most = 0;
+    for (const auto& frame : sim_->Requests()) most = std::max(most, frame.at(4) << 8 | frame.at(5));
+    sim_->ClearRequests();
+    return most;
+  };
+  auto plain = Cli({"--no-block-reads", "download", "1", "1", "2"});
+  ASSERT_EQ(plain.exitCode, 0) << plain.err;
+  EXPECT_EQ(largest(), 2);
+  EXPECT_EQ(sim_->Requests().size(), 0u);
+  auto blocks = Cli({"download", "1", "1", "2"});
+  ASSERT_EQ(blocks.exitCode, 0) << blocks.err;
+  EXPECT_EQ(blocks.out, plain.out);
+  EXPECT_THAT(blocks.out, HasSubstr("   2       2     -1011           -5\n"));
+  EXPECT_EQ(largest(), 64) << "the probe, answered";
 }
 
 TEST_F(CliLine, FailuresSayWhatFailedAndExitOneUsageExitsTwoAndSendsNothing) {

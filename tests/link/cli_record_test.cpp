@@ -27,7 +27,7 @@ TEST(CliRecord, RecordsReadingsToTheChannelsLogFolderAndExportsThemAsCsv) {
   ASSERT_EQ(testing::RunCli(home, {"channel", "add", "7", "3", "Oven"}).exitCode, 0);
 
   sim.InjectFault(sim::Fault::NoReply, 1);  // the first reading fails and leaves no record
-  auto run = cli({"record", "7", "--every", "0", "--count", "4"});
+  auto run = cli({"--no-block-reads", "record", "7", "--every", "0", "--count", "4"});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_THAT(run.out, HasSubstr("ERROR: Commmunications error"));
   EXPECT_THAT(run.out, HasSubstr("Recorded 3 of 4 readings to " + home + "/LogFiles/Channel-07/No profile "));

@@ -54,6 +54,8 @@ TEST_F(Wire, EachCommandSendsExactlyItsFrames) {
       {Read<&CommandSet::ReadRunMode>, "01 03 20 0D 00 02 5E 08"},
       {Read<&CommandSet::ReadProgramLowStep>, "01 03 20 0E 00 02 AE 08"},
       {Read<&CommandSet::ReadProgramHighStep>, "01 03 20 0F 00 02 FF C8"},
+      // Both limits, neighbours, in the low step's read.
+      {[](CommandSet& c) { return c.ReadProgramLimits(1).second.outcome; }, "01 03 20 0E 00 02 AE 08"},
       {Read<&CommandSet::ReadTemperatureScale>, "01 03 20 10 00 02 CE 0E"},
       {[](CommandSet& c) { return c.ReadProgramStepWord(7, 64, 3).outcome; }, "07 03 40 BF 00 02 E0 49"},
       // The set value is read first (70), then written; written again, it is only read.

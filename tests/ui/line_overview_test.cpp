@@ -6,6 +6,8 @@
 #include <QTableWidget>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 
 #include "console/hooked_line.h"
 #include "support/profiles.h"
@@ -26,10 +28,13 @@ std::vector<std::pair<int, int>> Reads(const std::vector<std::vector<std::uint8_
   return reads;
 }
 
-std::vector<std::pair<int, int>> Reading(int address, int from = 0) {
-  const int regs[] = {0x200E, 0x200F, 0x018F, 0x200D, 0x0191, 0x0168, 0x0164, 0x0000, 0x01D8};
+// The reads of one reading: the program limits in one read, and on the first reading of a
+// controller the block-read probe right after it.
+std::vector<std::pair<int, int>> Reading(int address, bool probe = false) {
+  std::vector<int> regs{0x200E, 0x018F, 0x200D, 0x0191, 0x0168, 0x0164, 0x0000, 0x01D8};
+  if (probe) regs.insert(regs.begin() + 1, 0x4000);
   std::vector<std::pair<int, int>> reads;
-  for (int i = from; i < 9; ++i) reads.emplace_back(address, regs[i]);
+  for (int reg : regs) reads.emplace_back(address, reg);
   return reads;
 }
 
@@ -81,11 +86,24 @@ TEST_F(LineWatchInConsole, AUserCommandWaitsForTheExchangeInProgressAndTheReadin
   });
   Sweeps(watch, 1);
   EXPECT_TRUE(userDone);
-  std::vector<std::pair<int, int>> expected = Reading(1);
+  std::vector<std::pair<int, int>> expected = Reading(1, true);
   expected.resize(4);
   expected.emplace_back(2, 0x0000);  // the user's read, right after the exchange in progress
-  for (auto reads : {Reading(1), Reading(2)}) expected.insert(expected.end(), reads.begin(), reads.end());
+  // Unit 1's reading starts again without the probe: its answer is kept.
+  for (auto reads : {Reading(1), Reading(2, true)}) expected.insert(expected.end(), reads.begin(), reads.end());
   EXPECT_EQ(Reads(sim_.Requests()), expected) << "unit 1's reading starts again after the command";
+}
+
+// Block reads are on until the setting says otherwise; the setting is kept in the options file.
+TEST_F(LineWatchInConsole, TheBlockReadSettingIsKeptAndReadBack) {
+  EXPECT_TRUE(LoadLineWatchOptions(folder_).watch.blockReads);
+  LineWatchOptions options = LoadLineWatchOptions(folder_);
+  options.watch.blockReads = false;
+  SaveLineWatchOptions(folder_, options);
+  EXPECT_FALSE(LoadLineWatchOptions(folder_).watch.blockReads);
+  std::ifstream file(folder_.Setup() / "LineWatch.ini");
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("BlockReads=false"), std::string::npos) << text;
 }
 
 TEST_F(LineWatchInConsole, OverviewRowsDoubleClickChoosesTheChannelAndAnAlarmTurnsItsRowRed) {

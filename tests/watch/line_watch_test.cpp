@@ -23,11 +23,13 @@ std::vector<std::pair<int, int>> Reads(const std::vector<std::vector<std::uint8_
   return reads;
 }
 
-// The nine reads of one reading, in the order the controller is asked.
-std::vector<std::pair<int, int>> Reading(int address) {
+// The reads of one reading, in the order the controller is asked: the program limits in one
+// read, and on the first reading of a controller the block-read probe right after it.
+std::vector<std::pair<int, int>> Reading(int address, bool probe = false) {
+  std::vector<int> regs{0x200E, 0x018F, 0x200D, 0x0191, 0x0168, 0x0164, 0x0000, 0x01D8};
+  if (probe) regs.insert(regs.begin() + 1, 0x4000);
   std::vector<std::pair<int, int>> reads;
-  for (int reg : {0x200E, 0x200F, 0x018F, 0x200D, 0x0191, 0x0168, 0x0164, 0x0000, 0x01D8})
-    reads.emplace_back(address, reg);
+  for (int reg : regs) reads.emplace_back(address, reg);
   return reads;
 }
 
@@ -63,7 +65,7 @@ TEST_F(Sweeping, ReadsEachMappedControllerInTurnAndGivesUpOnOneThatDoesNotAnswer
   Map(4, 2, "Dryer");
   line_.SetTiming({40ms, 40ms});
   Watch().RunSweep();
-  EXPECT_EQ(Reads(sim_.Requests()), Joined({Reading(1), Reading(3), {{9, 0x200E}}, Reading(2)}));
+  EXPECT_EQ(Reads(sim_.Requests()), Joined({Reading(1, true), Reading(3, true), {{9, 0x200E}}, Reading(2, true)}));
   const auto& statuses = Watch().Statuses();
   ASSERT_EQ(statuses.size(), 4u);
   EXPECT_EQ(statuses.at(3).state, RunState::NoReply);
@@ -237,7 +239,7 @@ TEST_F(Alarms, TheConsoleMonitorShowsTheSweepsReadingOfItsChannelWithoutReadingI
     return console.RunMonitor().ShowReading(channel, address, reading);
   });
   Watch().RunSweep();
-  EXPECT_EQ(Reads(sim_.Requests()), Joined({Reading(1), Reading(2)}));
+  EXPECT_EQ(Reads(sim_.Requests()), Joined({Reading(1), Reading(2, true)})) << "the console probed unit 1 already";
   EXPECT_EQ(view.fields[console::Field::ProcessTemperature], "247");
   EXPECT_EQ(view.fields[console::Field::CurrentStep], "1");
   // One run, one file: the console's own recorder leaves it to the watch.

@@ -1,0 +1,159 @@
+// What the console learns of a controller's frames -- pair writes from an upload, block reads
+// from the first read that could use them -- kept in the database per controller, used by the
+// next transfer, and learnt again when a read-back disagrees; on the simulator's request log.
+#include <gmock/gmock.h>
+
+#include "console_fixture.h"
+#include "support/profiles.h"
+
+namespace tarvel::console {
+namespace {
+
+using ::testing::HasSubstr;
+using Row = store::CapabilityRow;
+
+struct Model {
+  sim::WriteModel writes;
+  int maxRead;
+};
+
+class FramesBase : public ConsoleFixture {
+ protected:
+  explicit FramesBase(Model model) : ConsoleFixture({1}, {true, true}, model.writes, model.maxRead), model_(model) {
+    Map(1, 1, "Kiln");
+    EXPECT_TRUE(testing::WriteCureProfile(folder_.Profiles() / "cure.txt"));
+  }
+  bool Both() const { return model_.writes == sim::WriteModel::Both; }
+  bool Blocks() const { return model_.maxRead >= link::kBlockRegisters; }
+
+  struct Count {
+    int reads = 0, blockReads = 0, writes = 0;
+    bool operator==(const Count&) const = default;
+  };
+  Count Take() {
+    Count c;
+    for (const auto& frame : sim_.Requests()) {
+      if (frame.at(1) != 0x03) ++c.writes;
+      else if (frame.at(5) > 2) ++c.blockReads;
+      else ++c.reads;
+    }
+    sim_.ClearRequests();
+    return c;
+  }
+  UploadResult Upload(Console& console) {
+    EXPECT_TRUE(console.OpenProfile(folder_.Profiles() / "cure.txt"));
+    console.SetStartStepText("10");
+    console.CompileProfile();
+    (void)store_.DeleteLogEntry(1, "cure.txt");
+    sim_.ClearRequests();
+    view_.messages.clear();
+    return console.UploadProfile({"cure.txt", "10", "SV"});
+  }
+  std::array<sim::ProgramStep, 3> Held() {
+    auto unit = sim_.Unit(1);
+    return {unit.steps[9], unit.steps[10], unit.steps[11]};
+  }
+  Row Known() { return store_.Capabilities(1).value_or(Row{}); }
+
+  Model model_;
+};
+
+class Frames : public FramesBase, public ::testing::WithParamInterface<Model> {
+ protected:
+  Frames() : FramesBase(GetParam()) {}
+};
+
+// A controller that keeps only the first register of a write.
+class FirstRegisterOnly : public FramesBase {
+ protected:
+  FirstRegisterOnly() : FramesBase({sim::WriteModel::First, 2}) {}
+};
+
+void ExpectCure(const std::array<sim::ProgramStep, 3>& held) {
+  const int words[3][3] = {{1, 30, 70}, {2, 45, 250}, {1, 0, 100}};
+  for (int s = 0; s < 3; ++s)
+    EXPECT_EQ((std::array{held[s].pidSet, held[s].duration, held[s].temperature}),
+              (std::array<std::int16_t, 3>{static_cast<std::int16_t>(words[s][0]), static_cast<std::int16_t>(words[s][1]),
+                                           static_cast<std::int16_t>(words[s][2])}))
+        << "step " << 10 + s;
+}
+
+// The first upload learns and keeps both answers; the second uses them: nine words in five
+// writes on a controller that keeps both registers, nine on one that keeps the first only.
+TEST_P(Frames, AnUploadLearnsOnceAndTheNextUsesWhatTheDatabaseKeeps) {
+  EXPECT_EQ(Known(), (Row{1, std::nullopt, std::nullopt})) << "nothing known before the first reading";
+  Console& console = Started();
+  EXPECT_EQ(Known(), (Row{1, std::nullopt, Blocks()})) << "the first run-state reading probed for blocks";
+  auto result = Upload(console);
+  ASSERT_TRUE(result.logged) << view_.messages;
+  ExpectCure(Held());
+  EXPECT_EQ(Known(), (Row{1, Both(), Blocks()}));
+  // The probe, the word after the range and the first pair before and after the learning
+  // write; the read-back is one block or five pairs.
+  const Count first = Take();
+  EXPECT_EQ(first.writes, Both() ? 5 : 9);
+  EXPECT_EQ(first.blockReads, Blocks() ? 1 : 0);
+  EXPECT_EQ(first.reads, 4 + (Blocks() ? 0 : 5));
+
+  result = Upload(console);
+  ASSERT_TRUE(result.logged) << view_.messages;
+  ExpectCure(Held());
+  const Count second = Take();
+  EXPECT_EQ(second.writes, Both() ? 5 : 9);
+  EXPECT_EQ(second.blockReads, Blocks() ? 1 : 0);
+  EXPECT_EQ(second.reads, 1 + (Both() ? 0 : 1) + (Blocks() ? 0 : 5));
+  EXPECT_THAT(view_.messages, HasSubstr("Read-back matches the compiled profile"));
+}
+
+// A controller changed for one that keeps only the first register: the pair writes believed in
+// leave words behind, the read-back says so as ever, and the next upload learns again.
+TEST_F(FirstRegisterOnly, AReadBackThatDisagreesMakesTheNextUploadLearnAgain) {
+  ASSERT_TRUE(store_.SaveCapabilities({1, true, std::nullopt}));
+  Console& console = Started();
+  auto result = Upload(console);
+  EXPECT_FALSE(result.logged);
+  EXPECT_THAT(view_.messages, HasSubstr("ERROR: The controller does not hold the compiled profile"));
+  EXPECT_FALSE(Known().pairWrites.has_value()) << "forgotten, to be learnt again";
+
+  result = Upload(console);
+  ASSERT_TRUE(result.logged) << view_.messages;
+  ExpectCure(Held());
+  EXPECT_EQ(Known().pairWrites, false);
+}
+
+// Downloads and readings use blocks where the controller answered one, pairs otherwise; with
+// the setting off no read asks for more than two registers, whatever is known.
+TEST_P(Frames, DownloadsAndReadingsUseBlocksWhereAnsweredAndNotWhenSwitchedOff) {
+  RunProgramOnUnit1();
+  Console& console = Started();
+  sim_.ClearRequests();
+  console.DownloadMemory("1", "64");
+  EXPECT_EQ(store_.MemoryStep(1, 2).value_or(std::nullopt)->duration, 30);
+  EXPECT_EQ(store_.MemoryStep(1, 3).value_or(std::nullopt)->temperature, 200);
+  EXPECT_EQ(Take(), Blocks() ? (Count{0, 3, 0}) : (Count{96, 0, 0}));
+  EXPECT_EQ(Known().blockReads, Blocks());
+
+  console.ReadRunState();
+  const auto fields = view_.fields;
+  EXPECT_EQ(fields.at(Field::CurrentStep), "1");
+  EXPECT_EQ(fields.at(Field::ProgramStepLow) + "-" + fields.at(Field::ProgramStepHigh), "1-3");
+  EXPECT_EQ(Take(), Blocks() ? (Count{2, 3, 0}) : (Count{8, 0, 0}));
+
+  console.Shared().blockReads = false;
+  console.ReadRunState();
+  EXPECT_EQ(view_.fields, fields) << "the same reading either way";
+  EXPECT_EQ(Take(), (Count{8, 0, 0}));
+  console.DownloadMemory("1", "64");
+  EXPECT_EQ(Take(), (Count{96, 0, 0}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, Frames,
+                         ::testing::Values(Model{sim::WriteModel::Both, 2}, Model{sim::WriteModel::First, 2},
+                                           Model{sim::WriteModel::Both, 64}, Model{sim::WriteModel::First, 64}),
+                         [](const auto& info) {
+                           return std::string(info.param.writes == sim::WriteModel::Both ? "Both" : "First") +
+                                  "Reads" + std::to_string(info.param.maxRead);
+                         });
+
+}  // namespace
+}  // namespace tarvel::console
