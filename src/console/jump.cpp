@@ -103,7 +103,11 @@ bool RunControl::RestoreModifiedSteps(Sequence& sequence, std::uint8_t address) 
   }
   if (rows->empty()) context_.Display("No modified profile lines found");
   for (const auto& row : *rows) {
-    if (!WriteStepWords(sequence, address, row.segment, std::nullopt, row.duration, row.temperature)) return false;
+    // A program write began over the jump's copy (the step is marked Unknown): the stored
+    // original no longer belongs there, and only a download tells what the step holds.
+    if (row.unknown == 0 &&
+        !WriteStepWords(sequence, address, row.segment, std::nullopt, row.duration, row.temperature))
+      return false;
     if (!SetStepModified(sequence, address, row.segment, 0)) return false;
   }
   return true;
@@ -182,6 +186,14 @@ bool RunControl::JumpTo(int segment, int time) {
     return false;
   }
   if (RefuseStepSixtyFour(*limits)) return false;
+  // The jump computes its point from the stored step and Start puts back step 64 from its row:
+  // words the map may not hold are no base for either.
+  for (const auto& row : context_.store.UnknownSteps(*address).value_or({}))
+    if (row.segment == segment || row.segment == kJumpStep) {
+      context_.Display("ERROR: Step " + Text(row.segment) + " of unit #" + Text(*address) +
+                       " may hold other words than the memory map: use DownLoad Memory before the jump");
+      return false;
+    }
   Exchanges exchanges(context_, 28 + 3 * ModifiedCount(*address));
   Sequence sequence(context_, "Jump");
   context_.view.SetLed(Led::Busy);
@@ -247,7 +259,8 @@ bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segm
     }
     return false;
   };
-  const bool restorable = step == segment || context_.store.MemoryStep(address, step).value_or({}).has_value();
+  auto executingRow = context_.store.MemoryStep(address, step).value_or(std::nullopt);
+  const bool restorable = step == segment || (executingRow && executingRow->unknown == 0);
   if (step < 1 || step >= kJumpStep || !restorable) {
     return giveUp([&] {
       sequence.Refuse("the controller reports executing step " + Text(step) +

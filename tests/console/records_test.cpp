@@ -108,6 +108,51 @@ TEST_F(Records, ALockedDatabaseStopsEachCommandBeforeTheControllerIsTouched) {
   EXPECT_THAT(store_.ModifiedSteps(1).value_or({}), ElementsAre());
 }
 
+TEST_F(Records, TheCliStopsBeforeTheControllerAndExitsNonZeroWhenTheDatabaseRefusesAWrite) {
+  line_.Close();  // the port is the child's
+  ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 30, 33, "K", "F", "M", "SV"}));
+  {
+    SQLite::Database db(folder_.ConfigDatabase().string(), SQLite::OPEN_READWRITE);
+    for (const char* op : {"INSERT", "UPDATE", "DELETE"})
+      db.exec(std::string("CREATE TRIGGER full_") + op + " BEFORE " + op +
+              " ON ControllerMemory BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
+  }
+  sim_.ClearRequests();
+  const std::string file = (folder_.Profiles() / "cure.txt").string();
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"clear", "1", "31", "32"}, {"upload", "1", file, "31", "--yes"}, {"download", "1", "5", "6"}}) {
+    auto run = testing::RunCli(folder_.Root(), args, sim_.DevicePath());
+    EXPECT_EQ(run.exitCode, 1) << args[0] << "\n" << run.out << run.err;
+    EXPECT_THAT(run.out + run.err, HasSubstr("database or disk is full")) << args[0];
+  }
+  EXPECT_EQ(Writes(), 0);
+  EXPECT_EQ(store_.Log(1).value_or({}).size(), 1u) << "old.txt stays: nothing was written over it";
+  EXPECT_EQ(store_.MemoryStep(1, 5).value_or(std::nullopt).value_or(store::MemoryRow{}).unknown, 0);
+}
+
+TEST_F(Records, NeitherAJumpNorStartBuildsOnStepsTheMapMayNotHold) {
+  ASSERT_TRUE(store_.WriteLogEntry({1, "run.txt", 1, 10, "K", "F", "M", "SV"}));
+  ASSERT_TRUE(store_.SaveRunSelection(1, "run.txt", 1, 10));
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.programLowStep = 1, u.programHighStep = 10, u.runMode = 2; });
+  sim_.FrontPanelStart(1);
+  // Step 5 was a jump's, then an upload began over it; step 64 was left by a stopped write.
+  ASSERT_TRUE(store_.SetStepModified(1, 5, 1));
+  ASSERT_TRUE(store_.MarkStepsUnknown(1, 5, 5, store::TouchedLogRows::Keep).ok());
+  ASSERT_TRUE(store_.MarkStepsUnknown(1, 64, 64, store::TouchedLogRows::Keep).ok());
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.steps[4] = {2, 77, 777}; });
+  Console& console = Started();
+  console.ReadControllerRunMode();
+  sim_.ClearRequests();
+  EXPECT_FALSE(console.Run().JumpToSegmentPoint("3", "1"));
+  EXPECT_THAT(view_.messages, HasSubstr("Step 64 of unit #1 may hold other words than the memory map"));
+  EXPECT_EQ(Writes(), 0);
+
+  console.Run().StartProfile();
+  EXPECT_EQ(sim_.Unit(1).steps[4].temperature, 777) << "the stale original is not written over the new words";
+  EXPECT_THAT(store_.ModifiedSteps(1).value_or({}), ElementsAre());
+  EXPECT_THAT(Unknown(), ElementsAre(5, 64));
+}
+
 TEST_F(Records, StepsWrittenAndNotReadBackStayMarkedShownAsUnknownAndOfferedForDownload) {
   Console& console = Compiled("31");
   hooked_.exchanges = 0;
