@@ -15,21 +15,8 @@
 namespace tarvel::bench {
 
 // Discards what a window would show; boxes are answered OK.
-struct NullView : console::ConsoleView {
+struct NullView : console::TextView {
   void ShowMessages(const std::string&) override {}
-  void SetLed(console::Led) override {}
-  void SetField(console::Field, const std::string&) override {}
-  void SetSelectors(const console::Selectors&) override {}
-  void SetProgressionChoices(const std::vector<std::string>&, int) override {}
-  void SetProgramMode(int) override {}
-  void SetMonitoring(bool) override {}
-  void SetGridLayout(console::Grid, const console::GridLayout&) override {}
-  void SetGridRows(console::Grid, const std::vector<std::vector<std::string>>&) override {}
-  void SetRowMarks(console::Grid, const std::vector<console::RowMark>&) override {}
-  void SetCurrentRow(console::Grid, int) override {}
-  void ScrollTo(console::Grid, int) override {}
-  void SetSizeButton(console::Grid, bool) override {}
-  void SetProgress(int, int) override {}
   void ShowWarning(const std::string&, const std::string&) override {}
   bool Confirm(const std::string&, const std::string&) override { return true; }
 };

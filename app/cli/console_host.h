@@ -15,7 +15,7 @@
 
 namespace tarvel::cli {
 
-class TerminalView final : public console::ConsoleView {
+class TerminalView final : public console::TextView {
  public:
   // assumeYes answers every OK/Cancel box with OK; without it every box is cancelled.
   TerminalView(std::ostream& out, bool assumeYes) : out_(out), assumeYes_(assumeYes) {}
@@ -26,18 +26,6 @@ class TerminalView final : public console::ConsoleView {
 
   void ShowMessages(const std::string& text) override;
   void SetLed(console::Led led) override;
-  void SetField(console::Field, const std::string&) override {}
-  void SetSelectors(const console::Selectors&) override {}
-  void SetProgressionChoices(const std::vector<std::string>&, int) override {}
-  void SetProgramMode(int) override {}
-  void SetMonitoring(bool) override {}
-  void SetGridLayout(console::Grid, const console::GridLayout&) override {}
-  void SetGridRows(console::Grid, const std::vector<std::vector<std::string>>&) override {}
-  void SetRowMarks(console::Grid, const std::vector<console::RowMark>&) override {}
-  void SetCurrentRow(console::Grid, int) override {}
-  void ScrollTo(console::Grid, int) override {}
-  void SetSizeButton(console::Grid, bool) override {}
-  void SetProgress(int, int) override {}
   void ShowWarning(const std::string& title, const std::string& text) override;
   bool Confirm(const std::string& title, const std::string& text) override;
 

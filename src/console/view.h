@@ -77,4 +77,23 @@ class ConsoleView {
   virtual bool Confirm(const std::string& title, const std::string& text) = 0;      // OK / Cancel
 };
 
+// A view without controls (the terminal, the line watch, the benches): only the message area
+// and the boxes mean anything there, so the rest shows nothing.
+class TextView : public ConsoleView {
+ public:
+  void SetLed(Led) override {}
+  void SetField(Field, const std::string&) override {}
+  void SetSelectors(const Selectors&) override {}
+  void SetProgressionChoices(const std::vector<std::string>&, int) override {}
+  void SetProgramMode(int) override {}
+  void SetMonitoring(bool) override {}
+  void SetGridLayout(Grid, const GridLayout&) override {}
+  void SetGridRows(Grid, const std::vector<std::vector<std::string>>&) override {}
+  void SetRowMarks(Grid, const std::vector<RowMark>&) override {}
+  void SetCurrentRow(Grid, int) override {}
+  void ScrollTo(Grid, int) override {}
+  void SetSizeButton(Grid, bool) override {}
+  void SetProgress(int, int) override {}
+};
+
 }  // namespace tarvel::console

@@ -7,7 +7,7 @@
 namespace tarvel::watch {
 
 // The recorders speak through a console context: its message area becomes the watch's messages.
-class LineWatch::MessageView final : public console::ConsoleView {
+class LineWatch::MessageView final : public console::TextView {
  public:
   explicit MessageView(LineWatch& watch) : watch_(watch) {}
   void ShowMessages(const std::string& text) override {
@@ -17,19 +17,6 @@ class LineWatch::MessageView final : public console::ConsoleView {
     for (std::size_t end; (end = added.find("\r\n")) != std::string::npos; added.erase(0, end + 2))
       watch_.Message(added.substr(0, end));
   }
-  void SetLed(console::Led) override {}
-  void SetField(console::Field, const std::string&) override {}
-  void SetSelectors(const console::Selectors&) override {}
-  void SetProgressionChoices(const std::vector<std::string>&, int) override {}
-  void SetProgramMode(int) override {}
-  void SetMonitoring(bool) override {}
-  void SetGridLayout(console::Grid, const console::GridLayout&) override {}
-  void SetGridRows(console::Grid, const std::vector<std::vector<std::string>>&) override {}
-  void SetRowMarks(console::Grid, const std::vector<console::RowMark>&) override {}
-  void SetCurrentRow(console::Grid, int) override {}
-  void ScrollTo(console::Grid, int) override {}
-  void SetSizeButton(console::Grid, bool) override {}
-  void SetProgress(int, int) override {}
   void ShowWarning(const std::string& title, const std::string& text) override { watch_.Message(title + ": " + text); }
   bool Confirm(const std::string&, const std::string&) override { return false; }  // the watch asks nothing
 
