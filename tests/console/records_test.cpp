@@ -113,14 +113,16 @@ TEST_F(Records, TheCliStopsBeforeTheControllerAndExitsNonZeroWhenTheDatabaseRefu
   ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 30, 33, "K", "F", "M", "SV"}));
   {
     SQLite::Database db(folder_.ConfigDatabase().string(), SQLite::OPEN_READWRITE);
-    for (const char* op : {"INSERT", "UPDATE", "DELETE"})
-      db.exec(std::string("CREATE TRIGGER full_") + op + " BEFORE " + op +
-              " ON ControllerMemory BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
+    for (const char* table : {"ControllerMemory", "ControllerConfiguration"})
+      for (const char* op : {"INSERT", "UPDATE", "DELETE"})
+        db.exec(std::string("CREATE TRIGGER full_") + table + op + " BEFORE " + op + " ON " + table +
+                " BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
   }
   sim_.ClearRequests();
   const std::string file = (folder_.Profiles() / "cure.txt").string();
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {"clear", "1", "31", "32"}, {"upload", "1", file, "31", "--yes"}, {"download", "1", "5", "6"}}) {
+           {"clear", "1", "31", "32"}, {"upload", "1", file, "31", "--yes"}, {"download", "1", "5", "6"},
+           {"record", "1", "--every", "1", "--count", "1"}}) {  // recorded, but not stored as the restart point
     auto run = testing::RunCli(folder_.Root(), args, sim_.DevicePath());
     EXPECT_EQ(run.exitCode, 1) << args[0] << "\n" << run.out << run.err;
     EXPECT_THAT(run.out + run.err, HasSubstr("database or disk is full")) << args[0];
