@@ -442,6 +442,7 @@ class Campaign {
         };
         return run.JumpToSegmentPoint(std::to_string(target.segment), std::to_string(time));
       }
+      case Kind::Killed: break;  // a tarvel-cli run: Killed()
     }
     return false;
   }
