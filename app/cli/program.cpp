@@ -82,11 +82,14 @@ int Range(Context& ctx, const std::string& verb, const std::string& channel, int
   if (!host.Open(channel)) return kExitFailed;
   auto& memory = host.Console().Memory();
   if (verb == "clear") return memory.ClearProgramRange(first, last) ? kExitOk : kExitFailed;
-  // A download is stored in the memory map or fails, saying why: the table is what the map now holds.
-  auto steps = memory.DownloadProgramRange(first, last);
-  if (!steps) return kExitFailed;
-  PrintStepTable(ctx.out, first, *steps);
-  return kExitOk;
+  // The table is what the controller holds; a download that could not store it in the map fails.
+  std::vector<link::ProgramStep> read;
+  const bool stored = memory.DownloadProgramRange(first, last, &read).has_value();
+  if (!read.empty()) PrintStepTable(ctx.out, first, read);
+  if (!stored && !read.empty())
+    ctx.err << "The memory map of steps " << first << " to " << last << " could not be stored in "
+            << host.Store().File().string() << "\n";
+  return stored ? kExitOk : kExitFailed;
 }
 
 }  // namespace

@@ -89,7 +89,8 @@ bool SameWords(const store::MemoryRow& row, const link::ProgramStep& step) {
 
 }  // namespace
 
-std::optional<std::vector<link::ProgramStep>> MemoryMap::DownloadProgramRange(int firstStep, int lastStep) {
+std::optional<std::vector<link::ProgramStep>> MemoryMap::DownloadProgramRange(int firstStep, int lastStep,
+                                                                              std::vector<link::ProgramStep>* read) {
   // Checked before anything is read: an empty range would report a download that read nothing.
   if (firstStep > lastStep) {
     context_.Display("ERROR: Low step must not be above the high step");
@@ -103,6 +104,7 @@ std::optional<std::vector<link::ProgramStep>> MemoryMap::DownloadProgramRange(in
   if (!address) return std::nullopt;
   auto steps = ReadProgramRange(*address, firstStep, lastStep);
   if (!steps) return std::nullopt;
+  if (read) *read = *steps;
   context_.Display("Controller memory range downloaded");
   const bool stored = StoreRead(*address, firstStep, *steps);
   Show(*address);

@@ -40,8 +40,10 @@ class MemoryMap {
   // Reads steps first..last (1..64, first not above last) of the current controller into the
   // memory map and clears their marks. The map is written only when every read succeeded; a
   // step a jump changed (Modified) keeps its stored original, as Start puts that back, and the
-  // user is told. The steps read are returned; nothing when a read or the store failed.
-  std::optional<std::vector<link::ProgramStep>> DownloadProgramRange(int firstStep, int lastStep);
+  // user is told. The steps read are returned; nothing when a read or the store failed. read,
+  // when given, receives the steps read even when they could not be stored.
+  std::optional<std::vector<link::ProgramStep>> DownloadProgramRange(int firstStep, int lastStep,
+                                                                     std::vector<link::ProgramStep>* read = nullptr);
   // The exchanges of a download without the store: nothing (the failure shown) when one failed.
   std::optional<std::vector<link::ProgramStep>> ReadProgramRange(std::uint8_t address, int firstStep, int lastStep);
   // Stores steps read from firstStep on and clears their marks; a Modified step keeps its
