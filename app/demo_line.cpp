@@ -104,8 +104,8 @@ std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why, double speed
   return line;
 }
 
-void SeedDemoChannels(store::ConfigStore& store, const sim::SimulatedLine& line, const AppFolder& folder) {
-  if (!store.ChannelMapIsEmpty().value_or(false)) return;
+Status SeedDemoChannels(store::ConfigStore& store, const sim::SimulatedLine& line, const AppFolder& folder) {
+  if (!store.ChannelMapIsEmpty().value_or(false)) return Status::Ok();
   const std::pair<std::uint8_t, const char*> units[] = {{kKiln, "Simulated kiln"},
                                                         {kOven, "Simulated oven"},
                                                         {kDryer, "Simulated dryer"},
@@ -121,14 +121,16 @@ void SeedDemoChannels(store::ConfigStore& store, const sim::SimulatedLine& line,
       const auto& s = unit.steps[step - 1];
       steps.push_back({address, step, s.duration, s.temperature, s.pidSet, 0});
     }
-    store.WriteMemorySteps(address, steps);
+    if (Status stored = store.WriteMemorySteps(address, steps); !stored) return stored;
     EnsureDirectoryPath(folder.ChannelLogFolder(channel).string() + "/");
   }
-  store.WriteLogEntry({kKiln, kDemoProfile, 1, kDemoSteps, "K", "F", "M", "SV"});
-  store.SaveRunSelection(kKiln, kDemoProfile, 1, kDemoSteps);
   const int cureSteps = static_cast<int>(CureProgram().size());
-  store.WriteLogEntry({kDryer, kCureProfile, 1, cureSteps, "K", "F", "M", "SV"});
-  store.SaveRunSelection(kDryer, kCureProfile, 1, cureSteps);
+  for (Status stored : {store.WriteLogEntry({kKiln, kDemoProfile, 1, kDemoSteps, "K", "F", "M", "SV"}),
+                        store.SaveRunSelection(kKiln, kDemoProfile, 1, kDemoSteps),
+                        store.WriteLogEntry({kDryer, kCureProfile, 1, cureSteps, "K", "F", "M", "SV"}),
+                        store.SaveRunSelection(kDryer, kCureProfile, 1, cureSteps)})
+    if (!stored) return stored;
+  return Status::Ok();
 }
 
 void ShiftKilnProgram(sim::SimulatedLine& line, int degrees) {

@@ -151,7 +151,9 @@ int main(int argc, char** argv) {
     simulator = app::StartDemoLine(why, parser.isSet(speedOption) ? parser.value(speedOption).toDouble() : 60);
     if (simulator) {
       device = simulator->DevicePath();
-      app::SeedDemoChannels(store, *simulator, folder);
+      if (Status seeded = app::SeedDemoChannels(store, *simulator, folder); !seeded)
+        problems.push_back("The simulated controllers could not be stored in " + folder.ConfigDatabase().string() + ": " +
+                           seeded.message());
       app::SeedDemoProfiles(folder);
     } else {
       problems.push_back("The simulated line could not start: " + why);

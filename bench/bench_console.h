@@ -2,6 +2,8 @@
 // What the console benches share: a view that shows nothing, an application folder with one
 // mapped controller, and a profile file of a chosen number of steps.
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <random>
 #include <string>
@@ -21,9 +23,10 @@ struct NullView : console::TextView {
   bool Confirm(const std::string&, const std::string&) override { return true; }
 };
 
-// A fresh application folder under the temporary folder with controller 1 on channel 1.
+// A fresh application folder under the temporary folder with controller 1 on channel 1. The
+// process id is in its name: two benches of one name running at once never share a database.
 inline AppFolder BenchHome(const std::string& name) {
-  const auto home = std::filesystem::temp_directory_path() / name;
+  const auto home = std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid()));
   std::filesystem::remove_all(home);
   AppFolder folder(home);
   store::PrepareHome(folder);

@@ -30,7 +30,10 @@ int main(int argc, char** argv) {
 
   const tarvel::AppFolder folder = tarvel::bench::BenchHome("tarvel-console-bench");
   tarvel::store::ConfigStore store(folder.ConfigDatabase());
-  store.WriteLogEntry({1, "bench.txt", 1, 64, "K", "F", "M", "SV"});
+  if (!store.WriteLogEntry({1, "bench.txt", 1, 64, "K", "F", "M", "SV"})) {
+    std::fprintf(stderr, "could not write the bench's profile log\n");
+    return 1;
+  }
 
   tarvel::bench::NullView view;
   tarvel::console::Console console(folder, store, line, view, {true, true});

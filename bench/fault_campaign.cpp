@@ -1,12 +1,16 @@
 // A fault campaign: uploads, downloads, select, start, pause, restart and jump through the
 // console's workflows, on a controller that stores both registers of a write and on one that
-// keeps the first only, while the simulator spoils one exchange of most commands (no reply,
-// bad CRC, a reply 200-400 ms late, wrong address, exception, stray byte, a duplicate or a
-// stale frame 20 ms after the reply) at a random point. After each command it counts
-//   wrong values stored: a memory-map row the command changed that differs from the
-//     controller, or a profile log row whose steps do not hold its compiled program;
-//   false successes: a command that reported success while the controller does not hold
-//     what it says;
+// keeps the first only. Most commands meet trouble at a random exchange: the simulator spoils
+// it (no reply, bad CRC, a reply 250 or 380 ms late, wrong address, exception, stray byte, a
+// duplicate or a stale frame 20 ms after the reply), or another program locks the database
+// or makes it refuse writes from then to the end of the command; and some commands are
+// tarvel-cli uploads, clears and downloads killed with SIGKILL at a random exchange. After
+// each command it compares EVERY memory-map row and log row with the controller and counts
+//   rows that disagree without a mark: an unmarked map row (neither Unknown nor a jump's
+//     Modified) whose words differ from the controller's;
+//   log rows whose steps do not hold their program;
+//   successes after a failure: a command that reported success while the controller or the
+//     database does not hold what it says;
 //   collateral register changes: a register of the controller's full dump that the command
 //     changed although it had no business with it.
 // The target is 0 for each.
@@ -26,6 +30,7 @@
 
 #include "bench_console.h"
 #include "bench_line.h"
+#include "campaign_trouble.h"
 #include "sim/controller.h"
 
 namespace {
@@ -37,14 +42,15 @@ using Registers = std::set<std::uint16_t>;
 
 int maxReadOption = 2;  // --max-read: the simulated controllers' largest read
 
-// Injects the planned fault just before exchange `at` of the command under way.
+// Brings the planned trouble just before exchange `at` of the command under way.
 class FaultingLine final : public tarvel::link::Line {
  public:
-  FaultingLine(tarvel::link::Line& line, sim::SimulatedLine& simulated) : line_(line), sim_(simulated) {}
-  void Plan(int at, sim::Fault fault) {
-    planned_ = "fault " + std::to_string(static_cast<int>(fault)) + " at exchange " + std::to_string(at);
+  explicit FaultingLine(tarvel::link::Line& line) : line_(line) {}
+  // Runs action just before exchange at (0: never).
+  void Plan(int at, std::function<void()> action, std::string planned) {
+    planned_ = std::move(planned);
     at_ = at;
-    fault_ = fault;
+    action_ = std::move(action);
     count_ = 0;
     injected_ = false;
   }
@@ -69,16 +75,15 @@ class FaultingLine final : public tarvel::link::Line {
 
  private:
   void Before() {
-    if (++count_ == at_) {
-      sim_.InjectFault(fault_);
+    if (++count_ == at_ && action_) {
+      action_();
       injected_ = true;
     }
   }
   tarvel::link::Line& line_;
-  sim::SimulatedLine& sim_;
   int at_ = 0, count_ = 0;
   bool injected_ = false;
-  sim::Fault fault_ = sim::Fault::NoReply;
+  std::function<void()> action_;
   std::string planned_;
 };
 
@@ -102,24 +107,27 @@ struct MessagesView : tarvel::bench::NullView {
   void ShowMessages(const std::string& shown) override { text = shown; }
 };
 
-enum class Kind { Upload, Download, Select, Start, Pause, Restart, Jump };
-constexpr const char* kKindNames[] = {"upload", "download", "select", "start", "pause", "restart", "jump"};
+enum class Kind { Upload, Download, Select, Start, Pause, Restart, Jump, Killed };
+constexpr const char* kKindNames[] = {"upload", "download", "select", "start", "pause", "restart", "jump", "killed cli"};
 
 struct Counts {
   std::map<Kind, int> commands;
   int faulted = 0, failedCleanly = 0, succeeded = 0, succeededDespiteFault = 0;
-  int wrongValues = 0, falseSuccesses = 0, collateral = 0;
+  int lineFaults = 0, locked = 0, readOnly = 0, kills = 0;
+  int unmarked = 0, badLogRows = 0, falseSuccesses = 0, collateral = 0;
 };
 
 class Campaign {
  public:
   Campaign(sim::WriteModel model, std::chrono::milliseconds lateDelay, unsigned seed)
       : sim_(Options(model, lateDelay)), random_(seed), folder_(tarvel::bench::BenchHome("tarvel-fault-campaign")),
-        store_(folder_.ConfigDatabase()) {}
+        store_(folder_.ConfigDatabase(), std::chrono::milliseconds(50)), trouble_(folder_.ConfigDatabase()) {}
   ~Campaign() { std::filesystem::remove_all(folder_.Root()); }
 
   bool Start() {
-    if (!tarvel::bench::StartLine(sim_, line_)) return false;
+    auto device = tarvel::bench::StartLine(sim_, line_);
+    if (!device) return false;
+    device_ = *device;
     // Every register of the unit holds a value of its own, so no change goes unseen.
     std::vector<store::MemoryRow> rows;
     sim_.EditUnit(1, [&](sim::UnitState& u) {
@@ -132,7 +140,7 @@ class Campaign {
       u.alarm1Type = 3;
       u.alarm2Type = 4;
     });
-    (void)store_.WriteMemorySteps(1, rows);
+    if (!store_.WriteMemorySteps(1, rows)) return false;
     console_ = std::make_unique<tarvel::console::Console>(folder_, store_, faulting_, view_,
                                                           tarvel::console::LineInfo{true, true});
     console_->Selection().LoadChannelLists();
@@ -164,6 +172,7 @@ class Campaign {
   // What an operator would do next, given what the controller and the console hold.
   Kind ChooseKind() {
     const auto log = store_.Log(1).value_or({});
+    if (random_() % 10 == 0) return Kind::Killed;
     if (log.empty()) return Kind::Upload;
     const int pick = static_cast<int>(random_() % 100);
     if (pick < 12) return Kind::Upload;
@@ -188,6 +197,7 @@ class Campaign {
       case Kind::Pause: return 13;
       case Kind::Restart: return 36;
       case Kind::Jump: return 32;
+      case Kind::Killed: return 0;
     }
     return 10;
   }
@@ -205,15 +215,33 @@ class Campaign {
     const sim::Fault kinds[] = {sim::Fault::NoReply,    sim::Fault::BadCrc,    sim::Fault::LateReply,
                                 sim::Fault::WrongAddress, sim::Fault::Exception, sim::Fault::StrayByte,
                                 sim::Fault::Duplicate,  sim::Fault::Stale};
-    const bool inject = random_() % 5 != 0;  // four commands in five meet a fault
-    faulting_.Plan(inject ? exchanges : 0, kinds[random_() % std::size(kinds)]);
+    // Four commands in five meet trouble: three in five a line fault, one in ten each a locked
+    // database and one that refuses writes.
+    const unsigned trouble = random_() % 20;
+    const sim::Fault fault = kinds[random_() % std::size(kinds)];
+    if (trouble < 4 || kind == Kind::Killed) {
+      faulting_.Plan(0, nullptr, "no trouble");
+    } else if (trouble < 8) {
+      const auto db = trouble < 6 ? tarvel::bench::DbTrouble::Locked : tarvel::bench::DbTrouble::ReadOnly;
+      faulting_.Plan(exchanges, [this, db] {
+        std::string why;
+        if (!trouble_.Begin(db, why)) std::fprintf(stderr, "the database trouble could not be made: %s\n", why.c_str());
+        ++(db == tarvel::bench::DbTrouble::Locked ? counts_.locked : counts_.readOnly);
+      }, std::string(trouble < 6 ? "database locked" : "database refusing writes") + " from exchange " +
+             std::to_string(exchanges));
+    } else {
+      faulting_.Plan(exchanges, [this, fault] {
+        sim_.InjectFault(fault);
+        ++counts_.lineFaults;
+      }, "fault " + std::to_string(static_cast<int>(fault)) + " at exchange " + std::to_string(exchanges));
+    }
 
     const auto dumpBefore = sim_.Registers(1);
-    const auto memBefore = store_.Memory(1).value_or({});
     const auto logBefore = store_.Log(1).value_or({});
     Registers allowed;
     std::function<std::string()> holds;  // after a success: what is wrong, empty when all is right
-    const bool ok = Issue(kind, logBefore, allowed, holds);
+    const bool ok = kind == Kind::Killed ? Killed(logBefore, allowed) : Issue(kind, logBefore, allowed, holds);
+    trouble_.End();
 
     if (faulting_.Injected()) ++counts_.faulted;
     if (ok) ++counts_.succeeded;
@@ -227,17 +255,17 @@ class Campaign {
     for (std::uint16_t reg : sim::ChangedRegisters(dumpBefore, sim_.Registers(1)))
       if (!allowed.contains(reg)) Wrong(counts_.collateral, n, kind, "changed register " + std::to_string(reg));
 
-    // Every map row this command changed holds what the controller holds (a row a jump
-    // changed keeps the step's original on purpose).
-    const auto memAfter = store_.Memory(1).value_or({});
-    for (std::size_t i = 0; i < memAfter.size() && i < memBefore.size(); ++i) {
-      const auto& a = memAfter[i];
-      const auto& b = memBefore[i];
-      const bool changed = a.pidSet != b.pidSet || a.duration != b.duration || a.temperature != b.temperature;
-      if (changed && a.modified == 0 && ProgramStep{a.pidSet, a.duration, a.temperature} != Held(unit, a.segment)) {
-        const ProgramStep held = Held(unit, a.segment);
-        Wrong(counts_.wrongValues, n, kind,
-              "map row of step " + std::to_string(a.segment) + " holds " + std::to_string(a.pidSet) + " " +
+    // Every map row holds what the controller holds, or carries a mark: Unknown, or a jump's
+    // Modified (the row keeps the step's original on purpose). Whether this command changed it
+    // or not: a row a command should have marked and did not is as wrong as one it stored.
+    auto memory = store_.Memory(1);
+    if (!memory || memory->size() != 64) Wrong(counts_.unmarked, n, kind, "the memory map cannot be read whole");
+    const auto memAfter = memory.value_or({});
+    for (const auto& a : memAfter) {
+      const ProgramStep held = Held(unit, a.segment);
+      if (a.unknown == 0 && a.modified == 0 && ProgramStep{a.pidSet, a.duration, a.temperature} != held) {
+        Wrong(counts_.unmarked, n, kind,
+              "unmarked map row of step " + std::to_string(a.segment) + " holds " + std::to_string(a.pidSet) + " " +
                   std::to_string(a.duration) + " " + std::to_string(a.temperature) + ", the controller " +
                   std::to_string(held.pidSet) + " " + std::to_string(held.duration) + " " +
                   std::to_string(held.temperature));
@@ -250,12 +278,66 @@ class Campaign {
       bool matches = static_cast<int>(compiled.size()) == row.stop - row.start + 1;
       for (int s = row.start; matches && s <= row.stop; ++s) {
         ProgramStep held = Held(unit, s);
-        const auto& stored = memAfter[static_cast<std::size_t>(s - 1)];
-        if (stored.modified == 1) held = {held.pidSet, stored.duration, stored.temperature};
+        if (s - 1 < static_cast<int>(memAfter.size()) && memAfter[static_cast<std::size_t>(s - 1)].modified == 1) {
+          const auto& stored = memAfter[static_cast<std::size_t>(s - 1)];
+          held = {held.pidSet, stored.duration, stored.temperature};
+        }
         matches = held == compiled[static_cast<std::size_t>(s - row.start)];
       }
-      if (!matches) Wrong(counts_.wrongValues, n, kind, "log row " + row.profileName);
+      if (!matches)
+        Wrong(counts_.badLogRows, n, kind,
+              "log row " + row.profileName + " (steps " + std::to_string(row.start) + " to " +
+                  std::to_string(row.stop) + ") points at steps that do not hold its program");
     }
+  }
+
+  // tarvel-cli on the same database and line, killed with SIGKILL at a random exchange of an
+  // upload, a clear or a download. Never a success: the checks after it look at what it left.
+  bool Killed(const std::vector<store::LogRow>& log, Registers& allowed) {
+    const int verb = static_cast<int>(random_() % 3);
+    const int steps = 2 + static_cast<int>(random_() % 5);
+    const int first = 1 + static_cast<int>(random_() % (65 - steps)), last = first + steps - 1;
+    std::vector<std::string> args{"--home", folder_.Root().string(), "--port", device_};
+    std::vector<ProgramStep> program;
+    std::string name;
+    int exchanges = 3 * steps;  // a download reads three words a step
+    if (verb == 0) {
+      name = "p" + std::to_string(random_() % 7) + ".txt";
+      const auto file = tarvel::bench::WriteProfile(folder_, name, steps, random_);
+      console_->OpenProfile(file);
+      console_->SetStartStepText(std::to_string(first));
+      console_->Compiler().Compile();
+      program = console_->Compiler().Compiled().steps;
+      args.insert(args.end(), {"upload", "1", file.string(), std::to_string(first), "--yes"});
+      exchanges = 4 + 6 * steps;  // the probe, the reads beside the range, the writes, the read-back
+      for (const auto& row : log) {
+        const auto words = StepWords(row.start, row.stop, {1, 2, 3});
+        allowed.insert(words.begin(), words.end());
+      }
+    } else {
+      args.insert(args.end(), {verb == 1 ? "clear" : "download", "1", std::to_string(first), std::to_string(last)});
+      if (verb == 1) exchanges = 6 * steps;
+    }
+    if (verb != 2) {
+      const auto own = StepWords(first, last, {1, 2, 3});
+      allowed.insert(own.begin(), own.end());
+    }
+    const auto at = static_cast<std::size_t>(1 + random_() % static_cast<unsigned>(exchanges));
+    faulting_.Plan(0, nullptr, "SIGKILL of tarvel-cli " + args[4] + " " + std::to_string(first) + ".." +
+                                   std::to_string(last) + " at exchange " + std::to_string(at));
+    line_.Close();  // the port is the child's while it runs
+    sim_.ClearRequests();
+    if (tarvel::bench::RunUntilKilled(TARVEL_CLI, args, [&] { return sim_.WaitForRequests(at, std::chrono::seconds(10)); }))
+      ++counts_.kills;
+    if (!line_.Open(device_).ok()) std::fprintf(stderr, "the line could not be opened again\n");
+    // A killed upload that got as far as its log row logged what it compiled.
+    if (auto entry = verb == 0 ? store_.LogEntry(1, name).value_or(std::nullopt) : std::nullopt;
+        entry && entry->start == first && entry->stop == last) {
+      bool holds = true;
+      for (int s = first; s <= last; ++s) holds = holds && Held(sim_.Unit(1), s) == program[static_cast<std::size_t>(s - first)];
+      if (holds) compiledOf_[name] = program;
+    }
+    return false;
   }
 
   bool Issue(Kind kind, const std::vector<store::LogRow>& log, Registers& allowed,
@@ -371,16 +453,19 @@ class Campaign {
         };
         return run.JumpToSegmentPoint(std::to_string(target.segment), std::to_string(time));
       }
+      case Kind::Killed: break;  // a tarvel-cli run: Killed()
     }
     return false;
   }
 
   sim::SimulatedLine sim_;
   tarvel::link::ModbusRtuLine line_;
-  FaultingLine faulting_{line_, sim_};
+  FaultingLine faulting_{line_};
   std::mt19937 random_;
   tarvel::AppFolder folder_;
   store::ConfigStore store_;
+  tarvel::bench::DatabaseTrouble trouble_;
+  std::string device_;
   MessagesView view_;
   std::unique_ptr<tarvel::console::Console> console_;
   std::map<std::string, std::vector<ProgramStep>> compiledOf_;  // what each logged name was compiled to
@@ -417,12 +502,16 @@ int main(int argc, char** argv) {
     for (const auto& [kind, count] : c.commands)
       std::printf("%s%s %d", kind == c.commands.begin()->first ? "" : ", ", kKindNames[static_cast<int>(kind)], count);
     std::printf(") in %.1f s\n", seconds);
-    std::printf("  faulted exchanges %d, commands that failed cleanly %d, succeeded %d (%d of them despite a fault)\n",
+    std::printf("  troubles met: line faults %d, database locked %d, database refusing writes %d, kills %d\n",
+                c.lineFaults, c.locked, c.readOnly, c.kills);
+    std::printf("  commands that met trouble %d, failed cleanly %d; succeeded %d (%d of them despite trouble)\n",
                 c.faulted, c.failedCleanly, c.succeeded, c.succeededDespiteFault);
-    std::printf("  wrong values stored (map or log)  %d\n", c.wrongValues);
-    std::printf("  false successes                   %d\n", c.falseSuccesses);
-    std::printf("  collateral register changes       %d\n", c.collateral);
-    failures += c.wrongValues + c.falseSuccesses + c.collateral;
+    std::printf("  map rows that disagree without a mark       %d\n", c.unmarked);
+    std::printf("  log rows whose steps do not hold their program %d\n", c.badLogRows);
+    std::printf("  successes after a failure                   %d\n", c.falseSuccesses);
+    std::printf("  collateral register changes                 %d\n", c.collateral);
+    std::printf("  %d / %d / %d\n", c.unmarked, c.badLogRows, c.falseSuccesses);
+    failures += c.unmarked + c.badLogRows + c.falseSuccesses + c.collateral;
   }
   return failures == 0 ? 0 : 1;
 }

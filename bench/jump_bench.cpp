@@ -34,8 +34,10 @@ int main(int argc, char** argv) {
   tarvel::store::ConfigStore store(folder.ConfigDatabase());
   std::vector<tarvel::store::MemoryRow> rows;
   for (int step = 1; step <= 64; ++step) rows.push_back({1, step, step < 10 ? 600 : 0, 100 + 10 * step, 1, 0});
-  store.WriteMemorySteps(1, rows);
-  store.WriteLogEntry({1, "bench.txt", 1, 10, "K", "F", "M", "SV"});
+  if (!store.WriteMemorySteps(1, rows) || !store.WriteLogEntry({1, "bench.txt", 1, 10, "K", "F", "M", "SV"})) {
+    std::fprintf(stderr, "could not write the bench's memory map and log\n");
+    return 1;
+  }
   sim.EditUnit(1, [&rows](tarvel::sim::UnitState& u) {
     for (const auto& r : rows)
       u.steps[r.segment - 1] = {1, static_cast<std::int16_t>(r.duration), static_cast<std::int16_t>(r.temperature)};

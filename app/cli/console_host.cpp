@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "console/address_change.h"
+
 namespace tarvel::cli {
 namespace {
 
@@ -53,6 +55,16 @@ bool ConsoleHost::Open(const std::string& channel) {
       ctx_.err << ctx_.port << ": " << opened.message << "\n";
       return false;
     }
+  }
+  // An address change whose outcome was never stored is settled before the map is used.
+  if (auto pending = store_.PendingAddressChanges(); !pending || !pending->empty()) {
+    auto say = [this](const std::string& text) { ctx_.out << text << "\n"; };
+    if (line_.IsOpen())
+      console::ResolvePendingAddressChanges(store_, line_, say);
+    else
+      for (const auto& change : pending.value_or({}))
+        say("WARNING: The address change of unit #" + std::to_string(change.oldAddress) + " to " +
+            std::to_string(change.newAddress) + " is not confirmed: a command with --port asks both addresses");
   }
   console_ = std::make_unique<console::Console>(ctx_.folder, store_, line_, view_, console::LineInfo{true, false});
   console_->Shared().blockReads = ctx_.blockReads;

@@ -120,6 +120,7 @@ int PortVerbs(Context& ctx, const Args& args) {
   }
   MapView view(ctx.out);
   console::ChannelMap map(ctx.folder, db, line, view);
+  map.ResolvePendingAddressChanges();
   if (address) return map.ChangeAddress(in.Word(1), in.Word(2)) ? kExitOk : kExitFailed;
   auto scan = map.ScanAddresses({.addNew = true});
   return scan.portFailure == link::Outcome::Ok ? kExitOk : kExitFailed;

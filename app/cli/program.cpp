@@ -1,7 +1,6 @@
 // tarvel-cli: programming a controller from a script -- compile, upload, download, clear and
 // the profile log -- through the console's own workflows (ConsoleHost), so a script gets
 // exactly what the console's buttons do.
-#include <algorithm>
 #include <iomanip>
 
 #include "cli/args.h"
@@ -78,36 +77,19 @@ int Upload(Context& ctx, const Args& plain, bool yes, const std::string& progres
   return result.logged ? kExitOk : kExitFailed;
 }
 
-// Whether the memory map holds, unmarked, the words just read from steps first.. of the controller.
-bool MapHolds(store::ConfigStore& db, std::uint8_t address, int first, const std::vector<link::ProgramStep>& steps) {
-  auto rows = db.Memory(address);
-  if (!rows) return false;
-  for (std::size_t i = 0; i < steps.size(); ++i) {
-    const int segment = first + static_cast<int>(i);
-    auto row = std::find_if(rows->begin(), rows->end(), [&](const store::MemoryRow& r) { return r.segment == segment; });
-    if (row == rows->end() || row->unknown != 0 || row->pidSet != steps[i].pidSet ||
-        row->duration != steps[i].duration || row->temperature != steps[i].temperature)
-      return false;
-  }
-  return true;
-}
-
 int Range(Context& ctx, const std::string& verb, const std::string& channel, int first, int last) {
   ConsoleHost host(ctx, true);
   if (!host.Open(channel)) return kExitFailed;
   auto& memory = host.Console().Memory();
   if (verb == "clear") return memory.ClearProgramRange(first, last) ? kExitOk : kExitFailed;
-  auto steps = memory.DownloadProgramRange(first, last);
-  if (!steps) return kExitFailed;
-  PrintStepTable(ctx.out, first, *steps);
-  // The read is only half of a download: a map that could not be stored is a failure.
-  auto address = host.Console().CurrentAddress();
-  if (!address || !MapHolds(host.Store(), *address, first, *steps)) {
+  // The table is what the controller holds; a download that could not store it in the map fails.
+  std::vector<link::ProgramStep> read;
+  const bool stored = memory.DownloadProgramRange(first, last, &read).has_value();
+  if (!read.empty()) PrintStepTable(ctx.out, first, read);
+  if (!stored && !read.empty())
     ctx.err << "The memory map of steps " << first << " to " << last << " could not be stored in "
             << host.Store().File().string() << "\n";
-    return kExitFailed;
-  }
-  return kExitOk;
+  return stored ? kExitOk : kExitFailed;
 }
 
 }  // namespace

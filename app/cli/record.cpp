@@ -59,7 +59,10 @@ int RecordVerb(Context& ctx, const Args& args) {
   console.SetMonitoring(false);
   ctx.out << "Recorded " << recorded << " of " << *count << " readings"
           << (file.empty() ? std::string() : " to " + file) << "\n";
-  return recorded == static_cast<std::size_t>(*count) ? kExitOk : kExitFailed;
+  // A reading that could not be stored as the restart state is a failure even when recorded.
+  const int unstored = console.RunMonitor().StoreFailures();
+  if (unstored > 0) ctx.err << unstored << " readings could not be stored in " << host.Store().File().string() << "\n";
+  return recorded == static_cast<std::size_t>(*count) && unstored == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace tarvel::cli

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "console/address_change.h"
 #include "link/commands.h"
 #include "util/text.h"
 
@@ -47,8 +48,16 @@ void ChannelMap::RefreshChannelMapGrid() {
   view_.ShowRows(rows.value_or({}));
 }
 
+void ChannelMap::ResolvePendingAddressChanges() {
+  auto pending = store_.PendingAddressChanges();
+  if (pending.ok() && pending->empty()) return;
+  console::ResolvePendingAddressChanges(store_, line_, [this](const std::string& text) { Display(text); });
+  RefreshChannelMapGrid();
+}
+
 void ChannelMap::Activate() {
   RefreshChannelMapGrid();
+  if (line_.IsOpen()) ResolvePendingAddressChanges();
   if (store_.GetCommPortNumber() != -1) {
     Display("Serial Port configuration retrieved from database");
   } else if (line_.IsOpen()) {
@@ -148,7 +157,8 @@ bool ChannelMap::AddChannelMapEntry(int channel, int address) {
     Display(added.message());
     return false;
   }
-  (void)store_.PurgeInvalidRows();
+  if (Status purged = store_.PurgeInvalidRows(); !purged)
+    Display("Error: rows without a valid address could not be purged: " + purged.message());
   const std::filesystem::path folder = folder_.ChannelLogFolder(channel);
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
@@ -182,7 +192,9 @@ link::ScanResult ChannelMap::ScanAddresses(ScanChoice choice) {
       } else {
         Display(unit + " Not Found");
         if (choice.removeMissing && IsAddressInChannelMap(address)) {
-          (void)store_.DeleteChannelByAddress(address);
+          if (Status removed = store_.DeleteChannelByAddress(address); !removed)
+            Display("Error: ModBus address " + std::to_string(address) +
+                    " could not be removed from the Channel Map: " + removed.message());
           RefreshChannelMapGrid();
         }
       }
@@ -259,26 +271,26 @@ bool ChannelMap::ChangeAddress(const std::string& currentText, const std::string
     return false;
   }
 
-  link::CommandSet commands(line_);
-  bool confirmed = commands.WriteUnitAddress(static_cast<std::uint8_t>(current), static_cast<std::uint8_t>(next)) ==
-                   Outcome::Ok;
-  // A lost confirmation does not mean a refused change: ask the new address.
-  if (!confirmed) confirmed = link::ProbeUnit(line_, static_cast<std::uint8_t>(next), line_.Timing().firstByte).present();
-  if (!confirmed) {
-    Display("Error: Cound not set unit at " + currentText + " to new address " + newText);
+  // The change is recorded before the unit is asked, so that a start after a kill or a lost
+  // reply finds it and asks both addresses.
+  if (Status recorded = store_.RecordAddressChange(current, next); !recorded) {
+    Display("Error: the address change could not be recorded: " + recorded.message());
+    Display("Nothing was sent to the unit");
     return false;
   }
-  Display("Unit at " + currentText + " set to new address at " + newText);
-
-  auto mapped = store_.ChannelByAddress(current);
-  if (Status moved = store_.MoveAddress(current, next); !moved) {
-    Display("Error: the unit now answers at " + std::to_string(next) +
-            " but the database could not follow: " + moved.message());
-  } else if (mapped.ok() && mapped->has_value()) {
-    Display("Channel " + std::to_string((*mapped)->softwareChannel) + " moved to ModBusAddress=" + std::to_string(next));
-  }
+  link::CommandSet commands(line_);
+  // A lost confirmation does not mean a refused change: both addresses are asked.
+  const bool confirmed =
+      commands.WriteUnitAddress(static_cast<std::uint8_t>(current), static_cast<std::uint8_t>(next)) == Outcome::Ok;
+  std::vector<std::string> told;
+  const AddressFate fate = ResolveAddressChange(store_, line_, current, next,
+                                                [&told](const std::string& text) { told.push_back(text); }, confirmed);
+  const bool moved = fate == AddressFate::Moved || (confirmed && fate == AddressFate::Unresolved);
+  Display(moved ? "Unit at " + currentText + " set to new address at " + newText
+                : "Error: Cound not set unit at " + currentText + " to new address " + newText);
+  for (const auto& text : told) Display(text);
   RefreshChannelMapGrid();
-  return true;
+  return fate == AddressFate::Moved;
 }
 
 }  // namespace tarvel::console

@@ -66,9 +66,13 @@ class ChannelMap {
   // Adds channel -> address with its memory rows and its LogFiles/Channel-NN folder.
   bool AddChannelMapEntry(int channel, int address);
 
-  // "Change Address": the texts of CurrentAddressDisplay and NewAddressDisplay. The database
-  // follows only once the controller has taken the new address.
+  // "Change Address": the texts of CurrentAddressDisplay and NewAddressDisplay. The change is
+  // recorded before the unit is asked; the database follows once the unit answers at the new
+  // address. True when the unit and the database both took it.
   bool ChangeAddress(const std::string& currentText, const std::string& newText);
+  // Settles the address changes recorded and not resolved by asking both addresses (also at
+  // each activation while the line is open).
+  void ResolvePendingAddressChanges();
 
  private:
   void Display(const std::string& text) { messages_.Display(text); }

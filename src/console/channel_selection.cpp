@@ -56,9 +56,12 @@ void ChannelSelection::ChooseChannel(int index) {
   if (!startupComplete_) return;
   loadChannel_();
   const std::string channel = CurrentChannelText();
-  if (auto number = ToInt16(channel)) context_.store.SaveCurrentChannel(*number);
+  Status saved = Status::Ok();
+  if (auto number = ToInt16(channel)) saved = context_.store.SaveCurrentChannel(*number);
   context_.ClearDisplay();
   context_.Display("Software channel set = " + channel);
+  if (!saved) context_.Display("ERROR: The current channel could not be stored: " + saved.message());
+  if (afterChoice_) afterChoice_();
 }
 
 void ChannelSelection::ChooseAddress(int index) {

@@ -16,9 +16,9 @@ enum class Selector { Channel, Address, NickName };
 class ChannelSelection {
  public:
   // loadChannel runs when the user picks another channel after start-up: it loads the grids
-  // and the run state of the channel now shown.
-  ChannelSelection(Context& context, std::function<void()> loadChannel)
-      : context_(context), loadChannel_(std::move(loadChannel)) {}
+  // and the run state of the channel now shown; afterChoice runs once the choice is told.
+  ChannelSelection(Context& context, std::function<void()> loadChannel, std::function<void()> afterChoice = {})
+      : context_(context), loadChannel_(std::move(loadChannel)), afterChoice_(std::move(afterChoice)) {}
 
   void LoadChannelLists();
   void SelectIndex(int index);  // aligns the three selectors on one row, loads nothing
@@ -40,6 +40,7 @@ class ChannelSelection {
  private:
   Context& context_;
   std::function<void()> loadChannel_;
+  std::function<void()> afterChoice_;
   Selectors selectors_;
   bool startupComplete_ = false;
 };

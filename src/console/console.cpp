@@ -1,5 +1,7 @@
 #include "console/console.h"
 
+#include "console/address_change.h"
+
 #include "util/text.h"
 
 namespace tarvel::console {
@@ -38,7 +40,7 @@ const char* ObjectName(Field field) {
 
 Console::Console(AppFolder folder, store::ConfigStore& store, link::Line& line, ConsoleView& view, LineInfo lineInfo)
     : context_(std::move(folder), store, line, view, lineInfo),
-      selection_(context_, [this] { SelectChannel(); }),
+      selection_(context_, [this] { SelectChannel(); }, [this] { memory_.OfferDownload(); }),
       memory_(context_, selection_),
       log_(context_, selection_, memory_),
       monitor_(context_, selection_, memory_, log_),
@@ -67,6 +69,13 @@ void Console::Load() {
 
 void Console::Activate() {
   store::ConfigStore& store = context_.store;
+  // An address change whose outcome was never stored is settled before the map is used; what
+  // became of it is told last, below what the start-up reads.
+  std::vector<std::string> later;
+  if (auto pending = store.PendingAddressChanges(); !pending || !pending->empty()) {
+    Exchanges exchanges(context_, 2 * static_cast<int>(pending.value_or({}).size()));
+    ResolvePendingAddressChanges(store, context_.line, [&later](const std::string& line) { later.push_back(line); });
+  }
   selection_.LoadChannelLists();
 
   if (!context_.lineInfo.configured) {
@@ -106,10 +115,13 @@ void Console::Activate() {
 
   log_.FormatGrid();
   SelectChannel();
-  store.PurgeInvalidRows();
+  if (Status purged = store.PurgeInvalidRows(); !purged)
+    later.push_back("ERROR: Rows without a valid address could not be purged: " + purged.message());
   monitor_.ReadControllerRunMode();
   context_.view.SetProgressionChoices({"SV", "PV"}, 0);
   selection_.SetStartupComplete(true);
+  for (const auto& line : later) context_.Display(line);
+  memory_.OfferDownload();
 }
 
 void Console::SelectChannel() {

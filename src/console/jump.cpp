@@ -4,6 +4,7 @@
 // back the program steps a jump changed, which Start Profile uses as well.
 
 #include <algorithm>
+#include <functional>
 #include <tuple>
 
 #include "console/run_control.h"
@@ -80,9 +81,13 @@ bool RunControl::WriteStepWords(Sequence& sequence, std::uint8_t address, int st
   return true;
 }
 
-bool RunControl::SetStepModified(std::uint8_t address, int step, int value) {
-  if (context_.store.SetStepModified(address, step, value)) return true;
+bool RunControl::SetStepModified(Sequence& sequence, std::uint8_t address, int step, int value) {
+  const Status set = context_.store.SetStepModified(address, step, value);
+  if (set) return true;
   context_.Display("Error: Could  not set Modified field in program database");
+  sequence.Refuse("the Modified mark of step " + Text(step) + " could not be " +
+                  (value == 1 ? "set, so the step was not written" : "cleared (Start Profile writes the step again)") +
+                  ": " + set.message());
   return false;
 }
 
@@ -98,8 +103,12 @@ bool RunControl::RestoreModifiedSteps(Sequence& sequence, std::uint8_t address) 
   }
   if (rows->empty()) context_.Display("No modified profile lines found");
   for (const auto& row : *rows) {
-    if (!WriteStepWords(sequence, address, row.segment, std::nullopt, row.duration, row.temperature)) return false;
-    SetStepModified(address, row.segment, 0);
+    // A program write began over the jump's copy (the step is marked Unknown): the stored
+    // original no longer belongs there, and only a download tells what the step holds.
+    if (row.unknown == 0 &&
+        !WriteStepWords(sequence, address, row.segment, std::nullopt, row.duration, row.temperature))
+      return false;
+    if (!SetStepModified(sequence, address, row.segment, 0)) return false;
   }
   return true;
 }
@@ -111,8 +120,7 @@ bool RunControl::RestoreStep(Sequence& sequence, std::uint8_t address, int step)
     return true;
   }
   if (!WriteStepWords(sequence, address, step, std::nullopt, (*row)->duration, (*row)->temperature)) return false;
-  SetStepModified(address, step, 0);
-  return true;
+  return SetStepModified(sequence, address, step, 0);
 }
 
 bool RunControl::RefuseStepSixtyFour(std::pair<int, int> limits) {
@@ -123,17 +131,7 @@ bool RunControl::RefuseStepSixtyFour(std::pair<int, int> limits) {
   return true;
 }
 
-void RunControl::ShowMemory(std::uint8_t address) {
-  // Show repaints every row unmarked; the range and step marks still stand, so they go back.
-  const std::vector<RowMark> marks = memory_.Marks().All();
-  memory_.Show(address);
-  for (int first = 0; first < static_cast<int>(marks.size());) {
-    int end = first;
-    while (end < static_cast<int>(marks.size()) && marks[end] == marks[first]) ++end;
-    if (marks[first] != RowMark::None) memory_.Highlight(first + 1, end - first, marks[first], false);
-    first = end;
-  }
-}
+void RunControl::ShowMemory(std::uint8_t address) { memory_.Refresh(address); }
 
 // --- jump
 
@@ -188,6 +186,14 @@ bool RunControl::JumpTo(int segment, int time) {
     return false;
   }
   if (RefuseStepSixtyFour(*limits)) return false;
+  // The jump computes its point from the stored step and Start puts back step 64 from its row:
+  // words the map may not hold are no base for either.
+  for (const auto& row : context_.store.UnknownSteps(*address).value_or({}))
+    if (row.segment == segment || row.segment == kJumpStep) {
+      context_.Display("ERROR: Step " + Text(row.segment) + " of unit #" + Text(*address) +
+                       " may hold other words than the memory map: use DownLoad Memory before the jump");
+      return false;
+    }
   Exchanges exchanges(context_, 28 + 3 * ModifiedCount(*address));
   Sequence sequence(context_, "Jump");
   context_.view.SetLed(Led::Busy);
@@ -221,6 +227,11 @@ bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segm
   };
 
   if (!RestoreModifiedSteps(sequence, address)) return false;
+  // Marked before anything of the jump is sent: a jump stopped at any point (a kill too) leaves
+  // the steps it may have rewritten marked, their originals in the map for Start to put back.
+  // Step 64 too: it may hold the last step of another logged profile.
+  if (!SetStepModified(sequence, address, segment, 1) || !SetStepModified(sequence, address, kJumpStep, 1))
+    return false;
   auto stepTime = commands.ReadStepTime(address);
   if (!sequence.Read(stepTime.outcome, "the step time")) return false;
   context_.ShowField(Field::CurrentTime, Text(stepTime.value));
@@ -240,30 +251,42 @@ bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segm
   if (!sequence.Read(current.outcome, "the executing step")) return false;
   const int step = current.value;
   // The executing step becomes a jump and must be put back afterwards: it needs its copy.
-  const bool restorable = step == segment || context_.store.MemoryStep(address, step).value_or({}).has_value();
-  if (step < 1 || step >= kJumpStep || !restorable) {
+  // The held program gets back its limits and mode, and the sequence stops with why.
+  auto giveUp = [&](const std::function<void()>& refuse) {
     if (UploadProgramLimits(sequence, address, savedLimits.first, savedLimits.second, scale.value.second)) {
       lowStep = savedLimits.first;
-      if (runMode(savedMode))
-        sequence.Refuse("the controller reports executing step " + Text(step) +
-                        ", which the program memory copy cannot put back");
+      if (runMode(savedMode)) refuse();
     }
     return false;
+  };
+  auto executingRow = context_.store.MemoryStep(address, step).value_or(std::nullopt);
+  const bool restorable = step == segment || (executingRow && executingRow->unknown == 0);
+  if (step < 1 || step >= kJumpStep || !restorable) {
+    return giveUp([&] {
+      sequence.Refuse("the controller reports executing step " + Text(step) +
+                      ", which the program memory copy cannot put back");
+    });
+  }
+  // The executing step becomes a jump: marked before it is overwritten, so Start puts it back.
+  if (step != segment) {
+    const Status marked = context_.store.SetStepModified(address, step, 1);
+    if (!marked) {
+      context_.Display("Error: Could  not set Modified field in program database");
+      return giveUp([&] {
+        sequence.Refuse("the Modified mark of step " + Text(step) + " could not be set, so no step was written: " +
+                        marked.message());
+      });
+    }
   }
   auto executing = durationAndTemperature(step);
   if (!executing) return false;
   auto trampoline = durationAndTemperature(kJumpStep);
   if (!trampoline) return false;
 
-  // Flagged before it is overwritten, so a jump stopped halfway leaves a step Start puts back.
-  // Step 64 too: it may hold the last step of another logged profile.
-  SetStepModified(address, step, 1);
   if (!duration(step, -kJumpStep, executing->second)) return false;
-  SetStepModified(address, kJumpStep, 1);
   if (!duration(kJumpStep, 1000, trampoline->second)) return false;
   if (!runMode(1) || !runMode(0)) return false;
   if (!duration(kJumpStep, -segment, trampoline->second)) return false;
-  SetStepModified(address, segment, 1);
   if (!WriteStepWords(sequence, address, segment, std::nullopt, point.duration, point.temperature)) return false;
   if (!runMode(1) || !runMode(savedMode)) return false;
   if (step != segment && !RestoreStep(sequence, address, step)) return false;

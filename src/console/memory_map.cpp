@@ -3,18 +3,34 @@
 #include <algorithm>
 
 #include "console/channel_selection.h"
+#include "console/records.h"
 #include "util/text.h"
 
 namespace tarvel::console {
 
 void MemoryMap::Show(int address) {
   std::vector<std::vector<std::string>> rows;
-  for (const auto& m : context_.store.Memory(address).value_or({}))
-    rows.push_back({"", Text(m.modbusAddress), Text(m.segment), Text(m.duration), Text(m.temperature),
-                    Text(m.pidSet), Text(m.modified)});
+  for (const auto& m : context_.store.Memory(address).value_or({})) {
+    // The words of a marked step are what the map last knew, not what the controller holds.
+    const auto word = [&m](int value) { return m.unknown != 0 ? std::string(kUnknownWord) : Text(value); };
+    rows.push_back({"", Text(m.modbusAddress), Text(m.segment), word(m.duration), word(m.temperature),
+                    word(m.pidSet), Text(m.modified)});
+  }
   context_.view.SetGridRows(Grid::ProgramMemory, rows);
   marks_.Resize(static_cast<int>(rows.size()));
   context_.view.SetRowMarks(Grid::ProgramMemory, marks_.All());
+}
+
+void MemoryMap::Refresh(int address) {
+  // Show repaints every row unmarked; the range and step marks still stand, so they go back.
+  const std::vector<RowMark> marks = marks_.All();
+  Show(address);
+  for (int first = 0; first < static_cast<int>(marks.size());) {
+    int end = first;
+    while (end < static_cast<int>(marks.size()) && marks[end] == marks[first]) ++end;
+    if (marks[first] != RowMark::None) Highlight(first + 1, end - first, marks[first], false);
+    first = end;
+  }
 }
 
 void MemoryMap::FormatGrid() { context_.view.SetGridLayout(Grid::ProgramMemory, ProgramMemoryLayout(wide_)); }
@@ -59,14 +75,22 @@ namespace {
 
 // "Step 5 keeps its stored original" / "Steps 5, 7 keep their stored originals".
 std::string KeptOriginals(const std::vector<int>& steps) {
-  std::string list;
-  for (int step : steps) list += (list.empty() ? "" : ", ") + Text(step);
-  return steps.size() == 1 ? "Step " + list + " keeps its stored original" : "Steps " + list + " keep their stored originals";
+  return steps.size() == 1 ? "Step " + StepList(steps) + " keeps its stored original"
+                           : "Steps " + StepList(steps) + " keep their stored originals";
+}
+
+std::string Range(int first, int last) {
+  return first == last ? "step " + Text(first) : "steps " + Text(first) + " to " + Text(last);
+}
+
+bool SameWords(const store::MemoryRow& row, const link::ProgramStep& step) {
+  return row.pidSet == step.pidSet && row.duration == step.duration && row.temperature == step.temperature;
 }
 
 }  // namespace
 
-std::optional<std::vector<link::ProgramStep>> MemoryMap::DownloadProgramRange(int firstStep, int lastStep) {
+std::optional<std::vector<link::ProgramStep>> MemoryMap::DownloadProgramRange(int firstStep, int lastStep,
+                                                                              std::vector<link::ProgramStep>* read) {
   // Checked before anything is read: an empty range would report a download that read nothing.
   if (firstStep > lastStep) {
     context_.Display("ERROR: Low step must not be above the high step");
@@ -78,44 +102,65 @@ std::optional<std::vector<link::ProgramStep>> MemoryMap::DownloadProgramRange(in
   }
   auto address = selection_.CurrentAddress();
   if (!address) return std::nullopt;
-  link::FrameUse frames = context_.FramesFor(*address);
-  Exchanges exchanges(context_, link::ReadStepRangeExchanges(lastStep - firstStep + 1, frames));
-  context_.view.SetLed(Led::Busy);
-  link::RangeRead read = link::ReadStepRange(context_.commands, *address, firstStep, lastStep, frames);
-  context_.Learnt(*address, frames);
-  context_.view.SetLed(Led::Idle);
-  if (!read.ok()) {
-    // A partial read would mix the controller's words with stale ones: the map stays as it was.
-    if (read.fault.outcome == link::Outcome::Cancelled) {
-      context_.Display("Download cancelled at step " + Text(read.fault.step) + " word " + Text(read.fault.word) +
-                       "; the memory map is unchanged");
-      return std::nullopt;
-    }
-    context_.FinishExchanges(read.fault.outcome, kCommsError);
-    context_.Display("Reading stopped at " + read.fault.Describe() + "; the memory map is unchanged");
-    return std::nullopt;
-  }
+  auto steps = ReadProgramRange(*address, firstStep, lastStep);
+  if (!steps) return std::nullopt;
+  if (read) *read = *steps;
   context_.Display("Controller memory range downloaded");
-  // A jump's copy runs in the controller while the row keeps the step it shortened: the row
-  // is what Start puts back, so the copy never replaces it.
-  std::vector<int> kept;
-  for (const auto& row : context_.store.Memory(*address).value_or({}))
-    if (row.modified == 1 && row.segment >= firstStep && row.segment <= lastStep) kept.push_back(row.segment);
-  std::vector<store::MemoryRow> rows;
-  for (std::size_t i = 0; i < read.steps.size(); ++i) {
-    const auto& s = read.steps[i];
-    const int step = firstStep + static_cast<int>(i);
-    if (std::find(kept.begin(), kept.end(), step) != kept.end()) continue;
-    rows.push_back({*address, step, s.duration, s.temperature, s.pidSet, 0});
-  }
-  if (!kept.empty())
-    context_.Display(KeptOriginals(kept) + ": a jump changed it in the controller and Start Profile puts it back");
-  if (auto stored = context_.store.WriteMemorySteps(*address, rows); !stored.ok())
-    context_.Display("ERROR: The memory map could not be stored: " + stored.message());
+  const bool stored = StoreRead(*address, firstStep, *steps);
   Show(*address);
   context_.view.ScrollTo(Grid::ProgramMemory, firstStep);
   FormatGrid();
-  return read.steps;
+  if (!stored) return std::nullopt;
+  return steps;
+}
+
+std::optional<std::vector<link::ProgramStep>> MemoryMap::ReadProgramRange(std::uint8_t address, int firstStep,
+                                                                          int lastStep) {
+  link::FrameUse frames = context_.FramesFor(address);
+  Exchanges exchanges(context_, link::ReadStepRangeExchanges(lastStep - firstStep + 1, frames));
+  context_.view.SetLed(Led::Busy);
+  link::RangeRead read = link::ReadStepRange(context_.commands, address, firstStep, lastStep, frames);
+  context_.Learnt(address, frames);
+  context_.view.SetLed(Led::Idle);
+  if (read.ok()) return std::move(read.steps);
+  // A partial read would mix the controller's words with stale ones: the map stays as it was.
+  if (read.fault.outcome == link::Outcome::Cancelled) {
+    context_.Display("Download cancelled at step " + Text(read.fault.step) + " word " + Text(read.fault.word) +
+                     "; the memory map is unchanged");
+    return std::nullopt;
+  }
+  context_.FinishExchanges(read.fault.outcome, kCommsError);
+  context_.Display("Reading stopped at " + read.fault.Describe() + "; the memory map is unchanged");
+  return std::nullopt;
+}
+
+bool MemoryMap::StoreRead(std::uint8_t address, int firstStep, const std::vector<link::ProgramStep>& steps) {
+  const int lastStep = firstStep + static_cast<int>(steps.size()) - 1;
+  const std::string what = "The memory map of " + Range(firstStep, lastStep) + " could not be stored";
+  auto rows = context_.store.Memory(address);
+  if (!Recorded(context_, rows.status(), what)) return false;
+  std::vector<int> kept;
+  std::vector<store::MemoryRow> read;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const auto& s = steps[i];
+    const int step = firstStep + static_cast<int>(i);
+    auto row = std::find_if(rows->begin(), rows->end(), [step](const auto& r) { return r.segment == step; });
+    if (row != rows->end() && row->modified == 1) {
+      // A jump's copy runs in the controller while the row keeps the step it shortened: the
+      // row is what Start puts back, so the copy never replaces it. Once the original reads
+      // back, or a program write had begun over the copy (the step is marked Unknown), the
+      // step is what was read and nothing is to be put back.
+      if (row->unknown == 0 && !SameWords(*row, s)) {
+        kept.push_back(step);
+        continue;
+      }
+      if (!Recorded(context_, context_.store.SetStepModified(address, step, 0), what)) return false;
+    }
+    read.push_back({address, step, s.duration, s.temperature, s.pidSet, 0});
+  }
+  if (!kept.empty())
+    context_.Display(KeptOriginals(kept) + ": a jump changed it in the controller and Start Profile puts it back");
+  return Recorded(context_, context_.store.WriteMemorySteps(address, read), what);
 }
 
 bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
@@ -124,29 +169,29 @@ bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
   const int count = std::max(0, lastStep - firstStep + 1);
   link::FrameUse frames = context_.FramesFor(*address);
   Exchanges exchanges(context_, link::WriteStepRangeExchanges(count, frames) + link::ReadStepRangeExchanges(count, frames));
+  auto marked = MarkBeforeWriting(*address, firstStep, lastStep);
+  if (!marked) return false;
   context_.view.SetLed(Led::Busy);
   link::TransferFault fault = link::ClearStepRange(context_.commands, *address, firstStep, lastStep, frames);
   context_.Learnt(*address, frames);
-  if (!fault.beforeWriting) ForgetJumpCopies(*address, firstStep, fault.ok() ? lastStep : fault.lastTouched);
-  if (fault.outcome == link::Outcome::Cancelled) {
-    context_.view.SetLed(Led::Idle);
-    context_.Display("Clearing cancelled at step " + Text(fault.step) + " word " + Text(fault.word) + "; steps " +
-                     Text(fault.step) + " to " + Text(lastStep) + " may still hold their old words");
-    return false;
-  }
   if (!fault.ok()) {
-    context_.view.SetLed(Led::Error);
-    context_.Display(kCommError);
-    context_.Display("Clearing stopped at " + fault.Describe() + "; steps " + Text(fault.step) + " to " +
-                     Text(lastStep) + " may still hold their old words");
-    if (!fault.beforeWriting) RereadAfterFailedWrite(firstStep, fault);
+    const bool cancelled = fault.outcome == link::Outcome::Cancelled;
+    context_.view.SetLed(cancelled ? Led::Idle : Led::Error);
+    if (!cancelled) context_.Display(kCommError);
+    context_.Display((cancelled ? "Clearing cancelled at step " + Text(fault.step) + " word " + Text(fault.word)
+                                : "Clearing stopped at " + fault.Describe()) +
+                     "; steps " + Text(fault.step) + " to " + Text(lastStep) + " may still hold their old words");
+    WriteStopped(*marked, fault);
+    RereadAfterFailedWrite(firstStep, fault);
+    OfferDownload(*address);
     return false;
   }
-  if (!DownloadProgramRange(firstStep, lastStep)) {
+  if (!ForgetJumpCopies(*address, firstStep, lastStep) || !DownloadProgramRange(firstStep, lastStep)) {
     if (!context_.line.Cancelled()) {
       context_.view.SetLed(Led::Error);
       context_.Display(kCommError);
     }
+    OfferDownload(*address);
     return false;
   }
   context_.view.SetLed(Led::Idle);
@@ -154,10 +199,51 @@ bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
   return true;
 }
 
-void MemoryMap::ForgetJumpCopies(std::uint8_t address, int firstStep, int lastStep) {
-  for (const auto& row : context_.store.Memory(address).value_or({}))
-    if (row.modified == 1 && row.segment >= firstStep && row.segment <= lastStep)
-      (void)context_.store.SetStepModified(address, row.segment, 0);
+std::optional<MarkedWrite> MemoryMap::MarkBeforeWriting(std::uint8_t address, int first, int last) {
+  auto before = context_.store.Memory(address);
+  if (before.ok()) {
+    auto marked = context_.store.MarkStepsUnknown(address, first, last, store::TouchedLogRows::Drop);
+    if (marked.ok()) {
+      for (const auto& row : *marked)
+        context_.Display("Profile " + row.profileName + " (" + Range(row.start, row.stop) +
+                         ") taken out of the profile log: " + Range(first, last) + " are written over");
+      MarkedWrite write{address, first, last, {}};
+      for (const auto& row : *before)
+        if (row.segment >= first && row.segment <= last) write.before.push_back(row);
+      Refresh(address);
+      return write;
+    }
+    before = marked.status();
+  }
+  Recorded(context_, before.status(), Range(first, last) + " could not be marked in the memory map before writing");
+  context_.Display("Nothing was written to the controller");
+  return std::nullopt;
+}
+
+void MemoryMap::WriteStopped(const MarkedWrite& write, const link::TransferFault& fault) {
+  const int reached = fault.beforeWriting ? write.first - 1 : fault.lastTouched;
+  if (reached >= write.first) ForgetJumpCopies(write.address, write.first, reached);
+  // Steps past the last one a write may have changed hold what they held: a row that was
+  // right before the mark is right again.
+  std::vector<store::MemoryRow> unreached;
+  for (const auto& row : write.before)
+    if (row.segment > reached && row.unknown == 0) unreached.push_back(row);
+  if (!unreached.empty())
+    Recorded(context_, context_.store.WriteMemorySteps(write.address, unreached),
+             "The marks of the steps not written could not be cleared");
+  Refresh(write.address);
+}
+
+bool MemoryMap::ForgetJumpCopies(std::uint8_t address, int firstStep, int lastStep) {
+  auto rows = context_.store.ModifiedSteps(address);
+  if (!Recorded(context_, rows.status(), "The jump marks of " + Range(firstStep, lastStep) + " could not be read"))
+    return false;
+  for (const auto& row : *rows)
+    if (row.segment >= firstStep && row.segment <= lastStep &&
+        !Recorded(context_, context_.store.SetStepModified(address, row.segment, 0),
+                  "The jump mark of step " + Text(row.segment) + " could not be cleared"))
+      return false;
+  return true;
 }
 
 void MemoryMap::RereadAfterFailedWrite(int firstStep, const link::TransferFault& fault) {
@@ -167,6 +253,27 @@ void MemoryMap::RereadAfterFailedWrite(int firstStep, const link::TransferFault&
   if (!DownloadProgramRange(firstStep, fault.lastTouched))
     context_.Display("The memory map of steps " + Text(firstStep) + " to " + Text(fault.lastTouched) +
                      " may be out of date");
+}
+
+void MemoryMap::OfferDownload(std::uint8_t address) {
+  std::vector<int> steps;
+  for (const auto& row : context_.store.UnknownSteps(address).value_or({})) steps.push_back(row.segment);
+  if (steps.empty()) return;
+  context_.ShowField(Field::DownloadStartStep, Text(steps.front()));
+  context_.ShowField(Field::DownloadStopStep, Text(steps.back()));
+  context_.Display(std::string("WARNING: ") + (steps.size() == 1 ? "Step " : "Steps ") + StepList(steps) +
+                   " of unit #" + Text(address) + " may hold other words than the memory map (shown as " +
+                   kUnknownWord + "): a write to them did not finish");
+  context_.Display("Use DownLoad Memory with Low Step " + Text(steps.front()) + " and High Step " +
+                   Text(steps.back()) + " to read them");
+}
+
+void MemoryMap::OfferDownload() {
+  auto channel = ToInt16(selection_.CurrentChannelText());
+  if (!channel) return;
+  auto row = context_.store.ChannelByNumber(*channel);
+  if (row.ok() && row->has_value() && (*row)->modbusAddress >= 1 && (*row)->modbusAddress <= 247)
+    OfferDownload(static_cast<std::uint8_t>((*row)->modbusAddress));
 }
 
 }  // namespace tarvel::console

@@ -141,12 +141,20 @@ bool Monitor::ShowReading(int channel, std::uint8_t address, const RunStateReadi
 void Monitor::Take(std::uint8_t address, const RunStateReading& reading) {
   Show(reading, address);
   // A reading with a failed exchange is no restart point: the stored run state stays as it was.
+  storeFailed_ = false;
   if (reading.complete()) {
-    context_.store.SaveRunState(address, context_.selectedRunMode, reading.currentStep.value, reading.stepTime.value);
+    const Status saved =
+        context_.store.SaveRunState(address, context_.selectedRunMode, reading.currentStep.value, reading.stepTime.value);
+    if (!saved) {
+      storeFailed_ = true;
+      ++storeFailures_;
+      context_.Display("ERROR: The run state could not be stored: " + saved.message());
+    }
     log_.ShowExecutingProfile(address);
     if (listener_) listener_(address, reading);
   }
   context_.FinishExchanges(reading.outcome(), kCommsError);
+  if (storeFailed_) context_.view.SetLed(Led::Error);
 }
 
 void Monitor::Show(const RunStateReading& r, std::uint8_t address) {

@@ -93,6 +93,9 @@ class Monitor {
   void ReadControllerRunMode();
   void SetMonitoring(bool on);
   bool Monitoring() const { return monitoring_; }
+  // The last complete reading could not be stored as the restart state (that was shown).
+  bool StoreFailed() const { return storeFailed_; }
+  int StoreFailures() const { return storeFailures_; }  // readings not stored, since construction
   void SetSelectedRunMode(int code);
   // Called with every complete reading of the current channel (run recording, trends).
   void OnReading(std::function<void(std::uint8_t address, const RunStateReading&)> listener) {
@@ -109,6 +112,8 @@ class Monitor {
   ProfileLog& log_;
   bool monitoring_ = false;
   bool recordedElsewhere_ = false;
+  bool storeFailed_ = false;
+  int storeFailures_ = 0;
   std::function<void(std::uint8_t, const RunStateReading&)> listener_;
 };
 

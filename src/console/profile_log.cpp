@@ -1,5 +1,9 @@
 #include "console/profile_log.h"
 
+#include <algorithm>
+
+#include "console/records.h"
+
 namespace tarvel::console {
 
 using link::Worst;
@@ -64,7 +68,7 @@ LogMatch ProfileLog::MarkLogEntryOfProgramLimits() {
       const int row = static_cast<int>(i) + 1;
       Highlight(row, 1, RowMark::LogEntry, true);
       context_.view.SetCurrentRow(Grid::ProfileLog, row);
-      SaveRunSelection(*address, rows[i].profileName, rows[i].start, rows[i].stop);
+      if (!SaveRunSelection(*address, rows[i].profileName, rows[i].start, rows[i].stop)) return LogMatch::NotStored;
       return LogMatch::Found;
     }
   }
@@ -84,9 +88,11 @@ void ProfileLog::SelectLogRow(int row) {
   context_.view.ScrollTo(Grid::ProgramMemory, entry.start);
 }
 
-void ProfileLog::SaveRunSelection(std::uint8_t address, const std::string& profileName, int lowStep, int highStep) {
-  context_.store.SaveRunSelection(address, profileName, lowStep, highStep);
+bool ProfileLog::SaveRunSelection(std::uint8_t address, const std::string& profileName, int lowStep, int highStep) {
+  const bool saved = Recorded(context_, context_.store.SaveRunSelection(address, profileName, lowStep, highStep),
+                              "The profile selected for running could not be stored");
   ShowExecutingProfile(address);
+  return saved;
 }
 
 }  // namespace tarvel::console
@@ -105,7 +111,10 @@ void ProfileLog::DeleteProfile(int row) {
   const store::LogRow entry = rows_[row - 1];
   auto address = selection_.CurrentAddress();
   if (!address) return;
-  if (!context_.store.DeleteLogEntry(*address, entry.profileName).ok()) context_.Display("No entry to delete");
+  auto found = context_.store.LogEntry(*address, entry.profileName);
+  if (!Recorded(context_, found.status(), "The profile log could not be read")) return;
+  if (!found->has_value()) context_.Display("No entry to delete");
+  // The entry leaves the log together with the marks of its steps, before the clear begins.
   memory_.ClearProgramRange(entry.start, entry.stop);
   Show(*address);
 }
@@ -117,35 +126,31 @@ void ProfileLog::ClearProfileLog() {
     return;
   auto rows = context_.store.Log(*address);
   if (!rows.ok() || rows->empty()) context_.Display("RecordSet error");
-  for (const auto& entry : rows.value_or({})) context_.store.DeleteLogEntry(*address, entry.profileName);
-  Show(*address);
   context_.view.SetLed(Led::Busy);
+  // Every entry leaves the log together with the marks of steps 1 to 64, before the clear begins.
   memory_.ClearProgramRange(1, link::kStepCount);
+  Show(*address);
   SaveRunSelection(*address, "", 1, 2);
 }
 
 bool ProfileLog::EraseOverlappingLogEntries(std::uint8_t address, int start, int count) {
   const int end = start + count - 1;
-  for (const auto& entry : context_.store.Log(address).value_or({})) {
-    if (end < entry.start || start > entry.stop) continue;
-    // The entry goes first: once its clear has begun, its range is no longer its program.
-    context_.store.DeleteLogEntry(address, entry.profileName);
-    context_.Display("Clearing " + entry.profileName + " (steps " + Text(entry.start) + " to " + Text(entry.stop) +
-                     "), which the new profile overlaps");
-    if (!memory_.ClearProgramRange(entry.start, entry.stop)) {
+  // Each clear takes the entries its range touches out of the log: the log is read again after it.
+  for (int clears = 0; clears <= link::kStepCount; ++clears) {
+    auto rows = context_.store.Log(address);
+    if (!Recorded(context_, rows.status(), "The profile log could not be read")) break;
+    auto entry = std::find_if(rows->begin(), rows->end(),
+                              [&](const store::LogRow& r) { return end >= r.start && start <= r.stop; });
+    if (entry == rows->end()) {
       Show(address);
-      return false;
+      return true;
     }
+    context_.Display("Clearing " + entry->profileName + " (steps " + Text(entry->start) + " to " +
+                     Text(entry->stop) + "), which the new profile overlaps");
+    if (!memory_.ClearProgramRange(entry->start, entry->stop)) break;
   }
   Show(address);
-  return true;
-}
-
-bool ProfileLog::WriteProfileLogEntry(const store::LogRow& entry) {
-  auto written = context_.store.WriteLogEntry(entry);
-  if (!written.ok()) context_.Display("ERROR: The profile log could not be written: " + written.message());
-  Show(entry.modbusAddress);
-  return written.ok();
+  return false;
 }
 
 }  // namespace tarvel::console

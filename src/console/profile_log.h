@@ -17,6 +17,7 @@ namespace tarvel::console {
 // What matching the controller's program limits against the log found.
 enum class LogMatch {
   Found,     // the matching row is marked and selected for running
+  NotStored, // the matching row is marked, but the selection could not be stored: that was shown
   NotFound,  // no row has those limits (or the log is empty): the warnings were shown
   Unread,    // the limits could not be read: the communication error was shown
 };
@@ -40,7 +41,8 @@ class ProfileLog {
   // Reads the controller's program limits and marks the log row they match; warns when none does.
   LogMatch MarkLogEntryOfProgramLimits();
   void SelectLogRow(int row);  // a click on the grid: marks the row and its program range
-  void SaveRunSelection(std::uint8_t address, const std::string& profileName, int lowStep, int highStep);
+  // Stores the profile selected for running; false (shown) when the database refused.
+  bool SaveRunSelection(std::uint8_t address, const std::string& profileName, int lowStep, int highStep);
 
   // "Delete Profile" on the grid's current row (1 = first data row): the entry goes and its
   // range is cleared in the controller, after confirmation.
@@ -48,10 +50,9 @@ class ProfileLog {
   // "Clear Controller": every entry of the controller goes and steps 1..64 are cleared.
   void ClearProfileLog();
   // Clears in the controller and removes from the log every entry whose range overlaps
-  // start..start + count - 1. Stops at the first clear that fails; false then.
+  // start..start + count - 1, each entry leaving the log before its clear begins. Stops at
+  // the first clear that fails, or a log that cannot be read or changed; false then.
   bool EraseOverlappingLogEntries(std::uint8_t address, int start, int count);
-  // Adds the entry, or edits the entry of the same name, and shows the log.
-  bool WriteProfileLogEntry(const store::LogRow& entry);
 
  private:
   Context& context_;

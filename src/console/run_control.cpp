@@ -117,8 +117,10 @@ bool RunControl::SelectRunProfile(int row) {
   if (!UploadProgramLimits(sequence, *address, entry.start, entry.stop)) return false;
   context_.ShowField(Field::ProgramStepLow, Text(entry.start));
   context_.ShowField(Field::ProgramStepHigh, Text(entry.stop));
-  log_.SaveRunSelection(*address, entry.profileName, entry.start, entry.stop);
-  return true;
+  if (log_.SaveRunSelection(*address, entry.profileName, entry.start, entry.stop)) return true;
+  context_.Display("The controller runs steps " + Text(entry.start) + " - " + Text(entry.stop) +
+                   " now, but the console still has the selection before: select the profile again");
+  return false;
 }
 
 bool RunControl::StartProfile() {
@@ -127,8 +129,9 @@ bool RunControl::StartProfile() {
   context_.ClearDisplay();
   Exchanges exchanges(context_, 2 + 1 + 2 + 1 + 3 * ModifiedCount(*address));
   if (const LogMatch match = log_.MarkLogEntryOfProgramLimits(); match != LogMatch::Found) {
-    // Limits that could not be read were reported as a communication error: no mismatch to add.
-    if (match == LogMatch::Unread) return false;
+    // Limits that could not be read were reported as a communication error, a selection that
+    // could not be stored as such: no mismatch to add, and nothing is sent.
+    if (match == LogMatch::Unread || match == LogMatch::NotStored) return false;
     context_.Display(
         "Physical pointers do not match pointers in profile log. Use highlight a profile in the log and click SELECT "
         "PROFILE");
@@ -175,7 +178,10 @@ bool RunControl::StartProfile() {
   context_.view.SetLed(Led::Idle);
   context_.SetProgramLimits(low.value, high.value);
   auto running = context_.store.LogEntryByRange(*address, low.value, high.value);
-  log_.SaveRunSelection(*address, entry.profileName, entry.start, entry.stop);
+  if (!log_.SaveRunSelection(*address, entry.profileName, entry.start, entry.stop)) {
+    sequence.Refuse("the selection could not be stored, so no step was put back and no run mode written");
+    return false;
+  }
   if (!confirmed) return false;
 
   // Without the log entry of the limits the run mode would be a guess.
@@ -207,6 +213,11 @@ bool RunControl::PauseProfile() {
   const RunStateReading reading = monitor_.ReadRunState();
   // Without the program's set point the held temperature would be a guess.
   if (!sequence.Read(reading.profileSetPoint.outcome, "the program's set point", true)) return false;
+  // Restart resumes from the stored run state: a pause that could not store it holds nothing.
+  if (monitor_.StoreFailed()) {
+    sequence.Refuse("the run state Restart resumes from could not be stored");
+    return false;
+  }
   const int setPoint = reading.profileSetPoint.value;
   context_.view.SetLed(Led::Busy);
   if (!sequence.Write(context_.commands.WriteSetValue(*address, static_cast<std::int16_t>(setPoint)), "set value",

@@ -81,7 +81,8 @@ class RunControl {
                       int temperature);
   bool RestoreModifiedSteps(Sequence& sequence, std::uint8_t address);
   bool RestoreStep(Sequence& sequence, std::uint8_t address, int step);
-  bool SetStepModified(std::uint8_t address, int step, int value);
+  // Sets or clears the step's Modified mark; a refusal of the database stops the sequence.
+  bool SetStepModified(Sequence& sequence, std::uint8_t address, int step, int value);
   int ModifiedCount(std::uint8_t address);  // steps a jump changed, for the progress bar
   bool JumpSequence(Sequence& sequence, std::uint8_t address, int segment, const ModifiedPoint& point,
                     std::pair<int, int> savedLimits);

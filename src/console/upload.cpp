@@ -1,5 +1,6 @@
 #include "console/upload.h"
 
+#include "console/records.h"
 #include "util/text.h"
 
 namespace tarvel::console {
@@ -93,14 +94,18 @@ UploadResult Upload::Run(const UploadInput& input) {
   }
 
   const std::string& name = input.profileName;
-  if (auto existing = context_.store.LogEntry(*address, name); existing.ok() && existing->has_value()) {
+  if (auto existing = context_.store.LogEntry(*address, name); !existing.ok()) {
+    Recorded(context_, existing.status(), "The profile log could not be read");
+    context_.Display("Exiting upload process with no upload occurring");
+    return result;
+  } else if (existing->has_value()) {
     if (!context_.view.Confirm("Existing Profile: " + name, "WARNING: This will overwrite a profile of same name. Proceed?"))
       return result;
-    // The old copy goes from the controller; its entry goes with it, as it no longer describes it.
+    // The old copy goes from the controller; its entry leaves the log before the clear begins.
     const store::LogRow old = **existing;
-    context_.store.DeleteLogEntry(*address, name);
-    if (!memory_.ClearProgramRange(old.start, old.stop)) {
-      log_.Show(*address);
+    const bool cleared = memory_.ClearProgramRange(old.start, old.stop);
+    log_.Show(*address);
+    if (!cleared) {
       context_.Display("ERROR: Profile not entered in log");
       return result;
     }
@@ -120,6 +125,11 @@ UploadResult Upload::Run(const UploadInput& input) {
   if (last == link::kStepCount) context_.Display(kReachesStepSixtyFour);
   context_.Display("Adding " + name + " to the profile log data base and uploading to controller");
 
+  auto marked = memory_.MarkBeforeWriting(*address, start, last);
+  if (!marked) {
+    context_.Display("ERROR: Profile not entered in log");
+    return result;
+  }
   context_.view.SetLed(Led::Busy);
   frames = context_.FramesFor(*address);  // a clear above may have learnt
   link::TransferFault fault = link::WriteStepRange(context_.commands, *address, start, program.steps, frames);
@@ -137,16 +147,17 @@ UploadResult Upload::Run(const UploadInput& input) {
       context_.Display("ERROR: Upload stopped at " + fault.Describe() + "; " + partial);
     }
     context_.Display("ERROR: Profile not entered in log");
-    if (!fault.beforeWriting) memory_.ForgetJumpCopies(*address, start, fault.lastTouched);
+    memory_.WriteStopped(*marked, fault);
     memory_.RereadAfterFailedWrite(start, fault);
+    memory_.OfferDownload(*address);
     if (!cancelled) context_.view.SetLed(Led::Error);
     return result;
   }
   // The written steps are the new program's: a jump's stored original no longer belongs there.
-  memory_.ForgetJumpCopies(*address, start, last);
+  if (!memory_.ForgetJumpCopies(*address, start, last)) return NotLogged(*address, result);
 
   context_.Display("Downloading the segments just uploaded for verification");
-  auto readBack = memory_.DownloadProgramRange(start, last);
+  auto readBack = memory_.ReadProgramRange(*address, start, last);
   if (!readBack) {
     if (context_.line.Cancelled()) {
       context_.Display("Upload cancelled during the read-back: steps " + Text(start) + " to " + Text(last) +
@@ -155,27 +166,48 @@ UploadResult Upload::Run(const UploadInput& input) {
       context_.view.SetLed(Led::Error);
       context_.Display("ERROR: The read-back failed: steps " + Text(start) + " to " + Text(last) + " are not verified");
     }
-    context_.Display("ERROR: Profile not entered in log");
-    // The map still shows the range as it was before the writes (cleared, say): read it again.
+    // The map still shows the range as it was before the writes: read it again.
     if (!context_.line.Cancelled()) memory_.RereadAfterFailedWrite(start, {link::Outcome::NoReply, last, 3, false, last});
-    return result;
+    return NotLogged(*address, result);
   }
+  context_.Display("Controller memory range downloaded");
   result.mismatches = link::CompareSteps(start, program.steps, *readBack);
   if (!result.mismatches.empty()) {
     context_.Learnt(*address, link::ForgetPairWrites(context_.FramesFor(*address)));
+    // The map shows what the controller holds; the log keeps no entry for it.
+    memory_.StoreRead(*address, start, *readBack);
     context_.view.SetLed(Led::Error);
     context_.Display("ERROR: The controller does not hold the compiled profile: " +
                      Text(static_cast<int>(result.mismatches.size())) + " words differ");
     for (const auto& m : result.mismatches) context_.Display(DescribeMismatch(m));
-    context_.Display("ERROR: Profile not entered in log");
-    return result;
+    return NotLogged(*address, result);
   }
 
-  result.logged = log_.WriteProfileLogEntry({*address, name, start, last, sensor, loaded.temperatureScale,
-                                             loaded.timeScale, input.progression});
+  // The read-back and the entry go in together: a log row always has its steps read back.
+  std::vector<store::MemoryRow> rows;
+  for (std::size_t i = 0; i < readBack->size(); ++i) {
+    const auto& s = (*readBack)[i];
+    rows.push_back({*address, start + static_cast<int>(i), s.duration, s.temperature, s.pidSet, 0});
+  }
+  const store::LogRow entry{*address, name, start, last, sensor, loaded.temperatureScale, loaded.timeScale,
+                            input.progression};
+  result.logged = Recorded(context_, context_.store.RecordUpload(*address, rows, entry),
+                           "The read-back and the profile log entry could not be stored");
+  memory_.Show(*address);
+  context_.view.ScrollTo(Grid::ProgramMemory, start);
+  memory_.FormatGrid();
+  log_.Show(*address);
+  if (!result.logged) return NotLogged(*address, result);
   memory_.HighlightProgramRange(start, count);
   context_.Display("Read-back matches the compiled profile");
-  context_.view.SetLed(result.logged ? Led::Idle : Led::Error);
+  context_.view.SetLed(Led::Idle);
+  return result;
+}
+
+UploadResult Upload::NotLogged(std::uint8_t address, UploadResult result) {
+  context_.Display("ERROR: Profile not entered in log");
+  memory_.OfferDownload(address);
+  if (!context_.line.Cancelled()) context_.view.SetLed(Led::Error);
   return result;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// console: the upload of a compiled profile -- checks, overlap clearing, the step writes,
-// the read-back compared word by word with the compiled program, and the profile log entry,
-// written only when the controller holds exactly the compiled program.
+// console: the upload of a compiled profile -- checks, overlap clearing, the step writes
+// (their steps marked before the first one), the read-back compared word by word with the
+// compiled program, and the profile log entry, stored together with the read-back and only
+// when the controller holds exactly the compiled program.
 // Depends on the console context, selection, memory map, profile log and compilation.
 
 #include <string>
@@ -42,6 +43,8 @@ class Upload {
   // Asks before steps start..last overwrite the program the controller runs or is selected
   // to run; true when they do not, or the user says so.
   bool ConfirmOverRunningProgram(std::uint8_t address, int start, int last);
+  // Written but not logged: says so, offers to read the marked steps, and returns result.
+  UploadResult NotLogged(std::uint8_t address, UploadResult result);
 
   Context& context_;
   ChannelSelection& selection_;

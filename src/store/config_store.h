@@ -92,8 +92,7 @@ class ConfigStore {
   // Stores words read from the controller for each given step (edit or add) and clears the
   // steps' marks: a good read is what the controller holds. Modified stays as it was (0 for a
   // new row). All rows in one transaction.
-  // Not [[nodiscard]] yet: bench/ and app/demo_line.cpp still ignore it.
-  Status WriteMemorySteps(int modbusAddress, const std::vector<MemoryRow>& steps);
+  [[nodiscard]] Status WriteMemorySteps(int modbusAddress, const std::vector<MemoryRow>& steps);
   [[nodiscard]] Status ResetControllerMemory(int modbusAddress);  // 64 zeroed rows, unmarked, one transaction
   [[nodiscard]] Status SetStepModified(int modbusAddress, int segment, int value);  // NotFound without a row
   // Before a command writes steps first..last of a controller: marks their rows unknown (a row
@@ -111,23 +110,20 @@ class ConfigStore {
   Result<std::vector<LogRow>> Log(int modbusAddress);  // ordered by Start
   Result<std::optional<LogRow>> LogEntry(int modbusAddress, std::string_view profileName);
   Result<std::optional<LogRow>> LogEntryByRange(int modbusAddress, int start, int stop);
-  // Not [[nodiscard]] yet: bench/ and app/demo_line.cpp still ignore it.
-  Status WriteLogEntry(const LogRow& row);  // key (ProfileName, ModBusAddress): edit or add
-  // NotFound when absent. Not [[nodiscard]] yet: src/console still ignores it in places.
-  Status DeleteLogEntry(int modbusAddress, std::string_view profileName);
+  [[nodiscard]] Status WriteLogEntry(const LogRow& row);  // key (ProfileName, ModBusAddress): edit or add
+  [[nodiscard]] Status DeleteLogEntry(int modbusAddress, std::string_view profileName);  // NotFound when absent
   // Every log row of the address whose Start..Stop touches first..last, in one transaction;
   // returns the rows it took out (none is no failure).
   [[nodiscard]] Result<std::vector<LogRow>> DeleteLogEntriesTouching(int modbusAddress, int first, int last);
 
   // --- ControllerConfiguration
   Result<std::optional<ControllerConfigRow>> ControllerConfig(int modbusAddress);
-  // Not [[nodiscard]] yet: src/console still ignores these two.
-  Status SaveRunSelection(int modbusAddress, std::string_view profileName, int lowStep, int highStep);
-  Status SaveRunState(int modbusAddress, int runMode, int step, int stepTime);
+  [[nodiscard]] Status SaveRunSelection(int modbusAddress, std::string_view profileName, int lowStep, int highStep);
+  [[nodiscard]] Status SaveRunState(int modbusAddress, int runMode, int step, int stepTime);
 
   // --- TarvelConfiguration
   int GetCurrentChannel();  // -1 when there is no row (or it cannot be read)
-  Status SaveCurrentChannel(int channel);  // not [[nodiscard]] yet: src/console ignores it
+  [[nodiscard]] Status SaveCurrentChannel(int channel);
 
   // --- ControllerCapabilities (config_store_caps.cpp)
   Result<CapabilityRow> Capabilities(int modbusAddress);
@@ -136,13 +132,13 @@ class ConfigStore {
   // --- Zones (config_store_zones.cpp)
   Result<std::vector<ZoneRow>> Zones();  // ordered by ZoneName, then SoftwareChannel
   // Puts the channel in the zone, taking it out of any other. Invalid for an empty name.
-  Status SetZone(int softwareChannel, std::string_view zoneName);
-  Status RemoveFromZone(int softwareChannel);  // NotFound when it is in none
-  Status DeleteZone(std::string_view zoneName);  // NotFound when no channel is in it
+  [[nodiscard]] Status SetZone(int softwareChannel, std::string_view zoneName);
+  [[nodiscard]] Status RemoveFromZone(int softwareChannel);  // NotFound when it is in none
+  [[nodiscard]] Status DeleteZone(std::string_view zoneName);  // NotFound when no channel is in it
 
   // Deletes ControllerMemory rows whose ModBusAddress and CommunicationsPort rows whose
   // CommPortNumber is not a 16-bit whole number. One transaction.
-  Status PurgeInvalidRows();  // not [[nodiscard]] yet: src/console/console.cpp ignores it
+  [[nodiscard]] Status PurgeInvalidRows();
 
   // --- channels found on the line and controllers given a new address
   // The ChannelMap row and its 64 zeroed ControllerMemory rows, in one transaction. Refuses

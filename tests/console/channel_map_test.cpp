@@ -157,10 +157,17 @@ TEST_F(ChannelMapTest, AddressChangeRefusesBadTargetsBeforeAnythingIsSent) {
   EXPECT_TRUE(sim_.HasUnit(1));
   EXPECT_EQ(Addresses(), (std::vector<int>{1, 5}));
 
-  // No unit at 3: the write goes unanswered and the database stays as it was.
+  EXPECT_TRUE(store_.PendingAddressChanges().value_or({}).empty()) << "a refused change is not recorded";
+
+  // No unit at 3: the write goes unanswered, neither address answers, and the change stays
+  // recorded for the next start to ask again.
   map_.Messages().ClearDisplay();
   EXPECT_FALSE(map_.ChangeAddress("3", "8"));
-  EXPECT_EQ(mapView_.messages, "Error: Cound not set unit at 3 to new address 8\r\n");
+  EXPECT_THAT(mapView_.messages, ::testing::StartsWith("Error: Cound not set unit at 3 to new address 8\r\n"));
+  EXPECT_THAT(mapView_.messages, HasSubstr("neither address answers"));
+  auto pending = store_.PendingAddressChanges().value_or({});
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(std::pair(pending[0].oldAddress, pending[0].newAddress), std::pair(3, 8));
 }
 
 TEST_F(ChannelMapTest, AddressChangeMovesEveryRowOfTheUnitInOneTransactionOnceTheUnitHasMoved) {
@@ -188,12 +195,13 @@ TEST_F(ChannelMapTest, AddressChangeMovesEveryRowOfTheUnitInOneTransactionOnceTh
                BEGIN SELECT RAISE(ABORT, 'disk trouble'); END)");
   }
   map_.Messages().ClearDisplay();
-  EXPECT_TRUE(map_.ChangeAddress("7", "8"));
+  EXPECT_FALSE(map_.ChangeAddress("7", "8")) << "the unit moved, the database did not";
   EXPECT_THAT(mapView_.messages, HasSubstr("Error: the unit now answers at 8 but the database could not follow"));
   EXPECT_THAT(mapView_.messages, Not(HasSubstr("moved to")));
   EXPECT_EQ(Addresses(), (std::vector<int>{7}));
   EXPECT_EQ(store_.Memory(7).value_or({}).size(), 64u);
   EXPECT_TRUE(store_.LogEntry(7, "kiln.txt").value_or(std::nullopt).has_value());
+  EXPECT_EQ(store_.PendingAddressChanges().value_or({}).size(), 1u) << "recorded for the next start";
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ class Recording : public ConsoleFixture {
     std::vector<store::MemoryRow> steps = {{1, 1, 60, 100, 1, 0}, {1, 2, 30, 200, 1, 0}, {1, 3, 0, 200, 1, 0}};
     EXPECT_TRUE(store_.WriteMemorySteps(1, steps));
     EXPECT_TRUE(store_.WriteLogEntry({1, "Three step.txt", 1, 3, "K", "F", "M", "SV"}));
-    store_.SaveRunSelection(1, "Three step.txt", 1, 3);
+    EXPECT_TRUE(store_.SaveRunSelection(1, "Three step.txt", 1, 3));
   }
   std::vector<fs::path> LogFiles() {
     std::vector<fs::path> files;

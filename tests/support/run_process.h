@@ -1,7 +1,11 @@
 #pragma once
 // Runs a program of ours as a user would and captures what they would read.
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -38,6 +42,32 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
   return result;
 }
 
+// Starts program with args, its output discarded, and returns at once: the test decides when
+// it ends (see KillWhen). -1 when it could not be started.
+inline pid_t SpawnProcess(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Waits with reached() (a blocking wait that returns once the child got that far), then kills
+// pid with SIGKILL and reaps it. True when it was killed before it ended by itself.
+template <class Wait>
+bool KillWhen(pid_t pid, Wait reached) {
+  const bool far = reached();
+  int status = 0;
+  if (far) kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return far && WIFSIGNALED(status);
+}
+
 #ifdef TARVEL_CLI
 // tarvel-cli on an application folder, and on a line when one is given.
 inline ProcessResult RunCli(const std::filesystem::path& home, std::vector<std::string> args,
@@ -45,6 +75,11 @@ inline ProcessResult RunCli(const std::filesystem::path& home, std::vector<std::
   if (!port.empty()) args.insert(args.begin(), {"--port", port});
   args.insert(args.begin(), {"--home", home.string()});
   return RunProcess(TARVEL_CLI, args);
+}
+// tarvel-cli started in the background (SpawnProcess), on an application folder and a line.
+inline pid_t SpawnCli(const std::filesystem::path& home, std::vector<std::string> args, const std::string& port) {
+  args.insert(args.begin(), {"--home", home.string(), "--port", port});
+  return SpawnProcess(TARVEL_CLI, args);
 }
 #endif
 

@@ -221,7 +221,7 @@ TEST_F(TrendOnConsole, GrowsWithEachReadingOverTheExecutingProfile) {
   console::RunThreeStepProgram(sim_, 1);
   ASSERT_TRUE(profile::SaveProfileText(folder_.Profiles() / "Three step.txt",
                                        profile::BuildProfileText(Profile(), {})));
-  store_.SaveRunSelection(1, "Three step.txt", 1, 3);
+  ASSERT_TRUE(store_.SaveRunSelection(1, "Three step.txt", 1, 3));
   CommandRunner runner;
   ConsoleWindow window({true, "/dev/pts/test", {}, {}}, runner);
   console::Console console(folder_, store_, line_, window.View(), {true, true});
