@@ -150,9 +150,9 @@ TEST_P(Frames, DownloadsAndReadingsUseBlocksWhereAnsweredAndNotWhenSwitchedOff) 
 INSTANTIATE_TEST_SUITE_P(Models, Frames,
                          ::testing::Values(Model{sim::WriteModel::Both, 2}, Model{sim::WriteModel::First, 2},
                                            Model{sim::WriteModel::Both, 64}, Model{sim::WriteModel::First, 64}),
-                         [](const auto& info) {
-                           return std::string(info.param.writes == sim::WriteModel::Both ? "Both" : "First") +
-                                  "Reads" + std::to_string(info.param.maxRead);
+                         [](const auto& model) {
+                           return std::string(model.param.writes == sim::WriteModel::Both ? "Both" : "First") +
+                                  "Reads" + std::to_string(model.param.maxRead);
                          });
 
 }  // namespace
