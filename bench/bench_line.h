@@ -35,6 +35,19 @@ inline sim::Options PacedLine(std::vector<std::uint8_t> addresses) {
   return options;
 }
 
+// Unit runs a three-step program (70, a ramp to 250, then 100) started from its front panel.
+inline void RunThreeSteps(sim::SimulatedLine& sim, int unit) {
+  sim.EditUnit(static_cast<std::uint8_t>(unit), [](sim::UnitState& u) {
+    u.steps[0] = {1, 600, 70};
+    u.steps[1] = {1, 600, 250};
+    u.steps[2] = {1, 0, 100};
+    u.programLowStep = 1;
+    u.programHighStep = 3;
+    u.runMode = 2;
+  });
+  sim.FrontPanelStart(static_cast<std::uint8_t>(unit));
+}
+
 // Starts the simulator and opens line on its device: the device path, or the reason.
 inline Result<std::string> StartLine(sim::SimulatedLine& sim, link::ModbusRtuLine& line) {
   auto device = sim.Start();

@@ -153,15 +153,7 @@ bool Sweep(int units, int sweeps) {
   (void)store.ClearChannelMap();
   for (int unit = 1; unit <= units; ++unit) {
     (void)store.AddChannel({unit, unit, "Unit " + std::to_string(unit), "set64rs"});
-    sim.EditUnit(static_cast<std::uint8_t>(unit), [](sim::UnitState& u) {
-      u.steps[0] = {1, 600, 70};
-      u.steps[1] = {1, 600, 250};
-      u.steps[2] = {1, 0, 100};
-      u.programLowStep = 1;
-      u.programHighStep = 3;
-      u.runMode = 2;
-    });
-    sim.FrontPanelStart(static_cast<std::uint8_t>(unit));
+    tarvel::bench::RunThreeSteps(sim, unit);
   }
   tarvel::watch::LineWatch watch(folder, store, line);
   watch.Apply({std::chrono::milliseconds(0), 2, true});

@@ -44,15 +44,7 @@ tarvel::AppFolder Home(tarvel::sim::SimulatedLine& sim) {
     (void)store.WriteMemorySteps(unit, {{unit, 1, 600, 70, 1, 0}, {unit, 2, 600, 250, 1, 0}, {unit, 3, 0, 100, 1, 0}});
     (void)store.WriteLogEntry({unit, "Bench.txt", 1, 3, "K", "F", "M", "SV"});
     (void)store.SaveRunSelection(unit, "Bench.txt", 1, 3);
-    sim.EditUnit(static_cast<std::uint8_t>(unit), [](tarvel::sim::UnitState& u) {
-      u.steps[0] = {1, 600, 70};
-      u.steps[1] = {1, 600, 250};
-      u.steps[2] = {1, 0, 100};
-      u.programLowStep = 1;
-      u.programHighStep = 3;
-      u.runMode = 2;
-    });
-    sim.FrontPanelStart(static_cast<std::uint8_t>(unit));
+    tarvel::bench::RunThreeSteps(sim, unit);
   }
   return folder;
 }
