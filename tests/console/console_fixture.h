@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 
 #include "console/console.h"
 #include "hooked_line.h"
 #include "link/modbus_rtu_line.h"
+#include "link/transfers.h"
 #include "recording_view.h"
 #include "sim/simulated_line.h"
 #include "store/home.h"
@@ -57,6 +59,21 @@ class ConsoleFixture : public ::testing::Test {
   }
 
   void RunProgramOnUnit1() { RunThreeStepProgram(sim_, 1); }
+  // Steps first..last as controller `unit` holds them, and one step as its memory map keeps it.
+  std::vector<link::ProgramStep> Held(int first, int last, int unit = 1) const {
+    std::vector<link::ProgramStep> steps;
+    const auto state = sim_.Unit(static_cast<std::uint8_t>(unit));
+    for (int s = first; s <= last; ++s) {
+      const auto& held = state.steps.at(static_cast<std::size_t>(s - 1));
+      steps.push_back({held.pidSet, held.duration, held.temperature});
+    }
+    return steps;
+  }
+  std::optional<link::ProgramStep> Mapped(int step, int unit = 1) {
+    const auto row = store_.MemoryStep(unit, step).value_or(std::nullopt);
+    if (!row) return std::nullopt;
+    return link::ProgramStep{row->pidSet, row->duration, row->temperature};
+  }
 
   std::size_t Sent() const { return sim_.Requests().size(); }
 

@@ -49,10 +49,6 @@ class FramesBase : public ConsoleFixture {
     view_.messages.clear();
     return console.UploadProfile({"cure.txt", "10", "SV"});
   }
-  std::array<sim::ProgramStep, 3> Held() {
-    auto unit = sim_.Unit(1);
-    return {unit.steps[9], unit.steps[10], unit.steps[11]};
-  }
   Row Known() { return store_.Capabilities(1).value_or(Row{}); }
 
   Model model_;
@@ -69,14 +65,8 @@ class FirstRegisterOnly : public FramesBase {
   FirstRegisterOnly() : FramesBase({sim::WriteModel::First, 2}) {}
 };
 
-void ExpectCure(const std::array<sim::ProgramStep, 3>& held) {
-  const int words[3][3] = {{1, 30, 70}, {2, 45, 250}, {1, 0, 100}};
-  for (int s = 0; s < 3; ++s)
-    EXPECT_EQ((std::array{held[s].pidSet, held[s].duration, held[s].temperature}),
-              (std::array<std::int16_t, 3>{static_cast<std::int16_t>(words[s][0]), static_cast<std::int16_t>(words[s][1]),
-                                           static_cast<std::int16_t>(words[s][2])}))
-        << "step " << 10 + s;
-}
+// cure.txt compiled at step 10.
+const std::vector<link::ProgramStep> kCure{{1, 30, 70}, {2, 45, 250}, {1, 0, 100}};
 
 // The first upload learns and keeps both answers; the second uses them: nine words in five
 // writes on a controller that keeps both registers, nine on one that keeps the first only.
@@ -86,7 +76,7 @@ TEST_P(Frames, AnUploadLearnsOnceAndTheNextUsesWhatTheDatabaseKeeps) {
   EXPECT_EQ(Known(), (Row{1, std::nullopt, Blocks()})) << "the first run-state reading probed for blocks";
   auto result = Upload(console);
   ASSERT_TRUE(result.logged) << view_.messages;
-  ExpectCure(Held());
+  EXPECT_EQ(Held(10, 12), kCure);
   EXPECT_EQ(Known(), (Row{1, Both(), Blocks()}));
   // The probe, the word after the range and the first pair before and after the learning
   // write; the read-back is one block or five pairs.
@@ -97,7 +87,7 @@ TEST_P(Frames, AnUploadLearnsOnceAndTheNextUsesWhatTheDatabaseKeeps) {
 
   result = Upload(console);
   ASSERT_TRUE(result.logged) << view_.messages;
-  ExpectCure(Held());
+  EXPECT_EQ(Held(10, 12), kCure);
   const Count second = Take();
   EXPECT_EQ(second.writes, Both() ? 5 : 9);
   EXPECT_EQ(second.blockReads, Blocks() ? 1 : 0);
@@ -117,7 +107,7 @@ TEST_F(FirstRegisterOnly, AReadBackThatDisagreesMakesTheNextUploadLearnAgain) {
 
   result = Upload(console);
   ASSERT_TRUE(result.logged) << view_.messages;
-  ExpectCure(Held());
+  EXPECT_EQ(Held(10, 12), kCure);
   EXPECT_EQ(Known().pairWrites, false);
 }
 

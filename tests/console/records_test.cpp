@@ -63,13 +63,8 @@ class Records : public ConsoleFixture {
   // Steps whose row is unmarked and holds other words than the controller.
   std::vector<int> Disagreeing() {
     std::vector<int> steps;
-    const auto unit = sim_.Unit(1);
-    for (const auto& r : store_.Memory(1).value_or({})) {
-      const auto& held = unit.steps[r.segment - 1];
-      if (r.unknown == 0 && r.modified == 0 &&
-          std::tuple(r.pidSet, r.duration, r.temperature) != std::tuple<int, int, int>(held.pidSet, held.duration, held.temperature))
-        steps.push_back(r.segment);
-    }
+    for (const auto& r : store_.Memory(1).value_or({}))
+      if (r.unknown == 0 && r.modified == 0 && Mapped(r.segment) != Held(r.segment, r.segment)[0]) steps.push_back(r.segment);
     return steps;
   }
 

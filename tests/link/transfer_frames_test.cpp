@@ -58,12 +58,8 @@ Bytes Read(std::uint16_t reg, std::uint16_t count) { return sim::EncodeReadReque
 TEST_F(TransferFrames, PairReadsTakeBothRegistersOfEveryRead) {
   Start({sim::WriteModel::Both, 2});
   const auto program = Program(64, 100);
-  Sim().EditUnit(1, [&](sim::UnitState& u) {
-    for (int i = 0; i < 64; ++i)
-      u.steps[static_cast<std::size_t>(i)] = {static_cast<std::int16_t>(program[i].pidSet),
-                                              static_cast<std::int16_t>(program[i].duration),
-                                              static_cast<std::int16_t>(program[i].temperature)};
-  });
+  ASSERT_TRUE(link::WriteStepRange(commands_, 1, 1, program).ok());
+  ExpectHeld(1, program);
   TakeRequests();
   FrameUse pairs{{}, false};
   auto all = link::ReadStepRange(commands_, 1, 1, 64, pairs);

@@ -18,16 +18,7 @@ using tarvel::testing::MakeTable;
 using tarvel::testing::RecordingSink;
 using tarvel::testing::TempDir;
 
-// Three segments of 1000 minutes in all, so the 1000 samples fall on whole minutes:
-// 100 -> 500 over 400 (limit 10), hold 500 for 300 (no limit), 500 -> 200 over 300 (limit 20).
-ProfileTable ThreeSegments() {
-  return MakeTable({
-      {"1", "0.00", "400", "r", "100", "500", "1.00", "10", "", ""},
-      {"2", "400.00", "300", "h", "500", "500", "0.00", "", "", ""},
-      {"3", "700.00", "300", "r", "500", "200", "-1.00", "20", "", ""},
-      {"4", "1000.00", "", "e", "200", "", "", "", "", ""},
-  });
-}
+ProfileTable ThreeSegments() { return tarvel::testing::ThreeSegmentTable(); }
 
 ChartRow Row(double t, double design, double upper, double lower) { return {t, design, t, upper, t, lower, 0, 0, 0, 0}; }
 

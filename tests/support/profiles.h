@@ -5,6 +5,7 @@
 
 #include <array>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "profile/profile_file.h"
@@ -27,6 +28,18 @@ inline bool WriteCureProfile(const std::filesystem::path& file) {
                               ProfileRow{"2", "30", "45", "h", "250", "250", "0", "10", "C=2", ""},
                               ProfileRow{"3", "75", "", "e", "100", "", "", "", "", ""}});
   return profile::SaveProfileText(file, profile::BuildProfileText(table, {})).ok();
+}
+
+// Three segments of 1000 minutes in all, so 1000 chart samples fall on whole minutes:
+// 100 -> 500 over 400 (limit 10), hold 500 for 300 (no limit), 500 -> 200 over 300 (limit 20).
+// Every row 1..255 carries its Seg number, as in the editor.
+inline profile::ProfileTable ThreeSegmentTable() {
+  profile::ProfileTable table = TableOf({ProfileRow{"1", "0.00", "400", "r", "100", "500", "1.00", "10", "", ""},
+                                         ProfileRow{"2", "400.00", "300", "h", "500", "500", "0.00", "", "", ""},
+                                         ProfileRow{"3", "700.00", "300", "r", "500", "200", "-1.00", "20", "", ""},
+                                         ProfileRow{"4", "1000.00", "", "e", "200", "", "", "", "", ""}});
+  for (int r = 1; r <= profile::kLastSegmentRow; ++r) table.at(r, profile::kSeg) = std::to_string(r);
+  return table;
 }
 
 }  // namespace tarvel::testing

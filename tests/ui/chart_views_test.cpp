@@ -23,6 +23,7 @@
 #include "console/console_fixture.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
+#include "support/profiles.h"
 #include "support/temp_dir.h"
 #include "ui/chart_view.h"
 #include "ui/console_window.h"
@@ -34,20 +35,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// 100 -> 500 over 400 minutes (limit 10), hold 300, 500 -> 200 over 300 (limit 20).
-profile::ProfileTable Profile() {
-  const char* rows[4][10] = {
-      {"1", "0.00", "400", "r", "100", "500", "1.00", "10", "", ""},
-      {"2", "400.00", "300", "h", "500", "500", "0.00", "", "", ""},
-      {"3", "700.00", "300", "r", "500", "200", "-1.00", "20", "", ""},
-      {"4", "1000.00", "", "e", "200", "", "", "", "", ""},
-  };
-  profile::ProfileTable table;
-  for (int r = 1; r <= profile::kLastSegmentRow; ++r) table.at(r, 0) = std::to_string(r);
-  for (int r = 0; r < 4; ++r)
-    for (int c = 1; c < profile::kTableColumns; ++c) table.at(r + 1, c) = rows[r][c];
-  return table;
-}
+profile::ProfileTable Profile() { return tarvel::testing::ThreeSegmentTable(); }
 
 // Where a value point lies in the chart's viewport.
 QPoint Pixel(EditChart& chart, double time, double temperature) {
@@ -64,13 +52,20 @@ void ExpectNiceTicks(QValueAxis* axis) {
   EXPECT_NEAR(std::remainder(axis->tickAnchor(), axis->tickInterval()), 0, 1e-9);
 }
 
-TEST(EditChartWidget, TicksZoomPanResetAndTheReadOut) {
+// The editor's chart on its own, showing the three segments.
+class EditChartWidget : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    chart.resize(900, 600);
+    chart.show();
+    chart.SetProfile(Profile(), {});
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+  }
   tarvel::testing::TempDir dir;
   EditChart chart{AppFolder(dir.path())};
-  chart.resize(900, 600);
-  chart.show();
-  chart.SetProfile(Profile(), {});
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+};
+
+TEST_F(EditChartWidget, TicksZoomPanResetAndTheReadOut) {
   ChartView* view = chart.View();
   auto* time = qobject_cast<QValueAxis*>(chart.Chart()->axes(Qt::Horizontal).front());
   auto* temperature = qobject_cast<QValueAxis*>(chart.Chart()->axes(Qt::Vertical).front());
@@ -127,13 +122,7 @@ TEST(EditChartWidget, TicksZoomPanResetAndTheReadOut) {
   EXPECT_NEAR(m.captured(3).toDouble(), 110 + t, 0.02);  // the band drawn through the rows' own points
 }
 
-TEST(EditChartWidget, SavesAPictureAndPrintsAndTheLogCanBeRemoved) {
-  tarvel::testing::TempDir dir;
-  EditChart chart{AppFolder(dir.path())};
-  chart.resize(800, 500);
-  chart.show();
-  chart.SetProfile(Profile(), {});
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+TEST_F(EditChartWidget, SavesAPictureAndPrintsAndTheLogCanBeRemoved) {
   QString why;
   ASSERT_TRUE(chart.View()->SaveImage(QString::fromStdString((dir / "chart.png").string()), why)) << why.toStdString();
   EXPECT_EQ(tarvel::testing::ReadAll(dir / "chart.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
@@ -166,14 +155,8 @@ TEST(EditChartWidget, SavesAPictureAndPrintsAndTheLogCanBeRemoved) {
   EXPECT_EQ(chart.findChild<QLineEdit*>("LogFileNameDisplay")->text(), "missing.log");
 }
 
-TEST(EditChartWidget, DrawsTheProfileAndALogAndPassesPointClicksOn) {
-  tarvel::testing::TempDir dir;
-  EditChart chart{AppFolder(dir.path())};
+TEST_F(EditChartWidget, DrawsTheProfileAndALogAndPassesPointClicksOn) {
   QSignalSpy messages(&chart, &EditChart::message);
-  chart.resize(900, 600);
-  chart.show();
-  chart.SetProfile(Profile(), {});
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
 
   EXPECT_EQ(chart.Series(1)->count(), 4);
   EXPECT_EQ(chart.Series(2)->at(1), QPointF(400, 510));
