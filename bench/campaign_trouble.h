@@ -1,8 +1,8 @@
 #pragma once
-// What the fault campaign does to a command besides spoiling an exchange: another program on
-// the configuration database (holding its write lock, or refusing every write as a read-only
-// folder or a full disk would), begun at a chosen exchange and ended after the command; and
-// tarvel-cli on the same database and line, killed with SIGKILL at a chosen exchange.
+// What the fault campaign does to a command: a line that spoils a chosen exchange; another
+// program on the configuration database (holding its write lock, or refusing every write as a
+// read-only folder or a full disk would), begun at a chosen exchange and ended after the
+// command; and tarvel-cli on the same database and line, killed with SIGKILL at a chosen exchange.
 
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <fcntl.h>
@@ -12,11 +12,59 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "link/line.h"
+
 namespace tarvel::bench {
+
+// Brings the planned trouble just before exchange `at` of the command under way.
+class FaultingLine final : public link::Line {
+ public:
+  explicit FaultingLine(link::Line& line) : line_(line) {}
+  // Runs action just before exchange at (0: never).
+  void Plan(int at, std::function<void()> action, std::string planned) {
+    planned_ = std::move(planned);
+    at_ = at;
+    action_ = std::move(action);
+    count_ = 0;
+    injected_ = false;
+  }
+  bool Injected() const { return injected_; }
+  const std::string& Planned() const { return planned_; }
+  link::Reply<link::RegisterPair> ReadRegisterPair(std::uint8_t a, std::uint16_t r) override {
+    Before();
+    return line_.ReadRegisterPair(a, r);
+  }
+  link::Outcome WriteRegisters(std::uint8_t a, std::uint16_t r, std::uint16_t v, std::uint16_t n) override {
+    Before();
+    return line_.WriteRegisters(a, r, v, n);
+  }
+  link::Outcome WriteCoil(std::uint8_t a, std::uint16_t c, bool on) override {
+    Before();
+    return line_.WriteCoil(a, c, on);
+  }
+  link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t a, std::uint16_t r, int n) override {
+    Before();
+    return line_.ReadRegisterBlock(a, r, n);
+  }
+
+ private:
+  void Before() {
+    if (++count_ == at_ && action_) {
+      action_();
+      injected_ = true;
+    }
+  }
+  link::Line& line_;
+  int at_ = 0, count_ = 0;
+  bool injected_ = false;
+  std::function<void()> action_;
+  std::string planned_;
+};
 
 enum class DbTrouble { None, Locked, ReadOnly };
 

@@ -39,53 +39,9 @@ namespace sim = tarvel::sim;
 namespace store = tarvel::store;
 using tarvel::link::ProgramStep;
 using Registers = std::set<std::uint16_t>;
+using tarvel::bench::FaultingLine;
 
 int maxReadOption = 2;  // --max-read: the simulated controllers' largest read
-
-// Brings the planned trouble just before exchange `at` of the command under way.
-class FaultingLine final : public tarvel::link::Line {
- public:
-  explicit FaultingLine(tarvel::link::Line& line) : line_(line) {}
-  // Runs action just before exchange at (0: never).
-  void Plan(int at, std::function<void()> action, std::string planned) {
-    planned_ = std::move(planned);
-    at_ = at;
-    action_ = std::move(action);
-    count_ = 0;
-    injected_ = false;
-  }
-  bool Injected() const { return injected_; }
-  const std::string& Planned() const { return planned_; }
-  tarvel::link::Reply<tarvel::link::RegisterPair> ReadRegisterPair(std::uint8_t a, std::uint16_t r) override {
-    Before();
-    return line_.ReadRegisterPair(a, r);
-  }
-  tarvel::link::Outcome WriteRegisters(std::uint8_t a, std::uint16_t r, std::uint16_t v, std::uint16_t n) override {
-    Before();
-    return line_.WriteRegisters(a, r, v, n);
-  }
-  tarvel::link::Outcome WriteCoil(std::uint8_t a, std::uint16_t c, bool on) override {
-    Before();
-    return line_.WriteCoil(a, c, on);
-  }
-  tarvel::link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t a, std::uint16_t r, int n) override {
-    Before();
-    return line_.ReadRegisterBlock(a, r, n);
-  }
-
- private:
-  void Before() {
-    if (++count_ == at_ && action_) {
-      action_();
-      injected_ = true;
-    }
-  }
-  tarvel::link::Line& line_;
-  int at_ = 0, count_ = 0;
-  bool injected_ = false;
-  std::function<void()> action_;
-  std::string planned_;
-};
 
 std::uint16_t Word(int step, int word) { return static_cast<std::uint16_t>(0x4000 + 3 * (step - 1) + word - 1); }
 
