@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "console/recording_view.h"
 #include "profile/log_file.h"
+#include "support/reading_frames.h"
 #include "watch_fixture.h"
 
 namespace tarvel::watch {
@@ -16,22 +17,8 @@ using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
-// Address and register of each request frame.
-std::vector<std::pair<int, int>> Reads(const std::vector<std::vector<std::uint8_t>>& frames) {
-  std::vector<std::pair<int, int>> reads;
-  for (const auto& f : frames) reads.emplace_back(f[0], f[2] << 8 | f[3]);
-  return reads;
-}
-
-// The reads of one reading, in the order the controller is asked: the program limits in one
-// read, and on the first reading of a controller the block-read probe right after it.
-std::vector<std::pair<int, int>> Reading(int address, bool probe = false) {
-  std::vector<int> regs{0x200E, 0x018F, 0x200D, 0x0191, 0x0168, 0x0164, 0x0000, 0x01D8};
-  if (probe) regs.insert(regs.begin() + 1, 0x4000);
-  std::vector<std::pair<int, int>> reads;
-  for (int reg : regs) reads.emplace_back(address, reg);
-  return reads;
-}
+using testing::Reading;
+using testing::Reads;
 
 template <class T>
 std::vector<T> Joined(std::initializer_list<std::vector<T>> parts) {

@@ -1,0 +1,28 @@
+#pragma once
+// The request frames of run-state readings, as (address, register) pairs, for tests that check
+// the order in which controllers are asked.
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace tarvel::testing {
+
+// Address and register of each request frame.
+inline std::vector<std::pair<int, int>> Reads(const std::vector<std::vector<std::uint8_t>>& frames) {
+  std::vector<std::pair<int, int>> reads;
+  for (const auto& f : frames) reads.emplace_back(f[0], f[2] << 8 | f[3]);
+  return reads;
+}
+
+// The reads of one reading, in the order the controller is asked: the program limits in one
+// read, and on the first reading of a controller the block-read probe right after it.
+inline std::vector<std::pair<int, int>> Reading(int address, bool probe = false) {
+  std::vector<int> regs{0x200E, 0x018F, 0x200D, 0x0191, 0x0168, 0x0164, 0x0000, 0x01D8};
+  if (probe) regs.insert(regs.begin() + 1, 0x4000);
+  std::vector<std::pair<int, int>> reads;
+  for (int reg : regs) reads.emplace_back(address, reg);
+  return reads;
+}
+
+}  // namespace tarvel::testing
