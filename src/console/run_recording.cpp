@@ -146,9 +146,10 @@ RunTrace RunRecorder::TraceOf(int channel, std::uint8_t address) {
   if (auto text = profile::LoadProfileFile(file); text.ok()) {
     trace.profileFile = file;
     trace.timeScale = profile::TimeScaleField(text.value());
-  } else if (auto entry = context_.store.LogEntry(address, trace.profileName);
-             entry.ok() && entry->has_value() && !(*entry)->timeScaleType.empty()) {
-    trace.timeScale = (*entry)->timeScaleType.front();
+    trace.temperatureScale = profile::TemperatureScaleField(text.value()) == 'F' ? 'F' : 'C';
+  } else if (auto entry = context_.store.LogEntry(address, trace.profileName); entry.ok() && entry->has_value()) {
+    if (!(*entry)->timeScaleType.empty()) trace.timeScale = (*entry)->timeScaleType.front();
+    if (!(*entry)->temperatureScaleType.empty()) trace.temperatureScale = (*entry)->temperatureScaleType.front();
   }
   if (trace.timeScale != 'S' && trace.timeScale != 'H') trace.timeScale = 'M';
   return trace;

@@ -48,6 +48,7 @@ struct RunTrace {
   std::string profileName;            // the executing profile; empty when none is stored
   std::filesystem::path profileFile;  // Profiles/<name> when it is a valid profile file, else empty
   char timeScale = 'M';               // the profile's time unit: 'S', 'M' or 'H'
+  char temperatureScale = 0;          // the profile's 'F' or 'C'; 0 when not known
   bool operator==(const RunTrace&) const = default;
 };
 

@@ -3,6 +3,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineEdit>
@@ -123,14 +124,20 @@ TEST_F(EditChartWidget, TicksZoomPanResetAndTheReadOut) {
 }
 
 TEST_F(EditChartWidget, SavesAPictureAndPrintsAndTheLogCanBeRemoved) {
+  // At the size chosen, not the window's, with what it shows and when.
   QString why;
-  ASSERT_TRUE(chart.View()->SaveImage(QString::fromStdString((dir / "chart.png").string()), why)) << why.toStdString();
+  chart.View()->SetCaption("Profile drying.txt");
+  ASSERT_TRUE(chart.View()->SaveImage(QString::fromStdString((dir / "chart.png").string()), {1200, 750}, why))
+      << why.toStdString();
   EXPECT_EQ(tarvel::testing::ReadAll(dir / "chart.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
-  ASSERT_TRUE(chart.View()->SaveImage(QString::fromStdString((dir / "chart.svg").string()), why));
+  EXPECT_EQ(QImage(QString::fromStdString((dir / "chart.png").string())).size(), QSize(1200, 750));
+  ASSERT_TRUE(chart.View()->SaveImage(QString::fromStdString((dir / "chart.svg").string()), {1600, 1000}, why));
   const std::string svg = tarvel::testing::ReadAll(dir / "chart.svg");
-  EXPECT_NE(svg.find("<svg"), std::string::npos);
-  EXPECT_NE(svg.find("Design Profile"), std::string::npos) << "the legend is text in the picture";
-  EXPECT_FALSE(chart.View()->SaveImage(QString::fromStdString((dir / "gone" / "chart.png").string()), why));
+  EXPECT_NE(svg.find("viewBox=\"0 0 1600 1000\""), std::string::npos);
+  for (const char* text : {"Design Profile", "Profile drying.txt", "Tarvel, 20", "Minutes"})
+    EXPECT_NE(svg.find(text), std::string::npos) << text << " is text in the picture";
+  EXPECT_FALSE(
+      chart.View()->SaveImage(QString::fromStdString((dir / "gone" / "chart.png").string()), {1200, 750}, why));
   EXPECT_EQ(why.toStdString(), "cannot write " + (dir / "gone" / "chart.png").string());
   QPrinter printer;
   printer.setOutputFormat(QPrinter::PdfFormat);
