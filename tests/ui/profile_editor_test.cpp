@@ -435,7 +435,7 @@ TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScales)
   Trigger("mnuSensorType_2");  // T: 400 C at most
   EXPECT_THAT(Prompt().toStdString(), HasSubstr("Sensor temperature range is:-270 - 400"));
   Trigger("mnuFahrenheit");
-  EXPECT_EQ(Prompt(), "Temperature scale set to F\n");
+  EXPECT_EQ(Prompt(), "Temperature scale set to F\nThe values were not converted: the profile's 70 to 400 are now degrees F\n");
 
   // Closing writes the settings; the next window comes back with them and the profile.
   boxes_.answers = {QMessageBox::Discard};
