@@ -453,8 +453,18 @@ TEST(Programs, HelpAndVersionNeedNoDisplay) {
     }
   }
   auto help = tarvel::testing::RunProcess("env", {"-u", "DISPLAY", "QT_QPA_PLATFORM=xcb", TARVEL_GUI, "--help"});
-  EXPECT_THAT(help.out, HasSubstr("--simulate"));
-  EXPECT_THAT(help.out, HasSubstr("--editor"));
+  for (const char* option : {"--simulate", "--editor", "--log", "--speed", "--monitor", "--readings",
+                             "--push-out-of-band"})
+    EXPECT_THAT(help.out, HasSubstr(option));
+  // Without a display a wrong option, or a start at all, is said and ends with 1, never an abort.
+  auto bogus = tarvel::testing::RunProcess("env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                                                   TARVEL_GUI, "--bogus"});
+  EXPECT_EQ(bogus.exitCode, 1);
+  EXPECT_THAT(bogus.err, HasSubstr("Unknown option 'bogus'"));
+  auto start = tarvel::testing::RunProcess("env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                                                   TARVEL_GUI, "--simulate"});
+  EXPECT_EQ(start.exitCode, 1);
+  EXPECT_THAT(start.err, HasSubstr("no display to open a window on"));
 }
 
 }  // namespace
