@@ -233,10 +233,11 @@ void LineOverview::ShowSweep(const watch::SweepSummary& sweep) {
   }
   const double took = std::chrono::duration<double>(sweep.took).count();
   const double period = std::chrono::duration<double>(sweep.period).count();
+  const int periodDecimals = period < 10 ? 1 : 0;  // a quick period is not "0 s"
   sweepLabel_->setText(sweep.saturated ? QString("Line saturated: a sweep takes %1 s, longer than the %2 s period")
-                                             .arg(took, 0, 'f', 1).arg(period, 0, 'f', 0)
+                                             .arg(took, 0, 'f', 1).arg(period, 0, 'f', periodDecimals)
                                        : QString("Sweep %1 took %2 s of %3 s").arg(sweep.number).arg(took, 0, 'f', 1)
-                                             .arg(period, 0, 'f', 0));
+                                             .arg(period, 0, 'f', periodDecimals));
   sweepLabel_->setStyleSheet(sweep.saturated ? "color: #b00000; font-weight: bold" : "");
   grid_->resizeColumnsToContents();
   grid_->setColumnWidth(kLastHour, 140);

@@ -3,7 +3,9 @@
 // (a user command waits at most for one exchange); the console's monitor shows the sweep's
 // readings of its channel instead of reading it again; the line overview docks on the console
 // (SetUp > Line Overview) and its settings are under SetUp > Line Watch Settings...; alarms
-// become desktop notifications; readings and alarms go to an MQTT broker when one is set.
+// are written to the console's message area, show the tray icon and become desktop
+// notifications; readings and alarms go to an MQTT broker when one is set; Exit asks while runs
+// are recorded or alarms are open.
 // The watch itself is Qt-free (src/watch); this binds it to the windows.
 
 #include <QObject>

@@ -209,6 +209,7 @@ void ProfileEditorWindow::UpdateMenus() {
 void ProfileEditorWindow::UpdateTitle() {
   const QString name = QString::fromStdString(session_->ProfileName());
   setWindowTitle(QString("%1%2 - %3").arg(name.isEmpty() ? "New profile" : name, IsModified() ? "*" : "", kTitle));
+  chart_->SetProfileName(name.isEmpty() ? QString("New profile") : "Profile " + name);
 }
 
 bool ProfileEditorWindow::ConfirmDiscard(const QString& question) {
