@@ -1,5 +1,6 @@
 // The editor's chart and the console's live trend as a user meets them.
 #include <QApplication>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -242,6 +243,23 @@ TEST_F(TrendOnConsole, GrowsWithEachReadingOverTheExecutingProfile) {
   EXPECT_EQ(time->min(), 0);
   EXPECT_NE(trend->findChild<QPushButton*>("SaveChartImageButton"), nullptr);
   window.Runner().Shutdown();
+
+  // A leg that begins again (lost readings, a pause, a jump back) is drawn apart, never joined
+  // by a line; the profile's 1000 minutes read in hours and minutes.
+  const console::RunTrace trace{2, "Three step.txt", folder_.Profiles() / "Three step.txt", 'M', 'F'};  // a new trend
+  trend->Add(trace, {0, 100, 100});
+  trend->Add(trace, {100, 150, 149});
+  trend->Add(trace, {90, 140, 141, true});
+  trend->Add(trace, {200, 200, 199});
+  ASSERT_EQ(trend->SetPointLegs().size(), 2u);
+  EXPECT_EQ(trend->SetPointLegs()[0]->points(), (QList<QPointF>{{0, 100}, {100, 150}}));
+  EXPECT_EQ(trend->SetPointLegs()[1]->points(), (QList<QPointF>{{90, 140}, {200, 200}}));
+  auto* clock = qobject_cast<QCategoryAxis*>(trend->View()->chart()->axes(Qt::Horizontal).front());
+  ASSERT_NE(clock, nullptr);
+  EXPECT_EQ(clock->titleText(), "Time (h:mm)");
+  ASSERT_GE(clock->categoriesLabels().size(), 3);
+  for (const QString& label : clock->categoriesLabels())
+    EXPECT_TRUE(QRegularExpression("^[0-9]+:[0-5][0-9]$").match(label).hasMatch()) << label.toStdString();
 }
 
 }  // namespace
