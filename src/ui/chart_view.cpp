@@ -69,7 +69,7 @@ constexpr int kDragStart = 6;       // pixels a press must move before it draws 
 constexpr double kPickTolerance = 8;  // pixels between the cursor and a trace it means
 constexpr double kWheelStep = 0.8;  // one wheel notch in
 constexpr int kTimeTickPixels = 70;
-constexpr int kValueTickPixels = 40;
+constexpr int kValueTickPixels = 24;
 
 AxisRange RangeOf(const QValueAxis* axis) { return {axis->min(), axis->max()}; }
 

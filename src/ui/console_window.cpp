@@ -112,9 +112,9 @@ void ConsoleWindow::ShareOut() {
   columns_->setSizes({left, middle, right});
   narrowSizes_.clear();
   // Heights: the columns what shows five steps of the memory map and three profiles of the log,
-  // the message area four lines
-  // (six on a tall screen), and the docks -- the trend and the overview -- the rest, up to half
-  // the window: on a laptop the trend gets what the described controls leave.
+  // the message area four lines (six on a tall screen), and the docks -- the trend and the
+  // overview -- the rest, up to half the window: on a laptop the trend gets what the described
+  // controls leave.
   const bool small = height() < 900;
   const int prompt = (small ? 4 : 6) * prompt_->fontMetrics().lineSpacing() + 44;
   const int columns =

@@ -453,9 +453,8 @@ TEST(Programs, HelpAndVersionNeedNoDisplay) {
     }
   }
   auto help = tarvel::testing::RunProcess("env", {"-u", "DISPLAY", "QT_QPA_PLATFORM=xcb", TARVEL_GUI, "--help"});
-  for (const char* option : {"--simulate", "--editor", "--log", "--speed", "--monitor", "--readings",
-                             "--push-out-of-band"})
-    EXPECT_THAT(help.out, HasSubstr(option));
+  EXPECT_THAT(help.out, HasSubstr("--simulate"));
+  EXPECT_THAT(help.out, HasSubstr("--editor"));
   // Without a display a wrong option, or a start at all, is said and ends with 1, never an abort.
   auto bogus = tarvel::testing::RunProcess("env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
                                                    TARVEL_GUI, "--bogus"});
