@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <optional>
 #include <string_view>
 #include <iostream>
 
@@ -17,6 +18,7 @@
 #include "link/modbus_rtu_line.h"
 #include "store/home.h"
 #include "ui/channel_map_window.h"
+#include "ui/chart_view.h"
 #include "ui/command_runner.h"
 #include "ui/console_window.h"
 #include "ui/edit_chart.h"
@@ -105,6 +107,26 @@ void Name() {
   QCoreApplication::setApplicationVersion(TARVEL_VERSION);
 }
 
+// A wrong command line is said before any window system is asked for, so it never aborts in a
+// terminal without a display. The reason, when it is wrong.
+std::optional<std::string> CommandLineProblem(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  Options options;
+  if (options.parser.parse(arguments)) return std::nullopt;
+  return options.parser.errorText().toStdString();
+}
+
+// Qt ends the process when its window system cannot be reached: said plainly instead.
+bool NoDisplay() {
+  const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+  for (const char* headless : {"offscreen", "minimal", "vnc", "eglfs", "linuxfb", "vkkhrdisplay"})
+    if (platform.startsWith(headless)) return false;
+  if (platform.startsWith("wayland")) return qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+  if (platform.startsWith("xcb")) return qEnvironmentVariableIsEmpty("DISPLAY");
+  return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,6 +137,15 @@ int main(int argc, char** argv) {
     Options options;
     options.parser.process(core);  // prints the text and exits
     return 0;
+  }
+  if (auto problem = CommandLineProblem(argc, argv)) {
+    std::cerr << "tarvel: " << *problem << "\nTry 'tarvel --help' for the options.\n";
+    return 1;
+  }
+  if (NoDisplay()) {
+    std::cerr << "tarvel: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                 "Start it from a desktop session, or use tarvel-cli, which needs none.\n";
+    return 1;
   }
   QApplication application(argc, argv);
   Name();
@@ -137,6 +168,7 @@ int main(int argc, char** argv) {
   const store::HomeReport home = store::PrepareHome(folder);
   if (!home.fatal.ok()) return app::StartupFailure(home.fatal.message(), parser.isSet(screenshotOption));
   std::vector<std::string> problems = home.problems;
+  ui::ChartView::SetStartFolder(QString::fromStdString(folder.Root().string()));  // then where the user saves
   if (parser.isSet(editorOption))
     return app::RunEditorOnly(folder, problems, parser.positionalArguments(), parser.value(logOption),
                               parser.value(screenshotOption));

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Makes every picture in docs/, without a display, as the windows open on a 1366x768 screen:
+# Makes every picture in docs/, without a display, as the windows open on a 1366x768 screen with
+# a desktop panel:
 #   console.png  the console on the simulated line after its first reading
 #   trend.png    the console's live trend of the simulated kiln while monitoring is on
 #   editor.png   the profile editor on a five-segment profile

@@ -49,6 +49,7 @@ Console::Console(AppFolder folder, store::ConfigStore& store, link::Line& line, 
       upload_(context_, selection_, memory_, log_, compilation_),
       run_(context_, selection_, memory_, log_, monitor_, settings_) {
   monitor_.OnReading([this](std::uint8_t address, const RunStateReading& reading) {
+    if (!reading.complete()) return recorder_.Lost();
     const int channel = static_cast<int>(ToWholeNumber(selection_.CurrentChannelText(), 0, 1 << 30).value_or(0));
     recorder_.OnReading(channel, address, reading, monitor_.RecordsRuns());
   });

@@ -14,6 +14,14 @@ void Context::FinishExchanges(link::Outcome outcome, const char* failureMessage)
   }
 }
 
+std::string Context::RunningProgramLine(std::uint8_t address) {
+  if (selectedRunMode < 1 || selectedRunMode > 4) return {};
+  auto config = store.ControllerConfig(address);
+  const std::string name = config.ok() && config->has_value() ? (*config)->profileNameExecuting : std::string();
+  return "Unit #" + Text(address) + " is running " + (name.empty() ? std::string("a program") : "its program " + name) +
+         " (run mode " + Text(selectedRunMode) + ").";
+}
+
 namespace {
 
 link::Known KnownOf(const std::optional<bool>& stored) {

@@ -60,6 +60,9 @@ struct Context {
   // Keeps what a transfer or reading learnt of the controller. The knowledge is no user data:
   // when the database refuses it, that is said, and it is learnt again next time.
   void Learnt(std::uint8_t address, const link::FrameUse& use);
+  // "Unit #1 is running its program Demo drying.txt (run mode 2)." while the console last read
+  // a ramp/soak mode; empty otherwise. The guards of commands that would spoil a run name it.
+  std::string RunningProgramLine(std::uint8_t address);
 
   AppFolder folder;
   store::ConfigStore& store;

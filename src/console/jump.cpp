@@ -45,7 +45,7 @@ PointResult ComputeModifiedPoint(const std::vector<store::MemoryRow>& steps, int
   }
   const double slope = static_cast<double>(next - step->temperature) / step->duration;
   const int temperature = step->temperature + static_cast<int>(RoundHalfEven(slope * time));
-  return {{step->duration - time, temperature}, PointRefusal::None};
+  return {{step->duration - time, temperature, time}, PointRefusal::None};
 }
 
 std::vector<std::string> RefusalLines(PointRefusal refusal) {
@@ -81,8 +81,8 @@ bool RunControl::WriteStepWords(Sequence& sequence, std::uint8_t address, int st
   return true;
 }
 
-bool RunControl::SetStepModified(Sequence& sequence, std::uint8_t address, int step, int value) {
-  const Status set = context_.store.SetStepModified(address, step, value);
+bool RunControl::SetStepModified(Sequence& sequence, std::uint8_t address, int step, int value, int jumpTime) {
+  const Status set = context_.store.SetStepModified(address, step, value, jumpTime);
   if (set) return true;
   context_.Display("Error: Could  not set Modified field in program database");
   sequence.Refuse("the Modified mark of step " + Text(step) + " could not be " +
@@ -229,8 +229,9 @@ bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segm
   if (!RestoreModifiedSteps(sequence, address)) return false;
   // Marked before anything of the jump is sent: a jump stopped at any point (a kill too) leaves
   // the steps it may have rewritten marked, their originals in the map for Start to put back.
-  // Step 64 too: it may hold the last step of another logged profile.
-  if (!SetStepModified(sequence, address, segment, 1) || !SetStepModified(sequence, address, kJumpStep, 1))
+  // Step 64 too: it may hold the last step of another logged profile. The target keeps where its
+  // copy begins, so a reading of the copy's step time is placed on the profile's time axis.
+  if (!SetStepModified(sequence, address, segment, 1, point.from) || !SetStepModified(sequence, address, kJumpStep, 1))
     return false;
   auto stepTime = commands.ReadStepTime(address);
   if (!sequence.Read(stepTime.outcome, "the step time")) return false;

@@ -18,6 +18,7 @@ inline constexpr int kJumpStep = 64;
 struct ModifiedPoint {
   int duration = 0;
   int temperature = 0;
+  int from = 0;  // the time into the segment at which the copy begins
 };
 
 enum class PointRefusal {

@@ -130,7 +130,14 @@ RunStateReading Monitor::ReadRunState() {
 }
 
 bool Monitor::ShowReading(int channel, std::uint8_t address, const RunStateReading& reading) {
-  if (!monitoring_ || selection_.CurrentChannelText() != Text(channel)) return false;
+  if (selection_.CurrentChannelText() != Text(channel)) return false;
+  if (!monitoring_) {
+    // The Run State frame and the trend follow the sweep all the same; the message area, the
+    // link indicator and the stored run state are left to monitoring and to the watch.
+    Show(reading, address);
+    if (listener_) listener_(address, reading);
+    return false;
+  }
   // As a monitor tick: the last command's outcome stays above the reading's lines.
   BackgroundLines tick(context_.messages);
   context_.ClearDisplay();
@@ -151,8 +158,8 @@ void Monitor::Take(std::uint8_t address, const RunStateReading& reading) {
       context_.Display("ERROR: The run state could not be stored: " + saved.message());
     }
     log_.ShowExecutingProfile(address);
-    if (listener_) listener_(address, reading);
   }
+  if (listener_) listener_(address, reading);
   context_.FinishExchanges(reading.outcome(), kCommsError);
   if (storeFailed_) context_.view.SetLed(Led::Error);
 }

@@ -83,9 +83,9 @@ class Monitor {
 
   // Shows and stores the reading, and gives it to the caller (pause freezes its set point).
   RunStateReading ReadRunState();
-  // A reading of channel taken by the line watch: shown, stored and passed on as ReadRunState
-  // does with its own, when monitoring is on and channel is the current channel. Nothing is
-  // read. True when it was taken.
+  // A reading of channel taken by the line watch, when channel is the current channel: shown,
+  // stored and passed on as ReadRunState does with its own while monitoring is on; otherwise
+  // only shown in the Run State frame and passed on. Nothing is read. True when it was stored.
   bool ShowReading(int channel, std::uint8_t address, const RunStateReading& reading);
   // The line watch records every run: the console's own recorder then only feeds the trend.
   void SetRunsRecordedElsewhere(bool elsewhere) { recordedElsewhere_ = elsewhere; }
@@ -97,7 +97,7 @@ class Monitor {
   bool StoreFailed() const { return storeFailed_; }
   int StoreFailures() const { return storeFailures_; }  // readings not stored, since construction
   void SetSelectedRunMode(int code);
-  // Called with every complete reading of the current channel (run recording, trends).
+  // Called with every reading of the current channel, complete or not (run recording, trends).
   void OnReading(std::function<void(std::uint8_t address, const RunStateReading&)> listener) {
     listener_ = std::move(listener);
   }

@@ -122,8 +122,10 @@ void ProfileLog::DeleteProfile(int row) {
 void ProfileLog::ClearProfileLog() {
   auto address = selection_.CurrentAddress();
   if (!address) return;
-  if (!context_.view.Confirm("Clear Uploaded Profile Log", "WARNING: This will wipe out all profile entries. Proceed?"))
-    return;
+  // A run in progress is named below the warning: clearing its steps ends it.
+  std::string text = "WARNING: This will wipe out all profile entries. Proceed?";
+  if (const std::string running = context_.RunningProgramLine(*address); !running.empty()) text += "\r\n" + running;
+  if (!context_.view.ConfirmRisky("Clear Uploaded Profile Log", text)) return;
   auto rows = context_.store.Log(*address);
   if (!rows.ok() || rows->empty()) context_.Display("RecordSet error");
   context_.view.SetLed(Led::Busy);

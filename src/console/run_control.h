@@ -82,7 +82,7 @@ class RunControl {
   bool RestoreModifiedSteps(Sequence& sequence, std::uint8_t address);
   bool RestoreStep(Sequence& sequence, std::uint8_t address, int step);
   // Sets or clears the step's Modified mark; a refusal of the database stops the sequence.
-  bool SetStepModified(Sequence& sequence, std::uint8_t address, int step, int value);
+  bool SetStepModified(Sequence& sequence, std::uint8_t address, int step, int value, int jumpTime = 0);
   int ModifiedCount(std::uint8_t address);  // steps a jump changed, for the progress bar
   bool JumpSequence(Sequence& sequence, std::uint8_t address, int segment, const ModifiedPoint& point,
                     std::pair<int, int> savedLimits);

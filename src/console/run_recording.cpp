@@ -64,8 +64,11 @@ std::string RunLogFileName(std::string_view profileName, std::chrono::system_clo
 
 double ProgramTime(const std::vector<store::MemoryRow>& memory, int lowStep, int currentStep, double stepTime) {
   double time = stepTime;
-  for (const store::MemoryRow& row : memory)
+  for (const store::MemoryRow& row : memory) {
     if (row.segment >= lowStep && row.segment < currentStep && row.duration > 0) time += row.duration;
+    // The controller runs the jump's copy, whose step time starts at the jump point.
+    if (row.segment == currentStep && row.modified == 1 && row.jumpTime > 0) time += row.jumpTime;
+  }
   return time;
 }
 
@@ -143,9 +146,10 @@ RunTrace RunRecorder::TraceOf(int channel, std::uint8_t address) {
   if (auto text = profile::LoadProfileFile(file); text.ok()) {
     trace.profileFile = file;
     trace.timeScale = profile::TimeScaleField(text.value());
-  } else if (auto entry = context_.store.LogEntry(address, trace.profileName);
-             entry.ok() && entry->has_value() && !(*entry)->timeScaleType.empty()) {
-    trace.timeScale = (*entry)->timeScaleType.front();
+    trace.temperatureScale = profile::TemperatureScaleField(text.value()) == 'F' ? 'F' : 'C';
+  } else if (auto entry = context_.store.LogEntry(address, trace.profileName); entry.ok() && entry->has_value()) {
+    if (!(*entry)->timeScaleType.empty()) trace.timeScale = (*entry)->timeScaleType.front();
+    if (!(*entry)->temperatureScaleType.empty()) trace.temperatureScale = (*entry)->temperatureScaleType.front();
   }
   if (trace.timeScale != 'S' && trace.timeScale != 'H') trace.timeScale = 'M';
   return trace;
@@ -158,22 +162,40 @@ void RunRecorder::OnReading(int channel, std::uint8_t address, const RunStateRea
     trace_ = trace;
     traceStart_ = now;
     lastStepAndTime_.reset();
+    lastPoint_.reset();
+    jumps_.clear();
     recording_.reset();
   }
 
   RunPoint point;
   point.setPoint = reading.setPoint().value;
   point.processValue = reading.processValue.value;
+  const bool held = reading.runMode.value == 0;
+  point.breakBefore = breakNext_ || !lastPoint_ || held != lastHeld_;
+  breakNext_ = false;
+  lastHeld_ = held;
   if (trace.profileName.empty()) {
     point.time = std::chrono::duration<double>(now - traceStart_).count() / 60;
   } else {
     auto memory = context_.store.Memory(address).value_or({});
+    // A jump since the last reading (a restart is one): the step time read belongs to the copy
+    // it left, not to a step the program moved on into.
+    std::vector<std::pair<int, int>> jumps;
+    for (const store::MemoryRow& row : memory)
+      if (row.modified == 1) jumps.emplace_back(row.segment, row.jumpTime);
+    if (jumps != jumps_) {
+      jumps_ = std::move(jumps);
+      lastStepAndTime_.reset();
+      point.breakBefore = true;
+    }
     const double controllerTime =
         ReadingProgramTime(memory, reading.programLowStep.value, reading.programHighStep.value,
                            reading.currentStep.value, reading.stepTime.value, lastStepAndTime_);
     lastStepAndTime_ = {reading.currentStep.value, controllerTime};
     point.time = ToProfileTime(controllerTime, reading.runMode.value, trace.timeScale);
   }
+  if (lastPoint_ && point.time < lastPoint_->time) point.breakBefore = true;  // a new start, a jump back
+  lastPoint_ = point;
 
   if (monitoring) {
     if (!recording_) {

@@ -9,8 +9,10 @@
 // of the program memory), plus the time spent in the executing step, converted from the
 // controller's unit (seconds in run modes 1 and 3, minutes in 2 and 4) to the profile's time
 // scale. So a log lies over its design profile whatever the pace of the run (a PV-progression
-// run that waits, a simulated run at 60x). A channel with no executing profile records
-// minutes since the recording started.
+// run that waits, a simulated run at 60x). In a step a jump (or a restart, which is one)
+// shortened, the controller counts from the jump point: the point the jump left in the memory
+// copy is added back. A channel with no executing profile records minutes since the recording
+// started.
 // Depends on the console context and the monitor; Qt-free.
 
 #include <chrono>
@@ -34,6 +36,9 @@ struct RunPoint {
   double time = 0;
   int setPoint = 0;
   int processValue = 0;
+  // Not joined to the point before: readings were lost in between, the program was paused or
+  // restarted, jumped, or began again. A trend draws a gap there, never a line.
+  bool breakBefore = false;
   bool operator==(const RunPoint&) const = default;
 };
 
@@ -43,6 +48,7 @@ struct RunTrace {
   std::string profileName;            // the executing profile; empty when none is stored
   std::filesystem::path profileFile;  // Profiles/<name> when it is a valid profile file, else empty
   char timeScale = 'M';               // the profile's time unit: 'S', 'M' or 'H'
+  char temperatureScale = 0;          // the profile's 'F' or 'C'; 0 when not known
   bool operator==(const RunTrace&) const = default;
 };
 
@@ -55,7 +61,8 @@ std::string FormatLogRecord(const RunPoint& point);
 std::string RunLogFileName(std::string_view profileName, std::chrono::system_clock::time_point start);
 
 // Controller time units from the low step to the executing step: durations of the timed steps
-// before it (jump and event steps take no time) plus stepTime.
+// before it (jump and event steps take no time) plus stepTime, plus the jump point when a jump
+// left a shortened copy of the executing step.
 double ProgramTime(const std::vector<store::MemoryRow>& memory, int lowStep, int currentStep, double stepTime);
 
 // The program time of a reading, knowing the step and program time of the reading before it in
@@ -107,6 +114,8 @@ class RunRecorder {
   void OnReading(int channel, std::uint8_t address, const RunStateReading& reading, bool monitoring);
   // Monitoring switched off: the file is closed; the next switch-on starts a new one.
   void Stop() { recording_.reset(); }
+  // A reading of the channel failed: the next point is not joined to the last.
+  void Lost() { breakNext_ = true; }
   // Told of every point, recorded or not (on the command thread).
   void OnPoint(PointListener listener) { listener_ = std::move(listener); }
 
@@ -121,6 +130,10 @@ class RunRecorder {
   std::optional<RunTrace> trace_;
   std::chrono::system_clock::time_point traceStart_;
   std::optional<std::pair<int, double>> lastStepAndTime_;  // of the trace's last reading
+  std::optional<RunPoint> lastPoint_;
+  bool lastHeld_ = false;  // the last reading found run mode 0
+  bool breakNext_ = false;
+  std::vector<std::pair<int, int>> jumps_;  // the steps a jump left shortened, with their jump points
   std::unique_ptr<RunRecording> recording_;
 };
 

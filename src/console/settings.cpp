@@ -80,12 +80,22 @@ void Settings::WriteSingleSetPoint(const std::string& text) {
 void Settings::AutoTune(bool on) {
   auto address = selection_.CurrentAddress();
   if (!address) return;
+  if (on) {
+    // Auto-tune takes over the output until it has learnt: a run in progress is named.
+    std::string text = "Auto-tune switches the output of unit #" + Text(*address) +
+                       " on and off around its set point until it has learnt its PID values.";
+    if (const std::string running = context_.RunningProgramLine(*address); !running.empty()) text += "\r\n" + running;
+    if (!context_.view.ConfirmRisky("AutoTune On", text + "\r\nProceed?")) return;
+  }
   context_.ClearDisplay();
   context_.Display(on ? "Turning Auto Tune on" : "Turning Auto Tune off");
   Exchanges exchanges(context_, 1);
   context_.view.SetLed(Led::Busy);
-  context_.FinishExchanges(on ? context_.commands.AutoTuneOn(*address) : context_.commands.AutoTuneOff(*address),
-                           kCommsError);
+  const link::Outcome outcome = on ? context_.commands.AutoTuneOn(*address) : context_.commands.AutoTuneOff(*address);
+  context_.FinishExchanges(outcome, kCommsError);
+  if (outcome == link::Outcome::Ok)
+    context_.Display(on ? "Auto Tune is on: the controller is tuning; AutoTune Off ends it"
+                        : "Auto Tune is off");
 }
 
 std::string Settings::GetSensorCaption(int index) {

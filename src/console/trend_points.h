@@ -1,7 +1,8 @@
 #pragma once
 // console: the points of a live run trend, bounded on a run of any length. The most recent
 // points are kept whole; when the bound is reached, every second point of the older part is
-// dropped, so the further back, the sparser -- and the first point of the run always stays.
+// dropped, so the further back, the sparser -- and the first point of the run always stays, and
+// so does every gap between the legs of a run (RunPoint::breakBefore).
 // Qt-free; the window draws Points().
 
 #include <cstddef>

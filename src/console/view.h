@@ -75,6 +75,8 @@ class ConsoleView {
   virtual void SetProgress(int done, int total) = 0;
   virtual void ShowWarning(const std::string& title, const std::string& text) = 0;  // OK only
   virtual bool Confirm(const std::string& title, const std::string& text) = 0;      // OK / Cancel
+  // OK / Cancel before a command that may spoil a run: a window makes Cancel the default.
+  virtual bool ConfirmRisky(const std::string& title, const std::string& text) { return Confirm(title, text); }
 };
 
 // A view without controls (the terminal, the line watch, the benches): only the message area

@@ -58,6 +58,32 @@ int TickDecimals(double step) {
   return decimals;
 }
 
+AxisTicks ClockTicksOf(AxisRange minutes, int maxIntervals) {
+  constexpr double kSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 180, 360, 720, 1440};
+  const double raw = maxIntervals < 1 ? minutes.Span() : minutes.Span() / maxIntervals;
+  double step = 0;
+  for (double s : kSteps)
+    if (s >= raw * (1 - 1e-9)) {
+      step = s;
+      break;
+    }
+  if (step == 0) step = NiceStep(raw / 1440, 1) * 1440;  // days on 1-2-5
+  AxisTicks ticks;
+  ticks.step = step;
+  const double first = std::ceil(minutes.low / step - 1e-9) * step;
+  ticks.first = first == 0 ? 0 : first;
+  ticks.count = minutes.high >= ticks.first
+                    ? static_cast<int>(std::floor((minutes.high - ticks.first) / step + 1e-9)) + 1
+                    : 0;
+  return ticks;
+}
+
+std::string ClockText(double minutes) {
+  const long long whole = std::llround(std::abs(minutes));
+  const std::string mm = std::to_string(whole % 60);
+  return (minutes < 0 && whole > 0 ? "-" : "") + std::to_string(whole / 60) + ":" + (mm.size() < 2 ? "0" : "") + mm;
+}
+
 AxisRange ZoomAround(AxisRange range, double at, double factor, AxisRange full) {
   const double smallest = std::max(full.Span(), std::numeric_limits<double>::min()) * kSmallestZoom;
   double span = std::max(range.Span() * factor, smallest);

@@ -37,6 +37,12 @@ AxisRange NiceRange(double low, double high, int maxIntervals);
 // Decimals a tick label needs to tell the ticks of a step apart (step 0.25 -> 2, 5 -> 0).
 int TickDecimals(double step);
 
+// A long run read as clock time: ticks of a range of minutes on the steps a clock is read in
+// (1, 2, 5, 10, 15, 30 minutes; 1, 2, 3, 6, 12 hours; whole days beyond), and their labels in
+// hours and minutes: 90 -> "1:30", 1505 -> "25:05", -30 -> "-0:30".
+AxisTicks ClockTicksOf(AxisRange minutes, int maxIntervals);
+std::string ClockText(double minutes);
+
 // Zoom by factor (below 1 zooms in) keeping the value at `at` where it is on the screen; never
 // narrower than a millionth of the full span.
 AxisRange ZoomAround(AxisRange range, double at, double factor, AxisRange full);

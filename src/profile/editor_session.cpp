@@ -1,5 +1,9 @@
 #include "profile/editor_session.h"
 
+#include <algorithm>
+#include <cstdio>
+
+#include "profile/chart_data.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
 #include "util/text.h"
@@ -102,18 +106,53 @@ void EditorSession::LoadMenuCheckMarks() {
                                                               : "Profile time scale=Hours");
 }
 
+namespace {
+
+// A value as the worksheet shows it, without the zeros after the point: 1890.00 -> "1890".
+std::string FormatNumber(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  std::string shown = text;
+  while (shown.back() == '0') shown.pop_back();
+  if (shown.back() == '.') shown.pop_back();
+  return shown == "-0" ? "0" : shown;
+}
+
+}  // namespace
+
+// Nothing is converted when a scale changes: where the worksheet holds values, one more line
+// says what they now mean, so 30 hours becoming 1,800 minutes never passes unnoticed.
 void EditorSession::SetTemperatureScale(TemperatureScale scale) {
+  const bool changed = scale != settings_.temperatureScale;
   settings_.temperatureScale = scale;
   prompt_.Clear();
   prompt_.Display(scale == TemperatureScale::Fahrenheit ? "Temperature scale set to F" : "Temperature scale set to C");
+  if (!changed) return;
+  std::optional<double> low, high;
+  const ProfileTable& table = sheet_.Table();
+  for (int row = 1, last = LastProfileRow(table); row <= last; ++row)
+    for (int column : {kStartTemp, kEndTemp})
+      if (auto value = ParseNumber(table.at(row, column))) {
+        low = std::min(low.value_or(*value), *value);
+        high = std::max(high.value_or(*value), *value);
+      }
+  if (low)
+    prompt_.Display("The values were not converted: the profile's " + FormatNumber(*low) + " to " +
+                    FormatNumber(*high) + " are now degrees " + (scale == TemperatureScale::Fahrenheit ? "F" : "C"));
 }
 
 void EditorSession::SetTimeScale(TimeScale scale) {
+  const bool changed = scale != settings_.timeScale;
   settings_.timeScale = scale;
   prompt_.Clear();
   prompt_.Display(scale == TimeScale::Seconds   ? "Time scale set to Seconds"
                   : scale == TimeScale::Minutes ? "Time scale set to Minutes"
                                                 : "Time scale set to Hours");
+  if (!changed) return;
+  const ProfileTable& table = sheet_.Table();
+  if (auto end = ProfileEndTime(table, LastProfileRow(table)); end && *end > 0)
+    prompt_.Display("The values were not converted: the profile now lasts " + FormatNumber(*end) + " " +
+                    (scale == TimeScale::Seconds ? "seconds" : scale == TimeScale::Minutes ? "minutes" : "hours"));
 }
 
 void EditorSession::SetRangeLimits(std::string_view caption) {

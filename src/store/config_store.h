@@ -94,7 +94,8 @@ class ConfigStore {
   // new row). All rows in one transaction.
   [[nodiscard]] Status WriteMemorySteps(int modbusAddress, const std::vector<MemoryRow>& steps);
   [[nodiscard]] Status ResetControllerMemory(int modbusAddress);  // 64 zeroed rows, unmarked, one transaction
-  [[nodiscard]] Status SetStepModified(int modbusAddress, int segment, int value);  // NotFound without a row
+  // NotFound without a row. jumpTime: for the step a jump leads into, where its copy begins.
+  [[nodiscard]] Status SetStepModified(int modbusAddress, int segment, int value, int jumpTime = 0);
   // Before a command writes steps first..last of a controller: marks their rows unknown (a row
   // that is missing is added, zeroed and marked) and, with TouchedLogRows::Drop, takes every
   // profile log row of the address whose Start..Stop touches first..last out of the log -- in

@@ -8,7 +8,7 @@ namespace {
 MemoryRow MemoryFrom(SQLite::Statement& q) {
   return {IntOf(q.getColumn("ModBusAddress")), IntOf(q.getColumn("Segment")), IntOf(q.getColumn("Duration")),
           IntOf(q.getColumn("Temperature")), IntOf(q.getColumn("PIDSet")), IntOf(q.getColumn("Modified")),
-          IntOf(q.getColumn("Unknown"))};
+          IntOf(q.getColumn("Unknown")), IntOf(q.getColumn("JumpTime"))};
 }
 
 void StoreReadSteps(SQLite::Database& db, int modbusAddress, const std::vector<MemoryRow>& steps) {
@@ -117,12 +117,14 @@ Status ConfigStore::RecordUpload(int modbusAddress, const std::vector<MemoryRow>
   });
 }
 
-Status ConfigStore::SetStepModified(int modbusAddress, int segment, int value) {
+Status ConfigStore::SetStepModified(int modbusAddress, int segment, int value, int jumpTime) {
   return Guard([&]() -> Status {
-    SQLite::Statement q(*db_, R"(UPDATE "ControllerMemory" SET "Modified" = ? WHERE "ModBusAddress" = ? AND "Segment" = ?)");
+    SQLite::Statement q(*db_, R"(UPDATE "ControllerMemory" SET "Modified" = ?, "JumpTime" = ?
+                                 WHERE "ModBusAddress" = ? AND "Segment" = ?)");
     q.bind(1, value);
-    q.bind(2, modbusAddress);
-    q.bind(3, segment);
+    q.bind(2, value == 1 ? jumpTime : 0);
+    q.bind(3, modbusAddress);
+    q.bind(4, segment);
     if (q.exec() == 0) return Status::Error(Status::Code::NotFound, "No program memory row for that step");
     return Status::Ok();
   });
@@ -132,7 +134,8 @@ void ZeroControllerMemory(SQLite::Database& db, int modbusAddress, bool unknown)
   SQLite::Statement upsert(db, R"(INSERT INTO "ControllerMemory"
       ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified", "Unknown") VALUES (?, ?, 0, 0, 0, 0, ?)
       ON CONFLICT ("ModBusAddress", "Segment") DO UPDATE SET
-        "Duration" = 0, "Temperature" = 0, "PIDSet" = 0, "Modified" = 0, "Unknown" = excluded."Unknown")");
+        "Duration" = 0, "Temperature" = 0, "PIDSet" = 0, "Modified" = 0, "Unknown" = excluded."Unknown",
+        "JumpTime" = 0)");
   for (int segment = 1; segment <= kProgramSteps; ++segment) {
     upsert.bind(1, modbusAddress);
     upsert.bind(2, segment);

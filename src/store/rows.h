@@ -31,6 +31,9 @@ struct MemoryRow {
   int pidSet = 0;       // word 1
   int modified = 0;     // 1 while a jump has left a shortened copy in the controller
   int unknown = 0;      // 1 while the controller may hold other words than these (column Unknown)
+  // While modified: the time into the step at which the controller's shortened copy begins, so
+  // the copy's step time plus this is where the program stands in this row's step (column JumpTime).
+  int jumpTime = 0;
 };
 
 struct LogRow {

@@ -63,6 +63,8 @@ struct AddedColumn {
 constexpr AddedColumn kAddedColumns[] = {
     {"CommunicationsPort", "DevicePath", "TEXT"},            // the serial device a port number stands for
     {"ControllerMemory", "Unknown", "INTEGER NOT NULL DEFAULT 0"},  // 1: the controller may hold other words
+    // While Modified: the time into the step at which the jump's shortened copy begins.
+    {"ControllerMemory", "JumpTime", "INTEGER NOT NULL DEFAULT 0"},
 };
 
 bool HasTable(SQLite::Database& db, const char* table) {

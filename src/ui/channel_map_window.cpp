@@ -254,6 +254,7 @@ void ChannelMapWindow::OpenEditor(int row, int column) {
   editor_->setText(grid_->item(row, column) ? grid_->item(row, column)->text() : QString());
   editor_->show();
   editor_->setFocus();
+  editor_->selectAll();  // typing replaces the cell's value, as a spreadsheet's cell does
 }
 
 void ChannelMapWindow::StoreEdit() {

@@ -1,14 +1,21 @@
 #include "ui/chart_view.h"
 
+#include <QCategoryAxis>
+#include <QDateTime>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
+#include <QImage>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineSeries>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QRubberBand>
 #include <QSvgGenerator>
 #include <QValueAxis>
@@ -21,11 +28,48 @@ namespace {
 
 using profile::AxisRange;
 
+constexpr double kClockFromMinutes = 120;  // a shorter span reads better in plain numbers
+constexpr int kPrintWidth = 1600;  // pixels a printed page's chart is laid out in, then scaled
+
+QString& LastFolder() {
+  static QString folder;
+  return folder;
+}
+
+// A name for the files of a caption: "Channel 1 - Demo drying.txt" -> "Channel 1 - Demo drying".
+QString FileStem(const QString& caption) {
+  QString stem = caption.isEmpty() ? QString("Tarvel chart") : caption;
+  if (stem.endsWith(".txt", Qt::CaseInsensitive)) stem.chop(4);
+  stem.replace(QRegularExpression("[/\\\\:*?\"<>|]"), "_");
+  return stem;
+}
+
+// The read-out: a strip of one line whose size never depends on its text, which is cut with
+// "..." to the room it has. So moving the mouse over the chart never moves anything else.
+class Readout final : public QLabel {
+ public:
+  Readout() { setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed); }
+  QSize sizeHint() const override { return {fontMetrics().averageCharWidth() * 30, Height()}; }
+  QSize minimumSizeHint() const override { return {0, Height()}; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QRect room = contentsRect();
+    painter.drawText(room, Qt::AlignLeft | Qt::AlignVCenter,
+                     fontMetrics().elidedText(text(), Qt::ElideRight, room.width()));
+  }
+
+ private:
+  int Height() const { return fontMetrics().height() + 6; }
+};
+
 constexpr int kDragStart = 6;       // pixels a press must move before it draws a rubber band
 constexpr double kPickTolerance = 8;  // pixels between the cursor and a trace it means
 constexpr double kWheelStep = 0.8;  // one wheel notch in
 constexpr int kTimeTickPixels = 70;
-constexpr int kValueTickPixels = 40;
+constexpr int kValueTickPixels = 24;
 
 AxisRange RangeOf(const QValueAxis* axis) { return {axis->min(), axis->max()}; }
 
@@ -67,12 +111,13 @@ QWidget* ChartView::ToolRow() {
           &QPushButton::clicked, this, &ChartView::AskSaveImage);
   connect(button("Print...", "PrintChartButton", "Print the chart, or print it to a PDF file"), &QPushButton::clicked,
           this, &ChartView::AskPrint);
-  readout_ = new QLabel;
+  readout_ = new Readout;
   readout_->setObjectName("ChartReadout");
   readout_->setToolTip("Wheel: zoom; drag: zoom to a box; right or middle drag, arrows: pan; Home: whole chart");
-  readout_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  readout_->setText(caption_);
   layout->addWidget(readout_, 1);
-  connect(this, &ChartView::readoutChanged, readout_, &QLabel::setText);
+  connect(this, &ChartView::readoutChanged, readout_,
+          [this](const QString& text) { readout_->setText(text.isEmpty() ? caption_ : text); });
   return row;
 }
 
@@ -90,6 +135,46 @@ void ChartView::ApplyTicks() {
     axis->setTickInterval(ticks.step);
     axis->setLabelFormat(QString("%.%1f").arg(profile::TickDecimals(ticks.step)));
   }
+  ApplyClockTicks();
+}
+
+void ChartView::ApplyClockTicks() {
+  auto* axis = qobject_cast<QCategoryAxis*>(time_);
+  if (!axis || applyingTicks_) return;
+  applyingTicks_ = true;  // the categories' own range changes must not come back here
+  const AxisRange range = RangeOf(axis);
+  const double unit = clockMinutesPerUnit_;
+  const bool clock = unit > 0 && range.Span() * unit >= kClockFromMinutes;
+  // A category axis labels its categories' ends: one category per tick.
+  const profile::AxisTicks ticks =
+      clock ? profile::ClockTicksOf({range.low * unit, range.high * unit}, Intervals(true))
+            : profile::TicksOf(range, Intervals(true));
+  for (const QString& label : axis->categoriesLabels()) axis->remove(label);
+  axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+  axis->setStartValue(range.low);
+  const int decimals = profile::TickDecimals(ticks.step);
+  for (int i = 0; i < ticks.count; ++i) {
+    const double at = ticks.first + i * ticks.step;
+    axis->append(clock ? QString::fromStdString(profile::ClockText(at)) : QString::number(at, 'f', decimals),
+                 clock ? at / unit : at);
+  }
+  axis->setRange(range.low, range.high);
+  if (clock != clockShown_) axis->setTitleText(clock ? QString("Time (h:mm)") : unitTitle_);
+  clockShown_ = clock;
+  applyingTicks_ = false;
+}
+
+void ChartView::SetClockTime(double minutesPerUnit, const QString& unitTitle) {
+  clockMinutesPerUnit_ = minutesPerUnit;
+  unitTitle_ = unitTitle;
+  clockShown_ = false;
+  time_->setTitleText(unitTitle);
+  ApplyClockTicks();
+}
+
+void ChartView::SetCaption(const QString& caption) {
+  caption_ = caption;
+  if (readout_ && !underMouse()) readout_->setText(caption_);
 }
 
 void ChartView::ShowFull() {
@@ -159,7 +244,13 @@ QString ChartView::ReadoutAt(const QPointF& at) const {
     if (!trace.series->isVisible() || trace.name.isEmpty()) continue;
     std::vector<profile::ChartPoint> points;
     for (const QPointF& p : trace.series->points()) points.push_back({p.x(), p.y()});
-    values.push_back({trace.name.toStdString(), profile::ValueAt(points, v.x())});
+    // A trace drawn in pieces (a run with gaps) is named once: its first piece with a value.
+    const std::string name = trace.name.toStdString();
+    auto named = std::find_if(values.begin(), values.end(), [&](const auto& r) { return r.name == name; });
+    if (named == values.end())
+      values.push_back({name, profile::ValueAt(points, v.x())});
+    else if (!named->value)
+      named->value = profile::ValueAt(points, v.x());
   }
   return QString::fromStdString(profile::ReadoutText(v.x(), values));
 }
@@ -252,23 +343,57 @@ void ChartView::resizeEvent(QResizeEvent* event) {
     ShowFull();  // more room, more ticks: the full view follows
 }
 
-bool ChartView::SaveImage(const QString& file, QString& why) {
-  if (file.endsWith(".svg", Qt::CaseInsensitive)) {
-    QSvgGenerator svg;
+void ChartView::RenderPage(QPainter& painter, const QRectF& target, QSize logical) {
+  painter.save();
+  painter.translate(target.topLeft());
+  painter.scale(target.width() / logical.width(), target.height() / logical.height());
+  painter.fillRect(QRect(QPoint(0, 0), logical), Qt::white);
+  QFont titleFont = font();
+  titleFont.setPointSizeF(titleFont.pointSizeF() * 1.4);
+  titleFont.setBold(true);
+  const int titleHeight = QFontMetrics(titleFont).height() * 2;
+  const int footHeight = fontMetrics().height() * 2;
+  painter.setPen(Qt::black);
+  painter.setFont(titleFont);
+  painter.drawText(QRect(0, 0, logical.width(), titleHeight), Qt::AlignCenter,
+                   caption_.isEmpty() ? QString("Tarvel chart") : caption_);
+  painter.setFont(font());
+  painter.drawText(QRect(12, logical.height() - footHeight, logical.width() - 24, footHeight),
+                   Qt::AlignRight | Qt::AlignVCenter,
+                   "Tarvel, " + QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm"));
+
+  // The chart laid out at the page's size, not stretched from the screen's: labels keep their size.
+  const QRectF area(0, titleHeight, logical.width(), logical.height() - titleHeight - footHeight);
+  const QSizeF shown = chart()->size();
+  const QPointF at = chart()->pos();
+  chart()->setPos(0, 0);
+  chart()->resize(area.size());
+  scene()->render(&painter, area, QRectF(QPointF(0, 0), area.size()));
+  chart()->resize(shown);
+  chart()->setPos(at);
+  painter.restore();
+}
+
+bool ChartView::SaveImage(const QString& file, QSize size, QString& why) {
+  size = size.expandedTo(QSize(200, 150));
+  QPainter painter;
+  QSvgGenerator svg;
+  QImage image(size, QImage::Format_ARGB32);
+  const bool vector = file.endsWith(".svg", Qt::CaseInsensitive);
+  if (vector) {
     svg.setFileName(file);
-    svg.setSize(size());
-    svg.setViewBox(rect());
-    svg.setTitle(chart()->title().isEmpty() ? QString("Tarvel chart") : chart()->title());
-    QPainter painter;
-    if (!painter.begin(&svg)) {
-      why = "cannot write " + file;
-      return false;
-    }
-    render(&painter);
-    painter.end();
-    return true;
+    svg.setSize(size);
+    svg.setViewBox(QRect(QPoint(0, 0), size));
+    svg.setTitle(caption_.isEmpty() ? QString("Tarvel chart") : caption_);
   }
-  if (!grab().save(file, "PNG")) {
+  if (!(vector ? painter.begin(&svg) : painter.begin(&image))) {
+    why = "cannot write " + file;
+    return false;
+  }
+  painter.setRenderHint(QPainter::Antialiasing);
+  RenderPage(painter, QRectF(QPointF(0, 0), size), size);
+  painter.end();
+  if (vector ? !QFileInfo(file).isFile() : !image.save(file, "PNG")) {
     why = "cannot write " + file;
     return false;
   }
@@ -277,30 +402,53 @@ bool ChartView::SaveImage(const QString& file, QString& why) {
 
 void ChartView::Print(QPrinter& printer) {
   QPainter painter(&printer);
-  const QRect page = painter.viewport();
-  QSize size = this->size();
-  size.scale(page.size(), Qt::KeepAspectRatio);
-  render(&painter, QRectF(page.x(), page.y(), size.width(), size.height()));
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QRectF page = painter.viewport();
+  RenderPage(painter, page, QSize(kPrintWidth, static_cast<int>(kPrintWidth * page.height() / page.width())));
 }
+
+void ChartView::SetStartFolder(const QString& folder) { LastFolder() = folder; }
+
+QString ChartView::StartFolder() { return LastFolder(); }
 
 void ChartView::AskSaveImage() {
   QString selected;
-  const QString file = QFileDialog::getSaveFileName(this, "Save Chart Image", {},
+  const QString start = (LastFolder().isEmpty() ? QString() : LastFolder() + "/") + FileStem(caption_) + ".png";
+  const QString file = QFileDialog::getSaveFileName(this, "Save Chart Image", start,
                                                     "PNG image (*.png);;SVG image (*.svg)", &selected);
   if (file.isEmpty()) return;
   QString target = file;
   if (!target.endsWith(".png", Qt::CaseInsensitive) && !target.endsWith(".svg", Qt::CaseInsensitive))
     target += selected.startsWith("SVG") ? ".svg" : ".png";
+  static int lastSize = 0;
+  const QList<QSize> sizes = {{1600, 1000}, {1200, 750}, {1920, 1080}, {2400, 1500}, size()};
+  QStringList names;
+  for (const QSize& s : sizes) names << QString("%1 x %2").arg(s.width()).arg(s.height());
+  names.back() += " (as on the screen)";
+  bool ok = false;
+  const QString size = QInputDialog::getItem(this, "Save Chart Image", "Picture size in pixels", names, lastSize,
+                                             false, &ok);
+  if (!ok) return;
+  lastSize = std::max(0, static_cast<int>(names.indexOf(size)));
   QString why;
-  if (!SaveImage(target, why)) QMessageBox::warning(this, "Save Chart Image", "The chart was not saved: " + why);
+  if (!SaveImage(target, sizes[lastSize], why)) {
+    QMessageBox::warning(this, "Save Chart Image", "The chart was not saved: " + why);
+    return;
+  }
+  LastFolder() = QFileInfo(target).absolutePath();
 }
 
 void ChartView::AskPrint() {
   QPrinter printer(QPrinter::HighResolution);
   printer.setPageOrientation(QPageLayout::Landscape);
+  printer.setDocName(FileStem(caption_));
+  // A PDF goes where the user last saved, named after what it shows.
+  if (!LastFolder().isEmpty()) printer.setOutputFileName(LastFolder() + "/" + FileStem(caption_) + ".pdf");
   QPrintDialog dialog(&printer, this);
   dialog.setWindowTitle("Print Chart");
-  if (dialog.exec() == QDialog::Accepted) Print(printer);
+  if (dialog.exec() != QDialog::Accepted) return;
+  Print(printer);
+  if (!printer.outputFileName().isEmpty()) LastFolder() = QFileInfo(printer.outputFileName()).absolutePath();
 }
 
 }  // namespace tarvel::ui

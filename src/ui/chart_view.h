@@ -1,7 +1,8 @@
 #pragma once
-// ui: a chart the user explores -- ticks on 1-2-5 steps, wheel and rubber-band zoom, pan, reset
-// (Home, or the tool row's button), a read-out of the time and each trace's value under the
-// mouse, and a picture or a print of it. Both windows' charts are one of these; the arithmetic
+// ui: a chart the user explores -- ticks on 1-2-5 steps (on a clock's steps, read as h:mm, for a
+// long run), wheel and rubber-band zoom, pan, reset (Home, or the tool row's button), a read-out
+// of the time and each trace's value under the mouse in a strip of fixed size, and a picture or
+// a print of it with its caption and date. Both windows' charts are one of these; the arithmetic
 // is profile::chart_axes, so it is tested without a display.
 
 #include <QChartView>
@@ -45,9 +46,23 @@ class ChartView : public QChartView {
   // What the read-out shows for a point of the plot area (viewport coordinates).
   QString ReadoutAt(const QPointF& at) const;
 
-  // A PNG, or SVG when the name ends in .svg. False, with the reason, when it could not be written.
-  bool SaveImage(const QString& file, QString& why);
+  // What the chart shows ("Channel 1 - Demo drying.txt"): the title of its pictures and printed
+  // pages, and the read-out strip's text while the mouse is elsewhere.
+  void SetCaption(const QString& caption);
+  QString Caption() const { return caption_; }
+  // A time axis made as a QCategoryAxis is read in hours and minutes while it spans two hours or
+  // more; minutesPerUnit says how many minutes one unit of it is (0: always plain numbers), and
+  // unitTitle is its title while it shows plain numbers.
+  void SetClockTime(double minutesPerUnit, const QString& unitTitle);
+
+  // A PNG of size pixels, or SVG when the name ends in .svg: the caption over the chart, the
+  // date under it. False, with the reason, when it could not be written.
+  bool SaveImage(const QString& file, QSize size, QString& why);
+  // One page: the caption as its title, the chart, the date.
   void Print(QPrinter& printer);
+  // Where Save Chart Image... and Print... start: here at first, then where the user last saved.
+  static void SetStartFolder(const QString& folder);
+  static QString StartFolder();
 
   // The row under a chart: Reset Zoom, Save Chart Image..., Print... and the read-out.
   QWidget* ToolRow();
@@ -73,7 +88,10 @@ class ChartView : public QChartView {
 
  private:
   void ApplyTicks();
+  void ApplyClockTicks();
   void ShowFull();
+  // Caption, chart and date in the rectangle target, the chart laid out at `logical` pixels.
+  void RenderPage(QPainter& painter, const QRectF& target, QSize logical);
   QPointF ValueAt(const QPointF& at) const;
   std::optional<profile::PickedPoint> Pick(const QPointF& at) const;
   void ZoomAt(const QPointF& at, double factor, bool time, bool value);
@@ -89,6 +107,11 @@ class ChartView : public QChartView {
   QPoint pressed_;
   std::optional<QPoint> panFrom_;
   QPointer<QLabel> readout_;
+  QString caption_;
+  double clockMinutesPerUnit_ = 0;
+  QString unitTitle_;        // the time axis's title while it shows plain numbers
+  bool clockShown_ = false;  // the time axis reads h:mm now
+  bool applyingTicks_ = false;
 };
 
 }  // namespace tarvel::ui

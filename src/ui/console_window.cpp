@@ -89,12 +89,12 @@ ConsoleWindow::ConsoleWindow(WindowOptions options, CommandRunner& runner, QWidg
   profileRunTimer_.setParent(this);  // findable by name, like every control of the window
   profileRunTimer_.setObjectName("ProfileRunTimer");
   profileRunTimer_.setInterval(15000);
-  restored_ = RestorePlacement(this, options_.placementFile, QSize(1500, 1000));
   Connect();
 }
 
 void ConsoleWindow::AddDock(QDockWidget* dock, Qt::DockWidgetArea area) {
   addDockWidget(area, dock);
+  docks_.push_back(dock);
   QAction* toggle = dock->toggleViewAction();
   toggle->setObjectName("mnuView" + dock->objectName());
   viewMenu_->insertAction(viewMenu_->actions().value(viewMenu_->actions().size() - 2), toggle);
@@ -105,32 +105,65 @@ void ConsoleWindow::ShareOut() {
   // profile grids the rest.
   const int width = columns_->width();
   const int left = leftPane_->minimumSizeHint().width();
-  int right = memoryGrid_->verticalScrollBar()->sizeHint().width() + 30;
+  int right = memoryGrid_->verticalScrollBar()->sizeHint().width() + 30 + memorySizeButton_->width() + 6;
   for (int twips : console::ProgramMemoryLayout(false).widthsTwips) right += twips / kTwipsPerPixel;
   right = std::max(right, rightPane_->minimumSizeHint().width());
   const int middle = std::max(middlePane_->minimumSizeHint().width(), width - left - right);
   columns_->setSizes({left, middle, right});
   narrowSizes_.clear();
-  // Heights: on a laptop screen the controls and grids first, the message area four lines and
-  // the trend a quarter; on a larger one the trend a third and the message area six lines.
+  // Heights: the columns what shows five steps of the memory map and three profiles of the log,
+  // the message area four lines (six on a tall screen), and the docks -- the trend and the
+  // overview -- the rest, up to half the window: on a laptop the trend gets what the described
+  // controls leave.
   const bool small = height() < 900;
-  const int prompt = (small ? 4 : 6) * prompt_->fontMetrics().lineSpacing() + 30;
-  const int trend = std::max(trend_->minimumSizeHint().height(), height() * (small ? 26 : 33) / 100);
-  resizeDocks({trendDock_}, {trend}, Qt::Vertical);
-  // Once the dock has taken its height: the prompt its lines, the profile log the larger grid.
+  const int prompt = (small ? 4 : 6) * prompt_->fontMetrics().lineSpacing() + 44;
+  const int columns =
+      std::max(columns_->minimumSizeHint().height() + 40, rightPane_->minimumSizeHint().height() + 3 * 20);
+  std::vector<QDockWidget*> docked;
+  for (QDockWidget* dock : docks_)
+    if (dock->isVisible() && !dock->isFloating() && dockWidgetArea(dock) == Qt::BottomDockWidgetArea)
+      docked.push_back(dock);
+  if (!docked.empty()) {
+    int dockMin = 0;
+    for (QDockWidget* dock : docked) dockMin = std::max(dockMin, dock->minimumSizeHint().height());
+    const int room = height() - menuBar()->height() - columns - prompt - 16;
+    const int docks = std::clamp(room, dockMin, std::max(dockMin, height() / 2));
+    QList<QDockWidget*> list(docked.begin(), docked.end());
+    QList<int> heights(list.size(), docks);
+    resizeDocks(list, heights, Qt::Vertical);
+    // Side by side: the overview what shows its first columns, the trend the rest.
+    if (list.size() > 1) {
+      QList<int> widths;
+      int others = 0;
+      for (int i = 1; i < list.size(); ++i) {
+        widths.append(std::max(list[i]->minimumSizeHint().width(), this->width() / 2));
+        others += widths.back();
+      }
+      widths.prepend(std::max(list[0]->minimumSizeHint().width(), this->width() - others));
+      resizeDocks(list, widths, Qt::Horizontal);
+    }
+  }
+  // Once the docks have taken their height: the prompt its lines, the profile log the larger grid.
   QTimer::singleShot(0, this, [this, prompt] {
     promptSplit_->setSizes({promptSplit_->height() - prompt, prompt});
     auto* profiles = static_cast<QSplitter*>(middlePane_);
-    const int compiled = profiles->widget(0)->minimumSizeHint().height() - compiledGrid_->minimumSizeHint().height();
-    const int log = profiles->widget(1)->minimumSizeHint().height() - logGrid_->minimumSizeHint().height();
-    const int grids = std::max(0, profiles->height() - compiled - log);
-    profiles->setSizes({compiled + grids * 2 / 5, profiles->height() - compiled - grids * 2 / 5});
+    // The profile log three rows first (its rows are the profiles in the controller), then both
+    // grids share what is left.
+    const int compiled = profiles->widget(0)->minimumSizeHint().height();
+    const int log = profiles->widget(1)->minimumSizeHint().height();
+    const int extra = std::max(0, profiles->height() - profiles->handleWidth() - compiled - log);
+    const int toLog = std::min(extra, 40) + std::max(0, extra - 40) * 3 / 5;
+    profiles->setSizes({compiled + extra - toLog, log + toLog});
   });
 }
 
 void ConsoleWindow::ResetLayout() {
-  if (trendDock_->isFloating()) trendDock_->setFloating(false);
-  trendDock_->show();
+  // Every dock back in the bottom area, side by side in the order they were added, and shown.
+  for (QDockWidget* dock : docks_) {
+    dock->setFloating(false);
+    addDockWidget(Qt::BottomDockWidgetArea, dock);
+    dock->show();
+  }
   ShareOut();
 }
 
@@ -197,7 +230,11 @@ void ConsoleWindow::Connect() {
   connect(action("mnuAutoTuneOff"), &QAction::triggered, this, [this] { Command([](auto& c) { c.AutoTune(false); }); });
   connect(action("mnInfo"), &QAction::triggered, this, [this] { Command([](auto& c) { c.ShowInfo(); }); });
   connect(action("mnuReportBug"), &QAction::triggered, this, [this] { Command([](auto& c) { c.ShowBugReportInfo(); }); });
-  connect(action("mnuExit"), &QAction::triggered, this, [] { QApplication::closeAllWindows(); });
+  connect(action("mnuExit"), &QAction::triggered, this, [this] {
+    if (!ConfirmExit()) return;
+    exitConfirmed_ = true;
+    QApplication::closeAllWindows();
+  });
 
   const std::pair<const char*, const char*> panelMenus[] = {
       {"mnuRunMode", "picRunMode"},
@@ -343,7 +380,12 @@ void ConsoleWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (placed_) return;
   placed_ = true;
+  // Placed once every dock has been added: the kept layout names them all.
+  restored_ = RestorePlacement(this, options_.placementFile, QSize(1500, 1000));
   KeepOnScreen(this);
+  layout()->activate();  // the splitters at the size the window now has
+  // A window manager tells the frame it drew only once the window is mapped.
+  QTimer::singleShot(250, this, [this] { KeepOnScreen(this); });
   if (restored_) {
     RestoreSplitter(columns_, options_.placementFile);
     RestoreSplitter(promptSplit_, options_.placementFile);
@@ -352,7 +394,23 @@ void ConsoleWindow::showEvent(QShowEvent* event) {
   }
 }
 
+bool ConsoleWindow::ConfirmExit() {
+  const QString reasons = exitReasons_ ? exitReasons_() : QString();
+  if (reasons.isEmpty()) return true;
+  QMessageBox box(QMessageBox::Warning, "Exit", "Exit Tarvel?\n" + reasons, QMessageBox::Ok | QMessageBox::Cancel,
+                  this);
+  box.setDefaultButton(QMessageBox::Cancel);
+  return box.exec() == QMessageBox::Ok;
+}
+
 void ConsoleWindow::closeEvent(QCloseEvent* event) {
+  if (!exitConfirmed_ && !closing_) {
+    if (!ConfirmExit()) {
+      event->ignore();
+      return;
+    }
+    exitConfirmed_ = true;
+  }
   profileRunTimer_.stop();
   if (runner_.Busy()) {
     // Let the exchange under way finish; the window closes when the command thread is idle.

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -56,6 +57,7 @@ class WindowView final : public console::ConsoleView {
   void SetProgress(int done, int total) override;
   void ShowWarning(const std::string& title, const std::string& text) override;
   bool Confirm(const std::string& title, const std::string& text) override;
+  bool ConfirmRisky(const std::string& title, const std::string& text) override;
 
   // Once the window closes, boxes are answered with Cancel instead of being shown.
   void SetClosing() { closing_ = true; }
@@ -100,6 +102,9 @@ class ConsoleWindow : public QMainWindow {
   QMenu* ViewMenu() const { return viewMenu_; }
   // The line watch shows its readings in the Run State frame: the monitor's timer reads nothing.
   void SetMonitorFedByLineWatch(bool fed) { monitorFedByLineWatch_ = fed; }
+  // What Exit (and closing the window) must ask about first -- runs being recorded, alarms
+  // open --, one line each; empty when nothing is at stake.
+  void SetExitQuestion(std::function<QString()> reasons) { exitReasons_ = std::move(reasons); }
 
   // --- applied on the window's thread by WindowView
   void ApplyMessages(const QString& text);
@@ -117,7 +122,7 @@ class ConsoleWindow : public QMainWindow {
   void ApplySizeButton(console::Grid grid, bool wide);
   void ApplyProgress(int done, int total);
   void ShowWarningBox(const QString& title, const QString& text);
-  bool AskConfirm(const QString& title, const QString& text);
+  bool AskConfirm(const QString& title, const QString& text, bool cancelFirst = false);
 
  signals:
   void commandsIdle();  // the command thread finished everything queued (tests wait on it)
@@ -151,6 +156,8 @@ class ConsoleWindow : public QMainWindow {
   // Runs console work on the command thread.
   void Command(std::function<void(console::Console&)> work);
   void SetBusy(bool busy);
+  // Asks before ending when something is at stake; true to end.
+  bool ConfirmExit();
   QTableWidget* GridOf(console::Grid grid) const;
 
   WindowOptions options_;
@@ -164,6 +171,8 @@ class ConsoleWindow : public QMainWindow {
   bool restored_ = false;  // the window came back as the user left it
   bool monitorFedByLineWatch_ = false;
   bool closing_ = false;
+  bool exitConfirmed_ = false;
+  std::function<QString()> exitReasons_;
 
   QGroupBox* channelFrame_ = nullptr;
   QGroupBox* profileLogFrame_ = nullptr;
@@ -192,6 +201,7 @@ class ConsoleWindow : public QMainWindow {
   QList<int> narrowSizes_;            // the columns before a ">" widened one
   QMenu* viewMenu_ = nullptr;
   QDockWidget* trendDock_ = nullptr;
+  std::vector<QDockWidget*> docks_;  // in the order added: Reset Window Layout puts them back so
   // Controls that start a controller command: disabled while one runs.
   std::vector<QWidget*> commandWidgets_;
   std::vector<QAction*> commandActions_;

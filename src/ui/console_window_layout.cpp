@@ -47,7 +47,7 @@ QPushButton* Button(const char* caption, const char* name, const char* tip = nul
   return button;
 }
 
-QTableWidget* GridWidget(const char* name, const char* tip = nullptr) {
+QTableWidget* GridWidget(const char* name, const char* tip = nullptr, int rows = 2) {
   auto* grid = new QTableWidget;
   grid->setObjectName(name);
   if (tip) grid->setToolTip(QString::fromUtf8(tip));
@@ -55,6 +55,8 @@ QTableWidget* GridWidget(const char* name, const char* tip = nullptr) {
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->setSelectionMode(QAbstractItemView::NoSelection);
   grid->verticalHeader()->setDefaultSectionSize(20);
+  // The title row and a row or two at least; the splitters give the grids what the screen has.
+  grid->setMinimumHeight(20 + rows * 20 + 2 * grid->frameWidth());
   return grid;
 }
 
@@ -195,25 +197,23 @@ QGroupBox* ConsoleWindow::BuildCompiledFrame() {
                Entry("CompileProfileNameDisplay", "Name of the profile to add to controller program memory", true));
   layout->addLayout(name);
 
-  // "Sensor  Temp    Time     Progress": each caption word stands over its own box.
+  // "Sensor  Temp    Time     Progress": each caption word before its own box, on one row.
   auto* settings = new QFrame;
   settings->setObjectName("frameCompiledProfileSettings");
   settings->setAccessibleName("Sensor  Temp    Time     Progress");
-  auto* row = new QGridLayout(settings);
+  auto* row = new QHBoxLayout(settings);
   row->setContentsMargins(0, 0, 0, 0);
-  row->setVerticalSpacing(1);
   const std::pair<const char*, const char*> columns[] = {{"Sensor", "txtCompiledProfileSensor"},
                                                          {"Temp", "txtCompiledProfileTemperatureScale"},
                                                          {"Time", "txtCompiledProfileTimeScale"}};
-  int column = 0;
   for (auto [caption, entryName] : columns) {
-    row->addWidget(new QLabel(caption), 0, column);
-    row->addWidget(Entry(entryName, nullptr, true), 1, column++);
+    row->addWidget(new QLabel(caption));
+    row->addWidget(Entry(entryName, nullptr, true), 1);
   }
   progressionSelect_ = new QComboBox;
   progressionSelect_->setObjectName("cmbProgressionSelect");
-  row->addWidget(new QLabel("Progress"), 0, column);
-  row->addWidget(progressionSelect_, 1, column);
+  row->addWidget(new QLabel("Progress"));
+  row->addWidget(progressionSelect_);
   layout->addWidget(settings);
 
   auto* compile = new QHBoxLayout;
@@ -227,7 +227,7 @@ QGroupBox* ConsoleWindow::BuildCompiledFrame() {
   compile->addStretch();
   layout->addLayout(compile);
 
-  compiledGrid_ = GridWidget("CompiledProfileFlexGrid", "This is the compiled design profile");
+  compiledGrid_ = GridWidget("CompiledProfileFlexGrid", "This is the compiled design profile", 1);
   layout->addWidget(compiledGrid_, 1);
   return frame;
 }
@@ -259,10 +259,10 @@ QGroupBox* ConsoleWindow::BuildProfileLogFrame() {
 
 QGroupBox* ConsoleWindow::BuildProgramMemoryFrame() {
   auto* frame = Frame("Controller Program Memory", "frameProgramMemoryDisplayFlexGrid");
-  auto* layout = new QVBoxLayout(frame);
+  auto* layout = new QHBoxLayout(frame);  // ">" beside the grid: the rows keep the height
   memorySizeButton_ = Button(">", "ControllerProgramChangeSize");
   memorySizeButton_->setFixedWidth(28);
-  layout->addWidget(memorySizeButton_, 0, Qt::AlignLeft);
+  layout->addWidget(memorySizeButton_, 0, Qt::AlignTop);
   memoryGrid_ = GridWidget("ProgramMemoryDisplayFlexGrid");
   layout->addWidget(memoryGrid_, 1);
   return frame;
@@ -340,18 +340,17 @@ QGroupBox* ConsoleWindow::BuildPromptFrame() {
   prompt_->setMinimumHeight(3 * prompt_->fontMetrics().lineSpacing() + 10);
   layout->addWidget(prompt_, 1);
 
-  auto* side = new QVBoxLayout;
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(Button("Clear", "ClearDisplayButton"));
+  // Beside the text, two rows: the buttons, then the progress and the serial link.
+  auto* side = new QGridLayout;
+  side->addWidget(Button("Clear", "ClearDisplayButton"), 0, 0);
   cancelButton_ = Button("Cancel", "TransferCancelButton");
   cancelButton_->setToolTip("Stop the transfer under way before its next exchange");
   cancelButton_->setEnabled(false);
-  buttons->addWidget(cancelButton_);
-  side->addLayout(buttons);
+  side->addWidget(cancelButton_, 0, 1);
   progress_ = new QProgressBar;
   progress_->setObjectName("TransferProgressBar");
   progress_->reset();  // idle: no figure until a command moves it
-  side->addWidget(progress_);
+  side->addWidget(progress_, 0, 2);
   auto* link = new QHBoxLayout;
   auto* label = new QLabel(options_.simulated ? "Serial Link (simulated)" : "Serial Link");
   label->setObjectName("SerialLinkLabel");
@@ -361,8 +360,8 @@ QGroupBox* ConsoleWindow::BuildPromptFrame() {
   link->addWidget(label);
   link->addWidget(commLed_);
   link->addStretch();
-  side->addLayout(link);
-  side->addStretch();
+  side->addLayout(link, 1, 0, 1, 3);
+  side->setRowStretch(2, 1);
   layout->addLayout(side);
   return frame;
 }

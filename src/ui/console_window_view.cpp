@@ -121,6 +121,10 @@ bool WindowView::Confirm(const std::string& title, const std::string& text) {
   if (closing_) return false;
   return Ask([&] { return window_.AskConfirm(Q(title), Q(text)); });
 }
+bool WindowView::ConfirmRisky(const std::string& title, const std::string& text) {
+  if (closing_) return false;
+  return Ask([&] { return window_.AskConfirm(Q(title), Q(text), true); });
+}
 
 // --- applied on the window's thread
 
@@ -189,8 +193,9 @@ void ConsoleWindow::ApplyGridLayout(Grid grid, const console::GridLayout& layout
   // ">" shows more columns: the grid's column widens inside the window, "<" gives the room back.
   QWidget* pane = grid == Grid::ProgramMemory ? rightPane_ : middlePane_;
   const bool wide = (grid == Grid::ProgramMemory ? memorySizeButton_ : logSizeButton_)->text() == "<";
+  const int beside = grid == Grid::ProgramMemory ? memorySizeButton_->width() + 6 : 0;  // ">" beside the grid
   if (isVisible()) WidenPane(pane, table->horizontalHeader()->length() + 2 * table->frameWidth() +
-                                       table->verticalScrollBar()->sizeHint().width() + 30, wide);
+                                       table->verticalScrollBar()->sizeHint().width() + 30 + beside, wide);
 }
 
 void ConsoleWindow::ApplyGridRows(Grid grid, const std::vector<std::vector<std::string>>& rows) {
@@ -237,9 +242,11 @@ void ConsoleWindow::ShowWarningBox(const QString& title, const QString& text) {
   box.exec();
 }
 
-bool ConsoleWindow::AskConfirm(const QString& title, const QString& text) {
-  QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok | QMessageBox::Cancel, this);
-  box.setDefaultButton(QMessageBox::Ok);
+bool ConsoleWindow::AskConfirm(const QString& title, const QString& text, bool cancelFirst) {
+  QString shown = text;
+  shown.replace("\r\n", "\n");
+  QMessageBox box(QMessageBox::Warning, title, shown, QMessageBox::Ok | QMessageBox::Cancel, this);
+  box.setDefaultButton(cancelFirst ? QMessageBox::Cancel : QMessageBox::Ok);
   return box.exec() == QMessageBox::Ok;
 }
 

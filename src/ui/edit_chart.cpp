@@ -170,9 +170,20 @@ void EditChart::LoadLogFile(const QString& path) {
   SignalSink sink(*this);
   model_.LoadLogFile(path.toStdString(), sink);
   logFileName_->setText(QString::fromStdString(model_.LogFileName()));
+  UpdateCaption();
   view_->ResetZoom();  // a new log: its whole extent
   Redraw();
   if (auto cell = model_.ProblemCell()) emit cellInTheWay(cell->row, cell->column);
+}
+
+void EditChart::SetProfileName(const QString& name) {
+  profileName_ = name;
+  UpdateCaption();
+}
+
+void EditChart::UpdateCaption() {
+  const QString log = logFileName_->text();
+  view_->SetCaption(log.isEmpty() ? profileName_ : profileName_ + ", log " + log);
 }
 
 void EditChart::RemoveLog() {
@@ -180,6 +191,7 @@ void EditChart::RemoveLog() {
   SignalSink sink(*this);
   model_.ClearLogFile(sink);
   logFileName_->clear();
+  UpdateCaption();
   view_->ResetZoom();
   Redraw();
   emit message(QString("Log file removed from the chart"));

@@ -40,6 +40,8 @@ class EditChart : public QWidget {
 
   // "Remove Log": the chart without the log file, back to the design alone.
   void RemoveLog();
+  // What the chart's pictures and pages are titled, with the log's name when one is shown.
+  void SetProfileName(const QString& name);
 
   // mnuLoadLogFile "Load Log File": opens the log dialog in LogFiles/; then "Remove Log",
   // "Save Chart Image..." and "Print...".
@@ -74,6 +76,7 @@ class EditChart : public QWidget {
   void Redraw();
   void ApplyPlotSelection();
   void Clicked(int series, int index, bool activated);
+  void UpdateCaption();
 
   AppFolder folder_;
   profile::ChartModel model_;
@@ -85,6 +88,7 @@ class EditChart : public QWidget {
   std::array<QLineSeries*, profile::kChartSeriesCount> series_{};
   QValueAxis* timeAxis_ = nullptr;
   QValueAxis* temperatureAxis_ = nullptr;
+  QString profileName_;
 };
 
 }  // namespace tarvel::ui

@@ -23,7 +23,27 @@ using watch::ChannelStatus;
 using watch::RunState;
 
 constexpr int kHistoryRole = Qt::UserRole + 1;
+constexpr int kAlarmRole = Qt::UserRole + 2;
 const QColor kAlarmColour(255, 150, 150);
+const QColor kAlarmStateColour(200, 0, 0);
+
+// The state cell of a channel in alarm: white on red, also on the selected row, whose
+// highlight would otherwise hide it.
+class StateCell final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    if (!index.data(kAlarmRole).toBool()) return QStyledItemDelegate::paint(painter, option, index);
+    painter->save();
+    painter->fillRect(option.rect, kAlarmStateColour);
+    QFont bold = option.font;
+    bold.setBold(true);
+    painter->setFont(bold);
+    painter->setPen(Qt::white);
+    painter->drawText(option.rect.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter, index.data().toString());
+    painter->restore();
+  }
+};
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -65,19 +85,20 @@ LineOverview::LineOverview(QWidget* parent) : QWidget(parent) {
   auto* layout = new QVBoxLayout(this);
   grid_ = new QTableWidget(0, kColumns);
   grid_->setObjectName("LineOverviewGrid");
-  grid_->setHorizontalHeaderLabels({"Channel", "Nickname", "Address", "Profile", "Step", "Step Time", "Set Point",
-                                    "Process Value", "Deviation", "Band", "Relays", "Run Mode", "Age", "State", "Zone",
-                                    "Last Hour"});
+  grid_->setHorizontalHeaderLabels({"Channel", "State", "Nickname", "Process Value", "Set Point", "Deviation", "Band",
+                                    "Last Hour", "Age", "Step", "Step Time", "Profile", "Zone", "Relays", "Run Mode",
+                                    "Address"});
   grid_->verticalHeader()->hide();
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid_->setSelectionMode(QAbstractItemView::SingleSelection);
   grid_->setItemDelegateForColumn(kLastHour, new Sparkline(grid_));
+  grid_->setItemDelegateForColumn(kState, new StateCell(grid_));
   grid_->setColumnWidth(kLastHour, 140);
   grid_->horizontalHeader()->setStretchLastSection(true);
   grid_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
   grid_->setWordWrap(false);
-  grid_->setMinimumHeight(grid_->horizontalHeader()->sizeHint().height() + 5 * (fontMetrics().height() + 8));
+  grid_->setMinimumHeight(grid_->horizontalHeader()->sizeHint().height() + 3 * (fontMetrics().height() + 8) + 4);
   connect(grid_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
     if (QTableWidgetItem* item = grid_->item(row, kChannel)) emit channelChosen(item->text().toInt());
   });
@@ -89,6 +110,8 @@ LineOverview::LineOverview(QWidget* parent) : QWidget(parent) {
   zonesLabel_->setObjectName("LineOverviewZones");
   messageLabel_ = new QLabel;
   messageLabel_->setObjectName("LineOverviewMessage");
+  // A long message (a file's path) is cut, never widening the dock.
+  messageLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   auto* labels = new QHBoxLayout;
   labels->addWidget(sweepLabel_);
   labels->addWidget(zonesLabel_, 1);
@@ -154,25 +177,40 @@ void LineOverview::Show(const ChannelStatus& s) {
     grid_->insertRow(row);
     for (int c = 0; c < kColumns; ++c) grid_->setItem(row, c, new QTableWidgetItem);
   }
+  statuses_[s.id.channel] = s;
   const bool good = s.lastGood.has_value();
   auto number = [good](int value) { return good ? QString::number(value) : QString(); };
   const auto deviation = s.Deviation();
-  const QString texts[kColumns] = {
-      QString::number(s.id.channel), Q(s.id.nickName), QString::number(s.id.address), Q(s.profile),
-      number(s.step), number(s.stepTime), number(s.setPoint), number(s.processValue),
-      deviation ? QString("%1%2").arg(*deviation > 0 ? "+" : "").arg(*deviation) : QString(),
-      s.band == watch::Band::None ? QString() : QString("%1 (%2..%3)").arg(watch::BandName(s.band)).arg(*s.bandLow).arg(*s.bandHigh),
-      good ? QString("%1 / %2").arg(s.relays.relay1 == 1 ? "on" : "off", s.relays.relay2 == 1 ? "on" : "off") : QString(),
-      number(s.runMode), grid_->item(row, kAge)->text(),
-      s.state == RunState::NoReply ? QString("no reply (%1)").arg(Q(std::string(link::Describe(s.failure))))
-                                   : watch::RunStateName(s.state),
-      Q(s.zone), QString()};
+  QString texts[kColumns];
+  texts[kChannel] = QString::number(s.id.channel);
+  texts[kState] = s.alarm ? QString("ALARM") : QString(watch::RunStateName(s.state));
+  texts[kNickName] = Q(s.id.nickName);
+  texts[kProcessValue] = number(s.processValue);
+  texts[kSetPoint] = number(s.setPoint);
+  texts[kDeviation] = deviation ? QString("%1%2").arg(*deviation > 0 ? "+" : "").arg(*deviation) : QString();
+  texts[kBand] = s.band == watch::Band::None
+                     ? QString()
+                     : QString("%1 (%2..%3)").arg(watch::BandName(s.band)).arg(*s.bandLow).arg(*s.bandHigh);
+  texts[kAge] = grid_->item(row, kAge)->text();
+  texts[kStep] = number(s.step);
+  texts[kStepTime] = number(s.stepTime);
+  texts[kProfile] = Q(s.profile);
+  texts[kZone] = Q(s.zone);
+  texts[kRelays] =
+      good ? QString("%1 / %2").arg(s.relays.relay1 == 1 ? "on" : "off", s.relays.relay2 == 1 ? "on" : "off") : QString();
+  texts[kRunMode] = number(s.runMode);
+  texts[kAddress] = QString::number(s.id.address);
+  // Words first: the alarm's own text, or why the unit did not answer, on the state cell.
+  const QString why = s.alarm ? Q(s.alarmText)
+                      : s.state == RunState::NoReply ? Q(std::string(link::Describe(s.failure)))
+                                                     : QString();
   for (int c = 0; c < kColumns; ++c) {
     QTableWidgetItem* item = grid_->item(row, c);
     item->setText(texts[c]);
     item->setBackground(s.alarm ? QBrush(kAlarmColour) : QBrush());
-    item->setToolTip(s.alarm ? Q(s.alarmText) : QString());
+    item->setToolTip(why);
   }
+  grid_->item(row, kState)->setData(kAlarmRole, s.alarm);
   if (good) {
     lastGood_[s.id.channel] = *s.lastGood;
     auto history = grid_->item(row, kLastHour)->data(kHistoryRole).value<QList<QPointF>>();
@@ -190,14 +228,16 @@ void LineOverview::ShowSweep(const watch::SweepSummary& sweep) {
     if (std::find(sweep.channels.begin(), sweep.channels.end(), channel) == sweep.channels.end()) {
       grid_->removeRow(row);
       lastGood_.erase(channel);
+      statuses_.erase(channel);
     }
   }
   const double took = std::chrono::duration<double>(sweep.took).count();
   const double period = std::chrono::duration<double>(sweep.period).count();
+  const int periodDecimals = period < 10 ? 1 : 0;  // a quick period is not "0 s"
   sweepLabel_->setText(sweep.saturated ? QString("Line saturated: a sweep takes %1 s, longer than the %2 s period")
-                                             .arg(took, 0, 'f', 1).arg(period, 0, 'f', 0)
+                                             .arg(took, 0, 'f', 1).arg(period, 0, 'f', periodDecimals)
                                        : QString("Sweep %1 took %2 s of %3 s").arg(sweep.number).arg(took, 0, 'f', 1)
-                                             .arg(period, 0, 'f', 0));
+                                             .arg(period, 0, 'f', periodDecimals));
   sweepLabel_->setStyleSheet(sweep.saturated ? "color: #b00000; font-weight: bold" : "");
   grid_->resizeColumnsToContents();
   grid_->setColumnWidth(kLastHour, 140);

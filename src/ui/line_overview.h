@@ -1,9 +1,11 @@
 #pragma once
 // ui: the line overview -- one row per mapped channel with what the line watch last read of
-// it (state, step, set point, process value, deviation from the design, band, relays, run
-// mode, age of the last good reading, zone, a sparkline of the last hour), rows in alarm in
-// red, the sweep's timing (saturated when it takes longer than its period) and each zone's
-// spread, with the zone commands. Fed on its own thread; holds no rule: the watch decides.
+// it, what is read at a glance first (state in words -- running, held, finished, idle, no
+// reply, ALARM --, process value, set point, deviation from the design, band, a sparkline of
+// the last hour, age of the last good reading), then step, profile, zone, relays, run mode and
+// address; an alarm's state cell red even on the selected row; the sweep's timing (saturated
+// when it takes longer than its period) and each zone's spread, with the zone commands. Fed on
+// its own thread; holds no rule: the watch decides.
 
 #include <QWidget>
 
@@ -24,8 +26,8 @@ class LineOverview : public QWidget {
 
  public:
   enum Column {
-    kChannel, kNickName, kAddress, kProfile, kStep, kStepTime, kSetPoint, kProcessValue, kDeviation, kBand,
-    kRelays, kRunMode, kAge, kState, kZone, kLastHour, kColumns
+    kChannel, kState, kNickName, kProcessValue, kSetPoint, kDeviation, kBand, kLastHour, kAge, kStep, kStepTime,
+    kProfile, kZone, kRelays, kRunMode, kAddress, kColumns
   };
   explicit LineOverview(QWidget* parent = nullptr);
 
@@ -34,6 +36,8 @@ class LineOverview : public QWidget {
   void ShowMessage(const QString& text);
   int RowOf(int channel) const;  // -1 when the channel has no row
   QTableWidget* Grid() const { return grid_; }
+  // The latest status of each channel shown.
+  const std::map<int, watch::ChannelStatus>& Statuses() const { return statuses_; }
   static constexpr int kHistorySeconds = 3600;
 
  signals:
@@ -52,6 +56,7 @@ class LineOverview : public QWidget {
   QComboBox* zoneSelect_ = nullptr;
   QTimer* ageTimer_ = nullptr;
   std::map<int, watch::SystemClock::time_point> lastGood_;
+  std::map<int, watch::ChannelStatus> statuses_;
 };
 
 }  // namespace tarvel::ui

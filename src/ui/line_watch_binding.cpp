@@ -133,6 +133,26 @@ LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& cons
     if (publisher) publisher->PublishAlarm(event);
   });
   window.SetMonitorFedByLineWatch(true);
+  window.SetExitQuestion([this] { return ExitReasons(); });
+}
+
+QString LineWatchBinding::ExitReasons() const {
+  QStringList recording, alarms;
+  for (const auto& [channel, status] : overview_->Statuses()) {
+    const QString name = QString("%1 %2").arg(channel).arg(Q(status.id.nickName));
+    if (!status.recording.empty()) recording << name;
+    if (status.alarm) alarms << name + ": " + Q(status.alarmText);
+  }
+  QStringList reasons;
+  if (!recording.isEmpty())
+    reasons << QString("%1 being recorded (channel %2); the line watch stops recording when Tarvel ends.")
+                   .arg(recording.size() == 1 ? QString("A run is") : QString("%1 runs are").arg(recording.size()))
+                   .arg(recording.join(", channel "));
+  if (!alarms.isEmpty())
+    reasons << QString("%1 open: channel %2.")
+                   .arg(alarms.size() == 1 ? QString("An alarm is") : QString("%1 alarms are").arg(alarms.size()))
+                   .arg(alarms.join("; channel "));
+  return reasons.join("\n");
 }
 
 LineWatchBinding::~LineWatchBinding() {
@@ -203,6 +223,31 @@ void LineWatchBinding::Notify(const watch::AlarmEvent& event) {
                             .arg(event.raised ? "raised" : "cleared");
   const QString text = Q(event.text);
   emit alarmNotified(title, text);
+  // In the console's message area too, where the user looks after a command.
+  console_.Messages().Display(
+      QString("%1 channel %2 %3: %4")
+          .arg(event.raised ? "ALARM" : "Alarm cleared")
+          .arg(event.id.channel)
+          .arg(Q(event.id.nickName))
+          .arg(text)
+          .toStdString());
+  // The tray icon, where the desktop has a tray, stays while an alarm is open and names them.
+  if (event.raised)
+    openAlarms_[event.id.channel] = QString("channel %1 %2: %3").arg(event.id.channel).arg(Q(event.id.nickName)).arg(text);
+  else
+    openAlarms_.erase(event.id.channel);
+  auto* tray = qobject_cast<QSystemTrayIcon*>(tray_);
+  if (!tray && !openAlarms_.empty() && QSystemTrayIcon::isSystemTrayAvailable()) {
+    tray = new QSystemTrayIcon(window_.windowIcon(), this);
+    tray_ = tray;
+  }
+  if (tray) {
+    QStringList open;
+    for (const auto& [channel, line] : openAlarms_) open << line;
+    tray->setToolTip(open.isEmpty() ? QString("Tarvel line watch: no alarm open")
+                                    : "Tarvel line watch, ALARM:\n" + open.join("\n"));
+    tray->setVisible(!openAlarms_.empty());
+  }
   if (!options_.notify) return;
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered("org.freedesktop.Notifications")) {
@@ -212,15 +257,7 @@ void LineWatchBinding::Notify(const watch::AlarmEvent& event) {
                             QVariantMap(), event.raised ? 0 : 10000);
     return;
   }
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
-  auto* tray = qobject_cast<QSystemTrayIcon*>(tray_);
-  if (!tray) {
-    tray = new QSystemTrayIcon(window_.windowIcon(), this);
-    tray->setToolTip("Tarvel line watch");
-    tray->show();
-    tray_ = tray;
-  }
-  tray->showMessage(title, text, event.raised ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+  if (tray) tray->showMessage(title, text, event.raised ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
 }
 
 void LineWatchBinding::RunZoneCommand(const QString& zone, watch::ZoneVerb verb) {

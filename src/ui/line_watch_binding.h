@@ -3,11 +3,15 @@
 // (a user command waits at most for one exchange); the console's monitor shows the sweep's
 // readings of its channel instead of reading it again; the line overview docks on the console
 // (SetUp > Line Overview) and its settings are under SetUp > Line Watch Settings...; alarms
-// become desktop notifications; readings and alarms go to an MQTT broker when one is set.
+// are written to the console's message area, show the tray icon and become desktop
+// notifications; readings and alarms go to an MQTT broker when one is set; Exit asks while runs
+// are recorded or alarms are open.
 // The watch itself is Qt-free (src/watch); this binds it to the windows.
 
 #include <QObject>
+#include <QString>
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,7 +60,11 @@ class LineWatchBinding : public QObject {
 
  private:
   void Sweep();  // the sweep as the runner's background work, from now
+  // An alarm raised or cleared: the signal, a line in the console's message area, the tray icon
+  // while alarms are open, and a desktop notification when the options want one.
   void Notify(const watch::AlarmEvent& event);
+  // What Exit must ask about: runs being recorded, alarms open; empty when nothing.
+  QString ExitReasons() const;
   void RunZoneCommand(const QString& zone, watch::ZoneVerb verb);
   void EditSettings();
 
@@ -69,7 +77,8 @@ class LineWatchBinding : public QObject {
   QDockWidget* dock_ = nullptr;
   LineOverview* overview_ = nullptr;
   bool started_ = false;
-  QObject* tray_ = nullptr;  // a QSystemTrayIcon where there is no notification service
+  QObject* tray_ = nullptr;  // a QSystemTrayIcon where the desktop has a tray
+  std::map<int, QString> openAlarms_;  // by channel
   std::mutex publisherMutex_;  // the runner's thread publishes, the window's thread replaces
   std::shared_ptr<publish::MqttPublisher> publisher_;
 };

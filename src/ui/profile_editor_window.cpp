@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -113,7 +114,6 @@ ProfileEditorWindow::ProfileEditorWindow(const AppFolder& folder, QWidget* paren
   });
 
   ApplySettings(ReadEditorSettings(folder_.EditorSettings()));
-  RestorePlacement(this, PlacementFile(QString::fromStdString(folder_.Setup().string())), QSize(1500, 860));
   grid_->setFocus();
 }
 
@@ -121,9 +121,12 @@ void ProfileEditorWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (placed_) return;
   placed_ = true;
-  KeepOnScreen(this);
-  ShareOutSplitters();
   const QString file = PlacementFile(QString::fromStdString(folder_.Setup().string()));
+  RestorePlacement(this, file, QSize(1500, 860));
+  KeepOnScreen(this);
+  layout()->activate();
+  QTimer::singleShot(250, this, [this] { KeepOnScreen(this); });
+  ShareOutSplitters();
   RestoreSplitter(sheetAndChart_, file);
   RestoreSplitter(sheetAndPrompt_, file);
 }
@@ -206,6 +209,7 @@ void ProfileEditorWindow::UpdateMenus() {
 void ProfileEditorWindow::UpdateTitle() {
   const QString name = QString::fromStdString(session_->ProfileName());
   setWindowTitle(QString("%1%2 - %3").arg(name.isEmpty() ? "New profile" : name, IsModified() ? "*" : "", kTitle));
+  chart_->SetProfileName(name.isEmpty() ? QString("New profile") : "Profile " + name);
 }
 
 bool ProfileEditorWindow::ConfirmDiscard(const QString& question) {

@@ -2,15 +2,19 @@
 // ui: the live run trend on the console -- set point and process value of the current channel
 // over the run, with the executing profile's design drawn behind when its file is in
 // Profiles/. Points come from the console's recorder on the command thread and are posted to
-// this widget's thread; console::TrendPoints keeps their number bounded.
+// this widget's thread; console::TrendPoints keeps their number bounded. A gap in the run (lost
+// readings, a pause, a jump, a new start) is a gap in its lines, never a line across it; a long
+// run's time axis reads in hours and minutes.
 
 #include <QWidget>
 
 #include <optional>
+#include <vector>
 
 #include "console/run_recording.h"
 #include "console/trend_points.h"
 
+class QCategoryAxis;
 class QLineSeries;
 class QValueAxis;
 
@@ -32,6 +36,8 @@ class TrendView : public QWidget {
 
   std::size_t PointCount() const { return points_.Points().size(); }
   std::size_t DesignPointCount() const;
+  // The pieces the set point is drawn in: one per leg of the run.
+  std::vector<QLineSeries*> SetPointLegs() const;
   ChartView* View() const { return view_; }
 
  signals:
@@ -40,14 +46,16 @@ class TrendView : public QWidget {
  private:
   void StartTrace(const console::RunTrace& trace);
   void Redraw();
+  // The n-th piece of a trace, made when first needed; only the first has a legend entry.
+  QLineSeries* Leg(std::vector<QLineSeries*>& legs, std::size_t n);
 
   console::TrendPoints points_;
   std::optional<console::RunTrace> trace_;
   ChartView* view_ = nullptr;
   QLineSeries* design_ = nullptr;
-  QLineSeries* setPoint_ = nullptr;
-  QLineSeries* process_ = nullptr;
-  QValueAxis* timeAxis_ = nullptr;
+  std::vector<QLineSeries*> setPoint_, process_;  // legs, in the order of the run
+  std::size_t legsShown_ = 0;
+  QCategoryAxis* timeAxis_ = nullptr;
   QValueAxis* temperatureAxis_ = nullptr;
 };
 

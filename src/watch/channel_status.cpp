@@ -1,5 +1,6 @@
 #include "watch/channel_status.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <sstream>
@@ -12,6 +13,7 @@ const char* RunStateName(RunState state) {
     case RunState::Held: return "held";
     case RunState::Idle: return "idle";
     case RunState::NoReply: return "no reply";
+    case RunState::Finished: return "finished";
   }
   return "";
 }
@@ -26,9 +28,20 @@ const char* BandName(Band band) {
   return "";
 }
 
-RunState StateOf(const console::RunStateReading& r, const std::optional<store::ControllerConfigRow>& config) {
+RunState StateOf(const console::RunStateReading& r, const std::optional<store::ControllerConfigRow>& config,
+                 const std::vector<store::MemoryRow>& memory) {
   if (!r.complete()) return RunState::NoReply;
-  if (r.runMode.value >= 1 && r.runMode.value <= 4) return RunState::Running;
+  if (r.runMode.value >= 1 && r.runMode.value <= 4) {
+    // The mode stays when the program ends: the step it stopped in tells.
+    const int step = r.currentStep.value;
+    auto row = std::find_if(memory.begin(), memory.end(), [step](const store::MemoryRow& m) { return m.segment == step; });
+    if (row != memory.end() && row->unknown == 0 &&
+        (row->duration == 0 ||
+         (step == r.programHighStep.value && row->duration > 0 &&
+          r.stepTime.value + (row->modified == 1 ? row->jumpTime : 0) >= row->duration)))
+      return RunState::Finished;
+    return RunState::Running;
+  }
   // Pause writes run mode 0 and leaves the program where it stood; a unit never started, or
   // one whose selection was cleared, stands at nothing of a program.
   const bool selected = config && !config->profileNameExecuting.empty();

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "console/monitor.h"
 #include "store/rows.h"
@@ -16,17 +17,20 @@ namespace tarvel::watch {
 
 using SystemClock = std::chrono::system_clock;
 
-// running: a ramp/soak run mode (1..4); held: run mode 0 with the selected profile's program
-// standing inside its range past its start (a paused run); idle: anything else in mode 0;
-// no reply: the latest reading had a failed exchange.
-enum class RunState { Running, Held, Idle, NoReply };
-const char* RunStateName(RunState state);  // "running", "held", "idle", "no reply"
+// running: a ramp/soak run mode (1..4) with the program under way; finished: such a mode with
+// the program at its end (the end step reached, or the time of the last step run out); held:
+// run mode 0 with the selected profile's program standing inside its range past its start (a
+// paused run); idle: anything else in mode 0; no reply: the latest reading had a failed exchange.
+enum class RunState { Running, Held, Idle, NoReply, Finished };
+const char* RunStateName(RunState state);  // "running", "held", "idle", "no reply", "finished"
 
 // Where the process value stands against the design's Error Limits band.
 enum class Band { None, In, Above, Below };  // None: no design or no limits to compare with
 const char* BandName(Band band);             // "", "in band", "above band", "below band"
 
-RunState StateOf(const console::RunStateReading& reading, const std::optional<store::ControllerConfigRow>& config);
+// memory: the controller's program memory copy, which tells an end step from a timed one.
+RunState StateOf(const console::RunStateReading& reading, const std::optional<store::ControllerConfigRow>& config,
+                 const std::vector<store::MemoryRow>& memory = {});
 
 struct ChannelStatus {
   WatchedChannel id;

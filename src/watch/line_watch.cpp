@@ -108,7 +108,7 @@ void LineWatch::Take(const WatchedChannel& channel, const console::RunStateReadi
   Tracked& tracked = tracked_[channel.channel];
   status.id = channel;
   status.at = clock_();
-  status.state = StateOf(reading, row);
+  status.state = StateOf(reading, row, store_.Memory(channel.address).value_or({}));
   status.failure = reading.outcome();
   status.profile = row ? row->profileNameExecuting : "";
   const bool wasActive = tracked.wasActive;
@@ -129,6 +129,8 @@ void LineWatch::Take(const WatchedChannel& channel, const console::RunStateReadi
         Message("Run state of channel " + std::to_string(channel.channel) + ": " + saved.message());
     }
     Record(tracked, status, reading);
+  } else if (tracked.recorder) {
+    tracked.recorder->Lost();
   }
 
   for (const AlarmEvent& event : tracked.alarms.Update(status, wasActive, settings_.consecutive)) {

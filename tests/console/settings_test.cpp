@@ -78,14 +78,24 @@ TEST_F(Settings, SingleSetPointWritesOnlyWhatDiffers) {
   EXPECT_THAT(view_.messages, HasSubstr("Thermostat mode set."));
 }
 
-TEST_F(Settings, AutoTuneSwitchesTheCoilAndFailuresUseEachCommandsOwnWording) {
+TEST_F(Settings, AutoTuneOnAsksNamingTheRunSwitchesTheCoilSaysSoAndFailuresUseEachCommandsOwnWording) {
+  RunProgramOnUnit1();
+  ASSERT_TRUE(store_.SaveRunSelection(1, "Three step.txt", 1, 3));
   Console& console = Started();
+  view_.confirmAnswers = {false};
+  console.AutoTune(true);
+  ASSERT_FALSE(view_.boxes.empty());
+  EXPECT_EQ(view_.boxes.back().title, "AutoTune On");
+  EXPECT_THAT(view_.boxes.back().text, HasSubstr("\r\nUnit #1 is running its program Three step.txt (run mode 2).\r\n"));
+  EXPECT_FALSE(sim_.Unit(1).autoTune) << "cancelled: nothing sent";
   console.AutoTune(true);
   EXPECT_TRUE(sim_.Unit(1).autoTune);
-  EXPECT_EQ(view_.messages, "Turning Auto Tune on\r\n");
+  EXPECT_EQ(view_.messages, "Turning Auto Tune on\r\nAuto Tune is on: the controller is tuning; AutoTune Off ends it\r\n");
+  const std::size_t asked = view_.boxes.size();
   console.AutoTune(false);
+  EXPECT_EQ(view_.boxes.size(), asked) << "switching it off asks nothing";
   EXPECT_FALSE(sim_.Unit(1).autoTune);
-  EXPECT_EQ(view_.messages, "Turning Auto Tune off\r\n");
+  EXPECT_EQ(view_.messages, "Turning Auto Tune off\r\nAuto Tune is off\r\n");
   EXPECT_EQ(view_.LastLed(), Led::Idle);
 
   line_.SetTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20)});

@@ -242,6 +242,19 @@ TEST(ChartAxes, TicksFallOnOneTwoFiveSteps) {
   EXPECT_EQ(TickDecimals(200), 0);
 }
 
+TEST(ChartAxes, LongRunsAreReadInHoursAndMinutesOnClockSteps) {
+  AxisTicks ticks = ClockTicksOf({0, 630}, 6);  // the demo program: every two hours
+  EXPECT_EQ(std::tie(ticks.first, ticks.step, ticks.count), std::tuple(0.0, 120.0, 6));
+  ticks = ClockTicksOf({47, 190}, 8);
+  EXPECT_EQ(std::tie(ticks.first, ticks.step, ticks.count), std::tuple(60.0, 30.0, 5));
+  EXPECT_EQ(ClockTicksOf({0, 10 * 1440}, 4).step, 5 * 1440.0) << "days beyond half a day";
+  EXPECT_EQ(ClockText(90), "1:30");
+  EXPECT_EQ(ClockText(1505), "25:05");
+  EXPECT_EQ(ClockText(0), "0:00");
+  EXPECT_EQ(ClockText(-30), "-0:30");
+  EXPECT_EQ(ClockText(59.6), "1:00");
+}
+
 TEST(ChartAxes, ZoomKeepsThePointUnderTheCursorAndPanMovesByAFraction) {
   const AxisRange full{0, 100};
   EXPECT_EQ(ZoomAround(full, 50, 0.5, full), (AxisRange{25, 75}));

@@ -240,7 +240,17 @@ TEST_F(EditorSessionTest, SaveVerifiesThenWritesWhatTheCliBuildsAndOpensItBack) 
   EXPECT_THAT(sink_.events, ::testing::Contains("Out of range temp entry at\r\nsegment=2\r\ncol=6"));
   sink_.events.clear();
   session_.SetTemperatureScale(TemperatureScale::Celsius);
-  EXPECT_THAT(sink_.events, ElementsAre("<clear>", "Temperature scale set to C")) << "the area is replaced";
+  EXPECT_THAT(sink_.events, ElementsAre("<clear>", "Temperature scale set to C",
+                                        "The values were not converted: the profile's 70 to 800 are now degrees C"))
+      << "the area is replaced";
+  sink_.events.clear();
+  session_.SetTimeScale(TimeScale::Hours);  // 90 minutes become 90 hours
+  EXPECT_THAT(sink_.events, ElementsAre("<clear>", "Time scale set to Hours",
+                                        "The values were not converted: the profile now lasts 90 hours"));
+  sink_.events.clear();
+  session_.SetTimeScale(TimeScale::Hours);
+  EXPECT_THAT(sink_.events, ElementsAre("<clear>", "Time scale set to Hours")) << "no change, no second line";
+  session_.SetTimeScale(TimeScale::Minutes);
   session_.New();
   EXPECT_EQ(session_.Sheet().Cell(1, kEndTemp), "");
 

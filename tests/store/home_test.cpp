@@ -36,7 +36,7 @@ TEST(FirstStart, CreatesFoldersDatabaseAndSensorMenu) {
   EXPECT_EQ(Columns(db, "CommunicationsPort"), (std::vector<std::string>{"CommPortNumber", "CommPortMode", "Rate",
                                                                          "Parity", "Bits", "StopBits", "DevicePath"}));
   EXPECT_EQ(Columns(db, "ControllerMemory"), (std::vector<std::string>{"ModBusAddress", "Segment", "Duration",
-                                                                       "Temperature", "PIDSet", "Modified", "Unknown"}));
+                                                                       "Temperature", "PIDSet", "Modified", "Unknown", "JumpTime"}));
   EXPECT_EQ(Columns(db, "TarvelLog"),
             (std::vector<std::string>{"ModBusAddress", "ProfileName", "Start", "Stop", "SensorType",
                                       "TemperatureScaleType", "TimeScaleType", "ProgressionType"}));

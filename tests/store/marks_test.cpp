@@ -136,7 +136,7 @@ TEST(Migration, ADatabaseOfAnEarlierVersionOpensKeepsItsRowsAndGainsTheMarksAndT
   std::vector<std::string> names;
   while (columns.executeStep()) names.push_back(columns.getColumn(0).getString());
   EXPECT_EQ(names, (std::vector<std::string>{"ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet",
-                                             "Modified", "Unknown"}))
+                                             "Modified", "Unknown", "JumpTime"}))
       << "the described fields keep their names and order; the mark comes last";
   EXPECT_EQ(raw.execAndGet("SELECT Unknown FROM ControllerMemory WHERE Segment = 2").getInt(), 1);
 }

@@ -1,8 +1,10 @@
 // The editor's chart and the console's live trend as a user meets them.
 #include <QApplication>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineEdit>
@@ -123,14 +125,20 @@ TEST_F(EditChartWidget, TicksZoomPanResetAndTheReadOut) {
 }
 
 TEST_F(EditChartWidget, SavesAPictureAndPrintsAndTheLogCanBeRemoved) {
+  // At the size chosen, not the window's, with what it shows and when.
   QString why;
-  ASSERT_TRUE(chart.View()->SaveImage(QString::fromStdString((dir / "chart.png").string()), why)) << why.toStdString();
+  chart.View()->SetCaption("Profile drying.txt");
+  ASSERT_TRUE(chart.View()->SaveImage(QString::fromStdString((dir / "chart.png").string()), {1200, 750}, why))
+      << why.toStdString();
   EXPECT_EQ(tarvel::testing::ReadAll(dir / "chart.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
-  ASSERT_TRUE(chart.View()->SaveImage(QString::fromStdString((dir / "chart.svg").string()), why));
+  EXPECT_EQ(QImage(QString::fromStdString((dir / "chart.png").string())).size(), QSize(1200, 750));
+  ASSERT_TRUE(chart.View()->SaveImage(QString::fromStdString((dir / "chart.svg").string()), {1600, 1000}, why));
   const std::string svg = tarvel::testing::ReadAll(dir / "chart.svg");
-  EXPECT_NE(svg.find("<svg"), std::string::npos);
-  EXPECT_NE(svg.find("Design Profile"), std::string::npos) << "the legend is text in the picture";
-  EXPECT_FALSE(chart.View()->SaveImage(QString::fromStdString((dir / "gone" / "chart.png").string()), why));
+  EXPECT_NE(svg.find("viewBox=\"0 0 1600 1000\""), std::string::npos);
+  for (const char* text : {"Design Profile", "Profile drying.txt", "Tarvel, 20", "Minutes"})
+    EXPECT_NE(svg.find(text), std::string::npos) << text << " is text in the picture";
+  EXPECT_FALSE(
+      chart.View()->SaveImage(QString::fromStdString((dir / "gone" / "chart.png").string()), {1200, 750}, why));
   EXPECT_EQ(why.toStdString(), "cannot write " + (dir / "gone" / "chart.png").string());
   QPrinter printer;
   printer.setOutputFormat(QPrinter::PdfFormat);
@@ -235,6 +243,23 @@ TEST_F(TrendOnConsole, GrowsWithEachReadingOverTheExecutingProfile) {
   EXPECT_EQ(time->min(), 0);
   EXPECT_NE(trend->findChild<QPushButton*>("SaveChartImageButton"), nullptr);
   window.Runner().Shutdown();
+
+  // A leg that begins again (lost readings, a pause, a jump back) is drawn apart, never joined
+  // by a line; the profile's 1000 minutes read in hours and minutes.
+  const console::RunTrace trace{2, "Three step.txt", folder_.Profiles() / "Three step.txt", 'M', 'F'};  // a new trend
+  trend->Add(trace, {0, 100, 100});
+  trend->Add(trace, {100, 150, 149});
+  trend->Add(trace, {90, 140, 141, true});
+  trend->Add(trace, {200, 200, 199});
+  ASSERT_EQ(trend->SetPointLegs().size(), 2u);
+  EXPECT_EQ(trend->SetPointLegs()[0]->points(), (QList<QPointF>{{0, 100}, {100, 150}}));
+  EXPECT_EQ(trend->SetPointLegs()[1]->points(), (QList<QPointF>{{90, 140}, {200, 200}}));
+  auto* clock = qobject_cast<QCategoryAxis*>(trend->View()->chart()->axes(Qt::Horizontal).front());
+  ASSERT_NE(clock, nullptr);
+  EXPECT_EQ(clock->titleText(), "Time (h:mm)");
+  ASSERT_GE(clock->categoriesLabels().size(), 3);
+  for (const QString& label : clock->categoriesLabels())
+    EXPECT_TRUE(QRegularExpression("^[0-9]+:[0-5][0-9]$").match(label).hasMatch()) << label.toStdString();
 }
 
 }  // namespace

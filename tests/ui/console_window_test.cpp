@@ -1,6 +1,9 @@
 // The console window as a user meets it: widgets found by name, boxes answered, what they read.
 #include <QAction>
 #include <QComboBox>
+#include <QDockWidget>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -17,6 +20,8 @@
 #include "support/profiles.h"
 #include "support/run_process.h"
 #include "ui/console_window.h"
+#include "ui/line_watch_binding.h"
+#include "ui/window_placement.h"
 #include "window_fixture.h"
 
 namespace tarvel::ui {
@@ -75,6 +80,74 @@ const std::vector<QString> kConsoleControls = {
     "ClearDisplayButton", "TransferProgressBar", "TransferCancelButton", "CommStatusLED", "SerialLinkLabel",
     "RunTrendChart", "ResetZoomButton", "SaveChartImageButton", "PrintChartButton", "ChartReadout"};
 
+// The console as the program builds it, with its line overview docked and its places kept in
+// Setup/, on each laptop screen; a command runner of its own for each opening.
+class ConsoleLayout : public ConsoleWindowTest {
+ protected:
+  ~ConsoleLayout() override { Close(); }
+  void OpenOn(QScreen* screen) {
+    ownRunner_ = std::make_unique<CommandRunner>();
+    window_ = std::make_unique<ConsoleWindow>(
+        WindowOptions{true, "/dev/pts/test", {}, PlacementFile(QString::fromStdString(folder_.Setup().string()))},
+        *ownRunner_);
+    console_ = std::make_unique<console::Console>(folder_, store_, line_, window_->View(), console::LineInfo{true, true});
+    watch_ = std::make_unique<watch::LineWatch>(folder_, store_, line_);
+    new LineWatchBinding(*window_, *console_, *watch_, folder_);
+    window_->setScreen(screen);
+    window_->show();
+    window_->Start(*console_);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !ownRunner_->Busy(); }, 15000));
+    QCoreApplication::processEvents();
+  }
+  void Close() {
+    if (!window_) return;
+    window_->close();
+    window_.reset();
+    console_.reset();
+    watch_.reset();
+    ownRunner_.reset();
+  }
+  QDockWidget* Dock(const char* name) { return Find<QDockWidget>(name); }
+
+  std::unique_ptr<CommandRunner> ownRunner_;
+  std::unique_ptr<watch::LineWatch> watch_;
+};
+
+const std::vector<QString> kOverviewControls = {"LineOverviewGrid", "LineOverviewSweep", "ZoneSelect", "SetZoneButton"};
+
+// On each laptop screen: at first start; after a layout kept with the docks floated and docked
+// again, and with one left floating over the menu bar; after Reset Window Layout.
+TEST_F(ConsoleLayout, EveryControlFitsEachLaptopScreenThroughSavedLayoutsAndAReset) {
+  std::vector<QString> controls = kConsoleControls;
+  controls.insert(controls.end(), kOverviewControls.begin(), kOverviewControls.end());
+  for (QScreen* screen : QGuiApplication::screens()) {
+    SCOPED_TRACE(screen->name().toStdString());
+    std::filesystem::remove(folder_.Setup() / "WindowPlaces.ini");
+    OpenOn(screen);
+    ExpectLaidOut(*window_, controls);
+    ExpectHoverKeepsLayout(*window_, *Find<QWidget>("RunTrendChart"));
+
+    Dock("LineOverviewDock")->setFloating(true);
+    Dock("LineOverviewDock")->setFloating(false);
+    Dock("RunTrendDock")->setFloating(true);
+    Dock("RunTrendDock")->move(window_->geometry().topLeft());
+    Close();
+    OpenOn(screen);
+    EXPECT_FALSE(Dock("RunTrendDock")->isFloating()) << "not brought back over the menu bar";
+    ExpectLaidOut(*window_, controls);
+
+    Dock("LineOverviewDock")->setFloating(true);
+    Dock("RunTrendDock")->hide();
+    Trigger("mnuResetLayout");
+    for (const char* dock : {"LineOverviewDock", "RunTrendDock"}) {
+      EXPECT_FALSE(Dock(dock)->isFloating()) << dock;
+      EXPECT_TRUE(Dock(dock)->isVisible()) << dock;
+    }
+    ExpectLaidOut(*window_, controls);
+    Close();
+  }
+}
+
 class FreshStart : public ConsoleWindowTest {
  protected:
   FreshStart() : ConsoleWindowTest(false) {}
@@ -93,16 +166,15 @@ TEST_F(FreshStart, AnEmptyMapShowsBothWarningsAndEmptySelectors) {
               ::testing::HasSubstr("Click on SETUP > CHANNEL MAP")) << "the start-up messages stay";
 }
 
-TEST_F(ConsoleWindowTest, OnALaptopScreenEveryControlShowsWholeAndALargerWindowGoesToTheGrids) {
+TEST_F(ConsoleWindowTest, OnALaptopScreenTheGridsShowRowsWidenInsideTheWindowAndALargerWindowGoesToThem) {
   Open();
-  ExpectLaidOut(*window_, kConsoleControls);
   for (const char* inFrame : {"ProfileChannelNumberDisplay", "ModBusAddressDisplay", "ChannelNickNameDisplay",
                               "ControllerTypeDisplay"})
     EXPECT_TRUE(Find<QWidget>("TarvelFrame")->isAncestorOf(Find<QWidget>(inFrame))) << inFrame;
   auto* log = Find<QTableWidget>("fgProfileLog");
   auto* memory = Find<QTableWidget>("ProgramMemoryDisplayFlexGrid");
-  EXPECT_GE(log->viewport()->height(), 4 * 20) << "the profile log shows rows, not two";
-  EXPECT_GE(memory->viewport()->height(), 6 * 20);
+  EXPECT_GE(log->viewport()->height(), 3 * 20) << "the profile log shows rows, not one";
+  EXPECT_GE(memory->viewport()->height(), 5 * 20);
 
   // ">" widens a grid inside the window, "<" gives the room back; the window keeps its size.
   const QSize size = window_->size();
@@ -337,6 +409,18 @@ TEST_F(ConsoleWindowTest, RunControlButtonsSelectStartJumpAndPauseTheProfile) {
   Click("JumpToSegmentPointButton");
   EXPECT_THAT(Prompt(), HasSubstr("Jump done executing"));
   EXPECT_EQ(sim_.Unit(1).profileSetPoint, 150);
+
+  // Commands that would spoil the run name it and offer Cancel first.
+  for (const char* guarded : {"mnuClearController", "mnuAutoTuneOn"}) {
+    boxes_.Answer(QMessageBox::Cancel);
+    Trigger(guarded);
+    EXPECT_THAT(boxes_.Seen().back().second.toStdString(), HasSubstr("Unit #1 is running its program kiln.txt"))
+        << guarded;
+    EXPECT_TRUE(boxes_.LastDefaultWasCancel()) << guarded;
+  }
+  EXPECT_EQ(boxes_.Seen().back().first, "AutoTune On");
+  EXPECT_FALSE(sim_.Unit(1).autoTune);
+  EXPECT_EQ(Find<QTableWidget>("fgProfileLog")->rowCount(), 1) << "nothing cleared";
   Click("PauseProfileButton");
   EXPECT_EQ(sim_.Unit(1).runMode, 0);
   EXPECT_EQ(sim_.Unit(1).setValue, 150);
@@ -371,6 +455,15 @@ TEST(Programs, HelpAndVersionNeedNoDisplay) {
   auto help = tarvel::testing::RunProcess("env", {"-u", "DISPLAY", "QT_QPA_PLATFORM=xcb", TARVEL_GUI, "--help"});
   EXPECT_THAT(help.out, HasSubstr("--simulate"));
   EXPECT_THAT(help.out, HasSubstr("--editor"));
+  // Without a display a wrong option, or a start at all, is said and ends with 1, never an abort.
+  auto bogus = tarvel::testing::RunProcess("env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                                                   TARVEL_GUI, "--bogus"});
+  EXPECT_EQ(bogus.exitCode, 1);
+  EXPECT_THAT(bogus.err, HasSubstr("Unknown option 'bogus'"));
+  auto start = tarvel::testing::RunProcess("env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                                                   TARVEL_GUI, "--simulate"});
+  EXPECT_EQ(start.exitCode, 1);
+  EXPECT_THAT(start.err, HasSubstr("no display to open a window on"));
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 #include <QComboBox>
 #include <QDockWidget>
 #include <QEventLoop>
+#include <QPlainTextEdit>
 #include <QTableWidget>
+
+#include <gmock/gmock.h>
 
 #include <atomic>
 #include <fstream>
@@ -15,6 +18,7 @@
 #include "ui/console_window.h"
 #include "ui/line_overview.h"
 #include "ui/line_watch_binding.h"
+#include "ui/trend_view.h"
 #include "window_fixture.h"
 
 namespace tarvel::ui {
@@ -133,7 +137,8 @@ TEST_F(LineWatchInConsole, OverviewRowsDoubleClickChoosesTheChannelAndAnAlarmTur
   ASSERT_EQ(grid->rowCount(), 2);
   auto cell = [&](int row, int column) { return grid->item(row, column)->text(); };
   EXPECT_EQ(cell(0, LineOverview::kNickName), "Kiln");
-  EXPECT_EQ(cell(0, LineOverview::kState), "running");
+  EXPECT_EQ(cell(0, LineOverview::kState), "ALARM") << "words first";
+  EXPECT_EQ(grid->item(0, LineOverview::kState)->toolTip(), "PV 400 above band 150..170 for 2 readings");
   EXPECT_EQ(cell(0, LineOverview::kProfile), "Cure.txt");
   EXPECT_EQ(cell(0, LineOverview::kProcessValue), "400");
   EXPECT_EQ(cell(0, LineOverview::kDeviation), "+240");
@@ -143,7 +148,27 @@ TEST_F(LineWatchInConsole, OverviewRowsDoubleClickChoosesTheChannelAndAnAlarmTur
   EXPECT_EQ(grid->item(1, LineOverview::kState)->background().style(), Qt::NoBrush);
   ASSERT_FALSE(notified.empty());
   EXPECT_EQ(notified[0], "Temperature alarm channel 1 Kiln: raised");
+  EXPECT_THAT(Find<QPlainTextEdit>(window, "User_Prompt")->toPlainText().toStdString(),
+              ::testing::HasSubstr("ALARM channel 1 Kiln: PV 400 above band 150..170 for 2 readings"));
   EXPECT_EQ(Find<QDockWidget>(window, "LineOverviewDock")->widget()->objectName(), "LineOverview");
+  // Selected, the alarm's state cell stays red.
+  grid->selectRow(0);
+  QCoreApplication::processEvents();
+  const QRect state = grid->visualItemRect(grid->item(0, LineOverview::kState));
+  EXPECT_EQ(grid->viewport()->grab().toImage().pixelColor(state.topLeft() + QPoint(2, 2)), QColor(200, 0, 0));
+  // Without "Monitor Run State" the console's Run State and trend follow the sweep's readings.
+  EXPECT_GE(window.Trend()->PointCount(), 3u);
+
+  // Exit names the run being recorded and the alarm, Cancel first; cancelled, the window stays.
+  boxes_.Answer(QMessageBox::Cancel);
+  window.close();
+  ASSERT_FALSE(boxes_.Seen().empty());
+  EXPECT_EQ(boxes_.Seen().back().first, "Exit");
+  EXPECT_THAT(boxes_.Seen().back().second.toStdString(),
+              ::testing::MatchesRegex("Exit Tarvel\\?\nA run is being recorded \\(channel 1 Kiln\\).*\n"
+                                      "An alarm is open: channel 1 Kiln: PV 400 above band.*"));
+  EXPECT_TRUE(boxes_.LastDefaultWasCancel());
+  EXPECT_TRUE(window.isVisible());
 
   // Double click on the oven: the console's channel becomes 2.
   const QRect rect = grid->visualItemRect(grid->item(1, LineOverview::kNickName));

@@ -7,13 +7,16 @@
 #include <QClipboard>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -79,8 +82,9 @@ class ProfileEditorTest : public ::testing::Test {
   ProfileEditorTest() { Open(); }
   ~ProfileEditorTest() override { Close(); }
 
-  void Open() {
+  void Open(QScreen* screen = nullptr) {
     window_ = std::make_unique<ProfileEditorWindow>(folder_);
+    if (screen) window_->setScreen(screen);
     window_->SetFileChooser([this](FileDialogKind kind, const QString&) {
       asked_.push_back(kind);
       QString file = files_.empty() ? QString() : files_.front();
@@ -291,13 +295,28 @@ TEST_F(ProfileEditorTest, SaveRefusesABadProfileAndACancelledDialogWritesNothing
   EXPECT_EQ(boxes_.seen[1], "Verify profile saved?\n" + boxes_.seen[0]);
 }
 
-TEST_F(ProfileEditorTest, OnALaptopScreenEveryControlShowsTheLegendIsWholeAndThePlaceIsKept) {
+TEST_F(ProfileEditorTest, OnEachLaptopScreenEveryControlShowsTheLegendIsWholeAndThePlaceIsKept) {
   const std::vector<QString> controls = {
       "Edit_Profile_Name", "Profile_FlexGrid", "LogFileNameDisplay", "LoadLogFileButton", "RemoveLogButton",
       "DesignProfilePlotSelect", "DesignProfileLimitsPlotSelect", "RecordedProfilePlotSelect",
       "RecordedTempDataPlotSelect", "EditChart", "ResetZoomButton", "SaveChartImageButton", "PrintChartButton",
       "ChartReadout", "User_Prompt"};
-  ExpectLaidOut(*window_, controls);
+  // With a log over the profile the read-out names five traces: hovering must not push anything.
+  std::string log;
+  for (int p = 0; p < 320; ++p) log += " " + std::to_string(100000 + p).substr(1) + ".00  250  248\r\n";
+  WriteAll(dir_ / "run.log", log);
+  for (QScreen* screen : QGuiApplication::screens()) {
+    SCOPED_TRACE(screen->name().toStdString());
+    Close();
+    std::filesystem::remove(folder_.Setup() / "WindowPlaces.ini");
+    Open(screen);
+    ImportFiveSegments();
+    window_->Chart().LoadLogFile(QString::fromStdString((dir_ / "run.log").string()));
+    ExpectLaidOut(*window_, controls);
+    ExpectHoverKeepsLayout(*window_, *window_->Chart().View());
+    EXPECT_THAT(window_->findChild<QLabel*>("ChartReadout")->text().toStdString(), HasSubstr("Temp Record= 248"));
+  }
+  window_->Chart().RemoveLog();
   // Every legend text is drawn whole, none cut to "Design Prof...".
   int texts = 0;
   for (QGraphicsItem* item : window_->Chart().View()->scene()->items()) {
@@ -310,8 +329,8 @@ TEST_F(ProfileEditorTest, OnALaptopScreenEveryControlShowsTheLegendIsWholeAndThe
   EXPECT_GE(grid_->viewport()->width(), grid_->horizontalHeader()->length()) << "the whole worksheet shows";
 
   // Moved and resized, the editor comes back where the user left it.
-  window_->resize(1000, 600);
-  window_->move(40, 30);
+  window_->resize(1000, 560);
+  window_->move(60, 110);
   QCoreApplication::processEvents();
   const QRect left = window_->geometry();
   Close();
@@ -416,7 +435,7 @@ TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScales)
   Trigger("mnuSensorType_2");  // T: 400 C at most
   EXPECT_THAT(Prompt().toStdString(), HasSubstr("Sensor temperature range is:-270 - 400"));
   Trigger("mnuFahrenheit");
-  EXPECT_EQ(Prompt(), "Temperature scale set to F\n");
+  EXPECT_EQ(Prompt(), "Temperature scale set to F\nThe values were not converted: the profile's 70 to 400 are now degrees F\n");
 
   // Closing writes the settings; the next window comes back with them and the profile.
   boxes_.answers = {QMessageBox::Discard};

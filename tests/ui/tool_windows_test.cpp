@@ -101,16 +101,25 @@ TEST_F(ToolWindows, ChannelMapAddsRowsAsksBeforeDeletingAndSaysWhyAnEntryIsRefus
   EXPECT_EQ(grid->item(1, 2)->text(), "2");
   EXPECT_EQ(grid->item(1, 3)->text(), "Default2");
 
-  // A channel that is not a whole number: refused, with the reason, and the box stays open.
-  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(1, 1)).center());
-  Idle();
+  // What is typed into a cell replaces its value: channel 2 becomes 7, not 27.
+  auto cell = [&](int row, int column) {
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(row, column)).center());
+    Idle();
+  };
   auto* editor = Find<QLineEdit>(map, "FloatingTextBox");
-  editor->setText("2.7");
+  cell(1, 1);
+  QTest::keyClicks(editor, "7");
+  QTest::keyClick(editor, Qt::Key_Return);
+  Idle();
+  EXPECT_EQ(grid->item(1, 1)->text(), "7");
+  // A channel that is not a whole number: refused, with the reason, and the box stays open.
+  cell(1, 1);
+  QTest::keyClicks(editor, "2.7");
   QTest::keyClick(editor, Qt::Key_Return);
   Idle();
   EXPECT_TRUE(prompt->toPlainText().endsWith("Error: SoftwareChannel must be a whole number\n"));
   EXPECT_TRUE(editor->isVisible());
-  EXPECT_EQ(grid->item(1, 1)->text(), "2");
+  EXPECT_EQ(grid->item(1, 1)->text(), "7");
 
   grid->setCurrentCell(0, 3);
   Click(map, "DeleteRowButton");

@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "console/recording_view.h"
+#include "console/trend_points.h"
 #include "profile/log_file.h"
 #include "support/reading_frames.h"
 #include "watch_fixture.h"
@@ -120,7 +121,22 @@ class Alarms : public WatchFixture {
     Watch().OnAlarm([this](const AlarmEvent& e) { events_.push_back(e); });
   }
   std::vector<std::string> Logged() { return Lines(testing::ReadAll(Watch().AlarmLog())); }
+  // The console on channel 1, shown the sweep's readings of it.
+  console::Console& Console() {
+    console_ = std::make_unique<console::Console>(folder_, store_, line_, view_, console::LineInfo{true, true});
+    auto& selection = console_->Selection();
+    selection.LoadChannelLists();
+    selection.SelectIndex(0);
+    selection.SetStartupComplete(true);
+    console_->RunMonitor().SetRunsRecordedElsewhere(true);
+    Watch().SetMonitorView([c = console_.get()](int channel, std::uint8_t address, const console::RunStateReading& r) {
+      return c->RunMonitor().ShowReading(channel, address, r);
+    });
+    return *console_;
+  }
   std::vector<AlarmEvent> events_;
+  console::RecordingView view_;
+  std::unique_ptr<console::Console> console_;
 };
 
 TEST_F(Alarms, OutsideTheBandForTwoReadingsRaisesAndBackInBandClears) {
@@ -212,26 +228,74 @@ TEST_F(Alarms, ZoneSpreadIsWorkedOutAfterEachSweepAndRecordedWhileTheZoneRuns) {
 }
 
 TEST_F(Alarms, TheConsoleMonitorShowsTheSweepsReadingOfItsChannelWithoutReadingItAgain) {
-  console::RecordingView view;
-  console::Console console(folder_, store_, line_, view, {true, true});
-  auto& selection = console.Selection();
-  selection.LoadChannelLists();
-  selection.SelectIndex(0);
-  selection.SetStartupComplete(true);
-  console.RunMonitor().SetRunsRecordedElsewhere(true);
+  console::Console& console = Console();
+  SetPv(1, 231);
+  Watch().RunSweep();
+  EXPECT_EQ(view_.fields[console::Field::ProcessTemperature], "231") << "monitoring off: shown all the same";
+  EXPECT_EQ(view_.messages, "") << "the message area is left to the user's commands";
   console.SetMonitoring(true);  // the button reads once at once
   SetPv(1, 247);
   sim_.ClearRequests();
-  Watch().SetMonitorView([&console](int channel, std::uint8_t address, const console::RunStateReading& reading) {
-    return console.RunMonitor().ShowReading(channel, address, reading);
-  });
   Watch().RunSweep();
-  EXPECT_EQ(Reads(sim_.Requests()), Joined({Reading(1), Reading(2, true)})) << "the console probed unit 1 already";
-  EXPECT_EQ(view.fields[console::Field::ProcessTemperature], "247");
-  EXPECT_EQ(view.fields[console::Field::CurrentStep], "1");
+  EXPECT_EQ(Reads(sim_.Requests()), Joined({Reading(1), Reading(2)}));
+  EXPECT_EQ(view_.fields[console::Field::ProcessTemperature], "247");
+  EXPECT_EQ(view_.fields[console::Field::CurrentStep], "1");
   // One run, one file: the console's own recorder leaves it to the watch.
   EXPECT_EQ(FilesIn(folder_.ChannelLogFolder(1)).size(), 1u);
   EXPECT_EQ(store_.ControllerConfig(1).value()->segmentElapsedTime, 15);
+}
+
+// Paused at 15 minutes (160, half way up the ramp), held for an hour and a half, restarted: the
+// controller runs the copy the restart's jump left, its step time counting from the jump point.
+// The design follows that, so nothing raises an alarm, the new log begins where the run stood
+// and the trend leaves a gap across the pause instead of drawing a line. At the end step the
+// run reads "finished".
+TEST_F(Alarms, APausedAndRestartedRunStaysInItsBandAndEndsFinished) {
+  console::Console& console = Console();
+  console::TrendPoints trend;
+  console.Recorder().OnPoint([&trend](const console::RunTrace&, const console::RunPoint& p) { trend.Add(p); });
+  Watch().RunSweep();
+  ASSERT_TRUE(console.Run().PauseProfile()) << view_.messages;
+  for (int sweep = 0; sweep < 3; ++sweep) {
+    sim_.AdvanceTime(30min);
+    Watch().RunSweep();
+    EXPECT_EQ(Watch().Statuses().at(1).state, RunState::Held);
+  }
+  const std::size_t beforeRestart = trend.Points().size();
+  ASSERT_TRUE(console.Run().RestartProfile()) << view_.messages;
+  for (int sweep = 1; sweep <= 4; ++sweep) {
+    sim_.AdvanceTime(3min);
+    Watch().RunSweep();
+    const ChannelStatus& kiln = Watch().Statuses().at(1);
+    EXPECT_EQ(kiln.state, RunState::Running);
+    EXPECT_NEAR(*kiln.programTime, 15 + 3 * sweep, 1) << "sweep " << sweep;
+    EXPECT_NEAR(*kiln.design, kiln.setPoint, 6) << "sweep " << sweep;
+    EXPECT_EQ(kiln.band, Band::In) << "sweep " << sweep << ": " << StatusLine(kiln);
+  }
+  EXPECT_TRUE(events_.empty()) << events_.front().text;
+  EXPECT_FALSE(fs::exists(Watch().AlarmLog()));
+  const auto files = FilesIn(folder_.ChannelLogFolder(1));
+  ASSERT_EQ(files.size(), 2u) << "one file before the pause, one after";
+  const auto restarted = profile::ReadLogFile(files[0] == Watch().Statuses().at(1).recording ? files[0] : files[1]);
+  ASSERT_EQ(restarted.value().size(), 4u);
+  EXPECT_NEAR(restarted.value().front().time, 18, 1);
+
+  const auto& points = trend.Points();
+  ASSERT_GT(points.size(), beforeRestart);
+  EXPECT_TRUE(points[beforeRestart].breakBefore) << "no line across the pause";
+  EXPECT_NEAR(points[beforeRestart].time, 18, 1);
+  for (std::size_t i = 1; i < points.size(); ++i) {
+    if (!points[i].breakBefore) {
+      EXPECT_LE(points[i].time - points[i - 1].time, 3.5) << "point " << i;
+    }
+  }
+
+  sim_.AdvanceTime(75min);
+  Watch().RunSweep();
+  EXPECT_EQ(Watch().Statuses().at(1).state, RunState::Finished);
+  EXPECT_THAT(StatusLine(Watch().Statuses().at(1)), HasSubstr(" finished "));
+  EXPECT_TRUE(Watch().Statuses().at(1).recording.empty()) << "the run is over";
+  EXPECT_TRUE(events_.empty());
 }
 
 }  // namespace
