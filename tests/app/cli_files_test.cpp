@@ -88,19 +88,26 @@ class CliLineFiles : public ::testing::Test {
   sim::SimulatedLine sim_{testing::InstantLine({4})};
 };
 
-TEST_F(CliLineFiles, ADamagedDatabaseIsSaidToBeDamagedNotAnUnmappedChannel) {
-  testing::WriteAll(home_.ConfigDatabase(), std::string(8192, 'Z'));
-  auto download = Cli({"download", "14", "1", "3"});
-  EXPECT_EQ(download.exitCode, 1);
-  EXPECT_THAT(download.err, HasSubstr("Damaged database: " + home_.ConfigDatabase().string()));
-  EXPECT_THAT(download.err, Not(HasSubstr("not in the channel map")));
+TEST_F(CliLineFiles, ADamagedOrEmptyDatabaseIsSaidToBeSoNotAnUnmappedChannelOrANewMap) {
+  for (const auto& [bytes, why] : {std::pair{std::string(8192, 'Z'), "Damaged database: "},
+                                   std::pair{std::string(), "Empty database: "}}) {
+    testing::WriteAll(home_.ConfigDatabase(), bytes);
+    std::filesystem::remove(home_.ConfigDatabase().string() + "-wal");
+    for (const auto& args : std::vector<std::vector<std::string>>{{"download", "14", "1", "3"}, {"channels"}}) {
+      auto run = Cli(args);
+      EXPECT_EQ(run.exitCode, 1) << args[0];
+      EXPECT_THAT(run.err, HasSubstr(why + home_.ConfigDatabase().string())) << args[0];
+      EXPECT_THAT(run.out + run.err, Not(HasSubstr("not in the channel map"))) << args[0];
+      EXPECT_THAT(run.out, Not(HasSubstr("0 channels"))) << args[0];
+    }
+    EXPECT_EQ(testing::ReadAll(home_.ConfigDatabase()), bytes) << "left as it is";
+  }
   EXPECT_TRUE(sim_.Requests().empty());
 }
 
 TEST_F(CliLineFiles, DownloadClearsTheMarksAndExitsOneWhenTheMapCannotBeStored) {
   // Steps an interrupted command may have changed: marked, with the words the map had before.
-  Raw().exec("INSERT INTO ControllerMemory (ModBusAddress, Segment, Duration, Temperature, PIDSet, Modified, Unknown) "
-             "VALUES (4, 1, 0, 0, 0, 0, 1), (4, 2, 0, 0, 0, 0, 1), (4, 3, 0, 0, 0, 0, 1)");
+  Raw().exec("UPDATE ControllerMemory SET Unknown = 1 WHERE ModBusAddress = 4 AND Segment <= 3");
   {
     auto other = Raw();  // another program holds the database while the words come in
     other.exec("BEGIN EXCLUSIVE");
