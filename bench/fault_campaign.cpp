@@ -251,7 +251,7 @@ class Campaign {
   // upload, a clear or a download. Never a success: the checks after it look at what it left.
   bool Killed(const std::vector<store::LogRow>& log, Registers& allowed) {
     const int verb = static_cast<int>(random_() % 3);
-    const int steps = 2 + static_cast<int>(random_() % 5);
+    const int steps = 3 + static_cast<int>(random_() % 5);
     const int first = 1 + static_cast<int>(random_() % (65 - steps)), last = first + steps - 1;
     std::vector<std::string> args{"--home", folder_.Root().string(), "--port", device_};
     std::vector<ProgramStep> program;
@@ -310,7 +310,7 @@ class Campaign {
 
     switch (kind) {
       case Kind::Upload: {
-        const int steps = 2 + static_cast<int>(random_() % 5);
+        const int steps = 3 + static_cast<int>(random_() % 5);
         const int first = 1 + static_cast<int>(random_() % (65 - steps));
         const std::string name = "p" + std::to_string(random_() % 7) + ".txt";
         const auto file = tarvel::bench::WriteProfile(folder_, name, steps, random_);

@@ -66,7 +66,7 @@ class FirstRegisterOnly : public FramesBase {
 };
 
 // cure.txt compiled at step 10.
-const std::vector<link::ProgramStep> kCure{{1, 30, 70}, {2, 45, 250}, {1, 0, 100}};
+const std::vector<link::ProgramStep> kCure{{1, 30, 70}, {2, 45, 250}, {1, 0, 250}};
 
 // The first upload learns and keeps both answers; the second uses them: nine words in five
 // writes on a controller that keeps both registers, nine on one that keeps the first only.
