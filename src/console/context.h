@@ -60,6 +60,11 @@ struct Context {
   // Keeps what a transfer or reading learnt of the controller. The knowledge is no user data:
   // when the database refuses it, that is said, and it is learnt again next time.
   void Learnt(std::uint8_t address, const link::FrameUse& use);
+  // Every write workflow reads back what it wrote. A difference means the controller does not
+  // keep what it is sent the way it was learnt (another controller at the address, one that
+  // keeps only the first register of a write): the difference is said, the LED turns red, and
+  // what was learnt of the controller's frames is forgotten, to be learnt again.
+  void DidNotKeep(std::uint8_t address, const std::string& difference);
 
   AppFolder folder;
   store::ConfigStore& store;
