@@ -78,8 +78,8 @@ class ChannelMap {
   void ResolvePendingAddressChanges();
 
   // "Open Menu File": the grid shows the channel map of the configuration database file, which
-  // is only read; every other command keeps to the console's own database, as described. The
-  // own file shows the own map again.
+  // is only read; every other command keeps to the console's own database. The own file shows
+  // the own map again.
   void OpenChannelMapDatabase(const std::filesystem::path& file);
   const AppFolder& Folder() const { return folder_; }
 
