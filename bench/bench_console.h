@@ -36,16 +36,27 @@ inline AppFolder BenchHome(const std::string& name) {
   return folder;
 }
 
-// A profile of segments - 1 timed rows and the end row (it compiles to `segments` steps), with
-// temperatures drawn from random so that each file differs.
+// A profile of segments - 1 timed rows and the end row (it compiles to `segments` steps, at
+// least 3), with temperatures drawn from random so that each file differs, and every cell the
+// checks want: each row starts where the one before ended.
 inline std::filesystem::path WriteProfile(const AppFolder& folder, const std::string& name, int segments,
                                           std::mt19937& random) {
   std::uniform_int_distribution<int> temp(50, 900), time(1, 500);
   profile::ProfileTable table;
+  int start = 0, startTemp = temp(random);
   for (int row = 1; row <= segments; ++row) {
-    table.at(row, profile::kStartTemp) = std::to_string(temp(random));
-    table.at(row, profile::kDuration) = row < segments ? std::to_string(time(random)) : "";
-    table.at(row, profile::kAction) = row < segments ? "r" : "e";
+    table.at(row, profile::kSeg) = std::to_string(row);
+    table.at(row, profile::kStartTime) = std::to_string(start);
+    table.at(row, profile::kStartTemp) = std::to_string(startTemp);
+    table.at(row, profile::kAction) = "e";
+    if (row == segments) break;
+    const int duration = time(random), endTemp = temp(random);
+    table.at(row, profile::kDuration) = std::to_string(duration);
+    table.at(row, profile::kEndTemp) = std::to_string(endTemp);
+    table.at(row, profile::kRampRate) = std::to_string((endTemp - startTemp) / double(duration));
+    table.at(row, profile::kAction) = endTemp == startTemp ? "h" : "r";
+    start += duration;
+    startTemp = endTemp;
   }
   const auto file = folder.Profiles() / name;
   (void)profile::SaveProfileText(file, profile::BuildProfileText(table, {}));

@@ -21,10 +21,13 @@
 //                                          (default 2), on one write model or both
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <string_view>
 
@@ -63,8 +66,30 @@ struct MessagesView : tarvel::bench::NullView {
   void ShowMessages(const std::string& shown) override { text = shown; }
 };
 
-enum class Kind { Upload, Download, Select, Start, Pause, Restart, Jump, Killed };
-constexpr const char* kKindNames[] = {"upload", "download", "select", "start", "pause", "restart", "jump", "killed cli"};
+enum class Kind {
+  Upload, Download, Select, Start, Pause, Restart, Jump, Killed,
+  Swapped, Readded, Forged, PauseLostStep, EmptyDatabase,  // CommandTroubles()
+};
+constexpr const char* kKindNames[] = {"upload",  "download",  "select",           "start",
+                                      "pause",   "restart",   "jump",             "killed cli",
+                                      "swapped", "re-added",  "forged profile",   "pause, step read lost",
+                                      "0-byte database"};
+
+// tarvel-cli run to its end, its output discarded: the exit code, -1 when it did not end by itself.
+int RunToEnd(const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(TARVEL_CLI)};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  pid_t pid = -1;
+  const bool started = posix_spawn(&pid, TARVEL_CLI, &actions, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  if (!started || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
 
 struct Counts {
   std::map<Kind, int> commands;
@@ -76,7 +101,7 @@ struct Counts {
 class Campaign {
  public:
   Campaign(sim::WriteModel model, std::chrono::milliseconds lateDelay, unsigned seed)
-      : sim_(Options(model, lateDelay)), random_(seed), folder_(tarvel::bench::BenchHome("tarvel-fault-campaign")),
+      : model_(model), sim_(Options(model, lateDelay)), random_(seed), folder_(tarvel::bench::BenchHome("tarvel-fault-campaign")),
         store_(folder_.ConfigDatabase(), std::chrono::milliseconds(50)), trouble_(folder_.ConfigDatabase()) {}
   ~Campaign() { std::filesystem::remove_all(folder_.Root()); }
 
@@ -129,6 +154,7 @@ class Campaign {
   Kind ChooseKind() {
     const auto log = store_.Log(1).value_or({});
     if (random_() % 10 == 0) return Kind::Killed;
+    if (auto trouble = CommandTrouble()) return *trouble;
     if (log.empty()) return Kind::Upload;
     const int pick = static_cast<int>(random_() % 100);
     if (pick < 12) return Kind::Upload;
@@ -154,6 +180,11 @@ class Campaign {
       case Kind::Restart: return 36;
       case Kind::Jump: return 32;
       case Kind::Killed: return 0;
+      case Kind::Swapped: return 9;  // the clear of a few steps
+      case Kind::Forged: return 1;   // the upload's probe
+      case Kind::Readded:
+      case Kind::PauseLostStep:
+      case Kind::EmptyDatabase: return 0;  // their own trouble
     }
     return 10;
   }
@@ -175,7 +206,7 @@ class Campaign {
     // database and one that refuses writes.
     const unsigned trouble = random_() % 20;
     const sim::Fault fault = kinds[random_() % std::size(kinds)];
-    if (trouble < 4 || kind == Kind::Killed) {
+    if (trouble < 4 || kind == Kind::Killed || Exchanges(kind) == 0) {
       faulting_.Plan(0, nullptr, "no trouble");
     } else if (trouble < 8) {
       const auto db = trouble < 6 ? tarvel::bench::DbTrouble::Locked : tarvel::bench::DbTrouble::ReadOnly;
@@ -251,7 +282,7 @@ class Campaign {
   // upload, a clear or a download. Never a success: the checks after it look at what it left.
   bool Killed(const std::vector<store::LogRow>& log, Registers& allowed) {
     const int verb = static_cast<int>(random_() % 3);
-    const int steps = 2 + static_cast<int>(random_() % 5);
+    const int steps = 3 + static_cast<int>(random_() % 5);
     const int first = 1 + static_cast<int>(random_() % (65 - steps)), last = first + steps - 1;
     std::vector<std::string> args{"--home", folder_.Root().string(), "--port", device_};
     std::vector<ProgramStep> program;
@@ -310,7 +341,7 @@ class Campaign {
 
     switch (kind) {
       case Kind::Upload: {
-        const int steps = 2 + static_cast<int>(random_() % 5);
+        const int steps = 3 + static_cast<int>(random_() % 5);
         const int first = 1 + static_cast<int>(random_() % (65 - steps));
         const std::string name = "p" + std::to_string(random_() % 7) + ".txt";
         const auto file = tarvel::bench::WriteProfile(folder_, name, steps, random_);
@@ -410,10 +441,136 @@ class Campaign {
         return run.JumpToSegmentPoint(std::to_string(target.segment), std::to_string(time));
       }
       case Kind::Killed: break;  // a tarvel-cli run: Killed()
+      case Kind::Swapped: return Swapped(log, allowed, holds);
+      case Kind::Readded: return Readded(allowed, holds);
+      case Kind::Forged: return Forged(holds);
+      case Kind::PauseLostStep: return PauseLostStep(allowed, holds);
+      case Kind::EmptyDatabase: return EmptyDatabase(holds);
     }
     return false;
   }
 
+  // --- troubles of the commands themselves: a controller swapped behind the console's back, a
+  // channel given to another controller, forged profiles, a pause that loses its step read, an
+  // empty database. About one command in six.
+
+  std::optional<Kind> CommandTrouble() {
+    const unsigned pick = random_() % 100;
+    if (pick < 3) return Kind::Swapped;
+    if (pick < 5) return Kind::Readded;
+    if (pick < 10) return Kind::Forged;
+    if (pick < 14 && sim_.Unit(1).runMode != 0) return Kind::PauseLostStep;
+    if (pick < 16) return Kind::EmptyDatabase;
+    return std::nullopt;
+  }
+
+  // The controller is swapped for one of the other write model holding the same words, so only
+  // what the console learnt of its frames is stale; then the range of a logged profile, or a few
+  // steps, is cleared, as Delete Profile does. A clear that leaves a word says so.
+  bool Swapped(const std::vector<store::LogRow>& log, Registers& allowed, std::function<std::string()>& holds) {
+    sim_.EditUnit(1, [this](sim::UnitState& u) {
+      u.writeModel = u.writeModel.value_or(model_) == sim::WriteModel::Both ? sim::WriteModel::First : sim::WriteModel::Both;
+    });
+    int first = 1 + static_cast<int>(random_() % 60), last = first + 2;
+    if (!log.empty()) {
+      const auto& row = log[random_() % log.size()];
+      first = row.start, last = row.stop;
+    }
+    allowed = StepWords(first, last, {1, 2, 3});
+    holds = [=, this] {
+      for (int step = first; step <= last; ++step)
+        if (Held(sim_.Unit(1), step) != ProgramStep{}) return "step " + std::to_string(step) + " not cleared";
+      return std::string();
+    };
+    return console_->Memory().ClearProgramRange(first, last);
+  }
+
+  // tarvel-cli channel remove and channel add put another controller, with words of its own, on
+  // channel 1's address; then the operator tries Select and Start. Neither may run anything of
+  // the controller before, and every row of the map is marked until read.
+  bool Readded(Registers& allowed, std::function<std::string()>& holds) {
+    allowed = StepWords(1, 64, {1, 2, 3});  // the other controller's own words, not the command's doing
+    const std::string home = folder_.Root().string();
+    const bool removed = RunToEnd({"--home", home, "channel", "remove", "1"}) == 0;
+    sim_.EditUnit(1, [this](sim::UnitState& u) {
+      for (auto& step : u.steps)
+        step = {static_cast<std::int16_t>(1 + random_() % 4), static_cast<std::int16_t>(random_() % 90),
+                static_cast<std::int16_t>(random_() % 900)};
+    });
+    const bool added = RunToEnd({"--home", home, "channel", "add", "1", "1", "Other" + std::to_string(random_() % 1000)}) == 0;
+    if (!removed || !added) std::fprintf(stderr, "the channel could not be re-added\n");
+    auto& run = console_->Run();
+    console_->Log().Show(1);
+    const bool selected = !console_->Log().Rows().empty() && run.SelectRunProfile(1);
+    const bool started = run.StartProfile();
+    holds = [] { return std::string("ran the program of the controller before"); };
+    return selected || started;
+  }
+
+  // A profile whose checksum matches but that profile check refuses -- a temperature the sensor
+  // cannot reach, a Duration left empty mid-profile, or a segment that does not start where the
+  // one before ended -- opened, compiled and uploaded: nothing is compiled, nothing written.
+  bool Forged(std::function<std::string()>& holds) {
+    const auto file = tarvel::bench::WriteProfile(folder_, "forged.txt", 4, random_);
+    auto table = tarvel::profile::ParseProfileText(tarvel::profile::LoadProfileText(file));
+    const unsigned variant = random_() % 3;
+    if (variant == 0) table.at(2, tarvel::profile::kEndTemp) = table.at(3, tarvel::profile::kStartTemp) = "30000";
+    if (variant == 1) table.at(2, tarvel::profile::kDuration).clear();
+    if (variant == 2) table.at(3, tarvel::profile::kStartTemp) = "901";  // never an End Temp of WriteProfile
+    (void)tarvel::profile::SaveProfileText(file, tarvel::profile::BuildProfileText(table, {}));
+    auto& console = *console_;
+    console.OpenProfile(file);
+    console.SetStartStepText(std::to_string(1 + random_() % 60));
+    console.Compiler().Compile();
+    const bool compiled = console.Compiler().ProfileCompiled();
+    const bool logged = console.UploadProfile({"forged.txt", std::to_string(1 + random_() % 60), "SV"}).logged;
+    holds = [] { return std::string("a forged profile was compiled or uploaded"); };
+    return compiled || logged;
+  }
+
+  // Pause with the reading's executing-step read lost: Restart
+  // resumes from what that reading stores, so the pause must hold nothing. A pause that succeeds
+  // must have stored the step and time it holds the program at.
+  bool PauseLostStep(Registers& allowed, std::function<std::string()>& holds) {
+    allowed = {0x0000, 0x200D};  // a pause that goes through holds the set point in run mode 0
+    auto& console = *console_;
+    console.ReadControllerRunMode();
+    const int mode = sim_.Unit(1).runMode;
+    // The reading's second read is the step's, third when the block probe comes after its first.
+    const bool probe = !store_.Capabilities(1).value_or(store::CapabilityRow{}).blockReads.has_value();
+    faulting_.Plan(probe ? 3 : 2, [this] {
+      sim_.InjectFault(sim::Fault::NoReply);
+      ++counts_.lineFaults;
+    }, "the pause's executing-step read lost");
+    holds = [=, this] {
+      const auto u = sim_.Unit(1);
+      const auto c = store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{});
+      const int time = static_cast<int>(std::floor(u.stepElapsed + 1e-6));  // as the register reads it
+      const bool stored = c.runMode == mode && c.segmentExecuting == u.currentStep && c.segmentElapsedTime == time;
+      return stored ? std::string() : std::string("paused without its restart point");
+    };
+    return console.Run().PauseProfile();
+  }
+
+  // A home whose configuration database is an empty file: neither a listing nor an upload makes
+  // a new map there or talks to the line; both exit 1 and leave the file as it is.
+  bool EmptyDatabase(std::function<std::string()>& holds) {
+    const std::filesystem::path home = folder_.Root().string() + "-empty";
+    const tarvel::AppFolder empty(home);
+    std::filesystem::create_directories(empty.Setup());
+    { std::ofstream truncate(empty.ConfigDatabase(), std::ios::trunc); }
+    line_.Close();  // the port is the child's
+    sim_.ClearRequests();
+    const int listed = RunToEnd({"--home", home.string(), "channels"});
+    const int uploaded = RunToEnd({"--home", home.string(), "--port", device_, "upload", "1", "x.txt", "1", "--yes"});
+    if (!line_.Open(device_).ok()) std::fprintf(stderr, "the line could not be opened again\n");
+    const bool untouched = std::filesystem::file_size(empty.ConfigDatabase()) == 0 && sim_.Requests().empty();
+    std::filesystem::remove_all(home);
+    holds = [=] { return untouched ? std::string("a command exited 0") : std::string("made a new map or talked"); };
+    return listed == 0 || uploaded == 0 || !untouched;
+  }
+
+  sim::WriteModel model_;  // the line's; a swapped controller has the other
   sim::SimulatedLine sim_;
   tarvel::link::ModbusRtuLine line_;
   FaultingLine faulting_{line_};
@@ -466,7 +623,7 @@ int main(int argc, char** argv) {
     std::printf("  log rows whose steps do not hold their program %d\n", c.badLogRows);
     std::printf("  successes after a failure                   %d\n", c.falseSuccesses);
     std::printf("  collateral register changes                 %d\n", c.collateral);
-    std::printf("  %d / %d / %d\n", c.unmarked, c.badLogRows, c.falseSuccesses);
+    std::printf("  %d / %d / %d / %d\n", c.unmarked, c.badLogRows, c.falseSuccesses, c.collateral);
     failures += c.unmarked + c.badLogRows + c.falseSuccesses + c.collateral;
   }
   return failures == 0 ? 0 : 1;

@@ -1,11 +1,17 @@
 // Times a whole jump sequence ("Jump To") against the simulator paced at 9600 baud with a
-// 10 ms turnaround, set against the wire-time floor of the exchanges it made.
+// 10 ms turnaround, set against the wire-time floor of the exchanges it made. The controller
+// answers the described frames only (reads and writes of two registers) and is known to keep
+// both registers of a write, as the upload of its program taught the console.
 //
-//   jump_bench [ROUNDS]      default 5 jumps, each after the one before (so each restores one step)
+//   jump_bench [ROUNDS] [--untried]   default 5 jumps, each after the one before (so each puts
+//                                     back the step it leaves); --untried: nothing known of the
+//                                     controller's frames, every word written on its own
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 
 #include "bench_console.h"
 #include "bench_line.h"
@@ -20,6 +26,7 @@ using tarvel::bench::Ms;
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 5;
+  const bool untried = argc > 2 && std::string_view(argv[2]) == "--untried";
   constexpr double kReadFloorMs = 1000 * tarvel::bench::kReadFloor;
   constexpr double kWriteFloorMs = 1000 * tarvel::bench::kWriteFloor;
 
@@ -34,7 +41,9 @@ int main(int argc, char** argv) {
   tarvel::store::ConfigStore store(folder.ConfigDatabase());
   std::vector<tarvel::store::MemoryRow> rows;
   for (int step = 1; step <= 64; ++step) rows.push_back({1, step, step < 10 ? 600 : 0, 100 + 10 * step, 1, 0});
-  if (!store.WriteMemorySteps(1, rows) || !store.WriteLogEntry({1, "bench.txt", 1, 10, "K", "F", "M", "SV"})) {
+  const tarvel::store::CapabilityRow known{1, untried ? std::optional<bool>() : true, false};
+  if (!store.WriteMemorySteps(1, rows) || !store.WriteLogEntry({1, "bench.txt", 1, 10, "K", "F", "M", "SV"}) ||
+      !store.SaveCapabilities(known)) {
     std::fprintf(stderr, "could not write the bench's memory map and log\n");
     return 1;
   }

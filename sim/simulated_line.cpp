@@ -254,7 +254,8 @@ std::optional<Transmission> SimulatedLine::Impl::HandleFrame(const std::vector<s
   if (fault == Fault::NoReply) return std::nullopt;
 
   const auto function = static_cast<std::uint8_t>(decoded.request.function);
-  const auto newAddress = WrittenValue(decoded.request, reg::kUnitAddress, options.writeModel);
+  const WriteModel model = unit->writeModel.value_or(options.writeModel);
+  const auto newAddress = WrittenValue(decoded.request, reg::kUnitAddress, model);
   Handled handled;
   if (fault == Fault::Exception) {
     handled.reply = EncodeExceptionReply(unit->address, function, ExceptionCode::SlaveDeviceFailure);
@@ -268,7 +269,7 @@ std::optional<Transmission> SimulatedLine::Impl::HandleFrame(const std::vector<s
     // Two units on one address would garble every reply; the simulator refuses the change.
     handled.reply = EncodeExceptionReply(unit->address, function, ExceptionCode::IllegalDataValue);
   } else {
-    handled = HandleRequest(*unit, decoded.request, options.autoStart, options.writeModel);
+    handled = HandleRequest(*unit, decoded.request, options.autoStart, model);
   }
 
   Transmission out;

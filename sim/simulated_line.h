@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,12 @@ struct ProgramStep {
   std::int16_t duration = 0;     // word 2: time, or -n jump to step n, or an event code
   std::int16_t temperature = 0;  // word 3
 };
+
+// What the controller does with the second register of a function 16 write to R. Both: it
+// stores R + 1 as well, as the register map describes ("a write to register R also writes
+// to R + 1"), and refuses the whole write when either value is refused. First: it keeps
+// the first register only and ignores the rest.
+enum class WriteModel { Both, First };
 
 // Everything one simulated controller holds. Plain data: tests read and edit it through
 // SimulatedLine::Unit / EditUnit.
@@ -48,13 +55,9 @@ struct UnitState {
   // map itself has none: a write stores its second register there (WriteModel::Both) and a
   // two-register read returns them as its second register. They cannot be addressed first.
   std::map<std::uint16_t, std::uint16_t> spareWords{{0x0001, 0}, {0x1001, 0}, {0x1003, 0}, {0x2012, 0}, {0x40C0, 0}};
+  // A controller of another model than the line's Options::writeModel (one swapped in); none: the line's.
+  std::optional<WriteModel> writeModel;
 };
-
-// What the controller does with the second register of a function 16 write to R. Both: it
-// stores R + 1 as well, as the register map describes ("a write to register R also writes
-// to R + 1"), and refuses the whole write when either value is refused. First: it keeps
-// the first register only and ignores the rest.
-enum class WriteModel { Both, First };
 
 enum class Fault {
   NoReply,       // the request is swallowed

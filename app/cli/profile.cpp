@@ -62,32 +62,10 @@ void PrintRows(std::ostream& out, const ProfileTable& table, int lastRow) {
   }
 }
 
-// The sensor's limits for the scale; no value after saying why the profile cannot be verified.
-std::optional<profile::RangeLimits> LookUpRange(Context& ctx, const std::string& sensor,
-                                                profile::TemperatureScale scale) {
-  std::filesystem::path menuFile = ctx.folder.SensorMenuDatabase();
-  store::SensorMenu menu(menuFile);
-  auto range = console::SensorRange(menu, sensor, scale);
-  if (!range) {
-    ctx.err << "Cannot read the sensor menu " << menuFile.string() << ": " << range.status().message() << "\n";
-    return std::nullopt;
-  }
-  if (!range->has_value())
-    ctx.out << "Sensor type \"" << sensor << "\" is not in the sensor menu " << menuFile.string()
-            << ": its temperature range is unknown, the profile is not verified\n";
-  return *range;
-}
-
-// VerifyProfile with the sensor's limits, shown where the editor shows them. True when clean.
+// The checks of every profile verb, compile and upload: one function, the console's.
 bool Verify(Context& ctx, const ProfileTable& table, const profile::ProfileSettings& settings) {
-  auto limits = LookUpRange(ctx, settings.sensorType, settings.temperatureScale);
-  if (!limits) return false;
   TerminalSink sink(ctx.out);
-  auto outcome = profile::VerifyProfile(table, sink, [&] {
-    sink.Display(profile::SensorRangeMessage(*limits));
-    return *limits;
-  });
-  return !outcome.profileError;
+  return console::CheckProfile(ctx.folder.SensorMenuDatabase(), table, settings, sink);
 }
 
 int Check(Context& ctx, const std::string& file) {

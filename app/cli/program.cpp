@@ -7,6 +7,7 @@
 #include "cli/cli.h"
 #include "cli/console_host.h"
 #include "console/compile.h"
+#include "console/sensor_range.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
 
@@ -34,7 +35,20 @@ int Compile(Context& ctx, const std::string& file, int start) {
     ctx.err << "Error: Unable to load profile\n" << text.status().message() << "\n";
     return kExitFailed;
   }
-  const auto program = console::CompileProfile(profile::ParseProfileText(*text), profile::SettingsOfText(*text), start);
+  const profile::ProfileTable table = profile::ParseProfileText(*text);
+  const profile::ProfileSettings settings = profile::SettingsOfText(*text);
+  // The steps are the output: the checks speak only to refuse.
+  struct Lines : profile::MessageSink {
+    std::string text;
+    void Clear() override {}
+    void Display(std::string_view line) override { (text += line) += "\n"; }
+  } checks;
+  if (!console::CheckProfile(ctx.folder.SensorMenuDatabase(), table, settings, checks)) {
+    std::erase(checks.text, '\r');
+    ctx.err << checks.text << "Error: " << file << " does not pass the profile checks: nothing is compiled\n";
+    return kExitFailed;
+  }
+  const auto program = console::CompileProfile(table, settings, start);
   for (std::size_t j = 0; j < program.steps.size(); ++j) {
     const auto& s = program.steps[j];
     ctx.out << start + static_cast<int>(j) << " " << s.pidSet << " " << s.duration << " " << s.temperature << "\n";
@@ -70,9 +84,14 @@ int Upload(Context& ctx, const Args& plain, bool yes, const std::string& progres
   ConsoleHost host(ctx, yes);
   if (!host.Open(plain[0])) return kExitFailed;
   console::Console& console = host.Console();
-  if (!console.OpenProfile(plain[1])) return kExitFailed;
+  // A bare name is a profile of the home's Profiles/ when there is no such file here.
+  std::filesystem::path file = plain[1];
+  std::error_code ec;
+  if (!file.has_parent_path() && !std::filesystem::exists(file, ec)) file = ctx.folder.Profiles() / file;
+  if (!console.OpenProfile(file)) return kExitFailed;
   console.SetStartStepText(plain[2]);
   console.Compiler().Compile();
+  if (!console.Compiler().ProfileCompiled()) return kExitFailed;  // the checks said why
   auto result = console.UploadProfile({console.Compiler().Loaded().name, plain[2], progression});
   return result.logged ? kExitOk : kExitFailed;
 }

@@ -32,12 +32,13 @@ int RunVerbs(Context& ctx, const Args& args) {
     return in.Usage();
   in.Whole(1, kChannelArg);
   if (verb == "jump") {
-    in.Whole(2, {"SEGMENT", 1, 64});
+    in.Whole(2, {"SEGMENT", 1, 63});  // step 64 is the jump's own
     in.Whole(3, {"TIME", 0, 32767});
   }
   if (verb == "limits") {
-    in.Whole(2, {"LOW", 1, 64});
-    in.Whole(3, {"HIGH", 1, 64});
+    auto low = in.Whole(2, {"LOW", 1, 64});
+    auto high = in.Whole(3, {"HIGH", 1, 64});
+    if (low && high && *low > *high) in.Refuse("LOW must not be above HIGH");
   }
   auto code = verb == "mode" ? in.Whole(2, {"CODE", 0, 4}) : 0;
   if (!in.ok()) return in.Usage();

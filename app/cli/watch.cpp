@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "cli/args.h"
 #include "cli/cli.h"
 #include "link/modbus_rtu_line.h"
 #include "publish/mqtt_publisher.h"
@@ -47,7 +48,7 @@ int Usage(Context& ctx, const std::string& why = "") {
 }  // namespace
 
 int WatchVerb(Context& ctx, const Args& args) {
-  std::optional<double> every = 15;
+  int every = 15;
   long long count = 0;
   int consecutive = watch::kDefaultConsecutive;
   std::string url;
@@ -64,8 +65,13 @@ int WatchVerb(Context& ctx, const Args& args) {
     } else if (arg == "--no-block-reads") {
       ctx.blockReads = false;
     } else if (arg == "--every" && hasValue) {
-      every = ParseNumber(args[++i]);
-      if (!every || *every < 0 || *every > 86400) return Usage(ctx, "--every takes seconds from 0 to 86400");
+      // Whole seconds, as every number of tarvel-cli; a sweep at most each second.
+      auto seconds = ParseWholeArg(args[++i], kSweepEveryArg.low, kSweepEveryArg.high);
+      if (!seconds)
+        return Usage(ctx, std::string(kSweepEveryArg.name) + " must be a whole number from " +
+                              std::to_string(kSweepEveryArg.low) + " to " + std::to_string(kSweepEveryArg.high) +
+                              ", not \"" + args[i] + "\"");
+      every = static_cast<int>(*seconds);
     } else if (arg == "--count" && hasValue) {
       auto n = ToWholeNumber(args[++i], 1, 1'000'000'000);
       if (!n) return Usage(ctx, "--count takes a whole number of sweeps from 1");
@@ -109,7 +115,7 @@ int WatchVerb(Context& ctx, const Args& args) {
   }
 
   watch::LineWatch lineWatch(ctx.folder, store, line);
-  lineWatch.Apply({std::chrono::milliseconds(std::llround(*every * 1000)), consecutive, ctx.blockReads});
+  lineWatch.Apply({std::chrono::seconds(every), consecutive, ctx.blockReads});
   lineWatch.OnStatus([&](const watch::ChannelStatus& status) {
     ctx.out << watch::StatusLine(status) << "\n";
     ctx.out.flush();

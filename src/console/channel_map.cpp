@@ -15,22 +15,24 @@ using link::Outcome;
 const std::string kRangeError =
     "Error: Modbus address must be in the range from 1 and " + std::to_string(kLastMappedAddress);
 
-// Why a channel or address text is not a whole number from 1 to 64; nothing when it is one.
-std::optional<std::string> NumberProblem(const std::string& text, const std::string& what, const std::string& range) {
+// Why a channel or address text is not a whole number from 1 to last; nothing when it is one.
+std::optional<std::string> NumberProblem(const std::string& text, const std::string& what, int last,
+                                         const std::string& range) {
   auto number = ParseNumber(text);
   if (!number) return "Error: " + what + " must be a number";
   if (*number != std::floor(*number)) return "Error: " + what + " must be a whole number";
-  if (*number < 1 || *number > kLastMappedAddress) return range;
+  if (*number < 1 || *number > last) return range;
   return std::nullopt;
 }
 
 std::optional<std::string> AddressProblem(const std::string& text) {
-  return NumberProblem(text, "ModBus address", kRangeError);
+  return NumberProblem(text, "ModBus address", kLastMappedAddress, kRangeError);
 }
 
+// A channel is a number the user chooses: any 16-bit one from 1.
 std::optional<std::string> ChannelProblem(const std::string& text) {
-  return NumberProblem(text, "SoftwareChannel",
-                       "Error: SoftwareChannel must be in the range from 1 and " + std::to_string(kLastMappedAddress));
+  return NumberProblem(text, "SoftwareChannel", kLastChannel,
+                       "Error: SoftwareChannel must be in the range from 1 and " + std::to_string(kLastChannel));
 }
 
 }  // namespace
@@ -42,8 +44,22 @@ ChannelMap::ChannelMap(AppFolder folder, store::ConfigStore& store, link::Modbus
       view_(view),
       messages_([&view](const std::string& text) { view.ShowMessages(text); }) {}
 
+void ChannelMap::OpenChannelMapDatabase(const std::filesystem::path& file) {
+  if (file.empty()) return;  // the dialog was cancelled
+  messages_.ClearDisplay();
+  Display("Opening Channel Map database");
+  std::error_code ec;
+  if (std::filesystem::equivalent(file, store_.File(), ec)) {
+    shown_.reset();
+  } else {
+    shown_ = std::make_unique<store::ConfigStore>(file, store::kDefaultBusyTimeout, store::ConfigStore::Access::ReadOnly);
+    if (!shown_->OpenStatus().ok()) Display(shown_->OpenStatus().message());
+  }
+  RefreshChannelMapGrid();
+}
+
 void ChannelMap::RefreshChannelMapGrid() {
-  auto rows = store_.Channels();
+  auto rows = (shown_ ? *shown_ : store_).Channels();
   if (!rows) Display(rows.status().message());
   view_.ShowRows(rows.value_or({}));
 }
@@ -127,8 +143,8 @@ void ChannelMap::ClearMap() {
 
 std::optional<int> ChannelMap::NextFreeChannel() {
   const int highest = store_.HighestSoftwareChannel().value_or(0);
-  if (highest < kLastMappedAddress) return highest + 1;
-  for (int channel = 1; channel <= kLastMappedAddress; ++channel) {
+  if (highest < kLastChannel) return highest + 1;
+  for (int channel = 1; channel <= kLastChannel; ++channel) {
     auto row = store_.ChannelByNumber(channel);
     if (row.ok() && !row->has_value()) return channel;
   }

@@ -4,6 +4,8 @@
 // Qt-free: it speaks to a ChannelMapView. Depends on link, store and util.
 
 #include <atomic>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +20,8 @@ namespace tarvel::console {
 
 inline constexpr int kScanFirst = 1;
 inline constexpr int kScanLast = 64;
-inline constexpr int kLastMappedAddress = 64;  // the addresses (and channels) the map holds: 1..64
+inline constexpr int kLastMappedAddress = 64;  // the addresses the map holds: 1..64
+inline constexpr int kLastChannel = 32767;     // a channel is any 16-bit number of the user's from 1
 inline constexpr int kLastAddress = 247;       // the highest a unit can answer at before it is moved
 
 class ChannelMapView {
@@ -74,11 +77,17 @@ class ChannelMap {
   // each activation while the line is open).
   void ResolvePendingAddressChanges();
 
+  // "Open Menu File": the grid shows the channel map of the configuration database file, which
+  // is only read; every other command keeps to the console's own database. The own file shows
+  // the own map again.
+  void OpenChannelMapDatabase(const std::filesystem::path& file);
+  const AppFolder& Folder() const { return folder_; }
+
  private:
   void Display(const std::string& text) { messages_.Display(text); }
   bool IsAddressInChannelMap(int address);
   bool EnsureLineOpen();
-  // A channel for a new row: the highest + 1 while that is at most 64, else the lowest free one.
+  // A channel for a new row: the highest + 1 while that is a channel, else the lowest free one.
   std::optional<int> NextFreeChannel();
 
   AppFolder folder_;
@@ -87,6 +96,7 @@ class ChannelMap {
   ChannelMapView& view_;
   MessageLines messages_;
   std::atomic<bool> cancel_{false};
+  std::unique_ptr<store::ConfigStore> shown_;  // the database the grid shows, when not the own
 };
 
 }  // namespace tarvel::console

@@ -5,6 +5,7 @@
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
 #include "profile/verify.h"
+#include "console/sensor_range.h"
 #include "util/text.h"
 
 namespace tarvel::console {
@@ -54,11 +55,13 @@ CompiledProgram CompileProfile(const profile::ProfileTable& table, const profile
 bool Compilation::OpenProfile(const std::filesystem::path& file) {
   context_.ClearDisplay();
   if (file.empty()) return false;
-  const std::string text = profile::LoadProfileText(file);
-  if (text.empty()) {
+  auto loaded = profile::LoadProfileFile(file);
+  if (!loaded) {
     context_.Display("Error: Unable to load profile");
+    context_.Display(file.string() + ": " + loaded.status().message());
     return false;
   }
+  const std::string& text = *loaded;
   context_.Display("Profile is valid");
   // The compiled program was the profile before's: uploading it under this name would log
   // one profile at steps that hold another.
@@ -90,18 +93,30 @@ void Compilation::SetStartStepText(const std::string& text) {
   if (startStep_ < 1 || startStep_ > link::kStepCount) context_.Display("Start Address is out of range 1 - 64");
 }
 
+bool Compilation::PassesChecks() {
+  // The lines of a profile that passes are profile check's praise: only a refusal is shown.
+  struct Lines : profile::MessageSink {
+    std::vector<std::string> lines;
+    void Clear() override {}
+    void Display(std::string_view text) override { lines.emplace_back(text); }
+  } sink;
+  if (CheckProfile(context_.folder.SensorMenuDatabase(), loaded_.table, loaded_.Settings(), sink)) return true;
+  for (const auto& line : sink.lines) context_.Display(line);
+  context_.Display("Error: " + (loaded_.name.empty() ? std::string("The profile") : loaded_.name) +
+                   " does not pass the profile checks above: nothing is compiled or uploaded");
+  return false;
+}
+
 void Compilation::Compile() {
   context_.ClearDisplay();
-  profile::ProfileSettings settings;
-  const char timeLetter = loaded_.timeScale.empty() ? 'M' : loaded_.timeScale[0];
-  // Numbers no program step can hold are refused before anything is compiled or uploaded.
-  if (Status numbers = profile::CheckControllerNumbers(loaded_.table, timeLetter); !numbers) {
-    context_.Display("Error: " + numbers.message());
+  // A profile that profile check refuses is never compiled, so never uploaded.
+  if (!PassesChecks()) {
     compiled_ = CompiledProgram{};
     compiled_flag_ = false;
+    context_.view.SetGridRows(Grid::CompiledProfile, {});
     return;
   }
-  settings.timeScale = profile::TimeScaleFromLetter(timeLetter);
+  const profile::ProfileSettings settings = loaded_.Settings();
   compiled_ = CompileProfile(loaded_.table, settings, startStep_);
   compiled_.profileName = loaded_.name;
   std::vector<std::vector<std::string>> rows;
@@ -119,6 +134,7 @@ void Compilation::Compile() {
 
 void Compilation::CompileButton() {
   Compile();
+  if (!compiled_flag_) return;
   auto address = selection_.CurrentAddress();
   context_.Display("Target in Controller program memory is highlighted");
   // A target that does not fit has no conflicts to report: the upload refuses it.

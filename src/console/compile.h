@@ -49,6 +49,10 @@ struct LoadedProfile {
   std::string name;  // file name without folder: the name in the profile log
   profile::ProfileTable table;
   std::string sensor, temperatureScale, timeScale;  // the three settings as shown
+  profile::ProfileSettings Settings() const {
+    return {sensor, profile::TemperatureScaleFromLetter(temperatureScale.empty() ? 'F' : temperatureScale[0]),
+            profile::TimeScaleFromLetter(timeScale.empty() ? 'M' : timeScale[0])};
+  }
 };
 
 class Compilation {
@@ -65,6 +69,8 @@ class Compilation {
   // that the program does not fit below step 64.
   void CompileButton();
   void Compile();
+  // The checks of tarvel-cli profile check on the loaded profile; a refusal is shown with its lines.
+  bool PassesChecks();
   bool CheckMemoryConflict(int address, int start, int count);
 
   const LoadedProfile& Loaded() const { return loaded_; }

@@ -104,8 +104,8 @@ class Console {
 
   // --- controller settings, single set point, auto-tune
   void ReadControllerSettings() { settings_.ReadControllerSettings(); }
-  void WriteSettings(const SettingsInput& input) { settings_.WriteSettings(input); }
-  void WriteSingleSetPoint(const std::string& text) { settings_.WriteSingleSetPoint(text); }
+  bool WriteSettings(const SettingsInput& input) { return settings_.WriteSettings(input); }
+  bool WriteSingleSetPoint(const std::string& text) { return settings_.WriteSingleSetPoint(text); }
   void AutoTune(bool on) { settings_.AutoTune(on); }
   std::string GetSensorCaption(int index) { return settings_.GetSensorCaption(index); }
   int GetSensorIndex(const std::string& caption) { return settings_.GetSensorIndex(caption); }

@@ -52,6 +52,14 @@ void Context::Learnt(std::uint8_t address, const link::FrameUse& use) {
     Display("The database did not keep which frames controller " + Text(address) + " answers: " + saved.message());
 }
 
+void Context::DidNotKeep(std::uint8_t address, const std::string& difference) {
+  view.SetLed(Led::Error);
+  Display("ERROR: Unit #" + Text(address) + " did not keep what was written: " + difference);
+  Learnt(address, link::FrameUse{{}, blockReads});
+  Display("What was learnt of the frames unit #" + Text(address) +
+          " takes is forgotten: the next transfer learns it again");
+}
+
 Exchanges::Exchanges(Context& context, int expected) : context_(context) {
   if (context_.exchangeDepth++ > 0) return;
   ConsoleView& view = context_.view;

@@ -63,6 +63,11 @@ struct Context {
   // "Unit #1 is running its program Demo drying.txt (run mode 2)." while the console last read
   // a ramp/soak mode; empty otherwise. The guards of commands that would spoil a run name it.
   std::string RunningProgramLine(std::uint8_t address);
+  // Every write workflow reads back what it wrote. A difference means the controller does not
+  // keep what it is sent the way it was learnt (another controller at the address, one that
+  // keeps only the first register of a write): the difference is said, the LED turns red, and
+  // what was learnt of the controller's frames is forgotten, to be learnt again.
+  void DidNotKeep(std::uint8_t address, const std::string& difference);
 
   AppFolder folder;
   store::ConfigStore& store;

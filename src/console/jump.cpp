@@ -7,6 +7,7 @@
 #include <functional>
 #include <tuple>
 
+#include "console/records.h"
 #include "console/run_control.h"
 #include "console/sequence.h"
 #include "util/text.h"
@@ -63,22 +64,39 @@ std::vector<std::string> RefusalLines(PointRefusal refusal) {
 
 // --- program steps and their Modified flags
 
-bool RunControl::WriteStepWords(Sequence& sequence, std::uint8_t address, int step, std::optional<int> pidSet,
-                                int duration, int temperature) {
+namespace {
+
+std::uint16_t Word16(int value) { return link::EncodeSigned(static_cast<std::int16_t>(value)); }
+
+}  // namespace
+
+bool RunControl::WriteStepWords(Sequence& sequence, std::uint8_t address, int step, int duration, int temperature,
+                                const link::FrameUse& frames, bool verify) {
   auto& commands = context_.commands;
-  // Word 3 carries word 1 of the step after it (or the word after step 64), as it stands now.
-  auto after = commands.ReadPair(address, link::ProgramStepRegister(step, 3));
-  if (!sequence.Read(after.outcome, "the word after step " + Text(step))) return false;
-  const auto word = [](int value) { return link::EncodeSigned(static_cast<std::int16_t>(value)); };
-  const std::tuple<int, int, std::uint16_t> words[] = {
-      {1, pidSet.value_or(0), word(duration)}, {2, duration, word(temperature)}, {3, temperature, after.value.second}};
-  for (auto [number, value, next] : words) {
-    if (number == 1 && !pidSet) continue;
-    const std::string key = "step " + Text(step) + " " + kWordNames[number - 1];
-    if (!sequence.Write(commands.WriteProgramStepWord(address, step, number, value, next), key, Text(value)))
-      return false;
+  const std::string key = "step " + Text(step) + " ";
+  // Known to keep both registers: word 2 carries word 3. Else word 3 is written on its own,
+  // carrying word 1 of the step after it (or the word after step 64) as it stands now.
+  std::optional<link::Reply<link::RegisterPair>> after;
+  if (!frames.PairWrites()) {
+    after = commands.ReadPair(address, link::ProgramStepRegister(step, 3));
+    if (!sequence.Read(after->outcome, "the word after step " + Text(step))) return false;
   }
-  return true;
+  if (!sequence.Write(commands.WriteProgramStepWord(address, step, 2, duration, Word16(temperature)),
+                      key + kWordNames[1], Text(duration)))
+    return false;
+  if (after && !sequence.Write(commands.WriteProgramStepWord(address, step, 3, temperature, after->value.second),
+                               key + kWordNames[2], Text(temperature)))
+    return false;
+  if (frames.PairWrites()) sequence.Holds(key + kWordNames[2], Text(temperature));  // carried by word 2
+  return !verify || ReadBackStep(sequence, address, step, duration, temperature);
+}
+
+bool RunControl::ReadBackStep(Sequence& sequence, std::uint8_t address, int step, int duration, int temperature) {
+  auto words = context_.commands.ReadPair(address, link::ProgramStepRegister(step, 2));
+  const std::string key = "step " + Text(step) + " ";
+  return sequence.Read(words.outcome, key + "back") &&
+         sequence.ReadBack(address, key + kWordNames[1], Text(duration), Text(link::DecodeSigned(words.value.first))) &&
+         sequence.ReadBack(address, key + kWordNames[2], Text(temperature), Text(link::DecodeSigned(words.value.second)));
 }
 
 bool RunControl::SetStepModified(Sequence& sequence, std::uint8_t address, int step, int value, int jumpTime) {
@@ -95,32 +113,27 @@ int RunControl::ModifiedCount(std::uint8_t address) {
   return static_cast<int>(context_.store.ModifiedSteps(address).value_or({}).size());
 }
 
-bool RunControl::RestoreModifiedSteps(Sequence& sequence, std::uint8_t address) {
+bool RunControl::RestoreModifiedSteps(Sequence& sequence, std::uint8_t address, const link::FrameUse& frames,
+                                      const std::vector<int>& keep) {
   auto rows = context_.store.ModifiedSteps(address);
   if (!rows.ok()) {
     sequence.Refuse("the program memory copy could not be read: " + rows.status().message());
     return false;
   }
-  if (rows->empty()) context_.Display("No modified profile lines found");
-  for (const auto& row : *rows) {
+  std::vector<store::MemoryRow> restore;
+  for (const auto& row : *rows)
+    if (std::find(keep.begin(), keep.end(), row.segment) == keep.end()) restore.push_back(row);
+  if (restore.empty()) context_.Display("No modified profile lines found");
+  for (const auto& row : restore) {
     // A program write began over the jump's copy (the step is marked Unknown): the stored
-    // original no longer belongs there, and only a download tells what the step holds.
+    // original no longer belongs there, and only a download tells what the step holds. The
+    // mark goes only once the original reads back: until then Start puts it back again.
     if (row.unknown == 0 &&
-        !WriteStepWords(sequence, address, row.segment, std::nullopt, row.duration, row.temperature))
+        !WriteStepWords(sequence, address, row.segment, row.duration, row.temperature, frames, true))
       return false;
     if (!SetStepModified(sequence, address, row.segment, 0)) return false;
   }
   return true;
-}
-
-bool RunControl::RestoreStep(Sequence& sequence, std::uint8_t address, int step) {
-  auto row = context_.store.MemoryStep(address, step);
-  if (!row.ok() || !row->has_value()) {
-    context_.Display("Error: No record set found");
-    return true;
-  }
-  if (!WriteStepWords(sequence, address, step, std::nullopt, (*row)->duration, (*row)->temperature)) return false;
-  return SetStepModified(sequence, address, step, 0);
 }
 
 bool RunControl::RefuseStepSixtyFour(std::pair<int, int> limits) {
@@ -132,6 +145,23 @@ bool RunControl::RefuseStepSixtyFour(std::pair<int, int> limits) {
 }
 
 void RunControl::ShowMemory(std::uint8_t address) { memory_.Refresh(address); }
+
+bool RunControl::ReadStepsForPoint(std::uint8_t address, int segment) {
+  for (int step = segment; step >= 1 && step <= link::kStepCount; ++step) {
+    auto row = context_.store.MemoryStep(address, step);
+    if (!Recorded(context_, row.status(), "The program memory copy could not be read")) return false;
+    if (!row->has_value() || (*row)->unknown != 0) {
+      auto read = memory_.ReadProgramRange(address, step, step);
+      if (!read || !memory_.StoreRead(address, step, *read)) return false;
+      row = context_.store.MemoryStep(address, step);
+      if (!Recorded(context_, row.status(), "The program memory copy could not be read") || !row->has_value())
+        return false;
+    }
+    // The point needs the segment, if timed, and the steps up to the next one that is not a jump.
+    if (step == segment ? (*row)->duration <= 0 : (*row)->duration >= 0) break;
+  }
+  return true;
+}
 
 // --- jump
 
@@ -147,6 +177,8 @@ bool RunControl::JumpToSegmentPoint(const std::string& segmentText, const std::s
     for (const auto& line : RefusalLines(PointRefusal::SegmentOutOfRange)) context_.Display(line);
     return false;
   }
+  // The checks below go by the stored step: one the map may not hold is read first.
+  if (!ReadStepsForPoint(*address, *segment)) return false;
   auto stored = context_.store.MemoryStep(*address, *segment);
   const int duration = stored.ok() && stored->has_value() ? (*stored)->duration : 0;
   if (duration <= 0) {
@@ -171,7 +203,9 @@ bool RunControl::JumpTo(int segment, int time) {
   context_.ClearDisplay();
   auto address = selection_.CurrentAddress();
   if (!address) return false;
-  // All the store can refuse is refused before the first exchange.
+  // The steps the point needs are in the map, read if need be; all the store can refuse is
+  // refused before the first write.
+  if (segment >= 1 && segment < kJumpStep && !ReadStepsForPoint(*address, segment)) return false;
   auto steps = context_.store.Memory(*address);
   const PointResult result = ComputeModifiedPoint(steps.value_or({}), segment, time);
   if (!result.ok()) {
@@ -186,15 +220,7 @@ bool RunControl::JumpTo(int segment, int time) {
     return false;
   }
   if (RefuseStepSixtyFour(*limits)) return false;
-  // The jump computes its point from the stored step and Start puts back step 64 from its row:
-  // words the map may not hold are no base for either.
-  for (const auto& row : context_.store.UnknownSteps(*address).value_or({}))
-    if (row.segment == segment || row.segment == kJumpStep) {
-      context_.Display("ERROR: Step " + Text(row.segment) + " of unit #" + Text(*address) +
-                       " may hold other words than the memory map: use DownLoad Memory before the jump");
-      return false;
-    }
-  Exchanges exchanges(context_, 28 + 3 * ModifiedCount(*address));
+  Exchanges exchanges(context_, 22 + 2 * ModifiedCount(*address));
   Sequence sequence(context_, "Jump");
   context_.view.SetLed(Led::Busy);
   const bool done = JumpSequence(sequence, *address, segment, result.point, *limits);
@@ -211,41 +237,48 @@ bool RunControl::JumpTo(int segment, int time) {
 bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segment, const ModifiedPoint& point,
                               std::pair<int, int> savedLimits) {
   auto& commands = context_.commands;
+  // Where the controller is known to keep both registers of a write, each write carries what
+  // the register after it is to hold and goes alone; elsewhere the second register is written too.
+  const link::FrameUse frames = context_.FramesFor(address);
+  const bool pairs = frames.PairWrites();
   int lowStep = 0;  // what the low step beside the run mode holds: every mode write keeps it
+  std::uint16_t scale = 0;  // the word beside the high step, read where a high step is written alone
   auto runMode = [&](int mode) {
     return sequence.Write(commands.WriteRunMode(address, static_cast<std::uint8_t>(mode), static_cast<std::uint8_t>(lowStep)),
                           "run mode", Text(mode));
   };
-  auto duration = [&](int step, int value, std::uint16_t temperature) {
-    return sequence.Write(commands.WriteProgramStepWord(address, step, 2, value, temperature),
+  auto limits = [&](int low, int high) {
+    const std::string value = Text(low) + " - " + Text(high);
+    // Known to keep both registers, the low step carries the high one.
+    const link::Outcome written =
+        pairs ? context_.line.WriteRegisters(address, link::reg::kProgramLowStep, static_cast<std::uint16_t>(low),
+                                             static_cast<std::uint16_t>(high))
+              : commands.WriteProgramLimits(address, static_cast<std::uint8_t>(low), static_cast<std::uint8_t>(high), scale);
+    if (!sequence.Write(written, "program limits", value)) return false;
+    lowStep = low;
+    return true;
+  };
+  auto duration = [&](int step, int value, int temperature) {
+    return sequence.Write(commands.WriteProgramStepWord(address, step, 2, value, Word16(temperature)),
                           "step " + Text(step) + " duration", Text(value));
   };
-  // Word 2 and the temperature word beside it, as the controller holds them.
-  auto durationAndTemperature = [&](int step) {
-    auto words = commands.ReadPair(address, link::ProgramStepRegister(step, 2));
-    return sequence.Read(words.outcome, "step " + Text(step)) ? std::optional(words.value) : std::nullopt;
-  };
 
-  if (!RestoreModifiedSteps(sequence, address)) return false;
   // Marked before anything of the jump is sent: a jump stopped at any point (a kill too) leaves
   // the steps it may have rewritten marked, their originals in the map for Start to put back.
   // Step 64 too: it may hold the last step of another logged profile. The target keeps where its
   // copy begins, so a reading of the copy's step time is placed on the profile's time axis.
   if (!SetStepModified(sequence, address, segment, 1, point.from) || !SetStepModified(sequence, address, kJumpStep, 1))
     return false;
-  auto stepTime = commands.ReadStepTime(address);
-  if (!sequence.Read(stepTime.outcome, "the step time")) return false;
-  context_.ShowField(Field::CurrentTime, Text(stepTime.value));
   auto modeAndLow = commands.ReadPair(address, link::reg::kRunMode);
   if (!sequence.Read(modeAndLow.outcome, "the run mode")) return false;
-  const int savedMode = modeAndLow.value.first & 0xFF;
+  const int savedMode = link::ByteOf(modeAndLow.value.first);
   lowStep = modeAndLow.value.second;
-  if (!runMode(1)) return false;
-  auto scale = commands.ReadPair(address, link::reg::kProgramHighStep);  // the scale word beside the high step
-  if (!sequence.Read(scale.outcome, "the temperature scale")) return false;
-  if (!UploadProgramLimits(sequence, address, 1, link::kStepCount, scale.value.second)) return false;
-  lowStep = 1;
-  if (!runMode(0)) return false;
+  if (!pairs) {
+    auto highAndScale = commands.ReadPair(address, link::reg::kProgramHighStep);
+    if (!sequence.Read(highAndScale.outcome, "the temperature scale")) return false;
+    scale = highAndScale.value.second;
+  }
+  if (!runMode(1) || !limits(1, link::kStepCount) || !runMode(0)) return false;
 
   // Held, the program cannot leave its step: the step read now is the one to patch.
   auto current = commands.ReadCurrentStep(address);
@@ -254,10 +287,7 @@ bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segm
   // The executing step becomes a jump and must be put back afterwards: it needs its copy.
   // The held program gets back its limits and mode, and the sequence stops with why.
   auto giveUp = [&](const std::function<void()>& refuse) {
-    if (UploadProgramLimits(sequence, address, savedLimits.first, savedLimits.second, scale.value.second)) {
-      lowStep = savedLimits.first;
-      if (runMode(savedMode)) refuse();
-    }
+    if (limits(savedLimits.first, savedLimits.second) && runMode(savedMode)) refuse();
     return false;
   };
   auto executingRow = context_.store.MemoryStep(address, step).value_or(std::nullopt);
@@ -279,24 +309,54 @@ bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segm
       });
     }
   }
-  auto executing = durationAndTemperature(step);
-  if (!executing) return false;
-  auto trampoline = durationAndTemperature(kJumpStep);
-  if (!trampoline) return false;
+  // Steps an earlier jump changed get their originals back, but for those this jump rewrites.
+  if (!RestoreModifiedSteps(sequence, address, frames, {step, segment, kJumpStep})) return false;
 
-  if (!duration(step, -kJumpStep, executing->second)) return false;
-  if (!duration(kJumpStep, 1000, trampoline->second)) return false;
+  // The temperature beside each duration written is the one the step is to hold: the
+  // executing step's stored original (put back below), the target's new one, and step 64's as
+  // the map has it, or as read when the map may not hold it.
+  const int executingTemperature = step == segment ? point.temperature : executingRow->temperature;
+  auto trampolineRow = context_.store.MemoryStep(address, kJumpStep).value_or(std::nullopt);
+  int trampolineTemperature = trampolineRow && trampolineRow->unknown == 0 ? trampolineRow->temperature : 0;
+  if (!trampolineRow || trampolineRow->unknown != 0) {
+    auto words = commands.ReadPair(address, link::ProgramStepRegister(kJumpStep, 2));
+    if (!sequence.Read(words.outcome, "step 64")) return false;
+    trampolineTemperature = link::DecodeSigned(words.value.second);
+  }
+
+  if (!duration(step, -kJumpStep, executingTemperature)) return false;
+  if (!duration(kJumpStep, 1000, trampolineTemperature)) return false;
   if (!runMode(1) || !runMode(0)) return false;
-  if (!duration(kJumpStep, -segment, trampoline->second)) return false;
-  if (!WriteStepWords(sequence, address, segment, std::nullopt, point.duration, point.temperature)) return false;
-  if (!runMode(1) || !runMode(savedMode)) return false;
-  if (step != segment && !RestoreStep(sequence, address, step)) return false;
-  if (!UploadProgramLimits(sequence, address, savedLimits.first, savedLimits.second, scale.value.second)) return false;
-  lowStep = savedLimits.first;
-  if (!runMode(savedMode)) return false;
+  if (!duration(kJumpStep, -segment, trampolineTemperature)) return false;
+  if (!WriteStepWords(sequence, address, segment, point.duration, point.temperature, frames, false)) return false;
+  // Out of step 64 into the segment: a running program's own mode does it in one write.
+  if (savedMode == 0 ? !runMode(1) || !runMode(0) : !runMode(savedMode)) return false;
+  if (step != segment &&
+      !WriteStepWords(sequence, address, step, executingRow->duration, executingRow->temperature, frames, false))
+    return false;
+  if (!limits(savedLimits.first, savedLimits.second) || !runMode(savedMode)) return false;
 
-  // Done only when the controller runs the target: a step that ended on the way, or a
+  // Done only when the controller holds what was written -- the executing step put back (its
+  // mark goes then), the target, step 64's jump, the mode and the limits, both registers of
+  // each read counted -- and, read last, runs the target: a step that ended on the way, or a
   // program that stopped, is told as it is.
+  if (step != segment) {
+    if (!ReadBackStep(sequence, address, step, executingRow->duration, executingRow->temperature) ||
+        !SetStepModified(sequence, address, step, 0))
+      return false;
+  }
+  if (!ReadBackStep(sequence, address, segment, point.duration, point.temperature) ||
+      !ReadBackStep(sequence, address, kJumpStep, -segment, trampolineTemperature))
+    return false;
+  auto modeBack = commands.ReadPair(address, link::reg::kRunMode);
+  if (!sequence.Read(modeBack.outcome, "the run mode back") ||
+      !sequence.ReadBack(address, "run mode", Text(savedMode), Text(link::ByteOf(modeBack.value.first))))
+    return false;
+  const auto [lowBack, highBack] = commands.ReadProgramLimits(address);
+  if (!sequence.Read(link::Worst(lowBack.outcome, highBack.outcome), "the program limits back") ||
+      !sequence.ReadBack(address, "program limits", Text(savedLimits.first) + " - " + Text(savedLimits.second),
+                         Text(lowBack.value) + " - " + Text(highBack.value)))
+    return false;
   auto landedTime = commands.ReadStepTime(address);
   if (!sequence.Read(landedTime.outcome, "the step time after the jump")) return false;
   auto landed = commands.ReadCurrentStep(address);

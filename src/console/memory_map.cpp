@@ -186,12 +186,21 @@ bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
     OfferDownload(*address);
     return false;
   }
-  if (!ForgetJumpCopies(*address, firstStep, lastStep) || !DownloadProgramRange(firstStep, lastStep)) {
-    if (!context_.line.Cancelled()) {
-      context_.view.SetLed(Led::Error);
-      context_.Display(kCommError);
-    }
+  // The read-back is stored as read, zeros or not: the map shows what the controller holds.
+  std::vector<link::ProgramStep> read;
+  if (!ForgetJumpCopies(*address, firstStep, lastStep) || !DownloadProgramRange(firstStep, lastStep, &read)) {
+    // A database that refused is said as such above, never as a failure of the line.
+    if (read.empty() && !context_.line.Cancelled()) context_.Display(kCommError);
+    if (!context_.line.Cancelled()) context_.view.SetLed(Led::Error);
     OfferDownload(*address);
+    return false;
+  }
+  const auto left = link::CompareSteps(firstStep, std::vector<link::ProgramStep>(read.size()), read);
+  if (!left.empty()) {
+    for (const auto& m : left) context_.Display(DescribeMismatch(m));
+    context_.DidNotKeep(*address, ReadBack(left.front()));
+    context_.Display("ERROR: " + Text(static_cast<int>(left.size())) + " words of " + Range(firstStep, lastStep) +
+                     " are not cleared");
     return false;
   }
   context_.view.SetLed(Led::Idle);
@@ -256,16 +265,26 @@ void MemoryMap::RereadAfterFailedWrite(int firstStep, const link::TransferFault&
 }
 
 void MemoryMap::OfferDownload(std::uint8_t address) {
-  std::vector<int> steps;
-  for (const auto& row : context_.store.UnknownSteps(address).value_or({})) steps.push_back(row.segment);
-  if (steps.empty()) return;
-  context_.ShowField(Field::DownloadStartStep, Text(steps.front()));
-  context_.ShowField(Field::DownloadStopStep, Text(steps.back()));
-  context_.Display(std::string("WARNING: ") + (steps.size() == 1 ? "Step " : "Steps ") + StepList(steps) +
-                   " of unit #" + Text(address) + " may hold other words than the memory map (shown as " +
-                   kUnknownWord + "): a write to them did not finish");
-  context_.Display("Use DownLoad Memory with Low Step " + Text(steps.front()) + " and High Step " +
-                   Text(steps.back()) + " to read them");
+  std::vector<int> written, unread;
+  for (const auto& row : context_.store.UnknownSteps(address).value_or({}))
+    (row.unknown == store::kNotRead ? unread : written).push_back(row.segment);
+  if (written.empty() && unread.empty()) return;
+  // Each step is said with the reason the map may not hold it.
+  const auto say = [&](const std::vector<int>& steps, const char* why) {
+    if (steps.empty()) return;
+    context_.Display(std::string("WARNING: ") + (steps.size() == 1 ? "Step " : "Steps ") + StepList(steps) +
+                     " of unit #" + Text(address) + " may hold other words than the memory map (shown as " +
+                     kUnknownWord + "): " + why);
+  };
+  say(written, "a write to them did not finish");
+  say(unread, "they have not been read since a controller was put at this address");
+  const int first = std::min(written.empty() ? link::kStepCount : written.front(),
+                             unread.empty() ? link::kStepCount : unread.front());
+  const int last = std::max(written.empty() ? 1 : written.back(), unread.empty() ? 1 : unread.back());
+  context_.ShowField(Field::DownloadStartStep, Text(first));
+  context_.ShowField(Field::DownloadStopStep, Text(last));
+  context_.Display("Use DownLoad Memory with Low Step " + Text(first) + " and High Step " + Text(last) +
+                   " to read them");
 }
 
 void MemoryMap::OfferDownload() {

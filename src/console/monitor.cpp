@@ -147,16 +147,19 @@ bool Monitor::ShowReading(int channel, std::uint8_t address, const RunStateReadi
 
 void Monitor::Take(std::uint8_t address, const RunStateReading& reading) {
   Show(reading, address);
-  // A reading with a failed exchange is no restart point: the stored run state stays as it was.
+  // A reading with a failed exchange is no restart point, nor is one of a paused or idle
+  // controller: the stored run state stays the last one of the running program.
   storeFailed_ = false;
-  if (reading.complete()) {
+  if (reading.RestartPoint()) {
     const Status saved =
-        context_.store.SaveRunState(address, context_.selectedRunMode, reading.currentStep.value, reading.stepTime.value);
+        context_.store.SaveRunState(address, reading.runMode.value, reading.currentStep.value, reading.stepTime.value);
     if (!saved) {
       storeFailed_ = true;
       ++storeFailures_;
       context_.Display("ERROR: The run state could not be stored: " + saved.message());
     }
+  }
+  if (reading.complete()) {
     log_.ShowExecutingProfile(address);
   }
   if (listener_) listener_(address, reading);

@@ -1,6 +1,6 @@
 #pragma once
 // console: run-state monitoring. A reading is taken as one value (five to eight exchanges), then shown
-// and, when every exchange succeeded, stored as the restart state.
+// and, when every exchange succeeded and a program runs, stored as the restart state.
 // Depends on the console context, the channel selection, the memory map and the profile log.
 
 #include <cstdint>
@@ -24,6 +24,9 @@ struct RunStateReading {
   link::Reply<link::RelayStates> relays;
 
   bool complete() const;     // every exchange succeeded
+  // A complete reading of a program that runs (run mode 1..4): where Restart resumes. A paused
+  // or idle controller's reading never replaces the last one taken before the pause.
+  bool RestartPoint() const { return complete() && runMode.value >= 1 && runMode.value <= 4; }
   link::Outcome outcome() const;  // the first failure, or Ok
   // The set point in force: the single set point in mode 0, else the program's.
   const link::Reply<std::int16_t>& setPoint() const { return runMode.ok() && runMode.value == 0 ? singleSetPoint : profileSetPoint; }
@@ -93,7 +96,7 @@ class Monitor {
   void ReadControllerRunMode();
   void SetMonitoring(bool on);
   bool Monitoring() const { return monitoring_; }
-  // The last complete reading could not be stored as the restart state (that was shown).
+  // The last reading of a running program could not be stored as the restart state (that was shown).
   bool StoreFailed() const { return storeFailed_; }
   int StoreFailures() const { return storeFailures_; }  // readings not stored, since construction
   void SetSelectedRunMode(int code);

@@ -21,4 +21,12 @@ std::string StepList(const std::vector<int>& steps) {
   return list;
 }
 
+std::string DescribeMismatch(const link::WordMismatch& m) {
+  return "Step " + Text(m.step) + " word " + Text(m.word) + ": wrote " + Text(m.wrote) + ", read " + Text(m.read);
+}
+
+std::string ReadBack(const link::WordMismatch& m) {
+  return "step " + Text(m.step) + " word " + Text(m.word) + " reads back " + Text(m.read) + ", not " + Text(m.wrote);
+}
+
 }  // namespace tarvel::console

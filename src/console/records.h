@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/context.h"
+#include "link/transfers.h"
 
 namespace tarvel::console {
 
@@ -15,5 +16,10 @@ bool Recorded(Context& context, const Status& status, const std::string& what);
 
 // Step numbers as a reader takes them in: "5, 7, 31 to 33" (ascending input).
 std::string StepList(const std::vector<int>& steps);
+
+// "Step 12 word 3: wrote 250, read 245"
+std::string DescribeMismatch(const link::WordMismatch& mismatch);
+// "step 12 word 3 reads back 245, not 250"
+std::string ReadBack(const link::WordMismatch& mismatch);
 
 }  // namespace tarvel::console

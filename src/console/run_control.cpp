@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "console/records.h"
 #include "console/sequence.h"
 #include "util/text.h"
 
@@ -37,6 +38,10 @@ std::optional<RestartState> RunControl::GetRestartState(std::uint8_t address) {
 
 std::optional<std::pair<int, int>> RunControl::GetSavedProgramLimits(std::uint8_t address) {
   auto row = context_.store.ControllerConfig(address);
+  if (row.ok() && row->has_value() && (*row)->pending) {
+    if (!SettleSelection(address, **row)) return std::nullopt;
+    row = context_.store.ControllerConfig(address);
+  }
   if (!row.ok() || !row->has_value()) {
     context_.Display("No configuration data exists in database for this controller");
     return std::nullopt;
@@ -44,16 +49,44 @@ std::optional<std::pair<int, int>> RunControl::GetSavedProgramLimits(std::uint8_
   return std::pair{(*row)->programLowAddress, (*row)->programHighAddress};
 }
 
+bool RunControl::SettleSelection(std::uint8_t address, const store::ControllerConfigRow& row) {
+  const store::RunSelection& pending = *row.pending;
+  Exchanges exchanges(context_, 1);
+  const auto [low, high] = context_.commands.ReadProgramLimits(address);
+  if (!low.ok() || !high.ok()) {
+    context_.FinishExchanges(link::Worst(low.outcome, high.outcome), kCommsError);
+    context_.Display("The selection of " + pending.profileName + " was sent but not confirmed, and the program "
+                     "limits could not be read to settle it");
+    return false;
+  }
+  const std::pair<int, int> held{low.value, high.value};
+  if (held == std::pair{pending.lowStep, pending.highStep})
+    return Recorded(context_, context_.store.ConfirmSelectionIntent(address), "The selection could not be settled");
+  if (held == std::pair{row.programLowAddress, row.programHighAddress})
+    return Recorded(context_, context_.store.DropSelectionIntent(address), "The selection could not be settled");
+  context_.Display("ERROR: Unit #" + Text(address) + " runs steps " + Text(low.value) + " - " + Text(high.value) +
+                   ", neither the selection sent (" + pending.profileName + ", " + Text(pending.lowStep) + " - " +
+                   Text(pending.highStep) + ") nor the one before: use SELECT PROFILE");
+  return false;
+}
+
 // --- program limits
 
 bool RunControl::UploadProgramLimits(Sequence& sequence, std::uint8_t address, int lowStep, int highStep,
-                                     std::optional<std::uint16_t> scaleWord) {
+                                     std::optional<std::uint16_t> scaleWord, bool verify) {
   context_.view.SetLed(Led::Busy);
   const auto low = static_cast<std::uint8_t>(lowStep);
   const auto high = static_cast<std::uint8_t>(highStep);
   const Outcome outcome = scaleWord ? context_.commands.WriteProgramLimits(address, low, high, *scaleWord)
                                     : context_.commands.WriteProgramLimits(address, low, high);
-  if (!sequence.Write(outcome, "program limits", Text(lowStep) + " - " + Text(highStep))) return false;
+  const std::string limits = Text(lowStep) + " - " + Text(highStep);
+  if (!sequence.Write(outcome, "program limits", limits)) return false;
+  if (verify) {
+    const auto [readLow, readHigh] = context_.commands.ReadProgramLimits(address);
+    if (!sequence.Read(link::Worst(readLow.outcome, readHigh.outcome), "the program limits back") ||
+        !sequence.ReadBack(address, "program limits", limits, Text(readLow.value) + " - " + Text(readHigh.value)))
+      return false;
+  }
   context_.view.SetLed(Led::Idle);
   context_.Display("Profile selected for run. Program limits uploaded to controller");
   return true;
@@ -73,7 +106,7 @@ bool RunControl::UploadProgramLimits(const std::string& lowText, const std::stri
   }
   auto address = selection_.CurrentAddress();
   if (!address) return false;
-  Exchanges exchanges(context_, 3);
+  Exchanges exchanges(context_, 4);
   Sequence sequence(context_, "Program limits upload");
   return UploadProgramLimits(sequence, *address, *low, *high);
 }
@@ -113,21 +146,47 @@ bool RunControl::SelectRunProfile(int row) {
                                "Warning:Profile temperature scale setting does not match controller setting"))
       return false;
   }
-  // The selection is stored only once the controller holds its limits.
-  if (!UploadProgramLimits(sequence, *address, entry.start, entry.stop)) return false;
+  // The selection is recorded before the controller gets its limits, as an address change is:
+  // whatever stops the command after the write, the next one finds the intent and settles it.
+  // It becomes the selection once the controller holds its limits.
+  auto& store = context_.store;
+  if (!Recorded(context_, store.RecordSelectionIntent(*address, {entry.profileName, entry.start, entry.stop}),
+                "The selection could not be recorded before its limits are written")) {
+    context_.Display("Nothing was sent to the controller");
+    return false;
+  }
+  if (!UploadProgramLimits(sequence, *address, entry.start, entry.stop)) {
+    (void)store.DropSelectionIntent(*address);  // else the next command settles it
+    return false;
+  }
   context_.ShowField(Field::ProgramStepLow, Text(entry.start));
   context_.ShowField(Field::ProgramStepHigh, Text(entry.stop));
-  if (log_.SaveRunSelection(*address, entry.profileName, entry.start, entry.stop)) return true;
+  const bool confirmed =
+      Recorded(context_, store.ConfirmSelectionIntent(*address), "The profile selected for running could not be stored");
+  log_.ShowExecutingProfile(*address);
+  if (confirmed) return true;
   context_.Display("The controller runs steps " + Text(entry.start) + " - " + Text(entry.stop) +
-                   " now, but the console still has the selection before: select the profile again");
+                   " now; the selection is recorded but not confirmed, and the next command that needs it reads the "
+                   "controller's limits to settle it");
   return false;
+}
+
+bool RunControl::WriteRunModeChecked(Sequence& sequence, std::uint8_t address, int mode, int lowStep) {
+  auto& commands = context_.commands;
+  if (!sequence.Write(commands.WriteRunMode(address, static_cast<std::uint8_t>(mode), static_cast<std::uint8_t>(lowStep)),
+                      "run mode", Text(mode)))
+    return false;
+  auto back = commands.ReadPair(address, link::reg::kRunMode);
+  return sequence.Read(back.outcome, "the run mode back") &&
+         sequence.ReadBack(address, "run mode", Text(mode), Text(link::ByteOf(back.value.first))) &&
+         sequence.ReadBack(address, "low step beside the run mode", Text(lowStep), Text(link::ByteOf(back.value.second)));
 }
 
 bool RunControl::StartProfile() {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
   context_.ClearDisplay();
-  Exchanges exchanges(context_, 2 + 1 + 2 + 1 + 3 * ModifiedCount(*address));
+  Exchanges exchanges(context_, 2 + 1 + 2 + 2 + 4 * ModifiedCount(*address));
   if (const LogMatch match = log_.MarkLogEntryOfProgramLimits(); match != LogMatch::Found) {
     // Limits that could not be read were reported as a communication error, a selection that
     // could not be stored as such: no mismatch to add, and nothing is sent.
@@ -191,10 +250,8 @@ bool RunControl::StartProfile() {
   }
   const int code = RunModeCode((*running)->progressionType, (*running)->timeScaleType);
   context_.view.SetLed(Led::Busy);
-  if (!RestoreModifiedSteps(sequence, *address)) return false;
-  if (!sequence.Write(commands.WriteRunMode(*address, static_cast<std::uint8_t>(code), low.value), "run mode",
-                      Text(code)))
-    return false;
+  if (!RestoreModifiedSteps(sequence, *address, context_.FramesFor(*address))) return false;
+  if (!WriteRunModeChecked(sequence, *address, code, low.value)) return false;
   monitor_.SetSelectedRunMode(code);
   ShowMemory(*address);
   context_.view.SetLed(Led::Idle);
@@ -208,26 +265,32 @@ bool RunControl::PauseProfile() {
     context_.Display("Profile already paused");
     return false;
   }
-  Exchanges exchanges(context_, 9 + 2 + 1);
+  Exchanges exchanges(context_, 8 + 2 + 1 + 2);
   Sequence sequence(context_, "Pause");
   const RunStateReading reading = monitor_.ReadRunState();
-  // Without the program's set point the held temperature would be a guess.
-  if (!sequence.Read(reading.profileSetPoint.outcome, "the program's set point", true)) return false;
-  // Restart resumes from the stored run state: a pause that could not store it holds nothing.
+  // Restart resumes from the run state this reading stores: without all of it (the program's set
+  // point to hold among it), or stored, the pause holds nothing.
+  if (!sequence.Read(reading.outcome(), "the run state Restart resumes from", true)) return false;
+  if (!reading.RestartPoint()) {
+    context_.Display("Profile already paused");
+    return false;
+  }
   if (monitor_.StoreFailed()) {
     sequence.Refuse("the run state Restart resumes from could not be stored");
     return false;
   }
   const int setPoint = reading.profileSetPoint.value;
   context_.view.SetLed(Led::Busy);
-  if (!sequence.Write(context_.commands.WriteSetValue(*address, static_cast<std::int16_t>(setPoint)), "set value",
+  auto& commands = context_.commands;
+  if (!sequence.Write(commands.WriteSetValue(*address, static_cast<std::int16_t>(setPoint)), "set value",
                       Text(setPoint)))
     return false;
-  // The low step beside the run mode as the reading found it, else as read just now.
-  const Outcome held = reading.programLowStep.ok()
-                           ? context_.commands.WriteRunMode(*address, 0, reading.programLowStep.value)
-                           : context_.commands.WriteRunMode(*address, 0);
-  if (!sequence.Write(held, "run mode", "0")) return false;
+  auto held = commands.ReadSetValue(*address);
+  if (!sequence.Read(held.outcome, "the set value back") ||
+      !sequence.ReadBack(*address, "set value", Text(setPoint), Text(held.value)))
+    return false;
+  // The low step beside the run mode as the reading found it.
+  if (!WriteRunModeChecked(sequence, *address, 0, reading.programLowStep.value)) return false;
   monitor_.SetSelectedRunMode(0);
   context_.view.SetLed(Led::Idle);
   context_.Display("Profile paused: the controller holds the set point " + Text(setPoint));
@@ -255,7 +318,7 @@ bool RunControl::RestartProfile() {
     }
     mode = RunModeCode((*entry)->progressionType, (*entry)->timeScaleType);
   }
-  Exchanges exchanges(context_, 1 + 28 + 3 * ModifiedCount(*address) + 1);
+  Exchanges exchanges(context_, 1 + 22 + 2 * ModifiedCount(*address) + 2);
   Sequence sequence(context_, "Restart");
   int elapsed = state->elapsedTime;
   auto stored = context_.store.MemoryStep(*address, state->segment).value_or({});
@@ -269,10 +332,7 @@ bool RunControl::RestartProfile() {
   if (!JumpTo(state->segment, elapsed)) return false;
   context_.view.SetLed(Led::Busy);
   // The jump has put back the stored limits: the low step beside the run mode keeps them.
-  if (!sequence.Write(context_.commands.WriteRunMode(*address, static_cast<std::uint8_t>(mode),
-                                                     static_cast<std::uint8_t>(limits->first)),
-                      "run mode", Text(mode)))
-    return false;
+  if (!WriteRunModeChecked(sequence, *address, mode, limits->first)) return false;
   monitor_.SetSelectedRunMode(mode);
   context_.view.SetLed(Led::Idle);
   return true;
@@ -290,8 +350,11 @@ bool RunControl::SetRunMode() {
   if (!sequence.Write(context_.commands.WriteRunMode(*address, static_cast<std::uint8_t>(mode)), "run mode",
                       Text(mode)))
     return false;
-  // The reading reports its own failure; the mode is set all the same.
-  monitor_.ReadRunState();
+  // The reading reports its own failure, and reads the mode back.
+  const RunStateReading reading = monitor_.ReadRunState();
+  if (!sequence.Read(reading.runMode.outcome, "the run mode back", true) ||
+      !sequence.ReadBack(*address, "run mode", Text(mode), Text(reading.runMode.value)))
+    return false;
   context_.Display("Controller run mode set");
   return true;
 }

@@ -66,24 +66,41 @@ class RunControl {
   bool UploadProgramLimits(const std::string& lowText, const std::string& highText);
 
   std::optional<RestartState> GetRestartState(std::uint8_t address);
+  // The stored limits of the selection; a selection whose limits were being written when its
+  // command stopped is settled first with those the controller holds (one read).
   std::optional<std::pair<int, int>> GetSavedProgramLimits(std::uint8_t address);
 
  private:
-  // scaleWord: the word beside the high step when known, else it is read first.
+  // scaleWord: the word beside the high step when known, else it is read first. verify: the
+  // limits are read back (the jump reads its own back at its end).
   bool UploadProgramLimits(Sequence& sequence, std::uint8_t address, int lowStep, int highStep,
-                           std::optional<std::uint16_t> scaleWord = std::nullopt);
+                           std::optional<std::uint16_t> scaleWord = std::nullopt, bool verify = true);
+  // Writes the run mode, the low step beside it kept, and reads both back.
+  bool WriteRunModeChecked(Sequence& sequence, std::uint8_t address, int mode, int lowStep);
+  // A selection recorded before its limits were written, and not confirmed since, is settled
+  // with the limits the controller holds (one read): false (said) when they match neither it
+  // nor the selection before.
+  bool SettleSelection(std::uint8_t address, const store::ControllerConfigRow& row);
   // jump.cpp: the jump and the program steps it changes.
   // Refuses a program whose limits include step 64, the jump's trampoline; true when refused.
   bool RefuseStepSixtyFour(std::pair<int, int> limits);
-  // Writes the step's words (word 1 only with pidSet), word 3 carrying word 1 of the step
-  // after it as one read just before found it.
-  bool WriteStepWords(Sequence& sequence, std::uint8_t address, int step, std::optional<int> pidSet, int duration,
-                      int temperature);
-  bool RestoreModifiedSteps(Sequence& sequence, std::uint8_t address);
-  bool RestoreStep(Sequence& sequence, std::uint8_t address, int step);
+  // Words 2 and 3 of a step: one write carrying both where the controller is known to keep both
+  // registers of a write; else word 3 on its own as well, carrying word 1 of the step after it as
+  // a read just before found it. verify: both are read back.
+  bool WriteStepWords(Sequence& sequence, std::uint8_t address, int step, int duration, int temperature,
+                      const link::FrameUse& frames, bool verify);
+  // Words 2 and 3 of step read back: true when they are duration and temperature.
+  bool ReadBackStep(Sequence& sequence, std::uint8_t address, int step, int duration, int temperature);
+  // Puts back, read back, every step a jump changed but those in keep (which the jump under way
+  // rewrites anyway); a step a program write began over only loses its mark.
+  bool RestoreModifiedSteps(Sequence& sequence, std::uint8_t address, const link::FrameUse& frames,
+                            const std::vector<int>& keep = {});
   // Sets or clears the step's Modified mark; a refusal of the database stops the sequence.
   bool SetStepModified(Sequence& sequence, std::uint8_t address, int step, int value, int jumpTime = 0);
   int ModifiedCount(std::uint8_t address);  // steps a jump changed, for the progress bar
+  // The steps the point is computed from -- the segment and those up to the next timed step --
+  // read from the controller where the map may not hold them or has no row: never a refusal.
+  bool ReadStepsForPoint(std::uint8_t address, int segment);
   bool JumpSequence(Sequence& sequence, std::uint8_t address, int segment, const ModifiedPoint& point,
                     std::pair<int, int> savedLimits);
   void ShowMemory(std::uint8_t address);  // the memory copy with its Modified flags, marks kept

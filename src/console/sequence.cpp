@@ -44,6 +44,16 @@ bool Sequence::Read(Outcome outcome, const std::string& what, bool reported) {
   return false;
 }
 
+bool Sequence::ReadBack(std::uint8_t address, const std::string& key, const std::string& wrote,
+                        const std::string& read) {
+  if (wrote == read) return true;
+  Hold(key, read);
+  context_.DidNotKeep(address, key + " reads back " + read + ", not " + wrote);
+  context_.Display("ERROR: " + name_ + " stopped: the controller did not keep what was written");
+  SayWhatIsHeld({});
+  return false;
+}
+
 void Sequence::Hold(const std::string& key, const std::string& value) {
   auto it = std::find_if(held_.begin(), held_.end(), [&key](const auto& h) { return h.first == key; });
   if (it != held_.end()) held_.erase(it);

@@ -4,6 +4,7 @@
 // nothing more is sent. Shared by the run control and the jump; not part of the console's
 // interface. Depends on the console context.
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +23,12 @@ class Sequence {
   bool Read(link::Outcome outcome, const std::string& what, bool reported = false);
   // Stops for a reason other than the line.
   void Refuse(const std::string& why) { Fail(why, {}, false); }
+  // What a read-back found where key was written: true when it is what was written. Otherwise
+  // the controller holds what was read, which is said with the difference (Context::DidNotKeep),
+  // and the sequence stops.
+  bool ReadBack(std::uint8_t address, const std::string& key, const std::string& wrote, const std::string& read);
+  // A value a confirmed write left beside the one it was for (the second register it carried).
+  void Holds(const std::string& key, const std::string& value) { Hold(key, value); }
   // What the confirmed writes left, for a message of the caller's: "run mode 0, step 5 duration 90".
   std::string Held() const;
 

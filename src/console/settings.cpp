@@ -30,9 +30,9 @@ ControllerSettingsReading Settings::ReadControllerSettings() {
   return shown;
 }
 
-void Settings::WriteSettings(const SettingsInput& input) {
+bool Settings::WriteSettings(const SettingsInput& input) {
   auto address = selection_.CurrentAddress();
-  if (!address) return;
+  if (!address) return false;
   context_.ClearDisplay();
   // Both alarm types are checked before anything is sent: a half-written setting helps no one.
   auto alarm1 = ToWholeNumber(input.alarm1Type, 0, 255);
@@ -40,41 +40,76 @@ void Settings::WriteSettings(const SettingsInput& input) {
   if (!alarm1 || !alarm2) {
     context_.Display(std::string("ERROR: Alarm ") + (!alarm1 ? "1" : "2") +
                      " type must be a whole number from 0 to 255");
-    return;
+    return false;
   }
-  // The scale write, and each alarm type read (for the word beside it) and written.
-  Exchanges exchanges(context_, 1 + 2 * 2);
+  // The scale write, each alarm type read (for the word beside it) and written, and the three read back.
+  Exchanges exchanges(context_, 1 + 2 * 2 + 3);
   context_.view.SetLed(Led::Busy);
   auto& commands = context_.commands;
   Outcome all = Outcome::Ok;
-  if (input.temperatureScale == "C") all = Worst(all, commands.WriteTemperatureScale(*address, 0));
-  if (input.temperatureScale == "F") all = Worst(all, commands.WriteTemperatureScale(*address, 1));
+  std::optional<char> scale;
+  if (input.temperatureScale == "C" || input.temperatureScale == "F") scale = input.temperatureScale[0];
+  if (scale) all = Worst(all, commands.WriteTemperatureScale(*address, *scale == 'F' ? 1 : 0));
   all = Worst(all, commands.WriteAlarmType(*address, 1, static_cast<std::uint8_t>(*alarm1)));
   all = Worst(all, commands.WriteAlarmType(*address, 2, static_cast<std::uint8_t>(*alarm2)));
-  context_.FinishExchanges(all, kCommsError);
+  if (all != Outcome::Ok) {
+    context_.FinishExchanges(all, kCommsError);
+    return false;
+  }
+  // What the controller holds now, read back: scale, alarm 1 and alarm 2 in turn.
+  auto scaleBack = scale ? commands.ReadTemperatureScale(*address) : link::Reply<char>{Outcome::Ok, '\0'};
+  auto alarm1Back = commands.ReadAlarm1Type(*address);
+  auto alarm2Back = commands.ReadAlarm2Type(*address);
+  all = Worst(scaleBack.outcome, Worst(alarm1Back.outcome, alarm2Back.outcome));
+  if (all != Outcome::Ok) {
+    context_.FinishExchanges(all, kCommsError);
+    context_.Display("ERROR: The settings written could not be read back");
+    return false;
+  }
+  std::string differs;
+  if (scale && scaleBack.value != *scale)
+    differs = std::string("temperature scale reads back ") + scaleBack.value + ", not " + *scale;
+  else if (alarm1Back.value != *alarm1)
+    differs = "alarm 1 type reads back " + Text(alarm1Back.value) + ", not " + Text(static_cast<int>(*alarm1));
+  else if (alarm2Back.value != *alarm2)
+    differs = "alarm 2 type reads back " + Text(alarm2Back.value) + ", not " + Text(static_cast<int>(*alarm2));
+  if (!differs.empty()) {
+    context_.DidNotKeep(*address, differs);
+    return false;
+  }
+  context_.view.SetLed(Led::Idle);
+  return true;
 }
 
-void Settings::WriteSingleSetPoint(const std::string& text) {
+bool Settings::WriteSingleSetPoint(const std::string& text) {
   if (!IsNumber(text)) {
     context_.Display("ERROR:Set point entered is not a number");
-    return;
+    return false;
   }
   auto value = ToInt16(text);
   if (!value) {
     context_.Display("ERROR:Set point entered is out of range");
-    return;
+    return false;
   }
   auto address = selection_.CurrentAddress();
-  if (!address) return;
-  Exchanges exchanges(context_, 2);
+  if (!address) return false;
+  Exchanges exchanges(context_, 3);
   context_.view.SetLed(Led::Busy);
-  if (context_.commands.WriteSetValue(*address, *value) == Outcome::Ok) {
-    context_.view.SetLed(Led::Idle);
-    context_.Display("Thermostat mode set. Single set point temperature entered");
-  } else {
+  auto& commands = context_.commands;
+  link::Reply<std::int16_t> back{Outcome::NotSent, 0};
+  if (commands.WriteSetValue(*address, *value) == Outcome::Ok) back = commands.ReadSetValue(*address);
+  if (!back.ok()) {
     context_.view.SetLed(Led::Error);
     context_.Display(kCommError);
+    return false;
   }
+  if (back.value != *value) {
+    context_.DidNotKeep(*address, "set value reads back " + Text(back.value) + ", not " + Text(*value));
+    return false;
+  }
+  context_.view.SetLed(Led::Idle);
+  context_.Display("Thermostat mode set. Single set point temperature entered");
+  return true;
 }
 
 void Settings::AutoTune(bool on) {

@@ -28,8 +28,9 @@ class Settings {
   Settings(Context& context, ChannelSelection& selection) : context_(context), selection_(selection) {}
 
   ControllerSettingsReading ReadControllerSettings();
-  void WriteSettings(const SettingsInput& input);
-  void WriteSingleSetPoint(const std::string& text);
+  // Both write, then read back what they wrote; true when the controller holds it.
+  bool WriteSettings(const SettingsInput& input);
+  bool WriteSingleSetPoint(const std::string& text);
   void AutoTune(bool on);
   std::string GetSensorCaption(int index);
   int GetSensorIndex(const std::string& caption);

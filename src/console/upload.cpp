@@ -5,10 +5,6 @@
 
 namespace tarvel::console {
 
-std::string DescribeMismatch(const link::WordMismatch& m) {
-  return "Step " + Text(m.step) + " word " + Text(m.word) + ": wrote " + Text(m.wrote) + ", read " + Text(m.read);
-}
-
 bool Upload::CheckRange(const std::string& startText, int count, int& start, int& last) {
   if (!IsNumber(startText)) {
     context_.Display("ERROR: The start address you entered is not a number");
@@ -85,6 +81,11 @@ UploadResult Upload::Run(const UploadInput& input) {
     return result;
   }
 
+  // The checks of profile check once more, on what is about to be written.
+  if (!compilation_.PassesChecks()) {
+    context_.Display("Exiting upload process with no upload occurring");
+    return result;
+  }
   // The range is checked before anything is cleared or logged: a refused upload changes nothing.
   int start = 0, last = 0;
   if (!CheckRange(input.startStepText, count, start, last)) return result;
@@ -173,13 +174,13 @@ UploadResult Upload::Run(const UploadInput& input) {
   context_.Display("Controller memory range downloaded");
   result.mismatches = link::CompareSteps(start, program.steps, *readBack);
   if (!result.mismatches.empty()) {
-    context_.Learnt(*address, link::ForgetPairWrites(context_.FramesFor(*address)));
     // The map shows what the controller holds; the log keeps no entry for it.
     memory_.StoreRead(*address, start, *readBack);
     context_.view.SetLed(Led::Error);
     context_.Display("ERROR: The controller does not hold the compiled profile: " +
                      Text(static_cast<int>(result.mismatches.size())) + " words differ");
     for (const auto& m : result.mismatches) context_.Display(DescribeMismatch(m));
+    context_.DidNotKeep(*address, ReadBack(result.mismatches.front()));
     return NotLogged(*address, result);
   }
 

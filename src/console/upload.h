@@ -53,7 +53,5 @@ class Upload {
   Compilation& compilation_;
 };
 
-// "Step 12 word 3: wrote 250, read 245"
-std::string DescribeMismatch(const link::WordMismatch& mismatch);
 
 }  // namespace tarvel::console

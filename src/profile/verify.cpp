@@ -68,6 +68,18 @@ VerifyOutcome VerifyProfile(const ProfileTable& table, MessageSink& sink, const 
     }
   }
 
+  // The controller ramps each step from its own Start Temp: one that is not where the segment
+  // before ended makes the set point jump there.
+  for (int row = 2; row <= outcome.lastRow; ++row) {
+    const std::string& start = table.at(row, kStartTemp);
+    const std::string& end = table.at(row - 1, kEndTemp);
+    auto startValue = ParseNumber(start), endValue = ParseNumber(end);
+    if (!startValue || !endValue || *startValue == *endValue) continue;
+    sink.Display("Row " + std::to_string(row) + ", Start Temp: " + start + " is not where row " +
+                 std::to_string(row - 1) + " ended (End Temp " + end + "): a segment starts where the one before ended");
+    outcome.profileError = true;
+  }
+
   if (TempRangeCheck(table, outcome.lastRow, setRangeLimits(), sink)) outcome.profileError = true;
 
   if (table.at(outcome.lastRow, kAction) != "e") {

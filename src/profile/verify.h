@@ -30,8 +30,9 @@ struct VerifyOutcome {
 using RangeLimitsSource = std::function<RangeLimits()>;
 
 // Clears the sink, then: too few segments (stop); every empty cell of columns 1, 2, 4, 5, 6
-// above the last row; the first cell there that is not a number (scan stops); TempRangeCheck;
-// the missing "e" on the last row; and, when nothing was wrong, the closing warning.
+// above the last row; the first cell there that is not a number (scan stops); every Start Temp
+// that is not the End Temp of the row before; TempRangeCheck; the missing "e" on the last row;
+// and, when nothing was wrong, the closing warning.
 VerifyOutcome VerifyProfile(const ProfileTable& table, MessageSink& sink, const RangeLimitsSource& setRangeLimits);
 
 // Start and End temperatures of rows 0 .. lastRow - 1 outside low..high are reported; a cell

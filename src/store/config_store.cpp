@@ -33,9 +33,9 @@ AddressChangeRow AddressChangeFrom(SQLite::Statement& q) {
   return {IntOf(q.getColumn("OldAddress")), IntOf(q.getColumn("NewAddress")), TextOf(q.getColumn("Requested"))};
 }
 
-// The configuration database is brought up to the current schema on open; the sensor menu is
-// only read.
-enum class Purpose { Configuration, SensorMenu };
+// The configuration database is brought up to the current schema on open; the sensor menu, and
+// a configuration database only looked at, are only read.
+enum class Purpose { Configuration, LookAt, SensorMenu };
 
 std::unique_ptr<SQLite::Database> OpenDatabase(const std::filesystem::path& file, Purpose purpose,
                                                std::chrono::milliseconds busyTimeout, Status& status) {
@@ -52,6 +52,10 @@ std::unique_ptr<SQLite::Database> OpenDatabase(const std::filesystem::path& file
   if (std::filesystem::is_directory(found)) {
     status = Status::Failed("Cannot open the database " + file.string() + ": it is a folder");
     return nullptr;
+  }
+  if (purpose != Purpose::SensorMenu) {
+    status = RefuseEmptyDatabase(file);
+    if (!status) return nullptr;
   }
   const int flags = purpose == Purpose::Configuration ? SQLite::OPEN_READWRITE : SQLite::OPEN_READONLY;
   std::unique_ptr<SQLite::Database> db;
@@ -78,8 +82,9 @@ void InsertChannel(SQLite::Database& db, const ChannelRow& row) {
 
 }  // namespace
 
-ConfigStore::ConfigStore(const std::filesystem::path& file, std::chrono::milliseconds busyTimeout)
-    : file_(file), db_(OpenDatabase(file, Purpose::Configuration, busyTimeout, open_)) {}
+ConfigStore::ConfigStore(const std::filesystem::path& file, std::chrono::milliseconds busyTimeout, Access access)
+    : file_(file),
+      db_(OpenDatabase(file, access == Access::ReadWrite ? Purpose::Configuration : Purpose::LookAt, busyTimeout, open_)) {}
 
 ConfigStore::~ConfigStore() = default;
 
@@ -145,6 +150,7 @@ Status ConfigStore::AddChannel(const ChannelRow& row) {
                                  " " + value + " is already mapped");
     }
     InsertChannel(*db_, row);
+    PrepareAddressRows(*db_, row.modbusAddress);
     txn.commit();
     return Status::Ok();
   });
@@ -172,10 +178,17 @@ Status ConfigStore::SetChannelField(int softwareChannel, ChannelField field, std
       if (dup.executeStep())
         return Status::Error(Status::Code::Duplicate, "Duplicate entries not allowed in the channel map");
     }
+    std::optional<int> movedFrom;
+    if (field == ChannelField::ModBusAddress) {
+      SQLite::Statement was(*db_, R"(SELECT "ModBusAddress" FROM "ChannelMap" WHERE "SoftwareChannel" = ?)");
+      was.bind(1, softwareChannel);
+      if (was.executeStep()) movedFrom = was.getColumn(0).getInt();
+    }
     SQLite::Statement update(*db_, R"(UPDATE "ChannelMap" SET ")" + column + R"(" = ? WHERE "SoftwareChannel" = ?)");
     bindValue(update, 1);
     update.bind(2, softwareChannel);
     if (update.exec() == 0) return Status::Error(Status::Code::NotFound, "No channel " + std::to_string(softwareChannel));
+    if (movedFrom && *movedFrom != *number) PrepareAddressRows(*db_, *number);
     txn.commit();
     return Status::Ok();
   });
@@ -239,8 +252,7 @@ Status ConfigStore::AddScannedChannel(const ChannelRow& row) {
     if (dup.executeStep())
       return Status::Error(Status::Code::Duplicate, "Duplicate entries not allowed in the channel map");
     InsertChannel(*db_, row);
-    // Zeros until a download: what a unit just found on the line holds is not known.
-    ZeroControllerMemory(*db_, row.modbusAddress, true);
+    PrepareAddressRows(*db_, row.modbusAddress);
     txn.commit();
     return Status::Ok();
   });
@@ -297,12 +309,14 @@ Status ConfigStore::MoveAddress(int from, int to) {
   return Guard([&]() -> Status {
     SQLite::Transaction txn(*db_, kWrite);
     if (Status free = RefuseMappedTarget(*db_, to); !free) return free;
-    for (const char* table : {"ControllerMemory", "TarvelLog", "ControllerConfiguration"}) {
+    for (const char* table : {"ControllerMemory", "TarvelLog", "ControllerConfiguration", "ControllerCapabilities"}) {
       SQLite::Statement stale(*db_, std::string(R"(DELETE FROM ")") + table + R"(" WHERE "ModBusAddress" = ?)");
       stale.bind(1, to);
       stale.exec();
     }
-    for (const char* table : {"ChannelMap", "ControllerMemory", "TarvelLog", "ControllerConfiguration"}) {
+    // What was learnt of the controller's frames goes with it.
+    for (const char* table :
+         {"ChannelMap", "ControllerMemory", "TarvelLog", "ControllerConfiguration", "ControllerCapabilities"}) {
       SQLite::Statement move(*db_, std::string(R"(UPDATE ")") + table + R"(" SET "ModBusAddress" = ? WHERE "ModBusAddress" = ?)");
       move.bind(1, to);
       move.bind(2, from);

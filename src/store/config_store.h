@@ -53,7 +53,10 @@ class ConfigStore {
   // Opens an existing database; the store never creates one (PrepareHome does). A database of
   // an earlier version gains the tables and columns it lacks. A store whose open failed answers
   // every operation with that failure. A write waits up to busyTimeout for another program's lock.
-  explicit ConfigStore(const std::filesystem::path& file, std::chrono::milliseconds busyTimeout = kDefaultBusyTimeout);
+  // ReadOnly opens another database to look at it: nothing of it is changed, its schema neither.
+  enum class Access { ReadWrite, ReadOnly };
+  explicit ConfigStore(const std::filesystem::path& file, std::chrono::milliseconds busyTimeout = kDefaultBusyTimeout,
+                       Access access = Access::ReadWrite);
   ~ConfigStore();
   ConfigStore(const ConfigStore&) = delete;
   ConfigStore& operator=(const ConfigStore&) = delete;
@@ -68,10 +71,15 @@ class ConfigStore {
   Result<bool> ChannelMapIsEmpty();
   Result<int> HighestSoftwareChannel();  // 0 for an empty map
   // Refuses a channel, address or nickname that another row holds (Code::Duplicate,
-  // message names the field).
+  // message names the field). The address gets its program memory rows in the same
+  // transaction: 64 zeroed ones for an address new to the database; for one that had rows (a
+  // channel removed and another added there, an address reused), which may have another
+  // controller now, its steps are marked kNotRead and its log rows, run selection and learnt
+  // frames go.
   [[nodiscard]] Status AddChannel(const ChannelRow& row);
   // Changes one field of the row of softwareChannel. A value equal to the row's own
   // is not a duplicate; a number field takes only a 16-bit whole number (Code::Invalid).
+  // A new address gets its rows as AddChannel gives them.
   [[nodiscard]] Status SetChannelField(int softwareChannel, ChannelField field, std::string_view value);
   [[nodiscard]] Status DeleteChannel(int softwareChannel);         // NotFound when there is no row
   [[nodiscard]] Status DeleteChannelByAddress(int modbusAddress);  // the first row holding it
@@ -94,7 +102,9 @@ class ConfigStore {
   // new row). All rows in one transaction.
   [[nodiscard]] Status WriteMemorySteps(int modbusAddress, const std::vector<MemoryRow>& steps);
   [[nodiscard]] Status ResetControllerMemory(int modbusAddress);  // 64 zeroed rows, unmarked, one transaction
-  // NotFound without a row. jumpTime: for the step a jump leads into, where its copy begins.
+  // A step a jump is about to change gets a row when it has none: zeroed and marked kNotRead, so
+  // nothing is ever put back from it. Clearing the mark of a step without a row is NotFound.
+  // jumpTime: for the step a jump leads into, where its copy begins.
   [[nodiscard]] Status SetStepModified(int modbusAddress, int segment, int value, int jumpTime = 0);
   // Before a command writes steps first..last of a controller: marks their rows unknown (a row
   // that is missing is added, zeroed and marked) and, with TouchedLogRows::Drop, takes every
@@ -121,6 +131,13 @@ class ConfigStore {
   Result<std::optional<ControllerConfigRow>> ControllerConfig(int modbusAddress);
   [[nodiscard]] Status SaveRunSelection(int modbusAddress, std::string_view profileName, int lowStep, int highStep);
   [[nodiscard]] Status SaveRunState(int modbusAddress, int runMode, int step, int stepTime);
+  // Select records the selection before it writes the limits, as the address change does: a
+  // kill or a database that fails after the write leaves the intent, which the next command
+  // settles with the limits the controller holds. The confirmed selection stays until then.
+  [[nodiscard]] Status RecordSelectionIntent(int modbusAddress, const RunSelection& selection);
+  [[nodiscard]] Status ConfirmSelectionIntent(int modbusAddress);  // NotFound when none waits
+  [[nodiscard]] Status DropSelectionIntent(int modbusAddress);
+  // SaveRunSelection settles a waiting intent as well: it stores what the controller holds.
 
   // --- TarvelConfiguration
   int GetCurrentChannel();  // -1 when there is no row (or it cannot be read)
@@ -142,7 +159,7 @@ class ConfigStore {
   [[nodiscard]] Status PurgeInvalidRows();
 
   // --- channels found on the line and controllers given a new address
-  // The ChannelMap row and its 64 zeroed ControllerMemory rows, in one transaction. Refuses
+  // The ChannelMap row and its ControllerMemory rows, as AddChannel gives them. Refuses
   // (Code::Duplicate) a channel, address or nickname another row holds.
   [[nodiscard]] Status AddScannedChannel(const ChannelRow& row);
   // An address change is recorded before the controller is asked, so that a start after a
@@ -152,7 +169,8 @@ class ConfigStore {
   // Changes recorded and not yet resolved, oldest first.
   Result<std::vector<AddressChangeRow>> PendingAddressChanges();
   // Moves the rows of address `from` in ChannelMap, ControllerMemory, TarvelLog and
-  // ControllerConfiguration to `to` and deletes the recorded change from -> to, in one
+  // ControllerConfiguration (and what was learnt of its frames) to `to` and deletes the recorded
+  // change from -> to, in one
   // transaction. Rows still at `to` belong to no controller any more (the caller has made sure
   // none answers there) and go first. Refuses (Code::Duplicate) when the channel map already maps `to`.
   [[nodiscard]] Status MoveAddress(int from, int to);

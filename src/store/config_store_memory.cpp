@@ -92,11 +92,12 @@ Result<std::vector<LogRow>> ConfigStore::MarkStepsUnknown(int modbusAddress, int
                                                       " are not a range of program steps 1 to 64");
     SQLite::Transaction txn(*db_, kWrite);
     SQLite::Statement mark(*db_, R"(INSERT INTO "ControllerMemory"
-        ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified", "Unknown") VALUES (?, ?, 0, 0, 0, 0, 1)
-        ON CONFLICT ("ModBusAddress", "Segment") DO UPDATE SET "Unknown" = 1)");
+        ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified", "Unknown") VALUES (?, ?, 0, 0, 0, 0, ?)
+        ON CONFLICT ("ModBusAddress", "Segment") DO UPDATE SET "Unknown" = excluded."Unknown")");
     for (int segment = first; segment <= last; ++segment) {
       mark.bind(1, modbusAddress);
       mark.bind(2, segment);
+      mark.bind(3, kWriteUnfinished);
       mark.exec();
       mark.reset();
     }
@@ -125,9 +126,49 @@ Status ConfigStore::SetStepModified(int modbusAddress, int segment, int value, i
     q.bind(2, value == 1 ? jumpTime : 0);
     q.bind(3, modbusAddress);
     q.bind(4, segment);
-    if (q.exec() == 0) return Status::Error(Status::Code::NotFound, "No program memory row for that step");
+    if (q.exec() > 0) return Status::Ok();
+    if (value == 0 || segment < 1 || segment > kProgramSteps)
+      return Status::Error(Status::Code::NotFound, "No program memory row for step " + std::to_string(segment));
+    SQLite::Statement add(*db_, R"(INSERT INTO "ControllerMemory"
+        ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified", "Unknown", "JumpTime")
+        VALUES (?, ?, 0, 0, 0, ?, ?, ?))");
+    add.bind(1, modbusAddress);
+    add.bind(2, segment);
+    add.bind(3, value);
+    add.bind(4, kNotRead);
+    add.bind(5, value == 1 ? jumpTime : 0);
+    add.exec();
     return Status::Ok();
   });
+}
+
+void PrepareAddressRows(SQLite::Database& db, int modbusAddress) {
+  bool before = false;
+  for (const char* table : {"ControllerMemory", "TarvelLog", "ControllerConfiguration", "ControllerCapabilities"}) {
+    SQLite::Statement any(db, std::string(R"(SELECT 1 FROM ")") + table + R"(" WHERE "ModBusAddress" = ? LIMIT 1)");
+    any.bind(1, modbusAddress);
+    before = before || any.executeStep();
+  }
+  if (!before) {
+    ZeroControllerMemory(db, modbusAddress, false);
+    return;
+  }
+  // The words stay for the user to compare with a download; nothing is put back from them.
+  SQLite::Statement mark(db, R"(INSERT INTO "ControllerMemory"
+      ("ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified", "Unknown") VALUES (?, ?, 0, 0, 0, 0, ?)
+      ON CONFLICT ("ModBusAddress", "Segment") DO UPDATE SET "Modified" = 0, "Unknown" = excluded."Unknown")");
+  for (int segment = 1; segment <= kProgramSteps; ++segment) {
+    mark.bind(1, modbusAddress);
+    mark.bind(2, segment);
+    mark.bind(3, kNotRead);
+    mark.exec();
+    mark.reset();
+  }
+  for (const char* table : {"TarvelLog", "ControllerConfiguration", "ControllerCapabilities"}) {
+    SQLite::Statement drop(db, std::string(R"(DELETE FROM ")") + table + R"(" WHERE "ModBusAddress" = ?)");
+    drop.bind(1, modbusAddress);
+    drop.exec();
+  }
 }
 
 void ZeroControllerMemory(SQLite::Database& db, int modbusAddress, bool unknown) {

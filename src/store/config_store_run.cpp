@@ -7,10 +7,14 @@ namespace tarvel::store {
 namespace {
 
 ControllerConfigRow ConfigFrom(SQLite::Statement& q) {
-  return {IntOf(q.getColumn("ModBusAddress")),      TextOf(q.getColumn("ProfileNameExecuting")),
-          IntOf(q.getColumn("ProgramLowAddress")),  IntOf(q.getColumn("ProgramHighAddress")),
-          IntOf(q.getColumn("RunMode")),            IntOf(q.getColumn("SegmentExecuting")),
-          IntOf(q.getColumn("SegmentElapsedTime"))};
+  ControllerConfigRow row{IntOf(q.getColumn("ModBusAddress")),      TextOf(q.getColumn("ProfileNameExecuting")),
+                          IntOf(q.getColumn("ProgramLowAddress")),  IntOf(q.getColumn("ProgramHighAddress")),
+                          IntOf(q.getColumn("RunMode")),            IntOf(q.getColumn("SegmentExecuting")),
+                          IntOf(q.getColumn("SegmentElapsedTime")), std::nullopt};
+  if (!q.getColumn("PendingProfileName").isNull())
+    row.pending = RunSelection{TextOf(q.getColumn("PendingProfileName")), IntOf(q.getColumn("PendingLowAddress")),
+                               IntOf(q.getColumn("PendingHighAddress"))};
+  return row;
 }
 
 }  // namespace
@@ -76,15 +80,55 @@ Result<std::optional<ControllerConfigRow>> ConfigStore::ControllerConfig(int mod
 
 Status ConfigStore::SaveRunSelection(int modbusAddress, std::string_view profileName, int lowStep, int highStep) {
   return Guard([&]() -> Status {
+    // What is known of the controller's limits now settles a selection that was being written.
     SQLite::Statement upsert(*db_, R"(INSERT INTO "ControllerConfiguration"
         ("ModBusAddress", "ProfileNameExecuting", "ProgramLowAddress", "ProgramHighAddress") VALUES (?, ?, ?, ?)
         ON CONFLICT ("ModBusAddress") DO UPDATE SET "ProfileNameExecuting" = excluded."ProfileNameExecuting",
-          "ProgramLowAddress" = excluded."ProgramLowAddress", "ProgramHighAddress" = excluded."ProgramHighAddress")");
+          "ProgramLowAddress" = excluded."ProgramLowAddress", "ProgramHighAddress" = excluded."ProgramHighAddress",
+          "PendingProfileName" = NULL, "PendingLowAddress" = NULL, "PendingHighAddress" = NULL)");
     upsert.bind(1, modbusAddress);
     upsert.bind(2, std::string(profileName));
     upsert.bind(3, lowStep);
     upsert.bind(4, highStep);
     upsert.exec();
+    return Status::Ok();
+  });
+}
+
+Status ConfigStore::RecordSelectionIntent(int modbusAddress, const RunSelection& selection) {
+  return Guard([&]() -> Status {
+    SQLite::Statement upsert(*db_, R"(INSERT INTO "ControllerConfiguration"
+        ("ModBusAddress", "PendingProfileName", "PendingLowAddress", "PendingHighAddress") VALUES (?, ?, ?, ?)
+        ON CONFLICT ("ModBusAddress") DO UPDATE SET "PendingProfileName" = excluded."PendingProfileName",
+          "PendingLowAddress" = excluded."PendingLowAddress", "PendingHighAddress" = excluded."PendingHighAddress")");
+    upsert.bind(1, modbusAddress);
+    upsert.bind(2, selection.profileName);
+    upsert.bind(3, selection.lowStep);
+    upsert.bind(4, selection.highStep);
+    upsert.exec();
+    return Status::Ok();
+  });
+}
+
+Status ConfigStore::ConfirmSelectionIntent(int modbusAddress) {
+  return Guard([&]() -> Status {
+    SQLite::Statement confirm(*db_, R"(UPDATE "ControllerConfiguration" SET
+        "ProfileNameExecuting" = "PendingProfileName", "ProgramLowAddress" = "PendingLowAddress",
+        "ProgramHighAddress" = "PendingHighAddress",
+        "PendingProfileName" = NULL, "PendingLowAddress" = NULL, "PendingHighAddress" = NULL
+        WHERE "ModBusAddress" = ? AND "PendingProfileName" IS NOT NULL)");
+    confirm.bind(1, modbusAddress);
+    if (confirm.exec() == 0) return Status::Error(Status::Code::NotFound, "No selection waits for its limits");
+    return Status::Ok();
+  });
+}
+
+Status ConfigStore::DropSelectionIntent(int modbusAddress) {
+  return Guard([&]() -> Status {
+    SQLite::Statement drop(*db_, R"(UPDATE "ControllerConfiguration" SET
+        "PendingProfileName" = NULL, "PendingLowAddress" = NULL, "PendingHighAddress" = NULL WHERE "ModBusAddress" = ?)");
+    drop.bind(1, modbusAddress);
+    drop.exec();
     return Status::Ok();
   });
 }

@@ -53,6 +53,12 @@ Status PrepareConfigDatabase(const fs::path& file, HomeReport& report) {
   auto existed = Exists(file, report);
   if (!existed) return Status::Failed(report.problems.back());
   if (*existed) {
+    // SQLite takes an empty file for a new database: the map, the memory and the log would be
+    // gone without a word. Only a new home gets a new database.
+    if (Status empty = RefuseEmptyDatabase(file); !empty) {
+      report.problems.push_back(LeftAlone(empty));
+      return empty;
+    }
     if (Status readable = CheckReadable(file); !readable) {
       report.problems.push_back(LeftAlone(readable));
       return readable;

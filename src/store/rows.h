@@ -1,6 +1,7 @@
 #pragma once
 // store: the rows of the configuration database, one struct per table.
 
+#include <optional>
 #include <string>
 
 namespace tarvel::store {
@@ -22,6 +23,10 @@ struct PortRow {
   std::string devicePath;  // the serial device the port number stands for
 };
 
+// Why a row's words may not be what the controller holds (column Unknown; 0: they are).
+inline constexpr int kWriteUnfinished = 1;  // a write to the step began and was not read back
+inline constexpr int kNotRead = 2;          // never read from the controller now at the address
+
 // One program step of one controller as the program memory copy holds it.
 struct MemoryRow {
   int modbusAddress = 0;
@@ -30,7 +35,7 @@ struct MemoryRow {
   int temperature = 0;  // word 3
   int pidSet = 0;       // word 1
   int modified = 0;     // 1 while a jump has left a shortened copy in the controller
-  int unknown = 0;      // 1 while the controller may hold other words than these (column Unknown)
+  int unknown = 0;      // kWriteUnfinished or kNotRead while the controller may hold other words
   // While modified: the time into the step at which the controller's shortened copy begins, so
   // the copy's step time plus this is where the program stands in this row's step (column JumpTime).
   int jumpTime = 0;
@@ -47,6 +52,14 @@ struct LogRow {
   std::string progressionType;
 };
 
+// A profile selected for running: its name and the program limits it runs with.
+struct RunSelection {
+  std::string profileName;
+  int lowStep = 0;
+  int highStep = 0;
+  bool operator==(const RunSelection&) const = default;
+};
+
 struct ControllerConfigRow {
   int modbusAddress = 0;
   std::string profileNameExecuting;
@@ -55,6 +68,9 @@ struct ControllerConfigRow {
   int runMode = 0;
   int segmentExecuting = 0;
   int segmentElapsedTime = 0;
+  // A selection recorded before its limits were written and not confirmed since (columns
+  // PendingProfileName, PendingLowAddress, PendingHighAddress): the controller may hold either.
+  std::optional<RunSelection> pending;
 };
 
 // An address change recorded before the controller was asked (table AddressChange).

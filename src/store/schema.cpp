@@ -1,6 +1,7 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,9 +63,13 @@ struct AddedColumn {
 // Columns that databases of earlier versions lack; ALTER TABLE adds them at the end.
 constexpr AddedColumn kAddedColumns[] = {
     {"CommunicationsPort", "DevicePath", "TEXT"},            // the serial device a port number stands for
-    {"ControllerMemory", "Unknown", "INTEGER NOT NULL DEFAULT 0"},  // 1: the controller may hold other words
+    {"ControllerMemory", "Unknown", "INTEGER NOT NULL DEFAULT 0"},  // not 0: the controller may hold other words
     // While Modified: the time into the step at which the jump's shortened copy begins.
     {"ControllerMemory", "JumpTime", "INTEGER NOT NULL DEFAULT 0"},
+    // A selection whose limits are being written: NULL name when there is none.
+    {"ControllerConfiguration", "PendingProfileName", "TEXT"},
+    {"ControllerConfiguration", "PendingLowAddress", "INTEGER"},
+    {"ControllerConfiguration", "PendingHighAddress", "INTEGER"},
 };
 
 bool HasTable(SQLite::Database& db, const char* table) {
@@ -98,7 +103,35 @@ int ProbeSystemError(const std::filesystem::path& file) {
   return ::access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
 }
 
+// An I/O failure the system explains badly or not at all: a folder where the database or one of
+// its journal files should be, or a disk without room. Empty when neither is found.
+std::string IoObstacle(const std::filesystem::path& file, Status::Code& code) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    const std::string path = file.string() + suffix;
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+      code = Status::Code::Failed;
+      return "a folder stands where " + path + " should be";
+    }
+  }
+  struct statvfs disk {};
+  const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
+  if (::statvfs(folder.c_str(), &disk) == 0 && disk.f_bavail == 0) {
+    code = Status::Code::Full;
+    return "the disk is full";
+  }
+  return {};
+}
+
 }  // namespace
+
+Status RefuseEmptyDatabase(const std::filesystem::path& file) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file, ec);
+  if (ec || size > 0) return Status::Ok();  // a file that cannot be looked at says why when opened
+  return Status::Error(Status::Code::Damaged, "Empty database: " + file.string() +
+                                                  " holds nothing (0 bytes), not the channel map, memory and log");
+}
 
 void EnsureConfigSchema(SQLite::Database& db) {
   // Checked first: a current database that may only be read is opened without a write.
@@ -134,6 +167,11 @@ Status DatabaseFailure(const std::filesystem::path& file, const std::exception& 
     case SQLITE_CANTOPEN:
     case SQLITE_IOERR: {
       int error = db ? sqlite3_system_errno(db->getHandle()) : 0;
+      if (error == 0 || error == EISDIR) {
+        Status::Code obstacleCode = Status::Code::Failed;
+        if (const std::string obstacle = IoObstacle(file, obstacleCode); !obstacle.empty())
+          return Status::Error(obstacleCode, "Cannot use the database " + path + ": " + obstacle + detail);
+      }
       if (error == 0 && code == SQLITE_CANTOPEN) error = ProbeSystemError(file);
       if (error != 0) {
         const std::error_code ec(error, std::generic_category());

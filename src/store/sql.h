@@ -40,6 +40,10 @@ std::optional<Row> First(SQLite::Database& db, const char* sql, Bind&& bind, Mak
 // read-only, disk full, permission, damaged), coded so that the caller can tell them apart.
 Status DatabaseFailure(const std::filesystem::path& file, const std::exception& e, SQLite::Database* db = nullptr);
 
+// An existing database file of 0 bytes is no configuration database (Code::Damaged, "Empty
+// database: PATH ..."); SQLite would take it for a new one.
+Status RefuseEmptyDatabase(const std::filesystem::path& file);
+
 // Creates the tables and adds the columns that a database of an earlier version lacks, in one
 // transaction; writes nothing when the schema is current.
 void EnsureConfigSchema(SQLite::Database& db);
@@ -62,6 +66,12 @@ auto ConfigStore::Guard(F&& body) -> decltype(body()) {
 // The 64 zeroed ControllerMemory rows of an address, edited or added, marked unknown or not,
 // inside the caller's transaction.
 void ZeroControllerMemory(SQLite::Database& db, int modbusAddress, bool unknown);
+
+// A channel comes to an address, inside the caller's transaction: 64 zeroed rows for an
+// address the database has nothing of; for one it has rows of (from a controller that may
+// since have been swapped), the steps are marked kNotRead and its log rows, run selection and
+// learnt frames deleted.
+void PrepareAddressRows(SQLite::Database& db, int modbusAddress);
 
 // Inside the caller's transaction: the log row of (ProfileName, ModBusAddress) edited or added;
 // every log row of the address whose Start..Stop touches first..last deleted and returned.

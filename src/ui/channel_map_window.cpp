@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -59,8 +60,13 @@ ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent, QStri
   file->setObjectName("mnuFile");
   auto* openMenuFile = file->addAction("Open Menu File");
   openMenuFile->setObjectName("mnuOpenChannelMap");
-  openMenuFile->setEnabled(false);
-  openMenuFile->setToolTip("Not available in this version yet");
+  connect(openMenuFile, &QAction::triggered, this, [this] {
+    if (!map_) return;
+    const QString chosen = QFileDialog::getOpenFileName(this, "Open Menu File",
+                                                        QString::fromStdString(map_->Folder().Setup().string()),
+                                                        "Database (*.db)");
+    Command([path = chosen.toStdString()](auto& m) { m.OpenChannelMapDatabase(path); });
+  });
   menuBar()->addAction("Comm Port")->setObjectName("mnuSetupCommPort");
   auto* exit = menuBar()->addAction("Exit");
   exit->setObjectName("mnuExit");

@@ -34,6 +34,9 @@ QString SettingsFile(const AppFolder& folder) { return Q((folder.Setup() / "Line
 }  // namespace
 
 LineWatchOptions LoadLineWatchOptions(const AppFolder& folder) {
+  // A file an earlier version left readable by others is made the user's own before it is read.
+  if (QFile settings(SettingsFile(folder)); settings.exists())
+    settings.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
   QSettings ini(SettingsFile(folder), QSettings::IniFormat);
   LineWatchOptions o;
   o.watch.period = std::chrono::milliseconds(
@@ -52,6 +55,11 @@ LineWatchOptions LoadLineWatchOptions(const AppFolder& folder) {
 }
 
 void SaveLineWatchOptions(const AppFolder& folder, const LineWatchOptions& o) {
+  // It may hold the broker password: the user's own, from before the first byte is written (the
+  // settings are written over a file of these permissions, which they keep).
+  QFile settings(SettingsFile(folder));
+  if (settings.open(QIODevice::Append)) settings.close();
+  settings.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
   QSettings ini(SettingsFile(folder), QSettings::IniFormat);
   ini.setValue("Sweep/PeriodMs", qint64(o.watch.period.count()));
   ini.setValue("Alarms/Consecutive", o.watch.consecutive);
@@ -65,8 +73,7 @@ void SaveLineWatchOptions(const AppFolder& folder, const LineWatchOptions& o) {
   ini.setValue("Mqtt/KeyFile", Q(o.mqtt.keyfile));
   ini.setValue("Mqtt/Insecure", o.mqtt.insecure);
   ini.sync();
-  // It may hold the broker password: the user's own.
-  QFile(SettingsFile(folder)).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  settings.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& console, watch::LineWatch& watch,

@@ -10,9 +10,10 @@ const char* AlarmKindName(AlarmKind kind) { return kind == AlarmKind::Band ? "ba
 
 std::string AlarmLogLine(const AlarmEvent& e) {
   auto number = [](const std::optional<int>& v) { return v ? std::to_string(*v) : std::string(); };
-  return CsvLine({IsoTime(e.at), std::to_string(e.id.channel), e.id.nickName, std::to_string(e.id.address),
-                  AlarmKindName(e.kind), e.raised ? "raised" : "cleared", number(e.processValue), number(e.bandLow),
-                  number(e.bandHigh), e.text});
+  // Fields given to CsvLine are written as they are; the nickname, the user's text, is made safe first.
+  return IsoTime(e.at) + "," + std::to_string(e.id.channel) + "," + CsvText(e.id.nickName) + "," +
+         CsvLine({std::to_string(e.id.address), AlarmKindName(e.kind), e.raised ? "raised" : "cleared",
+                  number(e.processValue), number(e.bandLow), number(e.bandHigh), e.text});
 }
 
 AlarmEvent AlarmTracker::Event(const ChannelStatus& s, AlarmKind kind, bool raised, std::string text) const {

@@ -47,6 +47,13 @@ std::string CsvField(std::string_view text) {
   return quoted + "\"";
 }
 
+std::string CsvText(std::string_view text) {
+  if (text.empty() || std::string_view("=+-@\t\r").find(text.front()) == std::string_view::npos) return CsvField(text);
+  std::string quoted = "\"'";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
 std::string CsvLine(const std::vector<std::string>& fields) {
   std::string line;
   for (std::size_t i = 0; i < fields.size(); ++i) line += (i ? "," : "") + CsvField(fields[i]);

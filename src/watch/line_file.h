@@ -16,6 +16,10 @@ Status AppendLine(const std::filesystem::path& file, std::string_view header, st
 
 // One CSV field: quoted when it holds a comma, a quote or a line end.
 std::string CsvField(std::string_view text);
+// A field of the user's text (a nickname, a zone name): as CsvField, and one a spreadsheet would
+// run as a formula (starting with =, +, -, @, a tab or a carriage return) is kept as text, quoted
+// behind an apostrophe.
+std::string CsvText(std::string_view text);
 std::string CsvLine(const std::vector<std::string>& fields);
 
 }  // namespace tarvel::watch

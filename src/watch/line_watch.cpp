@@ -123,8 +123,9 @@ void LineWatch::Take(const WatchedChannel& channel, const console::RunStateReadi
     status.processValue = reading.processValue.value;
     status.relays = reading.relays.value;
     tracked.wasActive = status.state == RunState::Running || status.state == RunState::Held;
-    // The restart state follows every reading, as the console's monitor keeps it.
-    if (!shown) {
+    // The restart state follows every reading of a running program, as the console's monitor
+    // keeps it: a paused controller's reading never replaces the point Restart resumes from.
+    if (!shown && reading.RestartPoint()) {
       if (Status saved = store_.SaveRunState(channel.address, status.runMode, status.step, status.stepTime); !saved.ok())
         Message("Run state of channel " + std::to_string(channel.channel) + ": " + saved.message());
     }

@@ -88,19 +88,26 @@ class CliLineFiles : public ::testing::Test {
   sim::SimulatedLine sim_{testing::InstantLine({4})};
 };
 
-TEST_F(CliLineFiles, ADamagedDatabaseIsSaidToBeDamagedNotAnUnmappedChannel) {
-  testing::WriteAll(home_.ConfigDatabase(), std::string(8192, 'Z'));
-  auto download = Cli({"download", "14", "1", "3"});
-  EXPECT_EQ(download.exitCode, 1);
-  EXPECT_THAT(download.err, HasSubstr("Damaged database: " + home_.ConfigDatabase().string()));
-  EXPECT_THAT(download.err, Not(HasSubstr("not in the channel map")));
+TEST_F(CliLineFiles, ADamagedOrEmptyDatabaseIsSaidToBeSoNotAnUnmappedChannelOrANewMap) {
+  for (const auto& [bytes, why] : {std::pair{std::string(8192, 'Z'), "Damaged database: "},
+                                   std::pair{std::string(), "Empty database: "}}) {
+    testing::WriteAll(home_.ConfigDatabase(), bytes);
+    std::filesystem::remove(home_.ConfigDatabase().string() + "-wal");
+    for (const auto& args : std::vector<std::vector<std::string>>{{"download", "14", "1", "3"}, {"channels"}}) {
+      auto run = Cli(args);
+      EXPECT_EQ(run.exitCode, 1) << args[0];
+      EXPECT_THAT(run.err, HasSubstr(why + home_.ConfigDatabase().string())) << args[0];
+      EXPECT_THAT(run.out + run.err, Not(HasSubstr("not in the channel map"))) << args[0];
+      EXPECT_THAT(run.out, Not(HasSubstr("0 channels"))) << args[0];
+    }
+    EXPECT_EQ(testing::ReadAll(home_.ConfigDatabase()), bytes) << "left as it is";
+  }
   EXPECT_TRUE(sim_.Requests().empty());
 }
 
 TEST_F(CliLineFiles, DownloadClearsTheMarksAndExitsOneWhenTheMapCannotBeStored) {
   // Steps an interrupted command may have changed: marked, with the words the map had before.
-  Raw().exec("INSERT INTO ControllerMemory (ModBusAddress, Segment, Duration, Temperature, PIDSet, Modified, Unknown) "
-             "VALUES (4, 1, 0, 0, 0, 0, 1), (4, 2, 0, 0, 0, 0, 1), (4, 3, 0, 0, 0, 0, 1)");
+  Raw().exec("UPDATE ControllerMemory SET Unknown = 1 WHERE ModBusAddress = 4 AND Segment <= 3");
   {
     auto other = Raw();  // another program holds the database while the words come in
     other.exec("BEGIN EXCLUSIVE");
@@ -133,6 +140,47 @@ TEST_F(CliLineFiles, AProfileWithNumbersNoStepCanHoldIsRefusedBeforeAnyExchange)
     EXPECT_THAT(run.out + run.err, HasSubstr("Error: Unable to load profile")) << args[0];
   }
   EXPECT_THAT(Cli({"profile", "check", file.string()}).err, HasSubstr("Row 2, Duration: \"-5\" is negative"));
+  EXPECT_TRUE(sim_.Requests().empty());
+  EXPECT_EQ(sim_.Unit(4).steps[0].duration, 0);
+}
+
+// Profiles that load (the checksum matches, every number fits a step) but that profile check
+// refuses: compile and upload run the same checks, refuse them as well and send nothing.
+TEST_F(CliLineFiles, CompileAndUploadRefuseWhatProfileCheckRefuses) {
+  using Row = testing::ProfileRow;
+  const struct {
+    const char* name;
+    std::vector<Row> rows;
+    const char* why;
+  } forged[] = {
+      {"hot", {{"1", "0.00", "30", "r", "70", "30000", "997.67", "", "", ""},
+               {"2", "30.00", "45", "h", "30000", "30000", "0.00", "", "", ""},
+               {"3", "75.00", "", "e", "30000", "", "", "", "", ""}},
+       "Out of range temp entry at\nsegment=1\ncol=6"},
+      {"gap", {{"1", "0.00", "30", "r", "70", "250", "6.00", "", "", ""},
+               {"2", "30.00", "", "h", "250", "250", "0.00", "", "", ""},
+               {"3", "30.00", "20", "r", "250", "100", "-7.50", "", "", ""},
+               {"4", "50.00", "", "e", "100", "", "", "", "", ""}},
+       "Missing entry, check profile"},
+      {"jump", {{"1", "0.00", "30", "r", "70", "150", "2.67", "", "", ""},
+                {"2", "30.00", "45", "r", "400", "250", "-3.33", "", "", ""},
+                {"3", "75.00", "", "e", "250", "", "", "", "", ""}},
+       "Row 2, Start Temp: 400 is not where row 1 ended (End Temp 150)"},
+  };
+  for (const auto& [name, rows, why] : forged) {
+    const std::string file = (dir_ / (std::string(name) + ".txt")).string();
+    testing::WriteAll(file, profile::BuildProfileText(testing::TableOf(rows), {}) + "\r\n");
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"profile", "check", file}, {"compile", file, "1"}, {"upload", "14", file, "1", "--yes"}}) {
+      auto run = Cli(args);
+      EXPECT_EQ(run.exitCode, 1) << name << " " << args[0] << "\n" << run.out << run.err;
+      EXPECT_THAT(run.out + run.err, HasSubstr(why)) << name << " " << args[0];
+    }
+  }
+  // A bare name is looked for in Profiles/ too; one found nowhere is named with where it was looked for.
+  auto missing = Cli({"upload", "14", "nothere.txt", "1"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_THAT(missing.out + missing.err, HasSubstr((home_.Profiles() / "nothere.txt").string()));
   EXPECT_TRUE(sim_.Requests().empty());
   EXPECT_EQ(sim_.Unit(4).steps[0].duration, 0);
 }

@@ -41,7 +41,7 @@ TEST_F(ChannelMapTest, GridEditsRefuseBlanksDuplicatesAndBadNumbersButNotACellsO
   EXPECT_EQ(mapView_.messages, "Hit ENTER to update field\r\nDuplicate entries not allowed in the channel map\r\n"
                             "Duplicate entries not allowed in the channel map\r\n");
 
-  // A bad number keeps the editor open and says why; channels and addresses are whole, 1 to 64.
+  // A bad number keeps the editor open and says why; channels are whole, addresses 1 to 64 too.
   const std::tuple<ChannelField, const char*, const char*> refused[] = {
       {ChannelField::ModBusAddress, "abc", "Error: ModBus address must be a number"},
       {ChannelField::ModBusAddress, "2.7", "Error: ModBus address must be a whole number"},
@@ -49,8 +49,8 @@ TEST_F(ChannelMapTest, GridEditsRefuseBlanksDuplicatesAndBadNumbersButNotACellsO
       {ChannelField::ModBusAddress, "0", "Error: Modbus address must be in the range from 1 and 64"},
       {ChannelField::SoftwareChannel, "abc", "Error: SoftwareChannel must be a number"},
       {ChannelField::SoftwareChannel, "2.7", "Error: SoftwareChannel must be a whole number"},
-      {ChannelField::SoftwareChannel, "-5", "Error: SoftwareChannel must be in the range from 1 and 64"},
-      {ChannelField::SoftwareChannel, "65", "Error: SoftwareChannel must be in the range from 1 and 64"},
+      {ChannelField::SoftwareChannel, "-5", "Error: SoftwareChannel must be in the range from 1 and 32767"},
+      {ChannelField::SoftwareChannel, "32768", "Error: SoftwareChannel must be in the range from 1 and 32767"},
   };
   for (auto [field, text, message] : refused) {
     map_.Messages().ClearDisplay();
@@ -65,6 +65,9 @@ TEST_F(ChannelMapTest, GridEditsRefuseBlanksDuplicatesAndBadNumbersButNotACellsO
   EXPECT_EQ(map_.StoreEdit(2, ChannelField::ModBusAddress, "7"), EditOutcome::Saved);
   ASSERT_EQ(mapView_.rows.size(), 2u);
   EXPECT_EQ(mapView_.rows[1].modbusAddress, 7);
+  // The channel is a number of the user's choosing: only the address stops at 64.
+  EXPECT_EQ(map_.StoreEdit(2, ChannelField::SoftwareChannel, "100"), EditOutcome::Saved);
+  EXPECT_EQ(map_.StoreEdit(100, ChannelField::SoftwareChannel, "2"), EditOutcome::Saved);
 
   // Delete Row asks first, naming the row.
   mapView_.confirmAnswers = {false, true};
@@ -80,14 +83,28 @@ TEST_F(ChannelMapTest, GridEditsRefuseBlanksDuplicatesAndBadNumbersButNotACellsO
   EXPECT_TRUE(Addresses().empty());
   EXPECT_TRUE(mapView_.rows.empty());
   EXPECT_EQ(mapView_.boxes.back(), "Clear Channel Map: WARNING: This will wipe out all entries. Proceed?");
+
+  // "Open Menu File": the grid shows the map of another database, which is only read; the own
+  // file shows the own map again.
+  const AppFolder other(dir_.path() / "other");
+  ASSERT_TRUE(store::PrepareHome(other).fatal.ok());
+  ASSERT_TRUE(store::ConfigStore(other.ConfigDatabase()).AddChannel({7, 9, "Elsewhere", "xmt63"}));
+  const auto before = std::filesystem::last_write_time(other.ConfigDatabase());
+  map_.OpenChannelMapDatabase(other.ConfigDatabase());
+  EXPECT_EQ(mapView_.messages, "Opening Channel Map database\r\n");
+  ASSERT_EQ(mapView_.rows.size(), 1u);
+  EXPECT_EQ(mapView_.rows[0].nickName, "Elsewhere");
+  EXPECT_EQ(std::filesystem::last_write_time(other.ConfigDatabase()), before);
+  map_.OpenChannelMapDatabase(folder_.ConfigDatabase());
+  EXPECT_TRUE(mapView_.rows.empty());
 }
 
 TEST_F(ChannelMapTest, AddRowMapsTheNextChannelToTheLowestFreeAddressWithItsMemory) {
   EXPECT_TRUE(map_.AddRow());
   EXPECT_EQ(mapView_.messages, "Channel 1 added at ModBusAddress=1: edit its cells to match your controller\r\n");
   Map(2, 2, "Oven");
-  Map(64, 5, "Last");
-  EXPECT_TRUE(map_.AddRow());  // channel 64 is taken: the lowest free one
+  Map(32767, 5, "Last");
+  EXPECT_TRUE(map_.AddRow());  // the highest channel there is is taken: the lowest free one
   auto row = store_.ChannelByNumber(3).value_or(std::nullopt);
   ASSERT_TRUE(row);
   EXPECT_EQ(std::tie(row->modbusAddress, row->nickName, row->controllerType), std::tuple(3, "Default3", "set64rs"));

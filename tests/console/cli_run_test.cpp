@@ -37,7 +37,8 @@ class CliRun : public ::testing::Test {
 };
 
 TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
-  for (auto args : {std::vector<std::string>{"jump", "3", "2"}, {"mode", "3", "7"}, {"start", "3", "--yes"}})
+  for (auto args : {std::vector<std::string>{"jump", "3", "2"}, {"mode", "3", "7"}, {"start", "3", "--yes"},
+                    {"jump", "3", "64", "1"}, {"limits", "3", "9", "8"}})
     EXPECT_EQ(Cli(args).exitCode, 2) << args[0];
 
   auto selected = Cli({"select", "3", "kiln.txt"});
@@ -63,7 +64,12 @@ TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
   ASSERT_EQ(Cli({"restart", "3"}).exitCode, 0);
   EXPECT_EQ(sim_.Unit(1).runMode, 2);
 
-  EXPECT_EQ(Cli({"limits", "3", "9", "8"}).exitCode, 1);
+
+  // Another controller put at address 1 under the same channel: nothing of the one before is run.
+  ASSERT_EQ(Cli({"channel", "remove", "3"}).exitCode, 0);
+  ASSERT_EQ(Cli({"channel", "add", "3", "1", "Other"}).exitCode, 0);
+  EXPECT_EQ(Cli({"select", "3", "kiln.txt"}).exitCode, 1);
+  EXPECT_EQ(Cli({"start", "3", "--front-panel"}).exitCode, 1);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ namespace tarvel::console {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using Row = store::CapabilityRow;
 
 struct Model {
@@ -66,7 +67,7 @@ class FirstRegisterOnly : public FramesBase {
 };
 
 // cure.txt compiled at step 10.
-const std::vector<link::ProgramStep> kCure{{1, 30, 70}, {2, 45, 250}, {1, 0, 100}};
+const std::vector<link::ProgramStep> kCure{{1, 30, 70}, {2, 45, 250}, {1, 0, 250}};
 
 // The first upload learns and keeps both answers; the second uses them: nine words in five
 // writes on a controller that keeps both registers, nine on one that keeps the first only.
@@ -108,6 +109,24 @@ TEST_F(FirstRegisterOnly, AReadBackThatDisagreesMakesTheNextUploadLearnAgain) {
   result = Upload(console);
   ASSERT_TRUE(result.logged) << view_.messages;
   EXPECT_EQ(Held(10, 12), kCure);
+  EXPECT_EQ(Known().pairWrites, false);
+}
+
+// The same believed pair writes in a clear leave words behind: the clear compares what it reads
+// back with zeros, says so instead of "cleared", forgets, and the next clear learns again.
+TEST_F(FirstRegisterOnly, AClearThatLeavesWordsSaysSoAndTheNextLearnsAgain) {
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.steps[9] = {3, 40, 300}, u.steps[10] = {4, 50, 400}; });
+  ASSERT_TRUE(store_.SaveCapabilities({1, true, std::nullopt}));
+  Console& console = Started();
+  view_.messages.clear();
+  EXPECT_FALSE(console.Memory().ClearProgramRange(10, 11));
+  EXPECT_THAT(view_.messages, Not(HasSubstr("Program memory range cleared")));
+  EXPECT_THAT(view_.messages, HasSubstr("Unit #1 did not keep what was written: step 10 word 2 reads back 40, not 0"));
+  EXPECT_FALSE(Known().pairWrites.has_value()) << "forgotten, to be learnt again";
+  EXPECT_EQ(Mapped(10), Held(10, 10)[0]) << "the map holds what the controller holds";
+
+  EXPECT_TRUE(console.Memory().ClearProgramRange(10, 11));
+  EXPECT_EQ(Held(10, 11), (std::vector<link::ProgramStep>{{}, {}}));
   EXPECT_EQ(Known().pairWrites, false);
 }
 

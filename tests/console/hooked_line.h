@@ -15,6 +15,7 @@ class HookedLine final : public link::Line {
   std::function<void(int exchange)> before;  // called with 1 for the first exchange
   std::function<void(std::uint16_t reg, std::uint16_t& value)> onRead;
   int exchanges = 0;
+  int writes = 0;  // function 16 and 5 requests passed on
 
   link::Reply<link::RegisterPair> ReadRegisterPair(std::uint8_t address, std::uint16_t reg) override {
     Before();
@@ -28,10 +29,12 @@ class HookedLine final : public link::Line {
   link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
                                std::uint16_t next) override {
     Before();
+    ++writes;
     return line_.WriteRegisters(address, reg, value, next);
   }
   link::Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override {
     Before();
+    ++writes;
     return line_.WriteCoil(address, coil, on);
   }
   link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg,

@@ -54,7 +54,7 @@ class Programming : public ConsoleFixture {
     EXPECT_TRUE(testing::WriteCureProfile(File()));
   }
   std::filesystem::path File() const { return folder_.Profiles() / "cure.txt"; }
-  const std::vector<link::ProgramStep> kCompiled = Steps({{1, 30, 70}, {2, 45, 250}, {1, 0, 100}});
+  const std::vector<link::ProgramStep> kCompiled = Steps({{1, 30, 70}, {2, 45, 250}, {1, 0, 250}});
 
   // Opens the profile and compiles it at start; the messages start afresh.
   Console& Compiled(const std::string& start) {
@@ -87,7 +87,7 @@ TEST_F(Programming, TheCompiledTargetIsMarkedAndItsConflictsWithTheLogReported) 
   EXPECT_EQ(view_.fields[Field::CompileProfileName], "cure.txt");
   EXPECT_EQ(view_.fields[Field::CompiledProfileSensor], "K");
   EXPECT_EQ(view_.gridRows[Grid::CompiledProfile],
-            (std::vector<std::vector<std::string>>{{"10", "30", "70", "1"}, {"11", "45", "250", "2"}, {"12", "0", "100", "1"}}));
+            (std::vector<std::vector<std::string>>{{"10", "30", "70", "1"}, {"11", "45", "250", "2"}, {"12", "0", "250", "1"}}));
   for (int row : {10, 11, 12}) EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, row), RowMark::ProgramRange);
   EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 13), RowMark::None);
   EXPECT_THAT(view_.messages, HasSubstr("WARNING: Upload will overwrite program memory"));

@@ -10,6 +10,8 @@
 #include "support/profiles.h"
 #include "support/run_process.h"
 
+#include <optional>
+
 namespace tarvel::console {
 namespace {
 
@@ -95,6 +97,9 @@ TEST_F(Records, ALockedDatabaseStopsEachCommandBeforeTheControllerIsTouched) {
     EXPECT_THAT(view_.messages, HasSubstr("the run state Restart resumes from could not be stored"));
     EXPECT_FALSE(console.Memory().DownloadProgramRange(5, 6).has_value());
     EXPECT_THAT(view_.messages, HasSubstr("The memory map of steps 5 to 6 could not be stored"));
+    console.Log().Show(1);
+    EXPECT_FALSE(console.Run().SelectRunProfile(1)) << "old.txt";
+    EXPECT_THAT(view_.messages, HasSubstr("Database locked"));
   }
   EXPECT_EQ(Writes(), 0);
   EXPECT_EQ(sim::ChangedRegisters(before, sim_.Registers(1)), std::vector<std::uint16_t>{});
@@ -106,6 +111,8 @@ TEST_F(Records, ALockedDatabaseStopsEachCommandBeforeTheControllerIsTouched) {
 TEST_F(Records, TheCliStopsBeforeTheControllerAndExitsNonZeroWhenTheDatabaseRefusesAWrite) {
   line_.Close();  // the port is the child's
   ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 30, 33, "K", "F", "M", "SV"}));
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.runMode = 2; });  // a running program: record stores its state
+  sim_.FrontPanelStart(1);
   {
     SQLite::Database db(folder_.ConfigDatabase().string(), SQLite::OPEN_READWRITE);
     for (const char* table : {"ControllerMemory", "ControllerConfiguration"})
@@ -127,27 +134,54 @@ TEST_F(Records, TheCliStopsBeforeTheControllerAndExitsNonZeroWhenTheDatabaseRefu
   EXPECT_EQ(store_.MemoryStep(1, 5).value_or(std::nullopt).value_or(store::MemoryRow{}).unknown, 0);
 }
 
-TEST_F(Records, NeitherAJumpNorStartBuildsOnStepsTheMapMayNotHold) {
+// A jump needs no stored original of the steps it borrows: one the map may not hold, or has no
+// row for (a channel added before channels got their rows), is read or created, never a refusal.
+TEST_F(Records, AJumpNeverRefusesForARowTheMapLacksAndStartNeverWritesAStaleOriginal) {
   ASSERT_TRUE(store_.WriteLogEntry({1, "run.txt", 1, 10, "K", "F", "M", "SV"}));
   ASSERT_TRUE(store_.SaveRunSelection(1, "run.txt", 1, 10));
   sim_.EditUnit(1, [](sim::UnitState& u) { u.programLowStep = 1, u.programHighStep = 10, u.runMode = 2; });
   sim_.FrontPanelStart(1);
-  // Step 5 was a jump's, then an upload began over it; step 64 was left by a stopped write.
+  // Step 5 was a jump's, then an upload began over it; step 64 has no row at all.
   ASSERT_TRUE(store_.SetStepModified(1, 5, 1));
   ASSERT_TRUE(store_.MarkStepsUnknown(1, 5, 5, store::TouchedLogRows::Keep).ok());
-  ASSERT_TRUE(store_.MarkStepsUnknown(1, 64, 64, store::TouchedLogRows::Keep).ok());
+  SQLite::Database(folder_.ConfigDatabase().string(), SQLite::OPEN_READWRITE)
+      .exec("DELETE FROM ControllerMemory WHERE Segment = 64");
   sim_.EditUnit(1, [](sim::UnitState& u) { u.steps[4] = {2, 77, 777}; });
   Console& console = Started();
   console.ReadControllerRunMode();
-  sim_.ClearRequests();
-  EXPECT_FALSE(console.Run().JumpToSegmentPoint("3", "1"));
-  EXPECT_THAT(view_.messages, HasSubstr("Step 64 of unit #1 may hold other words than the memory map"));
-  EXPECT_EQ(Writes(), 0);
+  EXPECT_TRUE(console.Run().JumpToSegmentPoint("3", "1")) << view_.messages;
+  EXPECT_EQ(sim_.Unit(1).currentStep, 3);
+  EXPECT_THAT(Disagreeing(), ElementsAre());
 
   console.Run().StartProfile();
   EXPECT_EQ(sim_.Unit(1).steps[4].temperature, 777) << "the stale original is not written over the new words";
   EXPECT_THAT(store_.ModifiedSteps(1).value_or({}), ElementsAre());
   EXPECT_THAT(Unknown(), ElementsAre(5, 64));
+}
+
+// Select records what it is about to write before it writes: when the database refuses the
+// selection once the controller holds the limits, the intent stays, and the next command that
+// needs the selection settles it with the controller's limits.
+TEST_F(Records, ASelectionIsRecordedBeforeItsLimitsAreWrittenAndSettledByTheNextCommand) {
+  ASSERT_TRUE(store_.WriteLogEntry({1, "run.txt", 1, 3, "K", "F", "M", "SV"}));
+  ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 12, 20, "K", "F", "M", "SV"}));
+  ASSERT_TRUE(store_.SaveRunSelection(1, "run.txt", 1, 3));
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.programLowStep = 1, u.programHighStep = 3; });
+  Console& console = Compiled("40");
+  console.Log().Show(1);
+  std::optional<Lock> lock;
+  hooked_.writes = 0;
+  hooked_.before = [&](int) {
+    if (hooked_.writes > 0 && !lock) lock.emplace(folder_.ConfigDatabase());  // after the first limit
+  };
+  EXPECT_FALSE(console.Run().SelectRunProfile(2));
+  hooked_.before = nullptr;
+  lock.reset();
+  EXPECT_EQ((std::pair<int, int>(sim_.Unit(1).programLowStep, sim_.Unit(1).programHighStep)), std::pair(12, 20));
+  EXPECT_THAT(view_.messages, HasSubstr("not confirmed"));
+  EXPECT_EQ(console.Run().GetSavedProgramLimits(1), std::pair(12, 20)) << "settled with the controller's limits";
+  EXPECT_EQ(store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{}).profileNameExecuting,
+            "old.txt");
 }
 
 TEST_F(Records, StepsWrittenAndNotReadBackStayMarkedShownAsUnknownAndOfferedForDownload) {
@@ -175,6 +209,13 @@ TEST_F(Records, StepsWrittenAndNotReadBackStayMarkedShownAsUnknownAndOfferedForD
   EXPECT_THAT(Unknown(), ElementsAre());
   EXPECT_EQ(store_.MemoryStep(1, 32).value_or(std::nullopt).value_or(store::MemoryRow{}).duration, 45);
   EXPECT_EQ(view_.gridRows[Grid::ProgramMemory][31][3], "45");
+
+  // Another controller put at the address: every step is unknown, and the reason is that one.
+  ASSERT_TRUE(store_.DeleteChannel(1));
+  ASSERT_TRUE(store_.AddChannel({1, 1, "Other", "xmt63"}));
+  Started();
+  EXPECT_THAT(view_.messages, HasSubstr("Steps 1 to 64 of unit #1 may hold other words than the memory map (shown as ?): "
+                                        "they have not been read since a controller was put at this address"));
 }
 
 TEST_F(Records, AClearTakesTheLogRowsItTouchesOutBeforeItWrites) {
@@ -185,6 +226,20 @@ TEST_F(Records, AClearTakesTheLogRowsItTouchesOutBeforeItWrites) {
   EXPECT_THAT(store_.Log(1).value_or({}), ElementsAre()) << "step 33 alone is not cure.txt";
   EXPECT_THAT(view_.messages, HasSubstr("Profile cure.txt (steps 31 to 33) taken out of the profile log"));
   EXPECT_THAT(Unknown(), ElementsAre());
+
+  // A database locked once the zeros are written is said to be locked, never a line failure.
+  std::optional<Lock> lock;
+  hooked_.writes = 0;
+  hooked_.before = [&](int) {
+    if (hooked_.writes > 0 && !lock) lock.emplace(folder_.ConfigDatabase());
+  };
+  view_.messages.clear();
+  EXPECT_FALSE(console.Memory().ClearProgramRange(40, 41));
+  hooked_.before = nullptr;
+  lock.reset();
+  EXPECT_THAT(view_.messages, HasSubstr("Database locked"));
+  EXPECT_THAT(view_.messages, ::testing::Not(HasSubstr(kCommError)));
+  EXPECT_THAT(Unknown(), ElementsAre(40, 41)) << "written, not read back into the map";
 }
 
 TEST_F(Records, AKillAtAnyExchangeLeavesNoUnmarkedRowThatDisagreesAndDownloadClearsTheMarks) {

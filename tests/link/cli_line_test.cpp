@@ -165,7 +165,7 @@ TEST_F(CliLine, ProgrammingVerbsCompileUploadLogDownloadAndClearAMappedControlle
 
   auto compiled = Cli({"compile", file, "20"}, false);
   EXPECT_EQ(compiled.exitCode, 0) << compiled.err;
-  EXPECT_EQ(compiled.out, "20 1 30 70\n21 2 45 250\n22 1 0 100\n");
+  EXPECT_EQ(compiled.out, "20 1 30 70\n21 2 45 250\n22 1 0 250\n");
 
   sim_->InjectFault(sim::Fault::NoReply);  // the probe before anything is written
   auto unreachable = Cli({"upload", "1", file, "20"});

@@ -1,4 +1,5 @@
 // tarvel-cli's scan, address and port verbs on a simulated line: what a technician reads.
+#include <SQLiteCpp/SQLiteCpp.h>
 #include <gmock/gmock.h>
 
 #include "sim/simulated_line.h"
@@ -28,6 +29,11 @@ TEST(CliPorts, ScanListsAndMapsTheUnitsAddressMovesOneAndPortUseStoresTheDevice)
   ASSERT_EQ(scan.exitCode, 0) << scan.err;
   EXPECT_THAT(scan.out, HasSubstr("Unit #2 Detected : ModBus address added to Channel Map\nUnit #3 Not Found\n"));
   EXPECT_TRUE(std::filesystem::is_directory(home / "LogFiles" / "Channel-03"));
+  SQLite::Database db((home / "Setup" / "ChannelManagement.db").string());
+  EXPECT_EQ(db.execAndGet("SELECT count(*) FROM ControllerMemory WHERE Unknown = 0 AND Modified = 0 AND Duration = 0 "
+                          "AND Temperature = 0 AND PIDSet = 0").getInt(),
+            3 * 64)
+      << "new addresses get their zeroed rows, not marks of writes that never were";
 
   auto moved = RunCli(home, {"address", "5", "9"}, port);
   EXPECT_EQ(moved.exitCode, 0) << moved.err;

@@ -200,7 +200,7 @@ class CliWatch : public ::testing::Test {
 };
 
 TEST_F(CliWatch, CountTwoPrintsEachReadingPublishesItAndSaysOfflineAtTheEnd) {
-  const auto run = tarvel::testing::RunCli(home_.path(), {"watch", "--every", "0", "--count", "2", "--mqtt", Url()}, device_);
+  const auto run = tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "2", "--mqtt", Url()}, device_);
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::vector<std::string> lines;
   for (std::size_t at = 0, end; (end = run.out.find('\n', at)) != std::string::npos; at = end + 1)
@@ -216,7 +216,7 @@ TEST_F(CliWatch, CountTwoPrintsEachReadingPublishesItAndSaysOfflineAtTheEnd) {
 
 TEST_F(CliWatch, AWatchThatDiesLeavesItsLastWillOffline) {
   tarvel::testing::Spawned watch;
-  ASSERT_TRUE(watch.Start({TARVEL_CLI, "--home", home_.path().string(), "--port", device_, "watch", "--every", "0.2",
+  ASSERT_TRUE(watch.Start({TARVEL_CLI, "--home", home_.path().string(), "--port", device_, "watch", "--every", "1",
                            "--mqtt", Url()}));
   ASSERT_TRUE(watch.WaitFor("ch 2 Oven"));
   EXPECT_EQ(Subscribe(broker_.Port(), "cli/status", 1).out, "cli/status online\n");

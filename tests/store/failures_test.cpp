@@ -82,6 +82,14 @@ TEST(DatabaseFile, DamagedOnlyWhenTheFileIsNoDatabaseAndOtherwiseTheRealReason) 
   EXPECT_THAT(underFile.OpenStatus().message(), HasSubstr("a file stands where a folder should be"));
   for (const ConfigStore* store : {&folder, &underFile})
     EXPECT_NE(store->OpenStatus().code(), Status::Code::Damaged) << store->OpenStatus().message();
+
+  // A folder where the database's journal should be is named, not left at "disk I/O error".
+  const AppFolder home(dir / "home");
+  ASSERT_TRUE(PrepareHome(home).fatal.ok());
+  std::filesystem::create_directories(home.ConfigDatabase().string() + "-wal");
+  ConfigStore blocked(home.ConfigDatabase());
+  EXPECT_THAT(blocked.Channels().status().message(),
+              HasSubstr("a folder stands where " + home.ConfigDatabase().string() + "-wal should be"));
 }
 
 TEST(HomeFolder, AFileWhereTheFolderShouldBeIsFatalNamesThePathAndThrowsNothing) {

@@ -42,7 +42,8 @@ TEST(FirstStart, CreatesFoldersDatabaseAndSensorMenu) {
                                       "TemperatureScaleType", "TimeScaleType", "ProgressionType"}));
   EXPECT_EQ(Columns(db, "ControllerConfiguration"),
             (std::vector<std::string>{"ModBusAddress", "ProfileNameExecuting", "ProgramLowAddress",
-                                      "ProgramHighAddress", "RunMode", "SegmentExecuting", "SegmentElapsedTime"}));
+                                      "ProgramHighAddress", "RunMode", "SegmentExecuting", "SegmentElapsedTime",
+                                      "PendingProfileName", "PendingLowAddress", "PendingHighAddress"}));
   EXPECT_EQ(Columns(db, "TarvelConfiguration"), (std::vector<std::string>{"CurrentChannel"}));
 
 
@@ -85,30 +86,35 @@ TEST(FirstStart, ASecondStartKeepsEverything) {
   EXPECT_FALSE(std::filesystem::exists(folder.MenuFiles() / "Custom.db-wal"));
 }
 
-TEST(FirstStart, ADamagedDatabaseIsReportedAndNeverTouched) {
-  TempDir dir;
-  AppFolder folder(dir.path());
-  std::filesystem::create_directories(folder.Setup());
-  const std::string garbage(4096, '\x5a');
-  WriteAll(folder.ConfigDatabase(), garbage);
+// Only a new home gets a new database: a damaged one, or an empty one (0 bytes, which SQLite
+// would take for a new database), is named and left as it is, and the home cannot be used.
+TEST(FirstStart, ADamagedOrEmptyDatabaseIsReportedAndNeverTouched) {
+  for (const auto& [garbage, why] : {std::pair{std::string(4096, '\x5a'), "Damaged database"},
+                                     std::pair{std::string(), "Empty database"}}) {
+    TempDir dir;
+    AppFolder folder(dir.path());
+    std::filesystem::create_directories(folder.Setup());
+    WriteAll(folder.ConfigDatabase(), garbage);
 
-  HomeReport report = PrepareHome(folder);
-  ASSERT_EQ(report.problems.size(), 1u);
-  EXPECT_NE(report.problems[0].find("Damaged database"), std::string::npos);
-  EXPECT_NE(report.problems[0].find("ChannelManagement.db"), std::string::npos);
-  EXPECT_EQ(ReadAll(folder.ConfigDatabase()), garbage);
+    HomeReport report = PrepareHome(folder);
+    ASSERT_EQ(report.problems.size(), 1u) << why;
+    EXPECT_FALSE(report.fatal.ok()) << why;
+    EXPECT_NE(report.problems[0].find(why), std::string::npos) << report.problems[0];
+    EXPECT_NE(report.problems[0].find("ChannelManagement.db"), std::string::npos);
+    EXPECT_EQ(ReadAll(folder.ConfigDatabase()), garbage);
 
-  // Every operation then fails on its own and the documented defaults apply.
-  ConfigStore store(folder.ConfigDatabase());
-  EXPECT_FALSE(store.OpenStatus().ok());
-  EXPECT_EQ(store.GetCommPortNumber(), -1);
-  EXPECT_EQ(store.GetCurrentChannel(), -1);
-  EXPECT_FALSE(store.Channels().ok());
-  EXPECT_FALSE(store.AddChannel({1, 1, "x", ""}).ok());
-  EXPECT_EQ(ReadAll(folder.ConfigDatabase()), garbage);
-  EXPECT_FALSE(std::filesystem::exists(folder.ConfigDatabase().string() + "-wal"));
+    // Every operation then fails on its own and the documented defaults apply.
+    ConfigStore store(folder.ConfigDatabase());
+    EXPECT_FALSE(store.OpenStatus().ok());
+    EXPECT_EQ(store.GetCommPortNumber(), -1);
+    EXPECT_EQ(store.GetCurrentChannel(), -1);
+    EXPECT_FALSE(store.Channels().ok());
+    EXPECT_FALSE(store.AddChannel({1, 1, "x", ""}).ok());
+    EXPECT_EQ(ReadAll(folder.ConfigDatabase()), garbage);
+    EXPECT_FALSE(std::filesystem::exists(folder.ConfigDatabase().string() + "-wal"));
 
-  EXPECT_TRUE(std::filesystem::exists(folder.SensorMenuDatabase())) << "the rest of the folder is still prepared";
+    EXPECT_TRUE(std::filesystem::exists(folder.SensorMenuDatabase())) << "the rest of the folder is still prepared";
+  }
 }
 
 TEST(FirstStart, AMissingDatabaseGivesDefaultsNotCrashes) {

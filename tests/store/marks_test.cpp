@@ -84,11 +84,35 @@ TEST_F(Marks, AVerifiedUploadStoresTheReadBackAndItsLogRowTogether) {
   EXPECT_FALSE(store_.LogEntry(4, "cure.txt")->has_value());
 }
 
+// An address that had rows (a channel removed and another added there, an address reused) may
+// have another controller now: however the channel comes to it, its steps are unknown until read
+// and its log rows, run selection and learnt frames go. An address new to the map gets its rows zeroed.
+TEST_F(Marks, AnAddressThatHadRowsComesBackUnknownWithoutItsLogSelectionOrFrames) {
+  ASSERT_TRUE(store_.SaveRunSelection(4, "a.txt", 1, 5));
+  ASSERT_TRUE(store_.SaveCapabilities({4, true, true}));
+  ASSERT_TRUE(store_.AddChannel({1, 4, "Kiln", "set64rs"}));
+  EXPECT_EQ(Count("SELECT count(*) FROM ControllerMemory WHERE ModBusAddress = 4 AND Unknown <> 0"), 64);
+  EXPECT_TRUE(store_.Log(4)->empty());
+  EXPECT_FALSE(store_.ControllerConfig(4)->has_value());
+  EXPECT_EQ(store_.Capabilities(4).value(), (CapabilityRow{4, std::nullopt, std::nullopt}));
+
+  ASSERT_TRUE(store_.AddChannel({2, 9, "Oven", "set64rs"}));
+  EXPECT_EQ(Count("SELECT count(*) FROM ControllerMemory WHERE ModBusAddress = 9 AND Unknown = 0"), 64);
+  ASSERT_TRUE(store_.SetChannelField(2, ChannelField::ModBusAddress, "5"));  // 5 had a log row
+  EXPECT_TRUE(store_.Log(5)->empty());
+  EXPECT_EQ(Count("SELECT count(*) FROM ControllerMemory WHERE ModBusAddress = 5 AND Unknown <> 0"), 64);
+  ASSERT_TRUE(store_.DeleteChannel(2));
+  ASSERT_TRUE(store_.AddScannedChannel({2, 5, "Default2", "set64rs"}));
+  EXPECT_EQ(Count("SELECT count(*) FROM ControllerMemory WHERE ModBusAddress = 5 AND Unknown <> 0"), 64);
+}
+
 TEST_F(StoreTest, AnAddressChangeIsRecordedFirstAndResolvedByTheMoveOrTheDrop) {
   ASSERT_TRUE(store_.AddScannedChannel({1, 5, "Kiln", "set64rs"}));
   ASSERT_TRUE(store_.AddScannedChannel({2, 6, "Oven", "set64rs"}));
-  EXPECT_EQ(Count("SELECT count(*) FROM ControllerMemory WHERE ModBusAddress = 5 AND Unknown = 1"), 64)
-      << "what a unit just found holds is not known";
+  EXPECT_EQ(Count("SELECT count(*) FROM ControllerMemory WHERE ModBusAddress = 5 AND Unknown = 0 AND Modified = 0 "
+                  "AND Duration = 0 AND Temperature = 0 AND PIDSet = 0"),
+            64)
+      << "an address new to the map gets its zeroed rows";
 
   EXPECT_EQ(store_.RecordAddressChange(5, 6).code(), Status::Code::Duplicate) << "6 is mapped";
   ASSERT_TRUE(store_.RecordAddressChange(5, 7));

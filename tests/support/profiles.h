@@ -1,7 +1,7 @@
 #pragma once
 // A small profile file the programming tests upload: 70 -> 250 over 30 minutes, hold 250 for
-// 45 with PID set 2, end at 100 (K, Fahrenheit, minutes). It compiles to three steps:
-// (1, 30, 70), (2, 45, 250), (1, 0, 100).
+// 45 with PID set 2, end (K, Fahrenheit, minutes). It compiles to three steps:
+// (1, 30, 70), (2, 45, 250), (1, 0, 250).
 
 #include <array>
 #include <filesystem>
@@ -26,7 +26,7 @@ inline profile::ProfileTable TableOf(const std::vector<ProfileRow>& rows) {
 inline bool WriteCureProfile(const std::filesystem::path& file) {
   const auto table = TableOf({ProfileRow{"1", "0", "30", "r", "70", "250", "6", "10", "", ""},
                               ProfileRow{"2", "30", "45", "h", "250", "250", "0", "10", "C=2", ""},
-                              ProfileRow{"3", "75", "", "e", "100", "", "", "", "", ""}});
+                              ProfileRow{"3", "75", "", "e", "250", "", "", "", "", ""}});
   return profile::SaveProfileText(file, profile::BuildProfileText(table, {})).ok();
 }
 

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QTableWidget>
+#include <sys/stat.h>
 
 #include <gmock/gmock.h>
 
@@ -85,15 +86,26 @@ TEST_F(LineWatchInConsole, AUserCommandWaitsForTheExchangeInProgressAndTheReadin
   EXPECT_EQ(Reads(sim_.Requests()), expected) << "unit 1's reading starts again after the command";
 }
 
-// Block reads are on until the setting says otherwise; the setting is kept in the options file.
+// Block reads are on until the setting says otherwise; the setting is kept in the options file,
+// which may hold the broker's password: no other user may read it, not even while it is written.
 TEST_F(LineWatchInConsole, TheBlockReadSettingIsKeptAndReadBack) {
   EXPECT_TRUE(LoadLineWatchOptions(folder_).watch.blockReads);
   LineWatchOptions options = LoadLineWatchOptions(folder_);
   options.watch.blockReads = false;
+  options.mqtt.password = "secret";
+  const auto file = folder_.Setup() / "LineWatch.ini";
+  const auto own = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+  tarvel::testing::WriteAll(file, "[Mqtt]\nPassword=old\n");  // left by a version that did not keep it private
+  std::filesystem::permissions(file, std::filesystem::perms(0644));
+  EXPECT_EQ(LoadLineWatchOptions(folder_).mqtt.password, "old");
+  EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all, own) << "made private when read";
+  std::filesystem::permissions(file, std::filesystem::perms(0644));
+  const mode_t mask = ::umask(0);  // what the file would get from a careless creator
   SaveLineWatchOptions(folder_, options);
+  ::umask(mask);
+  EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all, own);
   EXPECT_FALSE(LoadLineWatchOptions(folder_).watch.blockReads);
-  std::ifstream file(folder_.Setup() / "LineWatch.ini");
-  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::string text = tarvel::testing::ReadAll(file);
   EXPECT_NE(text.find("BlockReads=false"), std::string::npos) << text;
 }
 

@@ -70,6 +70,24 @@ TEST_F(Sweeping, ReadsEachMappedControllerInTurnAndGivesUpOnOneThatDoesNotAnswer
   EXPECT_EQ(Watch().CurrentSweep().Completed(), 2);
 }
 
+// Restart resumes from the last reading before the pause: a sweep stores the run state of a
+// running controller, never the reading of one that is paused or idle.
+TEST_F(Sweeping, APausedControllersReadingNeverReplacesTheRestartPoint) {
+  Map(1, 1, "Kiln");
+  RunCure(1);
+  sim_.AdvanceTime(40min);  // step 2, 10 minutes in
+  Watch().RunSweep();
+  auto stored = [this] {
+    auto row = store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{});
+    return std::tuple(row.runMode, row.segmentExecuting, row.segmentElapsedTime);
+  };
+  ASSERT_EQ(stored(), std::tuple(2, 2, 10));
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.runMode = 0; });  // paused
+  sim_.AdvanceTime(20min);
+  Watch().RunSweep();
+  EXPECT_EQ(stored(), std::tuple(2, 2, 10));
+}
+
 TEST_F(Sweeping, RecordsEveryRunningControllerInItsOwnFileOneRecordPerReading) {
   for (int unit = 1; unit <= 3; ++unit) Map(unit, unit, "Zone " + std::to_string(unit));
   RunCure(1);
@@ -107,6 +125,18 @@ TEST_F(Sweeping, RecordsEveryRunningControllerInItsOwnFileOneRecordPerReading) {
   ASSERT_EQ(files.size(), 2u);
   std::vector<std::uintmax_t> sizes = {fs::file_size(files[0]), fs::file_size(files[1])};
   EXPECT_THAT(sizes, ::testing::UnorderedElementsAre(3 * profile::kLogRecordSize, profile::kLogRecordSize));
+}
+
+// A nickname is the user's text: one a spreadsheet would run as a formula is written as text.
+TEST(AlarmLog, ANicknameThatLooksLikeAFormulaIsWrittenAsText) {
+  AlarmEvent event{{1, 4, "=HYPERLINK(\"http://x\")"}, {}, AlarmKind::NoReply, true, "no reply", {}, {}, {}};
+  EXPECT_THAT(AlarmLogLine(event), ::testing::HasSubstr(",1,\"'=HYPERLINK(\"\"http://x\"\")\",4,no reply,"));
+  for (const char* nickName : {"+1", "-2", "@SUM(A1)", "\tx"}) {
+    event.id.nickName = nickName;
+    EXPECT_THAT(AlarmLogLine(event), ::testing::HasSubstr(",1,\"'" + std::string(nickName) + "\",4,")) << nickName;
+  }
+  event.id.nickName = "Kiln-2";
+  EXPECT_THAT(AlarmLogLine(event), ::testing::HasSubstr(",1,Kiln-2,4,"));
 }
 
 class Alarms : public WatchFixture {
