@@ -26,20 +26,29 @@ int ListChannels(Context& ctx, store::ConfigStore& db) {
 
 int ChannelVerbs(Context& ctx, const Args& args) {
   ArgReader in(ctx.err,
-               "usage: tarvel-cli [--home DIR] channels | channel add CHANNEL ADDRESS NICKNAME [TYPE] |"
-               " channel remove CHANNEL\n",
-               args, 0, {}, {});
+               "usage: tarvel-cli [--home DIR] channels [--database FILE] | channel add CHANNEL ADDRESS NICKNAME"
+               " [TYPE] | channel remove CHANNEL\n",
+               args, 0, {}, {"--database"});
   const std::size_t n = in.Count();
   const bool list = n == 1 && in.Word(0) == "channels";
   const bool add = n >= 2 && in.Word(0) == "channel" && in.Word(1) == "add" && (n == 5 || n == 6);
   const bool remove = n == 3 && in.Word(0) == "channel" && in.Word(1) == "remove";
-  if (!in.ok() || !(list || add || remove)) return in.Usage();
+  if (!in.ok() || !(list || add || remove) || (!list && in.Option("--database"))) return in.Usage();
   std::optional<int> channel, address;
   if (add || remove) channel = in.Whole(2, kChannelArg);
   if (add) address = in.Whole(3, kAddressArg);
   if (add && in.Word(4).empty()) in.Refuse("NICKNAME must not be empty");
   if (!in.ok()) return in.Usage();
 
+  // Another configuration database (one copied from another PC, an old backup) is only looked at.
+  if (auto other = in.Option("--database")) {
+    store::ConfigStore shown(*other, store::kDefaultBusyTimeout, store::ConfigStore::Access::ReadOnly);
+    if (!shown.OpenStatus().ok()) {
+      ctx.err << shown.OpenStatus().message() << "\n";
+      return kExitFailed;
+    }
+    return ListChannels(ctx, shown);
+  }
   store::ConfigStore db(ctx.folder.ConfigDatabase());
   if (list) return ListChannels(ctx, db);
 

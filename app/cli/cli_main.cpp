@@ -11,7 +11,7 @@ namespace tarvel::cli {
 void PrintUsage(std::ostream& err) {
   err << "usage: tarvel-cli [--home DIR] [--no-block-reads] VERB ...\n"
          "  home                                   prepare the application folder and show it\n"
-         "  channels                               list the channel map\n"
+         "  channels [--database FILE]             list the channel map (of another database: read only)\n"
          "  channel add CHANNEL ADDRESS NICKNAME [TYPE]\n"
          "  channel remove CHANNEL\n"
          "  ports                                  the serial ports and what answers on each\n"

@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "support/run_process.h"
 
 namespace tarvel {
@@ -42,8 +45,22 @@ TEST_F(CliChannels, AddListRemoveAndRefuseADuplicate) {
   EXPECT_LT(kiln, list.out.find("Dryer")) << "ordered by channel:\n" << list.out;
   EXPECT_THAT(list.out, AllOf(HasSubstr("set64rs"), HasSubstr("2 channels"), Not(HasSubstr("Other"))));
 
+  // Another PC's database is only looked at: its map shows, its bytes stay as they were.
+  const auto copy = dir_ / "other.db";
+  std::filesystem::copy_file(dir_ / "home" / "Setup" / "ChannelManagement.db", copy);
+  const auto bytes = [](const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string before = bytes(copy);
+
   EXPECT_EQ(Cli({"channel", "remove", "2"}).exitCode, 0);
   EXPECT_THAT(Cli({"channels"}).out, AllOf(Not(HasSubstr("Dryer")), HasSubstr("1 channel\n")));
+  auto other = Cli({"channels", "--database", copy.string()});
+  EXPECT_EQ(other.exitCode, 0) << other.err;
+  EXPECT_THAT(other.out, AllOf(HasSubstr("Dryer"), HasSubstr("2 channels")));
+  EXPECT_EQ(bytes(copy), before);
+  EXPECT_EQ(Cli({"channels", "--database", (dir_ / "none.db").string()}).exitCode, 1);
   auto missing = Cli({"channel", "remove", "2"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_THAT(missing.err, HasSubstr("No channel 2"));
