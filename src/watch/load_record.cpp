@@ -1,0 +1,667 @@
+#include "watch/load_record.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "util/file_problem.h"
+
+namespace tarvel::watch {
+namespace {
+
+using Json = nlohmann::ordered_json;
+namespace fs = std::filesystem;
+
+// Lines written between two syncs at most, so that a failed sync gives back no more than these.
+constexpr std::size_t kSyncEvery = 256;
+// While writing fails, it is tried again after this pause, not at every line.
+constexpr std::chrono::seconds kRetryPause{30};
+
+EVP_MD_CTX* Ctx(void* ctx) { return static_cast<EVP_MD_CTX*>(ctx); }
+
+std::string Hex(const unsigned char* bytes, unsigned length) {
+  static const char* digits = "0123456789abcdef";
+  std::string hex;
+  for (unsigned i = 0; i < length; ++i) {
+    hex += digits[bytes[i] >> 4];
+    hex += digits[bytes[i] & 15];
+  }
+  return hex;
+}
+
+// Texts from users and profile names are 8-bit as typed; JSON wants UTF-8. A text that is not
+// UTF-8 is read as Latin-1, so that no byte is lost.
+std::string Utf8(std::string_view text) {
+  bool valid = true;
+  for (std::size_t i = 0; i < text.size() && valid;) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    valid = n > 0 && i + n <= text.size();
+    for (std::size_t k = 1; valid && k < n; ++k) valid = (static_cast<unsigned char>(text[i + k]) >> 6) == 2;
+    i += n;
+  }
+  if (valid) return std::string(text);
+  std::string utf8;
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      utf8 += ch;
+    } else {
+      utf8 += static_cast<char>(0xC0 | (c >> 6));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return utf8;
+}
+
+std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+std::string Text(const Json& json, const char* key) {
+  auto found = json.find(key);
+  return found != json.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+int Int(const Json& json, const char* key) {
+  auto found = json.find(key);
+  return found != json.end() && found->is_number() ? found->get<int>() : 0;
+}
+
+std::optional<int> OptionalInt(const Json& json, const char* key) {
+  auto found = json.find(key);
+  return found != json.end() && found->is_number() ? std::optional<int>(found->get<int>()) : std::nullopt;
+}
+
+SystemClock::time_point Time(const Json& json, const char* key) {
+  return ParseUtcTime(Text(json, key)).value_or(SystemClock::time_point{});
+}
+
+void PutOptional(Json& json, const char* key, const std::optional<int>& value) {
+  if (value) json[key] = *value;
+}
+
+LoadBand BandFromName(std::string_view name) {
+  return name == "in" ? LoadBand::In : name == "above" ? LoadBand::Above : name == "below" ? LoadBand::Below : LoadBand::None;
+}
+
+LoadHeader HeaderFrom(const Json& j) {
+  LoadHeader h;
+  h.loadId = Text(j, "load");
+  h.opened = Time(j, "opened");
+  h.startedBy = Text(j, "startedBy");
+  h.operatorName = Text(j, "operator");
+  if (auto fields = j.find("fields"); fields != j.end() && fields->is_object())
+    for (const auto& [name, value] : fields->items()) h.fields.push_back({name, value.is_string() ? value.get<std::string>() : ""});
+  if (auto missing = j.find("missing"); missing != j.end() && missing->is_array())
+    for (const auto& name : *missing)
+      if (name.is_string()) h.missing.push_back(name.get<std::string>());
+  h.furnace = Text(j, "furnace");
+  if (auto controllers = j.find("controllers"); controllers != j.end() && controllers->is_array())
+    for (const auto& c : *controllers)
+      h.controllers.push_back({Int(c, "channel"), Text(c, "nickname"), Int(c, "address"), Text(c, "port")});
+  if (auto profile = j.find("profile"); profile != j.end() && profile->is_object()) {
+    h.profileName = Text(*profile, "name");
+    h.profileSha256 = Text(*profile, "sha256");
+    const std::string time = Text(*profile, "timeScale"), temperature = Text(*profile, "temperatureScale");
+    if (!time.empty()) h.timeScale = time[0];
+    if (!temperature.empty()) h.temperatureScale = temperature[0];
+    if (auto design = profile->find("design"); design != profile->end() && design->is_array())
+      for (const auto& row : *design) {
+        DesignRow cells;
+        for (std::size_t c = 0; c < cells.size() && row.is_array() && c < row.size(); ++c)
+          if (row[c].is_string()) cells[c] = row[c].get<std::string>();
+        h.design.push_back(cells);
+      }
+  }
+  if (auto program = j.find("program"); program != j.end() && program->is_object()) {
+    h.lowStep = Int(*program, "low");
+    h.highStep = Int(*program, "high");
+    if (auto steps = program->find("steps"); steps != program->end() && steps->is_array())
+      for (const auto& s : *steps)
+        if (s.is_array() && s.size() == 4 && std::all_of(s.begin(), s.end(), [](const Json& v) { return v.is_number(); }))
+          h.program.push_back({s[0].get<int>(), s[1].get<int>(), s[2].get<int>(), s[3].get<int>()});
+  }
+  if (auto period = j.find("sweepPeriod"); period != j.end() && period->is_number()) h.sweepPeriod = period->get<double>();
+  return h;
+}
+
+// Splits text into its lines; the last one may lack its line end.
+template <class Each>
+void ForEachLine(std::string_view text, Each&& each) {
+  long long number = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    const bool whole = end != std::string_view::npos;
+    if (!each(++number, text.substr(at, (whole ? end : text.size()) - at), whole)) return;
+    at = whole ? end + 1 : text.size();
+  }
+}
+
+Result<std::string> ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return FileProblem("read", file, std::error_code(errno ? errno : ENOENT, std::generic_category()));
+  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) return FileProblem("read", file, std::error_code(EIO, std::generic_category()));
+  return text;
+}
+
+}  // namespace
+
+// --- times and hashes
+
+std::string UtcTime(SystemClock::time_point at) {
+  const std::time_t seconds = SystemClock::to_time_t(at);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::optional<SystemClock::time_point> ParseUtcTime(std::string_view text) {
+  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':' ||
+      text[19] != 'Z')
+    return std::nullopt;
+  auto number = [&](std::size_t at, std::size_t length) -> std::optional<int> {
+    int value = 0;
+    for (std::size_t i = at; i < at + length; ++i) {
+      if (text[i] < '0' || text[i] > '9') return std::nullopt;
+      value = value * 10 + (text[i] - '0');
+    }
+    return value;
+  };
+  auto y = number(0, 4), mo = number(5, 2), d = number(8, 2), h = number(11, 2), mi = number(14, 2), s = number(17, 2);
+  if (!y || !mo || !d || !h || !mi || !s || *mo < 1 || *mo > 12 || *d < 1 || *d > 31 || *h > 23 || *mi > 59 || *s > 60)
+    return std::nullopt;
+  std::tm utc{};
+  utc.tm_year = *y - 1900;
+  utc.tm_mon = *mo - 1;
+  utc.tm_mday = *d;
+  utc.tm_hour = *h;
+  utc.tm_min = *mi;
+  utc.tm_sec = *s;
+  return SystemClock::from_time_t(timegm(&utc));
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+  return Hex(digest, length);
+}
+
+Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(Ctx(ctx_), EVP_sha256(), nullptr); }
+Sha256::~Sha256() { EVP_MD_CTX_free(Ctx(ctx_)); }
+Sha256::Sha256(const Sha256& other) : ctx_(EVP_MD_CTX_new()) { EVP_MD_CTX_copy_ex(Ctx(ctx_), Ctx(other.ctx_)); }
+Sha256& Sha256::operator=(const Sha256& other) {
+  if (this != &other) EVP_MD_CTX_copy_ex(Ctx(ctx_), Ctx(other.ctx_));
+  return *this;
+}
+void Sha256::Add(std::string_view bytes) { EVP_DigestUpdate(Ctx(ctx_), bytes.data(), bytes.size()); }
+std::string Sha256::Hex() const {
+  Sha256 copy(*this);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned length = 0;
+  EVP_DigestFinal_ex(Ctx(copy.ctx_), digest, &length);
+  return watch::Hex(digest, length);
+}
+
+// --- fields
+
+std::vector<FieldRule> ReadFieldRules(const AppFolder& folder) {
+  std::ifstream in(folder.Setup() / "LoadFields.txt");
+  if (!in)
+    return {{"Customer", false}, {"Order", true},     {"Part numbers", false}, {"Quantity", false},
+            {"Material", false}, {"Specification", false}, {"Revision", false}, {"Notes", false}};
+  std::vector<FieldRule> rules;
+  for (std::string line; std::getline(in, line);) {
+    auto trim = [](std::string& t) {
+      t.erase(0, t.find_first_not_of(" \t\r"));
+      t.erase(t.find_last_not_of(" \t\r") + 1);
+    };
+    trim(line);
+    if (line.empty() || line[0] == '#') continue;
+    FieldRule rule{line, false};
+    if (rule.name.ends_with('*')) {
+      rule.required = true;
+      rule.name.pop_back();
+      trim(rule.name);
+    }
+    if (!rule.name.empty()) rules.push_back(rule);
+  }
+  return rules;
+}
+
+// --- lines
+
+const char* LoadBandName(LoadBand band) {
+  switch (band) {
+    case LoadBand::None: return "";
+    case LoadBand::In: return "in";
+    case LoadBand::Above: return "above";
+    case LoadBand::Below: return "below";
+  }
+  return "";
+}
+
+std::string HeaderLine(const LoadHeader& h) {
+  Json j;
+  j["type"] = "header";
+  j["load"] = Utf8(h.loadId);
+  j["opened"] = UtcTime(h.opened);
+  j["startedBy"] = Utf8(h.startedBy);
+  j["operator"] = Utf8(h.operatorName);
+  Json fields = Json::object();
+  for (const ShopField& f : h.fields) fields[Utf8(f.name)] = Utf8(f.value);
+  j["fields"] = fields;
+  if (!h.missing.empty()) {
+    Json missing = Json::array();
+    for (const auto& name : h.missing) missing.push_back(Utf8(name));
+    j["missing"] = missing;
+  }
+  j["furnace"] = Utf8(h.furnace);
+  Json controllers = Json::array();
+  for (const LoadController& c : h.controllers)
+    controllers.push_back({{"channel", c.channel}, {"nickname", Utf8(c.nickname)}, {"address", c.address}, {"port", Utf8(c.port)}});
+  j["controllers"] = controllers;
+  Json design = Json::array();
+  for (const DesignRow& row : h.design) {
+    Json cells = Json::array();
+    for (const auto& cell : row) cells.push_back(Utf8(cell));
+    design.push_back(cells);
+  }
+  j["profile"] = {{"name", Utf8(h.profileName)},
+                  {"sha256", h.profileSha256},
+                  {"timeScale", std::string(1, h.timeScale)},
+                  {"temperatureScale", std::string(1, h.temperatureScale)},
+                  {"design", design}};
+  Json steps = Json::array();
+  for (const LoadStep& s : h.program) steps.push_back({s.step, s.pidSet, s.duration, s.temperature});
+  j["program"] = {{"low", h.lowStep}, {"high", h.highStep}, {"steps", steps}};
+  j["sweepPeriod"] = h.sweepPeriod;
+  return Dump(j);
+}
+
+std::string SampleLine(const LoadSample& s) {
+  Json j;
+  j["type"] = s.gap ? "gap" : "sample";
+  j["at"] = UtcTime(s.at);
+  j["ch"] = s.channel;
+  if (s.gap) {
+    j["why"] = Utf8(s.why);
+    return Dump(j);
+  }
+  j["time"] = std::round(s.time * 10000) / 10000;
+  j["mode"] = s.runMode;
+  j["step"] = s.step;
+  j["stepTime"] = s.stepTime;
+  j["sp"] = s.setPoint;
+  j["pv"] = s.processValue;
+  PutOptional(j, "design", s.design);
+  PutOptional(j, "low", s.low);
+  PutOptional(j, "high", s.high);
+  PutOptional(j, "dev", s.Deviation());
+  j["band"] = LoadBandName(s.band);
+  return Dump(j);
+}
+
+std::string EventLine(const LoadEvent& e) {
+  Json j;
+  j["type"] = "event";
+  j["at"] = UtcTime(e.at);
+  j["kind"] = e.kind;
+  if (e.channel) j["ch"] = e.channel;
+  if (!e.who.empty()) j["who"] = Utf8(e.who);
+  if (!e.what.empty()) j["what"] = Utf8(e.what);
+  if (!e.oldValue.empty()) j["old"] = Utf8(e.oldValue);
+  if (!e.newValue.empty()) j["new"] = Utf8(e.newValue);
+  if (e.from) j["from"] = UtcTime(*e.from);
+  if (e.to) j["to"] = UtcTime(*e.to);
+  return Dump(j);
+}
+
+std::string CheckLine(const LoadCheck& c) {
+  Json j;
+  j["type"] = "check";
+  j["name"] = c.name;
+  if (c.channel) j["ch"] = c.channel;
+  j["result"] = c.pass ? "PASS" : "FAIL";
+  j["reason"] = Utf8(c.reason);
+  return Dump(j);
+}
+
+std::string ResultLine(const LoadClose& c) {
+  Json j;
+  j["type"] = "result";
+  j["at"] = UtcTime(c.at);
+  j["result"] = c.pass ? "PASS" : "FAIL";
+  j["ended"] = Utf8(c.ended);
+  return Dump(j);
+}
+
+std::string CloseLine(SystemClock::time_point at) {
+  Json j;
+  j["type"] = "close";
+  j["at"] = UtcTime(at);
+  return Dump(j);
+}
+
+std::string SignatureLine(const LoadSignature& s) {
+  Json j;
+  j["type"] = "signature";
+  j["at"] = UtcTime(s.at);
+  j["name"] = Utf8(s.name);
+  j["meaning"] = Utf8(s.meaning);
+  j["sealed"] = s.sealed;
+  return Dump(j);
+}
+
+Result<LoadRecord> ParseLoadRecord(std::string_view text) {
+  LoadRecord record;
+  Status failure;
+  ForEachLine(text, [&](long long number, std::string_view line, bool whole) {
+    if (!whole) return true;  // a part line at the end is not yet a line of the record
+    Json j = Json::parse(line, nullptr, false);
+    if (!j.is_object() || !j.contains("type")) {
+      failure = Status::Error(Status::Code::Damaged, "Line " + std::to_string(number) + " is not a line of a load record");
+      return false;
+    }
+    record.lines = number;
+    const std::string type = Text(j, "type");
+    if (j.contains("at")) record.lastAt = std::max(record.lastAt, Time(j, "at"));
+    if (type == "header") {
+      record.header = HeaderFrom(j);
+      record.lastAt = std::max(record.lastAt, record.header.opened);
+    } else if (type == "sample" || type == "gap") {
+      LoadSample s;
+      s.at = Time(j, "at");
+      s.channel = Int(j, "ch");
+      s.gap = type == "gap";
+      s.why = Text(j, "why");
+      if (auto time = j.find("time"); time != j.end() && time->is_number()) s.time = time->get<double>();
+      s.runMode = Int(j, "mode");
+      s.step = Int(j, "step");
+      s.stepTime = Int(j, "stepTime");
+      s.setPoint = Int(j, "sp");
+      s.processValue = Int(j, "pv");
+      s.design = OptionalInt(j, "design");
+      s.low = OptionalInt(j, "low");
+      s.high = OptionalInt(j, "high");
+      s.band = BandFromName(Text(j, "band"));
+      record.samples.push_back(std::move(s));
+    } else if (type == "event") {
+      LoadEvent e(Time(j, "at"), Text(j, "kind"), Int(j, "ch"));
+      e.who = Text(j, "who");
+      e.what = Text(j, "what");
+      e.oldValue = Text(j, "old");
+      e.newValue = Text(j, "new");
+      e.from = ParseUtcTime(Text(j, "from"));
+      e.to = ParseUtcTime(Text(j, "to"));
+      record.events.push_back(std::move(e));
+    } else if (type == "check") {
+      record.checks.push_back({Text(j, "name"), Int(j, "ch"), Text(j, "result") == "PASS", Text(j, "reason")});
+    } else if (type == "result") {
+      record.close = LoadClose{Time(j, "at"), Text(j, "result") == "PASS", Text(j, "ended"), ""};
+    } else if (type == "close") {
+      if (!record.close) record.close = LoadClose{};
+      record.close->at = Time(j, "at");
+      record.close->finalHash = Text(j, "final");
+    } else if (type == "signature") {
+      record.signatures.push_back({Time(j, "at"), Text(j, "name"), Text(j, "meaning"), Text(j, "sealed")});
+    }
+    return true;
+  });
+  if (!failure.ok()) return failure;
+  // A result without its closing line: the load is not closed until that line is there.
+  if (record.close && record.close->finalHash.empty()) record.close.reset();
+  return record;
+}
+
+Result<LoadRecord> ReadLoadRecord(const fs::path& file) {
+  auto text = ReadFile(file);
+  if (!text.ok()) return text.status();
+  auto record = ParseLoadRecord(text.value());
+  if (!record.ok()) return Status::Error(record.status().code(), file.string() + ": " + record.status().message());
+  return record;
+}
+
+RecordVerdict VerifyRecordText(std::string_view text) {
+  RecordVerdict verdict;
+  std::string before = Sha256Hex(kRecordGenesis);
+  Sha256 content;
+  auto broken = [&](long long line, std::string what) { verdict.breaks.push_back({line, std::move(what)}); };
+  if (text.empty()) broken(0, "the record is empty");
+  ForEachLine(text, [&](long long number, std::string_view line, bool whole) {
+    const std::string n = std::to_string(number);
+    if (!whole) {
+      broken(number, "line " + n + " is not whole: it has no line end");
+      return false;
+    }
+    verdict.lines = number;
+    const Json j = Json::parse(line, nullptr, false);
+    const std::string type = j.is_object() ? Text(j, "type") : "";
+    if (type.empty()) {
+      broken(number, "line " + n + " is not a line of a load record");
+    } else {
+      if (Text(j, "prev") != before)
+        broken(number, number == 1 ? "line 1 does not begin the chain of hashes"
+                                   : "line " + n + " does not carry the hash of line " + std::to_string(number - 1) +
+                                         ": a line was changed, taken out or moved there");
+      if ((number == 1) != (type == "header"))
+        broken(number, number == 1 ? "line 1 is not the header" : "line " + n + " is a second header");
+      if (verdict.closed && type != "signature")
+        broken(number, "line " + n + " is a " + type + " line after the closing line");
+      if (type == "close") {
+        if (verdict.closed) broken(number, "line " + n + " closes the load a second time");
+        verdict.finalHash = Text(j, "final");
+        if (verdict.finalHash != content.Hex())
+          broken(number, "line " + n + ": the final hash does not match the lines before it");
+        verdict.closed = true;
+      }
+      if (type == "signature" && Text(j, "sealed") != verdict.finalHash)
+        broken(number, "line " + n + " signs another final hash than the record's");
+    }
+    before = Sha256Hex(line);
+    content.Add(line);
+    content.Add("\n");
+    return true;
+  });
+  verdict.head = verdict.lines > 0 ? before : std::string();
+  return verdict;
+}
+
+// --- the file under a record
+
+namespace {
+
+class PosixRecordFile final : public RecordFile {
+ public:
+  PosixRecordFile(int fd, fs::path path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixRecordFile() override { ::close(fd_); }
+  Status Append(std::string_view bytes) override {
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return Problem("write");
+      done += static_cast<std::size_t>(n);
+    }
+    return Status::Ok();
+  }
+  Status Sync() override { return ::fdatasync(fd_) == 0 ? Status::Ok() : Problem("write"); }
+  Status Truncate(std::uint64_t size) override {
+    return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 ? Status::Ok() : Problem("cut back");
+  }
+
+ private:
+  Status Problem(std::string_view doing) const {
+    return FileProblem(doing, path_, std::error_code(errno ? errno : EIO, std::generic_category()));
+  }
+  int fd_;
+  fs::path path_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<RecordFile>> OpenRecordFile(const fs::path& file, bool create) {
+  std::error_code ec;
+  if (create) fs::create_directories(file.parent_path(), ec);
+  if (ec) return FileProblem("create", file.parent_path(), ec);
+  const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0);
+  const int fd = ::open(file.c_str(), flags, 0644);
+  if (fd < 0) {
+    if (errno == EEXIST) return Status::Error(Status::Code::Duplicate, file.string() + " exists");
+    return FileProblem(create ? "create" : "open", file, std::error_code(errno, std::generic_category()));
+  }
+  if (create) {
+    // The new name reaches the disk with the folder.
+    const int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      (void)::fsync(dir);
+      ::close(dir);
+    }
+  }
+  return std::unique_ptr<RecordFile>(std::make_unique<PosixRecordFile>(fd, file));
+}
+
+// --- the writer
+
+Result<std::unique_ptr<RecordWriter>> RecordWriter::Create(const fs::path& file, const RecordOpener& open) {
+  auto opened = open(file, true);
+  if (!opened.ok()) return opened.status();
+  std::unique_ptr<RecordWriter> writer(new RecordWriter(std::move(opened).value(), file));
+  writer->head_ = writer->syncedHead_ = Sha256Hex(kRecordGenesis);
+  return writer;
+}
+
+Result<std::unique_ptr<RecordWriter>> RecordWriter::Continue(const fs::path& file, const RecordOpener& open,
+                                                             std::size_t* cutBytes) {
+  auto text = ReadFile(file);
+  if (!text.ok()) return text.status();
+  auto opened = open(file, false);
+  if (!opened.ok()) return opened.status();
+  std::unique_ptr<RecordWriter> writer(new RecordWriter(std::move(opened).value(), file));
+  const std::string_view bytes = text.value();
+  const std::size_t whole = bytes.rfind('\n') == std::string_view::npos ? 0 : bytes.rfind('\n') + 1;
+  if (cutBytes) *cutBytes = bytes.size() - whole;
+  if (whole < bytes.size()) {
+    if (Status cut = writer->file_->Truncate(whole); !cut.ok()) return cut;
+  }
+  writer->head_ = Sha256Hex(kRecordGenesis);
+  ForEachLine(bytes.substr(0, whole), [&](long long, std::string_view line, bool) {
+    writer->head_ = Sha256Hex(line);
+    writer->content_.Add(line);
+    writer->content_.Add("\n");
+    ++writer->lines_;
+    return true;
+  });
+  writer->size_ = writer->syncedSize_ = whole;
+  writer->syncedLines_ = writer->lines_;
+  writer->syncedHead_ = writer->head_;
+  writer->syncedContent_ = writer->content_;
+  return writer;
+}
+
+void RecordWriter::Say(const std::string& text) const {
+  if (message_) message_(text);
+}
+
+std::string RecordWriter::Framed(const Line& line, std::string& head, Sha256& content) const {
+  std::string text = "{\"prev\":\"" + head + "\"," + line.body.substr(1);
+  if (line.seal) text.insert(text.size() - 1, ",\"final\":\"" + content.Hex() + "\"");
+  head = Sha256Hex(text);
+  text += '\n';
+  content.Add(text);
+  return text;
+}
+
+bool RecordWriter::Write(const std::vector<Line>& lines, bool sync, std::vector<Line>& takenBack) {
+  if (cutPending_) {
+    if (Status cut = file_->Truncate(size_); !cut.ok()) {
+      if (failure_.ok()) failure_ = cut;
+      return false;
+    }
+    cutPending_ = false;
+  }
+  std::string head = head_, bytes;
+  Sha256 content = content_;
+  for (const Line& line : lines) bytes += Framed(line, head, content);
+  if (Status written = file_->Append(bytes); !written.ok()) {
+    if (failure_.ok()) failure_ = written;
+    cutPending_ = !file_->Truncate(size_).ok();
+    return false;
+  }
+  size_ += bytes.size();
+  lines_ += static_cast<long long>(lines.size());
+  head_ = head;
+  content_ = content;
+  unsynced_.insert(unsynced_.end(), lines.begin(), lines.end());
+  if (!sync && unsynced_.size() < kSyncEvery) return true;
+  if (Status synced = file_->Sync(); !synced.ok()) {
+    // What the disk holds of the lines since the last good sync is not known: they are cut off
+    // and written again.
+    if (failure_.ok()) failure_ = synced;
+    cutPending_ = !file_->Truncate(syncedSize_).ok();
+    size_ = syncedSize_;
+    lines_ = syncedLines_;
+    head_ = syncedHead_;
+    content_ = syncedContent_;
+    const std::size_t earlier = unsynced_.size() - lines.size();
+    for (std::size_t i = 0; i < earlier; ++i)
+      if (!unsynced_[i].notice) takenBack.push_back(unsynced_[i]);
+    unsynced_.clear();
+    return false;
+  }
+  syncedSize_ = size_;
+  syncedLines_ = lines_;
+  syncedHead_ = head_;
+  syncedContent_ = content_;
+  unsynced_.clear();
+  return true;
+}
+
+void RecordWriter::Flush(SystemClock::time_point at, bool sync) {
+  const bool recovering = !failure_.ok();
+  if (recovering && at - lastTry_ < kRetryPause) return;
+  lastTry_ = at;
+  std::vector<Line> batch;
+  if (recovering) {
+    LoadEvent notice(at, event::kNotWritten);
+    notice.from = held_.front().at;
+    notice.to = at;
+    notice.what = failure_.message() + "; " + std::to_string(held_.size()) + " lines kept and written after this one";
+    batch.push_back({EventLine(notice), at, false, true});
+  }
+  batch.insert(batch.end(), held_.begin(), held_.end());
+  std::vector<Line> takenBack;
+  const bool firstFailure = failure_.ok();
+  if (Write(batch, sync || recovering, takenBack)) {
+    if (recovering)
+      Say("Load record " + path_.string() + " is written again: " + std::to_string(held_.size()) + " lines kept from " +
+          UtcTime(held_.front().at) + " to " + UtcTime(at) + " are in it now");
+    held_.clear();
+    failure_ = Status::Ok();
+    return;
+  }
+  held_.insert(held_.begin(), takenBack.begin(), takenBack.end());
+  if (firstFailure)
+    Say(failure_.message() + "; the load's lines are kept and written as soon as writing works again");
+}
+
+void RecordWriter::Add(std::string body, SystemClock::time_point at, bool sync, bool seal) {
+  held_.push_back({std::move(body), at, seal, false});
+  Flush(at, sync);
+}
+
+void RecordWriter::Retry(SystemClock::time_point now) {
+  if (Holding()) Flush(now, true);
+}
+
+}  // namespace tarvel::watch
