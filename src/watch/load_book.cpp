@@ -105,13 +105,13 @@ std::string SummaryLine(const LoadSummary& load) {
 
 RecordVerdict VerifyLoad(const AppFolder& folder, store::ConfigStore& store, std::string_view loadId) {
   const fs::path file = LoadFile(folder, loadId);
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
+  auto read = ReadRecordText(file);
+  if (!read.ok()) {
     RecordVerdict missing;
-    missing.breaks.push_back({0, "there is no record " + file.string()});
+    missing.breaks.push_back({0, read.status().message()});
     return missing;
   }
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::string& text = read.value();
   RecordVerdict verdict = VerifyRecordText(text);
   if (const std::size_t end = text.find('\n'); end != std::string::npos) {
     auto head = ParseLoadRecord(text.substr(0, end + 1));

@@ -145,13 +145,17 @@ LoadResult CheckLoad(const LoadRecord& record, SystemClock::time_point until) {
       if (s.low && s.high) banded = true;
       const bool out = s.band == LoadBand::Above || s.band == LoadBand::Below;
       outside = outside || out;
-      const bool joined = next && !next->gap && Seconds(next->at - s.at) <= 2 * period;
       if (out && next) (s.band == LoadBand::Above ? above : below) += std::min(Seconds(next->at - s.at), 2 * period);
-      // The span to the next sample counts for a hold's soak while in band and running.
+      // The span to the next good sample counts for a hold's soak while in band and running, when
+      // it is no longer than the longest gap allowed.
+      std::size_t n = i + 1;
+      while (n < samples.size() && samples[n]->gap) ++n;
+      const LoadSample* following = n < samples.size() ? samples[n] : nullptr;
+      const bool joined = following && Seconds(following->at - s.at) <= 2 * period;
       const bool soaking = s.band == LoadBand::In || (s.band == LoadBand::None && s.design && !s.low);
-      if (joined && soaking && s.runMode != 0 && next->time > s.time)
+      if (joined && soaking && s.runMode != 0 && following->time > s.time)
         for (std::size_t k = 0; k < holds.size(); ++k) {
-          const double from = std::max(s.time, holds[k].from), to = std::min(next->time, holds[k].to);
+          const double from = std::max(s.time, holds[k].from), to = std::min(following->time, holds[k].to);
           if (from < to) spans[k].emplace_back(from, to);
         }
     }
@@ -191,6 +195,11 @@ LoadResult CheckLoad(const LoadRecord& record, SystemClock::time_point until) {
 
   result.pass = std::all_of(result.checks.begin(), result.checks.end(), [](const LoadCheck& c) { return c.pass; });
   return result;
+}
+
+LoadResult ResultOf(const LoadRecord& record, SystemClock::time_point now) {
+  if (record.close) return {record.checks, record.close->pass};
+  return CheckLoad(record, now);
 }
 
 }  // namespace tarvel::watch

@@ -194,6 +194,8 @@ std::string ResultLine(const LoadClose& close);
 std::string CloseLine(SystemClock::time_point at);
 std::string SignatureLine(const LoadSignature& signature);
 
+// The bytes of a record file.
+Result<std::string> ReadRecordText(const std::filesystem::path& file);
 // Reads the lines of a record; a line that is not one fails with its number.
 Result<LoadRecord> ParseLoadRecord(std::string_view text);
 Result<LoadRecord> ReadLoadRecord(const std::filesystem::path& file);
