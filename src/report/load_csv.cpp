@@ -10,7 +10,7 @@ namespace {
 
 std::string Number(double value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.4g", value);
+  std::snprintf(text, sizeof text, "%.10g", value);
   return text;
 }
 
