@@ -338,7 +338,9 @@ Status WriteLoadPdf(const LoadRecord& record, const LoadResult& result, const st
 
   w.Heading(pages, "Signatures");
   std::vector<QStringList> signatureRows;
-  for (const LoadSignature& s : record.signatures) signatureRows.push_back({Q(s.name), Q(UtcTime(s.at)), Q(s.meaning), Q(s.sealed)});
+  // What was signed: the final hash at the foot (load verify has checked that it is).
+  for (const LoadSignature& s : record.signatures)
+    signatureRows.push_back({Q(s.name), Q(UtcTime(s.at)), Q(s.meaning), Q(s.sealed.substr(0, 16) + "...")});
   if (signatureRows.empty())
     w.Line(pages, w.body_, closed ? "Not signed yet." : "A load is signed once it is closed.");
   else

@@ -54,8 +54,10 @@ bool InProgram(int runMode) { return runMode >= 1 && runMode <= 4; }
 // The program's time on the profile's axis: the timed steps before the executing one and the
 // time in it, from the controller's unit (seconds in run modes 1 and 3, minutes in 2 and 4; a
 // held program keeps the unit it was compiled to) to the profile's.
-double ProgramTimeOf(const LoadHeader& header, const LoadReading& r) {
+double ProgramTimeOf(const LoadHeader& header, const LoadReading& r, std::optional<SystemClock::time_point> tick) {
   double time = r.stepTime;
+  if ((r.runMode == 2 || r.runMode == 4) && tick)
+    time += std::clamp(std::chrono::duration<double>(r.at - *tick).count() / 60, 0.0, 0.98);
   for (const LoadStep& s : header.program)
     if (s.step >= r.lowStep && s.step < r.step && s.duration > 0) time += s.duration;
   const bool seconds = r.runMode == 1 || r.runMode == 3 || (r.runMode == 0 && header.timeScale == 'S');
@@ -244,7 +246,7 @@ void LoadTracker::Resume(const store::LoadRow& row, SystemClock::time_point now)
     member->second.lost = s.gap;
     if (s.gap) continue;
     if (InProgram(s.runMode)) member->second.running = true;
-    seen_[s.channel] = {s.runMode, s.step, s.stepTime};
+    seen_[s.channel] = {s.runMode, s.step, s.stepTime, s.at, std::nullopt};
   }
   LoadEvent resumed(now, event::kResumed);
   resumed.from = load.record.lastAt;
@@ -271,7 +273,9 @@ LoadSample LoadTracker::SampleOf(const Load& load, const LoadReading& r) const {
   LoadSample s;
   s.at = r.at;
   s.channel = r.channel;
-  s.time = r.programTime ? *r.programTime : ProgramTimeOf(load.record.header, r);
+  auto seen = seen_.find(r.channel);
+  s.time = r.programTime ? *r.programTime
+                         : ProgramTimeOf(load.record.header, r, seen == seen_.end() ? std::nullopt : seen->second.tick);
   s.runMode = r.runMode;
   s.step = r.step;
   s.stepTime = r.stepTime;
@@ -311,9 +315,13 @@ void LoadTracker::Take(const LoadReading& r) {
     Settle(r.at);
     return;
   }
-  seen_[r.channel] = {r.runMode, r.step, r.stepTime};
-
   const bool program = InProgram(r.runMode);
+  Seen& seen = seen_[r.channel] = {r.runMode, r.step, r.stepTime, r.at, before ? before->tick : std::nullopt};
+  if (!program)
+    seen.tick.reset();  // held: its minute stands
+  else if (before && (before->runMode == 0 || before->step != r.step || before->stepTime != r.stepTime))
+    seen.tick = r.at - std::min<SystemClock::duration>(r.at - before->at, std::chrono::minutes(1)) / 2;
+
   // Back at the low step from a later one while the program runs: it began again.
   const bool back = before && program && InProgram(before->runMode) && r.step == r.lowStep && before->step > r.step;
   if (load) {

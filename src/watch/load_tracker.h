@@ -50,7 +50,9 @@ struct LoadReading {
   int runMode = 0, step = 0, stepTime = 0, setPoint = 0, processValue = 0;
   int lowStep = 0, highStep = 0;
   // Where the program stands on the profile's time axis, when the caller knows better than the
-  // program steps tell (a step a jump has shortened); else it is worked out from the steps.
+  // program steps tell (a step a jump has shortened); else it is worked out from the steps --
+  // in the run modes that count whole minutes, with the part of the minute since the step time
+  // was seen to change, so that on a ramp the design does not lag by up to a minute.
   std::optional<double> programTime;
 };
 
@@ -112,6 +114,10 @@ class LoadTracker {
   };
   struct Seen {
     int runMode = 0, step = 0, stepTime = 0;
+    SystemClock::time_point at{};
+    // When the step time was last seen to change, or the program to start (halfway between the
+    // two readings): in the run modes that count minutes, how far into its minute it is.
+    std::optional<SystemClock::time_point> tick;
   };
 
   Result<std::string> Open(const LoadPlan& plan, SystemClock::time_point at, bool asked);
