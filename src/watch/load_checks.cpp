@@ -182,7 +182,7 @@ LoadResult CheckLoad(const LoadRecord& record, SystemClock::time_point until) {
         Clock(longest) + " from " + UtcTime(longestFrom) + " (at most " + Clock(2 * period) + ")");
     add("Communication during holds", ch, lostInHold == 0,
         lostInHold == 0 ? "no reading failed during a hold"
-                        : std::to_string(lostInHold) + " readings failed during a hold (" + firstLoss + ")");
+                        : std::to_string(lostInHold) + (lostInHold == 1 ? " reading" : " readings") + " failed during a hold (" + firstLoss + ")");
   }
 
   for (std::size_t k = 0; k < holds.size(); ++k) {
