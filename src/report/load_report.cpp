@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <map>
+#include <limits>
 
 namespace tarvel::report {
 namespace {

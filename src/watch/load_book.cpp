@@ -6,6 +6,8 @@
 #include <iterator>
 #include <tuple>
 
+#include "watch/record_writer.h"
+
 namespace tarvel::watch {
 namespace {
 

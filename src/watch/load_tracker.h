@@ -24,6 +24,7 @@
 #include "util/result.h"
 #include "watch/load_book.h"
 #include "watch/load_record.h"
+#include "watch/record_writer.h"
 
 namespace tarvel::watch {
 
