@@ -6,6 +6,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl-dev fonts-dejavu-core
   libmodbus-dev libsqlite3-dev libsqlitecpp-dev
+  nlohmann-json3-dev libssl-dev poppler-utils
   libmosquitto-dev mosquitto mosquitto-clients
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

@@ -52,6 +52,8 @@ std::optional<ProfileFileArgs> ReadProfileFileArgs(ArgReader& in);
 int WatchVerb(Context& ctx, const Args& args);
 // zones | zone set|remove | --port: zone upload|select|start|pause|restart
 int ZoneVerbs(Context& ctx, const Args& args);
+// load list|show|report|verify|sign: load records
+int LoadVerbs(Context& ctx, const Args& args);
 
 void PrintUsage(std::ostream& err);
 

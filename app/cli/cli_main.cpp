@@ -57,6 +57,13 @@ void PrintUsage(std::ostream& err) {
          "  zone start NAME [--front-panel]        start each member, as start does\n"
          "  zone pause NAME                        pause each member\n"
          "  zone restart NAME                      restart each member\n"
+         "tarvel-cli [--home DIR] load ...         load records: one per load, checked, chained and signed\n"
+         "  load list [--from DATE] [--to DATE] [--channel N] [--result PASS|FAIL] [--order TEXT]\n"
+         "                                         one load a line, its id first\n"
+         "  load show ID                           header, checks, events and signatures of a load\n"
+         "  load report ID [--pdf FILE] [--csv FILE]  the PDF report (LogFiles/Loads/ID.pdf) and the samples as CSV\n"
+         "  load verify ID                         whether the record is whole and untouched, and where not\n"
+         "  load sign ID --name NAME --meaning reviewed|approved   sign a closed load\n"
          "tarvel-cli VERB FILE                     files, without the application folder\n"
          "  log-export FILE                        a temperature log file as CSV\n";
 }
@@ -115,6 +122,7 @@ int Run(int argc, char** argv) {
   if (verb == "record") return RecordVerb(ctx, args);
   if (verb == "watch") return WatchVerb(ctx, args);
   if (verb == "zones" || verb == "zone") return ZoneVerbs(ctx, args);
+  if (verb == "load") return LoadVerbs(ctx, args);
   if (verb == "select" || verb == "start" || verb == "pause" || verb == "restart" || verb == "jump" || verb == "mode" ||
       verb == "limits")
     return RunVerbs(ctx, args);

@@ -154,6 +154,11 @@ class ConfigStore {
   [[nodiscard]] Status RemoveFromZone(int softwareChannel);  // NotFound when it is in none
   [[nodiscard]] Status DeleteZone(std::string_view zoneName);  // NotFound when no channel is in it
 
+  // --- Loads (config_store_loads.cpp)
+  Result<std::vector<LoadRow>> OpenLoads();  // ordered by Opened
+  Result<std::optional<LoadRow>> Load(std::string_view loadId);
+  [[nodiscard]] Status SaveLoad(const LoadRow& row);  // edits or adds the row of its LoadId
+
   // Deletes ControllerMemory rows whose ModBusAddress and CommunicationsPort rows whose
   // CommPortNumber is not a 16-bit whole number. One transaction.
   [[nodiscard]] Status PurgeInvalidRows();

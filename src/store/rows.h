@@ -80,6 +80,19 @@ struct AddressChangeRow {
   std::string requested;  // UTC, "YYYY-MM-DD HH:MM:SS"
 };
 
+// A load record's entry (table Loads): the loads under way, so that a new recording process
+// continues their records, and what each record was last sealed with, so that a line taken
+// off its end is found.
+struct LoadRow {
+  std::string loadId;
+  std::string state;     // "open" or "closed"
+  std::string channels;  // the controllers' software channels, "1,2"
+  std::string opened;    // UTC, ISO 8601
+  std::string head;      // SHA-256 of the record's last line when it was last sealed (closed, signed)
+  long long lines = 0;   // the record's line count then
+  bool operator==(const LoadRow&) const = default;
+};
+
 struct SensorRow {
   std::string caption;
   int index = 0;

@@ -52,6 +52,10 @@ constexpr Table kTables[] = {
     // Channels grouped as one furnace; a channel belongs to one zone at most.
     {"Zones", R"(CREATE TABLE IF NOT EXISTS "Zones" (
          "ZoneName" TEXT NOT NULL, "SoftwareChannel" INTEGER NOT NULL UNIQUE))"},
+    // Load records: the open ones, and the seal of each closed one.
+    {"Loads", R"(CREATE TABLE IF NOT EXISTS "Loads" (
+         "LoadId" TEXT NOT NULL UNIQUE, "State" TEXT NOT NULL, "Channels" TEXT, "Opened" TEXT,
+         "Head" TEXT, "Lines" INTEGER NOT NULL DEFAULT 0))"},
 };
 
 struct AddedColumn {

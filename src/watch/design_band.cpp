@@ -34,25 +34,30 @@ const DesignBands::Design& DesignBands::Load(const std::filesystem::path& file) 
   return designs_[file] = std::move(design);
 }
 
-std::optional<DesignPoint> DesignBands::At(const std::filesystem::path& profileFile, double time) {
-  if (profileFile.empty()) return std::nullopt;
-  const Design& d = Load(profileFile);
-  if (!d.usable) return std::nullopt;
+std::optional<DesignPoint> DesignAt(const profile::ProfileTable& table, int lastRow, double endTime, double time) {
+  if (!(endTime > 0)) return std::nullopt;
   // Time 0 belongs to the first segment, a time past the end to the last one.
-  const double t = std::clamp(time, d.endTime * 1e-9, d.endTime);
-  auto design = profile::InterpolateTemperature(d.table, d.lastRow, t, 0, 0);
-  auto index = profile::GetProfileIndex(d.table, d.lastRow, t);
+  const double t = std::clamp(time, endTime * 1e-9, endTime);
+  auto design = profile::InterpolateTemperature(table, lastRow, t, 0, 0);
+  auto index = profile::GetProfileIndex(table, lastRow, t);
   if (!design || !index) return std::nullopt;
   DesignPoint point{*design, std::nullopt, std::nullopt};
-  const double ls = LimitOf(d.table, *index - 1), le = LimitOf(d.table, *index);
-  if ((ls == 0 && le == 0) || time >= d.endTime) return point;
-  auto upper = profile::InterpolateTemperature(d.table, d.lastRow, t, ls, le);
-  auto lower = profile::InterpolateTemperature(d.table, d.lastRow, t, -ls, -le);
+  const double ls = LimitOf(table, *index - 1), le = LimitOf(table, *index);
+  if ((ls == 0 && le == 0) || time >= endTime) return point;
+  auto upper = profile::InterpolateTemperature(table, lastRow, t, ls, le);
+  auto lower = profile::InterpolateTemperature(table, lastRow, t, -ls, -le);
   if (upper && lower) {
     point.low = std::min(*lower, *upper);
     point.high = std::max(*lower, *upper);
   }
   return point;
+}
+
+std::optional<DesignPoint> DesignBands::At(const std::filesystem::path& profileFile, double time) {
+  if (profileFile.empty()) return std::nullopt;
+  const Design& d = Load(profileFile);
+  if (!d.usable) return std::nullopt;
+  return DesignAt(d.table, d.lastRow, d.endTime, time);
 }
 
 }  // namespace tarvel::watch

@@ -19,6 +19,10 @@ struct DesignPoint {
   std::optional<int> low, high;
 };
 
+// The design point of a profile table at time (endTime: its length, ProfileEndTime); nullopt
+// when the table cannot be read there.
+std::optional<DesignPoint> DesignAt(const profile::ProfileTable& table, int lastRow, double endTime, double time);
+
 class DesignBands {
  public:
   // nullopt when the file is not a readable profile of some length.

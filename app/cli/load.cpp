@@ -1,0 +1,200 @@
+// tarvel-cli: load records -- list, show, report (PDF and CSV), verify, sign.
+#include <algorithm>
+#include <map>
+#include <optional>
+
+#include "cli/args.h"
+#include "cli/cli.h"
+#include "store/config_store.h"
+#include "watch/load_book.h"
+#include "watch/load_checks.h"
+
+#ifdef TARVEL_REPORTS
+#include <QGuiApplication>
+
+#include "report/load_report.h"
+#endif
+
+namespace tarvel::cli {
+namespace {
+
+using namespace tarvel::watch;
+
+constexpr const char* kUsage =
+    "usage: tarvel-cli [--home DIR] load list [--from DATE] [--to DATE] [--channel N] [--result PASS|FAIL] [--order TEXT]\n"
+    "       tarvel-cli [--home DIR] load show ID | load report ID [--pdf FILE] [--csv FILE] | load verify ID |\n"
+    "         load sign ID --name NAME --meaning reviewed|approved\n"
+    "DATE: YYYY-MM-DD (UTC) or YYYY-MM-DDTHH:MM:SSZ\n";
+
+// A day means all of it: --from its start, --to its end.
+std::optional<SystemClock::time_point> DateArg(const std::string& text, bool end) {
+  if (auto exact = ParseUtcTime(text)) return exact;
+  auto day = ParseUtcTime(text + "T00:00:00Z");
+  if (!day || text.size() != 10) return std::nullopt;
+  return end ? *day + std::chrono::hours(24) - std::chrono::seconds(1) : *day;
+}
+
+std::string Channel(int channel) { return channel ? "ch " + std::to_string(channel) : "all"; }
+
+std::string EventWords(const LoadEvent& e) {
+  std::string text = e.what;
+  if (!e.oldValue.empty() || !e.newValue.empty()) text += (text.empty() ? "" : " ") + ("(" + e.oldValue + " -> " + e.newValue + ")");
+  if (e.from && e.to) text += (text.empty() ? "" : "; ") + ("from " + UtcTime(*e.from) + " to " + UtcTime(*e.to));
+  return text;
+}
+
+void Show(Context& ctx, const LoadRecord& r, const LoadResult& result) {
+  const LoadHeader& h = r.header;
+  std::ostream& out = ctx.out;
+  out << "Load " << h.loadId << "\n";
+  if (r.close)
+    out << "Result: " << (result.pass ? "PASS" : "FAIL") << " (closed " << UtcTime(r.close->at) << ", " << r.close->ended << ")\n";
+  else
+    out << "Under way (provisional result: " << (result.pass ? "PASS" : "FAIL") << ")\n";
+  out << "Opened: " << UtcTime(h.opened) << ", started from the " << h.startedBy << "\n";
+  out << "Operator: " << (h.operatorName.empty() ? "(none)" : h.operatorName) << "\n";
+  for (const ShopField& f : h.fields) out << f.name << ": " << f.value << "\n";
+  for (const std::string& name : h.missing) out << name << ": (not given)\n";
+  if (!h.furnace.empty()) out << "Furnace: " << h.furnace << "\n";
+  for (const LoadController& c : h.controllers)
+    out << "Channel " << c.channel << ": " << c.nickname << ", address " << c.address << (c.port.empty() ? "" : ", port " + c.port) << "\n";
+  out << "Profile: " << h.profileName << "  SHA-256 " << (h.profileSha256.empty() ? "(unreadable)" : h.profileSha256) << "\n";
+  out << "Program: steps " << h.lowStep << " to " << h.highStep << "\n";
+  long long gaps = 0;
+  for (const LoadSample& s : r.samples) gaps += s.gap;
+  out << "Samples: " << r.samples.size() - gaps << " readings, " << gaps << " failed\n";
+  out << "Checks:\n";
+  for (const LoadCheck& c : result.checks)
+    out << "  " << (c.pass ? "PASS" : "FAIL") << "  " << Channel(c.channel) << "  " << c.name << ": " << c.reason << "\n";
+  out << "Events:\n";
+  for (const LoadEvent& e : r.events) {
+    out << "  " << UtcTime(e.at) << "  " << Channel(e.channel) << "  " << e.kind;
+    if (!e.who.empty()) out << "  " << e.who;
+    if (const std::string words = EventWords(e); !words.empty()) out << "  " << words;
+    out << "\n";
+  }
+  out << "Signatures:" << (r.signatures.empty() ? " none" : "") << "\n";
+  for (const LoadSignature& s : r.signatures) out << "  " << UtcTime(s.at) << "  " << s.name << "  " << s.meaning << "\n";
+  out << "Final hash: " << (r.close ? r.close->finalHash : "(none: the load is under way)") << "\n";
+}
+
+int Failed(Context& ctx, const std::string& why) {
+  ctx.err << why << "\n";
+  return kExitFailed;
+}
+
+int List(Context& ctx, ArgReader& in) {
+  LoadFilter filter;
+  if (auto from = in.Option("--from"); from && !(filter.from = DateArg(*from, false))) in.Refuse("--from needs a DATE, not \"" + *from + "\"");
+  if (auto to = in.Option("--to"); to && !(filter.to = DateArg(*to, true))) in.Refuse("--to needs a DATE, not \"" + *to + "\"");
+  if (auto channel = in.Option("--channel")) filter.channel = in.Whole(*channel, {"--channel N", 1, 32767});
+  if (auto result = in.Option("--result")) {
+    if (*result != "PASS" && *result != "FAIL") in.Refuse("--result is PASS or FAIL, not \"" + *result + "\"");
+    filter.pass = *result == "PASS";
+  }
+  filter.order = in.Option("--order");
+  if (!in.ok()) return in.Usage();
+  std::vector<std::string> skipped;
+  const auto loads = ListLoads(ctx.folder, filter, &skipped);
+  for (const LoadSummary& load : loads) ctx.out << SummaryLine(load) << "\n";
+  for (const std::string& name : skipped) ctx.err << "Not a load record: " << (LoadsFolder(ctx.folder) / name).string() << "\n";
+  if (loads.empty()) ctx.err << "No loads\n";
+  return kExitOk;
+}
+
+int Verify(Context& ctx, const std::string& id) {
+  store::ConfigStore store(ctx.folder.ConfigDatabase());
+  const RecordVerdict verdict = VerifyLoad(ctx.folder, store, id);
+  if (verdict.Whole()) {
+    ctx.out << id << ": whole and untouched, " << verdict.lines << " lines, "
+            << (verdict.closed ? "closed, final hash " + verdict.finalHash : std::string("under way")) << "\n";
+    return kExitOk;
+  }
+  ctx.out << id << ": BROKEN\n";
+  for (const RecordBreak& b : verdict.breaks)
+    ctx.out << (b.line > 0 ? "  line " + std::to_string(b.line) + ": " : "  ") << b.what << "\n";
+  return kExitFailed;
+}
+
+int Report(Context& ctx, const std::string& id, std::optional<std::string> pdf, const std::optional<std::string>& csv) {
+  store::ConfigStore store(ctx.folder.ConfigDatabase());
+  if (const RecordVerdict verdict = VerifyLoad(ctx.folder, store, id); !verdict.Whole())
+    return Failed(ctx, "Load " + id + " is broken (" + verdict.breaks.front().what + "): no report is made of it; see load verify");
+  auto record = ReadLoadRecord(LoadFile(ctx.folder, id));
+  if (!record.ok()) return Failed(ctx, record.status().message());
+  if (!pdf && !csv) pdf = (LoadsFolder(ctx.folder) / (id + ".pdf")).string();
+  if (csv) {
+#ifdef TARVEL_REPORTS
+    if (Status written = report::WriteLoadCsv(*record, *csv); !written.ok()) return Failed(ctx, written.message());
+    ctx.out << "Samples of " << id << " written to " << *csv << "\n";
+#endif
+  }
+  if (pdf) {
+#ifdef TARVEL_REPORTS
+    // The report needs fonts and a paint device, not a display.
+    static int argc = 3;
+    static char name[] = "tarvel-cli", option[] = "-platform", platform[] = "offscreen";
+    static char* argv[] = {name, option, platform, nullptr};
+    QGuiApplication app(argc, argv);
+    if (Status written = report::WriteLoadPdf(*record, ResultOf(*record, SystemClock::now()), *pdf); !written.ok())
+      return Failed(ctx, written.message());
+    ctx.out << "Report of " << id << " written to " << *pdf << "\n";
+#endif
+  }
+#ifndef TARVEL_REPORTS
+  return Failed(ctx, "This tarvel-cli was built without Qt: it makes no reports");
+#else
+  return kExitOk;
+#endif
+}
+
+}  // namespace
+
+int LoadVerbs(Context& ctx, const Args& args) {
+  ArgReader in(ctx.err, kUsage, args, 1, {},
+               {"--from", "--to", "--channel", "--result", "--order", "--pdf", "--csv", "--name", "--meaning"});
+  if (in.Count() == 0) return in.Usage();
+  const std::string verb = in.Word(0);
+  // Each verb takes its own options only.
+  const std::map<std::string, std::vector<std::string>> kOptions = {
+      {"list", {"--from", "--to", "--channel", "--result", "--order"}},
+      {"show", {}},
+      {"report", {"--pdf", "--csv"}},
+      {"verify", {}},
+      {"sign", {"--name", "--meaning"}}};
+  auto allowed = kOptions.find(verb);
+  if (allowed == kOptions.end()) return in.Usage();
+  for (const char* option : {"--from", "--to", "--channel", "--result", "--order", "--pdf", "--csv", "--name", "--meaning"})
+    if (in.Option(option) && std::find(allowed->second.begin(), allowed->second.end(), option) == allowed->second.end())
+      in.Refuse(std::string("load ") + verb + " takes no " + option);
+  if (verb == "list") return in.Count() == 1 ? List(ctx, in) : in.Usage();
+  if (in.Count() != 2) in.Refuse("load " + verb + " needs one load ID");
+  const std::string id = in.Count() > 1 ? in.Word(1) : "";
+  if (in.ok() && !IsLoadId(id)) in.Refuse("Not a load ID: \"" + id + "\"");
+  if (verb == "sign") {
+    if (!in.Option("--name")) in.Refuse("load sign needs --name NAME");
+    const std::string meaning = in.Option("--meaning").value_or("");
+    if (meaning != "reviewed" && meaning != "approved") in.Refuse("load sign needs --meaning reviewed or --meaning approved");
+  }
+  if (!in.ok()) return in.Usage();
+
+  if (!std::filesystem::exists(LoadFile(ctx.folder, id))) return Failed(ctx, "No load " + id);
+  if (verb == "verify") return Verify(ctx, id);
+  if (verb == "report") return Report(ctx, id, in.Option("--pdf"), in.Option("--csv"));
+  if (verb == "sign") {
+    store::ConfigStore store(ctx.folder.ConfigDatabase());
+    const auto now = SystemClock::now();
+    if (Status signed_ = SignLoad(ctx.folder, store, id, *in.Option("--name"), *in.Option("--meaning"), now); !signed_.ok())
+      return Failed(ctx, signed_.message());
+    ctx.out << "Load " << id << " signed by " << *in.Option("--name") << " (" << *in.Option("--meaning") << ") at "
+            << UtcTime(now) << "\n";
+    return kExitOk;
+  }
+  // show
+  auto record = ReadLoadRecord(LoadFile(ctx.folder, id));
+  if (!record.ok()) return Failed(ctx, record.status().message());
+  Show(ctx, *record, ResultOf(*record, SystemClock::now()));
+  return kExitOk;
+}
+
+}  // namespace tarvel::cli

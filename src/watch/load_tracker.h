@@ -1,0 +1,145 @@
+#pragma once
+// watch: the lifecycle of loads, fed with plain values -- the sweep's readings, the operator's
+// actions, alarms. A load starts at an operator's Start, or at a start the readings show (the
+// run mode leaves 0 into a program, or the program goes back to its low step); a controller's
+// part of it ends at its end step (the step is the high step and its time has run out, or it is
+// the end step of time 0), or when its run mode is left to 0 without a Pause; the load ends when
+// every controller's part has, or at a cancel. Pause and Restart stay within the load. A zone's
+// load spans its members. Open loads are kept in the Loads table, so that a new recording
+// process continues the same record (an event says so; the time between is a gap).
+// Everything runs on the caller's thread; nothing here reads a controller. Qt-free; depends on
+// store, profile and util.
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "profile/profile_table.h"
+#include "store/config_store.h"
+#include "util/app_folder.h"
+#include "util/result.h"
+#include "watch/load_book.h"
+#include "watch/load_record.h"
+#include "watch/record_writer.h"
+
+namespace tarvel::watch {
+
+// What a start gives: who starts what.
+struct LoadPlan {
+  std::string operatorName;
+  std::vector<ShopField> fields;  // by the names of the shop's field rules
+  std::string furnace;            // the zone; empty for a controller of its own
+  std::vector<LoadController> controllers;
+  std::string profileName;
+  std::filesystem::path profileFile;  // read once, for its SHA-256 and its design
+  int lowStep = 0, highStep = 0;
+  std::vector<LoadStep> program;  // the compiled steps as uploaded
+  double sweepPeriod = 15;        // seconds
+  std::string startedBy = "console";
+};
+
+// One run-state reading of one controller, as the sweep took it.
+struct LoadReading {
+  int channel = 0;
+  SystemClock::time_point at{};
+  bool ok = false;  // every exchange of the reading answered
+  std::string why;  // of a failed reading
+  int runMode = 0, step = 0, stepTime = 0, setPoint = 0, processValue = 0;
+  int lowStep = 0, highStep = 0;
+  // Where the program stands on the profile's time axis, when the caller knows better than the
+  // program steps tell (a step a jump has shortened); else it is worked out from the steps --
+  // in the run modes that count whole minutes, with the part of the minute since the step time
+  // was seen to change, so that on a ramp the design does not lag by up to a minute.
+  std::optional<double> programTime;
+};
+
+struct LoadAction {
+  enum class Kind { Pause, Restart, Jump, SetValue, Mode, Cancel };
+  Kind kind = Kind::Pause;
+  int channel = 0;
+  SystemClock::time_point at{};
+  std::string who, what, oldValue, newValue;
+};
+
+class LoadTracker {
+ public:
+  using Clock = std::function<SystemClock::time_point()>;
+  // The load a start seen on a channel's readings belongs to (its zone, its executing profile);
+  // nullopt: none is recorded.
+  using Planner = std::function<std::optional<LoadPlan>(int channel)>;
+
+  // Continues every open load of the Loads table.
+  LoadTracker(AppFolder folder, store::ConfigStore& store, Clock clock = [] { return SystemClock::now(); },
+              RecordOpener open = OpenRecordFile);
+  ~LoadTracker();
+  LoadTracker(const LoadTracker&) = delete;
+  LoadTracker& operator=(const LoadTracker&) = delete;
+
+  void SetPlanner(Planner planner) { planner_ = std::move(planner); }
+  // Problems writing a record or its table row, and what became of them, one line each.
+  void OnMessage(std::function<void(const std::string&)> listener) { message_ = std::move(listener); }
+
+  // An operator's start: the id of the new load. Refused (Code::Invalid, nothing written) without
+  // an operator or a required field (named), with a field the shop does not have, without a
+  // controller, or with a controller in another load under way.
+  Result<std::string> Start(const LoadPlan& plan);
+  void Take(const LoadReading& reading);
+  // False when the channel is in no load under way: nothing was recorded.
+  bool Act(const LoadAction& action);
+  bool Alarm(int channel, SystemClock::time_point at, bool raised, const std::string& text);
+
+  std::optional<std::string> LoadOf(int channel) const;
+  std::vector<std::string> OpenLoads() const;
+
+ private:
+  struct Member {
+    bool running = false;  // seen in a program since the start or the last restart
+    bool paused = false;
+    bool ended = false;
+    bool lost = false;    // its latest reading failed
+    bool jumped = false;  // an operator moved the program: the next reading is no new start
+  };
+  struct Load {
+    LoadRecord record;
+    std::unique_ptr<RecordWriter> writer;
+    profile::ProfileTable design;
+    int lastRow = 0;
+    double endTime = 0;
+    std::map<int, Member> members;
+    bool closed = false;    // its last lines are with the writer
+    std::string rowState;   // what its Loads row says: "", "open", "closed"
+  };
+  struct Seen {
+    int runMode = 0, step = 0, stepTime = 0;
+    SystemClock::time_point at{};
+    // When the step time was last seen to change, or the program to start (halfway between the
+    // two readings): in the run modes that count minutes, how far into its minute it is.
+    std::optional<SystemClock::time_point> tick;
+  };
+
+  Result<std::string> Open(const LoadPlan& plan, SystemClock::time_point at, bool asked);
+  void Resume(const store::LoadRow& row, SystemClock::time_point now);
+  Load* Find(int channel);
+  void Record(Load& load, const LoadSample& sample);
+  void Record(Load& load, const LoadEvent& event);
+  LoadSample SampleOf(const Load& load, const LoadReading& reading) const;
+  void EndMember(Load& load, int channel, SystemClock::time_point at, const std::string& how);
+  void Close(Load& load, SystemClock::time_point at, const std::string& ended);
+  void Settle(SystemClock::time_point now);
+  void Say(const std::string& text) const;
+
+  AppFolder folder_;
+  store::ConfigStore& store_;
+  Clock clock_;
+  RecordOpener open_;
+  Planner planner_;
+  std::function<void(const std::string&)> message_;
+  std::map<std::string, Load> loads_;
+  std::map<int, Seen> seen_;  // each channel's latest good reading
+};
+
+}  // namespace tarvel::watch

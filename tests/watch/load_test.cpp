@@ -1,0 +1,164 @@
+// Loads: one record per load through pauses, a restart of the recording process, lost readings
+// and a full disk; its checks and result; the starts that are refused.
+#include <gmock/gmock.h>
+
+#include "load_fixture.h"
+#include "watch/load_checks.h"
+
+namespace tarvel::watch {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Pair;
+
+std::vector<std::pair<std::string, int>> Events(const LoadRecord& record) {
+  std::vector<std::pair<std::string, int>> kinds;
+  for (const LoadEvent& e : record.events) kinds.emplace_back(e.kind, e.channel);
+  return kinds;
+}
+
+// "name ch PASS|FAIL: reason" of each check, as the report lists them.
+std::vector<std::string> Checks(const LoadRecord& record) {
+  std::vector<std::string> checks;
+  for (const LoadCheck& c : record.checks)
+    checks.push_back(c.name + " " + std::to_string(c.channel) + (c.pass ? " PASS" : " FAIL") + ": " + c.reason);
+  return checks;
+}
+
+long long Count(const LoadRecord& record, bool gaps) {
+  return std::count_if(record.samples.begin(), record.samples.end(), [&](const LoadSample& s) { return s.gap == gaps; });
+}
+
+TEST_F(LoadRun, AZoneRunThroughAPauseARecordingRestartAndALostControllerIsOneRecordThatFails) {
+  const std::vector<int> kiln{1, 2};
+  auto tracker = Tracker();
+  auto id = tracker->Start(Plan(kiln));
+  ASSERT_TRUE(id.ok()) << id.status().message();
+  double minute = 0;
+  auto run = [&](double until, std::map<int, int> offset = {}, std::set<int> failing = {}) {
+    for (; minute < until; minute += 0.25) Sweep(*tracker, kiln, minute, 2, offset, failing);
+  };
+  run(5);
+  run(5.5, {{1, 15}});  // channel 1 runs 15 above the design, outside its band of 10, for two readings
+  run(10);
+  for (int ch : kiln) ASSERT_TRUE(tracker->Act({LoadAction::Kind::Pause, ch, now_, "Ann Smith", "Pause Profile", "2", "0"}));
+  for (int held = 0; held < 4; ++held) Sweep(*tracker, kiln, minute, 0);  // run mode 0: the program stands
+  for (int ch : kiln) ASSERT_TRUE(tracker->Act({LoadAction::Kind::Restart, ch, now_, "Ann Smith", "Restart Profile", "0", "2"}));
+  run(40);
+  run(41, {}, {2});  // in the hold, channel 2 does not answer for four readings
+  run(50);
+  tracker.reset();  // the recording process stops for two minutes while the program runs on
+  now_ += 2min;
+  minute += 2;
+  tracker = Tracker();
+  EXPECT_EQ(tracker->LoadOf(2), *id);
+  run(75.25);  // both reach the end step
+
+  ASSERT_EQ(Records().size(), 1u);
+  EXPECT_TRUE(tracker->OpenLoads().empty());
+  const RecordVerdict verdict = VerifyLoad(folder_, store_, *id);
+  EXPECT_TRUE(verdict.Whole()) << verdict.breaks.front().what;
+  auto record = ReadLoadRecord(LoadFile(folder_, *id));
+  ASSERT_TRUE(record.ok()) << record.status().message();
+  EXPECT_EQ(record->header.fields, (std::vector<ShopField>{{"Customer", "=HYPERLINK(\"x\")"}, {"Order", "4711"},
+                                                           {"Notes", "rack 3, top shelf"}}));
+  EXPECT_EQ(Count(*record, false), readings_);
+  EXPECT_EQ(Count(*record, true), 4);
+  EXPECT_THAT(Events(*record),
+              ElementsAre(Pair("start", 0), Pair("pause", 1), Pair("pause", 2), Pair("restart", 1), Pair("restart", 2),
+                          Pair("communication lost", 2), Pair("communication back", 2), Pair("recording resumed", 0),
+                          Pair("end", 1), Pair("end", 2)));
+  EXPECT_THAT(Checks(*record),
+              ElementsAre("Required fields 0 PASS: every required field was given",
+                          "Program run to its end 0 PASS: every controller reached its end step",
+                          "Out of band 1 FAIL: 0.5 minutes out of band (above 0.5, below 0.0)",
+                          // The step time is read in whole minutes: the part of the minute is known
+                          // once a minute has been seen to pass, to within half a sweep.
+                          "Largest deviation 1 FAIL: largest above +15 at 2026-12-07T10:05:15Z, largest below -1 at "
+                          "2026-12-07T10:01:00Z; outside the band",
+                          "Longest gap 1 FAIL: 0:02:15 from 2026-12-07T10:50:45Z (at most 0:00:30)",
+                          "Communication during holds 1 PASS: no reading failed during a hold",
+                          "Out of band 2 PASS: 0.0 minutes out of band (above 0.0, below 0.0)",
+                          "Largest deviation 2 PASS: largest above +5 at 2026-12-07T10:00:45Z, largest below -1 at "
+                          "2026-12-07T10:01:00Z",
+                          "Longest gap 2 FAIL: 0:02:15 from 2026-12-07T10:50:45Z (at most 0:00:30)",
+                          "Communication during holds 2 FAIL: 4 readings failed during a hold (segment 2, from "
+                          "2026-12-07T10:41:00Z)",
+                          // Lost: the minutes without channel 2 and those while nothing was recorded.
+                          "Soak, segment 2 0 FAIL: 40.75 of 45.00 minutes with every controller in band"));
+  ASSERT_TRUE(record->close);
+  EXPECT_FALSE(record->close->pass);
+  EXPECT_EQ(record->close->ended, "end step reached");
+}
+
+TEST_F(LoadRun, AnUndisturbedRunStartedOnTheFrontPanelPassesEveryCheck) {
+  testing::WriteAll(folder_.Setup() / "LoadFields.txt", "# the shop's fields\nOrder\nCustomer\n");
+  auto tracker = Tracker();
+  tracker->SetPlanner([this](int channel) { return std::optional<LoadPlan>(Plan({channel})); });
+  Sweep(*tracker, {3}, 0, 0);  // idle in run mode 0: no load
+  EXPECT_FALSE(tracker->LoadOf(3));
+  for (double minute = 0; minute <= 75; minute += 0.25) Sweep(*tracker, {3}, minute);
+  Sweep(*tracker, {3}, 75);  // still at its end step: the load is over
+
+  ASSERT_EQ(Records().size(), 1u);
+  auto record = ReadLoadRecord(Records().front());
+  ASSERT_TRUE(record.ok()) << record.status().message();
+  EXPECT_EQ(record->header.startedBy, "front panel");
+  EXPECT_EQ(record->header.operatorName, "");
+  EXPECT_EQ(Count(*record, false), readings_ - 2);  // from the start on, up to the end step
+  ASSERT_TRUE(record->close);
+  EXPECT_TRUE(record->close->pass) << ::testing::PrintToString(Checks(*record));
+  EXPECT_THAT(Checks(*record), ::testing::Contains("Soak, segment 2 0 PASS: 45.00 of 45.00 minutes with every controller in band"));
+  EXPECT_TRUE(VerifyLoad(folder_, store_, record->header.loadId).Whole());
+}
+
+TEST_F(LoadRun, AStartWithoutARequiredFieldOrOperatorIsRefusedWithTheFieldNamed) {
+  auto tracker = Tracker();
+  LoadPlan plan = Plan({1});
+  plan.fields = {{"Customer", "ACME"}, {"Order", "  "}};
+  EXPECT_EQ(tracker->Start(plan).status().message(), "Load not started: the field Order is required");
+  plan.fields = {{"Ordre", "4711"}};
+  EXPECT_THAT(tracker->Start(plan).status().message(), HasSubstr("the shop has no field Ordre (its fields: Customer, Order,"));
+  plan = Plan({1});
+  plan.operatorName = "";
+  EXPECT_EQ(tracker->Start(plan).status().message(), "Load not started: Operator is required");
+  EXPECT_TRUE(Records().empty());
+
+  ASSERT_TRUE(tracker->Start(Plan({1})).ok());
+  EXPECT_THAT(tracker->Start(Plan({2, 1})).status().message(), HasSubstr("channel 1 is in load L-20261207-0001-Zone1"));
+}
+
+TEST_F(LoadRun, AFullDiskLosesNoSampleAndTheRecordSaysFromWhenToWhenItCouldNotWrite) {
+  auto tracker = Tracker();
+  auto id = tracker->Start(Plan({1}));
+  ASSERT_TRUE(id.ok());
+  double minute = 0;
+  for (; minute < 2; minute += 0.25) Sweep(*tracker, {1}, minute);
+  const auto full = now_;
+  diskFull_ = true;
+  for (; minute < 5; minute += 0.25) Sweep(*tracker, {1}, minute);
+  ASSERT_TRUE(tracker->Act({LoadAction::Kind::SetValue, 1, now_, "Ann Smith", "Set Value", "250", "240"}));
+  diskFull_ = false;
+  const auto freed = now_;
+  for (; minute <= 75; minute += 0.25) Sweep(*tracker, {1}, minute);
+
+  EXPECT_THAT(messages_, ::testing::Contains(HasSubstr("the disk is full; the load's lines are kept")));
+  const RecordVerdict verdict = VerifyLoad(folder_, store_, *id);
+  EXPECT_TRUE(verdict.Whole()) << verdict.breaks.front().what;
+  auto record = ReadLoadRecord(LoadFile(folder_, *id));
+  ASSERT_TRUE(record.ok());
+  EXPECT_EQ(Count(*record, false), readings_);
+  auto hole = std::find_if(record->events.begin(), record->events.end(),
+                           [](const LoadEvent& e) { return e.kind == event::kNotWritten; });
+  ASSERT_NE(hole, record->events.end());
+  EXPECT_EQ(hole->from, full);
+  EXPECT_EQ(hole->to, freed + 30s);  // writing is tried again every 30 seconds
+  EXPECT_THAT(hole->what, HasSubstr("the disk is full; 16 lines kept"));
+  ASSERT_TRUE(record->close);
+  EXPECT_TRUE(record->close->pass);
+}
+
+}  // namespace
+}  // namespace tarvel::watch
