@@ -174,6 +174,15 @@ void SimulatedLine::Impl::Serve() {
       const ssize_t got = ::read(master, buffer, sizeof buffer);
       const Clock::time_point arrival = Clock::now();
       if (got > 0 && options.echo) Echo(buffer, static_cast<std::size_t>(got));
+      // Bytes after the silence that ended a frame begin the next one, however late this
+      // thread woke: the frame before is taken in first. So do bytes after a whole sound
+      // request: this thread reckons wire time from when it read the bytes, which a loaded
+      // machine delays, while the master kept its silence by its own clock.
+      if (receiving && got > 0 &&
+          (arrival >= wireEnd + silence || DecodeRequest(frame).kind != DecodedFrame::Kind::Ignore)) {
+        receiving = false;
+        if (auto reply = HandleFrame(frame, wireEnd + silence)) Queue(std::move(*reply));
+      }
       // A half-duplex slave does not listen while it answers (or waits to answer).
       if (got > 0 && !answering()) {
         if (!receiving) {
