@@ -47,7 +47,8 @@ constexpr Table kTables[] = {
          "OldAddress" INTEGER NOT NULL UNIQUE, "NewAddress" INTEGER NOT NULL, "Requested" TEXT NOT NULL))"},
     // What each controller has shown on the line: NULL not tried, 1 yes, 0 no.
     {"ControllerCapabilities", R"(CREATE TABLE IF NOT EXISTS "ControllerCapabilities" (
-         "ModBusAddress" INTEGER NOT NULL UNIQUE, "PairWrites" INTEGER, "BlockReads" INTEGER))"},
+         "ModBusAddress" INTEGER NOT NULL UNIQUE, "PairWrites" INTEGER, "BlockReads" INTEGER,
+         "ModeBlockReads" INTEGER))"},
     // Channels grouped as one furnace; a channel belongs to one zone at most.
     {"Zones", R"(CREATE TABLE IF NOT EXISTS "Zones" (
          "ZoneName" TEXT NOT NULL, "SoftwareChannel" INTEGER NOT NULL UNIQUE))"},
@@ -63,6 +64,7 @@ struct AddedColumn {
 constexpr AddedColumn kAddedColumns[] = {
     {"CommunicationsPort", "DevicePath", "TEXT"},            // the serial device a port number stands for
     {"ControllerMemory", "Unknown", "INTEGER NOT NULL DEFAULT 0"},  // 1: the controller may hold other words
+    {"ControllerCapabilities", "ModeBlockReads", "INTEGER"},         // run mode and limits in one read
 };
 
 bool HasTable(SQLite::Database& db, const char* table) {

@@ -16,10 +16,11 @@ inline std::vector<std::pair<int, int>> Reads(const std::vector<std::vector<std:
 }
 
 // The reads of one reading, in the order the controller is asked: the program limits in one
-// read, and on the first reading of a controller the block-read probe right after it.
+// read, and on the first reading of a controller the block of the run mode and the limits right
+// after it, refused.
 inline std::vector<std::pair<int, int>> Reading(int address, bool probe = false) {
   std::vector<int> regs{0x200E, 0x018F, 0x200D, 0x0191, 0x0168, 0x0164, 0x0000, 0x01D8};
-  if (probe) regs.insert(regs.begin() + 1, 0x4000);
+  if (probe) regs.insert(regs.begin() + 1, 0x200D);
   std::vector<std::pair<int, int>> reads;
   for (int reg : regs) reads.emplace_back(address, reg);
   return reads;
