@@ -15,6 +15,7 @@
 #include <tuple>
 
 #include "link/modbus_rtu_line.h"
+#include "publish/processes.h"
 #include "support/profiles.h"
 #include "sim/simulated_line.h"
 #include "support/run_process.h"
@@ -241,6 +242,34 @@ TEST_F(CliLine, APortInUseNamesItsOwnerAndKeepsItsHold) {
   EXPECT_EQ(held, 1) << "the owner's hold";
   EXPECT_TRUE(sim_->Requests().empty());
   ::close(other);
+}
+
+// The watch reopens a port that went away, by its path, once it is back; one that stays away
+// ends the watch with a failure, so that the service manager starts it anew.
+TEST_F(CliLine, AWatchReopensALostPortAndEndsWhenItStaysAway) {
+  Start({4});
+  ASSERT_EQ(Cli({"channel", "add", "1", "4", "Kiln"}, false).exitCode, 0);
+  const auto port = dir_ / "line";
+  std::filesystem::create_symlink(sim_->DevicePath(), port);
+  testing::Spawned watch;
+  ASSERT_TRUE(watch.Start({TARVEL_CLI, "--home", (dir_ / "home").string(), "--port", port.string(), "watch", "--every",
+                           "0.2", "--reopen-for", "3"},
+                          true));
+  ASSERT_TRUE(watch.WaitFor("ch 1 Kiln @4  idle"));
+  sim_.reset();  // the adapter is pulled out
+  ASSERT_TRUE(watch.WaitFor("Serial port " + port.string() + " lost, reopening"));
+  Start({4});  // and put back, as another device the path leads to
+  std::filesystem::remove(port);
+  std::filesystem::create_symlink(sim_->DevicePath(), port);
+  ASSERT_TRUE(watch.WaitFor("Serial port " + port.string() + " reopened after"));
+  ASSERT_TRUE(watch.WaitFor("ch 1 Kiln @4  idle"));
+  sim_.reset();
+  std::filesystem::remove(port);
+  ASSERT_TRUE(watch.WaitFor("Serial port " + port.string() + " did not come back within 3 s: giving up"));
+  EXPECT_EQ(watch.Wait(), 1);
+  const auto lost = std::count_if(watch.Lines().begin(), watch.Lines().end(),
+                                  [](const std::string& line) { return line.find(" lost,") != std::string::npos; });
+  EXPECT_EQ(lost, 2) << "said once each time";
 }
 
 }  // namespace
