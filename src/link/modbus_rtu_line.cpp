@@ -313,10 +313,11 @@ struct ModbusRtuLine::Impl {
     return answer;
   }
 
-  // On a line that repeats frames, after a doubtful reply: hears the line out until no twin of
-  // a doubtful frame has come for a horizon, so that the reply to the request sent again is one
-  // not heard before. A reply not heard before that comes meanwhile answers the request already.
-  Answer WaitOutTwins(const Frame& request, std::vector<Frame> doubtful) {
+  // On a line that repeats frames, after a doubtful reply: hears the line out until no frame of
+  // the reply's shape heard before has come for a horizon, so that the reply to the request sent
+  // again is one not heard before. A reply not heard before that comes meanwhile answers the
+  // request already.
+  Answer WaitOutTwins(const Frame& request) {
     const auto giveUp = Clock::now() + 3 * timing.duplicateHorizon;
     auto until = Clock::now() + timing.duplicateHorizon;
     FrameCutter cutter(request);
@@ -336,7 +337,6 @@ struct ModbusRtuLine::Impl {
         if (judged.role == FrameRole::Stray) continue;
         if (!known) return {judged.outcome, *frame, false, {}};
         CopyHeard();
-        doubtful.push_back(*frame);
         until = lastByte + timing.duplicateHorizon;
       }
     }
@@ -363,7 +363,7 @@ struct ModbusRtuLine::Impl {
       answer = Listen(request, sent, before);
       if (answer.outcome == Outcome::PortError || !answer.doubtful) break;
       if (Repeating()) {
-        answer = WaitOutTwins(request, answer.ours);
+        answer = WaitOutTwins(request);
         if (answer.outcome == Outcome::PortError || answer.outcome == Outcome::Ambiguous || !answer.doubtful) break;
       }
       if (attempt == kMostResends) {
