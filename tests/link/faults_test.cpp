@@ -2,8 +2,6 @@
 // the next exchange, and the commands that take two exchanges report either failure.
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -12,11 +10,10 @@
 #include <thread>
 
 #include "link/sim_fixture.h"
+#include "publish/processes.h"
 #include "sim/pty_line.h"
 #include "sim/rtu_codec.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace tarvel {
 namespace {
@@ -223,36 +220,20 @@ TEST(OpenPort, OneOwnerAtATimeAndNoHoldClearedByAnother) {
   ASSERT_TRUE(second.Open(*device).ok());
   second.Close();
 
-  int toChild[2], fromChild[2];  // the holder ends when its standard input does
-  ASSERT_EQ(pipe2(toChild, O_CLOEXEC), 0);
-  ASSERT_EQ(pipe2(fromChild, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-  std::vector<std::string> args{"/usr/bin/python3", "-c",
-                                "import fcntl, os, sys, termios\n"
-                                "fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)\n"
-                                "fcntl.ioctl(fd, termios.TIOCEXCL)\n"
-                                "print('held', flush=True)\n"
-                                "sys.stdin.read()\n",
-                                *device};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t holder = -1;
-  ASSERT_EQ(posix_spawn(&holder, argv[0], &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(toChild[0]);
-  ::close(fromChild[1]);
-  char held[5] = {};
-  ASSERT_EQ(::read(fromChild[0], held, 4), 4);
-  auto busy = owner.Open(*device);
-  EXPECT_EQ(busy.message, inUse + "python3 (pid " + std::to_string(holder) + ")");
-  EXPECT_EQ(exclusive(), 1);
-  ::close(toChild[1]);  // the holder ends
-  waitpid(holder, nullptr, 0);
-  ::close(fromChild[0]);
+  {
+    testing::Spawned holder;  // another program, holding the port exclusively without our lock
+    ASSERT_TRUE(holder.Start({"/usr/bin/python3", "-c",
+                              "import fcntl, os, sys, termios, time\n"
+                              "fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)\n"
+                              "fcntl.ioctl(fd, termios.TIOCEXCL)\n"
+                              "print(os.getpid(), flush=True)\n"
+                              "time.sleep(600)\n",
+                              *device}));
+    ASSERT_TRUE(holder.WaitFor(""));
+    auto busy = owner.Open(*device);
+    EXPECT_EQ(busy.message, inUse + "python3 (pid " + holder.Lines().back() + ")");
+    EXPECT_EQ(exclusive(), 1);
+  }  // and ends
   EXPECT_EQ(exclusive(), 1);
   ASSERT_TRUE(owner.Open(*device).ok()) << "a hold whose owner is gone";
   owner.Close();
