@@ -19,6 +19,9 @@
 //   fault_campaign --max-read N [--write-model both|first] [COMMANDS] [SEED]
 //                                          controllers that answer reads of up to N registers
 //                                          (default 2), on one write model or both
+//   fault_campaign --lines all|KIND[,KIND...] [COMMANDS] [SEED]
+//                                          over these lines (campaign_lines.h; default paced):
+//                                          paced, unpaced, echoing, duplicates-5 ... duplicates-300
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -33,6 +36,7 @@
 
 #include "bench_console.h"
 #include "bench_line.h"
+#include "campaign_lines.h"
 #include "campaign_trouble.h"
 #include "sim/controller.h"
 
@@ -100,8 +104,9 @@ struct Counts {
 
 class Campaign {
  public:
-  Campaign(sim::WriteModel model, std::chrono::milliseconds lateDelay, unsigned seed)
-      : model_(model), sim_(Options(model, lateDelay)), random_(seed), folder_(tarvel::bench::BenchHome("tarvel-fault-campaign")),
+  Campaign(sim::WriteModel model, std::chrono::milliseconds lateDelay, const tarvel::bench::LineKind& line,
+           unsigned seed)
+      : model_(model), sim_(Options(model, lateDelay, line)), random_(seed), folder_(tarvel::bench::BenchHome("tarvel-fault-campaign")),
         store_(folder_.ConfigDatabase(), std::chrono::milliseconds(50)), trouble_(folder_.ConfigDatabase()) {}
   ~Campaign() { std::filesystem::remove_all(folder_.Root()); }
 
@@ -137,9 +142,11 @@ class Campaign {
     }
   }
   const Counts& Result() const { return counts_; }
+  tarvel::link::LineCounts Heard() const { return line_.Counts(); }
 
  private:
-  static sim::Options Options(sim::WriteModel model, std::chrono::milliseconds lateDelay) {
+  static sim::Options Options(sim::WriteModel model, std::chrono::milliseconds lateDelay,
+                              const tarvel::bench::LineKind& line) {
     sim::Options options;
     options.addresses = {1, 2};  // a second unit gives "wrong address" replies a sender
     options.clock = sim::Options::Clock::Manual;
@@ -147,6 +154,7 @@ class Campaign {
     options.writeModel = model;
     options.maxRead = maxReadOption;
     options.lateReplyDelay = lateDelay;
+    tarvel::bench::ApplyLineKind(line, options);
     return options;
   }
 
@@ -590,19 +598,26 @@ class Campaign {
 int main(int argc, char** argv) {
   // The controller model: --max-read N and --write-model M come first.
   std::string_view onlyModel;
+  auto lines = tarvel::bench::ParseLineKinds("paced");
   for (; argc > 2 && std::string_view(argv[1]).starts_with("--"); argc -= 2, argv += 2) {
     if (std::string_view(argv[1]) == "--max-read") maxReadOption = std::clamp(std::atoi(argv[2]), 2, 125);
     if (std::string_view(argv[1]) == "--write-model") onlyModel = argv[2];
+    if (std::string_view(argv[1]) == "--lines") lines = tarvel::bench::ParseLineKinds(argv[2]);
+  }
+  if (!lines) {
+    std::fprintf(stderr, "--lines takes all or a list of: paced, unpaced, echoing, duplicates-5, -20, -50, -100, -300\n");
+    return 2;
   }
   std::printf("controllers answer reads of up to %d registers\n", maxReadOption);
   const int commands = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 320;
   const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1u;
   int failures = 0;
   // Late replies come 250 ms after the request on the one controller, 380 ms on the other.
+  for (const auto& line : *lines)
   for (auto [model, name, late] : {std::tuple{sim::WriteModel::Both, "both", std::chrono::milliseconds(250)},
                                    std::tuple{sim::WriteModel::First, "first", std::chrono::milliseconds(380)}}) {
     if (!onlyModel.empty() && onlyModel != name) continue;
-    Campaign campaign(model, late, seed);
+    Campaign campaign(model, late, line, seed);
     if (!campaign.Start()) {
       std::fprintf(stderr, "could not start the simulated line\n");
       return 1;
@@ -611,12 +626,15 @@ int main(int argc, char** argv) {
     campaign.Run(commands);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const Counts& c = campaign.Result();
-    std::printf("write model %s: %d commands (", name, commands);
+    std::printf("line %s, write model %s: %d commands (", line.name.c_str(), name, commands);
     for (const auto& [kind, count] : c.commands)
       std::printf("%s%s %d", kind == c.commands.begin()->first ? "" : ", ", kKindNames[static_cast<int>(kind)], count);
     std::printf(") in %.1f s\n", seconds);
     std::printf("  troubles met: line faults %d, database locked %d, database refusing writes %d, kills %d\n",
                 c.lineFaults, c.locked, c.readOnly, c.kills);
+    const auto heard = campaign.Heard();
+    std::printf("  the line heard: strays %lld, echoes %lld, copies %lld; requests sent again %lld\n", heard.strays,
+                heard.echoes, heard.copies, heard.resends);
     std::printf("  commands that met trouble %d, failed cleanly %d; succeeded %d (%d of them despite trouble)\n",
                 c.faulted, c.failedCleanly, c.succeeded, c.succeededDespiteFault);
     std::printf("  map rows that disagree without a mark       %d\n", c.unmarked);

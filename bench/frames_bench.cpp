@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "bench_console.h"
 #include "bench_line.h"
@@ -27,10 +28,11 @@ namespace sim = tarvel::sim;
 
 // A read of count registers.
 constexpr double BlockFloor(int count) { return ExchangeFloor(8, 5 + 2 * count); }
-// The run-state reading in blocks: run mode with the limits, step with its time, the process
-// value up to the program's set point, then the set value and the relays as pairs.
-constexpr double kRunStateBlocksFloor = 2 * BlockFloor(3) + BlockFloor(5) + 2 * kReadFloor;
-constexpr int kRunStateBlockReads = 5;
+// The run-state reading where blocks are answered: the run mode with the limits in one block,
+// then the step, its time, the program's set point, the process value, the set value and the
+// relays as pairs (their neighbours are registers the map does not describe).
+constexpr double kRunStateBlocksFloor = BlockFloor(3) + 6 * kReadFloor;
+constexpr int kRunStateBlockReads = 7;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -132,9 +134,16 @@ bool RunState(int rounds) {
   console.Load();
   console.Activate();  // its reading probes for block reads
   sim.ClearRequests();
-  const auto start = Clock::now();
-  for (int i = 0; i < rounds; ++i) console.ReadRunState();
-  const double measured = Seconds(Clock::now() - start) / rounds;
+  // Readings a monitor period apart: a reading right after another hears the same replies
+  // again, which the line asks for once more (see link/modbus_rtu_line.h).
+  Clock::duration taken{};
+  for (int i = 0; i < rounds; ++i) {
+    std::this_thread::sleep_for(line.Timing().duplicateHorizon + std::chrono::milliseconds(100));
+    const auto start = Clock::now();
+    console.ReadRunState();
+    taken += Clock::now() - start;
+  }
+  const double measured = Seconds(taken) / rounds;
   const int exchanges = static_cast<int>(sim.Requests().size()) / rounds;
   Report("run-state reading, block reads", exchanges, 9, measured, kRunStateBlocksFloor);
   std::filesystem::remove_all(folder.Root());

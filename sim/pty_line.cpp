@@ -37,7 +37,8 @@ Result<PseudoTerminal> PseudoTerminal::Open() {
   char path[128] = {};
   if (ptsname_r(pty.master_, path, sizeof path) != 0) return SystemFailure("cannot name the pseudo-terminal");
   pty.slavePath_ = path;
-  pty.slaveKeeper_ = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  // Read only: a keeper that cannot write is no program using the line (see link/port_hold.h).
+  pty.slaveKeeper_ = ::open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
   if (pty.slaveKeeper_ < 0) return SystemFailure("cannot open " + pty.slavePath_);
   if (!MakeRaw(pty.slaveKeeper_) || !MakeRaw(pty.master_)) return SystemFailure("cannot set raw mode");
   const int flags = fcntl(pty.master_, F_GETFL);

@@ -95,6 +95,7 @@ struct SimulatedLine::Impl {
   std::optional<Transmission> HandleFrame(const std::vector<std::uint8_t>& frame, Clock::time_point frameEnd);
   std::optional<Fault> NextFault();  // under the lock
   bool SendDue(Transmission& tx, Clock::time_point now);
+  void Echo(const std::uint8_t* bytes, std::size_t count);  // the adapter's echo, at once
   void FinishTransmission(const Transmission& tx);
   void Queue(Transmission tx);  // in start order, never ahead of a frame already going out
   void AdvanceRealTime(Clock::time_point now);  // under the lock
@@ -172,6 +173,16 @@ void SimulatedLine::Impl::Serve() {
       std::uint8_t buffer[512];
       const ssize_t got = ::read(master, buffer, sizeof buffer);
       const Clock::time_point arrival = Clock::now();
+      if (got > 0 && options.echo) Echo(buffer, static_cast<std::size_t>(got));
+      // Bytes after the silence that ended a frame begin the next one, however late this
+      // thread woke: the frame before is taken in first. So do bytes after a whole sound
+      // request: this thread reckons wire time from when it read the bytes, which a loaded
+      // machine delays, while the master kept its silence by its own clock.
+      if (receiving && got > 0 &&
+          (arrival >= wireEnd + silence || DecodeRequest(frame).kind != DecodedFrame::Kind::Ignore)) {
+        receiving = false;
+        if (auto reply = HandleFrame(frame, wireEnd + silence)) Queue(std::move(*reply));
+      }
       // A half-duplex slave does not listen while it answers (or waits to answer).
       if (got > 0 && !answering()) {
         if (!receiving) {
@@ -310,6 +321,15 @@ bool SimulatedLine::Impl::SendDue(Transmission& tx, Clock::time_point now) {
     tx.sent += static_cast<std::size_t>(written);
   }
   return tx.sent >= tx.bytes.size();
+}
+
+void SimulatedLine::Impl::Echo(const std::uint8_t* bytes, std::size_t count) {
+  for (std::size_t done = 0; done < count;) {
+    const ssize_t written = ::write(pty->MasterFd(), bytes + done, count - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;  // nobody drains the line: the echo is lost
+    done += static_cast<std::size_t>(written);
+  }
 }
 
 void SimulatedLine::Impl::FinishTransmission(const Transmission& tx) {

@@ -85,12 +85,20 @@ struct Options {
   enum class Clock { RealTime, Manual } clock = Clock::RealTime;
   // Time between the end of a request (after its 3.5-character silence) and the first reply byte.
   std::chrono::microseconds turnaround{10000};
-  int baud = 9600;                // reply bytes are paced at this rate; 0 = no pacing
+  // Reply bytes are paced at this rate and requests are taken in as a wire this fast would
+  // carry them. 0: unpaced, as a virtual null-modem pair, a buffering USB adapter or a serial
+  // server delivers them: replies come as fast as the pseudo-terminal carries them.
+  int baud = 9600;
+  // Every byte the master sends comes back to it at once, before any reply: a two-wire adapter
+  // without echo suppression hears its own request.
+  bool echo = false;
   bool autoStart = false;         // writing a ramp/soak run mode also presses start (demos)
   std::chrono::milliseconds lateReplyDelay{300};  // how late a LateReply fault answers (after the request)
   // How long after a reply the second frame of a Duplicate or Stale fault follows it. The
-  // second frame is another sender's on the line (a repeater, a relay): the unit keeps
-  // listening meanwhile, and a frame that would collide with another goes out right after it.
+  // second frame is another sender's on the line (a repeater, a relay): it goes out when its
+  // time comes, after the next request too, and the unit keeps listening meanwhile (or not,
+  // while it waits to answer). Only a frame already going out holds it back: two frames never
+  // interleave. A fault rate of Duplicate 1 makes a line that repeats every reply.
   std::chrono::milliseconds secondFrameDelay{20};
   WriteModel writeModel = WriteModel::Both;
   // The most registers one read may ask for: 2 answers only reads of two registers; a read of

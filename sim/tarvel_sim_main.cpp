@@ -24,8 +24,9 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
-    "usage: tarvel-sim --units 1,2,5 [--speed N] [--turnaround MS] [--auto-start] [--write-model first|both]\n"
-    "                  [--max-read N] [--fault KIND:RATE[,KIND:RATE...]] [--late-delay MS] [--seed N]\n";
+    "usage: tarvel-sim --units 1,2,5 [--speed N] [--turnaround MS] [--unpaced] [--echo] [--auto-start]\n"
+    "                  [--write-model first|both] [--max-read N] [--fault KIND:RATE[,KIND:RATE...]]\n"
+    "                  [--late-delay MS] [--duplicate-delay MS] [--seed N]\n";
 
 int Usage() {
   std::cerr << kUsage;
@@ -39,6 +40,10 @@ int Help() {
                "  --units LIST       controller addresses, 1..247, comma separated\n"
                "  --speed N          simulated time runs N times faster (default 1)\n"
                "  --turnaround MS    delay before a controller answers (default 10)\n"
+               "  --unpaced          bytes as fast as the pseudo-terminal carries them, not at 9600 baud,\n"
+               "                     as a virtual null-modem pair or a buffering USB adapter delivers them\n"
+               "  --echo             every byte the master sends comes back to it before the reply, as on a\n"
+               "                     two-wire adapter without echo suppression\n"
                "  --auto-start       start a program as soon as a ramp/soak run mode is written\n"
                "  --write-model M    both: a write stores both of its registers (default);\n"
                "                     first: only the first, the second is ignored\n"
@@ -46,8 +51,11 @@ int Help() {
                "                     reads of two registers); a larger read gets exception 03\n"
                "  --fault LIST       spoil replies at random, KIND:RATE with RATE 0..1, comma separated;\n"
                "                     kinds: no-reply, bad-crc, late, wrong-address, exception, stray-byte,\n"
-               "                     duplicate (the reply again 20 ms later), stale (an earlier reply 20 ms later)\n"
+               "                     duplicate (the reply again 20 ms later), stale (an earlier reply 20 ms later);\n"
+               "                     duplicate:1 makes a line that repeats every reply\n"
                "  --late-delay MS    how long after the request a late reply comes (default 300)\n"
+               "  --duplicate-delay MS  how long after a reply its duplicate or stale frame follows (default 20);\n"
+               "                     it lands when its time comes, also after the next request went out\n"
                "  --seed N           of the random faults, so a run can be repeated (default 1)\n"
                "  --help, --version  this text, or the version\n";
   return kExitOk;
@@ -138,12 +146,15 @@ std::optional<std::vector<tarvel::sim::FaultRate>> ParseFaults(std::string_view 
 
 std::string Describe(const tarvel::sim::Options& options) {
   std::ostringstream text;
-  text << "write model " << (options.writeModel == tarvel::sim::WriteModel::Both ? "both" : "first")
+  text << (options.baud == 0 ? "unpaced" : "paced at 9600 baud") << (options.echo ? ", echoing" : "")
+       << ", write model " << (options.writeModel == tarvel::sim::WriteModel::Both ? "both" : "first")
        << ", reads of up to " << options.maxRead << " registers";
   for (const auto& rate : options.faultRates) {
     const auto* kind = std::find_if(std::begin(kFaultNames), std::end(kFaultNames),
                                     [&](const FaultName& f) { return f.fault == rate.fault; });
     text << ", " << kind->name << " " << rate.rate;
+    if (rate.fault == tarvel::sim::Fault::Duplicate || rate.fault == tarvel::sim::Fault::Stale)
+      text << " after " << options.secondFrameDelay.count() << " ms";
   }
   return text.str();
 }
@@ -164,6 +175,10 @@ int main(int argc, char** argv) {
     const bool hasValue = i + 1 < args.size();
     if (arg == "--auto-start") {
       options.autoStart = true;
+    } else if (arg == "--unpaced") {
+      options.baud = 0;
+    } else if (arg == "--echo") {
+      options.echo = true;
     } else if (arg == "--units" && hasValue) {
       auto units = ParseUnits(args[++i]);
       if (!units) return Usage();
@@ -192,6 +207,10 @@ int main(int argc, char** argv) {
       const auto ms = tarvel::ToWholeNumber(args[++i], 1, 10000);
       if (!ms) return Usage();
       options.lateReplyDelay = std::chrono::milliseconds(*ms);
+    } else if (arg == "--duplicate-delay" && hasValue) {
+      const auto ms = tarvel::ToWholeNumber(args[++i], 0, 10000);
+      if (!ms) return Usage();
+      options.secondFrameDelay = std::chrono::milliseconds(*ms);
     } else if (arg == "--seed" && hasValue) {
       const auto seed = tarvel::ToWholeNumber(args[++i], 0, 1'000'000'000);
       if (!seed) return Usage();
@@ -220,7 +239,7 @@ int main(int argc, char** argv) {
 
   std::ostringstream units;
   for (std::uint8_t address : options.addresses) units << (units.tellp() > 0 ? "," : "") << int{address};
-  std::cerr << "tarvel-sim: units " << units.str() << " at 9600 baud, speed " << options.speed << "x, turnaround "
+  std::cerr << "tarvel-sim: units " << units.str() << ", speed " << options.speed << "x, turnaround "
             << options.turnaround.count() / 1000.0 << " ms" << (options.autoStart ? ", auto-start" : "") << ", "
             << Describe(options) << "; Ctrl-C stops\n";
   if (!publication.Link().empty()) std::cerr << "tarvel-sim: published as " << publication.Link().string() << "\n";

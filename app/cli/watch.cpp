@@ -1,6 +1,7 @@
 // tarvel-cli --port DEVICE watch: the line watch without a display -- the same sweep, recorder
 // and alarms as the console's line overview, one line per reading, the readings and alarms
-// published to an MQTT broker when --mqtt is given. Runs until Ctrl-C (or SIGTERM) or N sweeps.
+// published to an MQTT broker when --mqtt is given. Runs until Ctrl-C (or SIGTERM) or N sweeps;
+// a port that goes away is opened again, and one that stays away ends the watch with a failure.
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -17,13 +18,14 @@
 #include "store/config_store.h"
 #include "util/text.h"
 #include "watch/line_watch.h"
+#include "watch/port_keeper.h"
 
 namespace tarvel::cli {
 namespace {
 
 constexpr const char* kUsage =
     "usage: tarvel-cli [--home DIR] --port DEVICE watch [--every SECONDS] [--count N] [--alarm-after N]\n"
-    "         [--no-block-reads]\n"
+    "         [--no-block-reads] [--reopen-for SECONDS]\n"
     "         [--mqtt mqtt[s]://HOST[:PORT]/PREFIX [--username USER] [--pw PASSWORD] [--cafile FILE]\n"
     "          [--capath DIR] [--cert FILE] [--key FILE] [--tls-version VERSION] [--insecure] [--id CLIENT]]\n";
 
@@ -51,6 +53,7 @@ int WatchVerb(Context& ctx, const Args& args) {
   int every = 15;
   long long count = 0;
   int consecutive = watch::kDefaultConsecutive;
+  std::chrono::seconds reopenFor = watch::PortKeeper::kDefaultGiveUp;
   std::string url;
   publish::MqttOptions mqtt;
   const std::map<std::string, std::string*> texts = {
@@ -76,6 +79,10 @@ int WatchVerb(Context& ctx, const Args& args) {
       auto n = ToWholeNumber(args[++i], 1, 1'000'000'000);
       if (!n) return Usage(ctx, "--count takes a whole number of sweeps from 1");
       count = *n;
+    } else if (arg == "--reopen-for" && hasValue) {
+      auto s = ToWholeNumber(args[++i], 0, 7 * 86400);
+      if (!s) return Usage(ctx, "--reopen-for takes whole seconds from 0 to 604800");
+      reopenFor = std::chrono::seconds(*s);
     } else if (arg == "--alarm-after" && hasValue) {
       auto n = ToWholeNumber(args[++i], 1, 1000);
       if (!n) return Usage(ctx, "--alarm-after takes a whole number of readings from 1 to 1000");
@@ -141,7 +148,20 @@ int WatchVerb(Context& ctx, const Args& args) {
   action.sa_handler = OnStopSignal;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  int exitCode = kExitOk;
+  watch::PortKeeper keeper(line, ctx.port, reopenFor, [&ctx](const std::string& text) { ctx.err << text << "\n"; });
   while (count == 0 || lineWatch.SweepsFinished() < count) {
+    const auto away = keeper.Tend();
+    if (keeper.GaveUp()) {
+      exitCode = kExitFailed;
+      break;
+    }
+    // The reading the lost port broke off starts again whole.
+    if (keeper.Reopened()) lineWatch.CommandCameBetween();
+    if (away.count() > 0) {
+      if (StopRequested(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(away).count()))) break;
+      continue;
+    }
     const watch::SweepStep step = lineWatch.Step();
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(step.wait).count();
     if (StopRequested(step.again ? 0 : static_cast<int>(std::min<long long>(wait, 60000)))) break;
@@ -152,7 +172,7 @@ int WatchVerb(Context& ctx, const Args& args) {
   close(stopPipe[1]);
   publisher.reset();  // "offline", once the queue is out (a few seconds at most)
   line.Close();
-  return kExitOk;
+  return exitCode;
 }
 
 }  // namespace tarvel::cli

@@ -1,6 +1,7 @@
 #include "console/address_change.h"
 
 #include "link/commands.h"
+#include "link/line_scan.h"
 
 namespace tarvel::console {
 namespace {
@@ -18,6 +19,16 @@ std::optional<bool> Answers(link::Line& line, int address) {
 }
 
 }  // namespace
+
+TargetCheck CheckTargetFree(link::ModbusRtuLine& line, int address) {
+  for (int probe = 0; probe < kTargetProbes; ++probe) {
+    const link::Probe heard = link::ProbeUnit(line, static_cast<std::uint8_t>(address), line.Timing().firstByte);
+    if (heard.outcome == link::Outcome::PortClosed || heard.outcome == link::Outcome::PortError)
+      return {TargetState::Unknown, heard.outcome};
+    if (heard.outcome != link::Outcome::NoReply) return {TargetState::Taken, heard.outcome};
+  }
+  return {TargetState::Free, link::Outcome::NoReply};
+}
 
 AddressFate ResolveAddressChange(store::ConfigStore& store, link::Line& line, int from, int to, const Say& say,
                                  bool answeredAtNew) {

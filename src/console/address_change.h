@@ -9,9 +9,22 @@
 #include <string>
 
 #include "link/line.h"
+#include "link/modbus_rtu_line.h"
 #include "store/config_store.h"
 
 namespace tarvel::console {
+
+// Before a unit is given an address: is any other unit there? Free only when every one of
+// kTargetProbes probes went unanswered, so that one lost reply never puts two units on one
+// address; taken when any probe heard anything, even garbled. Unknown when the port failed
+// (outcome says how).
+enum class TargetState { Free, Taken, Unknown };
+struct TargetCheck {
+  TargetState state = TargetState::Unknown;
+  link::Outcome outcome = link::Outcome::NoReply;
+};
+inline constexpr int kTargetProbes = 3;
+TargetCheck CheckTargetFree(link::ModbusRtuLine& line, int address);
 
 enum class AddressFate {
   Moved,       // the unit answers at the new address and the rows moved with it

@@ -276,12 +276,12 @@ bool ChannelMap::ChangeAddress(const std::string& currentText, const std::string
   if (!EnsureLineOpen()) return false;
 
   // Two units on one address would answer together: refuse an address anyone answers to.
-  const link::Probe taken = link::ProbeUnit(line_, static_cast<std::uint8_t>(next), line_.Timing().firstByte);
-  if (taken.outcome == Outcome::PortClosed || taken.outcome == Outcome::PortError) {
+  const TargetCheck taken = CheckTargetFree(line_, next);
+  if (taken.state == TargetState::Unknown) {
     Display("Error: " + std::string(link::Describe(taken.outcome)));
     return false;
   }
-  if (taken.outcome != Outcome::NoReply) {
+  if (taken.state == TargetState::Taken) {
     Display("Target address is already used by a unit on the line");
     Display("Choose a different target address");
     return false;

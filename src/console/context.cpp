@@ -41,12 +41,13 @@ link::FrameUse Context::FramesFor(std::uint8_t address) {
   use.blockReadsAllowed = blockReads;
   // Unreadable knowledge is no knowledge: the controller is asked again.
   if (auto row = store.Capabilities(address); row.ok())
-    use.known = {KnownOf(row->pairWrites), KnownOf(row->blockReads)};
+    use.known = {KnownOf(row->pairWrites), KnownOf(row->blockReads), KnownOf(row->modeBlock)};
   return use;
 }
 
 void Context::Learnt(std::uint8_t address, const link::FrameUse& use) {
-  const store::CapabilityRow row{address, StoredOf(use.known.pairWrites), StoredOf(use.known.blockReads)};
+  const store::CapabilityRow row{address, StoredOf(use.known.pairWrites), StoredOf(use.known.blockReads),
+                                 StoredOf(use.known.modeBlock)};
   if (auto stored = store.Capabilities(address); stored.ok() && *stored == row) return;
   if (auto saved = store.SaveCapabilities(row); !saved.ok())
     Display("The database did not keep which frames controller " + Text(address) + " answers: " + saved.message());

@@ -1,5 +1,7 @@
 #include "console/monitor.h"
 
+#include <utility>
+
 namespace tarvel::console {
 
 using link::Outcome;
@@ -25,50 +27,75 @@ using PlannedRead = RunStateRead::PlannedRead;
 constexpr PlannedRead kPairReads[] = {{reg::kProgramLowStep, 2}, {reg::kCurrentStep, 2},     {reg::kRunMode, 2},
                                       {reg::kStepTime, 2},       {reg::kProfileSetPoint, 2}, {reg::kProcessValue, 2},
                                       {reg::kSetValue, 2},       {reg::kRelayStates, 2}};
-// Neighbours in one read each; the set value and the relays stand alone.
-constexpr PlannedRead kBlockReads[] = {{reg::kRunMode, reg::kProgramHighStep - reg::kRunMode + 1},
-                                       {reg::kCurrentStep, reg::kStepTime - reg::kCurrentStep + 1},
-                                       {reg::kProcessValue, reg::kProfileSetPoint - reg::kProcessValue + 1},
+// The run mode and the program limits, neighbours in the map, in one block; the rest in pairs.
+constexpr PlannedRead kModeBlockReads[] = {{reg::kRunMode, reg::kProgramHighStep - reg::kRunMode + 1},
+                                           {reg::kCurrentStep, 2},
+                                           {reg::kStepTime, 2},
+                                           {reg::kProfileSetPoint, 2},
+                                           {reg::kProcessValue, 2},
+                                           {reg::kSetValue, 2},
+                                           {reg::kRelayStates, 2}};
+// While the block is untried: the limits first, then the block in place of the run mode's pair.
+// A unit that is not there costs one window, and silence to the block after an answered pair
+// means the unit does not read blocks.
+constexpr PlannedRead kProbeReads[] = {{reg::kProgramLowStep, 2},
+                                       {reg::kRunMode, reg::kProgramHighStep - reg::kRunMode + 1},
+                                       {reg::kCurrentStep, 2},
+                                       {reg::kStepTime, 2},
+                                       {reg::kProfileSetPoint, 2},
+                                       {reg::kProcessValue, 2},
                                        {reg::kSetValue, 2},
                                        {reg::kRelayStates, 2}};
-constexpr PlannedRead kProbe{reg::kProgramSteps, link::kBlockRegisters};
 constexpr int kFields = 9;
 
 std::span<const PlannedRead> PlanFor(const link::FrameUse& frames) {
-  if (frames.BlockReads()) return kBlockReads;
+  if (frames.ModeBlock()) return kModeBlockReads;
+  if (frames.ProbeModeBlock()) return kProbeReads;
   return kPairReads;
 }
 
 }  // namespace
 
 RunStateRead::RunStateRead(std::uint8_t address, link::FrameUse frames)
-    : address_(address), frames_(frames), probe_(frames.ProbeBlocks()), plan_(PlanFor(frames)) {}
+    : address_(address), frames_(frames), probe_(frames.ProbeModeBlock()), plan_(PlanFor(frames)) {}
 
-int RunStateRead::Exchanges(const link::FrameUse& frames) {
-  return static_cast<int>(PlanFor(frames).size()) + (frames.ProbeBlocks() ? 1 : 0);
+int RunStateRead::Exchanges(const link::FrameUse& frames) { return static_cast<int>(PlanFor(frames).size()); }
+
+void RunStateRead::InPairs() {
+  // The limits are in from the first read; the pair plan goes on after it, the run mode's pair included.
+  plan_ = kPairReads;
+  next_ = 1;
+  probe_ = false;
 }
 
 Outcome RunStateRead::Next(link::CommandSet& commands) {
-  // The probe follows the reading's first read, and only when the unit answered it: silence
-  // then means the unit does not read blocks, and a unit that is not there costs one window.
-  if (probe_ && next_ > 0) {
-    probe_ = false;
-    auto probe = commands.ReadBlock(address_, kProbe.reg, kProbe.count);
-    if (probe.ok())
-      frames_.known.blockReads = link::Known::Yes;
-    else if (probe.outcome == Outcome::Exception || probe.outcome == Outcome::BadLength ||
-             probe.outcome == Outcome::NoReply)
-      frames_.known.blockReads = link::Known::No;
-    // This reading goes on in pairs; the next one uses what the probe found.
-    return probe.outcome == Outcome::Cancelled ? Outcome::Cancelled : Outcome::Ok;
-  }
   if (next_ >= plan_.size()) return Outcome::NotSent;
+  const bool probing = probe_ && next_ == 1;
   const PlannedRead& read = plan_[next_++];
   auto reply = commands.ReadBlock(address_, read.reg, read.count);
-  if (!reply.ok()) probe_ = false;
-  // A known block read refused: another unit at this address, or a passing failure; the next
-  // reading probes again.
-  if (read.count > 2 && reply.outcome == Outcome::Exception) frames_.known.blockReads = link::Known::Untried;
+  if (probing) {
+    probe_ = false;
+    const Outcome outcome = reply.outcome;
+    if (reply.ok()) {
+      frames_.known.modeBlock = link::Known::Yes;
+    } else if (outcome != Outcome::PortError && outcome != Outcome::PortClosed && outcome != Outcome::Cancelled) {
+      // Refused, or unanswered by a unit that answered the read before: it does not read this
+      // block, for good. Another fault of the line teaches nothing. This reading goes on in pairs.
+      if (outcome == Outcome::Exception || outcome == Outcome::BadLength || outcome == Outcome::NoReply)
+        frames_.known.modeBlock = link::Known::No;
+      InPairs();
+      return Outcome::Ok;
+    }
+  } else if (read.count > 2 && (reply.outcome == Outcome::Exception || reply.outcome == Outcome::BadLength)) {
+    // A block known to be answered is refused: refused for good, and this reading goes on in
+    // pairs, the limits with it.
+    frames_.known.modeBlock = link::Known::No;
+    plan_ = kPairReads;
+    next_ = 0;
+    return Outcome::Ok;
+  } else if (probe_ && !reply.ok()) {
+    InPairs();  // no answer to the limits: nothing to learn from the block's silence
+  }
   Take(read, reply, commands);
   return reply.outcome;
 }

@@ -35,17 +35,19 @@ struct RunStateReading {
 // The reads of a reading one exchange at a time, in the order the controller is asked, so
 // that the line watch can let a user command in between two of them. Neighbouring registers
 // come in one read: the program limits as a pair (eight reads); where the controller answers
-// block reads, the run mode with the limits, the step with its time and the process value with
-// the program's set point (five reads). When block reads are untried and allowed, the first
-// read, once answered, is followed by the probe, a block of the step area, which is no part of
-// the reading.
+// it, the run mode with the limits in one block (seven reads). A block covers only registers
+// the map describes: the step and its time, the process value and the program's set point lie
+// apart, with undescribed registers between. While that block is untried and blocks are
+// allowed, the reading asks for it in place of the run mode's pair once the limits are
+// answered: refused (an exception, a reply of the wrong length) or unanswered, it is never
+// asked again, and the reading goes on in pairs.
 class RunStateRead {
  public:
   explicit RunStateRead(std::uint8_t address, link::FrameUse frames = {{}, false});
 
-  bool Done() const { return next_ == plan_.size() && !probe_; }
-  // The next read (one exchange) and its outcome; NotSent once Done. The probe's outcome is
-  // Ok unless it could not be sent: what it finds is learnt, it fails nothing.
+  bool Done() const { return next_ == plan_.size(); }
+  // The next read (one exchange) and its outcome; NotSent once Done. A block that fails while
+  // the reading can go on in pairs gives Ok: what it teaches is learnt, it fails nothing.
   link::Outcome Next(link::CommandSet& commands);
   // The reads not made yet are given up as NotSent: a controller that did not answer is not
   // asked seven more times.
@@ -65,10 +67,11 @@ class RunStateRead {
  private:
   void Take(const PlannedRead& read, const link::Reply<std::vector<std::uint16_t>>& reply,
             link::CommandSet& commands);
+  void InPairs();  // the rest of this reading two registers at a time
 
   std::uint8_t address_;
   link::FrameUse frames_;
-  bool probe_ = false;  // the probe is due once the first read is answered
+  bool probe_ = false;  // the second read tries the block
   std::span<const PlannedRead> plan_;
   std::size_t next_ = 0;
   unsigned filled_ = 0;  // the fields a read has given, one bit each

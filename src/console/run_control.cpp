@@ -281,16 +281,28 @@ bool RunControl::PauseProfile() {
   }
   const int setPoint = reading.profileSetPoint.value;
   context_.view.SetLed(Led::Busy);
+  // The set value is read first (its neighbour goes with the write; an equal one needs none):
+  // when that read fails, the user reads that nothing was written.
   auto& commands = context_.commands;
-  if (!sequence.Write(commands.WriteSetValue(*address, static_cast<std::int16_t>(setPoint)), "set value",
-                      Text(setPoint)))
-    return false;
-  auto held = commands.ReadSetValue(*address);
-  if (!sequence.Read(held.outcome, "the set value back") ||
-      !sequence.ReadBack(*address, "set value", Text(setPoint), Text(held.value)))
-    return false;
-  // The low step beside the run mode as the reading found it.
-  if (!WriteRunModeChecked(sequence, *address, 0, reading.programLowStep.value)) return false;
+  auto present = commands.ReadPair(*address, link::reg::kSetValue);
+  if (!sequence.Read(present.outcome, "the set value")) return false;
+  if (link::DecodeSigned(present.value.first) != setPoint) {
+    if (!sequence.Write(commands.WriteSetValue(*address, static_cast<std::int16_t>(setPoint), present.value.second),
+                        "set value", Text(setPoint)))
+      return false;
+    auto held = commands.ReadSetValue(*address);
+    if (!sequence.Read(held.outcome, "the set value back") ||
+        !sequence.ReadBack(*address, "set value", Text(setPoint), Text(held.value)))
+      return false;
+  }
+  // The low step beside the run mode as the reading found it, else as read just now.
+  std::uint8_t lowStep = reading.programLowStep.value;
+  if (!reading.programLowStep.ok()) {
+    auto beside = commands.ReadPair(*address, link::reg::kRunMode);
+    if (!sequence.Read(beside.outcome, "the low program step")) return false;
+    lowStep = link::ByteOf(beside.value.second);
+  }
+  if (!WriteRunModeChecked(sequence, *address, 0, lowStep)) return false;
   monitor_.SetSelectedRunMode(0);
   context_.view.SetLed(Led::Idle);
   context_.Display("Profile paused: the controller holds the set point " + Text(setPoint));
@@ -347,8 +359,12 @@ bool RunControl::SetRunMode() {
   Exchanges exchanges(context_, 2 + 9);
   Sequence sequence(context_, "Set Mode");
   context_.view.SetLed(Led::Busy);
-  if (!sequence.Write(context_.commands.WriteRunMode(*address, static_cast<std::uint8_t>(mode)), "run mode",
-                      Text(mode)))
+  // The low step beside the run mode is read first: a failed read writes nothing.
+  auto beside = context_.commands.ReadPair(*address, link::reg::kRunMode);
+  if (!sequence.Read(beside.outcome, "the low program step")) return false;
+  if (!sequence.Write(context_.commands.WriteRunMode(*address, static_cast<std::uint8_t>(mode),
+                                                     link::ByteOf(beside.value.second)),
+                      "run mode", Text(mode)))
     return false;
   // The reading reports its own failure, and reads the mode back.
   const RunStateReading reading = monitor_.ReadRunState();

@@ -3,7 +3,9 @@
 // and kept by the caller (the console keeps it in the database). Every controller answers the
 // two-register frames: a read of two registers, a write of two. Some also store the second
 // register of a write (so one write carries two words of a program) and answer a read of many
-// registers (so a block of the step area comes in one exchange).
+// registers. A block read covers only registers the map describes, side by side, and each block
+// shape is learnt on its own: the step area, and the run mode with the program limits. A
+// refused shape stays refused until the controller is forgotten.
 
 #include <cstdint>
 
@@ -13,7 +15,8 @@ enum class Known : std::uint8_t { Untried, Yes, No };
 
 struct Capabilities {
   Known pairWrites = Known::Untried;  // stores both registers of a function 16 write
-  Known blockReads = Known::Untried;  // answers a read of kBlockRegisters registers
+  Known blockReads = Known::Untried;  // answers a read of kBlockRegisters registers of the step area
+  Known modeBlock = Known::Untried;   // answers the run mode and the program limits (0x200D..0x200F) in one read
   bool operator==(const Capabilities&) const = default;
 };
 
@@ -33,6 +36,8 @@ struct FrameUse {
   bool BlockReads() const { return blockReadsAllowed && known.blockReads == Known::Yes; }
   // The first read that could use a block tries one, once per controller.
   bool ProbeBlocks() const { return blockReadsAllowed && known.blockReads == Known::Untried; }
+  bool ModeBlock() const { return blockReadsAllowed && known.modeBlock == Known::Yes; }
+  bool ProbeModeBlock() const { return blockReadsAllowed && known.modeBlock == Known::Untried; }
   bool PairWrites() const { return known.pairWrites == Known::Yes; }
 };
 

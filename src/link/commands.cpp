@@ -74,6 +74,11 @@ Outcome CommandSet::WriteSetValue(std::uint8_t address, std::int16_t value) {
   return line_.WriteRegisters(address, reg::kSetValue, EncodeSigned(value), present.value.second);
 }
 
+Outcome CommandSet::WriteSetValue(std::uint8_t address, std::int16_t value, std::uint16_t next) {
+  if (!Addressable(address)) return Outcome::NotSent;
+  return line_.WriteRegisters(address, reg::kSetValue, EncodeSigned(value), next);
+}
+
 Reply<std::int16_t> CommandSet::ReadProcessValue(std::uint8_t address) {
   if (!Addressable(address)) return {Outcome::NotSent, 0};
   auto reply = Convert<std::int16_t>(line_.ReadRegisters(address, reg::kProcessValue), DecodeSigned);

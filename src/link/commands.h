@@ -74,6 +74,8 @@ class CommandSet {
   Reply<std::int16_t> ReadSingleSetPoint(std::uint8_t address);  // same register as ReadSetValue
   // Reads the set value (and the word beside it) first and writes only when it differs.
   Outcome WriteSetValue(std::uint8_t address, std::int16_t value);
+  // The word beside the set value keeps next (as a read just before found it).
+  Outcome WriteSetValue(std::uint8_t address, std::int16_t value, std::uint16_t next);
   // Also stores the value in ProcessValueTable for addresses 1..64.
   Reply<std::int16_t> ReadProcessValue(std::uint8_t address);
   Reply<std::int16_t> ReadProfileSetPoint(std::uint8_t address);

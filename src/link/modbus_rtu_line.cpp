@@ -3,7 +3,6 @@
 #include <grp.h>
 #include <modbus/modbus.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,8 +11,12 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <optional>
 
 #include "link/capabilities.h"
+#include "link/port_hold.h"
+#include "link/reply_frames.h"
 
 namespace tarvel::link {
 
@@ -30,6 +33,10 @@ constexpr microseconds kInterFrameSilence{(35'000'000 + kBaud - 1) / kBaud};
 // A line that keeps talking after a failure is given up on after this long; the exchange
 // has failed already, the wait only keeps the next one clean.
 constexpr std::chrono::seconds kLongestDrain{2};
+// A reply that may be a copy has its request sent again this often at most.
+constexpr int kMostResends = 3;
+// A line that has shown a copy of a frame is taken for a line that repeats frames for this long.
+constexpr std::chrono::seconds kRepeatingMemory{60};
 
 // Serial devices belong to a group whose members may use them (dialout on Debian). Name the
 // device's own group when membership would give read and write, else the usual one.
@@ -43,45 +50,9 @@ std::string AccessHint(const struct stat& info) {
 
 bool Addressable(std::uint8_t address) { return address >= 1 && address <= 247; }
 
-std::uint16_t Crc16(const std::uint8_t* bytes, std::size_t count) {
-  std::uint16_t crc = 0xFFFF;
-  for (std::size_t i = 0; i < count; ++i) {
-    crc ^= bytes[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-  }
-  return crc;
-}
-
-// Length of the frame libmodbus has taken for a reply, reckoned from its function code the
-// way libmodbus reckons it (it returns no length for a frame from another address).
-int FrameLength(const std::uint8_t* frame) {
-  const std::uint8_t function = frame[1];
-  int meta = 1;
-  if (function == 0x05 || function == 0x06 || function == 0x0F || function == 0x10) meta = 4;
-  if (function == 0x16) meta = 6;
-  int data = (function <= 0x04 || function == 0x11 || function == 0x17) ? frame[2] : 0;
-  return 2 + meta + data + 2;
-}
-
-Outcome OutcomeOfErrno(int error) {
-  switch (error) {
-    case ETIMEDOUT: return Outcome::Incomplete;  // the first byte was in, so the rest was late
-    case EMBBADCRC: return Outcome::BadCrc;
-    case EMBBADSLAVE: return Outcome::WrongAddress;
-    case EMBBADDATA:
-    case EMBMDATA: return Outcome::BadLength;
-    case EMBBADEXC:
-    case EMBUNKEXC: return Outcome::Exception;
-    default:
-      if (error >= EMBXILFUN && error <= EMBXGTAR) return Outcome::Exception;
-      return Outcome::PortError;
-  }
-}
-
-// Waits until fd has input or `wait` has passed; false on timeout. Errors count as input
-// so that the caller's read reports them.
-bool WaitReadable(int fd, microseconds wait) {
-  const auto deadline = Clock::now() + wait;
+// Waits until fd has input or the deadline has passed; false on timeout. Errors and a hang-up
+// count as input so that the caller's read reports them.
+bool WaitReadable(int fd, Clock::time_point deadline) {
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
     if (left.count() < 0) left = {};
@@ -94,117 +65,321 @@ bool WaitReadable(int fd, microseconds wait) {
   }
 }
 
+// Reads what is waiting; false when the port failed or hung up.
+bool ReadWaiting(int fd, std::vector<std::uint8_t>& into) {
+  std::array<std::uint8_t, 512> buffer{};
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got > 0) {
+      into.assign(buffer.begin(), buffer.begin() + got);
+      return true;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    into.clear();
+    return got < 0 && errno == EAGAIN;  // 0 after poll said readable: hung up
+  }
+}
+
 }  // namespace
 
 struct ModbusRtuLine::Impl {
+  struct Heard {
+    Clock::time_point at;
+    Frame bytes;
+  };
+  // One try of a request: what was heard in answer.
+  struct Answer {
+    Outcome outcome = Outcome::NoReply;
+    Frame reply;
+    bool doubtful = false;    // the reply may be a copy: ask again
+    std::vector<Frame> ours;  // every frame of the reply's shape heard
+  };
+  enum class Echoing { Unknown, Yes, No };
+
   mutable std::mutex mutex;
   modbus_t* ctx = nullptr;
+  int fd = -1;
   std::string device;
+  struct stat node {};
+  PortHold hold;
   LineTiming timing;
   bool heardLate = false;  // see HeardLateReply
+  bool portLost = false;
+  LineCounts counts;
+  std::deque<Heard> heard;         // frames heard within the duplicate horizon, oldest first
+  Clock::time_point lastByte{};    // when the line last carried a byte we heard
+  Clock::time_point sentEnd{};     // when our last request left the wire, at the latest
+  Clock::time_point quietUntil{};  // handed over by another process: heard out until then
+  Clock::time_point repeatingUntil{};  // a copy was heard lately: see Repeating
+  Echoing echoing = Echoing::Unknown;
+
+  // A line that repeats frames may hold several copies of one frame at once: there a reply
+  // like a frame heard shortly before is taken only once no twin of it has come for a horizon,
+  // never because it came again. Elsewhere the same reply again is the unit saying it again.
+  bool Repeating() const { return Clock::now() < repeatingUntil; }
+  void CopyHeard() {
+    ++counts.copies;
+    repeatingUntil = Clock::now() + kRepeatingMemory;
+  }
 
   void CloseLocked() {
     if (!ctx) return;
-    // The exclusive hold goes with us: a later program, or a later run of ours as a user
-    // without the right to break it, can open the port again.
-    ioctl(modbus_get_socket(ctx), TIOCNXCL);
+    // Only what this process took goes: another program's exclusive hold stays.
+    ReleasePortHold(fd, hold);
+    NoteOwner(node, false);
     modbus_close(ctx);
     modbus_free(ctx);
     ctx = nullptr;
+    fd = -1;
   }
 
-  // Discards what comes until the line has been quiet for longer than a reply window and,
-  // when given, the horizon has passed, so that no late byte is read as the next reply.
-  // True when something was discarded.
-  bool DrainUntilQuiet(Clock::time_point horizon = {}) {
-    const int fd = modbus_get_socket(ctx);
+  void Record(Clock::time_point at, const Frame& frame) {
+    while (!heard.empty() && heard.front().at < at - timing.duplicateHorizon) heard.pop_front();
+    heard.push_back({at, frame});
+  }
+  bool HeardBefore(const Frame& frame) const {
+    const auto since = Clock::now() - timing.duplicateHorizon;
+    return std::any_of(heard.begin(), heard.end(), [&](const Heard& h) { return h.at >= since && h.bytes == frame; });
+  }
+
+  // Reads what came; false (and the port lost) when the port failed.
+  bool Take(FrameCutter& cutter) {
+    std::vector<std::uint8_t> bytes;
+    if (!ReadWaiting(fd, bytes)) {
+      portLost = true;
+      return false;
+    }
+    if (!bytes.empty()) lastByte = Clock::now();
+    cutter.Add(bytes);
+    return true;
+  }
+  // Keeps the sound frames the cutter holds, all but the request's echo. Heard again with no
+  // request to answer, a frame is a copy.
+  void KeepFrames(FrameCutter& cutter, const Frame& request, bool lastCall) {
+    while (auto frame = cutter.Next(lastCall)) {
+      if (Judge(request, *frame, echoing == Echoing::Yes).role == FrameRole::Echo) continue;
+      if (HeardBefore(*frame)) CopyHeard();
+      Record(lastByte, *frame);
+    }
+  }
+
+  // Hears the line out until it has been quiet for longer than a reply window and, when
+  // given, the horizon has passed, so that no late byte is read as the next reply. The frames
+  // heard are kept: a copy of one is known for what it is. True when something came.
+  bool DrainUntilQuiet(const Frame& request, Clock::time_point horizon = {}) {
     const auto quiet = std::chrono::duration_cast<microseconds>(timing.firstByte) + kInterFrameSilence;
     const auto giveUp = std::max(Clock::now(), horizon) + kLongestDrain;
-    std::array<std::uint8_t, 256> junk{};
-    bool heard = false;
+    FrameCutter cutter(request);
+    bool came = false;
     for (;;) {
       const auto now = Clock::now();
-      if (now >= giveUp) break;
-      const auto wait = std::max(quiet, std::chrono::duration_cast<microseconds>(horizon - now));
-      if (!WaitReadable(fd, wait)) break;
-      ssize_t got = read(fd, junk.data(), junk.size());
-      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) break;  // hung up
-      heard = heard || got > 0;
+      if (now >= giveUp || !WaitReadable(fd, std::max(now + quiet, horizon))) break;
+      if (!Take(cutter)) break;
+      came = true;
+      KeepFrames(cutter, request, false);
     }
-    modbus_flush(ctx);
-    return heard;
+    KeepFrames(cutter, request, true);
+    return came;
+  }
+
+  // Before a request: what came since the last exchange is heard and kept, and the line
+  // keeps 3.5 characters of silence after the last byte. Something unfinished on the line
+  // would run into the reply: it is heard out first. False when the port failed.
+  bool ClearTheLine(const Frame& request) {
+    if (Clock::now() < quietUntil) DrainUntilQuiet(request, quietUntil);
+    quietUntil = {};
+    FrameCutter cutter(request);
+    const auto giveUp = Clock::now() + kLongestDrain;
+    while (Clock::now() < giveUp && WaitReadable(fd, lastByte + kInterFrameSilence)) {
+      if (!Take(cutter)) return false;
+      KeepFrames(cutter, request, false);
+    }
+    if (cutter.Pending() || cutter.Skipped() > 0) DrainUntilQuiet(request);
+    return !portLost;
+  }
+
+  bool Send(const Frame& request) {
+    // 3.5 characters of silence after every frame on the line, ours too: a port that takes a
+    // request at once (a pseudo-terminal, a buffering adapter) still puts it on a wire at
+    // 9600 baud, and the unit hears two requests run together as one garbled frame.
+    const auto silentFrom = std::max(lastByte, sentEnd) + kInterFrameSilence;
+    if (Clock::now() < silentFrom) {
+      FrameCutter cutter(request);
+      while (WaitReadable(fd, silentFrom)) {
+        if (!Take(cutter)) return false;
+        KeepFrames(cutter, request, false);
+      }
+      KeepFrames(cutter, request, true);
+    }
+    const auto start = Clock::now();
+    for (std::size_t done = 0; done < request.size();) {
+      const ssize_t written = ::write(fd, request.data() + done, request.size() - done);
+      if (written > 0) {
+        done += static_cast<std::size_t>(written);
+      } else if (written < 0 && errno == EAGAIN) {
+        pollfd pfd{fd, POLLOUT, 0};
+        poll(&pfd, 1, 100);
+      } else if (!(written < 0 && errno == EINTR)) {
+        portLost = true;
+        return false;
+      }
+    }
+    // The first-byte window starts once the request has left, not when it was queued.
+    tcdrain(fd);
+    // A character more: the far end reckons the wire time from when the bytes reached it.
+    sentEnd = std::max(Clock::now(), start + kCharTime * static_cast<int>(request.size() + 1));
+    return true;
+  }
+
+  // Listens for the reply to request, sent at `sent`. before: the frames of the reply's shape
+  // heard in the tries before this one; one of them heard again is the unit saying it again.
+  Answer Listen(const Frame& request, Clock::time_point sent, const std::vector<Frame>& before) {
+    FrameCutter cutter(request);
+    Answer answer;
+    std::optional<Outcome> stray;
+    bool replied = false, echoSeen = false;
+    Clock::time_point pendingSince{}, replyEnd{}, strayEnd{};
+    // A reply longer than a pair read's nine bytes gets the time its extra bytes take.
+    const int replyBytes = request[1] == 0x03 ? 5 + 2 * (request[4] << 8 | request[5]) : 8;
+    const auto rest = timing.rest + kCharTime * std::max(0, replyBytes - 9);
+    const auto window = sent + timing.firstByte;
+
+    auto take = [&](const Frame& frame) {
+      // One echo a request: a coil write's reply, which repeats the request, follows it.
+      const Judged judged = Judge(request, frame, echoing == Echoing::Yes && !echoSeen);
+      if (judged.role == FrameRole::Echo) {
+        echoSeen = true;
+        ++counts.echoes;
+        return;
+      }
+      const bool known = HeardBefore(frame);
+      Record(lastByte, frame);
+      if (judged.role == FrameRole::Stray) {
+        stray = judged.outcome;
+        strayEnd = lastByte;
+        ++counts.strays;
+        if (known) CopyHeard();  // heard twice, and no request of ours asked for it
+        return;
+      }
+      answer.ours.push_back(frame);
+      const bool trusted = !known || (!Repeating() && std::find(before.begin(), before.end(), frame) != before.end());
+      replyEnd = lastByte;
+      if (replied && answer.doubtful && trusted && frame != answer.reply) {
+        CopyHeard();  // the doubtful one, and now one not heard before: the copy came first
+        answer = {judged.outcome, frame, false, answer.ours};
+      } else if (!replied) {
+        replied = true;
+        answer.reply = frame;
+        answer.outcome = judged.outcome;
+        answer.doubtful = !trusted;
+      } else if (frame == answer.reply) {
+        CopyHeard();  // the reply again, right after itself
+      } else {
+        answer.doubtful = true;  // two answers: which one is the unit's cannot be told
+      }
+    };
+
+    for (;;) {
+      Clock::time_point deadline;
+      if (cutter.Pending())
+        deadline = pendingSince + rest;
+      else if (replied && answer.doubtful && Repeating())
+        deadline = std::max(window, replyEnd + kInterFrameSilence);  // the unit's own reply may still come
+      else if (replied)  // the silence the line keeps after the reply, and after our own request
+        deadline = std::max(replyEnd, sentEnd) + kInterFrameSilence;
+      else  // another unit's frame in the window holds the line: the reply may follow it
+        deadline = std::min(std::max(window, strayEnd + kInterFrameSilence), window + rest);
+      if (!WaitReadable(fd, deadline)) break;
+      const bool wasPending = cutter.Pending();
+      if (!Take(cutter)) {
+        answer.outcome = Outcome::PortError;
+        return answer;
+      }
+      if (!wasPending) pendingSince = lastByte;
+      while (auto frame = cutter.Next()) take(*frame);
+    }
+    while (auto frame = cutter.Next(true)) take(*frame);
+
+    if (replied) {
+      if (request[1] != 0x05 && !answer.doubtful) echoing = echoSeen ? Echoing::Yes : Echoing::No;
+      return answer;
+    }
+    if (cutter.Skipped() > 0)
+      answer.outcome = Outcome::BadCrc;  // noise, and no sound reply in it
+    else if (cutter.Pending())
+      answer.outcome = Outcome::Incomplete;
+    else if (stray)
+      answer.outcome = *stray;
+    return answer;
+  }
+
+  // On a line that repeats frames, after a doubtful reply: hears the line out until no frame of
+  // the reply's shape heard before has come for a horizon, so that the reply to the request sent
+  // again is one not heard before. A reply not heard before that comes meanwhile answers the
+  // request already.
+  Answer WaitOutTwins(const Frame& request) {
+    const auto giveUp = Clock::now() + 3 * timing.duplicateHorizon;
+    auto until = Clock::now() + timing.duplicateHorizon;
+    FrameCutter cutter(request);
+    Answer answer;
+    answer.doubtful = true;
+    for (;;) {
+      if (!WaitReadable(fd, std::min(until, giveUp))) break;
+      if (!Take(cutter)) {
+        answer.outcome = Outcome::PortError;
+        return answer;
+      }
+      while (auto frame = cutter.Next()) {
+        const Judged judged = Judge(request, *frame, echoing == Echoing::Yes);
+        if (judged.role == FrameRole::Echo) continue;
+        const bool known = HeardBefore(*frame);
+        Record(lastByte, *frame);
+        if (judged.role == FrameRole::Stray) continue;
+        if (!known) return {judged.outcome, *frame, false, {}};
+        CopyHeard();
+        until = lastByte + timing.duplicateHorizon;
+      }
+    }
+    if (Clock::now() >= giveUp) answer.outcome = Outcome::Ambiguous;
+    return answer;
   }
 
   // One request (address first, no CRC) and its reply, checked against the request.
-  Outcome Exchange(const std::uint8_t* request, int length, std::array<std::uint8_t, MODBUS_RTU_MAX_ADU_LENGTH>& reply) {
+  Outcome Exchange(const std::uint8_t* bytes, int length, Frame& reply) {
     std::lock_guard lock(mutex);
-    if (!Addressable(request[0])) return Outcome::NotSent;
+    if (!Addressable(bytes[0])) return Outcome::NotSent;
     if (!ctx) return Outcome::PortClosed;
-
-    // Something still talking on the line would be taken for the reply: hear it out first.
-    if (WaitReadable(modbus_get_socket(ctx), microseconds{0})) DrainUntilQuiet();
-    modbus_flush(ctx);
-    modbus_set_slave(ctx, request[0]);
-    const Clock::time_point sent = Clock::now();
-    Outcome outcome = SendAndReceive(request, length, reply, sent);
-    // The silence the line keeps after a reply is spent listening: a frame in it means the
-    // reply may not have been ours.
-    if (outcome == Outcome::Ok && WaitReadable(modbus_get_socket(ctx), kInterFrameSilence))
-      outcome = Outcome::ExtraFrame;
+    const Frame request = WithCrc({bytes, static_cast<std::size_t>(length)});
     heardLate = false;
-    if (outcome != Outcome::Ok && ctx) heardLate = DrainUntilQuiet(sent + timing.lateReply) && outcome == Outcome::NoReply;
-    return outcome;
-  }
+    if (!ClearTheLine(request)) return Outcome::PortError;
 
-  Outcome SendAndReceive(const std::uint8_t* request, int length,
-                         std::array<std::uint8_t, MODBUS_RTU_MAX_ADU_LENGTH>& reply, Clock::time_point sent) {
-    const int fd = modbus_get_socket(ctx);
-    if (modbus_send_raw_request(ctx, request, length) != length + 2) return Outcome::PortError;
-    // The first-byte window starts once the request has left, not when it was queued.
-    tcdrain(fd);
-    // No unit can answer a request still on the wire: what comes before it has left (at the
-    // baud rate, whatever the port reports) belongs to something else.
-    const Clock::time_point onWire = sent + kCharTime * (length + 2);
-    if (WaitReadable(fd, microseconds{0}) && Clock::now() < onWire + kCharTime) return Outcome::EarlyFrame;
-
-    // Waiting for the first byte here, not in libmodbus, tells "nothing came" from "a reply
-    // started and stalled", which libmodbus reports alike.
-    if (!WaitReadable(fd, std::chrono::duration_cast<microseconds>(timing.firstByte))) return Outcome::NoReply;
-    if (Clock::now() < onWire) return Outcome::EarlyFrame;
-
-    // With the byte timeout off, libmodbus's response timeout bounds the whole rest of the reply;
-    // a reply longer than a pair read's nine bytes gets the time its extra bytes take.
-    const int replyBytes = request[1] == 0x03 ? 5 + 2 * (request[4] << 8 | request[5]) : 8;
-    const auto rest = std::max<microseconds>(
-        std::chrono::duration_cast<microseconds>(timing.rest + kCharTime * std::max(0, replyBytes - 9)), microseconds{1});
-    modbus_set_response_timeout(ctx, static_cast<std::uint32_t>(rest.count() / 1'000'000),
-                                static_cast<std::uint32_t>(rest.count() % 1'000'000));
-    modbus_set_byte_timeout(ctx, 0, 0);
-    errno = 0;
-    int received = modbus_receive_confirmation(ctx, reply.data());
-    if (received < 0) return OutcomeOfErrno(errno);
-
-    if (received > 0 && reply[0] != request[0]) return Outcome::WrongAddress;  // broadcast, CRC checked
-    if (received == 0) {
-      // libmodbus skips the CRC of a frame from another address; a garbled frame (a stray
-      // byte before the reply, say) is a bad CRC, only a sound frame is another unit's.
-      int frameLength = FrameLength(reply.data());
-      if (frameLength > static_cast<int>(reply.size())) return Outcome::BadLength;  // a count no frame can hold
-      std::uint16_t crc = Crc16(reply.data(), static_cast<std::size_t>(frameLength - 2));
-      bool sound = reply[frameLength - 2] == (crc & 0xFF) && reply[frameLength - 1] == (crc >> 8);
-      return sound ? Outcome::WrongAddress : Outcome::BadCrc;
+    std::vector<Frame> before;
+    Clock::time_point firstSent{};
+    Answer answer;
+    for (int attempt = 0;; ++attempt) {
+      if (!Send(request)) return Outcome::PortError;
+      const Clock::time_point sent = Clock::now();
+      if (attempt == 0) firstSent = sent;
+      answer = Listen(request, sent, before);
+      if (answer.outcome == Outcome::PortError || !answer.doubtful) break;
+      if (Repeating()) {
+        answer = WaitOutTwins(request);
+        if (answer.outcome == Outcome::PortError || answer.outcome == Outcome::Ambiguous || !answer.doubtful) break;
+      }
+      if (attempt == kMostResends) {
+        answer.outcome = Outcome::Ambiguous;
+        break;
+      }
+      ++counts.resends;
+      before.insert(before.end(), answer.ours.begin(), answer.ours.end());
     }
-
-    const std::uint8_t function = request[1];
-    if (reply[1] == (function | 0x80)) return Outcome::Exception;
-    if (reply[1] != function) return Outcome::WrongFunction;
-    if (function == 0x03) {
-      const int bytes = 2 * (request[4] << 8 | request[5]);
-      return (received == 5 + bytes && reply[2] == bytes) ? Outcome::Ok : Outcome::BadLength;
+    if (answer.outcome == Outcome::PortError) return answer.outcome;
+    if (answer.outcome == Outcome::Ok) {
+      reply = std::move(answer.reply);
+      return Outcome::Ok;
     }
-    // Writes (5 and 16) echo the register or coil and the value or quantity.
-    if (received != 8) return Outcome::BadLength;
-    return std::equal(request + 2, request + 6, reply.begin() + 2) ? Outcome::Ok : Outcome::BadEcho;
+    heardLate = DrainUntilQuiet(request, firstSent + timing.lateReply) && answer.outcome == Outcome::NoReply;
+    return portLost ? Outcome::PortError : answer.outcome;
   }
 };
 
@@ -232,15 +407,34 @@ OpenResult ModbusRtuLine::Open(const std::string& devicePath) {
   // libmodbus puts the port in raw mode (no CR/LF translation, no echo) as it connects.
   if (modbus_connect(ctx) == -1) {
     const int failure = errno;
+    modbus_free(ctx);
+    // The exclusive mode refuses a user without the right to break it.
+    if (failure == EBUSY) return {OpenOutcome::CannotOpen, "Serial port " + devicePath + " is in use by " + PortHolder(info)};
     std::string reason = failure == ENOTTY ? "not a serial device" : modbus_strerror(failure);
     if (failure == EACCES) reason += AccessHint(info);
-    modbus_free(ctx);
     return {OpenOutcome::CannotOpen, "Serial port " + devicePath + " cannot be opened: " + reason};
   }
-  // Keep a second program off the line while we own it (ignored where unsupported).
-  ioctl(modbus_get_socket(ctx), TIOCEXCL);
-  modbus_flush(ctx);
-  impl_->ctx = ctx;
+  const int fd = modbus_get_socket(ctx);
+  struct stat node {};
+  fstat(fd, &node);
+  PortHold hold;
+  if (auto holder = TakePortHold(fd, node, hold)) {
+    modbus_close(ctx);
+    modbus_free(ctx);
+    return {OpenOutcome::CannotOpen, "Serial port " + devicePath + " is in use by " + *holder};
+  }
+  Impl& line = *impl_;
+  line.ctx = ctx;
+  line.fd = fd;
+  line.node = node;
+  line.hold = hold;
+  line.portLost = false;
+  line.heard.clear();
+  line.lastByte = {};
+  line.echoing = Impl::Echoing::Unknown;
+  // Copies of frames the last owner caused may still come: hear them out before trusting a reply.
+  line.quietUntil = HandedOverUntil(node, line.timing.duplicateHorizon).value_or(Clock::time_point{});
+  NoteOwner(node, true);
   return {OpenOutcome::Ok, {}};
 }
 
@@ -274,6 +468,16 @@ bool ModbusRtuLine::HeardLateReply() const {
   return impl_->heardLate;
 }
 
+bool ModbusRtuLine::PortLost() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->portLost;
+}
+
+LineCounts ModbusRtuLine::Counts() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->counts;
+}
+
 Reply<RegisterPair> ModbusRtuLine::ReadRegisterPair(std::uint8_t address, std::uint16_t reg) {
   auto block = ReadRegisterBlock(address, reg, 2);
   if (!block.ok()) return {block.outcome, {}};
@@ -288,7 +492,7 @@ Reply<std::vector<std::uint16_t>> ModbusRtuLine::ReadRegisterBlock(std::uint8_t 
                                             static_cast<std::uint8_t>(reg & 0xFF),
                                             0x00,
                                             static_cast<std::uint8_t>(count)};
-  std::array<std::uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> reply{};
+  Frame reply;
   Outcome outcome = impl_->Exchange(request.data(), static_cast<int>(request.size()), reply);
   if (outcome != Outcome::Ok) return {outcome, {}};
   std::vector<std::uint16_t> values(static_cast<std::size_t>(count));
@@ -310,7 +514,7 @@ Outcome ModbusRtuLine::WriteRegisters(std::uint8_t address, std::uint16_t reg, s
                                              static_cast<std::uint8_t>(value & 0xFF),
                                              static_cast<std::uint8_t>(next >> 8),
                                              static_cast<std::uint8_t>(next & 0xFF)};
-  std::array<std::uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> reply{};
+  Frame reply;
   return impl_->Exchange(request.data(), static_cast<int>(request.size()), reply);
 }
 
@@ -321,7 +525,7 @@ Outcome ModbusRtuLine::WriteCoil(std::uint8_t address, std::uint16_t coil, bool 
                                             static_cast<std::uint8_t>(coil & 0xFF),
                                             static_cast<std::uint8_t>(on ? 0xFF : 0x00),
                                             0x00};
-  std::array<std::uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> reply{};
+  Frame reply;
   return impl_->Exchange(request.data(), static_cast<int>(request.size()), reply);
 }
 

@@ -14,8 +14,7 @@ std::string_view Describe(Outcome outcome) {
     case Outcome::WrongFunction: return "reply with another function";
     case Outcome::BadLength: return "reply of the wrong length";
     case Outcome::BadEcho: return "write not echoed";
-    case Outcome::EarlyFrame: return "a frame before the reply could come";
-    case Outcome::ExtraFrame: return "a second frame after the reply";
+    case Outcome::Ambiguous: return "replies that cannot be told apart";
     case Outcome::Exception: return "exception reply";
     case Outcome::PortError: return "port error";
     case Outcome::Cancelled: return "cancelled";

@@ -18,8 +18,7 @@ enum class Outcome : std::uint8_t {
   WrongFunction,
   BadLength,      // byte count or length does not fit the request
   BadEcho,        // a write's echo does not repeat the request
-  EarlyFrame,     // bytes came before the request could have left the wire: no reply to it
-  ExtraFrame,     // another frame followed the reply at once: which of them answers is unknown
+  Ambiguous,      // replies that may be copies of earlier frames, asked for again and still not told apart
   Exception,      // the controller answered with a Modbus exception
   PortError,      // the port failed while sending or receiving
   Cancelled,      // the user cancelled the command before this exchange: nothing was sent

@@ -42,9 +42,9 @@ TransferFault ReadWords(CommandSet& commands, std::uint8_t address, int from, st
       }
       const bool refused = block.outcome == Outcome::Exception || (probe && block.outcome == Outcome::BadLength);
       if (refused) {
-        // The probe's refusal is final; a known block read refused may be a passing failure
-        // or another controller at this address: it is probed again next time.
-        use.known.blockReads = probe ? Known::No : Known::Untried;
+        // A refusal is final: asked again, a controller that refuses now and then would have
+        // every other transfer pay for it.
+        use.known.blockReads = Known::No;
         blocks = false;
       } else if (probe && block.outcome == Outcome::NoReply) {
         unanswered = true;

@@ -52,7 +52,7 @@ struct RangeRead {
 // kBlockRegisters in the step area: a good reply makes them known (Yes); an exception, a reply
 // of the wrong length, or no reply while the two-register read right after is answered, make
 // them refused (No); a fault of the line teaches nothing. A known block read that is refused
-// (an exception) leaves them untried, to be probed again; this range goes on with pairs.
+// (an exception) makes them refused for good; this range goes on with pairs.
 RangeRead ReadStepRange(CommandSet& commands, std::uint8_t address, int first, int last, FrameUse& use);
 // Pairs only, nothing learnt.
 RangeRead ReadStepRange(CommandSet& commands, std::uint8_t address, int first, int last);

@@ -35,7 +35,8 @@ inline constexpr std::chrono::milliseconds kDefaultBusyTimeout{5000};
 struct CapabilityRow {
   int modbusAddress = 0;
   std::optional<bool> pairWrites;  // stores both registers of a write
-  std::optional<bool> blockReads;  // answers a read of many registers
+  std::optional<bool> blockReads;  // answers a read of many registers of the step area
+  std::optional<bool> modeBlock;   // answers the run mode and the program limits in one read
   bool operator==(const CapabilityRow&) const = default;
 };
 

@@ -25,20 +25,24 @@ Result<CapabilityRow> ConfigStore::Capabilities(int modbusAddress) {
         *db_, R"(SELECT * FROM "ControllerCapabilities" WHERE "ModBusAddress" = ?)",
         [&](SQLite::Statement& q) { q.bind(1, modbusAddress); },
         [&](SQLite::Statement& q) {
-          return CapabilityRow{modbusAddress, KnownOf(q.getColumn("PairWrites")), KnownOf(q.getColumn("BlockReads"))};
+          return CapabilityRow{modbusAddress, KnownOf(q.getColumn("PairWrites")), KnownOf(q.getColumn("BlockReads")),
+                               KnownOf(q.getColumn("ModeBlockReads"))};
         });
-    return row.value_or(CapabilityRow{modbusAddress, std::nullopt, std::nullopt});
+    return row.value_or(CapabilityRow{modbusAddress, std::nullopt, std::nullopt, std::nullopt});
   });
 }
 
 Status ConfigStore::SaveCapabilities(const CapabilityRow& row) {
   return Guard([&]() -> Status {
-    SQLite::Statement q(*db_, R"(INSERT INTO "ControllerCapabilities" ("ModBusAddress", "PairWrites", "BlockReads")
-                                 VALUES (?, ?, ?) ON CONFLICT ("ModBusAddress") DO UPDATE SET
-                                 "PairWrites" = excluded."PairWrites", "BlockReads" = excluded."BlockReads")");
+    SQLite::Statement q(*db_, R"(INSERT INTO "ControllerCapabilities"
+                                 ("ModBusAddress", "PairWrites", "BlockReads", "ModeBlockReads")
+                                 VALUES (?, ?, ?, ?) ON CONFLICT ("ModBusAddress") DO UPDATE SET
+                                 "PairWrites" = excluded."PairWrites", "BlockReads" = excluded."BlockReads",
+                                 "ModeBlockReads" = excluded."ModeBlockReads")");
     q.bind(1, row.modbusAddress);
     BindKnown(q, 2, row.pairWrites);
     BindKnown(q, 3, row.blockReads);
+    BindKnown(q, 4, row.modeBlock);
     q.exec();
     return Status::Ok();
   });

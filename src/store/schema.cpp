@@ -48,7 +48,8 @@ constexpr Table kTables[] = {
          "OldAddress" INTEGER NOT NULL UNIQUE, "NewAddress" INTEGER NOT NULL, "Requested" TEXT NOT NULL))"},
     // What each controller has shown on the line: NULL not tried, 1 yes, 0 no.
     {"ControllerCapabilities", R"(CREATE TABLE IF NOT EXISTS "ControllerCapabilities" (
-         "ModBusAddress" INTEGER NOT NULL UNIQUE, "PairWrites" INTEGER, "BlockReads" INTEGER))"},
+         "ModBusAddress" INTEGER NOT NULL UNIQUE, "PairWrites" INTEGER, "BlockReads" INTEGER,
+         "ModeBlockReads" INTEGER))"},
     // Channels grouped as one furnace; a channel belongs to one zone at most.
     {"Zones", R"(CREATE TABLE IF NOT EXISTS "Zones" (
          "ZoneName" TEXT NOT NULL, "SoftwareChannel" INTEGER NOT NULL UNIQUE))"},
@@ -74,6 +75,7 @@ constexpr AddedColumn kAddedColumns[] = {
     {"ControllerConfiguration", "PendingProfileName", "TEXT"},
     {"ControllerConfiguration", "PendingLowAddress", "INTEGER"},
     {"ControllerConfiguration", "PendingHighAddress", "INTEGER"},
+    {"ControllerCapabilities", "ModeBlockReads", "INTEGER"},         // run mode and limits in one read
 };
 
 bool HasTable(SQLite::Database& db, const char* table) {

@@ -170,6 +170,11 @@ TEST_F(ChannelMapTest, AddressChangeRefusesBadTargetsBeforeAnythingIsSent) {
     EXPECT_FALSE(map_.ChangeAddress(texts.first, texts.second));
     EXPECT_EQ(mapView_.messages, message) << texts.second;
   }
+  // A lost reply is no free address: unit 2 is asked again.
+  sim_.InjectFault(sim::Fault::NoReply);
+  map_.Messages().ClearDisplay();
+  EXPECT_FALSE(map_.ChangeAddress("1", "2"));
+  EXPECT_EQ(mapView_.messages, refusals[7].second);
   for (const auto& frame : sim_.Requests()) EXPECT_NE(frame[1], 0x10) << "no write";
   EXPECT_TRUE(sim_.HasUnit(1));
   EXPECT_EQ(Addresses(), (std::vector<int>{1, 5}));

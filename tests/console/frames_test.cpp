@@ -1,6 +1,6 @@
-// What the console learns of a controller's frames -- pair writes from an upload, block reads
-// from the first read that could use them -- kept in the database per controller, used by the
-// next transfer, and learnt again when a read-back disagrees; on the simulator's request log.
+// What the console learns of a controller's frames -- pair writes from an upload, each block
+// shape from the first read that could use it -- kept in the database per controller, used by
+// the next transfer, and learnt again when a read-back disagrees; on the simulator's request log.
 #include <gmock/gmock.h>
 
 #include "console_fixture.h"
@@ -72,18 +72,19 @@ const std::vector<link::ProgramStep> kCure{{1, 30, 70}, {2, 45, 250}, {1, 0, 250
 // The first upload learns and keeps both answers; the second uses them: nine words in five
 // writes on a controller that keeps both registers, nine on one that keeps the first only.
 TEST_P(Frames, AnUploadLearnsOnceAndTheNextUsesWhatTheDatabaseKeeps) {
-  EXPECT_EQ(Known(), (Row{1, std::nullopt, std::nullopt})) << "nothing known before the first reading";
+  EXPECT_EQ(Known(), (Row{1, std::nullopt, std::nullopt, std::nullopt})) << "nothing known before the first reading";
   Console& console = Started();
-  EXPECT_EQ(Known(), (Row{1, std::nullopt, Blocks()})) << "the first run-state reading probed for blocks";
+  EXPECT_EQ(Known(), (Row{1, std::nullopt, std::nullopt, Blocks()}))
+      << "the first run-state reading tried its block of the run mode and the limits";
   auto result = Upload(console);
   ASSERT_TRUE(result.logged) << view_.messages;
   EXPECT_EQ(Held(10, 12), kCure);
-  EXPECT_EQ(Known(), (Row{1, Both(), Blocks()}));
+  EXPECT_EQ(Known(), (Row{1, Both(), Blocks(), Blocks()}));
   // The probe, the word after the range and the first pair before and after the learning
-  // write; the read-back is one block or five pairs.
+  // write; the read-back tries a block of the step area first, then takes five pairs if refused.
   const Count first = Take();
   EXPECT_EQ(first.writes, Both() ? 5 : 9);
-  EXPECT_EQ(first.blockReads, Blocks() ? 1 : 0);
+  EXPECT_EQ(first.blockReads, 1);
   EXPECT_EQ(first.reads, 4 + (Blocks() ? 0 : 5));
 
   result = Upload(console);
@@ -99,7 +100,7 @@ TEST_P(Frames, AnUploadLearnsOnceAndTheNextUsesWhatTheDatabaseKeeps) {
 // A controller changed for one that keeps only the first register: the pair writes believed in
 // leave words behind, the read-back says so as ever, and the next upload learns again.
 TEST_F(FirstRegisterOnly, AReadBackThatDisagreesMakesTheNextUploadLearnAgain) {
-  ASSERT_TRUE(store_.SaveCapabilities({1, true, std::nullopt}));
+  ASSERT_TRUE(store_.SaveCapabilities({1, true, std::nullopt, std::nullopt}));
   Console& console = Started();
   auto result = Upload(console);
   EXPECT_FALSE(result.logged);
@@ -139,14 +140,17 @@ TEST_P(Frames, DownloadsAndReadingsUseBlocksWhereAnsweredAndNotWhenSwitchedOff) 
   console.DownloadMemory("1", "64");
   EXPECT_EQ(store_.MemoryStep(1, 2).value_or(std::nullopt)->duration, 30);
   EXPECT_EQ(store_.MemoryStep(1, 3).value_or(std::nullopt)->temperature, 200);
-  EXPECT_EQ(Take(), Blocks() ? (Count{0, 3, 0}) : (Count{96, 0, 0}));
+  // The first read of the step area is the probe, a block: answered, its words are used.
+  EXPECT_EQ(Take(), Blocks() ? (Count{0, 3, 0}) : (Count{96, 1, 0}));
   EXPECT_EQ(Known().blockReads, Blocks());
 
+  // The run mode with the limits in one block; the step, its time, the set points and the
+  // process value, whose neighbours the map does not describe, in pairs.
   console.ReadRunState();
   const auto fields = view_.fields;
   EXPECT_EQ(fields.at(Field::CurrentStep), "1");
   EXPECT_EQ(fields.at(Field::ProgramStepLow) + "-" + fields.at(Field::ProgramStepHigh), "1-3");
-  EXPECT_EQ(Take(), Blocks() ? (Count{2, 3, 0}) : (Count{8, 0, 0}));
+  EXPECT_EQ(Take(), Blocks() ? (Count{6, 1, 0}) : (Count{8, 0, 0}));
 
   console.Shared().blockReads = false;
   console.ReadRunState();

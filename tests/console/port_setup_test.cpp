@@ -76,7 +76,8 @@ TEST_F(PortSetupTest, UseThisSettingReopensTheLineAndStoresNumberAndDeviceForThe
   EXPECT_EQ((*row)->rate, 9600);
   EXPECT_EQ((*row)->parity, "N");
 
-  // The next start opens the stored device without being told.
+  // The next start opens the stored device without being told, once this one let it go.
+  line_.Close();
   link::ModbusRtuLine next;
   auto opened = OpenStoredPort(store_, next);
   ASSERT_TRUE(opened && opened->ok());

@@ -67,7 +67,7 @@ class Programming : public ConsoleFixture {
   // Controller 1 is known to keep both registers of a write and to refuse block reads, so that
   // the exchanges of an upload are the same each time: two words per write, two per read.
   UploadResult Upload(Console& console, const std::string& start) {
-    EXPECT_TRUE(store_.SaveCapabilities({1, true, false}));
+    EXPECT_TRUE(store_.SaveCapabilities({1, true, false, std::nullopt}));
     view_.messages.clear();
     sim_.ClearRequests();
     hooked_.exchanges = 0;

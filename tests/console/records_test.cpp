@@ -264,7 +264,8 @@ TEST_F(Records, AKillAtAnyExchangeLeavesNoUnmarkedRowThatDisagreesAndDownloadCle
   // Killed between the address change and its record: the next command on the line asks both.
   sim_.ClearRequests();
   const pid_t child = testing::SpawnCli(folder_.Root(), {"address", "1", "7"}, sim_.DevicePath());
-  testing::KillWhen(child, [&] { return sim_.WaitForRequests(2, std::chrono::seconds(20)); });  // probe of 7, write
+  // Three probes of 7 (a free address is one that never answers), then the write.
+  testing::KillWhen(child, [&] { return sim_.WaitForRequests(4, std::chrono::seconds(20)); });
   auto next = testing::RunCli(folder_.Root(), {"log", "1"}, sim_.DevicePath());
   EXPECT_EQ(next.exitCode, 0) << next.out << next.err;
   const int at = sim_.HasUnit(7) ? 7 : 1;

@@ -234,6 +234,20 @@ TEST_F(RunControlTest, SelectStartPauseAndRestartRunTheProfileOnTheController) {
   EXPECT_EQ(sim_.Unit(1).runMode, 2) << "H counts as minutes";
 
   sim_.AdvanceTime(15min);  // step 2, 5 minutes in: 85
+  // A pause whose read of the set value is lost writes nothing, and says so.
+  int base = hooked_.exchanges;
+  console_->ReadRunState();
+  const int reading = hooked_.exchanges - base;
+  base = hooked_.exchanges;
+  hooked_.before = [&](int k) {
+    if (k == base + reading + 1) sim_.InjectFault(sim::Fault::NoReply);
+  };
+  sim_.ClearRequests();
+  EXPECT_FALSE(run.PauseProfile());
+  hooked_.before = nullptr;
+  EXPECT_THAT(view_.messages, HasSubstr("ERROR: Pause stopped: reading the set value failed (no reply)\r\n"
+                                        "Nothing was changed in the controller\r\n"));
+  for (const auto& frame : sim_.Requests()) EXPECT_NE(frame[1], 0x10) << "nothing written";
   ASSERT_TRUE(run.PauseProfile());
   EXPECT_THAT(view_.messages, HasSubstr("Profile paused: the controller holds the set point 85\r\n"));
   EXPECT_EQ(sim_.Unit(1).setValue, 85);

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,10 +14,13 @@
 #include <optional>
 #include <tuple>
 
+#include "link/modbus_rtu_line.h"
+#include "publish/processes.h"
 #include "support/profiles.h"
 #include "sim/simulated_line.h"
 #include "support/run_process.h"
 #include "support/sim_line.h"
+#include "support/unprivileged.h"
 
 namespace tarvel {
 namespace {
@@ -215,6 +220,56 @@ TEST_F(CliLine, PortWithoutPermissionSaysWhichGroupGivesIt) {
                               group + " group: sudo usermod -aG " + group + " $USER, then log out and in\n");
   }
   EXPECT_TRUE(sim_->Requests().empty());
+}
+
+// One owner per port: tarvel-cli, root or not, is refused a port another program of ours holds,
+// is told which, and leaves that program's hold as it was.
+TEST_F(CliLine, APortInUseNamesItsOwnerAndKeepsItsHold) {
+  Start({4});
+  const std::string device = sim_->DevicePath();
+  ASSERT_EQ(chmod(device.c_str(), 0666), 0);  // a user without root may open it, but for the hold
+  const int other = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  link::ModbusRtuLine owner;
+  ASSERT_TRUE(owner.Open(device).ok());
+  const std::string inUse = "Serial port " + device + " is in use by link_tests (pid " + std::to_string(getpid()) + ")\n";
+  auto [program, args] = testing::AsUser(TARVEL_CLI, {"--port", device, "state", "4"});
+  for (const auto& run : {Cli({"state", "4"}), testing::RunProcess(program, args)}) {
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, inUse);
+  }
+  int held = -1;
+  EXPECT_EQ(ioctl(other, TIOCGEXCL, &held), 0);
+  EXPECT_EQ(held, 1) << "the owner's hold";
+  EXPECT_TRUE(sim_->Requests().empty());
+  ::close(other);
+}
+
+// The watch reopens a port that went away, by its path, once it is back; one that stays away
+// ends the watch with a failure, so that the service manager starts it anew.
+TEST_F(CliLine, AWatchReopensALostPortAndEndsWhenItStaysAway) {
+  Start({4});
+  ASSERT_EQ(Cli({"channel", "add", "1", "4", "Kiln"}, false).exitCode, 0);
+  const auto port = dir_ / "line";
+  std::filesystem::create_symlink(sim_->DevicePath(), port);
+  testing::Spawned watch;
+  ASSERT_TRUE(watch.Start({TARVEL_CLI, "--home", (dir_ / "home").string(), "--port", port.string(), "watch", "--every",
+                           "1", "--reopen-for", "3"},
+                          true));
+  ASSERT_TRUE(watch.WaitFor("ch 1 Kiln @4  idle"));
+  sim_.reset();  // the adapter is pulled out
+  ASSERT_TRUE(watch.WaitFor("Serial port " + port.string() + " lost, reopening"));
+  Start({4});  // and put back, as another device the path leads to
+  std::filesystem::remove(port);
+  std::filesystem::create_symlink(sim_->DevicePath(), port);
+  ASSERT_TRUE(watch.WaitFor("Serial port " + port.string() + " reopened after"));
+  ASSERT_TRUE(watch.WaitFor("ch 1 Kiln @4  idle"));
+  sim_.reset();
+  std::filesystem::remove(port);
+  ASSERT_TRUE(watch.WaitFor("Serial port " + port.string() + " did not come back within 3 s: giving up"));
+  EXPECT_EQ(watch.Wait(), 1);
+  const auto lost = std::count_if(watch.Lines().begin(), watch.Lines().end(),
+                                  [](const std::string& line) { return line.find(" lost,") != std::string::npos; });
+  EXPECT_EQ(lost, 2) << "said once each time";
 }
 
 }  // namespace

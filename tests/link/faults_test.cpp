@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "link/sim_fixture.h"
+#include "publish/processes.h"
 #include "sim/pty_line.h"
 #include "sim/rtu_codec.h"
 #include "support/temp_dir.h"
@@ -36,10 +37,11 @@ class Faults : public testing::SimLineTest {
 };
 
 TEST_F(Faults, EachBadReplyIsAFailureOfItsOwnKindAndTheLineRecovers) {
-  // A stray byte shifts the frame libmodbus cuts from the line, so its check sum fails.
+  // Another unit's frame is skipped while the exchange waits on for its own reply, which
+  // here never comes.
   for (auto [fault, expected] : {std::pair{sim::Fault::NoReply, Outcome::NoReply}, {sim::Fault::BadCrc, Outcome::BadCrc},
                                  {sim::Fault::WrongAddress, Outcome::WrongAddress},
-                                 {sim::Fault::Exception, Outcome::Exception}, {sim::Fault::StrayByte, Outcome::BadCrc}}) {
+                                 {sim::Fault::Exception, Outcome::Exception}}) {
     Sim().InjectFault(fault);
     auto failed = commands_.ReadSetValue(1);
     EXPECT_EQ(failed.outcome, expected) << static_cast<int>(fault);
@@ -48,6 +50,9 @@ TEST_F(Faults, EachBadReplyIsAFailureOfItsOwnKindAndTheLineRecovers) {
     ASSERT_EQ(next.outcome, Outcome::Ok) << "after fault " << static_cast<int>(fault);
     EXPECT_EQ(next.value, 222);
   }
+  // A stray byte before a sound reply is noise: the reply is found behind it.
+  Sim().InjectFault(sim::Fault::StrayByte);
+  EXPECT_EQ(commands_.ReadSetValue(1).value, 111);
 }
 
 TEST_F(Faults, WritesFailOnBadRepliesAndAMissingUnitIsNoReply) {
@@ -149,7 +154,8 @@ TEST_F(Faults, ExchangesFromSeveralThreadsDoNotInterleave) {
   a.join();
   b.join();
   EXPECT_EQ(wrong[0] + wrong[1], 0);
-  EXPECT_EQ(Sim().Requests().size(), 40u);
+  // Each thread's reply is the same as its last: heard within the horizon, it is asked for again.
+  EXPECT_EQ(Sim().Requests().size(), 40u + static_cast<std::size_t>(line_.Counts().resends));
 }
 
 // A missing port's message is checked where the user reads it, in cli_line_test.cpp.
@@ -188,6 +194,67 @@ TEST(OpenPort, HoldsThePortForItselfAndLetsGoOnClose) {
   ASSERT_TRUE(line.Open(*device).ok());
   EXPECT_TRUE(link::CommandSet(line).ReadRunMode(1).ok());
   ::close(other);
+}
+
+// One owner at a time, each told who holds the port: a second line (here in the same process,
+// as root) is refused, and never clears the hold it did not take. A program that holds the
+// port exclusively without our lock keeps it; its hold, left behind once it is gone (the
+// simulator keeps the terminal open), is taken over.
+TEST(OpenPort, OneOwnerAtATimeAndNoHoldClearedByAnother) {
+  sim::SimulatedLine sim(testing::QuickLine({1}));
+  auto device = sim.Start();
+  ASSERT_TRUE(device.ok());
+  const int other = ::open(device->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  auto exclusive = [other] {
+    int held = -1;
+    return ioctl(other, TIOCGEXCL, &held) == 0 ? held : -1;
+  };
+  const std::string inUse = "Serial port " + *device + " is in use by ";
+  link::ModbusRtuLine owner, second;
+  ASSERT_TRUE(owner.Open(*device).ok());
+  auto refused = second.Open(*device);
+  EXPECT_EQ(refused.outcome, link::OpenOutcome::CannotOpen);
+  EXPECT_EQ(refused.message, inUse + "link_tests (pid " + std::to_string(getpid()) + ")");
+  EXPECT_EQ(exclusive(), 1) << "the refused line left the owner's hold alone";
+  owner.Close();
+  ASSERT_TRUE(second.Open(*device).ok());
+  second.Close();
+
+  {
+    testing::Spawned holder;  // another program, holding the port exclusively without our lock
+    ASSERT_TRUE(holder.Start({"/usr/bin/python3", "-c",
+                              "import fcntl, os, sys, termios, time\n"
+                              "fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)\n"
+                              "fcntl.ioctl(fd, termios.TIOCEXCL)\n"
+                              "print(os.getpid(), flush=True)\n"
+                              "time.sleep(600)\n",
+                              *device}));
+    ASSERT_TRUE(holder.WaitFor(""));
+    auto busy = owner.Open(*device);
+    EXPECT_EQ(busy.message, inUse + "python3 (pid " + holder.Lines().back() + ")");
+    EXPECT_EQ(exclusive(), 1);
+  }  // and ends
+  EXPECT_EQ(exclusive(), 1);
+  ASSERT_TRUE(owner.Open(*device).ok()) << "a hold whose owner is gone";
+  owner.Close();
+  EXPECT_EQ(exclusive(), 0);
+  ::close(other);
+}
+
+// A line handed over by another owner is heard out before its first request: a repeater's copy
+// of the last owner's last reply, coming once the new owner talks, is never taken for a reply.
+TEST(OpenPort, ALineHandedOverIsHeardOutFirst) {
+  auto options = testing::QuickLine({1});
+  options.turnaround = milliseconds(40);
+  options.secondFrameDelay = milliseconds(100);
+  ServedLine served(options);
+  served.sim.InjectFault(sim::Fault::Duplicate);
+  EXPECT_TRUE(served.commands.ReadAlarm1Type(1).ok());  // a reply the next owner never hears itself
+  served.line.Close();
+  link::ModbusRtuLine next;
+  ASSERT_TRUE(next.Open(served.sim.DevicePath()).ok());
+  link::CommandSet commands(next);
+  EXPECT_EQ(ReadInTurn(commands, 6), 0);
 }
 
 Bytes WithCrc(Bytes frame) {
@@ -233,18 +300,23 @@ class ScriptedPeer {
 };
 
 TEST(ScriptedPeer, RepliesThatDoNotAnswerTheRequestAreRefused) {
-  const Bytes sound = WithCrc({0x01, 0x03, 0x04, 0x12, 0x34, 0x56, 0x78});
-  Bytes twoFrames = sound;
-  twoFrames.insert(twoFrames.end(), sound.begin(), sound.end());
+  auto reply = [](std::uint8_t address, std::uint8_t high) { return WithCrc({address, 0x03, 0x04, high, 0x34, 0x56, 0x78}); };
+  auto joined = [](Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+  };
+  const Bytes twoAnswers = joined(reply(1, 0x21), reply(1, 0x22));
   ScriptedPeer peer({
       {WithCrc({0x01, 0x10, 0x40, 0x01, 0x00, 0x02})},        // echo names another register
       {WithCrc({0x01, 0x05, 0x00, 0x01, 0x00, 0x00})},        // echo of "off" to an "on"
       {WithCrc({0x01, 0x04, 0x04, 0x00, 0x07, 0x00, 0x00})},  // another function
       {WithCrc({0x01, 0x03, 0x02, 0x00, 0x07})},              // one register instead of two
       {{0x01, 0x03, 0x04}},                                   // stalls after three bytes
-      {sound, true},                                          // before the request could have left
-      {twoFrames},                                            // a second frame right after the reply
-      {sound},                                                // and a sound one at last
+      {joined(reply(2, 0x11), reply(1, 0x12)), true},         // another unit's frame, then the reply, at once
+      {reply(1, 0x12)},                                       // the same reply again: asked for once more,
+      {reply(1, 0x12)},                                       // and said again: it is the unit's
+      {twoAnswers}, {twoAnswers}, {twoAnswers}, {twoAnswers},  // two answers each time it is asked
+      {joined(reply(1, 0x14), reply(1, 0x14))},               // the reply, and a copy of it right after
   });
   link::ModbusRtuLine line({milliseconds(150), milliseconds(150), milliseconds(0)});
   ASSERT_TRUE(line.Open(peer.Device()).ok());
@@ -253,11 +325,18 @@ TEST(ScriptedPeer, RepliesThatDoNotAnswerTheRequestAreRefused) {
   EXPECT_EQ(line.ReadRegisters(1, 0x0000).outcome, Outcome::WrongFunction);
   EXPECT_EQ(line.ReadRegisters(1, 0x0000).outcome, Outcome::BadLength);
   EXPECT_EQ(line.ReadRegisters(1, 0x0000).outcome, Outcome::Incomplete);
-  EXPECT_EQ(line.ReadRegisters(1, 0x0000).outcome, Outcome::EarlyFrame);
-  EXPECT_EQ(line.ReadRegisters(1, 0x0000).outcome, Outcome::ExtraFrame);
+  auto first = [&line] {
+    auto read = line.ReadRegisters(1, 0x0000);
+    return std::pair(read.outcome, read.value);
+  };
+  EXPECT_EQ(first(), std::pair(Outcome::Ok, std::uint16_t{0x1234}));
+  EXPECT_EQ(first(), std::pair(Outcome::Ok, std::uint16_t{0x1234}));
+  EXPECT_EQ(line.ReadRegisters(1, 0x0000).outcome, Outcome::Ambiguous);
   auto pair = line.ReadRegisterPair(1, 0x0000);
   EXPECT_EQ(pair.outcome, Outcome::Ok);
-  EXPECT_EQ(std::pair(pair.value.first, pair.value.second), std::pair(std::uint16_t{0x1234}, std::uint16_t{0x5678}));
+  EXPECT_EQ(std::pair(pair.value.first, pair.value.second), std::pair(std::uint16_t{0x1434}, std::uint16_t{0x5678}));
+  const link::LineCounts counts = line.Counts();
+  EXPECT_EQ(std::tuple(counts.strays, counts.copies, counts.resends), std::tuple(1 + 4, 1, 1 + 3));
 }
 
 }  // namespace

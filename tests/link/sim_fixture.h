@@ -29,6 +29,14 @@ class SimLineTest : public ::testing::Test {
     auto opened = line_.Open(*device);
     ASSERT_TRUE(opened.ok()) << opened.message;
   }
+  // For the frames and exchanges a command makes: a line that carries no copies, where a reply
+  // like an earlier one is taken without asking again (lines that repeat frames:
+  // line_kinds_test.cpp).
+  void HearNoCopies() {
+    auto timing = line_.Timing();
+    timing.duplicateHorizon = {};
+    line_.SetTiming(timing);
+  }
   sim::SimulatedLine& Sim() { return *sim_; }
   // The frames the simulator received since the last call.
   std::vector<Bytes> TakeRequests() {

@@ -30,6 +30,7 @@ class TransferFrames : public testing::SimLineTest {
     options.writeModel = model.writes;
     options.maxRead = model.maxRead;
     StartLine(options);
+    HearNoCopies();
   }
   // Counts of the reads and writes in the request log since the last call.
   std::pair<int, int> ReadsAndWrites() {

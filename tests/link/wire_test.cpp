@@ -20,7 +20,10 @@ using testing::Bytes;
 
 class Wire : public testing::SimLineTest {
  protected:
-  void SetUp() override { StartLine(testing::QuickLine({1, 7, 65})); }
+  void SetUp() override {
+    StartLine(testing::QuickLine({1, 7, 65}));
+    HearNoCopies();
+  }
 };
 
 // "01 03 00 00": one frame, bytes in hex; "|" separates the frames of one command.

@@ -30,12 +30,15 @@ const Bytes kUnit2Reply = WithCrc({0x02, 0x03, 0x04, 0x00, 0x46, 0x00, 0x00});
 
 class Line : public ::testing::Test {
  protected:
-  void Serve(int baud = 9600, std::chrono::microseconds turnaround = std::chrono::microseconds(1000)) {
+  void Serve(int baud = 9600, std::chrono::microseconds turnaround = std::chrono::microseconds(1000),
+             bool echo = false, int maxRead = 2) {
     Options options;
     options.addresses = {2, 0, 1, 2};
     options.clock = Options::Clock::Manual;
     options.baud = baud;
     options.turnaround = turnaround;
+    options.echo = echo;
+    options.maxRead = maxRead;
     line = std::make_unique<SimulatedLine>(options);
     auto path = line->Start();
     ASSERT_TRUE(path) << path.status().message();
@@ -172,6 +175,28 @@ TEST_F(Line, RepliesNeverArriveFasterThanTheWireWouldCarryThem) {
   sent = Clock::now();
   ASSERT_EQ(Exchange(kReadSetValue, 9).size(), 9u);
   EXPECT_GE(Clock::now() - sent, milliseconds(60));
+}
+
+// Unpaced, a reply comes as fast as the pseudo-terminal carries it: a read of 125 registers,
+// 255 bytes that take 266 ms on a 9600 baud wire, comes whole far sooner. Echoing, every
+// request comes back before its reply, also one no unit answers.
+TEST_F(Line, UnpacedRepliesComeAtOnceAndAnEchoingLineHandsBackEachRequest) {
+  Serve(0, std::chrono::microseconds(0), true, 125);
+  const Bytes readAll = EncodeReadRequest(1, 0x4000, 125);
+  const auto sent = Clock::now();
+  const Bytes heard = Exchange(readAll, 8 + 255);
+  EXPECT_LT(Clock::now() - sent, milliseconds(200));
+  ASSERT_EQ(heard.size(), 8u + 255u);
+  EXPECT_EQ(Bytes(heard.begin(), heard.begin() + 8), readAll);
+  EXPECT_EQ(Bytes(heard.begin() + 8, heard.begin() + 11), (Bytes{0x01, 0x03, 250}));
+  SendFrame(kReadUnit2);
+  EXPECT_EQ(wire->Receive(8 + 9), [] {
+    Bytes both = kReadUnit2;
+    both.insert(both.end(), kUnit2Reply.begin(), kUnit2Reply.end());
+    return both;
+  }());
+  const Bytes nobody = EncodeReadRequest(9, 0x0000, 2);
+  EXPECT_EQ(Exchange(nobody, 8), nobody);
 }
 
 TEST_F(Line, AnAddressChangeIsAnsweredFromTheOldAddressAndThenTakesEffect) {

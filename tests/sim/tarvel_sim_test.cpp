@@ -30,7 +30,9 @@ TEST(TarvelSimProgram, RefusesBadArgumentsWithAUsageLine) {
                                                {"--units", "1", "--fault", "late:0.6,no-reply:0.6"},
                                                {"--units", "1", "--fault", "late:0.1,late:0.1"},
                                                {"--units", "1", "--fault", "noise:0.1"},
-                                               {"--units", "1", "--late-delay", "0"}}) {
+                                               {"--units", "1", "--late-delay", "0"},
+                                               {"--units", "1", "--duplicate-delay", "-5"},
+                                               {"--units", "1", "--unpaced", "2"}}) {
     const auto result = tarvel::testing::RunProcess(TARVEL_SIM, args);
     EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(args);
     EXPECT_NE(result.err.find("usage: tarvel-sim --units"), std::string::npos);
@@ -42,7 +44,8 @@ TEST(TarvelSimProgram, HelpOffersTheWriteModelsAndEveryFaultKind) {
   const auto result = tarvel::testing::RunProcess(TARVEL_SIM, {"--help"});
   EXPECT_EQ(result.exitCode, 0);
   for (const char* text : {"--write-model", "--fault", "--late-delay", "--seed", "no-reply", "bad-crc", "late",
-                           "wrong-address", "exception", "stray-byte", "duplicate", "stale"})
+                           "wrong-address", "exception", "stray-byte", "duplicate", "stale", "--unpaced", "--echo",
+                           "--duplicate-delay"})
     EXPECT_NE(result.out.find(text), std::string::npos) << text;
 }
 
@@ -55,7 +58,8 @@ TEST(TarvelSimProgram, PrintsItsDeviceServesItsUnitsAndEndsOnTerminate) {
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   std::vector<std::string> args{TARVEL_SIM,    "--units",       "4,12",  "--speed",         "60", "--turnaround",
-                                "2",           "--write-model", "first", "--fault",         "duplicate:1"};
+                                "2",           "--write-model", "first", "--fault",         "duplicate:1",
+                                "--duplicate-delay", "5", "--unpaced", "--echo"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -79,17 +83,20 @@ TEST(TarvelSimProgram, PrintsItsDeviceServesItsUnitsAndEndsOnTerminate) {
   EXPECT_EQ(std::filesystem::read_symlink(published).string(), device);
   {
     testing::Wire wire(device);
-    auto twice = [](Bytes frame) {
-      Bytes both = frame;
-      both.insert(both.end(), frame.begin(), frame.end());
-      return both;
+    // The request echoed, then the reply twice.
+    auto heard = [](Bytes request, const Bytes& reply) {
+      request.insert(request.end(), reply.begin(), reply.end());
+      request.insert(request.end(), reply.begin(), reply.end());
+      return request;
     };
-    wire.Send(EncodeReadRequest(12, 0x2011, 2));  // unit 12 reads its own address, and every reply comes twice
-    EXPECT_EQ(wire.Receive(18), twice(EncodeReadReply(12, std::vector<std::uint16_t>{12, 0})));
+    const Bytes readAddress = EncodeReadRequest(12, 0x2011, 2);  // unit 12 reads its own address
+    wire.Send(readAddress);
+    EXPECT_EQ(wire.Receive(26), heard(readAddress, EncodeReadReply(12, std::vector<std::uint16_t>{12, 0})));
     // The first write model ignores the 0 a scale write carries for the unit's address.
     const std::uint16_t celsius[] = {0, 0};
-    wire.Send(EncodeWriteRequest(12, 0x2010, celsius));
-    EXPECT_EQ(wire.Receive(16), twice(EncodeWriteReply(12, 0x2010, 2)));
+    const Bytes writeScale = EncodeWriteRequest(12, 0x2010, celsius);
+    wire.Send(writeScale);
+    EXPECT_EQ(wire.Receive(29), heard(writeScale, EncodeWriteReply(12, 0x2010, 2)));
   }
   ASSERT_EQ(kill(pid, SIGTERM), 0);
   int status = 0;

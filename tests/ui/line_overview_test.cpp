@@ -83,7 +83,9 @@ TEST_F(LineWatchInConsole, AUserCommandWaitsForTheExchangeInProgressAndTheReadin
   expected.emplace_back(2, 0x0000);  // the user's read, right after the exchange in progress
   // Unit 1's reading starts again without the probe: its answer is kept.
   for (auto reads : {Reading(1), Reading(2, true)}) expected.insert(expected.end(), reads.begin(), reads.end());
-  EXPECT_EQ(Reads(sim_.Requests()), expected) << "unit 1's reading starts again after the command";
+  const auto [reads, again] = tarvel::testing::ReadsOnce(sim_.Requests());
+  EXPECT_EQ(reads, expected) << "unit 1's reading starts again after the command";
+  EXPECT_EQ(again, line_.Counts().resends) << "every request twice in a row was one the line sent again";
 }
 
 // Block reads are on until the setting says otherwise; the setting is kept in the options file,

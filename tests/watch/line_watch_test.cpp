@@ -51,7 +51,7 @@ TEST_F(Sweeping, ReadsEachMappedControllerInTurnAndGivesUpOnOneThatDoesNotAnswer
   Map(2, 3, "Oven");
   Map(3, 9, "Gone");  // nothing answers at 9
   Map(4, 2, "Dryer");
-  line_.SetTiming({40ms, 40ms});
+  line_.SetTiming({40ms, 40ms, 500ms, 0ms});
   Watch().RunSweep();
   EXPECT_EQ(Reads(sim_.Requests()), Joined({Reading(1, true), Reading(3, true), {{9, 0x200E}}, Reading(2, true)}));
   const auto& statuses = Watch().Statuses();

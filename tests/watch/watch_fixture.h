@@ -25,7 +25,9 @@ class WatchFixture : public ::testing::Test {
   explicit WatchFixture(std::vector<std::uint8_t> units) : sim_(testing::QuickLine(std::move(units))) {
     auto started = sim_.Start();
     EXPECT_TRUE(started.ok()) << started.status().message();
-    line_.SetTiming({std::chrono::milliseconds(250), std::chrono::milliseconds(250)});
+    // A line that carries no copies: the exchanges counted are the sweep's own.
+    line_.SetTiming({std::chrono::milliseconds(250), std::chrono::milliseconds(250), std::chrono::milliseconds(500),
+                     std::chrono::milliseconds(0)});
     EXPECT_TRUE(line_.Open(started.value_or("")).ok());
     EXPECT_TRUE(testing::WriteCureProfile(folder_.Profiles() / kCure));
   }
