@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
   tarvel::store::ConfigStore store(folder.ConfigDatabase());
   std::vector<tarvel::store::MemoryRow> rows;
   for (int step = 1; step <= 64; ++step) rows.push_back({1, step, step < 10 ? 600 : 0, 100 + 10 * step, 1, 0});
-  const tarvel::store::CapabilityRow known{1, untried ? std::optional<bool>() : true, false};
+  const tarvel::store::CapabilityRow known{1, untried ? std::optional<bool>() : true, false, false};
   if (!store.WriteMemorySteps(1, rows) || !store.WriteLogEntry({1, "bench.txt", 1, 10, "K", "F", "M", "SV"}) ||
       !store.SaveCapabilities(known)) {
     std::fprintf(stderr, "could not write the bench's memory map and log\n");

@@ -117,7 +117,7 @@ TEST_F(FirstRegisterOnly, AReadBackThatDisagreesMakesTheNextUploadLearnAgain) {
 // back with zeros, says so instead of "cleared", forgets, and the next clear learns again.
 TEST_F(FirstRegisterOnly, AClearThatLeavesWordsSaysSoAndTheNextLearnsAgain) {
   sim_.EditUnit(1, [](sim::UnitState& u) { u.steps[9] = {3, 40, 300}, u.steps[10] = {4, 50, 400}; });
-  ASSERT_TRUE(store_.SaveCapabilities({1, true, std::nullopt}));
+  ASSERT_TRUE(store_.SaveCapabilities({1, true, std::nullopt, std::nullopt}));
   Console& console = Started();
   view_.messages.clear();
   EXPECT_FALSE(console.Memory().ClearProgramRange(10, 11));

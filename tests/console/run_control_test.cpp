@@ -78,7 +78,7 @@ TEST(ModifiedPoint, RoundsHalfToEvenAndNeedsTheStoredStep) {
 
 TEST_F(RunControlTest, TheJumpWritesItsSequenceAndTheControllerRunsTheShortenedStep) {
   Running(15);  // in step 2
-  ASSERT_TRUE(store_.SaveCapabilities({1, true, false}));  // as an upload leaves it: both registers kept
+  ASSERT_TRUE(store_.SaveCapabilities({1, true, false, std::nullopt}));  // as an upload leaves it: both registers kept
   RunControl& run = Opened();
   ASSERT_TRUE(run.JumpToSegmentPoint("5", "30"));
   // The executing step is read once the program is held (run mode 0); each write carries
@@ -349,7 +349,7 @@ TEST_F(RunControlTest, EveryWriteIsReadBackAndADifferenceFailsTheCommandAndForge
       {"settings", 0x1002, 9, [&] { return settings.WriteSettings({"F", "3", "4"}); }},
   };
   for (const auto& c : cases) {
-    ASSERT_TRUE(store_.SaveCapabilities({1, true, false}));
+    ASSERT_TRUE(store_.SaveCapabilities({1, true, false, std::nullopt}));
     lieAt = c.reg, lie = c.reads, hooked_.writes = 0;
     view_.messages.clear();
     EXPECT_FALSE(c.command()) << c.name;

@@ -89,12 +89,12 @@ TEST_F(Marks, AVerifiedUploadStoresTheReadBackAndItsLogRowTogether) {
 // and its log rows, run selection and learnt frames go. An address new to the map gets its rows zeroed.
 TEST_F(Marks, AnAddressThatHadRowsComesBackUnknownWithoutItsLogSelectionOrFrames) {
   ASSERT_TRUE(store_.SaveRunSelection(4, "a.txt", 1, 5));
-  ASSERT_TRUE(store_.SaveCapabilities({4, true, true}));
+  ASSERT_TRUE(store_.SaveCapabilities({4, true, true, true}));
   ASSERT_TRUE(store_.AddChannel({1, 4, "Kiln", "set64rs"}));
   EXPECT_EQ(Count("SELECT count(*) FROM ControllerMemory WHERE ModBusAddress = 4 AND Unknown <> 0"), 64);
   EXPECT_TRUE(store_.Log(4)->empty());
   EXPECT_FALSE(store_.ControllerConfig(4)->has_value());
-  EXPECT_EQ(store_.Capabilities(4).value(), (CapabilityRow{4, std::nullopt, std::nullopt}));
+  EXPECT_EQ(store_.Capabilities(4).value(), (CapabilityRow{4, std::nullopt, std::nullopt, std::nullopt}));
 
   ASSERT_TRUE(store_.AddChannel({2, 9, "Oven", "set64rs"}));
   EXPECT_EQ(Count("SELECT count(*) FROM ControllerMemory WHERE ModBusAddress = 9 AND Unknown = 0"), 64);
