@@ -12,7 +12,7 @@ void PrintUsage(std::ostream& err) {
   err << "usage: tarvel-cli [--home DIR] [--no-block-reads] VERB ...\n"
          "  home                                   prepare the application folder and show it\n"
          "  channels [--database FILE]             list the channel map (of another database: read only)\n"
-         "  channel add CHANNEL ADDRESS NICKNAME [TYPE]\n"
+         "  channel add CHANNEL ADDRESS NICKNAME [TYPE] [--port DEVICE]   on that line (else the stored port)\n"
          "  channel remove CHANNEL\n"
          "  ports                                  the serial ports and what answers on each\n"
          "  port use N|DEVICE                      make a port the console's port\n"

@@ -21,7 +21,7 @@ class Database;
 
 namespace tarvel::store {
 
-enum class ChannelField { SoftwareChannel, ModBusAddress, NickName, ControllerType };
+enum class ChannelField { SoftwareChannel, ModBusAddress, NickName, ControllerType, Port };
 
 // What a change of program steps does with the profile log rows whose range it touches: a clear
 // or an upload takes them out (the steps no longer hold their program); a jump's rewrite of one
