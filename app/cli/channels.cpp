@@ -15,9 +15,15 @@ int ListChannels(Context& ctx, store::ConfigStore& db) {
   }
   ctx.out << std::left << std::setw(8) << "Channel" << std::setw(9) << "Address" << std::setw(24) << "NickName"
           << std::setw(10) << "Type" << "Port\n";
-  for (const auto& c : *channels)
+  for (const auto& c : *channels) {
     ctx.out << std::left << std::setw(8) << c.softwareChannel << std::setw(9) << c.modbusAddress << std::setw(24)
-            << c.nickName << std::setw(10) << c.controllerType << c.port << "\n";
+            << c.nickName;
+    // No trailing blanks on a line without a port: scripts compare whole lines.
+    if (c.port.empty())
+      ctx.out << c.controllerType << "\n";
+    else
+      ctx.out << std::setw(10) << c.controllerType << c.port << "\n";
+  }
   ctx.out << channels->size() << (channels->size() == 1 ? " channel\n" : " channels\n");
   return kExitOk;
 }

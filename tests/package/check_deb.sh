@@ -39,7 +39,7 @@ setid=$(find "$root" -perm /6000)
 [ "$("$root/usr/bin/tarvel-cli" --version)" = "tarvel-cli $version" ] || fail "tarvel-cli --version"
 [ "$("$root/usr/bin/tarvel-sim" --version)" = "tarvel-sim $version" ] || fail "tarvel-sim --version"
 [ "$("$root/usr/bin/tarvel-line" --version)" = "tarvel-line $version" ] || fail "tarvel-line --version"
-grep -q "^ExecStart=/usr/bin/tarvel-line" "$root/usr/lib/systemd/user/tarvel-line.service" || fail "the unit does not start /usr/bin/tarvel-line"
+grep -q "^ExecStart=tarvel-line " "$root/usr/lib/systemd/user/tarvel-line.service" || fail "the unit does not start tarvel-line"
 [[ $("$root/usr/bin/tarvel-sim" --help) == "usage: tarvel-sim --units"* ]] || fail "tarvel-sim --help"
 export QT_QPA_PLATFORM=offscreen
 [ "$("$root/usr/bin/tarvel" --version)" = "Tarvel $version" ] || fail "tarvel --version"

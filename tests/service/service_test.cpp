@@ -126,6 +126,13 @@ TEST_F(LineService, OneServicePerHomeAndTcpOnlyWithItsToken) {
   EXPECT_EQ(beyond.exitCode, 2);
   EXPECT_THAT(beyond.err, HasSubstr("reaches beyond this computer: give --token-file FILE"));
   EXPECT_EQ(std::get<Listen>(ParseListen("8931")).address, "127.0.0.1") << "loopback unless told";
+  // A configuration it cannot use: exit 2, saying why.
+  auto noToken = testing::RunProcess(TARVEL_LINE, {"--home", dir_.path().string(), "--token-file", "/nonexistent"});
+  EXPECT_EQ(noToken.exitCode, 2);
+  EXPECT_THAT(noToken.err, HasSubstr("Cannot read a token from /nonexistent"));
+  auto empty = testing::RunProcess(TARVEL_LINE, {"--home", (dir_.path() / "empty").string()});
+  EXPECT_EQ(empty.exitCode, 2);
+  EXPECT_THAT(empty.err, HasSubstr("is empty: nothing to serve"));
 
   // A free TCP port of loopback, for the guarded listener.
   const int probe = socket(AF_INET, SOCK_STREAM, 0);
