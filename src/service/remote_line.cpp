@@ -83,7 +83,13 @@ ExchangeResult RemoteLine::Send(const Exchange& exchange) {
   nlohmann::json request = ExchangeJson(exchange);
   request["lease"] = lease_;
   auto res = client_->Post(path_ + "/exchange", request.dump(), "application/json");
-  // The service gone or the session over: the port failed as far as this command can tell.
+  // A session that ran out between two exchanges (a verb that waits between readings): the
+  // exchange was not made, so it goes again in a new session.
+  if (res && res->status == 410 && !Open()) {
+    request["lease"] = lease_;
+    res = client_->Post(path_ + "/exchange", request.dump(), "application/json");
+  }
+  // The service gone: the port failed as far as this command can tell.
   if (!res || res->status != 200) return {link::Outcome::PortError, {}};
   return ParseResult(nlohmann::json::parse(res->body, nullptr, false));
 }

@@ -1,8 +1,9 @@
 #pragma once
 // service: a line through the home's line service. Each operation goes to the service as one
 // exchange within a session of this line's own, so another client's exchanges never come
-// between two of ours; the answer is the Outcome the service's port gave. A service that cannot
-// be reached answers PortError. Qt-free; depends on link.
+// between two of ours -- unless the session ran out (10 s without a request), when the next
+// exchange opens a new one. The answer is the Outcome the service's port gave. A service that
+// cannot be reached answers PortError. Qt-free; depends on link.
 
 #include <memory>
 #include <nlohmann/json.hpp>

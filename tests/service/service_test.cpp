@@ -200,9 +200,20 @@ TEST_F(LineService, ALineThroughTheServiceFailsAsThePortItselfDoes) {
   ASSERT_EQ(direct, (std::vector{link::Outcome::Ok, link::Outcome::Exception, link::Outcome::NoReply,
                                  link::Outcome::NotSent}));
   StartService();
+  const long long before = service_->Events().Last();
   RemoteLine remote(SocketPath(folder_).string(), simA_.DevicePath());
   ASSERT_FALSE(remote.Open());
   EXPECT_EQ(outcomes(remote), direct);
+
+  // A session that ended under it (idle, or ended by hand here): the next exchange opens another.
+  std::vector<std::string> events;
+  service_->Events().Since(before, events, std::chrono::seconds(0));
+  auto session = std::find_if(events.begin(), events.end(), [](const std::string& e) { return e.starts_with("event: session\n"); });
+  ASSERT_NE(session, events.end());
+  const auto opened = nlohmann::json::parse(session->substr(session->find("data: ") + 6));
+  ASSERT_EQ(opened["opened"], true);
+  EXPECT_TRUE(service_->Port(simA_.DevicePath())->EndSession(opened["lease"].get<std::string>()));
+  EXPECT_EQ(remote.ReadRegisterPair(1, link::reg::kProcessValue).outcome, link::Outcome::Ok);
   // A block read this line's units refuse comes back as refused, as on the port itself.
   EXPECT_EQ(remote.ReadRegisterBlock(1, link::reg::kProgramSteps, 3).outcome, link::Outcome::Exception);
   EXPECT_EQ(remote.ReadRegisterBlock(1, link::reg::kProgramSteps, 2).value.size(), 2u);
