@@ -182,9 +182,15 @@ void PortWorker::Loop() {
       taken.done.set_value(result);
       continue;
     }
-    if (!sessions_.empty()) {  // the sweep waits until the session ends
-      wake_.wait_until(lock, sessions_.front().lastUse + options_.leaseIdle);
-      continue;
+    // A session that is exchanging keeps the line to itself, so its command pays no sweep
+    // exchange between two of its own; one that has gone quiet (a verb waiting between readings)
+    // lets the sweep go on until it asks again.
+    if (!sessions_.empty()) {
+      const auto quietFrom = sessions_.front().lastUse + options_.sessionQuiet;
+      if (SteadyClock::now() < quietFrom) {
+        wake_.wait_until(lock, quietFrom, [this] { return stopping_ || !jobs_.empty(); });
+        continue;
+      }
     }
     if (!line_.IsOpen()) {
       wake_.wait_until(lock, nextTry_);
@@ -193,7 +199,11 @@ void PortWorker::Loop() {
     lock.unlock();
     const watch::SweepStep step = lineWatch.Step();
     lock.lock();
-    if (!step.again) wake_.wait_for(lock, step.wait, [this] { return stopping_ || !jobs_.empty() || !sessions_.empty(); });
+    if (!step.again) {
+      auto until = SteadyClock::now() + step.wait;
+      if (!sessions_.empty()) until = std::min(until, sessions_.front().lastUse + options_.leaseIdle);
+      wake_.wait_until(lock, until, [this] { return stopping_ || !jobs_.empty(); });
+    }
   }
   // Exchanges not made: their clients are told the service is going.
   for (Job& job : jobs_) job.done.set_value(std::nullopt);

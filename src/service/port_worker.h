@@ -2,8 +2,8 @@
 // service: the owner of one serial port. Its own thread opens the port (the one-owner hold of
 // link), sweeps the channels mapped to it with a LineWatch of its own, and serves client
 // exchanges between two exchanges of the sweep: a client waits at most for the exchange in
-// progress. A client session holds the port for its exchanges -- the sweep and other sessions
-// wait until it ends (DELETE, or 10 s without a request). A port that fails or vanishes is
+// progress. A client session holds the port for its exchanges -- other sessions wait until it
+// ends (DELETE, or 10 s without a request), the sweep while it is exchanging. A port that fails or vanishes is
 // reopened after a pause growing from 1 s to 60 s; other ports never wait for it.
 // Qt-free; depends on watch, store and link.
 
@@ -32,7 +32,8 @@ using Emit = std::function<void(const std::string& kind, nlohmann::json data)>;
 struct PortOptions {
   watch::WatchSettings watch;
   link::LineTiming timing;
-  std::chrono::milliseconds leaseIdle{10000};
+  std::chrono::milliseconds leaseIdle{10000};    // a session without a request this long ends
+  std::chrono::milliseconds sessionQuiet{500};   // ... and this long lets the sweep go on meanwhile
 };
 
 class PortWorker {
