@@ -48,6 +48,8 @@ void PrintUsage(std::ostream& err) {
          "  watch                                  read every mapped controller each S seconds (15), record every run,\n"
          "                                         alarms to LogFiles/alarms.csv, readings to MQTT; until Ctrl-C or N sweeps;\n"
          "                                         a lost port is reopened, exit 1 when it stays away S seconds (600)\n"
+         "When tarvel-line serves the home and the port of --port, the verbs that talk to controllers go\n"
+         "through it; scan, scan --add, address and watch need the port to themselves.\n"
          "With --no-block-reads, reads of controllers take at most two registers each, even where a\n"
          "controller has answered more.\n"
          "tarvel-cli [--home DIR] [--port DEVICE] zone ...   channels grouped as one furnace\n"
