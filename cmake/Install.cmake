@@ -6,8 +6,8 @@ include(GNUInstallDirs)
 
 set(TARVEL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
-install(TARGETS tarvel-cli tarvel-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-set(tarvel_man_pages tarvel-cli tarvel-sim)
+install(TARGETS tarvel-cli tarvel-sim tarvel-line RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+set(tarvel_man_pages tarvel-cli tarvel-sim tarvel-line)
 
 if(TARGET tarvel)
   install(TARGETS tarvel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -45,3 +45,7 @@ install(FILES ${TARVEL_PACKAGING_DIR}/bash-completion/tarvel-cli
 configure_file(${TARVEL_PACKAGING_DIR}/systemd/tarvel-watch@.service ${PROJECT_BINARY_DIR}/systemd/tarvel-watch@.service
                @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/systemd/tarvel-watch@.service DESTINATION lib/systemd/user)
+# The line service of a home (tarvel-line.service).
+configure_file(${TARVEL_PACKAGING_DIR}/systemd/tarvel-line.service ${PROJECT_BINARY_DIR}/systemd/tarvel-line.service
+               @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/systemd/tarvel-line.service DESTINATION lib/systemd/user)

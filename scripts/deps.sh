@@ -7,6 +7,8 @@ PACKAGES=(
   qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl-dev fonts-dejavu-core
   libmodbus-dev libsqlite3-dev libsqlitecpp-dev
   nlohmann-json3-dev libssl-dev poppler-utils
+  # The line service: its HTTP API (cpp-httplib and what its build flags pull in) and sd_notify.
+  libcpp-httplib-dev zlib1g-dev libbrotli-dev libsystemd-dev curl
   libmosquitto-dev mosquitto mosquitto-clients
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cli/service_line.h"
 #include "console/address_change.h"
 
 namespace tarvel::cli {
@@ -50,7 +51,10 @@ bool ConsoleHost::Open(const std::string& channel) {
     ctx_.err << channels.status().message() << "\n";
     return false;
   }
-  if (!ctx_.port.empty()) {
+  bool refused = false;
+  remote_ = LineThroughService(ctx_, refused);
+  if (refused) return false;
+  if (!ctx_.port.empty() && !remote_) {
     if (auto opened = line_.Open(ctx_.port); !opened.ok()) {
       ctx_.err << ctx_.port << ": " << opened.message << "\n";
       return false;
@@ -59,14 +63,15 @@ bool ConsoleHost::Open(const std::string& channel) {
   // An address change whose outcome was never stored is settled before the map is used.
   if (auto pending = store_.PendingAddressChanges(); !pending || !pending->empty()) {
     auto say = [this](const std::string& text) { ctx_.out << text << "\n"; };
-    if (line_.IsOpen())
-      console::ResolvePendingAddressChanges(store_, line_, say);
+    if (remote_ || line_.IsOpen())
+      console::ResolvePendingAddressChanges(store_, remote_ ? static_cast<link::Line&>(*remote_) : line_, say);
     else
       for (const auto& change : pending.value_or({}))
         say("WARNING: The address change of unit #" + std::to_string(change.oldAddress) + " to " +
             std::to_string(change.newAddress) + " is not confirmed: a command with --port asks both addresses");
   }
-  console_ = std::make_unique<console::Console>(ctx_.folder, store_, line_, view_, console::LineInfo{true, false});
+  link::Line& line = remote_ ? static_cast<link::Line&>(*remote_) : line_;
+  console_ = std::make_unique<console::Console>(ctx_.folder, store_, line, view_, console::LineInfo{true, false});
   console_->Shared().blockReads = ctx_.blockReads;
   auto& selection = console_->Selection();
   selection.LoadChannelLists();

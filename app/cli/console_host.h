@@ -11,6 +11,7 @@
 #include "cli/cli.h"
 #include "console/console.h"
 #include "link/modbus_rtu_line.h"
+#include "service/remote_line.h"
 #include "store/config_store.h"
 
 namespace tarvel::cli {
@@ -42,7 +43,7 @@ class ConsoleHost {
   ConsoleHost(Context& ctx, bool assumeYes);
   ~ConsoleHost();
 
-  // Opens the line of --port and makes channel the console's current channel, reading
+  // Opens the line of --port (through the home's line service when it serves that port) and makes channel the console's current channel, reading
   // nothing from the controller. Prints the reason and returns false when either fails.
   bool Open(const std::string& channel);
 
@@ -54,6 +55,7 @@ class ConsoleHost {
   Context& ctx_;
   store::ConfigStore store_;
   link::ModbusRtuLine line_;
+  std::unique_ptr<service::RemoteLine> remote_;  // the line through the service, when one serves --port
   TerminalView view_;
   std::unique_ptr<console::Console> console_;
 };

@@ -6,6 +6,7 @@
 
 #include "cli/args.h"
 #include "cli/cli.h"
+#include "cli/service_line.h"
 #include "link/commands.h"
 #include "link/line_scan.h"
 #include "link/modbus_rtu_line.h"
@@ -147,12 +148,18 @@ int LineVerbs(Context& ctx, const Args& args) {
   }
   if (!in.ok()) return in.Usage();
 
+  // A scan probes the port itself; a reading or a step goes through the line service when one serves the port.
+  bool refused = false;
+  auto remote = verb == "scan" ? nullptr : LineThroughService(ctx, refused);
+  if (refused) return kExitFailed;
   link::ModbusRtuLine line;
-  if (auto opened = line.Open(ctx.port); !opened.ok()) {
-    ctx.err << opened.message << "\n";
-    return kExitFailed;
+  if (!remote) {
+    if (auto opened = line.Open(ctx.port); !opened.ok()) {
+      ctx.err << opened.message << "\n";
+      return kExitFailed;
+    }
   }
-  link::CommandSet commands(line);
+  link::CommandSet commands(remote ? static_cast<link::Line&>(*remote) : line);
   if (verb == "state") return State(ctx, commands, static_cast<std::uint8_t>(*address));
   if (verb == "step") return Step(ctx, commands, static_cast<std::uint8_t>(*address), *first, write);
   return Scan(ctx, line);

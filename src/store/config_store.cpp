@@ -9,9 +9,16 @@
 namespace tarvel::store {
 namespace {
 
+// A database only looked at may be older than the Port column: its rows have no port.
+std::string PortOf(SQLite::Statement& q) {
+  for (int i = 0; i < q.getColumnCount(); ++i)
+    if (std::string_view(q.getColumnName(i)) == "Port") return TextOf(q.getColumn(i));
+  return {};
+}
+
 ChannelRow ChannelFrom(SQLite::Statement& q) {
   return {IntOf(q.getColumn("SoftwareChannel")), IntOf(q.getColumn("ModBusAddress")),
-          TextOf(q.getColumn("NickName")), TextOf(q.getColumn("ControllerType"))};
+          TextOf(q.getColumn("NickName")), TextOf(q.getColumn("ControllerType")), PortOf(q)};
 }
 
 SensorRow SensorFrom(SQLite::Statement& q) {
@@ -25,6 +32,7 @@ const char* ColumnName(ChannelField field) {
     case ChannelField::ModBusAddress: return "ModBusAddress";
     case ChannelField::NickName: return "NickName";
     case ChannelField::ControllerType: return "ControllerType";
+    case ChannelField::Port: return "Port";
   }
   return "";
 }
@@ -71,12 +79,14 @@ std::unique_ptr<SQLite::Database> OpenDatabase(const std::filesystem::path& file
 }
 
 void InsertChannel(SQLite::Database& db, const ChannelRow& row) {
-  SQLite::Statement insert(db, R"(INSERT INTO "ChannelMap" ("SoftwareChannel", "ModBusAddress", "NickName", "ControllerType")
-                                  VALUES (?, ?, ?, ?))");
+  // A row given no port is on the stored port, the one every channel was on before ports per channel.
+  SQLite::Statement insert(db, R"(INSERT INTO "ChannelMap" ("SoftwareChannel", "ModBusAddress", "NickName", "ControllerType", "Port")
+                                  VALUES (?, ?, ?, ?, COALESCE(NULLIF(?, ''), )" + kStoredPort + "))");
   insert.bind(1, row.softwareChannel);
   insert.bind(2, row.modbusAddress);
   insert.bind(3, row.nickName);
   insert.bind(4, row.controllerType);
+  insert.bind(5, row.port);
   insert.exec();
 }
 
@@ -170,7 +180,8 @@ Status ConfigStore::SetChannelField(int softwareChannel, ChannelField field, std
         q.bind(index, std::string(value));
     };
     SQLite::Transaction txn(*db_, kWrite);
-    if (field != ChannelField::ControllerType) {
+    // Types repeat, and so do ports: a line carries many controllers.
+    if (field != ChannelField::ControllerType && field != ChannelField::Port) {
       // The row being edited does not count: re-entering its own value is no duplicate.
       SQLite::Statement dup(*db_, R"(SELECT 1 FROM "ChannelMap" WHERE ")" + column + R"(" = ? AND "SoftwareChannel" <> ?)");
       bindValue(dup, 1);

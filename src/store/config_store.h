@@ -21,7 +21,7 @@ class Database;
 
 namespace tarvel::store {
 
-enum class ChannelField { SoftwareChannel, ModBusAddress, NickName, ControllerType };
+enum class ChannelField { SoftwareChannel, ModBusAddress, NickName, ControllerType, Port };
 
 // What a change of program steps does with the profile log rows whose range it touches: a clear
 // or an upload takes them out (the steps no longer hold their program); a jump's rewrite of one
@@ -36,7 +36,7 @@ struct CapabilityRow {
   int modbusAddress = 0;
   std::optional<bool> pairWrites;  // stores both registers of a write
   std::optional<bool> blockReads;  // answers a read of many registers of the step area
-  std::optional<bool> modeBlock;   // answers the run mode and the program limits in one read
+  std::optional<bool> modeBlock{};  // answers the run mode and the program limits in one read
   bool operator==(const CapabilityRow&) const = default;
 };
 

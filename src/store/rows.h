@@ -11,6 +11,8 @@ struct ChannelRow {
   int modbusAddress = 0;
   std::string nickName;
   std::string controllerType;
+  // The serial device of the line the controller is on (column Port); empty: the stored port.
+  std::string port{};
 };
 
 struct PortRow {

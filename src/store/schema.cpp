@@ -76,6 +76,7 @@ constexpr AddedColumn kAddedColumns[] = {
     {"ControllerConfiguration", "PendingLowAddress", "INTEGER"},
     {"ControllerConfiguration", "PendingHighAddress", "INTEGER"},
     {"ControllerCapabilities", "ModeBlockReads", "INTEGER"},         // run mode and limits in one read
+    {"ChannelMap", "Port", "TEXT"},  // the serial device of the channel's line: several lines per home
 };
 
 bool HasTable(SQLite::Database& db, const char* table) {
@@ -144,9 +145,12 @@ void EnsureConfigSchema(SQLite::Database& db) {
   if (SchemaIsCurrent(db)) return;
   SQLite::Transaction txn(db, SQLite::TransactionBehavior::IMMEDIATE);
   for (const Table& t : kTables) db.exec(t.create);
+  const bool hadPorts = HasColumn(db, "ChannelMap", "Port");
   for (const AddedColumn& c : kAddedColumns)
     if (!HasColumn(db, c.table, c.column))
       db.exec(std::string("ALTER TABLE \"") + c.table + "\" ADD COLUMN \"" + c.column + "\" " + c.definition);
+  // Every channel mapped before ports per channel is on the one port the home had.
+  if (!hadPorts) db.exec(R"(UPDATE "ChannelMap" SET "Port" = )" + kStoredPort);
   txn.commit();
 }
 

@@ -56,6 +56,8 @@ class LineWatch {
   LineWatch& operator=(const LineWatch&) = delete;
 
   void Apply(const WatchSettings& settings);
+  // Sweeps only the channels mapped to this port (a service with several lines); all when empty.
+  void ServeOnly(std::string port) { port_ = std::move(port); }
   const WatchSettings& Settings() const { return settings_; }
 
   // One exchange of the sweep; or what a finished reading or sweep sets off (recording, alarms,
@@ -113,6 +115,7 @@ class LineWatch {
   std::vector<store::ZoneRow> zoneRows_;
   std::map<int, ChannelStatus> statuses_;
   std::map<int, Tracked> tracked_;
+  std::string port_;
   std::optional<SweepStep> pending_;  // a reading or sweep end not yet taken in
   long long finished_ = 0;
 

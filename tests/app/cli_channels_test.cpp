@@ -31,7 +31,7 @@ TEST_F(CliChannels, HomeShowsWhatTheFirstStartCreatedAndNothingTheSecondTime) {
 }
 
 TEST_F(CliChannels, AddListRemoveAndRefuseADuplicate) {
-  EXPECT_EQ(Cli({"channel", "add", "2", "7", "Dryer"}).exitCode, 0);
+  EXPECT_EQ(Cli({"channel", "add", "2", "7", "Dryer", "--port", "/dev/ttyUSB1"}).exitCode, 0);
   auto quoted = Cli({"channel", "add", "1", "3", "Bob's kiln; east", "xmt63"});
   EXPECT_EQ(quoted.exitCode, 0) << quoted.err;
   auto duplicate = Cli({"channel", "add", "3", "7", "Other"});
@@ -43,7 +43,7 @@ TEST_F(CliChannels, AddListRemoveAndRefuseADuplicate) {
   auto kiln = list.out.find("Bob's kiln; east");
   ASSERT_NE(kiln, std::string::npos);
   EXPECT_LT(kiln, list.out.find("Dryer")) << "ordered by channel:\n" << list.out;
-  EXPECT_THAT(list.out, AllOf(HasSubstr("set64rs"), HasSubstr("2 channels"), Not(HasSubstr("Other"))));
+  EXPECT_THAT(list.out, AllOf(HasSubstr("set64rs   /dev/ttyUSB1\n"), HasSubstr("2 channels"), Not(HasSubstr("Other"))));
 
   // Another PC's database is only looked at: its map shows, its bytes stay as they were.
   const auto copy = dir_ / "other.db";

@@ -28,7 +28,8 @@ for file in usr/bin/tarvel usr/bin/tarvel-cli usr/bin/tarvel-sim \
   usr/share/icons/hicolor/scalable/apps/tarvel.svg usr/share/icons/hicolor/48x48/apps/tarvel.png \
   usr/share/icons/hicolor/256x256/apps/tarvel.png usr/share/man/man1/tarvel.1.gz \
   usr/share/man/man1/tarvel-cli.1.gz usr/share/man/man1/tarvel-sim.1.gz \
-  usr/share/bash-completion/completions/tarvel-cli; do
+  usr/share/bash-completion/completions/tarvel-cli \
+  usr/bin/tarvel-line usr/share/man/man1/tarvel-line.1.gz usr/lib/systemd/user/tarvel-line.service; do
   [ -f "$root/$file" ] || fail "the package lacks /$file"
 done
 setid=$(find "$root" -perm /6000)
@@ -37,6 +38,8 @@ setid=$(find "$root" -perm /6000)
 
 [ "$("$root/usr/bin/tarvel-cli" --version)" = "tarvel-cli $version" ] || fail "tarvel-cli --version"
 [ "$("$root/usr/bin/tarvel-sim" --version)" = "tarvel-sim $version" ] || fail "tarvel-sim --version"
+[ "$("$root/usr/bin/tarvel-line" --version)" = "tarvel-line $version" ] || fail "tarvel-line --version"
+grep -q "^ExecStart=tarvel-line " "$root/usr/lib/systemd/user/tarvel-line.service" || fail "the unit does not start tarvel-line"
 [[ $("$root/usr/bin/tarvel-sim" --help) == "usage: tarvel-sim --units"* ]] || fail "tarvel-sim --help"
 export QT_QPA_PLATFORM=offscreen
 [ "$("$root/usr/bin/tarvel" --version)" = "Tarvel $version" ] || fail "tarvel --version"

@@ -32,7 +32,7 @@ TEST(FirstStart, CreatesFoldersDatabaseAndSensorMenu) {
 
   const auto db = folder.ConfigDatabase();
   EXPECT_EQ(Columns(db, "ChannelMap"),
-            (std::vector<std::string>{"SoftwareChannel", "ModBusAddress", "NickName", "ControllerType"}));
+            (std::vector<std::string>{"SoftwareChannel", "ModBusAddress", "NickName", "ControllerType", "Port"}));
   EXPECT_EQ(Columns(db, "CommunicationsPort"), (std::vector<std::string>{"CommPortNumber", "CommPortMode", "Rate",
                                                                          "Parity", "Bits", "StopBits", "DevicePath"}));
   EXPECT_EQ(Columns(db, "ControllerMemory"), (std::vector<std::string>{"ModBusAddress", "Segment", "Duration",

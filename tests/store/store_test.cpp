@@ -83,6 +83,21 @@ TEST_F(StoreTest, PortNumberCases) {
   EXPECT_EQ(Count("SELECT count(*) FROM CommunicationsPort"), 1);
   EXPECT_EQ(store_.GetCommPortNumber(), 5);
   EXPECT_EQ(store_.Port()->value().devicePath, "/dev/ttyUSB0");
+
+  // Each channel is on a line: the stored port unless it is given one; ports repeat.
+  ASSERT_TRUE(store_.AddChannel({1, 1, "Kiln", "set64rs"}));
+  ASSERT_TRUE(store_.AddChannel({2, 2, "Dryer", "set64rs", "/dev/ttyUSB1"}));
+  ASSERT_TRUE(store_.SetChannelField(1, ChannelField::Port, "/dev/ttyUSB1"));
+  ASSERT_TRUE(store_.SetChannelField(1, ChannelField::Port, "/dev/ttyUSB0"));
+  EXPECT_EQ(Count("SELECT count(*) FROM ChannelMap WHERE Port = '/dev/ttyUSB0' AND SoftwareChannel = 1"), 1);
+  EXPECT_EQ(store_.ChannelByNumber(2)->value().port, "/dev/ttyUSB1");
+
+  // A database from before ports per channel: its channels are on the port it had.
+  auto raw = Raw();
+  raw.exec("ALTER TABLE ChannelMap DROP COLUMN Port");
+  raw.exec("INSERT INTO ChannelMap VALUES (3, 3, 'Old', 'set64rs')");
+  ConfigStore upgraded(folder_.ConfigDatabase());
+  EXPECT_EQ(Count("SELECT count(*) FROM ChannelMap WHERE Port = '/dev/ttyUSB0'"), 3);
 }
 
 TEST_F(StoreTest, PurgeDeletesOnlyRowsWhoseKeyIsNoWholeNumber) {

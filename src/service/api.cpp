@@ -1,0 +1,169 @@
+#include "service/api.h"
+
+#include <httplib.h>
+#include <sys/stat.h>
+
+#include <cctype>
+
+#include "util/text.h"
+
+namespace tarvel::service {
+namespace {
+
+using nlohmann::json;
+
+void Answer(httplib::Response& res, int status, const json& body) {
+  res.status = status;
+  res.set_content(body.dump(), "application/json");
+}
+
+void Refuse(httplib::Response& res, int status, const std::string& message) {
+  Answer(res, status, {{"message", message}});
+}
+
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() + 0 && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::variant<Listen, std::string> ParseListen(const std::string& text) {
+  Listen listen;
+  std::string port = text;
+  if (const auto colon = text.rfind(':'); colon != std::string::npos) {
+    listen.address = text.substr(0, colon);
+    if (listen.address.size() >= 2 && listen.address.front() == '[' && listen.address.back() == ']')
+      listen.address = listen.address.substr(1, listen.address.size() - 2);
+    port = text.substr(colon + 1);
+  }
+  auto number = ToWholeNumber(port, 1, 65535);
+  if (listen.address.empty() || !number) return "--listen takes [ADDRESS:]PORT, PORT from 1 to 65535, not \"" + text + "\"";
+  listen.port = static_cast<int>(*number);
+  return listen;
+}
+
+bool IsLoopback(const std::string& address) {
+  return address == "localhost" || address == "::1" || address.starts_with("127.");
+}
+
+ApiServer::ApiServer(Service& service) : service_(service) {}
+
+ApiServer::~ApiServer() { Stop(); }
+
+void ApiServer::Install(httplib::Server& server, const std::string& token, bool local) {
+  if (!token.empty())
+    server.set_pre_routing_handler([token](const httplib::Request& req, httplib::Response& res) {
+      if (req.get_header_value("Authorization") == "Bearer " + token) return httplib::Server::HandlerResponse::Unhandled;
+      res.set_header("WWW-Authenticate", "Bearer");
+      Refuse(res, 401, "This API needs its token: Authorization: Bearer TOKEN");
+      return httplib::Server::HandlerResponse::Handled;
+    });
+  server.Get("/v1/service", [this](const httplib::Request&, httplib::Response& res) { Answer(res, 200, service_.Info()); });
+  server.Get("/v1/channels",
+             [this](const httplib::Request&, httplib::Response& res) { Answer(res, 200, service_.Channels()); });
+  server.Get("/v1/events", [this](const httplib::Request&, httplib::Response& res) {
+    auto last = std::make_shared<long long>(service_.Events().Last());
+    res.set_header("Cache-Control", "no-cache");
+    res.set_chunked_content_provider("text/event-stream", [this, last](std::size_t, httplib::DataSink& sink) {
+      std::vector<std::string> events;
+      *last = service_.Events().Since(*last, events, std::chrono::seconds(1));
+      if (service_.Events().Closed()) {
+        sink.done();
+        return true;
+      }
+      // A comment now and then: a listener that went away is noticed and its thread freed.
+      if (events.empty()) events.push_back(": still here\n\n");
+      for (const std::string& event : events)
+        if (!sink.write(event.data(), event.size())) return false;
+      return true;
+    });
+  });
+  // Register-level access is for Tarvel's own programs on this computer, whose workflows check
+  // what they write; over TCP a controller is reached through nothing less.
+  if (!local) {
+    server.Post(R"(/v1/ports/(.+)/(session|exchange))", [](const httplib::Request&, httplib::Response& res) {
+      Refuse(res, 403, "Sessions and exchanges are served on the service's own socket only");
+    });
+    return;
+  }
+  server.Post(R"(/v1/ports/(.+)/session)", [this](const httplib::Request& req, httplib::Response& res) {
+    PortWorker* port = service_.Port(Unescape(req.matches[1]));
+    if (!port) return Refuse(res, 404, "No port " + Unescape(req.matches[1]) + " in this service");
+    Answer(res, 200, {{"port", port->Device()}, {"lease", port->OpenSession()}});
+  });
+  server.Delete(R"(/v1/ports/(.+)/session/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
+    PortWorker* port = service_.Port(Unescape(req.matches[1]));
+    if (!port) return Refuse(res, 404, "No port " + Unescape(req.matches[1]) + " in this service");
+    if (!port->EndSession(req.matches[2])) return Refuse(res, 404, "No session " + std::string(req.matches[2]));
+    Answer(res, 200, {{"ended", std::string(req.matches[2])}});
+  });
+  server.Post(R"(/v1/ports/(.+)/exchange)", [this](const httplib::Request& req, httplib::Response& res) {
+    PortWorker* port = service_.Port(Unescape(req.matches[1]));
+    if (!port) return Refuse(res, 404, "No port " + Unescape(req.matches[1]) + " in this service");
+    const json request = json::parse(req.body, nullptr, false);
+    if (request.is_discarded()) return Refuse(res, 400, "The exchange is not JSON");
+    auto exchange = ParseExchange(request);
+    if (auto* why = std::get_if<std::string>(&exchange)) return Refuse(res, 400, *why);
+    std::string lease;
+    if (auto given = request.find("lease"); given != request.end()) {
+      if (!given->is_string()) return Refuse(res, 400, "\"lease\" must be the text a session gave");
+      lease = given->get<std::string>();
+    }
+    auto result = port->Run(lease, std::get<Exchange>(exchange));
+    if (!result) return Refuse(res, 410, "The session " + lease + " has ended (closed, idle or the service stopping)");
+    Answer(res, 200, ResultJson(*result));
+  });
+}
+
+Status ApiServer::Start(const ApiOptions& options) {
+  socket_ = options.socket;
+  std::error_code ec;
+  std::filesystem::create_directories(socket_.parent_path(), ec);
+  ::chmod(socket_.parent_path().c_str(), 0700);  // ours alone, like the socket
+  // The lock on the home is ours: a socket left by a service that was killed is stale.
+  std::filesystem::remove(socket_, ec);
+  auto unix = std::make_unique<httplib::Server>();
+  unix->set_address_family(AF_UNIX);
+  Install(*unix, "", true);
+  if (!unix->bind_to_port(socket_.string(), 80))
+    return Status::Failed("Cannot listen on the socket " + socket_.string());
+  if (::chmod(socket_.c_str(), 0600) != 0)
+    return Status::Failed("Cannot make the socket " + socket_.string() + " private: " + std::strerror(errno));
+  servers_.push_back(std::move(unix));
+  if (options.tcp) {
+    if (!IsLoopback(options.tcp->address) && options.token.empty())
+      return Status::Failed("--listen " + options.tcp->address + " reaches beyond this computer: give --token-file FILE");
+    auto tcp = std::make_unique<httplib::Server>();
+    Install(*tcp, options.token, false);
+    if (!tcp->bind_to_port(options.tcp->address, options.tcp->port))
+      return Status::Failed("Cannot listen on " + options.tcp->address + ":" + std::to_string(options.tcp->port));
+    servers_.push_back(std::move(tcp));
+  }
+  for (auto& server : servers_) threads_.emplace_back([s = server.get()] { s->listen_after_bind(); });
+  return Status::Ok();
+}
+
+void ApiServer::Stop() {
+  service_.Events().Close();  // event streams end, so their threads can be joined
+  for (auto& server : servers_) server->stop();
+  for (auto& thread : threads_) thread.join();
+  threads_.clear();
+  servers_.clear();
+  if (!socket_.empty()) {
+    std::error_code ec;
+    std::filesystem::remove(socket_, ec);
+    socket_.clear();
+  }
+}
+
+}  // namespace tarvel::service

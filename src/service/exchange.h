@@ -1,0 +1,46 @@
+#pragma once
+// service: one operation of link::Line as the API carries it. A request names the operation and
+// its numbers; the answer carries the Outcome the port's line gave and the values read, so a
+// client sees the very failures a line of its own would give. Qt-free; depends on link.
+//
+//   {"op": "readPair", "address": 1, "register": 4}
+//   {"op": "readBlock", "address": 1, "register": 4, "count": 6}
+//   {"op": "writeRegisters", "address": 1, "register": 4, "value": 100, "next": 0}
+//   {"op": "writeCoil", "address": 1, "coil": 1, "on": true}
+// answered {"outcome": "ok", "code": 0, "values": [..]}.
+
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "link/line.h"
+
+namespace tarvel::service {
+
+struct Exchange {
+  enum class Op { ReadPair, ReadBlock, WriteRegisters, WriteCoil };
+  Op op = Op::ReadPair;
+  std::uint8_t address = 0;
+  std::uint16_t reg = 0;  // the register, or the coil
+  int count = 2;
+  std::uint16_t value = 0, next = 0;
+  bool on = false;
+};
+
+struct ExchangeResult {
+  link::Outcome outcome = link::Outcome::NotSent;
+  std::vector<std::uint16_t> values;
+};
+
+// The request's exchange, or why it is not one (for a 400 answer).
+std::variant<Exchange, std::string> ParseExchange(const nlohmann::json& request);
+nlohmann::json ExchangeJson(const Exchange& exchange);
+
+ExchangeResult Run(link::Line& line, const Exchange& exchange);
+nlohmann::json ResultJson(const ExchangeResult& result);
+// NotSent with nothing read when the answer is not one of ours.
+ExchangeResult ParseResult(const nlohmann::json& answer);
+
+}  // namespace tarvel::service

@@ -1,0 +1,103 @@
+#pragma once
+// service: the owner of one serial port. Its own thread opens the port (the one-owner hold of
+// link), sweeps the channels mapped to it with a LineWatch of its own, and serves client
+// exchanges between two exchanges of the sweep: a client waits at most for the exchange in
+// progress. A client session holds the port for its exchanges -- other sessions wait until it
+// ends (DELETE, or 10 s without a request), the sweep while it is exchanging. A port that fails or vanishes is
+// reopened after a pause growing from 1 s to 60 s; other ports never wait for it.
+// Qt-free; depends on watch, store and link.
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "link/modbus_rtu_line.h"
+#include "service/exchange.h"
+#include "util/app_folder.h"
+#include "watch/line_watch.h"
+
+namespace tarvel::service {
+
+// What the worker passes on: a kind ("reading", "alarm", "sweep", "port", "session", "message")
+// and its JSON. Called on the worker's thread; must not block.
+using Emit = std::function<void(const std::string& kind, nlohmann::json data)>;
+
+struct PortOptions {
+  watch::WatchSettings watch;
+  link::LineTiming timing;
+  std::chrono::milliseconds leaseIdle{10000};    // a session without a request this long ends
+  std::chrono::milliseconds sessionQuiet{500};   // ... and this long lets the sweep go on meanwhile
+};
+
+class PortWorker {
+ public:
+  using SteadyClock = std::chrono::steady_clock;
+  static constexpr std::chrono::seconds kFirstPause{1}, kLongestPause{60};
+
+  PortWorker(AppFolder folder, std::string device, PortOptions options, Emit emit);
+  ~PortWorker();  // stops the sweep after the exchange in progress, closes the port
+  PortWorker(const PortWorker&) = delete;
+  PortWorker& operator=(const PortWorker&) = delete;
+
+  const std::string& Device() const { return device_; }
+  // "opening", "open", "reopening" (with why) -- and the channels it sweeps.
+  nlohmann::json State() const;
+  // Opened, or failed at least once (and being retried): what READY waits for.
+  bool Settled() const;
+
+  // A new session's lease. It waits its turn behind the sessions opened before it.
+  std::string OpenSession();
+  // False when there is no such session.
+  bool EndSession(const std::string& lease);
+  // One exchange on this port's line, within lease (empty: between sessions). Nothing when the
+  // lease is unknown or ran out.
+  std::optional<ExchangeResult> Run(const std::string& lease, const Exchange& exchange);
+
+ private:
+  struct Job {
+    std::string lease;
+    Exchange exchange;
+    std::promise<std::optional<ExchangeResult>> done;
+  };
+  struct Session {
+    std::string lease;
+    SteadyClock::time_point lastUse;
+    long long exchanges = 0;
+    link::Outcome firstFailure = link::Outcome::Ok;
+  };
+
+  void Loop();
+  void TendPort(watch::LineWatch& lineWatch);
+  void ExpireSessions(SteadyClock::time_point now);
+  void EndSessionLocked(std::deque<Session>::iterator session, const char* why);
+  void SetState(std::string state, std::string why = {});
+
+  AppFolder folder_;
+  std::string device_;
+  PortOptions options_;
+  Emit emit_;
+  link::ModbusRtuLine line_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::deque<Job> jobs_;
+  std::deque<Session> sessions_;  // the front one holds the port
+  long long nextLease_ = 1;
+  std::string state_ = "opening", why_;
+  bool settled_ = false;
+  std::vector<int> channels_;
+
+  SteadyClock::time_point nextTry_{};
+  std::chrono::seconds pause_ = kFirstPause;
+  std::thread thread_;
+};
+
+}  // namespace tarvel::service

@@ -1,0 +1,228 @@
+// The line service over two simulated lines: both swept while tarvel-cli programs one and pauses
+// the other through it; the home held by one service; the API's guards; a line through the
+// service failing as the port itself does.
+#include <gmock/gmock.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "link/commands.h"
+#include "service/api.h"
+#include "service/remote_line.h"
+#include "service/service.h"
+#include "sim/simulated_line.h"
+#include "store/config_store.h"
+#include "store/home.h"
+#include "support/profiles.h"
+#include "support/run_process.h"
+#include "support/sim_line.h"
+
+namespace tarvel::service {
+namespace {
+
+using ::testing::HasSubstr;
+
+class LineService : public ::testing::Test {
+ protected:
+  LineService() {
+    for (auto* sim : {&simA_, &simB_}) EXPECT_TRUE(sim->Start().ok());
+    store::PrepareHome(folder_);
+    EXPECT_TRUE(testing::WriteCureProfile(folder_.Profiles() / "cure.txt"));
+    store::ConfigStore store(folder_.ConfigDatabase());
+    EXPECT_TRUE(store.AddChannel({1, 1, "Kiln", "set64rs", simA_.DevicePath()}));
+    EXPECT_TRUE(store.AddChannel({2, 2, "Dryer", "set64rs", simB_.DevicePath()}));
+    EXPECT_TRUE(store.ResetControllerMemory(1));
+    EXPECT_TRUE(store.ResetControllerMemory(2));
+  }
+
+  void StartService() {
+    PortOptions options;
+    options.watch.period = std::chrono::milliseconds(0);  // sweep after sweep
+    auto started = Service::Start(folder_, options);
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<Service>>(started))
+        << std::get<Service::Refusal>(started).message;
+    service_ = std::move(std::get<std::unique_ptr<Service>>(started));
+    api_ = std::make_unique<ApiServer>(*service_);
+    ApiOptions api;
+    api.socket = SocketPath(folder_);
+    api.tcp = tcp_;
+    api.token = token_;
+    ASSERT_TRUE(api_->Start(api).ok());
+  }
+
+  // Waits (on the event stream, at most a minute) until every port has finished a sweep.
+  void AwaitSweepOfEveryPort(long long after) {
+    std::set<std::string> swept;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (swept.size() < service_->Ports().size() && std::chrono::steady_clock::now() < deadline) {
+      std::vector<std::string> events;
+      after = service_->Events().Since(after, events, std::chrono::seconds(1));
+      for (const std::string& e : events)
+        if (e.starts_with("event: sweep\n"))
+          swept.insert(nlohmann::json::parse(e.substr(e.find("data: ") + 6))["port"].get<std::string>());
+    }
+    ASSERT_EQ(swept.size(), service_->Ports().size());
+  }
+
+  testing::ProcessResult Cli(std::vector<std::string> args, const std::string& port) {
+    return testing::RunCli(dir_.path(), std::move(args), port);
+  }
+
+  testing::TempDir dir_;
+  AppFolder folder_{dir_.path()};
+  sim::SimulatedLine simA_{testing::QuickLine({1})}, simB_{testing::QuickLine({2})};
+  std::optional<Listen> tcp_;
+  std::string token_;
+  std::unique_ptr<Service> service_;
+  std::unique_ptr<ApiServer> api_;
+};
+
+TEST_F(LineService, SweepsTwoLinesWhileTheCliUploadsOnOneAndPausesTheOther) {
+  {  // the dryer runs the cure profile, started at the front panel
+    store::ConfigStore store(folder_.ConfigDatabase());
+    ASSERT_TRUE(store.WriteMemorySteps(2, {{2, 1, 30, 70, 1, 0}, {2, 2, 45, 250, 2, 0}, {2, 3, 0, 100, 1, 0}}));
+    ASSERT_TRUE(store.WriteLogEntry({2, "cure.txt", 1, 3, "K", "F", "M", "SV"}));
+    ASSERT_TRUE(store.SaveRunSelection(2, "cure.txt", 1, 3));
+  }
+  simB_.EditUnit(2, [](sim::UnitState& u) {
+    u.steps[0] = {1, 30, 70}, u.steps[1] = {2, 45, 250}, u.steps[2] = {1, 0, 100};
+    u.programLowStep = 1, u.programHighStep = 3, u.runMode = 2;
+  });
+  simB_.FrontPanelStart(2);
+  simB_.AdvanceTime(std::chrono::minutes(15));
+  StartService();
+  AwaitSweepOfEveryPort(0);
+
+  // The service owns both ports: these run only through it.
+  auto upload = Cli({"upload", "1", "cure.txt", "20"}, simA_.DevicePath());
+  ASSERT_EQ(upload.exitCode, 0) << upload.out << upload.err;
+  EXPECT_THAT(upload.out, HasSubstr("Read-back matches the compiled profile"));
+  const auto kiln = simA_.Unit(1);
+  EXPECT_EQ(std::tuple(kiln.steps[20].pidSet, kiln.steps[20].duration, kiln.steps[20].temperature),
+            std::tuple(2, 45, 250));
+  const int reached = simB_.Unit(2).profileSetPoint;
+  auto pause = Cli({"pause", "2"}, simB_.DevicePath());
+  ASSERT_EQ(pause.exitCode, 0) << pause.out << pause.err;
+  EXPECT_EQ(simB_.Unit(2).setValue, reached);
+
+  store::ConfigStore store(folder_.ConfigDatabase());
+  auto log = store.LogEntry(1, "cure.txt");
+  ASSERT_TRUE(log.ok() && log->has_value());
+  EXPECT_EQ(std::pair((*log)->start, (*log)->stop), std::pair(20, 22));
+  EXPECT_EQ(store.Memory(1)->at(20).temperature, 250);
+
+  // Both lines are swept on after the commands; each reading is of its own line. (A sweep that
+  // ends just after the commands may carry a reading from before them: the next one cannot.)
+  AwaitSweepOfEveryPort(service_->Events().Last());
+  AwaitSweepOfEveryPort(service_->Events().Last());
+  auto channels = service_->Channels();
+  ASSERT_EQ(channels.size(), 2u);
+  EXPECT_EQ(channels[0]["port"], simA_.DevicePath());
+  EXPECT_EQ(channels[1]["port"], simB_.DevicePath());
+  EXPECT_EQ(channels[1]["state"], "held") << channels[1].dump();
+}
+
+TEST_F(LineService, OneServicePerHomeAndTcpOnlyWithItsToken) {
+  auto beyond = testing::RunProcess(TARVEL_LINE, {"--home", dir_.path().string(), "--listen", "0.0.0.0:8931"});
+  EXPECT_EQ(beyond.exitCode, 2);
+  EXPECT_THAT(beyond.err, HasSubstr("reaches beyond this computer: give --token-file FILE"));
+  EXPECT_EQ(std::get<Listen>(ParseListen("8931")).address, "127.0.0.1") << "loopback unless told";
+  // A configuration it cannot use: exit 2, saying why.
+  auto noToken = testing::RunProcess(TARVEL_LINE, {"--home", dir_.path().string(), "--token-file", "/nonexistent"});
+  EXPECT_EQ(noToken.exitCode, 2);
+  EXPECT_THAT(noToken.err, HasSubstr("Cannot read a token from /nonexistent"));
+  auto empty = testing::RunProcess(TARVEL_LINE, {"--home", (dir_.path() / "empty").string()});
+  EXPECT_EQ(empty.exitCode, 2);
+  EXPECT_THAT(empty.err, HasSubstr("is empty: nothing to serve"));
+
+  // A free TCP port of loopback, for the guarded listener.
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  any.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof any;
+  ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+  getsockname(probe, reinterpret_cast<sockaddr*>(&any), &size);
+  close(probe);
+  tcp_ = Listen{"127.0.0.1", ntohs(any.sin_port)};
+  token_ = "s3cret";
+  StartService();
+
+  auto second = testing::RunProcess(TARVEL_LINE, {"--home", dir_.path().string()});
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_THAT(second.err, HasSubstr("Another tarvel-line serves the home " + dir_.path().string() + " (pid " +
+                                    std::to_string(getpid()) + ")"));
+
+  httplib::Client tcp("127.0.0.1", tcp_->port);
+  auto refused = tcp.Get("/v1/service");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 401);
+  auto allowed = tcp.Get("/v1/service", {{"Authorization", "Bearer s3cret"}});
+  ASSERT_TRUE(allowed);
+  EXPECT_EQ(allowed->status, 200);
+  EXPECT_EQ(nlohmann::json::parse(allowed->body)["pid"], getpid());
+  auto raw = tcp.Post("/v1/ports/ttyS0/session", {{"Authorization", "Bearer s3cret"}}, "", "application/json");
+  ASSERT_TRUE(raw);
+  EXPECT_EQ(raw->status, 403) << "no register access from the network, token or not";
+
+  // The socket needs no token: only its user can open it.
+  EXPECT_EQ(std::filesystem::status(SocketPath(folder_)).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  auto found = FindService(folder_);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(ServedPort(*found, simB_.DevicePath()), simB_.DevicePath());
+  EXPECT_EQ(ServedPort(*found, "/dev/ttyS31"), "");
+
+  httplib::Client local(found->socket, 80);
+  local.set_address_family(AF_UNIX);
+  auto bad = local.Post("/v1/ports/" + std::filesystem::path(simA_.DevicePath()).filename().string() + "/exchange",
+                        R"({"op": "readPair", "address": 1})", "application/json");
+  ASSERT_TRUE(bad);
+  EXPECT_EQ(bad->status, 400);
+  EXPECT_THAT(bad->body, HasSubstr("\\\"register\\\" must be a whole number"));
+  auto unknown = local.Post("/v1/ports/ttyS31/session", "", "application/json");
+  ASSERT_TRUE(unknown);
+  EXPECT_EQ(unknown->status, 404);
+}
+
+TEST_F(LineService, ALineThroughTheServiceFailsAsThePortItselfDoes) {
+  // What the port itself gives: a good read, a Modbus exception, no reply from an absent unit, a refusal.
+  auto outcomes = [this](link::Line& line) {
+    std::vector<link::Outcome> seen{line.ReadRegisterPair(1, link::reg::kProcessValue).outcome};
+    simA_.InjectFault(sim::Fault::Exception);
+    seen.push_back(line.ReadRegisterPair(1, link::reg::kProcessValue).outcome);
+    seen.push_back(line.ReadRegisterPair(9, link::reg::kProcessValue).outcome);
+    seen.push_back(line.WriteRegisters(0, 4, 1, 0));
+    return seen;
+  };
+  std::vector<link::Outcome> direct;
+  {
+    link::ModbusRtuLine line;
+    ASSERT_TRUE(line.Open(simA_.DevicePath()).ok());
+    direct = outcomes(line);
+  }
+  ASSERT_EQ(direct, (std::vector{link::Outcome::Ok, link::Outcome::Exception, link::Outcome::NoReply,
+                                 link::Outcome::NotSent}));
+  StartService();
+  const long long before = service_->Events().Last();
+  RemoteLine remote(SocketPath(folder_).string(), simA_.DevicePath());
+  ASSERT_FALSE(remote.Open());
+  EXPECT_EQ(outcomes(remote), direct);
+
+  // A session that ended under it (idle, or ended by hand here): the next exchange opens another.
+  std::vector<std::string> events;
+  service_->Events().Since(before, events, std::chrono::seconds(0));
+  auto session = std::find_if(events.begin(), events.end(), [](const std::string& e) { return e.starts_with("event: session\n"); });
+  ASSERT_NE(session, events.end());
+  const auto opened = nlohmann::json::parse(session->substr(session->find("data: ") + 6));
+  ASSERT_EQ(opened["opened"], true);
+  EXPECT_TRUE(service_->Port(simA_.DevicePath())->EndSession(opened["lease"].get<std::string>()));
+  EXPECT_EQ(remote.ReadRegisterPair(1, link::reg::kProcessValue).outcome, link::Outcome::Ok);
+  // A block read this line's units refuse comes back as refused, as on the port itself.
+  EXPECT_EQ(remote.ReadRegisterBlock(1, link::reg::kProgramSteps, 3).outcome, link::Outcome::Exception);
+  EXPECT_EQ(remote.ReadRegisterBlock(1, link::reg::kProgramSteps, 2).value.size(), 2u);
+}
+
+}  // namespace
+}  // namespace tarvel::service
