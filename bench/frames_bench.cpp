@@ -95,14 +95,14 @@ bool Upload(int rounds, int maxRead) {
   tarvel::console::Console console(folder, store, line, view, {true, true});
   console.Selection().LoadChannelLists();
   console.Selection().SelectIndex(0);
-  console.OpenProfile(file);
-  console.SetStartStepText("1");
+  console.Compiler().OpenProfile(file);
+  console.Compiler().SetStartStepText("1");
   console.Compiler().Compile();
   for (int round = -1; round < rounds; ++round) {
     (void)store.DeleteLogEntry(1, "bench.txt");
     sim.ClearRequests();
     const auto start = Clock::now();
-    const auto result = console.UploadProfile({"bench.txt", "1", "SV"});
+    const auto result = console.ProfileUpload().Run({"bench.txt", "1", "SV"});
     const double measured = Seconds(Clock::now() - start);
     if (!result.logged) return false;
     const int exchanges = static_cast<int>(sim.Requests().size());
@@ -140,7 +140,7 @@ bool RunState(int rounds) {
   for (int i = 0; i < rounds; ++i) {
     std::this_thread::sleep_for(line.Timing().duplicateHorizon + std::chrono::milliseconds(100));
     const auto start = Clock::now();
-    console.ReadRunState();
+    console.RunMonitor().ReadRunState();
     taken += Clock::now() - start;
   }
   const double measured = Seconds(taken) / rounds;

@@ -67,7 +67,7 @@ bool ConsoleHost::Open(const std::string& channel) {
             std::to_string(change.newAddress) + " is not confirmed: a command with --port asks both addresses");
   }
   console_ = std::make_unique<console::Console>(ctx_.folder, store_, line_, view_, console::LineInfo{true, false});
-  console_->Shared().blockReads = ctx_.blockReads;
+  console_->SetBlockReads(ctx_.blockReads);
   auto& selection = console_->Selection();
   selection.LoadChannelLists();
   const auto& channels = selection.Current().channels;

@@ -398,7 +398,7 @@ TEST_F(ConsoleWindowTest, RunControlButtonsSelectStartJumpAndPauseTheProfile) {
     u.programHighStep = 3;
   });
   Open();
-  console_->Run().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
+  console_->RunControls().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
   Click("SelectRunProfileButton");
   Click("StartProfileButton");
   EXPECT_EQ(boxes_.Seen().back().first, "Enter Front Panel Start Code 5172 to start kiln.txt");
