@@ -100,6 +100,7 @@ TEST_F(Startup, AChannelWithoutAUsableAddressSendsNothing) {
   EXPECT_THAT(view_.messages, HasSubstr(kAddressLookupError));
 }
 
+// The rule of both message areas (the editor's PromptText appends by the same function).
 TEST(MessageArea, EmptiesOnlyPastOneThousandCharacters) {
   RecordingView view;
   MessageArea area(view);
