@@ -229,7 +229,7 @@ int main(int argc, char** argv) {
 
   // On the simulated line, answering the start-code box stands for the operator's keys.
   if (simulator)
-    console.Run().SetFrontPanelStart([sim = simulator.get()](std::uint8_t address) { sim->FrontPanelStart(address); });
+    console.RunControls().SetFrontPanelStart([sim = simulator.get()](std::uint8_t address) { sim->FrontPanelStart(address); });
 
   // The line watch: every mapped controller read in turn between commands, on the one line;
   // the overview docks on the console. The binding belongs to the window.

@@ -131,7 +131,7 @@ class Campaign {
                                                           tarvel::console::LineInfo{true, true});
     console_->Selection().LoadChannelLists();
     console_->Selection().SelectIndex(0);
-    console_->Run().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
+    console_->RunControls().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
     return true;
   }
 
@@ -299,8 +299,8 @@ class Campaign {
     if (verb == 0) {
       name = "p" + std::to_string(random_() % 7) + ".txt";
       const auto file = tarvel::bench::WriteProfile(folder_, name, steps, random_);
-      console_->OpenProfile(file);
-      console_->SetStartStepText(std::to_string(first));
+      console_->Compiler().OpenProfile(file);
+      console_->Compiler().SetStartStepText(std::to_string(first));
       console_->Compiler().Compile();
       program = console_->Compiler().Compiled().steps;
       args.insert(args.end(), {"upload", "1", file.string(), std::to_string(first), "--yes"});
@@ -338,7 +338,7 @@ class Campaign {
   bool Issue(Kind kind, const std::vector<store::LogRow>& log, Registers& allowed,
              std::function<std::string()>& holds) {
     auto& console = *console_;
-    auto& run = console.Run();
+    auto& run = console.RunControls();
     const Registers limits{0x200E, 0x200F};
     // A jump borrows the duration and temperature words of steps, the limits and the mode.
     Registers jump = StepWords(1, 64, {2, 3});
@@ -353,8 +353,8 @@ class Campaign {
         const int first = 1 + static_cast<int>(random_() % (65 - steps));
         const std::string name = "p" + std::to_string(random_() % 7) + ".txt";
         const auto file = tarvel::bench::WriteProfile(folder_, name, steps, random_);
-        console.OpenProfile(file);
-        console.SetStartStepText(std::to_string(first));
+        console.Compiler().OpenProfile(file);
+        console.Compiler().SetStartStepText(std::to_string(first));
         console.Compiler().Compile();
         // It may clear the ranges of the entries it replaces, and writes its own.
         for (const auto& row : log) {
@@ -364,7 +364,7 @@ class Campaign {
         const auto own = StepWords(first, first + steps - 1, {1, 2, 3});
         allowed.insert(own.begin(), own.end());
         const auto program = console.Compiler().Compiled().steps;
-        const bool logged = console.UploadProfile({name, std::to_string(first), "SV"}).logged;
+        const bool logged = console.ProfileUpload().Run({name, std::to_string(first), "SV"}).logged;
         if (logged) compiledOf_[name] = program;
         holds = [=, this] {
           for (int s = first; s < first + steps; ++s)
@@ -414,7 +414,7 @@ class Campaign {
       }
       case Kind::Pause: {
         allowed = {0x0000, 0x200D};
-        console.ReadControllerRunMode();  // what the controller runs decides, as in tarvel-cli
+        console.RunMonitor().ReadControllerRunMode();  // what the controller runs decides, as in tarvel-cli
         holds = [=] {
           const auto u = unit();
           return u.runMode == 0 && u.setValue == u.profileSetPoint ? std::string() : std::string("not held");
@@ -423,8 +423,8 @@ class Campaign {
       }
       case Kind::Restart: {
         allowed = jump;
-        console.ReadControllerRunMode();
-        console.ReadRunState();  // the restart point, as the monitor stores it
+        console.RunMonitor().ReadControllerRunMode();
+        console.RunMonitor().ReadRunState();  // the restart point, as the monitor stores it
         const int segment = store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{}).segmentExecuting;
         holds = [=] {
           const auto u = unit();
@@ -507,7 +507,7 @@ class Campaign {
     });
     const bool added = RunToEnd({"--home", home, "channel", "add", "1", "1", "Other" + std::to_string(random_() % 1000)}) == 0;
     if (!removed || !added) std::fprintf(stderr, "the channel could not be re-added\n");
-    auto& run = console_->Run();
+    auto& run = console_->RunControls();
     console_->Log().Show(1);
     const bool selected = !console_->Log().Rows().empty() && run.SelectRunProfile(1);
     const bool started = run.StartProfile();
@@ -527,11 +527,11 @@ class Campaign {
     if (variant == 2) table.at(3, tarvel::profile::kStartTemp) = "901";  // never an End Temp of WriteProfile
     (void)tarvel::profile::SaveProfileText(file, tarvel::profile::BuildProfileText(table, {}));
     auto& console = *console_;
-    console.OpenProfile(file);
-    console.SetStartStepText(std::to_string(1 + random_() % 60));
+    console.Compiler().OpenProfile(file);
+    console.Compiler().SetStartStepText(std::to_string(1 + random_() % 60));
     console.Compiler().Compile();
     const bool compiled = console.Compiler().ProfileCompiled();
-    const bool logged = console.UploadProfile({"forged.txt", std::to_string(1 + random_() % 60), "SV"}).logged;
+    const bool logged = console.ProfileUpload().Run({"forged.txt", std::to_string(1 + random_() % 60), "SV"}).logged;
     holds = [] { return std::string("a forged profile was compiled or uploaded"); };
     return compiled || logged;
   }
@@ -542,7 +542,7 @@ class Campaign {
   bool PauseLostStep(Registers& allowed, std::function<std::string()>& holds) {
     allowed = {0x0000, 0x200D};  // a pause that goes through holds the set point in run mode 0
     auto& console = *console_;
-    console.ReadControllerRunMode();
+    console.RunMonitor().ReadControllerRunMode();
     const int mode = sim_.Unit(1).runMode;
     // The reading's second read is the step's, third when the block probe comes after its first.
     const bool probe = !store_.Capabilities(1).value_or(store::CapabilityRow{}).blockReads.has_value();
@@ -557,7 +557,7 @@ class Campaign {
       const bool stored = c.runMode == mode && c.segmentExecuting == u.currentStep && c.segmentElapsedTime == time;
       return stored ? std::string() : std::string("paused without its restart point");
     };
-    return console.Run().PauseProfile();
+    return console.RunControls().PauseProfile();
   }
 
   // A home whose configuration database is an empty file: neither a listing nor an upload makes

@@ -105,8 +105,8 @@ bool Upload(int rounds, int maxRead) {
   tarvel::console::Console console(folder, store, line, view, {true, true});
   console.Selection().LoadChannelLists();
   console.Selection().SelectIndex(0);
-  console.OpenProfile(file);
-  console.SetStartStepText("1");
+  console.Compiler().OpenProfile(file);
+  console.Compiler().SetStartStepText("1");
   console.Compiler().Compile();
   for (int round = -1; round < rounds; ++round) {
     (void)store.DeleteLogEntry(1, "bench.txt");
@@ -114,7 +114,7 @@ bool Upload(int rounds, int maxRead) {
     sim.ClearRequests();
     const long long resentBefore = line.Counts().resends;
     const auto start = Clock::now();
-    const auto result = console.UploadProfile({"bench.txt", "1", "SV"});
+    const auto result = console.ProfileUpload().Run({"bench.txt", "1", "SV"});
     const double measured = Seconds(Clock::now() - start);
     if (!result.logged) return false;
     const int exchanges = static_cast<int>(sim.Requests().size());
@@ -155,7 +155,7 @@ bool RunState(int rounds) {
   for (int i = 0; i < rounds; ++i) {
     PastCopies(line);
     const auto start = Clock::now();
-    console.ReadRunState();
+    console.RunMonitor().ReadRunState();
     taken += Clock::now() - start;
   }
   const double measured = Seconds(taken) / rounds;

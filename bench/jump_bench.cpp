@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < rounds; ++i) {
     sim.ClearRequests();
     const auto start = Clock::now();
-    if (!console.Run().JumpTo(1 + i % 8, 30)) {
+    if (!console.RunControls().JumpTo(1 + i % 8, 30)) {
       std::fprintf(stderr, "jump %d failed\n", i + 1);
       return 1;
     }

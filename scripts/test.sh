@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
+./scripts/check_layers.sh
 
 BUILD=${TARVEL_TEST_BUILD:-build-test}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEL_SANITIZE=ON >/dev/null

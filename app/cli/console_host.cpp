@@ -72,7 +72,7 @@ bool ConsoleHost::Open(const std::string& channel) {
   }
   link::Line& line = remote_ ? static_cast<link::Line&>(*remote_) : line_;
   console_ = std::make_unique<console::Console>(ctx_.folder, store_, line, view_, console::LineInfo{true, false});
-  console_->Shared().blockReads = ctx_.blockReads;
+  console_->SetBlockReads(ctx_.blockReads);
   auto& selection = console_->Selection();
   selection.LoadChannelLists();
   const auto& channels = selection.Current().channels;

@@ -65,7 +65,7 @@ int Compile(Context& ctx, const std::string& file, int start) {
 int Log(Context& ctx, const std::string& channel) {
   ConsoleHost host(ctx, false);
   if (!host.Open(channel)) return kExitFailed;
-  auto address = host.Console().CurrentAddress();
+  auto address = host.Console().Selection().CurrentAddress();
   if (!address) return kExitFailed;
   auto rows = host.Store().Log(*address);
   if (!rows) {
@@ -88,11 +88,11 @@ int Upload(Context& ctx, const Args& plain, bool yes, const std::string& progres
   std::filesystem::path file = plain[1];
   std::error_code ec;
   if (!file.has_parent_path() && !std::filesystem::exists(file, ec)) file = ctx.folder.Profiles() / file;
-  if (!console.OpenProfile(file)) return kExitFailed;
-  console.SetStartStepText(plain[2]);
+  if (!console.Compiler().OpenProfile(file)) return kExitFailed;
+  console.Compiler().SetStartStepText(plain[2]);
   console.Compiler().Compile();
   if (!console.Compiler().ProfileCompiled()) return kExitFailed;  // the checks said why
-  auto result = console.UploadProfile({console.Compiler().Loaded().name, plain[2], progression});
+  auto result = console.ProfileUpload().Run({console.Compiler().Loaded().name, plain[2], progression});
   return result.logged ? kExitOk : kExitFailed;
 }
 

@@ -51,9 +51,9 @@ int RecordVerb(Context& ctx, const Args& args) {
   console.SetMonitoring(true);
   for (int reading = 1; reading < *count; ++reading) {
     std::this_thread::sleep_until(start + reading * interval);
-    console.ReadRunState();
+    console.RunMonitor().ReadRunState();
   }
-  const console::RunRecording* recording = console.Recorder().Recording();
+  const controller::RunRecording* recording = console.Recorder().Recording();
   const std::size_t recorded = recording ? recording->Records() : 0;
   const std::string file = recording ? recording->File().string() : std::string();
   console.SetMonitoring(false);

@@ -49,10 +49,10 @@ int RunVerbs(Context& ctx, const Args& args) {
   if (frontPanel) host.View().AnswerOk("Enter Front Panel Start Code 5172");
   if (!host.Open(words[1])) return kExitFailed;
   console::Console& console = host.Console();
-  console::RunControl& run = console.Run();
+  console::RunControl& run = console.RunControls();
 
   if (verb == "select") {
-    auto address = console.CurrentAddress();
+    auto address = console.Selection().CurrentAddress();
     if (!address) return kExitFailed;
     console.Log().Show(*address);
     const auto& rows = console.Log().Rows();
@@ -73,12 +73,12 @@ int RunVerbs(Context& ctx, const Args& args) {
     return Exit(started);
   }
   if (verb == "pause" || verb == "restart") {
-    console.ReadControllerRunMode();  // what the controller runs now decides both
+    console.RunMonitor().ReadControllerRunMode();  // what the controller runs now decides both
     return Exit(verb == "pause" ? run.PauseProfile() : run.RestartProfile());
   }
   if (verb == "jump") return Exit(run.JumpToSegmentPoint(words[2], words[3]));
   if (verb == "limits") return Exit(run.UploadProgramLimits(words[2], words[3]));
-  console.SetSelectedRunMode(static_cast<int>(*code));
+  console.RunMonitor().SetSelectedRunMode(static_cast<int>(*code));
   return Exit(run.SetRunMode());
 }
 

@@ -6,7 +6,7 @@
 #include "cli/cli.h"
 #include "cli/console_host.h"
 #include "util/text.h"
-#include "watch/zone_run.h"
+#include "console/zone_run.h"
 #include "watch/zones.h"
 
 namespace tarvel::cli {
@@ -83,22 +83,22 @@ int ZoneVerbs(Context& ctx, const Args& args) {
   if (words.size() < 2) return Usage(ctx);
   if (words[1] == "set" || words[1] == "remove") return Membership(ctx, words);
 
-  static const std::map<std::string, std::pair<watch::ZoneVerb, std::size_t>> kVerbs = {
-      {"upload", {watch::ZoneVerb::Upload, 5}}, {"select", {watch::ZoneVerb::Select, 4}},
-      {"start", {watch::ZoneVerb::Start, 3}},   {"pause", {watch::ZoneVerb::Pause, 3}},
-      {"restart", {watch::ZoneVerb::Restart, 3}}};
+  static const std::map<std::string, std::pair<console::ZoneVerb, std::size_t>> kVerbs = {
+      {"upload", {console::ZoneVerb::Upload, 5}}, {"select", {console::ZoneVerb::Select, 4}},
+      {"start", {console::ZoneVerb::Start, 3}},   {"pause", {console::ZoneVerb::Pause, 3}},
+      {"restart", {console::ZoneVerb::Restart, 3}}};
   auto verb = kVerbs.find(words[1]);
   if (verb == kVerbs.end() || words.size() != verb->second.second) return Usage(ctx);
-  const watch::ZoneVerb zoneVerb = verb->second.first;
-  if ((yes && zoneVerb != watch::ZoneVerb::Upload && zoneVerb != watch::ZoneVerb::Select) ||
-      (frontPanel && zoneVerb != watch::ZoneVerb::Start) || ctx.port.empty())
+  const console::ZoneVerb zoneVerb = verb->second.first;
+  if ((yes && zoneVerb != console::ZoneVerb::Upload && zoneVerb != console::ZoneVerb::Select) ||
+      (frontPanel && zoneVerb != console::ZoneVerb::Start) || ctx.port.empty())
     return Usage(ctx);
-  watch::ZoneCommand command{zoneVerb, words.size() > 3 ? words[3] : "", words.size() > 4 ? words[4] : "", progression};
-  if (zoneVerb == watch::ZoneVerb::Upload && !ToWholeNumber(command.startStep, 1, 64))
+  console::ZoneCommand command{zoneVerb, words.size() > 3 ? words[3] : "", words.size() > 4 ? words[4] : "", progression};
+  if (zoneVerb == console::ZoneVerb::Upload && !ToWholeNumber(command.startStep, 1, 64))
     return Usage(ctx, "START must be a program step from 1 to 64");
 
   ConsoleHost host(ctx, yes);
-  if (zoneVerb == watch::ZoneVerb::Select) host.View().AnswerOk("Run State Parameters Change");
+  if (zoneVerb == console::ZoneVerb::Select) host.View().AnswerOk("Run State Parameters Change");
   if (frontPanel) host.View().AnswerOk("Enter Front Panel Start Code 5172");
   const auto members = watch::ZoneMembers(host.Store().Zones().value_or({}), words[2]);
   if (members.empty()) {
@@ -106,8 +106,8 @@ int ZoneVerbs(Context& ctx, const Args& args) {
     return kExitFailed;
   }
   if (!host.Open(std::to_string(members.front()))) return kExitFailed;
-  const auto reports = watch::RunZone(host.Console(), words[2], members, command);
-  const bool all = std::all_of(reports.begin(), reports.end(), [](const watch::MemberReport& r) { return r.done; });
+  const auto reports = console::RunZone(host.Console(), words[2], members, command);
+  const bool all = std::all_of(reports.begin(), reports.end(), [](const console::MemberReport& r) { return r.done; });
   return all ? kExitOk : kExitFailed;
 }
 

@@ -9,35 +9,6 @@ namespace {
 constexpr const char* kBugReportAddress = "bugs@tarvel.example";  // set by the release
 }  // namespace
 
-const char* ObjectName(Field field) {
-  switch (field) {
-    case Field::ControllerType: return "ControllerTypeDisplay";
-    case Field::ExecutingProfileName: return "ExecutingProfileNameDisplay";
-    case Field::CurrentStep: return "CurrentStepDisplay";
-    case Field::CurrentTime: return "CurrentTimeDisplay";
-    case Field::ProfileSetPoint: return "ProfileSetPointDisplay";
-    case Field::SetPoint: return "SetPointDisplay";
-    case Field::ProcessTemperature: return "ProcessTemperatureDisplay";
-    case Field::Relay1: return "Relay1StateDisplay";
-    case Field::Relay2: return "Relay2StateDisplay";
-    case Field::ProgramStepLow: return "ProgramStepLowDisplay";
-    case Field::ProgramStepHigh: return "ProgramStepHighDisplay";
-    case Field::SingleSetPoint: return "SingleSetPointDisplay";
-    case Field::Alarm1Type: return "Alarm1TypeDisplay";
-    case Field::Alarm2Type: return "Alarm2TypeDisplay";
-    case Field::TemperatureScale: return "TemperatureScaleDisplay";
-    case Field::SensorType: return "SensorTypeDisplay";
-    case Field::StartAddress: return "StartAddressDisplay";
-    case Field::CompileProfileName: return "CompileProfileNameDisplay";
-    case Field::CompiledProfileSensor: return "txtCompiledProfileSensor";
-    case Field::CompiledProfileTemperatureScale: return "txtCompiledProfileTemperatureScale";
-    case Field::CompiledProfileTimeScale: return "txtCompiledProfileTimeScale";
-    case Field::DownloadStartStep: return "txtStartStep";
-    case Field::DownloadStopStep: return "txtStopStep";
-  }
-  return "";
-}
-
 Console::Console(AppFolder folder, store::ConfigStore& store, link::Line& line, ConsoleView& view, LineInfo lineInfo)
     : context_(std::move(folder), store, line, view, lineInfo),
       selection_(context_, [this] { SelectChannel(); }, [this] { memory_.OfferDownload(); }),
@@ -53,6 +24,12 @@ Console::Console(AppFolder folder, store::ConfigStore& store, link::Line& line, 
     const int channel = static_cast<int>(ToWholeNumber(selection_.CurrentChannelText(), 0, 1 << 30).value_or(0));
     recorder_.OnReading(channel, address, reading, monitor_.RecordsRuns());
   });
+  recorder_.OnEvent([this](const controller::RecordingEvent& event) { context_.Display(RecordingMessage(event)); });
+}
+
+std::string RecordingMessage(const controller::RecordingEvent& event) {
+  if (event.kind == controller::RecordingEvent::Kind::Opened) return "Recording run to " + event.file.string();
+  return "Run recording: " + event.problem;
 }
 
 void Console::Load() {

@@ -1,20 +1,16 @@
 #pragma once
-// console: what every workflow room of the console shares -- the store, the counted line and
-// its command set, the view, the message area, and what was last read of the current
-// controller. Qt-free; one command uses it at a time (the GUI's command runner), except the
-// message area and Cancel, which the UI thread may touch while a command runs.
-// Depends on link, store and util.
+// console: what every workflow room of the console shares -- the controller session (store,
+// counted line, command set, frames learnt), the view, the message area, and what was last read
+// of the current controller. Qt-free; one command uses it at a time (the GUI's command runner),
+// except the message area and Cancel, which the UI thread may touch while a command runs.
+// Depends on controller.
 
 #include <cstdint>
 #include <string>
 
-#include "console/counting_line.h"
 #include "console/message_area.h"
 #include "console/view.h"
-#include "link/capabilities.h"
-#include "link/commands.h"
-#include "store/config_store.h"
-#include "util/app_folder.h"
+#include "controller/session.h"
 
 namespace tarvel::console {
 
@@ -33,11 +29,10 @@ struct LineInfo {
   bool simulated = false;
 };
 
-struct Context {
+struct Context : controller::Session {
   Context(AppFolder appFolder, store::ConfigStore& configStore, link::Line& rawLine, ConsoleView& consoleView,
           LineInfo info)
-      : folder(std::move(appFolder)), store(configStore), line(rawLine), commands(line), view(consoleView),
-        lineInfo(info), messages(consoleView) {}
+      : Session(std::move(appFolder), configStore, rawLine), view(consoleView), lineInfo(info), messages(consoleView) {}
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
 
@@ -54,11 +49,7 @@ struct Context {
   // LED after a command's exchanges: grey when all succeeded (or the user cancelled, which
   // is said as such), else red with the message.
   void FinishExchanges(link::Outcome outcome, const char* failureMessage);
-  // Which frames the transfers may use with a controller: what it has shown on the line (kept
-  // in the database) and the block-read setting.
-  link::FrameUse FramesFor(std::uint8_t address);
-  // Keeps what a transfer or reading learnt of the controller. The knowledge is no user data:
-  // when the database refuses it, that is said, and it is learnt again next time.
+  // Keeps what a transfer or reading learnt of the controller; a refusal of the database is said.
   void Learnt(std::uint8_t address, const link::FrameUse& use);
   // "Unit #1 is running its program Demo drying.txt (run mode 2)." while the console last read
   // a ramp/soak mode; empty otherwise. The guards of commands that would spoil a run name it.
@@ -69,10 +60,6 @@ struct Context {
   // what was learnt of the controller's frames is forgotten, to be learnt again.
   void DidNotKeep(std::uint8_t address, const std::string& difference);
 
-  AppFolder folder;
-  store::ConfigStore& store;
-  CountingLine line;
-  link::CommandSet commands;
   ConsoleView& view;
   LineInfo lineInfo;
   MessageArea messages;
@@ -82,9 +69,6 @@ struct Context {
   int programHighStep = 0;
   int selectedRunMode = 0;
   int exchangeDepth = 0;  // nesting of Exchanges: only the outermost command counts
-  // Reads of more than two registers where a controller has answered one (the console's
-  // setting; tarvel-cli --no-block-reads).
-  bool blockReads = true;
 };
 
 // Moves the progress bar with every exchange of one command; nested workflows share the

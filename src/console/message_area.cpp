@@ -1,18 +1,19 @@
 #include "console/message_area.h"
 
+#include "util/text.h"
+
 namespace tarvel::console {
 
 void MessageArea::Display(const std::string& message) {
   std::lock_guard lock(mutex_);
   if (Background()) {
     // The outcome is kept: the ticks' own lines make room first.
-    if (text_.size() + tick_.size() > kLimit) tick_.clear();
+    if (text_.size() + tick_.size() > kMessageAreaLimit) tick_.clear();
     tick_ += message + "\r\n";
   } else {
     text_ += tick_;  // the user's next command follows what the ticks showed
     tick_.clear();
-    if (text_.size() > kLimit) text_.clear();
-    text_ += message + "\r\n";
+    AppendMessageLine(text_, message);
   }
   Show();
 }

@@ -1,6 +1,6 @@
 #pragma once
-// console: the message area User_Prompt. Lines end with CR LF; the area is emptied before
-// an append once it holds more than 1000 characters, so it never grows without bound.
+// console: the message area User_Prompt, on the one rule of message areas (AppendMessageLine:
+// lines end with CR LF, an area past 1000 characters is emptied before an append).
 //
 // A command's outcome stays until the user's next command: what a monitor tick shows (it runs
 // between commands, on its own) goes below that outcome and replaces the previous tick's lines.
@@ -27,8 +27,6 @@ class MessageArea {
   // empties everything.
   void BeginBackground();
   void EndBackground();
-
-  static constexpr std::size_t kLimit = 1000;
 
  private:
   bool Background() const { return background_ && std::this_thread::get_id() == backgroundThread_; }

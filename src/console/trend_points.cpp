@@ -9,7 +9,7 @@ TrendPoints::TrendPoints(std::size_t recent, std::size_t bound)
   points_.reserve(bound_ + 1);
 }
 
-void TrendPoints::Add(const RunPoint& point) {
+void TrendPoints::Add(const controller::RunPoint& point) {
   points_.push_back(point);
   if (points_.size() <= bound_) return;
   // Keep the even indexes of the older part (index 0, the run's start, among them). A gap before
@@ -17,7 +17,7 @@ void TrendPoints::Add(const RunPoint& point) {
   const std::size_t older = points_.size() - recent_;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < older; i += 2) {
-    RunPoint keep = points_[i];
+    controller::RunPoint keep = points_[i];
     if (i > 0 && points_[i - 1].breakBefore) keep.breakBefore = true;
     points_[kept++] = keep;
   }

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "console/run_recording.h"
+#include "controller/run_recorder.h"
 
 namespace tarvel::console {
 
@@ -17,16 +17,16 @@ class TrendPoints {
   // recent: points kept whole at the end; bound: the most ever held (more than recent).
   explicit TrendPoints(std::size_t recent = 2000, std::size_t bound = 4000);
 
-  void Add(const RunPoint& point);
+  void Add(const controller::RunPoint& point);
   void Clear() { points_.clear(); }
-  const std::vector<RunPoint>& Points() const { return points_; }
+  const std::vector<controller::RunPoint>& Points() const { return points_; }
   std::size_t Recent() const { return recent_; }
   std::size_t Bound() const { return bound_; }
 
  private:
   std::size_t recent_;
   std::size_t bound_;
-  std::vector<RunPoint> points_;
+  std::vector<controller::RunPoint> points_;
 };
 
 }  // namespace tarvel::console

@@ -43,6 +43,16 @@ class Upload {
   // Asks before steps start..last overwrite the program the controller runs or is selected
   // to run; true when they do not, or the user says so.
   bool ConfirmOverRunningProgram(std::uint8_t address, int start, int last);
+  // The checks before anything is changed: the controller answers, the compiled program is this
+  // profile's and passes every check, the range fits, the user allows it; start..last is the range.
+  bool Checked(std::uint8_t address, const UploadInput& input, int& start, int& last);
+  // An old copy of the profile cleared from the controller and the log, and log entries the
+  // range overlaps taken out.
+  bool MadeRoom(std::uint8_t address, const std::string& name, int start, int count);
+  // The steps marked and written; a failure or cancel is said with the steps it may have left.
+  bool Written(std::uint8_t address, const std::string& name, int start, int last);
+  // The read-back compared with the compiled program, then stored with the log entry.
+  UploadResult VerifiedAndLogged(std::uint8_t address, const UploadInput& input, int start, int last);
   // Written but not logged: says so, offers to read the marked steps, and returns result.
   UploadResult NotLogged(std::uint8_t address, UploadResult result);
 

@@ -16,7 +16,7 @@ enum class Grid { ProgramMemory, ProfileLog, CompiledProfile };
 // (&H80FF80), LogEntry green (&H00FF00); None is the grid's normal background.
 enum class RowMark { None, ProgramRange, CurrentStep, LogEntry };
 
-// Read-outs and entry boxes the workflows fill; ObjectName gives the control's name.
+// Read-outs and entry boxes the workflows fill; the window knows each one's control.
 enum class Field {
   ControllerType,
   ExecutingProfileName,
@@ -42,7 +42,6 @@ enum class Field {
   DownloadStartStep,
   DownloadStopStep,
 };
-const char* ObjectName(Field field);
 
 // The three linked channel selectors: entry i of each list belongs to the same ChannelMap row.
 struct Selectors {

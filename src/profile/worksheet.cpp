@@ -349,10 +349,7 @@ void Worksheet::PropagateStartTimes(int i) {
   }
 }
 
-void PromptText::Display(std::string_view text) {
-  if (text_.size() > kLimit) text_.clear();
-  text_.append(text).append(kCrLf);
-}
+void PromptText::Display(std::string_view text) { AppendMessageLine(text_, text); }
 
 void PromptText::ClearAndDisplay(std::string_view text) {
   text_.assign(text).append(kCrLf);

@@ -133,11 +133,10 @@ class Worksheet {
   std::optional<CellRef> unreadable_;
 };
 
-// The message area: Display appends a line, emptying the area first once it holds more than
-// 1000 characters; ClearAndDisplay replaces it. Lines end with CR LF.
+// The editor's message area, on the one rule of message areas (AppendMessageLine);
+// ClearAndDisplay replaces it.
 class PromptText : public MessageSink {
  public:
-  static constexpr std::size_t kLimit = 1000;
   void Clear() override { text_.clear(); }
   void Display(std::string_view text) override;
   void ClearAndDisplay(std::string_view text);

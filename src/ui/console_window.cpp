@@ -218,16 +218,16 @@ void ConsoleWindow::Connect() {
     if (!runner_.Busy() && !monitorFedByLineWatch_) Command([](console::Console& c) { c.MonitorTick(); });
   });
 
-  connect(channelSelect_, &QComboBox::activated, this, [this](int i) { Command([i](auto& c) { c.ChooseChannel(i); }); });
-  connect(addressSelect_, &QComboBox::activated, this, [this](int i) { Command([i](auto& c) { c.ChooseAddress(i); }); });
+  connect(channelSelect_, &QComboBox::activated, this, [this](int i) { Command([i](auto& c) { c.Selection().ChooseChannel(i); }); });
+  connect(addressSelect_, &QComboBox::activated, this, [this](int i) { Command([i](auto& c) { c.Selection().ChooseAddress(i); }); });
   connect(nickNameSelect_, &QComboBox::activated, this,
-          [this](int i) { Command([i](auto& c) { c.ChooseNickName(i); }); });
+          [this](int i) { Command([i](auto& c) { c.Selection().ChooseNickName(i); }); });
 
-  connect(action("mnuReadRunState"), &QAction::triggered, this, [this] { Command([](auto& c) { c.ReadRunState(); }); });
+  connect(action("mnuReadRunState"), &QAction::triggered, this, [this] { Command([](auto& c) { c.RunMonitor().ReadRunState(); }); });
   connect(action("mnuReadControllerState"), &QAction::triggered, this,
           [this] { Command([](auto& c) { c.ReadControllerState(); }); });
-  connect(action("mnuAutoTuneOn"), &QAction::triggered, this, [this] { Command([](auto& c) { c.AutoTune(true); }); });
-  connect(action("mnuAutoTuneOff"), &QAction::triggered, this, [this] { Command([](auto& c) { c.AutoTune(false); }); });
+  connect(action("mnuAutoTuneOn"), &QAction::triggered, this, [this] { Command([](auto& c) { c.ControllerSettings().AutoTune(true); }); });
+  connect(action("mnuAutoTuneOff"), &QAction::triggered, this, [this] { Command([](auto& c) { c.ControllerSettings().AutoTune(false); }); });
   connect(action("mnInfo"), &QAction::triggered, this, [this] { Command([](auto& c) { c.ShowInfo(); }); });
   connect(action("mnuReportBug"), &QAction::triggered, this, [this] { Command([](auto& c) { c.ShowBugReportInfo(); }); });
   connect(action("mnuExit"), &QAction::triggered, this, [this] {
@@ -247,7 +247,7 @@ void ConsoleWindow::Connect() {
     connect(action(menu), &QAction::triggered, this, [this, box] { ShowPanel(box); });
   }
   for (const char* menu : {"mnuHardwareSettings", "mnuSingleSetPoint"})
-    connect(action(menu), &QAction::triggered, this, [this] { Command([](auto& c) { c.ReadControllerSettings(); }); });
+    connect(action(menu), &QAction::triggered, this, [this] { Command([](auto& c) { c.ControllerSettings().ReadControllerSettings(); }); });
   for (const char* close : {"RunModeXOut", "picUpLoadProgramLimitsXOut", "DownLoadXOutButton", "ControllerSettingsXOut",
                             "SingleSetPointXOut"})
     connect(button(close), &QPushButton::clicked, button(close)->parentWidget(), &QWidget::hide);
@@ -256,50 +256,50 @@ void ConsoleWindow::Connect() {
     if (console_) console_->Messages().ClearDisplay();
   });
   connect(monitorButton_, &QPushButton::clicked, this,
-          [this] { Command([](auto& c) { c.SetMonitoring(!c.Monitoring()); }); });
+          [this] { Command([](auto& c) { c.SetMonitoring(!c.RunMonitor().Monitoring()); }); });
   connect(memorySizeButton_, &QPushButton::clicked, this,
-          [this] { Command([](auto& c) { c.ToggleProgramMemorySize(); }); });
-  connect(logSizeButton_, &QPushButton::clicked, this, [this] { Command([](auto& c) { c.ToggleProfileLogSize(); }); });
+          [this] { Command([](auto& c) { c.Memory().ToggleSize(); }); });
+  connect(logSizeButton_, &QPushButton::clicked, this, [this] { Command([](auto& c) { c.Log().ToggleSize(); }); });
   connect(logGrid_, &QTableWidget::cellClicked, this,
-          [this](int row, int) { Command([row](auto& c) { c.SelectLogRow(row + 1); }); });
+          [this](int row, int) { Command([row](auto& c) { c.Log().SelectLogRow(row + 1); }); });
   connect(programMode_, &QButtonGroup::idClicked, this,
-          [this](int code) { Command([code](auto& c) { c.SetSelectedRunMode(code); }); });
+          [this](int code) { Command([code](auto& c) { c.RunMonitor().SetSelectedRunMode(code); }); });
 
   // Programming: open, compile, upload, download, delete, clear.
   connect(action("mnuOpenProfile"), &QAction::triggered, this, [this] {
     const QString file = QFileDialog::getOpenFileName(this, "Edit Profile", options_.profilesFolder,
                                                       "Temperature Profile  (*.txt)");
-    Command([path = file.toStdString()](auto& c) { c.OpenProfile(path); });
+    Command([path = file.toStdString()](auto& c) { c.Compiler().OpenProfile(path); });
   });
   // Only what the user types: the window setting "1" at load must not clear the start-up messages.
   connect(findChild<QLineEdit*>("StartAddressDisplay"), &QLineEdit::textEdited, this,
-          [this](const QString& t) { Command([text = t.toStdString()](auto& c) { c.SetStartStepText(text); }); });
+          [this](const QString& t) { Command([text = t.toStdString()](auto& c) { c.Compiler().SetStartStepText(text); }); });
   connect(button("CompileProfileButton"), &QPushButton::clicked, this,
-          [this] { Command([](auto& c) { c.CompileProfile(); }); });
+          [this] { Command([](auto& c) { c.Compiler().CompileButton(); }); });
   connect(button("UpLoadProfileToController"), &QPushButton::clicked, this, [this, text] {
     console::UploadInput input{text("CompileProfileNameDisplay"), text("StartAddressDisplay"),
                                progressionSelect_->currentText().toStdString()};
-    Command([input](auto& c) { c.UploadProfile(input); });
+    Command([input](auto& c) { c.ProfileUpload().Run(input); });
   });
   connect(button("DeleteProfileEntryButton"), &QPushButton::clicked, this,
-          [this] { Command([row = logGrid_->currentRow() + 1](auto& c) { c.DeleteProfile(row); }); });
+          [this] { Command([row = logGrid_->currentRow() + 1](auto& c) { c.Log().DeleteProfile(row); }); });
   connect(action("mnuClearController"), &QAction::triggered, this,
-          [this] { Command([](auto& c) { c.ClearController(); }); });
+          [this] { Command([](auto& c) { c.Log().ClearProfileLog(); }); });
   connect(button("DownLoadControllerProgramMemoryButton"), &QPushButton::clicked, this, [this, text] {
-    Command([first = text("txtStartStep"), last = text("txtStopStep")](auto& c) { c.DownloadMemory(first, last); });
+    Command([first = text("txtStartStep"), last = text("txtStopStep")](auto& c) { c.Memory().DownloadMemory(first, last); });
   });
   connect(cancelButton_, &QPushButton::clicked, this, [this] {
     if (console_) console_->Cancel();
   });
 
   connect(button("DownLoadHardwareSettingsButton"), &QPushButton::clicked, this,
-          [this] { Command([](auto& c) { c.ReadControllerSettings(); }); });
+          [this] { Command([](auto& c) { c.ControllerSettings().ReadControllerSettings(); }); });
   connect(button("UpLoadHardwareSettingsButton"), &QPushButton::clicked, this, [this, text] {
     console::SettingsInput input{text("TemperatureScaleDisplay"), text("Alarm1TypeDisplay"), text("Alarm2TypeDisplay")};
-    Command([input](auto& c) { c.WriteSettings(input); });
+    Command([input](auto& c) { c.ControllerSettings().WriteSettings(input); });
   });
   connect(button("UpLoadSetValueButton"), &QPushButton::clicked, this, [this, text] {
-    Command([value = text("SingleSetPointDisplay")](auto& c) { c.WriteSingleSetPoint(value); });
+    Command([value = text("SingleSetPointDisplay")](auto& c) { c.ControllerSettings().WriteSingleSetPoint(value); });
   });
 
   // Run control: select, start, pause, restart, jump, the run mode and program limits panels.
@@ -309,18 +309,18 @@ void ConsoleWindow::Connect() {
     commandWidgets_.push_back(button(name));
   }
   connect(button("SelectRunProfileButton"), &QPushButton::clicked, this,
-          [this] { Command([row = logGrid_->currentRow() + 1](auto& c) { c.Run().SelectRunProfile(row); }); });
-  connect(button("StartProfileButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.Run().StartProfile(); }); });
-  connect(button("PauseProfileButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.Run().PauseProfile(); }); });
+          [this] { Command([row = logGrid_->currentRow() + 1](auto& c) { c.RunControls().SelectRunProfile(row); }); });
+  connect(button("StartProfileButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.RunControls().StartProfile(); }); });
+  connect(button("PauseProfileButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.RunControls().PauseProfile(); }); });
   connect(button("RestartProfileButton"), &QPushButton::clicked, this,
-          [this] { Command([](auto& c) { c.Run().RestartProfile(); }); });
+          [this] { Command([](auto& c) { c.RunControls().RestartProfile(); }); });
   connect(button("JumpToSegmentPointButton"), &QPushButton::clicked, this, [this, text] {
-    Command([segment = text("JumpToSegment"), time = text("JumpToTime")](auto& c) { c.Run().JumpToSegmentPoint(segment, time); });
+    Command([segment = text("JumpToSegment"), time = text("JumpToTime")](auto& c) { c.RunControls().JumpToSegmentPoint(segment, time); });
   });
-  connect(button("SetRunModeButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.Run().SetRunMode(); }); });
+  connect(button("SetRunModeButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.RunControls().SetRunMode(); }); });
   connect(button("UpLoadProgramLimitsButton"), &QPushButton::clicked, this, [this, text] {
     Command([low = text("ProgramStepLowDisplay"), high = text("ProgramStepHighDisplay")](auto& c) {
-      c.Run().UploadProgramLimits(low, high);
+      c.RunControls().UploadProgramLimits(low, high);
     });
   });
 }

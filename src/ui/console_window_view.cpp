@@ -49,6 +49,36 @@ void Paint(QWidget* led, const QColor& colour) {
   led->setPalette(palette);
 }
 
+// The control each read-out and entry box of the workflows is.
+const char* ControlName(console::Field field) {
+  switch (field) {
+    case console::Field::ControllerType: return "ControllerTypeDisplay";
+    case console::Field::ExecutingProfileName: return "ExecutingProfileNameDisplay";
+    case console::Field::CurrentStep: return "CurrentStepDisplay";
+    case console::Field::CurrentTime: return "CurrentTimeDisplay";
+    case console::Field::ProfileSetPoint: return "ProfileSetPointDisplay";
+    case console::Field::SetPoint: return "SetPointDisplay";
+    case console::Field::ProcessTemperature: return "ProcessTemperatureDisplay";
+    case console::Field::Relay1: return "Relay1StateDisplay";
+    case console::Field::Relay2: return "Relay2StateDisplay";
+    case console::Field::ProgramStepLow: return "ProgramStepLowDisplay";
+    case console::Field::ProgramStepHigh: return "ProgramStepHighDisplay";
+    case console::Field::SingleSetPoint: return "SingleSetPointDisplay";
+    case console::Field::Alarm1Type: return "Alarm1TypeDisplay";
+    case console::Field::Alarm2Type: return "Alarm2TypeDisplay";
+    case console::Field::TemperatureScale: return "TemperatureScaleDisplay";
+    case console::Field::SensorType: return "SensorTypeDisplay";
+    case console::Field::StartAddress: return "StartAddressDisplay";
+    case console::Field::CompileProfileName: return "CompileProfileNameDisplay";
+    case console::Field::CompiledProfileSensor: return "txtCompiledProfileSensor";
+    case console::Field::CompiledProfileTemperatureScale: return "txtCompiledProfileTemperatureScale";
+    case console::Field::CompiledProfileTimeScale: return "txtCompiledProfileTimeScale";
+    case console::Field::DownloadStartStep: return "txtStartStep";
+    case console::Field::DownloadStopStep: return "txtStopStep";
+  }
+  return "";
+}
+
 }  // namespace
 
 // --- WindowView: any thread in, the window's thread out
@@ -138,7 +168,7 @@ void ConsoleWindow::ApplyMessages(const QString& text) {
 void ConsoleWindow::ApplyLed(Led led) { Paint(commLed_, LedColour(led)); }
 
 void ConsoleWindow::ApplyField(console::Field field, const QString& text) {
-  if (auto* edit = findChild<QLineEdit*>(console::ObjectName(field))) edit->setText(text);
+  if (auto* edit = findChild<QLineEdit*>(ControlName(field))) edit->setText(text);
 }
 
 void ConsoleWindow::ApplySelectors(const console::Selectors& s) {

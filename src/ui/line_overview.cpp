@@ -133,12 +133,12 @@ QWidget* LineOverview::BuildZoneBar() {
   zoneSelect_ = new QComboBox;
   zoneSelect_->setObjectName("ZoneSelect");
   row->addWidget(zoneSelect_);
-  const std::pair<const char*, watch::ZoneVerb> commands[] = {
-      {"Upload...", watch::ZoneVerb::Upload}, {"Select...", watch::ZoneVerb::Select}, {"Start", watch::ZoneVerb::Start},
-      {"Pause", watch::ZoneVerb::Pause},      {"Restart", watch::ZoneVerb::Restart}};
+  const std::pair<const char*, console::ZoneVerb> commands[] = {
+      {"Upload...", console::ZoneVerb::Upload}, {"Select...", console::ZoneVerb::Select}, {"Start", console::ZoneVerb::Start},
+      {"Pause", console::ZoneVerb::Pause},      {"Restart", console::ZoneVerb::Restart}};
   for (auto [caption, verb] : commands) {
     auto* button = new QPushButton(caption);
-    QString name = QString("Zone") + watch::ZoneVerbName(verb) + "Button";
+    QString name = QString("Zone") + console::ZoneVerbName(verb) + "Button";
     name[4] = name[4].toUpper();
     button->setObjectName(name);
     connect(button, &QPushButton::clicked, this, [this, verb] {

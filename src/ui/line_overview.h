@@ -12,7 +12,7 @@
 #include <map>
 
 #include "watch/line_watch.h"
-#include "watch/zone_run.h"
+#include "console/zone_run.h"
 
 class QComboBox;
 class QLabel;
@@ -42,7 +42,7 @@ class LineOverview : public QWidget {
 
  signals:
   void channelChosen(int channel);  // a row was double-clicked
-  void zoneCommand(const QString& zone, watch::ZoneVerb verb);
+  void zoneCommand(const QString& zone, console::ZoneVerb verb);
   void zoneChange(int channel, const QString& zone);  // empty zone: out of its zone
 
  private:

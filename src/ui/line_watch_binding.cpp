@@ -100,17 +100,15 @@ LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& cons
     runner_.Run([c = &console_, text = std::to_string(channel)] {
       const auto& channels = c->Selection().Current().channels;
       if (auto found = std::find(channels.begin(), channels.end(), text); found != channels.end())
-        c->ChooseChannel(static_cast<int>(found - channels.begin()));
+        c->Selection().ChooseChannel(static_cast<int>(found - channels.begin()));
     });
     window_.raise();
     window_.activateWindow();
   });
   connect(overview_, &LineOverview::zoneCommand, this, &LineWatchBinding::RunZoneCommand);
   connect(overview_, &LineOverview::zoneChange, this, [this](int channel, const QString& zone) {
-    runner_.Run([c = &console_, channel, zone = zone.toStdString()] {
-      store::ConfigStore& store = c->Shared().store;
-      const Status done = zone.empty() ? store.RemoveFromZone(channel) : store.SetZone(channel, zone);
-      if (!done.ok()) c->Shared().Display(done.message());
+    runner_.Run([w = &watch_, c = &console_, channel, zone = zone.toStdString()] {
+      if (const Status done = w->SetZone(channel, zone); !done.ok()) c->Messages().Display(done.message());
     });
   });
 
@@ -172,7 +170,7 @@ void LineWatchBinding::Start() {
   Apply(LoadLineWatchOptions(folder_));
   runner_.Run([c = &console_, w = &watch_] {
     c->RunMonitor().SetRunsRecordedElsewhere(true);
-    w->SetMonitorView([c](int channel, std::uint8_t address, const console::RunStateReading& reading) {
+    w->SetMonitorView([c](int channel, std::uint8_t address, const controller::RunStateReading& reading) {
       return c->RunMonitor().ShowReading(channel, address, reading);
     });
   });
@@ -194,7 +192,7 @@ void LineWatchBinding::Apply(const LineWatchOptions& options) {
   // The console's transfers and readings follow the same block-read setting as the sweep.
   runner_.Run([w = &watch_, c = &console_, settings = options.watch] {
     w->Apply(settings);
-    c->Shared().blockReads = settings.blockReads;
+    c->SetBlockReads(settings.blockReads);
   });
   if (started_) Sweep();  // a wait for the old period ends now
   std::shared_ptr<publish::MqttPublisher> publisher;
@@ -267,10 +265,10 @@ void LineWatchBinding::Notify(const watch::AlarmEvent& event) {
   if (tray) tray->showMessage(title, text, event.raised ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
 }
 
-void LineWatchBinding::RunZoneCommand(const QString& zone, watch::ZoneVerb verb) {
-  watch::ZoneCommand command;
+void LineWatchBinding::RunZoneCommand(const QString& zone, console::ZoneVerb verb) {
+  console::ZoneCommand command;
   command.verb = verb;
-  if (verb == watch::ZoneVerb::Upload) {
+  if (verb == console::ZoneVerb::Upload) {
     command.profile = QFileDialog::getOpenFileName(&window_, "Upload to zone " + zone, Q(folder_.Profiles().string()),
                                                    "Temperature Profile  (*.txt)")
                           .toStdString();
@@ -283,7 +281,7 @@ void LineWatchBinding::RunZoneCommand(const QString& zone, watch::ZoneVerb verb)
                                                 false, &ok)
                               .toStdString();
     if (!ok) return;
-  } else if (verb == watch::ZoneVerb::Select) {
+  } else if (verb == console::ZoneVerb::Select) {
     bool ok = false;
     command.profile = QInputDialog::getText(&window_, "Select in zone " + zone, "Profile name (as in the profile log)",
                                             QLineEdit::Normal, {}, &ok)
@@ -291,9 +289,8 @@ void LineWatchBinding::RunZoneCommand(const QString& zone, watch::ZoneVerb verb)
                           .toStdString();
     if (!ok || command.profile.empty()) return;
   }
-  runner_.Run([c = &console_, zone = zone.toStdString(), command] {
-    const auto members = watch::ZoneMembers(c->Shared().store.Zones().value_or({}), zone);
-    watch::RunZone(*c, zone, members, command);
+  runner_.Run([w = &watch_, c = &console_, zone = zone.toStdString(), command] {
+    console::RunZone(*c, zone, w->MembersOf(zone), command);
   });
 }
 

@@ -20,7 +20,7 @@
 #include "publish/mqtt_publisher.h"
 #include "util/app_folder.h"
 #include "watch/line_watch.h"
-#include "watch/zone_run.h"
+#include "console/zone_run.h"
 
 class QDockWidget;
 
@@ -65,7 +65,7 @@ class LineWatchBinding : public QObject {
   void Notify(const watch::AlarmEvent& event);
   // What Exit must ask about: runs being recorded, alarms open; empty when nothing.
   QString ExitReasons() const;
-  void RunZoneCommand(const QString& zone, watch::ZoneVerb verb);
+  void RunZoneCommand(const QString& zone, console::ZoneVerb verb);
   void EditSettings();
 
   ConsoleWindow& window_;

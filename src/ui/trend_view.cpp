@@ -100,8 +100,8 @@ QLineSeries* TrendView::Leg(std::vector<QLineSeries*>& legs, std::size_t n) {
   return legs[n];
 }
 
-void TrendView::Follow(console::RunRecorder& recorder) {
-  recorder.OnPoint([this](const console::RunTrace& trace, const console::RunPoint& point) {
+void TrendView::Follow(controller::RunRecorder& recorder) {
+  recorder.OnPoint([this](const controller::RunTrace& trace, const controller::RunPoint& point) {
     QMetaObject::invokeMethod(this, [this, trace, point] { Add(trace, point); }, Qt::QueuedConnection);
   });
 }
@@ -112,7 +112,7 @@ std::vector<QLineSeries*> TrendView::SetPointLegs() const {
   return {setPoint_.begin(), setPoint_.begin() + static_cast<std::ptrdiff_t>(std::max<std::size_t>(legsShown_, 1))};
 }
 
-void TrendView::StartTrace(const console::RunTrace& trace) {
+void TrendView::StartTrace(const controller::RunTrace& trace) {
   trace_ = trace;
   points_.Clear();
   QList<QPointF> design;
@@ -136,7 +136,7 @@ void TrendView::StartTrace(const console::RunTrace& trace) {
                                                                  : QString());
 }
 
-void TrendView::Add(const console::RunTrace& trace, const console::RunPoint& point) {
+void TrendView::Add(const controller::RunTrace& trace, const controller::RunPoint& point) {
   if (!trace_ || !(*trace_ == trace)) StartTrace(trace);
   points_.Add(point);
   Redraw();
@@ -147,7 +147,7 @@ void TrendView::Redraw() {
   // One piece per leg of the run: a gap is never bridged by a line.
   std::vector<QList<QPointF>> setPoints, process;
   double xHigh = 1, yLow = std::numeric_limits<double>::max(), yHigh = std::numeric_limits<double>::lowest();
-  for (const console::RunPoint& p : points_.Points()) {
+  for (const controller::RunPoint& p : points_.Points()) {
     if (setPoints.empty() || p.breakBefore) {
       setPoints.emplace_back();
       process.emplace_back();

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "console/run_recording.h"
+#include "controller/run_recorder.h"
 #include "console/trend_points.h"
 
 class QCategoryAxis;
@@ -30,9 +30,9 @@ class TrendView : public QWidget {
   explicit TrendView(QWidget* parent = nullptr);
 
   // Takes the recorder's points from now on (any thread in, this widget's thread out).
-  void Follow(console::RunRecorder& recorder);
+  void Follow(controller::RunRecorder& recorder);
   // One point of a run, on this widget's thread; a new trace starts a new trend.
-  void Add(const console::RunTrace& trace, const console::RunPoint& point);
+  void Add(const controller::RunTrace& trace, const controller::RunPoint& point);
 
   std::size_t PointCount() const { return points_.Points().size(); }
   std::size_t DesignPointCount() const;
@@ -44,13 +44,13 @@ class TrendView : public QWidget {
   void pointAdded();
 
  private:
-  void StartTrace(const console::RunTrace& trace);
+  void StartTrace(const controller::RunTrace& trace);
   void Redraw();
   // The n-th piece of a trace, made when first needed; only the first has a legend entry.
   QLineSeries* Leg(std::vector<QLineSeries*>& legs, std::size_t n);
 
   console::TrendPoints points_;
-  std::optional<console::RunTrace> trace_;
+  std::optional<controller::RunTrace> trace_;
   ChartView* view_ = nullptr;
   QLineSeries* design_ = nullptr;
   std::vector<QLineSeries*> setPoint_, process_;  // legs, in the order of the run

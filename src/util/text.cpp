@@ -121,4 +121,9 @@ bool EnsureDirectoryPath(std::string_view path) {
   return !ec && std::filesystem::is_directory(folder, ec);
 }
 
+void AppendMessageLine(std::string& area, std::string_view line) {
+  if (area.size() > kMessageAreaLimit) area.clear();
+  area.append(line).append("\r\n");
+}
+
 }  // namespace tarvel

@@ -43,4 +43,10 @@ std::string ReadFirstLine(const std::filesystem::path& path);
 // Returns false when a folder could not be created.
 bool EnsureDirectoryPath(std::string_view path);
 
+// The rule of both message areas (the console's and the editor's): a line is appended with
+// CR LF, and an area that holds more than kMessageAreaLimit characters is emptied first, so it
+// never grows without bound.
+inline constexpr std::size_t kMessageAreaLimit = 1000;
+void AppendMessageLine(std::string& area, std::string_view line);
+
 }  // namespace tarvel

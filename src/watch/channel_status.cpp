@@ -28,7 +28,7 @@ const char* BandName(Band band) {
   return "";
 }
 
-RunState StateOf(const console::RunStateReading& r, const std::optional<store::ControllerConfigRow>& config,
+RunState StateOf(const controller::RunStateReading& r, const std::optional<store::ControllerConfigRow>& config,
                  const std::vector<store::MemoryRow>& memory) {
   if (!r.complete()) return RunState::NoReply;
   if (r.runMode.value >= 1 && r.runMode.value <= 4) {

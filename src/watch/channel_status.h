@@ -1,7 +1,7 @@
 #pragma once
 // watch: what the line watch knows of one mapped controller after its latest reading -- the
 // row of the line overview, the line tarvel-cli watch prints and the JSON published for it.
-// Qt-free. Depends on console (the reading) and store (the rows).
+// Qt-free. Depends on controller (the reading) and store (the rows).
 
 #include <chrono>
 #include <filesystem>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "console/monitor.h"
+#include "controller/run_state_read.h"
 #include "store/rows.h"
 #include "watch/sweep.h"
 
@@ -29,7 +29,7 @@ enum class Band { None, In, Above, Below };  // None: no design or no limits to 
 const char* BandName(Band band);             // "", "in band", "above band", "below band"
 
 // memory: the controller's program memory copy, which tells an end step from a timed one.
-RunState StateOf(const console::RunStateReading& reading, const std::optional<store::ControllerConfigRow>& config,
+RunState StateOf(const controller::RunStateReading& reading, const std::optional<store::ControllerConfigRow>& config,
                  const std::vector<store::MemoryRow>& memory = {});
 
 struct ChannelStatus {

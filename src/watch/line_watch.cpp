@@ -6,32 +6,12 @@
 
 namespace tarvel::watch {
 
-// The recorders speak through a console context: its message area becomes the watch's messages.
-class LineWatch::MessageView final : public console::TextView {
- public:
-  explicit MessageView(LineWatch& watch) : watch_(watch) {}
-  void ShowMessages(const std::string& text) override {
-    // The area only grows by appended lines until it is cleared: pass on what is new.
-    std::string added = text.starts_with(shown_) ? text.substr(shown_.size()) : text;
-    shown_ = text;
-    for (std::size_t end; (end = added.find("\r\n")) != std::string::npos; added.erase(0, end + 2))
-      watch_.Message(added.substr(0, end));
-  }
-  void ShowWarning(const std::string& title, const std::string& text) override { watch_.Message(title + ": " + text); }
-  bool Confirm(const std::string&, const std::string&) override { return false; }  // the watch asks nothing
-
- private:
-  LineWatch& watch_;
-  std::string shown_;
-};
-
 LineWatch::LineWatch(AppFolder folder, store::ConfigStore& store, link::Line& line, Clock clock, Sweep::Clock steady)
     : folder_(folder),
       store_(store),
       clock_(std::move(clock)),
-      view_(std::make_unique<MessageView>(*this)),
-      context_(folder, store, line, *view_, console::LineInfo{true, false}),
-      sweep_(context_, [this] { return Channels(); }, std::move(steady)),
+      session_(folder, store, line),
+      sweep_(session_, [this] { return Channels(); }, std::move(steady)),
       zoneRecorder_(folder) {}
 
 LineWatch::~LineWatch() = default;
@@ -39,9 +19,13 @@ LineWatch::~LineWatch() = default;
 void LineWatch::Apply(const WatchSettings& settings) {
   const bool newPeriod = settings.period != settings_.period;
   settings_ = settings;
-  context_.blockReads = settings.blockReads;
+  session_.blockReads = settings.blockReads;
   sweep_.SetPeriod(settings.period);
   if (newPeriod && !sweep_.InProgress()) sweep_.StartOver();
+}
+
+Status LineWatch::SetZone(int channel, const std::string& zone) {
+  return zone.empty() ? store_.RemoveFromZone(channel) : store_.SetZone(channel, zone);
 }
 
 void LineWatch::Message(const std::string& text) {
@@ -82,6 +66,9 @@ SweepStep LineWatch::Step() {
     return step;
   }
   SweepStep step = sweep_.Next();
+  if (!step.learnt.ok())
+    Message("The database did not keep which frames controller " + std::to_string(step.of.address) +
+            " answers: " + step.learnt.message());
   if (step.reading || step.sweepEnded) {
     pending_ = step;
     step.reading.reset();
@@ -98,7 +85,7 @@ void LineWatch::RunSweep() {
   }
 }
 
-void LineWatch::Take(const WatchedChannel& channel, const console::RunStateReading& reading) {
+void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateReading& reading) {
   const auto address = static_cast<std::uint8_t>(channel.address);
   const bool shown = monitorView_ && monitorView_(channel.channel, address, reading);
   auto config = store_.ControllerConfig(channel.address);
@@ -142,11 +129,15 @@ void LineWatch::Take(const WatchedChannel& channel, const console::RunStateReadi
   for (auto& listener : statusListeners_) listener(status);
 }
 
-void LineWatch::Record(Tracked& tracked, ChannelStatus& status, const console::RunStateReading& reading) {
+void LineWatch::Record(Tracked& tracked, ChannelStatus& status, const controller::RunStateReading& reading) {
   const bool running = status.state == RunState::Running;
   if (!tracked.recorder) {
-    tracked.recorder = std::make_unique<console::RunRecorder>(context_, [this] { return clock_(); });
-    tracked.recorder->OnPoint([&tracked](const console::RunTrace& trace, const console::RunPoint& point) {
+    tracked.recorder = std::make_unique<controller::RunRecorder>(session_, [this] { return clock_(); });
+    tracked.recorder->OnEvent([this](const controller::RecordingEvent& event) {
+      Message(event.kind == controller::RecordingEvent::Kind::Opened ? "Recording run to " + event.file.string()
+                                                                     : "Run recording: " + event.problem);
+    });
+    tracked.recorder->OnPoint([&tracked](const controller::RunTrace& trace, const controller::RunPoint& point) {
       tracked.trace = trace;
       tracked.point = point;
     });
@@ -160,7 +151,7 @@ void LineWatch::Record(Tracked& tracked, ChannelStatus& status, const console::R
 
   tracked.point.reset();
   tracked.recorder->OnReading(status.id.channel, static_cast<std::uint8_t>(status.id.address), reading, running);
-  const console::RunRecording* file = tracked.recorder->Recording();
+  const controller::RunRecording* file = tracked.recorder->Recording();
   status.recording = file ? file->File() : std::filesystem::path();
   status.programTime.reset();
   status.design = status.bandLow = status.bandHigh = std::nullopt;

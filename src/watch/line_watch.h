@@ -9,7 +9,8 @@
 // Everything runs on the thread that talks to the line (the GUI's command runner, tarvel-cli's
 // main thread), one exchange per Step, so that a user command waits at most for one exchange.
 // Listeners are called on that thread and hand over what they need; none may block.
-// Qt-free; built on the console's reading and recorder. Depends on console, store and link.
+// Qt-free; built on the controller's session, reading and recorder. Depends on controller, store
+// and link.
 
 #include <chrono>
 #include <cstdint>
@@ -20,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "console/context.h"
-#include "console/run_recording.h"
+#include "controller/run_recorder.h"
+#include "controller/session.h"
 #include "watch/alarms.h"
 #include "watch/channel_status.h"
 #include "watch/design_band.h"
@@ -47,7 +48,7 @@ struct SweepSummary {
 class LineWatch {
  public:
   using Clock = std::function<SystemClock::time_point()>;
-  using MonitorView = std::function<bool(int channel, std::uint8_t address, const console::RunStateReading&)>;
+  using MonitorView = std::function<bool(int channel, std::uint8_t address, const controller::RunStateReading&)>;
 
   LineWatch(AppFolder folder, store::ConfigStore& store, link::Line& line,
             Clock clock = [] { return SystemClock::now(); }, Sweep::Clock steady = [] { return SteadyClock::now(); });
@@ -85,29 +86,31 @@ class LineWatch {
   long long SweepsFinished() const { return finished_; }
   std::filesystem::path AlarmLog() const { return folder_.LogFiles() / "alarms.csv"; }
   const ZoneRecorder& Zones() const { return zoneRecorder_; }
+  // Puts channel in zone (empty: in none); the next sweep shows it.
+  [[nodiscard]] Status SetZone(int channel, const std::string& zone);
+  // The channels of zone as the store has them now.
+  std::vector<int> MembersOf(const std::string& zone) { return ZoneMembers(store_.Zones().value_or({}), zone); }
 
  private:
-  class MessageView;
   struct Tracked {
-    std::unique_ptr<console::RunRecorder> recorder;
+    std::unique_ptr<controller::RunRecorder> recorder;
     AlarmTracker alarms;
     bool wasActive = false;  // running or held when it last answered
     std::optional<std::pair<int, int>> lastStepAndTime;
-    std::optional<console::RunTrace> trace;
-    std::optional<console::RunPoint> point;
+    std::optional<controller::RunTrace> trace;
+    std::optional<controller::RunPoint> point;
   };
 
   std::vector<WatchedChannel> Channels();
-  void Take(const WatchedChannel& channel, const console::RunStateReading& reading);
-  void Record(Tracked& tracked, ChannelStatus& status, const console::RunStateReading& reading);
+  void Take(const WatchedChannel& channel, const controller::RunStateReading& reading);
+  void Record(Tracked& tracked, ChannelStatus& status, const controller::RunStateReading& reading);
   void Finish(const SweepStep& step);
   void Message(const std::string& text);
 
   AppFolder folder_;
   store::ConfigStore& store_;
   Clock clock_;
-  std::unique_ptr<MessageView> view_;
-  console::Context context_;
+  controller::Session session_;
   Sweep sweep_;
   WatchSettings settings_;
   DesignBands designs_;

@@ -4,8 +4,8 @@ namespace tarvel::watch {
 
 using link::Outcome;
 
-Sweep::Sweep(console::Context& context, ChannelList channels, Clock clock)
-    : context_(context), channels_(std::move(channels)), clock_(std::move(clock)) {}
+Sweep::Sweep(controller::Session& session, ChannelList channels, Clock clock)
+    : session_(session), channels_(std::move(channels)), clock_(std::move(clock)) {}
 
 void Sweep::Begin(SteadyClock::time_point now) {
   inProgress_ = true;
@@ -47,14 +47,14 @@ SweepStep Sweep::Next() {
 
   const WatchedChannel& channel = list_[index_];
   const auto address = static_cast<std::uint8_t>(channel.address);
-  if (!read_) read_.emplace(address, context_.FramesFor(address));
-  const Outcome outcome = read_->Next(context_.commands);
+  if (!read_) read_.emplace(address, session_.FramesFor(address));
+  const Outcome outcome = read_->Next(session_.commands);
   step.exchanged = step.again = true;
   // A controller that does not answer is not asked seven more times: a dead unit would
   // otherwise cost the sweep eight reply windows.
   if (outcome == Outcome::NoReply) read_->GiveUp();
   if (read_->Done()) {
-    context_.Learnt(address, read_->Frames());
+    step.learnt = session_.KeepLearnt(address, read_->Frames());
     step.reading = read_->Reading();
     step.of = channel;
     read_.reset();

@@ -3,7 +3,7 @@
 // exchange per step, so that whoever drives it (the GUI's command runner, tarvel-cli watch) can
 // let a user command in between two exchanges. A sweep starts every period; one that takes
 // longer than the period makes the next start at once, and the sweep says it is saturated.
-// Qt-free; builds on the console's RunStateRead. Depends on console and link.
+// Qt-free; builds on the controller's RunStateRead. Depends on controller and link.
 
 #include <chrono>
 #include <cstdint>
@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "console/context.h"
-#include "console/monitor.h"
+#include "controller/run_state_read.h"
+#include "controller/session.h"
 #include "link/commands.h"
+#include "util/result.h"
 
 namespace tarvel::watch {
 
@@ -32,8 +33,10 @@ struct SweepStep {
   bool again = false;      // there is more to do at once: call again without waiting
   bool exchanged = false;  // one exchange went on the line
   // A reading finished with this step, of channel `of`.
-  std::optional<console::RunStateReading> reading;
+  std::optional<controller::RunStateReading> reading;
   WatchedChannel of;
+  // The database's answer to keeping what that reading learnt of the controller's frames.
+  Status learnt;
   bool sweepEnded = false;
   // Nothing was done: the next sweep is due after this long.
   SteadyClock::duration wait{};
@@ -46,8 +49,8 @@ class Sweep {
   static constexpr std::chrono::seconds kDefaultPeriod{15};
 
   // channels is asked at the start of every sweep: a change of the channel map shows in the next one.
-  // The context gives the line and keeps what each reading learns of a controller's frames.
-  Sweep(console::Context& context, ChannelList channels, Clock clock = [] { return SteadyClock::now(); });
+  // The session gives the line and keeps what each reading learns of a controller's frames.
+  Sweep(controller::Session& session, ChannelList channels, Clock clock = [] { return SteadyClock::now(); });
 
   void SetPeriod(SteadyClock::duration period) { period_ = period; }
   SteadyClock::duration Period() const { return period_; }
@@ -70,7 +73,7 @@ class Sweep {
   void Begin(SteadyClock::time_point now);
   SweepStep EndSweep(SweepStep step, SteadyClock::time_point now);
 
-  console::Context& context_;
+  controller::Session& session_;
   ChannelList channels_;
   Clock clock_;
   SteadyClock::duration period_ = kDefaultPeriod;
@@ -80,7 +83,7 @@ class Sweep {
   SteadyClock::time_point sweepStart_{}, nextStart_{};
   std::vector<WatchedChannel> list_;
   std::size_t index_ = 0;
-  std::optional<console::RunStateRead> read_;
+  std::optional<controller::RunStateRead> read_;
   bool saturated_ = false;
   SteadyClock::duration lastDuration_{};
   long long completed_ = 0;

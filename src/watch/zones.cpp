@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "console/run_recording.h"
+#include "controller/run_recorder.h"
 #include "watch/line_file.h"
 
 namespace tarvel::watch {
@@ -60,7 +60,7 @@ Status ZoneRecorder::Record(const ZoneSpread& zone, const std::map<int, ChannelS
   std::vector<std::string> header = {"Time", "Spread", "Lowest", "Highest"};
   for (int channel : zone.channels) header.push_back("Channel " + std::to_string(channel));
   if (file.empty()) {
-    std::string name = console::RunLogFileName(zone.zone, at);  // "<zone> <date> <time>.log", made safe
+    std::string name = controller::RunLogFileName(zone.zone, at);  // "<zone> <date> <time>.log", made safe
     name.replace(name.size() - 4, 4, ".csv");
     const std::string stem = name.substr(0, name.size() - std::string(" YYYY-MM-DD HH-MM-SS.csv").size());
     file = folder_.LogFiles() / ("Zone-" + stem) / name;

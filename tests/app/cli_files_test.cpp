@@ -105,47 +105,9 @@ TEST_F(CliLineFiles, ADamagedOrEmptyDatabaseIsSaidToBeSoNotAnUnmappedChannelOrAN
   EXPECT_TRUE(sim_.Requests().empty());
 }
 
-TEST_F(CliLineFiles, DownloadClearsTheMarksAndExitsOneWhenTheMapCannotBeStored) {
-  // Steps an interrupted command may have changed: marked, with the words the map had before.
-  Raw().exec("UPDATE ControllerMemory SET Unknown = 1 WHERE ModBusAddress = 4 AND Segment <= 3");
-  {
-    auto other = Raw();  // another program holds the database while the words come in
-    other.exec("BEGIN EXCLUSIVE");
-    auto locked = Cli({"download", "14", "1", "3"});
-    other.exec("ROLLBACK");
-    EXPECT_EQ(locked.exitCode, 1);
-    EXPECT_THAT(locked.out, HasSubstr("   2       2        45          250\n")) << "the read itself went well";
-    EXPECT_THAT(locked.out, HasSubstr("locked"));
-    EXPECT_THAT(locked.err, HasSubstr("The memory map of steps 1 to 3 could not be stored"));
-  }
-  EXPECT_EQ(Raw().execAndGet("SELECT count(*) FROM ControllerMemory WHERE Unknown = 1").getInt(), 3);
-
-  auto download = Cli({"download", "14", "1", "3"});
-  EXPECT_EQ(download.exitCode, 0) << download.err;
-  EXPECT_EQ(Raw().execAndGet("SELECT count(*) FROM ControllerMemory WHERE Unknown = 1").getInt(), 0);
-  EXPECT_EQ(Raw().execAndGet("SELECT Temperature FROM ControllerMemory WHERE ModBusAddress = 4 AND Segment = 2").getInt(),
-            250);
-}
-
-TEST_F(CliLineFiles, AProfileWithNumbersNoStepCanHoldIsRefusedBeforeAnyExchange) {
-  profile::ProfileTable table = testing::TableOf({{"1", "0", "30", "r", "70", "250", "6", "10", "", ""},
-                                                  {"2", "30", "-5", "h", "250", "250", "0", "10", "", ""},
-                                                  {"3", "75", "", "e", "100", "", "", "", "", ""}});
-  const auto file = dir_ / "forged.txt";
-  testing::WriteAll(file, profile::BuildProfileText(table, {}) + "\r\n");  // its checksum matches
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"profile", "check", file.string()}, {"compile", file.string(), "1"}, {"upload", "14", file.string(), "1"}}) {
-    auto run = Cli(args);
-    EXPECT_EQ(run.exitCode, 1) << args[0];
-    EXPECT_THAT(run.out + run.err, HasSubstr("Error: Unable to load profile")) << args[0];
-  }
-  EXPECT_THAT(Cli({"profile", "check", file.string()}).err, HasSubstr("Row 2, Duration: \"-5\" is negative"));
-  EXPECT_TRUE(sim_.Requests().empty());
-  EXPECT_EQ(sim_.Unit(4).steps[0].duration, 0);
-}
-
-// Profiles that load (the checksum matches, every number fits a step) but that profile check
-// refuses: compile and upload run the same checks, refuse them as well and send nothing.
+// A profile whose checksum matches but that holds a number no step can hold does not load; one
+// that loads but that profile check refuses: compile and upload run the same checks, refuse them
+// as well and send nothing.
 TEST_F(CliLineFiles, CompileAndUploadRefuseWhatProfileCheckRefuses) {
   using Row = testing::ProfileRow;
   const struct {
@@ -153,6 +115,10 @@ TEST_F(CliLineFiles, CompileAndUploadRefuseWhatProfileCheckRefuses) {
     std::vector<Row> rows;
     const char* why;
   } forged[] = {
+      {"negative", {{"1", "0", "30", "r", "70", "250", "6", "10", "", ""},
+                    {"2", "30", "-5", "h", "250", "250", "0", "10", "", ""},
+                    {"3", "75", "", "e", "100", "", "", "", "", ""}},
+       "Error: Unable to load profile"},
       {"hot", {{"1", "0.00", "30", "r", "70", "30000", "997.67", "", "", ""},
                {"2", "30.00", "45", "h", "30000", "30000", "0.00", "", "", ""},
                {"3", "75.00", "", "e", "30000", "", "", "", "", ""}},

@@ -42,13 +42,13 @@ class FramesBase : public ConsoleFixture {
     return c;
   }
   UploadResult Upload(Console& console) {
-    EXPECT_TRUE(console.OpenProfile(folder_.Profiles() / "cure.txt"));
-    console.SetStartStepText("10");
-    console.CompileProfile();
+    EXPECT_TRUE(console.Compiler().OpenProfile(folder_.Profiles() / "cure.txt"));
+    console.Compiler().SetStartStepText("10");
+    console.Compiler().CompileButton();
     (void)store_.DeleteLogEntry(1, "cure.txt");
     sim_.ClearRequests();
     view_.messages.clear();
-    return console.UploadProfile({"cure.txt", "10", "SV"});
+    return console.ProfileUpload().Run({"cure.txt", "10", "SV"});
   }
   Row Known() { return store_.Capabilities(1).value_or(Row{}); }
 
@@ -137,7 +137,7 @@ TEST_P(Frames, DownloadsAndReadingsUseBlocksWhereAnsweredAndNotWhenSwitchedOff) 
   RunProgramOnUnit1();
   Console& console = Started();
   sim_.ClearRequests();
-  console.DownloadMemory("1", "64");
+  console.Memory().DownloadMemory("1", "64");
   EXPECT_EQ(store_.MemoryStep(1, 2).value_or(std::nullopt)->duration, 30);
   EXPECT_EQ(store_.MemoryStep(1, 3).value_or(std::nullopt)->temperature, 200);
   // The first read of the step area is the probe, a block: answered, its words are used.
@@ -146,17 +146,17 @@ TEST_P(Frames, DownloadsAndReadingsUseBlocksWhereAnsweredAndNotWhenSwitchedOff) 
 
   // The run mode with the limits in one block; the step, its time, the set points and the
   // process value, whose neighbours the map does not describe, in pairs.
-  console.ReadRunState();
+  console.RunMonitor().ReadRunState();
   const auto fields = view_.fields;
   EXPECT_EQ(fields.at(Field::CurrentStep), "1");
   EXPECT_EQ(fields.at(Field::ProgramStepLow) + "-" + fields.at(Field::ProgramStepHigh), "1-3");
   EXPECT_EQ(Take(), Blocks() ? (Count{6, 1, 0}) : (Count{8, 0, 0}));
 
-  console.Shared().blockReads = false;
-  console.ReadRunState();
+  console.SetBlockReads(false);
+  console.RunMonitor().ReadRunState();
   EXPECT_EQ(view_.fields, fields) << "the same reading either way";
   EXPECT_EQ(Take(), (Count{8, 0, 0}));
-  console.DownloadMemory("1", "64");
+  console.Memory().DownloadMemory("1", "64");
   EXPECT_EQ(Take(), (Count{96, 0, 0}));
 }
 

@@ -48,7 +48,7 @@ TEST_F(Monitoring, AReadingOfARunningProgramFillsEveryReadOutAndMarksTheStep) {
 
   // The next step takes the light green; the previous one is back in the range colour.
   sim_.AdvanceTime(45min);
-  console.ReadRunState();
+  console.RunMonitor().ReadRunState();
   EXPECT_EQ(view_.fields[Field::CurrentStep], "2");
   EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 1), RowMark::ProgramRange);
   EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 2), RowMark::CurrentStep);
@@ -70,8 +70,8 @@ TEST_F(Monitoring, InSvModeTheSetPointIsTheSingleSetPointAndNoStepIsMarked) {
     u.currentStep = 5;
   });
   Console& console = Started();
-  console.ChooseChannel(1);
-  console.ReadRunState();
+  console.Selection().ChooseChannel(1);
+  console.RunMonitor().ReadRunState();
   EXPECT_EQ(view_.fields[Field::SetPoint], "180");
   for (int row = 1; row <= 64; ++row) EXPECT_NE(view_.MarkAt(Grid::ProgramMemory, row), RowMark::CurrentStep) << row;
   EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 5), RowMark::ProgramRange);
@@ -82,14 +82,14 @@ TEST_F(Monitoring, AFailedReadingIsReportedAndNotStoredAsTheRestartPoint) {
   RunProgramOnUnit1();
   sim_.AdvanceTime(10min);
   Console& console = Started();
-  console.ReadRunState();
+  console.RunMonitor().ReadRunState();
   const auto before = Stored(1);
   ASSERT_TRUE(before);
 
   sim_.AdvanceTime(50min);
   line_.SetTiming({20ms, 20ms});
   sim_.InjectFault(sim::Fault::NoReply, 1);  // the very first exchange of the reading fails
-  console.ReadRunState();
+  console.RunMonitor().ReadRunState();
 
   EXPECT_EQ(view_.LastLed(), Led::Error);
   EXPECT_THAT(view_.messages, HasSubstr(kCommsError));
@@ -100,7 +100,7 @@ TEST_F(Monitoring, AFailedReadingIsReportedAndNotStoredAsTheRestartPoint) {
   EXPECT_EQ(after->segmentElapsedTime, before->segmentElapsedTime);
 
   line_.SetTiming({100ms, 100ms});  // a busy machine must not fail the reading that follows
-  console.ReadRunState();           // the line recovers: the next reading is stored again
+  console.RunMonitor().ReadRunState();           // the line recovers: the next reading is stored again
   EXPECT_EQ(view_.LastLed(), Led::Idle);
   EXPECT_NE(Stored(1)->segmentElapsedTime, before->segmentElapsedTime);
 }
@@ -126,7 +126,7 @@ TEST_F(Monitoring, ALogEntryMatchingTheProgramLimitsIsMarkedAndSelected) {
     u.programLowStep = 30;
     u.programHighStep = 40;
   });
-  EXPECT_EQ(console.MarkLogEntryOfProgramLimits(), LogMatch::NotFound);
+  EXPECT_EQ(console.Log().MarkLogEntryOfProgramLimits(), LogMatch::NotFound);
   ASSERT_EQ(view_.boxes.size(), 1u);
   EXPECT_EQ(view_.boxes[0].title, "Physical settings do not match any in the Profile Log");
   EXPECT_EQ(view_.boxes[0].text, "Program Limits: 30 - 40");
@@ -138,29 +138,29 @@ TEST_F(Monitoring, ALogEntryMatchingTheProgramLimitsIsMarkedAndSelected) {
     u.programLowStep = 0;
     u.programHighStep = 0;
   });
-  console.MarkLogEntryOfProgramLimits();
+  console.Log().MarkLogEntryOfProgramLimits();
   EXPECT_EQ(view_.boxes.back().text, "Program Limits: 0 - 0 indicate communications problem");
 
   // A controller that does not answer is reported as such, not as a mismatch.
   const auto boxes = view_.boxes.size();
   line_.SetTiming({20ms, 20ms});
   sim_.InjectFault(sim::Fault::NoReply, 1);
-  EXPECT_EQ(console.MarkLogEntryOfProgramLimits(), LogMatch::Unread);
+  EXPECT_EQ(console.Log().MarkLogEntryOfProgramLimits(), LogMatch::Unread);
   EXPECT_EQ(view_.boxes.size(), boxes);
   EXPECT_EQ(view_.LastLed(), Led::Error);
 }
 
 TEST_F(Monitoring, MarkingANewRangeKeepsAStepMarkOutsideIt) {
   Console& console = Started();
-  console.HighlightProgramRange(1, 5);
-  console.HighlightCurrentStep(10);
-  console.HighlightProgramRange(20, 3);
+  console.Memory().HighlightProgramRange(1, 5);
+  console.Memory().HighlightCurrentStep(10);
+  console.Memory().HighlightProgramRange(20, 3);
   for (int row = 1; row <= 5; ++row) EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, row), RowMark::None);
   EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 10), RowMark::CurrentStep);
   EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 20), RowMark::ProgramRange);
   EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 22), RowMark::ProgramRange);
   EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 23), RowMark::None);
-  console.HighlightProgramRange(60, 10);  // rows past the grid are ignored
+  console.Memory().HighlightProgramRange(60, 10);  // rows past the grid are ignored
   EXPECT_EQ(view_.marks[Grid::ProgramMemory].size(), 64u);
 }
 
@@ -168,11 +168,11 @@ TEST_F(Monitoring, SizeButtonsShowAndHideTheExtraColumns) {
   Console& console = Started();
   auto shown = [this](Grid grid, int column) { return view_.layouts[grid].widthsTwips[column] > 0; };
   EXPECT_FALSE(shown(Grid::ProgramMemory, 1) || shown(Grid::ProgramMemory, 6) || shown(Grid::ProfileLog, 1));
-  console.ToggleProgramMemorySize();
-  console.ToggleProfileLogSize();
+  console.Memory().ToggleSize();
+  console.Log().ToggleSize();
   EXPECT_TRUE(shown(Grid::ProgramMemory, 1) && shown(Grid::ProgramMemory, 6) && shown(Grid::ProfileLog, 1));
   EXPECT_TRUE(view_.wide[Grid::ProgramMemory] && view_.wide[Grid::ProfileLog]);
-  console.ToggleProgramMemorySize();
+  console.Memory().ToggleSize();
   EXPECT_FALSE(shown(Grid::ProgramMemory, 6));
 }
 

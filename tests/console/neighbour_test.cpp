@@ -64,7 +64,7 @@ class Neighbours : public ConsoleFixture, public ::testing::WithParamInterface<s
 
   Console& Opened() {
     Console& console = Started();
-    console.Run().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
+    console.RunControls().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
     return console;
   }
 };
@@ -73,16 +73,16 @@ TEST_P(Neighbours, ProgrammingWritesOnlyTheStepsOfItsRange) {
   Console& console = Opened();
   const Registers upload = StepWords(20, 22);
   Check("upload at 20", [&] {
-    EXPECT_TRUE(console.OpenProfile(folder_.Profiles() / "cure.txt"));
-    console.SetStartStepText("20");
+    EXPECT_TRUE(console.Compiler().OpenProfile(folder_.Profiles() / "cure.txt"));
+    console.Compiler().SetStartStepText("20");
     console.Compiler().Compile();
-    return console.UploadProfile({"cure.txt", "20", "SV"}).logged;
+    return console.ProfileUpload().Run({"cure.txt", "20", "SV"}).logged;
   }, upload);
   EXPECT_EQ(sim_.Unit(1).steps[22].pidSet, 2 + 23 % 3) << "the step after the range keeps its PID set";
   Check("upload at 62, up to the last step", [&] {
-    console.SetStartStepText("62");
+    console.Compiler().SetStartStepText("62");
     console.Compiler().Compile();
-    return console.UploadProfile({"cure.txt", "62", "SV"}).logged;
+    return console.ProfileUpload().Run({"cure.txt", "62", "SV"}).logged;
   }, Join(StepWords(62, 64), upload));
   EXPECT_EQ(sim_.Unit(1).spareWords.at(0x40C0), 0x5555);
   Check("clear 20..22", [&] { return console.Memory().ClearProgramRange(20, 22); }, upload);
@@ -91,7 +91,7 @@ TEST_P(Neighbours, ProgrammingWritesOnlyTheStepsOfItsRange) {
 
 TEST_P(Neighbours, RunControlWritesOnlyModeLimitsSetValueAndTheStepsAJumpBorrows) {
   Console& console = Opened();
-  RunControl& run = console.Run();
+  RunControl& run = console.RunControls();
   const Registers limits{0x200E, 0x200F};
   console.Log().Show(1);
   Check("select", [&] { return run.SelectRunProfile(1); }, limits);
@@ -103,17 +103,17 @@ TEST_P(Neighbours, RunControlWritesOnlyModeLimitsSetValueAndTheStepsAJumpBorrows
   Check("start", [&] { return run.StartProfile(); }, {0x200D});
   EXPECT_TRUE(sim_.Unit(1).running);
   sim_.AdvanceTime(std::chrono::minutes(20));  // in step 4
-  console.ReadRunState();
+  console.RunMonitor().ReadRunState();
   // A jump borrows the duration and temperature words of steps (the executing one, the
   // target, step 64) and the limits and run mode; never a PID set, the scale or a spare word.
   const Registers jump = Join(Join(StepWords(1, 64, {2, 3}), limits), {0x200D});
   Check("jump", [&] { return run.JumpToSegmentPoint("6", "5"); }, jump);
   EXPECT_EQ(sim_.Unit(1).currentStep, 6);
-  console.ReadControllerRunMode();
+  console.RunMonitor().ReadControllerRunMode();
   Check("pause", [&] { return run.PauseProfile(); }, {0x0000, 0x200D});
-  console.ReadRunState();
+  console.RunMonitor().ReadRunState();
   Check("restart", [&] { return run.RestartProfile(); }, jump);
-  console.SetSelectedRunMode(0);
+  console.RunMonitor().SetSelectedRunMode(0);
   Check("set mode", [&] { return run.SetRunMode(); }, {0x200D});
   EXPECT_EQ(sim_.Unit(1).runMode, 0);
 }
@@ -121,12 +121,12 @@ TEST_P(Neighbours, RunControlWritesOnlyModeLimitsSetValueAndTheStepsAJumpBorrows
 TEST_P(Neighbours, SettingsSetValueAndAddressChangeWriteOnlyTheirRegisters) {
   Console& console = Opened();
   Check("settings", [&] {
-    console.WriteSettings({"C", "5", "6"});
+    console.ControllerSettings().WriteSettings({"C", "5", "6"});
     return view_.LastLed() == Led::Idle;
   }, {0x2010, 0x1000, 0x1002});
   EXPECT_EQ(sim_.Unit(1).temperatureScale + sim_.Unit(1).alarm1Type + sim_.Unit(1).alarm2Type, 0 + 5 + 6);
   Check("set value", [&] {
-    console.WriteSingleSetPoint("123");
+    console.ControllerSettings().WriteSingleSetPoint("123");
     return sim_.Unit(1).setValue == 123;
   }, {0x0000});
   link::CommandSet commands(line_);

@@ -59,9 +59,9 @@ class Programming : public ConsoleFixture {
   // Opens the profile and compiles it at start; the messages start afresh.
   Console& Compiled(const std::string& start) {
     Console& console = Started();
-    EXPECT_TRUE(console.OpenProfile(File()));
-    console.SetStartStepText(start);
-    console.CompileProfile();
+    EXPECT_TRUE(console.Compiler().OpenProfile(File()));
+    console.Compiler().SetStartStepText(start);
+    console.Compiler().CompileButton();
     return console;
   }
   // Controller 1 is known to keep both registers of a write and to refuse block reads, so that
@@ -71,7 +71,7 @@ class Programming : public ConsoleFixture {
     view_.messages.clear();
     sim_.ClearRequests();
     hooked_.exchanges = 0;
-    return console.UploadProfile({"cure.txt", start, "SV"});
+    return console.ProfileUpload().Run({"cure.txt", start, "SV"});
   }
   std::vector<store::LogRow> Log() { return store_.Log(1).value_or({}); }
   void FillHeld(int first, int last) {
@@ -92,19 +92,19 @@ TEST_F(Programming, TheCompiledTargetIsMarkedAndItsConflictsWithTheLogReported) 
   EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 13), RowMark::None);
   EXPECT_THAT(view_.messages, HasSubstr("WARNING: Upload will overwrite program memory"));
 
-  console.SetStartStepText("9");
-  console.CompileProfile();
+  console.Compiler().SetStartStepText("9");
+  console.Compiler().CompileButton();
   EXPECT_THAT(view_.messages, HasSubstr("No conflicts in controller program memory")) << "9..11 ends before 12";
 
   for (auto [text, message] : {std::pair{"0", "Start Address is out of range 1 - 64"},
                                std::pair{"65", "Start Address is out of range 1 - 64"},
                                std::pair{"abc", "Error: START entry is not a number"}}) {
-    console.SetStartStepText(text);
+    console.Compiler().SetStartStepText(text);
     EXPECT_THAT(view_.messages, HasSubstr(message)) << text;
   }
-  console.SetStartStepText("64");
+  console.Compiler().SetStartStepText("64");
   EXPECT_EQ(view_.messages, "");
-  EXPECT_FALSE(console.OpenProfile(folder_.Profiles() / "missing.txt"));
+  EXPECT_FALSE(console.Compiler().OpenProfile(folder_.Profiles() / "missing.txt"));
   EXPECT_THAT(view_.messages, HasSubstr("Error: Unable to load profile"));
   EXPECT_EQ(view_.fields[Field::CompileProfileName], "cure.txt") << "the loaded profile stays";
 }
@@ -225,21 +225,21 @@ TEST_F(Programming, ADownloadStoresOnlyWholeRanges) {
     u.steps[4] = {2, 30, 150};
     u.steps[5] = {1, -3, 0};
   });
-  console.DownloadMemory("5", "6");
+  console.Memory().DownloadMemory("5", "6");
   EXPECT_EQ(Mapped(5), (link::ProgramStep{2, 30, 150}));
 
   sim_.EditUnit(1, [](sim::UnitState& u) { u.steps[4] = {3, 3, 3}; });
   // Both registers of each read: step 5 words 1-2, step 5 word 3 with step 6 word 1, step 6 words 2-3.
   hooked_.before = [this](int k) { if (k == 3) sim_.InjectFault(sim::Fault::BadCrc); };
   hooked_.exchanges = 0;
-  console.DownloadMemory("5", "6");
+  console.Memory().DownloadMemory("5", "6");
   EXPECT_EQ(Mapped(5), (link::ProgramStep{2, 30, 150})) << "a failed read stores nothing";
   EXPECT_THAT(view_.messages, HasSubstr("Reading stopped at step 6 word 2 (bad CRC); the memory map is unchanged"));
 
   hooked_.before = nullptr;
   sim_.ClearRequests();
   for (auto [first, last] : {std::pair{"70", "6"}, std::pair{"1", "abc"}}) {
-    console.DownloadMemory(first, last);
+    console.Memory().DownloadMemory(first, last);
     EXPECT_THAT(view_.messages, HasSubstr("Entry must be a number in the range: 1 - 64"));
   }
   EXPECT_TRUE(sim_.Requests().empty());
@@ -251,9 +251,9 @@ TEST_F(Programming, DeletingAnEntryOrClearingTheControllerZeroesItsStepsAndItsRo
   FillHeld(1, 10);
   Console& console = Started();
   view_.confirmAnswers = {false};
-  console.DeleteProfile(2);
+  console.Log().DeleteProfile(2);
   EXPECT_EQ(Log().size(), 2u) << "cancelled";
-  console.DeleteProfile(2);
+  console.Log().DeleteProfile(2);
   EXPECT_THAT(Log(), ElementsAre(::testing::Field(&store::LogRow::profileName, "a.txt")));
   EXPECT_EQ(Held(7, 8), std::vector<link::ProgramStep>(2));
   EXPECT_EQ(Held(3, 3)[0].duration, 9);
@@ -269,7 +269,7 @@ TEST_F(Programming, DeletingAnEntryOrClearingTheControllerZeroesItsStepsAndItsRo
   EXPECT_THAT(view_.messages, HasSubstr("Clearing stopped at step 2 word 2 (no reply)"));
   hooked_.before = nullptr;
 
-  console.ClearController();
+  console.Log().ClearProfileLog();
   EXPECT_TRUE(Log().empty());
   EXPECT_EQ(Held(1, 64), std::vector<link::ProgramStep>(64));
   auto config = store_.ControllerConfig(1).value_or(std::nullopt);
@@ -278,7 +278,7 @@ TEST_F(Programming, DeletingAnEntryOrClearingTheControllerZeroesItsStepsAndItsRo
             std::tuple("", 1, 2));
   view_.messages.clear();
   hooked_.before = [&console](int) { console.Cancel(); };  // the log part is all this one needs
-  console.ClearController();
+  console.Log().ClearProfileLog();
   EXPECT_THAT(view_.messages, HasSubstr("RecordSet error")) << "an empty log";
 }
 
@@ -286,16 +286,16 @@ TEST_F(Programming, TheCompiledProgramBelongsToTheProfileItNames) {
   Console& console = Compiled("50");
   ASSERT_EQ(view_.gridRows[Grid::CompiledProfile].size(), 3u);
   ASSERT_TRUE(testing::WriteCureProfile(folder_.Profiles() / "other.txt"));
-  ASSERT_TRUE(console.OpenProfile(folder_.Profiles() / "other.txt"));
+  ASSERT_TRUE(console.Compiler().OpenProfile(folder_.Profiles() / "other.txt"));
   EXPECT_TRUE(view_.gridRows[Grid::CompiledProfile].empty()) << "the grid showed the steps of cure.txt";
   view_.messages.clear();
   sim_.ClearRequests();
-  EXPECT_FALSE(console.UploadProfile({"other.txt", "50", "SV"}).logged);
+  EXPECT_FALSE(console.ProfileUpload().Run({"other.txt", "50", "SV"}).logged);
   EXPECT_THAT(view_.messages, HasSubstr("Error: You have not yet compiled the profile"));
   EXPECT_LE(sim_.Requests().size(), 1u) << "the probe at most";
   EXPECT_TRUE(Log().empty());
   // Compiled for the open profile, but uploaded under another name: refused as well.
-  console.CompileProfile();
+  console.Compiler().CompileButton();
   EXPECT_FALSE(Upload(console, "50").logged);
   EXPECT_THAT(view_.messages, HasSubstr("compiled for other.txt"));
   EXPECT_TRUE(Log().empty());
@@ -309,7 +309,7 @@ TEST_F(Programming, ADownloadKeepsTheStoredOriginalOfAStepAJumpChanged) {
   });
   ASSERT_TRUE(store_.WriteMemorySteps(1, {{1, 5, 120, 100, 1, 0}}));
   ASSERT_TRUE(store_.SetStepModified(1, 5, 1));
-  console.DownloadMemory("5", "6");
+  console.Memory().DownloadMemory("5", "6");
   auto kept = store_.MemoryStep(1, 5).value_or(std::nullopt);
   ASSERT_TRUE(kept);
   EXPECT_EQ(std::tuple(kept->duration, kept->temperature, kept->modified), std::tuple(120, 100, 1));
@@ -317,9 +317,9 @@ TEST_F(Programming, ADownloadKeepsTheStoredOriginalOfAStepAJumpChanged) {
   EXPECT_THAT(view_.messages, HasSubstr("Step 5 keeps its stored original"));
 
   // An upload over that step makes the new words its own: nothing would put the old one back.
-  console.OpenProfile(File());
-  console.SetStartStepText("4");
-  console.CompileProfile();
+  console.Compiler().OpenProfile(File());
+  console.Compiler().SetStartStepText("4");
+  console.Compiler().CompileButton();
   ASSERT_TRUE(Upload(console, "4").logged) << view_.messages;
   auto written = store_.MemoryStep(1, 5).value_or(std::nullopt);
   EXPECT_EQ(std::tuple(written->duration, written->temperature, written->modified), std::tuple(45, 250, 0));
@@ -341,7 +341,7 @@ TEST_F(Programming, ACancelIsReportedAsACancelAndBadRangesAreRefusedBeforeReadin
 
   sim_.ClearRequests();
   view_.messages.clear();
-  console.DownloadMemory("10", "5");
+  console.Memory().DownloadMemory("10", "5");
   EXPECT_THAT(view_.messages, HasSubstr("ERROR: Low step must not be above the high step"));
   EXPECT_THAT(view_.messages, Not(HasSubstr("downloaded")));
   EXPECT_TRUE(sim_.Requests().empty());
@@ -351,12 +351,12 @@ TEST_F(Programming, CompileSaysWhenTheProgramPassesOrReachesStepSixtyFour) {
   Console& console = Compiled("63");
   EXPECT_THAT(view_.messages, HasSubstr("past step 64"));
   EXPECT_THAT(view_.messages, Not(HasSubstr("No conflicts")));
-  console.SetStartStepText("65");
-  console.CompileProfile();
+  console.Compiler().SetStartStepText("65");
+  console.Compiler().CompileButton();
   EXPECT_THAT(view_.messages, HasSubstr("Start Address is out of range 1 - 64"));
   EXPECT_THAT(view_.messages, Not(HasSubstr("No conflicts")));
-  console.SetStartStepText("62");
-  console.CompileProfile();
+  console.Compiler().SetStartStepText("62");
+  console.Compiler().CompileButton();
   EXPECT_THAT(view_.messages, HasSubstr("reaches step 64"));
   EXPECT_TRUE(Upload(console, "62").logged) << "an upload there is allowed";
   EXPECT_THAT(view_.messages, HasSubstr("reaches step 64"));
@@ -403,7 +403,7 @@ TEST_F(Programming, ChangingChannelClearsTheMarksOfTheChannelBefore) {
   ASSERT_TRUE(store_.WriteLogEntry({2, "b.txt", 5, 6, "K", "F", "M", "SV"}));
   Console& console = Started();
   EXPECT_EQ(view_.MarkAt(Grid::ProfileLog, 1), RowMark::LogEntry) << "unit 1's limits are 1..64";
-  console.ChooseChannel(1);
+  console.Selection().ChooseChannel(1);
   EXPECT_EQ(view_.MarkAt(Grid::ProfileLog, 1), RowMark::None) << "unit 2's limits match no row";
 }
 

@@ -46,9 +46,9 @@ class Records : public ConsoleFixture {
     console_ = std::make_unique<Console>(folder_, quick_, hooked_, view_, info_);
     console_->Load();
     console_->Activate();
-    EXPECT_TRUE(console_->OpenProfile(folder_.Profiles() / "cure.txt"));
-    console_->SetStartStepText(start);
-    console_->CompileProfile();
+    EXPECT_TRUE(console_->Compiler().OpenProfile(folder_.Profiles() / "cure.txt"));
+    console_->Compiler().SetStartStepText(start);
+    console_->Compiler().CompileButton();
     view_.messages.clear();
     return *console_;
   }
@@ -80,25 +80,25 @@ TEST_F(Records, ALockedDatabaseStopsEachCommandBeforeTheControllerIsTouched) {
   sim_.EditUnit(1, [](sim::UnitState& u) { u.programLowStep = 1, u.programHighStep = 3, u.runMode = 2; });
   sim_.FrontPanelStart(1);
   Console& console = Compiled("10");
-  console.ReadControllerRunMode();
+  console.RunMonitor().ReadControllerRunMode();
   const auto before = sim_.Registers(1);
   {
     Lock lock(folder_.ConfigDatabase());
     sim_.ClearRequests();
-    EXPECT_FALSE(console.UploadProfile({"cure.txt", "10", "SV"}).logged) << "over old.txt at 12..20";
+    EXPECT_FALSE(console.ProfileUpload().Run({"cure.txt", "10", "SV"}).logged) << "over old.txt at 12..20";
     EXPECT_THAT(view_.messages, HasSubstr("locked"));
     EXPECT_THAT(view_.messages, HasSubstr("Nothing was written to the controller"));
-    console.DeleteProfile(2);
-    console.ClearController();
+    console.Log().DeleteProfile(2);
+    console.Log().ClearProfileLog();
     EXPECT_FALSE(console.Memory().ClearProgramRange(30, 31));
-    EXPECT_FALSE(console.Run().JumpToSegmentPoint("2", "1"));
-    EXPECT_FALSE(console.Run().StartProfile());
-    EXPECT_FALSE(console.Run().PauseProfile());
+    EXPECT_FALSE(console.RunControls().JumpToSegmentPoint("2", "1"));
+    EXPECT_FALSE(console.RunControls().StartProfile());
+    EXPECT_FALSE(console.RunControls().PauseProfile());
     EXPECT_THAT(view_.messages, HasSubstr("the run state Restart resumes from could not be stored"));
     EXPECT_FALSE(console.Memory().DownloadProgramRange(5, 6).has_value());
     EXPECT_THAT(view_.messages, HasSubstr("The memory map of steps 5 to 6 could not be stored"));
     console.Log().Show(1);
-    EXPECT_FALSE(console.Run().SelectRunProfile(1)) << "old.txt";
+    EXPECT_FALSE(console.RunControls().SelectRunProfile(1)) << "old.txt";
     EXPECT_THAT(view_.messages, HasSubstr("Database locked"));
   }
   EXPECT_EQ(Writes(), 0);
@@ -148,12 +148,12 @@ TEST_F(Records, AJumpNeverRefusesForARowTheMapLacksAndStartNeverWritesAStaleOrig
       .exec("DELETE FROM ControllerMemory WHERE Segment = 64");
   sim_.EditUnit(1, [](sim::UnitState& u) { u.steps[4] = {2, 77, 777}; });
   Console& console = Started();
-  console.ReadControllerRunMode();
-  EXPECT_TRUE(console.Run().JumpToSegmentPoint("3", "1")) << view_.messages;
+  console.RunMonitor().ReadControllerRunMode();
+  EXPECT_TRUE(console.RunControls().JumpToSegmentPoint("3", "1")) << view_.messages;
   EXPECT_EQ(sim_.Unit(1).currentStep, 3);
   EXPECT_THAT(Disagreeing(), ElementsAre());
 
-  console.Run().StartProfile();
+  console.RunControls().StartProfile();
   EXPECT_EQ(sim_.Unit(1).steps[4].temperature, 777) << "the stale original is not written over the new words";
   EXPECT_THAT(store_.ModifiedSteps(1).value_or({}), ElementsAre());
   EXPECT_THAT(Unknown(), ElementsAre(5, 64));
@@ -174,12 +174,12 @@ TEST_F(Records, ASelectionIsRecordedBeforeItsLimitsAreWrittenAndSettledByTheNext
   hooked_.before = [&](int) {
     if (hooked_.writes > 0 && !lock) lock.emplace(folder_.ConfigDatabase());  // after the first limit
   };
-  EXPECT_FALSE(console.Run().SelectRunProfile(2));
+  EXPECT_FALSE(console.RunControls().SelectRunProfile(2));
   hooked_.before = nullptr;
   lock.reset();
   EXPECT_EQ((std::pair<int, int>(sim_.Unit(1).programLowStep, sim_.Unit(1).programHighStep)), std::pair(12, 20));
   EXPECT_THAT(view_.messages, HasSubstr("not confirmed"));
-  EXPECT_EQ(console.Run().GetSavedProgramLimits(1), std::pair(12, 20)) << "settled with the controller's limits";
+  EXPECT_EQ(console.RunControls().GetSavedProgramLimits(1), std::pair(12, 20)) << "settled with the controller's limits";
   EXPECT_EQ(store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{}).profileNameExecuting,
             "old.txt");
 }
@@ -191,7 +191,7 @@ TEST_F(Records, StepsWrittenAndNotReadBackStayMarkedShownAsUnknownAndOfferedForD
   hooked_.before = [this](int exchange) {
     if (exchange >= 12) sim_.InjectFault(sim::Fault::NoReply);
   };
-  EXPECT_FALSE(console.UploadProfile({"cure.txt", "31", "SV"}).logged);
+  EXPECT_FALSE(console.ProfileUpload().Run({"cure.txt", "31", "SV"}).logged);
   hooked_.before = nullptr;
   EXPECT_EQ(sim_.Unit(1).steps[31].duration, 45) << "the controller holds the program";
   EXPECT_THAT(Unknown(), ElementsAre(31, 32, 33));
@@ -205,7 +205,7 @@ TEST_F(Records, StepsWrittenAndNotReadBackStayMarkedShownAsUnknownAndOfferedForD
 
   Console& again = Started();  // the next start says so too
   EXPECT_THAT(view_.messages, HasSubstr("Use DownLoad Memory with Low Step 31 and High Step 33 to read them"));
-  again.DownloadMemory("31", "33");
+  again.Memory().DownloadMemory("31", "33");
   EXPECT_THAT(Unknown(), ElementsAre());
   EXPECT_EQ(store_.MemoryStep(1, 32).value_or(std::nullopt).value_or(store::MemoryRow{}).duration, 45);
   EXPECT_EQ(view_.gridRows[Grid::ProgramMemory][31][3], "45");
@@ -220,7 +220,7 @@ TEST_F(Records, StepsWrittenAndNotReadBackStayMarkedShownAsUnknownAndOfferedForD
 
 TEST_F(Records, AClearTakesTheLogRowsItTouchesOutBeforeItWrites) {
   Console& console = Compiled("31");
-  ASSERT_TRUE(console.UploadProfile({"cure.txt", "31", "SV"}).logged);
+  ASSERT_TRUE(console.ProfileUpload().Run({"cure.txt", "31", "SV"}).logged);
   view_.messages.clear();
   EXPECT_TRUE(console.Memory().ClearProgramRange(31, 32));
   EXPECT_THAT(store_.Log(1).value_or({}), ElementsAre()) << "step 33 alone is not cure.txt";

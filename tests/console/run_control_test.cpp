@@ -43,9 +43,9 @@ class RunControlTest : public ConsoleFixture {
   }
   // The console of a user who has just opened the window on the kiln.
   RunControl& Opened() {
-    Started().Run().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
+    Started().RunControls().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
     sim_.ClearRequests();
-    return console_->Run();
+    return console_->RunControls();
   }
   void Running(int minutes) {
     sim_.EditUnit(1, [](sim::UnitState& u) { u.runMode = 2; });
@@ -102,7 +102,7 @@ TEST_F(RunControlTest, TheJumpWritesItsSequenceAndTheControllerRunsTheShortenedS
   EXPECT_EQ(sim_.Unit(1).currentStep, 5);
   EXPECT_EQ(sim_.Unit(1).profileSetPoint, 138);
   sim_.AdvanceTime(45min);  // halfway through the 90 left: 138 + 112 / 2
-  console_->ReadRunState();
+  console_->RunMonitor().ReadRunState();
   EXPECT_EQ(view_.fields[Field::CurrentStep], "5");
   EXPECT_EQ(view_.fields[Field::ProfileSetPoint], "194");
 
@@ -236,7 +236,7 @@ TEST_F(RunControlTest, SelectStartPauseAndRestartRunTheProfileOnTheController) {
   sim_.AdvanceTime(15min);  // step 2, 5 minutes in: 85
   // A pause whose read of the set value is lost writes nothing, and says so.
   int base = hooked_.exchanges;
-  console_->ReadRunState();
+  console_->RunMonitor().ReadRunState();
   const int reading = hooked_.exchanges - base;
   base = hooked_.exchanges;
   hooked_.before = [&](int k) {
@@ -253,7 +253,7 @@ TEST_F(RunControlTest, SelectStartPauseAndRestartRunTheProfileOnTheController) {
   EXPECT_EQ(sim_.Unit(1).setValue, 85);
   EXPECT_EQ(sim_.Unit(1).runMode, 0);
   sim_.AdvanceTime(30min);
-  console_->ReadRunState();  // a monitor tick while paused stores mode 0
+  console_->RunMonitor().ReadRunState();  // a monitor tick while paused stores mode 0
   EXPECT_EQ(view_.fields[Field::SetPoint], "85");
   EXPECT_FALSE(run.PauseProfile());
   EXPECT_THAT(view_.messages, HasSubstr("Profile already paused"));
@@ -320,7 +320,7 @@ TEST_F(RunControlTest, APauseStoresItsRestartPointFirstAndNoPausedReadingReplace
   ASSERT_TRUE(run.PauseProfile());
   EXPECT_EQ(restartPoint(), std::tuple(2, 2, 7));
   sim_.AdvanceTime(30min);
-  console_->ReadRunState();  // a monitor tick of the paused controller
+  console_->RunMonitor().ReadRunState();  // a monitor tick of the paused controller
   EXPECT_EQ(restartPoint(), std::tuple(2, 2, 7));
 }
 
@@ -342,8 +342,8 @@ TEST_F(RunControlTest, EveryWriteIsReadBackAndADifferenceFailsTheCommandAndForge
       {"select", 0x200F, 9, [&] { return run.SelectRunProfile(1); }},
       {"start", 0x200D, 0, [&] { return run.StartProfile(); }},
       {"jump", Word(5, 3), 99, [&] { return run.JumpTo(5, 30); }},
-      {"pause", 0x200D, 2, [&] { return console_->ReadControllerRunMode(), run.PauseProfile(); }},
-      {"mode", 0x200D, 1, [&] { return console_->SetSelectedRunMode(3), run.SetRunMode(); }},
+      {"pause", 0x200D, 2, [&] { return console_->RunMonitor().ReadControllerRunMode(), run.PauseProfile(); }},
+      {"mode", 0x200D, 1, [&] { return console_->RunMonitor().SetSelectedRunMode(3), run.SetRunMode(); }},
       {"limits", 0x200E, 3, [&] { return run.UploadProgramLimits("2", "8"); }},
       {"set value", 0x0000, 98, [&] { return settings.WriteSingleSetPoint("99"); }},
       {"settings", 0x1002, 9, [&] { return settings.WriteSettings({"F", "3", "4"}); }},
@@ -369,7 +369,7 @@ TEST_F(RunControlTest, PanelsRefuseBadStepsAndSetTheMode) {
   ASSERT_TRUE(run.UploadProgramLimits("2", "9"));
   EXPECT_EQ(sim_.Unit(1).programLowStep + sim_.Unit(1).programHighStep, 2 + 9);
 
-  console_->SetSelectedRunMode(3);
+  console_->RunMonitor().SetSelectedRunMode(3);
   ASSERT_TRUE(run.SetRunMode());
   EXPECT_EQ(sim_.Unit(1).runMode, 3);
   EXPECT_THAT(view_.messages, HasSubstr("Controller run mode set"));

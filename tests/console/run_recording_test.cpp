@@ -11,6 +11,7 @@ namespace tarvel::console {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace controller;
 namespace fs = std::filesystem;
 
 TEST(RunRecordFormat, RecordsNamesAndProgramTime) {
@@ -79,7 +80,7 @@ TEST_F(Recording, EachReadingWhileMonitoringIsOneRecordAndEachSwitchOnStartsANew
   // Minute 70 is 10 into the hold, minute 100 is past the end at 90.
   for (auto [advance, time] : {std::pair{20min, 30.0}, {40min, 70.0}, {15min, 85.0}, {15min, 90.0}}) {
     sim_.AdvanceTime(advance);
-    console.ReadRunState();
+    console.RunMonitor().ReadRunState();
     expected.push_back(Expected(time));
   }
   ASSERT_EQ(LogFiles().size(), 1u);
@@ -96,14 +97,14 @@ TEST_F(Recording, EachReadingWhileMonitoringIsOneRecordAndEachSwitchOnStartsANew
   const auto records = [&] { return fs::file_size(file) / profile::kLogRecordSize; };
   line_.SetTiming({20ms, 20ms});
   sim_.InjectFault(sim::Fault::NoReply, 1);
-  console.ReadRunState();
+  console.RunMonitor().ReadRunState();
   EXPECT_EQ(view_.LastLed(), Led::Error);
   EXPECT_EQ(records(), 5u);
   line_.SetTiming({100ms, 100ms});  // a busy machine must not fail the readings that follow
-  console.ReadRunState();
+  console.RunMonitor().ReadRunState();
   EXPECT_EQ(records(), 6u);
   console.SetMonitoring(false);
-  console.ReadRunState();
+  console.RunMonitor().ReadRunState();
   EXPECT_EQ(records(), 6u);
   console.SetMonitoring(true);
   std::vector<std::uintmax_t> sizes;

@@ -27,11 +27,11 @@ TEST_F(StartupWithoutPort, AnEmptyMapWarnsTwiceAndSelectsNothing) {
 
   EXPECT_TRUE(view_.selectors.channels.empty());
   EXPECT_EQ(view_.selectors.channelIndex, -1);
-  EXPECT_EQ(console.GetItemIndex(Selector::Channel, "1"), -1);
+  EXPECT_EQ(console.Selection().GetItemIndex(Selector::Channel, "1"), -1);
   EXPECT_EQ(Sent(), 0u) << "nothing may be sent without a controller address";
   EXPECT_THAT(view_.messages, HasSubstr(kAddressLookupError));
   EXPECT_EQ(view_.progressionChoices, (std::vector<std::string>{"SV", "PV"}));
-  EXPECT_TRUE(console.StartupComplete());
+  EXPECT_TRUE(console.Selection().StartupComplete());
   EXPECT_EQ(store_.GetCurrentChannel(), -1) << "start-up stores no current channel";
 }
 
@@ -60,8 +60,8 @@ TEST_F(Startup, AStoredChannelNoLongerMappedLeavesEntryZeroSelected) {
   ASSERT_TRUE(store_.SaveCurrentChannel(9));
   Console& console = Started();
   EXPECT_EQ(view_.selectors.channelIndex, 0);
-  EXPECT_EQ(console.CurrentChannelText(), "3");
-  EXPECT_EQ(console.GetItemIndex(Selector::Channel, "9"), 0);
+  EXPECT_EQ(console.Selection().CurrentChannelText(), "3");
+  EXPECT_EQ(console.Selection().GetItemIndex(Selector::Channel, "9"), 0);
   EXPECT_EQ(store_.GetCurrentChannel(), 9) << "start-up itself stores nothing";
 }
 
@@ -74,7 +74,7 @@ TEST_F(Startup, PickingANickNameSelectsItsRowLoadsItAndStoresItAndActivatingAgai
   EXPECT_EQ(view_.progressionChoices, (std::vector<std::string>{"SV", "PV"})) << "activating again adds none";
   sim_.ClearRequests();
 
-  console.ChooseNickName(1);
+  console.Selection().ChooseNickName(1);
   EXPECT_EQ(std::tuple(view_.selectors.channelIndex, view_.selectors.addressIndex, view_.selectors.nickNameIndex),
             std::tuple(1, 1, 1));
   EXPECT_EQ(store_.GetCurrentChannel(), 2);
@@ -82,7 +82,7 @@ TEST_F(Startup, PickingANickNameSelectsItsRowLoadsItAndStoresItAndActivatingAgai
   ASSERT_FALSE(sim_.Requests().empty());
   for (const auto& frame : sim_.Requests()) EXPECT_EQ(frame[0], 2);
 
-  console.ChooseAddress(0);
+  console.Selection().ChooseAddress(0);
   EXPECT_EQ(view_.selectors.nickNameIndex, 0);
   EXPECT_EQ(store_.GetCurrentChannel(), 1);
 }
@@ -91,15 +91,16 @@ TEST_F(Startup, AChannelWithoutAUsableAddressSendsNothing) {
   ASSERT_TRUE(store_.AddChannel({1, 0, "Broadcast", "set64rs"}));
   ASSERT_TRUE(store_.AddChannel({2, 250, "Beyond", "set64rs"}));
   Console& console = Started();
-  console.ReadRunState();
-  console.ReadControllerSettings();
-  console.WriteSingleSetPoint("100");
-  console.ChooseChannel(1);
-  console.AutoTune(true);
+  console.RunMonitor().ReadRunState();
+  console.ControllerSettings().ReadControllerSettings();
+  console.ControllerSettings().WriteSingleSetPoint("100");
+  console.Selection().ChooseChannel(1);
+  console.ControllerSettings().AutoTune(true);
   EXPECT_EQ(Sent(), 0u);
   EXPECT_THAT(view_.messages, HasSubstr(kAddressLookupError));
 }
 
+// The rule of both message areas (the editor's PromptText appends by the same function).
 TEST(MessageArea, EmptiesOnlyPastOneThousandCharacters) {
   RecordingView view;
   MessageArea area(view);

@@ -6,6 +6,8 @@
 namespace tarvel::console {
 namespace {
 
+using controller::RunPoint;
+
 TEST(TrendPoints, AWeekOfReadingsStaysWithinTheBoundWithTheRecentOnesWhole) {
   TrendPoints trend(2000, 4000);
   const int week = 7 * 24 * 60 * 4;  // a reading every 15 s

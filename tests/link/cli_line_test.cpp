@@ -103,32 +103,6 @@ TEST_F(CliLine, StepWritesAndReadsBackAndDownloadListsTheRangeOfAChannel) {
   EXPECT_EQ(sim_->Requests().size(), 1u + 3u + 2u + 1u + 5u);
 }
 
-// A controller that answers a read of 64 registers gives a download in one read; with
-// --no-block-reads it is never asked for more than two, and the steps read the same.
-TEST_F(CliLine, BlockReadsWhereAnsweredAndNeverWithNoBlockReads) {
-  Start({4}, 64);
-  sim_->EditUnit(4, [](sim::UnitState& u) {
-    u.steps[0] = {1, 600, 70};
-    u.steps[1] = {2, -1011, -5};
-  });
-  ASSERT_EQ(Cli({"channel", "add", "1", "4", "Kiln"}, false).exitCode, 0);
-  auto largest = [this] {
-    int most = 0;
-    for (const auto& frame : sim_->Requests()) most = std::max(most, frame.at(4) << 8 | frame.at(5));
-    sim_->ClearRequests();
-    return most;
-  };
-  auto plain = Cli({"--no-block-reads", "download", "1", "1", "2"});
-  ASSERT_EQ(plain.exitCode, 0) << plain.err;
-  EXPECT_EQ(largest(), 2);
-  EXPECT_EQ(sim_->Requests().size(), 0u);
-  auto blocks = Cli({"download", "1", "1", "2"});
-  ASSERT_EQ(blocks.exitCode, 0) << blocks.err;
-  EXPECT_EQ(blocks.out, plain.out);
-  EXPECT_THAT(blocks.out, HasSubstr("   2       2     -1011           -5\n"));
-  EXPECT_EQ(largest(), 64) << "the probe, answered";
-}
-
 TEST_F(CliLine, FailuresSayWhatFailedAndExitOneUsageExitsTwoAndSendsNothing) {
   Start({4});
   const std::tuple<std::optional<sim::Fault>, std::vector<std::string>, const char*> failures[] = {

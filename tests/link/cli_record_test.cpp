@@ -31,6 +31,8 @@ TEST(CliRecord, RecordsReadingsToTheChannelsLogFolderAndExportsThemAsCsv) {
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_THAT(run.out, HasSubstr("ERROR: Commmunications error"));
   EXPECT_THAT(run.out, HasSubstr("Recorded 3 of 4 readings to " + home + "/LogFiles/Channel-07/No profile "));
+  for (const auto& frame : sim.Requests())  // --no-block-reads: never more than two registers
+    EXPECT_LE(frame.at(4) << 8 | frame.at(5), 2);
 
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(fs::path(home) / "LogFiles" / "Channel-07")) files.push_back(entry);

@@ -193,17 +193,6 @@ TEST(WorksheetRules, ATypedBlockTakesGoodCellsAndNamesTheBadOnes) {
   EXPECT_EQ(sheet.Table(), Worksheet().Table());
 }
 
-TEST(PromptText, EmptiesBeforeAnAppendOnceOverAThousandCharacters) {
-  PromptText prompt;
-  const std::string line(400, 'x');
-  for (int i = 0; i < 3; ++i) prompt.Display(line);
-  EXPECT_EQ(prompt.Text().size(), 3 * 402u);
-  prompt.Display("new");
-  EXPECT_EQ(prompt.Text(), "new\r\n");
-  prompt.ClearAndDisplay("only");
-  EXPECT_EQ(prompt.Text(), "only\r\n");
-}
-
 class EditorSessionTest : public ::testing::Test {
  protected:
   static Result<std::optional<RangeLimits>> Lookup(std::string_view caption, TemperatureScale scale) {

@@ -246,7 +246,7 @@ TEST_F(TrendOnConsole, GrowsWithEachReadingOverTheExecutingProfile) {
 
   // A leg that begins again (lost readings, a pause, a jump back) is drawn apart, never joined
   // by a line; the profile's 1000 minutes read in hours and minutes.
-  const console::RunTrace trace{2, "Three step.txt", folder_.Profiles() / "Three step.txt", 'M', 'F'};  // a new trend
+  const controller::RunTrace trace{2, "Three step.txt", folder_.Profiles() / "Three step.txt", 'M', 'F'};  // a new trend
   trend->Add(trace, {0, 100, 100});
   trend->Add(trace, {100, 150, 149});
   trend->Add(trace, {90, 140, 141, true});

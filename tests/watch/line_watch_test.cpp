@@ -159,7 +159,7 @@ class Alarms : public WatchFixture {
     selection.SelectIndex(0);
     selection.SetStartupComplete(true);
     console_->RunMonitor().SetRunsRecordedElsewhere(true);
-    Watch().SetMonitorView([c = console_.get()](int channel, std::uint8_t address, const console::RunStateReading& r) {
+    Watch().SetMonitorView([c = console_.get()](int channel, std::uint8_t address, const controller::RunStateReading& r) {
       return c->RunMonitor().ShowReading(channel, address, r);
     });
     return *console_;
@@ -283,16 +283,16 @@ TEST_F(Alarms, TheConsoleMonitorShowsTheSweepsReadingOfItsChannelWithoutReadingI
 TEST_F(Alarms, APausedAndRestartedRunStaysInItsBandAndEndsFinished) {
   console::Console& console = Console();
   console::TrendPoints trend;
-  console.Recorder().OnPoint([&trend](const console::RunTrace&, const console::RunPoint& p) { trend.Add(p); });
+  console.Recorder().OnPoint([&trend](const controller::RunTrace&, const controller::RunPoint& p) { trend.Add(p); });
   Watch().RunSweep();
-  ASSERT_TRUE(console.Run().PauseProfile()) << view_.messages;
+  ASSERT_TRUE(console.RunControls().PauseProfile()) << view_.messages;
   for (int sweep = 0; sweep < 3; ++sweep) {
     sim_.AdvanceTime(30min);
     Watch().RunSweep();
     EXPECT_EQ(Watch().Statuses().at(1).state, RunState::Held);
   }
   const std::size_t beforeRestart = trend.Points().size();
-  ASSERT_TRUE(console.Run().RestartProfile()) << view_.messages;
+  ASSERT_TRUE(console.RunControls().RestartProfile()) << view_.messages;
   for (int sweep = 1; sweep <= 4; ++sweep) {
     sim_.AdvanceTime(3min);
     Watch().RunSweep();

@@ -5,7 +5,7 @@
 
 #include "console/console.h"
 #include "console/recording_view.h"
-#include "watch/zone_run.h"
+#include "console/zone_run.h"
 #include "watch_fixture.h"
 
 namespace tarvel::watch {
@@ -41,14 +41,14 @@ class ZoneStart : public WatchFixture {
 TEST_F(ZoneStart, EachMemberInTurnGetsTheConsolesStartAndEachIsReported) {
   console::RecordingView view;  // every box answered OK: the operator entered the code on each unit
   console::Console console(folder_, store_, line_, view, {true, true});
-  console.Run().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
+  console.RunControls().SetFrontPanelStart([this](std::uint8_t address) { sim_.FrontPanelStart(address); });
   console.Selection().SetStartupComplete(true);
   const auto members = ZoneMembers(store_.Zones().value(), "Furnace");
   ASSERT_EQ(members, (std::vector<int>{1, 2, 3}));
   sim_.ClearRequests();
   std::vector<std::string> told;
-  const auto reports = RunZone(console, "Furnace", members, {ZoneVerb::Start, "", "", "SV"},
-                               [&](const MemberReport& r) { told.push_back(r.text); });
+  const auto reports = RunZone(console, "Furnace", members, {console::ZoneVerb::Start, "", "", "SV"},
+                               [&](const console::MemberReport& r) { told.push_back(r.text); });
 
   EXPECT_THAT(told, ElementsAre("Zone Furnace, channel 1: started", "Zone Furnace, channel 2: started",
                                 "Zone Furnace, channel 3: not started"));

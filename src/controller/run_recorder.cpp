@@ -1,4 +1,4 @@
-#include "console/run_recording.h"
+#include "controller/run_recorder.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 #include "profile/profile_text.h"
 #include "util/text.h"
 
-namespace tarvel::console {
+namespace tarvel::controller {
 namespace {
 
 namespace fs = std::filesystem;
@@ -137,17 +137,17 @@ Status RunRecording::Append(const RunPoint& point) {
 RunTrace RunRecorder::TraceOf(int channel, std::uint8_t address) {
   RunTrace trace;
   trace.channel = channel;
-  auto config = context_.store.ControllerConfig(address);
+  auto config = session_.store.ControllerConfig(address);
   if (config.ok() && config->has_value()) trace.profileName = (*config)->profileNameExecuting;
   if (trace_ && trace_->channel == channel && trace_->profileName == trace.profileName) return *trace_;
   if (trace.profileName.empty()) return trace;
   // The profile file, when it is in Profiles/, draws the design behind the trend and says its unit.
-  const fs::path file = context_.folder.Profiles() / FileNameFromPath(trace.profileName);
+  const fs::path file = session_.folder.Profiles() / FileNameFromPath(trace.profileName);
   if (auto text = profile::LoadProfileFile(file); text.ok()) {
     trace.profileFile = file;
     trace.timeScale = profile::TimeScaleField(text.value());
     trace.temperatureScale = profile::TemperatureScaleField(text.value()) == 'F' ? 'F' : 'C';
-  } else if (auto entry = context_.store.LogEntry(address, trace.profileName); entry.ok() && entry->has_value()) {
+  } else if (auto entry = session_.store.LogEntry(address, trace.profileName); entry.ok() && entry->has_value()) {
     if (!(*entry)->timeScaleType.empty()) trace.timeScale = (*entry)->timeScaleType.front();
     if (!(*entry)->temperatureScaleType.empty()) trace.temperatureScale = (*entry)->temperatureScaleType.front();
   }
@@ -177,7 +177,7 @@ void RunRecorder::OnReading(int channel, std::uint8_t address, const RunStateRea
   if (trace.profileName.empty()) {
     point.time = std::chrono::duration<double>(now - traceStart_).count() / 60;
   } else {
-    auto memory = context_.store.Memory(address).value_or({});
+    auto memory = session_.store.Memory(address).value_or({});
     // A jump since the last reading (a restart is one): the step time read belongs to the copy
     // it left, not to a step the program moved on into.
     std::vector<std::pair<int, int>> jumps;
@@ -199,20 +199,21 @@ void RunRecorder::OnReading(int channel, std::uint8_t address, const RunStateRea
 
   if (monitoring) {
     if (!recording_) {
-      auto opened = RunRecording::Open(context_.folder, channel, trace.profileName, now);
+      auto opened = RunRecording::Open(session_.folder, channel, trace.profileName, now);
       if (opened.ok()) {
         recording_ = std::move(opened).value();
         std::error_code ec;
-        context_.Display("Recording run to " + fs::relative(recording_->File(), context_.folder.Root(), ec).string());
+        Tell({RecordingEvent::Kind::Opened, fs::relative(recording_->File(), session_.folder.Root(), ec), {}});
       } else {
-        context_.Display("Run recording: " + opened.status().message());
+        Tell({RecordingEvent::Kind::OpenFailed, {}, opened.status().message()});
       }
     }
     if (recording_) {
-      if (Status written = recording_->Append(point); !written.ok()) context_.Display("Run recording: " + written.message());
+      if (Status written = recording_->Append(point); !written.ok())
+        Tell({RecordingEvent::Kind::AppendFailed, recording_->File(), written.message()});
     }
   }
   if (listener_) listener_(trace, point);
 }
 
-}  // namespace tarvel::console
+}  // namespace tarvel::controller

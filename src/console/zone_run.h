@@ -1,5 +1,5 @@
 #pragma once
-// watch: a zone's members programmed and run as one command -- upload, select, start, pause,
+// console: a zone's members programmed and run as one command -- upload, select, start, pause,
 // restart. Each member in turn gets exactly the console's own workflow, with the console
 // pointed at it as the user's choice of channel would; each member's outcome is reported.
 // Qt-free; depends on console.
@@ -10,7 +10,7 @@
 
 #include "console/console.h"
 
-namespace tarvel::watch {
+namespace tarvel::console {
 
 enum class ZoneVerb { Upload, Select, Start, Pause, Restart };
 const char* ZoneVerbName(ZoneVerb verb);  // "upload", "select", "start", "pause", "restart"
@@ -30,8 +30,8 @@ struct MemberReport {
 
 // Runs command on each member in turn (a member not in the channel map is reported and left
 // out); report is told of each member as it finishes. The console then shows the last member.
-std::vector<MemberReport> RunZone(console::Console& console, const std::string& zone, const std::vector<int>& members,
+std::vector<MemberReport> RunZone(Console& console, const std::string& zone, const std::vector<int>& members,
                                   const ZoneCommand& command,
                                   const std::function<void(const MemberReport&)>& report = nullptr);
 
-}  // namespace tarvel::watch
+}  // namespace tarvel::console

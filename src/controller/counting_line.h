@@ -1,5 +1,5 @@
 #pragma once
-// console: a Line that counts the exchanges of a multi-step command, so the window's
+// controller: a Line that counts the exchanges of a multi-step command, so the window's
 // progress bar moves with every exchange without each workflow counting by hand, and that
 // stops a command the user cancelled between two exchanges.
 
@@ -8,7 +8,7 @@
 
 #include "link/line.h"
 
-namespace tarvel::console {
+namespace tarvel::controller {
 
 class CountingLine final : public link::Line {
  public:
@@ -38,4 +38,4 @@ class CountingLine final : public link::Line {
   std::atomic<bool> cancelled_{false};
 };
 
-}  // namespace tarvel::console
+}  // namespace tarvel::controller

@@ -1,5 +1,5 @@
 #pragma once
-// console: run recording. Every complete run-state reading of the current channel becomes a
+// controller: run recording. Every complete run-state reading of the current channel becomes a
 // point on the executing profile's time axis; while monitoring is on, each point is appended
 // as one 21-byte record to LogFiles/Channel-NN/<profile> <start>.log -- the log format the
 // editor's chart reads -- and the live trend is told of every point.
@@ -13,7 +13,8 @@
 // shortened, the controller counts from the jump point: the point the jump left in the memory
 // copy is added back. A channel with no executing profile records minutes since the recording
 // started.
-// Depends on the console context and the monitor; Qt-free.
+// No view, no message text: what became of the file is an event for the front end to say.
+// Depends on the controller session and the run-state reading; Qt-free.
 
 #include <chrono>
 #include <filesystem>
@@ -24,12 +25,12 @@
 #include <string_view>
 #include <vector>
 
-#include "console/context.h"
-#include "console/monitor.h"
+#include "controller/run_state_read.h"
+#include "controller/session.h"
 #include "store/rows.h"
 #include "util/result.h"
 
-namespace tarvel::console {
+namespace tarvel::controller {
 
 // One point of a run: time on the profile's time axis, the set point in force, the process value.
 struct RunPoint {
@@ -102,13 +103,22 @@ class RunRecording {
   std::size_t records_ = 0;
 };
 
+// What became of a run's file.
+struct RecordingEvent {
+  enum class Kind { Opened, OpenFailed, AppendFailed };
+  Kind kind = Kind::Opened;
+  std::filesystem::path file;  // Opened: the new file, relative to the application folder
+  std::string problem;         // the failures: what the file system said
+};
+
 class RunRecorder {
  public:
   using Clock = std::function<std::chrono::system_clock::time_point()>;
   using PointListener = std::function<void(const RunTrace&, const RunPoint&)>;
+  using EventListener = std::function<void(const RecordingEvent&)>;
 
-  explicit RunRecorder(Context& context, Clock clock = [] { return std::chrono::system_clock::now(); })
-      : context_(context), clock_(std::move(clock)) {}
+  explicit RunRecorder(Session& session, Clock clock = [] { return std::chrono::system_clock::now(); })
+      : session_(session), clock_(std::move(clock)) {}
 
   // A complete reading of channel's controller; recorded while monitoring is on.
   void OnReading(int channel, std::uint8_t address, const RunStateReading& reading, bool monitoring);
@@ -118,15 +128,21 @@ class RunRecorder {
   void Lost() { breakNext_ = true; }
   // Told of every point, recorded or not (on the command thread).
   void OnPoint(PointListener listener) { listener_ = std::move(listener); }
+  // Told when a file is opened or a file could not be opened or written.
+  void OnEvent(EventListener listener) { events_ = std::move(listener); }
 
   const RunRecording* Recording() const { return recording_.get(); }
 
  private:
   RunTrace TraceOf(int channel, std::uint8_t address);
+  void Tell(RecordingEvent event) {
+    if (events_) events_(event);
+  }
 
-  Context& context_;
+  Session& session_;
   Clock clock_;
   PointListener listener_;
+  EventListener events_;
   std::optional<RunTrace> trace_;
   std::chrono::system_clock::time_point traceStart_;
   std::optional<std::pair<int, double>> lastStepAndTime_;  // of the trace's last reading
@@ -137,4 +153,4 @@ class RunRecorder {
   std::unique_ptr<RunRecording> recording_;
 };
 
-}  // namespace tarvel::console
+}  // namespace tarvel::controller

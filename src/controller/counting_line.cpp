@@ -1,8 +1,8 @@
-#include "console/counting_line.h"
+#include "controller/counting_line.h"
 
 #include <algorithm>
 
-namespace tarvel::console {
+namespace tarvel::controller {
 
 void CountingLine::Begin(int expected, std::function<void(int, int)> onExchange) {
   expected_ = expected;
@@ -49,4 +49,4 @@ link::Reply<std::vector<std::uint16_t>> CountingLine::ReadRegisterBlock(std::uin
   return reply;
 }
 
-}  // namespace tarvel::console
+}  // namespace tarvel::controller

@@ -1,25 +1,25 @@
-#include "watch/zone_run.h"
+#include "console/zone_run.h"
 
 #include <algorithm>
 
-namespace tarvel::watch {
+namespace tarvel::console {
 namespace {
 
-bool RunOnMember(console::Console& console, const ZoneCommand& command) {
-  console::RunControl& run = console.Run();
+bool RunOnMember(Console& console, const ZoneCommand& command) {
+  RunControl& run = console.RunControls();
   switch (command.verb) {
     case ZoneVerb::Upload: {
-      if (!console.OpenProfile(command.profile)) return false;
-      console.SetStartStepText(command.startStep);
+      if (!console.Compiler().OpenProfile(command.profile)) return false;
+      console.Compiler().SetStartStepText(command.startStep);
       console.Compiler().Compile();
-      return console.UploadProfile({console.Compiler().Loaded().name, command.startStep, command.progression}).logged;
+      return console.ProfileUpload().Run({console.Compiler().Loaded().name, command.startStep, command.progression}).logged;
     }
     case ZoneVerb::Select: {
       const auto& rows = console.Log().Rows();
       auto found = std::find_if(rows.begin(), rows.end(),
                                 [&](const store::LogRow& r) { return r.profileName == command.profile; });
       if (found == rows.end()) {
-        console.Shared().Display("No profile " + command.profile + " in the profile log of this controller");
+        console.Messages().Display("No profile " + command.profile + " in the profile log of this controller");
         return false;
       }
       return run.SelectRunProfile(static_cast<int>(found - rows.begin()) + 1);
@@ -55,7 +55,7 @@ const char* ZoneVerbName(ZoneVerb verb) {
   return "";
 }
 
-std::vector<MemberReport> RunZone(console::Console& console, const std::string& zone, const std::vector<int>& members,
+std::vector<MemberReport> RunZone(Console& console, const std::string& zone, const std::vector<int>& members,
                                   const ZoneCommand& command, const std::function<void(const MemberReport&)>& report) {
   std::vector<MemberReport> reports;
   auto& selection = console.Selection();
@@ -77,8 +77,8 @@ std::vector<MemberReport> RunZone(console::Console& console, const std::string& 
     if (report) report(member);
     reports.push_back(std::move(member));
   }
-  for (const MemberReport& member : reports) console.Shared().Display(member.text);
+  for (const MemberReport& member : reports) console.Messages().Display(member.text);
   return reports;
 }
 
-}  // namespace tarvel::watch
+}  // namespace tarvel::console
