@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   LoadPlan plan;
   plan.operatorName = "Ann Smith";
   plan.fields = {{"Customer", "Northern Forge"}, {"Order", "4711-B"}, {"Part numbers", "BR-220, BR-221"}, {"Quantity", "48"},
-                 {"Material", "AISI 4140"}, {"Specification", "AMS 2750 class 2"}, {"Revision", "H"}};
+                 {"Material", "AISI 4140"}, {"Standard", "AMS 2750 class 2"}, {"Revision", "H"}};
   plan.furnace = "Furnace 1";
   for (int ch = 1; ch <= controllers; ++ch)
     plan.controllers.push_back({ch, "Zone " + std::to_string(ch), ch, "/dev/ttyUSB0"});

@@ -246,7 +246,7 @@ std::vector<FieldRule> ReadFieldRules(const AppFolder& folder) {
   std::ifstream in(folder.Setup() / "LoadFields.txt");
   if (!in)
     return {{"Customer", false}, {"Order", true},     {"Part numbers", false}, {"Quantity", false},
-            {"Material", false}, {"Specification", false}, {"Revision", false}, {"Notes", false}};
+            {"Material", false}, {"Standard", false}, {"Revision", false}, {"Notes", false}};
   std::vector<FieldRule> rules;
   for (std::string line; std::getline(in, line);) {
     auto trim = [](std::string& t) {

@@ -61,7 +61,7 @@ struct FieldRule {
 
 // Setup/LoadFields.txt: one field a line, in the order offered; a trailing "*" makes it required;
 // blank lines and lines starting with "#" do not count. Without the file: Customer, Order (*),
-// Part numbers, Quantity, Material, Specification, Revision, Notes.
+// Part numbers, Quantity, Material, Standard, Revision, Notes.
 std::vector<FieldRule> ReadFieldRules(const AppFolder& folder);
 
 struct LoadController {
