@@ -378,6 +378,11 @@ TEST_F(Programming, AnUploadOverTheProgramTheControllerRunsAsksFirst) {
 // A second frame after a reply -- the reply again, or an earlier one, 20 ms later -- never
 // puts another word into the memory map: the download fails, or stores what the controller holds.
 TEST_F(Programming, ASecondFrameOnTheLineNeverPutsAWrongWordInTheMap) {
+  // This line carries copies: the history that tells them apart is on, as on any real line. A
+  // copy that comes once the next request has gone is known by what it holds, whenever it comes.
+  auto timing = line_.Timing();
+  timing.duplicateHorizon = link::LineTiming{}.duplicateHorizon;
+  line_.SetTiming(timing);
   Console& console = Started();
   sim_.EditUnit(1, [](sim::UnitState& u) {
     u.steps[49] = {1, 30, 70};
