@@ -96,7 +96,11 @@ TEST_F(LoadRun, AZoneRunThroughAPauseARecordingRestartAndALostControllerIsOneRec
 TEST_F(LoadRun, AnUndisturbedRunStartedOnTheFrontPanelPassesEveryCheck) {
   testing::WriteAll(folder_.Setup() / "LoadFields.txt", "# the shop's fields\nOrder\nCustomer\n");
   auto tracker = Tracker();
-  tracker->SetPlanner([this](int channel) { return std::optional<LoadPlan>(Plan({channel})); });
+  tracker->SetPlanner([this](int channel) {
+    LoadPlan plan = Plan({channel});
+    plan.operatorName.clear();  // no client asked for this start
+    return std::optional<LoadPlan>(plan);
+  });
   Sweep(*tracker, {3}, 0, 0);  // idle in run mode 0: no load
   EXPECT_FALSE(tracker->LoadOf(3));
   for (double minute = 0; minute <= 75; minute += 0.25) Sweep(*tracker, {3}, minute);
