@@ -66,8 +66,15 @@ TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
 
   ASSERT_EQ(Cli({"pause", "3"}).exitCode, 0);
   EXPECT_EQ(sim_.Unit(1).setValue, 160);
-  ASSERT_EQ(Cli({"restart", "3"}).exitCode, 0);
+  ASSERT_EQ(Cli({"restart", "3", "--operator", "Bob"}).exitCode, 0);
   EXPECT_EQ(sim_.Unit(1).runMode, 2);
+  // Each action waits for the process that records the load, with who did it; the refused jump too.
+  std::vector<std::string> actions;
+  const auto rows = store::ConfigStore(folder_.ConfigDatabase()).LoadActions().value();
+  for (const auto& row : rows)
+    actions.push_back(row.kind + " " + row.what + " by " + (row.who == "Bob" ? "Bob" : row.who.empty() ? "nobody" : "login"));
+  EXPECT_THAT(actions, ::testing::ElementsAre("jump Jump by login", "jump Jump by login", "jump Jump failed by login",
+                                              "pause Pause Profile by login", "restart Restart Profile by Bob"));
 
 
   // Another controller put at address 1 under the same channel: nothing of the one before is run.

@@ -134,6 +134,20 @@ TEST_F(LoadRun, AStartWithoutARequiredFieldOrOperatorIsRefusedWithTheFieldNamed)
   EXPECT_THAT(tracker->Start(Plan({2, 1})).status().message(), HasSubstr("channel 1 is in load L-20261207-0001-Zone1"));
 }
 
+// A line service has a tracker per line: each continues only the open loads of its own channels,
+// so that no record gets two writers.
+TEST_F(LoadRun, ATrackerContinuesOnlyTheOpenLoadsItIsGiven) {
+  auto tracker = Tracker();
+  auto one = tracker->Start(Plan({1}));
+  auto two = tracker->Start(Plan({2}));
+  ASSERT_TRUE(one.ok() && two.ok());
+  tracker.reset();
+  LoadTracker second(folder_, store_, [this] { return now_; }, OpenRecordFile,
+                     [](const store::LoadRow& row) { return row.channels == "2"; });
+  EXPECT_EQ(second.OpenLoads(), std::vector<std::string>{*two});
+  EXPECT_FALSE(second.LoadOf(1));
+}
+
 TEST_F(LoadRun, AFullDiskLosesNoSampleAndTheRecordSaysFromWhenToWhenItCouldNotWrite) {
   auto tracker = Tracker();
   auto id = tracker->Start(Plan({1}));
