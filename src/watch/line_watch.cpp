@@ -109,11 +109,20 @@ void LineWatch::StartLoads(const std::vector<WatchedChannel>& channels) {
   loads_ = std::make_unique<LoadTracker>(folder_, store_, [this] { return clock_(); }, OpenRecordFile, mine);
   loads_->OnMessage([this](const std::string& text) { Message(text); });
   loads_->SetPlanner([this](int channel) {
-    auto plan = PlanFromStore(folder_, store_, channel, PeriodSeconds());
+    auto plan = Plan(channel);
     if (plan && !plan->operatorName.empty())
       for (const LoadController& c : plan->controllers) claimed_.push_back(c.channel);
     return plan;
   });
+}
+
+// The plan from the store, of the controllers on this line only: a zone across two lines is a
+// load on each, as each line's watch records only its own.
+std::optional<LoadPlan> LineWatch::Plan(int channel) {
+  auto plan = PlanFromStore(folder_, store_, channel, PeriodSeconds());
+  if (plan)
+    std::erase_if(plan->controllers, [this](const LoadController& c) { return !statuses_.contains(c.channel); });
+  return plan;
 }
 
 // Operator actions clients left in the store, before the reading they may explain (a pause
@@ -163,7 +172,7 @@ void LineWatch::RecordLoad(const WatchedChannel& channel, const controller::RunS
     // Started by a client while nothing recorded: the load begins at the first reading.
     auto waiting = store_.LoadStart(r.channel);
     if (waiting.ok() && waiting->has_value())
-      if (auto plan = PlanFromStore(folder_, store_, r.channel, PeriodSeconds())) {
+      if (auto plan = Plan(r.channel)) {
         if (auto id = loads_->Start(*plan); !id.ok()) Message(id.status().message());
         for (const LoadController& c : plan->controllers) claimed_.push_back(c.channel);
       }

@@ -116,6 +116,7 @@ class LineWatch {
   void RecordLoad(const WatchedChannel& channel, const controller::RunStateReading& reading,
                   const std::vector<store::MemoryRow>& memory, const Tracked& tracked, bool firstGood);
   double PeriodSeconds() const;
+  std::optional<LoadPlan> Plan(int channel);
   void Message(const std::string& text);
 
   AppFolder folder_;

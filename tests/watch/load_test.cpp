@@ -4,6 +4,7 @@
 
 #include "load_fixture.h"
 #include "watch/load_checks.h"
+#include "watch/load_start.h"
 
 namespace tarvel::watch {
 namespace {
@@ -132,6 +133,35 @@ TEST_F(LoadRun, AStartWithoutARequiredFieldOrOperatorIsRefusedWithTheFieldNamed)
 
   ASSERT_TRUE(tracker->Start(Plan({1})).ok());
   EXPECT_THAT(tracker->Start(Plan({2, 1})).status().message(), HasSubstr("channel 1 is in load L-20261207-0001-Zone1"));
+}
+
+// A start seen on a zone member is the zone's load: every member, the profile and the steps the
+// started controller runs, and the operator and fields a client's start left for it.
+TEST_F(LoadRun, AStartIsPlannedFromTheStoreWithTheZoneAndTheClientsFields) {
+  for (int ch : {1, 2, 3}) {
+    ASSERT_TRUE(store_.AddChannel({ch, ch + 10, "Zone " + std::to_string(ch), "set64rs", "/dev/ttyUSB" + std::to_string(ch)}));
+    ASSERT_TRUE(store_.ResetControllerMemory(ch + 10));
+  }
+  ASSERT_TRUE(store_.SetZone(1, "Kiln"));
+  ASSERT_TRUE(store_.SetZone(3, "Kiln"));
+  ASSERT_TRUE(store_.WriteMemorySteps(11, {{11, 4, 30, 70, 1, 0}, {11, 5, 45, 250, 2, 0}, {11, 6, 0, 250, 1, 0}}));
+  ASSERT_TRUE(store_.SaveRunSelection(11, "cure.txt", 5, 6));
+  ASSERT_TRUE(RequestLoadStart(folder_, store_, {1, 3}, "Ann Smith", {{"Order", "4711"}}, "tarvel-cli", now_));
+
+  const auto plan = PlanFromStore(folder_, store_, 1, 15);
+  ASSERT_TRUE(plan);
+  EXPECT_EQ(plan->furnace, "Kiln");
+  EXPECT_EQ(plan->controllers, (std::vector<LoadController>{{1, "Zone 1", 11, "/dev/ttyUSB1"}, {3, "Zone 3", 13, "/dev/ttyUSB3"}}));
+  EXPECT_EQ(std::tuple(plan->profileName, plan->lowStep, plan->highStep), std::tuple("cure.txt", 5, 6));
+  EXPECT_EQ(plan->program, (std::vector<LoadStep>{{5, 2, 45, 250}, {6, 1, 0, 250}}));
+  EXPECT_EQ(std::tuple(plan->operatorName, plan->startedBy), std::tuple("Ann Smith", "tarvel-cli"));
+  EXPECT_EQ(plan->fields, (std::vector<ShopField>{{"Order", "4711"}}));
+  // Channel 2, on its own, was started on its panel: nobody asked.
+  const auto alone = PlanFromStore(folder_, store_, 2, 15);
+  ASSERT_TRUE(alone);
+  EXPECT_EQ(std::tuple(alone->furnace, alone->operatorName, alone->startedBy, alone->controllers.size()),
+            std::tuple("", "", "front panel", 1u));
+  EXPECT_FALSE(PlanFromStore(folder_, store_, 9, 15)) << "not mapped";
 }
 
 // A line service has a tracker per line: each continues only the open loads of its own channels,
