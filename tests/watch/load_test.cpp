@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 
 #include "load_fixture.h"
+#include "profile/chart_data.h"
+#include "profile/profile_file.h"
+#include "profile/profile_text.h"
+#include "watch/design_band.h"
 #include "watch/load_checks.h"
 #include "watch/load_start.h"
 
@@ -162,6 +166,20 @@ TEST_F(LoadRun, AStartIsPlannedFromTheStoreWithTheZoneAndTheClientsFields) {
   EXPECT_EQ(std::tuple(alone->furnace, alone->operatorName, alone->startedBy, alone->controllers.size()),
             std::tuple("", "", "front panel", 1u));
   EXPECT_FALSE(PlanFromStore(folder_, store_, 9, 15)) << "not mapped";
+}
+
+// The end row has no limit of its own: the last segment keeps its band up to the profile's end,
+// rather than narrowing it to nothing, which put a load on its design out of band at the end.
+TEST_F(LoadRun, TheLastSegmentKeepsItsBandToTheProfilesEnd) {
+  const auto table = profile::ParseProfileText(profile::LoadProfileFile(folder_.Profiles() / "cure.txt").value());
+  const int last = profile::LastProfileRow(table);
+  const double end = profile::ProfileEndTime(table, last).value();
+  for (double minute : {15.0, 31.0, 60.0, 74.9}) {
+    const auto point = DesignAt(table, last, end, minute);
+    ASSERT_TRUE(point && point->low && point->high) << minute;
+    EXPECT_EQ(std::tuple(*point->low, *point->high), std::tuple(point->design - 10, point->design + 10)) << minute;
+  }
+  EXPECT_FALSE(DesignAt(table, last, end, 75)->low) << "no band once the profile has ended";
 }
 
 // A line service has a tracker per line: each continues only the open loads of its own channels,
