@@ -137,6 +137,7 @@ void LineWatch::TakeActions() {
     if (auto action = ActionOf(row)) (void)loads_->Act(*action);  // no load under way: nothing to record
     taken.push_back(row.id);
   }
+  if (taken.empty()) return;  // every one another line's: no write
   if (Status dropped = store_.DropLoadActions(taken); !dropped.ok())
     Message("Operator actions for the load records: " + dropped.message());
 }
