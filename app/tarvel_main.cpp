@@ -24,6 +24,7 @@
 #include "ui/edit_chart.h"
 #include "ui/line_overview.h"
 #include "ui/line_watch_binding.h"
+#include "ui/loads_binding.h"
 #include "ui/port_setup_window.h"
 #include "ui/profile_editor_window.h"
 #include "ui/trend_view.h"
@@ -235,6 +236,7 @@ int main(int argc, char** argv) {
   // the overview docks on the console. The binding belongs to the window.
   watch::LineWatch lineWatch(folder, store, line);
   auto* lineWatchBinding = new ui::LineWatchBinding(window, console, lineWatch, folder);
+  new ui::LoadsBinding(window, folder);  // the line watch records the loads; the window asks and lists
   if (simulator) {
     // The demo's fault, kept out of the line's I/O path: the simulator is told directly.
     auto* simMenu = new QMenu("Simulated Line", &window);

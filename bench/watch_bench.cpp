@@ -3,7 +3,10 @@
 // band): the time of a sweep against 16 times the wire floor of a run-state reading, and the
 // latency of a user command issued during a sweep against the same command on an idle line.
 //
-//   watch_bench [SWEEPS] [COMMANDS]      default 3 sweeps, 20 commands each way
+// With "loads", each unit runs in a load of its own (a client's start left in the store before the
+// first sweep), so that every reading is also written to its load's record.
+//
+//   watch_bench [SWEEPS] [COMMANDS] [loads]      default 3 sweeps, 20 commands each way, no loads
 #include <QCoreApplication>
 
 #include <chrono>
@@ -17,6 +20,7 @@
 #include "bench_line.h"
 #include "ui/command_runner.h"
 #include "watch/line_watch.h"
+#include "watch/load_start.h"
 
 namespace {
 
@@ -80,6 +84,10 @@ int main(int argc, char** argv) {
   }
   const tarvel::AppFolder folder = Home(sim);
   tarvel::store::ConfigStore store(folder.ConfigDatabase());
+  const bool loads = argc > 3 && std::string(argv[3]) == "loads";
+  for (int unit = 1; loads && unit <= kUnits; ++unit)
+    (void)tarvel::watch::RequestLoadStart(folder, store, {unit}, "Bench", {{"Order", std::to_string(unit)}}, "bench",
+                                          std::chrono::system_clock::now());
   tarvel::watch::LineWatch watch(folder, store, line);
   watch.Apply({0ms, 2});
 
@@ -94,8 +102,10 @@ int main(int argc, char** argv) {
     worst = std::max(worst, took);
   }
   const double mean = total / sweeps;
-  std::printf("sweep of %d controllers   %8.1f ms  (worst %.1f)  floor %7.1f ms  ratio %.3f  (mean of %d; each reading recorded)\n",
-              kUnits, mean, worst, sweepFloorMs, mean / sweepFloorMs, sweeps);
+  const std::size_t open = watch.Loads() ? watch.Loads()->OpenLoads().size() : 0;
+  std::printf("sweep of %d controllers   %8.1f ms  (worst %.1f)  floor %7.1f ms  ratio %.3f  (mean of %d; each reading recorded"
+              "; %zu loads recorded)\n",
+              kUnits, mean, worst, sweepFloorMs, mean / sweepFloorMs, sweeps, open);
 
   // A user command on the runner: first on an idle line, then while the sweep runs between commands.
   tarvel::ui::CommandRunner runner;

@@ -1,13 +1,18 @@
-// tarvel-cli: load records -- list, show, report (PDF and CSV), verify, sign.
+// tarvel-cli: load records -- list, show, report (PDF and CSV), verify, sign; who starts a load.
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 #include <optional>
 
 #include "cli/args.h"
 #include "cli/cli.h"
+#include "cli/load_args.h"
 #include "store/config_store.h"
 #include "watch/load_book.h"
 #include "watch/load_checks.h"
+#include "watch/load_start.h"
 
 #ifdef TARVEL_REPORTS
 #include <QGuiApplication>
@@ -195,6 +200,55 @@ int LoadVerbs(Context& ctx, const Args& args) {
   if (!record.ok()) return Failed(ctx, record.status().message());
   Show(ctx, *record, ResultOf(*record, SystemClock::now()));
   return kExitOk;
+}
+
+LoadArgs TakeLoadArgs(Args& args) {
+  LoadArgs load;
+  Args rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--operator" && args[i] != "--field") {
+      rest.push_back(args[i]);
+      continue;
+    }
+    if (i + 1 >= args.size() || args[i + 1].empty()) {
+      load.fault = args[i] + " needs a value";
+      break;
+    }
+    const std::string& value = args[++i];
+    if (args[i - 1] == "--operator") {
+      load.operatorName = value;
+    } else if (auto field = ParseField(value)) {
+      load.fields.push_back(*field);
+    } else {
+      load.fault = "--field takes NAME=VALUE, not \"" + value + "\"";
+      break;
+    }
+  }
+  args = std::move(rest);
+  if (load.operatorName.empty()) {
+    // The login: who runs the command is who acts.
+    if (const passwd* user = getpwuid(getuid())) load.operatorName = user->pw_name;
+  }
+  return load;
+}
+
+bool RequestLoadStart(Context& ctx, store::ConfigStore& store, const std::vector<int>& channels, const LoadArgs& load) {
+  const Status requested = watch::RequestLoadStart(ctx.folder, store, channels, load.operatorName, load.fields,
+                                                   "tarvel-cli", SystemClock::now());
+  if (!requested.ok()) ctx.err << requested.message() << "\n";
+  return requested.ok();
+}
+
+void RecordLoadAction(Context& ctx, store::ConfigStore& store, int channel, const std::string& kind,
+                      const LoadArgs& load, const std::string& what, const std::string& newValue) {
+  std::string oldValue;
+  if (auto mapped = store.ChannelByNumber(channel); mapped.ok() && mapped->has_value())
+    if (auto run = store.ControllerConfig((**mapped).modbusAddress); run.ok() && run->has_value())
+      oldValue = "mode " + std::to_string((**run).runMode) + ", step " + std::to_string((**run).segmentExecuting) +
+                 ", time " + std::to_string((**run).segmentElapsedTime);
+  const Status added = store.AddLoadAction(
+      watch::ActionRow(channel, kind, load.operatorName, what, oldValue, newValue, SystemClock::now()));
+  if (!added.ok()) ctx.err << "The load record will miss this action: " << added.message() << "\n";
 }
 
 }  // namespace tarvel::cli

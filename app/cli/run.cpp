@@ -6,20 +6,26 @@
 #include "cli/args.h"
 #include "cli/cli.h"
 #include "cli/console_host.h"
+#include "cli/load_args.h"
 
 namespace tarvel::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarvel-cli [--home DIR] --port DEVICE select CHANNEL PROFILE [--yes] | start CHANNEL [--front-panel] |"
-    " pause CHANNEL | restart CHANNEL | jump CHANNEL SEGMENT TIME | mode CHANNEL CODE | limits CHANNEL LOW HIGH\n";
+    "usage: tarvel-cli [--home DIR] --port DEVICE select CHANNEL PROFILE [--yes] |"
+    " start CHANNEL [--front-panel] [--field NAME=VALUE]... |\n"
+    "         pause CHANNEL | restart CHANNEL | jump CHANNEL SEGMENT TIME | mode CHANNEL CODE | limits CHANNEL LOW HIGH\n"
+    "       start, pause, restart, jump and mode take --operator NAME (default: the login name) for the load record\n";
 
 int Exit(bool done) { return done ? kExitOk : kExitFailed; }
 
 }  // namespace
 
-int RunVerbs(Context& ctx, const Args& args) {
+int RunVerbs(Context& ctx, const Args& given) {
+  Args args = given;
+  const LoadArgs load = TakeLoadArgs(args);
   ArgReader in(ctx.err, kUsage, args, 0, {"--yes", "--front-panel"}, {});
+  if (!load.fault.empty()) in.Refuse(load.fault);
   const Args& words = in.Words();
   const bool yes = in.Flag("--yes"), frontPanel = in.Flag("--front-panel");
   static const std::map<std::string, std::size_t> kWords{{"select", 3}, {"start", 2}, {"pause", 2}, {"restart", 2},
@@ -28,7 +34,7 @@ int RunVerbs(Context& ctx, const Args& args) {
   const std::string& verb = words.front();
   auto arity = kWords.find(verb);
   if (arity == kWords.end() || words.size() != arity->second || (yes && verb != "select") ||
-      (frontPanel && verb != "start") || ctx.port.empty())
+      (frontPanel && verb != "start") || ctx.port.empty() || (!load.fields.empty() && verb != "start"))
     return in.Usage();
   in.Whole(1, kChannelArg);
   if (verb == "jump") {
@@ -45,6 +51,8 @@ int RunVerbs(Context& ctx, const Args& args) {
 
   // The verb answers its own box; the mismatch warnings of select need --yes.
   ConsoleHost host(ctx, yes);
+  const int channel = *in.Whole(1, kChannelArg);
+  if (verb == "start" && !RequestLoadStart(ctx, host.Store(), {channel}, load)) return kExitFailed;
   if (verb == "select") host.View().AnswerOk("Run State Parameters Change");
   if (frontPanel) host.View().AnswerOk("Enter Front Panel Start Code 5172");
   if (!host.Open(words[1])) return kExitFailed;
@@ -65,6 +73,7 @@ int RunVerbs(Context& ctx, const Args& args) {
   }
   if (verb == "start") {
     const bool started = run.StartProfile();
+    if (!started) (void)host.Store().DropLoadStarts({channel});
     if (started && frontPanel)
       ctx.out << "Now enter the start code on the controller's front panel: press CIRCLE, enter 5172, press CIRCLE"
                  " (tarvel-sim --auto-start starts the program by itself)\n";
@@ -72,14 +81,24 @@ int RunVerbs(Context& ctx, const Args& args) {
       ctx.err << "Not started: --front-panel stands for the operator's start code 5172\n";
     return Exit(started);
   }
+  if (verb == "limits") return Exit(run.UploadProgramLimits(words[2], words[3]));
+  // The load's record has the action, and its failure when it failed.
+  auto acted = [&](const std::string& kind, const std::string& what, const std::string& newValue, auto action) {
+    RecordLoadAction(ctx, host.Store(), channel, kind, load, what, newValue);
+    const bool done = action();
+    if (!done) RecordLoadAction(ctx, host.Store(), channel, kind, load, what + " failed", "");
+    return Exit(done);
+  };
   if (verb == "pause" || verb == "restart") {
     console.RunMonitor().ReadControllerRunMode();  // what the controller runs now decides both
-    return Exit(verb == "pause" ? run.PauseProfile() : run.RestartProfile());
+    if (verb == "pause") return acted("pause", "Pause Profile", "mode 0", [&] { return run.PauseProfile(); });
+    return acted("restart", "Restart Profile", "", [&] { return run.RestartProfile(); });
   }
-  if (verb == "jump") return Exit(run.JumpToSegmentPoint(words[2], words[3]));
-  if (verb == "limits") return Exit(run.UploadProgramLimits(words[2], words[3]));
+  if (verb == "jump")
+    return acted("jump", "Jump", "segment " + words[2] + ", time " + words[3],
+                 [&] { return run.JumpToSegmentPoint(words[2], words[3]); });
   console.RunMonitor().SetSelectedRunMode(static_cast<int>(*code));
-  return Exit(run.SetRunMode());
+  return acted("mode", "Set Run Mode", "mode " + std::to_string(*code), [&] { return run.SetRunMode(); });
 }
 
 }  // namespace tarvel::cli

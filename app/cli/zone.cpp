@@ -5,6 +5,7 @@
 
 #include "cli/cli.h"
 #include "cli/console_host.h"
+#include "cli/load_args.h"
 #include "util/text.h"
 #include "console/zone_run.h"
 #include "watch/zones.h"
@@ -15,7 +16,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: tarvel-cli [--home DIR] zones | zone set NAME CHANNEL... | zone remove CHANNEL...\n"
     "       tarvel-cli [--home DIR] --port DEVICE zone upload NAME PROFILE START [--progression SV|PV] [--yes] |\n"
-    "         zone select NAME PROFILE [--yes] | zone start NAME [--front-panel] | zone pause NAME | zone restart NAME\n";
+    "         zone select NAME PROFILE [--yes] | zone start NAME [--front-panel] [--operator NAME] [--field NAME=VALUE]... |\n"
+    "         zone pause NAME | zone restart NAME\n";
 
 int Usage(Context& ctx, const std::string& why = "") {
   if (!why.empty()) ctx.err << why << "\n";
@@ -59,7 +61,10 @@ int Membership(Context& ctx, const Args& words) {
 
 }  // namespace
 
-int ZoneVerbs(Context& ctx, const Args& args) {
+int ZoneVerbs(Context& ctx, const Args& given) {
+  Args args = given;
+  const LoadArgs load = TakeLoadArgs(args);
+  if (!load.fault.empty()) return Usage(ctx, load.fault);
   Args words;
   bool yes = false, frontPanel = false;
   std::string progression = "SV";
@@ -91,7 +96,8 @@ int ZoneVerbs(Context& ctx, const Args& args) {
   if (verb == kVerbs.end() || words.size() != verb->second.second) return Usage(ctx);
   const console::ZoneVerb zoneVerb = verb->second.first;
   if ((yes && zoneVerb != console::ZoneVerb::Upload && zoneVerb != console::ZoneVerb::Select) ||
-      (frontPanel && zoneVerb != console::ZoneVerb::Start) || ctx.port.empty())
+      (frontPanel && zoneVerb != console::ZoneVerb::Start) || ctx.port.empty() ||
+      (!load.fields.empty() && zoneVerb != console::ZoneVerb::Start))
     return Usage(ctx);
   console::ZoneCommand command{zoneVerb, words.size() > 3 ? words[3] : "", words.size() > 4 ? words[4] : "", progression};
   if (zoneVerb == console::ZoneVerb::Upload && !ToWholeNumber(command.startStep, 1, 64))
@@ -105,9 +111,18 @@ int ZoneVerbs(Context& ctx, const Args& args) {
     ctx.err << "No zone " << words[2] << "\n";
     return kExitFailed;
   }
+  const bool start = zoneVerb == console::ZoneVerb::Start;
+  if (start && !RequestLoadStart(ctx, host.Store(), members, load)) return kExitFailed;
+  const bool pause = zoneVerb == console::ZoneVerb::Pause, restart = zoneVerb == console::ZoneVerb::Restart;
+  if (pause || restart)
+    for (int member : members)
+      RecordLoadAction(ctx, host.Store(), member, pause ? "pause" : "restart", load,
+                       pause ? "Pause Profile (zone " + words[2] + ")" : "Restart Profile (zone " + words[2] + ")",
+                       pause ? "mode 0" : "");
   if (!host.Open(std::to_string(members.front()))) return kExitFailed;
   const auto reports = console::RunZone(host.Console(), words[2], members, command);
   const bool all = std::all_of(reports.begin(), reports.end(), [](const console::MemberReport& r) { return r.done; });
+  if (start && !all) (void)host.Store().DropLoadStarts(members);
   return all ? kExitOk : kExitFailed;
 }
 

@@ -159,6 +159,13 @@ class ConfigStore {
   Result<std::vector<LoadRow>> OpenLoads();  // ordered by Opened
   Result<std::optional<LoadRow>> Load(std::string_view loadId);
   [[nodiscard]] Status SaveLoad(const LoadRow& row);  // edits or adds the row of its LoadId
+  // A client's start per channel, replacing any earlier one of the channel; one transaction.
+  [[nodiscard]] Status SaveLoadStarts(const std::vector<LoadStartRow>& rows);
+  Result<std::optional<LoadStartRow>> LoadStart(int softwareChannel);
+  [[nodiscard]] Status DropLoadStarts(const std::vector<int>& softwareChannels);
+  [[nodiscard]] Status AddLoadAction(const LoadActionRow& row);
+  Result<std::vector<LoadActionRow>> LoadActions();  // oldest first
+  [[nodiscard]] Status DropLoadActions(const std::vector<long long>& ids);
 
   // Deletes ControllerMemory rows whose ModBusAddress and CommunicationsPort rows whose
   // CommPortNumber is not a 16-bit whole number. One transaction.

@@ -3,6 +3,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tarvel::store {
 
@@ -93,6 +95,27 @@ struct LoadRow {
   std::string head;      // SHA-256 of the record's last line when it was last sealed (closed, signed)
   long long lines = 0;   // the record's line count then
   bool operator==(const LoadRow&) const = default;
+};
+
+// A client's start that the recording process has not taken yet (tables LoadStarts and
+// LoadStartFields): one row per channel, a zone's members each with the same.
+struct LoadStartRow {
+  int softwareChannel = 0;
+  std::string operatorName;
+  std::string startedBy;            // "tarvel-cli", "console"
+  long long requested = 0;          // ms since the epoch, UTC
+  std::vector<std::pair<std::string, std::string>> fields;  // name, value, in the order given
+  bool operator==(const LoadStartRow&) const = default;
+};
+
+// An operator's action on a channel's run (table LoadActions), for the load under way there.
+struct LoadActionRow {
+  long long id = 0;  // given by the table
+  int softwareChannel = 0;
+  long long at = 0;  // ms since the epoch, UTC
+  std::string kind;  // "pause", "restart", "jump", "set value", "mode", "cancel"
+  std::string who, what, oldValue, newValue;
+  bool operator==(const LoadActionRow&) const = default;
 };
 
 struct SensorRow {

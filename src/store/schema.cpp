@@ -57,6 +57,15 @@ constexpr Table kTables[] = {
     {"Loads", R"(CREATE TABLE IF NOT EXISTS "Loads" (
          "LoadId" TEXT NOT NULL UNIQUE, "State" TEXT NOT NULL, "Channels" TEXT, "Opened" TEXT,
          "Head" TEXT, "Lines" INTEGER NOT NULL DEFAULT 0))"},
+    // A client's start waiting for the process that records: who started it and the shop's fields.
+    {"LoadStarts", R"(CREATE TABLE IF NOT EXISTS "LoadStarts" (
+         "SoftwareChannel" INTEGER NOT NULL UNIQUE, "Operator" TEXT, "StartedBy" TEXT, "Requested" INTEGER))"},
+    {"LoadStartFields", R"(CREATE TABLE IF NOT EXISTS "LoadStartFields" (
+         "SoftwareChannel" INTEGER NOT NULL, "Position" INTEGER NOT NULL, "Name" TEXT, "Value" TEXT))"},
+    // Operator actions on a channel, waiting for the process that records them in the load.
+    {"LoadActions", R"(CREATE TABLE IF NOT EXISTS "LoadActions" (
+         "Id" INTEGER PRIMARY KEY AUTOINCREMENT, "SoftwareChannel" INTEGER NOT NULL, "At" INTEGER NOT NULL,
+         "Kind" TEXT NOT NULL, "Who" TEXT, "What" TEXT, "OldValue" TEXT, "NewValue" TEXT))"},
 };
 
 struct AddedColumn {

@@ -310,7 +310,9 @@ void ConsoleWindow::Connect() {
   }
   connect(button("SelectRunProfileButton"), &QPushButton::clicked, this,
           [this] { Command([row = logGrid_->currentRow() + 1](auto& c) { c.RunControls().SelectRunProfile(row); }); });
-  connect(button("StartProfileButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.RunControls().StartProfile(); }); });
+  connect(button("StartProfileButton"), &QPushButton::clicked, this, [this] {
+    if (!startGate_ || startGate_()) Command([](auto& c) { c.RunControls().StartProfile(); });
+  });
   connect(button("PauseProfileButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.RunControls().PauseProfile(); }); });
   connect(button("RestartProfileButton"), &QPushButton::clicked, this,
           [this] { Command([](auto& c) { c.RunControls().RestartProfile(); }); });

@@ -102,6 +102,8 @@ class ConsoleWindow : public QMainWindow {
   QMenu* ViewMenu() const { return viewMenu_; }
   // The line watch shows its readings in the Run State frame: the monitor's timer reads nothing.
   void SetMonitorFedByLineWatch(bool fed) { monitorFedByLineWatch_ = fed; }
+  // Asked before Start reaches the controller (the load's fields); false: no start.
+  void SetStartGate(std::function<bool()> gate) { startGate_ = std::move(gate); }
   // What Exit (and closing the window) must ask about first -- runs being recorded, alarms
   // open --, one line each; empty when nothing is at stake.
   void SetExitQuestion(std::function<QString()> reasons) { exitReasons_ = std::move(reasons); }
@@ -170,6 +172,7 @@ class ConsoleWindow : public QMainWindow {
   bool placed_ = false;
   bool restored_ = false;  // the window came back as the user left it
   bool monitorFedByLineWatch_ = false;
+  std::function<bool()> startGate_;
   bool closing_ = false;
   bool exitConfirmed_ = false;
   std::function<QString()> exitReasons_;

@@ -42,7 +42,11 @@ std::optional<DesignPoint> DesignAt(const profile::ProfileTable& table, int last
   auto index = profile::GetProfileIndex(table, lastRow, t);
   if (!design || !index) return std::nullopt;
   DesignPoint point{*design, std::nullopt, std::nullopt};
-  const double ls = LimitOf(table, *index - 1), le = LimitOf(table, *index);
+  const double ls = LimitOf(table, *index - 1);
+  // The end row has no limit of its own: the last segment keeps its band to the end, where the
+  // chart's band narrows to nothing and a load on its design would read as out of band.
+  const bool endRow = *index == lastRow && TrimTrailingBlanks(table.at(lastRow, profile::kErrorLimits)).empty();
+  const double le = endRow ? ls : LimitOf(table, *index);
   if ((ls == 0 && le == 0) || time >= endTime) return point;
   auto upper = profile::InterpolateTemperature(table, lastRow, t, ls, le);
   auto lower = profile::InterpolateTemperature(table, lastRow, t, -ls, -le);

@@ -1,7 +1,8 @@
 #pragma once
 // watch: the executing profile's design at a point of its time axis, with the band of its
 // Error Limits, as the editor's chart draws them (the band moves linearly from a segment's own
-// limit to the next one's). Profile files are read once and kept until they change.
+// limit to the next one's), except at the end: the end row has no limit of its own, and the last
+// segment keeps its band up to it. Profile files are read once and kept until they change.
 // Qt-free; depends on profile.
 
 #include <filesystem>

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "watch/line_file.h"
+#include "watch/load_start.h"
 
 namespace tarvel::watch {
 
@@ -43,6 +44,7 @@ std::vector<WatchedChannel> LineWatch::Channels() {
     return std::none_of(channels.begin(), channels.end(), [&](const WatchedChannel& c) { return c.channel == entry.first; });
   });
   std::erase_if(tracked_, [&](const auto& entry) { return !statuses_.contains(entry.first); });
+  if (!loads_) StartLoads(channels);
   for (const WatchedChannel& c : channels) {
     ChannelStatus& status = statuses_[c.channel];
     if (status.id != c) {  // a new channel, or its address changed
@@ -85,7 +87,107 @@ void LineWatch::RunSweep() {
   }
 }
 
+double LineWatch::PeriodSeconds() const {
+  // A sweep that runs back to back reads each controller once a sweep.
+  const auto period = settings_.period > SteadyClock::duration::zero() ? settings_.period : sweep_.LastDuration();
+  return std::max(1.0, std::chrono::duration<double>(period).count());
+}
+
+void LineWatch::StartLoads(const std::vector<WatchedChannel>& channels) {
+  // Only the open loads of the channels on this line: a service has a watch per line.
+  auto mine = [channels](const store::LoadRow& row) {
+    std::size_t at = 0;
+    while (at < row.channels.size()) {
+      const std::size_t comma = std::min(row.channels.find(',', at), row.channels.size());
+      const int channel = std::atoi(row.channels.substr(at, comma - at).c_str());
+      if (std::none_of(channels.begin(), channels.end(), [&](const WatchedChannel& c) { return c.channel == channel; }))
+        return false;
+      at = comma + 1;
+    }
+    return true;
+  };
+  loads_ = std::make_unique<LoadTracker>(folder_, store_, [this] { return clock_(); }, OpenRecordFile, mine);
+  loads_->OnMessage([this](const std::string& text) { Message(text); });
+  loads_->SetPlanner([this](int channel) {
+    auto plan = Plan(channel);
+    if (plan && !plan->operatorName.empty())
+      for (const LoadController& c : plan->controllers) claimed_.push_back(c.channel);
+    return plan;
+  });
+}
+
+// The plan from the store, of the controllers on this line only: a zone across two lines is a
+// load on each, as each line's watch records only its own.
+std::optional<LoadPlan> LineWatch::Plan(int channel) {
+  auto plan = PlanFromStore(folder_, store_, channel, PeriodSeconds());
+  if (plan)
+    std::erase_if(plan->controllers, [this](const LoadController& c) { return !statuses_.contains(c.channel); });
+  return plan;
+}
+
+// Operator actions clients left in the store, before the reading they may explain (a pause
+// before the run mode 0 it leaves).
+void LineWatch::TakeActions() {
+  if (!loads_) return;
+  auto rows = store_.LoadActions();
+  if (!rows.ok() || rows->empty()) return;
+  std::vector<long long> taken;
+  for (const store::LoadActionRow& row : *rows) {
+    if (!statuses_.contains(row.softwareChannel)) continue;  // another line's
+    if (auto action = ActionOf(row)) (void)loads_->Act(*action);  // no load under way: nothing to record
+    taken.push_back(row.id);
+  }
+  if (taken.empty()) return;  // every one another line's: no write
+  if (Status dropped = store_.DropLoadActions(taken); !dropped.ok())
+    Message("Operator actions for the load records: " + dropped.message());
+}
+
+void LineWatch::RecordLoad(const WatchedChannel& channel, const controller::RunStateReading& reading,
+                           const std::vector<store::MemoryRow>& memory, const Tracked& tracked, bool firstGood) {
+  if (!loads_) return;
+  LoadReading r;
+  r.channel = channel.channel;
+  r.at = statuses_[channel.channel].at;
+  r.ok = reading.complete();
+  if (!r.ok) {
+    r.why = std::string(link::Describe(reading.outcome()));
+    loads_->Take(r);
+    return;
+  }
+  r.runMode = reading.runMode.value;
+  r.step = reading.currentStep.value;
+  r.stepTime = reading.stepTime.value;
+  r.setPoint = reading.setPoint().value;
+  r.processValue = reading.processValue.value;
+  r.lowStep = reading.programLowStep.value;
+  r.highStep = reading.programHighStep.value;
+  // In a step a jump shortened the controller counts from the jump point, which only the
+  // memory copy knows: the recorder's time has it.
+  if (tracked.point && std::any_of(memory.begin(), memory.end(), [&](const store::MemoryRow& m) {
+        return m.modified != 0 && m.segment >= r.lowStep && m.segment <= r.highStep;
+      }))
+    r.programTime = tracked.point->time;
+
+  const bool program = r.runMode >= 1 && r.runMode <= 4;
+  if (program && firstGood && !loads_->LoadOf(r.channel)) {
+    // Started by a client while nothing recorded: the load begins at the first reading.
+    auto waiting = store_.LoadStart(r.channel);
+    if (waiting.ok() && waiting->has_value())
+      if (auto plan = Plan(r.channel)) {
+        if (auto id = loads_->Start(*plan); !id.ok()) Message(id.status().message());
+        for (const LoadController& c : plan->controllers) claimed_.push_back(c.channel);
+      }
+  }
+  loads_->Take(r);
+  if (!claimed_.empty()) {
+    if (Status dropped = store_.DropLoadStarts(claimed_); !dropped.ok())
+      Message("Load starts taken: " + dropped.message());
+    claimed_.clear();
+  }
+}
+
 void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateReading& reading) {
+  TakeActions();
   const auto address = static_cast<std::uint8_t>(channel.address);
   const bool shown = monitorView_ && monitorView_(channel.channel, address, reading);
   auto config = store_.ControllerConfig(channel.address);
@@ -95,7 +197,8 @@ void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateRe
   Tracked& tracked = tracked_[channel.channel];
   status.id = channel;
   status.at = clock_();
-  status.state = StateOf(reading, row, store_.Memory(channel.address).value_or({}));
+  const std::vector<store::MemoryRow> memory = store_.Memory(channel.address).value_or({});
+  status.state = StateOf(reading, row, memory);
   status.failure = reading.outcome();
   status.profile = row ? row->profileNameExecuting : "";
   const bool wasActive = tracked.wasActive;
@@ -116,14 +219,18 @@ void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateRe
       if (Status saved = store_.SaveRunState(channel.address, status.runMode, status.step, status.stepTime); !saved.ok())
         Message("Run state of channel " + std::to_string(channel.channel) + ": " + saved.message());
     }
+    const bool firstGood = !tracked.lastStepAndTime;
     Record(tracked, status, reading);
-  } else if (tracked.recorder) {
-    tracked.recorder->Lost();
+    RecordLoad(channel, reading, memory, tracked, firstGood);
+  } else {
+    if (tracked.recorder) tracked.recorder->Lost();
+    RecordLoad(channel, reading, memory, tracked, false);
   }
 
   for (const AlarmEvent& event : tracked.alarms.Update(status, wasActive, settings_.consecutive)) {
     if (Status written = AppendLine(AlarmLog(), kAlarmLogHeader, AlarmLogLine(event)); !written.ok())
       Message("Alarm log: " + written.message());
+    if (loads_) (void)loads_->Alarm(channel.channel, event.at, event.raised, event.text);
     for (auto& listener : alarmListeners_) listener(event);
   }
   for (auto& listener : statusListeners_) listener(status);

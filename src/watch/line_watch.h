@@ -3,8 +3,10 @@
 // the console's monitor (a view of these readings: its channel is never read twice), to the
 // stored restart state, to one run recorder per channel (every running controller is recorded
 // to LogFiles/Channel-NN in the 21-byte record format, one file per run), to the alarms and the
-// alarm log LogFiles/alarms.csv, and to whoever listens: the line overview, tarvel-cli watch's
-// lines and the MQTT publisher. After each sweep the zones' spreads are worked out and recorded.
+// alarm log LogFiles/alarms.csv, to the load records (load_tracker.h: every reading, a failed one
+// as a gap, the alarms, and the starts and operator actions clients left in the store), and to
+// whoever listens: the line overview, tarvel-cli watch's lines and the MQTT publisher. After each
+// sweep the zones' spreads are worked out and recorded.
 //
 // Everything runs on the thread that talks to the line (the GUI's command runner, tarvel-cli's
 // main thread), one exchange per Step, so that a user command waits at most for one exchange.
@@ -26,6 +28,7 @@
 #include "watch/alarms.h"
 #include "watch/channel_status.h"
 #include "watch/design_band.h"
+#include "watch/load_tracker.h"
 #include "watch/sweep.h"
 #include "watch/zones.h"
 
@@ -86,6 +89,9 @@ class LineWatch {
   long long SweepsFinished() const { return finished_; }
   std::filesystem::path AlarmLog() const { return folder_.LogFiles() / "alarms.csv"; }
   const ZoneRecorder& Zones() const { return zoneRecorder_; }
+  // The loads under way on the channels watched; made at the first sweep (it continues the open
+  // loads of those channels), null before.
+  const LoadTracker* Loads() const { return loads_.get(); }
   // Puts channel in zone (empty: in none); the next sweep shows it.
   [[nodiscard]] Status SetZone(int channel, const std::string& zone);
   // The channels of zone as the store has them now.
@@ -105,6 +111,12 @@ class LineWatch {
   void Take(const WatchedChannel& channel, const controller::RunStateReading& reading);
   void Record(Tracked& tracked, ChannelStatus& status, const controller::RunStateReading& reading);
   void Finish(const SweepStep& step);
+  void StartLoads(const std::vector<WatchedChannel>& channels);
+  void TakeActions();
+  void RecordLoad(const WatchedChannel& channel, const controller::RunStateReading& reading,
+                  const std::vector<store::MemoryRow>& memory, const Tracked& tracked, bool firstGood);
+  double PeriodSeconds() const;
+  std::optional<LoadPlan> Plan(int channel);
   void Message(const std::string& text);
 
   AppFolder folder_;
@@ -119,6 +131,8 @@ class LineWatch {
   std::map<int, ChannelStatus> statuses_;
   std::map<int, Tracked> tracked_;
   std::string port_;
+  std::unique_ptr<LoadTracker> loads_;
+  std::vector<int> claimed_;  // channels whose waiting start the planner just gave a load
   std::optional<SweepStep> pending_;  // a reading or sweep end not yet taken in
   long long finished_ = 0;
 

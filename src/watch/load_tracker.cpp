@@ -11,6 +11,7 @@
 #include "profile/profile_text.h"
 #include "watch/design_band.h"
 #include "watch/load_checks.h"
+#include "watch/load_start.h"
 
 namespace tarvel::watch {
 namespace {
@@ -75,7 +76,7 @@ bool AtEnd(const LoadHeader& header, const LoadReading& r) {
 
 }  // namespace
 
-LoadTracker::LoadTracker(AppFolder folder, store::ConfigStore& store, Clock clock, RecordOpener open)
+LoadTracker::LoadTracker(AppFolder folder, store::ConfigStore& store, Clock clock, RecordOpener open, const Mine& mine)
     : folder_(std::move(folder)), store_(store), clock_(std::move(clock)), open_(std::move(open)) {
   auto rows = store_.OpenLoads();
   if (!rows.ok()) {
@@ -83,7 +84,8 @@ LoadTracker::LoadTracker(AppFolder folder, store::ConfigStore& store, Clock cloc
     return;
   }
   const auto now = clock_();
-  for (const store::LoadRow& row : rows.value()) Resume(row, now);
+  for (const store::LoadRow& row : rows.value())
+    if (!mine || mine(row)) Resume(row, now);
 }
 
 LoadTracker::~LoadTracker() = default;
@@ -120,25 +122,15 @@ Result<std::string> LoadTracker::Open(const LoadPlan& plan, SystemClock::time_po
 
   LoadHeader header;
   const std::vector<FieldRule> rules = ReadFieldRules(folder_);
-  if (asked) {
-    header.operatorName = Trimmed(plan.operatorName);
-    if (header.operatorName.empty()) return refuse("Operator is required");
-    for (const ShopField& given : plan.fields)
-      if (std::none_of(rules.begin(), rules.end(), [&](const FieldRule& r) { return Lower(r.name) == Lower(given.name); })) {
-        std::string names;
-        for (const FieldRule& r : rules) names += (names.empty() ? "" : ", ") + r.name;
-        return refuse("the shop has no field " + given.name + " (its fields: " + names + ")");
-      }
-  }
+  if (asked)
+    if (Status checked = CheckLoadStart(rules, plan.operatorName, plan.fields); !checked.ok()) return checked;
+  header.operatorName = Trimmed(plan.operatorName);
   for (const FieldRule& rule : rules) {
     std::string value;
     for (const ShopField& given : plan.fields)
       if (Lower(given.name) == Lower(rule.name)) value = Trimmed(given.value);
     if (!value.empty()) header.fields.push_back({rule.name, value});
-    if (value.empty() && rule.required) {
-      if (asked) return refuse("the field " + rule.name + " is required");
-      header.missing.push_back(rule.name);
-    }
+    if (value.empty() && rule.required) header.missing.push_back(rule.name);
   }
 
   Load load;
@@ -198,7 +190,7 @@ Result<std::string> LoadTracker::Open(const LoadPlan& plan, SystemClock::time_po
   const std::string id = header.loadId;
   Load& placed = loads_[id] = std::move(load);
   LoadEvent start(at, event::kStart);
-  start.who = asked ? header.operatorName : "front panel";
+  start.who = header.operatorName.empty() ? "front panel" : header.operatorName;
   start.what = "started from the " + plan.startedBy;
   Record(placed, start);
   Settle(at);
@@ -357,7 +349,7 @@ void LoadTracker::Take(const LoadReading& r) {
                          (r.step == r.lowStep && before->step == r.step && before->stepTime > r.stepTime);
     if (started) {
       if (auto plan = planner_(r.channel)) {
-        plan->startedBy = "front panel";
+        if (plan->operatorName.empty()) plan->startedBy = "front panel";  // no client asked for it
         auto opened = Open(*plan, r.at, false);
         if (!opened.ok()) Say(opened.status().message());
         if (Load* begun = Find(r.channel)) {

@@ -72,9 +72,13 @@ class LoadTracker {
   // nullopt: none is recorded.
   using Planner = std::function<std::optional<LoadPlan>(int channel)>;
 
-  // Continues every open load of the Loads table.
+  // Which open loads of the Loads table this tracker continues (a line service has one per port);
+  // none given: all.
+  using Mine = std::function<bool(const store::LoadRow&)>;
+
+  // Continues the open loads of the Loads table that are its own.
   LoadTracker(AppFolder folder, store::ConfigStore& store, Clock clock = [] { return SystemClock::now(); },
-              RecordOpener open = OpenRecordFile);
+              RecordOpener open = OpenRecordFile, const Mine& mine = {});
   ~LoadTracker();
   LoadTracker(const LoadTracker&) = delete;
   LoadTracker& operator=(const LoadTracker&) = delete;

@@ -46,8 +46,13 @@ TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
   EXPECT_THAT(selected.out, HasSubstr("Profile selected for run. Program limits uploaded to controller"));
   EXPECT_EQ(sim_.Unit(1).programHighStep, 3);
 
-  EXPECT_EQ(Cli({"start", "3"}).exitCode, 1) << "no operator's code";
-  auto started = Cli({"start", "3", "--front-panel"});
+  EXPECT_EQ(Cli({"start", "3", "--field", "Order=7"}).exitCode, 1) << "no operator's code";
+  // A start the load record could not take is refused before anything reaches the controller.
+  auto unnamed = Cli({"start", "3", "--front-panel", "--operator", "Ann"});
+  EXPECT_EQ(unnamed.exitCode, 1);
+  EXPECT_EQ(unnamed.err, "Load not started: the field Order is required\n");
+  EXPECT_EQ(sim_.Unit(1).runMode, 0);
+  auto started = Cli({"start", "3", "--front-panel", "--field", "Order=4711"});
   ASSERT_EQ(started.exitCode, 0) << started.out << started.err;
   EXPECT_THAT(started.out, HasSubstr("enter 5172"));
   EXPECT_EQ(sim_.Unit(1).runMode, 2);
@@ -61,15 +66,22 @@ TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
 
   ASSERT_EQ(Cli({"pause", "3"}).exitCode, 0);
   EXPECT_EQ(sim_.Unit(1).setValue, 160);
-  ASSERT_EQ(Cli({"restart", "3"}).exitCode, 0);
+  ASSERT_EQ(Cli({"restart", "3", "--operator", "Bob"}).exitCode, 0);
   EXPECT_EQ(sim_.Unit(1).runMode, 2);
+  // Each action waits for the process that records the load, with who did it; the refused jump too.
+  std::vector<std::string> actions;
+  const auto rows = store::ConfigStore(folder_.ConfigDatabase()).LoadActions().value();
+  for (const auto& row : rows)
+    actions.push_back(row.kind + " " + row.what + " by " + (row.who == "Bob" ? "Bob" : row.who.empty() ? "nobody" : "login"));
+  EXPECT_THAT(actions, ::testing::ElementsAre("jump Jump by login", "jump Jump by login", "jump Jump failed by login",
+                                              "pause Pause Profile by login", "restart Restart Profile by Bob"));
 
 
   // Another controller put at address 1 under the same channel: nothing of the one before is run.
   ASSERT_EQ(Cli({"channel", "remove", "3"}).exitCode, 0);
   ASSERT_EQ(Cli({"channel", "add", "3", "1", "Other"}).exitCode, 0);
   EXPECT_EQ(Cli({"select", "3", "kiln.txt"}).exitCode, 1);
-  EXPECT_EQ(Cli({"start", "3", "--front-panel"}).exitCode, 1);
+  EXPECT_EQ(Cli({"start", "3", "--front-panel", "--field", "Order=4711"}).exitCode, 1);
 }
 
 }  // namespace

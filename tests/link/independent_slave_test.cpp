@@ -64,7 +64,7 @@ TEST_F(IndependentSlave, DownloadUploadWithReadBackJumpAndAddressChange) {
                           "  12       1       120          250\n");
 
   ASSERT_EQ(Cli({"select", "1", "kiln.txt", "--yes"}).exitCode, 0);
-  ASSERT_EQ(Cli({"start", "1", "--front-panel"}).exitCode, 0);
+  ASSERT_EQ(Cli({"start", "1", "--front-panel", "--field", "Order=1"}).exitCode, 0);
   auto jump = Cli({"jump", "1", "12", "30"});
   ASSERT_EQ(jump.exitCode, 0) << jump.out << jump.err;
   EXPECT_THAT(jump.out, HasSubstr("Jump done executing"));

@@ -9,6 +9,8 @@
 #include "console/trend_points.h"
 #include "profile/log_file.h"
 #include "support/reading_frames.h"
+#include "watch/load_book.h"
+#include "watch/load_start.h"
 #include "watch_fixture.h"
 
 namespace tarvel::watch {
@@ -45,6 +47,103 @@ class Sweeping : public WatchFixture {
     return {time, double(unit.profileSetPoint), double(std::lround(unit.processTemperature))};
   }
 };
+
+// A load as the sweep records it, from a client's start to the end step: a pause, the process
+// that records stopped and started again, an alarm and a controller that did not answer give one
+// record, whole, with the client's operator and fields, and its checks.
+TEST_F(Sweeping, OneLoadFromAClientsStartToTheEndStepThroughAPauseANewRecordingProcessAndAGap) {
+  Map(1, 1, "Kiln");
+  RunCure(1);
+  ASSERT_TRUE(store_.WriteMemorySteps(1, {{1, 3, 0, 250, 1, 0}}));  // the end step holds the design's 250
+  ASSERT_TRUE(store_.SetChannelField(1, store::ChannelField::Port, line_.DevicePath()));
+  sim_.EditUnit(1, [](sim::UnitState& u) {
+    u.steps[2] = {1, 0, 250};
+    u.running = false;
+    u.runMode = 0;
+  });
+  auto now = *ParseUtcTime("2026-12-07T10:00:00Z");
+  auto made = [&] {
+    auto watch = std::make_unique<LineWatch>(folder_, store_, line_, [&now] { return now; });
+    watch->Apply({60s, 2});
+    return watch;
+  };
+  auto watch = made();
+  auto sweep = [&](int minutes, int offset = 0) {  // a sweep a minute, the process on the design
+    for (int i = 0; i < minutes; ++i) {
+      sim_.AdvanceTime(1min);
+      now += 1min;
+      sim_.EditUnit(1, [offset](sim::UnitState& u) { u.processTemperature = u.profileSetPoint + offset; });
+      watch->RunSweep();
+    }
+  };
+  auto mode = [&](std::uint8_t code) {
+    sim_.EditUnit(1, [code](sim::UnitState& u) {
+      u.held = code == 0;
+      u.running = code != 0;
+      u.runMode = code;
+    });
+  };
+  sweep(1);  // idle
+  EXPECT_EQ(RequestLoadStart(folder_, store_, {1}, "Ann Smith", {{"Customer", "ACME"}}, "tarvel-cli", now).message(),
+            "Load not started: the field Order is required");
+  EXPECT_FALSE(store_.LoadStart(1).value());
+  ASSERT_TRUE(RequestLoadStart(folder_, store_, {1}, "Ann Smith", {{"Order", "4711"}}, "tarvel-cli", now));
+  mode(2);
+  sim_.FrontPanelStart(1);
+  sweep(10);
+  sweep(2, 30);  // out of the band of 10 for two readings: an alarm
+  sweep(1);
+  ASSERT_TRUE(store_.AddLoadAction(ActionRow(1, "pause", "Ann Smith", "Pause Profile", "mode 2", "mode 0", now)));
+  mode(0);
+  sweep(3);
+  ASSERT_TRUE(store_.AddLoadAction(ActionRow(1, "restart", "Ann Smith", "Restart Profile", "mode 0", "mode 2", now)));
+  mode(2);
+  sweep(20);
+  watch.reset();  // the recording process stops for two minutes; the program runs on
+  sim_.AdvanceTime(2min);
+  now += 2min;
+  watch = made();
+  sweep(10);
+  sim_.InjectFault(sim::Fault::NoReply, 1);  // in the hold
+  sweep(40);
+
+  const auto records = FilesIn(LoadsFolder(folder_));
+  ASSERT_EQ(records.size(), 1u);
+  auto record = ReadLoadRecord(records.front());
+  ASSERT_TRUE(record.ok()) << record.status().message();
+  const LoadHeader& h = record->header;
+  EXPECT_EQ(std::tuple(h.operatorName, h.startedBy, h.profileName, h.lowStep, h.highStep),
+            std::tuple("Ann Smith", "tarvel-cli", kCure, 1, 3));
+  EXPECT_EQ(h.fields, (std::vector<ShopField>{{"Order", "4711"}}));
+  EXPECT_EQ(h.controllers, (std::vector<LoadController>{{1, "Kiln", 1, line_.DevicePath()}}));
+  EXPECT_EQ(h.program, (std::vector<LoadStep>{{1, 1, 30, 70}, {2, 2, 45, 250}, {3, 1, 0, 250}}));
+  EXPECT_FALSE(store_.LoadStart(1).value()) << "the start was taken";
+  EXPECT_TRUE(store_.LoadActions().value().empty());
+  std::vector<std::string> events;
+  for (const LoadEvent& e : record->events) events.push_back(e.kind + " " + e.who);
+  EXPECT_THAT(events, ::testing::ElementsAre("start Ann Smith", "alarm raised ", "alarm cleared ", "pause Ann Smith",
+                                             "restart Ann Smith", "recording resumed ", "communication lost ",
+                                             "communication back ", "end "));
+  std::vector<std::string> checks;
+  for (const LoadCheck& c : record->checks) checks.push_back(c.name + (c.pass ? " PASS: " : " FAIL: ") + c.reason);
+  EXPECT_THAT(checks,
+              ::testing::ElementsAre(
+                  "Required fields PASS: every required field was given",
+                  "Program run to its end PASS: every controller reached its end step",
+                  "Out of band FAIL: 2.0 minutes out of band (above 2.0, below 0.0)",
+                  // The step time is read in whole minutes: between two readings a minute apart the
+                  // design is known to within half a minute of the ramp's 6 degrees a minute.
+                  "Largest deviation FAIL: largest above +27 at 2026-12-07T10:12:00Z, largest below -3 at "
+                  "2026-12-07T10:02:00Z; outside the band",
+                  // The two minutes without a recording process, and the minute to the next reading.
+                  "Longest gap FAIL: 0:03:00 from 2026-12-07T10:37:00Z (at most 0:02:00)",
+                  "Communication during holds FAIL: 1 reading failed during a hold (segment 2, from "
+                  "2026-12-07T10:50:00Z)",
+                  "Soak, segment 2 FAIL: 42.00 of 45.00 minutes with every controller in band"));
+  ASSERT_TRUE(record->close);
+  EXPECT_FALSE(record->close->pass);
+  EXPECT_TRUE(VerifyLoad(folder_, store_, h.loadId).Whole());
+}
 
 TEST_F(Sweeping, ReadsEachMappedControllerInTurnAndGivesUpOnOneThatDoesNotAnswer) {
   Map(1, 1, "Kiln");

@@ -3,7 +3,12 @@
 #include <gmock/gmock.h>
 
 #include "load_fixture.h"
+#include "profile/chart_data.h"
+#include "profile/profile_file.h"
+#include "profile/profile_text.h"
+#include "watch/design_band.h"
 #include "watch/load_checks.h"
+#include "watch/load_start.h"
 
 namespace tarvel::watch {
 namespace {
@@ -96,7 +101,11 @@ TEST_F(LoadRun, AZoneRunThroughAPauseARecordingRestartAndALostControllerIsOneRec
 TEST_F(LoadRun, AnUndisturbedRunStartedOnTheFrontPanelPassesEveryCheck) {
   testing::WriteAll(folder_.Setup() / "LoadFields.txt", "# the shop's fields\nOrder\nCustomer\n");
   auto tracker = Tracker();
-  tracker->SetPlanner([this](int channel) { return std::optional<LoadPlan>(Plan({channel})); });
+  tracker->SetPlanner([this](int channel) {
+    LoadPlan plan = Plan({channel});
+    plan.operatorName.clear();  // no client asked for this start
+    return std::optional<LoadPlan>(plan);
+  });
   Sweep(*tracker, {3}, 0, 0);  // idle in run mode 0: no load
   EXPECT_FALSE(tracker->LoadOf(3));
   for (double minute = 0; minute <= 75; minute += 0.25) Sweep(*tracker, {3}, minute);
@@ -128,6 +137,63 @@ TEST_F(LoadRun, AStartWithoutARequiredFieldOrOperatorIsRefusedWithTheFieldNamed)
 
   ASSERT_TRUE(tracker->Start(Plan({1})).ok());
   EXPECT_THAT(tracker->Start(Plan({2, 1})).status().message(), HasSubstr("channel 1 is in load L-20261207-0001-Zone1"));
+}
+
+// A start seen on a zone member is the zone's load: every member, the profile and the steps the
+// started controller runs, and the operator and fields a client's start left for it.
+TEST_F(LoadRun, AStartIsPlannedFromTheStoreWithTheZoneAndTheClientsFields) {
+  for (int ch : {1, 2, 3}) {
+    ASSERT_TRUE(store_.AddChannel({ch, ch + 10, "Zone " + std::to_string(ch), "set64rs", "/dev/ttyUSB" + std::to_string(ch)}));
+    ASSERT_TRUE(store_.ResetControllerMemory(ch + 10));
+  }
+  ASSERT_TRUE(store_.SetZone(1, "Kiln"));
+  ASSERT_TRUE(store_.SetZone(3, "Kiln"));
+  ASSERT_TRUE(store_.WriteMemorySteps(11, {{11, 4, 30, 70, 1, 0}, {11, 5, 45, 250, 2, 0}, {11, 6, 0, 250, 1, 0}}));
+  ASSERT_TRUE(store_.SaveRunSelection(11, "cure.txt", 5, 6));
+  ASSERT_TRUE(RequestLoadStart(folder_, store_, {1, 3}, "Ann Smith", {{"Order", "4711"}}, "tarvel-cli", now_));
+
+  const auto plan = PlanFromStore(folder_, store_, 1, 15);
+  ASSERT_TRUE(plan);
+  EXPECT_EQ(plan->furnace, "Kiln");
+  EXPECT_EQ(plan->controllers, (std::vector<LoadController>{{1, "Zone 1", 11, "/dev/ttyUSB1"}, {3, "Zone 3", 13, "/dev/ttyUSB3"}}));
+  EXPECT_EQ(std::tuple(plan->profileName, plan->lowStep, plan->highStep), std::tuple("cure.txt", 5, 6));
+  EXPECT_EQ(plan->program, (std::vector<LoadStep>{{5, 2, 45, 250}, {6, 1, 0, 250}}));
+  EXPECT_EQ(std::tuple(plan->operatorName, plan->startedBy), std::tuple("Ann Smith", "tarvel-cli"));
+  EXPECT_EQ(plan->fields, (std::vector<ShopField>{{"Order", "4711"}}));
+  // Channel 2, on its own, was started on its panel: nobody asked.
+  const auto alone = PlanFromStore(folder_, store_, 2, 15);
+  ASSERT_TRUE(alone);
+  EXPECT_EQ(std::tuple(alone->furnace, alone->operatorName, alone->startedBy, alone->controllers.size()),
+            std::tuple("", "", "front panel", 1u));
+  EXPECT_FALSE(PlanFromStore(folder_, store_, 9, 15)) << "not mapped";
+}
+
+// The end row has no limit of its own: the last segment keeps its band up to the profile's end,
+// rather than narrowing it to nothing, which put a load on its design out of band at the end.
+TEST_F(LoadRun, TheLastSegmentKeepsItsBandToTheProfilesEnd) {
+  const auto table = profile::ParseProfileText(profile::LoadProfileFile(folder_.Profiles() / "cure.txt").value());
+  const int last = profile::LastProfileRow(table);
+  const double end = profile::ProfileEndTime(table, last).value();
+  for (double minute : {15.0, 31.0, 60.0, 74.9}) {
+    const auto point = DesignAt(table, last, end, minute);
+    ASSERT_TRUE(point && point->low && point->high) << minute;
+    EXPECT_EQ(std::tuple(*point->low, *point->high), std::tuple(point->design - 10, point->design + 10)) << minute;
+  }
+  EXPECT_FALSE(DesignAt(table, last, end, 75)->low) << "no band once the profile has ended";
+}
+
+// A line service has a tracker per line: each continues only the open loads of its own channels,
+// so that no record gets two writers.
+TEST_F(LoadRun, ATrackerContinuesOnlyTheOpenLoadsItIsGiven) {
+  auto tracker = Tracker();
+  auto one = tracker->Start(Plan({1}));
+  auto two = tracker->Start(Plan({2}));
+  ASSERT_TRUE(one.ok() && two.ok());
+  tracker.reset();
+  LoadTracker second(folder_, store_, [this] { return now_; }, OpenRecordFile,
+                     [](const store::LoadRow& row) { return row.channels == "2"; });
+  EXPECT_EQ(second.OpenLoads(), std::vector<std::string>{*two});
+  EXPECT_FALSE(second.LoadOf(1));
 }
 
 TEST_F(LoadRun, AFullDiskLosesNoSampleAndTheRecordSaysFromWhenToWhenItCouldNotWrite) {

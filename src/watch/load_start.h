@@ -1,0 +1,48 @@
+#pragma once
+// watch: what a load is started with, from the store. A client (the console, tarvel-cli) that
+// starts a run leaves its operator and the shop's fields in the store before anything reaches
+// the controller; the process that records (the line watch, in the console, `tarvel-cli watch`
+// or the line service) takes them when its readings show the program running, with the rest of
+// the plan -- zone, controllers, profile and its file, compiled steps -- from the store as it
+// is then. Operator actions wait in the store the same way, so that run control only has to
+// leave one row. Qt-free; depends on store, profile and util.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/config_store.h"
+#include "util/app_folder.h"
+#include "watch/load_tracker.h"
+
+namespace tarvel::watch {
+
+// Why an operator's start cannot be recorded ("Load not started: the field Order is required"):
+// no operator, a required field left empty, a field the shop does not have. Ok when none.
+Status CheckLoadStart(const std::vector<FieldRule>& rules, const std::string& operatorName,
+                      const std::vector<ShopField>& fields);
+
+// "NAME=VALUE" as --field gives it; nullopt without "=" or a name.
+std::optional<ShopField> ParseField(const std::string& text);
+
+// Checks a client's start of channels (a controller, or the members of a zone) and leaves it in
+// the store for the process that records. Call it before the start reaches a controller: a
+// refusal names the field.
+Status RequestLoadStart(const AppFolder& folder, store::ConfigStore& store, const std::vector<int>& channels,
+                        const std::string& operatorName, const std::vector<ShopField>& fields,
+                        const std::string& startedBy, SystemClock::time_point at);
+
+// The load a start seen on channel belongs to: the channel's zone (every member) or the channel
+// alone, each controller's nickname, address and port, the profile it executes with its file,
+// the program steps low..high from the memory copy, and the operator and fields of a client's
+// start waiting for the channel. nullopt when the channel is not mapped.
+std::optional<LoadPlan> PlanFromStore(const AppFolder& folder, store::ConfigStore& store, int channel,
+                                      double sweepPeriod);
+
+// An operator's action for the store; kind is one of the event kinds of operator actions.
+store::LoadActionRow ActionRow(int channel, const std::string& kind, const std::string& who, const std::string& what,
+                               const std::string& oldValue, const std::string& newValue, SystemClock::time_point at);
+// A stored action as the tracker takes it; nullopt for a kind it does not know.
+std::optional<LoadAction> ActionOf(const store::LoadActionRow& row);
+
+}  // namespace tarvel::watch
