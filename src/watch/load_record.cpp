@@ -245,7 +245,7 @@ std::string Sha256::Hex() const {
 std::vector<FieldRule> ReadFieldRules(const AppFolder& folder) {
   std::ifstream in(folder.Setup() / "LoadFields.txt");
   if (!in)
-    return {{"Customer", false}, {"Order", true},     {"Part numbers", false}, {"Quantity", false},
+    return {{"Customer", false}, {"Order", false},    {"Part numbers", false}, {"Quantity", false},
             {"Material", false}, {"Standard", false}, {"Revision", false}, {"Notes", false}};
   std::vector<FieldRule> rules;
   for (std::string line; std::getline(in, line);) {

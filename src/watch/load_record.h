@@ -60,8 +60,9 @@ struct FieldRule {
 };
 
 // Setup/LoadFields.txt: one field a line, in the order offered; a trailing "*" makes it required;
-// blank lines and lines starting with "#" do not count. Without the file: Customer, Order (*),
-// Part numbers, Quantity, Material, Standard, Revision, Notes.
+// blank lines and lines starting with "#" do not count. Without the file: Customer, Order,
+// Part numbers, Quantity, Material, Standard, Revision, Notes, none required -- a start that
+// worked before a shop set up its fields keeps working; the shop marks what it requires.
 std::vector<FieldRule> ReadFieldRules(const AppFolder& folder);
 
 struct LoadController {

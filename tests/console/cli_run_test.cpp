@@ -17,6 +17,7 @@ class CliRun : public ::testing::Test {
   CliRun() {
     EXPECT_TRUE(sim_.Start().ok());
     store::PrepareHome(folder_);
+    testing::WriteAll(folder_.Setup() / "LoadFields.txt", "Order *\nCustomer\n");  // the shop requires an order
     store::ConfigStore store(folder_.ConfigDatabase());
     EXPECT_TRUE(store.AddChannel({3, 1, "Kiln", "set64rs"}));
     EXPECT_TRUE(store.ResetControllerMemory(1));

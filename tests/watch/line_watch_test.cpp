@@ -84,6 +84,7 @@ TEST_F(Sweeping, OneLoadFromAClientsStartToTheEndStepThroughAPauseANewRecordingP
     });
   };
   sweep(1);  // idle
+  testing::WriteAll(folder_.Setup() / "LoadFields.txt", "Order *\nCustomer\n");
   EXPECT_EQ(RequestLoadStart(folder_, store_, {1}, "Ann Smith", {{"Customer", "ACME"}}, "tarvel-cli", now).message(),
             "Load not started: the field Order is required");
   EXPECT_FALSE(store_.LoadStart(1).value());
