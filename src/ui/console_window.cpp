@@ -269,13 +269,13 @@ void ConsoleWindow::Connect() {
   connect(action("mnuOpenProfile"), &QAction::triggered, this, [this] {
     const QString file = QFileDialog::getOpenFileName(this, "Edit Profile", options_.profilesFolder,
                                                       "Temperature Profile  (*.txt)");
-    Command([path = file.toStdString()](auto& c) { c.Compiler().OpenProfile(path); });
+    Command([path = file.toStdString()](auto& c) { c.Program().OpenProfile(path); });
   });
   // Only what the user types: the window setting "1" at load must not clear the start-up messages.
   connect(findChild<QLineEdit*>("StartAddressDisplay"), &QLineEdit::textEdited, this,
-          [this](const QString& t) { Command([text = t.toStdString()](auto& c) { c.Compiler().SetStartStepText(text); }); });
+          [this](const QString& t) { Command([text = t.toStdString()](auto& c) { c.Program().SetStartStepText(text); }); });
   connect(button("CompileProfileButton"), &QPushButton::clicked, this,
-          [this] { Command([](auto& c) { c.Compiler().CompileButton(); }); });
+          [this] { Command([](auto& c) { c.Program().BuildAndCheckTarget(); }); });
   connect(button("UpLoadProfileToController"), &QPushButton::clicked, this, [this, text] {
     console::UploadInput input{text("CompileProfileNameDisplay"), text("StartAddressDisplay"),
                                progressionSelect_->currentText().toStdString()};

@@ -42,9 +42,9 @@ class FramesBase : public ConsoleFixture {
     return c;
   }
   UploadResult Upload(Console& console) {
-    EXPECT_TRUE(console.Compiler().OpenProfile(folder_.Profiles() / "cure.txt"));
-    console.Compiler().SetStartStepText("10");
-    console.Compiler().CompileButton();
+    EXPECT_TRUE(console.Program().OpenProfile(folder_.Profiles() / "cure.txt"));
+    console.Program().SetStartStepText("10");
+    console.Program().BuildAndCheckTarget();
     (void)store_.DeleteLogEntry(1, "cure.txt");
     sim_.ClearRequests();
     view_.messages.clear();
