@@ -199,10 +199,11 @@ bool RunControl::JumpToSegmentPoint(const std::string& segmentText, const std::s
   return JumpTo(*segment, *time);
 }
 
-bool RunControl::JumpTo(int segment, int time) {
+bool RunControl::JumpSteps(int segment, int time) {
   context_.ClearDisplay();
   auto address = selection_.CurrentAddress();
   if (!address) return false;
+  last_.address = *address;
   // The steps the point needs are in the map, read if need be; all the store can refuse is
   // refused before the first write.
   if (segment >= 1 && segment < kJumpStep && !ReadStepsForPoint(*address, segment)) return false;
@@ -229,6 +230,7 @@ bool RunControl::JumpTo(int segment, int time) {
     if (sequence.ChangedAnything()) context_.Display("Start Profile puts back the program steps the jump changed");
     return false;
   }
+  last_.jumpPoint = {segment, time};
   context_.view.SetLed(Led::Idle);
   context_.Display("Jump done executing");
   return true;
