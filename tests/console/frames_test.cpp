@@ -3,7 +3,7 @@
 // the next transfer, and learnt again when a read-back disagrees; on the simulator's request log.
 #include <gmock/gmock.h>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "support/profiles.h"
 
 namespace tarvel::console {

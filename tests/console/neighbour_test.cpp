@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "sim/controller.h"
 #include "support/profiles.h"
 

@@ -2,7 +2,7 @@
 // memory map's download and clear: on the simulator, checked in its registers and in the rows.
 #include <gmock/gmock.h>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "support/profiles.h"
 
 namespace tarvel::console {

@@ -5,7 +5,7 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <gmock/gmock.h>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "sim/controller.h"
 #include "support/profiles.h"
 #include "support/run_process.h"

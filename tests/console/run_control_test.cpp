@@ -2,7 +2,7 @@
 // the run mode and program limits panels, and sequences stopped by a failed exchange.
 #include <gmock/gmock.h>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "sim/rtu_codec.h"
 
 namespace tarvel::console {
