@@ -166,8 +166,13 @@ bool RunControl::ReadStepsForPoint(std::uint8_t address, int segment) {
 // --- jump
 
 bool RunControl::JumpToSegmentPoint(const std::string& segmentText, const std::string& timeText) {
+  return Act(RunAction::Jump, [&] { return JumpPointSteps(segmentText, timeText); });
+}
+
+bool RunControl::JumpPointSteps(const std::string& segmentText, const std::string& timeText) {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
+  last_.address = *address;
   if (!IsNumber(segmentText)) {
     context_.Display("Segment number entered is not a number");
     return false;

@@ -29,7 +29,8 @@ int RunModeCode(const std::string& progressionType, const std::string& timeScale
 
 bool RunControl::Act(RunAction action, const std::function<bool()>& steps) {
   if (acting_ > 0) return steps();
-  last_ = RunActionResult{action};
+  last_ = RunActionResult{};
+  last_.action = action;
   ++acting_;
   last_.done = steps();
   --acting_;

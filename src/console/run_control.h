@@ -98,6 +98,7 @@ class RunControl {
   bool StartSteps();
   bool PauseSteps();
   bool RestartSteps();
+  bool JumpPointSteps(const std::string& segmentText, const std::string& timeText);  // then JumpTo
   bool JumpSteps(int segment, int time);
   bool SetModeSteps();
 

@@ -34,7 +34,8 @@ Resolution ResolveAddressChange(store::ConfigStore& store, link::Line& line, int
     auto mapped = store.ChannelByAddress(from);
     if (Status moved = store.MoveAddress(from, to); !moved)
       return {AddressFate::Unresolved, Unsettled::MoveRefused, moved.message(), std::nullopt};
-    Resolution done{AddressFate::Moved};
+    Resolution done;
+    done.fate = AddressFate::Moved;
     if (mapped.ok() && mapped->has_value()) done.channel = (*mapped)->softwareChannel;
     return done;
   }
@@ -42,7 +43,7 @@ Resolution ResolveAddressChange(store::ConfigStore& store, link::Line& line, int
   if (atOld.value_or(false)) {
     if (Status dropped = store.DropAddressChange(from, to); !dropped)
       return {AddressFate::Unresolved, Unsettled::DropRefused, dropped.message(), std::nullopt};
-    return {AddressFate::Stayed};
+    return {AddressFate::Stayed, Unsettled::None, {}, std::nullopt};
   }
   return {AddressFate::Unresolved, atNew && atOld ? Unsettled::NeitherAnswers : Unsettled::LineCannotTell, {},
           std::nullopt};

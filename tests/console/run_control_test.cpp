@@ -174,6 +174,8 @@ TEST_F(RunControlTest, JumpsThatCannotBeComputedSendNothing) {
   for (auto [segment, message] : refused) {
     EXPECT_FALSE(run.JumpToSegmentPoint(segment, "30"));
     EXPECT_THAT(view_.messages, HasSubstr(message)) << segment;
+    EXPECT_EQ(std::tuple(run.LastAction().action, run.LastAction().done, run.LastAction().jumpPoint),
+              std::tuple(RunAction::Jump, false, std::nullopt)) << segment;
   }
   for (const char* time : {"120", "0", "-5"}) {
     EXPECT_FALSE(run.JumpToSegmentPoint("5", time));
