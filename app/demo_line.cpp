@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "console/compile.h"
+#include "console/profile_program.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
 #include "util/text.h"
@@ -58,7 +58,7 @@ profile::ProfileTable TableOf(const std::vector<Row>& rows) {
 }
 
 // The cure as the console would compile it at step 1 (K, Fahrenheit, minutes).
-std::vector<link::ProgramStep> CureProgram() { return console::CompileProfile(TableOf(kCure), {}, 1).steps; }
+std::vector<link::ProgramStep> CureProgram() { return console::StepsOfProfile(TableOf(kCure), {}, 1).steps; }
 
 void LoadProgram(sim::UnitState& unit, const std::vector<sim::ProgramStep>& steps) {
   for (std::size_t i = 0; i < steps.size() && i < unit.steps.size(); ++i) unit.steps[i] = steps[i];

@@ -128,6 +128,107 @@ bool NoDisplay() {
   return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// The line the console works on: the built-in simulated one, the --port device, or the port
+// chosen in the set-up. What went wrong is added to problems.
+struct LineChoice {
+  std::unique_ptr<sim::SimulatedLine> simulator;
+  std::string device;
+  bool storedDeviceGone = false;  // the adapter of the stored port has gone (unplugged, renamed)
+};
+
+LineChoice OpenLine(const Options& options, const AppFolder& folder, store::ConfigStore& store, link::ModbusRtuLine& line,
+                    std::vector<std::string>& problems) {
+  const QCommandLineParser& parser = options.parser;
+  LineChoice choice;
+  const bool simulated = parser.isSet(options.simulate);
+  if (simulated) {
+    std::string why;
+    choice.simulator =
+        app::StartDemoLine(why, parser.isSet(options.speed) ? parser.value(options.speed).toDouble() : 60);
+    if (choice.simulator) {
+      choice.device = choice.simulator->DevicePath();
+      if (Status seeded = app::SeedDemoChannels(store, *choice.simulator, folder); !seeded)
+        problems.push_back("The simulated controllers could not be stored in " + folder.ConfigDatabase().string() + ": " +
+                           seeded.message());
+      app::SeedDemoProfiles(folder);
+    } else {
+      problems.push_back("The simulated line could not start: " + why);
+    }
+  } else if (parser.isSet(options.port)) {
+    choice.device = parser.value(options.port).toStdString();
+  }
+  if (!choice.device.empty()) {
+    if (auto opened = line.Open(choice.device); !opened.ok()) problems.push_back(opened.message);
+  } else if (!simulated) {
+    // Without --port the device chosen in the port set-up is used.
+    if (auto opened = console::OpenStoredPort(store, line); opened && !opened->ok()) {
+      problems.push_back(opened->message);
+      choice.storedDeviceGone = true;
+    }
+    choice.device = line.DevicePath();
+  }
+  return choice;
+}
+
+// The demo's fault, kept out of the line's I/O path: the simulator is told directly.
+void AddSimulatedLineMenu(ui::ConsoleWindow& window, sim::SimulatedLine& simulator, const Options& options) {
+  auto* simMenu = new QMenu("Simulated Line", &window);
+  simMenu->setObjectName("mnuSimulatedLine");
+  window.menuBar()->insertMenu(window.findChild<QAction*>("mnuExit"), simMenu);
+  QAction* push = simMenu->addAction("Push Kiln Out of Band");
+  push->setObjectName("mnuPushOutOfBand");
+  push->setCheckable(true);
+  QObject::connect(push, &QAction::toggled, &window, [sim = &simulator](bool on) { app::ShiftKilnProgram(*sim, on ? 60 : 0); });
+  if (options.parser.isSet(options.push))
+    QTimer::singleShot(options.parser.value(options.push).toInt(), push, [push] { push->setChecked(true); });
+}
+
+// --monitor: monitoring on once start-up is done, the line watch sweeping at the interval.
+void StartMonitoring(ui::ConsoleWindow& window, ui::LineWatchBinding& binding, int intervalMs) {
+  window.findChild<QTimer*>("ProfileRunTimer")->setInterval(std::max(100, intervalMs));
+  // The monitor shows the line watch's readings: the sweep takes the interval (not kept).
+  ui::LineWatchOptions quick = binding.Options();
+  quick.watch.period = std::chrono::milliseconds(std::max(100, intervalMs));
+  binding.Apply(quick);
+  // Once start-up is done; the button then keeps the interval set here.
+  auto* once = new QObject(&window);
+  QObject::connect(&window, &ui::ConsoleWindow::commandsIdle, once, [&window, once] {
+    delete once;
+    window.findChild<QPushButton*>("MonitorRunStateButton")->click();
+  });
+}
+
+// --screenshot: the window saved once start-up is done (or once the trend has --readings points), then the end.
+void SaveScreenshotWhenReady(ui::ConsoleWindow& window, const Options& options,
+                             std::chrono::steady_clock::time_point started) {
+  const QCommandLineParser& parser = options.parser;
+  const QString file = parser.value(options.screenshot);
+  if (parser.isSet(options.readings)) {
+    const std::size_t wanted = std::max(1, parser.value(options.readings).toInt());
+    QObject::connect(window.Trend(), &ui::TrendView::pointAdded, &window, [&window, file, wanted] {
+      if (window.Trend()->PointCount() != wanted) return;
+      const bool saved = window.grab().save(file, "PNG");
+      std::cerr << (saved ? "saved " : "could not save ") << file.toStdString() << "\n";
+      QApplication::exit(saved ? 0 : 1);
+    });
+    return;
+  }
+  auto since = [started] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  };
+  // The first pass of the event loop paints the window: that is when a user sees it.
+  QTimer::singleShot(0, &window, [since] { std::cerr << "window shown after " << since() << " ms\n"; });
+  QObject::connect(&window, &ui::ConsoleWindow::commandsIdle, &window, [&window, file, since] {
+    std::cerr << "start-up reading done after " << since() << " ms\n";
+    // Let the posted read-outs paint before the grab.
+    QTimer::singleShot(200, &window, [&window, file] {
+      const bool saved = window.grab().save(file, "PNG");
+      std::cerr << (saved ? "saved " : "could not save ") << file.toStdString() << "\n";
+      QApplication::exit(saved ? 0 : 1);
+    });
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,72 +254,35 @@ int main(int argc, char** argv) {
   Options options;
   options.parser.process(application);
   const QCommandLineParser& parser = options.parser;
-  const QCommandLineOption& homeOption = options.home;
-  const QCommandLineOption& simulateOption = options.simulate;
-  const QCommandLineOption& portOption = options.port;
-  const QCommandLineOption& screenshotOption = options.screenshot;
-  const QCommandLineOption& editorOption = options.editor;
-  const QCommandLineOption& logOption = options.log;
-  const QCommandLineOption& speedOption = options.speed;
-  const QCommandLineOption& monitorOption = options.monitor;
-  const QCommandLineOption& readingsOption = options.readings;
-  const QCommandLineOption& pushOption = options.push;
+  const bool quiet = parser.isSet(options.screenshot);
 
-  AppFolder folder(parser.isSet(homeOption) ? std::filesystem::path(parser.value(homeOption).toStdString())
-                                            : AppFolder::DefaultRoot());
+  AppFolder folder(parser.isSet(options.home) ? std::filesystem::path(parser.value(options.home).toStdString())
+                                              : AppFolder::DefaultRoot());
   const store::HomeReport home = store::PrepareHome(folder);
-  if (!home.fatal.ok()) return app::StartupFailure(home.fatal.message(), parser.isSet(screenshotOption));
+  if (!home.fatal.ok()) return app::StartupFailure(home.fatal.message(), quiet);
   std::vector<std::string> problems = home.problems;
   ui::ChartView::SetStartFolder(QString::fromStdString(folder.Root().string()));  // then where the user saves
-  if (parser.isSet(editorOption))
-    return app::RunEditorOnly(folder, problems, parser.positionalArguments(), parser.value(logOption),
-                              parser.value(screenshotOption));
+  if (parser.isSet(options.editor))
+    return app::RunEditorOnly(folder, problems, parser.positionalArguments(), parser.value(options.log),
+                              parser.value(options.screenshot));
   store::ConfigStore store(folder.ConfigDatabase());
-  if (!store.OpenStatus().ok()) return app::StartupFailure(store.OpenStatus().message(), parser.isSet(screenshotOption));
-
-  const bool simulated = parser.isSet(simulateOption);
-  std::unique_ptr<sim::SimulatedLine> simulator;
-  std::string device;
-  if (simulated) {
-    std::string why;
-    simulator = app::StartDemoLine(why, parser.isSet(speedOption) ? parser.value(speedOption).toDouble() : 60);
-    if (simulator) {
-      device = simulator->DevicePath();
-      if (Status seeded = app::SeedDemoChannels(store, *simulator, folder); !seeded)
-        problems.push_back("The simulated controllers could not be stored in " + folder.ConfigDatabase().string() + ": " +
-                           seeded.message());
-      app::SeedDemoProfiles(folder);
-    } else {
-      problems.push_back("The simulated line could not start: " + why);
-    }
-  } else if (parser.isSet(portOption)) {
-    device = parser.value(portOption).toStdString();
-  }
+  if (!store.OpenStatus().ok()) return app::StartupFailure(store.OpenStatus().message(), quiet);
 
   link::ModbusRtuLine line;
-  bool storedDeviceGone = false;
-  if (!device.empty()) {
-    if (auto opened = line.Open(device); !opened.ok()) problems.push_back(opened.message);
-  } else if (!simulated) {
-    // Without --port the device chosen in the port set-up is used.
-    if (auto opened = console::OpenStoredPort(store, line); opened && !opened->ok()) {
-      problems.push_back(opened->message);
-      storedDeviceGone = true;
-    }
-    device = line.DevicePath();
-  }
+  LineChoice chosen = OpenLine(options, folder, store, line, problems);
+  const bool simulated = parser.isSet(options.simulate);
 
   // One command thread for every window: their exchanges never interleave on the line.
   ui::CommandRunner runner;
   const QString places = ui::PlacementFile(QString::fromStdString(folder.Setup().string()));
   ui::ConsoleWindow window(
-      {simulated, QString::fromStdString(device), QString::fromStdString(folder.Profiles().string()), places}, runner);
-  console::Console console(folder, store, line, window.View(),
-                           {simulated || parser.isSet(portOption), simulated});
+      {simulated, QString::fromStdString(chosen.device), QString::fromStdString(folder.Profiles().string()), places},
+      runner);
+  console::Console console(folder, store, line, window.View(), {simulated || parser.isSet(options.port), simulated});
   ui::PortSetupWindow portWindow(runner, &window, places);
   portWindow.setWindowFlag(Qt::Window);
   console::PortSetup portSetup(store, line, portWindow);
-  if (simulator) portSetup.SetSimulatedDevice(device);
+  if (chosen.simulator) portSetup.SetSimulatedDevice(chosen.device);
   portWindow.Bind(portSetup);
   ui::ChannelMapWindow mapWindow(runner, &window, places);
   mapWindow.setWindowFlag(Qt::Window);
@@ -228,35 +292,23 @@ int main(int argc, char** argv) {
   window.AddToolWindow("mnuSetupCommPort", &portWindow);
   window.AddToolWindow("mnuChannelMap", &mapWindow);
 
-  // On the simulated line, answering the start-code box stands for the operator's keys.
-  if (simulator)
-    console.RunControls().SetFrontPanelStart([sim = simulator.get()](std::uint8_t address) { sim->FrontPanelStart(address); });
-
   // The line watch: every mapped controller read in turn between commands, on the one line;
   // the overview docks on the console. The binding belongs to the window.
   watch::LineWatch lineWatch(folder, store, line);
   auto* lineWatchBinding = new ui::LineWatchBinding(window, console, lineWatch, folder);
   new ui::LoadsBinding(window, folder);  // the line watch records the loads; the window asks and lists
-  if (simulator) {
-    // The demo's fault, kept out of the line's I/O path: the simulator is told directly.
-    auto* simMenu = new QMenu("Simulated Line", &window);
-    simMenu->setObjectName("mnuSimulatedLine");
-    window.menuBar()->insertMenu(window.findChild<QAction*>("mnuExit"), simMenu);
-    QAction* push = simMenu->addAction("Push Kiln Out of Band");
-    push->setObjectName("mnuPushOutOfBand");
-    push->setCheckable(true);
-    QObject::connect(push, &QAction::toggled, &window,
-                     [sim = simulator.get()](bool on) { app::ShiftKilnProgram(*sim, on ? 60 : 0); });
-    if (parser.isSet(pushOption))
-      QTimer::singleShot(parser.value(pushOption).toInt(), push, [push] { push->setChecked(true); });
+  if (chosen.simulator) {
+    // On the simulated line, answering the start-code box stands for the operator's keys.
+    console.RunControls().SetFrontPanelStart(
+        [sim = chosen.simulator.get()](std::uint8_t address) { sim->FrontPanelStart(address); });
+    AddSimulatedLineMenu(window, *chosen.simulator, options);
   }
   window.show();
   for (const auto& problem : problems) {
     std::cerr << problem << "\n";
-    if (!parser.isSet(screenshotOption)) QMessageBox::warning(&window, "Tarvel", QString::fromStdString(problem));
+    if (!quiet) QMessageBox::warning(&window, "Tarvel", QString::fromStdString(problem));
   }
-  // The adapter of the stored port has gone (unplugged, renamed): offer the set-up.
-  if (storedDeviceGone && !parser.isSet(screenshotOption) &&
+  if (chosen.storedDeviceGone && !quiet &&
       QMessageBox::question(&window, "Tarvel", "Open the Communications Port Setup to choose another port?") ==
           QMessageBox::Yes)
     portWindow.show();
@@ -270,50 +322,12 @@ int main(int argc, char** argv) {
     editor->raise();
     editor->activateWindow();
   });
-
-  if (parser.isSet(monitorOption)) {
-    window.findChild<QTimer*>("ProfileRunTimer")->setInterval(std::max(100, parser.value(monitorOption).toInt()));
-    // The monitor shows the line watch's readings: the sweep takes the interval (not kept).
-    ui::LineWatchOptions quick = lineWatchBinding->Options();
-    quick.watch.period = std::chrono::milliseconds(std::max(100, parser.value(monitorOption).toInt()));
-    lineWatchBinding->Apply(quick);
-    // Once start-up is done; the button then keeps the interval set here.
-    auto* once = new QObject(&window);
-    QObject::connect(&window, &ui::ConsoleWindow::commandsIdle, once, [&window, once] {
-      delete once;
-      window.findChild<QPushButton*>("MonitorRunStateButton")->click();
-    });
-  }
-  if (parser.isSet(screenshotOption) && parser.isSet(readingsOption)) {
-    const QString file = parser.value(screenshotOption);
-    const std::size_t wanted = std::max(1, parser.value(readingsOption).toInt());
-    QObject::connect(window.Trend(), &ui::TrendView::pointAdded, &window, [&window, file, wanted] {
-      if (window.Trend()->PointCount() != wanted) return;
-      const bool saved = window.grab().save(file, "PNG");
-      std::cerr << (saved ? "saved " : "could not save ") << file.toStdString() << "\n";
-      QApplication::exit(saved ? 0 : 1);
-    });
-  } else if (parser.isSet(screenshotOption)) {
-    auto since = [started] {
-      return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-    };
-    // The first pass of the event loop paints the window: that is when a user sees it.
-    QTimer::singleShot(0, &window, [since] { std::cerr << "window shown after " << since() << " ms\n"; });
-    const QString file = parser.value(screenshotOption);
-    QObject::connect(&window, &ui::ConsoleWindow::commandsIdle, &window, [&window, file, since] {
-      std::cerr << "start-up reading done after " << since() << " ms\n";
-      // Let the posted read-outs paint before the grab.
-      QTimer::singleShot(200, &window, [&window, file] {
-        const bool saved = window.grab().save(file, "PNG");
-        std::cerr << (saved ? "saved " : "could not save ") << file.toStdString() << "\n";
-        QApplication::exit(saved ? 0 : 1);
-      });
-    });
-  }
+  if (parser.isSet(options.monitor)) StartMonitoring(window, *lineWatchBinding, parser.value(options.monitor).toInt());
+  if (quiet) SaveScreenshotWhenReady(window, options, started);
 
   const int exitCode = QApplication::exec();
   runner.Shutdown();  // the exchange in progress ends before the line goes
   line.Close();
-  simulator.reset();
+  chosen.simulator.reset();
   return exitCode;
 }

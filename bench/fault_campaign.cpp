@@ -299,10 +299,10 @@ class Campaign {
     if (verb == 0) {
       name = "p" + std::to_string(random_() % 7) + ".txt";
       const auto file = tarvel::bench::WriteProfile(folder_, name, steps, random_);
-      console_->Compiler().OpenProfile(file);
-      console_->Compiler().SetStartStepText(std::to_string(first));
-      console_->Compiler().Compile();
-      program = console_->Compiler().Compiled().steps;
+      console_->Program().OpenProfile(file);
+      console_->Program().SetStartStepText(std::to_string(first));
+      console_->Program().BuildProgram();
+      program = console_->Program().Compiled().steps;
       args.insert(args.end(), {"upload", "1", file.string(), std::to_string(first), "--yes"});
       exchanges = 4 + 6 * steps;  // the probe, the reads beside the range, the writes, the read-back
       for (const auto& row : log) {
@@ -353,9 +353,9 @@ class Campaign {
         const int first = 1 + static_cast<int>(random_() % (65 - steps));
         const std::string name = "p" + std::to_string(random_() % 7) + ".txt";
         const auto file = tarvel::bench::WriteProfile(folder_, name, steps, random_);
-        console.Compiler().OpenProfile(file);
-        console.Compiler().SetStartStepText(std::to_string(first));
-        console.Compiler().Compile();
+        console.Program().OpenProfile(file);
+        console.Program().SetStartStepText(std::to_string(first));
+        console.Program().BuildProgram();
         // It may clear the ranges of the entries it replaces, and writes its own.
         for (const auto& row : log) {
           const auto words = StepWords(row.start, row.stop, {1, 2, 3});
@@ -363,7 +363,7 @@ class Campaign {
         }
         const auto own = StepWords(first, first + steps - 1, {1, 2, 3});
         allowed.insert(own.begin(), own.end());
-        const auto program = console.Compiler().Compiled().steps;
+        const auto program = console.Program().Compiled().steps;
         const bool logged = console.ProfileUpload().Run({name, std::to_string(first), "SV"}).logged;
         if (logged) compiledOf_[name] = program;
         holds = [=, this] {
@@ -527,10 +527,10 @@ class Campaign {
     if (variant == 2) table.at(3, tarvel::profile::kStartTemp) = "901";  // never an End Temp of WriteProfile
     (void)tarvel::profile::SaveProfileText(file, tarvel::profile::BuildProfileText(table, {}));
     auto& console = *console_;
-    console.Compiler().OpenProfile(file);
-    console.Compiler().SetStartStepText(std::to_string(1 + random_() % 60));
-    console.Compiler().Compile();
-    const bool compiled = console.Compiler().ProfileCompiled();
+    console.Program().OpenProfile(file);
+    console.Program().SetStartStepText(std::to_string(1 + random_() % 60));
+    console.Program().BuildProgram();
+    const bool compiled = console.Program().ProfileCompiled();
     const bool logged = console.ProfileUpload().Run({"forged.txt", std::to_string(1 + random_() % 60), "SV"}).logged;
     holds = [] { return std::string("a forged profile was compiled or uploaded"); };
     return compiled || logged;

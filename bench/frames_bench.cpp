@@ -105,9 +105,9 @@ bool Upload(int rounds, int maxRead) {
   tarvel::console::Console console(folder, store, line, view, {true, true});
   console.Selection().LoadChannelLists();
   console.Selection().SelectIndex(0);
-  console.Compiler().OpenProfile(file);
-  console.Compiler().SetStartStepText("1");
-  console.Compiler().Compile();
+  console.Program().OpenProfile(file);
+  console.Program().SetStartStepText("1");
+  console.Program().BuildProgram();
   for (int round = -1; round < rounds; ++round) {
     (void)store.DeleteLogEntry(1, "bench.txt");
     PastCopies(line);

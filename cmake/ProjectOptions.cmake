@@ -10,6 +10,15 @@ if(TARVEL_SANITIZE)
   target_link_options(tarvel_options INTERFACE -fsanitize=address,undefined)
 endif()
 
+# The threads of the command runner, the sweep, the publisher and the service.
+if(TARVEL_TSAN)
+  if(TARVEL_SANITIZE)
+    message(FATAL_ERROR "TARVEL_TSAN and TARVEL_SANITIZE cannot be combined")
+  endif()
+  target_compile_options(tarvel_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(tarvel_options INTERFACE -fsanitize=thread)
+endif()
+
 # Every library is instrumented for coverage so libFuzzer can steer; only the fuzz targets
 # link the fuzzer's main.
 if(TARVEL_FUZZ)

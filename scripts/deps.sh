@@ -11,7 +11,7 @@ PACKAGES=(
   libcpp-httplib-dev zlib1g-dev libbrotli-dev libsystemd-dev curl
   libmosquitto-dev mosquitto mosquitto-clients
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   xvfb xauth ccache
   dpkg-dev file desktop-file-utils appstream man-db groff-base librsvg2-bin
   # A Modbus slave we did not write, on a virtual null-modem pair: the independent slave tests.

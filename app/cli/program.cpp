@@ -6,7 +6,7 @@
 #include "cli/args.h"
 #include "cli/cli.h"
 #include "cli/console_host.h"
-#include "console/compile.h"
+#include "console/profile_program.h"
 #include "console/sensor_range.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
@@ -48,7 +48,7 @@ int Compile(Context& ctx, const std::string& file, int start) {
     ctx.err << checks.text << "Error: " << file << " does not pass the profile checks: nothing is compiled\n";
     return kExitFailed;
   }
-  const auto program = console::CompileProfile(table, settings, start);
+  const auto program = console::StepsOfProfile(table, settings, start);
   for (std::size_t j = 0; j < program.steps.size(); ++j) {
     const auto& s = program.steps[j];
     ctx.out << start + static_cast<int>(j) << " " << s.pidSet << " " << s.duration << " " << s.temperature << "\n";
@@ -88,11 +88,11 @@ int Upload(Context& ctx, const Args& plain, bool yes, const std::string& progres
   std::filesystem::path file = plain[1];
   std::error_code ec;
   if (!file.has_parent_path() && !std::filesystem::exists(file, ec)) file = ctx.folder.Profiles() / file;
-  if (!console.Compiler().OpenProfile(file)) return kExitFailed;
-  console.Compiler().SetStartStepText(plain[2]);
-  console.Compiler().Compile();
-  if (!console.Compiler().ProfileCompiled()) return kExitFailed;  // the checks said why
-  auto result = console.ProfileUpload().Run({console.Compiler().Loaded().name, plain[2], progression});
+  if (!console.Program().OpenProfile(file)) return kExitFailed;
+  console.Program().SetStartStepText(plain[2]);
+  console.Program().BuildProgram();
+  if (!console.Program().ProfileCompiled()) return kExitFailed;  // the checks said why
+  auto result = console.ProfileUpload().Run({console.Program().Loaded().name, plain[2], progression});
   return result.logged ? kExitOk : kExitFailed;
 }
 

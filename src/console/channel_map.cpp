@@ -275,38 +275,27 @@ bool ChannelMap::ChangeAddress(const std::string& currentText, const std::string
   }
   if (!EnsureLineOpen()) return false;
 
-  // Two units on one address would answer together: refuse an address anyone answers to.
-  const TargetCheck taken = CheckTargetFree(line_, next);
-  if (taken.state == TargetState::Unknown) {
-    Display("Error: " + std::string(link::Describe(taken.outcome)));
-    return false;
+  const controller::AddressChange change = controller::ChangeAddress(store_, line_, current, next);
+  switch (change.stop) {
+    case controller::ChangeStop::LineCannotTell:
+      Display("Error: " + std::string(link::Describe(change.probe)));
+      return false;
+    case controller::ChangeStop::TargetTaken:
+      Display("Target address is already used by a unit on the line");
+      Display("Choose a different target address");
+      return false;
+    case controller::ChangeStop::NotRecorded:
+      Display("Error: the address change could not be recorded: " + change.refusal);
+      Display("Nothing was sent to the unit");
+      return false;
+    case controller::ChangeStop::None:
+      break;
   }
-  if (taken.state == TargetState::Taken) {
-    Display("Target address is already used by a unit on the line");
-    Display("Choose a different target address");
-    return false;
-  }
-
-  // The change is recorded before the unit is asked, so that a start after a kill or a lost
-  // reply finds it and asks both addresses.
-  if (Status recorded = store_.RecordAddressChange(current, next); !recorded) {
-    Display("Error: the address change could not be recorded: " + recorded.message());
-    Display("Nothing was sent to the unit");
-    return false;
-  }
-  link::CommandSet commands(line_);
-  // A lost confirmation does not mean a refused change: both addresses are asked.
-  const bool confirmed =
-      commands.WriteUnitAddress(static_cast<std::uint8_t>(current), static_cast<std::uint8_t>(next)) == Outcome::Ok;
-  std::vector<std::string> told;
-  const AddressFate fate = ResolveAddressChange(store_, line_, current, next,
-                                                [&told](const std::string& text) { told.push_back(text); }, confirmed);
-  const bool moved = fate == AddressFate::Moved || (confirmed && fate == AddressFate::Unresolved);
-  Display(moved ? "Unit at " + currentText + " set to new address at " + newText
-                : "Error: Cound not set unit at " + currentText + " to new address " + newText);
-  for (const auto& text : told) Display(text);
+  Display(change.Taken() ? "Unit at " + currentText + " set to new address at " + newText
+                         : "Error: Cound not set unit at " + currentText + " to new address " + newText);
+  SayResolution(change.resolution, current, next, [this](const std::string& text) { Display(text); });
   RefreshChannelMapGrid();
-  return fate == AddressFate::Moved;
+  return change.resolution.fate == controller::AddressFate::Moved;
 }
 
 }  // namespace tarvel::console

@@ -16,8 +16,8 @@ Console::Console(AppFolder folder, store::ConfigStore& store, link::Line& line, 
       log_(context_, selection_, memory_),
       monitor_(context_, selection_, memory_, log_),
       settings_(context_, selection_),
-      compilation_(context_, selection_, memory_),
-      upload_(context_, selection_, memory_, log_, compilation_),
+      program_(context_, selection_, memory_),
+      upload_(context_, selection_, memory_, log_, program_),
       run_(context_, selection_, memory_, log_, monitor_, settings_) {
   monitor_.OnReading([this](std::uint8_t address, const RunStateReading& reading) {
     if (!reading.complete()) return recorder_.Lost();

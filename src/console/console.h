@@ -1,6 +1,6 @@
 #pragma once
 // console: the main console, which holds its workflow rooms -- channel selection, memory map,
-// profile log, monitoring, settings, compilation, upload, run control -- sharing one Context.
+// profile log, monitoring, settings, profile program, upload, run control -- sharing one Context.
 // Callers reach a workflow through its room's accessor; start-up, activation and the loading of
 // a channel, which touch every room, live here.
 // Qt-free: it speaks to a ConsoleView. Every call runs on one thread at a time (the GUI's
@@ -12,7 +12,7 @@
 #include <string>
 
 #include "console/channel_selection.h"
-#include "console/compile.h"
+#include "console/profile_program.h"
 #include "console/context.h"
 #include "console/memory_map.h"
 #include "console/monitor.h"
@@ -44,7 +44,7 @@ class Console {
   ProfileLog& Log() { return log_; }
   Monitor& RunMonitor() { return monitor_; }
   Settings& ControllerSettings() { return settings_; }
-  Compilation& Compiler() { return compilation_; }
+  ProfileProgram& Program() { return program_; }
   Upload& ProfileUpload() { return upload_; }
   RunControl& RunControls() { return run_; }
 
@@ -88,7 +88,7 @@ class Console {
   ProfileLog log_;
   Monitor monitor_;
   Settings settings_;
-  Compilation compilation_;
+  ProfileProgram program_;
   Upload upload_;
   RunControl run_;
   controller::RunRecorder recorder_{context_};

@@ -166,8 +166,13 @@ bool RunControl::ReadStepsForPoint(std::uint8_t address, int segment) {
 // --- jump
 
 bool RunControl::JumpToSegmentPoint(const std::string& segmentText, const std::string& timeText) {
+  return Act(RunAction::Jump, [&] { return JumpPointSteps(segmentText, timeText); });
+}
+
+bool RunControl::JumpPointSteps(const std::string& segmentText, const std::string& timeText) {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
+  last_.address = *address;
   if (!IsNumber(segmentText)) {
     context_.Display("Segment number entered is not a number");
     return false;
@@ -199,10 +204,11 @@ bool RunControl::JumpToSegmentPoint(const std::string& segmentText, const std::s
   return JumpTo(*segment, *time);
 }
 
-bool RunControl::JumpTo(int segment, int time) {
+bool RunControl::JumpSteps(int segment, int time) {
   context_.ClearDisplay();
   auto address = selection_.CurrentAddress();
   if (!address) return false;
+  last_.address = *address;
   // The steps the point needs are in the map, read if need be; all the store can refuse is
   // refused before the first write.
   if (segment >= 1 && segment < kJumpStep && !ReadStepsForPoint(*address, segment)) return false;
@@ -229,6 +235,7 @@ bool RunControl::JumpTo(int segment, int time) {
     if (sequence.ChangedAnything()) context_.Display("Start Profile puts back the program steps the jump changed");
     return false;
   }
+  last_.jumpPoint = {segment, time};
   context_.view.SetLed(Led::Idle);
   context_.Display("Jump done executing");
   return true;

@@ -25,6 +25,28 @@ int RunModeCode(const std::string& progressionType, const std::string& timeScale
   return (progressionType == "PV" ? 2 : 0) + (timeScaleType == "S" ? 1 : 2);
 }
 
+// --- the actions and their results
+
+bool RunControl::Act(RunAction action, const std::function<bool()>& steps) {
+  if (acting_ > 0) return steps();
+  last_ = RunActionResult{};
+  last_.action = action;
+  ++acting_;
+  last_.done = steps();
+  --acting_;
+  return last_.done;
+}
+
+bool RunControl::SelectRunProfile(int row) { return Act(RunAction::Select, [&] { return SelectSteps(row); }); }
+bool RunControl::UploadProgramLimits(const std::string& lowText, const std::string& highText) {
+  return Act(RunAction::ProgramLimits, [&] { return UploadLimitsSteps(lowText, highText); });
+}
+bool RunControl::StartProfile() { return Act(RunAction::Start, [&] { return StartSteps(); }); }
+bool RunControl::PauseProfile() { return Act(RunAction::Pause, [&] { return PauseSteps(); }); }
+bool RunControl::RestartProfile() { return Act(RunAction::Restart, [&] { return RestartSteps(); }); }
+bool RunControl::JumpTo(int segment, int time) { return Act(RunAction::Jump, [&] { return JumpSteps(segment, time); }); }
+bool RunControl::SetRunMode() { return Act(RunAction::SetMode, [&] { return SetModeSteps(); }); }
+
 // --- stored selection and restart state
 
 std::optional<RestartState> RunControl::GetRestartState(std::uint8_t address) {
@@ -87,12 +109,13 @@ bool RunControl::UploadProgramLimits(Sequence& sequence, std::uint8_t address, i
         !sequence.ReadBack(address, "program limits", limits, Text(readLow.value) + " - " + Text(readHigh.value)))
       return false;
   }
+  last_.limits = {lowStep, highStep};
   context_.view.SetLed(Led::Idle);
   context_.Display("Profile selected for run. Program limits uploaded to controller");
   return true;
 }
 
-bool RunControl::UploadProgramLimits(const std::string& lowText, const std::string& highText) {
+bool RunControl::UploadLimitsSteps(const std::string& lowText, const std::string& highText) {
   // Checked before anything is sent: the controller would run whatever range it is given.
   auto low = WholeStep(lowText);
   auto high = WholeStep(highText);
@@ -106,6 +129,7 @@ bool RunControl::UploadProgramLimits(const std::string& lowText, const std::stri
   }
   auto address = selection_.CurrentAddress();
   if (!address) return false;
+  last_.address = *address;
   Exchanges exchanges(context_, 4);
   Sequence sequence(context_, "Program limits upload");
   return UploadProgramLimits(sequence, *address, *low, *high);
@@ -113,15 +137,17 @@ bool RunControl::UploadProgramLimits(const std::string& lowText, const std::stri
 
 // --- select, start, pause, restart
 
-bool RunControl::SelectRunProfile(int row) {
+bool RunControl::SelectSteps(int row) {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
+  last_.address = *address;
   const auto& rows = log_.Rows();
   if (row < 1 || row > static_cast<int>(rows.size())) {
     context_.Display("Highlight a profile in the Profile Log, then click SELECT PROFILE");
     return false;
   }
   const store::LogRow entry = rows[row - 1];
+  last_.profile = entry.profileName;
   context_.Display("Profile: " + entry.profileName + " - will be selected upon confirmation");
   log_.Highlight(row, 1, RowMark::LogEntry, true);
   if (!context_.view.Confirm("Run State Parameters Change",
@@ -177,14 +203,18 @@ bool RunControl::WriteRunModeChecked(Sequence& sequence, std::uint8_t address, i
                       "run mode", Text(mode)))
     return false;
   auto back = commands.ReadPair(address, link::reg::kRunMode);
-  return sequence.Read(back.outcome, "the run mode back") &&
-         sequence.ReadBack(address, "run mode", Text(mode), Text(link::ByteOf(back.value.first))) &&
-         sequence.ReadBack(address, "low step beside the run mode", Text(lowStep), Text(link::ByteOf(back.value.second)));
+  if (!sequence.Read(back.outcome, "the run mode back") ||
+      !sequence.ReadBack(address, "run mode", Text(mode), Text(link::ByteOf(back.value.first))) ||
+      !sequence.ReadBack(address, "low step beside the run mode", Text(lowStep), Text(link::ByteOf(back.value.second))))
+    return false;
+  last_.modeAfter = mode;
+  return true;
 }
 
-bool RunControl::StartProfile() {
+bool RunControl::StartSteps() {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
+  last_.address = *address;
   context_.ClearDisplay();
   Exchanges exchanges(context_, 2 + 1 + 2 + 2 + 4 * ModifiedCount(*address));
   if (const LogMatch match = log_.MarkLogEntryOfProgramLimits(); match != LogMatch::Found) {
@@ -200,6 +230,7 @@ bool RunControl::StartProfile() {
   auto found = context_.store.LogEntryByRange(*address, context_.programLowStep, context_.programHighStep);
   if (!found.ok() || !found->has_value()) return false;
   const store::LogRow entry = **found;
+  last_.profile = entry.profileName;
 
   context_.Display("Profile: " + entry.profileName + " - will be started");
   memory_.HighlightProgramRange(entry.start, entry.stop - entry.start + 1);
@@ -212,6 +243,7 @@ bool RunControl::StartProfile() {
   if (!sequence.Write(commands.WriteRunMode(*address, 0, static_cast<std::uint8_t>(context_.programLowStep)),
                       "run mode", "0"))
     return false;
+  last_.modeAfter = 0;
   monitor_.SetSelectedRunMode(0);
   context_.view.SetLed(Led::Idle);
 
@@ -258,9 +290,10 @@ bool RunControl::StartProfile() {
   return true;
 }
 
-bool RunControl::PauseProfile() {
+bool RunControl::PauseSteps() {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
+  last_.address = *address;
   if (context_.selectedRunMode == 0) {
     context_.Display("Profile already paused");
     return false;
@@ -280,13 +313,15 @@ bool RunControl::PauseProfile() {
     return false;
   }
   const int setPoint = reading.profileSetPoint.value;
+  if (reading.runMode.ok()) last_.modeBefore = reading.runMode.value;
   context_.view.SetLed(Led::Busy);
   // The set value is read first (its neighbour goes with the write; an equal one needs none):
   // when that read fails, the user reads that nothing was written.
   auto& commands = context_.commands;
   auto present = commands.ReadPair(*address, link::reg::kSetValue);
   if (!sequence.Read(present.outcome, "the set value")) return false;
-  if (link::DecodeSigned(present.value.first) != setPoint) {
+  last_.setValueBefore = link::DecodeSigned(present.value.first);
+  if (*last_.setValueBefore != setPoint) {
     if (!sequence.Write(commands.WriteSetValue(*address, static_cast<std::int16_t>(setPoint), present.value.second),
                         "set value", Text(setPoint)))
       return false;
@@ -295,6 +330,7 @@ bool RunControl::PauseProfile() {
         !sequence.ReadBack(*address, "set value", Text(setPoint), Text(held.value)))
       return false;
   }
+  last_.setValueAfter = setPoint;
   // The low step beside the run mode as the reading found it, else as read just now.
   std::uint8_t lowStep = reading.programLowStep.value;
   if (!reading.programLowStep.ok()) {
@@ -309,9 +345,10 @@ bool RunControl::PauseProfile() {
   return true;
 }
 
-bool RunControl::RestartProfile() {
+bool RunControl::RestartSteps() {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
+  last_.address = *address;
   if (context_.selectedRunMode != 0) {
     context_.Display("Profile is already executing");
     return false;
@@ -352,9 +389,10 @@ bool RunControl::RestartProfile() {
 
 // --- run mode panel
 
-bool RunControl::SetRunMode() {
+bool RunControl::SetModeSteps() {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
+  last_.address = *address;
   const int mode = context_.selectedRunMode;
   Exchanges exchanges(context_, 2 + 9);
   Sequence sequence(context_, "Set Mode");
@@ -362,6 +400,7 @@ bool RunControl::SetRunMode() {
   // The low step beside the run mode is read first: a failed read writes nothing.
   auto beside = context_.commands.ReadPair(*address, link::reg::kRunMode);
   if (!sequence.Read(beside.outcome, "the low program step")) return false;
+  last_.modeBefore = link::ByteOf(beside.value.first);
   if (!sequence.Write(context_.commands.WriteRunMode(*address, static_cast<std::uint8_t>(mode),
                                                      link::ByteOf(beside.value.second)),
                       "run mode", Text(mode)))
@@ -371,6 +410,7 @@ bool RunControl::SetRunMode() {
   if (!sequence.Read(reading.runMode.outcome, "the run mode back", true) ||
       !sequence.ReadBack(*address, "run mode", Text(mode), Text(reading.runMode.value)))
     return false;
+  last_.modeAfter = mode;
   context_.Display("Controller run mode set");
   return true;
 }

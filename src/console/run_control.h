@@ -36,6 +36,22 @@ struct RestartState {
 
 class Sequence;
 
+// What one run-control action did, known in full in one place once it has ended
+// (RunControl::Act): which action on which controller, whether it did all it set out to do, and
+// the values it changed as read before and as written and read back. A value stays unset when
+// the action did not read it or stopped before it was written.
+enum class RunAction { Select, ProgramLimits, Start, Pause, Restart, Jump, SetMode };
+struct RunActionResult {
+  RunAction action = RunAction::Select;
+  std::uint8_t address = 0;  // 0: stopped before a controller was chosen
+  bool done = false;
+  std::string profile;                     // Select, Start: the log entry's profile
+  std::optional<std::pair<int, int>> limits;  // Select, ProgramLimits: low and high step written
+  std::optional<int> modeBefore, modeAfter;
+  std::optional<int> setValueBefore, setValueAfter;  // Pause: the set point it holds
+  std::optional<std::pair<int, int>> jumpPoint;      // Jump, Restart: segment and time jumped to
+};
+
 class RunControl {
  public:
   RunControl(Context& context, ChannelSelection& selection, MemoryMap& memory, ProfileLog& log, Monitor& monitor,
@@ -65,12 +81,27 @@ class RunControl {
   // "UpLoad Limits" with the texts of the Low Step and High Step boxes.
   bool UploadProgramLimits(const std::string& lowText, const std::string& highText);
 
+  // The result of the last action, once it has ended.
+  const RunActionResult& LastAction() const { return last_; }
+
   std::optional<RestartState> GetRestartState(std::uint8_t address);
   // The stored limits of the selection; a selection whose limits were being written when its
   // command stopped is settled first with those the controller holds (one read).
   std::optional<std::pair<int, int>> GetSavedProgramLimits(std::uint8_t address);
 
  private:
+  // Every public action runs its steps through here, and here its result is complete. An action
+  // run as a step of another (Restart's jump) adds to the outer one's result.
+  bool Act(RunAction action, const std::function<bool()>& steps);
+  bool SelectSteps(int row);
+  bool UploadLimitsSteps(const std::string& lowText, const std::string& highText);
+  bool StartSteps();
+  bool PauseSteps();
+  bool RestartSteps();
+  bool JumpPointSteps(const std::string& segmentText, const std::string& timeText);  // then JumpTo
+  bool JumpSteps(int segment, int time);
+  bool SetModeSteps();
+
   // scaleWord: the word beside the high step when known, else it is read first. verify: the
   // limits are read back (the jump reads its own back at its end).
   bool UploadProgramLimits(Sequence& sequence, std::uint8_t address, int lowStep, int highStep,
@@ -112,6 +143,8 @@ class RunControl {
   Monitor& monitor_;
   Settings& settings_;
   std::function<void(std::uint8_t)> frontPanelStart_;
+  RunActionResult last_;
+  int acting_ = 0;  // nesting of Act
 };
 
 }  // namespace tarvel::console

@@ -56,7 +56,7 @@ UploadResult Upload::Run(const UploadInput& input) {
     return result;
   }
 
-  const int count = static_cast<int>(compilation_.Compiled().steps.size());
+  const int count = static_cast<int>(program_.Compiled().steps.size());
   // Announced: the probe, the clears of an old copy and of overlaps are not known yet, then
   // the writes and reads of the range with the frames the controller is known to answer.
   const link::FrameUse frames = context_.FramesFor(*address);
@@ -75,26 +75,26 @@ bool Upload::Checked(std::uint8_t address, const UploadInput& input, int& start,
     return false;
   }
   context_.view.SetLed(Led::Idle);
-  if (!compilation_.ProfileCompiled()) {
+  if (!program_.ProfileCompiled()) {
     context_.Display("Error: You have not yet compiled the profile");
     context_.Display("Exiting upload process with no upload occurring");
     return false;
   }
   // The grid holds another profile's program: logged under this name, it would be a lie.
-  if (!compilation_.CompiledFor(input.profileName)) {
-    context_.Display("Error: The compiled program was compiled for " + compilation_.Compiled().profileName + ", not " +
+  if (!program_.CompiledFor(input.profileName)) {
+    context_.Display("Error: The compiled program was compiled for " + program_.Compiled().profileName + ", not " +
                      input.profileName + ": compile " + input.profileName + " first");
     context_.Display("Exiting upload process with no upload occurring");
     return false;
   }
 
   // The checks of profile check once more, on what is about to be written.
-  if (!compilation_.PassesChecks()) {
+  if (!program_.PassesChecks()) {
     context_.Display("Exiting upload process with no upload occurring");
     return false;
   }
   // The range is checked before anything is cleared or logged: a refused upload changes nothing.
-  const int count = static_cast<int>(compilation_.Compiled().steps.size());
+  const int count = static_cast<int>(program_.Compiled().steps.size());
   if (!CheckRange(input.startStepText, count, start, last)) return false;
   if (!ConfirmOverRunningProgram(address, start, last)) {
     context_.Display("Upload cancelled: nothing was written");
@@ -130,7 +130,7 @@ bool Upload::MadeRoom(std::uint8_t address, const std::string& name, int start, 
 }
 
 bool Upload::Written(std::uint8_t address, const std::string& name, int start, int last) {
-  const std::string& sensor = compilation_.Loaded().sensor;
+  const std::string& sensor = program_.Loaded().sensor;
   store::SensorMenu menu(context_.folder.SensorMenuDatabase());
   if (auto row = menu.ByCaption(sensor); !row.ok() || !row->has_value())
     context_.Display("Sensor type " + sensor + " is not a recognized type for this controller");
@@ -145,7 +145,7 @@ bool Upload::Written(std::uint8_t address, const std::string& name, int start, i
   context_.view.SetLed(Led::Busy);
   link::FrameUse frames = context_.FramesFor(address);  // a clear above may have learnt
   link::TransferFault fault =
-      link::WriteStepRange(context_.commands, address, start, compilation_.Compiled().steps, frames);
+      link::WriteStepRange(context_.commands, address, start, program_.Compiled().steps, frames);
   context_.Learnt(address, frames);
   if (fault.ok()) return true;
 
@@ -188,7 +188,7 @@ UploadResult Upload::VerifiedAndLogged(std::uint8_t address, const UploadInput& 
     return NotLogged(address, result);
   }
   context_.Display("Controller memory range downloaded");
-  const CompiledProgram& program = compilation_.Compiled();
+  const CompiledProgram& program = program_.Compiled();
   result.mismatches = link::CompareSteps(start, program.steps, *readBack);
   if (!result.mismatches.empty()) {
     // The map shows what the controller holds; the log keeps no entry for it.
@@ -207,7 +207,7 @@ UploadResult Upload::VerifiedAndLogged(std::uint8_t address, const UploadInput& 
     const auto& s = (*readBack)[i];
     rows.push_back({address, start + static_cast<int>(i), s.duration, s.temperature, s.pidSet, 0});
   }
-  const LoadedProfile& loaded = compilation_.Loaded();
+  const LoadedProfile& loaded = program_.Loaded();
   const store::LogRow entry{address,        input.profileName, start, last, loaded.sensor, loaded.temperatureScale,
                             loaded.timeScale, input.progression};
   result.logged = Recorded(context_, context_.store.RecordUpload(address, rows, entry),

@@ -3,13 +3,13 @@
 // (their steps marked before the first one), the read-back compared word by word with the
 // compiled program, and the profile log entry, stored together with the read-back and only
 // when the controller holds exactly the compiled program.
-// Depends on the console context, selection, memory map, profile log and compilation.
+// Depends on the console context, selection, memory map, profile log and profile program.
 
 #include <string>
 #include <vector>
 
 #include "console/channel_selection.h"
-#include "console/compile.h"
+#include "console/profile_program.h"
 #include "console/context.h"
 #include "console/memory_map.h"
 #include "console/profile_log.h"
@@ -32,8 +32,8 @@ struct UploadResult {
 class Upload {
  public:
   Upload(Context& context, ChannelSelection& selection, MemoryMap& memory, ProfileLog& log,
-         Compilation& compilation)
-      : context_(context), selection_(selection), memory_(memory), log_(log), compilation_(compilation) {}
+         ProfileProgram& program)
+      : context_(context), selection_(selection), memory_(memory), log_(log), program_(program) {}
 
   UploadResult Run(const UploadInput& input);
 
@@ -60,7 +60,7 @@ class Upload {
   ChannelSelection& selection_;
   MemoryMap& memory_;
   ProfileLog& log_;
-  Compilation& compilation_;
+  ProfileProgram& program_;
 };
 
 

@@ -9,10 +9,10 @@ bool RunOnMember(Console& console, const ZoneCommand& command) {
   RunControl& run = console.RunControls();
   switch (command.verb) {
     case ZoneVerb::Upload: {
-      if (!console.Compiler().OpenProfile(command.profile)) return false;
-      console.Compiler().SetStartStepText(command.startStep);
-      console.Compiler().Compile();
-      return console.ProfileUpload().Run({console.Compiler().Loaded().name, command.startStep, command.progression}).logged;
+      if (!console.Program().OpenProfile(command.profile)) return false;
+      console.Program().SetStartStepText(command.startStep);
+      console.Program().BuildProgram();
+      return console.ProfileUpload().Run({console.Program().Loaded().name, command.startStep, command.progression}).logged;
     }
     case ZoneVerb::Select: {
       const auto& rows = console.Log().Rows();

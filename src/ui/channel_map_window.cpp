@@ -55,7 +55,22 @@ ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent, QStri
     : QMainWindow(parent), runner_(runner), placementFile_(std::move(placementFile)) {
   setObjectName("ChannelManagementInterface");
   setWindowTitle("Channel Installation and Management");
+  BuildMenus();
+  // The map on the left, the tools and messages on the right; a splitter between them.
+  split_ = new QSplitter(Qt::Horizontal);
+  split_->setObjectName("ChannelMapSplitter");
+  split_->setChildrenCollapsible(false);
+  split_->addWidget(Framed("Channel Unit Address Map", BuildMap()));
+  split_->addWidget(BuildTools());
+  split_->setStretchFactor(0, 1);
+  split_->setStretchFactor(1, 1);
+  setCentralWidget(split_);
+  RestorePlacement(this, placementFile_, QSize(1100, 600));
+  commandWidgets_ = {grid_, addRow_, deleteRow_, clearMap_, scan_, change_};
+  Connect();
+}
 
+void ChannelMapWindow::BuildMenus() {
   auto* file = menuBar()->addMenu("File");
   file->setObjectName("mnuFile");
   auto* openMenuFile = file->addAction("Open Menu File");
@@ -67,11 +82,14 @@ ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent, QStri
                                                         "Database (*.db)");
     Command([path = chosen.toStdString()](auto& m) { m.OpenChannelMapDatabase(path); });
   });
-  menuBar()->addAction("Comm Port")->setObjectName("mnuSetupCommPort");
+  commPort_ = menuBar()->addAction("Comm Port");
+  commPort_->setObjectName("mnuSetupCommPort");
   auto* exit = menuBar()->addAction("Exit");
   exit->setObjectName("mnuExit");
   connect(exit, &QAction::triggered, this, &QWidget::close);
+}
 
+QWidget* ChannelMapWindow::BuildMap() {
   grid_ = new QTableWidget(0, 5);
   grid_->setObjectName("fgChannelMap");
   grid_->setHorizontalHeaderLabels({"", "SoftwareChannel", "ModBusAddress", "NickName", "ControllerType"});
@@ -86,27 +104,30 @@ ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent, QStri
   editor_ = new QLineEdit(grid_->viewport());
   editor_->setObjectName("FloatingTextBox");
   editor_->hide();
-  auto* addRow = Button("Add Row", "AddRowButton");
-  addRow->setToolTip("Map the next channel to the lowest free address, then edit its cells");
-  auto* deleteRow = Button("Delete Row", "DeleteRowButton");
-  auto* clearMap = Button("Clear Map", "ClearMapButton");
+  addRow_ = Button("Add Row", "AddRowButton");
+  addRow_->setToolTip("Map the next channel to the lowest free address, then edit its cells");
+  deleteRow_ = Button("Delete Row", "DeleteRowButton");
+  clearMap_ = Button("Clear Map", "ClearMapButton");
   auto* mapBox = new QWidget;
   auto* mapLayout = new QVBoxLayout(mapBox);
   mapLayout->setContentsMargins(0, 0, 0, 0);
   mapLayout->addWidget(grid_, 1);
   auto* mapButtons = new QHBoxLayout;
-  mapButtons->addWidget(addRow);
-  mapButtons->addWidget(deleteRow);
-  mapButtons->addWidget(clearMap);
+  mapButtons->addWidget(addRow_);
+  mapButtons->addWidget(deleteRow_);
+  mapButtons->addWidget(clearMap_);
   mapButtons->addStretch();
   mapLayout->addLayout(mapButtons);
+  return mapBox;
+}
 
+QWidget* ChannelMapWindow::BuildTools() {
   prompt_ = new QPlainTextEdit;
   prompt_->setObjectName("DBInterfaceDisplay");
   prompt_->setReadOnly(true);
   prompt_->setMinimumHeight(4 * prompt_->fontMetrics().lineSpacing());
 
-  auto* scan = Button("Scan Addresses", "ScanAddressesButton");
+  scan_ = Button("Scan Addresses", "ScanAddressesButton");
   addNew_ = new QCheckBox("Add New");
   addNew_->setObjectName("AddNewUponScan");
   removeMissing_ = new QCheckBox("Remove Missing");
@@ -118,7 +139,7 @@ ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent, QStri
   progress_->reset();
   auto* scanBox = new QWidget;
   auto* scanLayout = new QGridLayout(scanBox);
-  scanLayout->addWidget(scan, 0, 0);
+  scanLayout->addWidget(scan_, 0, 0);
   scanLayout->addWidget(cancel_, 0, 1);
   scanLayout->addWidget(addNew_, 1, 0);
   scanLayout->addWidget(removeMissing_, 1, 1);
@@ -128,31 +149,23 @@ ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent, QStri
   currentAddress_->setObjectName("CurrentAddressDisplay");
   newAddress_ = new QLineEdit;
   newAddress_->setObjectName("NewAddressDisplay");
-  auto* change = Button("Change Address", "ChangeUnitAddressButton");
+  change_ = Button("Change Address", "ChangeUnitAddressButton");
   auto* changeBox = new QWidget;
   auto* changeLayout = new QHBoxLayout(changeBox);
   changeLayout->addWidget(Framed("Current Addr", currentAddress_));
   changeLayout->addWidget(Framed("New Address", newAddress_));
-  changeLayout->addWidget(change, 0, Qt::AlignBottom);
+  changeLayout->addWidget(change_, 0, Qt::AlignBottom);
 
-  // The map on the left, the tools and messages on the right; a splitter between them.
   auto* tools = new QWidget;
   auto* toolsLayout = new QVBoxLayout(tools);
   toolsLayout->setContentsMargins(0, 0, 0, 0);
   toolsLayout->addWidget(Framed("Address Scan Tool", scanBox));
   toolsLayout->addWidget(Framed("Box Address Change Utility", changeBox));
   toolsLayout->addWidget(Framed("Messages", prompt_), 1);
-  auto* split = new QSplitter(Qt::Horizontal);
-  split->setObjectName("ChannelMapSplitter");
-  split->setChildrenCollapsible(false);
-  split->addWidget(Framed("Channel Unit Address Map", mapBox));
-  split->addWidget(tools);
-  split->setStretchFactor(0, 1);
-  split->setStretchFactor(1, 1);
-  setCentralWidget(split);
-  RestorePlacement(this, placementFile_, QSize(1100, 600));
+  return tools;
+}
 
-  commandWidgets_ = {grid_, addRow, deleteRow, clearMap, scan, change};
+void ChannelMapWindow::Connect() {
   connect(&runner_, &CommandRunner::busyChanged, this, &ChannelMapWindow::SetBusy);
   connect(grid_, &QTableWidget::cellClicked, this, &ChannelMapWindow::OpenEditor);
   connect(editor_, &QLineEdit::returnPressed, this, &ChannelMapWindow::StoreEdit);
@@ -161,27 +174,27 @@ ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent, QStri
     if (editor_->isVisible())
       editor_->setGeometry(grid_->visualRect(grid_->model()->index(grid_->currentRow(), editColumn_)));
   });
-  connect(addRow, &QPushButton::clicked, this, [this] {
+  connect(addRow_, &QPushButton::clicked, this, [this] {
     HideEditor();
     Command([](auto& m) { m.AddRow(); });
   });
-  connect(deleteRow, &QPushButton::clicked, this, [this] {
+  connect(deleteRow_, &QPushButton::clicked, this, [this] {
     HideEditor();
     const int row = grid_->currentRow();
     if (row < 0 || !grid_->item(row, 1)) return;
     Command([channel = grid_->item(row, 1)->text().toInt()](auto& m) { m.DeleteRow(channel); });
   });
-  connect(clearMap, &QPushButton::clicked, this, [this] {
+  connect(clearMap_, &QPushButton::clicked, this, [this] {
     HideEditor();
     Command([](auto& m) { m.ClearMap(); });
   });
-  connect(scan, &QPushButton::clicked, this, [this] {
+  connect(scan_, &QPushButton::clicked, this, [this] {
     HideEditor();
     console::ScanChoice choice{addNew_->isChecked(), removeMissing_->isChecked()};
     Command([choice](auto& m) { m.ScanAddresses(choice); });
   });
   connect(cancel_, &QPushButton::clicked, this, [this] { if (map_) map_->CancelScan(); });
-  connect(change, &QPushButton::clicked, this, [this] {
+  connect(change_, &QPushButton::clicked, this, [this] {
     Command([current = currentAddress_->text().toStdString(), next = newAddress_->text().toStdString()](auto& m) {
       m.ChangeAddress(current, next);
     });
@@ -189,7 +202,7 @@ ChannelMapWindow::ChannelMapWindow(CommandRunner& runner, QWidget* parent, QStri
 }
 
 void ChannelMapWindow::SetPortSetupWindow(QWidget* window) {
-  connect(findChild<QAction*>("mnuSetupCommPort"), &QAction::triggered, window, [window] {
+  connect(commPort_, &QAction::triggered, window, [window] {
     window->show();
     window->raise();
     window->activateWindow();
@@ -224,7 +237,7 @@ void ChannelMapWindow::showEvent(QShowEvent* event) {
   if (!placed_) {
     placed_ = true;
     KeepOnScreen(this);
-    if (auto* split = findChild<QSplitter*>("ChannelMapSplitter")) RestoreSplitter(split, placementFile_);
+    RestoreSplitter(split_, placementFile_);
   }
   // The window system's own show event (the window mapped, or restored) is no new opening.
   if (event->spontaneous()) return;
@@ -234,7 +247,7 @@ void ChannelMapWindow::showEvent(QShowEvent* event) {
 
 void ChannelMapWindow::hideEvent(QHideEvent* event) {
   SavePlacement(this, placementFile_);
-  if (auto* split = findChild<QSplitter*>("ChannelMapSplitter")) SaveSplitter(split, placementFile_);
+  SaveSplitter(split_, placementFile_);
   QMainWindow::hideEvent(event);
 }
 

@@ -7,11 +7,13 @@
 #include "console/channel_map.h"
 #include "ui/command_runner.h"
 
+class QAction;
 class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QSplitter;
 class QTableWidget;
 
 namespace tarvel::ui {
@@ -46,6 +48,10 @@ class ChannelMapWindow : public QMainWindow, public console::ChannelMapView {
   void OpenEditor(int row, int column);
   void StoreEdit();
   void HideEditor();
+  void BuildMenus();
+  QWidget* BuildMap();    // the grid and its buttons
+  QWidget* BuildTools();  // the scan, the address change and the messages
+  void Connect();
 
   CommandRunner& runner_;
   console::ChannelMap* map_ = nullptr;
@@ -64,6 +70,13 @@ class ChannelMapWindow : public QMainWindow, public console::ChannelMapView {
   QLineEdit* currentAddress_ = nullptr;
   QLineEdit* newAddress_ = nullptr;
   QPushButton* cancel_ = nullptr;
+  QPushButton* addRow_ = nullptr;
+  QPushButton* deleteRow_ = nullptr;
+  QPushButton* clearMap_ = nullptr;
+  QPushButton* scan_ = nullptr;
+  QPushButton* change_ = nullptr;
+  QAction* commPort_ = nullptr;
+  QSplitter* split_ = nullptr;  // the map | the tools
   std::vector<QWidget*> commandWidgets_;  // disabled while any command runs
 };
 

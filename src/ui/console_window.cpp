@@ -208,52 +208,20 @@ void ConsoleWindow::Command(std::function<void(console::Console&)> work) {
 }
 
 void ConsoleWindow::Connect() {
-  auto action = [this](const char* name) { return findChild<QAction*>(name); };
-  auto button = [this](const char* name) { return findChild<QPushButton*>(name); };
-  auto text = [this](const char* name) { return findChild<QLineEdit*>(name)->text().toStdString(); };
-
   connect(&runner_, &CommandRunner::busyChanged, this, &ConsoleWindow::SetBusy);
   connect(&profileRunTimer_, &QTimer::timeout, this, [this] {
     // A tick during another command is skipped, never queued behind it.
     if (!runner_.Busy() && !monitorFedByLineWatch_) Command([](console::Console& c) { c.MonitorTick(); });
   });
-
   connect(channelSelect_, &QComboBox::activated, this, [this](int i) { Command([i](auto& c) { c.Selection().ChooseChannel(i); }); });
   connect(addressSelect_, &QComboBox::activated, this, [this](int i) { Command([i](auto& c) { c.Selection().ChooseAddress(i); }); });
   connect(nickNameSelect_, &QComboBox::activated, this,
           [this](int i) { Command([i](auto& c) { c.Selection().ChooseNickName(i); }); });
-
-  connect(action("mnuReadRunState"), &QAction::triggered, this, [this] { Command([](auto& c) { c.RunMonitor().ReadRunState(); }); });
-  connect(action("mnuReadControllerState"), &QAction::triggered, this,
-          [this] { Command([](auto& c) { c.ReadControllerState(); }); });
-  connect(action("mnuAutoTuneOn"), &QAction::triggered, this, [this] { Command([](auto& c) { c.ControllerSettings().AutoTune(true); }); });
-  connect(action("mnuAutoTuneOff"), &QAction::triggered, this, [this] { Command([](auto& c) { c.ControllerSettings().AutoTune(false); }); });
-  connect(action("mnInfo"), &QAction::triggered, this, [this] { Command([](auto& c) { c.ShowInfo(); }); });
-  connect(action("mnuReportBug"), &QAction::triggered, this, [this] { Command([](auto& c) { c.ShowBugReportInfo(); }); });
-  connect(action("mnuExit"), &QAction::triggered, this, [this] {
-    if (!ConfirmExit()) return;
-    exitConfirmed_ = true;
-    QApplication::closeAllWindows();
-  });
-
-  const std::pair<const char*, const char*> panelMenus[] = {
-      {"mnuRunMode", "picRunMode"},
-      {"mnuUpLoadProgramLimits", "picUpLoadProgramLimits"},
-      {"mnuDownLoadControllerMemory", "picDownLoadMemory"},
-      {"mnuHardwareSettings", "picHardwareSettings"},
-      {"mnuSingleSetPoint", "picSingleSetPoint"}};
-  for (auto [menu, panel] : panelMenus) {
-    auto* box = findChild<QGroupBox*>(panel);
-    connect(action(menu), &QAction::triggered, this, [this, box] { ShowPanel(box); });
-  }
-  for (const char* menu : {"mnuHardwareSettings", "mnuSingleSetPoint"})
-    connect(action(menu), &QAction::triggered, this, [this] { Command([](auto& c) { c.ControllerSettings().ReadControllerSettings(); }); });
-  for (const char* close : {"RunModeXOut", "picUpLoadProgramLimitsXOut", "DownLoadXOutButton", "ControllerSettingsXOut",
-                            "SingleSetPointXOut"})
-    connect(button(close), &QPushButton::clicked, button(close)->parentWidget(), &QWidget::hide);
-
-  connect(button("ClearDisplayButton"), &QPushButton::clicked, this, [this] {
+  connect(controls_.clearDisplay, &QPushButton::clicked, this, [this] {
     if (console_) console_->Messages().ClearDisplay();
+  });
+  connect(cancelButton_, &QPushButton::clicked, this, [this] {
+    if (console_) console_->Cancel();
   });
   connect(monitorButton_, &QPushButton::clicked, this,
           [this] { Command([](auto& c) { c.SetMonitoring(!c.RunMonitor().Monitoring()); }); });
@@ -264,64 +232,96 @@ void ConsoleWindow::Connect() {
           [this](int row, int) { Command([row](auto& c) { c.Log().SelectLogRow(row + 1); }); });
   connect(programMode_, &QButtonGroup::idClicked, this,
           [this](int code) { Command([code](auto& c) { c.RunMonitor().SetSelectedRunMode(code); }); });
+  ConnectMenus();
+  ConnectProgramming();
+  ConnectSettings();
+  ConnectRunControl();
+}
 
-  // Programming: open, compile, upload, download, delete, clear.
-  connect(action("mnuOpenProfile"), &QAction::triggered, this, [this] {
+void ConsoleWindow::ConnectMenus() {
+  const Controls& m = controls_;
+  connect(m.readRunState, &QAction::triggered, this, [this] { Command([](auto& c) { c.RunMonitor().ReadRunState(); }); });
+  connect(m.readControllerState, &QAction::triggered, this, [this] { Command([](auto& c) { c.ReadControllerState(); }); });
+  connect(m.autoTuneOn, &QAction::triggered, this, [this] { Command([](auto& c) { c.ControllerSettings().AutoTune(true); }); });
+  connect(m.autoTuneOff, &QAction::triggered, this, [this] { Command([](auto& c) { c.ControllerSettings().AutoTune(false); }); });
+  connect(m.info, &QAction::triggered, this, [this] { Command([](auto& c) { c.ShowInfo(); }); });
+  connect(m.reportBug, &QAction::triggered, this, [this] { Command([](auto& c) { c.ShowBugReportInfo(); }); });
+  connect(m.exit, &QAction::triggered, this, [this] {
+    if (!ConfirmExit()) return;
+    exitConfirmed_ = true;
+    QApplication::closeAllWindows();
+  });
+  // The panels, in the order BuildPanels made them.
+  const QAction* panelMenus[] = {m.runModeMenu, m.limitsMenu, m.downloadMenu, m.hardwareSettings, m.singleSetPoint};
+  for (std::size_t i = 0; i < std::size(panelMenus); ++i)
+    connect(panelMenus[i], &QAction::triggered, this, [this, box = panels_[i]] { ShowPanel(box); });
+  for (const QAction* menu : {m.hardwareSettings, m.singleSetPoint})
+    connect(menu, &QAction::triggered, this, [this] { Command([](auto& c) { c.ControllerSettings().ReadControllerSettings(); }); });
+}
+
+void ConsoleWindow::ConnectProgramming() {
+  using console::Field;
+  auto text = [this](Field field) { return fields_.at(field)->text().toStdString(); };
+  connect(controls_.openProfile, &QAction::triggered, this, [this] {
     const QString file = QFileDialog::getOpenFileName(this, "Edit Profile", options_.profilesFolder,
                                                       "Temperature Profile  (*.txt)");
-    Command([path = file.toStdString()](auto& c) { c.Compiler().OpenProfile(path); });
+    Command([path = file.toStdString()](auto& c) { c.Program().OpenProfile(path); });
   });
   // Only what the user types: the window setting "1" at load must not clear the start-up messages.
-  connect(findChild<QLineEdit*>("StartAddressDisplay"), &QLineEdit::textEdited, this,
-          [this](const QString& t) { Command([text = t.toStdString()](auto& c) { c.Compiler().SetStartStepText(text); }); });
-  connect(button("CompileProfileButton"), &QPushButton::clicked, this,
-          [this] { Command([](auto& c) { c.Compiler().CompileButton(); }); });
-  connect(button("UpLoadProfileToController"), &QPushButton::clicked, this, [this, text] {
-    console::UploadInput input{text("CompileProfileNameDisplay"), text("StartAddressDisplay"),
+  connect(fields_.at(Field::StartAddress), &QLineEdit::textEdited, this,
+          [this](const QString& t) { Command([text = t.toStdString()](auto& c) { c.Program().SetStartStepText(text); }); });
+  connect(controls_.compile, &QPushButton::clicked, this,
+          [this] { Command([](auto& c) { c.Program().BuildAndCheckTarget(); }); });
+  connect(controls_.upload, &QPushButton::clicked, this, [this, text] {
+    console::UploadInput input{text(Field::CompileProfileName), text(Field::StartAddress),
                                progressionSelect_->currentText().toStdString()};
     Command([input](auto& c) { c.ProfileUpload().Run(input); });
   });
-  connect(button("DeleteProfileEntryButton"), &QPushButton::clicked, this,
+  connect(controls_.deleteEntry, &QPushButton::clicked, this,
           [this] { Command([row = logGrid_->currentRow() + 1](auto& c) { c.Log().DeleteProfile(row); }); });
-  connect(action("mnuClearController"), &QAction::triggered, this,
+  connect(controls_.clearController, &QAction::triggered, this,
           [this] { Command([](auto& c) { c.Log().ClearProfileLog(); }); });
-  connect(button("DownLoadControllerProgramMemoryButton"), &QPushButton::clicked, this, [this, text] {
-    Command([first = text("txtStartStep"), last = text("txtStopStep")](auto& c) { c.Memory().DownloadMemory(first, last); });
+  connect(controls_.download, &QPushButton::clicked, this, [this, text] {
+    Command([first = text(Field::DownloadStartStep), last = text(Field::DownloadStopStep)](auto& c) {
+      c.Memory().DownloadMemory(first, last);
+    });
   });
-  connect(cancelButton_, &QPushButton::clicked, this, [this] {
-    if (console_) console_->Cancel();
-  });
+}
 
-  connect(button("DownLoadHardwareSettingsButton"), &QPushButton::clicked, this,
+void ConsoleWindow::ConnectSettings() {
+  using console::Field;
+  auto text = [this](Field field) { return fields_.at(field)->text().toStdString(); };
+  connect(controls_.readSettings, &QPushButton::clicked, this,
           [this] { Command([](auto& c) { c.ControllerSettings().ReadControllerSettings(); }); });
-  connect(button("UpLoadHardwareSettingsButton"), &QPushButton::clicked, this, [this, text] {
-    console::SettingsInput input{text("TemperatureScaleDisplay"), text("Alarm1TypeDisplay"), text("Alarm2TypeDisplay")};
+  connect(controls_.writeSettings, &QPushButton::clicked, this, [this, text] {
+    console::SettingsInput input{text(Field::TemperatureScale), text(Field::Alarm1Type), text(Field::Alarm2Type)};
     Command([input](auto& c) { c.ControllerSettings().WriteSettings(input); });
   });
-  connect(button("UpLoadSetValueButton"), &QPushButton::clicked, this, [this, text] {
-    Command([value = text("SingleSetPointDisplay")](auto& c) { c.ControllerSettings().WriteSingleSetPoint(value); });
+  connect(controls_.writeSetPoint, &QPushButton::clicked, this, [this, text] {
+    Command([value = text(Field::SingleSetPoint)](auto& c) { c.ControllerSettings().WriteSingleSetPoint(value); });
   });
+}
 
-  // Run control: select, start, pause, restart, jump, the run mode and program limits panels.
-  for (const char* name : {"SelectRunProfileButton", "StartProfileButton", "PauseProfileButton", "RestartProfileButton",
-                           "JumpToSegmentPointButton", "SetRunModeButton", "UpLoadProgramLimitsButton"}) {
-    button(name)->setEnabled(true);
-    commandWidgets_.push_back(button(name));
-  }
-  connect(button("SelectRunProfileButton"), &QPushButton::clicked, this,
+// Run control: select, start, pause, restart, jump, the run mode and program limits panels.
+void ConsoleWindow::ConnectRunControl() {
+  const Controls& r = controls_;
+  commandWidgets_.insert(commandWidgets_.end(), {r.select, r.start, r.pause, r.restart, r.jump, r.setMode, r.uploadLimits});
+  connect(r.select, &QPushButton::clicked, this,
           [this] { Command([row = logGrid_->currentRow() + 1](auto& c) { c.RunControls().SelectRunProfile(row); }); });
-  connect(button("StartProfileButton"), &QPushButton::clicked, this, [this] {
+  connect(r.start, &QPushButton::clicked, this, [this] {
     if (!startGate_ || startGate_()) Command([](auto& c) { c.RunControls().StartProfile(); });
   });
-  connect(button("PauseProfileButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.RunControls().PauseProfile(); }); });
-  connect(button("RestartProfileButton"), &QPushButton::clicked, this,
-          [this] { Command([](auto& c) { c.RunControls().RestartProfile(); }); });
-  connect(button("JumpToSegmentPointButton"), &QPushButton::clicked, this, [this, text] {
-    Command([segment = text("JumpToSegment"), time = text("JumpToTime")](auto& c) { c.RunControls().JumpToSegmentPoint(segment, time); });
+  connect(r.pause, &QPushButton::clicked, this, [this] { Command([](auto& c) { c.RunControls().PauseProfile(); }); });
+  connect(r.restart, &QPushButton::clicked, this, [this] { Command([](auto& c) { c.RunControls().RestartProfile(); }); });
+  connect(r.jump, &QPushButton::clicked, this, [this] {
+    Command([segment = controls_.jumpSegment->text().toStdString(), time = controls_.jumpTime->text().toStdString()](
+                auto& c) { c.RunControls().JumpToSegmentPoint(segment, time); });
   });
-  connect(button("SetRunModeButton"), &QPushButton::clicked, this, [this] { Command([](auto& c) { c.RunControls().SetRunMode(); }); });
-  connect(button("UpLoadProgramLimitsButton"), &QPushButton::clicked, this, [this, text] {
-    Command([low = text("ProgramStepLowDisplay"), high = text("ProgramStepHighDisplay")](auto& c) {
+  connect(r.setMode, &QPushButton::clicked, this, [this] { Command([](auto& c) { c.RunControls().SetRunMode(); }); });
+  connect(r.uploadLimits, &QPushButton::clicked, this, [this] {
+    using console::Field;
+    Command([low = fields_.at(Field::ProgramStepLow)->text().toStdString(),
+             high = fields_.at(Field::ProgramStepHigh)->text().toStdString()](auto& c) {
       c.RunControls().UploadProgramLimits(low, high);
     });
   });

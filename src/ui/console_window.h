@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -21,6 +22,7 @@ class QDockWidget;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
@@ -35,6 +37,9 @@ class ConsoleWindow;
 class TrendView;
 
 inline constexpr int kTwipsPerPixel = 15;  // grid widths are given in twips
+
+// The object name of the entry that shows a field.
+const char* FieldControlName(console::Field field);
 
 // The console's view: callable from any thread, applied on the window's thread.
 class WindowView final : public console::ConsoleView {
@@ -154,7 +159,14 @@ class ConsoleWindow : public QMainWindow {
   void ResetLayout();
   // ">" widens a grid's pane by taking room from the others, "<" gives it back.
   void WidenPane(QWidget* pane, int wanted, bool wide);
+  // The controls bound to their workflows, in the order of the window's frames.
   void Connect();
+  void ConnectMenus();
+  void ConnectProgramming();
+  void ConnectSettings();
+  void ConnectRunControl();
+  // An entry the console fills (console::Field), named for it.
+  QLineEdit* FieldEntry(console::Field field, const char* tip = nullptr, bool readOnly = false);
   // Runs console work on the command thread.
   void Command(std::function<void(console::Console&)> work);
   void SetBusy(bool busy);
@@ -209,6 +221,17 @@ class ConsoleWindow : public QMainWindow {
   std::vector<QWidget*> commandWidgets_;
   std::vector<QAction*> commandActions_;
   TrendView* trend_ = nullptr;
+
+  // The controls Connect binds, kept as they are built.
+  struct Controls {
+    QAction *openProfile, *readRunState, *readControllerState, *clearController, *hardwareSettings, *singleSetPoint,
+        *autoTuneOn, *autoTuneOff, *info, *reportBug, *exit;
+    QAction *runModeMenu, *limitsMenu, *downloadMenu;  // the panels' menu entries
+    QPushButton *compile, *upload, *select, *deleteEntry, *start, *pause, *restart, *jump, *setMode, *uploadLimits,
+        *download, *readSettings, *writeSettings, *writeSetPoint, *clearDisplay;
+    QLineEdit *jumpSegment, *jumpTime;
+  } controls_{};
+  std::map<console::Field, QLineEdit*> fields_;
 };
 
 }  // namespace tarvel::ui

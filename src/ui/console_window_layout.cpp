@@ -79,6 +79,7 @@ class OverlayPanel : public QGroupBox {
     close_ = Button("X", closeName);
     close_->setParent(this);
     close_->setFixedSize(24, 20);
+    connect(close_, &QPushButton::clicked, this, &QWidget::hide);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, close_->height() + 2, 6, 4);
     layout->addLayout(content);
@@ -114,6 +115,12 @@ QGridLayout* Pairs(std::initializer_list<std::pair<const char*, QWidget*>> cells
 
 }  // namespace
 
+QLineEdit* ConsoleWindow::FieldEntry(console::Field field, const char* tip, bool readOnly) {
+  QLineEdit* entry = Entry(FieldControlName(field), tip, readOnly);
+  fields_[field] = entry;
+  return entry;
+}
+
 void ConsoleWindow::BuildMenus() {
   auto* bar = menuBar();
   auto menu = [&](QMenu* parent, const char* caption, const char* name) {
@@ -130,25 +137,29 @@ void ConsoleWindow::BuildMenus() {
     return a;
   };
 
+  Controls& c = controls_;
   QMenu* file = menu(nullptr, "File", "mnuFile");
-  commandActions_.push_back(action(file, "Open Profile", "mnuOpenProfile"));
+  c.openProfile = action(file, "Open Profile", "mnuOpenProfile");
 
   QMenu* execution = menu(nullptr, "Program Execution", "mnuProgramExecution");
-  action(execution, "Run Mode", "mnuRunMode");
-  commandActions_.push_back(action(execution, "Read Run State", "mnuReadRunState"));
-  action(execution, "UpLoad Program Limits", "mnuUpLoadProgramLimits");
+  c.runModeMenu = action(execution, "Run Mode", "mnuRunMode");
+  c.readRunState = action(execution, "Read Run State", "mnuReadRunState");
+  c.limitsMenu = action(execution, "UpLoad Program Limits", "mnuUpLoadProgramLimits");
 
   QMenu* state = menu(nullptr, "Control State", "mnuSynchronize");
-  commandActions_.push_back(action(state, "Clear Controller", "mnuClearController"));
-  commandActions_.push_back(action(state, "Read Controller State", "mnuReadControllerState"));
-  action(state, "DownLoad Controller Memory", "mnuDownLoadControllerMemory");
+  c.clearController = action(state, "Clear Controller", "mnuClearController");
+  c.readControllerState = action(state, "Read Controller State", "mnuReadControllerState");
+  c.downloadMenu = action(state, "DownLoad Controller Memory", "mnuDownLoadControllerMemory");
 
   QMenu* settings = menu(nullptr, "Controller Settings", "mnuControllerSettings");
-  commandActions_.push_back(action(settings, "Hardware Settings", "mnuHardwareSettings"));
-  commandActions_.push_back(action(settings, "Single Set Point", "mnuSingleSetPoint"));
+  c.hardwareSettings = action(settings, "Hardware Settings", "mnuHardwareSettings");
+  c.singleSetPoint = action(settings, "Single Set Point", "mnuSingleSetPoint");
   QMenu* autotune = menu(settings, "Autotune", "mnuAutotune");
-  commandActions_.push_back(action(autotune, "AutoTune On", "mnuAutoTuneOn"));
-  commandActions_.push_back(action(autotune, "AutoTune Off", "mnuAutoTuneOff"));
+  c.autoTuneOn = action(autotune, "AutoTune On", "mnuAutoTuneOn");
+  c.autoTuneOff = action(autotune, "AutoTune Off", "mnuAutoTuneOff");
+  commandActions_.insert(commandActions_.end(), {c.openProfile, c.readRunState, c.clearController,
+                                                 c.readControllerState, c.hardwareSettings, c.singleSetPoint,
+                                                 c.autoTuneOn, c.autoTuneOff});
 
   connect(action(nullptr, "Edit Profile", "mnuEditProfile"), &QAction::triggered, this,
           &ConsoleWindow::editProfileRequested);
@@ -164,10 +175,10 @@ void ConsoleWindow::BuildMenus() {
           &ConsoleWindow::ResetLayout);
 
   QMenu* about = menu(nullptr, "About", "mnuAbout");
-  action(about, "Info", "mnInfo");
-  action(about, "Report a Bug", "mnuReportBug");
+  c.info = action(about, "Info", "mnInfo");
+  c.reportBug = action(about, "Report a Bug", "mnuReportBug");
 
-  action(nullptr, "Exit", "mnuExit");
+  c.exit = action(nullptr, "Exit", "mnuExit");
 }
 
 QGroupBox* ConsoleWindow::BuildChannelFrame() {
@@ -182,7 +193,7 @@ QGroupBox* ConsoleWindow::BuildChannelFrame() {
   form->addRow("Chan", channelSelect_);
   form->addRow("Addr", addressSelect_);
   form->addRow("Channel Description", nickNameSelect_);
-  form->addRow("Type", Entry("ControllerTypeDisplay", nullptr, true));
+  form->addRow("Type", FieldEntry(console::Field::ControllerType, nullptr, true));
   for (QWidget* w : {static_cast<QWidget*>(channelSelect_), static_cast<QWidget*>(addressSelect_),
                      static_cast<QWidget*>(nickNameSelect_)})
     commandWidgets_.push_back(w);
@@ -193,8 +204,8 @@ QGroupBox* ConsoleWindow::BuildCompiledFrame() {
   auto* frame = Frame("Compiled Profile", "frameCompiledProfile");
   auto* layout = new QVBoxLayout(frame);
   auto* name = new QFormLayout;
-  name->addRow("Compile Profile Name",
-               Entry("CompileProfileNameDisplay", "Name of the profile to add to controller program memory", true));
+  name->addRow("Compile Profile Name", FieldEntry(console::Field::CompileProfileName,
+                                                  "Name of the profile to add to controller program memory", true));
   layout->addLayout(name);
 
   // "Sensor  Temp    Time     Progress": each caption word before its own box, on one row.
@@ -203,12 +214,13 @@ QGroupBox* ConsoleWindow::BuildCompiledFrame() {
   settings->setAccessibleName("Sensor  Temp    Time     Progress");
   auto* row = new QHBoxLayout(settings);
   row->setContentsMargins(0, 0, 0, 0);
-  const std::pair<const char*, const char*> columns[] = {{"Sensor", "txtCompiledProfileSensor"},
-                                                         {"Temp", "txtCompiledProfileTemperatureScale"},
-                                                         {"Time", "txtCompiledProfileTimeScale"}};
-  for (auto [caption, entryName] : columns) {
+  const std::pair<const char*, console::Field> columns[] = {
+      {"Sensor", console::Field::CompiledProfileSensor},
+      {"Temp", console::Field::CompiledProfileTemperatureScale},
+      {"Time", console::Field::CompiledProfileTimeScale}};
+  for (auto [caption, field] : columns) {
     row->addWidget(new QLabel(caption));
-    row->addWidget(Entry(entryName, nullptr, true), 1);
+    row->addWidget(FieldEntry(field, nullptr, true), 1);
   }
   progressionSelect_ = new QComboBox;
   progressionSelect_->setObjectName("cmbProgressionSelect");
@@ -217,11 +229,11 @@ QGroupBox* ConsoleWindow::BuildCompiledFrame() {
   layout->addWidget(settings);
 
   auto* compile = new QHBoxLayout;
-  auto* compileButton = Button("Compile Profile", "CompileProfileButton");
-  commandWidgets_.push_back(compileButton);
-  compile->addWidget(compileButton);
+  controls_.compile = Button("Compile Profile", "CompileProfileButton");
+  commandWidgets_.push_back(controls_.compile);
+  compile->addWidget(controls_.compile);
   compile->addWidget(new QLabel("Start Address"));
-  auto* start = Entry("StartAddressDisplay", "Put the design profile in controller memory starting here");
+  auto* start = FieldEntry(console::Field::StartAddress, "Put the design profile in controller memory starting here");
   start->setMaximumWidth(60);
   compile->addWidget(start);
   compile->addStretch();
@@ -239,16 +251,11 @@ QGroupBox* ConsoleWindow::BuildProfileLogFrame() {
   logSizeButton_ = Button(">", "ProfileLogChangeSize");
   logSizeButton_->setFixedWidth(28);
   buttons->addWidget(logSizeButton_);
-  for (auto [caption, name] : {std::pair{"UpLoad Profile", "UpLoadProfileToController"},
-                               std::pair{"Select Profile", "SelectRunProfileButton"},
-                               std::pair{"Delete Profile", "DeleteProfileEntryButton"}}) {
-    auto* b = Button(caption, name);
-    if (std::string_view(name) == "SelectRunProfileButton")
-      b->setEnabled(false);
-    else
-      commandWidgets_.push_back(b);
-    buttons->addWidget(b);
-  }
+  controls_.upload = Button("UpLoad Profile", "UpLoadProfileToController");
+  controls_.select = Button("Select Profile", "SelectRunProfileButton");
+  controls_.deleteEntry = Button("Delete Profile", "DeleteProfileEntryButton");
+  for (QPushButton* b : {controls_.upload, controls_.select, controls_.deleteEntry}) buttons->addWidget(b);
+  commandWidgets_.insert(commandWidgets_.end(), {controls_.upload, controls_.deleteEntry});
   buttons->addStretch();
   layout->addLayout(buttons);
   logGrid_ = GridWidget("fgProfileLog");
@@ -272,19 +279,20 @@ QGroupBox* ConsoleWindow::BuildRunStateFrame() {
   auto* frame = Frame("Run State", "frameRunState");
   auto* grid = new QGridLayout(frame);
   const char* setPointTip = "Current temperature set point of controller";
-  const std::tuple<const char*, const char*, const char*> displays[] = {
-      {"Current Step", "CurrentStepDisplay", "Current segment executing in controller program memory"},
-      {" Time", "CurrentTimeDisplay", "Current elapsed time of current segment"},
-      {"Set Temp", "ProfileSetPointDisplay", setPointTip},
-      {"Set Point", "SetPointDisplay", setPointTip},
-      {"Process Temp", "ProcessTemperatureDisplay", setPointTip},
-      {"Relay 1", "Relay1StateDisplay", "Relay #1 state"},
-      {"Relay 2", "Relay2StateDisplay", "Relay #1 state"},
+  using console::Field;
+  const std::tuple<const char*, Field, const char*> displays[] = {
+      {"Current Step", Field::CurrentStep, "Current segment executing in controller program memory"},
+      {" Time", Field::CurrentTime, "Current elapsed time of current segment"},
+      {"Set Temp", Field::ProfileSetPoint, setPointTip},
+      {"Set Point", Field::SetPoint, setPointTip},
+      {"Process Temp", Field::ProcessTemperature, setPointTip},
+      {"Relay 1", Field::Relay1, "Relay #1 state"},
+      {"Relay 2", Field::Relay2, "Relay #1 state"},
   };
   // Each caption on the left of its read-out, two to a row.
   int i = 0;
-  for (auto [caption, name, tip] : displays) {
-    auto* edit = Entry(name, tip, true);
+  for (auto [caption, field, tip] : displays) {
+    auto* edit = FieldEntry(field, tip, true);
     auto* label = new QLabel(QString::fromUtf8(caption).trimmed());
     label->setBuddy(edit);
     grid->addWidget(label, i / 2, 2 * (i % 2));
@@ -307,25 +315,23 @@ QGroupBox* ConsoleWindow::BuildProgramControlFrame() {
   auto* frame = Frame("User Program Control", "frameUserProgramControl");
   auto* layout = new QVBoxLayout(frame);
   auto* name = new QFormLayout;
-  name->addRow("Executing Profile Name", Entry("ExecutingProfileNameDisplay", nullptr, true));
+  name->addRow("Executing Profile Name", FieldEntry(console::Field::ExecutingProfileName, nullptr, true));
   layout->addLayout(name);
   auto* buttons = new QHBoxLayout;
-  for (auto [caption, objectName] : {std::pair{"Start Profile", "StartProfileButton"},
-                                     std::pair{"Pause Profile", "PauseProfileButton"},
-                                     std::pair{"Restart Profile", "RestartProfileButton"}}) {
-    auto* b = Button(caption, objectName);
-    b->setEnabled(false);
-    buttons->addWidget(b);
-  }
+  controls_.start = Button("Start Profile", "StartProfileButton");
+  controls_.pause = Button("Pause Profile", "PauseProfileButton");
+  controls_.restart = Button("Restart Profile", "RestartProfileButton");
+  for (QPushButton* b : {controls_.start, controls_.pause, controls_.restart}) buttons->addWidget(b);
   layout->addLayout(buttons);
   auto* jump = new QHBoxLayout;
-  auto* jumpButton = Button("Jump To", "JumpToSegmentPointButton");
-  jumpButton->setEnabled(false);
-  jump->addWidget(jumpButton);
+  controls_.jump = Button("Jump To", "JumpToSegmentPointButton");
+  jump->addWidget(controls_.jump);
   jump->addWidget(new QLabel("Seg"));
-  jump->addWidget(Entry("JumpToSegment"));
+  controls_.jumpSegment = Entry("JumpToSegment");
+  jump->addWidget(controls_.jumpSegment);
   jump->addWidget(new QLabel("Time"));
-  jump->addWidget(Entry("JumpToTime"));
+  controls_.jumpTime = Entry("JumpToTime");
+  jump->addWidget(controls_.jumpTime);
   layout->addLayout(jump);
   return frame;
 }
@@ -342,7 +348,8 @@ QGroupBox* ConsoleWindow::BuildPromptFrame() {
 
   // Beside the text, two rows: the buttons, then the progress and the serial link.
   auto* side = new QGridLayout;
-  side->addWidget(Button("Clear", "ClearDisplayButton"), 0, 0);
+  controls_.clearDisplay = Button("Clear", "ClearDisplayButton");
+  side->addWidget(controls_.clearDisplay, 0, 0);
   cancelButton_ = Button("Cancel", "TransferCancelButton");
   cancelButton_->setToolTip("Stop the transfer under way before its next exchange");
   cancelButton_->setEnabled(false);
@@ -378,54 +385,53 @@ void ConsoleWindow::BuildPanels(QWidget* host) {
     programMode_->addButton(option, code);
     modes->addWidget(option, code % 3, code / 3);
   }
-  auto* setMode = Button("Set Mode", "SetRunModeButton");
-  setMode->setEnabled(false);
-  modes->addWidget(setMode, 2, 1);
+  controls_.setMode = Button("Set Mode", "SetRunModeButton");
+  modes->addWidget(controls_.setMode, 2, 1);
   auto* runMode = new OverlayPanel("Manual Profile Mode Control", "picRunMode", "RunModeXOut", modes, host);
   runMode->setToolTip(
       "Single Set Point - SV or Ramp / Soak S-SV, M-SV, S-PV, M-PV mode.  S=Seconds, M=Minutes");
 
   const char* lowTip = "Profile starting point in temperature controller program memory";
   const char* highTip = "Profile end point in temperature controller program memory";
-  auto* uploadLimits = Button("UpLoad Limits", "UpLoadProgramLimitsButton");
-  uploadLimits->setEnabled(false);
-  auto* limits = Pairs({{"Low Step", Entry("ProgramStepLowDisplay", lowTip)},
-                        {"High Step", Entry("ProgramStepHighDisplay", highTip)}},
+  using console::Field;
+  controls_.uploadLimits = Button("UpLoad Limits", "UpLoadProgramLimitsButton");
+  auto* limits = Pairs({{"Low Step", FieldEntry(Field::ProgramStepLow, lowTip)},
+                        {"High Step", FieldEntry(Field::ProgramStepHigh, highTip)}},
                        2);
-  limits->addWidget(uploadLimits, 1, 0, 1, 2);
+  limits->addWidget(controls_.uploadLimits, 1, 0, 1, 2);
   auto* limitsPanel =
       new OverlayPanel("Program Limits", "picUpLoadProgramLimits", "picUpLoadProgramLimitsXOut", limits, host);
 
-  auto* downloadButton = Button("DownLoad Memory", "DownLoadControllerProgramMemoryButton");
-  commandWidgets_.push_back(downloadButton);
-  auto* download =
-      Pairs({{"Low Step", Entry("txtStartStep", lowTip)}, {"High Step", Entry("txtStopStep", highTip)}}, 2);
-  download->addWidget(downloadButton, 1, 0, 1, 2);
+  controls_.download = Button("DownLoad Memory", "DownLoadControllerProgramMemoryButton");
+  commandWidgets_.push_back(controls_.download);
+  auto* download = Pairs(
+      {{"Low Step", FieldEntry(Field::DownloadStartStep, lowTip)}, {"High Step", FieldEntry(Field::DownloadStopStep, highTip)}},
+      2);
+  download->addWidget(controls_.download, 1, 0, 1, 2);
   auto* downloadPanel = new OverlayPanel("DownLoad Memory", "picDownLoadMemory", "DownLoadXOutButton", download, host);
 
   auto* hardware = Pairs(
-      {{"Alarm 1", Entry("Alarm1TypeDisplay", "Alarm #1 type setting of the temperature controller")},
-       {"Alarm 2", Entry("Alarm2TypeDisplay", "Alarm #2 type setting of the temperature controller")},
-       {"Temp Scale", Entry("TemperatureScaleDisplay", "Temperature scale setting of the temperature controller.  This "
-                                                       "should match design profile setting")},
-       {"Sensor", Entry("SensorTypeDisplay",
-                        "Sensor Setting of the temperature controller.  This should match design profile setting",
-                        true)}},
+      {{"Alarm 1", FieldEntry(Field::Alarm1Type, "Alarm #1 type setting of the temperature controller")},
+       {"Alarm 2", FieldEntry(Field::Alarm2Type, "Alarm #2 type setting of the temperature controller")},
+       {"Temp Scale", FieldEntry(Field::TemperatureScale, "Temperature scale setting of the temperature controller.  "
+                                                          "This should match design profile setting")},
+       {"Sensor", FieldEntry(Field::SensorType,
+                             "Sensor Setting of the temperature controller.  This should match design profile setting",
+                             true)}},
       2);
-  auto* read = Button("Read Settings", "DownLoadHardwareSettingsButton");
-  auto* write = Button("Write Settings", "UpLoadHardwareSettingsButton");
-  hardware->addWidget(read, 2, 0, 1, 2);
-  hardware->addWidget(write, 2, 2, 1, 2);
-  commandWidgets_.push_back(read);
-  commandWidgets_.push_back(write);
+  controls_.readSettings = Button("Read Settings", "DownLoadHardwareSettingsButton");
+  controls_.writeSettings = Button("Write Settings", "UpLoadHardwareSettingsButton");
+  hardware->addWidget(controls_.readSettings, 2, 0, 1, 2);
+  hardware->addWidget(controls_.writeSettings, 2, 2, 1, 2);
+  commandWidgets_.insert(commandWidgets_.end(), {controls_.readSettings, controls_.writeSettings});
   auto* hardwarePanel =
       new OverlayPanel("Controller Settings", "picHardwareSettings", "ControllerSettingsXOut", hardware, host);
 
-  auto* writeSetPoint = Button("Write", "UpLoadSetValueButton");
-  auto* setPoint =
-      Pairs({{"Set Point", Entry("SingleSetPointDisplay", "Temperature control set point when in SV run mode")}}, 1);
-  setPoint->addWidget(writeSetPoint, 1, 1);
-  commandWidgets_.push_back(writeSetPoint);
+  controls_.writeSetPoint = Button("Write", "UpLoadSetValueButton");
+  auto* setPoint = Pairs(
+      {{"Set Point", FieldEntry(Field::SingleSetPoint, "Temperature control set point when in SV run mode")}}, 1);
+  setPoint->addWidget(controls_.writeSetPoint, 1, 1);
+  commandWidgets_.push_back(controls_.writeSetPoint);
   auto* setPointPanel =
       new OverlayPanel("Single Set Point", "picSingleSetPoint", "SingleSetPointXOut", setPoint, host);
 

@@ -49,8 +49,9 @@ void Paint(QWidget* led, const QColor& colour) {
   led->setPalette(palette);
 }
 
-// The control each read-out and entry box of the workflows is.
-const char* ControlName(console::Field field) {
+}  // namespace
+
+const char* FieldControlName(console::Field field) {
   switch (field) {
     case console::Field::ControllerType: return "ControllerTypeDisplay";
     case console::Field::ExecutingProfileName: return "ExecutingProfileNameDisplay";
@@ -78,8 +79,6 @@ const char* ControlName(console::Field field) {
   }
   return "";
 }
-
-}  // namespace
 
 // --- WindowView: any thread in, the window's thread out
 
@@ -168,7 +167,7 @@ void ConsoleWindow::ApplyMessages(const QString& text) {
 void ConsoleWindow::ApplyLed(Led led) { Paint(commLed_, LedColour(led)); }
 
 void ConsoleWindow::ApplyField(console::Field field, const QString& text) {
-  if (auto* edit = findChild<QLineEdit*>(ControlName(field))) edit->setText(text);
+  if (auto found = fields_.find(field); found != fields_.end()) found->second->setText(text);
 }
 
 void ConsoleWindow::ApplySelectors(const console::Selectors& s) {

@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 
 #include "console/channel_map.h"
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "tool_views.h"
 
 namespace tarvel::console {

@@ -3,7 +3,7 @@
 // the next transfer, and learnt again when a read-back disagrees; on the simulator's request log.
 #include <gmock/gmock.h>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "support/profiles.h"
 
 namespace tarvel::console {
@@ -42,9 +42,9 @@ class FramesBase : public ConsoleFixture {
     return c;
   }
   UploadResult Upload(Console& console) {
-    EXPECT_TRUE(console.Compiler().OpenProfile(folder_.Profiles() / "cure.txt"));
-    console.Compiler().SetStartStepText("10");
-    console.Compiler().CompileButton();
+    EXPECT_TRUE(console.Program().OpenProfile(folder_.Profiles() / "cure.txt"));
+    console.Program().SetStartStepText("10");
+    console.Program().BuildAndCheckTarget();
     (void)store_.DeleteLogEntry(1, "cure.txt");
     sim_.ClearRequests();
     view_.messages.clear();

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 
 namespace tarvel::console {
 namespace {

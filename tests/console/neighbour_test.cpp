@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "sim/controller.h"
 #include "support/profiles.h"
 
@@ -73,15 +73,15 @@ TEST_P(Neighbours, ProgrammingWritesOnlyTheStepsOfItsRange) {
   Console& console = Opened();
   const Registers upload = StepWords(20, 22);
   Check("upload at 20", [&] {
-    EXPECT_TRUE(console.Compiler().OpenProfile(folder_.Profiles() / "cure.txt"));
-    console.Compiler().SetStartStepText("20");
-    console.Compiler().Compile();
+    EXPECT_TRUE(console.Program().OpenProfile(folder_.Profiles() / "cure.txt"));
+    console.Program().SetStartStepText("20");
+    console.Program().BuildProgram();
     return console.ProfileUpload().Run({"cure.txt", "20", "SV"}).logged;
   }, upload);
   EXPECT_EQ(sim_.Unit(1).steps[22].pidSet, 2 + 23 % 3) << "the step after the range keeps its PID set";
   Check("upload at 62, up to the last step", [&] {
-    console.Compiler().SetStartStepText("62");
-    console.Compiler().Compile();
+    console.Program().SetStartStepText("62");
+    console.Program().BuildProgram();
     return console.ProfileUpload().Run({"cure.txt", "62", "SV"}).logged;
   }, Join(StepWords(62, 64), upload));
   EXPECT_EQ(sim_.Unit(1).spareWords.at(0x40C0), 0x5555);

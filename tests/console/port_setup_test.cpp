@@ -2,7 +2,7 @@
 #include <gmock/gmock.h>
 
 #include "console/port_setup.h"
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "link/commands.h"
 #include "tool_views.h"
 

@@ -2,7 +2,7 @@
 // memory map's download and clear: on the simulator, checked in its registers and in the rows.
 #include <gmock/gmock.h>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "support/profiles.h"
 
 namespace tarvel::console {
@@ -26,7 +26,7 @@ TEST(CompileProfile, EveryRowIsAStepWithItsEventStepsAndNumbersRoundHalfToEven) 
                             Row{"3", "", "10", "h", "300", "300", "", "", "J1=ON", ""},
                             Row{"4", "", "", "e", "250", "", "", "", "J2=off", ""}});
   profile::ProfileSettings minutes;
-  auto program = CompileProfile(table, minutes, 10);
+  auto program = StepsOfProfile(table, minutes, 10);
   EXPECT_EQ(program.steps, Steps({{3, 2, 100}, {3, -1011, 200}, {1, 2, 200}, {1, -1010, 300}, {1, -1021, 300},
                                   {1, 10, 300}, {1, 0, 250}, {1, -1020, 250}}));
   EXPECT_EQ(program.LastStep(), 17);
@@ -34,13 +34,13 @@ TEST(CompileProfile, EveryRowIsAStepWithItsEventStepsAndNumbersRoundHalfToEven) 
 
   profile::ProfileSettings hours;
   hours.timeScale = profile::TimeScale::Hours;
-  program = CompileProfile(table, hours, 1);
+  program = StepsOfProfile(table, hours, 1);
   EXPECT_EQ(program.steps[0].duration, 90) << "1.5 h are 90 minutes";
   EXPECT_EQ(program.steps[2].duration, 150);
   EXPECT_EQ(program.steps[5].duration, 600);
 
   std::vector<Row> rows(40, Row{"", "", "5", "r", "100", "100", "", "", "J1=on", ""});
-  program = CompileProfile(TableOf(rows), {}, 1);
+  program = StepsOfProfile(TableOf(rows), {}, 1);
   EXPECT_EQ(program.steps.size(), 64u) << "never more than the controller's steps";
   EXPECT_TRUE(program.truncated);
   EXPECT_EQ(program.steps.back(), (link::ProgramStep{1, -1011, 100})) << "row 32's event step is the 64th";
@@ -59,9 +59,9 @@ class Programming : public ConsoleFixture {
   // Opens the profile and compiles it at start; the messages start afresh.
   Console& Compiled(const std::string& start) {
     Console& console = Started();
-    EXPECT_TRUE(console.Compiler().OpenProfile(File()));
-    console.Compiler().SetStartStepText(start);
-    console.Compiler().CompileButton();
+    EXPECT_TRUE(console.Program().OpenProfile(File()));
+    console.Program().SetStartStepText(start);
+    console.Program().BuildAndCheckTarget();
     return console;
   }
   // Controller 1 is known to keep both registers of a write and to refuse block reads, so that
@@ -92,19 +92,19 @@ TEST_F(Programming, TheCompiledTargetIsMarkedAndItsConflictsWithTheLogReported) 
   EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 13), RowMark::None);
   EXPECT_THAT(view_.messages, HasSubstr("WARNING: Upload will overwrite program memory"));
 
-  console.Compiler().SetStartStepText("9");
-  console.Compiler().CompileButton();
+  console.Program().SetStartStepText("9");
+  console.Program().BuildAndCheckTarget();
   EXPECT_THAT(view_.messages, HasSubstr("No conflicts in controller program memory")) << "9..11 ends before 12";
 
   for (auto [text, message] : {std::pair{"0", "Start Address is out of range 1 - 64"},
                                std::pair{"65", "Start Address is out of range 1 - 64"},
                                std::pair{"abc", "Error: START entry is not a number"}}) {
-    console.Compiler().SetStartStepText(text);
+    console.Program().SetStartStepText(text);
     EXPECT_THAT(view_.messages, HasSubstr(message)) << text;
   }
-  console.Compiler().SetStartStepText("64");
+  console.Program().SetStartStepText("64");
   EXPECT_EQ(view_.messages, "");
-  EXPECT_FALSE(console.Compiler().OpenProfile(folder_.Profiles() / "missing.txt"));
+  EXPECT_FALSE(console.Program().OpenProfile(folder_.Profiles() / "missing.txt"));
   EXPECT_THAT(view_.messages, HasSubstr("Error: Unable to load profile"));
   EXPECT_EQ(view_.fields[Field::CompileProfileName], "cure.txt") << "the loaded profile stays";
 }
@@ -286,7 +286,7 @@ TEST_F(Programming, TheCompiledProgramBelongsToTheProfileItNames) {
   Console& console = Compiled("50");
   ASSERT_EQ(view_.gridRows[Grid::CompiledProfile].size(), 3u);
   ASSERT_TRUE(testing::WriteCureProfile(folder_.Profiles() / "other.txt"));
-  ASSERT_TRUE(console.Compiler().OpenProfile(folder_.Profiles() / "other.txt"));
+  ASSERT_TRUE(console.Program().OpenProfile(folder_.Profiles() / "other.txt"));
   EXPECT_TRUE(view_.gridRows[Grid::CompiledProfile].empty()) << "the grid showed the steps of cure.txt";
   view_.messages.clear();
   sim_.ClearRequests();
@@ -295,7 +295,7 @@ TEST_F(Programming, TheCompiledProgramBelongsToTheProfileItNames) {
   EXPECT_LE(sim_.Requests().size(), 1u) << "the probe at most";
   EXPECT_TRUE(Log().empty());
   // Compiled for the open profile, but uploaded under another name: refused as well.
-  console.Compiler().CompileButton();
+  console.Program().BuildAndCheckTarget();
   EXPECT_FALSE(Upload(console, "50").logged);
   EXPECT_THAT(view_.messages, HasSubstr("compiled for other.txt"));
   EXPECT_TRUE(Log().empty());
@@ -317,9 +317,9 @@ TEST_F(Programming, ADownloadKeepsTheStoredOriginalOfAStepAJumpChanged) {
   EXPECT_THAT(view_.messages, HasSubstr("Step 5 keeps its stored original"));
 
   // An upload over that step makes the new words its own: nothing would put the old one back.
-  console.Compiler().OpenProfile(File());
-  console.Compiler().SetStartStepText("4");
-  console.Compiler().CompileButton();
+  console.Program().OpenProfile(File());
+  console.Program().SetStartStepText("4");
+  console.Program().BuildAndCheckTarget();
   ASSERT_TRUE(Upload(console, "4").logged) << view_.messages;
   auto written = store_.MemoryStep(1, 5).value_or(std::nullopt);
   EXPECT_EQ(std::tuple(written->duration, written->temperature, written->modified), std::tuple(45, 250, 0));
@@ -351,12 +351,12 @@ TEST_F(Programming, CompileSaysWhenTheProgramPassesOrReachesStepSixtyFour) {
   Console& console = Compiled("63");
   EXPECT_THAT(view_.messages, HasSubstr("past step 64"));
   EXPECT_THAT(view_.messages, Not(HasSubstr("No conflicts")));
-  console.Compiler().SetStartStepText("65");
-  console.Compiler().CompileButton();
+  console.Program().SetStartStepText("65");
+  console.Program().BuildAndCheckTarget();
   EXPECT_THAT(view_.messages, HasSubstr("Start Address is out of range 1 - 64"));
   EXPECT_THAT(view_.messages, Not(HasSubstr("No conflicts")));
-  console.Compiler().SetStartStepText("62");
-  console.Compiler().CompileButton();
+  console.Program().SetStartStepText("62");
+  console.Program().BuildAndCheckTarget();
   EXPECT_THAT(view_.messages, HasSubstr("reaches step 64"));
   EXPECT_TRUE(Upload(console, "62").logged) << "an upload there is allowed";
   EXPECT_THAT(view_.messages, HasSubstr("reaches step 64"));

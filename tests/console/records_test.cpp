@@ -5,7 +5,7 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <gmock/gmock.h>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "sim/controller.h"
 #include "support/profiles.h"
 #include "support/run_process.h"
@@ -46,9 +46,9 @@ class Records : public ConsoleFixture {
     console_ = std::make_unique<Console>(folder_, quick_, hooked_, view_, info_);
     console_->Load();
     console_->Activate();
-    EXPECT_TRUE(console_->Compiler().OpenProfile(folder_.Profiles() / "cure.txt"));
-    console_->Compiler().SetStartStepText(start);
-    console_->Compiler().CompileButton();
+    EXPECT_TRUE(console_->Program().OpenProfile(folder_.Profiles() / "cure.txt"));
+    console_->Program().SetStartStepText(start);
+    console_->Program().BuildAndCheckTarget();
     view_.messages.clear();
     return *console_;
   }

@@ -2,7 +2,7 @@
 // the run mode and program limits panels, and sequences stopped by a failed exchange.
 #include <gmock/gmock.h>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "sim/rtu_codec.h"
 
 namespace tarvel::console {
@@ -174,6 +174,8 @@ TEST_F(RunControlTest, JumpsThatCannotBeComputedSendNothing) {
   for (auto [segment, message] : refused) {
     EXPECT_FALSE(run.JumpToSegmentPoint(segment, "30"));
     EXPECT_THAT(view_.messages, HasSubstr(message)) << segment;
+    EXPECT_EQ(std::tuple(run.LastAction().action, run.LastAction().done, run.LastAction().jumpPoint),
+              std::tuple(RunAction::Jump, false, std::nullopt)) << segment;
   }
   for (const char* time : {"120", "0", "-5"}) {
     EXPECT_FALSE(run.JumpToSegmentPoint("5", time));
@@ -225,6 +227,7 @@ TEST_F(RunControlTest, SelectStartPauseAndRestartRunTheProfileOnTheController) {
   EXPECT_EQ(view_.boxes.back().title, "Run State Parameters Change");
   EXPECT_THAT(view_.messages, HasSubstr("Profile selected for run. Program limits uploaded to controller"));
   EXPECT_EQ(Stored(), std::make_tuple(std::string("kiln.txt"), 1, 8));
+  EXPECT_EQ(run.LastAction().limits, std::pair(1, 8));
 
   ASSERT_TRUE(run.StartProfile());
   EXPECT_EQ(view_.boxes.back().title, "Enter Front Panel Start Code 5172 to start kiln.txt");
@@ -248,7 +251,11 @@ TEST_F(RunControlTest, SelectStartPauseAndRestartRunTheProfileOnTheController) {
   EXPECT_THAT(view_.messages, HasSubstr("ERROR: Pause stopped: reading the set value failed (no reply)\r\n"
                                         "Nothing was changed in the controller\r\n"));
   for (const auto& frame : sim_.Requests()) EXPECT_NE(frame[1], 0x10) << "nothing written";
+  EXPECT_FALSE(run.LastAction().done || run.LastAction().setValueBefore || run.LastAction().modeAfter);
   ASSERT_TRUE(run.PauseProfile());
+  const RunActionResult paused = run.LastAction();
+  EXPECT_EQ(std::tuple(paused.action, paused.address, paused.modeBefore, paused.modeAfter, paused.setValueAfter),
+            std::tuple(RunAction::Pause, std::uint8_t{1}, std::optional(2), std::optional(0), std::optional(85)));
   EXPECT_THAT(view_.messages, HasSubstr("Profile paused: the controller holds the set point 85\r\n"));
   EXPECT_EQ(sim_.Unit(1).setValue, 85);
   EXPECT_EQ(sim_.Unit(1).runMode, 0);
@@ -262,6 +269,9 @@ TEST_F(RunControlTest, SelectStartPauseAndRestartRunTheProfileOnTheController) {
   const sim::UnitState unit = sim_.Unit(1);
   EXPECT_TRUE(unit.running && unit.runMode == 2 && unit.currentStep == 2 && unit.steps[1].duration == 5);
   EXPECT_EQ(unit.profileSetPoint, 85);
+  EXPECT_EQ(run.LastAction().action, RunAction::Restart) << "its jump is a step of the restart";
+  EXPECT_EQ(std::pair(run.LastAction().jumpPoint, run.LastAction().modeAfter),
+            std::pair(std::optional(std::pair(2, 5)), std::optional(2)));
   EXPECT_FALSE(run.RestartProfile());
   EXPECT_THAT(view_.messages, HasSubstr("Profile is already executing"));
 }

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 #include "profile/log_file.h"
 
 namespace tarvel::console {

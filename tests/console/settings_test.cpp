@@ -1,7 +1,7 @@
 // Controller settings, single set point and auto-tune, as they reach the controller.
 #include <gmock/gmock.h>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 
 namespace tarvel::console {
 namespace {

@@ -1,7 +1,7 @@
 // Start-up, activation and channel selection.
 #include <gmock/gmock.h>
 
-#include "console_fixture.h"
+#include "support/console_fixture.h"
 
 namespace tarvel::console {
 namespace {
@@ -112,15 +112,6 @@ TEST(MessageArea, EmptiesOnlyPastOneThousandCharacters) {
   EXPECT_EQ(view.messages, "newest\r\n");
   area.ClearDisplay();
   EXPECT_EQ(view.messages, "");
-}
-
-TEST_F(Startup, AboutTexts) {
-  Console& console = Make();
-  console.ShowInfo();
-  EXPECT_EQ(view_.messages, "Tarvel Version 1.00\r\nContact us to write a version for your temperature controller\r\n");
-  console.ShowBugReportInfo();
-  EXPECT_THAT(view_.messages, ::testing::StartsWith("This software is complex and thus we need your help"));
-  EXPECT_THAT(view_.messages, HasSubstr("how to recreate the error condition"));
 }
 
 }  // namespace

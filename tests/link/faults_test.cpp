@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "link/sim_fixture.h"
-#include "publish/processes.h"
+#include "support/processes.h"
 #include "sim/pty_line.h"
 #include "sim/rtu_codec.h"
 #include "support/temp_dir.h"

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "publish/processes.h"
+#include "support/processes.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 

@@ -7,7 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "processes.h"
+#include "support/processes.h"
 #include "profile/log_file.h"
 #include "publish/mqtt_publisher.h"
 #include "watch/watch_fixture.h"

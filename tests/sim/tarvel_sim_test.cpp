@@ -40,15 +40,6 @@ TEST(TarvelSimProgram, RefusesBadArgumentsWithAUsageLine) {
   }
 }
 
-TEST(TarvelSimProgram, HelpOffersTheWriteModelsAndEveryFaultKind) {
-  const auto result = tarvel::testing::RunProcess(TARVEL_SIM, {"--help"});
-  EXPECT_EQ(result.exitCode, 0);
-  for (const char* text : {"--write-model", "--fault", "--late-delay", "--seed", "no-reply", "bad-crc", "late",
-                           "wrong-address", "exception", "stray-byte", "duplicate", "stale", "--unpaced", "--echo",
-                           "--duplicate-delay"})
-    EXPECT_NE(result.out.find(text), std::string::npos) << text;
-}
-
 TEST(TarvelSimProgram, PrintsItsDeviceServesItsUnitsAndEndsOnTerminate) {
   int out[2];
   ASSERT_EQ(pipe(out), 0);

@@ -22,7 +22,7 @@
 #include <cmath>
 
 #include "console/console.h"
-#include "console/console_fixture.h"
+#include "support/console_fixture.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
 #include "support/profiles.h"

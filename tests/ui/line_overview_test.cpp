@@ -13,7 +13,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "console/hooked_line.h"
+#include "support/hooked_line.h"
 #include "support/profiles.h"
 #include "support/reading_frames.h"
 #include "ui/console_window.h"

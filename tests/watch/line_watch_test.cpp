@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "console/console.h"
-#include "console/recording_view.h"
+#include "support/recording_view.h"
 #include "console/trend_points.h"
 #include "profile/log_file.h"
 #include "support/reading_frames.h"

@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 
 #include "console/console.h"
-#include "console/recording_view.h"
+#include "support/recording_view.h"
 #include "console/zone_run.h"
 #include "watch_fixture.h"
 

@@ -1,4 +1,4 @@
-#include "console/compile.h"
+#include "console/profile_program.h"
 
 #include "console/grids.h"
 #include "link/commands.h"
@@ -22,7 +22,7 @@ int Whole(const std::string& cell, double factor = 1.0) {
 
 }  // namespace
 
-CompiledProgram CompileProfile(const profile::ProfileTable& table, const profile::ProfileSettings& settings,
+CompiledProgram StepsOfProfile(const profile::ProfileTable& table, const profile::ProfileSettings& settings,
                                int startStep) {
   CompiledProgram program;
   program.startStep = startStep;
@@ -52,7 +52,7 @@ CompiledProgram CompileProfile(const profile::ProfileTable& table, const profile
   return program;
 }
 
-bool Compilation::OpenProfile(const std::filesystem::path& file) {
+bool ProfileProgram::OpenProfile(const std::filesystem::path& file) {
   context_.ClearDisplay();
   if (file.empty()) return false;
   auto loaded = profile::LoadProfileFile(file);
@@ -80,7 +80,7 @@ bool Compilation::OpenProfile(const std::filesystem::path& file) {
   return true;
 }
 
-void Compilation::SetStartStepText(const std::string& text) {
+void ProfileProgram::SetStartStepText(const std::string& text) {
   context_.ClearDisplay();
   if (!IsNumber(text)) {
     context_.Display("Error: START entry is not a number");
@@ -93,7 +93,7 @@ void Compilation::SetStartStepText(const std::string& text) {
   if (startStep_ < 1 || startStep_ > link::kStepCount) context_.Display("Start Address is out of range 1 - 64");
 }
 
-bool Compilation::PassesChecks() {
+bool ProfileProgram::PassesChecks() {
   // The lines of a profile that passes are profile check's praise: only a refusal is shown.
   struct Lines : profile::MessageSink {
     std::vector<std::string> lines;
@@ -107,7 +107,7 @@ bool Compilation::PassesChecks() {
   return false;
 }
 
-void Compilation::Compile() {
+void ProfileProgram::BuildProgram() {
   context_.ClearDisplay();
   // A profile that profile check refuses is never compiled, so never uploaded.
   if (!PassesChecks()) {
@@ -117,7 +117,7 @@ void Compilation::Compile() {
     return;
   }
   const profile::ProfileSettings settings = loaded_.Settings();
-  compiled_ = CompileProfile(loaded_.table, settings, startStep_);
+  compiled_ = StepsOfProfile(loaded_.table, settings, startStep_);
   compiled_.profileName = loaded_.name;
   std::vector<std::vector<std::string>> rows;
   for (std::size_t j = 0; j < compiled_.steps.size(); ++j) {
@@ -132,8 +132,8 @@ void Compilation::Compile() {
   compiled_flag_ = true;
 }
 
-void Compilation::CompileButton() {
-  Compile();
+void ProfileProgram::BuildAndCheckTarget() {
+  BuildProgram();
   if (!compiled_flag_) return;
   auto address = selection_.CurrentAddress();
   context_.Display("Target in Controller program memory is highlighted");
@@ -156,7 +156,7 @@ void Compilation::CompileButton() {
   }
 }
 
-bool Compilation::CheckMemoryConflict(int address, int start, int count) {
+bool ProfileProgram::CheckMemoryConflict(int address, int start, int count) {
   const int end = start + count - 1;
   for (const auto& row : context_.store.Log(address).value_or({}))
     if (end >= row.start && start <= row.stop) return true;

@@ -15,7 +15,7 @@
 #include <tuple>
 
 #include "link/modbus_rtu_line.h"
-#include "publish/processes.h"
+#include "support/processes.h"
 #include "support/profiles.h"
 #include "sim/simulated_line.h"
 #include "support/run_process.h"

@@ -1,8 +1,8 @@
 #pragma once
-// console: compilation of a design profile into controller program steps, and the console's
-// "Compiled Profile" frame around it -- open a profile file, the start step entry, compile,
-// the target marked in the memory map and its conflicts with the profile log.
-// CompileProfile is pure; the room depends on the console context, selection and memory map.
+// console: the program steps of a design profile, and the room behind the console's "Compiled
+// Profile" frame -- open a profile file, the start step entry, the program built and shown, the
+// target marked in the memory map and its conflicts with the profile log.
+// StepsOfProfile is pure; the room depends on the console context, selection and memory map.
 
 #include <filesystem>
 #include <string>
@@ -41,7 +41,7 @@ inline constexpr const char* kReachesStepSixtyFour =
 // profile; the Start Temp), the end row with time 0, and after a row the event steps of its
 // "J1=" and "J2=" keys ("on" / "off" only) at the next row's Start Temp. Numbers are rounded
 // half to even; a cell that is not a number gives 0.
-CompiledProgram CompileProfile(const profile::ProfileTable& table, const profile::ProfileSettings& settings,
+CompiledProgram StepsOfProfile(const profile::ProfileTable& table, const profile::ProfileSettings& settings,
                                int startStep);
 
 // The profile loaded into the console, as the upload takes it.
@@ -55,9 +55,9 @@ struct LoadedProfile {
   }
 };
 
-class Compilation {
+class ProfileProgram {
  public:
-  Compilation(Context& context, ChannelSelection& selection, MemoryMap& memory)
+  ProfileProgram(Context& context, ChannelSelection& selection, MemoryMap& memory)
       : context_(context), selection_(selection), memory_(memory) {}
 
   // "Open Profile" with the chosen file; an empty path (dialog cancelled) does nothing. A
@@ -65,10 +65,12 @@ class Compilation {
   bool OpenProfile(const std::filesystem::path& file);
   // Every change of the start step entry.
   void SetStartStepText(const std::string& text);
-  // "Compile Profile": compile, show, mark the target and report conflicts with the log, or
-  // that the program does not fit below step 64.
-  void CompileButton();
-  void Compile();
+  // The program of the loaded profile from the start step, shown in the grid and marked in the
+  // memory map; none when the profile checks refuse it.
+  void BuildProgram();
+  // "Compile Profile": the program built, then its target reported: its conflicts with the log,
+  // or that it does not fit below step 64.
+  void BuildAndCheckTarget();
   // The checks of tarvel-cli profile check on the loaded profile; a refusal is shown with its lines.
   bool PassesChecks();
   bool CheckMemoryConflict(int address, int start, int count);

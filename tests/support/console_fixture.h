@@ -8,10 +8,10 @@
 #include <optional>
 
 #include "console/console.h"
-#include "hooked_line.h"
+#include "support/hooked_line.h"
 #include "link/modbus_rtu_line.h"
 #include "link/transfers.h"
-#include "recording_view.h"
+#include "support/recording_view.h"
 #include "sim/simulated_line.h"
 #include "store/home.h"
 #include "support/sim_line.h"
