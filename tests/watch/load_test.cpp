@@ -124,6 +124,7 @@ TEST_F(LoadRun, AnUndisturbedRunStartedOnTheFrontPanelPassesEveryCheck) {
 }
 
 TEST_F(LoadRun, AStartWithoutARequiredFieldOrOperatorIsRefusedWithTheFieldNamed) {
+  testing::WriteAll(folder_.Setup() / "LoadFields.txt", "Customer\nOrder *\nPart numbers\nQuantity\nMaterial\nStandard\nRevision\nNotes\n");
   auto tracker = Tracker();
   LoadPlan plan = Plan({1});
   plan.fields = {{"Customer", "ACME"}, {"Order", "  "}};
