@@ -118,18 +118,7 @@ int Run(int argc, char** argv) {
   if (!report.fatal.ok()) return kExitFailed;
 
   if (verb == "home") return ShowHome(ctx, report);
-  if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);
-  if (verb == "profile") return ProfileVerbs(ctx, args);
-  if (verb == "ports" || verb == "port" || verb == "address" || scanAdd) return PortVerbs(ctx, args);
-  if (verb == "compile" || verb == "log" || verb == "upload" || verb == "download" || verb == "clear")
-    return ProgramVerbs(ctx, args);
-  if (verb == "record") return RecordVerb(ctx, args);
-  if (verb == "watch") return WatchVerb(ctx, args);
-  if (verb == "zones" || verb == "zone") return ZoneVerbs(ctx, args);
-  if (verb == "load") return LoadVerbs(ctx, args);
-  if (verb == "select" || verb == "start" || verb == "pause" || verb == "restart" || verb == "jump" || verb == "mode" ||
-      verb == "limits")
-    return RunVerbs(ctx, args);
+  if (auto code = RunVerb(ctx, args)) return *code;
   PrintUsage(std::cerr);
   return kExitUsage;
 }

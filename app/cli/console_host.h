@@ -11,7 +11,6 @@
 #include "cli/cli.h"
 #include "console/console.h"
 #include "link/modbus_rtu_line.h"
-#include "service/remote_line.h"
 #include "store/config_store.h"
 
 namespace tarvel::cli {
@@ -55,7 +54,7 @@ class ConsoleHost {
   Context& ctx_;
   store::ConfigStore store_;
   link::ModbusRtuLine line_;
-  std::unique_ptr<service::RemoteLine> remote_;  // the line through the service, when one serves --port
+  std::unique_ptr<link::Line> remote_;  // the line through the service, when one serves --port
   TerminalView view_;
   std::unique_ptr<console::Console> console_;
 };

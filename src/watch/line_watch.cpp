@@ -35,7 +35,7 @@ void LineWatch::Message(const std::string& text) {
 std::vector<WatchedChannel> LineWatch::Channels() {
   std::vector<WatchedChannel> channels;
   for (const store::ChannelRow& row : store_.Channels().value_or({}))
-    if (port_.empty() || row.port == port_) channels.push_back({row.softwareChannel, row.modbusAddress, row.nickName});
+    if (port_.empty() || row.port == port_ || (alsoUnported_ && row.port.empty())) channels.push_back({row.softwareChannel, row.modbusAddress, row.nickName});
   zoneRows_ = store_.Zones().value_or({});
   const auto zones = ZoneOfChannel(zoneRows_);
   // Channels taken out of the map leave the overview; their recordings close.

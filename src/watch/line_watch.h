@@ -57,8 +57,12 @@ class LineWatch {
   LineWatch& operator=(const LineWatch&) = delete;
 
   void Apply(const WatchSettings& settings);
-  // Sweeps only the channels mapped to this port (a service with several lines); all when empty.
-  void ServeOnly(std::string port) { port_ = std::move(port); }
+  // Sweeps only the channels mapped to this port (a service with several lines), and with
+  // alsoUnported those mapped to none; all when empty.
+  void ServeOnly(std::string port, bool alsoUnported = false) {
+    port_ = std::move(port);
+    alsoUnported_ = alsoUnported;
+  }
   const WatchSettings& Settings() const { return settings_; }
 
   // One exchange of the sweep; or what a finished reading or sweep sets off (recording, alarms,
@@ -119,6 +123,7 @@ class LineWatch {
   std::map<int, ChannelStatus> statuses_;
   std::map<int, Tracked> tracked_;
   std::string port_;
+  bool alsoUnported_ = false;
   std::optional<SweepStep> pending_;  // a reading or sweep end not yet taken in
   long long finished_ = 0;
 
