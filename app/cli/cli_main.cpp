@@ -49,7 +49,7 @@ void PrintUsage(std::ostream& err) {
          "                                         alarms to LogFiles/alarms.csv, readings to MQTT; until Ctrl-C or N sweeps;\n"
          "                                         a lost port is reopened, exit 1 when it stays away S seconds (600)\n"
          "When tarvel-line serves the home and the port of --port, the verbs that talk to controllers go\n"
-         "through it; scan, scan --add, address and watch need the port to themselves.\n"
+         "through it; scan, scan --add and address need the port to themselves; watch is such a service.\n"
          "With --no-block-reads, reads of controllers take at most two registers each, even where a\n"
          "controller has answered more.\n"
          "tarvel-cli [--home DIR] [--port DEVICE] zone ...   channels grouped as one furnace\n"
