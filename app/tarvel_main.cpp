@@ -15,6 +15,7 @@
 #include "console/console.h"
 #include "console/port_setup.h"
 #include "demo_line.h"
+#include "gui_line.h"
 #include "link/modbus_rtu_line.h"
 #include "store/home.h"
 #include "ui/channel_map_window.h"
@@ -206,13 +207,14 @@ int main(int argc, char** argv) {
     }
     device = line.DevicePath();
   }
+  app::ConsoleLine consoleLine(folder, device, line, problems, storedDeviceGone);
 
   // One command thread for every window: their exchanges never interleave on the line.
   ui::CommandRunner runner;
   const QString places = ui::PlacementFile(QString::fromStdString(folder.Setup().string()));
   ui::ConsoleWindow window(
       {simulated, QString::fromStdString(device), QString::fromStdString(folder.Profiles().string()), places}, runner);
-  console::Console console(folder, store, line, window.View(),
+  console::Console console(folder, store, consoleLine.Line(), window.View(),
                            {simulated || parser.isSet(portOption), simulated});
   ui::PortSetupWindow portWindow(runner, &window, places);
   portWindow.setWindowFlag(Qt::Window);
@@ -233,7 +235,7 @@ int main(int argc, char** argv) {
 
   // The line watch: every mapped controller read in turn between commands, on the one line;
   // the overview docks on the console. The binding belongs to the window.
-  watch::LineWatch lineWatch(folder, store, line);
+  watch::LineWatch lineWatch(folder, store, consoleLine.Line());
   auto* lineWatchBinding = new ui::LineWatchBinding(window, console, lineWatch, folder);
   if (simulator) {
     // The demo's fault, kept out of the line's I/O path: the simulator is told directly.

@@ -94,9 +94,15 @@ bool PortWorker::EndSession(const std::string& lease) {
 }
 
 void PortWorker::ExpireSessions(SteadyClock::time_point now) {
-  // Only the session holding the port runs out: the others have not had their turn yet.
-  if (!sessions_.empty() && now - sessions_.front().lastUse >= options_.leaseIdle)
+  // Only the session holding the port runs out: the others have not had their turn yet. One
+  // that has gone quiet gives way to one waiting (a console that holds its session for good
+  // never keeps a command out); its next exchange opens another.
+  if (sessions_.empty()) return;
+  const auto quiet = now - sessions_.front().lastUse;
+  if (quiet >= options_.leaseIdle)
     EndSessionLocked(sessions_.begin(), "idle");
+  else if (sessions_.size() > 1 && quiet >= options_.sessionQuiet)
+    EndSessionLocked(sessions_.begin(), "gave way");
 }
 
 std::optional<ExchangeResult> PortWorker::Run(const std::string& lease, const Exchange& exchange) {
@@ -236,7 +242,9 @@ void PortWorker::Loop() {
     sweepsFinished_ = lineWatch.SweepsFinished();
     if (!step.again) {
       auto until = SteadyClock::now() + step.wait;
-      if (!sessions_.empty()) until = std::min(until, sessions_.front().lastUse + options_.leaseIdle);
+      if (!sessions_.empty())
+        until = std::min(until, sessions_.front().lastUse +
+                                    (sessions_.size() > 1 ? options_.sessionQuiet : options_.leaseIdle));
       wake_.wait_until(lock, until, [this] { return stopping_ || !jobs_.empty(); });
     }
   }

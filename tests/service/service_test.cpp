@@ -311,6 +311,19 @@ TEST_F(LineService, ALineThroughTheServiceFailsAsThePortItselfDoes) {
   // A block read this line's units refuse comes back as refused, as on the port itself.
   EXPECT_EQ(remote.ReadRegisterBlock(1, link::reg::kProgramSteps, 3).outcome, link::Outcome::Exception);
   EXPECT_EQ(remote.ReadRegisterBlock(1, link::reg::kProgramSteps, 2).value.size(), 2u);
+
+  // A quiet session gives way to one waiting (a console holding its line keeps no command out),
+  // and its next exchange goes in a new one.
+  const long long mark = service_->Events().Last();
+  RemoteLine other(SocketPath(folder_).string(), simA_.DevicePath());
+  ASSERT_FALSE(other.Open());
+  EXPECT_EQ(other.ReadRegisterPair(1, link::reg::kProcessValue).outcome, link::Outcome::Ok);
+  events.clear();
+  service_->Events().Since(mark, events, std::chrono::seconds(0));
+  EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::string& e) {
+    return e.find(R"("ended":"gave way")") != std::string::npos;
+  }));
+  EXPECT_EQ(remote.ReadRegisterPair(1, link::reg::kProcessValue).outcome, link::Outcome::Ok);
 }
 
 }  // namespace
