@@ -195,6 +195,27 @@ TEST_F(LineService, WorkflowsAreTheCliVerbsRunByTheService) {
   EXPECT_EQ(Workflow({{"args", {"pause", "2"}}, {"port", "/dev/ttyS31"}}).first, 404);
 }
 
+// A zone spanning both lines: each member is programmed on its own port, by the ports themselves
+// and then through the service that owns them.
+TEST_F(LineService, AZoneSpansPorts) {
+  ASSERT_EQ(Cli({"zone", "set", "Furnace", "1", "2"}, "").exitCode, 0);
+  const std::string cure = (folder_.Profiles() / "cure.txt").string();
+  auto programmed = [this](int first) {  // both members, each on its own line
+    return simA_.Unit(1).steps[first].temperature == 250 && simB_.Unit(2).steps[first].temperature == 250;
+  };
+  auto direct = Cli({"zone", "upload", "Furnace", cure, "20"}, simA_.DevicePath());
+  EXPECT_EQ(direct.exitCode, 0) << direct.out << direct.err;
+  EXPECT_TRUE(programmed(20));
+  StartService();
+  auto served = Cli({"zone", "upload", "Furnace", cure, "30", "--yes"}, simA_.DevicePath());
+  EXPECT_EQ(served.exitCode, 0) << served.out << served.err;
+  EXPECT_TRUE(programmed(30));
+  auto [status, workflow] = Workflow({{"args", {"zone", "upload", "Furnace", cure, "40", "--yes"}},
+                                      {"port", simB_.DevicePath()}});
+  EXPECT_EQ(workflow["exit"], 0) << workflow.dump();
+  EXPECT_TRUE(programmed(40));
+}
+
 // tarvel-cli watch is the home's service on its one port: other commands go through it rather
 // than being refused the port, and the home has no room for a second service.
 TEST_F(LineService, AWatchIsTheServiceInTheForeground) {
