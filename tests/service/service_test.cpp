@@ -347,5 +347,30 @@ TEST_F(LineService, ALineThroughTheServiceFailsAsThePortItselfDoes) {
   EXPECT_EQ(remote.ReadRegisterPair(1, link::reg::kProcessValue).outcome, link::Outcome::Ok);
 }
 
+// A port that went away is tried again after 1, 2, 4 ... 30 s, and given up after the time set.
+TEST(PortKeeper, TheReopenPauseGrowsToHalfAMinuteUntilItGivesUp) {
+  auto sim = std::make_unique<sim::SimulatedLine>(testing::QuickLine({1}));
+  ASSERT_TRUE(sim->Start().ok());
+  const std::string device = sim->DevicePath();
+  link::ModbusRtuLine line;
+  ASSERT_TRUE(line.Open(device).ok());
+  sim.reset();  // the adapter pulled out
+  EXPECT_FALSE(line.ReadRegisterPair(1, link::reg::kProcessValue).ok());
+  ASSERT_TRUE(line.PortLost());
+  auto now = std::chrono::steady_clock::time_point{};
+  std::vector<std::string> said;
+  watch::PortKeeper keeper(line, device, std::chrono::seconds(120), [&](const std::string& text) { said.push_back(text); },
+                           [&] { return now; });
+  std::vector<long long> pauses;
+  while (!keeper.GaveUp() && pauses.size() < 20) {
+    const auto wait = keeper.Tend();
+    pauses.push_back(std::chrono::duration_cast<std::chrono::seconds>(wait).count());
+    now += wait;
+  }
+  EXPECT_EQ(pauses, (std::vector<long long>{1, 2, 4, 8, 16, 30, 30, 30, 0}));
+  EXPECT_EQ(said, (std::vector<std::string>{"Serial port " + device + " lost, reopening",
+                                            "Serial port " + device + " did not come back within 120 s: giving up"}));
+}
+
 }  // namespace
 }  // namespace tarvel::service
