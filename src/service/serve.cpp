@@ -184,7 +184,10 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
   ApiServer server(*lineService, o.workflows);
   if (Status listening = server.Start(o.api); !listening.ok()) {
     say(listening.message());
-    return kExitRefused;
+    // A watch run by hand still watches when only its socket cannot be made (a home path too
+    // long for one): other commands are then refused the port, as without a service.
+    if (!o.printReadings || o.api.tcp) return kExitRefused;
+    server.Stop();
   }
   if (!o.name.empty())
     say("serving " + std::to_string(lineService->Ports().size()) + " port(s) of " + folder.Root().string() + " on " +
