@@ -357,6 +357,9 @@ class Campaign {
   bool KillServiceUnder(const std::vector<std::string>& client, std::size_t at) {
     const auto socket = tarvel::service::SocketPath(folder_);
     std::filesystem::remove(socket);
+    // A channel re-added, or a database rebuilt, by an earlier trouble has lost its port: the
+    // service would refuse a channel without one.
+    if (!store_.SetChannelField(1, store::ChannelField::Port, device_)) return false;
     sim_.ClearRequests();
     const pid_t service = tarvel::bench::Spawn(TARVEL_LINE, std::vector<std::string>{"--home", folder_.Root().string(), "--every", "86400"});
     if (service < 0) return false;
