@@ -15,6 +15,7 @@
 #include "console/console.h"
 #include "console/port_setup.h"
 #include "demo_line.h"
+#include "gui_line.h"
 #include "link/modbus_rtu_line.h"
 #include "store/home.h"
 #include "ui/channel_map_window.h"
@@ -271,6 +272,7 @@ int main(int argc, char** argv) {
   link::ModbusRtuLine line;
   LineChoice chosen = OpenLine(options, folder, store, line, problems);
   const bool simulated = parser.isSet(options.simulate);
+  app::ConsoleLine consoleLine(folder, chosen.device, line, problems, chosen.storedDeviceGone);
 
   // One command thread for every window: their exchanges never interleave on the line.
   ui::CommandRunner runner;
@@ -278,7 +280,8 @@ int main(int argc, char** argv) {
   ui::ConsoleWindow window(
       {simulated, QString::fromStdString(chosen.device), QString::fromStdString(folder.Profiles().string()), places},
       runner);
-  console::Console console(folder, store, line, window.View(), {simulated || parser.isSet(options.port), simulated});
+  console::Console console(folder, store, consoleLine.Line(), window.View(),
+                           {simulated || parser.isSet(options.port), simulated});
   ui::PortSetupWindow portWindow(runner, &window, places);
   portWindow.setWindowFlag(Qt::Window);
   console::PortSetup portSetup(store, line, portWindow);
@@ -294,7 +297,8 @@ int main(int argc, char** argv) {
 
   // The line watch: every mapped controller read in turn between commands, on the one line;
   // the overview docks on the console. The binding belongs to the window.
-  watch::LineWatch lineWatch(folder, store, line);
+  watch::LineWatch lineWatch(folder, store, consoleLine.Line());
+  if (consoleLine.Served()) lineWatch.ObserveOnly();  // the service records the line; one writer per record
   auto* lineWatchBinding = new ui::LineWatchBinding(window, console, lineWatch, folder);
   new ui::LoadsBinding(window, folder);  // the line watch records the loads; the window asks and lists
   if (chosen.simulator) {

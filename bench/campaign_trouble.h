@@ -123,11 +123,8 @@ class DatabaseTrouble {
   DbTrouble kind_ = DbTrouble::None;
 };
 
-// Runs program with args, its output discarded, until reached() returns true (a blocking wait:
-// the child got that far) and then kills it with SIGKILL. True when it was killed before it
-// ended by itself; false also when it could not be started.
-template <class Wait>
-bool RunUntilKilled(const std::string& program, const std::vector<std::string>& args, Wait reached) {
+// A program started with its output discarded: its pid, -1 when it could not be.
+inline pid_t Spawn(const std::string& program, const std::vector<std::string>& args) {
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -137,7 +134,16 @@ bool RunUntilKilled(const std::string& program, const std::vector<std::string>& 
   pid_t pid = -1;
   const bool started = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
-  if (!started) return false;
+  return started ? pid : -1;
+}
+
+// Runs program with args, its output discarded, until reached() returns true (a blocking wait:
+// the child got that far) and then kills it with SIGKILL. True when it was killed before it
+// ended by itself; false also when it could not be started.
+template <class Wait>
+bool RunUntilKilled(const std::string& program, const std::vector<std::string>& args, Wait reached) {
+  const pid_t pid = Spawn(program, args);
+  if (pid < 0) return false;
   const bool far = reached();
   if (far) kill(pid, SIGKILL);
   int status = 0;

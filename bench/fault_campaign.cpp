@@ -4,7 +4,8 @@
 // it (no reply, bad CRC, a reply 250 or 380 ms late, wrong address, exception, stray byte, a
 // duplicate or a stale frame 20 ms after the reply), or another program locks the database
 // or makes it refuse writes from then to the end of the command; and some commands are
-// tarvel-cli uploads, clears and downloads killed with SIGKILL at a random exchange. After
+// tarvel-cli uploads, clears and downloads killed with SIGKILL at a random exchange, and uploads
+// by tarvel-cli through a running tarvel-line whose service is killed so. After
 // each command it compares EVERY memory-map row and log row with the controller and counts
 //   rows that disagree without a mark: an unmarked map row (neither Unknown nor a jump's
 //     Modified) whose words differ from the controller's;
@@ -33,11 +34,14 @@
 #include <optional>
 #include <set>
 #include <string_view>
+#include <thread>
 
 #include "bench_console.h"
 #include "bench_line.h"
 #include "campaign_lines.h"
 #include "campaign_trouble.h"
+#include "service/remote_line.h"
+#include "service/service.h"
 #include "sim/controller.h"
 
 namespace {
@@ -73,11 +77,12 @@ struct MessagesView : tarvel::bench::NullView {
 enum class Kind {
   Upload, Download, Select, Start, Pause, Restart, Jump, Killed,
   Swapped, Readded, Forged, PauseLostStep, EmptyDatabase,  // CommandTroubles()
+  KilledService,
 };
 constexpr const char* kKindNames[] = {"upload",  "download",  "select",           "start",
                                       "pause",   "restart",   "jump",             "killed cli",
                                       "swapped", "re-added",  "forged profile",   "pause, step read lost",
-                                      "0-byte database"};
+                                      "0-byte database",  "killed service"};
 
 // tarvel-cli run to its end, its output discarded: the exit code, -1 when it did not end by itself.
 int RunToEnd(const std::vector<std::string>& args) {
@@ -98,7 +103,7 @@ int RunToEnd(const std::vector<std::string>& args) {
 struct Counts {
   std::map<Kind, int> commands;
   int faulted = 0, failedCleanly = 0, succeeded = 0, succeededDespiteFault = 0;
-  int lineFaults = 0, locked = 0, readOnly = 0, kills = 0;
+  int lineFaults = 0, locked = 0, readOnly = 0, kills = 0, serviceKills = 0;
   int unmarked = 0, badLogRows = 0, falseSuccesses = 0, collateral = 0;
 };
 
@@ -114,6 +119,8 @@ class Campaign {
     auto device = tarvel::bench::StartLine(sim_, line_);
     if (!device) return false;
     device_ = *device;
+    // The line is the channel's port, for a service of the home to serve.
+    if (!store_.SetChannelField(1, store::ChannelField::Port, device_)) return false;
     // Every register of the unit holds a value of its own, so no change goes unseen.
     std::vector<store::MemoryRow> rows;
     sim_.EditUnit(1, [&](sim::UnitState& u) {
@@ -161,7 +168,7 @@ class Campaign {
   // What an operator would do next, given what the controller and the console hold.
   Kind ChooseKind() {
     const auto log = store_.Log(1).value_or({});
-    if (random_() % 10 == 0) return Kind::Killed;
+    if (random_() % 10 == 0) return random_() % 3 == 0 ? Kind::KilledService : Kind::Killed;
     if (auto trouble = CommandTrouble()) return *trouble;
     if (log.empty()) return Kind::Upload;
     const int pick = static_cast<int>(random_() % 100);
@@ -187,7 +194,8 @@ class Campaign {
       case Kind::Pause: return 13;
       case Kind::Restart: return 36;
       case Kind::Jump: return 32;
-      case Kind::Killed: return 0;
+      case Kind::Killed:
+      case Kind::KilledService: return 0;
       case Kind::Swapped: return 9;  // the clear of a few steps
       case Kind::Forged: return 1;   // the upload's probe
       case Kind::Readded:
@@ -214,7 +222,7 @@ class Campaign {
     // database and one that refuses writes.
     const unsigned trouble = random_() % 20;
     const sim::Fault fault = kinds[random_() % std::size(kinds)];
-    if (trouble < 4 || kind == Kind::Killed || Exchanges(kind) == 0) {
+    if (trouble < 4 || kind == Kind::Killed || kind == Kind::KilledService || Exchanges(kind) == 0) {
       faulting_.Plan(0, nullptr, "no trouble");
     } else if (trouble < 8) {
       const auto db = trouble < 6 ? tarvel::bench::DbTrouble::Locked : tarvel::bench::DbTrouble::ReadOnly;
@@ -235,7 +243,9 @@ class Campaign {
     const auto logBefore = store_.Log(1).value_or({});
     Registers allowed;
     std::function<std::string()> holds;  // after a success: what is wrong, empty when all is right
-    const bool ok = kind == Kind::Killed ? Killed(logBefore, allowed) : Issue(kind, logBefore, allowed, holds);
+    const bool ok = kind == Kind::Killed          ? Killed(logBefore, allowed, false)
+                    : kind == Kind::KilledService ? Killed(logBefore, allowed, true)
+                                                  : Issue(kind, logBefore, allowed, holds);
     trouble_.End();
 
     if (faulting_.Injected()) ++counts_.faulted;
@@ -287,9 +297,11 @@ class Campaign {
   }
 
   // tarvel-cli on the same database and line, killed with SIGKILL at a random exchange of an
-  // upload, a clear or a download. Never a success: the checks after it look at what it left.
-  bool Killed(const std::vector<store::LogRow>& log, Registers& allowed) {
-    const int verb = static_cast<int>(random_() % 3);
+  // upload, a clear or a download; or, throughService, an upload by tarvel-cli through a
+  // tarvel-line of the home, the service killed so. Never a success: the checks after it look
+  // at what it left.
+  bool Killed(const std::vector<store::LogRow>& log, Registers& allowed, bool throughService) {
+    const int verb = throughService ? 0 : static_cast<int>(random_() % 3);
     const int steps = 3 + static_cast<int>(random_() % 5);
     const int first = 1 + static_cast<int>(random_() % (65 - steps)), last = first + steps - 1;
     std::vector<std::string> args{"--home", folder_.Root().string(), "--port", device_};
@@ -318,12 +330,17 @@ class Campaign {
       allowed.insert(own.begin(), own.end());
     }
     const auto at = static_cast<std::size_t>(1 + random_() % static_cast<unsigned>(exchanges));
-    faulting_.Plan(0, nullptr, "SIGKILL of tarvel-cli " + args[4] + " " + std::to_string(first) + ".." +
-                                   std::to_string(last) + " at exchange " + std::to_string(at));
+    faulting_.Plan(0, nullptr, std::string(throughService ? "SIGKILL of the service under tarvel-cli " : "SIGKILL of tarvel-cli ") +
+                                   args[4] + " " + std::to_string(first) + ".." + std::to_string(last) +
+                                   " at exchange " + std::to_string(at));
     line_.Close();  // the port is the child's while it runs
-    sim_.ClearRequests();
-    if (tarvel::bench::RunUntilKilled(TARVEL_CLI, args, [&] { return sim_.WaitForRequests(at, std::chrono::seconds(10)); }))
-      ++counts_.kills;
+    if (throughService) {
+      if (KillServiceUnder(args, at)) ++counts_.serviceKills;
+    } else {
+      sim_.ClearRequests();
+      if (tarvel::bench::RunUntilKilled(TARVEL_CLI, args, [&] { return sim_.WaitForRequests(at, std::chrono::seconds(10)); }))
+        ++counts_.kills;
+    }
     if (!line_.Open(device_).ok()) std::fprintf(stderr, "the line could not be opened again\n");
     // A killed upload that got as far as its log row logged what it compiled.
     if (auto entry = verb == 0 ? store_.LogEntry(1, name).value_or(std::nullopt) : std::nullopt;
@@ -333,6 +350,33 @@ class Campaign {
       if (holds) compiledOf_[name] = program;
     }
     return false;
+  }
+
+  // tarvel-line serving the home (its one sweep done), the client's command through it, and the
+  // service killed with SIGKILL at exchange `at` of the command; the client ends on its own.
+  bool KillServiceUnder(const std::vector<std::string>& client, std::size_t at) {
+    const auto socket = tarvel::service::SocketPath(folder_);
+    std::filesystem::remove(socket);
+    // A channel re-added, or a database rebuilt, by an earlier trouble has lost its port: the
+    // service would refuse a channel without one.
+    if (!store_.SetChannelField(1, store::ChannelField::Port, device_)) return false;
+    sim_.ClearRequests();
+    const pid_t service = tarvel::bench::Spawn(TARVEL_LINE, std::vector<std::string>{"--home", folder_.Root().string(), "--every", "86400"});
+    if (service < 0) return false;
+    // Serving once its socket answers (its sweep waits while the client's session exchanges).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!tarvel::service::FindService(folder_) && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const pid_t cli = tarvel::bench::Spawn(TARVEL_CLI, client);
+    const bool far = cli >= 0 && sim_.WaitForRequests(at, std::chrono::seconds(10));
+    if (std::getenv("TARVEL_CAMPAIGN_MESSAGES"))
+      std::fprintf(stderr, "service %d, client %d, %zu exchanges reached: %d\n", service, cli, at, far);
+    kill(service, SIGKILL);
+    int status = 0;
+    waitpid(service, &status, 0);
+    const bool killed = far && WIFSIGNALED(status);
+    if (cli >= 0) waitpid(cli, &status, 0);  // its line is gone: it fails and ends
+    return killed;
   }
 
   bool Issue(Kind kind, const std::vector<store::LogRow>& log, Registers& allowed,
@@ -448,7 +492,8 @@ class Campaign {
         };
         return run.JumpToSegmentPoint(std::to_string(target.segment), std::to_string(time));
       }
-      case Kind::Killed: break;  // a tarvel-cli run: Killed()
+      case Kind::Killed:
+      case Kind::KilledService: break;  // a tarvel-cli run: Killed()
       case Kind::Swapped: return Swapped(log, allowed, holds);
       case Kind::Readded: return Readded(allowed, holds);
       case Kind::Forged: return Forged(holds);
@@ -630,8 +675,9 @@ int main(int argc, char** argv) {
     for (const auto& [kind, count] : c.commands)
       std::printf("%s%s %d", kind == c.commands.begin()->first ? "" : ", ", kKindNames[static_cast<int>(kind)], count);
     std::printf(") in %.1f s\n", seconds);
-    std::printf("  troubles met: line faults %d, database locked %d, database refusing writes %d, kills %d\n",
-                c.lineFaults, c.locked, c.readOnly, c.kills);
+    std::printf("  troubles met: line faults %d, database locked %d, database refusing writes %d, kills %d, "
+                "services killed under a client %d\n",
+                c.lineFaults, c.locked, c.readOnly, c.kills, c.serviceKills);
     const auto heard = campaign.Heard();
     std::printf("  the line heard: strays %lld, echoes %lld, copies %lld; requests sent again %lld\n", heard.strays,
                 heard.echoes, heard.copies, heard.resends);

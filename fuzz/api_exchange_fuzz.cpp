@@ -1,5 +1,6 @@
-// Fuzz target: a line service API request body as a client may send it, and an answer as a
-// RemoteLine may get it. A parsed exchange survives its own JSON unchanged; an answer never
+// Fuzz target: a line service API request body as a client may send it (an exchange or a
+// workflow), and an answer as a RemoteLine may get it. A parsed exchange survives its own JSON
+// unchanged; a workflow is a verb and words with no global option among them; an answer never
 // gives an outcome outside the link's kinds or a value beyond 16 bits.
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "fuzz_check.h"
 #include "service/exchange.h"
+#include "service/workflow.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -23,6 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                same->on == exchange->on);
   } else {
     FUZZ_CHECK(!std::get<std::string>(parsed).empty());
+  }
+  const auto workflow = tarvel::service::ParseWorkflow(request);
+  if (const auto* w = std::get_if<tarvel::service::Workflow>(&workflow)) {
+    FUZZ_CHECK(!w->args.empty() && w->args.size() <= 64);
+    for (const std::string& word : w->args) FUZZ_CHECK(word != "--home" && word != "--port" && word.size() <= 4096);
+  } else {
+    FUZZ_CHECK(!std::get<std::string>(workflow).empty());
   }
   const tarvel::service::ExchangeResult result = tarvel::service::ParseResult(request);
   FUZZ_CHECK(static_cast<int>(result.outcome) <= static_cast<int>(tarvel::link::Outcome::Cancelled));

@@ -1,11 +1,14 @@
 #pragma once
 // tarvel-cli: verbs for a technician or a script, each in its own file.
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "link/line.h"
 #include "link/transfers.h"
 #include "profile/profile_table.h"
 #include "util/app_folder.h"
@@ -22,6 +25,9 @@ struct Context {
   bool blockReads = true;  // false with --no-block-reads: never more than two registers per read
   std::ostream& out;
   std::ostream& err;
+  // Set when the line service runs the verb for a workflow request: the line of a port, in a
+  // session of the service's own worker.
+  std::function<std::unique_ptr<link::Line>(const std::string& port)> serviceLine = {};
 };
 
 using Args = std::vector<std::string>;
@@ -56,5 +62,8 @@ int ZoneVerbs(Context& ctx, const Args& args);
 int LoadVerbs(Context& ctx, const Args& args);
 
 void PrintUsage(std::ostream& err);
+// Runs the verb args[0] in a prepared home (verbs.cpp): tarvel-cli's and the line service's one
+// way in. Nothing when there is no such verb.
+std::optional<int> RunVerb(Context& ctx, const Args& args);
 
 }  // namespace tarvel::cli

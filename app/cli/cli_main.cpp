@@ -50,7 +50,7 @@ void PrintUsage(std::ostream& err) {
          "                                         alarms to LogFiles/alarms.csv, readings to MQTT; until Ctrl-C or N sweeps;\n"
          "                                         a lost port is reopened, exit 1 when it stays away S seconds (600)\n"
          "When tarvel-line serves the home and the port of --port, the verbs that talk to controllers go\n"
-         "through it; scan, scan --add, address and watch need the port to themselves.\n"
+         "through it; scan, scan --add and address need the port to themselves; watch is such a service.\n"
          "With --no-block-reads, reads of controllers take at most two registers each, even where a\n"
          "controller has answered more.\n"
          "tarvel-cli [--home DIR] [--port DEVICE] zone ...   channels grouped as one furnace\n"
@@ -119,18 +119,7 @@ int Run(int argc, char** argv) {
   if (!report.fatal.ok()) return kExitFailed;
 
   if (verb == "home") return ShowHome(ctx, report);
-  if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);
-  if (verb == "profile") return ProfileVerbs(ctx, args);
-  if (verb == "ports" || verb == "port" || verb == "address" || scanAdd) return PortVerbs(ctx, args);
-  if (verb == "compile" || verb == "log" || verb == "upload" || verb == "download" || verb == "clear")
-    return ProgramVerbs(ctx, args);
-  if (verb == "record") return RecordVerb(ctx, args);
-  if (verb == "watch") return WatchVerb(ctx, args);
-  if (verb == "zones" || verb == "zone") return ZoneVerbs(ctx, args);
-  if (verb == "load") return LoadVerbs(ctx, args);
-  if (verb == "select" || verb == "start" || verb == "pause" || verb == "restart" || verb == "jump" || verb == "mode" ||
-      verb == "limits")
-    return RunVerbs(ctx, args);
+  if (auto code = RunVerb(ctx, args)) return *code;
   PrintUsage(std::cerr);
   return kExitUsage;
 }

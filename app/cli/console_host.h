@@ -11,7 +11,6 @@
 #include "cli/cli.h"
 #include "console/console.h"
 #include "link/modbus_rtu_line.h"
-#include "service/remote_line.h"
 #include "store/config_store.h"
 
 namespace tarvel::cli {
@@ -43,19 +42,27 @@ class ConsoleHost {
   ConsoleHost(Context& ctx, bool assumeYes);
   ~ConsoleHost();
 
-  // Opens the line of --port (through the home's line service when it serves that port) and makes channel the console's current channel, reading
-  // nothing from the controller. Prints the reason and returns false when either fails.
+  // Opens the line of --port (through the home's line service when it serves that port) and
+  // makes channel the console's current channel, reading nothing from the controller. Prints the
+  // reason and returns false when either fails.
   bool Open(const std::string& channel);
+  // Before Open: each controller is reached on its own channel's port (--port for a channel
+  // mapped to none), each port opened at its first use -- a zone may span ports.
+  void SpanPorts() { spanPorts_ = true; }
 
   console::Console& Console() { return *console_; }
   TerminalView& View() { return view_; }
   store::ConfigStore& Store() { return store_; }
 
  private:
+  link::Line& Line();
+
   Context& ctx_;
   store::ConfigStore store_;
   link::ModbusRtuLine line_;
-  std::unique_ptr<service::RemoteLine> remote_;  // the line through the service, when one serves --port
+  std::unique_ptr<link::Line> remote_;  // the line through the service, when one serves --port
+  bool spanPorts_ = false;
+  std::unique_ptr<link::Line> ports_;  // with SpanPorts: the line to each controller's port
   TerminalView view_;
   std::unique_ptr<console::Console> console_;
 };

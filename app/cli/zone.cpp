@@ -104,6 +104,7 @@ int ZoneVerbs(Context& ctx, const Args& given) {
     return Usage(ctx, "START must be a program step from 1 to 64");
 
   ConsoleHost host(ctx, yes);
+  host.SpanPorts();  // a zone may span ports: each member on its own
   if (zoneVerb == console::ZoneVerb::Select) host.View().AnswerOk("Run State Parameters Change");
   if (frontPanel) host.View().AnswerOk("Enter Front Panel Start Code 5172");
   const auto members = watch::ZoneMembers(host.Store().Zones().value_or({}), words[2]);

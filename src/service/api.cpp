@@ -3,7 +3,10 @@
 #include <httplib.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cctype>
+#include <functional>
+#include <streambuf>
 
 #include "util/text.h"
 
@@ -14,7 +17,8 @@ using nlohmann::json;
 
 void Answer(httplib::Response& res, int status, const json& body) {
   res.status = status;
-  res.set_content(body.dump(), "application/json");
+  // A file name in a verb's text need not be UTF-8: such bytes are replaced, never thrown on.
+  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
 
 void Refuse(httplib::Response& res, int status, const std::string& message) {
@@ -34,6 +38,34 @@ std::string Unescape(const std::string& text) {
   }
   return out;
 }
+
+// What a workflow prints: kept whole for the answer, and passed on line by line as it comes.
+class LineTap final : public std::streambuf {
+ public:
+  explicit LineTap(std::function<void(const std::string&)> line) : line_(std::move(line)) {}
+  ~LineTap() override {
+    if (!partial_.empty()) line_(partial_);
+  }
+  const std::string& Text() const { return text_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c == traits_type::eof()) return traits_type::not_eof(c);
+    const char ch = traits_type::to_char_type(c);
+    text_ += ch;
+    if (ch == '\n') {
+      line_(partial_);
+      partial_.clear();
+    } else {
+      partial_ += ch;
+    }
+    return c;
+  }
+
+ private:
+  std::function<void(const std::string&)> line_;
+  std::string text_, partial_;
+};
 
 }  // namespace
 
@@ -56,7 +88,8 @@ bool IsLoopback(const std::string& address) {
   return address == "localhost" || address == "::1" || address.starts_with("127.");
 }
 
-ApiServer::ApiServer(Service& service) : service_(service) {}
+ApiServer::ApiServer(Service& service, WorkflowRunner workflows)
+    : service_(service), workflows_(std::move(workflows)) {}
 
 ApiServer::~ApiServer() { Stop(); }
 
@@ -87,6 +120,39 @@ void ApiServer::Install(httplib::Server& server, const std::string& token, bool 
         if (!sink.write(event.data(), event.size())) return false;
       return true;
     });
+  });
+  // Workflows check what they write, so they may come over TCP -- but only where a token guards it.
+  server.Post("/v1/workflows", [this, local, guarded = !token.empty()](const httplib::Request& req,
+                                                                       httplib::Response& res) {
+    if (!local && !guarded) return Refuse(res, 403, "Workflows are served over TCP only with --token-file FILE");
+    if (!workflows_) return Refuse(res, 501, "This service runs no workflows");
+    const json request = json::parse(req.body, nullptr, false);
+    if (request.is_discarded()) return Refuse(res, 400, "The workflow is not JSON");
+    auto parsed = ParseWorkflow(request);
+    if (auto* why = std::get_if<std::string>(&parsed)) return Refuse(res, 400, *why);
+    Workflow workflow = std::get<Workflow>(std::move(parsed));
+    if (!workflow.port.empty()) {
+      PortWorker* port = service_.Port(workflow.port);
+      if (!port) return Refuse(res, 404, "No port " + workflow.port + " in this service");
+      workflow.port = port->Device();
+    } else if (service_.Ports().size() == 1) {
+      workflow.port = service_.Ports().front()->Device();
+    }
+    const long long id = ++workflowsRun_;
+    EventHub& events = service_.Events();
+    events.Publish("workflow", {{"id", id}, {"args", workflow.args}, {"port", workflow.port}, {"started", true}});
+    int exit = 0;
+    std::string out, err;
+    {
+      LineTap outTap([&](const std::string& line) { events.Publish("workflow", {{"id", id}, {"out", line}}); });
+      LineTap errTap([&](const std::string& line) { events.Publish("workflow", {{"id", id}, {"err", line}}); });
+      std::ostream outStream(&outTap), errStream(&errTap);
+      exit = workflows_(service_, workflow, outStream, errStream);
+      out = outTap.Text();
+      err = errTap.Text();
+    }
+    events.Publish("workflow", {{"id", id}, {"exit", exit}});
+    Answer(res, 200, {{"id", id}, {"exit", exit}, {"out", out}, {"err", err}});
   });
   // Register-level access is for Tarvel's own programs on this computer, whose workflows check
   // what they write; over TCP a controller is reached through nothing less.

@@ -9,10 +9,14 @@
 //   POST   /v1/ports/{port}/session         a session's lease: {"lease": "..."}
 //   DELETE /v1/ports/{port}/session/{lease} ends it (else 10 s without a request do)
 //   POST   /v1/ports/{port}/exchange        one line operation (see exchange.h), "lease" within a session
+//   POST   /v1/workflows                    a tarvel-cli verb run by the service (see workflow.h); on TCP
+//                                           only where a token guards it. Events "workflow": started,
+//                                           each line printed, the exit code.
 //
 // {port} is the device path, its '/' written %2F, or its last component. Bad requests are 400 and
 // an unknown port 404, each with {"message": "..."}.
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "service/service.h"
+#include "service/workflow.h"
 #include "util/result.h"
 
 namespace httplib {
@@ -44,7 +49,8 @@ struct ApiOptions {
 
 class ApiServer {
  public:
-  explicit ApiServer(Service& service);
+  // workflows: what runs POST /v1/workflows; none: they are refused.
+  explicit ApiServer(Service& service, WorkflowRunner workflows = {});
   ~ApiServer();
   ApiServer(const ApiServer&) = delete;
   ApiServer& operator=(const ApiServer&) = delete;
@@ -57,6 +63,8 @@ class ApiServer {
   void Install(httplib::Server& server, const std::string& token, bool local);
 
   Service& service_;
+  WorkflowRunner workflows_;
+  std::atomic<long long> workflowsRun_{0};
   std::filesystem::path socket_;
   std::vector<std::unique_ptr<httplib::Server>> servers_;
   std::vector<std::thread> threads_;

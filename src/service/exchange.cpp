@@ -115,4 +115,35 @@ ExchangeResult ParseResult(const json& answer) {
   return result;
 }
 
+link::Reply<link::RegisterPair> ExchangeLine::ReadRegisterPair(std::uint8_t address, std::uint16_t reg) {
+  ExchangeResult result = Send({Exchange::Op::ReadPair, address, reg});
+  if (result.outcome == link::Outcome::Ok && result.values.size() != 2) return {link::Outcome::BadLength, {}};
+  if (result.outcome != link::Outcome::Ok) return {result.outcome, {}};
+  return {link::Outcome::Ok, {result.values[0], result.values[1]}};
+}
+
+link::Outcome ExchangeLine::WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
+                                         std::uint16_t next) {
+  Exchange e{Exchange::Op::WriteRegisters, address, reg};
+  e.value = value;
+  e.next = next;
+  return Send(e).outcome;
+}
+
+link::Outcome ExchangeLine::WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) {
+  Exchange e{Exchange::Op::WriteCoil, address, coil};
+  e.on = on;
+  return Send(e).outcome;
+}
+
+link::Reply<std::vector<std::uint16_t>> ExchangeLine::ReadRegisterBlock(std::uint8_t address, std::uint16_t reg,
+                                                                      int count) {
+  Exchange e{Exchange::Op::ReadBlock, address, reg};
+  e.count = count;
+  ExchangeResult result = Send(e);
+  if (result.outcome == link::Outcome::Ok && static_cast<int>(result.values.size()) != count)
+    return {link::Outcome::BadLength, {}};
+  return {result.outcome, result.outcome == link::Outcome::Ok ? result.values : std::vector<std::uint16_t>{}};
+}
+
 }  // namespace tarvel::service

@@ -43,4 +43,17 @@ nlohmann::json ResultJson(const ExchangeResult& result);
 // NotSent with nothing read when the answer is not one of ours.
 ExchangeResult ParseResult(const nlohmann::json& answer);
 
+// A line whose operations are exchanges made elsewhere -- through the service's API, or by a
+// port's worker in this process -- failing as the port itself does.
+class ExchangeLine : public link::Line {
+ public:
+  link::Reply<link::RegisterPair> ReadRegisterPair(std::uint8_t address, std::uint16_t reg) override;
+  link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value, std::uint16_t next) override;
+  link::Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override;
+  link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg, int count) override;
+
+ protected:
+  virtual ExchangeResult Send(const Exchange& exchange) = 0;
+};
+
 }  // namespace tarvel::service

@@ -13,6 +13,9 @@ PortWorker::PortWorker(AppFolder folder, std::string device, PortOptions options
       options_(options),
       emit_(std::move(emit)),
       line_(options.timing),
+      // A service that keeps trying: a hundred years stands for never.
+      keeper_(line_, device_, options_.giveUpAfter.value_or(std::chrono::seconds(3'153'600'000)),
+              [this](const std::string& text) { Say(text); }),
       thread_([this] { Loop(); }) {}
 
 PortWorker::~PortWorker() {
@@ -35,6 +38,21 @@ nlohmann::json PortWorker::State() const {
 bool PortWorker::Settled() const {
   std::lock_guard lock(mutex_);
   return settled_;
+}
+
+bool PortWorker::GaveUp() const {
+  std::lock_guard lock(mutex_);
+  return gaveUp_;
+}
+
+long long PortWorker::SweepsFinished() const {
+  std::lock_guard lock(mutex_);
+  return sweepsFinished_;
+}
+
+void PortWorker::Say(const std::string& text) {
+  if (options_.say) options_.say(text);
+  emit_("message", {{"port", device_}, {"text", text}});
 }
 
 std::string PortWorker::OpenSession() {
@@ -76,9 +94,15 @@ bool PortWorker::EndSession(const std::string& lease) {
 }
 
 void PortWorker::ExpireSessions(SteadyClock::time_point now) {
-  // Only the session holding the port runs out: the others have not had their turn yet.
-  if (!sessions_.empty() && now - sessions_.front().lastUse >= options_.leaseIdle)
+  // Only the session holding the port runs out: the others have not had their turn yet. One
+  // that has gone quiet gives way to one waiting (a console that holds its session for good
+  // never keeps a command out); its next exchange opens another.
+  if (sessions_.empty()) return;
+  const auto quiet = now - sessions_.front().lastUse;
+  if (quiet >= options_.leaseIdle)
     EndSessionLocked(sessions_.begin(), "idle");
+  else if (sessions_.size() > 1 && quiet >= options_.sessionQuiet)
+    EndSessionLocked(sessions_.begin(), "gave way");
 }
 
 std::optional<ExchangeResult> PortWorker::Run(const std::string& lease, const Exchange& exchange) {
@@ -111,26 +135,36 @@ void PortWorker::SetState(std::string state, std::string why) {
 }
 
 void PortWorker::TendPort(watch::LineWatch& lineWatch) {
-  const bool lost = line_.IsOpen() && line_.PortLost();
-  if (line_.IsOpen() && !lost) return;
-  const auto now = SteadyClock::now();
-  if (lost) {
-    line_.Close();
-    pause_ = kFirstPause;
-    nextTry_ = now;
-    SetState("reopening", "Serial port " + device_ + " lost, reopening");
-  }
-  if (now < nextTry_) return;
-  if (auto opened = line_.Open(device_); opened.ok()) {
-    pause_ = kFirstPause;
-    lineWatch.CommandCameBetween();  // the reading the lost port broke off starts again whole
-    SetState("open");
+  if (everOpen_) {
+    const auto away = keeper_.Tend();
+    if (keeper_.GaveUp()) {
+      SetState("given up", "Serial port " + device_ + " did not come back");
+      std::lock_guard lock(mutex_);
+      gaveUp_ = true;
+    } else if (keeper_.Reopened()) {
+      lineWatch.CommandCameBetween();  // the reading the lost port broke off starts again whole
+      SetState("open");
+    } else if (away.count() > 0) {
+      nextTry_ = SteadyClock::now() + away;
+      if (state_ != "reopening") SetState("reopening", "Serial port " + device_ + " lost, reopening");
+    }
     return;
   }
-  else {
+  const auto now = SteadyClock::now();
+  if (now < nextTry_) return;
+  if (auto opened = line_.Open(device_); opened.ok()) {
+    everOpen_ = true;
+    SetState("open");
+  } else if (options_.giveUpAfter) {
+    // Run by hand: a port that cannot be opened is said at once, not retried.
+    Say(device_ + ": " + opened.message);
+    SetState("given up", opened.message);
+    std::lock_guard lock(mutex_);
+    gaveUp_ = true;
+  } else {
     nextTry_ = now + pause_;
     SetState("reopening", opened.message + "; next try in " + std::to_string(pause_.count()) + " s");
-    pause_ = std::min(pause_ * 2, std::chrono::seconds(kLongestPause));
+    pause_ = std::min(pause_ * 2, kLongestPause);
   }
 }
 
@@ -138,7 +172,7 @@ void PortWorker::Loop() {
   store::ConfigStore store(folder_.ConfigDatabase());  // one connection per thread
   watch::LineWatch lineWatch(folder_, store, line_);
   lineWatch.Apply(options_.watch);
-  lineWatch.ServeOnly(device_);
+  lineWatch.ServeOnly(device_, options_.alsoUnported);
   lineWatch.OnStatus([this](const watch::ChannelStatus& s) { emit_("reading", StatusJson(s, device_)); });
   lineWatch.OnAlarm([this](const watch::AlarmEvent& e) { emit_("alarm", AlarmJson(e, device_)); });
   lineWatch.OnSweep([this](const watch::SweepSummary& s) {
@@ -153,11 +187,12 @@ void PortWorker::Loop() {
                     {"channels", s.channels}});
   });
   lineWatch.OnMessage([this](const std::string& text) { emit_("message", {{"port", device_}, {"text", text}}); });
+  if (options_.watching) options_.watching(lineWatch, device_);
 
   std::unique_lock lock(mutex_);
   while (!stopping_) {
     ExpireSessions(SteadyClock::now());
-    if (!line_.IsOpen() || line_.PortLost()) {
+    if (!gaveUp_ && (!line_.IsOpen() || line_.PortLost())) {
       lock.unlock();
       TendPort(lineWatch);
       lock.lock();
@@ -192,22 +227,41 @@ void PortWorker::Loop() {
         continue;
       }
     }
-    if (!line_.IsOpen()) {
-      wake_.wait_until(lock, nextTry_);
+    const bool swept = options_.sweeps > 0 && sweepsFinished_ >= options_.sweeps;
+    if (!line_.IsOpen() || swept) {
+      // Given up or swept enough: only clients' exchanges (failing on a closed port) from now on.
+      if (gaveUp_ || swept)
+        wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      else
+        wake_.wait_until(lock, nextTry_, [this] { return stopping_ || !jobs_.empty(); });
       continue;
     }
     lock.unlock();
     const watch::SweepStep step = lineWatch.Step();
     lock.lock();
+    sweepsFinished_ = lineWatch.SweepsFinished();
     if (!step.again) {
       auto until = SteadyClock::now() + step.wait;
-      if (!sessions_.empty()) until = std::min(until, sessions_.front().lastUse + options_.leaseIdle);
+      if (!sessions_.empty())
+        until = std::min(until, sessions_.front().lastUse +
+                                    (sessions_.size() > 1 ? options_.sessionQuiet : options_.leaseIdle));
       wake_.wait_until(lock, until, [this] { return stopping_ || !jobs_.empty(); });
     }
   }
   // Exchanges not made: their clients are told the service is going.
   for (Job& job : jobs_) job.done.set_value(std::nullopt);
   jobs_.clear();
+}
+
+ExchangeResult WorkerLine::Send(const Exchange& exchange) {
+  auto result = worker_.Run(lease_, exchange);
+  // The session ran out between two exchanges (a verb waiting between readings): the exchange
+  // was not made, so it goes again in a new one.
+  if (!result) {
+    lease_ = worker_.OpenSession();
+    result = worker_.Run(lease_, exchange);
+  }
+  return result ? *result : ExchangeResult{link::Outcome::PortError, {}};
 }
 
 }  // namespace tarvel::service

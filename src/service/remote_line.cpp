@@ -94,35 +94,4 @@ ExchangeResult RemoteLine::Send(const Exchange& exchange) {
   return ParseResult(nlohmann::json::parse(res->body, nullptr, false));
 }
 
-link::Reply<link::RegisterPair> RemoteLine::ReadRegisterPair(std::uint8_t address, std::uint16_t reg) {
-  ExchangeResult result = Send({Exchange::Op::ReadPair, address, reg});
-  if (result.outcome == link::Outcome::Ok && result.values.size() != 2) return {link::Outcome::BadLength, {}};
-  if (result.outcome != link::Outcome::Ok) return {result.outcome, {}};
-  return {link::Outcome::Ok, {result.values[0], result.values[1]}};
-}
-
-link::Outcome RemoteLine::WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
-                                         std::uint16_t next) {
-  Exchange e{Exchange::Op::WriteRegisters, address, reg};
-  e.value = value;
-  e.next = next;
-  return Send(e).outcome;
-}
-
-link::Outcome RemoteLine::WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) {
-  Exchange e{Exchange::Op::WriteCoil, address, coil};
-  e.on = on;
-  return Send(e).outcome;
-}
-
-link::Reply<std::vector<std::uint16_t>> RemoteLine::ReadRegisterBlock(std::uint8_t address, std::uint16_t reg,
-                                                                      int count) {
-  Exchange e{Exchange::Op::ReadBlock, address, reg};
-  e.count = count;
-  ExchangeResult result = Send(e);
-  if (result.outcome == link::Outcome::Ok && static_cast<int>(result.values.size()) != count)
-    return {link::Outcome::BadLength, {}};
-  return {result.outcome, result.outcome == link::Outcome::Ok ? result.values : std::vector<std::uint16_t>{}};
-}
-
 }  // namespace tarvel::service

@@ -29,7 +29,7 @@ std::optional<FoundService> FindService(const AppFolder& folder);
 // The port of the service that is device (its path as mapped, or the same device); empty when none.
 std::string ServedPort(const FoundService& service, const std::string& device);
 
-class RemoteLine final : public link::Line {
+class RemoteLine final : public ExchangeLine {
  public:
   RemoteLine(std::string socket, std::string port);
   ~RemoteLine() override;  // ends the session
@@ -40,13 +40,9 @@ class RemoteLine final : public link::Line {
   std::optional<std::string> Open();
   const std::string& Port() const { return port_; }
 
-  link::Reply<link::RegisterPair> ReadRegisterPair(std::uint8_t address, std::uint16_t reg) override;
-  link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value, std::uint16_t next) override;
-  link::Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override;
-  link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg, int count) override;
 
  private:
-  ExchangeResult Send(const Exchange& exchange);
+  ExchangeResult Send(const Exchange& exchange) override;
 
   std::unique_ptr<httplib::Client> client_;
   std::string port_, path_, lease_;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <limits>
 #include <set>
 
 #include "store/config_store.h"
@@ -46,7 +47,8 @@ std::filesystem::path SocketPath(const AppFolder& folder) {
 void EventHub::Publish(const std::string& kind, const nlohmann::json& data) {
   {
     std::lock_guard lock(mutex_);
-    events_.emplace_back(++last_, "event: " + kind + "\ndata: " + data.dump() + "\n\n");
+    events_.emplace_back(
+        ++last_, "event: " + kind + "\ndata: " + data.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n");
     if (events_.size() > kKept) events_.pop_front();
   }
   changed_.notify_all();
@@ -79,7 +81,8 @@ bool EventHub::Closed() const {
 }
 
 std::variant<std::unique_ptr<Service>, Service::Refusal> Service::Start(const AppFolder& folder,
-                                                                        const PortOptions& options) {
+                                                                        const PortOptions& options,
+                                                                        const std::vector<std::string>& only) {
   // One service per home: a second would sweep the same controllers and fight for the ports.
   const std::filesystem::path lockFile = folder.Root() / "tarvel-line.lock";
   const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -100,11 +103,15 @@ std::variant<std::unique_ptr<Service>, Service::Refusal> Service::Start(const Ap
   store::ConfigStore store(folder.ConfigDatabase());
   auto channels = store.Channels();
   if (!channels) return Refusal{kExitConfig, channels.status().message()};
+  std::vector<std::string> ports = only;
+  if (!only.empty()) {
+    service->Open(options, ports);
+    return service;
+  }
   if (channels->empty())
     return Refusal{kExitConfig, "The channel map of " + folder.Root().string() +
                                     " is empty: nothing to serve (tarvel-cli channel add ... --port DEVICE)"};
   // Each port once: two paths of one device (a by-id link and its ttyUSB node) would be two owners.
-  std::vector<std::string> ports;
   std::map<std::filesystem::path, std::string> devices;
   for (const store::ChannelRow& row : *channels) {
     if (row.port.empty())
@@ -116,12 +123,14 @@ std::variant<std::unique_ptr<Service>, Service::Refusal> Service::Start(const Ap
       return Refusal{kExitConfig, "The port " + row.port + " is given twice in the channel map: it is " + seen->second};
     ports.push_back(row.port);
   }
-  for (const std::string& port : ports)
-    service->workers_.push_back(std::make_unique<PortWorker>(
-        folder, port, options, [s = service.get()](const std::string& kind, nlohmann::json data) {
-          s->Take(kind, std::move(data));
-        }));
+  service->Open(options, ports);
   return service;
+}
+
+void Service::Open(const PortOptions& options, const std::vector<std::string>& ports) {
+  for (const std::string& port : ports)
+    workers_.push_back(std::make_unique<PortWorker>(
+        folder_, port, options, [this](const std::string& kind, nlohmann::json data) { Take(kind, std::move(data)); }));
 }
 
 Service::~Service() {
@@ -168,6 +177,16 @@ PortWorker* Service::Port(const std::string& name) {
 
 bool Service::AllSettled() const {
   return std::all_of(workers_.begin(), workers_.end(), [](const auto& w) { return w->Settled(); });
+}
+
+bool Service::AnyGaveUp() const {
+  return std::any_of(workers_.begin(), workers_.end(), [](const auto& w) { return w->GaveUp(); });
+}
+
+long long Service::SweepsFinished() const {
+  long long fewest = workers_.empty() ? 0 : std::numeric_limits<long long>::max();
+  for (const auto& worker : workers_) fewest = std::min(fewest, worker->SweepsFinished());
+  return fewest;
 }
 
 }  // namespace tarvel::service

@@ -53,8 +53,10 @@ class Service {
     int exitCode = kExitConfig;
     std::string message;
   };
-  // Takes the home and opens every port of its channel map (each on its own thread).
-  static std::variant<std::unique_ptr<Service>, Refusal> Start(const AppFolder& folder, const PortOptions& options);
+  // Takes the home and opens every port of its channel map (each on its own thread), or only
+  // the ports given (a watch on one port given by hand).
+  static std::variant<std::unique_ptr<Service>, Refusal> Start(const AppFolder& folder, const PortOptions& options,
+                                                               const std::vector<std::string>& only = {});
   ~Service();  // ports closed, the home let go
 
   // {"home", "pid", "socket", "ports": [{"port", "state", "channels", ...}]}
@@ -65,12 +67,16 @@ class Service {
   PortWorker* Port(const std::string& name);
   const std::vector<std::unique_ptr<PortWorker>>& Ports() const { return workers_; }
   bool AllSettled() const;
+  bool AnyGaveUp() const;
+  // The sweeps every port has finished (the fewest of any).
+  long long SweepsFinished() const;
   EventHub& Events() { return events_; }
   const AppFolder& Folder() const { return folder_; }
 
  private:
   Service(AppFolder folder, int lockFd) : folder_(std::move(folder)), lockFd_(lockFd) {}
   void Take(const std::string& kind, nlohmann::json data);
+  void Open(const PortOptions& options, const std::vector<std::string>& ports);
 
   AppFolder folder_;
   int lockFd_;

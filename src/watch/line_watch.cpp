@@ -36,7 +36,7 @@ void LineWatch::Message(const std::string& text) {
 std::vector<WatchedChannel> LineWatch::Channels() {
   std::vector<WatchedChannel> channels;
   for (const store::ChannelRow& row : store_.Channels().value_or({}))
-    if (port_.empty() || row.port == port_) channels.push_back({row.softwareChannel, row.modbusAddress, row.nickName});
+    if (port_.empty() || row.port == port_ || (alsoUnported_ && row.port.empty())) channels.push_back({row.softwareChannel, row.modbusAddress, row.nickName});
   zoneRows_ = store_.Zones().value_or({});
   const auto zones = ZoneOfChannel(zoneRows_);
   // Channels taken out of the map leave the overview; their recordings close.
@@ -44,7 +44,7 @@ std::vector<WatchedChannel> LineWatch::Channels() {
     return std::none_of(channels.begin(), channels.end(), [&](const WatchedChannel& c) { return c.channel == entry.first; });
   });
   std::erase_if(tracked_, [&](const auto& entry) { return !statuses_.contains(entry.first); });
-  if (!loads_) StartLoads(channels);
+  if (!loads_ && !observeOnly_) StartLoads(channels);
   for (const WatchedChannel& c : channels) {
     ChannelStatus& status = statuses_[c.channel];
     if (status.id != c) {  // a new channel, or its address changed
@@ -187,7 +187,7 @@ void LineWatch::RecordLoad(const WatchedChannel& channel, const controller::RunS
 }
 
 void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateReading& reading) {
-  TakeActions();
+  if (!observeOnly_) TakeActions();
   const auto address = static_cast<std::uint8_t>(channel.address);
   const bool shown = monitorView_ && monitorView_(channel.channel, address, reading);
   auto config = store_.ControllerConfig(channel.address);
@@ -215,21 +215,25 @@ void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateRe
     tracked.wasActive = status.state == RunState::Running || status.state == RunState::Held;
     // The restart state follows every reading of a running program, as the console's monitor
     // keeps it: a paused controller's reading never replaces the point Restart resumes from.
-    if (!shown && reading.RestartPoint()) {
+    if (!shown && !observeOnly_ && reading.RestartPoint()) {
       if (Status saved = store_.SaveRunState(channel.address, status.runMode, status.step, status.stepTime); !saved.ok())
         Message("Run state of channel " + std::to_string(channel.channel) + ": " + saved.message());
     }
     const bool firstGood = !tracked.lastStepAndTime;
-    Record(tracked, status, reading);
-    RecordLoad(channel, reading, memory, tracked, firstGood);
-  } else {
+    if (!observeOnly_) {
+      Record(tracked, status, reading);
+      RecordLoad(channel, reading, memory, tracked, firstGood);
+    }
+  } else if (!observeOnly_) {
     if (tracked.recorder) tracked.recorder->Lost();
     RecordLoad(channel, reading, memory, tracked, false);
   }
 
   for (const AlarmEvent& event : tracked.alarms.Update(status, wasActive, settings_.consecutive)) {
-    if (Status written = AppendLine(AlarmLog(), kAlarmLogHeader, AlarmLogLine(event)); !written.ok())
-      Message("Alarm log: " + written.message());
+    if (!observeOnly_) {
+      if (Status written = AppendLine(AlarmLog(), kAlarmLogHeader, AlarmLogLine(event)); !written.ok())
+        Message("Alarm log: " + written.message());
+    }
     if (loads_) (void)loads_->Alarm(channel.channel, event.at, event.raised, event.text);
     for (auto& listener : alarmListeners_) listener(event);
   }
@@ -286,9 +290,11 @@ void LineWatch::Finish(const SweepStep&) {
   for (const auto& [channel, status] : statuses_) summary.channels.push_back(channel);
   summary.zones = Spreads(zoneRows_, statuses_);
   const auto now = clock_();
-  for (const ZoneSpread& zone : summary.zones)
+  for (const ZoneSpread& zone : summary.zones) {
+    if (observeOnly_) break;
     if (Status written = zoneRecorder_.Record(zone, statuses_, now); !written.ok())
       Message("Zone " + zone.zone + ": " + written.message());
+  }
   for (auto& listener : sweepListeners_) listener(summary);
 }
 

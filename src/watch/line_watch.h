@@ -60,9 +60,17 @@ class LineWatch {
   LineWatch& operator=(const LineWatch&) = delete;
 
   void Apply(const WatchSettings& settings);
-  // Sweeps only the channels mapped to this port (a service with several lines); all when empty.
-  void ServeOnly(std::string port) { port_ = std::move(port); }
+  // Sweeps only the channels mapped to this port (a service with several lines), and with
+  // alsoUnported those mapped to none; all when empty.
+  void ServeOnly(std::string port, bool alsoUnported = false) {
+    port_ = std::move(port);
+    alsoUnported_ = alsoUnported;
+  }
   const WatchSettings& Settings() const { return settings_; }
+  // Shows the readings and raises alarms to the listeners, but records nothing: no run, zone or
+  // alarm log, no load, no restart state, no operator action taken from the store. For a client
+  // of the line service, which records the line itself -- two writers of one record would break it.
+  void ObserveOnly() { observeOnly_ = true; }
 
   // One exchange of the sweep; or what a finished reading or sweep sets off (recording, alarms,
   // listeners), as a step of its own so that a command waiting meanwhile goes first; or
@@ -133,6 +141,8 @@ class LineWatch {
   std::string port_;
   std::unique_ptr<LoadTracker> loads_;
   std::vector<int> claimed_;  // channels whose waiting start the planner just gave a load
+  bool alsoUnported_ = false;
+  bool observeOnly_ = false;
   std::optional<SweepStep> pending_;  // a reading or sweep end not yet taken in
   long long finished_ = 0;
 

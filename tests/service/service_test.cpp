@@ -1,13 +1,16 @@
 // The line service over two simulated lines: both swept while tarvel-cli programs one and pauses
-// the other through it; the home held by one service; the API's guards; a line through the
-// service failing as the port itself does.
+// the other through it; tarvel-cli watch as that service; workflow requests answered as the CLI
+// prints them; the home held by one service; the API's guards; a line through the service
+// failing as the port itself does.
 #include <gmock/gmock.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "cli/service_line.h"
 #include "link/commands.h"
+#include "publish/processes.h"
 #include "service/api.h"
 #include "service/remote_line.h"
 #include "service/service.h"
@@ -43,7 +46,7 @@ class LineService : public ::testing::Test {
     ASSERT_TRUE(std::holds_alternative<std::unique_ptr<Service>>(started))
         << std::get<Service::Refusal>(started).message;
     service_ = std::move(std::get<std::unique_ptr<Service>>(started));
-    api_ = std::make_unique<ApiServer>(*service_);
+    api_ = std::make_unique<ApiServer>(*service_, cli::VerbRunner(folder_, true));
     ApiOptions api;
     api.socket = SocketPath(folder_);
     api.tcp = tcp_;
@@ -63,6 +66,29 @@ class LineService : public ::testing::Test {
           swept.insert(nlohmann::json::parse(e.substr(e.find("data: ") + 6))["port"].get<std::string>());
     }
     ASSERT_EQ(swept.size(), service_->Ports().size());
+  }
+
+  // A workflow request on the service's socket: the status and the answer.
+  std::pair<int, nlohmann::json> Workflow(const nlohmann::json& request) {
+    httplib::Client local(SocketPath(folder_).string(), 80);
+    local.set_address_family(AF_UNIX);
+    local.set_read_timeout(std::chrono::minutes(1));
+    auto res = local.Post("/v1/workflows", request.dump(), "application/json");
+    if (!res) return {0, {}};
+    return {res->status, nlohmann::json::parse(res->body, nullptr, false)};
+  }
+
+  // A free TCP port of loopback.
+  static int FreePort() {
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof any;
+    EXPECT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&any), &size);
+    close(probe);
+    return ntohs(any.sin_port);
   }
 
   testing::ProcessResult Cli(std::vector<std::string> args, const std::string& port) {
@@ -123,6 +149,88 @@ TEST_F(LineService, SweepsTwoLinesWhileTheCliUploadsOnOneAndPausesTheOther) {
   EXPECT_EQ(channels[1]["state"], "held") << channels[1].dump();
 }
 
+TEST_F(LineService, WorkflowsAreTheCliVerbsRunByTheService) {
+  StartService();
+  const long long before = service_->Events().Last();
+  auto [status, upload] = Workflow({{"args", {"upload", "1", "cure.txt", "20"}}, {"port", simA_.DevicePath()}});
+  ASSERT_EQ(status, 200) << upload.dump();
+  EXPECT_EQ(upload["exit"], 0) << upload.dump();
+  EXPECT_THAT(upload["out"].get<std::string>(), HasSubstr("Read-back matches the compiled profile"));
+  EXPECT_EQ(simA_.Unit(1).steps[20].temperature, 250);
+  // Progress and the result on the event stream: each line as it was printed, then the exit.
+  std::vector<std::string> events;
+  service_->Events().Since(before, events, std::chrono::seconds(0));
+  std::string printed;
+  int exit = -1;
+  for (const std::string& e : events) {
+    if (!e.starts_with("event: workflow\n")) continue;
+    const auto data = nlohmann::json::parse(e.substr(e.find("data: ") + 6));
+    if (data.contains("out")) printed += data["out"].get<std::string>() + "\n";
+    if (data.contains("exit")) exit = data["exit"].get<int>();
+  }
+  EXPECT_EQ(printed, upload["out"]);
+  EXPECT_EQ(exit, 0);
+
+  // Word for word what tarvel-cli prints, exit code included; a question the flags do not answer
+  // is cancelled naming the flag that would.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"download", "1", "20", "22"}, {"upload", "1", "cure.txt", "30"}}) {
+    auto cli = Cli(args, simA_.DevicePath());
+    auto [code, answer] = Workflow({{"args", args}, {"port", std::filesystem::path(simA_.DevicePath()).filename()}});
+    ASSERT_EQ(code, 200);
+    EXPECT_EQ(std::tuple(answer["exit"].get<int>(), answer["out"].get<std::string>(), answer["err"].get<std::string>()),
+              std::tuple(cli.exitCode, cli.out, cli.err));
+  }
+  EXPECT_THAT(Workflow({{"args", {"upload", "1", "cure.txt", "30"}}, {"port", simA_.DevicePath()}}).second["out"].get<std::string>(),
+              HasSubstr("Proceed? -> Cancel (no --yes)"));
+
+  for (const auto& [request, why] : std::vector<std::pair<nlohmann::json, std::string>>{
+           {{{"args", {"watch"}}}, "\"watch\" is not a workflow of the service"},
+           {{{"args", {"pause", "2", "--port", "/dev/ttyS0"}}}, "--port is not given in \"args\""},
+           {{{"args", nlohmann::json::array()}}, "\"args\" must be the verb and its words"}}) {
+    auto [code, answer] = Workflow(request);
+    EXPECT_EQ(code, 400) << request.dump();
+    EXPECT_THAT(answer["message"].get<std::string>(), HasSubstr(why));
+  }
+  EXPECT_EQ(Workflow({{"args", {"pause", "2"}}, {"port", "/dev/ttyS31"}}).first, 404);
+}
+
+// A zone spanning both lines: each member is programmed on its own port, by the ports themselves
+// and then through the service that owns them.
+TEST_F(LineService, AZoneSpansPorts) {
+  ASSERT_EQ(Cli({"zone", "set", "Furnace", "1", "2"}, "").exitCode, 0);
+  const std::string cure = (folder_.Profiles() / "cure.txt").string();
+  auto programmed = [this](int first) {  // both members, each on its own line
+    return simA_.Unit(1).steps[first].temperature == 250 && simB_.Unit(2).steps[first].temperature == 250;
+  };
+  auto direct = Cli({"zone", "upload", "Furnace", cure, "20"}, simA_.DevicePath());
+  EXPECT_EQ(direct.exitCode, 0) << direct.out << direct.err;
+  EXPECT_TRUE(programmed(20));
+  StartService();
+  auto served = Cli({"zone", "upload", "Furnace", cure, "30", "--yes"}, simA_.DevicePath());
+  EXPECT_EQ(served.exitCode, 0) << served.out << served.err;
+  EXPECT_TRUE(programmed(30));
+  auto [status, workflow] = Workflow({{"args", {"zone", "upload", "Furnace", cure, "40", "--yes"}},
+                                      {"port", simB_.DevicePath()}});
+  EXPECT_EQ(workflow["exit"], 0) << workflow.dump();
+  EXPECT_TRUE(programmed(40));
+}
+
+// tarvel-cli watch is the home's service on its one port: other commands go through it rather
+// than being refused the port, and the home has no room for a second service.
+TEST_F(LineService, AWatchIsTheServiceInTheForeground) {
+  testing::Spawned watch;
+  ASSERT_TRUE(watch.Start({TARVEL_CLI, "--home", dir_.path().string(), "--port", simA_.DevicePath(), "watch", "--every",
+                           "1"}));
+  ASSERT_TRUE(watch.WaitFor("ch 1 Kiln @1  idle"));
+  auto state = Cli({"state", "1"}, simA_.DevicePath());
+  EXPECT_EQ(state.exitCode, 0) << state.err;
+  EXPECT_THAT(state.out, HasSubstr("Process value:"));
+  auto second = testing::RunProcess(TARVEL_LINE, {"--home", dir_.path().string()});
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_THAT(second.err, HasSubstr("Another tarvel-line serves the home"));
+}
+
 TEST_F(LineService, OneServicePerHomeAndTcpOnlyWithItsToken) {
   auto beyond = testing::RunProcess(TARVEL_LINE, {"--home", dir_.path().string(), "--listen", "0.0.0.0:8931"});
   EXPECT_EQ(beyond.exitCode, 2);
@@ -136,16 +244,7 @@ TEST_F(LineService, OneServicePerHomeAndTcpOnlyWithItsToken) {
   EXPECT_EQ(empty.exitCode, 2);
   EXPECT_THAT(empty.err, HasSubstr("is empty: nothing to serve"));
 
-  // A free TCP port of loopback, for the guarded listener.
-  const int probe = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  any.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof any;
-  ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
-  getsockname(probe, reinterpret_cast<sockaddr*>(&any), &size);
-  close(probe);
-  tcp_ = Listen{"127.0.0.1", ntohs(any.sin_port)};
+  tcp_ = Listen{"127.0.0.1", FreePort()};
   token_ = "s3cret";
   StartService();
 
@@ -165,6 +264,17 @@ TEST_F(LineService, OneServicePerHomeAndTcpOnlyWithItsToken) {
   auto raw = tcp.Post("/v1/ports/ttyS0/session", {{"Authorization", "Bearer s3cret"}}, "", "application/json");
   ASSERT_TRUE(raw);
   EXPECT_EQ(raw->status, 403) << "no register access from the network, token or not";
+  // Workflows check what they write: over TCP with the token, never without one.
+  const std::string zones = R"({"args": ["zones"]})";
+  auto guarded = tcp.Post("/v1/workflows", {{"Authorization", "Bearer s3cret"}}, zones, "application/json");
+  ASSERT_TRUE(guarded);
+  EXPECT_EQ(guarded->status, 200) << guarded->body;
+  ApiServer open(*service_, cli::VerbRunner(folder_, true));
+  const int openPort = FreePort();
+  ASSERT_TRUE(open.Start({dir_.path() / "open.sock", Listen{"127.0.0.1", openPort}, ""}).ok());
+  auto unguarded = httplib::Client("127.0.0.1", openPort).Post("/v1/workflows", zones, "application/json");
+  ASSERT_TRUE(unguarded);
+  EXPECT_EQ(unguarded->status, 403);
 
   // The socket needs no token: only its user can open it.
   EXPECT_EQ(std::filesystem::status(SocketPath(folder_)).permissions() & std::filesystem::perms::all,
@@ -222,6 +332,44 @@ TEST_F(LineService, ALineThroughTheServiceFailsAsThePortItselfDoes) {
   // A block read this line's units refuse comes back as refused, as on the port itself.
   EXPECT_EQ(remote.ReadRegisterBlock(1, link::reg::kProgramSteps, 3).outcome, link::Outcome::Exception);
   EXPECT_EQ(remote.ReadRegisterBlock(1, link::reg::kProgramSteps, 2).value.size(), 2u);
+
+  // A quiet session gives way to one waiting (a console holding its line keeps no command out),
+  // and its next exchange goes in a new one.
+  const long long mark = service_->Events().Last();
+  RemoteLine other(SocketPath(folder_).string(), simA_.DevicePath());
+  ASSERT_FALSE(other.Open());
+  EXPECT_EQ(other.ReadRegisterPair(1, link::reg::kProcessValue).outcome, link::Outcome::Ok);
+  events.clear();
+  service_->Events().Since(mark, events, std::chrono::seconds(0));
+  EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::string& e) {
+    return e.find(R"("ended":"gave way")") != std::string::npos;
+  }));
+  EXPECT_EQ(remote.ReadRegisterPair(1, link::reg::kProcessValue).outcome, link::Outcome::Ok);
+}
+
+// A port that went away is tried again after 1, 2, 4 ... 30 s, and given up after the time set.
+TEST(PortKeeper, TheReopenPauseGrowsToHalfAMinuteUntilItGivesUp) {
+  auto sim = std::make_unique<sim::SimulatedLine>(testing::QuickLine({1}));
+  ASSERT_TRUE(sim->Start().ok());
+  const std::string device = sim->DevicePath();
+  link::ModbusRtuLine line;
+  ASSERT_TRUE(line.Open(device).ok());
+  sim.reset();  // the adapter pulled out
+  EXPECT_FALSE(line.ReadRegisterPair(1, link::reg::kProcessValue).ok());
+  ASSERT_TRUE(line.PortLost());
+  auto now = std::chrono::steady_clock::time_point{};
+  std::vector<std::string> said;
+  watch::PortKeeper keeper(line, device, std::chrono::seconds(120), [&](const std::string& text) { said.push_back(text); },
+                           [&] { return now; });
+  std::vector<long long> pauses;
+  while (!keeper.GaveUp() && pauses.size() < 20) {
+    const auto wait = keeper.Tend();
+    pauses.push_back(std::chrono::duration_cast<std::chrono::seconds>(wait).count());
+    now += wait;
+  }
+  EXPECT_EQ(pauses, (std::vector<long long>{1, 2, 4, 8, 16, 30, 30, 30, 0}));
+  EXPECT_EQ(said, (std::vector<std::string>{"Serial port " + device + " lost, reopening",
+                                            "Serial port " + device + " did not come back within 120 s: giving up"}));
 }
 
 }  // namespace

@@ -227,6 +227,31 @@ TEST_F(Sweeping, RecordsEveryRunningControllerInItsOwnFileOneRecordPerReading) {
   EXPECT_THAT(sizes, ::testing::UnorderedElementsAre(3 * profile::kLogRecordSize, profile::kLogRecordSize));
 }
 
+// The console as a client of the line service watches the same line; the service records it.
+// The console's watch shows every reading but writes nothing a second writer would spoil.
+TEST_F(Sweeping, AWatchThatOnlyObservesShowsTheReadingsAndRecordsNothing) {
+  Map(1, 1, "Kiln");
+  RunCure(1);
+  ASSERT_TRUE(store_.AddLoadAction(ActionRow(1, "pause", "Ann", "Pause Profile", "", "", SystemClock::now())));
+  LineWatch observer(folder_, store_, line_);
+  observer.ObserveOnly();
+  sim_.AdvanceTime(10min);
+  observer.RunSweep();
+  sim_.EditUnit(1, [](sim::UnitState& u) { u.processTemperature = 900; });
+  for (int sweep = 0; sweep < 3; ++sweep) observer.RunSweep();  // far out of band: an alarm shown, none logged
+
+  EXPECT_EQ(observer.Statuses().at(1).state, RunState::Running);
+  EXPECT_EQ(observer.Statuses().at(1).processValue, 900);
+  EXPECT_TRUE(FilesIn(folder_.ChannelLogFolder(1)).empty());
+  EXPECT_FALSE(fs::exists(observer.AlarmLog()));
+  EXPECT_EQ(observer.Loads(), nullptr);
+  EXPECT_EQ(store_.LoadActions().value().size(), 1u) << "the service's action, left for it";
+
+  Watch().RunSweep();  // the recording watch takes what the observer left
+  EXPECT_EQ(FilesIn(folder_.ChannelLogFolder(1)).size(), 1u);
+  EXPECT_TRUE(store_.LoadActions().value().empty());
+}
+
 // A nickname is the user's text: one a spreadsheet would run as a formula is written as text.
 TEST(AlarmLog, ANicknameThatLooksLikeAFormulaIsWrittenAsText) {
   AlarmEvent event{{1, 4, "=HYPERLINK(\"http://x\")"}, {}, AlarmKind::NoReply, true, "no reply", {}, {}, {}};

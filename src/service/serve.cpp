@@ -1,0 +1,239 @@
+#include "service/serve.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <systemd/sd-daemon.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "service/service.h"
+#include "store/config_store.h"
+#include "util/text.h"
+
+namespace tarvel::service {
+namespace {
+
+int stopPipe[2] = {-1, -1};
+
+void OnStop(int) {
+  const char byte = 1;
+  (void)!write(stopPipe[1], &byte, 1);
+}
+
+// Digits only: "1.5" or "+2" is refused, not rounded.
+std::optional<long long> Whole(const std::string& text, long long low, long long high) {
+  if (text.empty() || text.size() > 12 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::nullopt;
+  const long long value = std::stoll(text);
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
+std::string PortLines(const nlohmann::json& info) {
+  std::string lines;
+  for (const auto& port : info["ports"]) {
+    if (!lines.empty()) lines += "\n";
+    lines += port["port"].get<std::string>() + ": " + port["state"].get<std::string>();
+    if (port.contains("why")) lines += " (" + port["why"].get<std::string>() + ")";
+  }
+  return lines;
+}
+
+}  // namespace
+
+bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, ServeOptions& o, std::string& why) {
+  const std::string& arg = args[i];
+  why.clear();
+  if (arg == "--insecure") {
+    o.mqtt.insecure = true;
+    return true;
+  }
+  if (arg == "--no-block-reads") {
+    o.port.watch.blockReads = false;
+    return true;
+  }
+  const std::map<std::string, std::string*> texts = {
+      {"--username", &o.mqtt.username}, {"--pw", &o.mqtt.password},      {"--cafile", &o.mqtt.cafile},
+      {"--capath", &o.mqtt.capath},     {"--cert", &o.mqtt.certfile},    {"--key", &o.mqtt.keyfile},
+      {"--tls-version", &o.mqtt.tlsVersion}, {"--id", &o.mqtt.clientId}, {"--mqtt", &o.mqttUrl},
+      {"--token-file", &o.tokenFile}};
+  const bool numbered = arg == "--every" || arg == "--count" || arg == "--reopen-for" || arg == "--alarm-after" ||
+                        arg == "--listen";
+  if (!numbered && !texts.contains(arg)) return false;
+  if (i + 1 >= args.size()) {
+    why = arg + " needs a value";
+    return false;
+  }
+  const std::string& value = args[++i];
+  if (auto text = texts.find(arg); text != texts.end()) {
+    *text->second = value;
+  } else if (arg == "--every") {
+    // Whole seconds, as every number of tarvel-cli; a sweep at most each second.
+    auto seconds = Whole(value, 1, 24 * 60 * 60);
+    if (!seconds) why = "--every SECONDS must be a whole number from 1 to 86400, not \"" + value + "\"";
+    else o.port.watch.period = std::chrono::seconds(*seconds);
+  } else if (arg == "--count") {
+    auto n = Whole(value, 1, 1'000'000'000);
+    if (!n) why = "--count takes a whole number of sweeps from 1";
+    else o.count = o.port.sweeps = *n;
+  } else if (arg == "--reopen-for") {
+    auto s = Whole(value, 0, 7 * 86400);
+    if (!s) why = "--reopen-for takes whole seconds from 0 to 604800";
+    else o.port.giveUpAfter = std::chrono::seconds(*s);
+  } else if (arg == "--alarm-after") {
+    auto n = Whole(value, 1, 1000);
+    if (!n) why = "--alarm-after takes a whole number of readings from 1 to 1000";
+    else o.port.watch.consecutive = static_cast<int>(*n);
+  } else {
+    auto listen = ParseListen(value);
+    if (auto* bad = std::get_if<std::string>(&listen)) why = *bad;
+    else o.api.tcp = std::get<Listen>(listen);
+  }
+  return why.empty();
+}
+
+std::optional<std::string> CheckServeOptions(ServeOptions& o) {
+  if (!o.mqttUrl.empty()) {
+    auto parsed = publish::ParseMqttUrl(o.mqttUrl);
+    if (!parsed) return parsed.status().message();
+    o.mqtt.host = parsed->host;
+    o.mqtt.port = parsed->port;
+    o.mqtt.prefix = parsed->prefix;
+    o.mqtt.tls = parsed->tls;
+  } else if (!o.mqtt.username.empty() || !o.mqtt.cafile.empty() || !o.mqtt.certfile.empty()) {
+    return std::string("The MQTT options need --mqtt URL");
+  }
+  if (!o.tokenFile.empty()) {
+    std::ifstream in(o.tokenFile);
+    if (!in || !(in >> o.api.token) || o.api.token.empty())
+      return "Cannot read a token from " + o.tokenFile + ": " + (in ? "it is empty" : std::strerror(errno));
+  }
+  if (o.api.tcp && !IsLoopback(o.api.tcp->address) && o.api.token.empty())
+    return "--listen " + o.api.tcp->address + " reaches beyond this computer: give --token-file FILE";
+  return std::nullopt;
+}
+
+int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostream& err) {
+  // Lines come from every port's thread and the publisher's: one at a time.
+  std::mutex lines;
+  const std::string prefix = o.name.empty() ? "" : o.name + ": ";
+  auto say = [&](const std::string& text) {
+    std::lock_guard lock(lines);
+    err << prefix << text << "\n";
+    err.flush();
+  };
+  std::unique_ptr<publish::MqttPublisher> publisher;
+  if (!o.mqttUrl.empty()) publisher = std::make_unique<publish::MqttPublisher>(o.mqtt);
+
+  o.port.say = say;
+  o.port.watching = [&, mqtt = publisher.get()](watch::LineWatch& lineWatch, const std::string&) {
+    lineWatch.OnStatus([&, mqtt](const watch::ChannelStatus& status) {
+      if (o.printReadings) {
+        std::lock_guard lock(lines);
+        out << watch::StatusLine(status) << "\n";
+        out.flush();
+      }
+      if (mqtt) mqtt->PublishState(status);
+    });
+    lineWatch.OnAlarm([&, mqtt](const watch::AlarmEvent& event) {
+      if (o.printReadings) {
+        std::lock_guard lock(lines);
+        out << watch::IsoTime(event.at) << "  ch " << event.id.channel << " " << event.id.nickName << "  ALARM "
+            << (event.raised ? "raised: " : "cleared: ") << event.text << "\n";
+        out.flush();
+      }
+      if (mqtt) mqtt->PublishAlarm(event);
+    });
+    lineWatch.OnSweep([&](const watch::SweepSummary& sweep) {
+      if (o.printReadings) {
+        std::lock_guard lock(lines);
+        for (const watch::ZoneSpread& zone : sweep.zones)
+          if (auto spread = zone.Spread()) out << "zone " << zone.zone << " spread " << *spread << "\n";
+        out.flush();
+      }
+      if (sweep.saturated)
+        say((std::ostringstream() << "line saturated: sweep " << sweep.number << " took "
+                                  << std::chrono::duration<double>(sweep.took).count() << " s, longer than the period")
+                .str());
+    });
+    lineWatch.OnMessage(say);
+  };
+  if (!o.ports.empty()) o.port.alsoUnported = true;
+
+  auto started = Service::Start(folder, o.port, o.ports);
+  if (auto* refusal = std::get_if<Service::Refusal>(&started)) {
+    say(refusal->message);
+    return refusal->exitCode;
+  }
+  auto lineService = std::move(std::get<std::unique_ptr<Service>>(started));
+  if (publisher) {
+    publisher->OnProblem(say);
+    if (Status publishing = publisher->Start(); !publishing.ok()) {
+      say(publishing.message());
+      return kExitRefused;
+    }
+  }
+  if (o.printReadings && store::ConfigStore(folder.ConfigDatabase()).ChannelMapIsEmpty().value_or(false))
+    say("The channel map is empty: nothing to watch");
+  o.api.socket = SocketPath(folder);
+  ApiServer server(*lineService, o.workflows);
+  if (Status listening = server.Start(o.api); !listening.ok()) {
+    say(listening.message());
+    // A watch run by hand still watches when only its socket cannot be made (a home path too
+    // long for one): other commands are then refused the port, as without a service.
+    if (!o.printReadings || o.api.tcp) return kExitRefused;
+    server.Stop();
+  }
+  if (!o.name.empty())
+    say("serving " + std::to_string(lineService->Ports().size()) + " port(s) of " + folder.Root().string() + " on " +
+        o.api.socket.string());
+
+  if (pipe(stopPipe) != 0) return kExitRefused;
+  struct sigaction action {};
+  action.sa_handler = OnStop;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  std::uint64_t watchdogUsec = 0;
+  const bool watchdog = sd_watchdog_enabled(0, &watchdogUsec) > 0;
+  int tickMs = watchdog ? static_cast<int>(std::max<std::uint64_t>(watchdogUsec / 2000, 100)) : 1000;
+  // An end the loop must notice soon: N sweeps done, a port given up.
+  if (o.count > 0 || o.port.giveUpAfter) tickMs = std::min(tickMs, 100);
+  bool ready = false;
+  int exitCode = 0;
+  std::string status;
+  for (;;) {
+    if (!ready && lineService->AllSettled()) {
+      ready = true;
+      sd_notify(0, "READY=1");
+    }
+    if (std::string now = PortLines(lineService->Info()); now != status) {
+      status = now;
+      sd_notify(0, ("STATUS=" + status).c_str());
+    }
+    if (watchdog) sd_notify(0, "WATCHDOG=1");
+    if (lineService->AnyGaveUp()) {
+      exitCode = kExitRefused;
+      break;
+    }
+    if (o.count > 0 && lineService->SweepsFinished() >= o.count) break;
+    pollfd fd{stopPipe[0], POLLIN, 0};
+    if (poll(&fd, 1, ready ? tickMs : 50) > 0) break;
+  }
+  sd_notify(0, "STOPPING=1");
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  close(stopPipe[0]);
+  close(stopPipe[1]);
+  server.Stop();
+  lineService.reset();  // every port closed after the exchange in progress
+  publisher.reset();    // "offline", once the queue is out (a few seconds at most)
+  return exitCode;
+}
+
+}  // namespace tarvel::service

@@ -1,0 +1,74 @@
+// The console as a client of the home's line service: the service owns the port, the console's
+// upload goes through it with the messages and the progress bar it has on a port of its own.
+#include <QAction>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTableWidget>
+#include <gmock/gmock.h>
+
+#include "console/console.h"
+#include "gui_line.h"
+#include "service/api.h"
+#include "service/service.h"
+#include "support/profiles.h"
+#include "ui/console_window.h"
+#include "window_fixture.h"
+
+namespace tarvel::ui {
+namespace {
+
+using ::testing::HasSubstr;
+
+TEST_F(WindowFixture, TheConsoleUploadsThroughTheLineServiceThatOwnsItsPort) {
+  line_.Close();  // the service's port now
+  ASSERT_TRUE(store_.AddChannel({1, 1, "Kiln", "set64rs", sim_.DevicePath()}));
+  ASSERT_TRUE(store_.ResetControllerMemory(1));
+  ASSERT_TRUE(tarvel::testing::WriteCureProfile(folder_.Profiles() / "cure.txt"));
+  auto started = service::Service::Start(folder_, {});
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<service::Service>>(started));
+  auto& lineService = *std::get<std::unique_ptr<service::Service>>(started);
+  service::ApiServer api(lineService);
+  ASSERT_TRUE(api.Start({service::SocketPath(folder_), std::nullopt, ""}).ok());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return lineService.AllSettled(); }, 10000));
+
+  // Start-up as the program does it: its own open is refused, the service's line taken instead.
+  link::ModbusRtuLine own;
+  auto opened = own.Open(sim_.DevicePath());
+  ASSERT_FALSE(opened.ok());
+  std::vector<std::string> problems{opened.message};
+  bool gone = true;
+  app::ConsoleLine line(folder_, sim_.DevicePath(), own, problems, gone);
+  ASSERT_TRUE(line.Served());
+  EXPECT_TRUE(problems.empty()) << problems.front();
+  EXPECT_FALSE(gone);
+
+  ConsoleWindow window({false, QString::fromStdString(sim_.DevicePath()), QString::fromStdString(folder_.Profiles().string()), {}},
+                       runner_);
+  console::Console console(folder_, store_, line.Line(), window.View(), console::LineInfo{true, false});
+  window.show();
+  window.Start(console);
+  Idle();
+  boxes_.Pick(QString::fromStdString((folder_.Profiles() / "cure.txt").string()));
+  Find<QAction>(window, "mnuOpenProfile")->trigger();
+  Idle();
+  auto* start = Find<QLineEdit>(window, "StartAddressDisplay");
+  start->selectAll();
+  QTest::keyClicks(start, "10");
+  Idle();
+  Click(window, "CompileProfileButton");
+  auto* progress = Find<QProgressBar>(window, "TransferProgressBar");
+  int highest = progress->minimum() - 1;
+  QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) { highest = std::max(highest, value); });
+  Click(window, "UpLoadProfileToController");
+  const std::string prompt = Find<QPlainTextEdit>(window, "User_Prompt")->toPlainText().toStdString();
+  EXPECT_THAT(prompt, HasSubstr("Read-back matches the compiled profile"));
+  EXPECT_EQ(sim_.Unit(1).steps[10].duration, 45);
+  EXPECT_EQ(Find<QTableWidget>(window, "fgProfileLog")->item(0, 2)->text(), "cure.txt");
+  EXPECT_EQ(highest, progress->maximum()) << "the bar went all the way";
+  EXPECT_EQ(progress->text(), "") << "and back to idle";
+  runner_.Shutdown();
+}
+
+}  // namespace
+}  // namespace tarvel::ui
