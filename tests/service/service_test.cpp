@@ -10,7 +10,7 @@
 
 #include "cli/service_line.h"
 #include "link/commands.h"
-#include "publish/processes.h"
+#include "support/processes.h"
 #include "service/api.h"
 #include "service/remote_line.h"
 #include "service/service.h"
