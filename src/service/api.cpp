@@ -220,6 +220,8 @@ Status ApiServer::Start(const ApiOptions& options) {
 }
 
 void ApiServer::Stop() {
+  if (stopped_) return;
+  stopped_ = true;
   service_.Events().Close();  // event streams end, so their threads can be joined
   for (auto& server : servers_) server->stop();
   for (auto& thread : threads_) thread.join();

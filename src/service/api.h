@@ -68,6 +68,7 @@ class ApiServer {
   std::filesystem::path socket_;
   std::vector<std::unique_ptr<httplib::Server>> servers_;
   std::vector<std::thread> threads_;
+  bool stopped_ = false;  // Stop runs once: the destructor may come after the service has gone
 };
 
 }  // namespace tarvel::service
