@@ -98,7 +98,8 @@ void ChannelMap::BeginEdit() {
 }
 
 EditOutcome ChannelMap::StoreEdit(int softwareChannel, store::ChannelField field, const std::string& text) {
-  if (text.empty()) {
+  // A blank port is the console's own port: the one field that may be left empty.
+  if (text.empty() && field != store::ChannelField::Port) {
     Display("Do not leave fields blank");
     return EditOutcome::Refused;
   }
