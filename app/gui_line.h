@@ -27,6 +27,7 @@ class ConsoleLine {
 
   link::Line& Line() { return remote_ ? static_cast<link::Line&>(*remote_) : own_; }
   bool Served() const { return remote_ != nullptr; }
+  service::RemoteLine* Remote() { return remote_.get(); }
   // The console's line watch. Served, it reads nothing and records nothing: it shows the
   // readings of the service's sweep and leaves the records to the service (one writer each).
   void Watch(watch::LineWatch& lineWatch);

@@ -192,7 +192,7 @@ bool ChannelMap::EnsureLineOpen() {
 link::ScanResult ChannelMap::ScanAddresses(ScanChoice choice) {
   cancel_ = false;
   messages_.ClearDisplay();
-  if (!EnsureLineOpen()) return {};
+  if (!probe_ && !EnsureLineOpen()) return {};
   int found = 0;
   std::string list;
   const int total = kScanLast - kScanFirst + 1;
@@ -235,7 +235,8 @@ link::ScanResult ChannelMap::ScanAddresses(ScanChoice choice) {
     view_.SetProgress(address - kScanFirst + 1, total);
   };
 
-  link::ScanResult result = link::ScanLine(line_, kScanFirst, kScanLast, onProbe, &cancel_);
+  link::ScanResult result = probe_ ? link::ScanLine(probe_, kScanFirst, kScanLast, onProbe, &cancel_)
+                                   : link::ScanLine(line_, kScanFirst, kScanLast, onProbe, &cancel_);
   if (result.portFailure != Outcome::Ok) {
     Display("Scan stopped at unit #" + std::to_string(kScanFirst + result.probes.size()) + ": " +
             std::string(link::Describe(result.portFailure)));

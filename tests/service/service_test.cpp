@@ -226,6 +226,11 @@ TEST_F(LineService, AWatchIsTheServiceInTheForeground) {
   auto state = Cli({"state", "1"}, simA_.DevicePath());
   EXPECT_EQ(state.exitCode, 0) << state.err;
   EXPECT_THAT(state.out, HasSubstr("Process value:"));
+  // A scan too: each address probed by the service, with its short window.
+  auto scan = Cli({"scan"}, simA_.DevicePath());
+  EXPECT_EQ(scan.exitCode, 0) << scan.err;
+  EXPECT_THAT(scan.out, HasSubstr("Unit #1 Detected\nUnit #2 Not Found\n"));
+  EXPECT_THAT(scan.out, HasSubstr("1 Found\nFollowing ModBus Addresses Detected:  1\n"));
   auto second = testing::RunProcess(TARVEL_LINE, {"--home", dir_.path().string()});
   EXPECT_EQ(second.exitCode, 1);
   EXPECT_THAT(second.err, HasSubstr("Another tarvel-line serves the home"));
