@@ -207,11 +207,12 @@ TEST_F(LineService, AZoneSpansPorts) {
   EXPECT_EQ(direct.exitCode, 0) << direct.out << direct.err;
   EXPECT_TRUE(programmed(20));
   StartService();
-  auto served = Cli({"zone", "upload", "Furnace", cure, "30", "--yes"}, simA_.DevicePath());
+  auto served = Cli({"zone", "upload", "Furnace", "cure.txt", "30", "--yes"}, simA_.DevicePath());  // a bare name
   EXPECT_EQ(served.exitCode, 0) << served.out << served.err;
   EXPECT_TRUE(programmed(30));
-  auto [status, workflow] = Workflow({{"args", {"zone", "upload", "Furnace", cure, "40", "--yes"}},
-                                      {"port", simB_.DevicePath()}});
+  // A file named from the client's working folder, not the service's.
+  auto [status, workflow] = Workflow({{"args", {"zone", "upload", "Furnace", "Profiles/cure.txt", "40", "--yes"}},
+                                      {"port", simB_.DevicePath()}, {"cwd", dir_.path().string()}});
   EXPECT_EQ(workflow["exit"], 0) << workflow.dump();
   EXPECT_TRUE(programmed(40));
 }
