@@ -2,6 +2,14 @@
 
 namespace tarvel::app {
 
+std::vector<std::string> ServedPorts(const AppFolder& folder) {
+  std::vector<std::string> ports;
+  if (auto found = service::FindService(folder))
+    for (const auto& port : found->info["ports"])
+      if (port.contains("port") && port["port"].is_string()) ports.push_back(port["port"].get<std::string>());
+  return ports;
+}
+
 ConsoleLine::ConsoleLine(const AppFolder& folder, const std::string& device, link::ModbusRtuLine& own,
                          std::vector<std::string>& problems, bool& deviceGone)
     : own_(own) {
@@ -19,6 +27,14 @@ ConsoleLine::ConsoleLine(const AppFolder& folder, const std::string& device, lin
   if (!problems.empty() && problems.back().find(device) != std::string::npos) problems.pop_back();
   deviceGone = false;
   remote_ = std::move(remote);
+  socket_ = found->socket;
+}
+
+void ConsoleLine::Watch(watch::LineWatch& lineWatch) {
+  if (!remote_) return;
+  lineWatch.ObserveOnly();
+  feed_ = std::make_unique<service::EventFeed>(socket_);
+  lineWatch.FeedFrom([feed = feed_.get()] { return feed->Next(); });
 }
 
 }  // namespace tarvel::app

@@ -287,10 +287,13 @@ int main(int argc, char** argv) {
   console::PortSetup portSetup(store, line, portWindow);
   if (chosen.simulator) portSetup.SetSimulatedDevice(chosen.device);
   portWindow.Bind(portSetup);
+  portWindow.SetServedPorts([folder] { return app::ServedPorts(folder); });
   ui::ChannelMapWindow mapWindow(runner, &window, places);
   mapWindow.setWindowFlag(Qt::Window);
   console::ChannelMap channelMap(folder, store, line, mapWindow);
   mapWindow.Bind(channelMap);
+  if (auto* remote = consoleLine.Remote())  // the service's port: its scan goes through the service
+    channelMap.ProbeThrough([remote](std::uint8_t address) { return remote->ProbeUnit(address); });
   mapWindow.SetPortSetupWindow(&portWindow);
   window.AddToolWindow("mnuSetupCommPort", &portWindow);
   window.AddToolWindow("mnuChannelMap", &mapWindow);
@@ -298,7 +301,7 @@ int main(int argc, char** argv) {
   // The line watch: every mapped controller read in turn between commands, on the one line;
   // the overview docks on the console. The binding belongs to the window.
   watch::LineWatch lineWatch(folder, store, consoleLine.Line());
-  if (consoleLine.Served()) lineWatch.ObserveOnly();  // the service records the line; one writer per record
+  consoleLine.Watch(lineWatch);  // served: the service's readings, and its records
   auto* lineWatchBinding = new ui::LineWatchBinding(window, console, lineWatch, folder);
   new ui::LoadsBinding(window, folder);  // the line watch records the loads; the window asks and lists
   if (chosen.simulator) {

@@ -11,6 +11,7 @@
 #include "link/line_scan.h"
 #include "link/modbus_rtu_line.h"
 #include "link/transfers.h"
+#include "service/exchange.h"
 
 namespace tarvel::cli {
 namespace {
@@ -109,7 +110,7 @@ int Step(Context& ctx, link::CommandSet& commands, std::uint8_t address, int ste
   return kExitOk;
 }
 
-int Scan(Context& ctx, link::ModbusRtuLine& line) {
+int Scan(Context& ctx, link::ModbusRtuLine& line, link::Line* served) {
   auto show = [&ctx](const link::Probe& probe) {
     ctx.out << "Unit #" << int{probe.address} << " " << (probe.present() ? "Detected" : "Not Found");
     // Something answered, but not soundly: worth telling a technician apart from silence.
@@ -117,7 +118,10 @@ int Scan(Context& ctx, link::ModbusRtuLine& line) {
       ctx.out << " (" << link::Describe(probe.outcome) << ")";
     ctx.out << "\n";
   };
-  link::ScanResult scan = link::ScanLine(line, 1, link::kProcessValueTableSize, show);
+  auto* through = dynamic_cast<service::ExchangeLine*>(served);
+  link::ScanResult scan =
+      through ? link::ScanLine([through](std::uint8_t a) { return through->ProbeUnit(a); }, 1, link::kProcessValueTableSize, show)
+              : link::ScanLine(line, 1, link::kProcessValueTableSize, show);
   if (scan.portFailure != link::Outcome::Ok) {
     ctx.err << "Scan stopped at unit #" << scan.probes.size() + 1 << ": " << link::Describe(scan.portFailure) << "\n";
     return kExitFailed;
@@ -148,9 +152,9 @@ int LineVerbs(Context& ctx, const Args& args) {
   }
   if (!in.ok()) return in.Usage();
 
-  // A scan probes the port itself; a reading or a step goes through the line service when one serves the port.
+  // Through the line service when one serves the port.
   bool refused = false;
-  auto remote = verb == "scan" ? nullptr : LineThroughService(ctx, refused);
+  auto remote = LineThroughService(ctx, refused);
   if (refused) return kExitFailed;
   link::ModbusRtuLine line;
   if (!remote) {
@@ -162,7 +166,7 @@ int LineVerbs(Context& ctx, const Args& args) {
   link::CommandSet commands(remote ? static_cast<link::Line&>(*remote) : line);
   if (verb == "state") return State(ctx, commands, static_cast<std::uint8_t>(*address));
   if (verb == "step") return Step(ctx, commands, static_cast<std::uint8_t>(*address), *first, write);
-  return Scan(ctx, line);
+  return Scan(ctx, line, remote.get());
 }
 
 }  // namespace tarvel::cli

@@ -5,6 +5,8 @@
 #include "cli/cli.h"
 #include "console/channel_map.h"
 #include "console/port_setup.h"
+#include "cli/service_line.h"
+#include "service/exchange.h"
 #include "link/modbus_rtu_line.h"
 #include "store/config_store.h"
 
@@ -113,14 +115,23 @@ int PortVerbs(Context& ctx, const Args& args) {
     if (!in.ok()) return in.Usage();
   }
 
+  // A scan of a port the line service serves goes through it.
+  bool refused = false;
+  auto remote = scanAdd ? LineThroughService(ctx, refused) : nullptr;
+  if (refused) return kExitFailed;
   link::ModbusRtuLine line;
-  if (auto opened = line.Open(ctx.port); !opened.ok()) {
-    ctx.err << opened.message << "\n";
-    return kExitFailed;
+  if (!remote) {
+    if (auto opened = line.Open(ctx.port); !opened.ok()) {
+      ctx.err << opened.message << "\n";
+      return kExitFailed;
+    }
   }
   MapView view(ctx.out);
   console::ChannelMap map(ctx.folder, db, line, view);
-  map.ResolvePendingAddressChanges();
+  if (auto* through = dynamic_cast<service::ExchangeLine*>(remote.get()))
+    map.ProbeThrough([through](std::uint8_t address) { return through->ProbeUnit(address); });
+  else
+    map.ResolvePendingAddressChanges();
   if (address) return map.ChangeAddress(in.Word(1), in.Word(2)) ? kExitOk : kExitFailed;
   auto scan = map.ScanAddresses({.addNew = true});
   return scan.portFailure == link::Outcome::Ok ? kExitOk : kExitFailed;

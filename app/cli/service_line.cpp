@@ -40,7 +40,7 @@ service::WorkflowRunner VerbRunner(AppFolder folder, bool blockReads) {
       if (!worker) return nullptr;
       return std::make_unique<service::WorkerLine>(*worker);
     };
-    return RunVerb(ctx, workflow.args).value_or(kExitUsage);
+    return RunVerb(ctx, service::FilesFrom(workflow.args, workflow.cwd)).value_or(kExitUsage);
   };
 }
 

@@ -1,6 +1,7 @@
 // tarvel-cli: zones -- channels grouped as one furnace -- and a zone's members programmed and
 // run as one command, each member through the console's own workflow.
 #include <algorithm>
+#include <filesystem>
 #include <map>
 
 #include "cli/cli.h"
@@ -100,6 +101,11 @@ int ZoneVerbs(Context& ctx, const Args& given) {
       (!load.fields.empty() && zoneVerb != console::ZoneVerb::Start))
     return Usage(ctx);
   console::ZoneCommand command{zoneVerb, words.size() > 3 ? words[3] : "", words.size() > 4 ? words[4] : "", progression};
+  if (zoneVerb == console::ZoneVerb::Upload) {  // a bare name is a profile of Profiles/, as upload takes it
+    const std::filesystem::path file = command.profile;
+    std::error_code ec;
+    if (!file.has_parent_path() && !std::filesystem::exists(file, ec)) command.profile = (ctx.folder.Profiles() / file).string();
+  }
   if (zoneVerb == console::ZoneVerb::Upload && !ToWholeNumber(command.startStep, 1, 64))
     return Usage(ctx, "START must be a program step from 1 to 64");
 

@@ -98,7 +98,8 @@ void ChannelMap::BeginEdit() {
 }
 
 EditOutcome ChannelMap::StoreEdit(int softwareChannel, store::ChannelField field, const std::string& text) {
-  if (text.empty()) {
+  // A blank port is the console's own port: the one field that may be left empty.
+  if (text.empty() && field != store::ChannelField::Port) {
     Display("Do not leave fields blank");
     return EditOutcome::Refused;
   }
@@ -191,7 +192,7 @@ bool ChannelMap::EnsureLineOpen() {
 link::ScanResult ChannelMap::ScanAddresses(ScanChoice choice) {
   cancel_ = false;
   messages_.ClearDisplay();
-  if (!EnsureLineOpen()) return {};
+  if (!probe_ && !EnsureLineOpen()) return {};
   int found = 0;
   std::string list;
   const int total = kScanLast - kScanFirst + 1;
@@ -234,7 +235,8 @@ link::ScanResult ChannelMap::ScanAddresses(ScanChoice choice) {
     view_.SetProgress(address - kScanFirst + 1, total);
   };
 
-  link::ScanResult result = link::ScanLine(line_, kScanFirst, kScanLast, onProbe, &cancel_);
+  link::ScanResult result = probe_ ? link::ScanLine(probe_, kScanFirst, kScanLast, onProbe, &cancel_)
+                                   : link::ScanLine(line_, kScanFirst, kScanLast, onProbe, &cancel_);
   if (result.portFailure != Outcome::Ok) {
     Display("Scan stopped at unit #" + std::to_string(kScanFirst + result.probes.size()) + ": " +
             std::string(link::Describe(result.portFailure)));

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,6 +65,8 @@ class ChannelMap {
 
   // "Scan Addresses": probes 1..64 and reports each.
   link::ScanResult ScanAddresses(ScanChoice choice);
+  // The scan probes through this (the line service that owns the port) instead of the own line.
+  void ProbeThrough(std::function<link::Probe(std::uint8_t)> probe) { probe_ = std::move(probe); }
   // From any thread: the scan stops before its next address.
   void CancelScan() { cancel_ = true; }
   // Adds channel -> address with its memory rows and its LogFiles/Channel-NN folder.
@@ -96,6 +99,7 @@ class ChannelMap {
   ChannelMapView& view_;
   MessageLines messages_;
   std::atomic<bool> cancel_{false};
+  std::function<link::Probe(std::uint8_t)> probe_;
   std::unique_ptr<store::ConfigStore> shown_;  // the database the grid shows, when not the own
 };
 

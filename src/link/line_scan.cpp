@@ -99,4 +99,23 @@ ScanResult ScanLine(ModbusRtuLine& line, int first, int last, const std::functio
   return result;
 }
 
+ScanResult ScanLine(const std::function<Probe(std::uint8_t)>& probe, int first, int last,
+                    const std::function<void(const Probe&)>& onProbe, const std::atomic<bool>* cancel) {
+  ScanResult result;
+  for (int address = first; address <= last; ++address) {
+    if (cancel && cancel->load()) {
+      result.cancelled = true;
+      break;
+    }
+    const Probe p = probe(static_cast<std::uint8_t>(address));
+    if (p.outcome == Outcome::PortClosed || p.outcome == Outcome::PortError) {
+      result.portFailure = p.outcome;
+      break;
+    }
+    result.probes.push_back(p);
+    if (onProbe) onProbe(p);
+  }
+  return result;
+}
+
 }  // namespace tarvel::link

@@ -43,5 +43,8 @@ struct ScanResult {
 // reply window is the same afterwards as before.
 ScanResult ScanLine(ModbusRtuLine& line, int first, int last, const std::function<void(const Probe&)>& onProbe,
                     const std::atomic<bool>* cancel = nullptr, std::chrono::milliseconds window = kProbeWindow);
+// The same with each address probed elsewhere (ProbeUnit on the port's owner: the line service).
+ScanResult ScanLine(const std::function<Probe(std::uint8_t)>& probe, int first, int last,
+                    const std::function<void(const Probe&)>& onProbe, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace tarvel::link

@@ -10,7 +10,8 @@ using nlohmann::json;
 constexpr std::pair<Exchange::Op, const char*> kOps[] = {{Exchange::Op::ReadPair, "readPair"},
                                                          {Exchange::Op::ReadBlock, "readBlock"},
                                                          {Exchange::Op::WriteRegisters, "writeRegisters"},
-                                                         {Exchange::Op::WriteCoil, "writeCoil"}};
+                                                         {Exchange::Op::WriteCoil, "writeCoil"},
+                                                         {Exchange::Op::Probe, "probe"}};
 
 // A whole number field within low..high; the fault named when it is missing or out of range.
 std::optional<long long> Number(const json& request, const char* name, long long low, long long high,
@@ -39,12 +40,14 @@ std::variant<Exchange, std::string> ParseExchange(const json& request) {
   const std::string name = op->get<std::string>();
   auto known = std::find_if(std::begin(kOps), std::end(kOps), [&](const auto& o) { return name == o.second; });
   if (known == std::end(kOps))
-    return "unknown \"op\" \"" + name + "\": readPair, readBlock, writeRegisters or writeCoil";
+    return "unknown \"op\" \"" + name + "\": readPair, readBlock, writeRegisters, writeCoil or probe";
   e.op = known->first;
   std::string fault;
   // Every address a line can carry: the line itself refuses 0 and the broadcast as NotSent.
   const auto address = Number(request, "address", 0, 255, fault);
-  const auto reg = Number(request, e.op == Exchange::Op::WriteCoil ? "coil" : "register", 0, 65535, fault);
+  const auto reg = e.op == Exchange::Op::Probe
+                       ? std::optional<long long>(0)
+                       : Number(request, e.op == Exchange::Op::WriteCoil ? "coil" : "register", 0, 65535, fault);
   std::optional<long long> count = 2, value = 0, next = 0;
   if (e.op == Exchange::Op::ReadBlock) count = Number(request, "count", 1, 125, fault);
   if (e.op == Exchange::Op::WriteRegisters) {
@@ -68,7 +71,7 @@ std::variant<Exchange, std::string> ParseExchange(const json& request) {
 json ExchangeJson(const Exchange& e) {
   json j{{"op", std::find_if(std::begin(kOps), std::end(kOps), [&](const auto& o) { return o.first == e.op; })->second},
          {"address", e.address}};
-  j[e.op == Exchange::Op::WriteCoil ? "coil" : "register"] = e.reg;
+  if (e.op != Exchange::Op::Probe) j[e.op == Exchange::Op::WriteCoil ? "coil" : "register"] = e.reg;
   if (e.op == Exchange::Op::ReadBlock) j["count"] = e.count;
   if (e.op == Exchange::Op::WriteRegisters) {
     j["value"] = e.value;
@@ -91,6 +94,14 @@ ExchangeResult Run(link::Line& line, const Exchange& e) {
     }
     case Exchange::Op::WriteRegisters: return {line.WriteRegisters(e.address, e.reg, e.value, e.next), {}};
     case Exchange::Op::WriteCoil: return {line.WriteCoil(e.address, e.reg, e.on), {}};
+    case Exchange::Op::Probe: {
+      // The short window is the port's own setting: only its owner's serial line has one.
+      auto* serial = dynamic_cast<link::ModbusRtuLine*>(&line);
+      if (!serial) return {link::Outcome::NotSent, {}};
+      const link::Probe probe = link::ProbeUnit(*serial, e.address);
+      return {probe.outcome, probe.present() ? std::vector<std::uint16_t>{static_cast<std::uint16_t>(probe.processValue)}
+                                             : std::vector<std::uint16_t>{}};
+    }
   }
   return {};
 }
@@ -144,6 +155,15 @@ link::Reply<std::vector<std::uint16_t>> ExchangeLine::ReadRegisterBlock(std::uin
   if (result.outcome == link::Outcome::Ok && static_cast<int>(result.values.size()) != count)
     return {link::Outcome::BadLength, {}};
   return {result.outcome, result.outcome == link::Outcome::Ok ? result.values : std::vector<std::uint16_t>{}};
+}
+
+link::Probe ExchangeLine::ProbeUnit(std::uint8_t address) {
+  Exchange e{Exchange::Op::Probe, address};
+  const ExchangeResult result = Send(e);
+  link::Probe probe{address, result.outcome};
+  if (result.outcome == link::Outcome::Ok && result.values.size() != 1) probe.outcome = link::Outcome::BadLength;
+  if (probe.present()) probe.processValue = static_cast<std::int16_t>(result.values[0]);
+  return probe;
 }
 
 }  // namespace tarvel::service

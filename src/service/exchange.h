@@ -7,6 +7,7 @@
 //   {"op": "readBlock", "address": 1, "register": 4, "count": 6}
 //   {"op": "writeRegisters", "address": 1, "register": 4, "value": 100, "next": 0}
 //   {"op": "writeCoil", "address": 1, "coil": 1, "on": true}
+//   {"op": "probe", "address": 1}   (a scan's presence probe, with its short reply window)
 // answered {"outcome": "ok", "code": 0, "values": [..]}.
 
 #include <nlohmann/json_fwd.hpp>
@@ -16,11 +17,12 @@
 #include <vector>
 
 #include "link/line.h"
+#include "link/line_scan.h"
 
 namespace tarvel::service {
 
 struct Exchange {
-  enum class Op { ReadPair, ReadBlock, WriteRegisters, WriteCoil };
+  enum class Op { ReadPair, ReadBlock, WriteRegisters, WriteCoil, Probe };
   Op op = Op::ReadPair;
   std::uint8_t address = 0;
   std::uint16_t reg = 0;  // the register, or the coil
@@ -51,6 +53,8 @@ class ExchangeLine : public link::Line {
   link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value, std::uint16_t next) override;
   link::Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override;
   link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg, int count) override;
+  // A scan's presence probe, made by the port's owner with its short window.
+  link::Probe ProbeUnit(std::uint8_t address);
 
  protected:
   virtual ExchangeResult Send(const Exchange& exchange) = 0;

@@ -50,6 +50,11 @@ long long PortWorker::SweepsFinished() const {
   return sweepsFinished_;
 }
 
+long long PortWorker::ClientExchanges() const {
+  std::lock_guard lock(mutex_);
+  return clientExchanges_;
+}
+
 void PortWorker::Say(const std::string& text) {
   if (options_.say) options_.say(text);
   emit_("message", {{"port", device_}, {"text", text}});
@@ -208,6 +213,7 @@ void PortWorker::Loop() {
       const ExchangeResult result = service::Run(line_, taken.exchange);
       lineWatch.CommandCameBetween();
       lock.lock();
+      ++clientExchanges_;
       auto session = std::find_if(sessions_.begin(), sessions_.end(), [&](const Session& s) { return s.lease == taken.lease; });
       if (session != sessions_.end()) {
         ++session->exchanges;

@@ -64,6 +64,8 @@ class PortWorker {
   bool Settled() const;
   bool GaveUp() const;
   long long SweepsFinished() const;
+  // Clients' exchanges made on this port so far (the sweep's own not counted).
+  long long ClientExchanges() const;
 
   // A new session's lease. It waits its turn behind the sessions opened before it.
   std::string OpenSession();
@@ -111,6 +113,7 @@ class PortWorker {
 
   bool gaveUp_ = false;
   long long sweepsFinished_ = 0;
+  long long clientExchanges_ = 0;
   watch::PortKeeper keeper_;
   bool everOpen_ = false;  // the keeper tends a port that was open; the first opening is ours
   SteadyClock::time_point nextTry_{};

@@ -1,6 +1,7 @@
 #include "service/workflow.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 namespace tarvel::service {
@@ -42,7 +43,28 @@ std::variant<Workflow, std::string> ParseWorkflow(const nlohmann::json& request)
       return std::string("\"port\" must name one of the service's ports");
     workflow.port = port->get<std::string>();
   }
+  if (auto cwd = request.find("cwd"); cwd != request.end()) {
+    if (!cwd->is_string() || !std::filesystem::path(cwd->get<std::string>()).is_absolute() ||
+        cwd->get_ref<const std::string&>().size() > kLongestWord)
+      return std::string("\"cwd\" must be the client's working folder, a whole path");
+    workflow.cwd = cwd->get<std::string>();
+  }
   return workflow;
+}
+
+std::vector<std::string> FilesFrom(const std::vector<std::string>& args, const std::string& cwd) {
+  if (cwd.empty()) return args;
+  std::vector<std::string> resolved;
+  for (const std::string& word : args) {
+    const std::filesystem::path path(word);
+    std::error_code ec;
+    const std::filesystem::path there = std::filesystem::path(cwd) / path;
+    const bool file = !word.empty() && word.front() != '-' && path.is_relative() &&
+                      (std::filesystem::exists(there, ec) ||
+                       (path.has_parent_path() && std::filesystem::is_directory(there.parent_path(), ec)));
+    resolved.push_back(file ? there.lexically_normal().string() : word);
+  }
+  return resolved;
 }
 
 }  // namespace tarvel::service

@@ -6,6 +6,8 @@
 //   -> 200 {"exit": 0, "out": "...", "err": "..."}
 //
 // "port" may be left out when the service has one port, or for a verb that names no controller.
+// "cwd", the client's working folder (absolute): the words naming a file are taken from there, as
+// the client's own tarvel-cli would; without it, from the service's working folder.
 // The verb's questions are answered by its flags (--yes), as on the command line: a box the
 // flags do not answer is cancelled and says which flag would. Qt-free.
 
@@ -21,7 +23,13 @@ namespace tarvel::service {
 struct Workflow {
   std::vector<std::string> args;  // the verb and its words, without the global options
   std::string port;               // empty: none named
+  std::string cwd;                // the client's working folder; empty: the service's
 };
+
+// The words of args that name a file relative to cwd, made absolute: those naming a file that is
+// there, and paths with a folder whose folder is there. A bare name that is no file there stays
+// as it is (a verb may look for it in the home's Profiles/); options and their values stay too.
+std::vector<std::string> FilesFrom(const std::vector<std::string>& args, const std::string& cwd);
 
 class Service;
 // Runs the verb in-process over the port's worker of service; its exit code. Called on the API's thread.

@@ -45,7 +45,8 @@ store::ChannelField FieldOfColumn(int column) {
     case 1: return store::ChannelField::SoftwareChannel;
     case 2: return store::ChannelField::ModBusAddress;
     case 3: return store::ChannelField::NickName;
-    default: return store::ChannelField::ControllerType;
+    case 4: return store::ChannelField::ControllerType;
+    default: return store::ChannelField::Port;
   }
 }
 
@@ -90,17 +91,18 @@ void ChannelMapWindow::BuildMenus() {
 }
 
 QWidget* ChannelMapWindow::BuildMap() {
-  grid_ = new QTableWidget(0, 5);
+  grid_ = new QTableWidget(0, 6);
   grid_->setObjectName("fgChannelMap");
-  grid_->setHorizontalHeaderLabels({"", "SoftwareChannel", "ModBusAddress", "NickName", "ControllerType"});
+  grid_->setHorizontalHeaderLabels({"", "SoftwareChannel", "ModBusAddress", "NickName", "ControllerType", "Port"});
   grid_->verticalHeader()->hide();
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_->setSelectionMode(QAbstractItemView::SingleSelection);
   grid_->setColumnHidden(0, true);
-  for (int c = 1; c <= 4; ++c) grid_->setColumnWidth(c, kColumnTwips / kTwipsPerPixel);
+  for (int c = 1; c <= 5; ++c) grid_->setColumnWidth(c, kColumnTwips / kTwipsPerPixel);
+  grid_->horizontalHeaderItem(5)->setToolTip("The serial device of the controller's line; blank: the console's port");
   grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);  // the columns share a wider window
   grid_->horizontalHeader()->setMinimumSectionSize(60);
-  grid_->setMinimumWidth(4 * 80);
+  grid_->setMinimumWidth(5 * 80);
   editor_ = new QLineEdit(grid_->viewport());
   editor_->setObjectName("FloatingTextBox");
   editor_->hide();
@@ -302,8 +304,9 @@ void ChannelMapWindow::ShowRows(const std::vector<store::ChannelRow>& rows) {
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
       const auto& row = rows[static_cast<std::size_t>(r)];
       const QString cells[] = {"", QString::number(row.softwareChannel), QString::number(row.modbusAddress),
-                               QString::fromStdString(row.nickName), QString::fromStdString(row.controllerType)};
-      for (int c = 0; c < 5; ++c) grid_->setItem(r, c, new QTableWidgetItem(cells[c]));
+                               QString::fromStdString(row.nickName), QString::fromStdString(row.controllerType),
+                               QString::fromStdString(row.port)};
+      for (int c = 0; c < 6; ++c) grid_->setItem(r, c, new QTableWidgetItem(cells[c]));
     }
   });
 }

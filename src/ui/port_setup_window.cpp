@@ -12,6 +12,8 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "ui/thread_post.h"
 #include "ui/window_placement.h"
 
@@ -55,6 +57,11 @@ PortSetupWindow::PortSetupWindow(CommandRunner& runner, QWidget* parent, QString
   list_->setToolTip("Click a port to choose it; Scan Ports says what answers on each");
   list_->setMinimumHeight(4 * list_->fontMetrics().lineSpacing());
   selectBox->addWidget(list_, 1);
+  servedLabel_ = new QLabel;
+  servedLabel_->setObjectName("CommServedPorts");
+  servedLabel_->setWordWrap(true);
+  servedLabel_->hide();
+  selectBox->addWidget(servedLabel_);
   auto* selectLayout = new QHBoxLayout;
   selectBox->addLayout(selectLayout);
   auto* label = new QLabel("Comm Port Number");
@@ -134,10 +141,28 @@ void PortSetupWindow::showEvent(QShowEvent* event) {
     KeepOnScreen(this);
   }
   if (event->spontaneous()) return;  // the window system's own show event is no new opening
-  Command([](auto& s) {
+  Command([this, served = served_](auto& s) {
     s.Messages().ClearDisplay();
     s.Load();
+    if (served) PostTo(this, [this, ports = served()] { ShowServed(ports); });
   });
+}
+
+// A served port is the service's: the console's commands on it go through the service.
+void PortSetupWindow::ShowServed(const std::vector<std::string>& ports) {
+  servedPorts_ = ports;
+  QStringList names;
+  for (const std::string& port : ports) names << QString::fromStdString(port);
+  servedLabel_->setText(names.isEmpty() ? QString("No line service serves this home's ports")
+                                        : "The line service of this home serves " + names.join(", "));
+  servedLabel_->show();
+  for (int i = 0; i < list_->count(); ++i) {
+    QListWidgetItem* item = list_->item(i);
+    const std::string device = item->data(Qt::UserRole + 1).toString().toStdString();
+    const QString plain = item->data(Qt::UserRole + 2).toString();
+    const bool isServed = std::find(ports.begin(), ports.end(), device) != ports.end();
+    item->setText(isServed ? plain + "  (line service)" : plain);
+  }
 }
 
 void PortSetupWindow::ShowMessages(const std::string& text) {
@@ -168,7 +193,10 @@ void PortSetupWindow::ShowPorts(const std::vector<console::PortEntry>& ports) {
     for (const console::PortEntry& port : ports) {
       auto* item = new QListWidgetItem(QString::fromStdString(console::PortListText(port)), list_);
       item->setData(Qt::UserRole, port.number);
+      item->setData(Qt::UserRole + 1, QString::fromStdString(port.device));
+      item->setData(Qt::UserRole + 2, item->text());
     }
+    if (!servedPorts_.empty()) ShowServed(servedPorts_);
     const int number = number_->text().toInt();
     for (int i = 0; i < list_->count(); ++i)
       if (list_->item(i)->data(Qt::UserRole).toInt() == number) list_->setCurrentRow(i);

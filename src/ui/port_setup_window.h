@@ -24,6 +24,9 @@ class PortSetupWindow : public QMainWindow, public console::PortSetupView {
   explicit PortSetupWindow(CommandRunner& runner, QWidget* parent = nullptr, QString placementFile = {});
   // The workflow is built on this window's view; bind it before the window is shown.
   void Bind(console::PortSetup& setup) { setup_ = &setup; }
+  // The ports the home's line service serves, asked each time the window opens (on the command
+  // runner: the answer may take a moment). Without it, no service is looked for.
+  void SetServedPorts(std::function<std::vector<std::string>()> served) { served_ = std::move(served); }
 
   // --- PortSetupView: any thread
   void ShowMessages(const std::string& text) override;
@@ -38,9 +41,13 @@ class PortSetupWindow : public QMainWindow, public console::PortSetupView {
  private:
   void Command(std::function<void(console::PortSetup&)> work);
   void SetBusy(bool busy);
+  void ShowServed(const std::vector<std::string>& ports);
 
   CommandRunner& runner_;
   console::PortSetup* setup_ = nullptr;
+  std::function<std::vector<std::string>()> served_;
+  std::vector<std::string> servedPorts_;
+  QLabel* servedLabel_ = nullptr;  // which ports the line service holds
   QString placementFile_;
   bool placed_ = false;
   QListWidget* list_ = nullptr;  // the ports, clicked to choose one

@@ -67,6 +67,14 @@ SweepStep LineWatch::Step() {
     step.again = true;
     return step;
   }
+  if (feed_) {
+    std::optional<SweepStep> fed = feed_();
+    if (!fed) return {.wait = std::chrono::milliseconds(50)};
+    if (fed->sweepEnded || !statuses_.contains(fed->of.channel)) Channels();  // the map and zones as stored now
+    if (fed->reading && statuses_.contains(fed->of.channel)) Take(fed->of, *fed->reading);
+    if (fed->sweepEnded) Finish(*fed);
+    return {.again = true};
+  }
   SweepStep step = sweep_.Next();
   if (!step.learnt.ok())
     Message("The database did not keep which frames controller " + std::to_string(step.of.address) +

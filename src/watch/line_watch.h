@@ -71,6 +71,9 @@ class LineWatch {
   // alarm log, no load, no restart state, no operator action taken from the store. For a client
   // of the line service, which records the line itself -- two writers of one record would break it.
   void ObserveOnly() { observeOnly_ = true; }
+  // Reads nothing: Step takes what next gives (a reading of a channel, or a sweep's end) -- the
+  // readings of the line service's sweep, for a client that would otherwise read them twice.
+  void FeedFrom(std::function<std::optional<SweepStep>()> next) { feed_ = std::move(next); }
 
   // One exchange of the sweep; or what a finished reading or sweep sets off (recording, alarms,
   // listeners), as a step of its own so that a command waiting meanwhile goes first; or
@@ -143,6 +146,7 @@ class LineWatch {
   std::vector<int> claimed_;  // channels whose waiting start the planner just gave a load
   bool alsoUnported_ = false;
   bool observeOnly_ = false;
+  std::function<std::optional<SweepStep>()> feed_;
   std::optional<SweepStep> pending_;  // a reading or sweep end not yet taken in
   long long finished_ = 0;
 

@@ -207,11 +207,12 @@ TEST_F(LineService, AZoneSpansPorts) {
   EXPECT_EQ(direct.exitCode, 0) << direct.out << direct.err;
   EXPECT_TRUE(programmed(20));
   StartService();
-  auto served = Cli({"zone", "upload", "Furnace", cure, "30", "--yes"}, simA_.DevicePath());
+  auto served = Cli({"zone", "upload", "Furnace", "cure.txt", "30", "--yes"}, simA_.DevicePath());  // a bare name
   EXPECT_EQ(served.exitCode, 0) << served.out << served.err;
   EXPECT_TRUE(programmed(30));
-  auto [status, workflow] = Workflow({{"args", {"zone", "upload", "Furnace", cure, "40", "--yes"}},
-                                      {"port", simB_.DevicePath()}});
+  // A file named from the client's working folder, not the service's.
+  auto [status, workflow] = Workflow({{"args", {"zone", "upload", "Furnace", "Profiles/cure.txt", "40", "--yes"}},
+                                      {"port", simB_.DevicePath()}, {"cwd", dir_.path().string()}});
   EXPECT_EQ(workflow["exit"], 0) << workflow.dump();
   EXPECT_TRUE(programmed(40));
 }
@@ -226,6 +227,11 @@ TEST_F(LineService, AWatchIsTheServiceInTheForeground) {
   auto state = Cli({"state", "1"}, simA_.DevicePath());
   EXPECT_EQ(state.exitCode, 0) << state.err;
   EXPECT_THAT(state.out, HasSubstr("Process value:"));
+  // A scan too: each address probed by the service, with its short window.
+  auto scan = Cli({"scan"}, simA_.DevicePath());
+  EXPECT_EQ(scan.exitCode, 0) << scan.err;
+  EXPECT_THAT(scan.out, HasSubstr("Unit #1 Detected\nUnit #2 Not Found\n"));
+  EXPECT_THAT(scan.out, HasSubstr("1 Found\nFollowing ModBus Addresses Detected:  1\n"));
   auto second = testing::RunProcess(TARVEL_LINE, {"--home", dir_.path().string()});
   EXPECT_EQ(second.exitCode, 1);
   EXPECT_THAT(second.err, HasSubstr("Another tarvel-line serves the home"));

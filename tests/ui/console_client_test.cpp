@@ -11,6 +11,7 @@
 #include "gui_line.h"
 #include "service/api.h"
 #include "service/service.h"
+#include "watch/line_watch.h"
 #include "support/profiles.h"
 #include "ui/console_window.h"
 #include "window_fixture.h"
@@ -25,12 +26,15 @@ TEST_F(WindowFixture, TheConsoleUploadsThroughTheLineServiceThatOwnsItsPort) {
   ASSERT_TRUE(store_.AddChannel({1, 1, "Kiln", "set64rs", sim_.DevicePath()}));
   ASSERT_TRUE(store_.ResetControllerMemory(1));
   ASSERT_TRUE(tarvel::testing::WriteCureProfile(folder_.Profiles() / "cure.txt"));
-  auto started = service::Service::Start(folder_, {});
+  service::PortOptions quick;
+  quick.watch.period = std::chrono::milliseconds(100);
+  auto started = service::Service::Start(folder_, quick);
   ASSERT_TRUE(std::holds_alternative<std::unique_ptr<service::Service>>(started));
   auto& lineService = *std::get<std::unique_ptr<service::Service>>(started);
   service::ApiServer api(lineService);
   ASSERT_TRUE(api.Start({service::SocketPath(folder_), std::nullopt, ""}).ok());
   ASSERT_TRUE(QTest::qWaitFor([&] { return lineService.AllSettled(); }, 10000));
+  EXPECT_EQ(app::ServedPorts(folder_), std::vector<std::string>{sim_.DevicePath()}) << "what the port set-up shows";
 
   // Start-up as the program does it: its own open is refused, the service's line taken instead.
   link::ModbusRtuLine own;
@@ -42,6 +46,23 @@ TEST_F(WindowFixture, TheConsoleUploadsThroughTheLineServiceThatOwnsItsPort) {
   ASSERT_TRUE(line.Served());
   EXPECT_TRUE(problems.empty()) << problems.front();
   EXPECT_FALSE(gone);
+
+  // Its line watch shows the service's readings and reads nothing of its own.
+  service::PortWorker* port = lineService.Port(sim_.DevicePath());
+  const long long clientExchanges = port->ClientExchanges();
+  watch::LineWatch lineWatch(folder_, store_, line.Line());
+  line.Watch(lineWatch);
+  std::vector<int> shown;
+  lineWatch.SetMonitorView([&](int channel, std::uint8_t, const controller::RunStateReading& reading) {
+    if (reading.complete()) shown.push_back(reading.setPoint().value);
+    return channel == 1;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { lineWatch.Step(); return lineWatch.SweepsFinished() >= 2; }, 10000));
+  EXPECT_EQ(port->ClientExchanges(), clientExchanges) << "not one read frame of the console's";
+  const watch::ChannelStatus& status = lineWatch.Statuses().at(1);
+  EXPECT_EQ(status.failure, link::Outcome::Ok);
+  EXPECT_EQ(status.setPoint, 70);
+  EXPECT_THAT(shown, ::testing::Contains(70)) << "the monitor shows them";
 
   ConsoleWindow window({false, QString::fromStdString(sim_.DevicePath()), QString::fromStdString(folder_.Profiles().string()), {}},
                        runner_);

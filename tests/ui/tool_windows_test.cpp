@@ -45,8 +45,11 @@ TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
   PortSetupWindow window(runner_);
   console::PortSetup setup(store_, line_, window, {dir_ / "dev", dir_ / "sys", dir_ / "published"});
   window.Bind(setup);
+  const std::string served = (dir_ / "dev" / "ttyUSB1").string();
+  window.SetServedPorts([served] { return std::vector<std::string>{served}; });
   window.show();
   Idle();
+  EXPECT_EQ(Find<QLabel>(window, "CommServedPorts")->text().toStdString(), "The line service of this home serves " + served);
   auto* prompt = Find<QPlainTextEdit>(window, "SerialPortPrompt");
   EXPECT_TRUE(prompt->toPlainText().startsWith("Instructions:\n"));
   EXPECT_EQ(Find<QLabel>(window, "CommPortNumber")->text(), "1");
@@ -66,6 +69,7 @@ TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
   auto* list = Find<QListWidget>(window, "CommPortList");
   ASSERT_EQ(list->count(), 2);
   EXPECT_EQ(list->item(0)->text().toStdString(), "01  " + (dir_ / "dev" / "ttyUSB0").string() + "  controller found");
+  EXPECT_THAT(list->item(1)->text().toStdString(), ::testing::EndsWith("  (line service)")) << "marked after a scan too";
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
   Idle();
   EXPECT_EQ(Find<QLabel>(window, "CommPortNumber")->text(), "2");
@@ -120,6 +124,20 @@ TEST_F(ToolWindows, ChannelMapAddsRowsAsksBeforeDeletingAndSaysWhyAnEntryIsRefus
   EXPECT_TRUE(prompt->toPlainText().endsWith("Error: SoftwareChannel must be a whole number\n"));
   EXPECT_TRUE(editor->isVisible());
   EXPECT_EQ(grid->item(1, 1)->text(), "7");
+
+  // The port column: a device is stored as typed; a blank one (the console's port) is allowed.
+  EXPECT_EQ(grid->horizontalHeaderItem(5)->text(), "Port");
+  for (const std::string port : {"/dev/ttyUSB3", ""}) {
+    cell(1, 5);
+    editor->clear();
+    QTest::keyClicks(editor, QString::fromStdString(port));
+    QTest::keyClick(editor, Qt::Key_Return);
+    Idle();
+    EXPECT_FALSE(editor->isVisible()) << port;
+    EXPECT_EQ(grid->item(1, 5)->text().toStdString(), port);
+    EXPECT_EQ(store_.ChannelByNumber(7)->value().port, port);
+    EXPECT_EQ(store_.ChannelByNumber(7)->value().nickName, "Default2") << "the other fields kept";
+  }
 
   grid->setCurrentCell(0, 3);
   Click(map, "DeleteRowButton");
