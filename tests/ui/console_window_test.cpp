@@ -359,7 +359,7 @@ TEST_F(ConsoleWindowTest, EachControlReachesItsWorkflow) {
   EXPECT_FALSE(Find<QPushButton>("TransferCancelButton")->isEnabled()) << "nothing to cancel while idle";
 }
 
-TEST_F(ConsoleWindowTest, RunControlButtonsSelectStartJumpAndPauseTheProfile) {
+TEST_F(ConsoleWindowTest, SelectAndStartRunTheProfileAndCommandsThatWouldSpoilTheRunAskFirst) {
   ASSERT_TRUE(store_.WriteMemorySteps(1, {{1, 1, 60, 100, 1, 0}, {1, 2, 30, 200, 1, 0}, {1, 3, 0, 200, 1, 0}}));
   ASSERT_TRUE(store_.WriteLogEntry({1, "kiln.txt", 1, 3, "K", "F", "M", "SV"}));
   sim_.EditUnit(1, [](sim::UnitState& u) {
@@ -374,12 +374,6 @@ TEST_F(ConsoleWindowTest, RunControlButtonsSelectStartJumpAndPauseTheProfile) {
   EXPECT_TRUE(sim_.Unit(1).running);
   EXPECT_TRUE(Find<QRadioButton>("ProgramMode_2")->isChecked());
 
-  Find<QLineEdit>("JumpToSegment")->setText("1");
-  Find<QLineEdit>("JumpToTime")->setText("30");
-  Click("JumpToSegmentPointButton");
-  EXPECT_THAT(Prompt(), HasSubstr("Jump done executing"));
-  EXPECT_EQ(sim_.Unit(1).profileSetPoint, 150);
-
   // Commands that would spoil the run name it and offer Cancel first.
   for (const char* guarded : {"mnuClearController", "mnuAutoTuneOn"}) {
     boxes_.Answer(QMessageBox::Cancel);
@@ -391,13 +385,11 @@ TEST_F(ConsoleWindowTest, RunControlButtonsSelectStartJumpAndPauseTheProfile) {
   EXPECT_EQ(boxes_.Seen().back().first, "AutoTune On");
   EXPECT_FALSE(sim_.Unit(1).autoTune);
   EXPECT_EQ(Find<QTableWidget>("fgProfileLog")->rowCount(), 1) << "nothing cleared";
-  Click("PauseProfileButton");
-  EXPECT_EQ(sim_.Unit(1).runMode, 0);
-  EXPECT_EQ(sim_.Unit(1).setValue, 150);
 }
 
 // An operator's action goes into the load's record from its result, once it has succeeded: a
-// failed pause leaves no row; a jump's row names the step it left and the point it went to.
+// failed pause leaves no row; a jump's row names the step it left and the point it went to. (The
+// jump and the pause buttons reach their workflows here; what they write is run control's test.)
 TEST_F(ConsoleWindowTest, AnActionIsRecordedForTheLoadOnlyOnceItSucceeded) {
   ASSERT_TRUE(store_.WriteMemorySteps(1, {{1, 1, 60, 100, 1, 0}, {1, 2, 30, 200, 1, 0}, {1, 3, 0, 200, 1, 0}}));
   ASSERT_TRUE(store_.WriteLogEntry({1, "kiln.txt", 1, 3, "K", "F", "M", "SV"}));
