@@ -303,7 +303,7 @@ int main(int argc, char** argv) {
   watch::LineWatch lineWatch(folder, store, consoleLine.Line());
   consoleLine.Watch(lineWatch);  // served: the service's readings, and its records
   auto* lineWatchBinding = new ui::LineWatchBinding(window, console, lineWatch, folder);
-  new ui::LoadsBinding(window, folder);  // the line watch records the loads; the window asks and lists
+  new ui::LoadsBinding(window, console, folder);  // the line watch records the loads; the window asks and lists
   if (chosen.simulator) {
     // On the simulated line, answering the start-code box stands for the operator's keys.
     console.RunControls().SetFrontPanelStart(

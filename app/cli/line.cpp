@@ -7,6 +7,7 @@
 #include "cli/args.h"
 #include "cli/cli.h"
 #include "cli/service_line.h"
+#include "controller/run_state_read.h"
 #include "link/commands.h"
 #include "link/line_scan.h"
 #include "link/modbus_rtu_line.h"
@@ -52,23 +53,30 @@ std::optional<StepWords> ReadStep(Context& ctx, link::CommandSet& commands, std:
                     static_cast<std::int16_t>(s.temperature)}};
 }
 
+// The controller's run-state reading, in pairs only: a look at one unit teaches the line nothing.
+// The first read that fails ends it, so a unit that is not there costs one reply window.
 int State(Context& ctx, link::CommandSet& commands, std::uint8_t address) {
-  auto step = commands.ReadCurrentStep(address);
-  if (Failed(ctx, step.outcome, "the current step", address)) return kExitFailed;
-  auto stepTime = commands.ReadStepTime(address);
-  if (Failed(ctx, stepTime.outcome, "the step time", address)) return kExitFailed;
-  auto profileSetPoint = commands.ReadProfileSetPoint(address);
-  if (Failed(ctx, profileSetPoint.outcome, "the profile set point", address)) return kExitFailed;
-  auto setValue = commands.ReadSetValue(address);
-  if (Failed(ctx, setValue.outcome, "the set value", address)) return kExitFailed;
-  auto processValue = commands.ReadProcessValue(address);
-  if (Failed(ctx, processValue.outcome, "the process value", address)) return kExitFailed;
-  auto relays = commands.ReadRelayStates(address);
-  if (Failed(ctx, relays.outcome, "the relay states", address)) return kExitFailed;
-  auto runMode = commands.ReadRunMode(address);
-  if (Failed(ctx, runMode.outcome, "the run mode", address)) return kExitFailed;
-  const auto [low, high] = commands.ReadProgramLimits(address);
-  if (Failed(ctx, low.outcome, "the program low step", address)) return kExitFailed;
+  controller::RunStateRead read(address);
+  while (!read.Done())
+    if (read.Next(commands) != link::Outcome::Ok) read.GiveUp();
+  const controller::RunStateReading& r = read.Reading();
+  // In the order the reads are made: the first failure is the one that ended the reading.
+  const std::pair<link::Outcome, std::string_view> reads[] = {
+      {r.programLowStep.outcome, "the program limits"}, {r.currentStep.outcome, "the current step"},
+      {r.runMode.outcome, "the run mode"},               {r.stepTime.outcome, "the step time"},
+      {r.profileSetPoint.outcome, "the profile set point"}, {r.processValue.outcome, "the process value"},
+      {r.singleSetPoint.outcome, "the set value"},       {r.relays.outcome, "the relay states"}};
+  for (const auto& [outcome, what] : reads)
+    if (Failed(ctx, outcome, what, address)) return kExitFailed;
+  const auto& step = r.currentStep;
+  const auto& stepTime = r.stepTime;
+  const auto& profileSetPoint = r.profileSetPoint;
+  const auto& setValue = r.singleSetPoint;
+  const auto& processValue = r.processValue;
+  const auto& relays = r.relays;
+  const auto& runMode = r.runMode;
+  const auto& low = r.programLowStep;
+  const auto& high = r.programHighStep;
 
   auto onOff = [](std::uint8_t state) { return state == 1 ? "on" : "off"; };
   ctx.out << std::left << "Unit #" << int{address} << "\n"

@@ -209,6 +209,8 @@ bool RunControl::JumpSteps(int segment, int time) {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
   last_.address = *address;
+  if (auto stored = context_.store.ControllerConfig(*address); stored.ok() && stored->has_value())
+    last_.stepBefore = (**stored).segmentExecuting;
   // The steps the point needs are in the map, read if need be; all the store can refuse is
   // refused before the first write.
   if (segment >= 1 && segment < kJumpStep && !ReadStepsForPoint(*address, segment)) return false;

@@ -31,9 +31,11 @@ bool RunControl::Act(RunAction action, const std::function<bool()>& steps) {
   if (acting_ > 0) return steps();
   last_ = RunActionResult{};
   last_.action = action;
+  last_.channel = static_cast<int>(ToWholeNumber(selection_.CurrentChannelText(), 1, 65535).value_or(0));
   ++acting_;
   last_.done = steps();
   --acting_;
+  if (actionDone_) actionDone_(last_);
   return last_.done;
 }
 
@@ -46,6 +48,14 @@ bool RunControl::PauseProfile() { return Act(RunAction::Pause, [&] { return Paus
 bool RunControl::RestartProfile() { return Act(RunAction::Restart, [&] { return RestartSteps(); }); }
 bool RunControl::JumpTo(int segment, int time) { return Act(RunAction::Jump, [&] { return JumpSteps(segment, time); }); }
 bool RunControl::SetRunMode() { return Act(RunAction::SetMode, [&] { return SetModeSteps(); }); }
+bool RunControl::SetValue(const std::string& text) {
+  return Act(RunAction::SetValue, [&] {
+    last_.address = selection_.CurrentAddress().value_or(0);
+    if (!settings_.WriteSingleSetPoint(text)) return false;
+    last_.setValueAfter = ToInt16(text);  // a number in range: the write took it
+    return true;
+  });
+}
 
 // --- stored selection and restart state
 

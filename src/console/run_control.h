@@ -40,15 +40,17 @@ class Sequence;
 // (RunControl::Act): which action on which controller, whether it did all it set out to do, and
 // the values it changed as read before and as written and read back. A value stays unset when
 // the action did not read it or stopped before it was written.
-enum class RunAction { Select, ProgramLimits, Start, Pause, Restart, Jump, SetMode };
+enum class RunAction { Select, ProgramLimits, Start, Pause, Restart, Jump, SetMode, SetValue };
 struct RunActionResult {
   RunAction action = RunAction::Select;
+  int channel = 0;           // the console's channel when the action began; 0: none
   std::uint8_t address = 0;  // 0: stopped before a controller was chosen
   bool done = false;
   std::string profile;                     // Select, Start: the log entry's profile
   std::optional<std::pair<int, int>> limits;  // Select, ProgramLimits: low and high step written
   std::optional<int> modeBefore, modeAfter;
-  std::optional<int> setValueBefore, setValueAfter;  // Pause: the set point it holds
+  std::optional<int> setValueBefore, setValueAfter;  // Pause: the set point it holds; SetValue: the one written
+  std::optional<int> stepBefore;                     // Jump: the step the last stored reading found running
   std::optional<std::pair<int, int>> jumpPoint;      // Jump, Restart: segment and time jumped to
 };
 
@@ -80,9 +82,13 @@ class RunControl {
   bool SetRunMode();
   // "UpLoad Limits" with the texts of the Low Step and High Step boxes.
   bool UploadProgramLimits(const std::string& lowText, const std::string& highText);
+  // "UpLoad Set Value": the single set point with the text of its box (the controller's settings).
+  bool SetValue(const std::string& text);
 
   // The result of the last action, once it has ended.
   const RunActionResult& LastAction() const { return last_; }
+  // Told every action's result once it has ended, on the thread that ran the action.
+  void OnActionDone(std::function<void(const RunActionResult&)> done) { actionDone_ = std::move(done); }
 
   std::optional<RestartState> GetRestartState(std::uint8_t address);
   // The stored limits of the selection; a selection whose limits were being written when its
@@ -143,6 +149,7 @@ class RunControl {
   Monitor& monitor_;
   Settings& settings_;
   std::function<void(std::uint8_t)> frontPanelStart_;
+  std::function<void(const RunActionResult&)> actionDone_;
   RunActionResult last_;
   int acting_ = 0;  // nesting of Act
 };

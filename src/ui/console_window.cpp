@@ -298,7 +298,7 @@ void ConsoleWindow::ConnectSettings() {
     Command([input](auto& c) { c.ControllerSettings().WriteSettings(input); });
   });
   connect(controls_.writeSetPoint, &QPushButton::clicked, this, [this, text] {
-    Command([value = text(Field::SingleSetPoint)](auto& c) { c.ControllerSettings().WriteSingleSetPoint(value); });
+    Command([value = text(Field::SingleSetPoint)](auto& c) { c.RunControls().SetValue(value); });
   });
 }
 

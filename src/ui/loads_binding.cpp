@@ -5,11 +5,11 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPushButton>
+#include <QPointer>
 
+#include "console/console.h"
 #include "ui/console_window.h"
 #include "ui/load_fields_dialog.h"
 #include "ui/loads_window.h"
@@ -17,7 +17,7 @@
 
 namespace tarvel::ui {
 
-LoadsBinding::LoadsBinding(ConsoleWindow& window, AppFolder folder)
+LoadsBinding::LoadsBinding(ConsoleWindow& window, console::Console& console, AppFolder folder)
     : QObject(&window), window_(window), folder_(folder), store_(folder.ConfigDatabase()) {
   if (const passwd* user = getpwuid(getuid())) operator_ = user->pw_name;
   QAction* show = window.ViewMenu()->addAction("Loads...");
@@ -28,19 +28,10 @@ LoadsBinding::LoadsBinding(ConsoleWindow& window, AppFolder folder)
   });
   window.SetStartGate([this] { return AskStart(CurrentChannel()); });
 
-  auto clicked = [&](const char* button, auto slot) {
-    if (auto* b = window.findChild<QPushButton*>(button)) connect(b, &QPushButton::clicked, this, slot);
-  };
-  auto text = [this](const char* name) {
-    auto* edit = window_.findChild<QLineEdit*>(name);
-    return edit ? edit->text() : QString();
-  };
-  clicked("PauseProfileButton", [this] { Act("pause", "Pause Profile", "mode 0"); });
-  clicked("RestartProfileButton", [this] { Act("restart", "Restart Profile", ""); });
-  clicked("JumpToSegmentPointButton",
-          [this, text] { Act("jump", "Jump", "segment " + text("JumpToSegment") + ", time " + text("JumpToTime")); });
-  clicked("SetRunModeButton", [this] { Act("mode", "Set Run Mode", ""); });
-  clicked("UpLoadSetValueButton", [this, text] { Act("set value", "Set Value", text("SingleSetPointDisplay")); });
+  // The result comes on the command thread; the row is written on this one.
+  console.RunControls().OnActionDone([self = QPointer<LoadsBinding>(this)](const console::RunActionResult& result) {
+    QMetaObject::invokeMethod(self, [self, result] { if (self) self->Record(result); }, Qt::QueuedConnection);
+  });
 }
 
 LoadsBinding::~LoadsBinding() = default;
@@ -68,12 +59,51 @@ bool LoadsBinding::AskStart(int channel) {
   return kept.ok();
 }
 
-void LoadsBinding::Act(const char* kind, const QString& what, const QString& newValue) {
-  const int channel = CurrentChannel();
-  if (channel <= 0) return;
-  const Status added = store_.AddLoadAction(watch::ActionRow(channel, kind, operator_.toStdString(), what.toStdString(),
-                                                             "", newValue.toStdString(), watch::SystemClock::now()));
-  if (!added.ok()) QMessageBox::warning(&window_, "Tarvel", QString::fromStdString("The load record will miss this action: " + added.message()));
+namespace {
+
+std::string Optional(const char* label, const std::optional<int>& value) {
+  return value ? std::string(label) + std::to_string(*value) : "";
+}
+
+}  // namespace
+
+void LoadsBinding::Record(const console::RunActionResult& result) {
+  using console::RunAction;
+  if (!result.done || result.channel <= 0) return;
+  std::string kind, what, oldValue, newValue;
+  switch (result.action) {
+    case RunAction::Pause:
+      kind = "pause", what = "Pause Profile";
+      oldValue = Optional("mode ", result.modeBefore);
+      newValue = Optional("mode ", result.modeAfter);
+      break;
+    case RunAction::Restart:
+      kind = "restart", what = "Restart Profile";
+      newValue = Optional("mode ", result.modeAfter);
+      break;
+    case RunAction::Jump:
+      kind = "jump", what = "Jump";
+      oldValue = Optional("step ", result.stepBefore);
+      if (result.jumpPoint)
+        newValue = "segment " + std::to_string(result.jumpPoint->first) + ", time " + std::to_string(result.jumpPoint->second);
+      break;
+    case RunAction::SetMode:
+      kind = "mode", what = "Set Run Mode";
+      oldValue = Optional("mode ", result.modeBefore);
+      newValue = Optional("mode ", result.modeAfter);
+      break;
+    case RunAction::SetValue:
+      kind = "set value", what = "Set Value";
+      newValue = Optional("", result.setValueAfter);
+      break;
+    default:
+      return;  // selections, limits and starts are the load's own beginning, recorded by the line watch
+  }
+  const Status added = store_.AddLoadAction(watch::ActionRow(result.channel, kind, operator_.toStdString(), what,
+                                                             oldValue, newValue, watch::SystemClock::now()));
+  if (!added.ok())
+    QMessageBox::warning(&window_, "Tarvel",
+                         QString::fromStdString("The load record will miss this action: " + added.message()));
 }
 
 }  // namespace tarvel::ui

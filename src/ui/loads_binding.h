@@ -1,16 +1,22 @@
 #pragma once
 // ui: load records in the console. View > Loads... opens the Loads window; Start asks for the
 // load's operator and fields first and leaves them for the line watch, which records the load
-// when it sees the program run; pause, restart, jump, run mode and set value leave an action
-// for the load's record before they run. A store of its own: it runs on the UI thread.
+// when it sees the program run; a pause, restart, jump, run mode or set value that succeeded
+// leaves an action for the load's record, made from the action's result. A store of its own:
+// it runs on the UI thread.
 
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
+#include "console/run_control.h"
 #include "store/config_store.h"
 #include "util/app_folder.h"
+
+namespace tarvel::console {
+class Console;
+}
 
 namespace tarvel::ui {
 
@@ -21,7 +27,7 @@ class LoadsBinding : public QObject {
   Q_OBJECT
 
  public:
-  LoadsBinding(ConsoleWindow& window, AppFolder folder);
+  LoadsBinding(ConsoleWindow& window, console::Console& console, AppFolder folder);
   ~LoadsBinding() override;
 
   // The field dialog for the channel's start; false when the user cancelled or it could not be kept.
@@ -29,7 +35,8 @@ class LoadsBinding : public QObject {
   LoadsWindow* Window();
 
  private:
-  void Act(const char* kind, const QString& what, const QString& newValue);
+  // The action row of a result that ended done; nothing for one that failed or is not the operator's.
+  void Record(const console::RunActionResult& result);
   int CurrentChannel() const;
 
   ConsoleWindow& window_;

@@ -106,7 +106,7 @@ TEST_F(CliLine, StepWritesAndReadsBackAndDownloadListsTheRangeOfAChannel) {
 TEST_F(CliLine, FailuresSayWhatFailedAndExitOneUsageExitsTwoAndSendsNothing) {
   Start({4});
   const std::tuple<std::optional<sim::Fault>, std::vector<std::string>, const char*> failures[] = {
-      {std::nullopt, {"state", "9"}, "Reading the current step of unit #9 failed: no reply\n"},
+      {std::nullopt, {"state", "9"}, "Reading the program limits of unit #9 failed: no reply\n"},
       {sim::Fault::BadCrc, {"step", "4", "1"}, "Reading step 1 word 1 of unit #4 failed: bad CRC\n"},
       // The word after the step is read before anything is written.
       {sim::Fault::Exception, {"step", "4", "5", "1", "2", "3"},

@@ -1,6 +1,6 @@
 #pragma once
-// A console on a real line: the simulator on a pseudo-terminal, libmodbus on the master
-// side, the configuration database in a fresh application folder.
+// A console on a real line (support/line_home.h), talking through a hooked line and showing
+// what it says in a recording view.
 
 #include <gtest/gtest.h>
 
@@ -8,14 +8,10 @@
 #include <optional>
 
 #include "console/console.h"
-#include "support/hooked_line.h"
-#include "link/modbus_rtu_line.h"
 #include "link/transfers.h"
+#include "support/hooked_line.h"
+#include "support/line_home.h"
 #include "support/recording_view.h"
-#include "sim/simulated_line.h"
-#include "store/home.h"
-#include "support/sim_line.h"
-#include "support/temp_dir.h"
 
 namespace tarvel::console {
 
@@ -32,21 +28,11 @@ inline void RunThreeStepProgram(sim::SimulatedLine& line, std::uint8_t address) 
   line.FrontPanelStart(address);
 }
 
-class ConsoleFixture : public ::testing::Test {
+class ConsoleFixture : public testing::LineHome {
  protected:
   explicit ConsoleFixture(std::vector<std::uint8_t> units = {1, 2}, LineInfo info = {true, true},
                           sim::WriteModel model = sim::WriteModel::Both, int maxRead = 2)
-      : sim_(WithModel(testing::QuickLine(std::move(units)), model, maxRead)), info_(info) {
-    auto started = sim_.Start();
-    EXPECT_TRUE(started.ok()) << started.status().message();
-    // Workflows on a line that carries no copies: a reply like one heard just before is taken
-    // without asking again, so the exchanges counted are the workflow's own (lines that repeat
-    // frames: link/line_kinds_test.cpp and the fault campaign).
-    auto timing = line_.Timing();
-    timing.duplicateHorizon = {};
-    line_.SetTiming(timing);
-    EXPECT_TRUE(line_.Open(started.value_or("")).ok());
-  }
+      : LineHome(WithModel(testing::QuickLine(std::move(units)), model, maxRead), {}), info_(info) {}
 
   Console& Make() {
     console_ = std::make_unique<Console>(folder_, store_, hooked_, view_, info_);
@@ -57,11 +43,6 @@ class ConsoleFixture : public ::testing::Test {
     Make().Load();
     console_->Activate();
     return *console_;
-  }
-
-  void Map(int channel, int address, const std::string& nickName) {
-    ASSERT_TRUE(store_.AddChannel({channel, address, nickName, "set64rs"}));
-    ASSERT_TRUE(store_.ResetControllerMemory(address));
   }
 
   void RunProgramOnUnit1() { RunThreeStepProgram(sim_, 1); }
@@ -89,12 +70,6 @@ class ConsoleFixture : public ::testing::Test {
     return options;
   }
 
-  tarvel::testing::TempDir dir_;
-  AppFolder folder_{dir_.path()};
-  store::HomeReport home_ = store::PrepareHome(folder_);
-  store::ConfigStore store_{folder_.ConfigDatabase()};
-  sim::SimulatedLine sim_;
-  link::ModbusRtuLine line_;
   HookedLine hooked_{line_};  // what the console talks through
   RecordingView view_;
   LineInfo info_;

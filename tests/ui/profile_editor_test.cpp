@@ -86,13 +86,9 @@ class ProfileEditorTest : public ::testing::Test {
   QWidget* Focus() { return QApplication::focusWidget() ? QApplication::focusWidget() : grid_; }
   void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QTest::keyClick(Focus(), key, modifiers);
-    ++keystrokes_;
   }
   void Type(const QString& text) {
-    for (QChar c : text) {
-      QTest::keyClick(Focus(), c.toLatin1());
-      ++keystrokes_;
-    }
+    for (QChar c : text) QTest::keyClick(Focus(), c.toLatin1());
   }
   void Trigger(const char* action) { window_->findChild<QAction*>(action)->trigger(); }
   std::filesystem::path Profile(const char* name) { return folder_.Profiles() / name; }
@@ -110,15 +106,9 @@ class ProfileEditorTest : public ::testing::Test {
   QTableView* grid_ = nullptr;
   std::deque<QString> files_;
   std::vector<FileDialogKind> asked_;
-  int keystrokes_ = 0;
 };
 
 TEST_F(ProfileEditorTest, FiveSegmentsTypedAsDurationsAndEndTempsAreSavedUnderTheirName) {
-  EXPECT_EQ(grid_->model()->headerData(9, Qt::Horizontal).toString(), "Notify t,T");
-  EXPECT_EQ(grid_->model()->rowCount(), 255);
-  EXPECT_EQ(grid_->columnWidth(0), 66);
-  EXPECT_EQ(grid_->columnWidth(5), 86);
-
   // Rows alternate direction: Duration, Tab to End Temp, Enter down; End Temp, Backtab to Duration.
   Go(1, profile::kDuration);
   const char* rows[5][2] = {{"60", "250"}, {"120", "250"}, {"50", "400"}, {"30", "400"}, {"60", "100"}};
@@ -132,7 +122,6 @@ TEST_F(ProfileEditorTest, FiveSegmentsTypedAsDurationsAndEndTempsAreSavedUnderTh
   Key(Qt::Key_Backtab);
   Key(Qt::Key_Backtab);
   Type("e");
-  std::cout << "five segments took " << keystrokes_ << " keystrokes and the save\n";
   EXPECT_EQ(Cell(6, profile::kStartTime), "320.00");
   EXPECT_EQ(window_->windowTitle(), "New profile* - Profile Editor");
 

@@ -1,6 +1,5 @@
 #pragma once
-// A line watch on a real line: simulated controllers on a pseudo-terminal, libmodbus on the
-// master side, the configuration database and the cure profile in a fresh application folder.
+// A line watch on a real line (support/line_home.h) with the cure profile in its home.
 
 #include <gtest/gtest.h>
 
@@ -8,33 +7,20 @@
 #include <memory>
 #include <vector>
 
-#include "link/modbus_rtu_line.h"
-#include "sim/simulated_line.h"
-#include "store/home.h"
+#include "support/line_home.h"
 #include "support/profiles.h"
-#include "support/sim_line.h"
-#include "support/temp_dir.h"
 #include "watch/line_watch.h"
 
 namespace tarvel::watch {
 
 inline constexpr const char* kCure = "Cure.txt";
 
-class WatchFixture : public ::testing::Test {
+class WatchFixture : public testing::LineHome {
  protected:
-  explicit WatchFixture(std::vector<std::uint8_t> units) : sim_(testing::QuickLine(std::move(units))) {
-    auto started = sim_.Start();
-    EXPECT_TRUE(started.ok()) << started.status().message();
-    // A line that carries no copies: the exchanges counted are the sweep's own.
-    line_.SetTiming({std::chrono::milliseconds(250), std::chrono::milliseconds(250), std::chrono::milliseconds(500),
-                     std::chrono::milliseconds(0)});
-    EXPECT_TRUE(line_.Open(started.value_or("")).ok());
+  explicit WatchFixture(std::vector<std::uint8_t> units)
+      : LineHome(testing::QuickLine(std::move(units)),
+                 {std::chrono::milliseconds(250), std::chrono::milliseconds(250), std::chrono::milliseconds(500)}) {
     EXPECT_TRUE(testing::WriteCureProfile(folder_.Profiles() / kCure));
-  }
-
-  void Map(int channel, int address, const std::string& nickName) {
-    ASSERT_TRUE(store_.AddChannel({channel, address, nickName, "set64rs"}));
-    ASSERT_TRUE(store_.ResetControllerMemory(address));
   }
 
   // The cure profile uploaded at step 1, selected and started: 70 -> 250 over 30 minutes,
@@ -76,12 +62,6 @@ class WatchFixture : public ::testing::Test {
     return files;
   }
 
-  tarvel::testing::TempDir dir_;
-  AppFolder folder_{dir_.path()};
-  store::HomeReport home_ = store::PrepareHome(folder_);
-  store::ConfigStore store_{folder_.ConfigDatabase()};
-  sim::SimulatedLine sim_;
-  link::ModbusRtuLine line_;
   std::unique_ptr<LineWatch> watch_;
 };
 
