@@ -381,7 +381,10 @@ bool LoadTracker::Act(const LoadAction& a) {
       m.jumped = true;
       break;
     case LoadAction::Kind::Jump: m.jumped = true; break;
-    case LoadAction::Kind::Cancel: Close(*load, a.at, "cancelled by " + (a.who.empty() ? std::string("an operator") : a.who)); break;
+    case LoadAction::Kind::Cancel:
+      Close(*load, a.at, "cancelled by " + (a.who.empty() ? std::string("an operator") : a.who) + (a.what.empty() ? "" : ": " + a.what),
+            true);
+      break;
     default: break;
   }
   Settle(a.at);
@@ -408,14 +411,14 @@ void LoadTracker::EndMember(Load& load, int channel, SystemClock::time_point at,
     Close(load, at, how);
 }
 
-void LoadTracker::Close(Load& load, SystemClock::time_point at, const std::string& ended) {
+void LoadTracker::Close(Load& load, SystemClock::time_point at, const std::string& ended, bool cancelled) {
   if (load.closed) return;
   const LoadResult result = CheckLoad(load.record, at);
   for (const LoadCheck& check : result.checks) {
     load.writer->Add(CheckLine(check), at, false);
     load.record.checks.push_back(check);
   }
-  load.record.close = LoadClose{at, result.pass, ended, ""};
+  load.record.close = LoadClose{at, result.pass && !cancelled, ended, "", cancelled};
   load.writer->Add(ResultLine(*load.record.close), at, false);
   load.writer->Add(CloseLine(at), at, true, true);
   load.record.lines += static_cast<long long>(result.checks.size()) + 2;

@@ -132,7 +132,7 @@ class LoadTracker {
   void Record(Load& load, const LoadEvent& event);
   LoadSample SampleOf(const Load& load, const LoadReading& reading) const;
   void EndMember(Load& load, int channel, SystemClock::time_point at, const std::string& how);
-  void Close(Load& load, SystemClock::time_point at, const std::string& ended);
+  void Close(Load& load, SystemClock::time_point at, const std::string& ended, bool cancelled = false);
   void Settle(SystemClock::time_point now);
   void Say(const std::string& text) const;
 
