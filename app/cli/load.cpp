@@ -300,9 +300,11 @@ bool RequestLoadStart(Context& ctx, store::ConfigStore& store, const std::vector
 }
 
 void RecordLoadAction(Context& ctx, store::ConfigStore& store, int channel, const std::string& kind,
-                      const LoadArgs& load, const std::string& what, const std::string& newValue) {
-  std::string oldValue;
-  if (auto mapped = store.ChannelByNumber(channel); mapped.ok() && mapped->has_value())
+                      const LoadArgs& load, const std::string& what, const std::string& newValue,
+                      const std::optional<std::string>& given) {
+  std::string oldValue = given.value_or("");
+  if (!given)
+    if (auto mapped = store.ChannelByNumber(channel); mapped.ok() && mapped->has_value())
     if (auto run = store.ControllerConfig((**mapped).modbusAddress); run.ok() && run->has_value())
       oldValue = "mode " + std::to_string((**run).runMode) + ", step " + std::to_string((**run).segmentExecuting) +
                  ", time " + std::to_string((**run).segmentElapsedTime);
