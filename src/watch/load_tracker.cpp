@@ -237,7 +237,7 @@ void LoadTracker::Resume(const store::LoadRow& row, SystemClock::time_point now)
     if (member == load.members.end()) continue;
     member->second.lost = s.gap;
     if (s.gap) continue;
-    if (InProgram(s.runMode)) member->second.running = true;
+    if (InProgram(s.runMode)) member->second.running = member->second.started = true;
     seen_[s.channel] = {s.runMode, s.step, s.stepTime, s.at, std::nullopt};
   }
   LoadEvent resumed(now, event::kResumed);
@@ -331,10 +331,15 @@ void LoadTracker::Take(const LoadReading& r) {
       load = Find(r.channel);
     }
   }
+  if (load && !load->closed && r.at - load->record.header.opened > kLoadStartWaits &&
+      std::none_of(load->members.begin(), load->members.end(), [](const auto& e) { return e.second.started; })) {
+    EndUnstarted(*load, r.at, "no program started within " + std::to_string(kLoadStartWaits.count()) + " minutes");
+    load = nullptr;
+  }
   if (load) {
     Member& m = load->members[r.channel];
     m.jumped = false;
-    if (program && !m.ended) m.running = true;
+    if (program && !m.ended) m.running = m.started = true;
     Record(*load, SampleOf(*load, r));
     if (!m.ended && m.running) {
       if (!program && !m.paused)
@@ -353,7 +358,7 @@ void LoadTracker::Take(const LoadReading& r) {
         auto opened = Open(*plan, r.at, false);
         if (!opened.ok()) Say(opened.status().message());
         if (Load* begun = Find(r.channel)) {
-          begun->members[r.channel].running = true;
+          begun->members[r.channel].running = begun->members[r.channel].started = true;
           Record(*begun, SampleOf(*begun, r));
         }
       }
@@ -407,8 +412,20 @@ void LoadTracker::EndMember(Load& load, int channel, SystemClock::time_point at,
   LoadEvent end(at, event::kEnd, channel);
   end.what = how;
   Record(load, end);
-  if (std::all_of(load.members.begin(), load.members.end(), [](const auto& entry) { return entry.second.ended; }))
-    Close(load, at, how);
+  // Over once every controller that ran has ended: one that never started is not waited for.
+  if (std::all_of(load.members.begin(), load.members.end(), [](const auto& e) { return e.second.ended || !e.second.started; }))
+    EndUnstarted(load, at, how);
+}
+
+void LoadTracker::EndUnstarted(Load& load, SystemClock::time_point at, const std::string& how) {
+  for (auto& [channel, member] : load.members)
+    if (!member.ended && !member.started) {
+      member.ended = true;
+      LoadEvent end(at, event::kEnd, channel);
+      end.what = "not started";
+      Record(load, end);
+    }
+  Close(load, at, how);
 }
 
 void LoadTracker::Close(Load& load, SystemClock::time_point at, const std::string& ended, bool cancelled) {

@@ -102,6 +102,7 @@ class LoadTracker {
  private:
   struct Member {
     bool running = false;  // seen in a program since the start or the last restart
+    bool started = false;  // seen in a program since the load opened
     bool paused = false;
     bool ended = false;
     bool lost = false;    // its latest reading failed
@@ -132,6 +133,8 @@ class LoadTracker {
   void Record(Load& load, const LoadEvent& event);
   LoadSample SampleOf(const Load& load, const LoadReading& reading) const;
   void EndMember(Load& load, int channel, SystemClock::time_point at, const std::string& how);
+  // Ends, as not started, every controller of the load that never ran, and closes the load.
+  void EndUnstarted(Load& load, SystemClock::time_point at, const std::string& how);
   void Close(Load& load, SystemClock::time_point at, const std::string& ended, bool cancelled = false);
   void Settle(SystemClock::time_point now);
   void Say(const std::string& text) const;

@@ -98,6 +98,33 @@ TEST_F(LoadRun, AZoneRunThroughAPauseARecordingRestartAndALostControllerIsOneRec
   EXPECT_EQ(record->close->ended, "end step reached");
 }
 
+// A zone's load is over when every member that ran has ended: one that never started is marked
+// so, rather than holding the load open for ever; a load none of whose members starts closes too.
+TEST_F(LoadRun, AZoneMemberThatNeverStartsIsMarkedAndTheLoadStillCloses) {
+  auto tracker = Tracker();
+  auto id = tracker->Start(Plan({1, 2}));
+  auto idle = tracker->Start(Plan({3}));
+  ASSERT_TRUE(id.ok() && idle.ok());
+  for (double minute = 0; minute <= 75.25; minute += 0.25) {
+    LoadReading held{2, now_, true, "", 0, 1, 0, 70, 70, 1, 3};  // channel 2 stays in run mode 0
+    tracker->Take(held);
+    Sweep(*tracker, {1}, minute);
+    if (minute == 16) {
+      EXPECT_EQ(tracker->OpenLoads(), (std::vector<std::string>{*id, *idle}));
+      Sweep(*tracker, {3}, 0, 0);  // 15 minutes after its start: not waited for any more
+    }
+  }
+  EXPECT_TRUE(tracker->OpenLoads().empty());
+  auto record = ReadLoadRecord(LoadFile(folder_, *id));
+  ASSERT_TRUE(record.ok() && record->close);
+  EXPECT_THAT(Events(*record), ElementsAre(Pair("start", 0), Pair("end", 1), Pair("end", 2)));
+  EXPECT_EQ(record->events.back().what, "not started");
+  EXPECT_THAT(Checks(*record), ::testing::Contains("Program run to its end 0 FAIL: ch 2: not started"));
+  record = ReadLoadRecord(LoadFile(folder_, *idle));
+  ASSERT_TRUE(record.ok() && record->close);
+  EXPECT_EQ(record->close->ended, "no program started within 15 minutes");
+}
+
 TEST_F(LoadRun, AnUndisturbedRunStartedOnTheFrontPanelPassesEveryCheck) {
   testing::WriteAll(folder_.Setup() / "LoadFields.txt", "# the shop's fields\nOrder\nCustomer\n");
   auto tracker = Tracker();
