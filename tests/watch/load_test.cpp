@@ -2,6 +2,8 @@
 // and a full disk; its checks and result; the starts that are refused.
 #include <gmock/gmock.h>
 
+#include <SQLiteCpp/Database.h>
+
 #include "load_fixture.h"
 #include "profile/chart_data.h"
 #include "profile/profile_file.h"
@@ -224,8 +226,11 @@ TEST_F(LoadRun, ATrackerContinuesOnlyTheOpenLoadsItIsGiven) {
   EXPECT_FALSE(second.LoadOf(1));
 }
 
-TEST_F(LoadRun, AFullDiskLosesNoSampleAndTheRecordSaysFromWhenToWhenItCouldNotWrite) {
-  auto tracker = Tracker();
+// A database another program holds locked at the close loses nothing either: the seal goes into
+// the Loads table at the first reading after it is free.
+TEST_F(LoadRun, AFullDiskOrALockedDatabaseLosesNoSampleAndTheRecordSaysFromWhenToWhenItCouldNotWrite) {
+  store::ConfigStore quick(folder_.ConfigDatabase(), 10ms);  // a lock is met at once, not after 5 s
+  auto tracker = Tracker(&quick);
   auto id = tracker->Start(Plan({1}));
   ASSERT_TRUE(id.ok());
   double minute = 0;
@@ -236,7 +241,17 @@ TEST_F(LoadRun, AFullDiskLosesNoSampleAndTheRecordSaysFromWhenToWhenItCouldNotWr
   ASSERT_TRUE(tracker->Act({LoadAction::Kind::SetValue, 1, now_, "Ann Smith", "Set Value", "250", "240"}));
   diskFull_ = false;
   const auto freed = now_;
+  for (; minute < 70; minute += 0.25) Sweep(*tracker, {1}, minute);
+  SQLite::Database other(folder_.ConfigDatabase().string(), SQLite::OPEN_READWRITE);
+  other.exec("BEGIN EXCLUSIVE");
   for (; minute <= 75; minute += 0.25) Sweep(*tracker, {1}, minute);
+  EXPECT_EQ(tracker->OpenLoads(), std::vector<std::string>{}) << "closed in its record";
+  EXPECT_EQ(store_.Load(*id).value()->state, "open") << "not yet in the table";
+  other.exec("ROLLBACK");
+  Sweep(*tracker, {1}, 75, 0);
+  --readings_;  // after the close: in no load
+  EXPECT_THAT(messages_, ::testing::Contains(::testing::AllOf(HasSubstr("is in use by another program"),
+                                                              HasSubstr("tried again at the next reading"))));
 
   EXPECT_THAT(messages_, ::testing::Contains(HasSubstr("the disk is full; the load's lines are kept")));
   const RecordVerdict verdict = VerifyLoad(folder_, store_, *id);
