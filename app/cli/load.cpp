@@ -149,7 +149,7 @@ int Cancel(Context& ctx, const std::string& target, const std::string& who, cons
     return Failed(ctx, "No load under way " + std::string(IsLoadId(target) ? "with the id " : number ? "on channel " : "in zone ") + target);
   }
   for (const auto& [id, channel] : loads) {
-    if (Status added = store.AddLoadAction(ActionRow(channel, event::kCancel, who, why, "", "", SystemClock::now()));
+    if (Status added = store.AddLoadAction(ActionRow(channel, event::kCancel, who, why, id, "", SystemClock::now()));
         !added.ok())
       return Failed(ctx, "Load " + id + " not cancelled: " + added.message());
     ctx.out << "Load " << id << " is cancelled by " << who << " at the next reading of the process that records it"

@@ -370,12 +370,16 @@ void LoadTracker::Take(const LoadReading& r) {
 bool LoadTracker::Act(const LoadAction& a) {
   Load* load = Find(a.channel);
   if (!load) return false;
+  // A cancel may name the load it ends (as its old value): one that ended before the cancel was
+  // taken is not followed by a cancel of the next load on the channel.
+  const bool cancel = a.kind == LoadAction::Kind::Cancel;
+  if (cancel && !a.oldValue.empty() && a.oldValue != load->record.header.loadId) return false;
   static const char* const kKinds[] = {event::kPause, event::kRestart, event::kJump,
                                        event::kSetValue, event::kMode, event::kCancel};
   LoadEvent e(a.at, kKinds[static_cast<int>(a.kind)], a.channel);
   e.who = a.who;
   e.what = a.what;
-  e.oldValue = a.oldValue;
+  e.oldValue = cancel ? "" : a.oldValue;  // the record's own id
   e.newValue = a.newValue;
   Record(*load, e);
   Member& m = load->members[a.channel];

@@ -92,7 +92,8 @@ class LoadTracker {
   // controller, or with a controller in another load under way.
   Result<std::string> Start(const LoadPlan& plan);
   void Take(const LoadReading& reading);
-  // False when the channel is in no load under way: nothing was recorded.
+  // False when the channel is in no load under way, or a cancel names another load (its old
+  // value): nothing was recorded.
   bool Act(const LoadAction& action);
   bool Alarm(int channel, SystemClock::time_point at, bool raised, const std::string& text);
 

@@ -138,6 +138,7 @@ TEST_F(LoadRun, ALoadIsListedSignedOnceClosedAndReportedWithItsHashOnEveryPage) 
   EXPECT_EQ(RunCli(dir_.path(), {"load", "cancel", "7"}).err, "No load under way on channel 7\n");
   const auto cancel = RunCli(dir_.path(), {"load", "cancel", "2", "--operator", "Bob Jones", "--reason", "thermocouple broke"});
   ASSERT_EQ(cancel.exitCode, 0) << cancel.err;
+  EXPECT_FALSE(tracker->Act({LoadAction::Kind::Cancel, 2, now_, "Bob Jones", "", *closed, ""})) << "another load's";
   const auto actions = store_.LoadActions().value();
   for (const auto& row : actions) ASSERT_TRUE(tracker->Act(*ActionOf(row)));  // as the watch takes it
   EXPECT_TRUE(tracker->OpenLoads().empty());
