@@ -13,6 +13,8 @@
 #include "watch/load_book.h"
 #include "watch/load_checks.h"
 #include "watch/load_start.h"
+#include "watch/zones.h"
+#include "util/text.h"
 
 #ifdef TARVEL_REPORTS
 #include <QGuiApplication>
@@ -26,9 +28,11 @@ namespace {
 using namespace tarvel::watch;
 
 constexpr const char* kUsage =
-    "usage: tarvel-cli [--home DIR] load list [--from DATE] [--to DATE] [--channel N] [--result PASS|FAIL] [--order TEXT]\n"
+    "usage: tarvel-cli [--home DIR] load list [--from DATE] [--to DATE] [--channel N] [--result PASS|FAIL|CANCELLED]"
+    " [--order TEXT]\n"
     "       tarvel-cli [--home DIR] load show ID | load report ID [--pdf FILE] [--csv FILE] | load verify ID |\n"
-    "         load sign ID --name NAME --meaning reviewed|approved\n"
+    "         load sign ID --name NAME --meaning reviewed|approved |\n"
+    "         load cancel ID|CHANNEL|ZONE [--operator NAME] [--reason TEXT]\n"
     "DATE: YYYY-MM-DD (UTC) or YYYY-MM-DDTHH:MM:SSZ\n";
 
 // A day means all of it: --from its start, --to its end.
@@ -53,7 +57,7 @@ void Show(Context& ctx, const LoadRecord& r, const LoadResult& result) {
   std::ostream& out = ctx.out;
   out << "Load " << h.loadId << "\n";
   if (r.close)
-    out << "Result: " << (result.pass ? "PASS" : "FAIL") << " (closed " << UtcTime(r.close->at) << ", " << r.close->ended << ")\n";
+    out << "Result: " << ResultWord(*r.close) << " (closed " << UtcTime(r.close->at) << ", " << r.close->ended << ")\n";
   else
     out << "Under way (provisional result: " << (result.pass ? "PASS" : "FAIL") << ")\n";
   out << "Opened: " << UtcTime(h.opened) << ", started from the " << h.startedBy << "\n";
@@ -94,8 +98,10 @@ int List(Context& ctx, ArgReader& in) {
   if (auto to = in.Option("--to"); to && !(filter.to = DateArg(*to, true))) in.Refuse("--to needs a DATE, not \"" + *to + "\"");
   if (auto channel = in.Option("--channel")) filter.channel = in.Whole(*channel, {"--channel N", 1, 32767});
   if (auto result = in.Option("--result")) {
-    if (*result != "PASS" && *result != "FAIL") in.Refuse("--result is PASS or FAIL, not \"" + *result + "\"");
-    filter.pass = *result == "PASS";
+    if (*result != "PASS" && *result != "FAIL" && *result != "CANCELLED")
+      in.Refuse("--result is PASS, FAIL or CANCELLED, not \"" + *result + "\"");
+    filter.cancelled = *result == "CANCELLED";
+    if (!*filter.cancelled) filter.pass = *result == "PASS";
   }
   filter.order = in.Option("--order");
   if (!in.ok()) return in.Usage();
@@ -104,6 +110,51 @@ int List(Context& ctx, ArgReader& in) {
   for (const LoadSummary& load : loads) ctx.out << SummaryLine(load) << "\n";
   for (const std::string& name : skipped) ctx.err << "Not a load record: " << (LoadsFolder(ctx.folder) / name).string() << "\n";
   if (loads.empty()) ctx.err << "No loads\n";
+  return kExitOk;
+}
+
+std::string LoginName() {
+  const passwd* user = getpwuid(getuid());
+  return user ? user->pw_name : "";
+}
+
+// Leaves a cancel for the process that records: a load under way has one writer, which ends the
+// record at its next reading of the load's controllers. target: a load's id, a channel or a zone.
+int Cancel(Context& ctx, const std::string& target, const std::string& who, const std::string& why) {
+  store::ConfigStore store(ctx.folder.ConfigDatabase());
+  auto open = store.OpenLoads();
+  if (!open.ok()) return Failed(ctx, open.status().message());
+  std::vector<int> channels;
+  if (auto channel = ToWholeNumber(target, 1, 32767))
+    channels.push_back(static_cast<int>(*channel));
+  else if (!IsLoadId(target))
+    channels = ZoneMembers(store.Zones().value_or({}), target);
+  std::vector<std::pair<std::string, int>> loads;  // each load under way once, by its first channel named
+  for (const store::LoadRow& row : *open) {
+    std::vector<int> of;
+    for (std::size_t at = 0; at < row.channels.size();) {
+      const std::size_t comma = std::min(row.channels.find(',', at), row.channels.size());
+      of.push_back(std::atoi(row.channels.substr(at, comma - at).c_str()));
+      at = comma + 1;
+    }
+    if (row.loadId == target && !of.empty()) loads.emplace_back(row.loadId, of.front());
+    for (int channel : channels)
+      if (std::find(of.begin(), of.end(), channel) != of.end()) {
+        loads.emplace_back(row.loadId, channel);
+        break;
+      }
+  }
+  if (loads.empty()) {
+    const bool number = ToWholeNumber(target, 1, 32767).has_value();
+    return Failed(ctx, "No load under way " + std::string(IsLoadId(target) ? "with the id " : number ? "on channel " : "in zone ") + target);
+  }
+  for (const auto& [id, channel] : loads) {
+    if (Status added = store.AddLoadAction(ActionRow(channel, event::kCancel, who, why, id, "", SystemClock::now()));
+        !added.ok())
+      return Failed(ctx, "Load " + id + " not cancelled: " + added.message());
+    ctx.out << "Load " << id << " is cancelled by " << who << " at the next reading of the process that records it"
+            << " (the controllers are not stopped)\n";
+  }
   return kExitOk;
 }
 
@@ -157,7 +208,8 @@ int Report(Context& ctx, const std::string& id, std::optional<std::string> pdf, 
 
 int LoadVerbs(Context& ctx, const Args& args) {
   ArgReader in(ctx.err, kUsage, args, 1, {},
-               {"--from", "--to", "--channel", "--result", "--order", "--pdf", "--csv", "--name", "--meaning"});
+               {"--from", "--to", "--channel", "--result", "--order", "--pdf", "--csv", "--name", "--meaning",
+                "--operator", "--reason"});
   if (in.Count() == 0) return in.Usage();
   const std::string verb = in.Word(0);
   // Each verb takes its own options only.
@@ -166,13 +218,21 @@ int LoadVerbs(Context& ctx, const Args& args) {
       {"show", {}},
       {"report", {"--pdf", "--csv"}},
       {"verify", {}},
-      {"sign", {"--name", "--meaning"}}};
+      {"sign", {"--name", "--meaning"}},
+      {"cancel", {"--operator", "--reason"}}};
   auto allowed = kOptions.find(verb);
   if (allowed == kOptions.end()) return in.Usage();
-  for (const char* option : {"--from", "--to", "--channel", "--result", "--order", "--pdf", "--csv", "--name", "--meaning"})
+  for (const char* option : {"--from", "--to", "--channel", "--result", "--order", "--pdf", "--csv", "--name", "--meaning",
+                             "--operator", "--reason"})
     if (in.Option(option) && std::find(allowed->second.begin(), allowed->second.end(), option) == allowed->second.end())
       in.Refuse(std::string("load ") + verb + " takes no " + option);
   if (verb == "list") return in.Count() == 1 ? List(ctx, in) : in.Usage();
+  if (verb == "cancel") {
+    if (in.Count() != 2) in.Refuse("load cancel needs one load ID, channel or zone");
+    if (auto who = in.Option("--operator"); who && who->empty()) in.Refuse("--operator needs a NAME");
+    if (!in.ok()) return in.Usage();
+    return Cancel(ctx, in.Word(1), in.Option("--operator").value_or(LoginName()), in.Option("--reason").value_or(""));
+  }
   if (in.Count() != 2) in.Refuse("load " + verb + " needs one load ID");
   const std::string id = in.Count() > 1 ? in.Word(1) : "";
   if (in.ok() && !IsLoadId(id)) in.Refuse("Not a load ID: \"" + id + "\"");
@@ -227,7 +287,7 @@ LoadArgs TakeLoadArgs(Args& args) {
   args = std::move(rest);
   if (load.operatorName.empty()) {
     // The login: who runs the command is who acts.
-    if (const passwd* user = getpwuid(getuid())) load.operatorName = user->pw_name;
+    load.operatorName = LoginName();
   }
   return load;
 }
@@ -240,9 +300,11 @@ bool RequestLoadStart(Context& ctx, store::ConfigStore& store, const std::vector
 }
 
 void RecordLoadAction(Context& ctx, store::ConfigStore& store, int channel, const std::string& kind,
-                      const LoadArgs& load, const std::string& what, const std::string& newValue) {
-  std::string oldValue;
-  if (auto mapped = store.ChannelByNumber(channel); mapped.ok() && mapped->has_value())
+                      const LoadArgs& load, const std::string& what, const std::string& newValue,
+                      const std::optional<std::string>& given) {
+  std::string oldValue = given.value_or("");
+  if (!given)
+    if (auto mapped = store.ChannelByNumber(channel); mapped.ok() && mapped->has_value())
     if (auto run = store.ControllerConfig((**mapped).modbusAddress); run.ok() && run->has_value())
       oldValue = "mode " + std::to_string((**run).runMode) + ", step " + std::to_string((**run).segmentExecuting) +
                  ", time " + std::to_string((**run).segmentElapsedTime);

@@ -3,6 +3,7 @@
 // run control verbs: --operator NAME (the login name when not given) and --field NAME=VALUE,
 // repeated. Taken out of the arguments before the verb reads its own.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,10 @@ LoadArgs TakeLoadArgs(Args& args);
 bool RequestLoadStart(Context& ctx, store::ConfigStore& store, const std::vector<int>& channels, const LoadArgs& load);
 
 // An operator's action on channel's load, left for the process that records it. Written before
-// the action's first write, so that no reading of its effect comes first.
+// the action's first write, so that no reading of its effect comes first. oldValue: what the
+// action changes as read just before; without it, where the stored run state stood.
 void RecordLoadAction(Context& ctx, store::ConfigStore& store, int channel, const std::string& kind,
-                      const LoadArgs& load, const std::string& what, const std::string& newValue);
+                      const LoadArgs& load, const std::string& what, const std::string& newValue,
+                      const std::optional<std::string>& oldValue = std::nullopt);
 
 }  // namespace tarvel::cli

@@ -1,5 +1,5 @@
 // tarvel-cli --port DEVICE: run control of one channel, through the console's own select,
-// start, pause, restart, jump, run mode and program limits workflows.
+// start, pause, restart, jump, run mode, program limits and single set point workflows.
 #include <algorithm>
 #include <map>
 
@@ -14,8 +14,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: tarvel-cli [--home DIR] --port DEVICE select CHANNEL PROFILE [--yes] |"
     " start CHANNEL [--front-panel] [--field NAME=VALUE]... |\n"
-    "         pause CHANNEL | restart CHANNEL | jump CHANNEL SEGMENT TIME | mode CHANNEL CODE | limits CHANNEL LOW HIGH\n"
-    "       start, pause, restart, jump and mode take --operator NAME (default: the login name) for the load record\n";
+    "         pause CHANNEL | restart CHANNEL | jump CHANNEL SEGMENT TIME | mode CHANNEL CODE | limits CHANNEL LOW HIGH |\n"
+    "         setpoint CHANNEL VALUE\n"
+    "       start, pause, restart, jump, mode and setpoint take --operator NAME (default: the login name) for the load record\n";
 
 int Exit(bool done) { return done ? kExitOk : kExitFailed; }
 
@@ -29,7 +30,8 @@ int RunVerbs(Context& ctx, const Args& given) {
   const Args& words = in.Words();
   const bool yes = in.Flag("--yes"), frontPanel = in.Flag("--front-panel");
   static const std::map<std::string, std::size_t> kWords{{"select", 3}, {"start", 2}, {"pause", 2}, {"restart", 2},
-                                                         {"jump", 4},   {"mode", 3},  {"limits", 4}};
+                                                         {"jump", 4},   {"mode", 3},  {"limits", 4},
+                                                         {"setpoint", 3}};
   if (!in.ok() || words.empty()) return in.Usage();
   const std::string& verb = words.front();
   auto arity = kWords.find(verb);
@@ -46,6 +48,7 @@ int RunVerbs(Context& ctx, const Args& given) {
     auto high = in.Whole(3, {"HIGH", 1, 64});
     if (low && high && *low > *high) in.Refuse("LOW must not be above HIGH");
   }
+  const auto value = verb == "setpoint" ? in.Whole(2, kWordArg) : 0;
   auto code = verb == "mode" ? in.Whole(2, {"CODE", 0, 4}) : 0;
   if (!in.ok()) return in.Usage();
 
@@ -83,8 +86,9 @@ int RunVerbs(Context& ctx, const Args& given) {
   }
   if (verb == "limits") return Exit(run.UploadProgramLimits(words[2], words[3]));
   // The load's record has the action, and its failure when it failed.
-  auto acted = [&](const std::string& kind, const std::string& what, const std::string& newValue, auto action) {
-    RecordLoadAction(ctx, host.Store(), channel, kind, load, what, newValue);
+  auto acted = [&](const std::string& kind, const std::string& what, const std::string& newValue, auto action,
+                   std::optional<std::string> oldValue = std::nullopt) {
+    RecordLoadAction(ctx, host.Store(), channel, kind, load, what, newValue, oldValue);
     const bool done = action();
     if (!done) RecordLoadAction(ctx, host.Store(), channel, kind, load, what + " failed", "");
     return Exit(done);
@@ -93,6 +97,13 @@ int RunVerbs(Context& ctx, const Args& given) {
     console.RunMonitor().ReadControllerRunMode();  // what the controller runs now decides both
     if (verb == "pause") return acted("pause", "Pause Profile", "mode 0", [&] { return run.PauseProfile(); });
     return acted("restart", "Restart Profile", "", [&] { return run.RestartProfile(); });
+  }
+  if (verb == "setpoint") {
+    // The value it replaces, as the controller holds it: read with the run state, as pause does.
+    const auto reading = console.RunMonitor().ReadRunState();
+    const std::string before = reading.singleSetPoint.ok() ? std::to_string(reading.singleSetPoint.value) : "";
+    return acted("set value", "Set Value", std::to_string(*value),
+                 [&] { return console.ControllerSettings().WriteSingleSetPoint(words[2]); }, before);
   }
   if (verb == "jump")
     return acted("jump", "Jump", "segment " + words[2] + ", time " + words[3],

@@ -18,7 +18,7 @@ std::optional<int> RunVerb(Context& ctx, const Args& args) {
   if (verb == "zones" || verb == "zone") return ZoneVerbs(ctx, args);
   if (verb == "load") return LoadVerbs(ctx, args);
   if (verb == "select" || verb == "start" || verb == "pause" || verb == "restart" || verb == "jump" || verb == "mode" ||
-      verb == "limits")
+      verb == "limits" || verb == "setpoint")
     return RunVerbs(ctx, args);
   return std::nullopt;
 }

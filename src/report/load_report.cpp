@@ -290,7 +290,7 @@ Status WriteLoadPdf(const LoadRecord& record, const LoadResult& result, const st
   w.Line(pages, w.title_, Q("Load record " + h.loadId));
   const bool closed = record.close.has_value();
   w.Line(pages, w.title_,
-         closed ? Q(std::string("Result: ") + (result.pass ? "PASS" : "FAIL"))
+         closed ? Q(std::string("Result: ") + ResultWord(*record.close))
                 : Q(std::string("Under way: provisional result ") + (result.pass ? "PASS" : "FAIL")),
          result.pass ? kPass : kFail);
   pages.Space(Mm(2));

@@ -114,7 +114,7 @@ void LoadsWindow::Refresh() {
     const QStringList cells{Q(h.loadId),
                             Q(watch::UtcTime(h.opened)),
                             load.close ? Q(watch::UtcTime(load.close->at)) : "under way",
-                            load.close ? (load.close->pass ? "PASS" : "FAIL") : "",
+                            load.close ? watch::ResultWord(*load.close) : "",
                             Q(channels) + (h.furnace.empty() ? "" : " (" + Q(h.furnace) + ")"),
                             Q(order),
                             Q(h.profileName),

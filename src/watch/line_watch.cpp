@@ -6,6 +6,19 @@
 #include "watch/load_start.h"
 
 namespace tarvel::watch {
+namespace {
+
+// How long a program found running has run, from its steps: the timed steps before the one it is
+// in and the time in that one, in the controller's unit (seconds in run modes 1 and 3, else
+// minutes). A pause nobody watched makes it shorter, never longer.
+std::chrono::seconds ProgramRunFor(const LoadReading& r, const std::vector<store::MemoryRow>& memory) {
+  long long units = r.stepTime;
+  for (const store::MemoryRow& m : memory)
+    if (m.segment >= r.lowStep && m.segment < r.step && m.duration > 0) units += m.duration;
+  return std::chrono::seconds(r.runMode == 1 || r.runMode == 3 ? units : units * 60);
+}
+
+}  // namespace
 
 LineWatch::LineWatch(AppFolder folder, store::ConfigStore& store, link::Line& line, Clock clock, Sweep::Clock steady)
     : folder_(folder),
@@ -117,6 +130,7 @@ void LineWatch::StartLoads(const std::vector<WatchedChannel>& channels) {
   loads_ = std::make_unique<LoadTracker>(folder_, store_, [this] { return clock_(); }, OpenRecordFile, mine);
   loads_->OnMessage([this](const std::string& text) { Message(text); });
   loads_->SetPlanner([this](int channel) {
+    ExpireStart(channel, clock_(), true);  // the program began since the reading before
     auto plan = Plan(channel);
     if (plan && !plan->operatorName.empty())
       for (const LoadController& c : plan->controllers) claimed_.push_back(c.channel);
@@ -131,6 +145,18 @@ std::optional<LoadPlan> LineWatch::Plan(int channel) {
   if (plan)
     std::erase_if(plan->controllers, [this](const LoadController& c) { return !statuses_.contains(c.channel); });
   return plan;
+}
+
+bool LineWatch::ExpireStart(int channel, SystemClock::time_point at, bool running) {
+  auto waiting = store_.LoadStart(channel);
+  if (!waiting.ok() || !waiting->has_value() || !LoadStartExpired(**waiting, at)) return false;
+  const std::string minutes = std::to_string(kLoadStartWaits.count());
+  Message("The start of channel " + std::to_string(channel) + " that " + (*waiting)->operatorName + " asked for at " +
+          UtcTime(RequestedAt(**waiting)) + " expired: " +
+          (running ? "the program found running began about " + UtcTime(at) + ", more than " + minutes + " minutes after"
+                   : "no program started within " + minutes + " minutes"));
+  if (Status dropped = store_.DropLoadStarts({channel}); !dropped.ok()) Message("Load start expired: " + dropped.message());
+  return true;
 }
 
 // Operator actions clients left in the store, before the reading they may explain (a pause
@@ -177,7 +203,8 @@ void LineWatch::RecordLoad(const WatchedChannel& channel, const controller::RunS
     r.programTime = tracked.point->time;
 
   const bool program = r.runMode >= 1 && r.runMode <= 4;
-  if (program && firstGood && !loads_->LoadOf(r.channel)) {
+  if (!program && !loads_->LoadOf(r.channel)) (void)ExpireStart(r.channel, r.at, false);
+  if (program && firstGood && !loads_->LoadOf(r.channel) && !ExpireStart(r.channel, r.at - ProgramRunFor(r, memory), true)) {
     // Started by a client while nothing recorded: the load begins at the first reading.
     auto waiting = store_.LoadStart(r.channel);
     if (waiting.ok() && waiting->has_value())

@@ -128,6 +128,9 @@ class LineWatch {
                   const std::vector<store::MemoryRow>& memory, const Tracked& tracked, bool firstGood);
   double PeriodSeconds() const;
   std::optional<LoadPlan> Plan(int channel);
+  // Drops and says a client's start of channel too old for a run that began at at (running), or
+  // for an idle controller read at at: true when it did.
+  bool ExpireStart(int channel, SystemClock::time_point at, bool running);
   void Message(const std::string& text);
 
   AppFolder folder_;

@@ -52,6 +52,7 @@ bool Passes(const LoadSummary& load, const LoadFilter& filter) {
                                      [&](const LoadController& c) { return c.channel == *filter.channel; }))
     return false;
   if (filter.pass && (!load.close || load.close->pass != *filter.pass)) return false;
+  if (filter.cancelled && (!load.close || load.close->cancelled != *filter.cancelled)) return false;
   if (filter.order) {
     auto order = std::find_if(h.fields.begin(), h.fields.end(), [](const ShopField& f) { return Lower(f.name) == "order"; });
     if (order == h.fields.end() || Lower(order->value).find(Lower(*filter.order)) == std::string::npos) return false;
@@ -93,7 +94,7 @@ std::vector<LoadSummary> ListLoads(const AppFolder& folder, const LoadFilter& fi
 std::string SummaryLine(const LoadSummary& load) {
   const LoadHeader& h = load.header;
   std::string line = h.loadId + "  " + UtcTime(h.opened) + "  ";
-  line += load.close ? UtcTime(load.close->at) + "  " + (load.close->pass ? "PASS" : "FAIL") : "under way  open";
+  line += load.close ? UtcTime(load.close->at) + "  " + ResultWord(*load.close) : "under way  open";
   std::string channels;
   for (const LoadController& c : h.controllers) channels += (channels.empty() ? "" : ",") + std::to_string(c.channel);
   line += "  ch " + channels;

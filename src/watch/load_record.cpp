@@ -364,11 +364,13 @@ std::string CheckLine(const LoadCheck& c) {
   return Dump(j);
 }
 
+const char* ResultWord(const LoadClose& close) { return close.cancelled ? "CANCELLED" : close.pass ? "PASS" : "FAIL"; }
+
 std::string ResultLine(const LoadClose& c) {
   Json j;
   j["type"] = "result";
   j["at"] = UtcTime(c.at);
-  j["result"] = c.pass ? "PASS" : "FAIL";
+  j["result"] = ResultWord(c);
   j["ended"] = Utf8(c.ended);
   return Dump(j);
 }
@@ -438,7 +440,8 @@ Result<LoadRecord> ParseLoadRecord(std::string_view text) {
     } else if (type == "check") {
       record.checks.push_back({Text(j, "name"), Int(j, "ch"), Text(j, "result") == "PASS", Text(j, "reason")});
     } else if (type == "result") {
-      record.close = LoadClose{Time(j, "at"), Text(j, "result") == "PASS", Text(j, "ended"), ""};
+      record.close = LoadClose{Time(j, "at"), Text(j, "result") == "PASS", Text(j, "ended"), "",
+                               Text(j, "result") == "CANCELLED"};
     } else if (type == "close") {
       if (!record.close) record.close = LoadClose{};
       record.close->at = Time(j, "at");

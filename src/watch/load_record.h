@@ -161,7 +161,11 @@ struct LoadClose {
   bool pass = false;
   std::string ended;      // how the load ended
   std::string finalHash;  // SHA-256 of every byte before the closing line
+  bool cancelled = false;  // an operator ended it: its result is neither PASS nor FAIL
 };
+
+// "PASS", "FAIL" or "CANCELLED", as the record, the list and the report say it.
+const char* ResultWord(const LoadClose& close);
 
 struct LoadSignature {
   SystemClock::time_point at{};

@@ -46,6 +46,12 @@ Status CheckLoadStart(const std::vector<FieldRule>& rules, const std::string& op
   return Status::Ok();
 }
 
+SystemClock::time_point RequestedAt(const store::LoadStartRow& start) { return FromMillis(start.requested); }
+
+bool LoadStartExpired(const store::LoadStartRow& start, SystemClock::time_point at) {
+  return at - RequestedAt(start) > kLoadStartWaits;
+}
+
 std::optional<ShopField> ParseField(const std::string& text) {
   const auto equals = text.find('=');
   if (equals == std::string::npos || equals == 0) return std::nullopt;

@@ -7,6 +7,7 @@
 // is then. Operator actions wait in the store the same way, so that run control only has to
 // leave one row. Qt-free; depends on store, profile and util.
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,17 @@ Status CheckLoadStart(const std::vector<FieldRule>& rules, const std::string& op
 
 // "NAME=VALUE" as --field gives it; nullopt without "=" or a name.
 std::optional<ShopField> ParseField(const std::string& text);
+
+// How long a client's start waits for its run: long enough to walk to the furnace and key the
+// start code on the panel; short enough that a start no run followed (the code never keyed, the
+// client killed between its request and the controller, nothing recording) is not taken by a
+// run begun hours later for another order.
+inline constexpr std::chrono::minutes kLoadStartWaits{15};
+
+// Whether a client's start is too old for a run that began at runBegan, or, for an idle
+// controller, at now.
+bool LoadStartExpired(const store::LoadStartRow& start, SystemClock::time_point at);
+SystemClock::time_point RequestedAt(const store::LoadStartRow& start);
 
 // Checks a client's start of channels (a controller, or the members of a zone) and leaves it in
 // the store for the process that records. Call it before the start reaches a controller: a

@@ -237,7 +237,7 @@ void LoadTracker::Resume(const store::LoadRow& row, SystemClock::time_point now)
     if (member == load.members.end()) continue;
     member->second.lost = s.gap;
     if (s.gap) continue;
-    if (InProgram(s.runMode)) member->second.running = true;
+    if (InProgram(s.runMode)) member->second.running = member->second.started = true;
     seen_[s.channel] = {s.runMode, s.step, s.stepTime, s.at, std::nullopt};
   }
   LoadEvent resumed(now, event::kResumed);
@@ -331,10 +331,15 @@ void LoadTracker::Take(const LoadReading& r) {
       load = Find(r.channel);
     }
   }
+  if (load && !load->closed && r.at - load->record.header.opened > kLoadStartWaits &&
+      std::none_of(load->members.begin(), load->members.end(), [](const auto& e) { return e.second.started; })) {
+    EndUnstarted(*load, r.at, "no program started within " + std::to_string(kLoadStartWaits.count()) + " minutes");
+    load = nullptr;
+  }
   if (load) {
     Member& m = load->members[r.channel];
     m.jumped = false;
-    if (program && !m.ended) m.running = true;
+    if (program && !m.ended) m.running = m.started = true;
     Record(*load, SampleOf(*load, r));
     if (!m.ended && m.running) {
       if (!program && !m.paused)
@@ -353,7 +358,7 @@ void LoadTracker::Take(const LoadReading& r) {
         auto opened = Open(*plan, r.at, false);
         if (!opened.ok()) Say(opened.status().message());
         if (Load* begun = Find(r.channel)) {
-          begun->members[r.channel].running = true;
+          begun->members[r.channel].running = begun->members[r.channel].started = true;
           Record(*begun, SampleOf(*begun, r));
         }
       }
@@ -365,12 +370,16 @@ void LoadTracker::Take(const LoadReading& r) {
 bool LoadTracker::Act(const LoadAction& a) {
   Load* load = Find(a.channel);
   if (!load) return false;
+  // A cancel may name the load it ends (as its old value): one that ended before the cancel was
+  // taken is not followed by a cancel of the next load on the channel.
+  const bool cancel = a.kind == LoadAction::Kind::Cancel;
+  if (cancel && !a.oldValue.empty() && a.oldValue != load->record.header.loadId) return false;
   static const char* const kKinds[] = {event::kPause, event::kRestart, event::kJump,
                                        event::kSetValue, event::kMode, event::kCancel};
   LoadEvent e(a.at, kKinds[static_cast<int>(a.kind)], a.channel);
   e.who = a.who;
   e.what = a.what;
-  e.oldValue = a.oldValue;
+  e.oldValue = cancel ? "" : a.oldValue;  // the record's own id
   e.newValue = a.newValue;
   Record(*load, e);
   Member& m = load->members[a.channel];
@@ -381,7 +390,10 @@ bool LoadTracker::Act(const LoadAction& a) {
       m.jumped = true;
       break;
     case LoadAction::Kind::Jump: m.jumped = true; break;
-    case LoadAction::Kind::Cancel: Close(*load, a.at, "cancelled by " + (a.who.empty() ? std::string("an operator") : a.who)); break;
+    case LoadAction::Kind::Cancel:
+      Close(*load, a.at, "cancelled by " + (a.who.empty() ? std::string("an operator") : a.who) + (a.what.empty() ? "" : ": " + a.what),
+            true);
+      break;
     default: break;
   }
   Settle(a.at);
@@ -404,18 +416,30 @@ void LoadTracker::EndMember(Load& load, int channel, SystemClock::time_point at,
   LoadEvent end(at, event::kEnd, channel);
   end.what = how;
   Record(load, end);
-  if (std::all_of(load.members.begin(), load.members.end(), [](const auto& entry) { return entry.second.ended; }))
-    Close(load, at, how);
+  // Over once every controller that ran has ended: one that never started is not waited for.
+  if (std::all_of(load.members.begin(), load.members.end(), [](const auto& e) { return e.second.ended || !e.second.started; }))
+    EndUnstarted(load, at, how);
 }
 
-void LoadTracker::Close(Load& load, SystemClock::time_point at, const std::string& ended) {
+void LoadTracker::EndUnstarted(Load& load, SystemClock::time_point at, const std::string& how) {
+  for (auto& [channel, member] : load.members)
+    if (!member.ended && !member.started) {
+      member.ended = true;
+      LoadEvent end(at, event::kEnd, channel);
+      end.what = "not started";
+      Record(load, end);
+    }
+  Close(load, at, how);
+}
+
+void LoadTracker::Close(Load& load, SystemClock::time_point at, const std::string& ended, bool cancelled) {
   if (load.closed) return;
   const LoadResult result = CheckLoad(load.record, at);
   for (const LoadCheck& check : result.checks) {
     load.writer->Add(CheckLine(check), at, false);
     load.record.checks.push_back(check);
   }
-  load.record.close = LoadClose{at, result.pass, ended, ""};
+  load.record.close = LoadClose{at, result.pass && !cancelled, ended, "", cancelled};
   load.writer->Add(ResultLine(*load.record.close), at, false);
   load.writer->Add(CloseLine(at), at, true, true);
   load.record.lines += static_cast<long long>(result.checks.size()) + 2;

@@ -92,7 +92,8 @@ class LoadTracker {
   // controller, or with a controller in another load under way.
   Result<std::string> Start(const LoadPlan& plan);
   void Take(const LoadReading& reading);
-  // False when the channel is in no load under way: nothing was recorded.
+  // False when the channel is in no load under way, or a cancel names another load (its old
+  // value): nothing was recorded.
   bool Act(const LoadAction& action);
   bool Alarm(int channel, SystemClock::time_point at, bool raised, const std::string& text);
 
@@ -102,6 +103,7 @@ class LoadTracker {
  private:
   struct Member {
     bool running = false;  // seen in a program since the start or the last restart
+    bool started = false;  // seen in a program since the load opened
     bool paused = false;
     bool ended = false;
     bool lost = false;    // its latest reading failed
@@ -132,7 +134,9 @@ class LoadTracker {
   void Record(Load& load, const LoadEvent& event);
   LoadSample SampleOf(const Load& load, const LoadReading& reading) const;
   void EndMember(Load& load, int channel, SystemClock::time_point at, const std::string& how);
-  void Close(Load& load, SystemClock::time_point at, const std::string& ended);
+  // Ends, as not started, every controller of the load that never ran, and closes the load.
+  void EndUnstarted(Load& load, SystemClock::time_point at, const std::string& how);
+  void Close(Load& load, SystemClock::time_point at, const std::string& ended, bool cancelled = false);
   void Settle(SystemClock::time_point now);
   void Say(const std::string& text) const;
 

@@ -39,7 +39,7 @@ class CliRun : public ::testing::Test {
 
 TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
   for (auto args : {std::vector<std::string>{"jump", "3", "2"}, {"mode", "3", "7"}, {"start", "3", "--yes"},
-                    {"jump", "3", "64", "1"}, {"limits", "3", "9", "8"}})
+                    {"jump", "3", "64", "1"}, {"limits", "3", "9", "8"}, {"setpoint", "3", "hot"}, {"setpoint", "3", "40000"}})
     EXPECT_EQ(Cli(args).exitCode, 2) << args[0];
 
   auto selected = Cli({"select", "3", "kiln.txt"});
@@ -67,6 +67,8 @@ TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
 
   ASSERT_EQ(Cli({"pause", "3"}).exitCode, 0);
   EXPECT_EQ(sim_.Unit(1).setValue, 160);
+  ASSERT_EQ(Cli({"setpoint", "3", "150"}).exitCode, 0);  // the pause's hold, lowered
+  EXPECT_EQ(sim_.Unit(1).setValue, 150);
   ASSERT_EQ(Cli({"restart", "3", "--operator", "Bob"}).exitCode, 0);
   EXPECT_EQ(sim_.Unit(1).runMode, 2);
   // Each action waits for the process that records the load, with who did it; the refused jump too.
@@ -75,7 +77,9 @@ TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
   for (const auto& row : rows)
     actions.push_back(row.kind + " " + row.what + " by " + (row.who == "Bob" ? "Bob" : row.who.empty() ? "nobody" : "login"));
   EXPECT_THAT(actions, ::testing::ElementsAre("jump Jump by login", "jump Jump by login", "jump Jump failed by login",
-                                              "pause Pause Profile by login", "restart Restart Profile by Bob"));
+                                              "pause Pause Profile by login", "set value Set Value by login",
+                                              "restart Restart Profile by Bob"));
+  EXPECT_EQ(std::tuple(rows[4].oldValue, rows[4].newValue), std::tuple("160", "150"));
 
 
   // Another controller put at address 1 under the same channel: nothing of the one before is run.

@@ -146,6 +146,37 @@ TEST_F(Sweeping, OneLoadFromAClientsStartToTheEndStepThroughAPauseANewRecordingP
   EXPECT_TRUE(VerifyLoad(folder_, store_, h.loadId).Whole());
 }
 
+// A client's start that no run followed (the code never keyed, the client killed, nothing
+// recording) expires after 15 minutes, said; a later, unrelated run does not take its operator.
+TEST_F(Sweeping, AClientsStartNoRunFollowedExpiresAndALaterRunDoesNotTakeIt) {
+  for (int unit = 1; unit <= 3; ++unit) Map(unit, unit, "Zone " + std::to_string(unit));
+  auto now = *ParseUtcTime("2026-12-07T10:00:00Z");
+  RunCure(1);
+  sim_.AdvanceTime(5min);  // found running by a watch started now: the run began at 09:55
+  ASSERT_TRUE(RequestLoadStart(folder_, store_, {1}, "Old Shift", {}, "tarvel-cli", now - 2h));
+  ASSERT_TRUE(RequestLoadStart(folder_, store_, {2}, "Bo", {}, "console", now - 16min));  // idle since
+  ASSERT_TRUE(RequestLoadStart(folder_, store_, {3}, "Cy", {}, "tarvel-cli", now - 14min));
+  LineWatch watch(folder_, store_, line_, [&now] { return now; });
+  std::vector<std::string> messages;
+  watch.OnMessage([&](const std::string& text) {
+    if (text.starts_with("The start")) messages.push_back(text);
+  });
+  watch.RunSweep();
+  EXPECT_TRUE(FilesIn(LoadsFolder(folder_)).empty());
+  EXPECT_THAT(messages, ::testing::ElementsAre(
+                            "The start of channel 1 that Old Shift asked for at 2026-12-07T08:00:00Z expired: the "
+                            "program found running began about 2026-12-07T09:55:00Z, more than 15 minutes after",
+                            "The start of channel 2 that Bo asked for at 2026-12-07T09:44:00Z expired: no program "
+                            "started within 15 minutes"));
+  EXPECT_FALSE(store_.LoadStart(1).value());
+  EXPECT_FALSE(store_.LoadStart(2).value());
+  RunCure(3);  // within its 15 minutes: the load is Cy's
+  now += 30s;
+  watch.RunSweep();
+  ASSERT_TRUE(watch.Loads()->LoadOf(3));
+  EXPECT_EQ(ReadLoadRecord(LoadFile(folder_, *watch.Loads()->LoadOf(3)))->header.operatorName, "Cy");
+}
+
 TEST_F(Sweeping, ReadsEachMappedControllerInTurnAndGivesUpOnOneThatDoesNotAnswer) {
   Map(1, 1, "Kiln");
   Map(2, 3, "Oven");

@@ -8,6 +8,7 @@
 
 #include "load_fixture.h"
 #include "support/run_process.h"
+#include "watch/load_start.h"
 
 namespace tarvel::watch {
 namespace {
@@ -132,6 +133,20 @@ TEST_F(LoadRun, ALoadIsListedSignedOnceClosedAndReportedWithItsHashOnEveryPage) 
   auto sign = RunCli(dir_.path(), {"load", "sign", *open, "--name", "Bob Jones", "--meaning", "approved"});
   EXPECT_EQ(sign.exitCode, 1);
   EXPECT_THAT(sign.err, HasSubstr("not signed: it is under way"));
+
+  // A cancel waits in the store for the process that records, which ends the load with who and why.
+  EXPECT_EQ(RunCli(dir_.path(), {"load", "cancel", "7"}).err, "No load under way on channel 7\n");
+  const auto cancel = RunCli(dir_.path(), {"load", "cancel", "2", "--operator", "Bob Jones", "--reason", "thermocouple broke"});
+  ASSERT_EQ(cancel.exitCode, 0) << cancel.err;
+  EXPECT_FALSE(tracker->Act({LoadAction::Kind::Cancel, 2, now_, "Bob Jones", "", *closed, ""})) << "another load's";
+  const auto actions = store_.LoadActions().value();
+  for (const auto& row : actions) ASSERT_TRUE(tracker->Act(*ActionOf(row)));  // as the watch takes it
+  EXPECT_TRUE(tracker->OpenLoads().empty());
+  list = RunCli(dir_.path(), {"load", "list", "--result", "CANCELLED"});
+  EXPECT_THAT(list.out, ::testing::MatchesRegex(*open + "  2026-12-07T10:00:00Z  [-0-9T:]+Z  CANCELLED  ch 2 .*"));
+  EXPECT_EQ(RunCli(dir_.path(), {"load", "list", "--result", "FAIL"}).out, "");
+  EXPECT_THAT(RunCli(dir_.path(), {"load", "show", *open}).out,
+              ::testing::ContainsRegex("Result: CANCELLED \\(closed [-0-9T:]+Z, cancelled by Bob Jones: thermocouple broke\\)\n"));
   sign = RunCli(dir_.path(), {"load", "sign", *closed, "--name", "Bob Jones", "--meaning", "approved"});
   EXPECT_EQ(sign.exitCode, 0) << sign.err;
   EXPECT_EQ(RunCli(dir_.path(), {"load", "verify", *closed}).exitCode, 0);

@@ -46,9 +46,9 @@ class LoadRun : public ::testing::Test {
     return plan;
   }
 
-  std::unique_ptr<LoadTracker> Tracker() {
+  std::unique_ptr<LoadTracker> Tracker(store::ConfigStore* store = nullptr) {
     auto tracker = std::make_unique<LoadTracker>(
-        folder_, store_, [this] { return now_; },
+        folder_, store ? *store : store_, [this] { return now_; },
         [this](const std::filesystem::path& file, bool create) -> Result<std::unique_ptr<RecordFile>> {
           auto real = OpenRecordFile(file, create);
           if (!real.ok()) return real.status();

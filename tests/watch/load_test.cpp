@@ -2,6 +2,8 @@
 // and a full disk; its checks and result; the starts that are refused.
 #include <gmock/gmock.h>
 
+#include <SQLiteCpp/Database.h>
+
 #include "load_fixture.h"
 #include "profile/chart_data.h"
 #include "profile/profile_file.h"
@@ -96,6 +98,33 @@ TEST_F(LoadRun, AZoneRunThroughAPauseARecordingRestartAndALostControllerIsOneRec
   ASSERT_TRUE(record->close);
   EXPECT_FALSE(record->close->pass);
   EXPECT_EQ(record->close->ended, "end step reached");
+}
+
+// A zone's load is over when every member that ran has ended: one that never started is marked
+// so, rather than holding the load open for ever; a load none of whose members starts closes too.
+TEST_F(LoadRun, AZoneMemberThatNeverStartsIsMarkedAndTheLoadStillCloses) {
+  auto tracker = Tracker();
+  auto id = tracker->Start(Plan({1, 2}));
+  auto idle = tracker->Start(Plan({3}));
+  ASSERT_TRUE(id.ok() && idle.ok());
+  for (double minute = 0; minute <= 75.25; minute += 0.25) {
+    LoadReading held{2, now_, true, "", 0, 1, 0, 70, 70, 1, 3};  // channel 2 stays in run mode 0
+    tracker->Take(held);
+    Sweep(*tracker, {1}, minute);
+    if (minute == 16) {
+      EXPECT_EQ(tracker->OpenLoads(), (std::vector<std::string>{*id, *idle}));
+      Sweep(*tracker, {3}, 0, 0);  // 15 minutes after its start: not waited for any more
+    }
+  }
+  EXPECT_TRUE(tracker->OpenLoads().empty());
+  auto record = ReadLoadRecord(LoadFile(folder_, *id));
+  ASSERT_TRUE(record.ok() && record->close);
+  EXPECT_THAT(Events(*record), ElementsAre(Pair("start", 0), Pair("end", 1), Pair("end", 2)));
+  EXPECT_EQ(record->events.back().what, "not started");
+  EXPECT_THAT(Checks(*record), ::testing::Contains("Program run to its end 0 FAIL: ch 2: not started"));
+  record = ReadLoadRecord(LoadFile(folder_, *idle));
+  ASSERT_TRUE(record.ok() && record->close);
+  EXPECT_EQ(record->close->ended, "no program started within 15 minutes");
 }
 
 TEST_F(LoadRun, AnUndisturbedRunStartedOnTheFrontPanelPassesEveryCheck) {
@@ -197,8 +226,11 @@ TEST_F(LoadRun, ATrackerContinuesOnlyTheOpenLoadsItIsGiven) {
   EXPECT_FALSE(second.LoadOf(1));
 }
 
-TEST_F(LoadRun, AFullDiskLosesNoSampleAndTheRecordSaysFromWhenToWhenItCouldNotWrite) {
-  auto tracker = Tracker();
+// A database another program holds locked at the close loses nothing either: the seal goes into
+// the Loads table at the first reading after it is free.
+TEST_F(LoadRun, AFullDiskOrALockedDatabaseLosesNoSampleAndTheRecordSaysFromWhenToWhenItCouldNotWrite) {
+  store::ConfigStore quick(folder_.ConfigDatabase(), 10ms);  // a lock is met at once, not after 5 s
+  auto tracker = Tracker(&quick);
   auto id = tracker->Start(Plan({1}));
   ASSERT_TRUE(id.ok());
   double minute = 0;
@@ -209,7 +241,17 @@ TEST_F(LoadRun, AFullDiskLosesNoSampleAndTheRecordSaysFromWhenToWhenItCouldNotWr
   ASSERT_TRUE(tracker->Act({LoadAction::Kind::SetValue, 1, now_, "Ann Smith", "Set Value", "250", "240"}));
   diskFull_ = false;
   const auto freed = now_;
+  for (; minute < 70; minute += 0.25) Sweep(*tracker, {1}, minute);
+  SQLite::Database other(folder_.ConfigDatabase().string(), SQLite::OPEN_READWRITE);
+  other.exec("BEGIN EXCLUSIVE");
   for (; minute <= 75; minute += 0.25) Sweep(*tracker, {1}, minute);
+  EXPECT_EQ(tracker->OpenLoads(), std::vector<std::string>{}) << "closed in its record";
+  EXPECT_EQ(store_.Load(*id).value()->state, "open") << "not yet in the table";
+  other.exec("ROLLBACK");
+  Sweep(*tracker, {1}, 75, 0);
+  --readings_;  // after the close: in no load
+  EXPECT_THAT(messages_, ::testing::Contains(::testing::AllOf(HasSubstr("is in use by another program"),
+                                                              HasSubstr("tried again at the next reading"))));
 
   EXPECT_THAT(messages_, ::testing::Contains(HasSubstr("the disk is full; the load's lines are kept")));
   const RecordVerdict verdict = VerifyLoad(folder_, store_, *id);
