@@ -264,6 +264,10 @@ void LineWatch::Record(Tracked& tracked, ChannelStatus& status, const controller
   tracked.recorder->OnReading(status.id.channel, static_cast<std::uint8_t>(status.id.address), reading, running);
   const controller::RunRecording* file = tracked.recorder->Recording();
   status.recording = file ? file->File() : std::filesystem::path();
+  if (const auto& trace = tracked.recorder->Trace()) {
+    status.temperatureScale = trace->temperatureScale;
+    status.timeScale = trace->timeScale;
+  }
   status.programTime.reset();
   status.design = status.bandLow = status.bandHigh = std::nullopt;
   status.band = Band::None;
