@@ -63,7 +63,7 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
       {"--tls-version", &o.mqtt.tlsVersion}, {"--id", &o.mqtt.clientId}, {"--mqtt", &o.mqttUrl},
       {"--token-file", &o.tokenFile}, {"--pw-file", &o.passwordFile}};
   const bool numbered = arg == "--every" || arg == "--count" || arg == "--reopen-for" || arg == "--alarm-after" ||
-                        arg == "--listen";
+                        arg == "--clear-after" || arg == "--no-reply-after" || arg == "--listen";
   if (!numbered && !texts.contains(arg)) return false;
   if (i + 1 >= args.size()) {
     why = arg + " needs a value";
@@ -89,6 +89,14 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
     auto n = Whole(value, 1, 1000);
     if (!n) why = "--alarm-after takes a whole number of readings from 1 to 1000";
     else o.port.watch.consecutive = static_cast<int>(*n);
+  } else if (arg == "--clear-after") {
+    auto n = Whole(value, 1, 1000);
+    if (!n) why = "--clear-after takes a whole number of readings from 1 to 1000";
+    else o.port.watch.clearAfter = static_cast<int>(*n);
+  } else if (arg == "--no-reply-after") {
+    auto s = Whole(value, 0, 7 * 86400);
+    if (!s) why = "--no-reply-after takes whole seconds from 0 to 604800";
+    else o.port.watch.noReplyAfter = std::chrono::seconds(*s);
   } else {
     auto listen = ParseListen(value);
     if (auto* bad = std::get_if<std::string>(&listen)) why = *bad;

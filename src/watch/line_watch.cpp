@@ -201,7 +201,6 @@ void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateRe
   status.state = StateOf(reading, row, memory);
   status.failure = reading.outcome();
   status.profile = row ? row->profileNameExecuting : "";
-  const bool wasActive = tracked.wasActive;
   if (reading.complete()) {
     status.lastGood = status.at;
     status.lowStep = reading.programLowStep.value;
@@ -229,7 +228,7 @@ void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateRe
     RecordLoad(channel, reading, memory, tracked, false);
   }
 
-  for (const AlarmEvent& event : tracked.alarms.Update(status, wasActive, settings_.consecutive)) {
+  for (const AlarmEvent& event : tracked.alarms.Update(status, {settings_.consecutive, settings_.clearAfter, settings_.noReplyAfter})) {
     if (!observeOnly_) {
       if (Status written = AppendLine(AlarmLog(), kAlarmLogHeader, AlarmLogLine(event)); !written.ok())
         Message("Alarm log: " + written.message());

@@ -38,6 +38,8 @@ struct WatchSettings {
   std::chrono::milliseconds period = Sweep::kDefaultPeriod;
   int consecutive = kDefaultConsecutive;  // readings in a row outside the band (or silent) before an alarm
   bool blockReads = true;  // neighbouring registers in one read where a controller answers it
+  int clearAfter = kDefaultClearAfter;  // good readings in a row before an alarm clears
+  std::chrono::seconds noReplyAfter = kDefaultNoReplyAfter;  // silent this long (and N readings) for "no reply"
 };
 
 struct SweepSummary {
