@@ -284,7 +284,7 @@ Status MqttPublisher::Start() {
         out = impl->Stale();
       }
     }
-    for (Message& m : out) impl->Enqueue(std::move(m));
+    for (Message& queued : out) impl->Enqueue(std::move(queued));
   });
   impl_->worker = std::thread([impl = impl_.get()] { impl->Run(); });
   return Status::Ok();

@@ -271,8 +271,13 @@ void LineWatch::Record(Tracked& tracked, ChannelStatus& status, const controller
   status.design = status.bandLow = status.bandHigh = std::nullopt;
   status.band = Band::None;
   if (!running || !tracked.point || tracked.trace->profileName.empty()) return;
-  status.programTime = tracked.point->time;
-  if (auto design = designs_.At(tracked.trace->profileFile, tracked.point->time)) {
+  if (!tracked.tick || tracked.tick->first != tracked.point->time) tracked.tick = {tracked.point->time, status.at};
+  // At most one count of the controller's clock past what it shows (a second or a minute).
+  const double count = controller::ToProfileTime(1, status.runMode, tracked.trace->timeScale);
+  const double seconds = std::chrono::duration<double>(status.at - tracked.tick->second).count();
+  const double since = controller::ToProfileTime(seconds, 1, tracked.trace->timeScale);  // mode 1 counts seconds
+  status.programTime = tracked.point->time + std::clamp(since, 0.0, count * 0.999);
+  if (auto design = designs_.At(tracked.trace->profileFile, *status.programTime)) {
     status.design = design->design;
     status.bandLow = design->low;
     status.bandHigh = design->high;

@@ -115,6 +115,9 @@ class LineWatch {
     std::optional<std::pair<int, int>> lastStepAndTime;
     std::optional<controller::RunTrace> trace;
     std::optional<controller::RunPoint> point;
+    // The program time the controller last showed, and when it was first read: a minute
+    // controller counts whole minutes, the design is compared at the time within the minute.
+    std::optional<std::pair<double, SystemClock::time_point>> tick;
   };
 
   std::vector<WatchedChannel> Channels();

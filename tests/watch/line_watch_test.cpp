@@ -355,6 +355,25 @@ TEST_F(Alarms, AnyControllerThatStopsAnsweringRaisesAndClearsWhenItAnswersAgain)
   EXPECT_THAT(Logged()[1], HasSubstr(",no reply,raised,,,,no reply for 2 readings (no reply)"));
 }
 
+TEST_F(Alarms, TheDesignIsTakenAtTheTimeWithinTheControllersMinute) {
+  auto now = SystemClock::now();
+  watch_ = std::make_unique<LineWatch>(folder_, store_, line_, [&now] { return now; });
+  watch_->Apply({0ms, kDefaultConsecutive});
+  Watch().RunSweep();  // the controller shows minute 15 of the ramp 70 -> 250 over 30: design 160
+  EXPECT_EQ(Watch().Statuses().at(1).design, 160);
+  now += 30s;  // the controller still shows minute 15
+  Watch().RunSweep();
+  EXPECT_EQ(Watch().Statuses().at(1).programTime, 15.5);
+  EXPECT_EQ(Watch().Statuses().at(1).design, 163);
+  EXPECT_EQ(Watch().Statuses().at(1).Deviation(), -3);
+  now += 5min;  // a controller whose clock stood: never past the minute it shows
+  Watch().RunSweep();
+  EXPECT_LT(*Watch().Statuses().at(1).programTime, 16);
+  sim_.AdvanceTime(1min);
+  Watch().RunSweep();
+  EXPECT_EQ(Watch().Statuses().at(1).programTime, 16) << "a new minute starts at its beginning";
+}
+
 // Readings given to one tracker, one letter each: o outside the band, i in it, s silent, d idle;
 // the alarm after each.
 TEST(AlarmTracker, RaisesAfterNAndClearsAfterMGoodReadings) {
