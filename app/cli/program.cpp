@@ -1,6 +1,7 @@
 // tarvel-cli: programming a controller from a script -- compile, upload, download, clear and
 // the profile log -- through the console's own workflows (ConsoleHost), so a script gets
 // exactly what the console's buttons do.
+#include <algorithm>
 #include <iomanip>
 
 #include "cli/args.h"
@@ -84,10 +85,16 @@ int Upload(Context& ctx, const Args& plain, bool yes, const std::string& progres
   ConsoleHost host(ctx, yes);
   if (!host.Open(plain[0])) return kExitFailed;
   console::Console& console = host.Console();
-  // A bare name is a profile of the home's Profiles/ when there is no such file here.
+  // A bare name is a profile of the home's Profiles/ when there is no such file here, named
+  // with or without its .txt; a missing one is reported as Profiles/NAME.txt, the file looked for.
   std::filesystem::path file = plain[1];
   std::error_code ec;
-  if (!file.has_parent_path() && !std::filesystem::exists(file, ec)) file = ctx.folder.Profiles() / file;
+  if (!file.has_parent_path() && !std::filesystem::exists(file, ec)) {
+    file = ctx.folder.Profiles() / plain[1];
+    std::string extension = file.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (extension != ".txt" && !std::filesystem::exists(file, ec)) file += ".txt";
+  }
   if (!console.Program().OpenProfile(file)) return kExitFailed;
   console.Program().SetStartStepText(plain[2]);
   console.Program().BuildProgram();

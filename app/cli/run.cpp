@@ -67,9 +67,12 @@ int RunVerbs(Context& ctx, const Args& given) {
     if (!address) return kExitFailed;
     console.Log().Show(*address);
     const auto& rows = console.Log().Rows();
-    auto found = std::find_if(rows.begin(), rows.end(), [&](const store::LogRow& r) { return r.profileName == words[2]; });
+    auto found = std::find_if(rows.begin(), rows.end(), [&](const store::LogRow& r) {
+      return r.profileName == words[2] || r.profileName == words[2] + ".txt";  // the .txt may be left off
+    });
     if (found == rows.end()) {
-      ctx.err << "No profile " << words[2] << " in the profile log of channel " << words[1] << "\n";
+      ctx.err << "No profile " << words[2] << (words[2].ends_with(".txt") ? "" : " (nor " + words[2] + ".txt)")
+              << " in the profile log of channel " << words[1] << "\n";
       return kExitFailed;
     }
     return Exit(run.SelectRunProfile(static_cast<int>(found - rows.begin()) + 1));

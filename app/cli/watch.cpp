@@ -13,8 +13,9 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tarvel-cli [--home DIR] --port DEVICE watch [--every SECONDS] [--count N] [--alarm-after N]\n"
+    "         [--clear-after N] [--no-reply-after SECONDS]\n"
     "         [--no-block-reads] [--reopen-for SECONDS] [--listen [ADDRESS:]PORT] [--token-file FILE]\n"
-    "         [--mqtt mqtt[s]://HOST[:PORT]/PREFIX [--username USER] [--pw PASSWORD] [--cafile FILE]\n"
+    "         [--mqtt mqtt[s]://HOST[:PORT]/PREFIX [--username USER] [--pw-file FILE] [--cafile FILE]\n"
     "          [--capath DIR] [--cert FILE] [--key FILE] [--tls-version VERSION] [--insecure] [--id CLIENT]]\n";
 
 int Usage(Context& ctx, const std::string& why = "") {

@@ -132,6 +132,8 @@ class RunRecorder {
   void OnEvent(EventListener listener) { events_ = std::move(listener); }
 
   const RunRecording* Recording() const { return recording_.get(); }
+  // The run the latest reading belongs to: its profile and units.
+  const std::optional<RunTrace>& Trace() const { return trace_; }
 
  private:
   RunTrace TraceOf(int channel, std::uint8_t address);

@@ -1,10 +1,13 @@
 #include "publish/mqtt_publisher.h"
 
+#include "util/text.h"
+
 #include <mosquitto.h>
 #include <unistd.h>
 
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -48,6 +51,39 @@ struct MqttPublisher::Impl {
   std::thread worker;
   std::function<void(const std::string&)> problem;
   std::string statusTopic;
+  std::size_t delivered = 0;
+  // What the broker holds of ours, to send again or clear.
+  struct Channel {
+    std::string availability;
+    std::vector<Discovery> discovery;
+    char temperatureScale = 0;
+  };
+  std::map<int, Channel> channels;  // published since Start
+  std::set<int> retained;           // channels whose retained state the broker gave us
+  std::map<std::string, std::vector<int>> sources;
+  std::size_t expectedSources = 0;
+
+  // Clears the retained topics of every channel no source maps, once all sources have spoken.
+  // Under the lock.
+  std::vector<Message> Stale() {
+    std::vector<Message> clears;
+    if (expectedSources == 0 || sources.size() < expectedSources) return clears;
+    std::set<int> mapped;
+    for (const auto& [source, list] : sources) mapped.insert(list.begin(), list.end());
+    std::set<int> known(retained);
+    for (const auto& [channel, published] : channels) known.insert(channel);
+    for (int channel : known) {
+      if (mapped.contains(channel)) continue;
+      watch::ChannelStatus gone;
+      gone.id.channel = channel;
+      for (const Discovery& d : DiscoveryOf(options, gone)) clears.push_back({d.topic, "", true, true});
+      clears.push_back({StateTopic(options, channel), "", true, true});
+      clears.push_back({AvailabilityTopic(options, channel), "", true, true});
+      channels.erase(channel);
+      retained.erase(channel);
+    }
+    return clears;
+  }
 
   void Report(const std::string& text) {
     std::function<void(const std::string&)> listener;
@@ -125,10 +161,13 @@ struct MqttPublisher::Impl {
       const bool wasConnected = connected;
       socketUp = connected = false;
       changed.notify_all();
-      if (wasConnected) {
+      if (wasConnected || !reportedDown) {
+        // Never connected: a TLS handshake or a socket the broker closed fails here, not in connect.
+        const std::string what = wasConnected ? "MQTT connection lost: "
+                                              : "MQTT connection to " + options.host + ":" + std::to_string(options.port) + " failed: ";
         reportedDown = true;
         lock.unlock();
-        Report(std::string("MQTT connection lost: ") + mosquitto_strerror(rc) + "; reconnecting");
+        Report(what + (rc == MOSQ_ERR_TLS ? std::string("TLS handshake failed") : mosquitto_strerror(rc)) + "; retrying");
         lock.lock();
       }
       changed.wait_for(lock, pause, [&] { return stopping; });
@@ -195,10 +234,18 @@ Status MqttPublisher::Start() {
   mosquitto_connect_callback_set(m, [](mosquitto*, void* data, int rc) {
     auto* impl = static_cast<Impl*>(data);
     if (rc != 0) {
-      impl->Report(std::string("MQTT broker refused the connection: ") + mosquitto_connack_string(rc));
+      {
+      std::lock_guard lock(impl->mutex);
+      impl->reportedDown = true;  // the loop's own failure that follows is the same outage
+    }
+    impl->Report(std::string("MQTT broker refused the connection: ") + mosquitto_connack_string(rc));
       return;
     }
     impl->Enqueue({impl->statusTopic, "online", true, true}, true);
+    const std::string states = impl->options.prefix + "/+/state";
+    mosquitto_subscribe(impl->mosq, nullptr, states.c_str(), 0);
+    if (!impl->options.discoveryPrefix.empty())
+      mosquitto_subscribe(impl->mosq, nullptr, (impl->options.discoveryPrefix + "/status").c_str(), 0);
     {
       std::lock_guard lock(impl->mutex);
       impl->connected = true;
@@ -212,16 +259,93 @@ Status MqttPublisher::Start() {
     auto* impl = static_cast<Impl*>(data);
     {
       std::lock_guard lock(impl->mutex);
-      impl->unacknowledged.erase(mid);
+      impl->delivered += impl->unacknowledged.erase(mid);
     }
     impl->changed.notify_all();
+  });
+  mosquitto_message_callback_set(m, [](mosquitto*, void* data, const mosquitto_message* message) {
+    auto* impl = static_cast<Impl*>(data);
+    const std::string topic = message->topic;
+    const std::string payload(static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen));
+    std::vector<Message> out;
+    {
+      std::lock_guard lock(impl->mutex);
+      if (topic == impl->options.discoveryPrefix + "/status") {
+        // Home Assistant started anew: it has forgotten what it was told.
+        if (payload == "online")
+          for (const auto& [channel, known] : impl->channels) {
+            for (const Discovery& d : known.discovery) out.push_back({d.topic, d.payload, true, true});
+            if (!known.availability.empty())
+              out.push_back({AvailabilityTopic(impl->options, channel), known.availability, true, true});
+          }
+      } else if (message->retain && !payload.empty()) {
+        const std::string level = topic.substr(impl->options.prefix.size() + 1, topic.size() - impl->options.prefix.size() - 7);
+        if (auto channel = ToWholeNumber(level, 0, 1'000'000)) impl->retained.insert(static_cast<int>(*channel));
+        out = impl->Stale();
+      }
+    }
+    for (Message& queued : out) impl->Enqueue(std::move(queued));
   });
   impl_->worker = std::thread([impl = impl_.get()] { impl->Run(); });
   return Status::Ok();
 }
 
 void MqttPublisher::PublishState(const watch::ChannelStatus& status) {
-  impl_->Enqueue({StateTopic(options_, status.id.channel), StateJson(status), true, true});
+  std::vector<Message> out;
+  {
+    std::lock_guard lock(impl_->mutex);
+    Impl::Channel& known = impl_->channels[status.id.channel];
+    // Discovery again only when it changes (a new nickname, another unit).
+    if (auto discovery = DiscoveryOf(options_, status); !discovery.empty()) {
+      auto same = [](const Discovery& a, const Discovery& b) { return a.topic == b.topic && a.payload == b.payload; };
+      if (!std::equal(discovery.begin(), discovery.end(), known.discovery.begin(), known.discovery.end(), same)) {
+        for (const Discovery& d : discovery) out.push_back({d.topic, d.payload, true, true});
+        known.discovery = std::move(discovery);
+      }
+    }
+    out.push_back({StateTopic(options_, status.id.channel), StateJson(status), true, true});
+    const std::string availability = status.state == watch::RunState::NoReply ? "offline" : "online";
+    if (availability != known.availability) out.push_back({AvailabilityTopic(options_, status.id.channel), availability, true, true});
+    known.availability = availability;
+    if (status.temperatureScale) known.temperatureScale = status.temperatureScale;
+  }
+  for (Message& m : out) impl_->Enqueue(std::move(m));
+}
+
+void MqttPublisher::PublishZone(const watch::ZoneSpread& zone, watch::SystemClock::time_point at) {
+  char scale = 0;
+  {
+    std::lock_guard lock(impl_->mutex);
+    for (int channel : zone.channels)
+      if (auto known = impl_->channels.find(channel); known != impl_->channels.end() && !scale)
+        scale = known->second.temperatureScale;
+  }
+  impl_->Enqueue({ZoneTopic(options_, zone.zone), ZoneJson(zone, at, scale), true, true});
+}
+
+void MqttPublisher::MappedChannels(const std::string& source, const std::vector<int>& channels) {
+  std::vector<Message> out;
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->sources[source] = channels;
+    out = impl_->Stale();
+  }
+  for (Message& m : out) impl_->Enqueue(std::move(m));
+}
+
+void MqttPublisher::ExpectSources(std::size_t count) {
+  std::vector<Message> out;
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->expectedSources = count;
+    out = impl_->Stale();
+  }
+  for (Message& m : out) impl_->Enqueue(std::move(m));
+}
+
+std::size_t MqttPublisher::Delivered() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->delivered;
 }
 
 void MqttPublisher::PublishAlarm(const watch::AlarmEvent& event) {

@@ -1,8 +1,13 @@
 #pragma once
 // publish: the line watch's readings and alarms on an MQTT broker, through libmosquitto -- the
 // only place that includes it. Topics: PREFIX/CHANNEL/state (JSON, retained, QoS 1),
-// PREFIX/CHANNEL/alarm (JSON, QoS 1), PREFIX/status ("online", and "offline" as the last will;
-// retained). Read-only: nothing is subscribed to, so nothing received can reach a controller.
+// PREFIX/CHANNEL/availability ("online" while the controller answers, else "offline"; retained),
+// PREFIX/CHANNEL/alarm (JSON, QoS 1), PREFIX/zone/ZONE/state (JSON, retained), PREFIX/status
+// ("online", and "offline" as the last will; retained), and Home Assistant's discovery configs
+// under DISCOVERY/.../config (retained). A channel no longer mapped has its retained topics
+// cleared. Subscribed to: our own retained states (to find channels removed while we were
+// away) and Home Assistant's birth message (to send discovery again); nothing received can
+// reach a controller.
 //
 // Publishing never blocks the caller: a message goes to a queue of ours, and one thread of ours
 // talks to the broker -- connects, reconnects with a growing pause, hands the queue to
@@ -17,10 +22,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "util/result.h"
 #include "watch/alarms.h"
 #include "watch/channel_status.h"
+#include "watch/zones.h"
 
 namespace tarvel::publish {
 
@@ -35,6 +42,7 @@ struct MqttOptions {
   bool insecure = false;  // do not check the broker's host name against its certificate
   std::string clientId;   // empty: tarvel-<host name>-<process id>
   int keepalive = 60;
+  std::string discoveryPrefix = "homeassistant";  // Home Assistant's; empty: no discovery
 };
 
 // mqtt://HOST[:PORT][/PREFIX] or mqtts://... (port 8883); the prefix may hold slashes and
@@ -43,6 +51,18 @@ Result<MqttOptions> ParseMqttUrl(std::string_view url);
 
 std::string StateJson(const watch::ChannelStatus& status);
 std::string AlarmJson(const watch::AlarmEvent& event);
+// temperatureScale: 'F' or 'C' of the zone's members; 0 when not known.
+std::string ZoneJson(const watch::ZoneSpread& zone, watch::SystemClock::time_point at, char temperatureScale);
+struct Discovery {
+  std::string topic, payload;
+};
+// Home Assistant's config for each of the channel's entities: process value, set point,
+// deviation, step, state and alarm, one device per controller.
+std::vector<Discovery> DiscoveryOf(const MqttOptions& options, const watch::ChannelStatus& status);
+std::string AvailabilityTopic(const MqttOptions& options, int channel);
+std::string ZoneTopic(const MqttOptions& options, std::string_view zone);
+// Text as UTF-8: valid UTF-8 is kept, anything else read as Latin-1 (the 8-bit names of the store).
+std::string Utf8(std::string_view text);
 std::string StateTopic(const MqttOptions& options, int channel);
 std::string AlarmTopic(const MqttOptions& options, int channel);
 std::string StatusTopic(const MqttOptions& options);
@@ -62,9 +82,16 @@ class MqttPublisher {
   Status Start();
   void PublishState(const watch::ChannelStatus& status);
   void PublishAlarm(const watch::AlarmEvent& event);
+  // In the unit of its members' profiles.
+  void PublishZone(const watch::ZoneSpread& zone, watch::SystemClock::time_point at);
+  // The channels one source (a port's watch) maps now. Once every expected source has told its
+  // channels, the retained topics of any other channel of the prefix are cleared.
+  void MappedChannels(const std::string& source, const std::vector<int>& channels);
+  void ExpectSources(std::size_t count);
 
   bool Connected() const;
   std::size_t Queued() const;  // waiting to be handed over or acknowledged
+  std::size_t Delivered() const;  // acknowledged by the broker since Start
   // Waits until every queued message has been acknowledged by the broker, or timeout.
   bool Flush(std::chrono::milliseconds timeout);
   // Connection lost, refused or back, one line each (on libmosquitto's thread).

@@ -61,9 +61,9 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
       {"--username", &o.mqtt.username}, {"--pw", &o.mqtt.password},      {"--cafile", &o.mqtt.cafile},
       {"--capath", &o.mqtt.capath},     {"--cert", &o.mqtt.certfile},    {"--key", &o.mqtt.keyfile},
       {"--tls-version", &o.mqtt.tlsVersion}, {"--id", &o.mqtt.clientId}, {"--mqtt", &o.mqttUrl},
-      {"--token-file", &o.tokenFile}};
+      {"--token-file", &o.tokenFile}, {"--pw-file", &o.passwordFile}};
   const bool numbered = arg == "--every" || arg == "--count" || arg == "--reopen-for" || arg == "--alarm-after" ||
-                        arg == "--listen";
+                        arg == "--clear-after" || arg == "--no-reply-after" || arg == "--listen";
   if (!numbered && !texts.contains(arg)) return false;
   if (i + 1 >= args.size()) {
     why = arg + " needs a value";
@@ -89,6 +89,14 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
     auto n = Whole(value, 1, 1000);
     if (!n) why = "--alarm-after takes a whole number of readings from 1 to 1000";
     else o.port.watch.consecutive = static_cast<int>(*n);
+  } else if (arg == "--clear-after") {
+    auto n = Whole(value, 1, 1000);
+    if (!n) why = "--clear-after takes a whole number of readings from 1 to 1000";
+    else o.port.watch.clearAfter = static_cast<int>(*n);
+  } else if (arg == "--no-reply-after") {
+    auto s = Whole(value, 0, 7 * 86400);
+    if (!s) why = "--no-reply-after takes whole seconds from 0 to 604800";
+    else o.port.watch.noReplyAfter = std::chrono::seconds(*s);
   } else {
     auto listen = ParseListen(value);
     if (auto* bad = std::get_if<std::string>(&listen)) why = *bad;
@@ -105,8 +113,17 @@ std::optional<std::string> CheckServeOptions(ServeOptions& o) {
     o.mqtt.port = parsed->port;
     o.mqtt.prefix = parsed->prefix;
     o.mqtt.tls = parsed->tls;
-  } else if (!o.mqtt.username.empty() || !o.mqtt.cafile.empty() || !o.mqtt.certfile.empty()) {
+  } else if (!o.mqtt.username.empty() || !o.mqtt.cafile.empty() || !o.mqtt.certfile.empty() || !o.passwordFile.empty()) {
     return std::string("The MQTT options need --mqtt URL");
+  }
+  if (!o.passwordFile.empty()) {
+    if (!o.mqtt.password.empty()) return std::string("Give the MQTT password once: --pw-file or --pw");
+    std::ifstream in(o.passwordFile);
+    // The first line, as typed: a password may hold spaces.
+    const bool read = in && std::getline(in, o.mqtt.password);
+    if (!o.mqtt.password.empty() && o.mqtt.password.back() == '\r') o.mqtt.password.pop_back();
+    if (!read || o.mqtt.password.empty())
+      return "Cannot read a password from " + o.passwordFile + ": " + (in ? "it is empty" : std::strerror(errno));
   }
   if (!o.tokenFile.empty()) {
     std::ifstream in(o.tokenFile);
@@ -131,7 +148,7 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
   if (!o.mqttUrl.empty()) publisher = std::make_unique<publish::MqttPublisher>(o.mqtt);
 
   o.port.say = say;
-  o.port.watching = [&, mqtt = publisher.get()](watch::LineWatch& lineWatch, const std::string&) {
+  o.port.watching = [&, mqtt = publisher.get()](watch::LineWatch& lineWatch, const std::string& port) {
     lineWatch.OnStatus([&, mqtt](const watch::ChannelStatus& status) {
       if (o.printReadings) {
         std::lock_guard lock(lines);
@@ -149,7 +166,12 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
       }
       if (mqtt) mqtt->PublishAlarm(event);
     });
-    lineWatch.OnSweep([&](const watch::SweepSummary& sweep) {
+    lineWatch.OnSweep([&, mqtt, port](const watch::SweepSummary& sweep) {
+      if (mqtt) {
+        mqtt->MappedChannels(port, sweep.channels);
+        const auto now = watch::SystemClock::now();
+        for (const watch::ZoneSpread& zone : sweep.zones) mqtt->PublishZone(zone, now);
+      }
       if (o.printReadings) {
         std::lock_guard lock(lines);
         for (const watch::ZoneSpread& zone : sweep.zones)
@@ -172,6 +194,10 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
   }
   auto lineService = std::move(std::get<std::unique_ptr<Service>>(started));
   if (publisher) {
+    // --pw stays for the units written with it, with a word of its cost.
+    if (o.passwordFile.empty() && !o.mqtt.password.empty())
+      say("--pw shows the MQTT password to every user of this computer (ps): use --pw-file FILE");
+    publisher->ExpectSources(lineService->Ports().size());
     publisher->OnProblem(say);
     if (Status publishing = publisher->Start(); !publishing.ok()) {
       say(publishing.message());
@@ -232,6 +258,11 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
   close(stopPipe[1]);
   server.Stop();
   lineService.reset();  // every port closed after the exchange in progress
+  // A counted run is a check that the readings got out: nothing delivered is a failure.
+  if (publisher && o.count > 0 && !publisher->Flush(std::chrono::seconds(5)) && publisher->Delivered() == 0) {
+    say("MQTT: nothing was delivered to " + o.mqtt.host + ":" + std::to_string(o.mqtt.port));
+    if (exitCode == 0) exitCode = kExitRefused;
+  }
   publisher.reset();    // "offline", once the queue is out (a few seconds at most)
   return exitCode;
 }

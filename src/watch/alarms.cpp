@@ -1,5 +1,7 @@
 #include "watch/alarms.h"
 
+#include <algorithm>
+
 #include "watch/line_file.h"
 
 namespace tarvel::watch {
@@ -26,40 +28,50 @@ AlarmEvent AlarmTracker::Event(const ChannelStatus& s, AlarmKind kind, bool rais
   return e;
 }
 
-std::vector<AlarmEvent> AlarmTracker::Update(ChannelStatus& s, bool wasActive, int consecutive) {
+std::vector<AlarmEvent> AlarmTracker::Update(ChannelStatus& s, const AlarmRules& rules) {
   std::vector<AlarmEvent> events;
-  const int needed = consecutive < 1 ? 1 : consecutive;
+  const int needed = std::max(rules.consecutive, 1);
+  const int clearAfter = std::max(rules.clearAfter, 1);
   auto clear = [&](std::string why) {
     events.push_back(Event(s, *active_, false, std::move(why)));
     active_.reset();
     activeText_.clear();
+    good_ = 0;
   };
   auto raise = [&](AlarmKind kind, std::string text) {
     if (active_) clear("replaced by a " + std::string(AlarmKindName(kind)) + " alarm");
     activeText_ = text;
     events.push_back(Event(s, kind, true, std::move(text)));
     active_ = kind;
+    good_ = 0;
   };
 
   if (s.state == RunState::NoReply) {
     outside_ = 0;
-    silent_ = wasActive ? silent_ + 1 : 0;
-    if (silent_ >= needed && active_ != AlarmKind::NoReply)
+    good_ = 0;
+    ++silent_;
+    if (!silentSince_) silentSince_ = s.lastGood.value_or(s.at);
+    if (silent_ >= needed && s.at - *silentSince_ >= rules.noReplyAfter && active_ != AlarmKind::NoReply)
       raise(AlarmKind::NoReply, "no reply for " + std::to_string(silent_) + " readings (" +
                                     std::string(link::Describe(s.failure)) + ")");
   } else {
     silent_ = 0;
-    if (active_ == AlarmKind::NoReply) clear("answering again");
+    silentSince_.reset();
+    if (active_ == AlarmKind::NoReply && ++good_ >= clearAfter) clear("answering again");
     const bool outside = s.state == RunState::Running && (s.band == Band::Above || s.band == Band::Below);
     outside_ = outside ? outside_ + 1 : 0;
     if (outside && outside_ >= needed && active_ != AlarmKind::Band) {
       raise(AlarmKind::Band, "PV " + std::to_string(s.processValue) + " " + BandName(s.band) + " " +
                                  std::to_string(*s.bandLow) + ".." + std::to_string(*s.bandHigh) + " for " +
                                  std::to_string(outside_) + " readings");
-    } else if (!outside && active_ == AlarmKind::Band) {
-      clear(s.state != RunState::Running ? std::string("run ") + RunStateName(s.state)
-            : s.band == Band::In         ? "back in band"
-                                         : "no band here");
+    } else if (active_ == AlarmKind::Band) {
+      if (s.state != RunState::Running) {
+        clear(std::string("run ") + RunStateName(s.state));
+      } else if (outside) {
+        good_ = 0;
+      } else if (++good_ >= clearAfter) {
+        clear(s.band == Band::In ? "back in band" : "no band here");
+      }
     }
   }
   s.alarm = active_.has_value();

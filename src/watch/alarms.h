@@ -1,10 +1,12 @@
 #pragma once
 // watch: alarms of one controller. A running controller whose process value lies outside its
-// design's Error Limits band for N readings in a row, or a running or held controller that
-// stops answering for N readings in a row, raises an alarm; it clears when the value is back
-// in the band (or the run is over), or when the controller answers again. Idle controllers
-// raise none. Qt-free.
+// design's Error Limits band for N readings in a row raises a band alarm; it clears after M
+// readings in a row back in the band (so that a value dithering at the edge does not raise and
+// clear on every reading), or at once when the run is over. Any mapped controller, running or
+// not, seen answering or never, that has not answered for N readings and a set time raises a
+// no-reply alarm; it clears after M answered readings in a row. Qt-free.
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +16,14 @@
 namespace tarvel::watch {
 
 inline constexpr int kDefaultConsecutive = 2;
+inline constexpr int kDefaultClearAfter = 3;
+inline constexpr std::chrono::seconds kDefaultNoReplyAfter{60};
+
+struct AlarmRules {
+  int consecutive = kDefaultConsecutive;  // readings in a row outside the band (or silent) to raise
+  int clearAfter = kDefaultClearAfter;    // good readings in a row to clear
+  std::chrono::seconds noReplyAfter = kDefaultNoReplyAfter;  // silent at least this long to raise
+};
 
 enum class AlarmKind { Band, NoReply };
 const char* AlarmKindName(AlarmKind kind);  // "band", "no reply"
@@ -33,9 +43,9 @@ std::string AlarmLogLine(const AlarmEvent& event);
 
 class AlarmTracker {
  public:
-  // Takes the channel's latest status (alarm fields are set here) and whether the channel was
-  // running or held when it last answered; gives the alarms raised or cleared by it.
-  std::vector<AlarmEvent> Update(ChannelStatus& status, bool wasActive, int consecutive);
+  // Takes the channel's latest status (alarm fields are set here); gives the alarms raised or
+  // cleared by it.
+  std::vector<AlarmEvent> Update(ChannelStatus& status, const AlarmRules& rules);
   std::optional<AlarmKind> Active() const { return active_; }
 
  private:
@@ -43,6 +53,8 @@ class AlarmTracker {
 
   int outside_ = 0;  // readings in a row outside the band
   int silent_ = 0;   // readings in a row without a reply
+  int good_ = 0;     // readings in a row that would not raise the active alarm
+  std::optional<SystemClock::time_point> silentSince_;  // the last reply, or the first silent reading
   std::optional<AlarmKind> active_;
   std::string activeText_;
 };

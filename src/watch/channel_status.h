@@ -46,6 +46,8 @@ struct ChannelStatus {
   int setPoint = 0, processValue = 0;
   link::RelayStates relays;
   std::optional<double> programTime;  // on the profile's time axis, as the recorder puts it
+  char temperatureScale = 0;          // the profile's 'F' or 'C'; 0 when not known
+  char timeScale = 0;                 // the profile's 'S', 'M' or 'H' (programTime's unit); 0 when not known
   std::optional<int> design;          // the design temperature at programTime
   std::optional<int> bandLow, bandHigh;
   Band band = Band::None;

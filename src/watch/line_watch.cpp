@@ -236,7 +236,6 @@ void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateRe
   status.state = StateOf(reading, row, memory);
   status.failure = reading.outcome();
   status.profile = row ? row->profileNameExecuting : "";
-  const bool wasActive = tracked.wasActive;
   if (reading.complete()) {
     status.lastGood = status.at;
     status.lowStep = reading.programLowStep.value;
@@ -264,7 +263,7 @@ void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateRe
     RecordLoad(channel, reading, memory, tracked, false);
   }
 
-  for (const AlarmEvent& event : tracked.alarms.Update(status, wasActive, settings_.consecutive)) {
+  for (const AlarmEvent& event : tracked.alarms.Update(status, {settings_.consecutive, settings_.clearAfter, settings_.noReplyAfter})) {
     if (!observeOnly_) {
       if (Status written = AppendLine(AlarmLog(), kAlarmLogHeader, AlarmLogLine(event)); !written.ok())
         Message("Alarm log: " + written.message());
@@ -299,12 +298,21 @@ void LineWatch::Record(Tracked& tracked, ChannelStatus& status, const controller
   tracked.recorder->OnReading(status.id.channel, static_cast<std::uint8_t>(status.id.address), reading, running);
   const controller::RunRecording* file = tracked.recorder->Recording();
   status.recording = file ? file->File() : std::filesystem::path();
+  if (const auto& trace = tracked.recorder->Trace()) {
+    status.temperatureScale = trace->temperatureScale;
+    status.timeScale = trace->timeScale;
+  }
   status.programTime.reset();
   status.design = status.bandLow = status.bandHigh = std::nullopt;
   status.band = Band::None;
   if (!running || !tracked.point || tracked.trace->profileName.empty()) return;
-  status.programTime = tracked.point->time;
-  if (auto design = designs_.At(tracked.trace->profileFile, tracked.point->time)) {
+  if (!tracked.tick || tracked.tick->first != tracked.point->time) tracked.tick = {tracked.point->time, status.at};
+  // At most one count of the controller's clock past what it shows (a second or a minute).
+  const double count = controller::ToProfileTime(1, status.runMode, tracked.trace->timeScale);
+  const double seconds = std::chrono::duration<double>(status.at - tracked.tick->second).count();
+  const double since = controller::ToProfileTime(seconds, 1, tracked.trace->timeScale);  // mode 1 counts seconds
+  status.programTime = tracked.point->time + std::clamp(since, 0.0, count * 0.999);
+  if (auto design = designs_.At(tracked.trace->profileFile, *status.programTime)) {
     status.design = design->design;
     status.bandLow = design->low;
     status.bandHigh = design->high;

@@ -38,6 +38,8 @@ struct WatchSettings {
   std::chrono::milliseconds period = Sweep::kDefaultPeriod;
   int consecutive = kDefaultConsecutive;  // readings in a row outside the band (or silent) before an alarm
   bool blockReads = true;  // neighbouring registers in one read where a controller answers it
+  int clearAfter = kDefaultClearAfter;  // good readings in a row before an alarm clears
+  std::chrono::seconds noReplyAfter = kDefaultNoReplyAfter;  // silent this long (and N readings) for "no reply"
 };
 
 struct SweepSummary {
@@ -116,6 +118,9 @@ class LineWatch {
     std::optional<std::pair<int, int>> lastStepAndTime;
     std::optional<controller::RunTrace> trace;
     std::optional<controller::RunPoint> point;
+    // The program time the controller last showed, and when it was first read: a minute
+    // controller counts whole minutes, the design is compared at the time within the minute.
+    std::optional<std::pair<double, SystemClock::time_point>> tick;
   };
 
   std::vector<WatchedChannel> Channels();

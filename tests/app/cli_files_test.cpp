@@ -143,10 +143,15 @@ TEST_F(CliLineFiles, CompileAndUploadRefuseWhatProfileCheckRefuses) {
       EXPECT_THAT(run.out + run.err, HasSubstr(why)) << name << " " << args[0];
     }
   }
-  // A bare name is looked for in Profiles/ too; one found nowhere is named with where it was looked for.
-  auto missing = Cli({"upload", "14", "nothere.txt", "1"});
-  EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_THAT(missing.out + missing.err, HasSubstr((home_.Profiles() / "nothere.txt").string()));
+  // A bare name is looked for in Profiles/ too, with or without its .txt; one found nowhere is
+  // named with where it was looked for.
+  std::filesystem::copy_file(dir_ / "hot.txt", home_.Profiles() / "hot.txt");
+  EXPECT_THAT(Cli({"upload", "14", "hot", "1", "--yes"}).out, HasSubstr("Out of range temp entry")) << "found and checked";
+  for (auto [name, tried] : {std::pair{"nothere.txt", "nothere.txt"}, {"nothere", "nothere.txt"}, {"a.b", "a.b.txt"}}) {
+    auto missing = Cli({"upload", "14", name, "1"});
+    EXPECT_EQ(missing.exitCode, 1) << name;
+    EXPECT_THAT(missing.out + missing.err, HasSubstr((home_.Profiles() / tried).string() + ":")) << name;
+  }
   EXPECT_TRUE(sim_.Requests().empty());
   EXPECT_EQ(sim_.Unit(4).steps[0].duration, 0);
 }

@@ -42,7 +42,7 @@ TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
                     {"jump", "3", "64", "1"}, {"limits", "3", "9", "8"}, {"setpoint", "3", "hot"}, {"setpoint", "3", "40000"}})
     EXPECT_EQ(Cli(args).exitCode, 2) << args[0];
 
-  auto selected = Cli({"select", "3", "kiln.txt"});
+  auto selected = Cli({"select", "3", "kiln"});  // the .txt left off
   ASSERT_EQ(selected.exitCode, 0) << selected.out << selected.err;
   EXPECT_THAT(selected.out, HasSubstr("Profile selected for run. Program limits uploaded to controller"));
   EXPECT_EQ(sim_.Unit(1).programHighStep, 3);

@@ -5,7 +5,11 @@
 
 #include <cmath>
 #include <condition_variable>
+#include <map>
+#include <set>
 #include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "support/processes.h"
 #include "profile/log_file.h"
@@ -39,19 +43,28 @@ TEST(MqttUrl, HostPortPrefixAndTls) {
     EXPECT_FALSE(ParseMqttUrl(bad).ok()) << bad;
 }
 
-TEST(MqttPayload, StateOfANoReplyChannelKeepsItsLastGoodValues) {
+TEST(MqttPayload, ANoReplyChannelHasNullValuesTheFailureUnitsAndUtf8Names) {
   watch::ChannelStatus s;
-  s.id = {3, 7, "Kiln \"A\""};
+  s.id = {3, 7, "Ofen \"\xE9\""};  // 8-bit, as the store has it
   s.state = watch::RunState::NoReply;
   s.failure = link::Outcome::NoReply;
-  EXPECT_EQ(StateJson(s).substr(0, 58), R"({"channel":3,"nickname":"Kiln \"A\"","address":7,"zone":"")");
-  EXPECT_THAT(StateJson(s), HasSubstr(R"("state":"no reply")"));
-  EXPECT_THAT(StateJson(s), HasSubstr(R"("last_good":null,"failure":"no reply","alarm":false)"));
-  EXPECT_THAT(StateJson(s), ::testing::Not(HasSubstr("process_value")));
-  s.lastGood = s.at;
+  EXPECT_EQ(StateJson(s).substr(0, 59), "{\"channel\":3,\"nickname\":\"Ofen \\\"\u00e9\\\"\",\"address\":7,\"zone\":\"\"");
+  EXPECT_THAT(StateJson(s), HasSubstr(R"("last_good":null,"failure":"no reply","units":{"temperature":null,)"));
+  // Answered once, then silent: the values of the earlier reading are not published as now's.
+  s.lastGood = s.at - 1min;
   s.processValue = 181;
+  s.temperatureScale = 'C';
+  s.timeScale = 'M';
+  s.runMode = 1;
+  EXPECT_THAT(StateJson(s), HasSubstr(R"("units":{"temperature":"°C","program_time":"min","step_time":"s"},"profile":null,)"
+                                      R"("run_mode":null,"step":null,"step_time":null,"set_point":null,"process_value":null,)"));
+  s.state = watch::RunState::Running;
+  s.lastGood = s.at;
   s.programTime = 12.345;
+  EXPECT_THAT(StateJson(s), HasSubstr(R"("failure":null,)"));
   EXPECT_THAT(StateJson(s), HasSubstr(R"("process_value":181,"program_time":12.35,"design":null)"));
+  EXPECT_EQ(Utf8("K\xC3\xA9 \xE9"), "K\xC3\x83\xC2\xA9 \xC3\xA9") << "not UTF-8 as a whole: every byte read as Latin-1";
+  EXPECT_EQ(Utf8("K\xC3\xA9"), "K\xC3\xA9");
 }
 
 class MqttWatch : public watch::WatchFixture {
@@ -59,6 +72,7 @@ class MqttWatch : public watch::WatchFixture {
   MqttWatch() : WatchFixture({1, 2}) {
     Map(1, 1, "Kiln");
     Map(2, 2, "Oven");
+    Map(3, 3, "Dryer");  // no controller answers at 3
     RunCure(1);
     sim_.AdvanceTime(15min);  // 160, band 150..170
     SetPv(1, 300);
@@ -98,7 +112,8 @@ TEST_F(MqttWatch, EachReadingIsARetainedJsonStateAndEachAlarmAMessage) {
   EXPECT_THAT(states.out, HasSubstr(R"(plant/hall1/1/state {"channel":1,"nickname":"Kiln","address":1,"zone":"",)"
                                     R"("state":"running",)"));
   EXPECT_THAT(states.out, HasSubstr(R"("profile":"Cure.txt","run_mode":2,"step":1,"step_time":15,"set_point":160,)"
-                                    R"("process_value":300,"program_time":15,"design":160,"deviation":140,)"
+                                    R"("process_value":300,"program_time":15)"));  // and the seconds since
+  EXPECT_THAT(states.out, HasSubstr(R"("design":160,"deviation":140,)"
                                     R"("band":"above band","band_low":150,"band_high":170,"relay1":false,)"
                                     R"("relay2":false,"alarm":true,"alarm_text":"PV 300 above band 150..170 for 2 readings"})"));
   EXPECT_THAT(states.out, HasSubstr(R"(plant/hall1/2/state {"channel":2,"nickname":"Oven","address":2,"zone":"",)"
@@ -107,6 +122,86 @@ TEST_F(MqttWatch, EachReadingIsARetainedJsonStateAndEachAlarmAMessage) {
   ASSERT_TRUE(alarms.WaitFor("plant/hall1/1/alarm"));
   EXPECT_THAT(alarms.Lines().back(), HasSubstr(R"("alarm":"band","state":"raised","text":"PV 300 above band 150..170)"
                                                R"( for 2 readings","process_value":300,"band_low":150,"band_high":170})"));
+}
+
+// What Home Assistant does with a discovery config: the state topic's JSON through the template.
+std::string Rendered(const std::map<std::string, nlohmann::json>& retained, const nlohmann::json& config) {
+  const auto state = retained.at(config["state_topic"].get<std::string>());
+  std::string key = config["value_template"].get<std::string>();
+  const bool onOff = key.starts_with("{{ 'ON' if ");
+  key = key.substr(key.find("value_json.") + 11);
+  key = key.substr(0, key.find(' '));
+  const auto& value = state.at(key);
+  if (onOff) return value.get<bool>() ? "ON" : "OFF";
+  return value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+TEST_F(MqttWatch, HomeAssistantFindsEachControllerItsUnitsAndAvailability) {
+  SKIP_WITHOUT_BROKER();
+  ASSERT_TRUE(broker_.Start());
+  MqttPublisher publisher(Options());
+  ASSERT_TRUE(publisher.Start().ok());
+  Publish(publisher);
+  Watch().RunSweep();
+  Watch().RunSweep();
+  ASSERT_TRUE(publisher.Flush(20s));
+
+  std::map<std::string, nlohmann::json> retained;
+  auto take = [&](const std::string& topic, int count) {
+    const auto got = Subscribe(broker_.Port(), topic, count);
+    std::istringstream lines(got.out);
+    for (std::string line; std::getline(lines, line);) {
+      const auto space = line.find(' ');
+      const std::string payload = line.substr(space + 1);
+      retained[line.substr(0, space)] = payload.starts_with("{") ? nlohmann::json::parse(payload) : nlohmann::json(payload);
+    }
+    return got.exitCode;
+  };
+  ASSERT_EQ(take("homeassistant/#", 18), 0);
+  ASSERT_EQ(take("plant/hall1/+/state", 3), 0);
+  ASSERT_EQ(take("plant/hall1/+/availability", 3), 0);
+  std::set<std::string> uniqueIds;
+  std::map<std::string, std::string> shown;  // unique id -> what Home Assistant shows
+  for (const auto& [topic, config] : retained) {
+    if (!topic.starts_with("homeassistant/")) continue;
+    uniqueIds.insert(config["unique_id"].get<std::string>());
+    shown[config["unique_id"].get<std::string>()] = Rendered(retained, config);
+    const std::string channel = config["state_topic"].get<std::string>().substr(12, 1);
+    EXPECT_EQ(config["device"]["identifiers"][0], "tarvel_plant_hall1_" + channel) << topic;
+    for (const auto& availability : config["availability"])
+      EXPECT_TRUE(retained.contains(availability["topic"].get<std::string>()) ||
+                  availability["topic"] == "plant/hall1/status") << topic;
+  }
+  EXPECT_EQ(uniqueIds.size(), 18u);
+  EXPECT_EQ(shown["tarvel_plant_hall1_1_process_value"], "300");
+  EXPECT_EQ(shown["tarvel_plant_hall1_1_deviation"], "140");
+  EXPECT_EQ(shown["tarvel_plant_hall1_1_step"], "1");
+  EXPECT_EQ(shown["tarvel_plant_hall1_1_state"], "running");
+  EXPECT_EQ(shown["tarvel_plant_hall1_1_alarm"], "ON");
+  EXPECT_EQ(shown["tarvel_plant_hall1_3_process_value"], "null");
+  EXPECT_EQ(retained["homeassistant/sensor/tarvel_plant_hall1_1/process_value/config"]["unit_of_measurement"], "°F");
+  EXPECT_EQ(retained["homeassistant/sensor/tarvel_plant_hall1_1/set_point/config"]["device"]["name"], "Kiln");
+  EXPECT_EQ(retained["plant/hall1/1/state"]["units"]["temperature"], "°F");
+  EXPECT_EQ(retained["plant/hall1/1/state"]["units"]["step_time"], "min");
+  EXPECT_EQ(retained["plant/hall1/1/availability"], "online");
+  EXPECT_EQ(retained["plant/hall1/3/availability"], "offline");
+  EXPECT_EQ(retained["plant/hall1/3/state"]["failure"], "no reply");
+
+  // Home Assistant starts anew with an empty memory: its birth message gets the configs again.
+  const std::string config = "homeassistant/binary_sensor/tarvel_plant_hall1_2/alarm/config";
+  const std::string port = std::to_string(broker_.Port());
+  ASSERT_EQ(tarvel::testing::RunProcess("mosquitto_pub", {"-p", port, "-t", config, "-r", "-n"}).exitCode, 0);
+  ASSERT_EQ(tarvel::testing::RunProcess("mosquitto_pub", {"-p", port, "-t", "homeassistant/status", "-m", "online"}).exitCode, 0);
+  EXPECT_THAT(Subscribe(broker_.Port(), config, 1).out, HasSubstr(R"("unique_id":"tarvel_plant_hall1_2_alarm")"));
+
+  // Channel 2 taken off the map: its retained topics go.
+  publisher.ExpectSources(1);
+  publisher.MappedChannels("line", {1, 3});
+  ASSERT_TRUE(publisher.Flush(20s));
+  const auto states = Subscribe(broker_.Port(), "plant/hall1/#", 7, 3);  // 5 are left
+  EXPECT_THAT(states.out, HasSubstr("plant/hall1/3/availability offline"));
+  EXPECT_THAT(states.out, ::testing::Not(HasSubstr("plant/hall1/2/")));
+  EXPECT_THAT(Subscribe(broker_.Port(), "homeassistant/+/tarvel_plant_hall1_2/#", 1, 2).out, ::testing::IsEmpty());
 }
 
 TEST_F(MqttWatch, ABrokerKilledMidRunLosesNoRecordAndGetsTheNewestStateWhenBack) {
@@ -212,6 +307,32 @@ TEST_F(CliWatch, CountTwoPrintsEachReadingPublishesItAndSaysOfflineAtTheEnd) {
   EXPECT_THAT(states.out, HasSubstr(R"(cli/1/state {"channel":1,"nickname":"Kiln")"));
   EXPECT_THAT(states.out, HasSubstr(R"(cli/2/state {"channel":2,"nickname":"Oven")"));
   EXPECT_EQ(Subscribe(broker_.Port(), "cli/status", 1).out, "cli/status offline\n");
+}
+
+TEST_F(CliWatch, ARemovedChannelIsClearedAndAFailedLoginFailsTheCount) {
+  ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "1", "--mqtt", Url()}, device_).exitCode, 0);
+  ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"channel", "remove", "2"}).exitCode, 0);
+  // The next watch finds channel 2's state on the broker and clears it.
+  ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "1", "--mqtt", Url()}, device_).exitCode, 0);
+  const auto left = Subscribe(broker_.Port(), "cli/+/+", 4, 3);
+  EXPECT_THAT(left.out, HasSubstr("cli/1/availability online"));
+  EXPECT_THAT(left.out, ::testing::Not(HasSubstr("cli/2/")));
+
+  const auto passwords = broker_.Dir() / "passwords";
+  ASSERT_EQ(tarvel::testing::RunProcess("mosquitto_passwd", {"-b", "-c", passwords.string(), "tarvel", "s3cret"}).exitCode, 0);
+  broker_.Kill();
+  ASSERT_TRUE(broker_.Start("allow_anonymous false\npassword_file " + passwords.string() + "\n"));
+  const auto pwFile = home_.path() / "mqtt-password";
+  for (auto [password, exitCode] : {std::pair{"guess", 1}, {"s3cret", 0}}) {
+    tarvel::testing::WriteAll(pwFile, std::string(password) + "\n");
+    const auto run = tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "1", "--mqtt", Url(),
+                                                            "--username", "tarvel", "--pw-file", pwFile.string()}, device_);
+    EXPECT_EQ(run.exitCode, exitCode) << password << run.err;
+    if (exitCode == 1) {
+      EXPECT_THAT(run.err, HasSubstr("MQTT broker refused the connection: Connection Refused: not authorised."));
+      EXPECT_THAT(run.err, HasSubstr("MQTT: nothing was delivered to 127.0.0.1:"));
+    }
+  }
 }
 
 TEST_F(CliWatch, AWatchThatDiesLeavesItsLastWillOffline) {

@@ -122,7 +122,8 @@ TEST_F(Sweeping, OneLoadFromAClientsStartToTheEndStepThroughAPauseANewRecordingP
   EXPECT_TRUE(store_.LoadActions().value().empty());
   std::vector<std::string> events;
   for (const LoadEvent& e : record->events) events.push_back(e.kind + " " + e.who);
-  EXPECT_THAT(events, ::testing::ElementsAre("start Ann Smith", "alarm raised ", "alarm cleared ", "pause Ann Smith",
+  // One reading back in band does not clear the alarm; the pause does.
+  EXPECT_THAT(events, ::testing::ElementsAre("start Ann Smith", "alarm raised ", "pause Ann Smith", "alarm cleared ",
                                              "restart Ann Smith", "recording resumed ", "communication lost ",
                                              "communication back ", "end "));
   std::vector<std::string> checks;
@@ -352,6 +353,9 @@ TEST_F(Alarms, OutsideTheBandForTwoReadingsRaisesAndBackInBandClears) {
   Watch().RunSweep();  // still outside: no second alarm
   EXPECT_EQ(Logged().size(), 2u);
   SetPv(1, 165);
+  Watch().Apply({0ms, kDefaultConsecutive, true, 2});
+  Watch().RunSweep();
+  EXPECT_TRUE(Watch().Statuses().at(1).alarm) << "one reading back in band does not clear";
   Watch().RunSweep();
   EXPECT_FALSE(Watch().Statuses().at(1).alarm);
   logged = Logged();
@@ -360,7 +364,8 @@ TEST_F(Alarms, OutsideTheBandForTwoReadingsRaisesAndBackInBandClears) {
   for (const auto& line : logged) EXPECT_THAT(line, ::testing::Not(HasSubstr(",Oven,"))) << "idle: no alarm";
 }
 
-TEST_F(Alarms, ARunningControllerThatStopsAnsweringRaisesAndClearsWhenItAnswersAgain) {
+TEST_F(Alarms, AnyControllerThatStopsAnsweringRaisesAndClearsWhenItAnswersAgain) {
+  Watch().Apply({0ms, kDefaultConsecutive, true, 2, 0s});
   Watch().RunSweep();
   line_.SetTiming({30ms, 30ms});
   sim_.InjectFault(sim::Fault::NoReply, 4);  // two sweeps: each unit is asked once and given up
@@ -370,14 +375,71 @@ TEST_F(Alarms, ARunningControllerThatStopsAnsweringRaisesAndClearsWhenItAnswersA
   EXPECT_TRUE(events_.empty());
   Watch().RunSweep();
   line_.SetTiming({250ms, 250ms});
-  ASSERT_EQ(events_.size(), 1u);
+  ASSERT_EQ(events_.size(), 2u) << "the idle oven as well";
   EXPECT_EQ(events_[0].kind, AlarmKind::NoReply);
-  EXPECT_EQ(events_[0].id.channel, 1) << "the idle oven raises none";
+  EXPECT_EQ(events_[1].id.channel, 2);
   Watch().RunSweep();
-  ASSERT_EQ(events_.size(), 2u);
-  EXPECT_FALSE(events_[1].raised);
-  EXPECT_EQ(events_[1].text, "answering again");
+  EXPECT_EQ(events_.size(), 2u) << "one answer is not yet back";
+  Watch().RunSweep();
+  ASSERT_EQ(events_.size(), 4u);
+  EXPECT_FALSE(events_[2].raised);
+  EXPECT_EQ(events_[2].text, "answering again");
   EXPECT_THAT(Logged()[1], HasSubstr(",no reply,raised,,,,no reply for 2 readings (no reply)"));
+}
+
+TEST_F(Alarms, TheDesignIsTakenAtTheTimeWithinTheControllersMinute) {
+  auto now = SystemClock::now();
+  watch_ = std::make_unique<LineWatch>(folder_, store_, line_, [&now] { return now; });
+  watch_->Apply({0ms, kDefaultConsecutive});
+  Watch().RunSweep();  // the controller shows minute 15 of the ramp 70 -> 250 over 30: design 160
+  EXPECT_EQ(Watch().Statuses().at(1).design, 160);
+  now += 30s;  // the controller still shows minute 15
+  Watch().RunSweep();
+  EXPECT_EQ(Watch().Statuses().at(1).programTime, 15.5);
+  EXPECT_EQ(Watch().Statuses().at(1).design, 163);
+  EXPECT_EQ(Watch().Statuses().at(1).Deviation(), -3);
+  now += 5min;  // a controller whose clock stood: never past the minute it shows
+  Watch().RunSweep();
+  EXPECT_LT(*Watch().Statuses().at(1).programTime, 16);
+  sim_.AdvanceTime(1min);
+  Watch().RunSweep();
+  EXPECT_EQ(Watch().Statuses().at(1).programTime, 16) << "a new minute starts at its beginning";
+}
+
+// Readings given to one tracker, one letter each: o outside the band, i in it, s silent, d idle;
+// the alarm after each.
+TEST(AlarmTracker, RaisesAfterNAndClearsAfterMGoodReadings) {
+  const AlarmRules rules{2, 3, 60s};
+  struct Case {
+    const char* readings;
+    const char* active;  // per reading: b band, n no reply, - none
+    bool answeredBefore;
+  };
+  const Case cases[] = {
+      {"ooiioiii", "-bbbbbb-", true},   // an edge value dithering does not clear and raise again
+      {"oood", "-bb-", true},           // a run that ends clears at once
+      {"sssssii", "---nnnn", false},    // never answered: silent 60 s (readings 20 s apart) from the first
+      {"sssiii", "-nnnn-", true},       // answered 60 s before the first silent reading: two readings do
+      {"sisssi", "----nn", true},       // a reply in between starts the time anew
+  };
+  for (const Case& c : cases) {
+    AlarmTracker tracker;
+    ChannelStatus s;
+    s.id = {1, 1, "Kiln"};
+    s.at = SystemClock::time_point(100h);
+    if (c.answeredBefore) s.lastGood = s.at - 40s;
+    std::string got;
+    for (const char* r = c.readings; *r; ++r) {
+      s.at += 20s;
+      s.state = *r == 's' ? RunState::NoReply : *r == 'd' ? RunState::Idle : RunState::Running;
+      if (*r != 's') s.lastGood = s.at;
+      s.band = *r == 'o' ? Band::Above : Band::In;
+      s.bandLow = 150, s.bandHigh = 170;
+      tracker.Update(s, rules);
+      got += !tracker.Active() ? '-' : *tracker.Active() == AlarmKind::Band ? 'b' : 'n';
+    }
+    EXPECT_EQ(got, c.active) << c.readings;
+  }
 }
 
 TEST_F(Alarms, ZoneSpreadIsWorkedOutAfterEachSweepAndRecordedWhileTheZoneRuns) {
