@@ -292,8 +292,8 @@ int main(int argc, char** argv) {
   mapWindow.setWindowFlag(Qt::Window);
   console::ChannelMap channelMap(folder, store, line, mapWindow);
   mapWindow.Bind(channelMap);
-  if (auto* remote = consoleLine.Remote())  // the service's port: its scan goes through the service
-    channelMap.ProbeThrough([remote](std::uint8_t address) { return remote->ProbeUnit(address); });
+  if (auto* remote = consoleLine.Remote())  // the service's port: scans and address changes go through it
+    channelMap.Through(*remote, [remote](std::uint8_t address) { return remote->ProbeUnit(address); });
   mapWindow.SetPortSetupWindow(&portWindow);
   window.AddToolWindow("mnuSetupCommPort", &portWindow);
   window.AddToolWindow("mnuChannelMap", &mapWindow);

@@ -115,9 +115,9 @@ int PortVerbs(Context& ctx, const Args& args) {
     if (!in.ok()) return in.Usage();
   }
 
-  // A scan of a port the line service serves goes through it.
+  // A scan or an address change on a port the line service serves goes through it.
   bool refused = false;
-  auto remote = scanAdd ? LineThroughService(ctx, refused) : nullptr;
+  auto remote = LineThroughService(ctx, refused);
   if (refused) return kExitFailed;
   link::ModbusRtuLine line;
   if (!remote) {
@@ -129,9 +129,8 @@ int PortVerbs(Context& ctx, const Args& args) {
   MapView view(ctx.out);
   console::ChannelMap map(ctx.folder, db, line, view);
   if (auto* through = dynamic_cast<service::ExchangeLine*>(remote.get()))
-    map.ProbeThrough([through](std::uint8_t address) { return through->ProbeUnit(address); });
-  else
-    map.ResolvePendingAddressChanges();
+    map.Through(*through, [through](std::uint8_t unit) { return through->ProbeUnit(unit); });
+  map.ResolvePendingAddressChanges();
   if (address) return map.ChangeAddress(in.Word(1), in.Word(2)) ? kExitOk : kExitFailed;
   auto scan = map.ScanAddresses({.addNew = true});
   return scan.portFailure == link::Outcome::Ok ? kExitOk : kExitFailed;

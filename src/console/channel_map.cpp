@@ -67,13 +67,13 @@ void ChannelMap::RefreshChannelMapGrid() {
 void ChannelMap::ResolvePendingAddressChanges() {
   auto pending = store_.PendingAddressChanges();
   if (pending.ok() && pending->empty()) return;
-  console::ResolvePendingAddressChanges(store_, line_, [this](const std::string& text) { Display(text); });
+  console::ResolvePendingAddressChanges(store_, served_ ? *served_ : line_, [this](const std::string& text) { Display(text); });
   RefreshChannelMapGrid();
 }
 
 void ChannelMap::Activate() {
   RefreshChannelMapGrid();
-  if (line_.IsOpen()) ResolvePendingAddressChanges();
+  if (served_ || line_.IsOpen()) ResolvePendingAddressChanges();
   if (store_.GetCommPortNumber() != -1) {
     Display("Serial Port configuration retrieved from database");
   } else if (line_.IsOpen()) {
@@ -275,9 +275,10 @@ bool ChannelMap::ChangeAddress(const std::string& currentText, const std::string
     Display("Choose a different target address or delete entry with ModBusAddress=" + std::to_string(next));
     return false;
   }
-  if (!EnsureLineOpen()) return false;
+  if (!probe_ && !EnsureLineOpen()) return false;
 
-  const controller::AddressChange change = controller::ChangeAddress(store_, line_, current, next);
+  const controller::AddressChange change = probe_ ? controller::ChangeAddress(store_, *served_, probe_, current, next)
+                                                  : controller::ChangeAddress(store_, line_, current, next);
   switch (change.stop) {
     case controller::ChangeStop::LineCannotTell:
       Display("Error: " + std::string(link::Describe(change.probe)));

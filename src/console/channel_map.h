@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "console/message_lines.h"
+#include "controller/address_change.h"
 #include "link/line_scan.h"
 #include "link/modbus_rtu_line.h"
 #include "store/config_store.h"
@@ -65,8 +66,12 @@ class ChannelMap {
 
   // "Scan Addresses": probes 1..64 and reports each.
   link::ScanResult ScanAddresses(ScanChoice choice);
-  // The scan probes through this (the line service that owns the port) instead of the own line.
-  void ProbeThrough(std::function<link::Probe(std::uint8_t)> probe) { probe_ = std::move(probe); }
+  // Scans and address changes go through served and probe (the line service that owns the
+  // port, with its short window) instead of the own line.
+  void Through(link::Line& served, controller::ProbeAt probe) {
+    served_ = &served;
+    probe_ = std::move(probe);
+  }
   // From any thread: the scan stops before its next address.
   void CancelScan() { cancel_ = true; }
   // Adds channel -> address with its memory rows and its LogFiles/Channel-NN folder.
@@ -99,7 +104,8 @@ class ChannelMap {
   ChannelMapView& view_;
   MessageLines messages_;
   std::atomic<bool> cancel_{false};
-  std::function<link::Probe(std::uint8_t)> probe_;
+  link::Line* served_ = nullptr;
+  controller::ProbeAt probe_;
   std::unique_ptr<store::ConfigStore> shown_;  // the database the grid shows, when not the own
 };
 

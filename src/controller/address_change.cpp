@@ -18,9 +18,9 @@ std::optional<bool> Answers(link::Line& line, int address) {
 
 }  // namespace
 
-TargetCheck CheckTargetFree(link::ModbusRtuLine& line, int address) {
-  for (int probe = 0; probe < kTargetProbes; ++probe) {
-    const link::Probe heard = link::ProbeUnit(line, static_cast<std::uint8_t>(address), line.Timing().firstByte);
+TargetCheck CheckTargetFree(const ProbeAt& probe, int address) {
+  for (int tries = 0; tries < kTargetProbes; ++tries) {
+    const link::Probe heard = probe(static_cast<std::uint8_t>(address));
     if (heard.outcome == link::Outcome::PortClosed || heard.outcome == link::Outcome::PortError)
       return {TargetState::Unknown, heard.outcome};
     if (heard.outcome != link::Outcome::NoReply) return {TargetState::Taken, heard.outcome};
@@ -50,9 +50,15 @@ Resolution ResolveAddressChange(store::ConfigStore& store, link::Line& line, int
 }
 
 AddressChange ChangeAddress(store::ConfigStore& store, link::ModbusRtuLine& line, int current, int next) {
+  return ChangeAddress(
+      store, line, [&line](std::uint8_t address) { return link::ProbeUnit(line, address, line.Timing().firstByte); },
+      current, next);
+}
+
+AddressChange ChangeAddress(store::ConfigStore& store, link::Line& line, const ProbeAt& probe, int current, int next) {
   AddressChange change;
   // Two units on one address would answer together: refuse an address anyone answers to.
-  const TargetCheck target = CheckTargetFree(line, next);
+  const TargetCheck target = CheckTargetFree(probe, next);
   change.probe = target.outcome;
   if (target.state == TargetState::Unknown) return change.stop = ChangeStop::LineCannotTell, change;
   if (target.state == TargetState::Taken) return change.stop = ChangeStop::TargetTaken, change;

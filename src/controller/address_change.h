@@ -5,10 +5,12 @@
 // the new one -> its rows follow it; at the old one -> the record goes; neither -> it stays.
 // Results are values; the console and tarvel-cli put them into words. Depends on link and store.
 
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "link/line.h"
+#include "link/line_scan.h"
 #include "link/modbus_rtu_line.h"
 #include "store/config_store.h"
 
@@ -24,7 +26,9 @@ struct TargetCheck {
   link::Outcome outcome = link::Outcome::NoReply;
 };
 inline constexpr int kTargetProbes = 3;
-TargetCheck CheckTargetFree(link::ModbusRtuLine& line, int address);
+// A presence probe of one address, made by whoever owns the port (this process or the line service).
+using ProbeAt = std::function<link::Probe(std::uint8_t)>;
+TargetCheck CheckTargetFree(const ProbeAt& probe, int address);
 
 enum class AddressFate {
   Moved,       // the unit answers at the new address and the rows moved with it
@@ -76,6 +80,8 @@ struct AddressChange {
 
 // Gives the unit at current the address next, the numbers and the channel map checked by the
 // caller: the target probed free, the change recorded, the unit asked, the change resolved.
+AddressChange ChangeAddress(store::ConfigStore& store, link::Line& line, const ProbeAt& probe, int current, int next);
+// The same on a port this process owns, the target probed with the line's whole first-byte window.
 AddressChange ChangeAddress(store::ConfigStore& store, link::ModbusRtuLine& line, int current, int next);
 
 }  // namespace tarvel::controller

@@ -232,6 +232,14 @@ TEST_F(LineService, AWatchIsTheServiceInTheForeground) {
   EXPECT_EQ(scan.exitCode, 0) << scan.err;
   EXPECT_THAT(scan.out, HasSubstr("Unit #1 Detected\nUnit #2 Not Found\n"));
   EXPECT_THAT(scan.out, HasSubstr("1 Found\nFollowing ModBus Addresses Detected:  1\n"));
+  // And an address change: the unit answers at its new address and its channel follows it.
+  auto moved = Cli({"address", "1", "5"}, simA_.DevicePath());
+  EXPECT_EQ(moved.exitCode, 0) << moved.out << moved.err;
+  EXPECT_THAT(moved.out, HasSubstr("Unit at 1 set to new address at 5"));
+  EXPECT_EQ(Cli({"state", "5"}, simA_.DevicePath()).exitCode, 0);
+  auto kiln = store::ConfigStore(folder_.ConfigDatabase()).ChannelByAddress(5);
+  ASSERT_TRUE(kiln.ok() && kiln->has_value());
+  EXPECT_EQ((*kiln)->softwareChannel, 1);
   auto second = testing::RunProcess(TARVEL_LINE, {"--home", dir_.path().string()});
   EXPECT_EQ(second.exitCode, 1);
   EXPECT_THAT(second.err, HasSubstr("Another tarvel-line serves the home"));
