@@ -108,32 +108,6 @@ TEST_F(Records, ALockedDatabaseStopsEachCommandBeforeTheControllerIsTouched) {
   EXPECT_THAT(store_.ModifiedSteps(1).value_or({}), ElementsAre());
 }
 
-TEST_F(Records, TheCliStopsBeforeTheControllerAndExitsNonZeroWhenTheDatabaseRefusesAWrite) {
-  line_.Close();  // the port is the child's
-  ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 30, 33, "K", "F", "M", "SV"}));
-  sim_.EditUnit(1, [](sim::UnitState& u) { u.runMode = 2; });  // a running program: record stores its state
-  sim_.FrontPanelStart(1);
-  {
-    SQLite::Database db(folder_.ConfigDatabase().string(), SQLite::OPEN_READWRITE);
-    for (const char* table : {"ControllerMemory", "ControllerConfiguration"})
-      for (const char* op : {"INSERT", "UPDATE", "DELETE"})
-        db.exec(std::string("CREATE TRIGGER full_") + table + op + " BEFORE " + op + " ON " + table +
-                " BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
-  }
-  sim_.ClearRequests();
-  const std::string file = (folder_.Profiles() / "cure.txt").string();
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"clear", "1", "31", "32"}, {"upload", "1", file, "31", "--yes"}, {"download", "1", "5", "6"},
-           {"record", "1", "--every", "1", "--count", "1"}}) {  // recorded, but not stored as the restart point
-    auto run = testing::RunCli(folder_.Root(), args, sim_.DevicePath());
-    EXPECT_EQ(run.exitCode, 1) << args[0] << "\n" << run.out << run.err;
-    EXPECT_THAT(run.out + run.err, HasSubstr("database or disk is full")) << args[0];
-  }
-  EXPECT_EQ(Writes(), 0);
-  EXPECT_EQ(store_.Log(1).value_or({}).size(), 1u) << "old.txt stays: nothing was written over it";
-  EXPECT_EQ(store_.MemoryStep(1, 5).value_or(std::nullopt).value_or(store::MemoryRow{}).unknown, 0);
-}
-
 // A jump needs no stored original of the steps it borrows: one the map may not hold, or has no
 // row for (a channel added before channels got their rows), is read or created, never a refusal.
 TEST_F(Records, AJumpNeverRefusesForARowTheMapLacksAndStartNeverWritesAStaleOriginal) {

@@ -27,11 +27,6 @@ namespace {
 
 using ::testing::HasSubstr;
 
-struct StopRunner {
-  CommandRunner& runner;
-  ~StopRunner() { runner.Shutdown(); }
-};
-
 class ToolWindows : public WindowFixture {
  protected:
   ToolWindows() {

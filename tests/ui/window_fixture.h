@@ -53,4 +53,10 @@ class WindowFixture : public ::testing::Test {
   CommandRunner runner_;
 };
 
+// Declared after the rooms a test builds: the background steps stop before they go.
+struct StopRunner {
+  CommandRunner& runner;
+  ~StopRunner() { runner.Shutdown(); }
+};
+
 }  // namespace tarvel::ui
