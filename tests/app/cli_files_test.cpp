@@ -136,8 +136,8 @@ TEST_F(CliLineFiles, CompileAndUploadRefuseWhatProfileCheckRefuses) {
   }
   // A bare name is looked for in Profiles/ too, with or without its .txt; one found nowhere is
   // named with where it was looked for.
-  std::filesystem::copy_file(dir_ / "hot.txt", home_.Profiles() / "hot.txt");
-  EXPECT_THAT(Cli({"upload", "14", "hot", "1", "--yes"}).out, HasSubstr("Out of range temp entry")) << "found and checked";
+  std::filesystem::copy_file(dir_ / "jump.txt", home_.Profiles() / "jump.txt");
+  EXPECT_THAT(Cli({"upload", "14", "jump", "1", "--yes"}).out, HasSubstr(forged[1].why)) << "found and checked";
   for (auto [name, tried] : {std::pair{"nothere.txt", "nothere.txt"}, {"nothere", "nothere.txt"}, {"a.b", "a.b.txt"}}) {
     auto missing = Cli({"upload", "14", name, "1"});
     EXPECT_EQ(missing.exitCode, 1) << name;
