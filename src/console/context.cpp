@@ -22,9 +22,11 @@ std::string Context::RunningProgramLine(std::uint8_t address) {
          " (run mode " + Text(selectedRunMode) + ").";
 }
 
-void Context::Learnt(std::uint8_t address, const link::FrameUse& use) {
-  if (Status saved = KeepLearnt(address, use); !saved.ok())
-    Display("The database did not keep which frames controller " + Text(address) + " answers: " + saved.message());
+void Context::Learnt(std::uint8_t address, const link::FrameUse& use) { Learnt(address, KeepLearnt(address, use)); }
+
+void Context::Learnt(std::uint8_t address, const Status& kept) {
+  if (!kept.ok())
+    Display("The database did not keep which frames controller " + Text(address) + " answers: " + kept.message());
 }
 
 void Context::DidNotKeep(std::uint8_t address, const std::string& difference) {

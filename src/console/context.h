@@ -51,6 +51,8 @@ struct Context : controller::Session {
   void FinishExchanges(link::Outcome outcome, const char* failureMessage);
   // Keeps what a transfer or reading learnt of the controller; a refusal of the database is said.
   void Learnt(std::uint8_t address, const link::FrameUse& use);
+  // The same, when a controller transfer kept it: its refusal is said.
+  void Learnt(std::uint8_t address, const Status& kept);
   // "Unit #1 is running its program Demo drying.txt (run mode 2)." while the console last read
   // a ramp/soak mode; empty otherwise. The guards of commands that would spoil a run name it.
   std::string RunningProgramLine(std::uint8_t address);

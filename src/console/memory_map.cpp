@@ -83,8 +83,13 @@ std::string Range(int first, int last) {
   return first == last ? "step " + Text(first) : "steps " + Text(first) + " to " + Text(last);
 }
 
-bool SameWords(const store::MemoryRow& row, const link::ProgramStep& step) {
-  return row.pidSet == step.pidSet && row.duration == step.duration && row.temperature == step.temperature;
+// The refusal of forgetting the jump copies of first..last, said; true when there was none.
+bool Said(Context& context, const controller::JumpCopiesForgotten& forgotten, int first, int last) {
+  if (forgotten.ok()) return true;
+  return Recorded(context, forgotten.status,
+                  forgotten.failedStep == 0
+                      ? "The jump marks of " + Range(first, last) + " could not be read"
+                      : "The jump mark of step " + Text(forgotten.failedStep) + " could not be cleared");
 }
 
 }  // namespace
@@ -116,12 +121,12 @@ std::optional<std::vector<link::ProgramStep>> MemoryMap::DownloadProgramRange(in
 
 std::optional<std::vector<link::ProgramStep>> MemoryMap::ReadProgramRange(std::uint8_t address, int firstStep,
                                                                           int lastStep) {
-  link::FrameUse frames = context_.FramesFor(address);
-  Exchanges exchanges(context_, link::ReadStepRangeExchanges(lastStep - firstStep + 1, frames));
+  Exchanges exchanges(context_, link::ReadStepRangeExchanges(lastStep - firstStep + 1, context_.FramesFor(address)));
   context_.view.SetLed(Led::Busy);
-  link::RangeRead read = link::ReadStepRange(context_.commands, address, firstStep, lastStep, frames);
-  context_.Learnt(address, frames);
+  controller::ProgramRead program = controller::ReadProgram(context_, address, firstStep, lastStep);
+  context_.Learnt(address, program.learnt);
   context_.view.SetLed(Led::Idle);
+  link::RangeRead& read = program.read;
   if (read.ok()) return std::move(read.steps);
   // A partial read would mix the controller's words with stale ones: the map stays as it was.
   if (read.fault.outcome == link::Outcome::Cancelled) {
@@ -136,44 +141,24 @@ std::optional<std::vector<link::ProgramStep>> MemoryMap::ReadProgramRange(std::u
 
 bool MemoryMap::StoreRead(std::uint8_t address, int firstStep, const std::vector<link::ProgramStep>& steps) {
   const int lastStep = firstStep + static_cast<int>(steps.size()) - 1;
-  const std::string what = "The memory map of " + Range(firstStep, lastStep) + " could not be stored";
-  auto rows = context_.store.Memory(address);
-  if (!Recorded(context_, rows.status(), what)) return false;
-  std::vector<int> kept;
-  std::vector<store::MemoryRow> read;
-  for (std::size_t i = 0; i < steps.size(); ++i) {
-    const auto& s = steps[i];
-    const int step = firstStep + static_cast<int>(i);
-    auto row = std::find_if(rows->begin(), rows->end(), [step](const auto& r) { return r.segment == step; });
-    if (row != rows->end() && row->modified == 1) {
-      // A jump's copy runs in the controller while the row keeps the step it shortened: the
-      // row is what Start puts back, so the copy never replaces it. Once the original reads
-      // back, or a program write had begun over the copy (the step is marked Unknown), the
-      // step is what was read and nothing is to be put back.
-      if (row->unknown == 0 && !SameWords(*row, s)) {
-        kept.push_back(step);
-        continue;
-      }
-      if (!Recorded(context_, context_.store.SetStepModified(address, step, 0), what)) return false;
-    }
-    read.push_back({address, step, s.duration, s.temperature, s.pidSet, 0});
-  }
-  if (!kept.empty())
-    context_.Display(KeptOriginals(kept) + ": a jump changed it in the controller and Start Profile puts it back");
-  return Recorded(context_, context_.store.WriteMemorySteps(address, read), what);
+  const controller::StoredRead stored = controller::StoreProgramRead(context_, address, firstStep, steps);
+  if (!stored.kept.empty())
+    context_.Display(KeptOriginals(stored.kept) + ": a jump changed it in the controller and Start Profile puts it back");
+  return Recorded(context_, stored.status, "The memory map of " + Range(firstStep, lastStep) + " could not be stored");
 }
 
 bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
   const int count = std::max(0, lastStep - firstStep + 1);
-  link::FrameUse frames = context_.FramesFor(*address);
+  const link::FrameUse frames = context_.FramesFor(*address);
   Exchanges exchanges(context_, link::WriteStepRangeExchanges(count, frames) + link::ReadStepRangeExchanges(count, frames));
   auto marked = MarkBeforeWriting(*address, firstStep, lastStep);
   if (!marked) return false;
   context_.view.SetLed(Led::Busy);
-  link::TransferFault fault = link::ClearStepRange(context_.commands, *address, firstStep, lastStep, frames);
-  context_.Learnt(*address, frames);
+  const controller::Transfer clear = controller::ClearProgram(context_, *address, firstStep, lastStep);
+  context_.Learnt(*address, clear.learnt);
+  const link::TransferFault& fault = clear.fault;
   if (!fault.ok()) {
     const bool cancelled = fault.outcome == link::Outcome::Cancelled;
     context_.view.SetLed(cancelled ? Led::Idle : Led::Error);
@@ -209,50 +194,28 @@ bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
 }
 
 std::optional<MarkedWrite> MemoryMap::MarkBeforeWriting(std::uint8_t address, int first, int last) {
-  auto before = context_.store.Memory(address);
-  if (before.ok()) {
-    auto marked = context_.store.MarkStepsUnknown(address, first, last, store::TouchedLogRows::Drop);
-    if (marked.ok()) {
-      for (const auto& row : *marked)
-        context_.Display("Profile " + row.profileName + " (" + Range(row.start, row.stop) +
-                         ") taken out of the profile log: " + Range(first, last) + " are written over");
-      MarkedWrite write{address, first, last, {}};
-      for (const auto& row : *before)
-        if (row.segment >= first && row.segment <= last) write.before.push_back(row);
-      Refresh(address);
-      return write;
-    }
-    before = marked.status();
+  controller::Marking marking = controller::MarkBeforeWriting(context_, address, first, last);
+  if (marking.write) {
+    for (const auto& row : marking.dropped)
+      context_.Display("Profile " + row.profileName + " (" + Range(row.start, row.stop) +
+                       ") taken out of the profile log: " + Range(first, last) + " are written over");
+    Refresh(address);
+    return std::move(marking.write);
   }
-  Recorded(context_, before.status(), Range(first, last) + " could not be marked in the memory map before writing");
+  Recorded(context_, marking.status, Range(first, last) + " could not be marked in the memory map before writing");
   context_.Display("Nothing was written to the controller");
   return std::nullopt;
 }
 
 void MemoryMap::WriteStopped(const MarkedWrite& write, const link::TransferFault& fault) {
-  const int reached = fault.beforeWriting ? write.first - 1 : fault.lastTouched;
-  if (reached >= write.first) ForgetJumpCopies(write.address, write.first, reached);
-  // Steps past the last one a write may have changed hold what they held: a row that was
-  // right before the mark is right again.
-  std::vector<store::MemoryRow> unreached;
-  for (const auto& row : write.before)
-    if (row.segment > reached && row.unknown == 0) unreached.push_back(row);
-  if (!unreached.empty())
-    Recorded(context_, context_.store.WriteMemorySteps(write.address, unreached),
-             "The marks of the steps not written could not be cleared");
+  const controller::StoppedWrite stopped = controller::WriteStopped(context_, write, fault);
+  if (stopped.forgotten) Said(context_, *stopped.forgotten, write.first, stopped.reached);
+  Recorded(context_, stopped.restored, "The marks of the steps not written could not be cleared");
   Refresh(write.address);
 }
 
 bool MemoryMap::ForgetJumpCopies(std::uint8_t address, int firstStep, int lastStep) {
-  auto rows = context_.store.ModifiedSteps(address);
-  if (!Recorded(context_, rows.status(), "The jump marks of " + Range(firstStep, lastStep) + " could not be read"))
-    return false;
-  for (const auto& row : *rows)
-    if (row.segment >= firstStep && row.segment <= lastStep &&
-        !Recorded(context_, context_.store.SetStepModified(address, row.segment, 0),
-                  "The jump mark of step " + Text(row.segment) + " could not be cleared"))
-      return false;
-  return true;
+  return Said(context_, controller::ForgetJumpCopies(context_, address, firstStep, lastStep), firstStep, lastStep);
 }
 
 void MemoryMap::RereadAfterFailedWrite(int firstStep, const link::TransferFault& fault) {

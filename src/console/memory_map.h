@@ -9,12 +9,13 @@
 // - Modified: a jump marks each step it will rewrite before writing it, and the row keeps the
 //   step's original, which Start puts back; the mark is cleared once the original is back.
 // So after a failure or a kill at any point, no unmarked row holds other words than the controller.
-// Depends on the console context only.
+// Depends on the console context and the controller's program transfers, whose results it words.
 
 #include <optional>
 
 #include "console/context.h"
 #include "console/grids.h"
+#include "controller/program.h"
 #include "link/transfers.h"
 
 namespace tarvel::console {
@@ -24,12 +25,7 @@ class ChannelSelection;
 // What the grid shows for a word of a step marked Unknown.
 inline constexpr const char* kUnknownWord = "?";
 
-// A program write whose steps are marked: the rows as they were before the mark.
-struct MarkedWrite {
-  std::uint8_t address = 0;
-  int first = 0, last = 0;
-  std::vector<store::MemoryRow> before;
-};
+using controller::MarkedWrite;
 
 class MemoryMap {
  public:

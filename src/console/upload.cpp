@@ -143,10 +143,10 @@ bool Upload::Written(std::uint8_t address, const std::string& name, int start, i
     return false;
   }
   context_.view.SetLed(Led::Busy);
-  link::FrameUse frames = context_.FramesFor(address);  // a clear above may have learnt
-  link::TransferFault fault =
-      link::WriteStepRange(context_.commands, address, start, program_.Compiled().steps, frames);
-  context_.Learnt(address, frames);
+  // With the frames known now: a clear above may have learnt.
+  const controller::Transfer write = controller::WriteProgram(context_, address, start, program_.Compiled().steps);
+  context_.Learnt(address, write.learnt);
+  const link::TransferFault& fault = write.fault;
   if (fault.ok()) return true;
 
   const bool cancelled = fault.outcome == link::Outcome::Cancelled;
@@ -202,15 +202,10 @@ UploadResult Upload::VerifiedAndLogged(std::uint8_t address, const UploadInput& 
   }
 
   // The read-back and the entry go in together: a log row always has its steps read back.
-  std::vector<store::MemoryRow> rows;
-  for (std::size_t i = 0; i < readBack->size(); ++i) {
-    const auto& s = (*readBack)[i];
-    rows.push_back({address, start + static_cast<int>(i), s.duration, s.temperature, s.pidSet, 0});
-  }
   const LoadedProfile& loaded = program_.Loaded();
   const store::LogRow entry{address,        input.profileName, start, last, loaded.sensor, loaded.temperatureScale,
                             loaded.timeScale, input.progression};
-  result.logged = Recorded(context_, context_.store.RecordUpload(address, rows, entry),
+  result.logged = Recorded(context_, controller::RecordUpload(context_, address, start, *readBack, entry),
                            "The read-back and the profile log entry could not be stored");
   memory_.Show(address);
   context_.view.ScrollTo(Grid::ProgramMemory, start);
