@@ -151,6 +151,8 @@ std::string StateJson(const watch::ChannelStatus& s) {
   json.Raw("relay1", answered ? (s.relays.relay1 == 1 ? "true" : "false") : "null");
   json.Raw("relay2", answered ? (s.relays.relay2 == 1 ? "true" : "false") : "null");
   json.Bool("alarm", s.alarm).Text("alarm_text", s.alarmText);
+  json.Raw("alarm_acknowledged_by", s.alarmAcked ? Quoted(s.alarmAckedBy) : "null");
+  json.Raw("alarm_acknowledged", s.alarmAcked ? Quoted(watch::IsoTime(*s.alarmAcked)) : "null");
   return json.Done();
 }
 

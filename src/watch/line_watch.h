@@ -3,7 +3,7 @@
 // the console's monitor (a view of these readings: its channel is never read twice), to the
 // stored restart state, to one run recorder per channel (every running controller is recorded
 // to LogFiles/Channel-NN in the 21-byte record format, one file per run), to the alarms and the
-// alarm log LogFiles/alarms.csv, to the load records (load_tracker.h: every reading, a failed one
+// alarm log LogFiles/alarms.csv and the Alarms table (whose acknowledgements it takes in), to the load records (load_tracker.h: every reading, a failed one
 // as a gap, the alarms, and the starts and operator actions clients left in the store), and to
 // whoever listens: the line overview, tarvel-cli watch's lines and the MQTT publisher. After each
 // sweep the zones' spreads are worked out and recorded.
@@ -122,6 +122,10 @@ class LineWatch {
     // controller counts whole minutes, the design is compared at the time within the minute.
     std::optional<std::pair<double, SystemClock::time_point>> tick;
   };
+  // The row of the Alarms table of an alarm just raised or cleared, and an acknowledgement given
+  // to the active one since (whoever gave it: the CLI, the console, the service).
+  void StoreAlarm(const AlarmEvent& event);
+  void TakeAcknowledgement(Tracked& tracked, ChannelStatus& status);
 
   std::vector<WatchedChannel> Channels();
   void Take(const WatchedChannel& channel, const controller::RunStateReading& reading);

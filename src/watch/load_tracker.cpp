@@ -409,6 +409,17 @@ bool LoadTracker::Alarm(int channel, SystemClock::time_point at, bool raised, co
   return true;
 }
 
+bool LoadTracker::AlarmAcknowledged(int channel, SystemClock::time_point at, const std::string& who,
+                                    const std::string& text) {
+  Load* load = Find(channel);
+  if (!load) return false;
+  LoadEvent e(at, event::kAlarmAcknowledged, channel);
+  e.who = who;
+  e.what = text;
+  Record(*load, e);
+  return true;
+}
+
 void LoadTracker::EndMember(Load& load, int channel, SystemClock::time_point at, const std::string& how) {
   Member& m = load.members[channel];
   if (m.ended) return;

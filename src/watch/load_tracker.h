@@ -96,6 +96,7 @@ class LoadTracker {
   // value): nothing was recorded.
   bool Act(const LoadAction& action);
   bool Alarm(int channel, SystemClock::time_point at, bool raised, const std::string& text);
+  bool AlarmAcknowledged(int channel, SystemClock::time_point at, const std::string& who, const std::string& text);
 
   std::optional<std::string> LoadOf(int channel) const;
   std::vector<std::string> OpenLoads() const;

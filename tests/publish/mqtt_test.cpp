@@ -105,6 +105,8 @@ TEST_F(MqttWatch, EachReadingIsARetainedJsonStateAndEachAlarmAMessage) {
   Publish(publisher);
   Watch().RunSweep();
   Watch().RunSweep();  // the second reading outside the band raises the alarm
+  ASSERT_TRUE(store_.AcknowledgeAlarm(1, "Bo", 1'000).ok());
+  Watch().RunSweep();
   ASSERT_TRUE(publisher.Flush(20s));
 
   const auto states = Subscribe(broker_.Port(), "plant/hall1/+/state", 2);
@@ -115,7 +117,9 @@ TEST_F(MqttWatch, EachReadingIsARetainedJsonStateAndEachAlarmAMessage) {
                                     R"("process_value":300,"program_time":15)"));  // and the seconds since
   EXPECT_THAT(states.out, HasSubstr(R"("design":160,"deviation":140,)"
                                     R"("band":"above band","band_low":150,"band_high":170,"relay1":false,)"
-                                    R"("relay2":false,"alarm":true,"alarm_text":"PV 300 above band 150..170 for 2 readings"})"));
+                                    R"("relay2":false,"alarm":true,"alarm_text":"PV 300 above band 150..170 for 2 readings",)"
+                                    R"("alarm_acknowledged_by":"Bo","alarm_acknowledged":")" +
+                                    watch::IsoTime(watch::SystemClock::time_point(1s)) + "\"}"));
   EXPECT_THAT(states.out, HasSubstr(R"(plant/hall1/2/state {"channel":2,"nickname":"Oven","address":2,"zone":"",)"
                                     R"("state":"idle")"));
   EXPECT_EQ(Subscribe(broker_.Port(), "plant/hall1/status", 1).out, "plant/hall1/status online\n");
