@@ -153,6 +153,14 @@ LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& cons
     }
     if (publisher) publisher->PublishAlarm(event);
   });
+  watch_.OnLoad([this](const watch::LoadRecord& record) {
+    std::shared_ptr<publish::MqttPublisher> publisher;
+    {
+      std::lock_guard lock(publisherMutex_);
+      publisher = publisher_;
+    }
+    if (publisher) publisher->PublishLoad(record);
+  });
   window.SetMonitorFedByLineWatch(true);
   window.SetExitQuestion([this] { return ExitReasons(); });
 }

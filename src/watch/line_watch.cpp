@@ -142,6 +142,9 @@ void LineWatch::StartLoads(const std::vector<WatchedChannel>& channels) {
   };
   loads_ = std::make_unique<LoadTracker>(folder_, store_, [this] { return clock_(); }, OpenRecordFile, mine);
   loads_->OnMessage([this](const std::string& text) { Message(text); });
+  loads_->OnLoad([this](const LoadRecord& record) {
+    for (auto& listener : loadListeners_) listener(record);
+  });
   loads_->SetPlanner([this](int channel) {
     ExpireStart(channel, clock_(), true);  // the program began since the reading before
     auto plan = Plan(channel);

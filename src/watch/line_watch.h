@@ -92,6 +92,8 @@ class LineWatch {
   void OnStatus(std::function<void(const ChannelStatus&)> listener) { statusListeners_.push_back(std::move(listener)); }
   void OnAlarm(std::function<void(const AlarmEvent&)> listener) { alarmListeners_.push_back(std::move(listener)); }
   void OnSweep(std::function<void(const SweepSummary&)> listener) { sweepListeners_.push_back(std::move(listener)); }
+  // A load of this line opened, continued or closed (load_tracker.h).
+  void OnLoad(std::function<void(const LoadRecord&)> listener) { loadListeners_.push_back(std::move(listener)); }
   // Recording messages and failures to write a file, one line each.
   void OnMessage(std::function<void(const std::string&)> listener) { messageListeners_.push_back(std::move(listener)); }
 
@@ -166,6 +168,7 @@ class LineWatch {
   std::vector<std::function<void(const ChannelStatus&)>> statusListeners_;
   std::vector<std::function<void(const AlarmEvent&)>> alarmListeners_;
   std::vector<std::function<void(const SweepSummary&)>> sweepListeners_;
+  std::vector<std::function<void(const LoadRecord&)>> loadListeners_;
   std::vector<std::function<void(const std::string&)>> messageListeners_;
 };
 
