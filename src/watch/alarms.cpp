@@ -42,7 +42,6 @@ std::vector<AlarmEvent> AlarmTracker::Update(ChannelStatus& s, const AlarmRules&
   auto raise = [&](AlarmKind kind, std::string text) {
     if (active_) clear("replaced by a " + std::string(AlarmKindName(kind)) + " alarm");
     activeText_ = text;
-    ack_.reset();
     events.push_back(Event(s, kind, true, std::move(text)));
     active_ = kind;
     good_ = 0;
