@@ -60,6 +60,8 @@ int WatchVerb(Context& ctx, const Args& args);
 int ZoneVerbs(Context& ctx, const Args& args);
 // load list|show|report|verify|sign: load records
 int LoadVerbs(Context& ctx, const Args& args);
+// alarm list | alarm ack CHANNEL [--operator NAME]: the line watch's open alarms
+int AlarmVerbs(Context& ctx, const Args& args);
 
 void PrintUsage(std::ostream& err);
 // Runs the verb args[0] in a prepared home (verbs.cpp): tarvel-cli's and the line service's one

@@ -73,6 +73,9 @@ void PrintUsage(std::ostream& err) {
          "  load sign ID --name NAME --meaning reviewed|approved   sign a closed load\n"
          "  load cancel ID|CHANNEL|ZONE [--operator NAME] [--reason TEXT]   end a load under way as CANCELLED;\n"
          "                                         the process that records ends it at its next reading\n"
+         "tarvel-cli [--home DIR] alarm ...        the alarms of the process that watches the line\n"
+         "  alarm list                             open alarms: channel, kind, raised, text, who acknowledged and when\n"
+         "  alarm ack CHANNEL [--operator NAME]    acknowledge the channel's open alarm (until it clears)\n"
          "tarvel-cli VERB FILE                     files, without the application folder\n"
          "  log-export FILE                        a temperature log file as CSV\n";
 }

@@ -113,11 +113,6 @@ int List(Context& ctx, ArgReader& in) {
   return kExitOk;
 }
 
-std::string LoginName() {
-  const passwd* user = getpwuid(getuid());
-  return user ? user->pw_name : "";
-}
-
 // Leaves a cancel for the process that records: a load under way has one writer, which ends the
 // record at its next reading of the load's controllers. target: a load's id, a channel or a zone.
 int Cancel(Context& ctx, const std::string& target, const std::string& who, const std::string& why) {
@@ -260,6 +255,11 @@ int LoadVerbs(Context& ctx, const Args& args) {
   if (!record.ok()) return Failed(ctx, record.status().message());
   Show(ctx, *record, ResultOf(*record, SystemClock::now()));
   return kExitOk;
+}
+
+std::string LoginName() {
+  const passwd* user = getpwuid(getuid());
+  return user ? user->pw_name : "";
 }
 
 LoadArgs TakeLoadArgs(Args& args) {

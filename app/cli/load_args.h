@@ -19,6 +19,9 @@ struct LoadArgs {
   std::string fault;  // a --field without NAME=, an option without its value
 };
 
+// Who runs tarvel-cli: the operator when none is named.
+std::string LoginName();
+
 // Takes --operator and every --field out of args.
 LoadArgs TakeLoadArgs(Args& args);
 

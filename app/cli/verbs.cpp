@@ -17,6 +17,7 @@ std::optional<int> RunVerb(Context& ctx, const Args& args) {
   if (verb == "watch") return WatchVerb(ctx, args);
   if (verb == "zones" || verb == "zone") return ZoneVerbs(ctx, args);
   if (verb == "load") return LoadVerbs(ctx, args);
+  if (verb == "alarm") return AlarmVerbs(ctx, args);
   if (verb == "select" || verb == "start" || verb == "pause" || verb == "restart" || verb == "jump" || verb == "mode" ||
       verb == "limits" || verb == "setpoint")
     return RunVerbs(ctx, args);

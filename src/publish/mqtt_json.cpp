@@ -73,14 +73,6 @@ const char* StepTimeUnit(const watch::ChannelStatus& s) {
   return s.timeScale == 0 ? nullptr : s.timeScale == 'S' ? "s" : "min";
 }
 
-// A topic level from a user's name: MQTT wildcards and the level separator cannot be in it.
-std::string TopicLevel(std::string_view name) {
-  std::string level = Utf8(name);
-  for (char& c : level)
-    if (c == '/' || c == '+' || c == '#') c = '_';
-  return level.empty() ? "_" : level;
-}
-
 // The prefix as an identifier Home Assistant takes in unique ids and topic levels.
 std::string Slug(std::string_view text) {
   std::string slug;
@@ -114,10 +106,20 @@ std::string Utf8(std::string_view text) {
   return utf8;
 }
 
+std::string TopicLevel(std::string_view name) {
+  std::string level = Utf8(name);
+  for (char& c : level)
+    if (c == '/' || c == '+' || c == '#') c = '_';
+  return level.empty() ? "_" : level;
+}
+
 std::string AvailabilityTopic(const MqttOptions& o, int channel) {
   return o.prefix + "/" + std::to_string(channel) + "/availability";
 }
 std::string ZoneTopic(const MqttOptions& o, std::string_view zone) { return o.prefix + "/zone/" + TopicLevel(zone) + "/state"; }
+
+std::string ZoneLoadTopic(const MqttOptions& o, std::string_view zone) { return o.prefix + "/zone/" + TopicLevel(zone) + "/load"; }
+std::string LoadTopic(const MqttOptions& o, int channel) { return o.prefix + "/" + std::to_string(channel) + "/load"; }
 
 std::string StateTopic(const MqttOptions& o, int channel) { return o.prefix + "/" + std::to_string(channel) + "/state"; }
 std::string AlarmTopic(const MqttOptions& o, int channel) { return o.prefix + "/" + std::to_string(channel) + "/alarm"; }
@@ -151,6 +153,8 @@ std::string StateJson(const watch::ChannelStatus& s) {
   json.Raw("relay1", answered ? (s.relays.relay1 == 1 ? "true" : "false") : "null");
   json.Raw("relay2", answered ? (s.relays.relay2 == 1 ? "true" : "false") : "null");
   json.Bool("alarm", s.alarm).Text("alarm_text", s.alarmText);
+  json.Raw("alarm_acknowledged_by", s.alarmAcked ? Quoted(s.alarmAckedBy) : "null");
+  json.Raw("alarm_acknowledged", s.alarmAcked ? Quoted(watch::IsoTime(*s.alarmAcked)) : "null");
   return json.Done();
 }
 
@@ -160,6 +164,21 @@ std::string AlarmJson(const watch::AlarmEvent& e) {
   json.Text("time", watch::IsoTime(e.at)).Text("alarm", watch::AlarmKindName(e.kind));
   json.Text("state", e.raised ? "raised" : "cleared").Text("text", e.text);
   json.Maybe("process_value", e.processValue).Maybe("band_low", e.bandLow).Maybe("band_high", e.bandHigh);
+  return json.Done();
+}
+
+std::string LoadJson(const watch::LoadRecord& record) {
+  const watch::LoadHeader& h = record.header;
+  Object json, fields;
+  for (const watch::ShopField& f : h.fields) fields.Text(f.name, f.value);
+  std::string channels;
+  for (const watch::LoadController& c : h.controllers) channels += (channels.empty() ? "" : ",") + std::to_string(c.channel);
+  json.Text("id", h.loadId).Text("operator", h.operatorName).Raw("fields", fields.Done());
+  json.Raw("zone", h.furnace.empty() ? "null" : Quoted(h.furnace)).Raw("channels", "[" + channels + "]");
+  json.Text("profile", h.profileName).Text("started", watch::IsoTime(h.opened));
+  json.Raw("ended", record.close ? Quoted(watch::IsoTime(record.close->at)) : "null");
+  json.Raw("result", record.close ? Quoted(watch::ResultWord(*record.close)) : "null");
+  json.Raw("how", record.close ? Quoted(record.close->ended) : "null");
   return json.Done();
 }
 

@@ -60,7 +60,8 @@ struct MqttPublisher::Impl {
   };
   std::map<int, Channel> channels;  // published since Start
   std::set<int> retained;           // channels whose retained state the broker gave us
-  std::map<std::string, std::vector<int>> sources;
+  std::set<std::string> zones;       // zone names published since Start, or retained at the broker (as topic levels)
+  std::map<std::string, std::pair<std::vector<int>, std::set<std::string>>> sources;
   std::size_t expectedSources = 0;
 
   // Clears the retained topics of every channel no source maps, once all sources have spoken.
@@ -69,7 +70,21 @@ struct MqttPublisher::Impl {
     std::vector<Message> clears;
     if (expectedSources == 0 || sources.size() < expectedSources) return clears;
     std::set<int> mapped;
-    for (const auto& [source, list] : sources) mapped.insert(list.begin(), list.end());
+    std::set<std::string> zoned;
+    for (const auto& [source, has] : sources) {
+      mapped.insert(has.first.begin(), has.first.end());
+      for (const std::string& zone : has.second) zoned.insert(TopicLevel(zone));
+    }
+    for (auto zone = zones.begin(); zone != zones.end();) {
+      if (zoned.contains(*zone)) {
+        ++zone;
+        continue;
+      }
+      const std::string at = options.prefix + "/zone/" + *zone;
+      clears.push_back({at + "/state", "", true, true});
+      clears.push_back({at + "/load", "", true, true});
+      zone = zones.erase(zone);
+    }
     std::set<int> known(retained);
     for (const auto& [channel, published] : channels) known.insert(channel);
     for (int channel : known) {
@@ -79,6 +94,7 @@ struct MqttPublisher::Impl {
       for (const Discovery& d : DiscoveryOf(options, gone)) clears.push_back({d.topic, "", true, true});
       clears.push_back({StateTopic(options, channel), "", true, true});
       clears.push_back({AvailabilityTopic(options, channel), "", true, true});
+      clears.push_back({LoadTopic(options, channel), "", true, true});
       channels.erase(channel);
       retained.erase(channel);
     }
@@ -244,6 +260,7 @@ Status MqttPublisher::Start() {
     impl->Enqueue({impl->statusTopic, "online", true, true}, true);
     const std::string states = impl->options.prefix + "/+/state";
     mosquitto_subscribe(impl->mosq, nullptr, states.c_str(), 0);
+    mosquitto_subscribe(impl->mosq, nullptr, (impl->options.prefix + "/zone/+/state").c_str(), 0);
     if (!impl->options.discoveryPrefix.empty())
       mosquitto_subscribe(impl->mosq, nullptr, (impl->options.discoveryPrefix + "/status").c_str(), 0);
     {
@@ -278,6 +295,10 @@ Status MqttPublisher::Start() {
             if (!known.availability.empty())
               out.push_back({AvailabilityTopic(impl->options, channel), known.availability, true, true});
           }
+      } else if (const std::string zones = impl->options.prefix + "/zone/"; message->retain && !payload.empty() &&
+                                                                            topic.starts_with(zones)) {
+        impl->zones.insert(topic.substr(zones.size(), topic.size() - zones.size() - 6));
+        out = impl->Stale();
       } else if (message->retain && !payload.empty()) {
         const std::string level = topic.substr(impl->options.prefix.size() + 1, topic.size() - impl->options.prefix.size() - 7);
         if (auto channel = ToWholeNumber(level, 0, 1'000'000)) impl->retained.insert(static_cast<int>(*channel));
@@ -320,14 +341,32 @@ void MqttPublisher::PublishZone(const watch::ZoneSpread& zone, watch::SystemCloc
       if (auto known = impl_->channels.find(channel); known != impl_->channels.end() && !scale)
         scale = known->second.temperatureScale;
   }
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->zones.insert(TopicLevel(zone.zone));
+  }
   impl_->Enqueue({ZoneTopic(options_, zone.zone), ZoneJson(zone, at, scale), true, true});
 }
 
-void MqttPublisher::MappedChannels(const std::string& source, const std::vector<int>& channels) {
+void MqttPublisher::PublishLoad(const watch::LoadRecord& record) {
+  const std::string json = LoadJson(record);
+  if (!record.header.furnace.empty()) {
+    {
+      std::lock_guard lock(impl_->mutex);
+      impl_->zones.insert(TopicLevel(record.header.furnace));
+    }
+    impl_->Enqueue({ZoneLoadTopic(options_, record.header.furnace), json, true, true});
+  }
+  for (const watch::LoadController& c : record.header.controllers)
+    impl_->Enqueue({LoadTopic(options_, c.channel), json, true, true});
+}
+
+void MqttPublisher::MappedChannels(const std::string& source, const std::vector<int>& channels,
+                                   const std::vector<std::string>& zones) {
   std::vector<Message> out;
   {
     std::lock_guard lock(impl_->mutex);
-    impl_->sources[source] = channels;
+    impl_->sources[source] = {channels, std::set<std::string>(zones.begin(), zones.end())};
     out = impl_->Stale();
   }
   for (Message& m : out) impl_->Enqueue(std::move(m));

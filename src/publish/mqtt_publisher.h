@@ -2,11 +2,12 @@
 // publish: the line watch's readings and alarms on an MQTT broker, through libmosquitto -- the
 // only place that includes it. Topics: PREFIX/CHANNEL/state (JSON, retained, QoS 1),
 // PREFIX/CHANNEL/availability ("online" while the controller answers, else "offline"; retained),
-// PREFIX/CHANNEL/alarm (JSON, QoS 1), PREFIX/zone/ZONE/state (JSON, retained), PREFIX/status
+// PREFIX/CHANNEL/alarm (JSON, QoS 1), PREFIX/CHANNEL/load and PREFIX/zone/ZONE/load (the
+// latest load, JSON, retained), PREFIX/zone/ZONE/state (JSON, retained), PREFIX/status
 // ("online", and "offline" as the last will; retained), and Home Assistant's discovery configs
-// under DISCOVERY/.../config (retained). A channel no longer mapped has its retained topics
-// cleared. Subscribed to: our own retained states (to find channels removed while we were
-// away) and Home Assistant's birth message (to send discovery again); nothing received can
+// under DISCOVERY/.../config (retained). A channel no longer mapped, or a zone no longer there,
+// has its retained topics cleared. Subscribed to: our own retained states, of channels and zones
+// (to find those removed while we were away) and Home Assistant's birth message (to send discovery again); nothing received can
 // reach a controller.
 //
 // Publishing never blocks the caller: a message goes to a queue of ours, and one thread of ours
@@ -27,6 +28,7 @@
 #include "util/result.h"
 #include "watch/alarms.h"
 #include "watch/channel_status.h"
+#include "watch/load_record.h"
 #include "watch/zones.h"
 
 namespace tarvel::publish {
@@ -51,6 +53,7 @@ Result<MqttOptions> ParseMqttUrl(std::string_view url);
 
 std::string StateJson(const watch::ChannelStatus& status);
 std::string AlarmJson(const watch::AlarmEvent& event);
+std::string LoadJson(const watch::LoadRecord& record);
 // temperatureScale: 'F' or 'C' of the zone's members; 0 when not known.
 std::string ZoneJson(const watch::ZoneSpread& zone, watch::SystemClock::time_point at, char temperatureScale);
 struct Discovery {
@@ -61,8 +64,12 @@ struct Discovery {
 std::vector<Discovery> DiscoveryOf(const MqttOptions& options, const watch::ChannelStatus& status);
 std::string AvailabilityTopic(const MqttOptions& options, int channel);
 std::string ZoneTopic(const MqttOptions& options, std::string_view zone);
+std::string ZoneLoadTopic(const MqttOptions& options, std::string_view zone);
+std::string LoadTopic(const MqttOptions& options, int channel);
 // Text as UTF-8: valid UTF-8 is kept, anything else read as Latin-1 (the 8-bit names of the store).
 std::string Utf8(std::string_view text);
+// A topic level from a user's name: MQTT wildcards and the level separator cannot be in it.
+std::string TopicLevel(std::string_view name);
 std::string StateTopic(const MqttOptions& options, int channel);
 std::string AlarmTopic(const MqttOptions& options, int channel);
 std::string StatusTopic(const MqttOptions& options);
@@ -84,9 +91,12 @@ class MqttPublisher {
   void PublishAlarm(const watch::AlarmEvent& event);
   // In the unit of its members' profiles.
   void PublishZone(const watch::ZoneSpread& zone, watch::SystemClock::time_point at);
-  // The channels one source (a port's watch) maps now. Once every expected source has told its
-  // channels, the retained topics of any other channel of the prefix are cleared.
-  void MappedChannels(const std::string& source, const std::vector<int>& channels);
+  // On the topic of each of its controllers, and of its zone.
+  void PublishLoad(const watch::LoadRecord& record);
+  // The channels and zones one source (a port's watch) has now. Once every expected source has
+  // told them, the retained topics of any other channel or zone of the prefix are cleared.
+  void MappedChannels(const std::string& source, const std::vector<int>& channels,
+                      const std::vector<std::string>& zones = {});
   void ExpectSources(std::size_t count);
 
   bool Connected() const;

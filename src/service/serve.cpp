@@ -168,7 +168,9 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
     });
     lineWatch.OnSweep([&, mqtt, port](const watch::SweepSummary& sweep) {
       if (mqtt) {
-        mqtt->MappedChannels(port, sweep.channels);
+        std::vector<std::string> zones;
+        for (const watch::ZoneSpread& zone : sweep.zones) zones.push_back(zone.zone);
+        mqtt->MappedChannels(port, sweep.channels, zones);
         const auto now = watch::SystemClock::now();
         for (const watch::ZoneSpread& zone : sweep.zones) mqtt->PublishZone(zone, now);
       }
@@ -182,6 +184,9 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
         say((std::ostringstream() << "line saturated: sweep " << sweep.number << " took "
                                   << std::chrono::duration<double>(sweep.took).count() << " s, longer than the period")
                 .str());
+    });
+    lineWatch.OnLoad([mqtt](const watch::LoadRecord& record) {
+      if (mqtt) mqtt->PublishLoad(record);
     });
     lineWatch.OnMessage(say);
   };

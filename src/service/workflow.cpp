@@ -12,7 +12,7 @@ namespace {
 // the channel map the running service was started from.
 constexpr const char* kVerbs[] = {"upload", "download", "clear",    "select",  "start", "pause", "restart",
                                   "jump",   "mode",     "setpoint", "limits",  "state", "step",  "log",
-                                  "record", "load",     "zone",     "zones",   "channels", "compile"};
+                                  "record", "load",     "zone",     "zones",   "channels", "compile", "alarm"};
 constexpr std::size_t kLongestWord = 4096, kMostWords = 64;
 
 }  // namespace

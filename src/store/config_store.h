@@ -167,6 +167,17 @@ class ConfigStore {
   Result<std::vector<LoadActionRow>> LoadActions();  // oldest first
   [[nodiscard]] Status DropLoadActions(const std::vector<long long>& ids);
 
+  // --- Alarms (config_store_alarms.cpp): written by the process that watches the line; the
+  // acknowledgement by whoever answers the alarm, from any process.
+  Result<long long> RaiseAlarm(const AlarmRow& row);  // the new row's id
+  // Closes the open alarms of these channels at `at`.
+  [[nodiscard]] Status ClearAlarms(const std::vector<int>& softwareChannels, long long at);
+  Result<std::vector<AlarmRow>> OpenAlarms();  // ordered by channel
+  Result<std::optional<AlarmRow>> OpenAlarm(int softwareChannel);
+  // Acknowledges the channel's open alarm unless someone already has: the row as it stands
+  // after. NotFound when the channel has no open alarm; Invalid without a name.
+  Result<AlarmRow> AcknowledgeAlarm(int softwareChannel, std::string_view who, long long at);
+
   // Deletes ControllerMemory rows whose ModBusAddress and CommunicationsPort rows whose
   // CommPortNumber is not a 16-bit whole number. One transaction.
   [[nodiscard]] Status PurgeInvalidRows();

@@ -118,6 +118,19 @@ struct LoadActionRow {
   bool operator==(const LoadActionRow&) const = default;
 };
 
+// An alarm the line watch raised: open until Cleared, acknowledged once by whoever answered it.
+struct AlarmRow {
+  long long id = 0;  // given by the table
+  int softwareChannel = 0;
+  std::string kind;  // "band", "no reply"
+  long long raised = 0;  // ms since the epoch, UTC
+  std::string text;
+  long long cleared = 0;  // 0 while open
+  std::string ackedBy;    // empty while not acknowledged
+  long long acked = 0;
+  bool operator==(const AlarmRow&) const = default;
+};
+
 struct SensorRow {
   std::string caption;
   int index = 0;

@@ -66,6 +66,10 @@ constexpr Table kTables[] = {
     {"LoadActions", R"(CREATE TABLE IF NOT EXISTS "LoadActions" (
          "Id" INTEGER PRIMARY KEY AUTOINCREMENT, "SoftwareChannel" INTEGER NOT NULL, "At" INTEGER NOT NULL,
          "Kind" TEXT NOT NULL, "Who" TEXT, "What" TEXT, "OldValue" TEXT, "NewValue" TEXT))"},
+    // Alarms raised by the line watch, kept after they clear: who acknowledged which, and when.
+    {"Alarms", R"(CREATE TABLE IF NOT EXISTS "Alarms" (
+         "Id" INTEGER PRIMARY KEY AUTOINCREMENT, "SoftwareChannel" INTEGER NOT NULL, "Kind" TEXT NOT NULL,
+         "Raised" INTEGER NOT NULL, "Text" TEXT, "Cleared" INTEGER, "AckedBy" TEXT, "Acked" INTEGER))"},
 };
 
 struct AddedColumn {

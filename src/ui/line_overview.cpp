@@ -158,6 +158,19 @@ QWidget* LineOverview::BuildZoneBar() {
     if (ok) emit zoneChange(grid_->item(current, kChannel)->text().toInt(), zone.trimmed());
   });
   row->addWidget(setZone);
+  auto* ack = new QPushButton("Acknowledge");
+  ack->setObjectName("AcknowledgeAlarmButton");
+  connect(ack, &QPushButton::clicked, this, [this] {
+    const int current = grid_->currentRow();
+    if (current < 0) return;
+    const int channel = grid_->item(current, kChannel)->text().toInt();
+    const auto status = statuses_.find(channel);
+    if (status == statuses_.end() || !status->second.alarm)
+      ShowMessage(QString("No open alarm on channel %1").arg(channel));
+    else if (!status->second.alarmAcked)
+      emit acknowledge(channel);
+  });
+  row->addWidget(ack);
   row->addStretch(1);
   return bar;
 }
@@ -201,7 +214,9 @@ void LineOverview::Show(const ChannelStatus& s) {
   texts[kRunMode] = number(s.runMode);
   texts[kAddress] = QString::number(s.id.address);
   // Words first: the alarm's own text, or why the unit did not answer, on the state cell.
-  const QString why = s.alarm ? Q(s.alarmText)
+  const QString why = s.alarm ? Q(s.alarmText) + (s.alarmAcked ? Q("; acknowledged by " + s.alarmAckedBy + " at " +
+                                                                      watch::IsoTime(*s.alarmAcked))
+                                                                  : QString())
                       : s.state == RunState::NoReply ? Q(std::string(link::Describe(s.failure)))
                                                      : QString();
   for (int c = 0; c < kColumns; ++c) {

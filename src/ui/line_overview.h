@@ -4,7 +4,8 @@
 // reply, ALARM --, process value, set point, deviation from the design, band, a sparkline of
 // the last hour, age of the last good reading), then step, profile, zone, relays, run mode and
 // address; an alarm's state cell red even on the selected row; the sweep's timing (saturated
-// when it takes longer than its period) and each zone's spread, with the zone commands. Fed on
+// when it takes longer than its period) and each zone's spread, with the zone commands and the
+// acknowledgement of the selected row's alarm. Fed on
 // its own thread; holds no rule: the watch decides.
 
 #include <QWidget>
@@ -44,6 +45,7 @@ class LineOverview : public QWidget {
   void channelChosen(int channel);  // a row was double-clicked
   void zoneCommand(const QString& zone, console::ZoneVerb verb);
   void zoneChange(int channel, const QString& zone);  // empty zone: out of its zone
+  void acknowledge(int channel);  // Acknowledge on the selected row of an alarm nobody has acknowledged
 
  private:
   void RefreshAges();

@@ -18,6 +18,10 @@
 #include <QSystemTrayIcon>
 #include <QTableWidget>
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include "store/config_store.h"
 #include "ui/console_window.h"
 #include "ui/line_overview.h"
 #include "util/text.h"
@@ -106,6 +110,18 @@ LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& cons
     window_.activateWindow();
   });
   connect(overview_, &LineOverview::zoneCommand, this, &LineWatchBinding::RunZoneCommand);
+  // Left in the store for whichever process watches the line (this one, or the line service).
+  connect(overview_, &LineOverview::acknowledge, this, [this](int channel) {
+    const passwd* user = getpwuid(getuid());
+    runner_.Run([o = overview_, folder = folder_, channel, who = std::string(user && *user->pw_name ? user->pw_name : "console")] {
+      auto acked = store::ConfigStore(folder.ConfigDatabase())
+                       .AcknowledgeAlarm(channel, who, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                           watch::SystemClock::now().time_since_epoch()).count());
+      const QString text = acked.ok() ? QString("Alarm on channel %1 acknowledged by %2").arg(channel).arg(Q(acked->ackedBy))
+                                      : Q(acked.status().message());
+      QMetaObject::invokeMethod(o, [o, text] { o->ShowMessage(text); }, Qt::QueuedConnection);
+    });
+  });
   connect(overview_, &LineOverview::zoneChange, this, [this](int channel, const QString& zone) {
     runner_.Run([w = &watch_, c = &console_, channel, zone = zone.toStdString()] {
       if (const Status done = w->SetZone(channel, zone); !done.ok()) c->Messages().Display(done.message());
@@ -136,6 +152,14 @@ LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& cons
       publisher = publisher_;
     }
     if (publisher) publisher->PublishAlarm(event);
+  });
+  watch_.OnLoad([this](const watch::LoadRecord& record) {
+    std::shared_ptr<publish::MqttPublisher> publisher;
+    {
+      std::lock_guard lock(publisherMutex_);
+      publisher = publisher_;
+    }
+    if (publisher) publisher->PublishLoad(record);
   });
   window.SetMonitorFedByLineWatch(true);
   window.SetExitQuestion([this] { return ExitReasons(); });

@@ -36,6 +36,7 @@ std::vector<AlarmEvent> AlarmTracker::Update(ChannelStatus& s, const AlarmRules&
     events.push_back(Event(s, *active_, false, std::move(why)));
     active_.reset();
     activeText_.clear();
+    ack_.reset();
     good_ = 0;
   };
   auto raise = [&](AlarmKind kind, std::string text) {
@@ -74,9 +75,22 @@ std::vector<AlarmEvent> AlarmTracker::Update(ChannelStatus& s, const AlarmRules&
       }
     }
   }
+  Show(s);
+  return events;
+}
+
+bool AlarmTracker::Acknowledge(AlarmKind kind, const std::string& who, SystemClock::time_point at, ChannelStatus& s) {
+  if (active_ != kind || ack_) return false;
+  ack_.emplace(who, at);
+  Show(s);
+  return true;
+}
+
+void AlarmTracker::Show(ChannelStatus& s) const {
   s.alarm = active_.has_value();
   s.alarmText = activeText_;
-  return events;
+  s.alarmAckedBy = ack_ ? ack_->first : "";
+  s.alarmAcked = ack_ ? std::optional(ack_->second) : std::nullopt;
 }
 
 }  // namespace tarvel::watch

@@ -4,7 +4,8 @@
 // readings in a row back in the band (so that a value dithering at the edge does not raise and
 // clear on every reading), or at once when the run is over. Any mapped controller, running or
 // not, seen answering or never, that has not answered for N readings and a set time raises a
-// no-reply alarm; it clears after M answered readings in a row. Qt-free.
+// no-reply alarm; it clears after M answered readings in a row. An acknowledgement holds for the
+// alarm it was given to: until it clears, or another alarm replaces it. Qt-free.
 
 #include <chrono>
 #include <optional>
@@ -47,6 +48,10 @@ class AlarmTracker {
   // cleared by it.
   std::vector<AlarmEvent> Update(ChannelStatus& status, const AlarmRules& rules);
   std::optional<AlarmKind> Active() const { return active_; }
+  // Acknowledges the active alarm of this kind, when nobody has yet (false: there is none, or
+  // it is already acknowledged); status shows it at once.
+  bool Acknowledge(AlarmKind kind, const std::string& who, SystemClock::time_point at, ChannelStatus& status);
+  bool Acknowledged() const { return ack_.has_value(); }
 
  private:
   AlarmEvent Event(const ChannelStatus& status, AlarmKind kind, bool raised, std::string text) const;
@@ -57,6 +62,8 @@ class AlarmTracker {
   std::optional<SystemClock::time_point> silentSince_;  // the last reply, or the first silent reading
   std::optional<AlarmKind> active_;
   std::string activeText_;
+  std::optional<std::pair<std::string, SystemClock::time_point>> ack_;  // who and when
+  void Show(ChannelStatus& status) const;
 };
 
 }  // namespace tarvel::watch

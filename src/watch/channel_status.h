@@ -54,6 +54,8 @@ struct ChannelStatus {
 
   bool alarm = false;
   std::string alarmText;
+  std::string alarmAckedBy;  // who acknowledged the active alarm; empty while nobody has
+  std::optional<SystemClock::time_point> alarmAcked;
   std::filesystem::path recording;  // the log file being written; empty when not recording
 
   std::optional<int> Deviation() const {

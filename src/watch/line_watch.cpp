@@ -18,6 +18,10 @@ std::chrono::seconds ProgramRunFor(const LoadReading& r, const std::vector<store
   return std::chrono::seconds(r.runMode == 1 || r.runMode == 3 ? units : units * 60);
 }
 
+long long Millis(SystemClock::time_point at) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+}
+
 }  // namespace
 
 LineWatch::LineWatch(AppFolder folder, store::ConfigStore& store, link::Line& line, Clock clock, Sweep::Clock steady)
@@ -52,12 +56,21 @@ std::vector<WatchedChannel> LineWatch::Channels() {
     if (port_.empty() || row.port == port_ || (alsoUnported_ && row.port.empty())) channels.push_back({row.softwareChannel, row.modbusAddress, row.nickName});
   zoneRows_ = store_.Zones().value_or({});
   const auto zones = ZoneOfChannel(zoneRows_);
-  // Channels taken out of the map leave the overview; their recordings close.
+  // Channels taken out of the map leave the overview; their recordings and alarms close.
+  std::vector<int> gone;
   std::erase_if(statuses_, [&](const auto& entry) {
-    return std::none_of(channels.begin(), channels.end(), [&](const WatchedChannel& c) { return c.channel == entry.first; });
+    const bool out = std::none_of(channels.begin(), channels.end(), [&](const WatchedChannel& c) { return c.channel == entry.first; });
+    if (out) gone.push_back(entry.first);
+    return out;
   });
   std::erase_if(tracked_, [&](const auto& entry) { return !statuses_.contains(entry.first); });
-  if (!loads_ && !observeOnly_) StartLoads(channels);
+  if (!loads_ && !observeOnly_) {
+    // Alarms a watch before this one left open are over: a new watch raises what still holds.
+    for (const WatchedChannel& c : channels) gone.push_back(c.channel);
+    StartLoads(channels);
+  }
+  if (!gone.empty() && !observeOnly_)
+    if (Status closed = store_.ClearAlarms(gone, Millis(clock_())); !closed.ok()) Message("Alarms: " + closed.message());
   for (const WatchedChannel& c : channels) {
     ChannelStatus& status = statuses_[c.channel];
     if (status.id != c) {  // a new channel, or its address changed
@@ -129,6 +142,9 @@ void LineWatch::StartLoads(const std::vector<WatchedChannel>& channels) {
   };
   loads_ = std::make_unique<LoadTracker>(folder_, store_, [this] { return clock_(); }, OpenRecordFile, mine);
   loads_->OnMessage([this](const std::string& text) { Message(text); });
+  loads_->OnLoad([this](const LoadRecord& record) {
+    for (auto& listener : loadListeners_) listener(record);
+  });
   loads_->SetPlanner([this](int channel) {
     ExpireStart(channel, clock_(), true);  // the program began since the reading before
     auto plan = Plan(channel);
@@ -267,11 +283,31 @@ void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateRe
     if (!observeOnly_) {
       if (Status written = AppendLine(AlarmLog(), kAlarmLogHeader, AlarmLogLine(event)); !written.ok())
         Message("Alarm log: " + written.message());
+      StoreAlarm(event);
     }
     if (loads_) (void)loads_->Alarm(channel.channel, event.at, event.raised, event.text);
     for (auto& listener : alarmListeners_) listener(event);
   }
+  TakeAcknowledgement(tracked, status);
   for (auto& listener : statusListeners_) listener(status);
+}
+
+void LineWatch::StoreAlarm(const AlarmEvent& event) {
+  Status stored = store_.ClearAlarms({event.id.channel}, Millis(event.at));
+  if (stored.ok() && event.raised)
+    stored = store_.RaiseAlarm({0, event.id.channel, AlarmKindName(event.kind), Millis(event.at), event.text}).status();
+  if (!stored.ok()) Message("Alarms of channel " + std::to_string(event.id.channel) + ": " + stored.message());
+}
+
+void LineWatch::TakeAcknowledgement(Tracked& tracked, ChannelStatus& status) {
+  // Asked only while an alarm waits for one: a quiet line reads nothing more.
+  if (!tracked.alarms.Active() || tracked.alarms.Acknowledged()) return;
+  auto row = store_.OpenAlarm(status.id.channel);
+  if (!row.ok() || !row->has_value() || (**row).ackedBy.empty() || (**row).kind != AlarmKindName(*tracked.alarms.Active()))
+    return;
+  const auto at = SystemClock::time_point(std::chrono::milliseconds((**row).acked));
+  if (tracked.alarms.Acknowledge(*tracked.alarms.Active(), (**row).ackedBy, at, status) && loads_)
+    (void)loads_->AlarmAcknowledged(status.id.channel, at, (**row).ackedBy, status.alarmText);
 }
 
 void LineWatch::Record(Tracked& tracked, ChannelStatus& status, const controller::RunStateReading& reading) {

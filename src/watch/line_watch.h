@@ -3,7 +3,7 @@
 // the console's monitor (a view of these readings: its channel is never read twice), to the
 // stored restart state, to one run recorder per channel (every running controller is recorded
 // to LogFiles/Channel-NN in the 21-byte record format, one file per run), to the alarms and the
-// alarm log LogFiles/alarms.csv, to the load records (load_tracker.h: every reading, a failed one
+// alarm log LogFiles/alarms.csv and the Alarms table (whose acknowledgements it takes in), to the load records (load_tracker.h: every reading, a failed one
 // as a gap, the alarms, and the starts and operator actions clients left in the store), and to
 // whoever listens: the line overview, tarvel-cli watch's lines and the MQTT publisher. After each
 // sweep the zones' spreads are worked out and recorded.
@@ -92,6 +92,8 @@ class LineWatch {
   void OnStatus(std::function<void(const ChannelStatus&)> listener) { statusListeners_.push_back(std::move(listener)); }
   void OnAlarm(std::function<void(const AlarmEvent&)> listener) { alarmListeners_.push_back(std::move(listener)); }
   void OnSweep(std::function<void(const SweepSummary&)> listener) { sweepListeners_.push_back(std::move(listener)); }
+  // A load of this line opened, continued or closed (load_tracker.h).
+  void OnLoad(std::function<void(const LoadRecord&)> listener) { loadListeners_.push_back(std::move(listener)); }
   // Recording messages and failures to write a file, one line each.
   void OnMessage(std::function<void(const std::string&)> listener) { messageListeners_.push_back(std::move(listener)); }
 
@@ -122,6 +124,10 @@ class LineWatch {
     // controller counts whole minutes, the design is compared at the time within the minute.
     std::optional<std::pair<double, SystemClock::time_point>> tick;
   };
+  // The row of the Alarms table of an alarm just raised or cleared, and an acknowledgement given
+  // to the active one since (whoever gave it: the CLI, the console, the service).
+  void StoreAlarm(const AlarmEvent& event);
+  void TakeAcknowledgement(Tracked& tracked, ChannelStatus& status);
 
   std::vector<WatchedChannel> Channels();
   void Take(const WatchedChannel& channel, const controller::RunStateReading& reading);
@@ -162,6 +168,7 @@ class LineWatch {
   std::vector<std::function<void(const ChannelStatus&)>> statusListeners_;
   std::vector<std::function<void(const AlarmEvent&)>> alarmListeners_;
   std::vector<std::function<void(const SweepSummary&)>> sweepListeners_;
+  std::vector<std::function<void(const LoadRecord&)>> loadListeners_;
   std::vector<std::function<void(const std::string&)>> messageListeners_;
 };
 

@@ -129,6 +129,7 @@ inline constexpr const char* kCancel = "cancel";
 inline constexpr const char* kEnd = "end";  // a controller's program is over (what: how)
 inline constexpr const char* kAlarmRaised = "alarm raised";
 inline constexpr const char* kAlarmCleared = "alarm cleared";
+inline constexpr const char* kAlarmAcknowledged = "alarm acknowledged";  // who, what: the alarm
 inline constexpr const char* kLost = "communication lost";
 inline constexpr const char* kBack = "communication back";
 inline constexpr const char* kResumed = "recording resumed";       // from: the last line before

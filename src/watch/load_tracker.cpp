@@ -193,8 +193,18 @@ Result<std::string> LoadTracker::Open(const LoadPlan& plan, SystemClock::time_po
   start.who = header.operatorName.empty() ? "front panel" : header.operatorName;
   start.what = "started from the " + plan.startedBy;
   Record(placed, start);
+  Tell(placed);
   Settle(at);
   return id;
+}
+
+void LoadTracker::OnLoad(std::function<void(const LoadRecord&)> listener) {
+  loadListener_ = std::move(listener);
+  for (const auto& [id, load] : loads_) Tell(load);
+}
+
+void LoadTracker::Tell(const Load& load) const {
+  if (loadListener_) loadListener_(load.record);
 }
 
 void LoadTracker::Resume(const store::LoadRow& row, SystemClock::time_point now) {
@@ -213,7 +223,7 @@ void LoadTracker::Resume(const store::LoadRow& row, SystemClock::time_point now)
   load.rowState = "open";
   if (load.record.close) {  // closed by the process before, which could not say so in the table
     load.closed = true;
-    loads_[row.loadId] = std::move(load);
+    Tell(loads_[row.loadId] = std::move(load));
     Settle(now);
     return;
   }
@@ -244,7 +254,9 @@ void LoadTracker::Resume(const store::LoadRow& row, SystemClock::time_point now)
   resumed.from = load.record.lastAt;
   resumed.to = now;
   if (cut > 0) resumed.what = "a part line of " + std::to_string(cut) + " bytes left at the end was cut off";
-  Record(loads_[row.loadId] = std::move(load), resumed);
+  Load& placed = loads_[row.loadId] = std::move(load);
+  Record(placed, resumed);
+  Tell(placed);
 }
 
 void LoadTracker::Record(Load& load, const LoadSample& sample) {
@@ -409,6 +421,17 @@ bool LoadTracker::Alarm(int channel, SystemClock::time_point at, bool raised, co
   return true;
 }
 
+bool LoadTracker::AlarmAcknowledged(int channel, SystemClock::time_point at, const std::string& who,
+                                    const std::string& text) {
+  Load* load = Find(channel);
+  if (!load) return false;
+  LoadEvent e(at, event::kAlarmAcknowledged, channel);
+  e.who = who;
+  e.what = text;
+  Record(*load, e);
+  return true;
+}
+
 void LoadTracker::EndMember(Load& load, int channel, SystemClock::time_point at, const std::string& how) {
   Member& m = load.members[channel];
   if (m.ended) return;
@@ -444,6 +467,7 @@ void LoadTracker::Close(Load& load, SystemClock::time_point at, const std::strin
   load.writer->Add(CloseLine(at), at, true, true);
   load.record.lines += static_cast<long long>(result.checks.size()) + 2;
   load.closed = true;
+  Tell(load);
 }
 
 void LoadTracker::Settle(SystemClock::time_point now) {

@@ -86,6 +86,9 @@ class LoadTracker {
   void SetPlanner(Planner planner) { planner_ = std::move(planner); }
   // Problems writing a record or its table row, and what became of them, one line each.
   void OnMessage(std::function<void(const std::string&)> listener) { message_ = std::move(listener); }
+  // A load opened or closed (its record's close then set); told at once of the loads this
+  // tracker continues.
+  void OnLoad(std::function<void(const LoadRecord&)> listener);
 
   // An operator's start: the id of the new load. Refused (Code::Invalid, nothing written) without
   // an operator or a required field (named), with a field the shop does not have, without a
@@ -96,6 +99,7 @@ class LoadTracker {
   // value): nothing was recorded.
   bool Act(const LoadAction& action);
   bool Alarm(int channel, SystemClock::time_point at, bool raised, const std::string& text);
+  bool AlarmAcknowledged(int channel, SystemClock::time_point at, const std::string& who, const std::string& text);
 
   std::optional<std::string> LoadOf(int channel) const;
   std::vector<std::string> OpenLoads() const;
@@ -146,6 +150,8 @@ class LoadTracker {
   RecordOpener open_;
   Planner planner_;
   std::function<void(const std::string&)> message_;
+  std::function<void(const LoadRecord&)> loadListener_;
+  void Tell(const Load& load) const;
   std::map<std::string, Load> loads_;
   std::map<int, Seen> seen_;  // each channel's latest good reading
 };

@@ -14,6 +14,7 @@
 #include "support/processes.h"
 #include "profile/log_file.h"
 #include "publish/mqtt_publisher.h"
+#include "watch/load_start.h"
 #include "watch/watch_fixture.h"
 
 namespace tarvel::publish {
@@ -87,11 +88,12 @@ class MqttWatch : public watch::WatchFixture {
   void Publish(MqttPublisher& publisher) {
     Watch().OnStatus([&publisher](const watch::ChannelStatus& s) { publisher.PublishState(s); });
     Watch().OnAlarm([&publisher](const watch::AlarmEvent& e) { publisher.PublishAlarm(e); });
+    Watch().OnLoad([&publisher](const watch::LoadRecord& r) { publisher.PublishLoad(r); });
   }
   tarvel::testing::Broker broker_;
 };
 
-TEST_F(MqttWatch, EachReadingIsARetainedJsonStateAndEachAlarmAMessage) {
+TEST_F(MqttWatch, EachReadingIsARetainedJsonStateEachAlarmAMessageAndEachLoadRetained) {
   SKIP_WITHOUT_BROKER();
   ASSERT_TRUE(broker_.Start());
   // Alarms are not retained: a subscriber listens from before the sweeps.
@@ -103,8 +105,20 @@ TEST_F(MqttWatch, EachReadingIsARetainedJsonStateAndEachAlarmAMessage) {
   MqttPublisher publisher(Options());
   ASSERT_TRUE(publisher.Start().ok());
   Publish(publisher);
-  Watch().RunSweep();
+  ASSERT_TRUE(watch::RequestLoadStart(folder_, store_, {1}, "Ann Smith", {{"Order", "4711"}}, "tarvel-cli",
+                                      watch::SystemClock::now()));
+  Watch().RunSweep();  // the load opens at the first reading of the program the client started
+  ASSERT_TRUE(publisher.Flush(20s));
+  const auto opened = nlohmann::json::parse(Subscribe(broker_.Port(), "plant/hall1/1/load", 1).out.substr(19));
+  const std::string id = opened["id"];
+  EXPECT_EQ(opened["operator"], "Ann Smith");
+  EXPECT_EQ(opened["fields"], nlohmann::json({{"Order", "4711"}}));
+  EXPECT_EQ(opened["channels"], nlohmann::json({1}));
+  EXPECT_EQ(std::tuple(opened["ended"], opened["result"]), std::tuple(nullptr, nullptr));
   Watch().RunSweep();  // the second reading outside the band raises the alarm
+  ASSERT_TRUE(store_.AcknowledgeAlarm(1, "Bo", 1'000).ok());
+  ASSERT_TRUE(store_.AddLoadAction(watch::ActionRow(1, "cancel", "Bo", "", id, "", watch::SystemClock::now())));
+  Watch().RunSweep();
   ASSERT_TRUE(publisher.Flush(20s));
 
   const auto states = Subscribe(broker_.Port(), "plant/hall1/+/state", 2);
@@ -115,10 +129,15 @@ TEST_F(MqttWatch, EachReadingIsARetainedJsonStateAndEachAlarmAMessage) {
                                     R"("process_value":300,"program_time":15)"));  // and the seconds since
   EXPECT_THAT(states.out, HasSubstr(R"("design":160,"deviation":140,)"
                                     R"("band":"above band","band_low":150,"band_high":170,"relay1":false,)"
-                                    R"("relay2":false,"alarm":true,"alarm_text":"PV 300 above band 150..170 for 2 readings"})"));
+                                    R"("relay2":false,"alarm":true,"alarm_text":"PV 300 above band 150..170 for 2 readings",)"
+                                    R"("alarm_acknowledged_by":"Bo","alarm_acknowledged":")" +
+                                    watch::IsoTime(watch::SystemClock::time_point(1s)) + "\"}"));
   EXPECT_THAT(states.out, HasSubstr(R"(plant/hall1/2/state {"channel":2,"nickname":"Oven","address":2,"zone":"",)"
                                     R"("state":"idle")"));
   EXPECT_EQ(Subscribe(broker_.Port(), "plant/hall1/status", 1).out, "plant/hall1/status online\n");
+  const auto closed = nlohmann::json::parse(Subscribe(broker_.Port(), "plant/hall1/1/load", 1).out.substr(19));
+  EXPECT_EQ(std::tuple(closed["id"], closed["result"], closed["started"]), std::tuple(id, "CANCELLED", opened["started"]));
+  EXPECT_TRUE(closed["ended"].is_string());
   ASSERT_TRUE(alarms.WaitFor("plant/hall1/1/alarm"));
   EXPECT_THAT(alarms.Lines().back(), HasSubstr(R"("alarm":"band","state":"raised","text":"PV 300 above band 150..170)"
                                                R"( for 2 readings","process_value":300,"band_low":150,"band_high":170})"));
@@ -309,14 +328,17 @@ TEST_F(CliWatch, CountTwoPrintsEachReadingPublishesItAndSaysOfflineAtTheEnd) {
   EXPECT_EQ(Subscribe(broker_.Port(), "cli/status", 1).out, "cli/status offline\n");
 }
 
-TEST_F(CliWatch, ARemovedChannelIsClearedAndAFailedLoginFailsTheCount) {
+TEST_F(CliWatch, ARemovedChannelOrZoneIsClearedAndAFailedLoginFailsTheCount) {
+  ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"zone", "set", "Furnace", "2"}).exitCode, 0);
   ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "1", "--mqtt", Url()}, device_).exitCode, 0);
+  EXPECT_THAT(Subscribe(broker_.Port(), "cli/zone/#", 1).out, HasSubstr("cli/zone/Furnace/state {"));
   ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"channel", "remove", "2"}).exitCode, 0);
-  // The next watch finds channel 2's state on the broker and clears it.
+  // The next watch finds channel 2's and the zone's states on the broker and clears them.
   ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "1", "--mqtt", Url()}, device_).exitCode, 0);
   const auto left = Subscribe(broker_.Port(), "cli/+/+", 4, 3);
   EXPECT_THAT(left.out, HasSubstr("cli/1/availability online"));
   EXPECT_THAT(left.out, ::testing::Not(HasSubstr("cli/2/")));
+  EXPECT_EQ(Subscribe(broker_.Port(), "cli/zone/#", 1, 2).out, "");
 
   const auto passwords = broker_.Dir() / "passwords";
   ASSERT_EQ(tarvel::testing::RunProcess("mosquitto_passwd", {"-b", "-c", passwords.string(), "tarvel", "s3cret"}).exitCode, 0);

@@ -174,7 +174,7 @@ TEST_F(LineService, WorkflowsAreTheCliVerbsRunByTheService) {
   // Word for word what tarvel-cli prints, exit code included; a question the flags do not answer
   // is cancelled naming the flag that would.
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"download", "1", "20", "22"}, {"upload", "1", "cure.txt", "30"}}) {
+       {std::vector<std::string>{"download", "1", "20", "22"}, {"upload", "1", "cure.txt", "30"}, {"alarm", "ack", "7"}}) {
     auto cli = Cli(args, simA_.DevicePath());
     auto [code, answer] = Workflow({{"args", args}, {"port", std::filesystem::path(simA_.DevicePath()).filename()}});
     ASSERT_EQ(code, 200);

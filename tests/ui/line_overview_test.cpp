@@ -1,7 +1,8 @@
 // The line watch in the console: a user command cutting into a sweep, the overview's rows, a
-// double click choosing the channel, an alarm row and its notification.
+// double click choosing the channel, an alarm row, its notification and its acknowledgement.
 #include <QComboBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTableWidget>
 #include <sys/stat.h>
 
@@ -161,6 +162,11 @@ TEST_F(LineWatchInConsole, OverviewRowsDoubleClickChoosesTheChannelAndAnAlarmTur
   QCoreApplication::processEvents();
   const QRect state = grid->visualItemRect(grid->item(0, LineOverview::kState));
   EXPECT_EQ(grid->viewport()->grab().toImage().pixelColor(state.topLeft() + QPoint(2, 2)), QColor(200, 0, 0));
+  // Acknowledged through the store: the watch's next reading of it shows who.
+  Find<QPushButton>(window, "AcknowledgeAlarmButton")->click();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return grid->item(0, LineOverview::kState)->toolTip().startsWith("PV 400 above band 150..170 for 2 readings; acknowledged by "); },
+      15000));
   // Without "Monitor Run State" the console's Run State and trend follow the sweep's readings.
   EXPECT_GE(window.Trend()->PointCount(), 3u);
 

@@ -93,6 +93,7 @@ TEST_F(Sweeping, OneLoadFromAClientsStartToTheEndStepThroughAPauseANewRecordingP
   sim_.FrontPanelStart(1);
   sweep(10);
   sweep(2, 30);  // out of the band of 10 for two readings: an alarm
+  ASSERT_TRUE(store_.AcknowledgeAlarm(1, "Bo", std::chrono::floor<std::chrono::milliseconds>(now).time_since_epoch().count()).ok());
   sweep(1);
   ASSERT_TRUE(store_.AddLoadAction(ActionRow(1, "pause", "Ann Smith", "Pause Profile", "mode 2", "mode 0", now)));
   mode(0);
@@ -123,7 +124,7 @@ TEST_F(Sweeping, OneLoadFromAClientsStartToTheEndStepThroughAPauseANewRecordingP
   std::vector<std::string> events;
   for (const LoadEvent& e : record->events) events.push_back(e.kind + " " + e.who);
   // One reading back in band does not clear the alarm; the pause does.
-  EXPECT_THAT(events, ::testing::ElementsAre("start Ann Smith", "alarm raised ", "pause Ann Smith", "alarm cleared ",
+  EXPECT_THAT(events, ::testing::ElementsAre("start Ann Smith", "alarm raised ", "alarm acknowledged Bo", "pause Ann Smith", "alarm cleared ",
                                              "restart Ann Smith", "recording resumed ", "communication lost ",
                                              "communication back ", "end "));
   std::vector<std::string> checks;
@@ -350,8 +351,18 @@ TEST_F(Alarms, OutsideTheBandForTwoReadingsRaisesAndBackInBandClears) {
   EXPECT_EQ(logged[0], kAlarmLogHeader);
   EXPECT_THAT(logged[1], HasSubstr(",1,\"Kiln, east\",1,band,raised,300,150,170,PV 300 above band 150..170 for 2 readings"));
 
+  // Kept open in the store, where anyone may acknowledge it; the watch takes that in.
+  const auto open = store_.OpenAlarms().value();
+  ASSERT_EQ(open.size(), 1u);
+  EXPECT_EQ(std::tuple(open[0].softwareChannel, open[0].kind, open[0].text, open[0].ackedBy),
+            std::tuple(1, "band", "PV 300 above band 150..170 for 2 readings", ""));
+  EXPECT_EQ(store_.AcknowledgeAlarm(1, "Bo", 1'000).value().ackedBy, "Bo");
+  EXPECT_EQ(store_.AcknowledgeAlarm(1, "Cy", 2'000).value().ackedBy, "Bo") << "the first keeps it";
+  EXPECT_EQ(store_.AcknowledgeAlarm(2, "Cy", 2'000).status().code(), Status::Code::NotFound);
   Watch().RunSweep();  // still outside: no second alarm
   EXPECT_EQ(Logged().size(), 2u);
+  EXPECT_EQ(Watch().Statuses().at(1).alarmAckedBy, "Bo");
+  EXPECT_EQ(Watch().Statuses().at(1).alarmAcked, SystemClock::time_point(1s));
   SetPv(1, 165);
   Watch().Apply({0ms, kDefaultConsecutive, true, 2});
   Watch().RunSweep();
@@ -361,6 +372,9 @@ TEST_F(Alarms, OutsideTheBandForTwoReadingsRaisesAndBackInBandClears) {
   logged = Logged();
   ASSERT_EQ(logged.size(), 3u);
   EXPECT_THAT(logged[2], HasSubstr(",1,\"Kiln, east\",1,band,cleared,165,150,170,back in band"));
+  EXPECT_FALSE(Watch().Statuses().at(1).alarmAcked);
+  EXPECT_TRUE(store_.OpenAlarms().value().empty());
+  EXPECT_EQ(store_.AcknowledgeAlarm(1, "Cy", 3'000).status().code(), Status::Code::NotFound) << "cleared";
   for (const auto& line : logged) EXPECT_THAT(line, ::testing::Not(HasSubstr(",Oven,"))) << "idle: no alarm";
 }
 
@@ -407,8 +421,8 @@ TEST_F(Alarms, TheDesignIsTakenAtTheTimeWithinTheControllersMinute) {
 }
 
 // Readings given to one tracker, one letter each: o outside the band, i in it, s silent, d idle;
-// the alarm after each.
-TEST(AlarmTracker, RaisesAfterNAndClearsAfterMGoodReadings) {
+// the alarm after each (upper case: acknowledged). a: an acknowledgement (A taken, x refused).
+TEST(AlarmTracker, RaisesAfterNClearsAfterMGoodReadingsAndKeepsAnAckUntilItClears) {
   const AlarmRules rules{2, 3, 60s};
   struct Case {
     const char* readings;
@@ -421,6 +435,8 @@ TEST(AlarmTracker, RaisesAfterNAndClearsAfterMGoodReadings) {
       {"sssssii", "---nnnn", false},    // never answered: silent 60 s (readings 20 s apart) from the first
       {"sssiii", "-nnnn-", true},       // answered 60 s before the first silent reading: two readings do
       {"sisssi", "----nn", true},       // a reply in between starts the time anew
+      {"aooaaoiiioo", "x-bAxBBB--b", true},  // held until it clears; a new raise needs a new ack
+      {"ooassss", "-bABBnn", true},     // another alarm replacing it is not acknowledged
   };
   for (const Case& c : cases) {
     AlarmTracker tracker;
@@ -430,13 +446,19 @@ TEST(AlarmTracker, RaisesAfterNAndClearsAfterMGoodReadings) {
     if (c.answeredBefore) s.lastGood = s.at - 40s;
     std::string got;
     for (const char* r = c.readings; *r; ++r) {
+      if (*r == 'a') {
+        got += tracker.Acknowledge(tracker.Active().value_or(AlarmKind::Band), "Bo", s.at, s) ? 'A' : 'x';
+        EXPECT_EQ(s.alarmAckedBy, tracker.Active() ? "Bo" : "") << c.readings;
+        continue;
+      }
       s.at += 20s;
       s.state = *r == 's' ? RunState::NoReply : *r == 'd' ? RunState::Idle : RunState::Running;
       if (*r != 's') s.lastGood = s.at;
       s.band = *r == 'o' ? Band::Above : Band::In;
       s.bandLow = 150, s.bandHigh = 170;
       tracker.Update(s, rules);
-      got += !tracker.Active() ? '-' : *tracker.Active() == AlarmKind::Band ? 'b' : 'n';
+      const char kind = !tracker.Active() ? '-' : *tracker.Active() == AlarmKind::Band ? 'b' : 'n';
+      got += s.alarmAcked ? static_cast<char>(std::toupper(kind)) : kind;
     }
     EXPECT_EQ(got, c.active) << c.readings;
   }

@@ -171,5 +171,22 @@ TEST_F(LoadRun, ALoadIsListedSignedOnceClosedAndReportedWithItsHashOnEveryPage) 
   EXPECT_THAT(ReadAll(csv), HasSubstr(*closed + ",2026-12-07T10:00:00Z,1,\"'@Kiln top\",0,1,0,2,70,70,70,60,80,0,in\r\n"));
 }
 
+// tarvel-cli alarm: what the watch left open in the store, acknowledged once, by the first.
+TEST_F(LoadRun, AlarmAckTakesAnOpenAlarmOnceAndRefusesAChannelWithout) {
+  ASSERT_TRUE(store_.RaiseAlarm({0, 2, "band", 1'765'101'600'000, "PV 300 above band 150..170 for 2 readings"}).ok());
+  EXPECT_EQ(RunCli(dir_.path(), {"alarm", "list"}).out,
+            "ch 2  band  raised 2025-12-07T10:00:00Z  PV 300 above band 150..170 for 2 readings  not acknowledged\n");
+  const auto first = RunCli(dir_.path(), {"alarm", "ack", "2", "--operator", "Bo"});
+  EXPECT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_THAT(first.out, ::testing::MatchesRegex("The band alarm on channel 2 \\(PV 300 .*\\) is acknowledged by Bo at .*Z\n"));
+  const auto second = RunCli(dir_.path(), {"alarm", "ack", "2", "--operator", "Cy"});
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_THAT(second.out, HasSubstr(") was already acknowledged by Bo at "));
+  EXPECT_EQ(store_.OpenAlarm(2).value()->ackedBy, "Bo");
+  const auto none = RunCli(dir_.path(), {"alarm", "ack", "7"});
+  EXPECT_EQ(std::tuple(none.exitCode, none.err), std::tuple(1, std::string("No open alarm on channel 7\n")));
+  EXPECT_EQ(RunCli(dir_.path(), {"alarm", "ack", "seven"}).exitCode, 2);
+}
+
 }  // namespace
 }  // namespace tarvel::watch
