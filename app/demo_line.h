@@ -19,7 +19,8 @@ std::unique_ptr<sim::SimulatedLine> StartDemoLine(std::string& why, double speed
 // On an empty channel map: maps the simulated controllers to channels 1 to 4 with their
 // program memory copies, and logs and selects the two running programs. A map that has rows is
 // left alone. The first database write that failed, if one did.
-[[nodiscard]] Status SeedDemoChannels(store::ConfigStore& store, const sim::SimulatedLine& line, const AppFolder& folder);
+[[nodiscard]] Status SeedDemoChannels(store::ConfigStore& store, const sim::SimulatedLine& line,
+                                      const AppFolder& folder);
 
 // Writes two example profiles into Profiles/ (the demo drying schedule that the kiln runs, and
 // the short cure the dryer runs) unless files of those names are there already.

@@ -7,9 +7,9 @@
 #include <QTimer>
 
 #include <chrono>
+#include <iostream>
 #include <optional>
 #include <string_view>
-#include <iostream>
 
 #include "console/channel_map.h"
 #include "console/console.h"
@@ -137,8 +137,8 @@ struct LineChoice {
   bool storedDeviceGone = false;  // the adapter of the stored port has gone (unplugged, renamed)
 };
 
-LineChoice OpenLine(const Options& options, const AppFolder& folder, store::ConfigStore& store, link::ModbusRtuLine& line,
-                    std::vector<std::string>& problems) {
+LineChoice OpenLine(const Options& options, const AppFolder& folder, store::ConfigStore& store,
+                    link::ModbusRtuLine& line, std::vector<std::string>& problems) {
   const QCommandLineParser& parser = options.parser;
   LineChoice choice;
   const bool simulated = parser.isSet(options.simulate);
@@ -149,8 +149,8 @@ LineChoice OpenLine(const Options& options, const AppFolder& folder, store::Conf
     if (choice.simulator) {
       choice.device = choice.simulator->DevicePath();
       if (Status seeded = app::SeedDemoChannels(store, *choice.simulator, folder); !seeded)
-        problems.push_back("The simulated controllers could not be stored in " + folder.ConfigDatabase().string() + ": " +
-                           seeded.message());
+        problems.push_back("The simulated controllers could not be stored in " + folder.ConfigDatabase().string() +
+                           ": " + seeded.message());
       app::SeedDemoProfiles(folder);
     } else {
       problems.push_back("The simulated line could not start: " + why);
@@ -179,7 +179,8 @@ void AddSimulatedLineMenu(ui::ConsoleWindow& window, sim::SimulatedLine& simulat
   QAction* push = simMenu->addAction("Push Kiln Out of Band");
   push->setObjectName("mnuPushOutOfBand");
   push->setCheckable(true);
-  QObject::connect(push, &QAction::toggled, &window, [sim = &simulator](bool on) { app::ShiftKilnProgram(*sim, on ? 60 : 0); });
+  QObject::connect(push, &QAction::toggled, &window,
+                   [sim = &simulator](bool on) { app::ShiftKilnProgram(*sim, on ? 60 : 0); });
   if (options.parser.isSet(options.push))
     QTimer::singleShot(options.parser.value(options.push).toInt(), push, [push] { push->setChecked(true); });
 }

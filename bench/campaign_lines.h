@@ -19,10 +19,10 @@ namespace tarvel::bench {
 
 struct LineKind {
   std::string name;
-  int baud = 9600;            // 0: unpaced
+  int baud = 9600;  // 0: unpaced
   bool echo = false;
-  int copyAfterMs = 20;       // of a duplicate or stale frame
-  double repeatedShare = 0;   // of the replies a repeater sends again
+  int copyAfterMs = 20;      // of a duplicate or stale frame
+  double repeatedShare = 0;  // of the replies a repeater sends again
   std::chrono::microseconds turnaround{1000};
 };
 

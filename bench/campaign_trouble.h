@@ -116,8 +116,8 @@ class DatabaseTrouble {
   }
 
  private:
-  static constexpr const char* kTables[] = {"ControllerMemory", "TarvelLog", "ControllerConfiguration",
-                                             "TarvelConfiguration", "AddressChange", "ChannelMap"};
+  static constexpr const char* kTables[] = {"ControllerMemory",    "TarvelLog",     "ControllerConfiguration",
+                                            "TarvelConfiguration", "AddressChange", "ChannelMap"};
   std::filesystem::path file_;
   std::unique_ptr<SQLite::Database> db_;
   DbTrouble kind_ = DbTrouble::None;
@@ -130,7 +130,8 @@ inline pid_t Spawn(const std::string& program, const std::vector<std::string>& a
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  for (int fd : {0, 1, 2})
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
   pid_t pid = -1;
   const bool started = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);

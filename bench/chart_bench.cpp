@@ -70,7 +70,8 @@ void Report(const char* what, const std::function<void()>& work, int rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
   QApplication application(argc, argv);
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
 
@@ -88,22 +89,30 @@ int main(int argc, char** argv) {
   const profile::ProfileTable table = LongProfile();
   NullSink sink;
 
-  Report("load and thin a 100 000-record log (ChartModel)", [&] {
-    profile::ChartModel model;
-    model.LoadLogFile(log, sink);
-  }, rounds);
+  Report(
+      "load and thin a 100 000-record log (ChartModel)",
+      [&] {
+        profile::ChartModel model;
+        model.LoadLogFile(log, sink);
+      },
+      rounds);
   profile::ChartModel model;
-  Report("255-row profile, low resolution (PlotLoResProfile)", [&] { model.PlotDesignProfile(table, sink); }, rounds);
+  Report(
+      "255-row profile, low resolution (PlotLoResProfile)", [&] { model.PlotDesignProfile(table, sink); }, rounds);
   model.LoadLogFile(log, sink);
-  Report("255-row profile, 1000 samples (PlotHiResProfile)", [&] { model.PlotDesignProfile(table, sink); }, rounds);
+  Report(
+      "255-row profile, 1000 samples (PlotHiResProfile)", [&] { model.PlotDesignProfile(table, sink); }, rounds);
 
   ui::EditChart chart{AppFolder(dir)};
   chart.resize(1000, 650);
   chart.LoadLogFile(QString::fromStdString(log.string()));
-  Report("EditChart: SetProfile and paint, with the log", [&] {
-    chart.SetProfile(table, {});
-    QPixmap picture = chart.grab();
-  }, rounds);
+  Report(
+      "EditChart: SetProfile and paint, with the log",
+      [&] {
+        chart.SetProfile(table, {});
+        QPixmap picture = chart.grab();
+      },
+      rounds);
   std::filesystem::remove_all(dir);
   return 0;
 }

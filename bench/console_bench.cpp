@@ -49,8 +49,9 @@ int main(int argc, char** argv) {
   start = Clock::now();
   for (int i = 0; i < rounds; ++i) console.RunMonitor().ReadRunState();
   const double reading = Ms(Clock::now() - start) / rounds;
-  std::printf("run-state reading  %8.1f ms  floor %6.1f ms  ratio %.3f  (mean of %d; the described system: >= 900 ms)\n",
-              reading, 8 * kReadFloorMs, reading / (8 * kReadFloorMs), rounds);
+  std::printf(
+      "run-state reading  %8.1f ms  floor %6.1f ms  ratio %.3f  (mean of %d; the described system: >= 900 ms)\n",
+      reading, 8 * kReadFloorMs, reading / (8 * kReadFloorMs), rounds);
   std::filesystem::remove_all(folder.Root());
   return 0;
 }

@@ -28,8 +28,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -75,14 +75,25 @@ struct MessagesView : tarvel::bench::NullView {
 };
 
 enum class Kind {
-  Upload, Download, Select, Start, Pause, Restart, Jump, Killed,
-  Swapped, Readded, Forged, PauseLostStep, EmptyDatabase,  // CommandTroubles()
+  Upload,
+  Download,
+  Select,
+  Start,
+  Pause,
+  Restart,
+  Jump,
+  Killed,
+  Swapped,
+  Readded,
+  Forged,
+  PauseLostStep,
+  EmptyDatabase,  // CommandTroubles()
   KilledService,
 };
-constexpr const char* kKindNames[] = {"upload",  "download",  "select",           "start",
-                                      "pause",   "restart",   "jump",             "killed cli",
-                                      "swapped", "re-added",  "forged profile",   "pause, step read lost",
-                                      "0-byte database",  "killed service"};
+constexpr const char* kKindNames[] = {"upload",          "download",      "select",         "start",
+                                      "pause",           "restart",       "jump",           "killed cli",
+                                      "swapped",         "re-added",      "forged profile", "pause, step read lost",
+                                      "0-byte database", "killed service"};
 
 // tarvel-cli run to its end, its output discarded: the exit code, -1 when it did not end by itself.
 int RunToEnd(const std::vector<std::string>& args) {
@@ -91,7 +102,8 @@ int RunToEnd(const std::vector<std::string>& args) {
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  for (int fd : {0, 1, 2})
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
   pid_t pid = -1;
   const bool started = posix_spawn(&pid, TARVEL_CLI, &actions, nullptr, argv.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
@@ -111,8 +123,12 @@ class Campaign {
  public:
   Campaign(sim::WriteModel model, std::chrono::milliseconds lateDelay, const tarvel::bench::LineKind& line,
            unsigned seed)
-      : model_(model), sim_(Options(model, lateDelay, line)), random_(seed), folder_(tarvel::bench::BenchHome("tarvel-fault-campaign")),
-        store_(folder_.ConfigDatabase(), std::chrono::milliseconds(50)), trouble_(folder_.ConfigDatabase()) {}
+      : model_(model),
+        sim_(Options(model, lateDelay, line)),
+        random_(seed),
+        folder_(tarvel::bench::BenchHome("tarvel-fault-campaign")),
+        store_(folder_.ConfigDatabase(), std::chrono::milliseconds(50)),
+        trouble_(folder_.ConfigDatabase()) {}
   ~Campaign() { std::filesystem::remove_all(folder_.Root()); }
 
   bool Start() {
@@ -215,9 +231,9 @@ class Campaign {
   void One(int n, Kind kind) {
     ++counts_.commands[kind];
     const auto exchanges = 1 + static_cast<int>(random_() % static_cast<unsigned>(Exchanges(kind)));
-    const sim::Fault kinds[] = {sim::Fault::NoReply,    sim::Fault::BadCrc,    sim::Fault::LateReply,
+    const sim::Fault kinds[] = {sim::Fault::NoReply,      sim::Fault::BadCrc,    sim::Fault::LateReply,
                                 sim::Fault::WrongAddress, sim::Fault::Exception, sim::Fault::StrayByte,
-                                sim::Fault::Duplicate,  sim::Fault::Stale};
+                                sim::Fault::Duplicate,    sim::Fault::Stale};
     // Four commands in five meet trouble: three in five a line fault, one in ten each a locked
     // database and one that refuses writes.
     const unsigned trouble = random_() % 20;
@@ -226,17 +242,24 @@ class Campaign {
       faulting_.Plan(0, nullptr, "no trouble");
     } else if (trouble < 8) {
       const auto db = trouble < 6 ? tarvel::bench::DbTrouble::Locked : tarvel::bench::DbTrouble::ReadOnly;
-      faulting_.Plan(exchanges, [this, db] {
-        std::string why;
-        if (!trouble_.Begin(db, why)) std::fprintf(stderr, "the database trouble could not be made: %s\n", why.c_str());
-        ++(db == tarvel::bench::DbTrouble::Locked ? counts_.locked : counts_.readOnly);
-      }, std::string(trouble < 6 ? "database locked" : "database refusing writes") + " from exchange " +
-             std::to_string(exchanges));
+      faulting_.Plan(
+          exchanges,
+          [this, db] {
+            std::string why;
+            if (!trouble_.Begin(db, why))
+              std::fprintf(stderr, "the database trouble could not be made: %s\n", why.c_str());
+            ++(db == tarvel::bench::DbTrouble::Locked ? counts_.locked : counts_.readOnly);
+          },
+          std::string(trouble < 6 ? "database locked" : "database refusing writes") + " from exchange " +
+              std::to_string(exchanges));
     } else {
-      faulting_.Plan(exchanges, [this, fault] {
-        sim_.InjectFault(fault);
-        ++counts_.lineFaults;
-      }, "fault " + std::to_string(static_cast<int>(fault)) + " at exchange " + std::to_string(exchanges));
+      faulting_.Plan(
+          exchanges,
+          [this, fault] {
+            sim_.InjectFault(fault);
+            ++counts_.lineFaults;
+          },
+          "fault " + std::to_string(static_cast<int>(fault)) + " at exchange " + std::to_string(exchanges));
     }
 
     const auto dumpBefore = sim_.Registers(1);
@@ -330,15 +353,17 @@ class Campaign {
       allowed.insert(own.begin(), own.end());
     }
     const auto at = static_cast<std::size_t>(1 + random_() % static_cast<unsigned>(exchanges));
-    faulting_.Plan(0, nullptr, std::string(throughService ? "SIGKILL of the service under tarvel-cli " : "SIGKILL of tarvel-cli ") +
-                                   args[4] + " " + std::to_string(first) + ".." + std::to_string(last) +
-                                   " at exchange " + std::to_string(at));
+    faulting_.Plan(0, nullptr,
+                   std::string(throughService ? "SIGKILL of the service under tarvel-cli " : "SIGKILL of tarvel-cli ") +
+                       args[4] + " " + std::to_string(first) + ".." + std::to_string(last) + " at exchange " +
+                       std::to_string(at));
     line_.Close();  // the port is the child's while it runs
     if (throughService) {
       if (KillServiceUnder(args, at)) ++counts_.serviceKills;
     } else {
       sim_.ClearRequests();
-      if (tarvel::bench::RunUntilKilled(TARVEL_CLI, args, [&] { return sim_.WaitForRequests(at, std::chrono::seconds(10)); }))
+      if (tarvel::bench::RunUntilKilled(TARVEL_CLI, args,
+                                        [&] { return sim_.WaitForRequests(at, std::chrono::seconds(10)); }))
         ++counts_.kills;
     }
     if (!line_.Open(device_).ok()) std::fprintf(stderr, "the line could not be opened again\n");
@@ -346,7 +371,8 @@ class Campaign {
     if (auto entry = verb == 0 ? store_.LogEntry(1, name).value_or(std::nullopt) : std::nullopt;
         entry && entry->start == first && entry->stop == last) {
       bool holds = true;
-      for (int s = first; s <= last; ++s) holds = holds && Held(sim_.Unit(1), s) == program[static_cast<std::size_t>(s - first)];
+      for (int s = first; s <= last; ++s)
+        holds = holds && Held(sim_.Unit(1), s) == program[static_cast<std::size_t>(s - first)];
       if (holds) compiledOf_[name] = program;
     }
     return false;
@@ -361,7 +387,8 @@ class Campaign {
     // service would refuse a channel without one.
     if (!store_.SetChannelField(1, store::ChannelField::Port, device_)) return false;
     sim_.ClearRequests();
-    const pid_t service = tarvel::bench::Spawn(TARVEL_LINE, std::vector<std::string>{"--home", folder_.Root().string(), "--every", "86400"});
+    const pid_t service = tarvel::bench::Spawn(
+        TARVEL_LINE, std::vector<std::string>{"--home", folder_.Root().string(), "--every", "86400"});
     if (service < 0) return false;
     // Serving once its socket answers (its sweep waits while the client's session exchanges).
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -412,7 +439,8 @@ class Campaign {
         if (logged) compiledOf_[name] = program;
         holds = [=, this] {
           for (int s = first; s < first + steps; ++s)
-            if (Held(sim_.Unit(1), s) != program[static_cast<std::size_t>(s - first)]) return "step " + std::to_string(s);
+            if (Held(sim_.Unit(1), s) != program[static_cast<std::size_t>(s - first)])
+              return "step " + std::to_string(s);
           auto entry = store_.LogEntry(1, name).value_or({});
           return entry && entry->start == first ? std::string() : std::string("no log row");
         };
@@ -438,8 +466,8 @@ class Campaign {
         holds = [=] {
           const auto u = unit();
           const auto s = selection();
-          return u.programLowStep == entry.start && u.programHighStep == entry.stop && s.programLowAddress == entry.start &&
-                         s.programHighAddress == entry.stop
+          return u.programLowStep == entry.start && u.programHighStep == entry.stop &&
+                         s.programLowAddress == entry.start && s.programHighAddress == entry.stop
                      ? std::string()
                      : std::string("limits or selection");
         };
@@ -469,10 +497,12 @@ class Campaign {
         allowed = jump;
         console.RunMonitor().ReadControllerRunMode();
         console.RunMonitor().ReadRunState();  // the restart point, as the monitor stores it
-        const int segment = store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{}).segmentExecuting;
+        const int segment =
+            store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{}).segmentExecuting;
         holds = [=] {
           const auto u = unit();
-          return u.runMode != 0 && u.currentStep == segment ? std::string() : "runs step " + std::to_string(u.currentStep);
+          return u.runMode != 0 && u.currentStep == segment ? std::string()
+                                                            : "runs step " + std::to_string(u.currentStep);
         };
         return run.RestartProfile();
       }
@@ -522,7 +552,8 @@ class Campaign {
   // steps, is cleared, as Delete Profile does. A clear that leaves a word says so.
   bool Swapped(const std::vector<store::LogRow>& log, Registers& allowed, std::function<std::string()>& holds) {
     sim_.EditUnit(1, [this](sim::UnitState& u) {
-      u.writeModel = u.writeModel.value_or(model_) == sim::WriteModel::Both ? sim::WriteModel::First : sim::WriteModel::Both;
+      u.writeModel =
+          u.writeModel.value_or(model_) == sim::WriteModel::Both ? sim::WriteModel::First : sim::WriteModel::Both;
     });
     int first = 1 + static_cast<int>(random_() % 60), last = first + 2;
     if (!log.empty()) {
@@ -550,7 +581,8 @@ class Campaign {
         step = {static_cast<std::int16_t>(1 + random_() % 4), static_cast<std::int16_t>(random_() % 90),
                 static_cast<std::int16_t>(random_() % 900)};
     });
-    const bool added = RunToEnd({"--home", home, "channel", "add", "1", "1", "Other" + std::to_string(random_() % 1000)}) == 0;
+    const bool added =
+        RunToEnd({"--home", home, "channel", "add", "1", "1", "Other" + std::to_string(random_() % 1000)}) == 0;
     if (!removed || !added) std::fprintf(stderr, "the channel could not be re-added\n");
     auto& run = console_->RunControls();
     console_->Log().Show(1);
@@ -591,10 +623,13 @@ class Campaign {
     const int mode = sim_.Unit(1).runMode;
     // The reading's second read is the step's, third when the block probe comes after its first.
     const bool probe = !store_.Capabilities(1).value_or(store::CapabilityRow{}).blockReads.has_value();
-    faulting_.Plan(probe ? 3 : 2, [this] {
-      sim_.InjectFault(sim::Fault::NoReply);
-      ++counts_.lineFaults;
-    }, "the pause's executing-step read lost");
+    faulting_.Plan(
+        probe ? 3 : 2,
+        [this] {
+          sim_.InjectFault(sim::Fault::NoReply);
+          ++counts_.lineFaults;
+        },
+        "the pause's executing-step read lost");
     holds = [=, this] {
       const auto u = sim_.Unit(1);
       const auto c = store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{});
@@ -650,7 +685,8 @@ int main(int argc, char** argv) {
     if (std::string_view(argv[1]) == "--lines") lines = tarvel::bench::ParseLineKinds(argv[2]);
   }
   if (!lines) {
-    std::fprintf(stderr, "--lines takes all or a list of: paced, unpaced, echoing, duplicates-5, -20, -50, -100, -300\n");
+    std::fprintf(stderr,
+                 "--lines takes all or a list of: paced, unpaced, echoing, duplicates-5, -20, -50, -100, -300\n");
     return 2;
   }
   std::printf("controllers answer reads of up to %d registers\n", maxReadOption);
@@ -659,36 +695,38 @@ int main(int argc, char** argv) {
   int failures = 0;
   // Late replies come 250 ms after the request on the one controller, 380 ms on the other.
   for (const auto& line : *lines)
-  for (auto [model, name, late] : {std::tuple{sim::WriteModel::Both, "both", std::chrono::milliseconds(250)},
-                                   std::tuple{sim::WriteModel::First, "first", std::chrono::milliseconds(380)}}) {
-    if (!onlyModel.empty() && onlyModel != name) continue;
-    Campaign campaign(model, late, line, seed);
-    if (!campaign.Start()) {
-      std::fprintf(stderr, "could not start the simulated line\n");
-      return 1;
+    for (auto [model, name, late] : {std::tuple{sim::WriteModel::Both, "both", std::chrono::milliseconds(250)},
+                                     std::tuple{sim::WriteModel::First, "first", std::chrono::milliseconds(380)}}) {
+      if (!onlyModel.empty() && onlyModel != name) continue;
+      Campaign campaign(model, late, line, seed);
+      if (!campaign.Start()) {
+        std::fprintf(stderr, "could not start the simulated line\n");
+        return 1;
+      }
+      const auto started = std::chrono::steady_clock::now();
+      campaign.Run(commands);
+      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      const Counts& c = campaign.Result();
+      std::printf("line %s, write model %s: %d commands (", line.name.c_str(), name, commands);
+      for (const auto& [kind, count] : c.commands)
+        std::printf("%s%s %d", kind == c.commands.begin()->first ? "" : ", ", kKindNames[static_cast<int>(kind)],
+                    count);
+      std::printf(") in %.1f s\n", seconds);
+      std::printf(
+          "  troubles met: line faults %d, database locked %d, database refusing writes %d, kills %d, "
+          "services killed under a client %d\n",
+          c.lineFaults, c.locked, c.readOnly, c.kills, c.serviceKills);
+      const auto heard = campaign.Heard();
+      std::printf("  the line heard: strays %lld, echoes %lld, copies %lld; requests sent again %lld\n", heard.strays,
+                  heard.echoes, heard.copies, heard.resends);
+      std::printf("  commands that met trouble %d, failed cleanly %d; succeeded %d (%d of them despite trouble)\n",
+                  c.faulted, c.failedCleanly, c.succeeded, c.succeededDespiteFault);
+      std::printf("  map rows that disagree without a mark       %d\n", c.unmarked);
+      std::printf("  log rows whose steps do not hold their program %d\n", c.badLogRows);
+      std::printf("  successes after a failure                   %d\n", c.falseSuccesses);
+      std::printf("  collateral register changes                 %d\n", c.collateral);
+      std::printf("  %d / %d / %d / %d\n", c.unmarked, c.badLogRows, c.falseSuccesses, c.collateral);
+      failures += c.unmarked + c.badLogRows + c.falseSuccesses + c.collateral;
     }
-    const auto started = std::chrono::steady_clock::now();
-    campaign.Run(commands);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const Counts& c = campaign.Result();
-    std::printf("line %s, write model %s: %d commands (", line.name.c_str(), name, commands);
-    for (const auto& [kind, count] : c.commands)
-      std::printf("%s%s %d", kind == c.commands.begin()->first ? "" : ", ", kKindNames[static_cast<int>(kind)], count);
-    std::printf(") in %.1f s\n", seconds);
-    std::printf("  troubles met: line faults %d, database locked %d, database refusing writes %d, kills %d, "
-                "services killed under a client %d\n",
-                c.lineFaults, c.locked, c.readOnly, c.kills, c.serviceKills);
-    const auto heard = campaign.Heard();
-    std::printf("  the line heard: strays %lld, echoes %lld, copies %lld; requests sent again %lld\n", heard.strays,
-                heard.echoes, heard.copies, heard.resends);
-    std::printf("  commands that met trouble %d, failed cleanly %d; succeeded %d (%d of them despite trouble)\n",
-                c.faulted, c.failedCleanly, c.succeeded, c.succeededDespiteFault);
-    std::printf("  map rows that disagree without a mark       %d\n", c.unmarked);
-    std::printf("  log rows whose steps do not hold their program %d\n", c.badLogRows);
-    std::printf("  successes after a failure                   %d\n", c.falseSuccesses);
-    std::printf("  collateral register changes                 %d\n", c.collateral);
-    std::printf("  %d / %d / %d / %d\n", c.unmarked, c.badLogRows, c.falseSuccesses, c.collateral);
-    failures += c.unmarked + c.badLogRows + c.falseSuccesses + c.collateral;
-  }
   return failures == 0 ? 0 : 1;
 }

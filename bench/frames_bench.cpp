@@ -43,8 +43,10 @@ int failures = 0;
 void Report(const char* what, int exchanges, int today, double measured, double floor, int again = 0) {
   const double ratio = measured / floor;
   std::printf("%-44s %4d exchanges (today %3d: %.2f)  measured %7.3f s  floor %7.3f s  ratio %.3f%s\n", what, exchanges,
-              today, static_cast<double>(exchanges) / today, measured, floor, ratio, ratio <= 1.10 ? "" : "  OVER 1.10");
-  if (again > 0) std::printf("%-44s %4d of them asked again: their replies were like ones heard just before\n", "", again);
+              today, static_cast<double>(exchanges) / today, measured, floor, ratio,
+              ratio <= 1.10 ? "" : "  OVER 1.10");
+  if (again > 0)
+    std::printf("%-44s %4d of them asked again: their replies were like ones heard just before\n", "", again);
   if (ratio > 1.10) ++failures;
 }
 

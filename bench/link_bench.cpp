@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
     const bool history = run % 2 == 0;
     line.SetTiming(history ? shipped : noHistory);
     std::vector<tarvel::link::ProgramStep> program;
-    for (int step = 1; step <= tarvel::link::kStepCount; ++step) program.push_back({step * 10 + 1, step * 10 + 2, step * 10 + 3});
+    for (int step = 1; step <= tarvel::link::kStepCount; ++step)
+      program.push_back({step * 10 + 1, step * 10 + 2, step * 10 + 3});
     auto start = std::chrono::steady_clock::now();
     if (auto fault = tarvel::link::WriteStepRange(commands, 1, 1, program); !fault.ok()) {
       std::fprintf(stderr, "upload failed at %s\n", fault.Describe().c_str());
@@ -71,7 +72,8 @@ int main(int argc, char** argv) {
     double download = Seconds(std::chrono::steady_clock::now() - start).count();
 
     Report(history ? "download" : "  no history", 192, download, 192 * tarvel::bench::kReadFloor);
-    Report(history ? "upload" : "  no history", 193, upload, tarvel::bench::kReadFloor + 192 * tarvel::bench::kWriteFloor);
+    Report(history ? "upload" : "  no history", 193, upload,
+           tarvel::bench::kReadFloor + 192 * tarvel::bench::kWriteFloor);
   }
   // Sent twice: only a read of the word after step 64 at the start of a round, heard less than a
   // second before at the end of the last one.

@@ -32,8 +32,10 @@ double Seconds(Steady::duration d) { return std::chrono::duration<double>(d).cou
 profile::ProfileTable Design(double hours) {
   const double k = hours / 72;
   auto n = [](double v) { return std::to_string(v); };
-  const char* rows[][8] = {{"0", "", "r", "70", "1600", "", "15"},  {"", "", "h", "1600", "1600", "0", "10"},
-                           {"", "", "r", "1600", "400", "", "20"}, {"", "", "h", "400", "400", "0", "10"},
+  const char* rows[][8] = {{"0", "", "r", "70", "1600", "", "15"},
+                           {"", "", "h", "1600", "1600", "0", "10"},
+                           {"", "", "r", "1600", "400", "", "20"},
+                           {"", "", "h", "400", "400", "0", "10"},
                            {"", "", "e", "400", "", "", "10"}};
   const double durations[] = {12 * k, 24 * k, 12 * k, 24 * k};
   profile::ProfileTable table;
@@ -70,12 +72,18 @@ int main(int argc, char** argv) {
   const auto table = Design(hours);
   profile::ProfileSettings settings;
   settings.timeScale = profile::TimeScale::Hours;
-  if (!profile::SaveProfileText(folder.Profiles() / "anneal.txt", profile::BuildProfileText(table, settings)).ok()) return 1;
+  if (!profile::SaveProfileText(folder.Profiles() / "anneal.txt", profile::BuildProfileText(table, settings)).ok())
+    return 1;
 
   LoadPlan plan;
   plan.operatorName = "Ann Smith";
-  plan.fields = {{"Customer", "Northern Forge"}, {"Order", "4711-B"}, {"Part numbers", "BR-220, BR-221"}, {"Quantity", "48"},
-                 {"Material", "AISI 4140"}, {"Standard", "AMS 2750 class 2"}, {"Revision", "H"}};
+  plan.fields = {{"Customer", "Northern Forge"},
+                 {"Order", "4711-B"},
+                 {"Part numbers", "BR-220, BR-221"},
+                 {"Quantity", "48"},
+                 {"Material", "AISI 4140"},
+                 {"Standard", "AMS 2750 class 2"},
+                 {"Revision", "H"}};
   plan.furnace = "Furnace 1";
   for (int ch = 1; ch <= controllers; ++ch)
     plan.controllers.push_back({ch, "Zone " + std::to_string(ch), ch, "/dev/ttyUSB0"});
@@ -84,7 +92,11 @@ int main(int argc, char** argv) {
   const int minutes[] = {static_cast<int>(12 * 60 * hours / 72), static_cast<int>(24 * 60 * hours / 72)};
   plan.lowStep = 1;
   plan.highStep = 5;
-  plan.program = {{1, 1, minutes[0], 70}, {2, 1, minutes[1], 1600}, {3, 1, minutes[0], 1600}, {4, 1, minutes[1], 400}, {5, 1, 0, 400}};
+  plan.program = {{1, 1, minutes[0], 70},
+                  {2, 1, minutes[1], 1600},
+                  {3, 1, minutes[0], 1600},
+                  {4, 1, minutes[1], 400},
+                  {5, 1, 0, 400}};
 
   auto now = *ParseUtcTime("2026-12-07T06:00:00Z");
   LoadTracker tracker(folder, store, [&] { return now; });
@@ -127,8 +139,8 @@ int main(int argc, char** argv) {
     }
   }
   const bool closed = tracker.OpenLoads().empty();
-  std::printf("recorded %lld readings of %d controllers over %.0f h into %s (%s, %.1f MB)\n", readings, controllers, hours,
-              id->c_str(), closed ? "closed" : "NOT closed",
+  std::printf("recorded %lld readings of %d controllers over %.0f h into %s (%s, %.1f MB)\n", readings, controllers,
+              hours, id->c_str(), closed ? "closed" : "NOT closed",
               static_cast<double>(std::filesystem::file_size(LoadFile(folder, *id))) / 1e6);
   std::printf("tracker per reading  %8.1f us   (a reading on the line: 9 exchanges, at least 225 ms)\n",
               Seconds(taking) / static_cast<double>(readings) * 1e6);
@@ -153,11 +165,13 @@ int main(int argc, char** argv) {
   std::printf("read                 %8.3f s   %zu samples\n", Seconds(t2 - t1), record->samples.size());
   std::printf("checks               %8.3f s   %zu checks, result %s\n", Seconds(t3 - t2), result.checks.size(),
               result.pass ? "PASS" : "FAIL");
-  std::printf("PDF                  %8.3f s   %s (%.0f kB)\n", Seconds(t4 - t3), written.ok() ? "written" : written.message().c_str(),
+  std::printf("PDF                  %8.3f s   %s (%.0f kB)\n", Seconds(t4 - t3),
+              written.ok() ? "written" : written.message().c_str(),
               written.ok() ? static_cast<double>(std::filesystem::file_size(pdf)) / 1e3 : 0.0);
   std::printf("CSV                  %8.3f s\n", Seconds(t5 - t4));
   const double report = Seconds(t4 - t0);
-  std::printf("load report (verify, read, checks, PDF)  %.3f s   goal 2.000 s   %s\n", report, report <= 2 ? "met" : "MISSED");
+  std::printf("load report (verify, read, checks, PDF)  %.3f s   goal 2.000 s   %s\n", report,
+              report <= 2 ? "met" : "MISSED");
   if (!keep) std::filesystem::remove_all(home);
   return written.ok() && csv.ok() && verdict.Whole() && closed ? 0 : 1;
 }

@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
 
     tarvel::link::CommandSet commands(line);
     start = std::chrono::steady_clock::now();
-    for (int address = 1; address <= kAddresses; ++address) commands.ReadProcessValue(static_cast<std::uint8_t>(address));
+    for (int address = 1; address <= kAddresses; ++address)
+      commands.ReadProcessValue(static_cast<std::uint8_t>(address));
     double plain = Seconds(std::chrono::steady_clock::now() - start).count();
 
     std::printf("line scan   %6.3f s  %6.1f ms per address  goal %5.1f ms  ratio %.3f\n", scanned,

@@ -41,7 +41,8 @@ std::pair<std::size_t, double> Command(sim::SimulatedLine& sim, link::Line& line
   const auto start = Clock::now();
   const link::RangeRead read = link::ReadStepRange(commands, 1, 1, 3);
   const double took = Seconds(Clock::now() - start);
-  if (!read.ok()) std::fprintf(stderr, "the download failed: %s\n", std::string(link::Describe(read.fault.outcome)).c_str());
+  if (!read.ok())
+    std::fprintf(stderr, "the download failed: %s\n", std::string(link::Describe(read.fault.outcome)).c_str());
   return {sim.Requests().size(), took};
 }
 
@@ -64,8 +65,8 @@ int main(int argc, char** argv) {
     store::ConfigStore store(folder.ConfigDatabase());
     (void)store.ClearChannelMap();
     for (int unit = 1; unit <= 64; ++unit) {
-      (void)store.AddChannel({unit, unit, "Unit " + std::to_string(unit), "set64rs",
-                              unit <= 32 ? simA.DevicePath() : simB.DevicePath()});
+      (void)store.AddChannel(
+          {unit, unit, "Unit " + std::to_string(unit), "set64rs", unit <= 32 ? simA.DevicePath() : simB.DevicePath()});
       (void)store.ResetControllerMemory(unit);
       bench::RunThreeSteps(unit <= 32 ? simA : simB, unit);
     }
@@ -75,7 +76,8 @@ int main(int argc, char** argv) {
   std::pair<std::size_t, double> direct;
   {
     link::ModbusRtuLine line;
-    if (!line.Open(simA.DevicePath()).ok()) return std::fprintf(stderr, "cannot open %s\n", simA.DevicePath().c_str()), 1;
+    if (!line.Open(simA.DevicePath()).ok())
+      return std::fprintf(stderr, "cannot open %s\n", simA.DevicePath().c_str()), 1;
     direct = Command(simA, line);
   }
 

@@ -41,8 +41,7 @@ tarvel::AppFolder Home(tarvel::sim::SimulatedLine& sim) {
                             {"3", "1200", "", "e", "100", "", "", ""}};
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 8; ++c) table.at(r + 1, c) = rows[r][c];
-  (void)tarvel::profile::SaveProfileText(folder.Profiles() / "Bench.txt",
-                                         tarvel::profile::BuildProfileText(table, {}));
+  (void)tarvel::profile::SaveProfileText(folder.Profiles() / "Bench.txt", tarvel::profile::BuildProfileText(table, {}));
   for (int unit = 1; unit <= kUnits; ++unit) {
     (void)store.AddChannel({unit, unit, "Unit " + std::to_string(unit), "set64rs"});
     (void)store.WriteMemorySteps(unit, {{unit, 1, 600, 70, 1, 0}, {unit, 2, 600, 250, 1, 0}, {unit, 3, 0, 100, 1, 0}});
@@ -103,9 +102,10 @@ int main(int argc, char** argv) {
   }
   const double mean = total / sweeps;
   const std::size_t open = watch.Loads() ? watch.Loads()->OpenLoads().size() : 0;
-  std::printf("sweep of %d controllers   %8.1f ms  (worst %.1f)  floor %7.1f ms  ratio %.3f  (mean of %d; each reading recorded"
-              "; %zu loads recorded)\n",
-              kUnits, mean, worst, sweepFloorMs, mean / sweepFloorMs, sweeps, open);
+  std::printf(
+      "sweep of %d controllers   %8.1f ms  (worst %.1f)  floor %7.1f ms  ratio %.3f  (mean of %d; each reading recorded"
+      "; %zu loads recorded)\n",
+      kUnits, mean, worst, sweepFloorMs, mean / sweepFloorMs, sweeps, open);
 
   // A user command on the runner: first on an idle line, then while the sweep runs between commands.
   tarvel::ui::CommandRunner runner;
@@ -130,9 +130,10 @@ int main(int argc, char** argv) {
   during /= commands;
   runner.Shutdown();
   std::printf("user command, idle line        %6.1f ms (mean of %d)\n", idle, commands);
-  std::printf("user command, during a sweep   %6.1f ms mean, %6.1f ms worst: %+.2f exchanges more at worst"
-              " (target <= 1; one exchange %.1f ms at the floor)\n",
-              during, slowest, (slowest - idle) / kReadFloorMs, kReadFloorMs);
+  std::printf(
+      "user command, during a sweep   %6.1f ms mean, %6.1f ms worst: %+.2f exchanges more at worst"
+      " (target <= 1; one exchange %.1f ms at the floor)\n",
+      during, slowest, (slowest - idle) / kReadFloorMs, kReadFloorMs);
   std::filesystem::remove_all(folder.Root());
   return 0;
 }

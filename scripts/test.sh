@@ -8,6 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 ./scripts/check_layers.sh
+./scripts/check_format.sh
 export QT_QPA_PLATFORM=offscreen
 
 if [ "${1:-}" = "--tsan" ]; then

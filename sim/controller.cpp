@@ -144,7 +144,8 @@ std::optional<std::uint16_t> ReadRegister(const UnitState& unit, std::uint16_t r
     case reg::kProcessValue: return Signed(ToInt16(unit.processTemperature));
     case reg::kProfileSetPoint: return Signed(unit.profileSetPoint);
     case reg::kCurrentStep: return unit.currentStep;
-    case reg::kStepTime: return static_cast<std::uint16_t>(std::clamp(std::floor(unit.stepElapsed + kTimeEpsilon), 0.0, 65535.0));
+    case reg::kStepTime:
+      return static_cast<std::uint16_t>(std::clamp(std::floor(unit.stepElapsed + kTimeEpsilon), 0.0, 65535.0));
     case reg::kRelayStates: return static_cast<std::uint16_t>((unit.relay1 << 8) | unit.relay2);
     case reg::kAlarm1Type: return unit.alarm1Type;
     case reg::kAlarm2Type: return unit.alarm2Type;
@@ -191,15 +192,14 @@ std::optional<ExceptionCode> WriteRegister(UnitState& unit, std::uint16_t reg, s
   const bool isByte = value <= 0xFF;
   const auto byteValue = static_cast<std::uint8_t>(value);
   switch (reg) {
-    case reg::kSetValue:
-      unit.setValue = static_cast<std::int16_t>(value);
-      return std::nullopt;
+    case reg::kSetValue: unit.setValue = static_cast<std::int16_t>(value); return std::nullopt;
     case reg::kAlarm1Type:
     case reg::kAlarm2Type:
     case reg::kTemperatureScale:
       if (!isByte) return ExceptionCode::IllegalDataValue;
-      (reg == reg::kAlarm1Type ? unit.alarm1Type : reg == reg::kAlarm2Type ? unit.alarm2Type : unit.temperatureScale) =
-          byteValue;
+      (reg == reg::kAlarm1Type   ? unit.alarm1Type
+       : reg == reg::kAlarm2Type ? unit.alarm2Type
+                                 : unit.temperatureScale) = byteValue;
       return std::nullopt;
     case reg::kRunMode:
       if (value > 4) return ExceptionCode::IllegalDataValue;
@@ -214,8 +214,7 @@ std::optional<ExceptionCode> WriteRegister(UnitState& unit, std::uint16_t reg, s
       if (value < 1 || value > kHighestUnitAddress) return ExceptionCode::IllegalDataValue;
       unit.address = byteValue;
       return std::nullopt;
-    default:
-      break;
+    default: break;
   }
   if (reg >= reg::kProgramFirst && reg <= reg::kProgramLast) {
     const int offset = reg - reg::kProgramFirst;
@@ -325,8 +324,8 @@ void Advance(UnitState& unit, double seconds) {
     left -= dt;
     if (unit.running) {
       // PV progression: the step clock waits for a process that lags far behind.
-      const bool waitForProcess = IsPvProgression(unit.runMode) &&
-                                  std::abs(unit.processTemperature - unit.profileSetPoint) > kPvBand;
+      const bool waitForProcess =
+          IsPvProgression(unit.runMode) && std::abs(unit.processTemperature - unit.profileSetPoint) > kPvBand;
       if (!waitForProcess) {
         unit.stepElapsed += dt / SecondsPerUnit(unit.runMode);
         Settle(unit, budget);

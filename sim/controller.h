@@ -41,15 +41,15 @@ inline constexpr std::int16_t kRelay2Off = -1020;
 
 // How the simulated process behaves, in simulated seconds and degrees.
 inline constexpr double kProcessTimeConstant = 30.0;  // first-order lag of the process behind its set point
-inline constexpr double kPvBand = 10.0;  // PV progression: the step clock waits while PV is further off
+inline constexpr double kPvBand = 10.0;               // PV progression: the step clock waits while PV is further off
 // A program of jumps that loop without time would spin forever: one advance makes at
 // most this many step changes and leaves the rest for the next advance.
 inline constexpr int kMaxStepChangesPerAdvance = 10000;
 
 // The result of one request for this unit.
 struct Handled {
-  std::vector<std::uint8_t> reply;          // CRC included
-  std::optional<std::uint8_t> newAddress;   // an address change, applied once the reply is out
+  std::vector<std::uint8_t> reply;         // CRC included
+  std::optional<std::uint8_t> newAddress;  // an address change, applied once the reply is out
 };
 
 // A read of the first register fails (exception 02) when it is outside the map; the
@@ -68,8 +68,7 @@ RegisterDump Registers(const UnitState& unit);
 std::vector<std::uint16_t> ChangedRegisters(const RegisterDump& before, const RegisterDump& after);
 // Applies a write; the exception to answer with when the register or value is refused.
 // kUnitAddress changes unit.address at once (HandleRequest defers it instead).
-std::optional<ExceptionCode> WriteRegister(UnitState& unit, std::uint16_t reg, std::uint16_t value,
-                                           bool autoStart);
+std::optional<ExceptionCode> WriteRegister(UnitState& unit, std::uint16_t reg, std::uint16_t value, bool autoStart);
 
 // The operator's start code 5172: in a ramp/soak mode it (re)starts the program at the
 // low step; in mode 0 it arms the start, so the next ramp/soak mode written starts it.

@@ -12,9 +12,7 @@
 namespace tarvel::sim {
 namespace {
 
-Status SystemFailure(const std::string& what) {
-  return Status::Failed(what + ": " + std::strerror(errno));
-}
+Status SystemFailure(const std::string& what) { return Status::Failed(what + ": " + std::strerror(errno)); }
 
 bool MakeRaw(int fd) {
   termios settings{};
@@ -33,7 +31,8 @@ Result<PseudoTerminal> PseudoTerminal::Open() {
   PseudoTerminal pty;
   pty.master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (pty.master_ < 0) return SystemFailure("cannot open a pseudo-terminal");
-  if (grantpt(pty.master_) != 0 || unlockpt(pty.master_) != 0) return SystemFailure("cannot unlock the pseudo-terminal");
+  if (grantpt(pty.master_) != 0 || unlockpt(pty.master_) != 0)
+    return SystemFailure("cannot unlock the pseudo-terminal");
   char path[128] = {};
   if (ptsname_r(pty.master_, path, sizeof path) != 0) return SystemFailure("cannot name the pseudo-terminal");
   pty.slavePath_ = path;
@@ -42,7 +41,8 @@ Result<PseudoTerminal> PseudoTerminal::Open() {
   if (pty.slaveKeeper_ < 0) return SystemFailure("cannot open " + pty.slavePath_);
   if (!MakeRaw(pty.slaveKeeper_) || !MakeRaw(pty.master_)) return SystemFailure("cannot set raw mode");
   const int flags = fcntl(pty.master_, F_GETFL);
-  if (flags < 0 || fcntl(pty.master_, F_SETFL, flags | O_NONBLOCK) != 0) return SystemFailure("cannot set non-blocking");
+  if (flags < 0 || fcntl(pty.master_, F_SETFL, flags | O_NONBLOCK) != 0)
+    return SystemFailure("cannot set non-blocking");
   return pty;
 }
 

@@ -83,8 +83,7 @@ DecodedFrame DecodeRequest(std::span<const std::uint8_t> frame) {
       for (std::size_t i = 0; i < quantity; ++i) decoded.request.values.push_back(Word(frame, 7 + 2 * i));
       break;
     }
-    default:
-      return Refuse(decoded, ExceptionCode::IllegalFunction);
+    default: return Refuse(decoded, ExceptionCode::IllegalFunction);
   }
   decoded.kind = DecodedFrame::Kind::Request;
   return decoded;
@@ -114,8 +113,7 @@ std::vector<std::uint8_t> EncodeCoilReply(std::uint8_t address, std::uint16_t co
 }
 
 std::vector<std::uint8_t> EncodeExceptionReply(std::uint8_t address, std::uint8_t function, ExceptionCode code) {
-  std::vector<std::uint8_t> frame{address, static_cast<std::uint8_t>(function | 0x80),
-                                  static_cast<std::uint8_t>(code)};
+  std::vector<std::uint8_t> frame{address, static_cast<std::uint8_t>(function | 0x80), static_cast<std::uint8_t>(code)};
   AppendCrc(frame);
   return frame;
 }

@@ -30,8 +30,8 @@ bool HasValidCrc(std::span<const std::uint8_t> frame);
 struct Request {
   std::uint8_t address = 0;
   FunctionCode function = FunctionCode::ReadHoldingRegisters;
-  std::uint16_t start = 0;     // first register, or the coil
-  std::uint16_t quantity = 0;  // registers to read or write; 1 for a coil
+  std::uint16_t start = 0;            // first register, or the coil
+  std::uint16_t quantity = 0;         // registers to read or write; 1 for a coil
   std::vector<std::uint16_t> values;  // fn 16: the registers' values; fn 5: 0xFF00 / 0x0000 as sent
 };
 

@@ -52,9 +52,9 @@ struct Transmission {
   std::vector<std::uint8_t> bytes;
   Clock::time_point start;  // the first byte starts on the wire here
   std::size_t sent = 0;
-  bool answer = true;       // the unit's own answer: it does not listen until this is out
+  bool answer = true;  // the unit's own answer: it does not listen until this is out
   std::optional<std::pair<std::uint8_t, std::uint8_t>> addressChange;  // old, new
-  std::optional<std::vector<std::uint8_t>> secondFrame;  // sent secondFrameDelay after this one
+  std::optional<std::vector<std::uint8_t>> secondFrame;                // sent secondFrameDelay after this one
 };
 
 // The value a write puts into reg, when the controller stores it under this model.
@@ -97,7 +97,7 @@ struct SimulatedLine::Impl {
   bool SendDue(Transmission& tx, Clock::time_point now);
   void Echo(const std::uint8_t* bytes, std::size_t count);  // the adapter's echo, at once
   void FinishTransmission(const Transmission& tx);
-  void Queue(Transmission tx);  // in start order, never ahead of a frame already going out
+  void Queue(Transmission tx);                  // in start order, never ahead of a frame already going out
   void AdvanceRealTime(Clock::time_point now);  // under the lock
   Clock::time_point DueTime(const Transmission& tx, std::size_t index) const {
     return tx.start + charTime * static_cast<long long>(index + 1);
@@ -116,7 +116,7 @@ struct SimulatedLine::Impl {
   std::chrono::microseconds turnaround;
   Clock::time_point lastTick;
   std::map<std::uint8_t, std::vector<std::uint8_t>> lastReply;  // per unit: what a Stale fault repeats
-  std::vector<std::pair<std::size_t, std::uint8_t>> stepEnds;  // request number, unit
+  std::vector<std::pair<std::size_t, std::uint8_t>> stepEnds;   // request number, unit
 
   // Serving thread only.
   std::deque<Transmission> outgoing;

@@ -33,23 +33,23 @@ enum class WriteModel { Both, First };
 // SimulatedLine::Unit / EditUnit.
 struct UnitState {
   std::uint8_t address = 1;
-  std::int16_t setValue = 70;          // SV, register 0x0000
-  double processTemperature = 70.0;    // the process; register 0x0164 reads it rounded
-  std::int16_t profileSetPoint = 70;   // register 0x0168
-  std::uint8_t currentStep = 1;        // register 0x018F
-  double stepElapsed = 0;              // in the step's time unit; register 0x0191 reads it whole
-  std::uint8_t relay1 = 0, relay2 = 0; // event outputs J1 / J2, register 0x01D8
+  std::int16_t setValue = 70;           // SV, register 0x0000
+  double processTemperature = 70.0;     // the process; register 0x0164 reads it rounded
+  std::int16_t profileSetPoint = 70;    // register 0x0168
+  std::uint8_t currentStep = 1;         // register 0x018F
+  double stepElapsed = 0;               // in the step's time unit; register 0x0191 reads it whole
+  std::uint8_t relay1 = 0, relay2 = 0;  // event outputs J1 / J2, register 0x01D8
   bool heaterOn = false;
   std::uint8_t alarm1Type = 1, alarm2Type = 2;
-  std::uint8_t inputType = 0;          // sensor menu Index (0 = K)
-  std::uint8_t runMode = 0;            // 0 SV, 1 S-SV, 2 M-SV, 3 S-PV, 4 M-PV
+  std::uint8_t inputType = 0;  // sensor menu Index (0 = K)
+  std::uint8_t runMode = 0;    // 0 SV, 1 S-SV, 2 M-SV, 3 S-PV, 4 M-PV
   std::uint8_t programLowStep = 1, programHighStep = 64;
-  std::uint8_t temperatureScale = 1;   // 1 Fahrenheit, 0 Celsius
-  bool running = false;                // a ramp/soak program is executing
+  std::uint8_t temperatureScale = 1;  // 1 Fahrenheit, 0 Celsius
+  bool running = false;               // a ramp/soak program is executing
   bool held = false;        // a started program stopped by run mode 0; a ramp/soak mode resumes it where it stood
   bool ended = false;       // the program has ended; the profile set point holds where it stopped
   bool startArmed = false;  // the start code was entered in mode 0: the next ramp/soak mode starts the program
-  bool autoTune = false;               // coil 1
+  bool autoTune = false;    // coil 1
   std::array<ProgramStep, 64> steps{};
   // Words the controller keeps just after a register of the map that is written, where the
   // map itself has none: a write stores its second register there (WriteModel::Both) and a
@@ -92,7 +92,7 @@ struct Options {
   // Every byte the master sends comes back to it at once, before any reply: a two-wire adapter
   // without echo suppression hears its own request.
   bool echo = false;
-  bool autoStart = false;         // writing a ramp/soak run mode also presses start (demos)
+  bool autoStart = false;                         // writing a ramp/soak run mode also presses start (demos)
   std::chrono::milliseconds lateReplyDelay{300};  // how late a LateReply fault answers (after the request)
   // How long after a reply the second frame of a Duplicate or Stale fault follows it. The
   // second frame is another sender's on the line (a repeater, a relay): it goes out when its

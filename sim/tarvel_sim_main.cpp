@@ -114,10 +114,10 @@ struct FaultName {
   tarvel::sim::Fault fault;
 };
 constexpr FaultName kFaultNames[] = {
-    {"no-reply", tarvel::sim::Fault::NoReply},     {"bad-crc", tarvel::sim::Fault::BadCrc},
-    {"late", tarvel::sim::Fault::LateReply},       {"wrong-address", tarvel::sim::Fault::WrongAddress},
-    {"exception", tarvel::sim::Fault::Exception},  {"stray-byte", tarvel::sim::Fault::StrayByte},
-    {"duplicate", tarvel::sim::Fault::Duplicate},  {"stale", tarvel::sim::Fault::Stale},
+    {"no-reply", tarvel::sim::Fault::NoReply},    {"bad-crc", tarvel::sim::Fault::BadCrc},
+    {"late", tarvel::sim::Fault::LateReply},      {"wrong-address", tarvel::sim::Fault::WrongAddress},
+    {"exception", tarvel::sim::Fault::Exception}, {"stray-byte", tarvel::sim::Fault::StrayByte},
+    {"duplicate", tarvel::sim::Fault::Duplicate}, {"stale", tarvel::sim::Fault::Stale},
 };
 
 // "no-reply:0.05,late:0.01": each kind once, rates 0..1 that add up to at most 1.

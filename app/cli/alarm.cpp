@@ -5,8 +5,8 @@
 #include "cli/cli.h"
 #include "cli/load_args.h"
 #include "store/config_store.h"
-#include "watch/load_record.h"
 #include "util/text.h"
+#include "watch/load_record.h"
 
 namespace tarvel::cli {
 namespace {
@@ -15,9 +15,7 @@ constexpr const char* kUsage =
     "usage: tarvel-cli [--home DIR] alarm list\n"
     "       tarvel-cli [--home DIR] alarm ack CHANNEL [--operator NAME]\n";
 
-std::string Utc(long long ms) {
-  return watch::UtcTime(watch::SystemClock::time_point(std::chrono::milliseconds(ms)));
-}
+std::string Utc(long long ms) { return watch::UtcTime(watch::SystemClock::time_point(std::chrono::milliseconds(ms))); }
 
 std::string Acked(const store::AlarmRow& row) {
   return row.ackedBy.empty() ? "not acknowledged" : "acknowledged by " + row.ackedBy + " at " + Utc(row.acked);

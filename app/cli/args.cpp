@@ -17,9 +17,9 @@ std::optional<long long> ParseWholeArg(std::string_view text, long long low, lon
   return value;
 }
 
-ArgReader::ArgReader(std::ostream& err, std::string_view usage, const std::vector<std::string>& args,
-                     std::size_t first, std::initializer_list<std::string_view> flags,
-                     std::initializer_list<std::string_view> valued, Options where)
+ArgReader::ArgReader(std::ostream& err, std::string_view usage, const std::vector<std::string>& args, std::size_t first,
+                     std::initializer_list<std::string_view> flags, std::initializer_list<std::string_view> valued,
+                     Options where)
     : err_(err), usage_(usage) {
   auto named = [](std::initializer_list<std::string_view> names, const std::string& arg) {
     return std::find(names.begin(), names.end(), arg) != names.end();

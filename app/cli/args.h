@@ -27,7 +27,7 @@ inline constexpr NumberArg kChannelArg{"CHANNEL", 1, 32767};
 inline constexpr NumberArg kAddressArg{"ADDRESS", 1, 64};  // the addresses the system uses
 inline constexpr NumberArg kStepArg{"STEP", 1, 64};
 inline constexpr NumberArg kWordArg{"a program word", -32768, 32767};
-inline constexpr NumberArg kEveryArg{"--every SECONDS", 0, 24 * 60 * 60};  // up to a day
+inline constexpr NumberArg kEveryArg{"--every SECONDS", 0, 24 * 60 * 60};       // up to a day
 inline constexpr NumberArg kSweepEveryArg{"--every SECONDS", 1, 24 * 60 * 60};  // a sweep at most each second
 inline constexpr NumberArg kCountArg{"--count N", 1, 1'000'000};
 

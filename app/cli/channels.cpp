@@ -14,7 +14,8 @@ int ListChannels(Context& ctx, store::ConfigStore& db) {
     return kExitFailed;
   }
   ctx.out << std::left << std::setw(8) << "Channel" << std::setw(9) << "Address" << std::setw(24) << "NickName"
-          << std::setw(10) << "Type" << "Port\n";
+          << std::setw(10) << "Type"
+          << "Port\n";
   for (const auto& c : *channels) {
     ctx.out << std::left << std::setw(8) << c.softwareChannel << std::setw(9) << c.modbusAddress << std::setw(24)
             << c.nickName;

@@ -21,7 +21,7 @@ inline constexpr int kExitUsage = 2;   // bad arguments
 
 struct Context {
   AppFolder folder;
-  std::string port;  // serial device given with --port, empty when none
+  std::string port;        // serial device given with --port, empty when none
   bool blockReads = true;  // false with --no-block-reads: never more than two registers per read
   std::ostream& out;
   std::ostream& err;
@@ -33,18 +33,18 @@ struct Context {
 using Args = std::vector<std::string>;
 
 // Each returns an exit code; kExitUsage after printing its usage line to err.
-int ChannelVerbs(Context& ctx, const Args& args);  // channels | channel add|remove
-int LineVerbs(Context& ctx, const Args& args);     // --port DEVICE: state | step | download | scan
-int ProfileVerbs(Context& ctx, const Args& args);  // profile check|build|export|fill
-int ProfileFill(Context& ctx, const Args& args);   // profile fill (fill.cpp)
-int PortVerbs(Context& ctx, const Args& args);     // ports | port use | scan --add | address
-int ProgramVerbs(Context& ctx, const Args& args);  // compile | log | --port: upload | download | clear
+int ChannelVerbs(Context& ctx, const Args& args);   // channels | channel add|remove
+int LineVerbs(Context& ctx, const Args& args);      // --port DEVICE: state | step | download | scan
+int ProfileVerbs(Context& ctx, const Args& args);   // profile check|build|export|fill
+int ProfileFill(Context& ctx, const Args& args);    // profile fill (fill.cpp)
+int PortVerbs(Context& ctx, const Args& args);      // ports | port use | scan --add | address
+int ProgramVerbs(Context& ctx, const Args& args);   // compile | log | --port: upload | download | clear
 int RecordVerb(Context& ctx, const Args& args);     // --port DEVICE record CHANNEL --every S --count N
 int LogExportVerb(Context& ctx, const Args& args);  // log-export FILE
 
 // "Step  PIDSet  Duration  Temperature" and one line per step, first numbered first.
 void PrintStepTable(std::ostream& out, int first, const std::vector<link::ProgramStep>& steps);
-int RunVerbs(Context& ctx, const Args& args);      // --port DEVICE: select | start | pause | restart | jump | mode | limits
+int RunVerbs(Context& ctx, const Args& args);  // --port DEVICE: select | start | pause | restart | jump | mode | limits
 
 class ArgReader;
 // What profile build and profile fill are given: --sensor S --temp F|C --time S|M|H IN OUT.

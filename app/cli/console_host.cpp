@@ -22,7 +22,8 @@ class PortsLine final : public link::Line {
     link::Line* line = For(address);
     return line ? line->ReadRegisterPair(address, reg) : link::Reply<link::RegisterPair>{link::Outcome::PortError, {}};
   }
-  link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value, std::uint16_t next) override {
+  link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
+                               std::uint16_t next) override {
     link::Line* line = For(address);
     return line ? line->WriteRegisters(address, reg, value, next) : link::Outcome::PortError;
   }
@@ -30,7 +31,8 @@ class PortsLine final : public link::Line {
     link::Line* line = For(address);
     return line ? line->WriteCoil(address, coil, on) : link::Outcome::PortError;
   }
-  link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg, int count) override {
+  link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg,
+                                                            int count) override {
     link::Line* line = For(address);
     return line ? line->ReadRegisterBlock(address, reg, count)
                 : link::Reply<std::vector<std::uint16_t>>{link::Outcome::PortError, {}};

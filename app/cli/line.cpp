@@ -61,11 +61,14 @@ int State(Context& ctx, link::CommandSet& commands, std::uint8_t address) {
     if (read.Next(commands) != link::Outcome::Ok) read.GiveUp();
   const controller::RunStateReading& r = read.Reading();
   // In the order the reads are made: the first failure is the one that ended the reading.
-  const std::pair<link::Outcome, std::string_view> reads[] = {
-      {r.programLowStep.outcome, "the program limits"}, {r.currentStep.outcome, "the current step"},
-      {r.runMode.outcome, "the run mode"},               {r.stepTime.outcome, "the step time"},
-      {r.profileSetPoint.outcome, "the profile set point"}, {r.processValue.outcome, "the process value"},
-      {r.singleSetPoint.outcome, "the set value"},       {r.relays.outcome, "the relay states"}};
+  const std::pair<link::Outcome, std::string_view> reads[] = {{r.programLowStep.outcome, "the program limits"},
+                                                              {r.currentStep.outcome, "the current step"},
+                                                              {r.runMode.outcome, "the run mode"},
+                                                              {r.stepTime.outcome, "the step time"},
+                                                              {r.profileSetPoint.outcome, "the profile set point"},
+                                                              {r.processValue.outcome, "the process value"},
+                                                              {r.singleSetPoint.outcome, "the set value"},
+                                                              {r.relays.outcome, "the relay states"}};
   for (const auto& [outcome, what] : reads)
     if (Failed(ctx, outcome, what, address)) return kExitFailed;
   const auto& step = r.currentStep;
@@ -127,16 +130,17 @@ int Scan(Context& ctx, link::ModbusRtuLine& line, link::Line* served) {
     ctx.out << "\n";
   };
   auto* through = dynamic_cast<service::ExchangeLine*>(served);
-  link::ScanResult scan =
-      through ? link::ScanLine([through](std::uint8_t a) { return through->ProbeUnit(a); }, 1, link::kProcessValueTableSize, show)
-              : link::ScanLine(line, 1, link::kProcessValueTableSize, show);
+  link::ScanResult scan = through ? link::ScanLine([through](std::uint8_t a) { return through->ProbeUnit(a); }, 1,
+                                                   link::kProcessValueTableSize, show)
+                                  : link::ScanLine(line, 1, link::kProcessValueTableSize, show);
   if (scan.portFailure != link::Outcome::Ok) {
     ctx.err << "Scan stopped at unit #" << scan.probes.size() + 1 << ": " << link::Describe(scan.portFailure) << "\n";
     return kExitFailed;
   }
   std::string list;
   for (std::uint8_t address : scan.Found()) list += " " + std::to_string(address);
-  ctx.out << "Scan finished\n" << scan.Found().size() << " Found\nFollowing ModBus Addresses Detected: " << list << "\n";
+  ctx.out << "Scan finished\n"
+          << scan.Found().size() << " Found\nFollowing ModBus Addresses Detected: " << list << "\n";
   return kExitOk;
 }
 
@@ -146,7 +150,8 @@ int LineVerbs(Context& ctx, const Args& args) {
   ArgReader in(ctx.err, kUsage, args, 0, {}, {});
   const std::size_t n = in.Count();
   const std::string verb = n > 0 ? in.Word(0) : "";
-  const bool shapeOk = (verb == "state" && n == 2) || (verb == "step" && (n == 3 || n == 6)) || (verb == "scan" && n == 1);
+  const bool shapeOk =
+      (verb == "state" && n == 2) || (verb == "step" && (n == 3 || n == 6)) || (verb == "scan" && n == 1);
   if (!in.ok() || !shapeOk || ctx.port.empty()) return in.Usage();
 
   std::optional<int> address, first;

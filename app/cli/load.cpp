@@ -10,11 +10,11 @@
 #include "cli/cli.h"
 #include "cli/load_args.h"
 #include "store/config_store.h"
+#include "util/text.h"
 #include "watch/load_book.h"
 #include "watch/load_checks.h"
 #include "watch/load_start.h"
 #include "watch/zones.h"
-#include "util/text.h"
 
 #ifdef TARVEL_REPORTS
 #include <QGuiApplication>
@@ -47,7 +47,8 @@ std::string Channel(int channel) { return channel ? "ch " + std::to_string(chann
 
 std::string EventWords(const LoadEvent& e) {
   std::string text = e.what;
-  if (!e.oldValue.empty() || !e.newValue.empty()) text += (text.empty() ? "" : " ") + ("(" + e.oldValue + " -> " + e.newValue + ")");
+  if (!e.oldValue.empty() || !e.newValue.empty())
+    text += (text.empty() ? "" : " ") + ("(" + e.oldValue + " -> " + e.newValue + ")");
   if (e.from && e.to) text += (text.empty() ? "" : "; ") + ("from " + UtcTime(*e.from) + " to " + UtcTime(*e.to));
   return text;
 }
@@ -66,15 +67,18 @@ void Show(Context& ctx, const LoadRecord& r, const LoadResult& result) {
   for (const std::string& name : h.missing) out << name << ": (not given)\n";
   if (!h.furnace.empty()) out << "Furnace: " << h.furnace << "\n";
   for (const LoadController& c : h.controllers)
-    out << "Channel " << c.channel << ": " << c.nickname << ", address " << c.address << (c.port.empty() ? "" : ", port " + c.port) << "\n";
-  out << "Profile: " << h.profileName << "  SHA-256 " << (h.profileSha256.empty() ? "(unreadable)" : h.profileSha256) << "\n";
+    out << "Channel " << c.channel << ": " << c.nickname << ", address " << c.address
+        << (c.port.empty() ? "" : ", port " + c.port) << "\n";
+  out << "Profile: " << h.profileName << "  SHA-256 " << (h.profileSha256.empty() ? "(unreadable)" : h.profileSha256)
+      << "\n";
   out << "Program: steps " << h.lowStep << " to " << h.highStep << "\n";
   long long gaps = 0;
   for (const LoadSample& s : r.samples) gaps += s.gap;
   out << "Samples: " << r.samples.size() - gaps << " readings, " << gaps << " failed\n";
   out << "Checks:\n";
   for (const LoadCheck& c : result.checks)
-    out << "  " << (c.pass ? "PASS" : "FAIL") << "  " << Channel(c.channel) << "  " << c.name << ": " << c.reason << "\n";
+    out << "  " << (c.pass ? "PASS" : "FAIL") << "  " << Channel(c.channel) << "  " << c.name << ": " << c.reason
+        << "\n";
   out << "Events:\n";
   for (const LoadEvent& e : r.events) {
     out << "  " << UtcTime(e.at) << "  " << Channel(e.channel) << "  " << e.kind;
@@ -83,7 +87,8 @@ void Show(Context& ctx, const LoadRecord& r, const LoadResult& result) {
     out << "\n";
   }
   out << "Signatures:" << (r.signatures.empty() ? " none" : "") << "\n";
-  for (const LoadSignature& s : r.signatures) out << "  " << UtcTime(s.at) << "  " << s.name << "  " << s.meaning << "\n";
+  for (const LoadSignature& s : r.signatures)
+    out << "  " << UtcTime(s.at) << "  " << s.name << "  " << s.meaning << "\n";
   out << "Final hash: " << (r.close ? r.close->finalHash : "(none: the load is under way)") << "\n";
 }
 
@@ -94,8 +99,10 @@ int Failed(Context& ctx, const std::string& why) {
 
 int List(Context& ctx, ArgReader& in) {
   LoadFilter filter;
-  if (auto from = in.Option("--from"); from && !(filter.from = DateArg(*from, false))) in.Refuse("--from needs a DATE, not \"" + *from + "\"");
-  if (auto to = in.Option("--to"); to && !(filter.to = DateArg(*to, true))) in.Refuse("--to needs a DATE, not \"" + *to + "\"");
+  if (auto from = in.Option("--from"); from && !(filter.from = DateArg(*from, false)))
+    in.Refuse("--from needs a DATE, not \"" + *from + "\"");
+  if (auto to = in.Option("--to"); to && !(filter.to = DateArg(*to, true)))
+    in.Refuse("--to needs a DATE, not \"" + *to + "\"");
   if (auto channel = in.Option("--channel")) filter.channel = in.Whole(*channel, {"--channel N", 1, 32767});
   if (auto result = in.Option("--result")) {
     if (*result != "PASS" && *result != "FAIL" && *result != "CANCELLED")
@@ -108,7 +115,8 @@ int List(Context& ctx, ArgReader& in) {
   std::vector<std::string> skipped;
   const auto loads = ListLoads(ctx.folder, filter, &skipped);
   for (const LoadSummary& load : loads) ctx.out << SummaryLine(load) << "\n";
-  for (const std::string& name : skipped) ctx.err << "Not a load record: " << (LoadsFolder(ctx.folder) / name).string() << "\n";
+  for (const std::string& name : skipped)
+    ctx.err << "Not a load record: " << (LoadsFolder(ctx.folder) / name).string() << "\n";
   if (loads.empty()) ctx.err << "No loads\n";
   return kExitOk;
 }
@@ -141,7 +149,11 @@ int Cancel(Context& ctx, const std::string& target, const std::string& who, cons
   }
   if (loads.empty()) {
     const bool number = ToWholeNumber(target, 1, 32767).has_value();
-    return Failed(ctx, "No load under way " + std::string(IsLoadId(target) ? "with the id " : number ? "on channel " : "in zone ") + target);
+    return Failed(ctx, "No load under way " +
+                           std::string(IsLoadId(target) ? "with the id "
+                                       : number         ? "on channel "
+                                                        : "in zone ") +
+                           target);
   }
   for (const auto& [id, channel] : loads) {
     if (Status added = store.AddLoadAction(ActionRow(channel, event::kCancel, who, why, id, "", SystemClock::now()));
@@ -170,7 +182,8 @@ int Verify(Context& ctx, const std::string& id) {
 int Report(Context& ctx, const std::string& id, std::optional<std::string> pdf, const std::optional<std::string>& csv) {
   store::ConfigStore store(ctx.folder.ConfigDatabase());
   if (const RecordVerdict verdict = VerifyLoad(ctx.folder, store, id); !verdict.Whole())
-    return Failed(ctx, "Load " + id + " is broken (" + verdict.breaks.front().what + "): no report is made of it; see load verify");
+    return Failed(ctx, "Load " + id + " is broken (" + verdict.breaks.front().what +
+                           "): no report is made of it; see load verify");
   auto record = ReadLoadRecord(LoadFile(ctx.folder, id));
   if (!record.ok()) return Failed(ctx, record.status().message());
   if (!pdf && !csv) pdf = (LoadsFolder(ctx.folder) / (id + ".pdf")).string();
@@ -217,8 +230,8 @@ int LoadVerbs(Context& ctx, const Args& args) {
       {"cancel", {"--operator", "--reason"}}};
   auto allowed = kOptions.find(verb);
   if (allowed == kOptions.end()) return in.Usage();
-  for (const char* option : {"--from", "--to", "--channel", "--result", "--order", "--pdf", "--csv", "--name", "--meaning",
-                             "--operator", "--reason"})
+  for (const char* option : {"--from", "--to", "--channel", "--result", "--order", "--pdf", "--csv", "--name",
+                             "--meaning", "--operator", "--reason"})
     if (in.Option(option) && std::find(allowed->second.begin(), allowed->second.end(), option) == allowed->second.end())
       in.Refuse(std::string("load ") + verb + " takes no " + option);
   if (verb == "list") return in.Count() == 1 ? List(ctx, in) : in.Usage();
@@ -234,7 +247,8 @@ int LoadVerbs(Context& ctx, const Args& args) {
   if (verb == "sign") {
     if (!in.Option("--name")) in.Refuse("load sign needs --name NAME");
     const std::string meaning = in.Option("--meaning").value_or("");
-    if (meaning != "reviewed" && meaning != "approved") in.Refuse("load sign needs --meaning reviewed or --meaning approved");
+    if (meaning != "reviewed" && meaning != "approved")
+      in.Refuse("load sign needs --meaning reviewed or --meaning approved");
   }
   if (!in.ok()) return in.Usage();
 
@@ -244,7 +258,8 @@ int LoadVerbs(Context& ctx, const Args& args) {
   if (verb == "sign") {
     store::ConfigStore store(ctx.folder.ConfigDatabase());
     const auto now = SystemClock::now();
-    if (Status signed_ = SignLoad(ctx.folder, store, id, *in.Option("--name"), *in.Option("--meaning"), now); !signed_.ok())
+    if (Status signed_ = SignLoad(ctx.folder, store, id, *in.Option("--name"), *in.Option("--meaning"), now);
+        !signed_.ok())
       return Failed(ctx, signed_.message());
     ctx.out << "Load " << id << " signed by " << *in.Option("--name") << " (" << *in.Option("--meaning") << ") at "
             << UtcTime(now) << "\n";
@@ -305,9 +320,9 @@ void RecordLoadAction(Context& ctx, store::ConfigStore& store, int channel, cons
   std::string oldValue = given.value_or("");
   if (!given)
     if (auto mapped = store.ChannelByNumber(channel); mapped.ok() && mapped->has_value())
-    if (auto run = store.ControllerConfig((**mapped).modbusAddress); run.ok() && run->has_value())
-      oldValue = "mode " + std::to_string((**run).runMode) + ", step " + std::to_string((**run).segmentExecuting) +
-                 ", time " + std::to_string((**run).segmentElapsedTime);
+      if (auto run = store.ControllerConfig((**mapped).modbusAddress); run.ok() && run->has_value())
+        oldValue = "mode " + std::to_string((**run).runMode) + ", step " + std::to_string((**run).segmentExecuting) +
+                   ", time " + std::to_string((**run).segmentElapsedTime);
   const Status added = store.AddLoadAction(
       watch::ActionRow(channel, kind, load.operatorName, what, oldValue, newValue, SystemClock::now()));
   if (!added.ok()) ctx.err << "The load record will miss this action: " << added.message() << "\n";

@@ -3,11 +3,11 @@
 
 #include "cli/args.h"
 #include "cli/cli.h"
+#include "cli/service_line.h"
 #include "console/channel_map.h"
 #include "console/port_setup.h"
-#include "cli/service_line.h"
-#include "service/exchange.h"
 #include "link/modbus_rtu_line.h"
+#include "service/exchange.h"
 #include "store/config_store.h"
 
 namespace tarvel::cli {
@@ -69,7 +69,8 @@ int Ports(Context& ctx, store::ConfigStore& db) {
   }
   std::size_t width = 6;
   for (const auto& port : ports) width = std::max(width, port.device.size());
-  ctx.out << std::left << std::setw(6) << "Port" << std::setw(static_cast<int>(width) + 2) << "Device" << "State\n";
+  ctx.out << std::left << std::setw(6) << "Port" << std::setw(static_cast<int>(width) + 2) << "Device"
+          << "State\n";
   for (const auto& port : ports)
     ctx.out << std::left << std::setw(6) << port.number << std::setw(static_cast<int>(width) + 2) << port.device
             << console::DescribeState(port) << "\n";

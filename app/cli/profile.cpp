@@ -4,9 +4,9 @@
 
 #include "cli/args.h"
 #include "cli/cli.h"
+#include "console/sensor_range.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
-#include "console/sensor_range.h"
 #include "profile/verify.h"
 #include "profile/worksheet_csv.h"
 #include "store/config_store.h"

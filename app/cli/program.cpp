@@ -17,8 +17,8 @@ namespace tarvel::cli {
 void PrintStepTable(std::ostream& out, int first, const std::vector<link::ProgramStep>& steps) {
   out << "Step  PIDSet  Duration  Temperature\n";
   for (std::size_t i = 0; i < steps.size(); ++i)
-    out << std::right << std::setw(4) << first + static_cast<int>(i) << std::setw(8) << steps[i].pidSet
-        << std::setw(10) << steps[i].duration << std::setw(13) << steps[i].temperature << "\n";
+    out << std::right << std::setw(4) << first + static_cast<int>(i) << std::setw(8) << steps[i].pidSet << std::setw(10)
+        << steps[i].duration << std::setw(13) << steps[i].temperature << "\n";
 }
 
 namespace {
@@ -92,7 +92,8 @@ int Upload(Context& ctx, const Args& plain, bool yes, const std::string& progres
   if (!file.has_parent_path() && !std::filesystem::exists(file, ec)) {
     file = ctx.folder.Profiles() / plain[1];
     std::string extension = file.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     if (extension != ".txt" && !std::filesystem::exists(file, ec)) file += ".txt";
   }
   if (!console.Program().OpenProfile(file)) return kExitFailed;

@@ -13,7 +13,8 @@
 namespace tarvel::cli {
 namespace {
 
-constexpr const char* kRecordUsage = "usage: tarvel-cli [--home DIR] --port DEVICE record CHANNEL --every SECONDS --count N\n";
+constexpr const char* kRecordUsage =
+    "usage: tarvel-cli [--home DIR] --port DEVICE record CHANNEL --every SECONDS --count N\n";
 constexpr const char* kExportUsage = "usage: tarvel-cli log-export FILE\n";
 
 }  // namespace

@@ -14,9 +14,11 @@ namespace {
 constexpr const char* kUsage =
     "usage: tarvel-cli [--home DIR] --port DEVICE select CHANNEL PROFILE [--yes] |"
     " start CHANNEL [--front-panel] [--field NAME=VALUE]... |\n"
-    "         pause CHANNEL | restart CHANNEL | jump CHANNEL SEGMENT TIME | mode CHANNEL CODE | limits CHANNEL LOW HIGH |\n"
+    "         pause CHANNEL | restart CHANNEL | jump CHANNEL SEGMENT TIME | mode CHANNEL CODE | limits CHANNEL LOW "
+    "HIGH |\n"
     "         setpoint CHANNEL VALUE\n"
-    "       start, pause, restart, jump, mode and setpoint take --operator NAME (default: the login name) for the load record\n";
+    "       start, pause, restart, jump, mode and setpoint take --operator NAME (default: the login name) for the load "
+    "record\n";
 
 int Exit(bool done) { return done ? kExitOk : kExitFailed; }
 
@@ -29,9 +31,8 @@ int RunVerbs(Context& ctx, const Args& given) {
   if (!load.fault.empty()) in.Refuse(load.fault);
   const Args& words = in.Words();
   const bool yes = in.Flag("--yes"), frontPanel = in.Flag("--front-panel");
-  static const std::map<std::string, std::size_t> kWords{{"select", 3}, {"start", 2}, {"pause", 2}, {"restart", 2},
-                                                         {"jump", 4},   {"mode", 3},  {"limits", 4},
-                                                         {"setpoint", 3}};
+  static const std::map<std::string, std::size_t> kWords{{"select", 3}, {"start", 2}, {"pause", 2},  {"restart", 2},
+                                                         {"jump", 4},   {"mode", 3},  {"limits", 4}, {"setpoint", 3}};
   if (!in.ok() || words.empty()) return in.Usage();
   const std::string& verb = words.front();
   auto arity = kWords.find(verb);
@@ -83,8 +84,7 @@ int RunVerbs(Context& ctx, const Args& given) {
     if (started && frontPanel)
       ctx.out << "Now enter the start code on the controller's front panel: press CIRCLE, enter 5172, press CIRCLE"
                  " (tarvel-sim --auto-start starts the program by itself)\n";
-    if (!started && !frontPanel)
-      ctx.err << "Not started: --front-panel stands for the operator's start code 5172\n";
+    if (!started && !frontPanel) ctx.err << "Not started: --front-panel stands for the operator's start code 5172\n";
     return Exit(started);
   }
   if (verb == "limits") return Exit(run.UploadProgramLimits(words[2], words[3]));
@@ -105,8 +105,9 @@ int RunVerbs(Context& ctx, const Args& given) {
     // The value it replaces, as the controller holds it: read with the run state, as pause does.
     const auto reading = console.RunMonitor().ReadRunState();
     const std::string before = reading.singleSetPoint.ok() ? std::to_string(reading.singleSetPoint.value) : "";
-    return acted("set value", "Set Value", std::to_string(*value),
-                 [&] { return console.ControllerSettings().WriteSingleSetPoint(words[2]); }, before);
+    return acted(
+        "set value", "Set Value", std::to_string(*value),
+        [&] { return console.ControllerSettings().WriteSingleSetPoint(words[2]); }, before);
   }
   if (verb == "jump")
     return acted("jump", "Jump", "segment " + words[2] + ", time " + words[3],

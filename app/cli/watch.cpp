@@ -35,7 +35,8 @@ int WatchVerb(Context& ctx, const Args& args) {
   options.printReadings = true;
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::string why;
-    if (!service::TakeServeOption(args, i, options, why)) return Usage(ctx, why.empty() ? "Unknown option " + args[i] : why);
+    if (!service::TakeServeOption(args, i, options, why))
+      return Usage(ctx, why.empty() ? "Unknown option " + args[i] : why);
   }
   if (ctx.port.empty()) return Usage(ctx, "watch needs the line: --port DEVICE");
   if (auto why = service::CheckServeOptions(options)) return Usage(ctx, *why);

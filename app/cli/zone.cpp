@@ -7,8 +7,8 @@
 #include "cli/cli.h"
 #include "cli/console_host.h"
 #include "cli/load_args.h"
-#include "util/text.h"
 #include "console/zone_run.h"
+#include "util/text.h"
 #include "watch/zones.h"
 
 namespace tarvel::cli {
@@ -17,7 +17,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: tarvel-cli [--home DIR] zones | zone set NAME CHANNEL... | zone remove CHANNEL...\n"
     "       tarvel-cli [--home DIR] --port DEVICE zone upload NAME PROFILE START [--progression SV|PV] [--yes] |\n"
-    "         zone select NAME PROFILE [--yes] | zone start NAME [--front-panel] [--operator NAME] [--field NAME=VALUE]... |\n"
+    "         zone select NAME PROFILE [--yes] | zone start NAME [--front-panel] [--operator NAME] [--field "
+    "NAME=VALUE]... |\n"
     "         zone pause NAME | zone restart NAME\n";
 
 int Usage(Context& ctx, const std::string& why = "") {
@@ -51,7 +52,8 @@ int Membership(Context& ctx, const Args& words) {
       ctx.err << "Channel " << words[i] << " is not in the channel map\n";
       return kExitFailed;
     }
-    Status done = set ? store.SetZone(static_cast<int>(*channel), words[2]) : store.RemoveFromZone(static_cast<int>(*channel));
+    Status done =
+        set ? store.SetZone(static_cast<int>(*channel), words[2]) : store.RemoveFromZone(static_cast<int>(*channel));
     if (!done.ok()) {
       ctx.err << done.message() << "\n";
       return kExitFailed;
@@ -90,8 +92,10 @@ int ZoneVerbs(Context& ctx, const Args& given) {
   if (words[1] == "set" || words[1] == "remove") return Membership(ctx, words);
 
   static const std::map<std::string, std::pair<console::ZoneVerb, std::size_t>> kVerbs = {
-      {"upload", {console::ZoneVerb::Upload, 5}}, {"select", {console::ZoneVerb::Select, 4}},
-      {"start", {console::ZoneVerb::Start, 3}},   {"pause", {console::ZoneVerb::Pause, 3}},
+      {"upload", {console::ZoneVerb::Upload, 5}},
+      {"select", {console::ZoneVerb::Select, 4}},
+      {"start", {console::ZoneVerb::Start, 3}},
+      {"pause", {console::ZoneVerb::Pause, 3}},
       {"restart", {console::ZoneVerb::Restart, 3}}};
   auto verb = kVerbs.find(words[1]);
   if (verb == kVerbs.end() || words.size() != verb->second.second) return Usage(ctx);
@@ -100,11 +104,13 @@ int ZoneVerbs(Context& ctx, const Args& given) {
       (frontPanel && zoneVerb != console::ZoneVerb::Start) || ctx.port.empty() ||
       (!load.fields.empty() && zoneVerb != console::ZoneVerb::Start))
     return Usage(ctx);
-  console::ZoneCommand command{zoneVerb, words.size() > 3 ? words[3] : "", words.size() > 4 ? words[4] : "", progression};
+  console::ZoneCommand command{zoneVerb, words.size() > 3 ? words[3] : "", words.size() > 4 ? words[4] : "",
+                               progression};
   if (zoneVerb == console::ZoneVerb::Upload) {  // a bare name is a profile of Profiles/, as upload takes it
     const std::filesystem::path file = command.profile;
     std::error_code ec;
-    if (!file.has_parent_path() && !std::filesystem::exists(file, ec)) command.profile = (ctx.folder.Profiles() / file).string();
+    if (!file.has_parent_path() && !std::filesystem::exists(file, ec))
+      command.profile = (ctx.folder.Profiles() / file).string();
   }
   if (zoneVerb == console::ZoneVerb::Upload && !ToWholeNumber(command.startStep, 1, 64))
     return Usage(ctx, "START must be a program step from 1 to 64");

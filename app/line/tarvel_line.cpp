@@ -14,7 +14,8 @@ using namespace tarvel;
 
 constexpr const char* kUsage =
     "usage: tarvel-line [--home DIR] [--listen [ADDRESS:]PORT] [--token-file FILE] [--every SECONDS] [--count N]\n"
-    "         [--alarm-after N] [--clear-after N] [--no-reply-after SECONDS] [--no-block-reads] [--reopen-for SECONDS]\n"
+    "         [--alarm-after N] [--clear-after N] [--no-reply-after SECONDS] [--no-block-reads] [--reopen-for "
+    "SECONDS]\n"
     "         [--mqtt mqtt[s]://HOST[:PORT]/PREFIX [--username USER] [--pw-file FILE] [--cafile FILE]\n"
     "          [--capath DIR] [--cert FILE] [--key FILE] [--tls-version VERSION] [--insecure] [--id CLIENT]]\n";
 

@@ -13,8 +13,8 @@ void SayResolution(const controller::Resolution& resolution, int from, int to, c
         say("Channel " + std::to_string(*resolution.channel) + " moved to ModBusAddress=" + std::to_string(to));
       return;
     case Unsettled::MoveRefused:
-      say("Error: the unit now answers at " + std::to_string(to) + " but the database could not follow: " +
-          resolution.refusal);
+      say("Error: the unit now answers at " + std::to_string(to) +
+          " but the database could not follow: " + resolution.refusal);
       say(change + " stays recorded and is resolved at the next start");
       return;
     case Unsettled::DropRefused:

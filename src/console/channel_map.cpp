@@ -38,11 +38,9 @@ std::optional<std::string> ChannelProblem(const std::string& text) {
 }  // namespace
 
 ChannelMap::ChannelMap(AppFolder folder, store::ConfigStore& store, link::ModbusRtuLine& line, ChannelMapView& view)
-    : folder_(std::move(folder)),
-      store_(store),
-      line_(line),
-      view_(view),
-      messages_([&view](const std::string& text) { view.ShowMessages(text); }) {}
+    : folder_(std::move(folder)), store_(store), line_(line), view_(view), messages_([&view](const std::string& text) {
+        view.ShowMessages(text);
+      }) {}
 
 void ChannelMap::OpenChannelMapDatabase(const std::filesystem::path& file) {
   if (file.empty()) return;  // the dialog was cancelled
@@ -52,7 +50,8 @@ void ChannelMap::OpenChannelMapDatabase(const std::filesystem::path& file) {
   if (std::filesystem::equivalent(file, store_.File(), ec)) {
     shown_.reset();
   } else {
-    shown_ = std::make_unique<store::ConfigStore>(file, store::kDefaultBusyTimeout, store::ConfigStore::Access::ReadOnly);
+    shown_ =
+        std::make_unique<store::ConfigStore>(file, store::kDefaultBusyTimeout, store::ConfigStore::Access::ReadOnly);
     if (!shown_->OpenStatus().ok()) Display(shown_->OpenStatus().message());
   }
   RefreshChannelMapGrid();
@@ -67,7 +66,8 @@ void ChannelMap::RefreshChannelMapGrid() {
 void ChannelMap::ResolvePendingAddressChanges() {
   auto pending = store_.PendingAddressChanges();
   if (pending.ok() && pending->empty()) return;
-  console::ResolvePendingAddressChanges(store_, served_ ? *served_ : line_, [this](const std::string& text) { Display(text); });
+  console::ResolvePendingAddressChanges(store_, served_ ? *served_ : line_,
+                                        [this](const std::string& text) { Display(text); });
   RefreshChannelMapGrid();
 }
 
@@ -117,7 +117,10 @@ EditOutcome ChannelMap::StoreEdit(int softwareChannel, store::ChannelField field
     case Status::Code::Ok: RefreshChannelMapGrid(); return EditOutcome::Saved;
     case Status::Code::Invalid: Display(saved.message()); return EditOutcome::KeepEditing;
     case Status::Code::Duplicate: Display("Duplicate entries not allowed in the channel map"); break;
-    default: Display(saved.message()); RefreshChannelMapGrid(); break;
+    default:
+      Display(saved.message());
+      RefreshChannelMapGrid();
+      break;
   }
   return EditOutcome::Refused;
 }
@@ -126,8 +129,8 @@ void ChannelMap::DeleteRow(int softwareChannel) {
   auto row = store_.ChannelByNumber(softwareChannel);
   if (row.ok() && row->has_value()) {
     const store::ChannelRow& r = **row;
-    if (!view_.Confirm("Delete Row", "Delete channel " + std::to_string(r.softwareChannel) + " (ModBusAddress=" +
-                                         std::to_string(r.modbusAddress) + ", " + r.nickName +
+    if (!view_.Confirm("Delete Row", "Delete channel " + std::to_string(r.softwareChannel) +
+                                         " (ModBusAddress=" + std::to_string(r.modbusAddress) + ", " + r.nickName +
                                          ") from the channel map?"))
       return;
   }
@@ -263,7 +266,8 @@ bool ChannelMap::ChangeAddress(const std::string& currentText, const std::string
     Display(*problem);
     return false;
   }
-  if (!ToWholeNumber(currentText, 1, kLastAddress) || *ParseNumber(currentText) != std::floor(*ParseNumber(currentText))) {
+  if (!ToWholeNumber(currentText, 1, kLastAddress) ||
+      *ParseNumber(currentText) != std::floor(*ParseNumber(currentText))) {
     Display("Error: Controller address targeted for change must be in the range from 1 and " +
             std::to_string(kLastAddress));
     return false;
@@ -291,8 +295,7 @@ bool ChannelMap::ChangeAddress(const std::string& currentText, const std::string
       Display("Error: the address change could not be recorded: " + change.refusal);
       Display("Nothing was sent to the unit");
       return false;
-    case controller::ChangeStop::None:
-      break;
+    case controller::ChangeStop::None: break;
   }
   Display(change.Taken() ? "Unit at " + currentText + " set to new address at " + newText
                          : "Error: Cound not set unit at " + currentText + " to new address " + newText);

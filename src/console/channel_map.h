@@ -29,8 +29,8 @@ inline constexpr int kLastAddress = 247;       // the highest a unit can answer 
 class ChannelMapView {
  public:
   virtual ~ChannelMapView() = default;
-  virtual void ShowMessages(const std::string& text) = 0;                  // DBInterfaceDisplay, the whole text
-  virtual void ShowRows(const std::vector<store::ChannelRow>& rows) = 0;   // fgChannelMap, ordered by channel
+  virtual void ShowMessages(const std::string& text) = 0;                 // DBInterfaceDisplay, the whole text
+  virtual void ShowRows(const std::vector<store::ChannelRow>& rows) = 0;  // fgChannelMap, ordered by channel
   virtual void SetProgress(int done, int total) = 0;
   virtual void ShowWarning(const std::string& title, const std::string& text) = 0;  // OK only
   virtual bool Confirm(const std::string& title, const std::string& text) = 0;      // OK / Cancel
@@ -59,7 +59,7 @@ class ChannelMap {
   void BeginEdit();
   EditOutcome StoreEdit(int softwareChannel, store::ChannelField field, const std::string& text);
   void DeleteRow(int softwareChannel);  // asks first
-  void ClearMap();  // asks first
+  void ClearMap();                      // asks first
   // "Add Row": the next free channel at the lowest free address, "Default" nickname, set64rs,
   // with its memory rows and log folder. False when all 64 addresses are mapped.
   bool AddRow();

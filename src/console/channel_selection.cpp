@@ -26,10 +26,10 @@ std::string ChannelSelection::CurrentChannelText() const {
 }
 
 int ChannelSelection::GetItemIndex(Selector selector, const std::string& item) const {
-  const auto& [list, index] =
-      selector == Selector::Channel   ? std::pair{&selectors_.channels, selectors_.channelIndex}
-      : selector == Selector::Address ? std::pair{&selectors_.addresses, selectors_.addressIndex}
-                                      : std::pair{&selectors_.nickNames, selectors_.nickNameIndex};
+  const auto& [list, index] = selector == Selector::Channel ? std::pair{&selectors_.channels, selectors_.channelIndex}
+                              : selector == Selector::Address
+                                  ? std::pair{&selectors_.addresses, selectors_.addressIndex}
+                                  : std::pair{&selectors_.nickNames, selectors_.nickNameIndex};
   if (index < 0 || index >= static_cast<int>(list->size()) || (*list)[index].empty()) return -1;
   for (std::size_t i = 0; i < list->size(); ++i)
     if ((*list)[i] == item) return static_cast<int>(i);
@@ -68,8 +68,8 @@ void ChannelSelection::ChooseAddress(int index) {
   if (index < 0 || index >= static_cast<int>(selectors_.addresses.size())) return;
   selectors_.addressIndex = index;
   auto address = ToInt16(selectors_.addresses[index]);
-  auto row = address ? context_.store.ChannelByAddress(*address)
-                     : Result<std::optional<store::ChannelRow>>(std::nullopt);
+  auto row =
+      address ? context_.store.ChannelByAddress(*address) : Result<std::optional<store::ChannelRow>>(std::nullopt);
   if (!row.ok() || !row->has_value()) return;
   context_.ShowField(Field::ControllerType, (*row)->controllerType);
   int i = GetItemIndex(Selector::Address, Text((*row)->modbusAddress));

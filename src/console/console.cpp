@@ -11,7 +11,8 @@ constexpr const char* kBugReportAddress = "bugs@tarvel.example";  // set by the 
 
 Console::Console(AppFolder folder, store::ConfigStore& store, link::Line& line, ConsoleView& view, LineInfo lineInfo)
     : context_(std::move(folder), store, line, view, lineInfo),
-      selection_(context_, [this] { SelectChannel(); }, [this] { memory_.OfferDownload(); }),
+      selection_(
+          context_, [this] { SelectChannel(); }, [this] { memory_.OfferDownload(); }),
       memory_(context_, selection_),
       log_(context_, selection_, memory_),
       monitor_(context_, selection_, memory_, log_),

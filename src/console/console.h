@@ -12,15 +12,15 @@
 #include <string>
 
 #include "console/channel_selection.h"
-#include "console/profile_program.h"
 #include "console/context.h"
 #include "console/memory_map.h"
 #include "console/monitor.h"
 #include "console/profile_log.h"
+#include "console/profile_program.h"
 #include "console/run_control.h"
-#include "controller/run_recorder.h"
 #include "console/settings.h"
 #include "console/upload.h"
+#include "controller/run_recorder.h"
 
 namespace tarvel::console {
 

@@ -19,7 +19,8 @@ namespace {
 constexpr const char* kWordNames[] = {"PIDSet", "duration", "temperature"};
 
 const store::MemoryRow* FindStep(const std::vector<store::MemoryRow>& steps, int segment) {
-  auto it = std::find_if(steps.begin(), steps.end(), [segment](const store::MemoryRow& r) { return r.segment == segment; });
+  auto it =
+      std::find_if(steps.begin(), steps.end(), [segment](const store::MemoryRow& r) { return r.segment == segment; });
   return it == steps.end() ? nullptr : &*it;
 }
 
@@ -56,7 +57,8 @@ std::vector<std::string> RefusalLines(PointRefusal refusal) {
       return {"Segment number not in range of controller program memory", "Must be in range: 1 - 64"};
     case PointRefusal::NoStoredStep: return {"Error: No record set found"};
     case PointRefusal::JumpStep:
-      return {"You selected a segment that is a jump instruction", "Choose a segment with a positive time duration entry"};
+      return {"You selected a segment that is a jump instruction",
+              "Choose a segment with a positive time duration entry"};
     case PointRefusal::TimeBeyondSegment: return {"Error: Time selected is greater than segment time"};
   }
   return {};
@@ -96,7 +98,8 @@ bool RunControl::ReadBackStep(Sequence& sequence, std::uint8_t address, int step
   const std::string key = "step " + Text(step) + " ";
   return sequence.Read(words.outcome, key + "back") &&
          sequence.ReadBack(address, key + kWordNames[1], Text(duration), Text(link::DecodeSigned(words.value.first))) &&
-         sequence.ReadBack(address, key + kWordNames[2], Text(temperature), Text(link::DecodeSigned(words.value.second)));
+         sequence.ReadBack(address, key + kWordNames[2], Text(temperature),
+                           Text(link::DecodeSigned(words.value.second)));
 }
 
 bool RunControl::SetStepModified(Sequence& sequence, std::uint8_t address, int step, int value, int jumpTime) {
@@ -250,11 +253,12 @@ bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segm
   // the register after it is to hold and goes alone; elsewhere the second register is written too.
   const link::FrameUse frames = context_.FramesFor(address);
   const bool pairs = frames.PairWrites();
-  int lowStep = 0;  // what the low step beside the run mode holds: every mode write keeps it
+  int lowStep = 0;          // what the low step beside the run mode holds: every mode write keeps it
   std::uint16_t scale = 0;  // the word beside the high step, read where a high step is written alone
   auto runMode = [&](int mode) {
-    return sequence.Write(commands.WriteRunMode(address, static_cast<std::uint8_t>(mode), static_cast<std::uint8_t>(lowStep)),
-                          "run mode", Text(mode));
+    return sequence.Write(
+        commands.WriteRunMode(address, static_cast<std::uint8_t>(mode), static_cast<std::uint8_t>(lowStep)), "run mode",
+        Text(mode));
   };
   auto limits = [&](int low, int high) {
     const std::string value = Text(low) + " - " + Text(high);
@@ -262,7 +266,8 @@ bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segm
     const link::Outcome written =
         pairs ? context_.line.WriteRegisters(address, link::reg::kProgramLowStep, static_cast<std::uint16_t>(low),
                                              static_cast<std::uint16_t>(high))
-              : commands.WriteProgramLimits(address, static_cast<std::uint8_t>(low), static_cast<std::uint8_t>(high), scale);
+              : commands.WriteProgramLimits(address, static_cast<std::uint8_t>(low), static_cast<std::uint8_t>(high),
+                                            scale);
     if (!sequence.Write(written, "program limits", value)) return false;
     lowStep = low;
     return true;
@@ -313,8 +318,8 @@ bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segm
     if (!marked) {
       context_.Display("Error: Could  not set Modified field in program database");
       return giveUp([&] {
-        sequence.Refuse("the Modified mark of step " + Text(step) + " could not be set, so no step was written: " +
-                        marked.message());
+        sequence.Refuse("the Modified mark of step " + Text(step) +
+                        " could not be set, so no step was written: " + marked.message());
       });
     }
   }

@@ -13,8 +13,8 @@ void MemoryMap::Show(int address) {
   for (const auto& m : context_.store.Memory(address).value_or({})) {
     // The words of a marked step are what the map last knew, not what the controller holds.
     const auto word = [&m](int value) { return m.unknown != 0 ? std::string(kUnknownWord) : Text(value); };
-    rows.push_back({"", Text(m.modbusAddress), Text(m.segment), word(m.duration), word(m.temperature),
-                    word(m.pidSet), Text(m.modified)});
+    rows.push_back({"", Text(m.modbusAddress), Text(m.segment), word(m.duration), word(m.temperature), word(m.pidSet),
+                    Text(m.modified)});
   }
   context_.view.SetGridRows(Grid::ProgramMemory, rows);
   marks_.Resize(static_cast<int>(rows.size()));
@@ -143,7 +143,8 @@ bool MemoryMap::StoreRead(std::uint8_t address, int firstStep, const std::vector
   const int lastStep = firstStep + static_cast<int>(steps.size()) - 1;
   const controller::StoredRead stored = controller::StoreProgramRead(context_, address, firstStep, steps);
   if (!stored.kept.empty())
-    context_.Display(KeptOriginals(stored.kept) + ": a jump changed it in the controller and Start Profile puts it back");
+    context_.Display(KeptOriginals(stored.kept) +
+                     ": a jump changed it in the controller and Start Profile puts it back");
   return Recorded(context_, stored.status, "The memory map of " + Range(firstStep, lastStep) + " could not be stored");
 }
 
@@ -152,7 +153,8 @@ bool MemoryMap::ClearProgramRange(int firstStep, int lastStep) {
   if (!address) return false;
   const int count = std::max(0, lastStep - firstStep + 1);
   const link::FrameUse frames = context_.FramesFor(*address);
-  Exchanges exchanges(context_, link::WriteStepRangeExchanges(count, frames) + link::ReadStepRangeExchanges(count, frames));
+  Exchanges exchanges(context_,
+                      link::WriteStepRangeExchanges(count, frames) + link::ReadStepRangeExchanges(count, frames));
   auto marked = MarkBeforeWriting(*address, firstStep, lastStep);
   if (!marked) return false;
   context_.view.SetLed(Led::Busy);

@@ -69,7 +69,7 @@ class MemoryMap {
   void OfferDownload(std::uint8_t address);
   void OfferDownload();
 
-  void Show(int address);  // the memory rows of address, unmarked; Unknown steps as "?"
+  void Show(int address);     // the memory rows of address, unmarked; Unknown steps as "?"
   void Refresh(int address);  // the same, the row marks kept
   void FormatGrid();
   void ToggleSize();

@@ -22,7 +22,8 @@ std::string ReasonOf(const std::string& openMessage) {
 // (std::filesystem::equivalent refuses device files.)
 bool SameDevice(const std::string& a, const std::string& b) {
   if (a == b) return true;
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   return !a.empty() && !b.empty() && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
 }
@@ -120,14 +121,17 @@ void PortSetup::Load() {
   Display("1- Verify your temperature controller communication is configured to:  ");
   Display("Controller Address = 1, Baud Rate=9600");
   Display("");
-  Display("2- Scan Ports: This tries to see what serial ports you have installed on your computer and if any of the "
-          "correct type of controller is attached");
-  Display("Serial adapters show as /dev/serial/by-id/..., /dev/ttyUSBn, /dev/ttyACMn or /dev/ttySn; a running "
-          "tarvel-sim is listed too,");
+  Display(
+      "2- Scan Ports: This tries to see what serial ports you have installed on your computer and if any of the "
+      "correct type of controller is attached");
+  Display(
+      "Serial adapters show as /dev/serial/by-id/..., /dev/ttyUSBn, /dev/ttyACMn or /dev/ttySn; a running "
+      "tarvel-sim is listed too,");
   Display("to see what comm ports your computer has.");
   Display("");
-  Display("3- Use the increment or decrement key to set the Comm Port number desired and click on `Use This Setting` "
-          "button.\r\n");
+  Display(
+      "3- Use the increment or decrement key to set the Comm Port number desired and click on `Use This Setting` "
+      "button.\r\n");
 }
 
 PortEntry PortSetup::Probe(int number, const std::string& device, const std::vector<std::uint8_t>& addresses) {
@@ -284,14 +288,16 @@ bool PortSetup::UseThisSetting() {
   if (!simulatedDevice_.empty() && SameDevice(device, simulatedDevice_)) {
     // Stored, the name would send the next plain start's Modbus requests to whatever program
     // the system gives this pseudo-terminal then.
-    Display("The simulated line " + device + " is not stored as the port setting: it exists only while this "
+    Display("The simulated line " + device +
+            " is not stored as the port setting: it exists only while this "
             "program runs, and another program may hold that name later");
     return opened.ok();
   }
   store::PortRow row;
   row.commPortNumber = number;
   row.devicePath = device;
-  if (Status saved = store_.SavePortSettings(row); !saved) Display("The port setting was not stored: " + saved.message());
+  if (Status saved = store_.SavePortSettings(row); !saved)
+    Display("The port setting was not stored: " + saved.message());
   return opened.ok();
 }
 

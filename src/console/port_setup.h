@@ -40,8 +40,8 @@ std::optional<link::OpenResult> OpenStoredPort(store::ConfigStore& store, link::
 class PortSetupView {
  public:
   virtual ~PortSetupView() = default;
-  virtual void ShowMessages(const std::string& text) = 0;                 // SerialPortPrompt, the whole text
-  virtual void ShowPort(int number, const std::string& device) = 0;      // CommPortNumber and its device
+  virtual void ShowMessages(const std::string& text) = 0;            // SerialPortPrompt, the whole text
+  virtual void ShowPort(int number, const std::string& device) = 0;  // CommPortNumber and its device
   virtual void SetProgress(int done, int total) = 0;
   virtual void ShowPorts(const std::vector<PortEntry>& /*ports*/) {}  // the list to click in
 };

@@ -147,8 +147,8 @@ bool ProfileLog::EraseOverlappingLogEntries(std::uint8_t address, int start, int
       Show(address);
       return true;
     }
-    context_.Display("Clearing " + entry->profileName + " (steps " + Text(entry->start) + " to " +
-                     Text(entry->stop) + "), which the new profile overlaps");
+    context_.Display("Clearing " + entry->profileName + " (steps " + Text(entry->start) + " to " + Text(entry->stop) +
+                     "), which the new profile overlaps");
     if (!memory_.ClearProgramRange(entry->start, entry->stop)) break;
   }
   Show(address);

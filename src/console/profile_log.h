@@ -16,10 +16,10 @@ namespace tarvel::console {
 
 // What matching the controller's program limits against the log found.
 enum class LogMatch {
-  Found,     // the matching row is marked and selected for running
-  NotStored, // the matching row is marked, but the selection could not be stored: that was shown
-  NotFound,  // no row has those limits (or the log is empty): the warnings were shown
-  Unread,    // the limits could not be read: the communication error was shown
+  Found,      // the matching row is marked and selected for running
+  NotStored,  // the matching row is marked, but the selection could not be stored: that was shown
+  NotFound,   // no row has those limits (or the log is empty): the warnings were shown
+  Unread,     // the limits could not be read: the communication error was shown
 };
 
 class ProfileLog {

@@ -1,11 +1,11 @@
 #include "console/profile_program.h"
 
 #include "console/grids.h"
+#include "console/sensor_range.h"
 #include "link/commands.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
 #include "profile/verify.h"
-#include "console/sensor_range.h"
 #include "util/text.h"
 
 namespace tarvel::console {

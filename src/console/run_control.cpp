@@ -39,15 +39,27 @@ bool RunControl::Act(RunAction action, const std::function<bool()>& steps) {
   return last_.done;
 }
 
-bool RunControl::SelectRunProfile(int row) { return Act(RunAction::Select, [&] { return SelectSteps(row); }); }
+bool RunControl::SelectRunProfile(int row) {
+  return Act(RunAction::Select, [&] { return SelectSteps(row); });
+}
 bool RunControl::UploadProgramLimits(const std::string& lowText, const std::string& highText) {
   return Act(RunAction::ProgramLimits, [&] { return UploadLimitsSteps(lowText, highText); });
 }
-bool RunControl::StartProfile() { return Act(RunAction::Start, [&] { return StartSteps(); }); }
-bool RunControl::PauseProfile() { return Act(RunAction::Pause, [&] { return PauseSteps(); }); }
-bool RunControl::RestartProfile() { return Act(RunAction::Restart, [&] { return RestartSteps(); }); }
-bool RunControl::JumpTo(int segment, int time) { return Act(RunAction::Jump, [&] { return JumpSteps(segment, time); }); }
-bool RunControl::SetRunMode() { return Act(RunAction::SetMode, [&] { return SetModeSteps(); }); }
+bool RunControl::StartProfile() {
+  return Act(RunAction::Start, [&] { return StartSteps(); });
+}
+bool RunControl::PauseProfile() {
+  return Act(RunAction::Pause, [&] { return PauseSteps(); });
+}
+bool RunControl::RestartProfile() {
+  return Act(RunAction::Restart, [&] { return RestartSteps(); });
+}
+bool RunControl::JumpTo(int segment, int time) {
+  return Act(RunAction::Jump, [&] { return JumpSteps(segment, time); });
+}
+bool RunControl::SetRunMode() {
+  return Act(RunAction::SetMode, [&] { return SetModeSteps(); });
+}
 bool RunControl::SetValue(const std::string& text) {
   return Act(RunAction::SetValue, [&] {
     last_.address = selection_.CurrentAddress().value_or(0);
@@ -87,7 +99,8 @@ bool RunControl::SettleSelection(std::uint8_t address, const store::ControllerCo
   const auto [low, high] = context_.commands.ReadProgramLimits(address);
   if (!low.ok() || !high.ok()) {
     context_.FinishExchanges(link::Worst(low.outcome, high.outcome), kCommsError);
-    context_.Display("The selection of " + pending.profileName + " was sent but not confirmed, and the program "
+    context_.Display("The selection of " + pending.profileName +
+                     " was sent but not confirmed, and the program "
                      "limits could not be read to settle it");
     return false;
   }
@@ -197,8 +210,8 @@ bool RunControl::SelectSteps(int row) {
   }
   context_.ShowField(Field::ProgramStepLow, Text(entry.start));
   context_.ShowField(Field::ProgramStepHigh, Text(entry.stop));
-  const bool confirmed =
-      Recorded(context_, store.ConfirmSelectionIntent(*address), "The profile selected for running could not be stored");
+  const bool confirmed = Recorded(context_, store.ConfirmSelectionIntent(*address),
+                                  "The profile selected for running could not be stored");
   log_.ShowExecutingProfile(*address);
   if (confirmed) return true;
   context_.Display("The controller runs steps " + Text(entry.start) + " - " + Text(entry.stop) +
@@ -209,8 +222,9 @@ bool RunControl::SelectSteps(int row) {
 
 bool RunControl::WriteRunModeChecked(Sequence& sequence, std::uint8_t address, int mode, int lowStep) {
   auto& commands = context_.commands;
-  if (!sequence.Write(commands.WriteRunMode(address, static_cast<std::uint8_t>(mode), static_cast<std::uint8_t>(lowStep)),
-                      "run mode", Text(mode)))
+  if (!sequence.Write(
+          commands.WriteRunMode(address, static_cast<std::uint8_t>(mode), static_cast<std::uint8_t>(lowStep)),
+          "run mode", Text(mode)))
     return false;
   auto back = commands.ReadPair(address, link::reg::kRunMode);
   if (!sequence.Read(back.outcome, "the run mode back") ||
@@ -411,9 +425,9 @@ bool RunControl::SetModeSteps() {
   auto beside = context_.commands.ReadPair(*address, link::reg::kRunMode);
   if (!sequence.Read(beside.outcome, "the low program step")) return false;
   last_.modeBefore = link::ByteOf(beside.value.first);
-  if (!sequence.Write(context_.commands.WriteRunMode(*address, static_cast<std::uint8_t>(mode),
-                                                     link::ByteOf(beside.value.second)),
-                      "run mode", Text(mode)))
+  if (!sequence.Write(
+          context_.commands.WriteRunMode(*address, static_cast<std::uint8_t>(mode), link::ByteOf(beside.value.second)),
+          "run mode", Text(mode)))
     return false;
   // The reading reports its own failure, and reads the mode back.
   const RunStateReading reading = monitor_.ReadRunState();

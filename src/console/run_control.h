@@ -46,7 +46,7 @@ struct RunActionResult {
   int channel = 0;           // the console's channel when the action began; 0: none
   std::uint8_t address = 0;  // 0: stopped before a controller was chosen
   bool done = false;
-  std::string profile;                     // Select, Start: the log entry's profile
+  std::string profile;                        // Select, Start: the log entry's profile
   std::optional<std::pair<int, int>> limits;  // Select, ProgramLimits: low and high step written
   std::optional<int> modeBefore, modeAfter;
   std::optional<int> setValueBefore, setValueAfter;  // Pause: the set point it holds; SetValue: the one written

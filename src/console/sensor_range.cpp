@@ -9,7 +9,8 @@ Result<std::optional<profile::RangeLimits>> SensorRange(store::SensorMenu& menu,
   if (!row) return row.status();
   if (!row->has_value()) return std::optional<RangeLimits>();
   const store::SensorRow& sensor = **row;
-  if (scale == profile::TemperatureScale::Fahrenheit) return std::optional<RangeLimits>(RangeLimits{sensor.fmin, sensor.fmax});
+  if (scale == profile::TemperatureScale::Fahrenheit)
+    return std::optional<RangeLimits>(RangeLimits{sensor.fmin, sensor.fmax});
   return std::optional<RangeLimits>(RangeLimits{sensor.cmin, sensor.cmax});
 }
 

@@ -129,8 +129,7 @@ void Settings::AutoTune(bool on) {
   const link::Outcome outcome = on ? context_.commands.AutoTuneOn(*address) : context_.commands.AutoTuneOff(*address);
   context_.FinishExchanges(outcome, kCommsError);
   if (outcome == link::Outcome::Ok)
-    context_.Display(on ? "Auto Tune is on: the controller is tuning; AutoTune Off ends it"
-                        : "Auto Tune is off");
+    context_.Display(on ? "Auto Tune is on: the controller is tuning; AutoTune Off ends it" : "Auto Tune is off");
 }
 
 std::string Settings::GetSensorCaption(int index) {

@@ -30,18 +30,17 @@ bool Upload::ConfirmOverRunningProgram(std::uint8_t address, int start, int last
   std::vector<std::pair<std::string, std::pair<int, int>>> running;
   if (context_.selectedRunMode != 0 && context_.programLowStep >= 1)
     running.push_back({"", {context_.programLowStep, context_.programHighStep}});
-  if (auto config = context_.store.ControllerConfig(address); config.ok() && config->has_value() &&
-                                                              !(*config)->profileNameExecuting.empty())
+  if (auto config = context_.store.ControllerConfig(address);
+      config.ok() && config->has_value() && !(*config)->profileNameExecuting.empty())
     running.push_back({(*config)->profileNameExecuting, {(*config)->programLowAddress, (*config)->programHighAddress}});
   for (const auto& [name, range] : running) {
     if (last < range.first || start > range.second) continue;
-    const std::string what = (name.empty() ? "the program" : name) + " (steps " + Text(range.first) + " to " +
-                             Text(range.second) + ")";
-    return context_.view.Confirm("Program in use: " + (name.empty() ? "steps " + Text(range.first) + " - " +
-                                                                           Text(range.second)
-                                                                     : name),
-                                 "WARNING: Steps " + Text(start) + " to " + Text(last) + " overlap " + what +
-                                     ", which the controller runs or is selected to run. Proceed?");
+    const std::string what =
+        (name.empty() ? "the program" : name) + " (steps " + Text(range.first) + " to " + Text(range.second) + ")";
+    return context_.view.Confirm(
+        "Program in use: " + (name.empty() ? "steps " + Text(range.first) + " - " + Text(range.second) : name),
+        "WARNING: Steps " + Text(start) + " to " + Text(last) + " overlap " + what +
+            ", which the controller runs or is selected to run. Proceed?");
   }
   return true;
 }
@@ -60,7 +59,8 @@ UploadResult Upload::Run(const UploadInput& input) {
   // Announced: the probe, the clears of an old copy and of overlaps are not known yet, then
   // the writes and reads of the range with the frames the controller is known to answer.
   const link::FrameUse frames = context_.FramesFor(*address);
-  Exchanges exchanges(context_, 1 + link::WriteStepRangeExchanges(count, frames) + link::ReadStepRangeExchanges(count, frames));
+  Exchanges exchanges(context_,
+                      1 + link::WriteStepRangeExchanges(count, frames) + link::ReadStepRangeExchanges(count, frames));
   int start = 0, last = 0;
   if (!Checked(*address, input, start, last) || !MadeRoom(*address, input.profileName, start, count) ||
       !Written(*address, input.profileName, start, last))
@@ -109,7 +109,8 @@ bool Upload::MadeRoom(std::uint8_t address, const std::string& name, int start, 
     context_.Display("Exiting upload process with no upload occurring");
     return false;
   } else if (existing->has_value()) {
-    if (!context_.view.Confirm("Existing Profile: " + name, "WARNING: This will overwrite a profile of same name. Proceed?"))
+    if (!context_.view.Confirm("Existing Profile: " + name,
+                               "WARNING: This will overwrite a profile of same name. Proceed?"))
       return false;
     // The old copy goes from the controller; its entry leaves the log before the clear begins.
     const store::LogRow old = **existing;
@@ -151,9 +152,9 @@ bool Upload::Written(std::uint8_t address, const std::string& name, int start, i
 
   const bool cancelled = fault.outcome == link::Outcome::Cancelled;
   context_.view.SetLed(cancelled ? Led::Idle : Led::Error);
-  const std::string partial = fault.beforeWriting ? "nothing was written"
-                                                  : "steps " + Text(start) + " to " + Text(fault.lastTouched) +
-                                                        " may hold a partial program";
+  const std::string partial =
+      fault.beforeWriting ? "nothing was written"
+                          : "steps " + Text(start) + " to " + Text(fault.lastTouched) + " may hold a partial program";
   if (cancelled) {
     context_.Display("Upload cancelled at step " + Text(fault.step) + " word " + Text(fault.word) + "; " + partial);
   } else {
@@ -184,7 +185,8 @@ UploadResult Upload::VerifiedAndLogged(std::uint8_t address, const UploadInput& 
       context_.Display("ERROR: The read-back failed: steps " + Text(start) + " to " + Text(last) + " are not verified");
     }
     // The map still shows the range as it was before the writes: read it again.
-    if (!context_.line.Cancelled()) memory_.RereadAfterFailedWrite(start, {link::Outcome::NoReply, last, 3, false, last});
+    if (!context_.line.Cancelled())
+      memory_.RereadAfterFailedWrite(start, {link::Outcome::NoReply, last, 3, false, last});
     return NotLogged(address, result);
   }
   context_.Display("Controller memory range downloaded");
@@ -203,7 +205,7 @@ UploadResult Upload::VerifiedAndLogged(std::uint8_t address, const UploadInput& 
 
   // The read-back and the entry go in together: a log row always has its steps read back.
   const LoadedProfile& loaded = program_.Loaded();
-  const store::LogRow entry{address,        input.profileName, start, last, loaded.sensor, loaded.temperatureScale,
+  const store::LogRow entry{address,          input.profileName, start, last, loaded.sensor, loaded.temperatureScale,
                             loaded.timeScale, input.progression};
   result.logged = Recorded(context_, controller::RecordUpload(context_, address, start, *readBack, entry),
                            "The read-back and the profile log entry could not be stored");

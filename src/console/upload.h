@@ -9,30 +9,29 @@
 #include <vector>
 
 #include "console/channel_selection.h"
-#include "console/profile_program.h"
 #include "console/context.h"
 #include "console/memory_map.h"
 #include "console/profile_log.h"
+#include "console/profile_program.h"
 #include "link/transfers.h"
 
 namespace tarvel::console {
 
 // What the window holds when "UpLoad Profile" is pressed.
 struct UploadInput {
-  std::string profileName;     // CompileProfileNameDisplay
-  std::string startStepText;   // StartAddressDisplay
-  std::string progression;     // cmbProgressionSelect: "SV" or "PV"
+  std::string profileName;    // CompileProfileNameDisplay
+  std::string startStepText;  // StartAddressDisplay
+  std::string progression;    // cmbProgressionSelect: "SV" or "PV"
 };
 
 struct UploadResult {
-  bool logged = false;                        // written, read back equal, and entered in the log
+  bool logged = false;                         // written, read back equal, and entered in the log
   std::vector<link::WordMismatch> mismatches;  // of the read-back, when it was made
 };
 
 class Upload {
  public:
-  Upload(Context& context, ChannelSelection& selection, MemoryMap& memory, ProfileLog& log,
-         ProfileProgram& program)
+  Upload(Context& context, ChannelSelection& selection, MemoryMap& memory, ProfileLog& log, ProfileProgram& program)
       : context_(context), selection_(selection), memory_(memory), log_(log), program_(program) {}
 
   UploadResult Run(const UploadInput& input);
@@ -62,6 +61,5 @@ class Upload {
   ProfileLog& log_;
   ProfileProgram& program_;
 };
-
 
 }  // namespace tarvel::console

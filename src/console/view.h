@@ -68,7 +68,7 @@ class ConsoleView {
   virtual void SetGridLayout(Grid grid, const GridLayout& layout) = 0;
   virtual void SetGridRows(Grid grid, const std::vector<std::vector<std::string>>& rows) = 0;  // data rows only
   virtual void SetRowMarks(Grid grid, const std::vector<RowMark>& marks) = 0;  // index 0 = first data row
-  virtual void SetCurrentRow(Grid grid, int row) = 0;  // grid row, 1 = first data row
+  virtual void SetCurrentRow(Grid grid, int row) = 0;                          // grid row, 1 = first data row
   virtual void ScrollTo(Grid grid, int topRow) = 0;
   virtual void SetSizeButton(Grid grid, bool wide) = 0;  // caption "<" when wide, ">" when narrow
   virtual void SetProgress(int done, int total) = 0;

@@ -12,7 +12,9 @@ bool RunOnMember(Console& console, const ZoneCommand& command) {
       if (!console.Program().OpenProfile(command.profile)) return false;
       console.Program().SetStartStepText(command.startStep);
       console.Program().BuildProgram();
-      return console.ProfileUpload().Run({console.Program().Loaded().name, command.startStep, command.progression}).logged;
+      return console.ProfileUpload()
+          .Run({console.Program().Loaded().name, command.startStep, command.progression})
+          .logged;
     }
     case ZoneVerb::Select: {
       const auto& rows = console.Log().Rows();

@@ -17,8 +17,8 @@ const char* ZoneVerbName(ZoneVerb verb);  // "upload", "select", "start", "pause
 
 struct ZoneCommand {
   ZoneVerb verb = ZoneVerb::Start;
-  std::string profile;      // upload: the profile file; select: the logged profile's name
-  std::string startStep;    // upload
+  std::string profile;             // upload: the profile file; select: the logged profile's name
+  std::string startStep;           // upload
   std::string progression = "SV";  // upload
 };
 

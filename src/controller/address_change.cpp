@@ -45,7 +45,9 @@ Resolution ResolveAddressChange(store::ConfigStore& store, link::Line& line, int
       return {AddressFate::Unresolved, Unsettled::DropRefused, dropped.message(), std::nullopt};
     return {AddressFate::Stayed, Unsettled::None, {}, std::nullopt};
   }
-  return {AddressFate::Unresolved, atNew && atOld ? Unsettled::NeitherAnswers : Unsettled::LineCannotTell, {},
+  return {AddressFate::Unresolved,
+          atNew && atOld ? Unsettled::NeitherAnswers : Unsettled::LineCannotTell,
+          {},
           std::nullopt};
 }
 

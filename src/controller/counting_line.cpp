@@ -42,7 +42,7 @@ link::Outcome CountingLine::WriteCoil(std::uint8_t address, std::uint16_t coil, 
 }
 
 link::Reply<std::vector<std::uint16_t>> CountingLine::ReadRegisterBlock(std::uint8_t address, std::uint16_t reg,
-                                                                       int count) {
+                                                                        int count) {
   if (cancelled_) return {link::Outcome::Cancelled, {}};
   auto reply = line_.ReadRegisterBlock(address, reg, count);
   Tick();

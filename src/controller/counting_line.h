@@ -26,7 +26,8 @@ class CountingLine final : public link::Line {
   link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
                                std::uint16_t next) override;
   link::Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override;
-  link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg, int count) override;
+  link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg,
+                                                            int count) override;
 
  private:
   void Tick();

@@ -64,9 +64,9 @@ struct JumpCopiesForgotten {
 JumpCopiesForgotten ForgetJumpCopies(Session& session, std::uint8_t address, int first, int last);
 
 struct StoppedWrite {
-  int reached = 0;  // the last step the write may have changed (below first: none)
+  int reached = 0;                               // the last step the write may have changed (below first: none)
   std::optional<JumpCopiesForgotten> forgotten;  // when the write may have reached a step
-  Status restored;  // the rows of the steps it cannot have reached put back
+  Status restored;                               // the rows of the steps it cannot have reached put back
 };
 // After the write of a marked range stopped: the steps it cannot have reached get back the
 // state they had (a row that was right before the mark is right again), and the jump copies

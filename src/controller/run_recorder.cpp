@@ -95,8 +95,8 @@ double ToProfileTime(double controllerTime, int runMode, char timeScale) {
 // --- RunRecording
 
 Result<std::unique_ptr<RunRecording>> RunRecording::Open(const AppFolder& folder, int channel,
-                                                          std::string_view profileName,
-                                                          std::chrono::system_clock::time_point start) {
+                                                         std::string_view profileName,
+                                                         std::chrono::system_clock::time_point start) {
   const fs::path dir = folder.ChannelLogFolder(channel);
   std::error_code ec;
   fs::create_directories(dir, ec);

@@ -85,8 +85,7 @@ double ToProfileTime(double controllerTime, int runMode, char timeScale);
 class RunRecording {
  public:
   // Creates LogFiles/Channel-NN/ when missing and a new file named after the profile and start.
-  static Result<std::unique_ptr<RunRecording>> Open(const AppFolder& folder, int channel,
-                                                    std::string_view profileName,
+  static Result<std::unique_ptr<RunRecording>> Open(const AppFolder& folder, int channel, std::string_view profileName,
                                                     std::chrono::system_clock::time_point start);
   ~RunRecording();
   RunRecording(const RunRecording&) = delete;
@@ -117,7 +116,8 @@ class RunRecorder {
   using PointListener = std::function<void(const RunTrace&, const RunPoint&)>;
   using EventListener = std::function<void(const RecordingEvent&)>;
 
-  explicit RunRecorder(Session& session, Clock clock = [] { return std::chrono::system_clock::now(); })
+  explicit RunRecorder(
+      Session& session, Clock clock = [] { return std::chrono::system_clock::now(); })
       : session_(session), clock_(std::move(clock)) {}
 
   // A complete reading of channel's controller; recorded while monitoring is on.

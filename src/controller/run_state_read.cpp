@@ -7,9 +7,9 @@ using link::Worst;
 
 Outcome RunStateReading::outcome() const {
   Outcome all = Outcome::Ok;
-  for (Outcome o : {programLowStep.outcome, programHighStep.outcome, currentStep.outcome, runMode.outcome,
-                    stepTime.outcome, profileSetPoint.outcome, processValue.outcome, singleSetPoint.outcome,
-                    relays.outcome})
+  for (Outcome o :
+       {programLowStep.outcome, programHighStep.outcome, currentStep.outcome, runMode.outcome, stepTime.outcome,
+        profileSetPoint.outcome, processValue.outcome, singleSetPoint.outcome, relays.outcome})
     all = Worst(all, o);
   return all;
 }
@@ -36,14 +36,11 @@ constexpr PlannedRead kModeBlockReads[] = {{reg::kRunMode, reg::kProgramHighStep
 // While the block is untried: the limits first, then the block in place of the run mode's pair.
 // A unit that is not there costs one window, and silence to the block after an answered pair
 // means the unit does not read blocks.
-constexpr PlannedRead kProbeReads[] = {{reg::kProgramLowStep, 2},
-                                       {reg::kRunMode, reg::kProgramHighStep - reg::kRunMode + 1},
-                                       {reg::kCurrentStep, 2},
-                                       {reg::kStepTime, 2},
-                                       {reg::kProfileSetPoint, 2},
-                                       {reg::kProcessValue, 2},
-                                       {reg::kSetValue, 2},
-                                       {reg::kRelayStates, 2}};
+constexpr PlannedRead kProbeReads[] = {
+    {reg::kProgramLowStep, 2},  {reg::kRunMode, reg::kProgramHighStep - reg::kRunMode + 1},
+    {reg::kCurrentStep, 2},     {reg::kStepTime, 2},
+    {reg::kProfileSetPoint, 2}, {reg::kProcessValue, 2},
+    {reg::kSetValue, 2},        {reg::kRelayStates, 2}};
 constexpr int kFields = 9;
 
 std::span<const PlannedRead> PlanFor(const link::FrameUse& frames) {

@@ -19,13 +19,15 @@ struct RunStateReading {
   link::Reply<std::int16_t> profileSetPoint, processValue, singleSetPoint;
   link::Reply<link::RelayStates> relays;
 
-  bool complete() const;     // every exchange succeeded
+  bool complete() const;  // every exchange succeeded
   // A complete reading of a program that runs (run mode 1..4): where Restart resumes. A paused
   // or idle controller's reading never replaces the last one taken before the pause.
   bool RestartPoint() const { return complete() && runMode.value >= 1 && runMode.value <= 4; }
   link::Outcome outcome() const;  // the first failure, or Ok
   // The set point in force: the single set point in mode 0, else the program's.
-  const link::Reply<std::int16_t>& setPoint() const { return runMode.ok() && runMode.value == 0 ? singleSetPoint : profileSetPoint; }
+  const link::Reply<std::int16_t>& setPoint() const {
+    return runMode.ok() && runMode.value == 0 ? singleSetPoint : profileSetPoint;
+  }
 };
 
 // The reads of a reading one exchange at a time, in the order the controller is asked, so
@@ -61,8 +63,7 @@ class RunStateRead {
   };
 
  private:
-  void Take(const PlannedRead& read, const link::Reply<std::vector<std::uint16_t>>& reply,
-            link::CommandSet& commands);
+  void Take(const PlannedRead& read, const link::Reply<std::vector<std::uint16_t>>& reply, link::CommandSet& commands);
   void InPairs();  // the rest of this reading two registers at a time
 
   std::uint8_t address_;

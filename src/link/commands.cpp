@@ -15,7 +15,6 @@ bool FitsWord(std::int32_t value) {
   return value >= std::numeric_limits<std::int16_t>::min() && value <= std::numeric_limits<std::int16_t>::max();
 }
 
-
 template <class T, class F>
 Reply<T> Convert(Reply<std::uint16_t> raw, F convert) {
   Reply<T> reply;
@@ -206,7 +205,8 @@ Outcome CommandSet::WriteProgramStepWord(std::uint8_t address, int step, int wor
 
 Outcome CommandSet::WriteProgramStepWord(std::uint8_t address, int step, int word, std::int32_t value) {
   if (!Addressable(address) || !ValidStep(step, word) || !FitsWord(value)) return Outcome::NotSent;
-  return WriteKeepingNeighbour(address, ProgramStepRegister(step, word), EncodeSigned(static_cast<std::int16_t>(value)));
+  return WriteKeepingNeighbour(address, ProgramStepRegister(step, word),
+                               EncodeSigned(static_cast<std::int16_t>(value)));
 }
 
 Outcome CommandSet::AutoTuneOn(std::uint8_t address) {

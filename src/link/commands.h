@@ -22,21 +22,21 @@ namespace tarvel::link {
 
 // Register map. Reads always ask for two registers and use the first.
 namespace reg {
-inline constexpr std::uint16_t kSetValue = 0x0000;         // signed: single set point (SV)
-inline constexpr std::uint16_t kProcessValue = 0x0164;     // signed: measured temperature
-inline constexpr std::uint16_t kProfileSetPoint = 0x0168;  // signed: set point the program produces now
-inline constexpr std::uint16_t kCurrentStep = 0x018F;      // byte: step now executing
-inline constexpr std::uint16_t kStepTime = 0x0191;         // word: time elapsed in that step
-inline constexpr std::uint16_t kRelayStates = 0x01D8;      // high byte relay 1, low byte relay 2
-inline constexpr std::uint16_t kAlarm1Type = 0x1000;       // byte
-inline constexpr std::uint16_t kAlarm2Type = 0x1002;       // byte
-inline constexpr std::uint16_t kInputType = 0x2000;        // byte: sensor menu Index
-inline constexpr std::uint16_t kRunMode = 0x200D;          // byte: 0 SV, 1..4 ramp/soak
-inline constexpr std::uint16_t kProgramLowStep = 0x200E;   // byte: first step of the program range
-inline constexpr std::uint16_t kProgramHighStep = 0x200F;  // byte: last step of that range
-inline constexpr std::uint16_t kTemperatureScale = 0x2010; // byte: 1 Fahrenheit, else Celsius
-inline constexpr std::uint16_t kUnitAddress = 0x2011;      // byte: the unit's own Modbus address
-inline constexpr std::uint16_t kProgramSteps = 0x4000;     // 64 steps x 3 signed words
+inline constexpr std::uint16_t kSetValue = 0x0000;          // signed: single set point (SV)
+inline constexpr std::uint16_t kProcessValue = 0x0164;      // signed: measured temperature
+inline constexpr std::uint16_t kProfileSetPoint = 0x0168;   // signed: set point the program produces now
+inline constexpr std::uint16_t kCurrentStep = 0x018F;       // byte: step now executing
+inline constexpr std::uint16_t kStepTime = 0x0191;          // word: time elapsed in that step
+inline constexpr std::uint16_t kRelayStates = 0x01D8;       // high byte relay 1, low byte relay 2
+inline constexpr std::uint16_t kAlarm1Type = 0x1000;        // byte
+inline constexpr std::uint16_t kAlarm2Type = 0x1002;        // byte
+inline constexpr std::uint16_t kInputType = 0x2000;         // byte: sensor menu Index
+inline constexpr std::uint16_t kRunMode = 0x200D;           // byte: 0 SV, 1..4 ramp/soak
+inline constexpr std::uint16_t kProgramLowStep = 0x200E;    // byte: first step of the program range
+inline constexpr std::uint16_t kProgramHighStep = 0x200F;   // byte: last step of that range
+inline constexpr std::uint16_t kTemperatureScale = 0x2010;  // byte: 1 Fahrenheit, else Celsius
+inline constexpr std::uint16_t kUnitAddress = 0x2011;       // byte: the unit's own Modbus address
+inline constexpr std::uint16_t kProgramSteps = 0x4000;      // 64 steps x 3 signed words
 inline constexpr std::uint16_t kAutoTuneCoil = 0x0001;
 }  // namespace reg
 

@@ -23,8 +23,7 @@ class Line {
   virtual Reply<RegisterPair> ReadRegisterPair(std::uint8_t address, std::uint16_t reg) = 0;
   // Function 16 for two registers: reg = value, reg + 1 = next. A controller may store both
   // registers, so next is always the value reg + 1 is to hold, never a filler.
-  virtual Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
-                                 std::uint16_t next) = 0;
+  virtual Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value, std::uint16_t next) = 0;
   // Function 5 on one coil: 0xFF00 on, 0x0000 off.
   virtual Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) = 0;
   // Function 3 for count registers (1..125) from reg on: their values, in order. Only the

@@ -44,8 +44,7 @@ std::string AccessHint(const struct stat& info) {
   std::string group = "dialout";
   if (info.st_gid != 0 && (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
     if (const struct group* owner = getgrgid(info.st_gid)) group = owner->gr_name;
-  return ". Add your user to the " + group + " group: sudo usermod -aG " + group +
-         " $USER, then log out and in";
+  return ". Add your user to the " + group + " group: sudo usermod -aG " + group + " $USER, then log out and in";
 }
 
 bool Addressable(std::uint8_t address) { return address >= 1 && address <= 247; }
@@ -56,7 +55,8 @@ bool WaitReadable(int fd, Clock::time_point deadline) {
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
     if (left.count() < 0) left = {};
-    timespec timeout{static_cast<time_t>(left.count() / 1'000'000'000), static_cast<long>(left.count() % 1'000'000'000)};
+    timespec timeout{static_cast<time_t>(left.count() / 1'000'000'000),
+                     static_cast<long>(left.count() % 1'000'000'000)};
     pollfd pfd{fd, POLLIN, 0};
     int ready = ppoll(&pfd, 1, &timeout, nullptr);
     if (ready > 0) return true;
@@ -106,10 +106,10 @@ struct ModbusRtuLine::Impl {
   bool heardLate = false;  // see HeardLateReply
   bool portLost = false;
   LineCounts counts;
-  std::deque<Heard> heard;         // frames heard within the duplicate horizon, oldest first
-  Clock::time_point lastByte{};    // when the line last carried a byte we heard
-  Clock::time_point sentEnd{};     // when our last request left the wire, at the latest
-  Clock::time_point quietUntil{};  // handed over by another process: heard out until then
+  std::deque<Heard> heard;             // frames heard within the duplicate horizon, oldest first
+  Clock::time_point lastByte{};        // when the line last carried a byte we heard
+  Clock::time_point sentEnd{};         // when our last request left the wire, at the latest
+  Clock::time_point quietUntil{};      // handed over by another process: heard out until then
   Clock::time_point repeatingUntil{};  // a copy was heard lately: see Repeating
   Echoing echoing = Echoing::Unknown;
 
@@ -409,7 +409,8 @@ OpenResult ModbusRtuLine::Open(const std::string& devicePath) {
     const int failure = errno;
     modbus_free(ctx);
     // The exclusive mode refuses a user without the right to break it.
-    if (failure == EBUSY) return {OpenOutcome::CannotOpen, "Serial port " + devicePath + " is in use by " + PortHolder(info)};
+    if (failure == EBUSY)
+      return {OpenOutcome::CannotOpen, "Serial port " + devicePath + " is in use by " + PortHolder(info)};
     std::string reason = failure == ENOTTY ? "not a serial device" : modbus_strerror(failure);
     if (failure == EACCES) reason += AccessHint(info);
     return {OpenOutcome::CannotOpen, "Serial port " + devicePath + " cannot be opened: " + reason};

@@ -54,9 +54,9 @@ struct LineCounts {
 // copy of the reply there is harmless, another reply there makes it doubtful too. Once the
 // line has shown a copy, it may carry several copies of one frame at once: there the same
 // reply again proves nothing, and a doubtful reply is asked for again only when no twin of it
-// has come for a horizon. A sound exchange pays nothing for this. After a failed exchange the line waits until it has been
-// quiet for longer than the first-byte window and LineTiming::lateReply has passed since the
-// request, so a late reply is never taken for the next one.
+// has come for a horizon. A sound exchange pays nothing for this. After a failed exchange the line waits until it has
+// been quiet for longer than the first-byte window and LineTiming::lateReply has passed since the request, so a late
+// reply is never taken for the next one.
 class ModbusRtuLine final : public Line {
  public:
   explicit ModbusRtuLine(LineTiming timing = {});

@@ -88,11 +88,10 @@ std::optional<int> FlockHolder(const struct stat& device) {
 
 std::filesystem::path NotePath(const struct stat& device) {
   std::error_code ec;
-  const std::filesystem::path folder = std::filesystem::is_directory("/run/lock", ec) && access("/run/lock", W_OK) == 0
-                                           ? "/run/lock"
-                                           : "/tmp";
-  return folder / ("tarvel-line-" + std::to_string(::major(device.st_rdev)) + "-" +
-                   std::to_string(::minor(device.st_rdev)));
+  const std::filesystem::path folder =
+      std::filesystem::is_directory("/run/lock", ec) && access("/run/lock", W_OK) == 0 ? "/run/lock" : "/tmp";
+  return folder /
+         ("tarvel-line-" + std::to_string(::major(device.st_rdev)) + "-" + std::to_string(::minor(device.st_rdev)));
 }
 
 // The note names the device node by when it was made: a port unplugged and plugged in again, or
@@ -177,13 +176,13 @@ std::optional<SteadyClock::time_point> HandedOverUntil(const struct stat& device
 }
 
 void NoteOwner(const struct stat& device, bool open) {
-  const std::string text = NodeStamp(device) + " " +
-                           (open ? std::string("open") : std::to_string(SteadyClock::now().time_since_epoch().count())) +
-                           "\n";
+  const std::string text =
+      NodeStamp(device) + " " +
+      (open ? std::string("open") : std::to_string(SteadyClock::now().time_since_epoch().count())) + "\n";
   const std::filesystem::path path = NotePath(device);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return;  // another user's note: the line goes without
-  fchmod(fd, 0666);     // any user's Tarvel may own the line next
+  fchmod(fd, 0666);    // any user's Tarvel may own the line next
   [[maybe_unused]] const ssize_t written = ::write(fd, text.data(), text.size());
   ::close(fd);
 }

@@ -66,14 +66,16 @@ Judged Judge(std::span<const std::uint8_t> request, std::span<const std::uint8_t
   if (frame[0] != request[0]) return {FrameRole::Stray, Outcome::WrongAddress};
   const std::uint8_t function = frame[1];
   if (function == (request[1] | 0x80))
-    return frame.size() == 5 ? Judged{FrameRole::Reply, Outcome::Exception} : Judged{FrameRole::Stray, Outcome::BadLength};
+    return frame.size() == 5 ? Judged{FrameRole::Reply, Outcome::Exception}
+                             : Judged{FrameRole::Stray, Outcome::BadLength};
   if (function != request[1]) return {FrameRole::Stray, Outcome::WrongFunction};
   if (frame.size() != ReplyLength(request, function)) return {FrameRole::Stray, Outcome::BadLength};
   if (function == 0x03)
     return frame[2] == frame.size() - 5 ? Judged{FrameRole::Reply} : Judged{FrameRole::Stray, Outcome::BadLength};
   // A write's reply repeats the register or coil and the quantity or value.
-  return std::equal(request.begin() + 2, request.begin() + 6, frame.begin() + 2) ? Judged{FrameRole::Reply}
-                                                                                  : Judged{FrameRole::Stray, Outcome::BadEcho};
+  return std::equal(request.begin() + 2, request.begin() + 6, frame.begin() + 2)
+             ? Judged{FrameRole::Reply}
+             : Judged{FrameRole::Stray, Outcome::BadEcho};
 }
 
 void FrameCutter::Skip(std::size_t count) {

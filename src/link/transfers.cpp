@@ -111,7 +111,8 @@ TransferFault WriteStepRange(CommandSet& commands, std::uint8_t address, int fir
   const int count = kStepWords * static_cast<int>(steps.size());
   std::vector<std::uint16_t> words;
   for (const ProgramStep& s : steps)
-    for (int word = 1; word <= kStepWords; ++word) words.push_back(EncodeSigned(static_cast<std::int16_t>(s.Word(word))));
+    for (int word = 1; word <= kStepWords; ++word)
+      words.push_back(EncodeSigned(static_cast<std::int16_t>(s.Word(word))));
   const int from = ProgramStepRegister(first, 1);
 
   Known pairs = use.known.pairWrites;
@@ -136,8 +137,8 @@ TransferFault WriteStepRange(CommandSet& commands, std::uint8_t address, int fir
     const int at = pair && pos + 1 == count ? pos - 1 : pos;
     const std::uint16_t next = at + 1 < count ? words[static_cast<std::size_t>(at) + 1] : after;
     const int step = first + at / kStepWords, word = at % kStepWords + 1;
-    const Outcome outcome =
-        commands.WriteProgramStepWord(address, step, word, steps[static_cast<std::size_t>(at / kStepWords)].Word(word), next);
+    const Outcome outcome = commands.WriteProgramStepWord(
+        address, step, word, steps[static_cast<std::size_t>(at / kStepWords)].Word(word), next);
     // The write's second register is the range's up to its last word; after it, it kept its value.
     const int touched = first + std::min(at + 1, count - 1) / kStepWords;
     if (outcome != Outcome::Ok) return {outcome, step, word, false, touched};

@@ -73,7 +73,9 @@ TransferFault WriteStepRange(CommandSet& commands, std::uint8_t address, int fir
                              const std::vector<ProgramStep>& steps);
 // About how many exchanges WriteStepRange makes for count steps.
 int WriteStepRangeExchanges(int count, const FrameUse& use);
-inline int WriteStepRangeExchanges(int count) { return WriteStepRangeExchanges(count, FrameUse{{Known::No, Known::No}}); }
+inline int WriteStepRangeExchanges(int count) {
+  return WriteStepRangeExchanges(count, FrameUse{{Known::No, Known::No}});
+}
 // Writes 0 into every word of steps first..last.
 TransferFault ClearStepRange(CommandSet& commands, std::uint8_t address, int first, int last, FrameUse& use);
 TransferFault ClearStepRange(CommandSet& commands, std::uint8_t address, int first, int last);

@@ -38,9 +38,8 @@ AxisTicks TicksOf(AxisRange range, int maxIntervals) {
   ticks.step = NiceStep(range.Span(), maxIntervals);
   const double first = std::ceil(range.low / ticks.step - 1e-9) * ticks.step;
   ticks.first = first == 0 ? 0 : first;  // never "-0"
-  ticks.count = range.high >= ticks.first
-                    ? static_cast<int>(std::floor((range.high - ticks.first) / ticks.step + 1e-9)) + 1
-                    : 0;
+  ticks.count =
+      range.high >= ticks.first ? static_cast<int>(std::floor((range.high - ticks.first) / ticks.step + 1e-9)) + 1 : 0;
   return ticks;
 }
 
@@ -72,9 +71,8 @@ AxisTicks ClockTicksOf(AxisRange minutes, int maxIntervals) {
   ticks.step = step;
   const double first = std::ceil(minutes.low / step - 1e-9) * step;
   ticks.first = first == 0 ? 0 : first;
-  ticks.count = minutes.high >= ticks.first
-                    ? static_cast<int>(std::floor((minutes.high - ticks.first) / step + 1e-9)) + 1
-                    : 0;
+  ticks.count =
+      minutes.high >= ticks.first ? static_cast<int>(std::floor((minutes.high - ticks.first) / step + 1e-9)) + 1 : 0;
   return ticks;
 }
 

@@ -27,12 +27,11 @@ Result<double> LimitOf(const ProfileTable& table, int row, std::string_view rout
   return *value;
 }
 
-
 }  // namespace
 
 const std::array<std::string_view, kChartSeriesCount>& SeriesLegends() {
-  static const std::array<std::string_view, kChartSeriesCount> legends = {
-      "Design Profile", "Design Alarm Limits", "", "Recorded Profile", "Temp Record"};
+  static const std::array<std::string_view, kChartSeriesCount> legends = {"Design Profile", "Design Alarm Limits", "",
+                                                                          "Recorded Profile", "Temp Record"};
   return legends;
 }
 
@@ -203,8 +202,7 @@ void ChartModel::PlotDesignProfile(const ProfileTable& table, MessageSink& sink)
       ShowFailure(design.status(), true, sink);
       return;
     }
-    for (std::size_t k = 0; k < kChartRows; ++k)
-      std::copy_n(design.value()[k].begin(), 6, hiRes_[k].begin());
+    for (std::size_t k = 0; k < kChartRows; ++k) std::copy_n(design.value()[k].begin(), 6, hiRes_[k].begin());
     designSampled_ = true;
     return;
   }

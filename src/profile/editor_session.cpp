@@ -152,7 +152,9 @@ void EditorSession::SetTimeScale(TimeScale scale) {
   const ProfileTable& table = sheet_.Table();
   if (auto end = ProfileEndTime(table, LastProfileRow(table)); end && *end > 0)
     prompt_.Display("The values were not converted: the profile now lasts " + FormatNumber(*end) + " " +
-                    (scale == TimeScale::Seconds ? "seconds" : scale == TimeScale::Minutes ? "minutes" : "hours"));
+                    (scale == TimeScale::Seconds   ? "seconds"
+                     : scale == TimeScale::Minutes ? "minutes"
+                                                   : "hours"));
 }
 
 void EditorSession::SetRangeLimits(std::string_view caption) {

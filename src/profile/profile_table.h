@@ -8,7 +8,7 @@
 
 namespace tarvel::profile {
 
-inline constexpr int kTableRows = 256;    // row 0 is the title row, rows 1..255 are segments
+inline constexpr int kTableRows = 256;  // row 0 is the title row, rows 1..255 are segments
 inline constexpr int kTableColumns = 10;
 inline constexpr int kLastSegmentRow = kTableRows - 1;
 

@@ -19,10 +19,10 @@ inline constexpr std::size_t kRowLineLength = kTableColumns * kFieldWidth + 2;  
 inline constexpr std::size_t kSensorOffset = kLastSegmentRow * kRowLineLength;
 inline constexpr std::size_t kTemperatureScaleOffset = kSensorOffset + kSensorWidth + 2;
 inline constexpr std::size_t kTimeScaleOffset = kTemperatureScaleOffset + 3;
-inline constexpr std::size_t kChecksummedLength = kTimeScaleOffset + 1;               // 51 521
-inline constexpr std::size_t kChecksumOffset = kChecksummedLength + 2;                // line 259
+inline constexpr std::size_t kChecksummedLength = kTimeScaleOffset + 1;                  // 51 521
+inline constexpr std::size_t kChecksumOffset = kChecksummedLength + 2;                   // line 259
 inline constexpr std::size_t kProfileTextLength = kChecksumOffset + kChecksumWidth + 2;  // 51 535: lines 1..259
-inline constexpr std::size_t kProfileFileSize = kProfileTextLength + 2;              // 51 537: + empty line 260
+inline constexpr std::size_t kProfileFileSize = kProfileTextLength + 2;                  // 51 537: + empty line 260
 
 // Lines 1..259 of the file, each ended by CR LF. Cells longer than 20 characters keep their
 // first 20; the sensor caption is cut or padded to 5. The saved file adds one more CR LF.

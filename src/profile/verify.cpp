@@ -76,7 +76,8 @@ VerifyOutcome VerifyProfile(const ProfileTable& table, MessageSink& sink, const 
     auto startValue = ParseNumber(start), endValue = ParseNumber(end);
     if (!startValue || !endValue || *startValue == *endValue) continue;
     sink.Display("Row " + std::to_string(row) + ", Start Temp: " + start + " is not where row " +
-                 std::to_string(row - 1) + " ended (End Temp " + end + "): a segment starts where the one before ended");
+                 std::to_string(row - 1) + " ended (End Temp " + end +
+                 "): a segment starts where the one before ended");
     outcome.profileError = true;
   }
 
@@ -102,14 +103,14 @@ bool TempRangeCheck(const ProfileTable& table, int lastRow, RangeLimits limits, 
       auto value = ParseNumber(cell);
       if (!value) {
         // Counted as a fault: a temperature that cannot be compared is not in range.
-        sink.Display(Lines("Out of range temp entry at", "row=" + std::to_string(row + 1),
-                           "Col=" + std::to_string(column + 1)));
+        sink.Display(
+            Lines("Out of range temp entry at", "row=" + std::to_string(row + 1), "Col=" + std::to_string(column + 1)));
         return true;
       }
       if (*value < limits.low || *value > limits.high) {
         fault = true;
-        sink.Display(Lines("Out of range temp entry at", "segment=" + std::to_string(row),
-                           "col=" + std::to_string(column + 1)));
+        sink.Display(
+            Lines("Out of range temp entry at", "segment=" + std::to_string(row), "col=" + std::to_string(column + 1)));
       }
     }
   }
@@ -123,9 +124,7 @@ bool ValidateCellEntry(ProfileTable& table, int row, int column, std::string_vie
   bool converts = false;
   switch (column) {
     case kDuration:
-    case kRampRate:
-      converts = IsNumber(text);
-      break;
+    case kRampRate: converts = IsNumber(text); break;
     case kAction:
       if (!IsActionLetter(text)) {
         sink.Display("Action syntax error");
@@ -135,9 +134,7 @@ bool ValidateCellEntry(ProfileTable& table, int row, int column, std::string_vie
       return true;
     case kStartTemp:
     case kEndTemp:
-    case kErrorLimits:
-      converts = ToInt16(text).has_value();
-      break;
+    case kErrorLimits: converts = ToInt16(text).has_value(); break;
     case kNotify:
       if (text.starts_with("t=") || text.starts_with("T=")) {
         converts = IsNumber(text.substr(2));
@@ -146,8 +143,7 @@ bool ValidateCellEntry(ProfileTable& table, int row, int column, std::string_vie
         converts = IsNumber(text);
       }
       break;
-    default:
-      break;
+    default: break;
   }
   if (!converts)
     sink.Display("Invalid profile table entry column=" + std::to_string(column) + " row=" + std::to_string(row));
@@ -156,8 +152,8 @@ bool ValidateCellEntry(ProfileTable& table, int row, int column, std::string_vie
 
 Status CheckControllerNumbers(const ProfileTable& table, char timeScaleLetter) {
   if (timeScaleLetter != 'S' && timeScaleLetter != 'M' && timeScaleLetter != 'H')
-    return Status::Error(Status::Code::Invalid,
-                         std::string("Time scale: \"") + timeScaleLetter + "\" is not S, M or H (seconds, minutes, hours)");
+    return Status::Error(Status::Code::Invalid, std::string("Time scale: \"") + timeScaleLetter +
+                                                    "\" is not S, M or H (seconds, minutes, hours)");
   const double factor = timeScaleLetter == 'H' ? 60.0 : 1.0;  // hours are programmed as minutes
   const int last = LastProfileRow(table);
   for (int row = 1; row <= last; ++row) {

@@ -33,15 +33,13 @@ CellChanges Diff(const ProfileTable& before, const ProfileTable& after) {
   return changes;
 }
 
-
 }  // namespace
 
 KeyFilterResult FilterKey(int row, int column, char key) {
   if (row == 0) return NotEditable("You can not edit header title");
   const bool number = IsDigit(key) || key == kBackspace || key == '.';
   switch (column) {
-    case kSeg:
-      return NotEditable("This entry is a constant", "You can not edit this column");
+    case kSeg: return NotEditable("This entry is a constant", "You can not edit this column");
     case kStartTime:
       return NotEditable("This entry is calculate from the other entries",
                          "You can not manually edit this column, change duration of previous segments to change this");
@@ -49,22 +47,17 @@ KeyFilterResult FilterKey(int row, int column, char key) {
       if (key == 'e' || key == 'h' || key == 'r' || key == 'w') return {KeyVerdict::AcceptAlone, {}};
       return Verdict(false);
     case kDuration:
-    case kErrorLimits:
-      return Verdict(number);
+    case kErrorLimits: return Verdict(number);
     case kStartTemp:
       if (row >= 2)
         return NotEditable("This entry is set from your previous segment end temperature",
                            "You can not manually edit this column");
       return Verdict(number || key == '-');
     case kEndTemp:
-    case kRampRate:
-      return Verdict(number || key == '-');
-    case kCommand:
-      return Verdict(true);
-    case kNotify:
-      return Verdict(number || key == 'T' || key == 't' || key == '=');
-    default:
-      return Verdict(false);
+    case kRampRate: return Verdict(number || key == '-');
+    case kCommand: return Verdict(true);
+    case kNotify: return Verdict(number || key == 'T' || key == 't' || key == '=');
+    default: return Verdict(false);
   }
 }
 
@@ -84,11 +77,8 @@ std::optional<std::string> TypeKeys(int row, int column, std::string_view keys) 
         else if (!text.empty())
           text.pop_back();
         break;
-      case KeyVerdict::AcceptAlone:
-        text.assign(1, key);
-        break;
-      default:
-        return std::nullopt;
+      case KeyVerdict::AcceptAlone: text.assign(1, key); break;
+      default: return std::nullopt;
     }
   }
   return text;
@@ -297,8 +287,10 @@ void Worksheet::UpdateDependents(int r, int column, MessageSink& sink) {
             if (Sign(end - start) == Sign(ramp)) {
               ComputeDuration(r);
             } else {
-              sink.Display(std::string("Sign of ramp conflicts with End Temperature").append(kCrLf)
-                               .append("If End Temp > Start Temp Ramp Rate = +").append(kCrLf)
+              sink.Display(std::string("Sign of ramp conflicts with End Temperature")
+                               .append(kCrLf)
+                               .append("If End Temp > Start Temp Ramp Rate = +")
+                               .append(kCrLf)
                                .append("If End Temp < Start Temp Ramp Rate = -"));
               Set(r, kEndTemp, "");
               Set(r + 1, kStartTemp, "");
@@ -308,8 +300,7 @@ void Worksheet::UpdateDependents(int r, int column, MessageSink& sink) {
       }
       PropagateStartTimes(r);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -351,8 +342,6 @@ void Worksheet::PropagateStartTimes(int i) {
 
 void PromptText::Display(std::string_view text) { AppendMessageLine(text_, text); }
 
-void PromptText::ClearAndDisplay(std::string_view text) {
-  text_.assign(text).append(kCrLf);
-}
+void PromptText::ClearAndDisplay(std::string_view text) { text_.assign(text).append(kCrLf); }
 
 }  // namespace tarvel::profile

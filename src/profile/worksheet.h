@@ -16,10 +16,10 @@ namespace tarvel::profile {
 
 // What a typed key does in the cell it is typed into.
 enum class KeyVerdict {
-  Accept,         // the key goes into the edit box
-  AcceptAlone,    // Action: the box is emptied first, so the cell holds one letter
-  Beep,           // discarded with a beep
-  NotEditable,    // discarded; the cell is not edited by hand (the message says why)
+  Accept,       // the key goes into the edit box
+  AcceptAlone,  // Action: the box is emptied first, so the cell holds one letter
+  Beep,         // discarded with a beep
+  NotEditable,  // discarded; the cell is not edited by hand (the message says why)
 };
 
 struct KeyFilterResult {

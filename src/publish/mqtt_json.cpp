@@ -1,6 +1,6 @@
 // publish: the topics and JSON payloads of the MQTT publisher.
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -87,7 +87,11 @@ std::string Utf8(std::string_view text) {
   bool valid = true;
   for (std::size_t i = 0; i < text.size() && valid;) {
     const auto c = static_cast<unsigned char>(text[i]);
-    const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 && c >= 0xC2 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 && c <= 0xF4 ? 4 : 0;
+    const std::size_t n = c < 0x80                      ? 1
+                          : (c >> 5) == 6 && c >= 0xC2  ? 2
+                          : (c >> 4) == 14              ? 3
+                          : (c >> 3) == 30 && c <= 0xF4 ? 4
+                                                        : 0;
     if (n == 0 || i + n > text.size()) valid = false;
     for (std::size_t k = 1; valid && k < n; ++k)
       if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) valid = false;
@@ -116,13 +120,21 @@ std::string TopicLevel(std::string_view name) {
 std::string AvailabilityTopic(const MqttOptions& o, int channel) {
   return o.prefix + "/" + std::to_string(channel) + "/availability";
 }
-std::string ZoneTopic(const MqttOptions& o, std::string_view zone) { return o.prefix + "/zone/" + TopicLevel(zone) + "/state"; }
+std::string ZoneTopic(const MqttOptions& o, std::string_view zone) {
+  return o.prefix + "/zone/" + TopicLevel(zone) + "/state";
+}
 
-std::string ZoneLoadTopic(const MqttOptions& o, std::string_view zone) { return o.prefix + "/zone/" + TopicLevel(zone) + "/load"; }
+std::string ZoneLoadTopic(const MqttOptions& o, std::string_view zone) {
+  return o.prefix + "/zone/" + TopicLevel(zone) + "/load";
+}
 std::string LoadTopic(const MqttOptions& o, int channel) { return o.prefix + "/" + std::to_string(channel) + "/load"; }
 
-std::string StateTopic(const MqttOptions& o, int channel) { return o.prefix + "/" + std::to_string(channel) + "/state"; }
-std::string AlarmTopic(const MqttOptions& o, int channel) { return o.prefix + "/" + std::to_string(channel) + "/alarm"; }
+std::string StateTopic(const MqttOptions& o, int channel) {
+  return o.prefix + "/" + std::to_string(channel) + "/state";
+}
+std::string AlarmTopic(const MqttOptions& o, int channel) {
+  return o.prefix + "/" + std::to_string(channel) + "/alarm";
+}
 std::string StatusTopic(const MqttOptions& o) { return o.prefix + "/status"; }
 
 std::string StateJson(const watch::ChannelStatus& s) {
@@ -172,7 +184,8 @@ std::string LoadJson(const watch::LoadRecord& record) {
   Object json, fields;
   for (const watch::ShopField& f : h.fields) fields.Text(f.name, f.value);
   std::string channels;
-  for (const watch::LoadController& c : h.controllers) channels += (channels.empty() ? "" : ",") + std::to_string(c.channel);
+  for (const watch::LoadController& c : h.controllers)
+    channels += (channels.empty() ? "" : ",") + std::to_string(c.channel);
   json.Text("id", h.loadId).Text("operator", h.operatorName).Raw("fields", fields.Done());
   json.Raw("zone", h.furnace.empty() ? "null" : Quoted(h.furnace)).Raw("channels", "[" + channels + "]");
   json.Text("profile", h.profileName).Text("started", watch::IsoTime(h.opened));
@@ -197,10 +210,11 @@ std::vector<Discovery> DiscoveryOf(const MqttOptions& o, const watch::ChannelSta
   if (o.discoveryPrefix.empty()) return configs;
   const std::string node = "tarvel_" + Slug(o.prefix) + "_" + std::to_string(s.id.channel);
   Object device;
-  device.Raw("identifiers", "[" + Quoted(node) + "]").Text("name", s.id.nickName.empty() ? "Channel " + std::to_string(s.id.channel) : s.id.nickName);
+  device.Raw("identifiers", "[" + Quoted(node) + "]")
+      .Text("name", s.id.nickName.empty() ? "Channel " + std::to_string(s.id.channel) : s.id.nickName);
   device.Text("manufacturer", "Tarvel").Text("model", "ramp/soak controller, address " + std::to_string(s.id.address));
-  const std::string availability = "[{\"topic\":" + Quoted(StatusTopic(o)) + "},{\"topic\":" +
-                                   Quoted(AvailabilityTopic(o, s.id.channel)) + "}]";
+  const std::string availability =
+      "[{\"topic\":" + Quoted(StatusTopic(o)) + "},{\"topic\":" + Quoted(AvailabilityTopic(o, s.id.channel)) + "}]";
   const char* temperature = TemperatureUnit(s.temperatureScale);
   struct Entity {
     const char* component;
@@ -261,7 +275,8 @@ Result<MqttOptions> ParseMqttUrl(std::string_view url) {
   const auto colon = hostPort.rfind(':');
   if (colon != std::string_view::npos && hostPort.find(']') == std::string_view::npos) {
     auto port = ToWholeNumber(hostPort.substr(colon + 1), 1, 65535);
-    if (!port) return Status::Error(Status::Code::Invalid, "Not a port number: " + std::string(hostPort.substr(colon + 1)));
+    if (!port)
+      return Status::Error(Status::Code::Invalid, "Not a port number: " + std::string(hostPort.substr(colon + 1)));
     options.port = static_cast<int>(*port);
     hostPort = hostPort.substr(0, colon);
   }

@@ -44,7 +44,7 @@ struct MqttPublisher::Impl {
   std::condition_variable changed;
   std::deque<Message> queue;
   std::set<int> unacknowledged;
-  bool socketUp = false;  // a connection is made or under way
+  bool socketUp = false;   // a connection is made or under way
   bool connected = false;  // the broker accepted it
   bool stopping = false;
   bool reportedDown = false;  // one line per outage, not one per try
@@ -60,7 +60,7 @@ struct MqttPublisher::Impl {
   };
   std::map<int, Channel> channels;  // published since Start
   std::set<int> retained;           // channels whose retained state the broker gave us
-  std::set<std::string> zones;       // zone names published since Start, or retained at the broker (as topic levels)
+  std::set<std::string> zones;      // zone names published since Start, or retained at the broker (as topic levels)
   std::map<std::string, std::pair<std::vector<int>, std::set<std::string>>> sources;
   std::size_t expectedSources = 0;
 
@@ -142,8 +142,8 @@ struct MqttPublisher::Impl {
           reportedDown = true;
           if (report) {
             lock.unlock();
-            Report("MQTT broker " + options.host + ":" + std::to_string(options.port) + " not reached: " +
-                   mosquitto_strerror(rc) + "; retrying");
+            Report("MQTT broker " + options.host + ":" + std::to_string(options.port) +
+                   " not reached: " + mosquitto_strerror(rc) + "; retrying");
             lock.lock();
           }
           changed.wait_for(lock, pause, [&] { return stopping; });
@@ -179,11 +179,13 @@ struct MqttPublisher::Impl {
       changed.notify_all();
       if (wasConnected || !reportedDown) {
         // Never connected: a TLS handshake or a socket the broker closed fails here, not in connect.
-        const std::string what = wasConnected ? "MQTT connection lost: "
-                                              : "MQTT connection to " + options.host + ":" + std::to_string(options.port) + " failed: ";
+        const std::string what =
+            wasConnected ? "MQTT connection lost: "
+                         : "MQTT connection to " + options.host + ":" + std::to_string(options.port) + " failed: ";
         reportedDown = true;
         lock.unlock();
-        Report(what + (rc == MOSQ_ERR_TLS ? std::string("TLS handshake failed") : mosquitto_strerror(rc)) + "; retrying");
+        Report(what + (rc == MOSQ_ERR_TLS ? std::string("TLS handshake failed") : mosquitto_strerror(rc)) +
+               "; retrying");
         lock.lock();
       }
       changed.wait_for(lock, pause, [&] { return stopping; });
@@ -228,7 +230,8 @@ Status MqttPublisher::Start() {
     return Status::Failed(std::string("MQTT ") + what + ": " + mosquitto_strerror(rc));
   };
   const std::string offline = "offline";
-  if (int rc = mosquitto_will_set(m, impl_->statusTopic.c_str(), static_cast<int>(offline.size()), offline.data(), 1, true))
+  if (int rc =
+          mosquitto_will_set(m, impl_->statusTopic.c_str(), static_cast<int>(offline.size()), offline.data(), 1, true))
     return fail("last will", rc);
   if (!options_.username.empty()) {
     if (int rc = mosquitto_username_pw_set(m, options_.username.c_str(),
@@ -251,10 +254,10 @@ Status MqttPublisher::Start() {
     auto* impl = static_cast<Impl*>(data);
     if (rc != 0) {
       {
-      std::lock_guard lock(impl->mutex);
-      impl->reportedDown = true;  // the loop's own failure that follows is the same outage
-    }
-    impl->Report(std::string("MQTT broker refused the connection: ") + mosquitto_connack_string(rc));
+        std::lock_guard lock(impl->mutex);
+        impl->reportedDown = true;  // the loop's own failure that follows is the same outage
+      }
+      impl->Report(std::string("MQTT broker refused the connection: ") + mosquitto_connack_string(rc));
       return;
     }
     impl->Enqueue({impl->statusTopic, "online", true, true}, true);
@@ -283,7 +286,8 @@ Status MqttPublisher::Start() {
   mosquitto_message_callback_set(m, [](mosquitto*, void* data, const mosquitto_message* message) {
     auto* impl = static_cast<Impl*>(data);
     const std::string topic = message->topic;
-    const std::string payload(static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen));
+    const std::string payload(static_cast<const char*>(message->payload),
+                              static_cast<std::size_t>(message->payloadlen));
     std::vector<Message> out;
     {
       std::lock_guard lock(impl->mutex);
@@ -295,12 +299,13 @@ Status MqttPublisher::Start() {
             if (!known.availability.empty())
               out.push_back({AvailabilityTopic(impl->options, channel), known.availability, true, true});
           }
-      } else if (const std::string zones = impl->options.prefix + "/zone/"; message->retain && !payload.empty() &&
-                                                                            topic.starts_with(zones)) {
+      } else if (const std::string zones = impl->options.prefix + "/zone/";
+                 message->retain && !payload.empty() && topic.starts_with(zones)) {
         impl->zones.insert(topic.substr(zones.size(), topic.size() - zones.size() - 6));
         out = impl->Stale();
       } else if (message->retain && !payload.empty()) {
-        const std::string level = topic.substr(impl->options.prefix.size() + 1, topic.size() - impl->options.prefix.size() - 7);
+        const std::string level =
+            topic.substr(impl->options.prefix.size() + 1, topic.size() - impl->options.prefix.size() - 7);
         if (auto channel = ToWholeNumber(level, 0, 1'000'000)) impl->retained.insert(static_cast<int>(*channel));
         out = impl->Stale();
       }
@@ -326,7 +331,8 @@ void MqttPublisher::PublishState(const watch::ChannelStatus& status) {
     }
     out.push_back({StateTopic(options_, status.id.channel), StateJson(status), true, true});
     const std::string availability = status.state == watch::RunState::NoReply ? "offline" : "online";
-    if (availability != known.availability) out.push_back({AvailabilityTopic(options_, status.id.channel), availability, true, true});
+    if (availability != known.availability)
+      out.push_back({AvailabilityTopic(options_, status.id.channel), availability, true, true});
     known.availability = availability;
     if (status.temperatureScale) known.temperatureScale = status.temperatureScale;
   }
@@ -403,8 +409,7 @@ std::size_t MqttPublisher::Queued() const {
 
 bool MqttPublisher::Flush(std::chrono::milliseconds timeout) {
   std::unique_lock lock(impl_->mutex);
-  return impl_->changed.wait_for(lock, timeout,
-                                 [&] { return impl_->queue.empty() && impl_->unacknowledged.empty(); });
+  return impl_->changed.wait_for(lock, timeout, [&] { return impl_->queue.empty() && impl_->unacknowledged.empty(); });
 }
 
 void MqttPublisher::OnProblem(std::function<void(const std::string&)> listener) {

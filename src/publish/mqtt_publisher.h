@@ -7,8 +7,8 @@
 // ("online", and "offline" as the last will; retained), and Home Assistant's discovery configs
 // under DISCOVERY/.../config (retained). A channel no longer mapped, or a zone no longer there,
 // has its retained topics cleared. Subscribed to: our own retained states, of channels and zones
-// (to find those removed while we were away) and Home Assistant's birth message (to send discovery again); nothing received can
-// reach a controller.
+// (to find those removed while we were away) and Home Assistant's birth message (to send discovery again); nothing
+// received can reach a controller.
 //
 // Publishing never blocks the caller: a message goes to a queue of ours, and one thread of ours
 // talks to the broker -- connects, reconnects with a growing pause, hands the queue to
@@ -100,7 +100,7 @@ class MqttPublisher {
   void ExpectSources(std::size_t count);
 
   bool Connected() const;
-  std::size_t Queued() const;  // waiting to be handed over or acknowledged
+  std::size_t Queued() const;     // waiting to be handed over or acknowledged
   std::size_t Delivered() const;  // acknowledged by the broker since Start
   // Waits until every queued message has been acknowledged by the broker, or timeout.
   bool Flush(std::chrono::milliseconds timeout);

@@ -85,7 +85,8 @@ class Writer {
   void Pair(Pages& pages, const QString& label, const QString& value, const QFont* font = nullptr) {
     const double labelWidth = Mm(38);
     const QFont valueFont = font ? *font : body_;
-    const double h = std::max(TextHeight(bold_, labelWidth, label), TextHeight(valueFont, pages.Width() - labelWidth, value));
+    const double h =
+        std::max(TextHeight(bold_, labelWidth, label), TextHeight(valueFont, pages.Width() - labelWidth, value));
     pages.Add(h + Mm(0.6), [=, this](QPainter& p, const QRectF& r) {
       p.setPen(Qt::black);
       p.setFont(bold_);
@@ -100,7 +101,8 @@ class Writer {
              const std::vector<QStringList>& rows, std::function<QColor(int row, int column)> colour = {}) {
     std::vector<double> widths;
     for (double share : shares) widths.push_back(share * pages.Width());
-    auto row = [&, widths](const QStringList& cells, const QFont& font, std::function<QColor(int)> cellColour, bool rule) {
+    auto row = [&, widths](const QStringList& cells, const QFont& font, std::function<QColor(int)> cellColour,
+                           bool rule) {
       double h = 0;
       for (int c = 0; c < cells.size(); ++c) h = std::max(h, TextHeight(font, widths[c] - Mm(1), cells[c]));
       pages.Add(h + Mm(1.2), [=](QPainter& p, const QRectF& r) {
@@ -132,7 +134,8 @@ class Writer {
 
 // Lines through the values of the samples, broken at gaps and where there is no value, and
 // thinned to the lowest and highest value of each pixel column.
-std::vector<QPolygonF> Lines(const std::vector<const LoadSample*>& samples, const std::function<std::optional<int>(const LoadSample&)>& value,
+std::vector<QPolygonF> Lines(const std::vector<const LoadSample*>& samples,
+                             const std::function<std::optional<int>(const LoadSample&)>& value,
                              const std::function<QPointF(SystemClock::time_point, double)>& at) {
   std::vector<QPolygonF> lines(1);
   long long column = std::numeric_limits<long long>::min();
@@ -192,8 +195,8 @@ void Writer::Chart(Pages& pages, const LoadRecord& record, const LoadController&
   lo -= pad;
   hi += pad;
   const double hours = std::max(std::chrono::duration<double>(end - h.opened).count() / 3600, 1.0 / 60);
-  const QString title = Q("Channel " + std::to_string(c.channel) + "  " + c.nickname + "  (address " +
-                          std::to_string(c.address) + ")");
+  const QString title =
+      Q("Channel " + std::to_string(c.channel) + "  " + c.nickname + "  (address " + std::to_string(c.address) + ")");
   const QString unit = QString("°") + QChar(h.temperatureScale);
 
   pages.Add(Mm(62), [=, this](QPainter& p, const QRectF& r) {
@@ -203,7 +206,8 @@ void Writer::Chart(Pages& pages, const LoadRecord& record, const LoadController&
     // The legend, right of the title.
     double x = r.right();
     p.setFont(body_);
-    for (const auto& [text, colour] : {std::pair<QString, QColor>{"process value", kProcess}, {"band", QColor(120, 180, 120)},
+    for (const auto& [text, colour] : {std::pair<QString, QColor>{"process value", kProcess},
+                                       {"band", QColor(120, 180, 120)},
                                        {"design", kDesign}}) {
       const double w = QFontMetricsF(body_, p.device()).horizontalAdvance(text);
       x -= w;
@@ -225,7 +229,8 @@ void Writer::Chart(Pages& pages, const LoadRecord& record, const LoadController&
       p.setPen(QPen(kGrid, 0));
       p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
       p.setPen(Qt::black);
-      p.drawText(QRectF(r.left(), y - Mm(2), Mm(12), Mm(4)), Qt::AlignRight | Qt::AlignVCenter, QString::number(v) + unit);
+      p.drawText(QRectF(r.left(), y - Mm(2), Mm(12), Mm(4)), Qt::AlignRight | Qt::AlignVCenter,
+                 QString::number(v) + unit);
     }
     for (double t = 0; t <= hours + 1e-9; t += tStep) {
       const double px = plot.left() + t / hours * plot.width();
@@ -241,8 +246,10 @@ void Writer::Chart(Pages& pages, const LoadRecord& record, const LoadController&
     p.save();
     p.setClipRect(plot);
     // The band: the upper limit along, the lower back.
-    const auto upper = Lines(samples, [](const LoadSample& s) { return s.low ? s.high : std::nullopt; }, at);
-    const auto lower = Lines(samples, [](const LoadSample& s) { return s.high ? s.low : std::nullopt; }, at);
+    const auto upper = Lines(
+        samples, [](const LoadSample& s) { return s.low ? s.high : std::nullopt; }, at);
+    const auto lower = Lines(
+        samples, [](const LoadSample& s) { return s.high ? s.low : std::nullopt; }, at);
     for (std::size_t i = 0; i < upper.size() && i < lower.size(); ++i) {
       QPolygonF band = upper[i];
       for (auto it = lower[i].rbegin(); it != lower[i].rend(); ++it) band << *it;
@@ -252,9 +259,12 @@ void Writer::Chart(Pages& pages, const LoadRecord& record, const LoadController&
     }
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(kDesign, Mm(0.25)));
-    for (const QPolygonF& line : Lines(samples, [](const LoadSample& s) { return s.design; }, at)) p.drawPolyline(line);
+    for (const QPolygonF& line : Lines(
+             samples, [](const LoadSample& s) { return s.design; }, at))
+      p.drawPolyline(line);
     p.setPen(QPen(kProcess, Mm(0.25)));
-    for (const QPolygonF& line : Lines(samples, [](const LoadSample& s) { return std::optional<int>(s.processValue); }, at))
+    for (const QPolygonF& line : Lines(
+             samples, [](const LoadSample& s) { return std::optional<int>(s.processValue); }, at))
       p.drawPolyline(line);
     p.restore();
     p.setPen(QPen(Qt::black, 0));
@@ -303,26 +313,32 @@ Status WriteLoadPdf(const LoadRecord& record, const LoadResult& result, const st
   for (const LoadController& c : h.controllers)
     w.Pair(pages, Q("Channel " + std::to_string(c.channel)),
            Q(c.nickname + ", address " + std::to_string(c.address) + (c.port.empty() ? "" : ", port " + c.port)));
-  w.Pair(pages, "Profile", Q(h.profileName + " (times in " + (h.timeScale == 'S' ? "seconds" : h.timeScale == 'H' ? "hours" : "minutes") +
-                             ", degrees " + std::string(1, h.temperatureScale) + ")"));
-  w.Pair(pages, "Profile SHA-256", Q(h.profileSha256.empty() ? "(the file could not be read)" : h.profileSha256), &w.mono_);
+  w.Pair(pages, "Profile",
+         Q(h.profileName + " (times in " +
+           (h.timeScale == 'S'   ? "seconds"
+            : h.timeScale == 'H' ? "hours"
+                                 : "minutes") +
+           ", degrees " + std::string(1, h.temperatureScale) + ")"));
+  w.Pair(pages, "Profile SHA-256", Q(h.profileSha256.empty() ? "(the file could not be read)" : h.profileSha256),
+         &w.mono_);
   std::string steps = "steps " + std::to_string(h.lowStep) + " to " + std::to_string(h.highStep) + ":";
   for (const LoadStep& s : h.program)
-    steps += " " + std::to_string(s.step) + " (PID " + std::to_string(s.pidSet) + ", time " + std::to_string(s.duration) +
-             ", " + std::to_string(s.temperature) + ");";
+    steps += " " + std::to_string(s.step) + " (PID " + std::to_string(s.pidSet) + ", time " +
+             std::to_string(s.duration) + ", " + std::to_string(s.temperature) + ");";
   w.Pair(pages, "Program", Q(steps));
   long long gaps = 0;
   for (const LoadSample& s : record.samples) gaps += s.gap;
-  w.Pair(pages, "Samples", Q(std::to_string(record.samples.size() - gaps) + " readings, " + std::to_string(gaps) +
-                             " failed, one sweep every " + std::to_string(static_cast<int>(h.sweepPeriod)) + " s"));
+  w.Pair(pages, "Samples",
+         Q(std::to_string(record.samples.size() - gaps) + " readings, " + std::to_string(gaps) +
+           " failed, one sweep every " + std::to_string(static_cast<int>(h.sweepPeriod)) + " s"));
   for (const LoadEvent& e : record.events)
-    if (e.kind == event::kNotWritten)
-      w.Pair(pages, "Written late", EventText(e), nullptr);
+    if (e.kind == event::kNotWritten) w.Pair(pages, "Written late", EventText(e), nullptr);
 
   w.Heading(pages, closed ? "Checks" : "Checks (provisional: the load is under way)");
   std::vector<QStringList> checkRows;
   for (const LoadCheck& c : result.checks)
-    checkRows.push_back({Q(c.name), c.channel ? QString::number(c.channel) : QString("all"), c.pass ? "PASS" : "FAIL", Q(c.reason)});
+    checkRows.push_back(
+        {Q(c.name), c.channel ? QString::number(c.channel) : QString("all"), c.pass ? "PASS" : "FAIL", Q(c.reason)});
   w.Table(pages, {0.24, 0.06, 0.08, 0.62}, {"Check", "Ch", "Result", "Reason"}, checkRows, [&](int row, int column) {
     return column == 2 ? (result.checks[static_cast<std::size_t>(row)].pass ? kPass : kFail) : QColor(Qt::black);
   });
@@ -333,7 +349,8 @@ Status WriteLoadPdf(const LoadRecord& record, const LoadResult& result, const st
   w.Heading(pages, "Events");
   std::vector<QStringList> eventRows;
   for (const LoadEvent& e : record.events)
-    eventRows.push_back({Q(UtcTime(e.at)), e.channel ? QString::number(e.channel) : QString("all"), Q(e.kind), Q(e.who), EventText(e)});
+    eventRows.push_back(
+        {Q(UtcTime(e.at)), e.channel ? QString::number(e.channel) : QString("all"), Q(e.kind), Q(e.who), EventText(e)});
   w.Table(pages, {0.2, 0.05, 0.15, 0.14, 0.46}, {"Time (UTC)", "Ch", "Event", "Who", "What"}, eventRows);
 
   w.Heading(pages, "Signatures");

@@ -17,7 +17,8 @@ namespace tarvel::report {
 
 // result: ResultOf the record. Needs a QGuiApplication (the offscreen platform will do). The
 // file is replaced whole.
-Status WriteLoadPdf(const watch::LoadRecord& record, const watch::LoadResult& result, const std::filesystem::path& file);
+Status WriteLoadPdf(const watch::LoadRecord& record, const watch::LoadResult& result,
+                    const std::filesystem::path& file);
 
 // A text cell a spreadsheet takes as text: one that begins with = + - @ (or a tab or CR) gets a
 // leading apostrophe and quotes; any cell with a comma, quote or line end is quoted.

@@ -79,7 +79,8 @@ std::variant<Listen, std::string> ParseListen(const std::string& text) {
     port = text.substr(colon + 1);
   }
   auto number = ToWholeNumber(port, 1, 65535);
-  if (listen.address.empty() || !number) return "--listen takes [ADDRESS:]PORT, PORT from 1 to 65535, not \"" + text + "\"";
+  if (listen.address.empty() || !number)
+    return "--listen takes [ADDRESS:]PORT, PORT from 1 to 65535, not \"" + text + "\"";
   listen.port = static_cast<int>(*number);
   return listen;
 }
@@ -96,12 +97,14 @@ ApiServer::~ApiServer() { Stop(); }
 void ApiServer::Install(httplib::Server& server, const std::string& token, bool local) {
   if (!token.empty())
     server.set_pre_routing_handler([token](const httplib::Request& req, httplib::Response& res) {
-      if (req.get_header_value("Authorization") == "Bearer " + token) return httplib::Server::HandlerResponse::Unhandled;
+      if (req.get_header_value("Authorization") == "Bearer " + token)
+        return httplib::Server::HandlerResponse::Unhandled;
       res.set_header("WWW-Authenticate", "Bearer");
       Refuse(res, 401, "This API needs its token: Authorization: Bearer TOKEN");
       return httplib::Server::HandlerResponse::Handled;
     });
-  server.Get("/v1/service", [this](const httplib::Request&, httplib::Response& res) { Answer(res, 200, service_.Info()); });
+  server.Get("/v1/service",
+             [this](const httplib::Request&, httplib::Response& res) { Answer(res, 200, service_.Info()); });
   server.Get("/v1/channels",
              [this](const httplib::Request&, httplib::Response& res) { Answer(res, 200, service_.Channels()); });
   server.Get("/v1/events", [this](const httplib::Request&, httplib::Response& res) {
@@ -122,38 +125,38 @@ void ApiServer::Install(httplib::Server& server, const std::string& token, bool 
     });
   });
   // Workflows check what they write, so they may come over TCP -- but only where a token guards it.
-  server.Post("/v1/workflows", [this, local, guarded = !token.empty()](const httplib::Request& req,
-                                                                       httplib::Response& res) {
-    if (!local && !guarded) return Refuse(res, 403, "Workflows are served over TCP only with --token-file FILE");
-    if (!workflows_) return Refuse(res, 501, "This service runs no workflows");
-    const json request = json::parse(req.body, nullptr, false);
-    if (request.is_discarded()) return Refuse(res, 400, "The workflow is not JSON");
-    auto parsed = ParseWorkflow(request);
-    if (auto* why = std::get_if<std::string>(&parsed)) return Refuse(res, 400, *why);
-    Workflow workflow = std::get<Workflow>(std::move(parsed));
-    if (!workflow.port.empty()) {
-      PortWorker* port = service_.Port(workflow.port);
-      if (!port) return Refuse(res, 404, "No port " + workflow.port + " in this service");
-      workflow.port = port->Device();
-    } else if (service_.Ports().size() == 1) {
-      workflow.port = service_.Ports().front()->Device();
-    }
-    const long long id = ++workflowsRun_;
-    EventHub& events = service_.Events();
-    events.Publish("workflow", {{"id", id}, {"args", workflow.args}, {"port", workflow.port}, {"started", true}});
-    int exit = 0;
-    std::string out, err;
-    {
-      LineTap outTap([&](const std::string& line) { events.Publish("workflow", {{"id", id}, {"out", line}}); });
-      LineTap errTap([&](const std::string& line) { events.Publish("workflow", {{"id", id}, {"err", line}}); });
-      std::ostream outStream(&outTap), errStream(&errTap);
-      exit = workflows_(service_, workflow, outStream, errStream);
-      out = outTap.Text();
-      err = errTap.Text();
-    }
-    events.Publish("workflow", {{"id", id}, {"exit", exit}});
-    Answer(res, 200, {{"id", id}, {"exit", exit}, {"out", out}, {"err", err}});
-  });
+  server.Post(
+      "/v1/workflows", [this, local, guarded = !token.empty()](const httplib::Request& req, httplib::Response& res) {
+        if (!local && !guarded) return Refuse(res, 403, "Workflows are served over TCP only with --token-file FILE");
+        if (!workflows_) return Refuse(res, 501, "This service runs no workflows");
+        const json request = json::parse(req.body, nullptr, false);
+        if (request.is_discarded()) return Refuse(res, 400, "The workflow is not JSON");
+        auto parsed = ParseWorkflow(request);
+        if (auto* why = std::get_if<std::string>(&parsed)) return Refuse(res, 400, *why);
+        Workflow workflow = std::get<Workflow>(std::move(parsed));
+        if (!workflow.port.empty()) {
+          PortWorker* port = service_.Port(workflow.port);
+          if (!port) return Refuse(res, 404, "No port " + workflow.port + " in this service");
+          workflow.port = port->Device();
+        } else if (service_.Ports().size() == 1) {
+          workflow.port = service_.Ports().front()->Device();
+        }
+        const long long id = ++workflowsRun_;
+        EventHub& events = service_.Events();
+        events.Publish("workflow", {{"id", id}, {"args", workflow.args}, {"port", workflow.port}, {"started", true}});
+        int exit = 0;
+        std::string out, err;
+        {
+          LineTap outTap([&](const std::string& line) { events.Publish("workflow", {{"id", id}, {"out", line}}); });
+          LineTap errTap([&](const std::string& line) { events.Publish("workflow", {{"id", id}, {"err", line}}); });
+          std::ostream outStream(&outTap), errStream(&errTap);
+          exit = workflows_(service_, workflow, outStream, errStream);
+          out = outTap.Text();
+          err = errTap.Text();
+        }
+        events.Publish("workflow", {{"id", id}, {"exit", exit}});
+        Answer(res, 200, {{"id", id}, {"exit", exit}, {"out", out}, {"err", err}});
+      });
   // Register-level access is for Tarvel's own programs on this computer, whose workflows check
   // what they write; over TCP a controller is reached through nothing less.
   if (!local) {
@@ -208,7 +211,8 @@ Status ApiServer::Start(const ApiOptions& options) {
   servers_.push_back(std::move(unix));
   if (options.tcp) {
     if (!IsLoopback(options.tcp->address) && options.token.empty())
-      return Status::Failed("--listen " + options.tcp->address + " reaches beyond this computer: give --token-file FILE");
+      return Status::Failed("--listen " + options.tcp->address +
+                            " reaches beyond this computer: give --token-file FILE");
     auto tcp = std::make_unique<httplib::Server>();
     Install(*tcp, options.token, false);
     if (!tcp->bind_to_port(options.tcp->address, options.tcp->port))

@@ -99,8 +99,9 @@ ExchangeResult Run(link::Line& line, const Exchange& e) {
       auto* serial = dynamic_cast<link::ModbusRtuLine*>(&line);
       if (!serial) return {link::Outcome::NotSent, {}};
       const link::Probe probe = link::ProbeUnit(*serial, e.address);
-      return {probe.outcome, probe.present() ? std::vector<std::uint16_t>{static_cast<std::uint16_t>(probe.processValue)}
-                                             : std::vector<std::uint16_t>{}};
+      return {probe.outcome, probe.present()
+                                 ? std::vector<std::uint16_t>{static_cast<std::uint16_t>(probe.processValue)}
+                                 : std::vector<std::uint16_t>{}};
     }
   }
   return {};
@@ -122,7 +123,8 @@ ExchangeResult ParseResult(const json& answer) {
   result.outcome = static_cast<link::Outcome>(value);
   if (auto values = answer.find("values"); values != answer.end() && values->is_array())
     for (const json& v : *values)
-      if (v.is_number_unsigned() && v.get<unsigned long long>() <= 65535) result.values.push_back(v.get<std::uint16_t>());
+      if (v.is_number_unsigned() && v.get<unsigned long long>() <= 65535)
+        result.values.push_back(v.get<std::uint16_t>());
   return result;
 }
 
@@ -134,7 +136,7 @@ link::Reply<link::RegisterPair> ExchangeLine::ReadRegisterPair(std::uint8_t addr
 }
 
 link::Outcome ExchangeLine::WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
-                                         std::uint16_t next) {
+                                           std::uint16_t next) {
   Exchange e{Exchange::Op::WriteRegisters, address, reg};
   e.value = value;
   e.next = next;
@@ -148,7 +150,7 @@ link::Outcome ExchangeLine::WriteCoil(std::uint8_t address, std::uint16_t coil, 
 }
 
 link::Reply<std::vector<std::uint16_t>> ExchangeLine::ReadRegisterBlock(std::uint8_t address, std::uint16_t reg,
-                                                                      int count) {
+                                                                        int count) {
   Exchange e{Exchange::Op::ReadBlock, address, reg};
   e.count = count;
   ExchangeResult result = Send(e);

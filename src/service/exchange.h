@@ -50,9 +50,11 @@ ExchangeResult ParseResult(const nlohmann::json& answer);
 class ExchangeLine : public link::Line {
  public:
   link::Reply<link::RegisterPair> ReadRegisterPair(std::uint8_t address, std::uint16_t reg) override;
-  link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value, std::uint16_t next) override;
+  link::Outcome WriteRegisters(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
+                               std::uint16_t next) override;
   link::Outcome WriteCoil(std::uint8_t address, std::uint16_t coil, bool on) override;
-  link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg, int count) override;
+  link::Reply<std::vector<std::uint16_t>> ReadRegisterBlock(std::uint8_t address, std::uint16_t reg,
+                                                            int count) override;
   // A scan's presence probe, made by the port's owner with its short window.
   link::Probe ProbeUnit(std::uint8_t address);
 

@@ -63,18 +63,22 @@ void PortWorker::Say(const std::string& text) {
 std::string PortWorker::OpenSession() {
   std::lock_guard lock(mutex_);
   // Unguessable enough for a socket only its user can reach; unique within the service's life.
-  std::string lease = std::to_string(nextLease_++) + "-" +
-                      std::to_string(SteadyClock::now().time_since_epoch().count() % 1000003);
+  std::string lease =
+      std::to_string(nextLease_++) + "-" + std::to_string(SteadyClock::now().time_since_epoch().count() % 1000003);
   sessions_.push_back({lease, SteadyClock::now()});
   emit_("session", {{"port", device_}, {"lease", lease}, {"opened", true}});
   return lease;
 }
 
 void PortWorker::EndSessionLocked(std::deque<Session>::iterator session, const char* why) {
-  nlohmann::json ended{{"port", device_},  {"lease", session->lease}, {"opened", false},
-                       {"ended", why},     {"exchanges", session->exchanges},
-                       {"failure", session->firstFailure == link::Outcome::Ok
-                                       ? "" : std::string(link::Describe(session->firstFailure))}};
+  nlohmann::json ended{
+      {"port", device_},
+      {"lease", session->lease},
+      {"opened", false},
+      {"ended", why},
+      {"exchanges", session->exchanges},
+      {"failure",
+       session->firstFailure == link::Outcome::Ok ? "" : std::string(link::Describe(session->firstFailure))}};
   const std::string lease = session->lease;
   sessions_.erase(session);
   // Exchanges still waiting in the session are not made: their client has gone.
@@ -116,7 +120,8 @@ std::optional<ExchangeResult> PortWorker::Run(const std::string& lease, const Ex
     std::lock_guard lock(mutex_);
     if (stopping_) return std::nullopt;
     if (!lease.empty()) {
-      auto session = std::find_if(sessions_.begin(), sessions_.end(), [&](const Session& s) { return s.lease == lease; });
+      auto session =
+          std::find_if(sessions_.begin(), sessions_.end(), [&](const Session& s) { return s.lease == lease; });
       if (session == sessions_.end()) return std::nullopt;
       session->lastUse = SteadyClock::now();  // a session waiting its turn is not idle
     }
@@ -214,7 +219,8 @@ void PortWorker::Loop() {
       lineWatch.CommandCameBetween();
       lock.lock();
       ++clientExchanges_;
-      auto session = std::find_if(sessions_.begin(), sessions_.end(), [&](const Session& s) { return s.lease == taken.lease; });
+      auto session =
+          std::find_if(sessions_.begin(), sessions_.end(), [&](const Session& s) { return s.lease == taken.lease; });
       if (session != sessions_.end()) {
         ++session->exchanges;
         session->lastUse = SteadyClock::now();
@@ -249,8 +255,8 @@ void PortWorker::Loop() {
     if (!step.again) {
       auto until = SteadyClock::now() + step.wait;
       if (!sessions_.empty())
-        until = std::min(until, sessions_.front().lastUse +
-                                    (sessions_.size() > 1 ? options_.sessionQuiet : options_.leaseIdle));
+        until = std::min(
+            until, sessions_.front().lastUse + (sessions_.size() > 1 ? options_.sessionQuiet : options_.leaseIdle));
       wake_.wait_until(lock, until, [this] { return stopping_ || !jobs_.empty(); });
     }
   }

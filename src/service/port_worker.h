@@ -33,9 +33,9 @@ using Emit = std::function<void(const std::string& kind, nlohmann::json data)>;
 struct PortOptions {
   watch::WatchSettings watch;
   link::LineTiming timing;
-  std::chrono::milliseconds leaseIdle{10000};    // a session without a request this long ends
-  std::chrono::milliseconds sessionQuiet{500};   // ... and this long lets the sweep go on meanwhile
-  long long sweeps = 0;  // sweeping stops after this many (a watch with --count); 0: never
+  std::chrono::milliseconds leaseIdle{10000};   // a session without a request this long ends
+  std::chrono::milliseconds sessionQuiet{500};  // ... and this long lets the sweep go on meanwhile
+  long long sweeps = 0;                         // sweeping stops after this many (a watch with --count); 0: never
   // A port away this long is given up (a foreground watch: then a first open that fails gives up
   // at once, too); never when empty -- a service keeps trying and keeps its other ports.
   std::optional<std::chrono::seconds> giveUpAfter;

@@ -40,7 +40,6 @@ class RemoteLine final : public ExchangeLine {
   std::optional<std::string> Open();
   const std::string& Port() const { return port_; }
 
-
  private:
   ExchangeResult Send(const Exchange& exchange) override;
 

@@ -27,7 +27,8 @@ void OnStop(int) {
 
 // Digits only: "1.5" or "+2" is refused, not rounded.
 std::optional<long long> Whole(const std::string& text, long long low, long long high) {
-  if (text.empty() || text.size() > 12 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+  if (text.empty() || text.size() > 12 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return std::nullopt;
   const long long value = std::stoll(text);
   if (value < low || value > high) return std::nullopt;
@@ -58,10 +59,10 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
     return true;
   }
   const std::map<std::string, std::string*> texts = {
-      {"--username", &o.mqtt.username}, {"--pw", &o.mqtt.password},      {"--cafile", &o.mqtt.cafile},
-      {"--capath", &o.mqtt.capath},     {"--cert", &o.mqtt.certfile},    {"--key", &o.mqtt.keyfile},
-      {"--tls-version", &o.mqtt.tlsVersion}, {"--id", &o.mqtt.clientId}, {"--mqtt", &o.mqttUrl},
-      {"--token-file", &o.tokenFile}, {"--pw-file", &o.passwordFile}};
+      {"--username", &o.mqtt.username},      {"--pw", &o.mqtt.password},    {"--cafile", &o.mqtt.cafile},
+      {"--capath", &o.mqtt.capath},          {"--cert", &o.mqtt.certfile},  {"--key", &o.mqtt.keyfile},
+      {"--tls-version", &o.mqtt.tlsVersion}, {"--id", &o.mqtt.clientId},    {"--mqtt", &o.mqttUrl},
+      {"--token-file", &o.tokenFile},        {"--pw-file", &o.passwordFile}};
   const bool numbered = arg == "--every" || arg == "--count" || arg == "--reopen-for" || arg == "--alarm-after" ||
                         arg == "--clear-after" || arg == "--no-reply-after" || arg == "--listen";
   if (!numbered && !texts.contains(arg)) return false;
@@ -75,32 +76,46 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
   } else if (arg == "--every") {
     // Whole seconds, as every number of tarvel-cli; a sweep at most each second.
     auto seconds = Whole(value, 1, 24 * 60 * 60);
-    if (!seconds) why = "--every SECONDS must be a whole number from 1 to 86400, not \"" + value + "\"";
-    else o.port.watch.period = std::chrono::seconds(*seconds);
+    if (!seconds)
+      why = "--every SECONDS must be a whole number from 1 to 86400, not \"" + value + "\"";
+    else
+      o.port.watch.period = std::chrono::seconds(*seconds);
   } else if (arg == "--count") {
     auto n = Whole(value, 1, 1'000'000'000);
-    if (!n) why = "--count takes a whole number of sweeps from 1";
-    else o.count = o.port.sweeps = *n;
+    if (!n)
+      why = "--count takes a whole number of sweeps from 1";
+    else
+      o.count = o.port.sweeps = *n;
   } else if (arg == "--reopen-for") {
     auto s = Whole(value, 0, 7 * 86400);
-    if (!s) why = "--reopen-for takes whole seconds from 0 to 604800";
-    else o.port.giveUpAfter = std::chrono::seconds(*s);
+    if (!s)
+      why = "--reopen-for takes whole seconds from 0 to 604800";
+    else
+      o.port.giveUpAfter = std::chrono::seconds(*s);
   } else if (arg == "--alarm-after") {
     auto n = Whole(value, 1, 1000);
-    if (!n) why = "--alarm-after takes a whole number of readings from 1 to 1000";
-    else o.port.watch.consecutive = static_cast<int>(*n);
+    if (!n)
+      why = "--alarm-after takes a whole number of readings from 1 to 1000";
+    else
+      o.port.watch.consecutive = static_cast<int>(*n);
   } else if (arg == "--clear-after") {
     auto n = Whole(value, 1, 1000);
-    if (!n) why = "--clear-after takes a whole number of readings from 1 to 1000";
-    else o.port.watch.clearAfter = static_cast<int>(*n);
+    if (!n)
+      why = "--clear-after takes a whole number of readings from 1 to 1000";
+    else
+      o.port.watch.clearAfter = static_cast<int>(*n);
   } else if (arg == "--no-reply-after") {
     auto s = Whole(value, 0, 7 * 86400);
-    if (!s) why = "--no-reply-after takes whole seconds from 0 to 604800";
-    else o.port.watch.noReplyAfter = std::chrono::seconds(*s);
+    if (!s)
+      why = "--no-reply-after takes whole seconds from 0 to 604800";
+    else
+      o.port.watch.noReplyAfter = std::chrono::seconds(*s);
   } else {
     auto listen = ParseListen(value);
-    if (auto* bad = std::get_if<std::string>(&listen)) why = *bad;
-    else o.api.tcp = std::get<Listen>(listen);
+    if (auto* bad = std::get_if<std::string>(&listen))
+      why = *bad;
+    else
+      o.api.tcp = std::get<Listen>(listen);
   }
   return why.empty();
 }
@@ -113,7 +128,8 @@ std::optional<std::string> CheckServeOptions(ServeOptions& o) {
     o.mqtt.port = parsed->port;
     o.mqtt.prefix = parsed->prefix;
     o.mqtt.tls = parsed->tls;
-  } else if (!o.mqtt.username.empty() || !o.mqtt.cafile.empty() || !o.mqtt.certfile.empty() || !o.passwordFile.empty()) {
+  } else if (!o.mqtt.username.empty() || !o.mqtt.cafile.empty() || !o.mqtt.certfile.empty() ||
+             !o.passwordFile.empty()) {
     return std::string("The MQTT options need --mqtt URL");
   }
   if (!o.passwordFile.empty()) {
@@ -268,7 +284,7 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
     say("MQTT: nothing was delivered to " + o.mqtt.host + ":" + std::to_string(o.mqtt.port));
     if (exitCode == 0) exitCode = kExitRefused;
   }
-  publisher.reset();    // "offline", once the queue is out (a few seconds at most)
+  publisher.reset();  // "offline", once the queue is out (a few seconds at most)
   return exitCode;
 }
 

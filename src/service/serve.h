@@ -24,7 +24,7 @@ struct ServeOptions {
   publish::MqttOptions mqtt;
   ApiOptions api;  // its socket is the home's
   std::string tokenFile;
-  std::string passwordFile;  // the MQTT password's first line
+  std::string passwordFile;    // the MQTT password's first line
   bool printReadings = false;  // a line per reading, alarm and zone spread on out (tarvel-cli watch)
   std::string name;            // "tarvel-line": its lines start with it, and it says what it serves
   WorkflowRunner workflows;    // what runs a workflow request; none: such requests are refused

@@ -47,8 +47,8 @@ std::filesystem::path SocketPath(const AppFolder& folder) {
 void EventHub::Publish(const std::string& kind, const nlohmann::json& data) {
   {
     std::lock_guard lock(mutex_);
-    events_.emplace_back(
-        ++last_, "event: " + kind + "\ndata: " + data.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n");
+    events_.emplace_back(++last_, "event: " + kind + "\ndata: " +
+                                      data.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n");
     if (events_.size() > kKept) events_.pop_front();
   }
   changed_.notify_all();
@@ -88,8 +88,8 @@ std::variant<std::unique_ptr<Service>, Service::Refusal> Service::Start(const Ap
   const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return Refusal{kExitRefused, "Cannot use " + lockFile.string() + ": " + std::strerror(errno)};
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    Refusal refusal{kExitRefused, "Another tarvel-line serves the home " + folder.Root().string() + " (pid " +
-                                      HolderOf(fd) + ")"};
+    Refusal refusal{kExitRefused,
+                    "Another tarvel-line serves the home " + folder.Root().string() + " (pid " + HolderOf(fd) + ")"};
     ::close(fd);
     return refusal;
   }
@@ -150,10 +150,8 @@ void Service::Take(const std::string& kind, nlohmann::json data) {
 nlohmann::json Service::Info() const {
   nlohmann::json ports = nlohmann::json::array();
   for (const auto& worker : workers_) ports.push_back(worker->State());
-  return {{"home", folder_.Root().string()},
-          {"pid", getpid()},
-          {"socket", SocketPath(folder_).string()},
-          {"ports", ports}};
+  return {
+      {"home", folder_.Root().string()}, {"pid", getpid()}, {"socket", SocketPath(folder_).string()}, {"ports", ports}};
 }
 
 nlohmann::json Service::Channels() const {

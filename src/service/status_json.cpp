@@ -41,9 +41,14 @@ nlohmann::json StatusJson(const watch::ChannelStatus& s, const std::string& port
 }
 
 nlohmann::json AlarmJson(const watch::AlarmEvent& e, const std::string& port) {
-  return {{"channel", e.id.channel}, {"address", e.id.address}, {"nickName", e.id.nickName},
-          {"port", port},            {"at", watch::IsoTime(e.at)},  {"raised", e.raised},
-          {"text", e.text},          {"processValue", Maybe(e.processValue)}};
+  return {{"channel", e.id.channel},
+          {"address", e.id.address},
+          {"nickName", e.id.nickName},
+          {"port", port},
+          {"at", watch::IsoTime(e.at)},
+          {"raised", e.raised},
+          {"text", e.text},
+          {"processValue", Maybe(e.processValue)}};
 }
 
 }  // namespace tarvel::service

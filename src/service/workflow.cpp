@@ -10,9 +10,9 @@ namespace {
 // The verbs that run a controller's workflow or read what the home knows. Not here: watch (the
 // service is one), scan and address (they need a port to themselves), and the verbs that change
 // the channel map the running service was started from.
-constexpr const char* kVerbs[] = {"upload", "download", "clear",    "select",  "start", "pause", "restart",
-                                  "jump",   "mode",     "setpoint", "limits",  "state", "step",  "log",
-                                  "record", "load",     "zone",     "zones",   "channels", "compile", "alarm"};
+constexpr const char* kVerbs[] = {"upload", "download", "clear",    "select", "start",    "pause",   "restart",
+                                  "jump",   "mode",     "setpoint", "limits", "state",    "step",    "log",
+                                  "record", "load",     "zone",     "zones",  "channels", "compile", "alarm"};
 constexpr std::size_t kLongestWord = 4096, kMostWords = 64;
 
 }  // namespace

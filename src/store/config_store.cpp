@@ -17,8 +17,8 @@ std::string PortOf(SQLite::Statement& q) {
 }
 
 ChannelRow ChannelFrom(SQLite::Statement& q) {
-  return {IntOf(q.getColumn("SoftwareChannel")), IntOf(q.getColumn("ModBusAddress")),
-          TextOf(q.getColumn("NickName")), TextOf(q.getColumn("ControllerType")), PortOf(q)};
+  return {IntOf(q.getColumn("SoftwareChannel")), IntOf(q.getColumn("ModBusAddress")), TextOf(q.getColumn("NickName")),
+          TextOf(q.getColumn("ControllerType")), PortOf(q)};
 }
 
 SensorRow SensorFrom(SQLite::Statement& q) {
@@ -80,8 +80,10 @@ std::unique_ptr<SQLite::Database> OpenDatabase(const std::filesystem::path& file
 
 void InsertChannel(SQLite::Database& db, const ChannelRow& row) {
   // A row given no port is on the stored port, the one every channel was on before ports per channel.
-  SQLite::Statement insert(db, R"(INSERT INTO "ChannelMap" ("SoftwareChannel", "ModBusAddress", "NickName", "ControllerType", "Port")
-                                  VALUES (?, ?, ?, ?, COALESCE(NULLIF(?, ''), )" + kStoredPort + "))");
+  SQLite::Statement insert(
+      db, R"(INSERT INTO "ChannelMap" ("SoftwareChannel", "ModBusAddress", "NickName", "ControllerType", "Port")
+                                  VALUES (?, ?, ?, ?, COALESCE(NULLIF(?, ''), )" +
+              kStoredPort + "))");
   insert.bind(1, row.softwareChannel);
   insert.bind(2, row.modbusAddress);
   insert.bind(3, row.nickName);
@@ -94,7 +96,8 @@ void InsertChannel(SQLite::Database& db, const ChannelRow& row) {
 
 ConfigStore::ConfigStore(const std::filesystem::path& file, std::chrono::milliseconds busyTimeout, Access access)
     : file_(file),
-      db_(OpenDatabase(file, access == Access::ReadWrite ? Purpose::Configuration : Purpose::LookAt, busyTimeout, open_)) {}
+      db_(OpenDatabase(file, access == Access::ReadWrite ? Purpose::Configuration : Purpose::LookAt, busyTimeout,
+                       open_)) {}
 
 ConfigStore::~ConfigStore() = default;
 
@@ -102,36 +105,37 @@ ConfigStore::~ConfigStore() = default;
 
 Result<std::vector<ChannelRow>> ConfigStore::Channels() {
   return Guard([&]() -> Result<std::vector<ChannelRow>> {
-    return All<ChannelRow>(*db_, R"(SELECT * FROM "ChannelMap" ORDER BY "SoftwareChannel")",
-                           [](auto&) {}, ChannelFrom);
+    return All<ChannelRow>(
+        *db_, R"(SELECT * FROM "ChannelMap" ORDER BY "SoftwareChannel")", [](auto&) {}, ChannelFrom);
   });
 }
 
 Result<std::optional<ChannelRow>> ConfigStore::ChannelByNumber(int softwareChannel) {
   return Guard([&]() -> Result<std::optional<ChannelRow>> {
-    return First<ChannelRow>(*db_, R"(SELECT * FROM "ChannelMap" WHERE "SoftwareChannel" = ?)",
-                             [&](auto& q) { q.bind(1, softwareChannel); }, ChannelFrom);
+    return First<ChannelRow>(
+        *db_, R"(SELECT * FROM "ChannelMap" WHERE "SoftwareChannel" = ?)", [&](auto& q) { q.bind(1, softwareChannel); },
+        ChannelFrom);
   });
 }
 
 Result<std::optional<ChannelRow>> ConfigStore::ChannelByAddress(int modbusAddress) {
   return Guard([&]() -> Result<std::optional<ChannelRow>> {
-    return First<ChannelRow>(*db_, R"(SELECT * FROM "ChannelMap" WHERE "ModBusAddress" = ?)",
-                             [&](auto& q) { q.bind(1, modbusAddress); }, ChannelFrom);
+    return First<ChannelRow>(
+        *db_, R"(SELECT * FROM "ChannelMap" WHERE "ModBusAddress" = ?)", [&](auto& q) { q.bind(1, modbusAddress); },
+        ChannelFrom);
   });
 }
 
 Result<std::optional<ChannelRow>> ConfigStore::ChannelByNickName(std::string_view nickName) {
   return Guard([&]() -> Result<std::optional<ChannelRow>> {
-    return First<ChannelRow>(*db_, R"(SELECT * FROM "ChannelMap" WHERE "NickName" = ?)",
-                             [&](auto& q) { q.bind(1, std::string(nickName)); }, ChannelFrom);
+    return First<ChannelRow>(
+        *db_, R"(SELECT * FROM "ChannelMap" WHERE "NickName" = ?)", [&](auto& q) { q.bind(1, std::string(nickName)); },
+        ChannelFrom);
   });
 }
 
 Result<bool> ConfigStore::ChannelMapIsEmpty() {
-  return Guard([&]() -> Result<bool> {
-    return db_->execAndGet(R"(SELECT count(*) FROM "ChannelMap")").getInt() == 0;
-  });
+  return Guard([&]() -> Result<bool> { return db_->execAndGet(R"(SELECT count(*) FROM "ChannelMap")").getInt() == 0; });
 }
 
 Result<int> ConfigStore::HighestSoftwareChannel() {
@@ -183,7 +187,8 @@ Status ConfigStore::SetChannelField(int softwareChannel, ChannelField field, std
     // Types repeat, and so do ports: a line carries many controllers.
     if (field != ChannelField::ControllerType && field != ChannelField::Port) {
       // The row being edited does not count: re-entering its own value is no duplicate.
-      SQLite::Statement dup(*db_, R"(SELECT 1 FROM "ChannelMap" WHERE ")" + column + R"(" = ? AND "SoftwareChannel" <> ?)");
+      SQLite::Statement dup(*db_,
+                            R"(SELECT 1 FROM "ChannelMap" WHERE ")" + column + R"(" = ? AND "SoftwareChannel" <> ?)");
       bindValue(dup, 1);
       dup.bind(2, softwareChannel);
       if (dup.executeStep())
@@ -198,7 +203,8 @@ Status ConfigStore::SetChannelField(int softwareChannel, ChannelField field, std
     SQLite::Statement update(*db_, R"(UPDATE "ChannelMap" SET ")" + column + R"(" = ? WHERE "SoftwareChannel" = ?)");
     bindValue(update, 1);
     update.bind(2, softwareChannel);
-    if (update.exec() == 0) return Status::Error(Status::Code::NotFound, "No channel " + std::to_string(softwareChannel));
+    if (update.exec() == 0)
+      return Status::Error(Status::Code::NotFound, "No channel " + std::to_string(softwareChannel));
     if (movedFrom && *movedFrom != *number) PrepareAddressRows(*db_, *number);
     txn.commit();
     return Status::Ok();
@@ -219,7 +225,8 @@ Status ConfigStore::DeleteChannelByAddress(int modbusAddress) {
     SQLite::Statement q(*db_, R"(DELETE FROM "ChannelMap" WHERE rowid =
                                    (SELECT rowid FROM "ChannelMap" WHERE "ModBusAddress" = ? LIMIT 1))");
     q.bind(1, modbusAddress);
-    if (q.exec() == 0) return Status::Error(Status::Code::NotFound, "No channel at address " + std::to_string(modbusAddress));
+    if (q.exec() == 0)
+      return Status::Error(Status::Code::NotFound, "No channel at address " + std::to_string(modbusAddress));
     return Status::Ok();
   });
 }
@@ -274,7 +281,8 @@ namespace {
 Status RefuseMappedTarget(SQLite::Database& db, int to) {
   SQLite::Statement mapped(db, R"(SELECT 1 FROM "ChannelMap" WHERE "ModBusAddress" = ?)");
   mapped.bind(1, to);
-  if (mapped.executeStep()) return Status::Error(Status::Code::Duplicate, "Target address is already in the channel map");
+  if (mapped.executeStep())
+    return Status::Error(Status::Code::Duplicate, "Target address is already in the channel map");
   return Status::Ok();
 }
 
@@ -304,8 +312,8 @@ Status ConfigStore::RecordAddressChange(int from, int to) {
 
 Result<std::vector<AddressChangeRow>> ConfigStore::PendingAddressChanges() {
   return Guard([&]() -> Result<std::vector<AddressChangeRow>> {
-    return All<AddressChangeRow>(*db_, R"(SELECT * FROM "AddressChange" ORDER BY "Requested", rowid)", [](auto&) {},
-                                 AddressChangeFrom);
+    return All<AddressChangeRow>(
+        *db_, R"(SELECT * FROM "AddressChange" ORDER BY "Requested", rowid)", [](auto&) {}, AddressChangeFrom);
   });
 }
 
@@ -328,7 +336,8 @@ Status ConfigStore::MoveAddress(int from, int to) {
     // What was learnt of the controller's frames goes with it.
     for (const char* table :
          {"ChannelMap", "ControllerMemory", "TarvelLog", "ControllerConfiguration", "ControllerCapabilities"}) {
-      SQLite::Statement move(*db_, std::string(R"(UPDATE ")") + table + R"(" SET "ModBusAddress" = ? WHERE "ModBusAddress" = ?)");
+      SQLite::Statement move(
+          *db_, std::string(R"(UPDATE ")") + table + R"(" SET "ModBusAddress" = ? WHERE "ModBusAddress" = ?)");
       move.bind(1, to);
       move.bind(2, from);
       move.exec();
@@ -349,7 +358,8 @@ SensorMenu::~SensorMenu() = default;
 Result<std::vector<SensorRow>> SensorMenu::All() {
   if (!db_) return open_;
   try {
-    return store::All<SensorRow>(*db_, R"(SELECT * FROM "Menu" ORDER BY rowid)", [](auto&) {}, SensorFrom);
+    return store::All<SensorRow>(
+        *db_, R"(SELECT * FROM "Menu" ORDER BY rowid)", [](auto&) {}, SensorFrom);
   } catch (const std::exception& e) {
     return DatabaseFailure(file_, e, db_.get());
   }
@@ -358,8 +368,9 @@ Result<std::vector<SensorRow>> SensorMenu::All() {
 Result<std::optional<SensorRow>> SensorMenu::ByCaption(std::string_view caption) {
   if (!db_) return open_;
   try {
-    return First<SensorRow>(*db_, R"(SELECT * FROM "Menu" WHERE "Caption" = ? COLLATE RTRIM ORDER BY rowid)",
-                            [&](auto& q) { q.bind(1, std::string(caption)); }, SensorFrom);
+    return First<SensorRow>(
+        *db_, R"(SELECT * FROM "Menu" WHERE "Caption" = ? COLLATE RTRIM ORDER BY rowid)",
+        [&](auto& q) { q.bind(1, std::string(caption)); }, SensorFrom);
   } catch (const std::exception& e) {
     return DatabaseFailure(file_, e, db_.get());
   }
@@ -368,8 +379,9 @@ Result<std::optional<SensorRow>> SensorMenu::ByCaption(std::string_view caption)
 Result<std::optional<SensorRow>> SensorMenu::ByIndex(int index) {
   if (!db_) return open_;
   try {
-    return First<SensorRow>(*db_, R"(SELECT * FROM "Menu" WHERE "Index" = ? ORDER BY rowid)",
-                            [&](auto& q) { q.bind(1, index); }, SensorFrom);
+    return First<SensorRow>(
+        *db_, R"(SELECT * FROM "Menu" WHERE "Index" = ? ORDER BY rowid)", [&](auto& q) { q.bind(1, index); },
+        SensorFrom);
   } catch (const std::exception& e) {
     return DatabaseFailure(file_, e, db_.get());
   }

@@ -34,8 +34,8 @@ inline constexpr std::chrono::milliseconds kDefaultBusyTimeout{5000};
 // frames. nullopt: not tried yet (also for an address without a row).
 struct CapabilityRow {
   int modbusAddress = 0;
-  std::optional<bool> pairWrites;  // stores both registers of a write
-  std::optional<bool> blockReads;  // answers a read of many registers of the step area
+  std::optional<bool> pairWrites;   // stores both registers of a write
+  std::optional<bool> blockReads;   // answers a read of many registers of the step area
   std::optional<bool> modeBlock{};  // answers the run mode and the program limits in one read
   bool operator==(const CapabilityRow&) const = default;
 };
@@ -152,7 +152,7 @@ class ConfigStore {
   Result<std::vector<ZoneRow>> Zones();  // ordered by ZoneName, then SoftwareChannel
   // Puts the channel in the zone, taking it out of any other. Invalid for an empty name.
   [[nodiscard]] Status SetZone(int softwareChannel, std::string_view zoneName);
-  [[nodiscard]] Status RemoveFromZone(int softwareChannel);  // NotFound when it is in none
+  [[nodiscard]] Status RemoveFromZone(int softwareChannel);    // NotFound when it is in none
   [[nodiscard]] Status DeleteZone(std::string_view zoneName);  // NotFound when no channel is in it
 
   // --- Loads (config_store_loads.cpp)

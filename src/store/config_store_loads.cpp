@@ -7,22 +7,23 @@ namespace {
 
 LoadRow LoadRowOf(SQLite::Statement& q) {
   return LoadRow{TextOf(q.getColumn("LoadId")), TextOf(q.getColumn("State")), TextOf(q.getColumn("Channels")),
-                 TextOf(q.getColumn("Opened")),  TextOf(q.getColumn("Head")),  q.getColumn("Lines").getInt64()};
+                 TextOf(q.getColumn("Opened")), TextOf(q.getColumn("Head")),  q.getColumn("Lines").getInt64()};
 }
 
 }  // namespace
 
 Result<std::vector<LoadRow>> ConfigStore::OpenLoads() {
   return Guard([&]() -> Result<std::vector<LoadRow>> {
-    return All<LoadRow>(*db_, R"(SELECT * FROM "Loads" WHERE "State" = 'open' ORDER BY "Opened", "LoadId")",
-                        [](auto&) {}, LoadRowOf);
+    return All<LoadRow>(
+        *db_, R"(SELECT * FROM "Loads" WHERE "State" = 'open' ORDER BY "Opened", "LoadId")", [](auto&) {}, LoadRowOf);
   });
 }
 
 Result<std::optional<LoadRow>> ConfigStore::Load(std::string_view loadId) {
   return Guard([&]() -> Result<std::optional<LoadRow>> {
-    return First<LoadRow>(*db_, R"(SELECT * FROM "Loads" WHERE "LoadId" = ?)",
-                          [&](SQLite::Statement& q) { q.bind(1, std::string(loadId)); }, LoadRowOf);
+    return First<LoadRow>(
+        *db_, R"(SELECT * FROM "Loads" WHERE "LoadId" = ?)",
+        [&](SQLite::Statement& q) { q.bind(1, std::string(loadId)); }, LoadRowOf);
   });
 }
 
@@ -82,8 +83,11 @@ Result<std::optional<LoadStartRow>> ConfigStore::LoadStart(int softwareChannel) 
         *db_, R"(SELECT * FROM "LoadStarts" WHERE "SoftwareChannel" = ?)",
         [&](SQLite::Statement& q) { q.bind(1, softwareChannel); },
         [](SQLite::Statement& q) {
-          return LoadStartRow{IntOf(q.getColumn("SoftwareChannel")), TextOf(q.getColumn("Operator")),
-                              TextOf(q.getColumn("StartedBy")), q.getColumn("Requested").getInt64(), {}};
+          return LoadStartRow{IntOf(q.getColumn("SoftwareChannel")),
+                              TextOf(q.getColumn("Operator")),
+                              TextOf(q.getColumn("StartedBy")),
+                              q.getColumn("Requested").getInt64(),
+                              {}};
         });
     if (!row) return row;
     row->fields = All<std::pair<std::string, std::string>>(
@@ -127,13 +131,14 @@ Status ConfigStore::AddLoadAction(const LoadActionRow& row) {
 
 Result<std::vector<LoadActionRow>> ConfigStore::LoadActions() {
   return Guard([&]() -> Result<std::vector<LoadActionRow>> {
-    return All<LoadActionRow>(*db_, R"(SELECT * FROM "LoadActions" ORDER BY "Id")", [](auto&) {},
-                              [](SQLite::Statement& q) {
-                                return LoadActionRow{q.getColumn("Id").getInt64(), IntOf(q.getColumn("SoftwareChannel")),
-                                                     q.getColumn("At").getInt64(),  TextOf(q.getColumn("Kind")),
-                                                     TextOf(q.getColumn("Who")),    TextOf(q.getColumn("What")),
-                                                     TextOf(q.getColumn("OldValue")), TextOf(q.getColumn("NewValue"))};
-                              });
+    return All<LoadActionRow>(
+        *db_, R"(SELECT * FROM "LoadActions" ORDER BY "Id")", [](auto&) {},
+        [](SQLite::Statement& q) {
+          return LoadActionRow{q.getColumn("Id").getInt64(),    IntOf(q.getColumn("SoftwareChannel")),
+                               q.getColumn("At").getInt64(),    TextOf(q.getColumn("Kind")),
+                               TextOf(q.getColumn("Who")),      TextOf(q.getColumn("What")),
+                               TextOf(q.getColumn("OldValue")), TextOf(q.getColumn("NewValue"))};
+        });
   });
 }
 

@@ -6,10 +6,10 @@ namespace tarvel::store {
 namespace {
 
 LogRow LogFrom(SQLite::Statement& q) {
-  return {IntOf(q.getColumn("ModBusAddress")),     TextOf(q.getColumn("ProfileName")),
-          IntOf(q.getColumn("Start")),             IntOf(q.getColumn("Stop")),
-          TextOf(q.getColumn("SensorType")),       TextOf(q.getColumn("TemperatureScaleType")),
-          TextOf(q.getColumn("TimeScaleType")),    TextOf(q.getColumn("ProgressionType"))};
+  return {IntOf(q.getColumn("ModBusAddress")),  TextOf(q.getColumn("ProfileName")),
+          IntOf(q.getColumn("Start")),          IntOf(q.getColumn("Stop")),
+          TextOf(q.getColumn("SensorType")),    TextOf(q.getColumn("TemperatureScaleType")),
+          TextOf(q.getColumn("TimeScaleType")), TextOf(q.getColumn("ProgressionType"))};
 }
 
 }  // namespace
@@ -18,22 +18,34 @@ LogRow LogFrom(SQLite::Statement& q) {
 
 Result<std::vector<LogRow>> ConfigStore::Log(int modbusAddress) {
   return Guard([&]() -> Result<std::vector<LogRow>> {
-    return All<LogRow>(*db_, R"(SELECT * FROM "TarvelLog" WHERE "ModBusAddress" = ? ORDER BY "Start")",
-                       [&](auto& q) { q.bind(1, modbusAddress); }, LogFrom);
+    return All<LogRow>(
+        *db_, R"(SELECT * FROM "TarvelLog" WHERE "ModBusAddress" = ? ORDER BY "Start")",
+        [&](auto& q) { q.bind(1, modbusAddress); }, LogFrom);
   });
 }
 
 Result<std::optional<LogRow>> ConfigStore::LogEntry(int modbusAddress, std::string_view profileName) {
   return Guard([&]() -> Result<std::optional<LogRow>> {
-    return First<LogRow>(*db_, R"(SELECT * FROM "TarvelLog" WHERE "ProfileName" = ? AND "ModBusAddress" = ?)",
-                         [&](auto& q) { q.bind(1, std::string(profileName)); q.bind(2, modbusAddress); }, LogFrom);
+    return First<LogRow>(
+        *db_, R"(SELECT * FROM "TarvelLog" WHERE "ProfileName" = ? AND "ModBusAddress" = ?)",
+        [&](auto& q) {
+          q.bind(1, std::string(profileName));
+          q.bind(2, modbusAddress);
+        },
+        LogFrom);
   });
 }
 
 Result<std::optional<LogRow>> ConfigStore::LogEntryByRange(int modbusAddress, int start, int stop) {
   return Guard([&]() -> Result<std::optional<LogRow>> {
-    return First<LogRow>(*db_, R"(SELECT * FROM "TarvelLog" WHERE "ModBusAddress" = ? AND "Start" = ? AND "Stop" = ?)",
-                         [&](auto& q) { q.bind(1, modbusAddress); q.bind(2, start); q.bind(3, stop); }, LogFrom);
+    return First<LogRow>(
+        *db_, R"(SELECT * FROM "TarvelLog" WHERE "ModBusAddress" = ? AND "Start" = ? AND "Stop" = ?)",
+        [&](auto& q) {
+          q.bind(1, modbusAddress);
+          q.bind(2, start);
+          q.bind(3, stop);
+        },
+        LogFrom);
   });
 }
 
@@ -63,7 +75,8 @@ std::vector<LogRow> DeleteLogRowsTouching(SQLite::Database& db, int modbusAddres
     q.bind(2, last);
     q.bind(3, first);
   };
-  std::vector<LogRow> rows = All<LogRow>(db, (std::string("SELECT *") + where + R"( ORDER BY "Start")").c_str(), bind, LogFrom);
+  std::vector<LogRow> rows =
+      All<LogRow>(db, (std::string("SELECT *") + where + R"( ORDER BY "Start")").c_str(), bind, LogFrom);
   SQLite::Statement erase(db, std::string("DELETE") + where);
   bind(erase);
   erase.exec();

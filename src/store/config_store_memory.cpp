@@ -7,8 +7,8 @@ namespace {
 
 MemoryRow MemoryFrom(SQLite::Statement& q) {
   return {IntOf(q.getColumn("ModBusAddress")), IntOf(q.getColumn("Segment")), IntOf(q.getColumn("Duration")),
-          IntOf(q.getColumn("Temperature")), IntOf(q.getColumn("PIDSet")), IntOf(q.getColumn("Modified")),
-          IntOf(q.getColumn("Unknown")), IntOf(q.getColumn("JumpTime"))};
+          IntOf(q.getColumn("Temperature")),   IntOf(q.getColumn("PIDSet")),  IntOf(q.getColumn("Modified")),
+          IntOf(q.getColumn("Unknown")),       IntOf(q.getColumn("JumpTime"))};
 }
 
 void StoreReadSteps(SQLite::Database& db, int modbusAddress, const std::vector<MemoryRow>& steps) {
@@ -34,35 +34,43 @@ void StoreReadSteps(SQLite::Database& db, int modbusAddress, const std::vector<M
 
 Result<std::vector<MemoryRow>> ConfigStore::Memory(int modbusAddress) {
   return Guard([&]() -> Result<std::vector<MemoryRow>> {
-    return All<MemoryRow>(*db_, R"(SELECT * FROM "ControllerMemory" WHERE "ModBusAddress" = ? ORDER BY "Segment")",
-                          [&](auto& q) { q.bind(1, modbusAddress); }, MemoryFrom);
+    return All<MemoryRow>(
+        *db_, R"(SELECT * FROM "ControllerMemory" WHERE "ModBusAddress" = ? ORDER BY "Segment")",
+        [&](auto& q) { q.bind(1, modbusAddress); }, MemoryFrom);
   });
 }
 
 Result<std::optional<MemoryRow>> ConfigStore::MemoryStep(int modbusAddress, int segment) {
   return Guard([&]() -> Result<std::optional<MemoryRow>> {
-    return First<MemoryRow>(*db_,
-                            R"(SELECT * FROM "ControllerMemory" WHERE "ModBusAddress" = ? AND "Segment" = ?
+    return First<MemoryRow>(
+        *db_,
+        R"(SELECT * FROM "ControllerMemory" WHERE "ModBusAddress" = ? AND "Segment" = ?
                                ORDER BY "Segment")",
-                            [&](auto& q) { q.bind(1, modbusAddress); q.bind(2, segment); }, MemoryFrom);
+        [&](auto& q) {
+          q.bind(1, modbusAddress);
+          q.bind(2, segment);
+        },
+        MemoryFrom);
   });
 }
 
 Result<std::vector<MemoryRow>> ConfigStore::ModifiedSteps(int modbusAddress) {
   return Guard([&]() -> Result<std::vector<MemoryRow>> {
-    return All<MemoryRow>(*db_,
-                          R"(SELECT * FROM "ControllerMemory" WHERE "ModBusAddress" = ? AND "Modified" = 1
+    return All<MemoryRow>(
+        *db_,
+        R"(SELECT * FROM "ControllerMemory" WHERE "ModBusAddress" = ? AND "Modified" = 1
                              ORDER BY "Segment")",
-                          [&](auto& q) { q.bind(1, modbusAddress); }, MemoryFrom);
+        [&](auto& q) { q.bind(1, modbusAddress); }, MemoryFrom);
   });
 }
 
 Result<std::vector<MemoryRow>> ConfigStore::UnknownSteps(int modbusAddress) {
   return Guard([&]() -> Result<std::vector<MemoryRow>> {
-    return All<MemoryRow>(*db_,
-                          R"(SELECT * FROM "ControllerMemory" WHERE "ModBusAddress" = ? AND "Unknown" <> 0
+    return All<MemoryRow>(
+        *db_,
+        R"(SELECT * FROM "ControllerMemory" WHERE "ModBusAddress" = ? AND "Unknown" <> 0
                              ORDER BY "Segment")",
-                          [&](auto& q) { q.bind(1, modbusAddress); }, MemoryFrom);
+        [&](auto& q) { q.bind(1, modbusAddress); }, MemoryFrom);
   });
 }
 

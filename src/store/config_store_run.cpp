@@ -7,10 +7,14 @@ namespace tarvel::store {
 namespace {
 
 ControllerConfigRow ConfigFrom(SQLite::Statement& q) {
-  ControllerConfigRow row{IntOf(q.getColumn("ModBusAddress")),      TextOf(q.getColumn("ProfileNameExecuting")),
-                          IntOf(q.getColumn("ProgramLowAddress")),  IntOf(q.getColumn("ProgramHighAddress")),
-                          IntOf(q.getColumn("RunMode")),            IntOf(q.getColumn("SegmentExecuting")),
-                          IntOf(q.getColumn("SegmentElapsedTime")), std::nullopt};
+  ControllerConfigRow row{IntOf(q.getColumn("ModBusAddress")),
+                          TextOf(q.getColumn("ProfileNameExecuting")),
+                          IntOf(q.getColumn("ProgramLowAddress")),
+                          IntOf(q.getColumn("ProgramHighAddress")),
+                          IntOf(q.getColumn("RunMode")),
+                          IntOf(q.getColumn("SegmentExecuting")),
+                          IntOf(q.getColumn("SegmentElapsedTime")),
+                          std::nullopt};
   if (!q.getColumn("PendingProfileName").isNull())
     row.pending = RunSelection{TextOf(q.getColumn("PendingProfileName")), IntOf(q.getColumn("PendingLowAddress")),
                                IntOf(q.getColumn("PendingHighAddress"))};
@@ -35,13 +39,14 @@ int ConfigStore::GetCommPortNumber() {
 
 Result<std::optional<PortRow>> ConfigStore::Port() {
   return Guard([&]() -> Result<std::optional<PortRow>> {
-    return First<PortRow>(*db_, R"(SELECT * FROM "CommunicationsPort" ORDER BY rowid LIMIT 1)", [](auto&) {},
-                          [](SQLite::Statement& q) {
-                            return PortRow{IntOf(q.getColumn("CommPortNumber")), IntOf(q.getColumn("CommPortMode")),
-                                           IntOf(q.getColumn("Rate")),           TextOf(q.getColumn("Parity")),
-                                           IntOf(q.getColumn("Bits")),           IntOf(q.getColumn("StopBits")),
-                                           TextOf(q.getColumn("DevicePath"))};
-                          });
+    return First<PortRow>(
+        *db_, R"(SELECT * FROM "CommunicationsPort" ORDER BY rowid LIMIT 1)", [](auto&) {},
+        [](SQLite::Statement& q) {
+          return PortRow{IntOf(q.getColumn("CommPortNumber")), IntOf(q.getColumn("CommPortMode")),
+                         IntOf(q.getColumn("Rate")),           TextOf(q.getColumn("Parity")),
+                         IntOf(q.getColumn("Bits")),           IntOf(q.getColumn("StopBits")),
+                         TextOf(q.getColumn("DevicePath"))};
+        });
   });
 }
 
@@ -73,8 +78,9 @@ Status ConfigStore::SavePortSettings(const PortRow& row) {
 
 Result<std::optional<ControllerConfigRow>> ConfigStore::ControllerConfig(int modbusAddress) {
   return Guard([&]() -> Result<std::optional<ControllerConfigRow>> {
-    return First<ControllerConfigRow>(*db_, R"(SELECT * FROM "ControllerConfiguration" WHERE "ModBusAddress" = ?)",
-                                      [&](auto& q) { q.bind(1, modbusAddress); }, ConfigFrom);
+    return First<ControllerConfigRow>(
+        *db_, R"(SELECT * FROM "ControllerConfiguration" WHERE "ModBusAddress" = ?)",
+        [&](auto& q) { q.bind(1, modbusAddress); }, ConfigFrom);
   });
 }
 

@@ -5,10 +5,11 @@ namespace tarvel::store {
 
 Result<std::vector<ZoneRow>> ConfigStore::Zones() {
   return Guard([&]() -> Result<std::vector<ZoneRow>> {
-    return All<ZoneRow>(*db_, R"(SELECT * FROM "Zones" ORDER BY "ZoneName", "SoftwareChannel")", [](auto&) {},
-                        [](SQLite::Statement& q) {
-                          return ZoneRow{TextOf(q.getColumn("ZoneName")), IntOf(q.getColumn("SoftwareChannel"))};
-                        });
+    return All<ZoneRow>(
+        *db_, R"(SELECT * FROM "Zones" ORDER BY "ZoneName", "SoftwareChannel")", [](auto&) {},
+        [](SQLite::Statement& q) {
+          return ZoneRow{TextOf(q.getColumn("ZoneName")), IntOf(q.getColumn("SoftwareChannel"))};
+        });
   });
 }
 

@@ -125,7 +125,8 @@ Status PrepareFolder(const fs::path& dir, HomeReport& report) {
       return FileProblem("use the folder", dir, std::error_code(errno, std::generic_category()));
     return Status::Ok();
   }
-  if (fs::exists(status)) return FileProblem("create the folder", dir, std::make_error_code(std::errc::not_a_directory));
+  if (fs::exists(status))
+    return FileProblem("create the folder", dir, std::make_error_code(std::errc::not_a_directory));
   if (fs::create_directories(dir, ec); ec) return FileProblem("create the folder", dir, ec);
   report.created.push_back(dir.string() + "/");
   return Status::Ok();
@@ -137,11 +138,9 @@ const std::vector<SensorRow>& StandardSensors() {
   // Ranges of the standard reference tables (thermocouples: IEC 60584, Pt100: IEC 60751),
   // in whole degrees; the Fahrenheit limits are the Celsius ones converted and cut to whole degrees.
   static const std::vector<SensorRow> sensors = {
-      {"K", 0, -454, 2501, -270, 1372},  {"J", 1, -346, 2192, -210, 1200},
-      {"T", 2, -454, 752, -270, 400},    {"E", 3, -454, 1832, -270, 1000},
-      {"N", 4, -454, 2372, -270, 1300},  {"R", 5, -58, 3214, -50, 1768},
-      {"S", 6, -58, 3214, -50, 1768},    {"B", 7, 32, 3308, 0, 1820},
-      {"Pt100", 8, -328, 1562, -200, 850},
+      {"K", 0, -454, 2501, -270, 1372}, {"J", 1, -346, 2192, -210, 1200}, {"T", 2, -454, 752, -270, 400},
+      {"E", 3, -454, 1832, -270, 1000}, {"N", 4, -454, 2372, -270, 1300}, {"R", 5, -58, 3214, -50, 1768},
+      {"S", 6, -58, 3214, -50, 1768},   {"B", 7, 32, 3308, 0, 1820},      {"Pt100", 8, -328, 1562, -200, 850},
   };
   return sensors;
 }
@@ -149,12 +148,14 @@ const std::vector<SensorRow>& StandardSensors() {
 HomeReport PrepareHome(const AppFolder& folder) {
   HomeReport report;
   if (folder.Root().empty()) {
-    report.fatal = Status::Error(Status::Code::Invalid, "The application folder must be named: an empty path is no folder");
+    report.fatal =
+        Status::Error(Status::Code::Invalid, "The application folder must be named: an empty path is no folder");
     report.problems.push_back(report.fatal.message());
     return report;
   }
   // A folder that cannot be used stops the preparation: the rest would only fail after it.
-  for (const fs::path& dir : {folder.Root(), folder.Setup(), folder.MenuFiles(), folder.Profiles(), folder.LogFiles()}) {
+  for (const fs::path& dir :
+       {folder.Root(), folder.Setup(), folder.MenuFiles(), folder.Profiles(), folder.LogFiles()}) {
     if (Status ready = PrepareFolder(dir, report); !ready) {
       report.fatal = ready;
       report.problems.push_back(ready.message());

@@ -102,8 +102,8 @@ struct LoadRow {
 struct LoadStartRow {
   int softwareChannel = 0;
   std::string operatorName;
-  std::string startedBy;            // "tarvel-cli", "console"
-  long long requested = 0;          // ms since the epoch, UTC
+  std::string startedBy;                                    // "tarvel-cli", "console"
+  long long requested = 0;                                  // ms since the epoch, UTC
   std::vector<std::pair<std::string, std::string>> fields;  // name, value, in the order given
   bool operator==(const LoadStartRow&) const = default;
 };
@@ -122,7 +122,7 @@ struct LoadActionRow {
 struct AlarmRow {
   long long id = 0;  // given by the table
   int softwareChannel = 0;
-  std::string kind;  // "band", "no reply"
+  std::string kind;      // "band", "no reply"
   long long raised = 0;  // ms since the epoch, UTC
   std::string text;
   long long cleared = 0;  // 0 while open

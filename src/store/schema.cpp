@@ -80,7 +80,7 @@ struct AddedColumn {
 
 // Columns that databases of earlier versions lack; ALTER TABLE adds them at the end.
 constexpr AddedColumn kAddedColumns[] = {
-    {"CommunicationsPort", "DevicePath", "TEXT"},            // the serial device a port number stands for
+    {"CommunicationsPort", "DevicePath", "TEXT"},                   // the serial device a port number stands for
     {"ControllerMemory", "Unknown", "INTEGER NOT NULL DEFAULT 0"},  // not 0: the controller may hold other words
     // While Modified: the time into the step at which the jump's shortened copy begins.
     {"ControllerMemory", "JumpTime", "INTEGER NOT NULL DEFAULT 0"},
@@ -88,7 +88,7 @@ constexpr AddedColumn kAddedColumns[] = {
     {"ControllerConfiguration", "PendingProfileName", "TEXT"},
     {"ControllerConfiguration", "PendingLowAddress", "INTEGER"},
     {"ControllerConfiguration", "PendingHighAddress", "INTEGER"},
-    {"ControllerCapabilities", "ModeBlockReads", "INTEGER"},         // run mode and limits in one read
+    {"ControllerCapabilities", "ModeBlockReads", "INTEGER"},  // run mode and limits in one read
     {"ChannelMap", "Port", "TEXT"},  // the serial device of the channel's line: several lines per home
 };
 
@@ -179,14 +179,11 @@ Status DatabaseFailure(const std::filesystem::path& file, const std::exception& 
       return Status::Error(Code::Busy, "Database locked: " + path + " is in use by another program" + detail);
     case SQLITE_READONLY:
       return Status::Error(Code::ReadOnly, "Read-only database: " + path + " cannot be written" + detail);
-    case SQLITE_FULL:
-      return Status::Error(Code::Full, "Disk full: " + path + " cannot grow" + detail);
+    case SQLITE_FULL: return Status::Error(Code::Full, "Disk full: " + path + " cannot grow" + detail);
     case SQLITE_PERM:
-    case SQLITE_AUTH:
-      return Status::Error(Code::Permission, "Permission denied: " + path + detail);
+    case SQLITE_AUTH: return Status::Error(Code::Permission, "Permission denied: " + path + detail);
     case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-      return Status::Error(Code::Damaged, "Damaged database: " + path + detail);
+    case SQLITE_NOTADB: return Status::Error(Code::Damaged, "Damaged database: " + path + detail);
     case SQLITE_CANTOPEN:
     case SQLITE_IOERR: {
       int error = db ? sqlite3_system_errno(db->getHandle()) : 0;
@@ -202,8 +199,7 @@ Status DatabaseFailure(const std::filesystem::path& file, const std::exception& 
       }
       break;
     }
-    default:
-      break;
+    default: break;
   }
   return Status::Failed("Database error: " + path + detail);
 }

@@ -51,8 +51,7 @@ void EnsureConfigSchema(SQLite::Database& db);
 // Every change takes the write lock at its start: a locked database fails the change before any
 // of it is made, after the busy timeout.
 // The device of the home's stored port (the first CommunicationsPort row), as an SQL value.
-inline const std::string kStoredPort =
-    R"((SELECT "DevicePath" FROM "CommunicationsPort" ORDER BY rowid LIMIT 1))";
+inline const std::string kStoredPort = R"((SELECT "DevicePath" FROM "CommunicationsPort" ORDER BY rowid LIMIT 1))";
 
 inline constexpr auto kWrite = SQLite::TransactionBehavior::IMMEDIATE;
 

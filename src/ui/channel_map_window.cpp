@@ -78,9 +78,8 @@ void ChannelMapWindow::BuildMenus() {
   openMenuFile->setObjectName("mnuOpenChannelMap");
   connect(openMenuFile, &QAction::triggered, this, [this] {
     if (!map_) return;
-    const QString chosen = QFileDialog::getOpenFileName(this, "Open Menu File",
-                                                        QString::fromStdString(map_->Folder().Setup().string()),
-                                                        "Database (*.db)");
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, "Open Menu File", QString::fromStdString(map_->Folder().Setup().string()), "Database (*.db)");
     Command([path = chosen.toStdString()](auto& m) { m.OpenChannelMapDatabase(path); });
   });
   commPort_ = menuBar()->addAction("Comm Port");
@@ -195,7 +194,9 @@ void ChannelMapWindow::Connect() {
     console::ScanChoice choice{addNew_->isChecked(), removeMissing_->isChecked()};
     Command([choice](auto& m) { m.ScanAddresses(choice); });
   });
-  connect(cancel_, &QPushButton::clicked, this, [this] { if (map_) map_->CancelScan(); });
+  connect(cancel_, &QPushButton::clicked, this, [this] {
+    if (map_) map_->CancelScan();
+  });
   connect(change_, &QPushButton::clicked, this, [this] {
     Command([current = currentAddress_->text().toStdString(), next = newAddress_->text().toStdString()](auto& m) {
       m.ChangeAddress(current, next);
@@ -303,8 +304,11 @@ void ChannelMapWindow::ShowRows(const std::vector<store::ChannelRow>& rows) {
     grid_->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
       const auto& row = rows[static_cast<std::size_t>(r)];
-      const QString cells[] = {"", QString::number(row.softwareChannel), QString::number(row.modbusAddress),
-                               QString::fromStdString(row.nickName), QString::fromStdString(row.controllerType),
+      const QString cells[] = {"",
+                               QString::number(row.softwareChannel),
+                               QString::number(row.modbusAddress),
+                               QString::fromStdString(row.nickName),
+                               QString::fromStdString(row.controllerType),
                                QString::fromStdString(row.port)};
       for (int c = 0; c < 6; ++c) grid_->setItem(r, c, new QTableWidgetItem(cells[c]));
     }

@@ -76,7 +76,7 @@ class ChannelMapWindow : public QMainWindow, public console::ChannelMapView {
   QPushButton* scan_ = nullptr;
   QPushButton* change_ = nullptr;
   QAction* commPort_ = nullptr;
-  QSplitter* split_ = nullptr;  // the map | the tools
+  QSplitter* split_ = nullptr;            // the map | the tools
   std::vector<QWidget*> commandWidgets_;  // disabled while any command runs
 };
 

@@ -29,7 +29,7 @@ namespace {
 using profile::AxisRange;
 
 constexpr double kClockFromMinutes = 120;  // a shorter span reads better in plain numbers
-constexpr int kPrintWidth = 1600;  // pixels a printed page's chart is laid out in, then scaled
+constexpr int kPrintWidth = 1600;          // pixels a printed page's chart is laid out in, then scaled
 
 QString& LastFolder() {
   static QString folder;
@@ -65,9 +65,9 @@ class Readout final : public QLabel {
   int Height() const { return fontMetrics().height() + 6; }
 };
 
-constexpr int kDragStart = 6;       // pixels a press must move before it draws a rubber band
+constexpr int kDragStart = 6;         // pixels a press must move before it draws a rubber band
 constexpr double kPickTolerance = 8;  // pixels between the cursor and a trace it means
-constexpr double kWheelStep = 0.8;  // one wheel notch in
+constexpr double kWheelStep = 0.8;    // one wheel notch in
 constexpr int kTimeTickPixels = 70;
 constexpr int kValueTickPixels = 24;
 
@@ -146,9 +146,8 @@ void ChartView::ApplyClockTicks() {
   const double unit = clockMinutesPerUnit_;
   const bool clock = unit > 0 && range.Span() * unit >= kClockFromMinutes;
   // A category axis labels its categories' ends: one category per tick.
-  const profile::AxisTicks ticks =
-      clock ? profile::ClockTicksOf({range.low * unit, range.high * unit}, Intervals(true))
-            : profile::TicksOf(range, Intervals(true));
+  const profile::AxisTicks ticks = clock ? profile::ClockTicksOf({range.low * unit, range.high * unit}, Intervals(true))
+                                         : profile::TicksOf(range, Intervals(true));
   for (const QString& label : axis->categoriesLabels()) axis->remove(label);
   axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
   axis->setStartValue(range.low);
@@ -414,8 +413,8 @@ QString ChartView::StartFolder() { return LastFolder(); }
 void ChartView::AskSaveImage() {
   QString selected;
   const QString start = (LastFolder().isEmpty() ? QString() : LastFolder() + "/") + FileStem(caption_) + ".png";
-  const QString file = QFileDialog::getSaveFileName(this, "Save Chart Image", start,
-                                                    "PNG image (*.png);;SVG image (*.svg)", &selected);
+  const QString file =
+      QFileDialog::getSaveFileName(this, "Save Chart Image", start, "PNG image (*.png);;SVG image (*.svg)", &selected);
   if (file.isEmpty()) return;
   QString target = file;
   if (!target.endsWith(".png", Qt::CaseInsensitive) && !target.endsWith(".svg", Qt::CaseInsensitive))
@@ -426,8 +425,8 @@ void ChartView::AskSaveImage() {
   for (const QSize& s : sizes) names << QString("%1 x %2").arg(s.width()).arg(s.height());
   names.back() += " (as on the screen)";
   bool ok = false;
-  const QString size = QInputDialog::getItem(this, "Save Chart Image", "Picture size in pixels", names, lastSize,
-                                             false, &ok);
+  const QString size =
+      QInputDialog::getItem(this, "Save Chart Image", "Picture size in pixels", names, lastSize, false, &ok);
   if (!ok) return;
   lastSize = std::max(0, static_cast<int>(names.indexOf(size)));
   QString why;

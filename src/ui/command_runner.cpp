@@ -25,7 +25,12 @@ void CommandRunner::Run(std::function<void()> work) {
         work();
         commandCameBetween_ = true;
         if (pending_.fetch_sub(1) == 1)
-          QMetaObject::invokeMethod(this, [this] { if (!Busy()) emit busyChanged(false); }, Qt::QueuedConnection);
+          QMetaObject::invokeMethod(
+              this,
+              [this] {
+                if (!Busy()) emit busyChanged(false);
+              },
+              Qt::QueuedConnection);
       },
       Qt::QueuedConnection);
 }
@@ -67,7 +72,7 @@ void CommandRunner::ScheduleBackground(std::chrono::milliseconds wait) {
 void CommandRunner::Shutdown() {
   if (!thread_.isRunning()) return;
   stopping_ = true;  // the background step in hand finishes; no other starts
-  thread_.quit();  // the work in hand finishes; queued work is dropped with the event loop
+  thread_.quit();    // the work in hand finishes; queued work is dropped with the event loop
   thread_.wait();
   pending_ = 0;
 }

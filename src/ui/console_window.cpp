@@ -47,8 +47,10 @@ ConsoleWindow::ConsoleWindow(WindowOptions options, CommandRunner& runner, QWidg
     auto* layout = new QVBoxLayout(pane);
     layout->setContentsMargins(0, 0, 0, 0);
     for (QWidget* frame : frames) layout->addWidget(frame);
-    if (stretchLast) layout->setStretch(static_cast<int>(frames.size()) - stretchLast, 1);
-    else layout->addStretch();
+    if (stretchLast)
+      layout->setStretch(static_cast<int>(frames.size()) - stretchLast, 1);
+    else
+      layout->addStretch();
     return pane;
   };
   channelFrame_ = BuildChannelFrame();
@@ -213,8 +215,10 @@ void ConsoleWindow::Connect() {
     // A tick during another command is skipped, never queued behind it.
     if (!runner_.Busy() && !monitorFedByLineWatch_) Command([](console::Console& c) { c.MonitorTick(); });
   });
-  connect(channelSelect_, &QComboBox::activated, this, [this](int i) { Command([i](auto& c) { c.Selection().ChooseChannel(i); }); });
-  connect(addressSelect_, &QComboBox::activated, this, [this](int i) { Command([i](auto& c) { c.Selection().ChooseAddress(i); }); });
+  connect(channelSelect_, &QComboBox::activated, this,
+          [this](int i) { Command([i](auto& c) { c.Selection().ChooseChannel(i); }); });
+  connect(addressSelect_, &QComboBox::activated, this,
+          [this](int i) { Command([i](auto& c) { c.Selection().ChooseAddress(i); }); });
   connect(nickNameSelect_, &QComboBox::activated, this,
           [this](int i) { Command([i](auto& c) { c.Selection().ChooseNickName(i); }); });
   connect(controls_.clearDisplay, &QPushButton::clicked, this, [this] {
@@ -240,10 +244,14 @@ void ConsoleWindow::Connect() {
 
 void ConsoleWindow::ConnectMenus() {
   const Controls& m = controls_;
-  connect(m.readRunState, &QAction::triggered, this, [this] { Command([](auto& c) { c.RunMonitor().ReadRunState(); }); });
-  connect(m.readControllerState, &QAction::triggered, this, [this] { Command([](auto& c) { c.ReadControllerState(); }); });
-  connect(m.autoTuneOn, &QAction::triggered, this, [this] { Command([](auto& c) { c.ControllerSettings().AutoTune(true); }); });
-  connect(m.autoTuneOff, &QAction::triggered, this, [this] { Command([](auto& c) { c.ControllerSettings().AutoTune(false); }); });
+  connect(m.readRunState, &QAction::triggered, this,
+          [this] { Command([](auto& c) { c.RunMonitor().ReadRunState(); }); });
+  connect(m.readControllerState, &QAction::triggered, this,
+          [this] { Command([](auto& c) { c.ReadControllerState(); }); });
+  connect(m.autoTuneOn, &QAction::triggered, this,
+          [this] { Command([](auto& c) { c.ControllerSettings().AutoTune(true); }); });
+  connect(m.autoTuneOff, &QAction::triggered, this,
+          [this] { Command([](auto& c) { c.ControllerSettings().AutoTune(false); }); });
   connect(m.info, &QAction::triggered, this, [this] { Command([](auto& c) { c.ShowInfo(); }); });
   connect(m.reportBug, &QAction::triggered, this, [this] { Command([](auto& c) { c.ShowBugReportInfo(); }); });
   connect(m.exit, &QAction::triggered, this, [this] {
@@ -256,20 +264,22 @@ void ConsoleWindow::ConnectMenus() {
   for (std::size_t i = 0; i < std::size(panelMenus); ++i)
     connect(panelMenus[i], &QAction::triggered, this, [this, box = panels_[i]] { ShowPanel(box); });
   for (const QAction* menu : {m.hardwareSettings, m.singleSetPoint})
-    connect(menu, &QAction::triggered, this, [this] { Command([](auto& c) { c.ControllerSettings().ReadControllerSettings(); }); });
+    connect(menu, &QAction::triggered, this,
+            [this] { Command([](auto& c) { c.ControllerSettings().ReadControllerSettings(); }); });
 }
 
 void ConsoleWindow::ConnectProgramming() {
   using console::Field;
   auto text = [this](Field field) { return fields_.at(field)->text().toStdString(); };
   connect(controls_.openProfile, &QAction::triggered, this, [this] {
-    const QString file = QFileDialog::getOpenFileName(this, "Edit Profile", options_.profilesFolder,
-                                                      "Temperature Profile  (*.txt)");
+    const QString file =
+        QFileDialog::getOpenFileName(this, "Edit Profile", options_.profilesFolder, "Temperature Profile  (*.txt)");
     Command([path = file.toStdString()](auto& c) { c.Program().OpenProfile(path); });
   });
   // Only what the user types: the window setting "1" at load must not clear the start-up messages.
-  connect(fields_.at(Field::StartAddress), &QLineEdit::textEdited, this,
-          [this](const QString& t) { Command([text = t.toStdString()](auto& c) { c.Program().SetStartStepText(text); }); });
+  connect(fields_.at(Field::StartAddress), &QLineEdit::textEdited, this, [this](const QString& t) {
+    Command([text = t.toStdString()](auto& c) { c.Program().SetStartStepText(text); });
+  });
   connect(controls_.compile, &QPushButton::clicked, this,
           [this] { Command([](auto& c) { c.Program().BuildAndCheckTarget(); }); });
   connect(controls_.upload, &QPushButton::clicked, this, [this, text] {
@@ -305,14 +315,16 @@ void ConsoleWindow::ConnectSettings() {
 // Run control: select, start, pause, restart, jump, the run mode and program limits panels.
 void ConsoleWindow::ConnectRunControl() {
   const Controls& r = controls_;
-  commandWidgets_.insert(commandWidgets_.end(), {r.select, r.start, r.pause, r.restart, r.jump, r.setMode, r.uploadLimits});
+  commandWidgets_.insert(commandWidgets_.end(),
+                         {r.select, r.start, r.pause, r.restart, r.jump, r.setMode, r.uploadLimits});
   connect(r.select, &QPushButton::clicked, this,
           [this] { Command([row = logGrid_->currentRow() + 1](auto& c) { c.RunControls().SelectRunProfile(row); }); });
   connect(r.start, &QPushButton::clicked, this, [this] {
     if (!startGate_ || startGate_()) Command([](auto& c) { c.RunControls().StartProfile(); });
   });
   connect(r.pause, &QPushButton::clicked, this, [this] { Command([](auto& c) { c.RunControls().PauseProfile(); }); });
-  connect(r.restart, &QPushButton::clicked, this, [this] { Command([](auto& c) { c.RunControls().RestartProfile(); }); });
+  connect(r.restart, &QPushButton::clicked, this,
+          [this] { Command([](auto& c) { c.RunControls().RestartProfile(); }); });
   connect(r.jump, &QPushButton::clicked, this, [this] {
     Command([segment = controls_.jumpSegment->text().toStdString(), time = controls_.jumpTime->text().toStdString()](
                 auto& c) { c.RunControls().JumpToSegmentPoint(segment, time); });

@@ -79,7 +79,7 @@ class WindowView final : public console::ConsoleView {
 
 struct WindowOptions {
   bool simulated = false;
-  QString devicePath;  // shown with the serial link indicator
+  QString devicePath;      // shown with the serial link indicator
   QString profilesFolder;  // where "Open Profile" starts
   QString placementFile;   // where the window's place and layout are kept; empty: not kept
 };
@@ -132,7 +132,7 @@ class ConsoleWindow : public QMainWindow {
   bool AskConfirm(const QString& title, const QString& text, bool cancelFirst = false);
 
  signals:
-  void commandsIdle();  // the command thread finished everything queued (tests wait on it)
+  void commandsIdle();          // the command thread finished everything queued (tests wait on it)
   void editProfileRequested();  // "Edit Profile": the application opens the profile editor
 
  protected:
@@ -213,7 +213,7 @@ class ConsoleWindow : public QMainWindow {
   QWidget* leftPane_ = nullptr;
   QWidget* middlePane_ = nullptr;
   QWidget* rightPane_ = nullptr;
-  QList<int> narrowSizes_;            // the columns before a ">" widened one
+  QList<int> narrowSizes_;  // the columns before a ">" widened one
   QMenu* viewMenu_ = nullptr;
   QDockWidget* trendDock_ = nullptr;
   std::vector<QDockWidget*> docks_;  // in the order added: Reset Window Layout puts them back so

@@ -157,9 +157,9 @@ void ConsoleWindow::BuildMenus() {
   QMenu* autotune = menu(settings, "Autotune", "mnuAutotune");
   c.autoTuneOn = action(autotune, "AutoTune On", "mnuAutoTuneOn");
   c.autoTuneOff = action(autotune, "AutoTune Off", "mnuAutoTuneOff");
-  commandActions_.insert(commandActions_.end(), {c.openProfile, c.readRunState, c.clearController,
-                                                 c.readControllerState, c.hardwareSettings, c.singleSetPoint,
-                                                 c.autoTuneOn, c.autoTuneOff});
+  commandActions_.insert(commandActions_.end(),
+                         {c.openProfile, c.readRunState, c.clearController, c.readControllerState, c.hardwareSettings,
+                          c.singleSetPoint, c.autoTuneOn, c.autoTuneOff});
 
   connect(action(nullptr, "Edit Profile", "mnuEditProfile"), &QAction::triggered, this,
           &ConsoleWindow::editProfileRequested);
@@ -214,10 +214,9 @@ QGroupBox* ConsoleWindow::BuildCompiledFrame() {
   settings->setAccessibleName("Sensor  Temp    Time     Progress");
   auto* row = new QHBoxLayout(settings);
   row->setContentsMargins(0, 0, 0, 0);
-  const std::pair<const char*, console::Field> columns[] = {
-      {"Sensor", console::Field::CompiledProfileSensor},
-      {"Temp", console::Field::CompiledProfileTemperatureScale},
-      {"Time", console::Field::CompiledProfileTimeScale}};
+  const std::pair<const char*, console::Field> columns[] = {{"Sensor", console::Field::CompiledProfileSensor},
+                                                            {"Temp", console::Field::CompiledProfileTemperatureScale},
+                                                            {"Time", console::Field::CompiledProfileTimeScale}};
   for (auto [caption, field] : columns) {
     row->addWidget(new QLabel(caption));
     row->addWidget(FieldEntry(field, nullptr, true), 1);
@@ -361,8 +360,9 @@ QGroupBox* ConsoleWindow::BuildPromptFrame() {
   auto* link = new QHBoxLayout;
   auto* label = new QLabel(options_.simulated ? "Serial Link (simulated)" : "Serial Link");
   label->setObjectName("SerialLinkLabel");
-  label->setToolTip(options_.simulated ? "Built-in controller simulator on " + options_.devicePath
-                                       : options_.devicePath.isEmpty() ? QString("No serial device") : options_.devicePath);
+  label->setToolTip(options_.simulated              ? "Built-in controller simulator on " + options_.devicePath
+                    : options_.devicePath.isEmpty() ? QString("No serial device")
+                                                    : options_.devicePath);
   commLed_ = Led("CommStatusLED");
   link->addWidget(label);
   link->addWidget(commLed_);
@@ -388,8 +388,7 @@ void ConsoleWindow::BuildPanels(QWidget* host) {
   controls_.setMode = Button("Set Mode", "SetRunModeButton");
   modes->addWidget(controls_.setMode, 2, 1);
   auto* runMode = new OverlayPanel("Manual Profile Mode Control", "picRunMode", "RunModeXOut", modes, host);
-  runMode->setToolTip(
-      "Single Set Point - SV or Ramp / Soak S-SV, M-SV, S-PV, M-PV mode.  S=Seconds, M=Minutes");
+  runMode->setToolTip("Single Set Point - SV or Ramp / Soak S-SV, M-SV, S-PV, M-PV mode.  S=Seconds, M=Minutes");
 
   const char* lowTip = "Profile starting point in temperature controller program memory";
   const char* highTip = "Profile end point in temperature controller program memory";
@@ -404,20 +403,21 @@ void ConsoleWindow::BuildPanels(QWidget* host) {
 
   controls_.download = Button("DownLoad Memory", "DownLoadControllerProgramMemoryButton");
   commandWidgets_.push_back(controls_.download);
-  auto* download = Pairs(
-      {{"Low Step", FieldEntry(Field::DownloadStartStep, lowTip)}, {"High Step", FieldEntry(Field::DownloadStopStep, highTip)}},
-      2);
+  auto* download = Pairs({{"Low Step", FieldEntry(Field::DownloadStartStep, lowTip)},
+                          {"High Step", FieldEntry(Field::DownloadStopStep, highTip)}},
+                         2);
   download->addWidget(controls_.download, 1, 0, 1, 2);
   auto* downloadPanel = new OverlayPanel("DownLoad Memory", "picDownLoadMemory", "DownLoadXOutButton", download, host);
 
   auto* hardware = Pairs(
       {{"Alarm 1", FieldEntry(Field::Alarm1Type, "Alarm #1 type setting of the temperature controller")},
        {"Alarm 2", FieldEntry(Field::Alarm2Type, "Alarm #2 type setting of the temperature controller")},
-       {"Temp Scale", FieldEntry(Field::TemperatureScale, "Temperature scale setting of the temperature controller.  "
-                                                          "This should match design profile setting")},
-       {"Sensor", FieldEntry(Field::SensorType,
-                             "Sensor Setting of the temperature controller.  This should match design profile setting",
-                             true)}},
+       {"Temp Scale", FieldEntry(Field::TemperatureScale,
+                                 "Temperature scale setting of the temperature controller.  "
+                                 "This should match design profile setting")},
+       {"Sensor",
+        FieldEntry(Field::SensorType,
+                   "Sensor Setting of the temperature controller.  This should match design profile setting", true)}},
       2);
   controls_.readSettings = Button("Read Settings", "DownLoadHardwareSettingsButton");
   controls_.writeSettings = Button("Write Settings", "UpLoadHardwareSettingsButton");
@@ -428,12 +428,11 @@ void ConsoleWindow::BuildPanels(QWidget* host) {
       new OverlayPanel("Controller Settings", "picHardwareSettings", "ControllerSettingsXOut", hardware, host);
 
   controls_.writeSetPoint = Button("Write", "UpLoadSetValueButton");
-  auto* setPoint = Pairs(
-      {{"Set Point", FieldEntry(Field::SingleSetPoint, "Temperature control set point when in SV run mode")}}, 1);
+  auto* setPoint =
+      Pairs({{"Set Point", FieldEntry(Field::SingleSetPoint, "Temperature control set point when in SV run mode")}}, 1);
   setPoint->addWidget(controls_.writeSetPoint, 1, 1);
   commandWidgets_.push_back(controls_.writeSetPoint);
-  auto* setPointPanel =
-      new OverlayPanel("Single Set Point", "picSingleSetPoint", "SingleSetPointXOut", setPoint, host);
+  auto* setPointPanel = new OverlayPanel("Single Set Point", "picSingleSetPoint", "SingleSetPointXOut", setPoint, host);
 
   panels_ = {runMode, limitsPanel, downloadPanel, hardwarePanel, setPointPanel};
   // The frame the panels cover is as tall as the tallest of them: none reaches into the frame below.

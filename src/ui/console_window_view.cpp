@@ -91,7 +91,8 @@ template <class F>
 auto WindowView::Ask(F&& ask) -> decltype(ask()) {
   if (QThread::currentThread() == window_.thread()) return ask();
   decltype(ask()) answer{};
-  QMetaObject::invokeMethod(&window_, [&] { answer = ask(); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      &window_, [&] { answer = ask(); }, Qt::BlockingQueuedConnection);
   return answer;
 }
 
@@ -223,8 +224,11 @@ void ConsoleWindow::ApplyGridLayout(Grid grid, const console::GridLayout& layout
   QWidget* pane = grid == Grid::ProgramMemory ? rightPane_ : middlePane_;
   const bool wide = (grid == Grid::ProgramMemory ? memorySizeButton_ : logSizeButton_)->text() == "<";
   const int beside = grid == Grid::ProgramMemory ? memorySizeButton_->width() + 6 : 0;  // ">" beside the grid
-  if (isVisible()) WidenPane(pane, table->horizontalHeader()->length() + 2 * table->frameWidth() +
-                                       table->verticalScrollBar()->sizeHint().width() + 30 + beside, wide);
+  if (isVisible())
+    WidenPane(pane,
+              table->horizontalHeader()->length() + 2 * table->frameWidth() +
+                  table->verticalScrollBar()->sizeHint().width() + 30 + beside,
+              wide);
 }
 
 void ConsoleWindow::ApplyGridRows(Grid grid, const std::vector<std::vector<std::string>>& rows) {

@@ -1,8 +1,8 @@
 #include "ui/edit_chart.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QChart>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QGraphicsLayout>
 #include <QGridLayout>
@@ -11,8 +11,8 @@
 #include <QLegendMarker>
 #include <QLineEdit>
 #include <QLineSeries>
-#include <QResizeEvent>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
@@ -30,9 +30,7 @@ class SignalSink final : public profile::MessageSink {
  public:
   explicit SignalSink(EditChart& chart) : chart_(chart) {}
   void Clear() override { emit chart_.clearMessages(); }
-  void Display(std::string_view text) override {
-    emit chart_.message(QString::fromStdString(std::string(text)));
-  }
+  void Display(std::string_view text) override { emit chart_.message(QString::fromStdString(std::string(text))); }
 
  private:
   EditChart& chart_;
@@ -162,7 +160,8 @@ void EditChart::SetProfile(const profile::ProfileTable& table, const profile::Pr
 void EditChart::ChooseLogFile() {
   emit clearMessages();
   const QString start = QString::fromStdString(folder_.LogFiles().string());
-  const QString path = QFileDialog::getOpenFileName(this, "Load Log File", start, "Log files (*.log *.txt);;All files (*)");
+  const QString path =
+      QFileDialog::getOpenFileName(this, "Load Log File", start, "Log files (*.log *.txt);;All files (*)");
   if (!path.isEmpty()) LoadLogFile(path);
 }
 

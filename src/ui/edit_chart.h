@@ -60,8 +60,8 @@ class EditChart : public QWidget {
 
  signals:
   void clearMessages();
-  void message(const QString& text);  // one line (or several, CR LF) for the message area
-  void rowMarked(int row);            // the worksheet row a selected point falls in (1..255)
+  void message(const QString& text);       // one line (or several, CR LF) for the message area
+  void rowMarked(int row);                 // the worksheet row a selected point falls in (1..255)
   void cellInTheWay(int row, int column);  // the cell a failed plot could not read
 
  public slots:

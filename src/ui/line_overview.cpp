@@ -133,9 +133,11 @@ QWidget* LineOverview::BuildZoneBar() {
   zoneSelect_ = new QComboBox;
   zoneSelect_->setObjectName("ZoneSelect");
   row->addWidget(zoneSelect_);
-  const std::pair<const char*, console::ZoneVerb> commands[] = {
-      {"Upload...", console::ZoneVerb::Upload}, {"Select...", console::ZoneVerb::Select}, {"Start", console::ZoneVerb::Start},
-      {"Pause", console::ZoneVerb::Pause},      {"Restart", console::ZoneVerb::Restart}};
+  const std::pair<const char*, console::ZoneVerb> commands[] = {{"Upload...", console::ZoneVerb::Upload},
+                                                                {"Select...", console::ZoneVerb::Select},
+                                                                {"Start", console::ZoneVerb::Start},
+                                                                {"Pause", console::ZoneVerb::Pause},
+                                                                {"Restart", console::ZoneVerb::Restart}};
   for (auto [caption, verb] : commands) {
     auto* button = new QPushButton(caption);
     QString name = QString("Zone") + console::ZoneVerbName(verb) + "Button";
@@ -152,9 +154,9 @@ QWidget* LineOverview::BuildZoneBar() {
     const int current = grid_->currentRow();
     if (current < 0) return;
     bool ok = false;
-    const QString zone = QInputDialog::getText(this, "Set Zone",
-                                               "Zone of channel " + grid_->item(current, kChannel)->text() + " (empty: none)",
-                                               QLineEdit::Normal, grid_->item(current, kZone)->text(), &ok);
+    const QString zone = QInputDialog::getText(
+        this, "Set Zone", "Zone of channel " + grid_->item(current, kChannel)->text() + " (empty: none)",
+        QLineEdit::Normal, grid_->item(current, kZone)->text(), &ok);
     if (ok) emit zoneChange(grid_->item(current, kChannel)->text().toInt(), zone.trimmed());
   });
   row->addWidget(setZone);
@@ -210,15 +212,17 @@ void LineOverview::Show(const ChannelStatus& s) {
   texts[kProfile] = Q(s.profile);
   texts[kZone] = Q(s.zone);
   texts[kRelays] =
-      good ? QString("%1 / %2").arg(s.relays.relay1 == 1 ? "on" : "off", s.relays.relay2 == 1 ? "on" : "off") : QString();
+      good ? QString("%1 / %2").arg(s.relays.relay1 == 1 ? "on" : "off", s.relays.relay2 == 1 ? "on" : "off")
+           : QString();
   texts[kRunMode] = number(s.runMode);
   texts[kAddress] = QString::number(s.id.address);
   // Words first: the alarm's own text, or why the unit did not answer, on the state cell.
-  const QString why = s.alarm ? Q(s.alarmText) + (s.alarmAcked ? Q("; acknowledged by " + s.alarmAckedBy + " at " +
-                                                                      watch::IsoTime(*s.alarmAcked))
-                                                                  : QString())
-                      : s.state == RunState::NoReply ? Q(std::string(link::Describe(s.failure)))
-                                                     : QString();
+  const QString why =
+      s.alarm ? Q(s.alarmText) +
+                    (s.alarmAcked ? Q("; acknowledged by " + s.alarmAckedBy + " at " + watch::IsoTime(*s.alarmAcked))
+                                  : QString())
+      : s.state == RunState::NoReply ? Q(std::string(link::Describe(s.failure)))
+                                     : QString();
   for (int c = 0; c < kColumns; ++c) {
     QTableWidgetItem* item = grid_->item(row, c);
     item->setText(texts[c]);
@@ -250,8 +254,11 @@ void LineOverview::ShowSweep(const watch::SweepSummary& sweep) {
   const double period = std::chrono::duration<double>(sweep.period).count();
   const int periodDecimals = period < 10 ? 1 : 0;  // a quick period is not "0 s"
   sweepLabel_->setText(sweep.saturated ? QString("Line saturated: a sweep takes %1 s, longer than the %2 s period")
-                                             .arg(took, 0, 'f', 1).arg(period, 0, 'f', periodDecimals)
-                                       : QString("Sweep %1 took %2 s of %3 s").arg(sweep.number).arg(took, 0, 'f', 1)
+                                             .arg(took, 0, 'f', 1)
+                                             .arg(period, 0, 'f', periodDecimals)
+                                       : QString("Sweep %1 took %2 s of %3 s")
+                                             .arg(sweep.number)
+                                             .arg(took, 0, 'f', 1)
                                              .arg(period, 0, 'f', periodDecimals));
   sweepLabel_->setStyleSheet(sweep.saturated ? "color: #b00000; font-weight: bold" : "");
   grid_->resizeColumnsToContents();

@@ -12,8 +12,8 @@
 
 #include <map>
 
-#include "watch/line_watch.h"
 #include "console/zone_run.h"
+#include "watch/line_watch.h"
 
 class QComboBox;
 class QLabel;
@@ -27,8 +27,23 @@ class LineOverview : public QWidget {
 
  public:
   enum Column {
-    kChannel, kState, kNickName, kProcessValue, kSetPoint, kDeviation, kBand, kLastHour, kAge, kStep, kStepTime,
-    kProfile, kZone, kRelays, kRunMode, kAddress, kColumns
+    kChannel,
+    kState,
+    kNickName,
+    kProcessValue,
+    kSetPoint,
+    kDeviation,
+    kBand,
+    kLastHour,
+    kAge,
+    kStep,
+    kStepTime,
+    kProfile,
+    kZone,
+    kRelays,
+    kRunMode,
+    kAddress,
+    kColumns
   };
   explicit LineOverview(QWidget* parent = nullptr);
 

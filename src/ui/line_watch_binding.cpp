@@ -82,7 +82,12 @@ void SaveLineWatchOptions(const AppFolder& folder, const LineWatchOptions& o) {
 
 LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& console, watch::LineWatch& watch,
                                    AppFolder folder)
-    : QObject(&window), window_(window), runner_(window.Runner()), console_(console), watch_(watch), folder_(std::move(folder)) {
+    : QObject(&window),
+      window_(window),
+      runner_(window.Runner()),
+      console_(console),
+      watch_(watch),
+      folder_(std::move(folder)) {
   dock_ = new QDockWidget("Line Overview", &window);
   dock_->setObjectName("LineOverviewDock");
   overview_ = new LineOverview(dock_);
@@ -113,13 +118,19 @@ LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& cons
   // Left in the store for whichever process watches the line (this one, or the line service).
   connect(overview_, &LineOverview::acknowledge, this, [this](int channel) {
     const passwd* user = getpwuid(getuid());
-    runner_.Run([o = overview_, folder = folder_, channel, who = std::string(user && *user->pw_name ? user->pw_name : "console")] {
-      auto acked = store::ConfigStore(folder.ConfigDatabase())
-                       .AcknowledgeAlarm(channel, who, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                           watch::SystemClock::now().time_since_epoch()).count());
-      const QString text = acked.ok() ? QString("Alarm on channel %1 acknowledged by %2").arg(channel).arg(Q(acked->ackedBy))
-                                      : Q(acked.status().message());
-      QMetaObject::invokeMethod(o, [o, text] { o->ShowMessage(text); }, Qt::QueuedConnection);
+    runner_.Run([o = overview_, folder = folder_, channel,
+                 who = std::string(user && *user->pw_name ? user->pw_name : "console")] {
+      auto acked =
+          store::ConfigStore(folder.ConfigDatabase())
+              .AcknowledgeAlarm(
+                  channel, who,
+                  std::chrono::duration_cast<std::chrono::milliseconds>(watch::SystemClock::now().time_since_epoch())
+                      .count());
+      const QString text = acked.ok()
+                               ? QString("Alarm on channel %1 acknowledged by %2").arg(channel).arg(Q(acked->ackedBy))
+                               : Q(acked.status().message());
+      QMetaObject::invokeMethod(
+          o, [o, text] { o->ShowMessage(text); }, Qt::QueuedConnection);
     });
   });
   connect(overview_, &LineOverview::zoneChange, this, [this](int channel, const QString& zone) {
@@ -130,7 +141,8 @@ LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& cons
 
   // The watch calls these on the runner's thread: hand over, never wait.
   watch_.OnStatus([this](const watch::ChannelStatus& status) {
-    QMetaObject::invokeMethod(overview_, [o = overview_, status] { o->Show(status); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        overview_, [o = overview_, status] { o->Show(status); }, Qt::QueuedConnection);
     std::shared_ptr<publish::MqttPublisher> publisher;
     {
       std::lock_guard lock(publisherMutex_);
@@ -139,13 +151,16 @@ LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& cons
     if (publisher) publisher->PublishState(status);
   });
   watch_.OnSweep([this](const watch::SweepSummary& sweep) {
-    QMetaObject::invokeMethod(overview_, [o = overview_, sweep] { o->ShowSweep(sweep); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        overview_, [o = overview_, sweep] { o->ShowSweep(sweep); }, Qt::QueuedConnection);
   });
   watch_.OnMessage([this](const std::string& text) {
-    QMetaObject::invokeMethod(overview_, [o = overview_, t = Q(text)] { o->ShowMessage(t); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        overview_, [o = overview_, t = Q(text)] { o->ShowMessage(t); }, Qt::QueuedConnection);
   });
   watch_.OnAlarm([this](const watch::AlarmEvent& event) {
-    QMetaObject::invokeMethod(this, [this, event] { Notify(event); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, event] { Notify(event); }, Qt::QueuedConnection);
     std::shared_ptr<publish::MqttPublisher> publisher;
     {
       std::lock_guard lock(publisherMutex_);
@@ -232,7 +247,8 @@ void LineWatchBinding::Apply(const LineWatchOptions& options) {
       mqtt.tls = parsed->tls;
       publisher = std::make_shared<publish::MqttPublisher>(mqtt);
       publisher->OnProblem([o = overview_](const std::string& text) {
-        QMetaObject::invokeMethod(o, [o, t = Q(text)] { o->ShowMessage(t); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            o, [o, t = Q(text)] { o->ShowMessage(t); }, Qt::QueuedConnection);
       });
       if (Status started = publisher->Start(); !started.ok()) {
         overview_->ShowMessage(Q(started.message()));
@@ -253,16 +269,16 @@ void LineWatchBinding::Notify(const watch::AlarmEvent& event) {
   const QString text = Q(event.text);
   emit alarmNotified(title, text);
   // In the console's message area too, where the user looks after a command.
-  console_.Messages().Display(
-      QString("%1 channel %2 %3: %4")
-          .arg(event.raised ? "ALARM" : "Alarm cleared")
-          .arg(event.id.channel)
-          .arg(Q(event.id.nickName))
-          .arg(text)
-          .toStdString());
+  console_.Messages().Display(QString("%1 channel %2 %3: %4")
+                                  .arg(event.raised ? "ALARM" : "Alarm cleared")
+                                  .arg(event.id.channel)
+                                  .arg(Q(event.id.nickName))
+                                  .arg(text)
+                                  .toStdString());
   // The tray icon, where the desktop has a tray, stays while an alarm is open and names them.
   if (event.raised)
-    openAlarms_[event.id.channel] = QString("channel %1 %2: %3").arg(event.id.channel).arg(Q(event.id.nickName)).arg(text);
+    openAlarms_[event.id.channel] =
+        QString("channel %1 %2: %3").arg(event.id.channel).arg(Q(event.id.nickName)).arg(text);
   else
     openAlarms_.erase(event.id.channel);
   auto* tray = qobject_cast<QSystemTrayIcon*>(tray_);
@@ -301,9 +317,9 @@ void LineWatchBinding::RunZoneCommand(const QString& zone, console::ZoneVerb ver
     const int start = QInputDialog::getInt(&window_, "Upload to zone " + zone, "Start step", 1, 1, 64, 1, &ok);
     if (!ok) return;
     command.startStep = std::to_string(start);
-    command.progression = QInputDialog::getItem(&window_, "Upload to zone " + zone, "Progression", {"SV", "PV"}, 0,
-                                                false, &ok)
-                              .toStdString();
+    command.progression =
+        QInputDialog::getItem(&window_, "Upload to zone " + zone, "Progression", {"SV", "PV"}, 0, false, &ok)
+            .toStdString();
     if (!ok) return;
   } else if (verb == console::ZoneVerb::Select) {
     bool ok = false;

@@ -17,10 +17,10 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/zone_run.h"
 #include "publish/mqtt_publisher.h"
 #include "util/app_folder.h"
 #include "watch/line_watch.h"
-#include "console/zone_run.h"
 
 class QDockWidget;
 
@@ -33,8 +33,8 @@ class LineOverview;
 // What SetUp > Line Watch Settings... keeps in Setup/LineWatch.ini.
 struct LineWatchOptions {
   watch::WatchSettings watch;
-  bool notify = true;       // desktop notifications of alarms
-  std::string mqttUrl;      // empty: nothing is published
+  bool notify = true;         // desktop notifications of alarms
+  std::string mqttUrl;        // empty: nothing is published
   publish::MqttOptions mqtt;  // credentials and TLS files; host, port and prefix come from the URL
 };
 LineWatchOptions LoadLineWatchOptions(const AppFolder& folder);
@@ -77,9 +77,9 @@ class LineWatchBinding : public QObject {
   QDockWidget* dock_ = nullptr;
   LineOverview* overview_ = nullptr;
   bool started_ = false;
-  QObject* tray_ = nullptr;  // a QSystemTrayIcon where the desktop has a tray
+  QObject* tray_ = nullptr;            // a QSystemTrayIcon where the desktop has a tray
   std::map<int, QString> openAlarms_;  // by channel
-  std::mutex publisherMutex_;  // the runner's thread publishes, the window's thread replaces
+  std::mutex publisherMutex_;          // the runner's thread publishes, the window's thread replaces
   std::shared_ptr<publish::MqttPublisher> publisher_;
 };
 

@@ -30,7 +30,12 @@ LoadsBinding::LoadsBinding(ConsoleWindow& window, console::Console& console, App
 
   // The result comes on the command thread; the row is written on this one.
   console.RunControls().OnActionDone([self = QPointer<LoadsBinding>(this)](const console::RunActionResult& result) {
-    QMetaObject::invokeMethod(self, [self, result] { if (self) self->Record(result); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        self,
+        [self, result] {
+          if (self) self->Record(result);
+        },
+        Qt::QueuedConnection);
   });
 }
 
@@ -85,7 +90,8 @@ void LoadsBinding::Record(const console::RunActionResult& result) {
       kind = "jump", what = "Jump";
       oldValue = Optional("step ", result.stepBefore);
       if (result.jumpPoint)
-        newValue = "segment " + std::to_string(result.jumpPoint->first) + ", time " + std::to_string(result.jumpPoint->second);
+        newValue =
+            "segment " + std::to_string(result.jumpPoint->first) + ", time " + std::to_string(result.jumpPoint->second);
       break;
     case RunAction::SetMode:
       kind = "mode", what = "Set Run Mode";
@@ -96,8 +102,7 @@ void LoadsBinding::Record(const console::RunActionResult& result) {
       kind = "set value", what = "Set Value";
       newValue = Optional("", result.setValueAfter);
       break;
-    default:
-      return;  // selections, limits and starts are the load's own beginning, recorded by the line watch
+    default: return;  // selections, limits and starts are the load's own beginning, recorded by the line watch
   }
   const Status added = store_.AddLoadAction(watch::ActionRow(result.channel, kind, operator_.toStdString(), what,
                                                              oldValue, newValue, watch::SystemClock::now()));

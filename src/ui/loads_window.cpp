@@ -63,7 +63,8 @@ LoadsWindow::LoadsWindow(AppFolder folder, QWidget* parent) : QWidget(parent), f
 
   grid_ = new QTableWidget(0, kColumns);
   grid_->setObjectName("LoadsGrid");
-  grid_->setHorizontalHeaderLabels({"Load", "Opened (UTC)", "Closed (UTC)", "Result", "Channels", "Order", "Profile", "Signatures"});
+  grid_->setHorizontalHeaderLabels(
+      {"Load", "Opened (UTC)", "Closed (UTC)", "Result", "Channels", "Order", "Profile", "Signatures"});
   grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid_->setSelectionMode(QAbstractItemView::SingleSelection);
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -103,12 +104,14 @@ void LoadsWindow::Refresh() {
   if (!order_->text().trimmed().isEmpty()) filter.order = order_->text().trimmed().toStdString();
 
   std::vector<std::string> skipped;
-  const auto loads = problems.isEmpty() ? watch::ListLoads(folder_, filter, &skipped) : std::vector<watch::LoadSummary>{};
+  const auto loads =
+      problems.isEmpty() ? watch::ListLoads(folder_, filter, &skipped) : std::vector<watch::LoadSummary>{};
   grid_->setRowCount(0);
   for (const watch::LoadSummary& load : loads) {
     const watch::LoadHeader& h = load.header;
     std::string channels, order;
-    for (const watch::LoadController& c : h.controllers) channels += (channels.empty() ? "" : ",") + std::to_string(c.channel);
+    for (const watch::LoadController& c : h.controllers)
+      channels += (channels.empty() ? "" : ",") + std::to_string(c.channel);
     for (const watch::ShopField& f : h.fields)
       if (QString::fromStdString(f.name).compare("Order", Qt::CaseInsensitive) == 0) order = f.value;
     const QStringList cells{Q(h.loadId),

@@ -108,11 +108,19 @@ PortSetupWindow::PortSetupWindow(CommandRunner& runner, QWidget* parent, QString
   });
 
   connect(scan_, &QPushButton::clicked, this, [this] { Command([](auto& s) { s.SerialPortScan(); }); });
-  connect(cancel_, &QPushButton::clicked, this, [this] { if (setup_) setup_->Cancel(); });
+  connect(cancel_, &QPushButton::clicked, this, [this] {
+    if (setup_) setup_->Cancel();
+  });
   connect(use_, &QPushButton::clicked, this, [this] { Command([](auto& s) { s.UseThisSetting(); }); });
-  connect(increment, &QPushButton::clicked, this, [this] { if (setup_) setup_->IncrementPort(); });
-  connect(decrement, &QPushButton::clicked, this, [this] { if (setup_) setup_->DecrementPort(); });
-  connect(clear, &QPushButton::clicked, this, [this] { if (setup_) setup_->Messages().ClearDisplay(); });
+  connect(increment, &QPushButton::clicked, this, [this] {
+    if (setup_) setup_->IncrementPort();
+  });
+  connect(decrement, &QPushButton::clicked, this, [this] {
+    if (setup_) setup_->DecrementPort();
+  });
+  connect(clear, &QPushButton::clicked, this, [this] {
+    if (setup_) setup_->Messages().ClearDisplay();
+  });
   connect(&runner_, &CommandRunner::busyChanged, this, &PortSetupWindow::SetBusy);
 }
 

@@ -40,8 +40,8 @@ void CellEditor::SetCellText(const QString& text) {
 
 bool CellEditor::Takes(const QString& keys) {
   for (QChar key : keys)
-    if (key.unicode() >= 256 || profile::FilterKey(row_, column_, static_cast<char>(key.unicode())).verdict ==
-                                    profile::KeyVerdict::Beep)
+    if (key.unicode() >= 256 ||
+        profile::FilterKey(row_, column_, static_cast<char>(key.unicode())).verdict == profile::KeyVerdict::Beep)
       return false;
   return true;
 }
@@ -109,9 +109,7 @@ bool CellDelegate::eventFilter(QObject* object, QEvent* event) {
   int rows = 0, columns = 0;
   switch (key->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-      rows = key->modifiers() & Qt::ShiftModifier ? -1 : 1;
-      break;
+    case Qt::Key_Enter: rows = key->modifiers() & Qt::ShiftModifier ? -1 : 1; break;
     case Qt::Key_Up: rows = -1; break;
     case Qt::Key_Down: rows = 1; break;
     case Qt::Key_Left:
@@ -122,8 +120,7 @@ bool CellDelegate::eventFilter(QObject* object, QEvent* event) {
       if (editor->cursorPosition() < editor->text().size() || editor->hasSelectedText()) return false;
       columns = 1;
       break;
-    default:
-      return QStyledItemDelegate::eventFilter(object, event);
+    default: return QStyledItemDelegate::eventFilter(object, event);
   }
   // Commit now, not on a queued call: the next key already meets the moved cell.
   emit commitData(editor);

@@ -45,7 +45,6 @@ class CellDelegate : public QStyledItemDelegate {
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 
  public:
-
  signals:
   void beep();
   void keyAccepted();

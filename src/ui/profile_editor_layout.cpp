@@ -99,8 +99,8 @@ void ProfileEditorWindow::ShareOutSplitters() {
   const int sheet = kSegWidth + 9 * kCellWidth + grid_->verticalScrollBar()->sizeHint().width() + 30;
   const int width = sheetAndChart_->width();
   const int chartRoom = std::max(chart_->minimumSizeHint().width(), 420);
-  sheetAndChart_->setSizes({width - chartRoom >= sheet ? sheet : width * 3 / 5,
-                            width - chartRoom >= sheet ? width - sheet : width * 2 / 5});
+  sheetAndChart_->setSizes(
+      {width - chartRoom >= sheet ? sheet : width * 3 / 5, width - chartRoom >= sheet ? width - sheet : width * 2 / 5});
   const int height = sheetAndPrompt_->height();
   const int prompt = 6 * promptWidget_->fontMetrics().lineSpacing() + 40;
   sheetAndPrompt_->setSizes({height - prompt, prompt});
@@ -159,8 +159,14 @@ void ProfileEditorWindow::BuildMenus() {
   };
   using profile::TemperatureScale;
   using profile::TimeScale;
-  auto setTemp = [this](TemperatureScale s) { session_->SetTemperatureScale(s); MarkChanged(); };
-  auto setTime = [this](TimeScale s) { session_->SetTimeScale(s); MarkChanged(); };
+  auto setTemp = [this](TemperatureScale s) {
+    session_->SetTemperatureScale(s);
+    MarkChanged();
+  };
+  auto setTime = [this](TimeScale s) {
+    session_->SetTimeScale(s);
+    MarkChanged();
+  };
   fahrenheit_ = scale(temp, tempGroup, "Fahrenheit", "mnuFahrenheit", [=] { setTemp(TemperatureScale::Fahrenheit); });
   celcius_ = scale(temp, tempGroup, "Celcius", "mnuCelcius", [=] { setTemp(TemperatureScale::Celsius); });
   QMenu* time = menu(scales, "Time", "mnuTime");

@@ -10,7 +10,9 @@ namespace tarvel::ui {
 
 using profile::kTableColumns;
 
-QString CellText(const std::string& cell) { return QString::fromLatin1(cell.data(), static_cast<qsizetype>(cell.size())); }
+QString CellText(const std::string& cell) {
+  return QString::fromLatin1(cell.data(), static_cast<qsizetype>(cell.size()));
+}
 
 std::string CellBytes(const QString& text) {
   QByteArray bytes = text.toLatin1();
@@ -31,17 +33,14 @@ QVariant WorksheetModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   switch (role) {
     case Qt::DisplayRole:
-    case Qt::EditRole:
-      return CellText(session_.Sheet().Cell(TableRow(index), index.column()));
+    case Qt::EditRole: return CellText(session_.Sheet().Cell(TableRow(index), index.column()));
     case Qt::TextAlignmentRole:
-      return index.column() == profile::kSeg ? QVariant(Qt::AlignCenter)
-                                             : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+      return index.column() == profile::kSeg ? QVariant(Qt::AlignCenter) : QVariant(Qt::AlignRight | Qt::AlignVCenter);
     case Qt::BackgroundRole:
       // The Seg column is the grid's fixed column.
       if (index.column() == profile::kSeg) return QBrush(QColor(224, 224, 224));
       return {};
-    default:
-      return {};
+    default: return {};
   }
 }
 
@@ -64,7 +63,8 @@ bool WorksheetModel::setData(const QModelIndex& index, const QVariant& value, in
   if (!index.isValid() || role != Qt::EditRole) return false;
   const int row = TableRow(index), column = index.column();
   auto changes = session_.Sheet().CommitEdit(row, column, CellBytes(value.toString()), prompt_);
-  Push(std::move(changes), QString("Edit %1 of row %2").arg(CellText(std::string(profile::ColumnTitles()[column]))).arg(row));
+  Push(std::move(changes),
+       QString("Edit %1 of row %2").arg(CellText(std::string(profile::ColumnTitles()[column]))).arg(row));
   return true;
 }
 

@@ -99,7 +99,8 @@ ProfileEditorWindow::ProfileEditorWindow(const AppFolder& folder, QWidget* paren
   });
   connect(delegate_, &CellDelegate::keyAccepted, this, [this] { prompt_.Clear(); });
   connect(delegate_, &CellDelegate::moveRequested, grid_, &WorksheetView::MoveBy);
-  connect(grid_, &WorksheetView::notEditable, this, [this](const QString& message) { prompt_.Display(Latin1(message)); });
+  connect(grid_, &WorksheetView::notEditable, this,
+          [this](const QString& message) { prompt_.Display(Latin1(message)); });
   connect(&undo_, &QUndoStack::cleanChanged, this, &ProfileEditorWindow::UpdateTitle);
   // Every redraw of the grid (edit, undo, redo, paste, import, open, new) redraws the chart.
   connect(model_, &QAbstractItemModel::dataChanged, this, &ProfileEditorWindow::RefreshChart);

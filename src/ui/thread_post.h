@@ -19,7 +19,8 @@ template <class F>
 auto AskOn(QObject* window, F&& ask) -> decltype(ask()) {
   if (QThread::currentThread() == window->thread()) return ask();
   decltype(ask()) answer{};
-  QMetaObject::invokeMethod(window, [&] { answer = ask(); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      window, [&] { answer = ask(); }, Qt::BlockingQueuedConnection);
   return answer;
 }
 

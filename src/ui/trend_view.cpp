@@ -83,7 +83,8 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
 QLineSeries* TrendView::Leg(std::vector<QLineSeries*>& legs, std::size_t n) {
   while (legs.size() <= n) {
     const bool setPoint = &legs == &setPoint_;
-    QLineSeries* series = setPoint ? Line("Set Point", QColor(0, 0, 200), 2) : Line("Process Value", QColor(220, 60, 0), 2);
+    QLineSeries* series =
+        setPoint ? Line("Set Point", QColor(0, 0, 200), 2) : Line("Process Value", QColor(220, 60, 0), 2);
     view_->chart()->addSeries(series);
     series->attachAxis(timeAxis_);
     series->attachAxis(temperatureAxis_);
@@ -102,7 +103,8 @@ QLineSeries* TrendView::Leg(std::vector<QLineSeries*>& legs, std::size_t n) {
 
 void TrendView::Follow(controller::RunRecorder& recorder) {
   recorder.OnPoint([this](const controller::RunTrace& trace, const controller::RunPoint& point) {
-    QMetaObject::invokeMethod(this, [this, trace, point] { Add(trace, point); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, trace, point] { Add(trace, point); }, Qt::QueuedConnection);
   });
 }
 
@@ -125,7 +127,8 @@ void TrendView::StartTrace(const controller::RunTrace& trace) {
   }
   design_->replace(design);
   design_->setVisible(!design.isEmpty());
-  const QString profile = QString::fromStdString(trace.profileName.empty() ? "no executing profile" : trace.profileName);
+  const QString profile =
+      QString::fromStdString(trace.profileName.empty() ? "no executing profile" : trace.profileName);
   view_->SetCaption(QString("Channel %1 - %2").arg(trace.channel).arg(profile));
   if (trace.profileName.empty())
     view_->SetClockTime(1, "Minutes since monitoring began");

@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "controller/run_recorder.h"
 #include "console/trend_points.h"
+#include "controller/run_recorder.h"
 
 class QCategoryAxis;
 class QLineSeries;

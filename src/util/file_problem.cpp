@@ -37,7 +37,8 @@ std::string ReasonOfError(std::error_code ec) {
 }
 
 Status FileProblem(std::string_view doing, const std::filesystem::path& path, std::error_code ec) {
-  return Status::Error(CodeOfError(ec), "Cannot " + std::string(doing) + " " + path.string() + ": " + ReasonOfError(ec));
+  return Status::Error(CodeOfError(ec),
+                       "Cannot " + std::string(doing) + " " + path.string() + ": " + ReasonOfError(ec));
 }
 
 }  // namespace tarvel

@@ -32,7 +32,7 @@ class Status {
 template <class T>
 class Result {
  public:
-  Result(T value) : value_(std::move(value)) {}  // NOLINT: implicit on purpose, like a return value
+  Result(T value) : value_(std::move(value)) {}            // NOLINT: implicit on purpose, like a return value
   Result(Status failure) : status_(std::move(failure)) {}  // NOLINT
 
   bool ok() const { return status_.ok() && value_.has_value(); }

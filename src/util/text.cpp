@@ -98,9 +98,7 @@ std::string TrimTrailingBlanks(std::string_view text) {
   return std::string(end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1));
 }
 
-std::string TwoDigits(int n) {
-  return (n >= 0 && n < 10 ? "0" : "") + std::to_string(n);
-}
+std::string TwoDigits(int n) { return (n >= 0 && n < 10 ? "0" : "") + std::to_string(n); }
 
 std::string ReadFirstLine(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

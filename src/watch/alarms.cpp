@@ -53,8 +53,8 @@ std::vector<AlarmEvent> AlarmTracker::Update(ChannelStatus& s, const AlarmRules&
     ++silent_;
     if (!silentSince_) silentSince_ = s.lastGood.value_or(s.at);
     if (silent_ >= needed && s.at - *silentSince_ >= rules.noReplyAfter && active_ != AlarmKind::NoReply)
-      raise(AlarmKind::NoReply, "no reply for " + std::to_string(silent_) + " readings (" +
-                                    std::string(link::Describe(s.failure)) + ")");
+      raise(AlarmKind::NoReply,
+            "no reply for " + std::to_string(silent_) + " readings (" + std::string(link::Describe(s.failure)) + ")");
   } else {
     silent_ = 0;
     silentSince_.reset();

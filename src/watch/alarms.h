@@ -21,8 +21,8 @@ inline constexpr int kDefaultClearAfter = 3;
 inline constexpr std::chrono::seconds kDefaultNoReplyAfter{60};
 
 struct AlarmRules {
-  int consecutive = kDefaultConsecutive;  // readings in a row outside the band (or silent) to raise
-  int clearAfter = kDefaultClearAfter;    // good readings in a row to clear
+  int consecutive = kDefaultConsecutive;                     // readings in a row outside the band (or silent) to raise
+  int clearAfter = kDefaultClearAfter;                       // good readings in a row to clear
   std::chrono::seconds noReplyAfter = kDefaultNoReplyAfter;  // silent at least this long to raise
 };
 
@@ -56,9 +56,9 @@ class AlarmTracker {
  private:
   AlarmEvent Event(const ChannelStatus& status, AlarmKind kind, bool raised, std::string text) const;
 
-  int outside_ = 0;  // readings in a row outside the band
-  int silent_ = 0;   // readings in a row without a reply
-  int good_ = 0;     // readings in a row that would not raise the active alarm
+  int outside_ = 0;                                     // readings in a row outside the band
+  int silent_ = 0;                                      // readings in a row without a reply
+  int good_ = 0;                                        // readings in a row that would not raise the active alarm
   std::optional<SystemClock::time_point> silentSince_;  // the last reply, or the first silent reading
   std::optional<AlarmKind> active_;
   std::string activeText_;

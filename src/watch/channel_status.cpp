@@ -34,11 +34,11 @@ RunState StateOf(const controller::RunStateReading& r, const std::optional<store
   if (r.runMode.value >= 1 && r.runMode.value <= 4) {
     // The mode stays when the program ends: the step it stopped in tells.
     const int step = r.currentStep.value;
-    auto row = std::find_if(memory.begin(), memory.end(), [step](const store::MemoryRow& m) { return m.segment == step; });
+    auto row =
+        std::find_if(memory.begin(), memory.end(), [step](const store::MemoryRow& m) { return m.segment == step; });
     if (row != memory.end() && row->unknown == 0 &&
-        (row->duration == 0 ||
-         (step == r.programHighStep.value && row->duration > 0 &&
-          r.stepTime.value + (row->modified == 1 ? row->jumpTime : 0) >= row->duration)))
+        (row->duration == 0 || (step == r.programHighStep.value && row->duration > 0 &&
+                                r.stepTime.value + (row->modified == 1 ? row->jumpTime : 0) >= row->duration)))
       return RunState::Finished;
     return RunState::Running;
   }

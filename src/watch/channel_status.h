@@ -34,9 +34,9 @@ RunState StateOf(const controller::RunStateReading& reading, const std::optional
 
 struct ChannelStatus {
   WatchedChannel id;
-  std::string zone;     // the zone the channel belongs to; empty when none
-  std::string profile;  // the executing profile as the store has it
-  SystemClock::time_point at{};                   // of the latest reading
+  std::string zone;                                 // the zone the channel belongs to; empty when none
+  std::string profile;                              // the executing profile as the store has it
+  SystemClock::time_point at{};                     // of the latest reading
   std::optional<SystemClock::time_point> lastGood;  // of the latest complete reading
   RunState state = RunState::NoReply;
   link::Outcome failure = link::Outcome::Ok;  // the first failed exchange of the latest reading

@@ -15,7 +15,7 @@ Status AppendLine(const std::filesystem::path& file, std::string_view header, st
   if (ec) return Status::Failed("Cannot create " + file.parent_path().string() + ": " + ec.message());
   const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return Status::Failed("Cannot open " + file.string() + ": " + std::strerror(errno));
-  struct stat st{};
+  struct stat st {};
   std::string bytes;
   if (::fstat(fd, &st) == 0 && st.st_size == 0 && !header.empty()) bytes.append(header).append("\r\n");
   bytes.append(line).append("\r\n");

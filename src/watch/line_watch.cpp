@@ -29,7 +29,8 @@ LineWatch::LineWatch(AppFolder folder, store::ConfigStore& store, link::Line& li
       store_(store),
       clock_(std::move(clock)),
       session_(folder, store, line),
-      sweep_(session_, [this] { return Channels(); }, std::move(steady)),
+      sweep_(
+          session_, [this] { return Channels(); }, std::move(steady)),
       zoneRecorder_(folder) {}
 
 LineWatch::~LineWatch() = default;
@@ -53,13 +54,15 @@ void LineWatch::Message(const std::string& text) {
 std::vector<WatchedChannel> LineWatch::Channels() {
   std::vector<WatchedChannel> channels;
   for (const store::ChannelRow& row : store_.Channels().value_or({}))
-    if (port_.empty() || row.port == port_ || (alsoUnported_ && row.port.empty())) channels.push_back({row.softwareChannel, row.modbusAddress, row.nickName});
+    if (port_.empty() || row.port == port_ || (alsoUnported_ && row.port.empty()))
+      channels.push_back({row.softwareChannel, row.modbusAddress, row.nickName});
   zoneRows_ = store_.Zones().value_or({});
   const auto zones = ZoneOfChannel(zoneRows_);
   // Channels taken out of the map leave the overview; their recordings and alarms close.
   std::vector<int> gone;
   std::erase_if(statuses_, [&](const auto& entry) {
-    const bool out = std::none_of(channels.begin(), channels.end(), [&](const WatchedChannel& c) { return c.channel == entry.first; });
+    const bool out = std::none_of(channels.begin(), channels.end(),
+                                  [&](const WatchedChannel& c) { return c.channel == entry.first; });
     if (out) gone.push_back(entry.first);
     return out;
   });
@@ -70,7 +73,8 @@ std::vector<WatchedChannel> LineWatch::Channels() {
     StartLoads(channels);
   }
   if (!gone.empty() && !observeOnly_)
-    if (Status closed = store_.ClearAlarms(gone, Millis(clock_())); !closed.ok()) Message("Alarms: " + closed.message());
+    if (Status closed = store_.ClearAlarms(gone, Millis(clock_())); !closed.ok())
+      Message("Alarms: " + closed.message());
   for (const WatchedChannel& c : channels) {
     ChannelStatus& status = statuses_[c.channel];
     if (status.id != c) {  // a new channel, or its address changed
@@ -140,7 +144,8 @@ void LineWatch::StartLoads(const std::vector<WatchedChannel>& channels) {
     }
     return true;
   };
-  loads_ = std::make_unique<LoadTracker>(folder_, store_, [this] { return clock_(); }, OpenRecordFile, mine);
+  loads_ = std::make_unique<LoadTracker>(
+      folder_, store_, [this] { return clock_(); }, OpenRecordFile, mine);
   loads_->OnMessage([this](const std::string& text) { Message(text); });
   loads_->OnLoad([this](const LoadRecord& record) {
     for (auto& listener : loadListeners_) listener(record);
@@ -169,9 +174,11 @@ bool LineWatch::ExpireStart(int channel, SystemClock::time_point at, bool runnin
   const std::string minutes = std::to_string(kLoadStartWaits.count());
   Message("The start of channel " + std::to_string(channel) + " that " + (*waiting)->operatorName + " asked for at " +
           UtcTime(RequestedAt(**waiting)) + " expired: " +
-          (running ? "the program found running began about " + UtcTime(at) + ", more than " + minutes + " minutes after"
-                   : "no program started within " + minutes + " minutes"));
-  if (Status dropped = store_.DropLoadStarts({channel}); !dropped.ok()) Message("Load start expired: " + dropped.message());
+          (running
+               ? "the program found running began about " + UtcTime(at) + ", more than " + minutes + " minutes after"
+               : "no program started within " + minutes + " minutes"));
+  if (Status dropped = store_.DropLoadStarts({channel}); !dropped.ok())
+    Message("Load start expired: " + dropped.message());
   return true;
 }
 
@@ -183,7 +190,7 @@ void LineWatch::TakeActions() {
   if (!rows.ok() || rows->empty()) return;
   std::vector<long long> taken;
   for (const store::LoadActionRow& row : *rows) {
-    if (!statuses_.contains(row.softwareChannel)) continue;  // another line's
+    if (!statuses_.contains(row.softwareChannel)) continue;       // another line's
     if (auto action = ActionOf(row)) (void)loads_->Act(*action);  // no load under way: nothing to record
     taken.push_back(row.id);
   }
@@ -220,7 +227,8 @@ void LineWatch::RecordLoad(const WatchedChannel& channel, const controller::RunS
 
   const bool program = r.runMode >= 1 && r.runMode <= 4;
   if (!program && !loads_->LoadOf(r.channel)) (void)ExpireStart(r.channel, r.at, false);
-  if (program && firstGood && !loads_->LoadOf(r.channel) && !ExpireStart(r.channel, r.at - ProgramRunFor(r, memory), true)) {
+  if (program && firstGood && !loads_->LoadOf(r.channel) &&
+      !ExpireStart(r.channel, r.at - ProgramRunFor(r, memory), true)) {
     // Started by a client while nothing recorded: the load begins at the first reading.
     auto waiting = store_.LoadStart(r.channel);
     if (waiting.ok() && waiting->has_value())
@@ -266,7 +274,8 @@ void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateRe
     // The restart state follows every reading of a running program, as the console's monitor
     // keeps it: a paused controller's reading never replaces the point Restart resumes from.
     if (!shown && !observeOnly_ && reading.RestartPoint()) {
-      if (Status saved = store_.SaveRunState(channel.address, status.runMode, status.step, status.stepTime); !saved.ok())
+      if (Status saved = store_.SaveRunState(channel.address, status.runMode, status.step, status.stepTime);
+          !saved.ok())
         Message("Run state of channel " + std::to_string(channel.channel) + ": " + saved.message());
     }
     const bool firstGood = !tracked.lastStepAndTime;
@@ -279,7 +288,8 @@ void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateRe
     RecordLoad(channel, reading, memory, tracked, false);
   }
 
-  for (const AlarmEvent& event : tracked.alarms.Update(status, {settings_.consecutive, settings_.clearAfter, settings_.noReplyAfter})) {
+  for (const AlarmEvent& event :
+       tracked.alarms.Update(status, {settings_.consecutive, settings_.clearAfter, settings_.noReplyAfter})) {
     if (!observeOnly_) {
       if (Status written = AppendLine(AlarmLog(), kAlarmLogHeader, AlarmLogLine(event)); !written.ok())
         Message("Alarm log: " + written.message());
@@ -303,7 +313,8 @@ void LineWatch::TakeAcknowledgement(Tracked& tracked, ChannelStatus& status) {
   // Asked only while an alarm waits for one: a quiet line reads nothing more.
   if (!tracked.alarms.Active() || tracked.alarms.Acknowledged()) return;
   auto row = store_.OpenAlarm(status.id.channel);
-  if (!row.ok() || !row->has_value() || (**row).ackedBy.empty() || (**row).kind != AlarmKindName(*tracked.alarms.Active()))
+  if (!row.ok() || !row->has_value() || (**row).ackedBy.empty() ||
+      (**row).kind != AlarmKindName(*tracked.alarms.Active()))
     return;
   const auto at = SystemClock::time_point(std::chrono::milliseconds((**row).acked));
   if (tracked.alarms.Acknowledge(*tracked.alarms.Active(), (**row).ackedBy, at, status) && loads_)

@@ -3,9 +3,9 @@
 // the console's monitor (a view of these readings: its channel is never read twice), to the
 // stored restart state, to one run recorder per channel (every running controller is recorded
 // to LogFiles/Channel-NN in the 21-byte record format, one file per run), to the alarms and the
-// alarm log LogFiles/alarms.csv and the Alarms table (whose acknowledgements it takes in), to the load records (load_tracker.h: every reading, a failed one
-// as a gap, the alarms, and the starts and operator actions clients left in the store), and to
-// whoever listens: the line overview, tarvel-cli watch's lines and the MQTT publisher. After each
+// alarm log LogFiles/alarms.csv and the Alarms table (whose acknowledgements it takes in), to the load records
+// (load_tracker.h: every reading, a failed one as a gap, the alarms, and the starts and operator actions clients left
+// in the store), and to whoever listens: the line overview, tarvel-cli watch's lines and the MQTT publisher. After each
 // sweep the zones' spreads are worked out and recorded.
 //
 // Everything runs on the thread that talks to the line (the GUI's command runner, tarvel-cli's
@@ -37,15 +37,15 @@ namespace tarvel::watch {
 struct WatchSettings {
   std::chrono::milliseconds period = Sweep::kDefaultPeriod;
   int consecutive = kDefaultConsecutive;  // readings in a row outside the band (or silent) before an alarm
-  bool blockReads = true;  // neighbouring registers in one read where a controller answers it
-  int clearAfter = kDefaultClearAfter;  // good readings in a row before an alarm clears
+  bool blockReads = true;                 // neighbouring registers in one read where a controller answers it
+  int clearAfter = kDefaultClearAfter;    // good readings in a row before an alarm clears
   std::chrono::seconds noReplyAfter = kDefaultNoReplyAfter;  // silent this long (and N readings) for "no reply"
 };
 
 struct SweepSummary {
   long long number = 0;  // sweeps done since the watch started
   SteadyClock::duration took{}, period{};
-  bool saturated = false;  // the sweep took longer than the period: the next starts at once
+  bool saturated = false;     // the sweep took longer than the period: the next starts at once
   std::vector<int> channels;  // the mapped channels, in channel order
   std::vector<ZoneSpread> zones;
 };
@@ -55,8 +55,9 @@ class LineWatch {
   using Clock = std::function<SystemClock::time_point()>;
   using MonitorView = std::function<bool(int channel, std::uint8_t address, const controller::RunStateReading&)>;
 
-  LineWatch(AppFolder folder, store::ConfigStore& store, link::Line& line,
-            Clock clock = [] { return SystemClock::now(); }, Sweep::Clock steady = [] { return SteadyClock::now(); });
+  LineWatch(
+      AppFolder folder, store::ConfigStore& store, link::Line& line, Clock clock = [] { return SystemClock::now(); },
+      Sweep::Clock steady = [] { return SteadyClock::now(); });
   ~LineWatch();
   LineWatch(const LineWatch&) = delete;
   LineWatch& operator=(const LineWatch&) = delete;

@@ -54,7 +54,8 @@ bool Passes(const LoadSummary& load, const LoadFilter& filter) {
   if (filter.pass && (!load.close || load.close->pass != *filter.pass)) return false;
   if (filter.cancelled && (!load.close || load.close->cancelled != *filter.cancelled)) return false;
   if (filter.order) {
-    auto order = std::find_if(h.fields.begin(), h.fields.end(), [](const ShopField& f) { return Lower(f.name) == "order"; });
+    auto order =
+        std::find_if(h.fields.begin(), h.fields.end(), [](const ShopField& f) { return Lower(f.name) == "order"; });
     if (order == h.fields.end() || Lower(order->value).find(Lower(*filter.order)) == std::string::npos) return false;
   }
   return true;
@@ -70,10 +71,12 @@ fs::path LoadFile(const AppFolder& folder, std::string_view loadId) {
 
 bool IsLoadId(std::string_view text) {
   return text.size() > 2 && text.size() < 64 && text.starts_with("L-") &&
-         std::all_of(text.begin(), text.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; });
+         std::all_of(text.begin(), text.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; });
 }
 
-std::vector<LoadSummary> ListLoads(const AppFolder& folder, const LoadFilter& filter, std::vector<std::string>* skipped) {
+std::vector<LoadSummary> ListLoads(const AppFolder& folder, const LoadFilter& filter,
+                                   std::vector<std::string>* skipped) {
   std::vector<LoadSummary> loads;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(LoadsFolder(folder), ec)) {
@@ -131,7 +134,8 @@ RecordVerdict VerifyLoad(const AppFolder& folder, store::ConfigStore& store, std
     const std::string sealed = std::to_string(seal.lines);
     if (verdict.lines < seal.lines)
       verdict.breaks.push_back({verdict.lines, "the record ends at line " + std::to_string(verdict.lines) +
-                                                   "; it was sealed with " + sealed + " lines: lines were taken off its end"});
+                                                   "; it was sealed with " + sealed +
+                                                   " lines: lines were taken off its end"});
     else if (verdict.lines > seal.lines)
       verdict.breaks.push_back({seal.lines + 1, "lines were added after its seal of " + sealed + " lines"});
     else if (verdict.head != seal.head)
@@ -153,11 +157,13 @@ Status SignLoad(const AppFolder& folder, store::ConfigStore& store, std::string_
   if (!verdict.Whole())
     return Status::Error(Status::Code::Invalid, "Load " + id + " not signed: " + verdict.breaks.front().what);
   if (!verdict.closed)
-    return Status::Error(Status::Code::Invalid, "Load " + id + " not signed: it is under way; a load is signed once it is closed");
+    return Status::Error(Status::Code::Invalid,
+                         "Load " + id + " not signed: it is under way; a load is signed once it is closed");
   auto writer = RecordWriter::Continue(LoadFile(folder, loadId), OpenRecordFile);
   if (!writer.ok()) return writer.status();
   (*writer)->Add(SignatureLine({at, name, meaning, verdict.finalHash}), at, true);
-  if ((*writer)->Holding()) return Status::Error((*writer)->Failure().code(), "Load " + id + " not signed: " + (*writer)->Failure().message());
+  if ((*writer)->Holding())
+    return Status::Error((*writer)->Failure().code(), "Load " + id + " not signed: " + (*writer)->Failure().message());
   auto row = store.Load(loadId);
   store::LoadRow seal;
   if (row.ok() && row->has_value()) seal = **row;
@@ -166,8 +172,9 @@ Status SignLoad(const AppFolder& folder, store::ConfigStore& store, std::string_
   seal.head = (*writer)->Head();
   seal.lines = (*writer)->Lines();
   if (Status saved = store.SaveLoad(seal); !saved.ok())
-    return Status::Error(saved.code(), "Load " + id + " is signed in its record, but its new seal could not be stored: " +
-                                           saved.message());
+    return Status::Error(
+        saved.code(),
+        "Load " + id + " is signed in its record, but its new seal could not be stored: " + saved.message());
   return Status::Ok();
 }
 

@@ -33,8 +33,8 @@ struct LoadSummary {
 struct LoadFilter {
   std::optional<SystemClock::time_point> from, to;  // the load was under way at some time between them
   std::optional<int> channel;
-  std::optional<bool> pass;       // closed loads of that result
-  std::optional<bool> cancelled;  // closed loads an operator cancelled, or those not
+  std::optional<bool> pass;          // closed loads of that result
+  std::optional<bool> cancelled;     // closed loads an operator cancelled, or those not
   std::optional<std::string> order;  // text in the field named "Order", any case
 };
 

@@ -59,7 +59,8 @@ std::vector<Hold> HoldsOf(const LoadHeader& h) {
   std::vector<Hold> holds;
   for (std::size_t i = 0; i < h.design.size(); ++i) {
     const DesignRow& row = h.design[i];
-    auto start = ParseNumber(row[0]), duration = ParseNumber(row[1]), from = ParseNumber(row[3]), to = ParseNumber(row[4]);
+    auto start = ParseNumber(row[0]), duration = ParseNumber(row[1]), from = ParseNumber(row[3]),
+         to = ParseNumber(row[4]);
     if (row[2] != "e" && start && duration && *duration > 0 && from && to && *from == *to)
       holds.push_back({static_cast<int>(i) + 1, *start, *start + *duration});
   }
@@ -80,14 +81,16 @@ LoadResult CheckLoad(const LoadRecord& record, SystemClock::time_point until) {
   std::string missing;
   for (const auto& name : h.missing) missing += (missing.empty() ? "" : ", ") + name;
   add("Required fields", 0, missing.empty(),
-      missing.empty() ? "every required field was given" : "not given: " + missing + " (started from the " + h.startedBy + ")");
+      missing.empty() ? "every required field was given"
+                      : "not given: " + missing + " (started from the " + h.startedBy + ")");
 
   // How each controller's program ended.
   std::map<int, std::string> ends;
   std::string cancelled;
   for (const LoadEvent& e : record.events) {
     if (e.kind == event::kEnd && !ends.contains(e.channel)) ends[e.channel] = e.what;
-    if (e.kind == event::kCancel && cancelled.empty()) cancelled = "cancelled by " + (e.who.empty() ? "an operator" : e.who) + " at " + UtcTime(e.at);
+    if (e.kind == event::kCancel && cancelled.empty())
+      cancelled = "cancelled by " + (e.who.empty() ? "an operator" : e.who) + " at " + UtcTime(e.at);
   }
   std::string short_;
   for (const LoadController& c : h.controllers) {
@@ -163,26 +166,29 @@ LoadResult CheckLoad(const LoadRecord& record, SystemClock::time_point until) {
       longest = Seconds(until - last);
       longestFrom = last;
     }
-    for (std::size_t k = 0; k < holds.size(); ++k) common[k] = ci == 0 ? Merged(spans[k]) : Common(common[k], Merged(spans[k]));
+    for (std::size_t k = 0; k < holds.size(); ++k)
+      common[k] = ci == 0 ? Merged(spans[k]) : Common(common[k], Merged(spans[k]));
 
     const double outMinutes = (above + below) / 60;
     add("Out of band", ch, designed && (!banded || outMinutes == 0),
-        !designed  ? "no design to compare with: the profile file could not be read at the start"
-        : !banded  ? "no band: the profile sets no Error Limits"
-                   : Fixed(outMinutes, 1) + " minutes out of band (above " + Fixed(above / 60, 1) + ", below " +
-                       Fixed(below / 60, 1) + ")");
+        !designed ? "no design to compare with: the profile file could not be read at the start"
+        : !banded ? "no band: the profile sets no Error Limits"
+                  : Fixed(outMinutes, 1) + " minutes out of band (above " + Fixed(above / 60, 1) + ", below " +
+                        Fixed(below / 60, 1) + ")");
     std::string deviation;
     if (highest && *highest->Deviation() > 0)
       deviation = "largest above " + Signed(*highest->Deviation()) + " at " + UtcTime(highest->at);
     if (lowest && *lowest->Deviation() < 0)
-      deviation += (deviation.empty() ? "" : ", ") + ("largest below " + Signed(*lowest->Deviation()) + " at " + UtcTime(lowest->at));
+      deviation += (deviation.empty() ? "" : ", ") +
+                   ("largest below " + Signed(*lowest->Deviation()) + " at " + UtcTime(lowest->at));
     if (deviation.empty()) deviation = designed ? "always on the design" : "no design to compare with";
     add("Largest deviation", ch, designed && !outside, deviation + (outside ? "; outside the band" : ""));
     add("Longest gap", ch, longest <= 2 * period,
         Clock(longest) + " from " + UtcTime(longestFrom) + " (at most " + Clock(2 * period) + ")");
     add("Communication during holds", ch, lostInHold == 0,
         lostInHold == 0 ? "no reading failed during a hold"
-                        : std::to_string(lostInHold) + (lostInHold == 1 ? " reading" : " readings") + " failed during a hold (" + firstLoss + ")");
+                        : std::to_string(lostInHold) + (lostInHold == 1 ? " reading" : " readings") +
+                              " failed during a hold (" + firstLoss + ")");
   }
 
   for (std::size_t k = 0; k < holds.size(); ++k) {

@@ -17,7 +17,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 namespace fs = std::filesystem;
 
-
 EVP_MD_CTX* Ctx(void* ctx) { return static_cast<EVP_MD_CTX*>(ctx); }
 
 // Fetched once: OpenSSL 3 looks the digest up anew on every implicit use, which costs more than
@@ -110,7 +109,10 @@ void PutOptional(Json& json, const char* key, const std::optional<int>& value) {
 }
 
 LoadBand BandFromName(std::string_view name) {
-  return name == "in" ? LoadBand::In : name == "above" ? LoadBand::Above : name == "below" ? LoadBand::Below : LoadBand::None;
+  return name == "in"      ? LoadBand::In
+         : name == "above" ? LoadBand::Above
+         : name == "below" ? LoadBand::Below
+                           : LoadBand::None;
 }
 
 LoadHeader HeaderFrom(const Json& j) {
@@ -120,7 +122,8 @@ LoadHeader HeaderFrom(const Json& j) {
   h.startedBy = Text(j, "startedBy");
   h.operatorName = Text(j, "operator");
   if (auto fields = j.find("fields"); fields != j.end() && fields->is_object())
-    for (const auto& [name, value] : fields->items()) h.fields.push_back({name, value.is_string() ? value.get<std::string>() : ""});
+    for (const auto& [name, value] : fields->items())
+      h.fields.push_back({name, value.is_string() ? value.get<std::string>() : ""});
   if (auto missing = j.find("missing"); missing != j.end() && missing->is_array())
     for (const auto& name : *missing)
       if (name.is_string()) h.missing.push_back(name.get<std::string>());
@@ -147,10 +150,12 @@ LoadHeader HeaderFrom(const Json& j) {
     h.highStep = Int(*program, "high");
     if (auto steps = program->find("steps"); steps != program->end() && steps->is_array())
       for (const auto& s : *steps)
-        if (s.is_array() && s.size() == 4 && std::all_of(s.begin(), s.end(), [](const Json& v) { return v.is_number(); }))
+        if (s.is_array() && s.size() == 4 &&
+            std::all_of(s.begin(), s.end(), [](const Json& v) { return v.is_number(); }))
           h.program.push_back({s[0].get<int>(), s[1].get<int>(), s[2].get<int>(), s[3].get<int>()});
   }
-  if (auto period = j.find("sweepPeriod"); period != j.end() && period->is_number()) h.sweepPeriod = period->get<double>();
+  if (auto period = j.find("sweepPeriod"); period != j.end() && period->is_number())
+    h.sweepPeriod = period->get<double>();
   return h;
 }
 
@@ -246,7 +251,7 @@ std::vector<FieldRule> ReadFieldRules(const AppFolder& folder) {
   std::ifstream in(folder.Setup() / "LoadFields.txt");
   if (!in)
     return {{"Customer", false}, {"Order", false},    {"Part numbers", false}, {"Quantity", false},
-            {"Material", false}, {"Standard", false}, {"Revision", false}, {"Notes", false}};
+            {"Material", false}, {"Standard", false}, {"Revision", false},     {"Notes", false}};
   std::vector<FieldRule> rules;
   for (std::string line; std::getline(in, line);) {
     auto trim = [](std::string& t) {
@@ -296,7 +301,8 @@ std::string HeaderLine(const LoadHeader& h) {
   j["furnace"] = Utf8(h.furnace);
   Json controllers = Json::array();
   for (const LoadController& c : h.controllers)
-    controllers.push_back({{"channel", c.channel}, {"nickname", Utf8(c.nickname)}, {"address", c.address}, {"port", Utf8(c.port)}});
+    controllers.push_back(
+        {{"channel", c.channel}, {"nickname", Utf8(c.nickname)}, {"address", c.address}, {"port", Utf8(c.port)}});
   j["controllers"] = controllers;
   Json design = Json::array();
   for (const DesignRow& row : h.design) {
@@ -400,9 +406,11 @@ Result<LoadRecord> ParseLoadRecord(std::string_view text) {
     const auto lead = LeadOf(line);
     // The header keeps the order of its fields; the other lines are read the quicker way.
     const Json ordered = lead && lead->type == "header" ? Json::parse(line, nullptr, false) : Json();
-    const nlohmann::json j = lead && lead->type != "header" ? nlohmann::json::parse(line, nullptr, false) : nlohmann::json();
+    const nlohmann::json j =
+        lead && lead->type != "header" ? nlohmann::json::parse(line, nullptr, false) : nlohmann::json();
     if (!lead || !(lead->type == "header" ? ordered.is_object() : j.is_object())) {
-      failure = Status::Error(Status::Code::Damaged, "Line " + std::to_string(number) + " is not a line of a load record");
+      failure =
+          Status::Error(Status::Code::Damaged, "Line " + std::to_string(number) + " is not a line of a load record");
       return false;
     }
     record.lines = number;
@@ -440,8 +448,8 @@ Result<LoadRecord> ParseLoadRecord(std::string_view text) {
     } else if (type == "check") {
       record.checks.push_back({Text(j, "name"), Int(j, "ch"), Text(j, "result") == "PASS", Text(j, "reason")});
     } else if (type == "result") {
-      record.close = LoadClose{Time(j, "at"), Text(j, "result") == "PASS", Text(j, "ended"), "",
-                               Text(j, "result") == "CANCELLED"};
+      record.close =
+          LoadClose{Time(j, "at"), Text(j, "result") == "PASS", Text(j, "ended"), "", Text(j, "result") == "CANCELLED"};
     } else if (type == "close") {
       if (!record.close) record.close = LoadClose{};
       record.close->at = Time(j, "at");
@@ -491,8 +499,8 @@ RecordVerdict VerifyRecordText(std::string_view text) {
         broken(number, number == 1 ? "line 1 is not the header" : "line " + n + " is a second header");
       if (verdict.closed && type != "signature")
         broken(number, "line " + n + " is a " + type + " line after the closing line");
-      const nlohmann::json j =
-          type == "close" || type == "signature" ? nlohmann::json::parse(line, nullptr, false) : nlohmann::json::object();
+      const nlohmann::json j = type == "close" || type == "signature" ? nlohmann::json::parse(line, nullptr, false)
+                                                                      : nlohmann::json::object();
       if (type == "close") {
         if (verdict.closed) broken(number, "line " + n + " closes the load a second time");
         verdict.finalHash = j.is_object() ? Text(j, "final") : "";

@@ -132,8 +132,8 @@ inline constexpr const char* kAlarmCleared = "alarm cleared";
 inline constexpr const char* kAlarmAcknowledged = "alarm acknowledged";  // who, what: the alarm
 inline constexpr const char* kLost = "communication lost";
 inline constexpr const char* kBack = "communication back";
-inline constexpr const char* kResumed = "recording resumed";       // from: the last line before
-inline constexpr const char* kNotWritten = "could not write";      // from .. to, what: why
+inline constexpr const char* kResumed = "recording resumed";   // from: the last line before
+inline constexpr const char* kNotWritten = "could not write";  // from .. to, what: why
 }  // namespace event
 
 struct LoadEvent {
@@ -160,8 +160,8 @@ struct LoadCheck {
 struct LoadClose {
   SystemClock::time_point at{};
   bool pass = false;
-  std::string ended;      // how the load ended
-  std::string finalHash;  // SHA-256 of every byte before the closing line
+  std::string ended;       // how the load ended
+  std::string finalHash;   // SHA-256 of every byte before the closing line
   bool cancelled = false;  // an operator ended it: its result is neither PASS nor FAIL
 };
 

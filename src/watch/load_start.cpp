@@ -13,8 +13,8 @@ std::string Lower(std::string text) {
 
 bool Blank(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
 
-constexpr const char* kActionKinds[] = {event::kPause, event::kRestart, event::kJump,
-                                        event::kSetValue, event::kMode, event::kCancel};
+constexpr const char* kActionKinds[] = {event::kPause,    event::kRestart, event::kJump,
+                                        event::kSetValue, event::kMode,    event::kCancel};
 
 long long Millis(SystemClock::time_point at) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
@@ -31,7 +31,8 @@ Status CheckLoadStart(const std::vector<FieldRule>& rules, const std::string& op
   auto refuse = [](const std::string& why) { return Status::Error(Status::Code::Invalid, "Load not started: " + why); };
   if (Blank(operatorName)) return refuse("Operator is required");
   for (const ShopField& given : fields)
-    if (std::none_of(rules.begin(), rules.end(), [&](const FieldRule& r) { return Lower(r.name) == Lower(given.name); })) {
+    if (std::none_of(rules.begin(), rules.end(),
+                     [&](const FieldRule& r) { return Lower(r.name) == Lower(given.name); })) {
       std::string names;
       for (const FieldRule& r : rules) names += (names.empty() ? "" : ", ") + r.name;
       return refuse("the shop has no field " + given.name + " (its fields: " + names + ")");
@@ -127,11 +128,16 @@ store::LoadActionRow ActionRow(int channel, const std::string& kind, const std::
 }
 
 std::optional<LoadAction> ActionOf(const store::LoadActionRow& row) {
-  const auto* kind = std::find_if(std::begin(kActionKinds), std::end(kActionKinds),
-                                  [&](const char* k) { return row.kind == k; });
+  const auto* kind =
+      std::find_if(std::begin(kActionKinds), std::end(kActionKinds), [&](const char* k) { return row.kind == k; });
   if (kind == std::end(kActionKinds)) return std::nullopt;
-  return LoadAction{static_cast<LoadAction::Kind>(kind - std::begin(kActionKinds)), row.softwareChannel,
-                    FromMillis(row.at), row.who, row.what, row.oldValue, row.newValue};
+  return LoadAction{static_cast<LoadAction::Kind>(kind - std::begin(kActionKinds)),
+                    row.softwareChannel,
+                    FromMillis(row.at),
+                    row.who,
+                    row.what,
+                    row.oldValue,
+                    row.newValue};
 }
 
 }  // namespace tarvel::watch

@@ -69,7 +69,8 @@ double ProgramTimeOf(const LoadHeader& header, const LoadReading& r, std::option
 // At the end of its program: at the high step, which is an end step (time 0) or whose time is up.
 bool AtEnd(const LoadHeader& header, const LoadReading& r) {
   if (r.step != r.highStep) return false;
-  auto step = std::find_if(header.program.begin(), header.program.end(), [&](const LoadStep& s) { return s.step == r.step; });
+  auto step =
+      std::find_if(header.program.begin(), header.program.end(), [&](const LoadStep& s) { return s.step == r.step; });
   const int duration = step == header.program.end() ? 0 : step->duration;
   return duration <= 0 || r.stepTime >= duration;
 }
@@ -386,8 +387,8 @@ bool LoadTracker::Act(const LoadAction& a) {
   // taken is not followed by a cancel of the next load on the channel.
   const bool cancel = a.kind == LoadAction::Kind::Cancel;
   if (cancel && !a.oldValue.empty() && a.oldValue != load->record.header.loadId) return false;
-  static const char* const kKinds[] = {event::kPause, event::kRestart, event::kJump,
-                                       event::kSetValue, event::kMode, event::kCancel};
+  static const char* const kKinds[] = {event::kPause,    event::kRestart, event::kJump,
+                                       event::kSetValue, event::kMode,    event::kCancel};
   LoadEvent e(a.at, kKinds[static_cast<int>(a.kind)], a.channel);
   e.who = a.who;
   e.what = a.what;
@@ -403,7 +404,9 @@ bool LoadTracker::Act(const LoadAction& a) {
       break;
     case LoadAction::Kind::Jump: m.jumped = true; break;
     case LoadAction::Kind::Cancel:
-      Close(*load, a.at, "cancelled by " + (a.who.empty() ? std::string("an operator") : a.who) + (a.what.empty() ? "" : ": " + a.what),
+      Close(*load, a.at,
+            "cancelled by " + (a.who.empty() ? std::string("an operator") : a.who) +
+                (a.what.empty() ? "" : ": " + a.what),
             true);
       break;
     default: break;
@@ -440,7 +443,8 @@ void LoadTracker::EndMember(Load& load, int channel, SystemClock::time_point at,
   end.what = how;
   Record(load, end);
   // Over once every controller that ran has ended: one that never started is not waited for.
-  if (std::all_of(load.members.begin(), load.members.end(), [](const auto& e) { return e.second.ended || !e.second.started; }))
+  if (std::all_of(load.members.begin(), load.members.end(),
+                  [](const auto& e) { return e.second.ended || !e.second.started; }))
     EndUnstarted(load, at, how);
 }
 
@@ -478,13 +482,19 @@ void LoadTracker::Settle(SystemClock::time_point now) {
     const std::string wanted = sealed ? "closed" : "open";
     if (load.rowState != wanted) {
       std::string channels;
-      for (const auto& [channel, member] : load.members) channels += (channels.empty() ? "" : ",") + std::to_string(channel);
-      const store::LoadRow row{it->first, wanted, channels, UtcTime(load.record.header.opened),
-                               sealed ? load.writer->Head() : "", sealed ? load.writer->Lines() : 0};
+      for (const auto& [channel, member] : load.members)
+        channels += (channels.empty() ? "" : ",") + std::to_string(channel);
+      const store::LoadRow row{it->first,
+                               wanted,
+                               channels,
+                               UtcTime(load.record.header.opened),
+                               sealed ? load.writer->Head() : "",
+                               sealed ? load.writer->Lines() : 0};
       if (Status saved = store_.SaveLoad(row); saved.ok()) {
         load.rowState = wanted;
       } else {
-        if (load.rowState != "failed " + wanted) Say("Load " + it->first + ": " + saved.message() + "; tried again at the next reading");
+        if (load.rowState != "failed " + wanted)
+          Say("Load " + it->first + ": " + saved.message() + "; tried again at the next reading");
         load.rowState = "failed " + wanted;
       }
     }

@@ -77,8 +77,9 @@ class LoadTracker {
   using Mine = std::function<bool(const store::LoadRow&)>;
 
   // Continues the open loads of the Loads table that are its own.
-  LoadTracker(AppFolder folder, store::ConfigStore& store, Clock clock = [] { return SystemClock::now(); },
-              RecordOpener open = OpenRecordFile, const Mine& mine = {});
+  LoadTracker(
+      AppFolder folder, store::ConfigStore& store, Clock clock = [] { return SystemClock::now(); },
+      RecordOpener open = OpenRecordFile, const Mine& mine = {});
   ~LoadTracker();
   LoadTracker(const LoadTracker&) = delete;
   LoadTracker& operator=(const LoadTracker&) = delete;
@@ -120,8 +121,8 @@ class LoadTracker {
     int lastRow = 0;
     double endTime = 0;
     std::map<int, Member> members;
-    bool closed = false;    // its last lines are with the writer
-    std::string rowState;   // what its Loads row says: "", "open", "closed"
+    bool closed = false;   // its last lines are with the writer
+    std::string rowState;  // what its Loads row says: "", "open", "closed"
   };
   struct Seen {
     int runMode = 0, step = 0, stepTime = 0;

@@ -12,7 +12,11 @@ constexpr std::chrono::seconds kLongestPause{30};
 
 PortKeeper::PortKeeper(link::ModbusRtuLine& line, std::string device, std::chrono::seconds giveUpAfter, Say say,
                        Clock clock)
-    : line_(line), device_(std::move(device)), giveUpAfter_(giveUpAfter), say_(std::move(say)), clock_(std::move(clock)) {}
+    : line_(line),
+      device_(std::move(device)),
+      giveUpAfter_(giveUpAfter),
+      say_(std::move(say)),
+      clock_(std::move(clock)) {}
 
 std::chrono::steady_clock::duration PortKeeper::Tend() {
   reopened_ = false;

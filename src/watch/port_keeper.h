@@ -21,8 +21,9 @@ class PortKeeper {
   using Say = std::function<void(const std::string&)>;
   static constexpr std::chrono::seconds kDefaultGiveUp{600};
 
-  PortKeeper(link::ModbusRtuLine& line, std::string device, std::chrono::seconds giveUpAfter, Say say,
-             Clock clock = [] { return std::chrono::steady_clock::now(); });
+  PortKeeper(
+      link::ModbusRtuLine& line, std::string device, std::chrono::seconds giveUpAfter, Say say,
+      Clock clock = [] { return std::chrono::steady_clock::now(); });
 
   // Between two steps of the watch: notices a lost port and, when the pause has passed, tries
   // to open it again. Zero when the line may be used; else how long to wait before asking again.

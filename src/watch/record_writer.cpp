@@ -186,8 +186,7 @@ void RecordWriter::Flush(SystemClock::time_point at, bool sync) {
     return;
   }
   held_.insert(held_.begin(), takenBack.begin(), takenBack.end());
-  if (firstFailure)
-    Say(failure_.message() + "; the load's lines are kept and written as soon as writing works again");
+  if (firstFailure) Say(failure_.message() + "; the load's lines are kept and written as soon as writing works again");
 }
 
 void RecordWriter::Add(std::string body, SystemClock::time_point at, bool sync, bool seal) {

@@ -65,7 +65,8 @@ class RecordWriter {
     bool seal = false;
     bool notice = false;  // the "could not write" event, made anew at each try
   };
-  RecordWriter(std::unique_ptr<RecordFile> file, std::filesystem::path path) : file_(std::move(file)), path_(std::move(path)) {}
+  RecordWriter(std::unique_ptr<RecordFile> file, std::filesystem::path path)
+      : file_(std::move(file)), path_(std::move(path)) {}
   std::string Framed(const Line& line, std::string& head, Sha256& content) const;
   void Flush(SystemClock::time_point at, bool sync);
   // Writes lines after the last line written; false when they did not all get there. When a

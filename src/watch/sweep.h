@@ -50,7 +50,8 @@ class Sweep {
 
   // channels is asked at the start of every sweep: a change of the channel map shows in the next one.
   // The session gives the line and keeps what each reading learns of a controller's frames.
-  Sweep(controller::Session& session, ChannelList channels, Clock clock = [] { return SteadyClock::now(); });
+  Sweep(
+      controller::Session& session, ChannelList channels, Clock clock = [] { return SteadyClock::now(); });
 
   void SetPeriod(SteadyClock::duration period) { period_ = period; }
   SteadyClock::duration Period() const { return period_; }

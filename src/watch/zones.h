@@ -19,7 +19,7 @@ namespace tarvel::watch {
 
 struct ZoneSpread {
   std::string zone;
-  std::vector<int> channels;  // members in the channel map, in channel order
+  std::vector<int> channels;     // members in the channel map, in channel order
   std::optional<int> low, high;  // over the members with a good latest reading
   bool running = false;          // at least one member runs a program
   std::optional<int> Spread() const { return low && high ? std::optional<int>(*high - *low) : std::nullopt; }

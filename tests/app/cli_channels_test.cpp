@@ -67,8 +67,12 @@ TEST_F(CliChannels, AddListRemoveAndRefuseADuplicate) {
 }
 
 TEST_F(CliChannels, BadArgumentsPrintUsageAndExitTwo) {
-  for (auto args : {std::vector<std::string>{}, {"frobnicate"}, {"channel", "add", "1", "2"},
-                    {"channel", "add", "x", "2", "Kiln"}, {"channel", "add", "1", "248", "Kiln"}, {"channel", "remove"},
+  for (auto args : {std::vector<std::string>{},
+                    {"frobnicate"},
+                    {"channel", "add", "1", "2"},
+                    {"channel", "add", "x", "2", "Kiln"},
+                    {"channel", "add", "1", "248", "Kiln"},
+                    {"channel", "remove"},
                     {"profile", "check"},
                     {"profile", "build", "--sensor", "K", "--temp", "K", "--time", "M", "a.csv", "b.txt"}}) {
     auto bad = Cli(args);

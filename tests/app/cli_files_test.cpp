@@ -80,7 +80,9 @@ class CliLineFiles : public ::testing::Test {
     ASSERT_EQ(Cli({"channel", "add", "14", "4", "Kiln"}).exitCode, 0);
     sim_.EditUnit(4, [](sim::UnitState& u) { u.steps[1] = {2, 45, 250}; });
   }
-  testing::ProcessResult Cli(std::vector<std::string> args) { return testing::RunCli(home_.Root(), args, sim_.DevicePath()); }
+  testing::ProcessResult Cli(std::vector<std::string> args) {
+    return testing::RunCli(home_.Root(), args, sim_.DevicePath());
+  }
   SQLite::Database Raw() { return SQLite::Database(home_.ConfigDatabase().string(), SQLite::OPEN_READWRITE); }
 
   testing::TempDir dir_;
@@ -89,8 +91,8 @@ class CliLineFiles : public ::testing::Test {
 };
 
 TEST_F(CliLineFiles, ADamagedOrEmptyDatabaseIsSaidToBeSoNotAnUnmappedChannelOrANewMap) {
-  for (const auto& [bytes, why] : {std::pair{std::string(8192, 'Z'), "Damaged database: "},
-                                   std::pair{std::string(), "Empty database: "}}) {
+  for (const auto& [bytes, why] :
+       {std::pair{std::string(8192, 'Z'), "Damaged database: "}, std::pair{std::string(), "Empty database: "}}) {
     testing::WriteAll(home_.ConfigDatabase(), bytes);
     std::filesystem::remove(home_.ConfigDatabase().string() + "-wal");
     for (const auto& args : std::vector<std::vector<std::string>>{{"download", "14", "1", "3"}, {"channels"}}) {
@@ -115,13 +117,15 @@ TEST_F(CliLineFiles, CompileAndUploadRefuseWhatProfileCheckRefuses) {
     std::vector<Row> rows;
     const char* why;
   } forged[] = {
-      {"negative", {{"1", "0", "30", "r", "70", "250", "6", "10", "", ""},
-                    {"2", "30", "-5", "h", "250", "250", "0", "10", "", ""},
-                    {"3", "75", "", "e", "100", "", "", "", "", ""}},
+      {"negative",
+       {{"1", "0", "30", "r", "70", "250", "6", "10", "", ""},
+        {"2", "30", "-5", "h", "250", "250", "0", "10", "", ""},
+        {"3", "75", "", "e", "100", "", "", "", "", ""}},
        "Error: Unable to load profile"},
-      {"jump", {{"1", "0.00", "30", "r", "70", "150", "2.67", "", "", ""},
-                {"2", "30.00", "45", "r", "400", "250", "-3.33", "", "", ""},
-                {"3", "75.00", "", "e", "250", "", "", "", "", ""}},
+      {"jump",
+       {{"1", "0.00", "30", "r", "70", "150", "2.67", "", "", ""},
+        {"2", "30.00", "45", "r", "400", "250", "-3.33", "", "", ""},
+        {"3", "75.00", "", "e", "250", "", "", "", "", ""}},
        "Row 2, Start Temp: 400 is not where row 1 ended (End Temp 150)"},
   };
   for (const auto& [name, rows, why] : forged) {

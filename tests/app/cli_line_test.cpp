@@ -15,9 +15,9 @@
 #include <tuple>
 
 #include "link/modbus_rtu_line.h"
+#include "sim/simulated_line.h"
 #include "support/processes.h"
 #include "support/profiles.h"
-#include "sim/simulated_line.h"
 #include "support/run_process.h"
 #include "support/sim_line.h"
 #include "support/unprivileged.h"
@@ -109,9 +109,11 @@ TEST_F(CliLine, FailuresSayWhatFailedAndExitOneUsageExitsTwoAndSendsNothing) {
       {std::nullopt, {"state", "9"}, "Reading the program limits of unit #9 failed: no reply\n"},
       {sim::Fault::BadCrc, {"step", "4", "1"}, "Reading step 1 word 1 of unit #4 failed: bad CRC\n"},
       // The word after the step is read before anything is written.
-      {sim::Fault::Exception, {"step", "4", "5", "1", "2", "3"},
+      {sim::Fault::Exception,
+       {"step", "4", "5", "1", "2", "3"},
        "Reading step 5 word 3 of unit #4 failed: exception reply; nothing was written\n"},
-      {std::nullopt, {"--port", "/dev/ttyTarvelNoSuchPort", "scan"},
+      {std::nullopt,
+       {"--port", "/dev/ttyTarvelNoSuchPort", "scan"},
        "Serial port /dev/ttyTarvelNoSuchPort not installed\n"},
   };
   for (const auto& [fault, args, message] : failures) {
@@ -122,8 +124,11 @@ TEST_F(CliLine, FailuresSayWhatFailedAndExitOneUsageExitsTwoAndSendsNothing) {
   }
 
   sim_->ClearRequests();
-  for (const auto& args : std::vector<std::vector<std::string>>{{"state"}, {"state", "0"}, {"state", "248"},
-                                                                {"step", "4", "65"}, {"step", "4", "1", "1", "2"},
+  for (const auto& args : std::vector<std::vector<std::string>>{{"state"},
+                                                                {"state", "0"},
+                                                                {"state", "248"},
+                                                                {"step", "4", "65"},
+                                                                {"step", "4", "1", "1", "2"},
                                                                 {"step", "4", "1", "1", "2", "40000"},
                                                                 {"scan", "1"}}) {
     auto result = Cli(args);
@@ -155,13 +160,18 @@ TEST_F(CliLine, ProgrammingVerbsCompileUploadLogDownloadAndClearAMappedControlle
   ASSERT_EQ(upload.exitCode, 0) << upload.out << upload.err;
   EXPECT_THAT(upload.out, HasSubstr("Read-back matches the compiled profile"));
   const auto unit = sim_->Unit(4);
-  EXPECT_EQ(std::tuple(unit.steps[20].pidSet, unit.steps[20].duration, unit.steps[20].temperature), std::tuple(2, 45, 250));
+  EXPECT_EQ(std::tuple(unit.steps[20].pidSet, unit.steps[20].duration, unit.steps[20].temperature),
+            std::tuple(2, 45, 250));
   auto log = Cli({"log", "1"}, false);
-  EXPECT_THAT(log.out, HasSubstr("4          cure.txt               20     22    K       F           M           PV\n"));
+  EXPECT_THAT(log.out,
+              HasSubstr("4          cure.txt               20     22    K       F           M           PV\n"));
 
   auto again = Cli({"upload", "1", file, "30"});
   EXPECT_EQ(again.exitCode, 1) << "an existing name needs --yes";
-  EXPECT_THAT(again.out, HasSubstr("[Existing Profile: cure.txt] WARNING: This will overwrite a profile of same name. Proceed? -> Cancel"));
+  EXPECT_THAT(
+      again.out,
+      HasSubstr(
+          "[Existing Profile: cure.txt] WARNING: This will overwrite a profile of same name. Proceed? -> Cancel"));
 
   EXPECT_EQ(Cli({"clear", "1", "20", "22"}).exitCode, 0);
   EXPECT_EQ(sim_->Unit(4).steps[20].duration, 0);
@@ -205,7 +215,8 @@ TEST_F(CliLine, APortInUseNamesItsOwnerAndKeepsItsHold) {
   const int other = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   link::ModbusRtuLine owner;
   ASSERT_TRUE(owner.Open(device).ok());
-  const std::string inUse = "Serial port " + device + " is in use by link_tests (pid " + std::to_string(getpid()) + ")\n";
+  const std::string inUse =
+      "Serial port " + device + " is in use by link_tests (pid " + std::to_string(getpid()) + ")\n";
   auto [program, args] = testing::AsUser(TARVEL_CLI, {"--port", device, "state", "4"});
   for (const auto& run : {Cli({"state", "4"}), testing::RunProcess(program, args)}) {
     EXPECT_EQ(run.exitCode, 1);

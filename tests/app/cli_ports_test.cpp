@@ -31,7 +31,8 @@ TEST(CliPorts, ScanListsAndMapsTheUnitsAddressMovesOneAndPortUseStoresTheDevice)
   EXPECT_TRUE(std::filesystem::is_directory(home / "LogFiles" / "Channel-03"));
   SQLite::Database db((home / "Setup" / "ChannelManagement.db").string());
   EXPECT_EQ(db.execAndGet("SELECT count(*) FROM ControllerMemory WHERE Unknown = 0 AND Modified = 0 AND Duration = 0 "
-                          "AND Temperature = 0 AND PIDSet = 0").getInt(),
+                          "AND Temperature = 0 AND PIDSet = 0")
+                .getInt(),
             3 * 64)
       << "new addresses get their zeroed rows, not marks of writes that never were";
 

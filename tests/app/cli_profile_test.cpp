@@ -86,8 +86,10 @@ TEST_F(CliProfile, ARefusedOrAlteredProfileSaysWhyAndExitsOne) {
   for (const Case& c : cases) {
     auto refused = Build(c.csv, c.sensor, "refused.txt");
     EXPECT_EQ(refused.exitCode, 1) << c.csv;
-    if (*c.out) EXPECT_THAT(refused.out, AllOf(HasSubstr(c.out), Not(HasSubstr("No Errors found"))));
-    else EXPECT_EQ(refused.out, "");
+    if (*c.out)
+      EXPECT_THAT(refused.out, AllOf(HasSubstr(c.out), Not(HasSubstr("No Errors found"))));
+    else
+      EXPECT_EQ(refused.out, "");
     EXPECT_THAT(refused.err, HasSubstr(c.err));
     EXPECT_FALSE(fs::exists(dir_ / "refused.txt")) << c.csv;
   }

@@ -38,8 +38,13 @@ class CliRun : public ::testing::Test {
 };
 
 TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
-  for (auto args : {std::vector<std::string>{"jump", "3", "2"}, {"mode", "3", "7"}, {"start", "3", "--yes"},
-                    {"jump", "3", "64", "1"}, {"limits", "3", "9", "8"}, {"setpoint", "3", "hot"}, {"setpoint", "3", "40000"}})
+  for (auto args : {std::vector<std::string>{"jump", "3", "2"},
+                    {"mode", "3", "7"},
+                    {"start", "3", "--yes"},
+                    {"jump", "3", "64", "1"},
+                    {"limits", "3", "9", "8"},
+                    {"setpoint", "3", "hot"},
+                    {"setpoint", "3", "40000"}})
     EXPECT_EQ(Cli(args).exitCode, 2) << args[0];
 
   auto selected = Cli({"select", "3", "kiln"});  // the .txt left off
@@ -75,12 +80,14 @@ TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
   std::vector<std::string> actions;
   const auto rows = store::ConfigStore(folder_.ConfigDatabase()).LoadActions().value();
   for (const auto& row : rows)
-    actions.push_back(row.kind + " " + row.what + " by " + (row.who == "Bob" ? "Bob" : row.who.empty() ? "nobody" : "login"));
+    actions.push_back(row.kind + " " + row.what + " by " +
+                      (row.who == "Bob"  ? "Bob"
+                       : row.who.empty() ? "nobody"
+                                         : "login"));
   EXPECT_THAT(actions, ::testing::ElementsAre("jump Jump by login", "jump Jump by login", "jump Jump failed by login",
                                               "pause Pause Profile by login", "set value Set Value by login",
                                               "restart Restart Profile by Bob"));
   EXPECT_EQ(std::tuple(rows[4].oldValue, rows[4].newValue), std::tuple("160", "150"));
-
 
   // Another controller put at address 1 under the same channel: nothing of the one before is run.
   ASSERT_EQ(Cli({"channel", "remove", "3"}).exitCode, 0);

@@ -10,10 +10,10 @@
 namespace tarvel::console {
 namespace {
 
+using store::ChannelField;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using store::ChannelField;
 
 class ChannelMapTest : public ConsoleFixture {
  protected:
@@ -38,8 +38,9 @@ TEST_F(ChannelMapTest, GridEditsRefuseBlanksDuplicatesAndBadNumbersButNotACellsO
   EXPECT_EQ(map_.StoreEdit(2, ChannelField::ControllerType, "set64rs"), EditOutcome::Saved);
   EXPECT_EQ(map_.StoreEdit(1, ChannelField::NickName, "Oven"), EditOutcome::Refused);
   EXPECT_EQ(map_.StoreEdit(1, ChannelField::SoftwareChannel, "2"), EditOutcome::Refused);
-  EXPECT_EQ(mapView_.messages, "Hit ENTER to update field\r\nDuplicate entries not allowed in the channel map\r\n"
-                            "Duplicate entries not allowed in the channel map\r\n");
+  EXPECT_EQ(mapView_.messages,
+            "Hit ENTER to update field\r\nDuplicate entries not allowed in the channel map\r\n"
+            "Duplicate entries not allowed in the channel map\r\n");
 
   // A bad number keeps the editor open and says why; channels are whole, addresses 1 to 64 too.
   const std::tuple<ChannelField, const char*, const char*> refused[] = {
@@ -125,11 +126,12 @@ TEST_F(ChannelMapTest, ScanReportsEveryAddressAndWithAddNewMapsNewUnitsWithTheir
   Map(12, 1, "Kiln");
   Map(3, 40, "Gone");
   map_.ScanAddresses({});
-  EXPECT_THAT(mapView_.messages, ::testing::StartsWith("Unit #1 Detected : Modbus address already in the Channel Map\r\n"
-                                                    "Unit #2 Detected : Modbus address not in the Channel Map\r\n"
-                                                    "Unit #3 Not Found\r\nUnit #4 Not Found\r\n"));
+  EXPECT_THAT(mapView_.messages,
+              ::testing::StartsWith("Unit #1 Detected : Modbus address already in the Channel Map\r\n"
+                                    "Unit #2 Detected : Modbus address not in the Channel Map\r\n"
+                                    "Unit #3 Not Found\r\nUnit #4 Not Found\r\n"));
   EXPECT_THAT(mapView_.messages, HasSubstr("Unit #64 Not Found\r\nScan finished\r\n3 Found\r\n"
-                                        "Following ModBus Addresses Detected:  1 2 5\r\n"));
+                                           "Following ModBus Addresses Detected:  1 2 5\r\n"));
   EXPECT_EQ(mapView_.progressDone, 64);
   EXPECT_EQ(Addresses(), (std::vector<int>{40, 1}));  // nothing changed without the options
 
@@ -160,8 +162,9 @@ TEST_F(ChannelMapTest, AddressChangeRefusesBadTargetsBeforeAnythingIsSent) {
       {{"1", "65"}, "Error: Modbus address must be in the range from 1 and 64\r\n"},
       {{"1", "2.5"}, "Error: ModBus address must be a whole number\r\n"},
       {{"248", "3"}, "Error: Controller address targeted for change must be in the range from 1 and 247\r\n"},
-      {{"1", "5"}, "Target address is already in the channel map\r\n"
-                   "Choose a different target address or delete entry with ModBusAddress=5\r\n"},
+      {{"1", "5"},
+       "Target address is already in the channel map\r\n"
+       "Choose a different target address or delete entry with ModBusAddress=5\r\n"},
       // Unit 2 is on the line though not in the map: two units would answer together.
       {{"1", "2"}, "Target address is already used by a unit on the line\r\nChoose a different target address\r\n"},
   };

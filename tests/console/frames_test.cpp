@@ -34,9 +34,12 @@ class FramesBase : public ConsoleFixture {
   Count Take() {
     Count c;
     for (const auto& frame : sim_.Requests()) {
-      if (frame.at(1) != 0x03) ++c.writes;
-      else if (frame.at(5) > 2) ++c.blockReads;
-      else ++c.reads;
+      if (frame.at(1) != 0x03)
+        ++c.writes;
+      else if (frame.at(5) > 2)
+        ++c.blockReads;
+      else
+        ++c.reads;
     }
     sim_.ClearRequests();
     return c;

@@ -17,7 +17,9 @@ class Monitoring : public ConsoleFixture {
     Map(1, 1, "Kiln");
     Map(2, 2, "Oven");
   }
-  std::optional<store::ControllerConfigRow> Stored(int address) { return store_.ControllerConfig(address).value_or({}); }
+  std::optional<store::ControllerConfigRow> Stored(int address) {
+    return store_.ControllerConfig(address).value_or({});
+  }
 };
 
 TEST_F(Monitoring, AReadingOfARunningProgramFillsEveryReadOutAndMarksTheStep) {
@@ -99,8 +101,8 @@ TEST_F(Monitoring, AFailedReadingIsReportedAndNotStoredAsTheRestartPoint) {
   EXPECT_EQ(after->segmentExecuting, before->segmentExecuting);
   EXPECT_EQ(after->segmentElapsedTime, before->segmentElapsedTime);
 
-  line_.SetTiming({100ms, 100ms});  // a busy machine must not fail the reading that follows
-  console.RunMonitor().ReadRunState();           // the line recovers: the next reading is stored again
+  line_.SetTiming({100ms, 100ms});      // a busy machine must not fail the reading that follows
+  console.RunMonitor().ReadRunState();  // the line recovers: the next reading is stored again
   EXPECT_EQ(view_.LastLed(), Led::Idle);
   EXPECT_NE(Stored(1)->segmentElapsedTime, before->segmentElapsedTime);
 }

@@ -5,8 +5,8 @@
 
 #include <set>
 
-#include "support/console_fixture.h"
 #include "sim/controller.h"
+#include "support/console_fixture.h"
 #include "support/profiles.h"
 
 namespace tarvel::console {
@@ -72,20 +72,27 @@ class Neighbours : public ConsoleFixture, public ::testing::WithParamInterface<s
 TEST_P(Neighbours, ProgrammingWritesOnlyTheStepsOfItsRange) {
   Console& console = Opened();
   const Registers upload = StepWords(20, 22);
-  Check("upload at 20", [&] {
-    EXPECT_TRUE(console.Program().OpenProfile(folder_.Profiles() / "cure.txt"));
-    console.Program().SetStartStepText("20");
-    console.Program().BuildProgram();
-    return console.ProfileUpload().Run({"cure.txt", "20", "SV"}).logged;
-  }, upload);
+  Check(
+      "upload at 20",
+      [&] {
+        EXPECT_TRUE(console.Program().OpenProfile(folder_.Profiles() / "cure.txt"));
+        console.Program().SetStartStepText("20");
+        console.Program().BuildProgram();
+        return console.ProfileUpload().Run({"cure.txt", "20", "SV"}).logged;
+      },
+      upload);
   EXPECT_EQ(sim_.Unit(1).steps[22].pidSet, 2 + 23 % 3) << "the step after the range keeps its PID set";
-  Check("upload at 62, up to the last step", [&] {
-    console.Program().SetStartStepText("62");
-    console.Program().BuildProgram();
-    return console.ProfileUpload().Run({"cure.txt", "62", "SV"}).logged;
-  }, Join(StepWords(62, 64), upload));
+  Check(
+      "upload at 62, up to the last step",
+      [&] {
+        console.Program().SetStartStepText("62");
+        console.Program().BuildProgram();
+        return console.ProfileUpload().Run({"cure.txt", "62", "SV"}).logged;
+      },
+      Join(StepWords(62, 64), upload));
   EXPECT_EQ(sim_.Unit(1).spareWords.at(0x40C0), 0x5555);
-  Check("clear 20..22", [&] { return console.Memory().ClearProgramRange(20, 22); }, upload);
+  Check(
+      "clear 20..22", [&] { return console.Memory().ClearProgramRange(20, 22); }, upload);
   EXPECT_EQ(sim_.Unit(1).steps[22].pidSet, 2 + 23 % 3);
 }
 
@@ -94,11 +101,14 @@ TEST_P(Neighbours, RunControlWritesOnlyModeLimitsSetValueAndTheStepsAJumpBorrows
   RunControl& run = console.RunControls();
   const Registers limits{0x200E, 0x200F};
   console.Log().Show(1);
-  Check("select", [&] { return run.SelectRunProfile(1); }, limits);
+  Check(
+      "select", [&] { return run.SelectRunProfile(1); }, limits);
   EXPECT_EQ(sim_.Unit(1).programLowStep + sim_.Unit(1).programHighStep, 3 + 9);
   EXPECT_EQ(sim_.Unit(1).temperatureScale, 1) << "still Fahrenheit";
-  Check("limits panel", [&] { return run.UploadProgramLimits("4", "8"); }, limits);
-  Check("limits panel back", [&] { return run.UploadProgramLimits("3", "9"); }, limits);
+  Check(
+      "limits panel", [&] { return run.UploadProgramLimits("4", "8"); }, limits);
+  Check(
+      "limits panel back", [&] { return run.UploadProgramLimits("3", "9"); }, limits);
 
   Check("start", [&] { return run.StartProfile(); }, {0x200D});
   EXPECT_TRUE(sim_.Unit(1).running);
@@ -107,12 +117,14 @@ TEST_P(Neighbours, RunControlWritesOnlyModeLimitsSetValueAndTheStepsAJumpBorrows
   // A jump borrows the duration and temperature words of steps (the executing one, the
   // target, step 64) and the limits and run mode; never a PID set, the scale or a spare word.
   const Registers jump = Join(Join(StepWords(1, 64, {2, 3}), limits), {0x200D});
-  Check("jump", [&] { return run.JumpToSegmentPoint("6", "5"); }, jump);
+  Check(
+      "jump", [&] { return run.JumpToSegmentPoint("6", "5"); }, jump);
   EXPECT_EQ(sim_.Unit(1).currentStep, 6);
   console.RunMonitor().ReadControllerRunMode();
   Check("pause", [&] { return run.PauseProfile(); }, {0x0000, 0x200D});
   console.RunMonitor().ReadRunState();
-  Check("restart", [&] { return run.RestartProfile(); }, jump);
+  Check(
+      "restart", [&] { return run.RestartProfile(); }, jump);
   console.RunMonitor().SetSelectedRunMode(0);
   Check("set mode", [&] { return run.SetRunMode(); }, {0x200D});
   EXPECT_EQ(sim_.Unit(1).runMode, 0);
@@ -120,21 +132,25 @@ TEST_P(Neighbours, RunControlWritesOnlyModeLimitsSetValueAndTheStepsAJumpBorrows
 
 TEST_P(Neighbours, SettingsSetValueAndAddressChangeWriteOnlyTheirRegisters) {
   Console& console = Opened();
-  Check("settings", [&] {
-    console.ControllerSettings().WriteSettings({"C", "5", "6"});
-    return view_.LastLed() == Led::Idle;
-  }, {0x2010, 0x1000, 0x1002});
+  Check("settings",
+        [&] {
+          console.ControllerSettings().WriteSettings({"C", "5", "6"});
+          return view_.LastLed() == Led::Idle;
+        },
+        {0x2010, 0x1000, 0x1002});
   EXPECT_EQ(sim_.Unit(1).temperatureScale + sim_.Unit(1).alarm1Type + sim_.Unit(1).alarm2Type, 0 + 5 + 6);
-  Check("set value", [&] {
-    console.ControllerSettings().WriteSingleSetPoint("123");
-    return sim_.Unit(1).setValue == 123;
-  }, {0x0000});
+  Check("set value",
+        [&] {
+          console.ControllerSettings().WriteSingleSetPoint("123");
+          return sim_.Unit(1).setValue == 123;
+        },
+        {0x0000});
   link::CommandSet commands(line_);
   ASSERT_EQ(commands.WriteUnitAddress(1, 9), link::Outcome::Ok);
   ASSERT_TRUE(commands.ReadRunMode(9).ok());
-  EXPECT_EQ(sim_.Unit(9).spareWords, (std::map<std::uint16_t, std::uint16_t>{
-                                         {0x0001, 0x1111}, {0x1001, 0x2222}, {0x1003, 0x3333}, {0x2012, 0x4444},
-                                         {0x40C0, 0x5555}}));
+  EXPECT_EQ(sim_.Unit(9).spareWords,
+            (std::map<std::uint16_t, std::uint16_t>{
+                {0x0001, 0x1111}, {0x1001, 0x2222}, {0x1003, 0x3333}, {0x2012, 0x4444}, {0x40C0, 0x5555}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(WriteModels, Neighbours, ::testing::Values(sim::WriteModel::Both, sim::WriteModel::First),

@@ -2,8 +2,8 @@
 #include <gmock/gmock.h>
 
 #include "console/port_setup.h"
-#include "support/console_fixture.h"
 #include "link/commands.h"
+#include "support/console_fixture.h"
 #include "tool_views.h"
 
 namespace tarvel::console {
@@ -38,12 +38,21 @@ TEST_F(PortSetupTest, ScanNamesEachPortsStateAndLeavesTheLineWhereItWas) {
   EXPECT_THAT(portView_.messages, ::testing::StartsWith("Instructions:\r\n"));
 
   setup_.SerialPortScan();
-  EXPECT_EQ(portView_.messages, "Scanning Serial Port # Range\r\n-----------------------------------\r\n"
-                            "Serial Port #01 Port seen > Device seen on this comm port - " + Dev("ttyUSB0") + "\r\n"
-                            "Serial Port #02 Port seen > no controller seen on it - " + Dev("ttyUSB1") + "\r\n"
-                            "Serial port #03 not installed - " + Dev("ttyUSB2") + "\r\n"
-                            "Serial port #04 cannot be opened: not a serial device - " + Dev("ttyACM0") + "\r\n"
-                            "\r\nScan finished\r\n");
+  EXPECT_EQ(portView_.messages,
+            "Scanning Serial Port # Range\r\n-----------------------------------\r\n"
+            "Serial Port #01 Port seen > Device seen on this comm port - " +
+                Dev("ttyUSB0") +
+                "\r\n"
+                "Serial Port #02 Port seen > no controller seen on it - " +
+                Dev("ttyUSB1") +
+                "\r\n"
+                "Serial port #03 not installed - " +
+                Dev("ttyUSB2") +
+                "\r\n"
+                "Serial port #04 cannot be opened: not a serial device - " +
+                Dev("ttyACM0") +
+                "\r\n"
+                "\r\nScan finished\r\n");
   EXPECT_EQ(line_.DevicePath(), sim_.DevicePath());
   EXPECT_TRUE(line_.IsOpen());
 
@@ -94,7 +103,8 @@ TEST_F(PortSetupTest, UseThisSettingReopensTheLineAndStoresNumberAndDeviceForThe
   // A device that cannot be opened is said so, and the choice is kept for the next start.
   setup_.SelectDevice(Dev("ttyACM0"));
   EXPECT_FALSE(setup_.UseThisSetting());
-  EXPECT_THAT(portView_.messages, HasSubstr("Serial port " + Dev("ttyACM0") + " cannot be opened: not a serial device\r\n"));
+  EXPECT_THAT(portView_.messages,
+              HasSubstr("Serial port " + Dev("ttyACM0") + " cannot be opened: not a serial device\r\n"));
   EXPECT_EQ(store_.Port()->value().devicePath, Dev("ttyACM0"));
 }
 
@@ -107,7 +117,8 @@ TEST_F(PortSetupTest, TheSimulatedLineIsUsedButNeverStoredAndAStoredPseudoTermin
   simulated.SelectDevice(sim_.DevicePath());
   EXPECT_TRUE(simulated.UseThisSetting());
   EXPECT_THAT(portView_.messages,
-              HasSubstr("The simulated line " + sim_.DevicePath() + " is not stored as the port setting: it exists "
+              HasSubstr("The simulated line " + sim_.DevicePath() +
+                        " is not stored as the port setting: it exists "
                         "only while this program runs, and another program may hold that name later\r\n"));
   EXPECT_EQ(store_.GetCommPortNumber(), -1);
   EXPECT_TRUE(line_.IsOpen());

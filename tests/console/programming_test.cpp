@@ -22,13 +22,19 @@ std::vector<link::ProgramStep> Steps(std::vector<std::array<int, 3>> words) {
 
 TEST(CompileProfile, EveryRowIsAStepWithItsEventStepsAndNumbersRoundHalfToEven) {
   const auto table = TableOf({Row{"1", "0", "1.5", "r", "100", "200", "", "", "C=3 J1=on", ""},
-                            Row{"2", "", "2.5", "r", "200", "300", "", "", "J1=off J2=on", ""},
-                            Row{"3", "", "10", "h", "300", "300", "", "", "J1=ON", ""},
-                            Row{"4", "", "", "e", "250", "", "", "", "J2=off", ""}});
+                              Row{"2", "", "2.5", "r", "200", "300", "", "", "J1=off J2=on", ""},
+                              Row{"3", "", "10", "h", "300", "300", "", "", "J1=ON", ""},
+                              Row{"4", "", "", "e", "250", "", "", "", "J2=off", ""}});
   profile::ProfileSettings minutes;
   auto program = StepsOfProfile(table, minutes, 10);
-  EXPECT_EQ(program.steps, Steps({{3, 2, 100}, {3, -1011, 200}, {1, 2, 200}, {1, -1010, 300}, {1, -1021, 300},
-                                  {1, 10, 300}, {1, 0, 250}, {1, -1020, 250}}));
+  EXPECT_EQ(program.steps, Steps({{3, 2, 100},
+                                  {3, -1011, 200},
+                                  {1, 2, 200},
+                                  {1, -1010, 300},
+                                  {1, -1021, 300},
+                                  {1, 10, 300},
+                                  {1, 0, 250},
+                                  {1, -1020, 250}}));
   EXPECT_EQ(program.LastStep(), 17);
   EXPECT_FALSE(program.truncated);
 
@@ -87,7 +93,8 @@ TEST_F(Programming, TheCompiledTargetIsMarkedAndItsConflictsWithTheLogReported) 
   EXPECT_EQ(view_.fields[Field::CompileProfileName], "cure.txt");
   EXPECT_EQ(view_.fields[Field::CompiledProfileSensor], "K");
   EXPECT_EQ(view_.gridRows[Grid::CompiledProfile],
-            (std::vector<std::vector<std::string>>{{"10", "30", "70", "1"}, {"11", "45", "250", "2"}, {"12", "0", "250", "1"}}));
+            (std::vector<std::vector<std::string>>{
+                {"10", "30", "70", "1"}, {"11", "45", "250", "2"}, {"12", "0", "250", "1"}}));
   for (int row : {10, 11, 12}) EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, row), RowMark::ProgramRange);
   EXPECT_EQ(view_.MarkAt(Grid::ProgramMemory, 13), RowMark::None);
   EXPECT_THAT(view_.messages, HasSubstr("WARNING: Upload will overwrite program memory"));
@@ -96,9 +103,9 @@ TEST_F(Programming, TheCompiledTargetIsMarkedAndItsConflictsWithTheLogReported) 
   console.Program().BuildAndCheckTarget();
   EXPECT_THAT(view_.messages, HasSubstr("No conflicts in controller program memory")) << "9..11 ends before 12";
 
-  for (auto [text, message] : {std::pair{"0", "Start Address is out of range 1 - 64"},
-                               std::pair{"65", "Start Address is out of range 1 - 64"},
-                               std::pair{"abc", "Error: START entry is not a number"}}) {
+  for (auto [text, message] :
+       {std::pair{"0", "Start Address is out of range 1 - 64"}, std::pair{"65", "Start Address is out of range 1 - 64"},
+        std::pair{"abc", "Error: START entry is not a number"}}) {
     console.Program().SetStartStepText(text);
     EXPECT_THAT(view_.messages, HasSubstr(message)) << text;
   }
@@ -154,7 +161,8 @@ TEST_F(Programming, AFailedReadBackIsReadAgainForTheMap) {
   hooked_.before = nullptr;
   EXPECT_TRUE(injected);
   EXPECT_THAT(view_.messages, HasSubstr("ERROR: The read-back failed: steps 10 to 12 are not verified"));
-  EXPECT_THAT(view_.messages, HasSubstr("Reading steps 10 to 12 again so that the memory map shows what the controller holds"));
+  EXPECT_THAT(view_.messages,
+              HasSubstr("Reading steps 10 to 12 again so that the memory map shows what the controller holds"));
   EXPECT_TRUE(Log().empty());
   for (int s = 10; s <= 12; ++s) EXPECT_EQ(Mapped(s), Held(s, s)[0]) << s;
 }
@@ -163,9 +171,10 @@ TEST_F(Programming, ARefusedRangeClearsNothingAndLogsNothing) {
   ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 60, 64, "K", "F", "M", "SV"}));
   FillHeld(60, 64);
   Console& console = Compiled("63");
-  for (auto [start, message] : {std::pair{"63", "End address of compiled profile is out of range of controller memory 1 to 64"},
-                                std::pair{"abc", "ERROR: The start address you entered is not a number"},
-                                std::pair{"0", "Start address of compiled profile is out of range of controller memory 1 to 64"}}) {
+  for (auto [start, message] :
+       {std::pair{"63", "End address of compiled profile is out of range of controller memory 1 to 64"},
+        std::pair{"abc", "ERROR: The start address you entered is not a number"},
+        std::pair{"0", "Start address of compiled profile is out of range of controller memory 1 to 64"}}) {
     EXPECT_FALSE(Upload(console, start).logged);
     EXPECT_THAT(view_.messages, HasSubstr(message));
     EXPECT_EQ(sim_.Requests().size(), 1u) << "only the probe: " << start;
@@ -175,11 +184,14 @@ TEST_F(Programming, ARefusedRangeClearsNothingAndLogsNothing) {
 }
 
 TEST_F(Programming, AnUploadThatFailsDiffersOrIsCancelledStopsAtOnceAndLogsNothing) {
-  for (auto [fault, reason] : {std::pair{sim::Fault::NoReply, "no reply"}, std::pair{sim::Fault::Exception, "exception reply"}}) {
+  for (auto [fault, reason] :
+       {std::pair{sim::Fault::NoReply, "no reply"}, std::pair{sim::Fault::Exception, "exception reply"}}) {
     Console& console = Compiled("10");
     // Exchange 1 is the probe; writes 2..6 take two words each: step 10 words 1-2, step 10
     // word 3 with step 11 word 1, step 11 words 2-3, ...
-    hooked_.before = [this, fault = fault](int k) { if (k == 4) sim_.InjectFault(fault); };
+    hooked_.before = [this, fault = fault](int k) {
+      if (k == 4) sim_.InjectFault(fault);
+    };
     EXPECT_FALSE(Upload(console, "10").logged);
     hooked_.before = nullptr;
     EXPECT_THAT(view_.messages, HasSubstr(std::string("ERROR: Upload stopped at step 11 word 2 (") + reason +
@@ -193,7 +205,9 @@ TEST_F(Programming, AnUploadThatFailsDiffersOrIsCancelledStopsAtOnceAndLogsNothi
   // A write that arrived although its reply was spoiled also set the word after it, word 1
   // of the next step: that step is read again too.
   Console& again = Compiled("10");
-  hooked_.before = [this](int k) { if (k == 3) sim_.InjectFault(sim::Fault::WrongAddress); };  // step 10 word 3
+  hooked_.before = [this](int k) {
+    if (k == 3) sim_.InjectFault(sim::Fault::WrongAddress);
+  };  // step 10 word 3
   EXPECT_FALSE(Upload(again, "10").logged);
   hooked_.before = nullptr;
   EXPECT_THAT(view_.messages, HasSubstr("steps 10 to 11 may hold a partial program"));
@@ -212,9 +226,12 @@ TEST_F(Programming, AnUploadThatFailsDiffersOrIsCancelledStopsAtOnceAndLogsNothi
   hooked_.onRead = nullptr;
 
   // Cancel pressed while step 11's first word is on the line: that exchange ends, no other starts.
-  hooked_.before = [&console](int k) { if (k == 3) console.Cancel(); };
+  hooked_.before = [&console](int k) {
+    if (k == 3) console.Cancel();
+  };
   EXPECT_FALSE(Upload(console, "10").logged);
-  EXPECT_THAT(view_.messages, HasSubstr("Upload cancelled at step 11 word 2; steps 10 to 11 may hold a partial program"));
+  EXPECT_THAT(view_.messages,
+              HasSubstr("Upload cancelled at step 11 word 2; steps 10 to 11 may hold a partial program"));
   EXPECT_EQ(sim_.Requests().size(), 3u);
   EXPECT_TRUE(Log().empty());
 }
@@ -230,7 +247,9 @@ TEST_F(Programming, ADownloadStoresOnlyWholeRanges) {
 
   sim_.EditUnit(1, [](sim::UnitState& u) { u.steps[4] = {3, 3, 3}; });
   // Both registers of each read: step 5 words 1-2, step 5 word 3 with step 6 word 1, step 6 words 2-3.
-  hooked_.before = [this](int k) { if (k == 3) sim_.InjectFault(sim::Fault::BadCrc); };
+  hooked_.before = [this](int k) {
+    if (k == 3) sim_.InjectFault(sim::Fault::BadCrc);
+  };
   hooked_.exchanges = 0;
   console.Memory().DownloadMemory("5", "6");
   EXPECT_EQ(Mapped(5), (link::ProgramStep{2, 30, 150})) << "a failed read stores nothing";
@@ -263,7 +282,9 @@ TEST_F(Programming, DeletingAnEntryOrClearingTheControllerZeroesItsStepsAndItsRo
   // learnt that the controller keeps both registers: two words per write.
   EXPECT_EQ(store_.Capabilities(1).value_or(store::CapabilityRow{}).pairWrites, true);
   hooked_.exchanges = 0;
-  hooked_.before = [this](int k) { if (k == 3) sim_.InjectFault(sim::Fault::NoReply); };
+  hooked_.before = [this](int k) {
+    if (k == 3) sim_.InjectFault(sim::Fault::NoReply);
+  };
   EXPECT_FALSE(console.Memory().ClearProgramRange(1, 2));
   EXPECT_EQ(hooked_.exchanges, 3 + 3) << "no write after the failed one; steps 1 and 2 read again in pairs";
   EXPECT_THAT(view_.messages, HasSubstr("Clearing stopped at step 2 word 2 (no reply)"));
@@ -330,7 +351,9 @@ TEST_F(Programming, ACancelIsReportedAsACancelAndBadRangesAreRefusedBeforeReadin
   ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 11, 11, "K", "F", "M", "SV"}));
   Console& console = Compiled("10");
   for (int cancelAt : {1, 3, 6, 10}) {  // the probe, the clear, a write, the read-back
-    hooked_.before = [&console, cancelAt](int k) { if (k == cancelAt) console.Cancel(); };
+    hooked_.before = [&console, cancelAt](int k) {
+      if (k == cancelAt) console.Cancel();
+    };
     EXPECT_FALSE(Upload(console, "10").logged) << cancelAt;
     EXPECT_THAT(view_.messages, HasSubstr("cancelled")) << cancelAt;
     EXPECT_THAT(view_.messages, Not(HasSubstr(kCommsError))) << cancelAt << "\n" << view_.messages;
@@ -393,7 +416,9 @@ TEST_F(Programming, ASecondFrameOnTheLineNeverPutsAWrongWordInTheMap) {
     for (int at = 1; at <= 9; ++at) {
       ASSERT_TRUE(store_.ResetControllerMemory(1));
       hooked_.exchanges = 0;
-      hooked_.before = [this, at, fault = fault](int k) { if (k == at) sim_.InjectFault(fault); };
+      hooked_.before = [this, at, fault = fault](int k) {
+        if (k == at) sim_.InjectFault(fault);
+      };
       const bool stored = console.Memory().DownloadProgramRange(50, 52).has_value();
       for (int step = 50; step <= 52; ++step)
         EXPECT_EQ(Mapped(step), stored ? Held(step, step)[0] : link::ProgramStep{})

@@ -5,8 +5,8 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <gmock/gmock.h>
 
-#include "support/console_fixture.h"
 #include "sim/controller.h"
+#include "support/console_fixture.h"
 #include "support/profiles.h"
 #include "support/run_process.h"
 
@@ -20,7 +20,9 @@ using ::testing::HasSubstr;
 
 // Another program holding the database's write lock.
 struct Lock {
-  explicit Lock(const std::filesystem::path& file) : db(file.string(), SQLite::OPEN_READWRITE) { db.exec("BEGIN EXCLUSIVE"); }
+  explicit Lock(const std::filesystem::path& file) : db(file.string(), SQLite::OPEN_READWRITE) {
+    db.exec("BEGIN EXCLUSIVE");
+  }
   ~Lock() { db.exec("ROLLBACK"); }
   SQLite::Database db;
 };
@@ -31,7 +33,8 @@ class Records : public ConsoleFixture {
     Map(1, 1, "Kiln");
     EXPECT_TRUE(testing::WriteCureProfile(folder_.Profiles() / "cure.txt"));
     sim_.EditUnit(1, [](sim::UnitState& u) {
-      for (int s = 1; s <= 64; ++s) u.steps[s - 1] = {1, static_cast<std::int16_t>(s), static_cast<std::int16_t>(100 + s)};
+      for (int s = 1; s <= 64; ++s)
+        u.steps[s - 1] = {1, static_cast<std::int16_t>(s), static_cast<std::int16_t>(100 + s)};
     });
     std::vector<store::MemoryRow> rows;
     for (int s = 1; s <= 64; ++s) rows.push_back({1, s, s, 100 + s, 1, 0});
@@ -66,7 +69,8 @@ class Records : public ConsoleFixture {
   std::vector<int> Disagreeing() {
     std::vector<int> steps;
     for (const auto& r : store_.Memory(1).value_or({}))
-      if (r.unknown == 0 && r.modified == 0 && Mapped(r.segment) != Held(r.segment, r.segment)[0]) steps.push_back(r.segment);
+      if (r.unknown == 0 && r.modified == 0 && Mapped(r.segment) != Held(r.segment, r.segment)[0])
+        steps.push_back(r.segment);
     return steps;
   }
 
@@ -153,7 +157,8 @@ TEST_F(Records, ASelectionIsRecordedBeforeItsLimitsAreWrittenAndSettledByTheNext
   lock.reset();
   EXPECT_EQ((std::pair<int, int>(sim_.Unit(1).programLowStep, sim_.Unit(1).programHighStep)), std::pair(12, 20));
   EXPECT_THAT(view_.messages, HasSubstr("not confirmed"));
-  EXPECT_EQ(console.RunControls().GetSavedProgramLimits(1), std::pair(12, 20)) << "settled with the controller's limits";
+  EXPECT_EQ(console.RunControls().GetSavedProgramLimits(1), std::pair(12, 20))
+      << "settled with the controller's limits";
   EXPECT_EQ(store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{}).profileNameExecuting,
             "old.txt");
 }
@@ -188,8 +193,9 @@ TEST_F(Records, StepsWrittenAndNotReadBackStayMarkedShownAsUnknownAndOfferedForD
   ASSERT_TRUE(store_.DeleteChannel(1));
   ASSERT_TRUE(store_.AddChannel({1, 1, "Other", "xmt63"}));
   Started();
-  EXPECT_THAT(view_.messages, HasSubstr("Steps 1 to 64 of unit #1 may hold other words than the memory map (shown as ?): "
-                                        "they have not been read since a controller was put at this address"));
+  EXPECT_THAT(view_.messages,
+              HasSubstr("Steps 1 to 64 of unit #1 may hold other words than the memory map (shown as ?): "
+                        "they have not been read since a controller was put at this address"));
 }
 
 TEST_F(Records, AClearTakesTheLogRowsItTouchesOutBeforeItWrites) {
@@ -249,10 +255,12 @@ TEST_F(Records, AKillAtAnyExchangeLeavesNoUnmarkedRowThatDisagreesAndDownloadCle
 
 TEST_F(Records, TheNextStartSettlesARecordedAddressChangeByAskingBothAddresses) {
   ASSERT_TRUE(store_.RecordAddressChange(1, 7));
-  ASSERT_EQ(link::CommandSet(line_).WriteUnitAddress(1, 7), link::Outcome::Ok);  // the unit took it, the database did not
+  ASSERT_EQ(link::CommandSet(line_).WriteUnitAddress(1, 7),
+            link::Outcome::Ok);  // the unit took it, the database did not
   Started();
   EXPECT_EQ(AddressOf(1), 7);
-  EXPECT_EQ(store_.MemoryStep(7, 5).value_or(std::nullopt).value_or(store::MemoryRow{}).temperature, 105) << "its rows went with it";
+  EXPECT_EQ(store_.MemoryStep(7, 5).value_or(std::nullopt).value_or(store::MemoryRow{}).temperature, 105)
+      << "its rows went with it";
   EXPECT_THAT(view_.messages, HasSubstr("Channel 1 moved to ModBusAddress=7"));
 
   ASSERT_TRUE(store_.RecordAddressChange(7, 9));  // the unit never got this one
@@ -263,7 +271,8 @@ TEST_F(Records, TheNextStartSettlesARecordedAddressChangeByAskingBothAddresses) 
 
   ASSERT_TRUE(store_.RecordAddressChange(5, 9));  // nobody answers at either
   Started();
-  EXPECT_THAT(view_.messages, HasSubstr("The address change of unit #5 to 9 is not confirmed: neither address answers"));
+  EXPECT_THAT(view_.messages,
+              HasSubstr("The address change of unit #5 to 9 is not confirmed: neither address answers"));
   EXPECT_EQ(store_.PendingAddressChanges().value_or({}).size(), 1u);
 }
 

@@ -2,8 +2,8 @@
 // the run mode and program limits panels, and sequences stopped by a failed exchange.
 #include <gmock/gmock.h>
 
-#include "support/console_fixture.h"
 #include "sim/rtu_codec.h"
+#include "support/console_fixture.h"
 
 namespace tarvel::console {
 namespace {
@@ -14,8 +14,8 @@ using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
 // Minutes; segment 5 ramps 100 -> 250 over 120 (segment 6 jumps over itself to 7).
-const sim::ProgramStep kProgram[] = {{1, 10, 50},   {1, 10, 80}, {1, 10, 90},   {1, 10, 95},
-                                     {1, 120, 100}, {1, -7, 0},  {1, 60, 250},  {1, 0, 250}};
+const sim::ProgramStep kProgram[] = {{1, 10, 50},   {1, 10, 80}, {1, 10, 90},  {1, 10, 95},
+                                     {1, 120, 100}, {1, -7, 0},  {1, 60, 250}, {1, 0, 250}};
 
 Bytes Read(std::uint16_t reg) { return sim::EncodeReadRequest(1, reg, 2); }
 Bytes Write(std::uint16_t reg, int value, int next) {
@@ -72,12 +72,13 @@ TEST(ModifiedPoint, RoundsHalfToEvenAndNeedsTheStoredStep) {
   steps.erase(steps.begin() + 4);
   EXPECT_EQ(ComputeModifiedPoint(steps, 5, 30).refusal, PointRefusal::NoStoredStep);
 
-  EXPECT_EQ((std::vector{RunModeCode("SV", "S"), RunModeCode("SV", "H"), RunModeCode("PV", "S"), RunModeCode("PV", "M")}),
-            (std::vector{1, 2, 3, 4}));
+  EXPECT_EQ(
+      (std::vector{RunModeCode("SV", "S"), RunModeCode("SV", "H"), RunModeCode("PV", "S"), RunModeCode("PV", "M")}),
+      (std::vector{1, 2, 3, 4}));
 }
 
 TEST_F(RunControlTest, TheJumpWritesItsSequenceAndTheControllerRunsTheShortenedStep) {
-  Running(15);  // in step 2
+  Running(15);                                                           // in step 2
   ASSERT_TRUE(store_.SaveCapabilities({1, true, false, std::nullopt}));  // as an upload leaves it: both registers kept
   RunControl& run = Opened();
   ASSERT_TRUE(run.JumpToSegmentPoint("5", "30"));
@@ -85,12 +86,28 @@ TEST_F(RunControlTest, TheJumpWritesItsSequenceAndTheControllerRunsTheShortenedS
   // what the register after it keeps; at the end everything written is read back, both
   // registers of each read counting, and last the step and step time.
   const int low = 1, step2Temp = 80, step64Temp = 0;
-  const std::vector<Bytes> expected = {
-      Read(0x200D), Write(0x200D, 1, low), Write(0x200E, 1, 64), Write(0x200D, 0, 1), Read(0x018F),
-      Write(Word(2, 2), -64, step2Temp), Write(Word(64, 2), 1000, step64Temp), Write(0x200D, 1, 1),
-      Write(0x200D, 0, 1), Write(Word(64, 2), -5, step64Temp), Write(Word(5, 2), 90, 138), Write(0x200D, 2, 1),
-      Write(Word(2, 2), 10, step2Temp), Write(0x200E, 1, 8), Write(0x200D, 2, 1), Read(Word(2, 2)), Read(Word(5, 2)),
-      Read(Word(64, 2)), Read(0x200D), Read(0x200E), Read(0x0191), Read(0x018F)};
+  const std::vector<Bytes> expected = {Read(0x200D),
+                                       Write(0x200D, 1, low),
+                                       Write(0x200E, 1, 64),
+                                       Write(0x200D, 0, 1),
+                                       Read(0x018F),
+                                       Write(Word(2, 2), -64, step2Temp),
+                                       Write(Word(64, 2), 1000, step64Temp),
+                                       Write(0x200D, 1, 1),
+                                       Write(0x200D, 0, 1),
+                                       Write(Word(64, 2), -5, step64Temp),
+                                       Write(Word(5, 2), 90, 138),
+                                       Write(0x200D, 2, 1),
+                                       Write(Word(2, 2), 10, step2Temp),
+                                       Write(0x200E, 1, 8),
+                                       Write(0x200D, 2, 1),
+                                       Read(Word(2, 2)),
+                                       Read(Word(5, 2)),
+                                       Read(Word(64, 2)),
+                                       Read(0x200D),
+                                       Read(0x200E),
+                                       Read(0x0191),
+                                       Read(0x018F)};
   EXPECT_EQ(sim_.Requests(), expected);
   EXPECT_LE(sim_.Requests().size(), 25u) << "a verified jump on the described frames";
   EXPECT_THAT(view_.messages, HasSubstr("No modified profile lines found\r\n"));
@@ -168,14 +185,17 @@ TEST_F(RunControlTest, AProgramThatReachesStepSixtyFourIsNeverJumpedOrRestartedI
 
 TEST_F(RunControlTest, JumpsThatCannotBeComputedSendNothing) {
   RunControl& run = Opened();
-  const std::pair<const char*, const char*> refused[] = {
-      {"64", "Must be in range: 1 - 64"}, {"0", "Segment number not in range"}, {"-3", "Segment number not in range"},
-      {"abc", "Segment number entered is not a number"}, {"6", "You selected a segment that is a jump instruction"}};
+  const std::pair<const char*, const char*> refused[] = {{"64", "Must be in range: 1 - 64"},
+                                                         {"0", "Segment number not in range"},
+                                                         {"-3", "Segment number not in range"},
+                                                         {"abc", "Segment number entered is not a number"},
+                                                         {"6", "You selected a segment that is a jump instruction"}};
   for (auto [segment, message] : refused) {
     EXPECT_FALSE(run.JumpToSegmentPoint(segment, "30"));
     EXPECT_THAT(view_.messages, HasSubstr(message)) << segment;
     EXPECT_EQ(std::tuple(run.LastAction().action, run.LastAction().done, run.LastAction().jumpPoint),
-              std::tuple(RunAction::Jump, false, std::nullopt)) << segment;
+              std::tuple(RunAction::Jump, false, std::nullopt))
+        << segment;
   }
   for (const char* time : {"120", "0", "-5"}) {
     EXPECT_FALSE(run.JumpToSegmentPoint("5", time));
@@ -197,9 +217,10 @@ TEST_F(RunControlTest, AFailedExchangeStopsTheJumpAndStartPutsBackWhatItChanged)
   EXPECT_EQ(sim_.Requests().size(), 15u) << "nothing after the failed write";
   EXPECT_THAT(view_.messages, HasSubstr("ERROR: Communication error\r\n"
                                         "ERROR: Jump stopped: writing step 5 temperature 138 failed (no reply)\r\n"));
-  EXPECT_THAT(view_.messages, HasSubstr("The controller now holds program limits 1 - 64, step 2 duration -64, run mode 0, "
-                                        "step 64 duration -5, step 5 duration 90\r\n"
-                                        "It may also hold step 5 temperature 138\r\n"));
+  EXPECT_THAT(view_.messages,
+              HasSubstr("The controller now holds program limits 1 - 64, step 2 duration -64, run mode 0, "
+                        "step 64 duration -5, step 5 duration 90\r\n"
+                        "It may also hold step 5 temperature 138\r\n"));
   EXPECT_THAT(view_.messages, Not(HasSubstr("Jump done executing")));
   EXPECT_EQ(view_.LastLed(), Led::Error);
   EXPECT_EQ(Modified(2) + Modified(5), 2);
@@ -286,7 +307,10 @@ TEST_F(RunControlTest, ACancelledStartOrSelectLeavesTheModeAndLimitsAlone) {
   EXPECT_EQ(view_.boxes.back().title, "Sensor Setting Mismatch");
   EXPECT_EQ(sim_.Unit(1).programHighStep, 20);
 
-  sim_.EditUnit(1, [](sim::UnitState& u) { u.programHighStep = 8; u.runMode = 3; });
+  sim_.EditUnit(1, [](sim::UnitState& u) {
+    u.programHighStep = 8;
+    u.runMode = 3;
+  });
   ASSERT_TRUE(store_.SetStepModified(1, 3, 1));
   sim_.ClearRequests();
   view_.confirmAnswers = {false};
@@ -356,7 +380,10 @@ TEST_F(RunControlTest, EveryWriteIsReadBackAndADifferenceFailsTheCommandAndForge
       {"mode", 0x200D, 1, [&] { return console_->RunMonitor().SetSelectedRunMode(3), run.SetRunMode(); }},
       {"limits", 0x200E, 3, [&] { return run.UploadProgramLimits("2", "8"); }},
       {"set value", 0x0000, 98, [&] { return settings.WriteSingleSetPoint("99"); }},
-      {"settings", 0x1002, 9, [&] { return settings.WriteSettings({"F", "3", "4"}); }},
+      {"settings", 0x1002, 9,
+       [&] {
+         return settings.WriteSettings({"F", "3", "4"});
+       }},
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(store_.SaveCapabilities({1, true, false, std::nullopt}));

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "support/console_fixture.h"
 #include "profile/log_file.h"
+#include "support/console_fixture.h"
 
 namespace tarvel::console {
 namespace {
@@ -27,7 +27,7 @@ TEST(RunRecordFormat, RecordsNamesAndProgramTime) {
   EXPECT_EQ(RunLogFileName("", start), "No profile 2026-09-21 14-13-20.log");
 
   // 60 min ramp, relay event, 120 min hold, jump: only timed steps before the executing one count.
-  std::vector<store::MemoryRow> memory = {{1, 1, 5, 0, 1, 0},    {1, 2, 60, 70, 1, 0}, {1, 3, -1011, 250, 1, 0},
+  std::vector<store::MemoryRow> memory = {{1, 1, 5, 0, 1, 0},     {1, 2, 60, 70, 1, 0},  {1, 3, -1011, 250, 1, 0},
                                           {1, 4, 120, 250, 1, 0}, {1, 5, -2, 250, 1, 0}, {1, 6, 0, 250, 1, 0}};
   EXPECT_EQ(ProgramTime(memory, 2, 2, 15), 15);
   EXPECT_EQ(ProgramTime(memory, 2, 4, 30), 90);
@@ -37,10 +37,10 @@ TEST(RunRecordFormat, RecordsNamesAndProgramTime) {
   EXPECT_EQ(ReadingProgramTime(memory, 2, 6, 4, 2, std::pair{4, 179.0}), 182);  // past the jump: the end step
   EXPECT_EQ(ReadingProgramTime(memory, 2, 6, 4, 2, std::pair{2, 59.0}), 62);
   EXPECT_EQ(ReadingProgramTime(memory, 2, 6, 2, 3, std::pair{4, 100.0}), 3) << "a jump back is time running back";
-  EXPECT_EQ(ToProfileTime(90, 2, 'H'), 1.5);   // minutes on the controller, hours in the profile
-  EXPECT_EQ(ToProfileTime(90, 1, 'M'), 1.5);   // seconds on the controller
+  EXPECT_EQ(ToProfileTime(90, 2, 'H'), 1.5);  // minutes on the controller, hours in the profile
+  EXPECT_EQ(ToProfileTime(90, 1, 'M'), 1.5);  // seconds on the controller
   EXPECT_EQ(ToProfileTime(90, 4, 'S'), 5400);
-  EXPECT_EQ(ToProfileTime(90, 0, 'S'), 90);    // paused: the unit the program was compiled to
+  EXPECT_EQ(ToProfileTime(90, 0, 'S'), 90);  // paused: the unit the program was compiled to
   EXPECT_EQ(ToProfileTime(90, 0, 'M'), 90);
 }
 

@@ -86,11 +86,13 @@ TEST_F(Settings, AutoTuneOnAsksNamingTheRunSwitchesTheCoilSaysSoAndFailuresUseEa
   console.ControllerSettings().AutoTune(true);
   ASSERT_FALSE(view_.boxes.empty());
   EXPECT_EQ(view_.boxes.back().title, "AutoTune On");
-  EXPECT_THAT(view_.boxes.back().text, HasSubstr("\r\nUnit #1 is running its program Three step.txt (run mode 2).\r\n"));
+  EXPECT_THAT(view_.boxes.back().text,
+              HasSubstr("\r\nUnit #1 is running its program Three step.txt (run mode 2).\r\n"));
   EXPECT_FALSE(sim_.Unit(1).autoTune) << "cancelled: nothing sent";
   console.ControllerSettings().AutoTune(true);
   EXPECT_TRUE(sim_.Unit(1).autoTune);
-  EXPECT_EQ(view_.messages, "Turning Auto Tune on\r\nAuto Tune is on: the controller is tuning; AutoTune Off ends it\r\n");
+  EXPECT_EQ(view_.messages,
+            "Turning Auto Tune on\r\nAuto Tune is on: the controller is tuning; AutoTune Off ends it\r\n");
   const std::size_t asked = view_.boxes.size();
   console.ControllerSettings().AutoTune(false);
   EXPECT_EQ(view_.boxes.size(), asked) << "switching it off asks nothing";

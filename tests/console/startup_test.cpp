@@ -20,10 +20,12 @@ TEST_F(StartupWithoutPort, AnEmptyMapWarnsTwiceAndSelectsNothing) {
 
   ASSERT_EQ(view_.boxes.size(), 2u);
   EXPECT_EQ(view_.boxes[0].title, "WARNING: No comm port configured");
-  EXPECT_EQ(view_.boxes[0].text,
-            "You need to configure a serial comm port first\r\nUse Communications Port Setup before scanning for units");
+  EXPECT_EQ(
+      view_.boxes[0].text,
+      "You need to configure a serial comm port first\r\nUse Communications Port Setup before scanning for units");
   EXPECT_EQ(view_.boxes[1].title, "WARNING: No controller addresses configured");
-  EXPECT_EQ(view_.boxes[1].text, "You need to configure controller addresses first\r\nUse Channel Map Setup to scan for units");
+  EXPECT_EQ(view_.boxes[1].text,
+            "You need to configure controller addresses first\r\nUse Channel Map Setup to scan for units");
 
   EXPECT_TRUE(view_.selectors.channels.empty());
   EXPECT_EQ(view_.selectors.channelIndex, -1);

@@ -24,8 +24,8 @@ struct RecordingPortView : PortSetupView {
 struct RecordingMapView : ChannelMapView {
   std::string messages;
   std::vector<store::ChannelRow> rows;
-  std::vector<std::string> boxes;     // title: text
-  std::deque<bool> confirmAnswers;    // OK when empty
+  std::vector<std::string> boxes;   // title: text
+  std::deque<bool> confirmAnswers;  // OK when empty
   int progressDone = 0;
   void ShowMessages(const std::string& text) override { messages = text; }
   void ShowRows(const std::vector<store::ChannelRow>& r) override { rows = r; }

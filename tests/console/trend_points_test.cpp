@@ -26,8 +26,10 @@ TEST(TrendPoints, AWeekOfReadingsStaysWithinTheBoundWithTheRecentOnesWhole) {
   }
   for (std::size_t k = 1; k < points.size(); ++k) ASSERT_LT(points[k - 1].time, points[k].time);
   // Older points are sparser: the first half of the week holds fewer points than the last day.
-  const auto halfWeek = std::count_if(points.begin(), points.end(), [&](const RunPoint& p) { return p.time < week * 0.125; });
-  const auto lastDay = std::count_if(points.begin(), points.end(), [&](const RunPoint& p) { return p.time >= (week - 5760) * 0.25; });
+  const auto halfWeek =
+      std::count_if(points.begin(), points.end(), [&](const RunPoint& p) { return p.time < week * 0.125; });
+  const auto lastDay =
+      std::count_if(points.begin(), points.end(), [&](const RunPoint& p) { return p.time >= (week - 5760) * 0.25; });
   EXPECT_LT(halfWeek, lastDay);
 }
 

@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "link/sim_fixture.h"
-#include "support/processes.h"
 #include "sim/pty_line.h"
 #include "sim/rtu_codec.h"
+#include "support/processes.h"
 #include "support/temp_dir.h"
 
 namespace tarvel {
@@ -39,7 +39,8 @@ class Faults : public testing::SimLineTest {
 TEST_F(Faults, EachBadReplyIsAFailureOfItsOwnKindAndTheLineRecovers) {
   // Another unit's frame is skipped while the exchange waits on for its own reply, which
   // here never comes.
-  for (auto [fault, expected] : {std::pair{sim::Fault::NoReply, Outcome::NoReply}, {sim::Fault::BadCrc, Outcome::BadCrc},
+  for (auto [fault, expected] : {std::pair{sim::Fault::NoReply, Outcome::NoReply},
+                                 {sim::Fault::BadCrc, Outcome::BadCrc},
                                  {sim::Fault::WrongAddress, Outcome::WrongAddress},
                                  {sim::Fault::Exception, Outcome::Exception}}) {
     Sim().InjectFault(fault);
@@ -300,7 +301,9 @@ class ScriptedPeer {
 };
 
 TEST(ScriptedPeer, RepliesThatDoNotAnswerTheRequestAreRefused) {
-  auto reply = [](std::uint8_t address, std::uint8_t high) { return WithCrc({address, 0x03, 0x04, high, 0x34, 0x56, 0x78}); };
+  auto reply = [](std::uint8_t address, std::uint8_t high) {
+    return WithCrc({address, 0x03, 0x04, high, 0x34, 0x56, 0x78});
+  };
   auto joined = [](Bytes first, const Bytes& second) {
     first.insert(first.end(), second.begin(), second.end());
     return first;
@@ -315,8 +318,11 @@ TEST(ScriptedPeer, RepliesThatDoNotAnswerTheRequestAreRefused) {
       {joined(reply(2, 0x11), reply(1, 0x12)), true},         // another unit's frame, then the reply, at once
       {reply(1, 0x12)},                                       // the same reply again: asked for once more,
       {reply(1, 0x12)},                                       // and said again: it is the unit's
-      {twoAnswers}, {twoAnswers}, {twoAnswers}, {twoAnswers},  // two answers each time it is asked
-      {joined(reply(1, 0x14), reply(1, 0x14))},               // the reply, and a copy of it right after
+      {twoAnswers},
+      {twoAnswers},
+      {twoAnswers},
+      {twoAnswers},                              // two answers each time it is asked
+      {joined(reply(1, 0x14), reply(1, 0x14))},  // the reply, and a copy of it right after
   });
   link::ModbusRtuLine line({milliseconds(150), milliseconds(150), milliseconds(0)});
   ASSERT_TRUE(line.Open(peer.Device()).ok());

@@ -57,11 +57,12 @@ TEST_F(IndependentSlave, DownloadUploadWithReadBackJumpAndAddressChange) {
   ASSERT_EQ(upload.exitCode, 0) << upload.out << upload.err;
   EXPECT_THAT(upload.out, HasSubstr("Read-back matches the compiled profile"));
   download = Cli({"download", "1", "10", "12"});
-  EXPECT_EQ(download.out, "Controller memory range downloaded\n"
-                          "Step  PIDSet  Duration  Temperature\n"
-                          "  10       2        60           70\n"
-                          "  11       2     -1011          250\n"
-                          "  12       1       120          250\n");
+  EXPECT_EQ(download.out,
+            "Controller memory range downloaded\n"
+            "Step  PIDSet  Duration  Temperature\n"
+            "  10       2        60           70\n"
+            "  11       2     -1011          250\n"
+            "  12       1       120          250\n");
 
   ASSERT_EQ(Cli({"select", "1", "kiln.txt", "--yes"}).exitCode, 0);
   ASSERT_EQ(Cli({"start", "1", "--front-panel", "--field", "Order=1"}).exitCode, 0);

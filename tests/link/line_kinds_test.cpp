@@ -54,8 +54,9 @@ struct KindLine {
       u.processTemperature = 222;
       u.profileSetPoint = 333;
       u.alarm1Type = 7;
-      for (int s = 0; s < 64; ++s) u.steps[s] = {static_cast<std::int16_t>(s + 1), static_cast<std::int16_t>(100 + s),
-                                                 static_cast<std::int16_t>(1000 + s)};
+      for (int s = 0; s < 64; ++s)
+        u.steps[s] = {static_cast<std::int16_t>(s + 1), static_cast<std::int16_t>(100 + s),
+                      static_cast<std::int16_t>(1000 + s)};
     });
   }
   sim::SimulatedLine sim;
@@ -90,8 +91,8 @@ TEST(LineKinds, EveryExchangeGetsItsOwnReplyAndTransfersTheTrueWords) {
       auto other = c.ReadSetValue(2);
       EXPECT_EQ(std::tuple(sv.outcome, sv.value, pv.value, psp.value, alarm.value, other.value),
                 std::tuple(Outcome::Ok, 111, 222, 333, 7, 70))
-          << "round " << round << ": " << link::Describe(Worst(Worst(Worst(pv.outcome, psp.outcome), alarm.outcome),
-                                                                other.outcome));
+          << "round " << round << ": "
+          << link::Describe(Worst(Worst(Worst(pv.outcome, psp.outcome), alarm.outcome), other.outcome));
       EXPECT_EQ(c.WriteProgramStepWord(1, 10 + round, 2, 500 + round, 1009 + round), Outcome::Ok);
       EXPECT_EQ(c.AutoTuneOn(1), Outcome::Ok);
       EXPECT_EQ(c.AutoTuneOff(1), Outcome::Ok);

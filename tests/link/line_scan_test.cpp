@@ -51,7 +51,8 @@ TEST_F(LineScan, AUnitThatAnswersLateIsProbedAgainWithTheNormalWindow) {
   for (auto turnaround : {65ms, 140ms}) {  // first byte some 77 and 152 ms after the request
     Sim().SetTurnaround(turnaround);
     std::vector<int> shown;
-    ScanResult scan = ScanLine(line_, 1, 5, [&](const Probe& p) { shown.push_back(p.address); }, nullptr, 60ms);
+    ScanResult scan = ScanLine(
+        line_, 1, 5, [&](const Probe& p) { shown.push_back(p.address); }, nullptr, 60ms);
     EXPECT_EQ(scan.Found(), (std::vector<std::uint8_t>{3})) << turnaround.count();
     EXPECT_EQ(shown, (std::vector<int>{1, 2, 3, 4, 5}));
   }
@@ -60,7 +61,8 @@ TEST_F(LineScan, AUnitThatAnswersLateIsProbedAgainWithTheNormalWindow) {
 TEST_F(LineScan, StopsBetweenTwoAddressesWhenCancelledAndOnAClosedPort) {
   StartLine(testing::QuickLine({1}), 100ms);
   std::atomic<bool> cancel{false};
-  ScanResult scan = ScanLine(line_, 1, 64, [&](const Probe& p) { cancel = p.address == 3; }, &cancel);
+  ScanResult scan = ScanLine(
+      line_, 1, 64, [&](const Probe& p) { cancel = p.address == 3; }, &cancel);
   EXPECT_TRUE(scan.cancelled);
   // An address is reported once the next one has been asked: the scan stops before the 5th.
   EXPECT_EQ(scan.probes.size(), 4u);
@@ -99,8 +101,7 @@ TEST(SerialPorts, ListsAdaptersOnceInAStableOrderAndOnlyTheSimulatorsThatRun) {
 
   EXPECT_EQ(ListSerialPorts({dev, sys, published}),
             (std::vector<std::string>{(dev / "serial" / "by-id" / "usb-FTDI_RS485-if00").string(),
-                                      (dev / "ttyUSB10").string(), (dev / "ttyACM0").string(),
-                                      (dev / "ttyS1").string(),
+                                      (dev / "ttyUSB10").string(), (dev / "ttyACM0").string(), (dev / "ttyS1").string(),
                                       (published / PublishedLineName(getpid())).string()}));
 }
 

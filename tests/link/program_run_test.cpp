@@ -36,7 +36,7 @@ class ProgramRun : public testing::SimLineTest {
       for (int word = 1; word <= 3; ++word)
         ASSERT_EQ(commands_.WriteProgramStepWord(3, step, word, steps[step - 1][word - 1]), Outcome::Ok);
     ASSERT_EQ(commands_.WriteProgramLimits(3, 1, 9), Outcome::Ok);
-    Sim().FrontPanelStart(3);  // the start code, entered in mode 0, arms the start ...
+    Sim().FrontPanelStart(3);                              // the start code, entered in mode 0, arms the start ...
     ASSERT_EQ(commands_.WriteRunMode(3, 1), Outcome::Ok);  // ... that the mode written after it makes
   }
 
@@ -86,7 +86,8 @@ TEST_F(ProgramRun, AtHighSpeedOnTheRealTimeClockItRestsOnlyInTimedStepsInOrder) 
     if (step.ok() && (seen.empty() || seen.back() != step.value)) seen.push_back(step.value);
   }
   const std::vector<int> timed{1, 3, 6, 9};
-  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()) && std::includes(timed.begin(), timed.end(), seen.begin(), seen.end()))
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()) &&
+              std::includes(timed.begin(), timed.end(), seen.begin(), seen.end()))
       << ::testing::PrintToString(seen);
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back(), 9);

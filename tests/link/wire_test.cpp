@@ -31,8 +31,10 @@ std::vector<Bytes> Frames(const std::string& hex) {
   std::vector<Bytes> frames(1);
   std::istringstream in(hex);
   for (std::string byte; in >> byte;) {
-    if (byte == "|") frames.emplace_back();
-    else frames.back().push_back(static_cast<std::uint8_t>(std::stoi(byte, nullptr, 16)));
+    if (byte == "|")
+      frames.emplace_back();
+    else
+      frames.back().push_back(static_cast<std::uint8_t>(std::stoi(byte, nullptr, 16)));
   }
   return frames;
 }
@@ -100,22 +102,28 @@ TEST_F(Wire, EveryWriteCarriesTheValueItsNeighbourMustKeep) {
   using Call = std::function<Outcome(CommandSet&)>;
   const std::vector<std::tuple<Call, std::vector<Bytes>, std::vector<std::uint16_t>>> table = {
       {[](CommandSet& c) { return c.WriteSetValue(1, 150); },
-       {Read(1, 0x0000), Write(1, 0x0000, 150, 0x1111)}, {0x0000}},
+       {Read(1, 0x0000), Write(1, 0x0000, 150, 0x1111)},
+       {0x0000}},
       {[](CommandSet& c) { return c.WriteAlarmType(1, 1, 5); },
-       {Read(1, 0x1000), Write(1, 0x1000, 5, 0x2222)}, {0x1000}},
+       {Read(1, 0x1000), Write(1, 0x1000, 5, 0x2222)},
+       {0x1000}},
       {[](CommandSet& c) { return c.WriteAlarmType(1, 2, 7); },
-       {Read(1, 0x1002), Write(1, 0x1002, 7, 0x3333)}, {0x1002}},
+       {Read(1, 0x1002), Write(1, 0x1002, 7, 0x3333)},
+       {0x1002}},
       {[](CommandSet& c) { return c.WriteRunMode(1, 2); }, {Read(1, 0x200D), Write(1, 0x200D, 2, 3)}, {0x200D}},
       {[](CommandSet& c) { return c.WriteRunMode(1, 0, 3); }, {Write(1, 0x200D, 0, 3)}, {0x200D}},
       {[](CommandSet& c) { return c.WriteProgramLimits(1, 2, 8); },
-       {Read(1, 0x200F), Write(1, 0x200E, 2, 8), Write(1, 0x200F, 8, 1)}, {0x200E, 0x200F}},
+       {Read(1, 0x200F), Write(1, 0x200E, 2, 8), Write(1, 0x200F, 8, 1)},
+       {0x200E, 0x200F}},
       {[](CommandSet& c) { return c.WriteTemperatureScale(1, 0); }, {Write(1, 0x2010, 0, 1)}, {0x2010}},
       // Word 3 of step 2 carries word 1 of step 3 as read just before; word 3 of step 64 the
       // word after the program memory.
       {[](CommandSet& c) { return c.WriteProgramStepWord(1, 2, 3, -64); },
-       {Read(1, 0x4005), Write(1, 0x4005, 0xFFC0, 7)}, {0x4005}},
+       {Read(1, 0x4005), Write(1, 0x4005, 0xFFC0, 7)},
+       {0x4005}},
       {[](CommandSet& c) { return c.WriteProgramStepWord(1, 64, 3, 300); },
-       {Read(1, 0x40BF), Write(1, 0x40BF, 300, 0x5555)}, {0x40BF}},
+       {Read(1, 0x40BF), Write(1, 0x40BF, 300, 0x5555)},
+       {0x40BF}},
       {[](CommandSet& c) { return c.WriteProgramStepWord(1, 2, 1, 11, 5); }, {Write(1, 0x4003, 11, 5)}, {0x4003}},
       {[](CommandSet& c) { return c.WriteUnitAddress(1, 9); }, {Read(1, 0x2011), Write(1, 0x2011, 9, 0x4444)}, {}},
   };

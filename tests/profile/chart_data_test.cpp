@@ -13,20 +13,22 @@
 namespace tarvel::profile {
 namespace {
 
-using ::testing::ElementsAre;
 using tarvel::testing::MakeTable;
 using tarvel::testing::RecordingSink;
 using tarvel::testing::TempDir;
+using ::testing::ElementsAre;
 
 ProfileTable ThreeSegments() { return tarvel::testing::ThreeSegmentTable(); }
 
-ChartRow Row(double t, double design, double upper, double lower) { return {t, design, t, upper, t, lower, 0, 0, 0, 0}; }
+ChartRow Row(double t, double design, double upper, double lower) {
+  return {t, design, t, upper, t, lower, 0, 0, 0, 0};
+}
 
 TEST(ChartData, LowResolutionTableHasOneRowPerProfileRowAndRepeatsEmptyCells) {
   // The hold's missing limit repeats the ramp's 10 here (the high resolution takes it as 0).
-  EXPECT_THAT(PlotLoResProfile(ThreeSegments(), 4).value(),
-              ElementsAre(Row(0, 100, 110, 90), Row(400, 500, 510, 490), Row(700, 500, 520, 480),
-                          Row(1000, 200, 220, 180)));
+  EXPECT_THAT(
+      PlotLoResProfile(ThreeSegments(), 4).value(),
+      ElementsAre(Row(0, 100, 110, 90), Row(400, 500, 510, 490), Row(700, 500, 520, 480), Row(1000, 200, 220, 180)));
   // A ramp and a hold of an hour each: the hold and the end row reuse the limit of row 1.
   ProfileTable holds = MakeTable({
       {"1", "0.00", "60", "r", "70", "250", "3.00", "10", "", ""},
@@ -44,12 +46,12 @@ TEST(ChartData, LowResolutionTableHasOneRowPerProfileRowAndRepeatsEmptyCells) {
 TEST(ChartData, HighResolutionTableSamplesTheDesignAndMovesTheBandBetweenLimits) {
   ChartTable rows = PlotHiResProfile(ThreeSegments(), 4, 1000).value();
   ASSERT_EQ(rows.size(), 1000u);
-  EXPECT_EQ(rows[0], Row(1, 101, 111, 91));          // 110 + 390/400 = 110.975, 90 + 410/400 = 91.025
-  EXPECT_EQ(rows[399], Row(400, 500, 500, 500));     // the band narrows to the hold's missing limit
-  EXPECT_EQ(rows[400], Row(401, 500, 500, 500));     // 500 + 20/300 rounds to 500
-  EXPECT_EQ(rows[549], Row(550, 500, 510, 490));     // widening towards the next limit of 20
-  EXPECT_EQ(rows[700], Row(701, 499, 519, 479));     // 520 - 320/300, 480 - 280/300
-  EXPECT_EQ(rows[999], Row(1000, 200, 200, 200));    // the last sample is the end time
+  EXPECT_EQ(rows[0], Row(1, 101, 111, 91));        // 110 + 390/400 = 110.975, 90 + 410/400 = 91.025
+  EXPECT_EQ(rows[399], Row(400, 500, 500, 500));   // the band narrows to the hold's missing limit
+  EXPECT_EQ(rows[400], Row(401, 500, 500, 500));   // 500 + 20/300 rounds to 500
+  EXPECT_EQ(rows[549], Row(550, 500, 510, 490));   // widening towards the next limit of 20
+  EXPECT_EQ(rows[700], Row(701, 499, 519, 479));   // 520 - 320/300, 480 - 280/300
+  EXPECT_EQ(rows[999], Row(1000, 200, 200, 200));  // the last sample is the end time
 }
 
 TEST(ChartData, InterpolationAtSegmentEdgesAndItsFailures) {
@@ -58,7 +60,7 @@ TEST(ChartData, InterpolationAtSegmentEdgesAndItsFailures) {
   EXPECT_EQ(GetProfileIndex(table, 4, 400).value(), 2);
   EXPECT_EQ(GetProfileIndex(table, 4, 400.5).value(), 3);
   EXPECT_EQ(GetProfileIndex(table, 4, 1001).value(), 5);
-  EXPECT_EQ(InterpolateTemperature(table, 4, 400, 0, 0).value(), 500);  // a segment's end is its own
+  EXPECT_EQ(InterpolateTemperature(table, 4, 400, 0, 0).value(), 500);    // a segment's end is its own
   EXPECT_EQ(InterpolateTemperature(table, 4, 700.5, 0, 0).value(), 500);  // 499.5: halves to even
   EXPECT_EQ(InterpolateTemperature(table, 4, 701.5, 0, 0).value(), 498);  // 498.5
   EXPECT_EQ(InterpolateTemperature(table, 4, 1000, 0, 0).value(), 200);
@@ -207,8 +209,9 @@ TEST(ChartData, AFailedPlotSaysWhichCellAndWhy) {
   ProfileTable gap = ThreeSegments();
   gap.at(2, kDuration) = "";
   model.PlotDesignProfile(gap, sink);
-  EXPECT_EQ(sink.events.back(), "InterpolateTemperature Routine Error= 13\r\nRow 2 Duration is empty: every "
-                                "segment before the end needs one");
+  EXPECT_EQ(sink.events.back(),
+            "InterpolateTemperature Routine Error= 13\r\nRow 2 Duration is empty: every "
+            "segment before the end needs one");
   EXPECT_EQ(model.ProblemCell(), (CellRef{2, kDuration}));
 }
 

@@ -12,9 +12,9 @@
 namespace tarvel::profile {
 namespace {
 
-using ::testing::HasSubstr;
 using tarvel::testing::MakeTable;
 using tarvel::testing::TempDir;
+using ::testing::HasSubstr;
 
 // A profile text with one cell of row 2 replaced, a settings letter forced, and the checksum
 // made to match again: what a forger or a careless script leaves.
@@ -44,7 +44,8 @@ TEST(ControllerNumbers, TheLoaderRefusesWhatNoStepCanHoldAndNamesTheRowAndField)
       {Forged(kDuration, "99999999999999999999"),
        "Row 2, Duration: \"99999999999999999999\" is more than the 32767 a controller's program step can hold"},
       {Forged(kDuration, "-5"), "Row 2, Duration: \"-5\" is negative"},
-      {Forged(kDuration, "546.15", TimeScale::Hours), "Row 2, Duration: \"546.15\" hours are more than the 32767 minutes"},
+      {Forged(kDuration, "546.15", TimeScale::Hours),
+       "Row 2, Duration: \"546.15\" hours are more than the 32767 minutes"},
       {Forged(kDuration, "abc"), "Row 2, Duration: \"abc\" is not a number"},
       {Forged(kCommand, "C=99999 J1=on"), "Row 2, Command C=: \"99999\" is beyond"},
       {Forged(kStartTemp, "32767.5"), "Row 2, Start Temp: \"32767.5\" is beyond the -32768 to 32767"},

@@ -9,9 +9,9 @@
 namespace tarvel::profile {
 namespace {
 
-using ::testing::HasSubstr;
 using tarvel::testing::TempDir;
 using tarvel::testing::WriteAll;
+using ::testing::HasSubstr;
 
 // Records as a logging tool writes them: three right-aligned fields and a line end.
 std::string Records(std::size_t count) {

@@ -11,12 +11,12 @@ namespace tarvel::profile {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::HasSubstr;
 using tarvel::testing::KilnProfileFile;
 using tarvel::testing::KilnTable;
 using tarvel::testing::ReadAll;
 using tarvel::testing::TempDir;
 using tarvel::testing::WriteAll;
+using ::testing::HasSubstr;
 
 std::vector<std::string> FolderEntries(const fs::path& folder) {
   std::vector<std::string> names;
@@ -49,8 +49,8 @@ TEST(ProfileFile, LoadRefusesWhatIsNotAProfileFileAndNeverBlocks) {
     const char* file;
     const char* reason;
   } cases[] = {
-      {"missing-folder/x.txt", "no such file"},   {"big.txt", "larger than a profile file"},
-      {"folder.txt", "not a regular file"},       {"fifo.txt", "not a regular file"},
+      {"missing-folder/x.txt", "no such file"}, {"big.txt", "larger than a profile file"},
+      {"folder.txt", "not a regular file"},     {"fifo.txt", "not a regular file"},
       {"short.txt", "the file is 20000 bytes"},
   };
   for (const auto& c : cases) {

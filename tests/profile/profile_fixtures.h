@@ -21,7 +21,10 @@ inline profile::ProfileTable MakeTable(const std::vector<Row>& rows) {
 inline profile::ProfileTable KilnTable() {
   return MakeTable({
       {"1", "0.00", "60", "r", "70", "250", "3.00", "10", "C=2 J1=on  ", "t=30"},
-      {"2", "60.00", "120", "h", "250", "250", "0", "10", "Hold at 250\xB0" "F", ""},
+      {"2", "60.00", "120", "h", "250", "250", "0", "10",
+       "Hold at 250\xB0"
+       "F",
+       ""},
       {"3", "180.00", "30", "r", "250", "100", "-5.00", "20", "J1=off", "T=450"},
       {"4", "210.00", "", "e", "100", "", "", "", "", ""},
   });

@@ -8,10 +8,10 @@
 namespace tarvel::profile {
 namespace {
 
-using ::testing::HasSubstr;
 using tarvel::testing::KilnProfileFile;
 using tarvel::testing::KilnTable;
 using tarvel::testing::ReadAll;
+using ::testing::HasSubstr;
 
 const ProfileSettings kKilnSettings{"K", TemperatureScale::Fahrenheit, TimeScale::Minutes};
 

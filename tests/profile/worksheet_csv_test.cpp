@@ -7,9 +7,9 @@
 namespace tarvel::profile {
 namespace {
 
-using ::testing::HasSubstr;
 using tarvel::testing::KilnTable;
 using tarvel::testing::MakeTable;
+using ::testing::HasSubstr;
 
 TEST(WorksheetCsv, ExportQuotesOnlyWhatNeedsItAndReadsBackTheSameTable) {
   ProfileTable table = KilnTable();
@@ -17,7 +17,8 @@ TEST(WorksheetCsv, ExportQuotesOnlyWhatNeedsItAndReadsBackTheSameTable) {
   EXPECT_EQ(TableToCsv(table),
             "Seg,Start Time,Duration,Action,Start Temp,End Temp,Ramp Rate,Error Limits,Command,\"Notify t,T\"\n"
             "1,0.00,60,r,70,250,3.00,10,\"C=2 J1=on  \",t=30\n"
-            "2,60.00,120,h,250,250,0,10,Hold at 250\xB0" "F,\n"
+            "2,60.00,120,h,250,250,0,10,Hold at 250\xB0"
+            "F,\n"
             "3,180.00,30,r,250,100,-5.00,20,\"say \"\"hi\"\", then J1=off\",T=450\n"
             "4,210.00,,e,100,,,,,\n");
   auto back = TableFromCsv(TableToCsv(table));

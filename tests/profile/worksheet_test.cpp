@@ -13,9 +13,9 @@
 namespace tarvel::profile {
 namespace {
 
+using tarvel::testing::RecordingSink;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using tarvel::testing::RecordingSink;
 
 struct Cell {
   int row, column;
@@ -31,17 +31,28 @@ TEST(WorksheetRules, AnEditUpdatesItsDependentCells) {
       {"new worksheet", {}, {{1, kStartTime, "0"}, {1, kStartTemp, "70"}, {1, kAction, ""}, {2, kStartTime, ""}}},
       {"duration then end temp",
        {{1, kDuration, "60"}, {1, kEndTemp, "250"}},
-       {{1, kAction, "r"}, {1, kRampRate, "3.00"}, {1, kDuration, "60"}, {2, kStartTime, "60.00"},
+       {{1, kAction, "r"},
+        {1, kRampRate, "3.00"},
+        {1, kDuration, "60"},
+        {2, kStartTime, "60.00"},
         {2, kStartTemp, "250"}}},
       {"a typed duration is kept; only the computed rate is rounded",
        {{1, kDuration, "7"}, {1, kEndTemp, "100"}},
        {{1, kRampRate, "4.29"}, {1, kDuration, "7"}, {2, kStartTime, "7.00"}}},
       {"clearing a duration empties the start times it gave",
-       {{1, kDuration, "60"}, {1, kEndTemp, "250"}, {2, kDuration, "30"}, {2, kEndTemp, "100"}, {3, kAction, "e"},
+       {{1, kDuration, "60"},
+        {1, kEndTemp, "250"},
+        {2, kDuration, "30"},
+        {2, kEndTemp, "100"},
+        {3, kAction, "e"},
         {1, kDuration, ""}},
        {{1, kStartTime, "0"}, {2, kStartTime, ""}, {3, kStartTime, ""}, {2, kDuration, "30"}, {3, kStartTemp, "100"}}},
       {"entering it again puts them back",
-       {{1, kDuration, "60"}, {1, kEndTemp, "250"}, {2, kDuration, "30"}, {2, kEndTemp, "100"}, {1, kDuration, ""},
+       {{1, kDuration, "60"},
+        {1, kEndTemp, "250"},
+        {2, kDuration, "30"},
+        {2, kEndTemp, "100"},
+        {1, kDuration, ""},
         {1, kDuration, "45"}},
        {{2, kStartTime, "45.00"}, {3, kStartTime, "75.00"}, {1, kRampRate, "4.00"}}},
       {"digits a profile file would cut are refused and the cell kept",
@@ -67,8 +78,13 @@ TEST(WorksheetRules, AnEditUpdatesItsDependentCells) {
        {{2, kRampRate, "-4.92"}, {2, kDuration, "30.5"}, {3, kStartTime, "90.50"}, {3, kStartTemp, "100"}}},
       {"e ends the profile",
        {{1, kDuration, "60"}, {1, kEndTemp, "250"}, {2, kDuration, "5"}, {3, kCommand, "J1=on"}, {2, kAction, "e"}},
-       {{2, kDuration, ""}, {2, kEndTemp, ""}, {2, kRampRate, ""}, {2, kStartTime, "60.00"}, {3, kStartTime, ""},
-        {3, kCommand, ""}, {3, kSeg, "3"}}},
+       {{2, kDuration, ""},
+        {2, kEndTemp, ""},
+        {2, kRampRate, ""},
+        {2, kStartTime, "60.00"},
+        {3, kStartTime, ""},
+        {3, kCommand, ""},
+        {3, kSeg, "3"}}},
       {"refused text empties the cell", {{1, kDuration, "6"}, {1, kDuration, "1.2.3"}}, {{1, kDuration, ""}}},
       {"last row is never passed", {{255, kDuration, "5"}, {255, kEndTemp, "80"}}, {{255, kEndTemp, "80"}}},
   };
@@ -76,7 +92,8 @@ TEST(WorksheetRules, AnEditUpdatesItsDependentCells) {
     Worksheet sheet;
     RecordingSink sink;
     for (const Cell& e : c.edits) sheet.CommitEdit(e.row, e.column, e.text, sink);
-    for (const Cell& x : c.cells) EXPECT_EQ(sheet.Cell(x.row, x.column), x.text) << c.name << " (" << x.row << "," << x.column << ")";
+    for (const Cell& x : c.cells)
+      EXPECT_EQ(sheet.Cell(x.row, x.column), x.text) << c.name << " (" << x.row << "," << x.column << ")";
   }
 }
 
@@ -178,12 +195,13 @@ TEST(WorksheetRules, ATypedBlockTakesGoodCellsAndNamesTheBadOnes) {
   Worksheet sheet;
   RecordingSink sink;
   // Row 1 from Start Time: a Start Time that differs from the computed one is noted, not used.
-  auto result = sheet.TypeBlock(1, kStartTime,
-                                {{"5", "60", "", "70", "250"}, {"", "3x", "", "999", "100"}, {"", "", "e"}}, sink);
+  auto result =
+      sheet.TypeBlock(1, kStartTime, {{"5", "60", "", "70", "250"}, {"", "3x", "", "999", "100"}, {"", "", "e"}}, sink);
   EXPECT_EQ(result.refused, 1);
-  EXPECT_THAT(sink.events, ElementsAre("Row 1 Start Time is computed as \"0\"; \"5\" is not used",
-                                       "Row 2 Duration: \"3x\" holds a character this column does not take; not entered",
-                                       "Row 2 Start Temp is computed as \"250\"; \"999\" is not used"));
+  EXPECT_THAT(sink.events,
+              ElementsAre("Row 1 Start Time is computed as \"0\"; \"5\" is not used",
+                          "Row 2 Duration: \"3x\" holds a character this column does not take; not entered",
+                          "Row 2 Start Temp is computed as \"250\"; \"999\" is not used"));
   EXPECT_EQ(sheet.Cell(1, kRampRate), "3.00");
   EXPECT_EQ(sheet.Cell(2, kAction), "r");
   EXPECT_EQ(sheet.Cell(2, kDuration), "");
@@ -197,7 +215,8 @@ class EditorSessionTest : public ::testing::Test {
  protected:
   static Result<std::optional<RangeLimits>> Lookup(std::string_view caption, TemperatureScale scale) {
     if (caption == "FAIL") return Status::Failed("menu unreadable");
-    if (caption.starts_with("K")) return std::optional(scale == TemperatureScale::Fahrenheit ? RangeLimits{-454, 2501} : RangeLimits{-270, 1372});
+    if (caption.starts_with("K"))
+      return std::optional(scale == TemperatureScale::Fahrenheit ? RangeLimits{-454, 2501} : RangeLimits{-270, 1372});
     if (caption == "T") return std::optional(RangeLimits{-454, 752});
     return std::optional<RangeLimits>();
   }

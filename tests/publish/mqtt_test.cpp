@@ -6,14 +6,14 @@
 #include <cmath>
 #include <condition_variable>
 #include <map>
-#include <set>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
-#include "support/processes.h"
 #include "profile/log_file.h"
 #include "publish/mqtt_publisher.h"
+#include "support/processes.h"
 #include "watch/load_start.h"
 #include "watch/watch_fixture.h"
 
@@ -21,12 +21,13 @@ namespace tarvel::publish {
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::HasSubstr;
 using tarvel::testing::Subscribe;
+using ::testing::HasSubstr;
 
-#define SKIP_WITHOUT_BROKER()                                                                  \
-  if (tarvel::testing::MosquittoProgram().empty()) GTEST_SKIP() << "mosquitto is not installed" \
-                                                                    " (scripts/deps.sh installs it)"
+#define SKIP_WITHOUT_BROKER()                      \
+  if (tarvel::testing::MosquittoProgram().empty()) \
+  GTEST_SKIP() << "mosquitto is not installed"     \
+                  " (scripts/deps.sh installs it)"
 
 TEST(MqttUrl, HostPortPrefixAndTls) {
   auto plain = ParseMqttUrl("mqtt://broker.plant:1884/site/hall 2/");
@@ -49,7 +50,8 @@ TEST(MqttPayload, ANoReplyChannelHasNullValuesTheFailureUnitsAndUtf8Names) {
   s.id = {3, 7, "Ofen \"\xE9\""};  // 8-bit, as the store has it
   s.state = watch::RunState::NoReply;
   s.failure = link::Outcome::NoReply;
-  EXPECT_EQ(StateJson(s).substr(0, 59), "{\"channel\":3,\"nickname\":\"Ofen \\\"\u00e9\\\"\",\"address\":7,\"zone\":\"\"");
+  EXPECT_EQ(StateJson(s).substr(0, 59),
+            "{\"channel\":3,\"nickname\":\"Ofen \\\"\u00e9\\\"\",\"address\":7,\"zone\":\"\"");
   EXPECT_THAT(StateJson(s), HasSubstr(R"("last_good":null,"failure":"no reply","units":{"temperature":null,)"));
   // Answered once, then silent: the values of the earlier reading are not published as now's.
   s.lastGood = s.at - 1min;
@@ -57,8 +59,9 @@ TEST(MqttPayload, ANoReplyChannelHasNullValuesTheFailureUnitsAndUtf8Names) {
   s.temperatureScale = 'C';
   s.timeScale = 'M';
   s.runMode = 1;
-  EXPECT_THAT(StateJson(s), HasSubstr(R"("units":{"temperature":"°C","program_time":"min","step_time":"s"},"profile":null,)"
-                                      R"("run_mode":null,"step":null,"step_time":null,"set_point":null,"process_value":null,)"));
+  EXPECT_THAT(StateJson(s),
+              HasSubstr(R"("units":{"temperature":"°C","program_time":"min","step_time":"s"},"profile":null,)"
+                        R"("run_mode":null,"step":null,"step_time":null,"set_point":null,"process_value":null,)"));
   s.state = watch::RunState::Running;
   s.lastGood = s.at;
   s.programTime = 12.345;
@@ -98,8 +101,9 @@ TEST_F(MqttWatch, EachReadingIsARetainedJsonStateEachAlarmAMessageAndEachLoadRet
   ASSERT_TRUE(broker_.Start());
   // Alarms are not retained: a subscriber listens from before the sweeps.
   tarvel::testing::Spawned alarms;
-  ASSERT_TRUE(alarms.Start({"/usr/bin/stdbuf", "-oL", "mosquitto_sub", "-h", "127.0.0.1", "-p",
-                            std::to_string(broker_.Port()), "-t", "plant/hall1/+/alarm", "-v", "-i", "alarm-listener"}));
+  ASSERT_TRUE(
+      alarms.Start({"/usr/bin/stdbuf", "-oL", "mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(broker_.Port()),
+                    "-t", "plant/hall1/+/alarm", "-v", "-i", "alarm-listener"}));
   ASSERT_TRUE(broker_.WaitForLog("Received SUBSCRIBE from alarm-listener"));
 
   MqttPublisher publisher(Options());
@@ -127,20 +131,23 @@ TEST_F(MqttWatch, EachReadingIsARetainedJsonStateEachAlarmAMessageAndEachLoadRet
                                     R"("state":"running",)"));
   EXPECT_THAT(states.out, HasSubstr(R"("profile":"Cure.txt","run_mode":2,"step":1,"step_time":15,"set_point":160,)"
                                     R"("process_value":300,"program_time":15)"));  // and the seconds since
-  EXPECT_THAT(states.out, HasSubstr(R"("design":160,"deviation":140,)"
-                                    R"("band":"above band","band_low":150,"band_high":170,"relay1":false,)"
-                                    R"("relay2":false,"alarm":true,"alarm_text":"PV 300 above band 150..170 for 2 readings",)"
-                                    R"("alarm_acknowledged_by":"Bo","alarm_acknowledged":")" +
-                                    watch::IsoTime(watch::SystemClock::time_point(1s)) + "\"}"));
+  EXPECT_THAT(states.out,
+              HasSubstr(R"("design":160,"deviation":140,)"
+                        R"("band":"above band","band_low":150,"band_high":170,"relay1":false,)"
+                        R"("relay2":false,"alarm":true,"alarm_text":"PV 300 above band 150..170 for 2 readings",)"
+                        R"("alarm_acknowledged_by":"Bo","alarm_acknowledged":")" +
+                        watch::IsoTime(watch::SystemClock::time_point(1s)) + "\"}"));
   EXPECT_THAT(states.out, HasSubstr(R"(plant/hall1/2/state {"channel":2,"nickname":"Oven","address":2,"zone":"",)"
                                     R"("state":"idle")"));
   EXPECT_EQ(Subscribe(broker_.Port(), "plant/hall1/status", 1).out, "plant/hall1/status online\n");
   const auto closed = nlohmann::json::parse(Subscribe(broker_.Port(), "plant/hall1/1/load", 1).out.substr(19));
-  EXPECT_EQ(std::tuple(closed["id"], closed["result"], closed["started"]), std::tuple(id, "CANCELLED", opened["started"]));
+  EXPECT_EQ(std::tuple(closed["id"], closed["result"], closed["started"]),
+            std::tuple(id, "CANCELLED", opened["started"]));
   EXPECT_TRUE(closed["ended"].is_string());
   ASSERT_TRUE(alarms.WaitFor("plant/hall1/1/alarm"));
-  EXPECT_THAT(alarms.Lines().back(), HasSubstr(R"("alarm":"band","state":"raised","text":"PV 300 above band 150..170)"
-                                               R"( for 2 readings","process_value":300,"band_low":150,"band_high":170})"));
+  EXPECT_THAT(alarms.Lines().back(),
+              HasSubstr(R"("alarm":"band","state":"raised","text":"PV 300 above band 150..170)"
+                        R"( for 2 readings","process_value":300,"band_low":150,"band_high":170})"));
 }
 
 // What Home Assistant does with a discovery config: the state topic's JSON through the template.
@@ -172,7 +179,8 @@ TEST_F(MqttWatch, HomeAssistantFindsEachControllerItsUnitsAndAvailability) {
     for (std::string line; std::getline(lines, line);) {
       const auto space = line.find(' ');
       const std::string payload = line.substr(space + 1);
-      retained[line.substr(0, space)] = payload.starts_with("{") ? nlohmann::json::parse(payload) : nlohmann::json(payload);
+      retained[line.substr(0, space)] =
+          payload.starts_with("{") ? nlohmann::json::parse(payload) : nlohmann::json(payload);
     }
     return got.exitCode;
   };
@@ -189,7 +197,8 @@ TEST_F(MqttWatch, HomeAssistantFindsEachControllerItsUnitsAndAvailability) {
     EXPECT_EQ(config["device"]["identifiers"][0], "tarvel_plant_hall1_" + channel) << topic;
     for (const auto& availability : config["availability"])
       EXPECT_TRUE(retained.contains(availability["topic"].get<std::string>()) ||
-                  availability["topic"] == "plant/hall1/status") << topic;
+                  availability["topic"] == "plant/hall1/status")
+          << topic;
   }
   EXPECT_EQ(uniqueIds.size(), 18u);
   EXPECT_EQ(shown["tarvel_plant_hall1_1_process_value"], "300");
@@ -210,7 +219,9 @@ TEST_F(MqttWatch, HomeAssistantFindsEachControllerItsUnitsAndAvailability) {
   const std::string config = "homeassistant/binary_sensor/tarvel_plant_hall1_2/alarm/config";
   const std::string port = std::to_string(broker_.Port());
   ASSERT_EQ(tarvel::testing::RunProcess("mosquitto_pub", {"-p", port, "-t", config, "-r", "-n"}).exitCode, 0);
-  ASSERT_EQ(tarvel::testing::RunProcess("mosquitto_pub", {"-p", port, "-t", "homeassistant/status", "-m", "online"}).exitCode, 0);
+  ASSERT_EQ(
+      tarvel::testing::RunProcess("mosquitto_pub", {"-p", port, "-t", "homeassistant/status", "-m", "online"}).exitCode,
+      0);
   EXPECT_THAT(Subscribe(broker_.Port(), config, 1).out, HasSubstr(R"("unique_id":"tarvel_plant_hall1_2_alarm")"));
 
   // Channel 2 taken off the map: its retained topics go.
@@ -256,7 +267,9 @@ TEST_F(MqttWatch, ABrokerKilledMidRunLosesNoRecordAndGetsTheNewestStateWhenBack)
 TEST_F(MqttWatch, UserNameAndPasswordReachTheBroker) {
   SKIP_WITHOUT_BROKER();
   const auto passwords = broker_.Dir() / "passwords";
-  ASSERT_EQ(tarvel::testing::RunProcess("mosquitto_passwd", {"-b", "-c", passwords.string(), "tarvel", "s3cret"}).exitCode, 0);
+  ASSERT_EQ(
+      tarvel::testing::RunProcess("mosquitto_passwd", {"-b", "-c", passwords.string(), "tarvel", "s3cret"}).exitCode,
+      0);
   ASSERT_TRUE(broker_.Start("allow_anonymous false\npassword_file " + passwords.string() + "\n"));
 
   std::mutex mutex;
@@ -314,13 +327,15 @@ class CliWatch : public ::testing::Test {
 };
 
 TEST_F(CliWatch, CountTwoPrintsEachReadingPublishesItAndSaysOfflineAtTheEnd) {
-  const auto run = tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "2", "--mqtt", Url()}, device_);
+  const auto run =
+      tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "2", "--mqtt", Url()}, device_);
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::vector<std::string> lines;
   for (std::size_t at = 0, end; (end = run.out.find('\n', at)) != std::string::npos; at = end + 1)
     lines.push_back(run.out.substr(at, end - at));
   ASSERT_EQ(lines.size(), 4u) << run.out;
-  EXPECT_THAT(lines[0], ::testing::MatchesRegex(".*  ch 1 Kiln @1  idle  step 1 time 0  SP 70  PV 70  R1 off R2 off  mode 0"));
+  EXPECT_THAT(lines[0],
+              ::testing::MatchesRegex(".*  ch 1 Kiln @1  idle  step 1 time 0  SP 70  PV 70  R1 off R2 off  mode 0"));
   EXPECT_THAT(lines[3], HasSubstr("  ch 2 Oven @2  idle"));
   const auto states = Subscribe(broker_.Port(), "cli/+/state", 2);
   EXPECT_THAT(states.out, HasSubstr(R"(cli/1/state {"channel":1,"nickname":"Kiln")"));
@@ -330,25 +345,33 @@ TEST_F(CliWatch, CountTwoPrintsEachReadingPublishesItAndSaysOfflineAtTheEnd) {
 
 TEST_F(CliWatch, ARemovedChannelOrZoneIsClearedAndAFailedLoginFailsTheCount) {
   ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"zone", "set", "Furnace", "2"}).exitCode, 0);
-  ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "1", "--mqtt", Url()}, device_).exitCode, 0);
+  ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "1", "--mqtt", Url()}, device_)
+                .exitCode,
+            0);
   EXPECT_THAT(Subscribe(broker_.Port(), "cli/zone/#", 1).out, HasSubstr("cli/zone/Furnace/state {"));
   ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"channel", "remove", "2"}).exitCode, 0);
   // The next watch finds channel 2's and the zone's states on the broker and clears them.
-  ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "1", "--mqtt", Url()}, device_).exitCode, 0);
+  ASSERT_EQ(tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "1", "--mqtt", Url()}, device_)
+                .exitCode,
+            0);
   const auto left = Subscribe(broker_.Port(), "cli/+/+", 4, 3);
   EXPECT_THAT(left.out, HasSubstr("cli/1/availability online"));
   EXPECT_THAT(left.out, ::testing::Not(HasSubstr("cli/2/")));
   EXPECT_EQ(Subscribe(broker_.Port(), "cli/zone/#", 1, 2).out, "");
 
   const auto passwords = broker_.Dir() / "passwords";
-  ASSERT_EQ(tarvel::testing::RunProcess("mosquitto_passwd", {"-b", "-c", passwords.string(), "tarvel", "s3cret"}).exitCode, 0);
+  ASSERT_EQ(
+      tarvel::testing::RunProcess("mosquitto_passwd", {"-b", "-c", passwords.string(), "tarvel", "s3cret"}).exitCode,
+      0);
   broker_.Kill();
   ASSERT_TRUE(broker_.Start("allow_anonymous false\npassword_file " + passwords.string() + "\n"));
   const auto pwFile = home_.path() / "mqtt-password";
   for (auto [password, exitCode] : {std::pair{"guess", 1}, {"s3cret", 0}}) {
     tarvel::testing::WriteAll(pwFile, std::string(password) + "\n");
-    const auto run = tarvel::testing::RunCli(home_.path(), {"watch", "--every", "1", "--count", "1", "--mqtt", Url(),
-                                                            "--username", "tarvel", "--pw-file", pwFile.string()}, device_);
+    const auto run = tarvel::testing::RunCli(home_.path(),
+                                             {"watch", "--every", "1", "--count", "1", "--mqtt", Url(), "--username",
+                                              "tarvel", "--pw-file", pwFile.string()},
+                                             device_);
     EXPECT_EQ(run.exitCode, exitCode) << password << run.err;
     if (exitCode == 1) {
       EXPECT_THAT(run.err, HasSubstr("MQTT broker refused the connection: Connection Refused: not authorised."));
@@ -359,8 +382,8 @@ TEST_F(CliWatch, ARemovedChannelOrZoneIsClearedAndAFailedLoginFailsTheCount) {
 
 TEST_F(CliWatch, AWatchThatDiesLeavesItsLastWillOffline) {
   tarvel::testing::Spawned watch;
-  ASSERT_TRUE(watch.Start({TARVEL_CLI, "--home", home_.path().string(), "--port", device_, "watch", "--every", "1",
-                           "--mqtt", Url()}));
+  ASSERT_TRUE(watch.Start(
+      {TARVEL_CLI, "--home", home_.path().string(), "--port", device_, "watch", "--every", "1", "--mqtt", Url()}));
   ASSERT_TRUE(watch.WaitFor("ch 2 Oven"));
   EXPECT_EQ(Subscribe(broker_.Port(), "cli/status", 1).out, "cli/status online\n");
   watch.Kill();  // no goodbye: the broker says it

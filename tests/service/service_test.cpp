@@ -10,13 +10,13 @@
 
 #include "cli/service_line.h"
 #include "link/commands.h"
-#include "support/processes.h"
 #include "service/api.h"
 #include "service/remote_line.h"
 #include "service/service.h"
 #include "sim/simulated_line.h"
 #include "store/config_store.h"
 #include "store/home.h"
+#include "support/processes.h"
 #include "support/profiles.h"
 #include "support/run_process.h"
 #include "support/sim_line.h"
@@ -173,15 +173,18 @@ TEST_F(LineService, WorkflowsAreTheCliVerbsRunByTheService) {
 
   // Word for word what tarvel-cli prints, exit code included; a question the flags do not answer
   // is cancelled naming the flag that would.
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"download", "1", "20", "22"}, {"upload", "1", "cure.txt", "30"}, {"alarm", "ack", "7"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"download", "1", "20", "22"},
+                                               {"upload", "1", "cure.txt", "30"},
+                                               {"alarm", "ack", "7"}}) {
     auto cli = Cli(args, simA_.DevicePath());
     auto [code, answer] = Workflow({{"args", args}, {"port", std::filesystem::path(simA_.DevicePath()).filename()}});
     ASSERT_EQ(code, 200);
     EXPECT_EQ(std::tuple(answer["exit"].get<int>(), answer["out"].get<std::string>(), answer["err"].get<std::string>()),
               std::tuple(cli.exitCode, cli.out, cli.err));
   }
-  EXPECT_THAT(Workflow({{"args", {"upload", "1", "cure.txt", "30"}}, {"port", simA_.DevicePath()}}).second["out"].get<std::string>(),
+  EXPECT_THAT(Workflow({{"args", {"upload", "1", "cure.txt", "30"}}, {"port", simA_.DevicePath()}})
+                  .second["out"]
+                  .get<std::string>(),
               HasSubstr("Proceed? -> Cancel (no --yes)"));
 
   for (const auto& [request, why] : std::vector<std::pair<nlohmann::json, std::string>>{
@@ -212,7 +215,8 @@ TEST_F(LineService, AZoneSpansPorts) {
   EXPECT_TRUE(programmed(30));
   // A file named from the client's working folder, not the service's.
   auto [status, workflow] = Workflow({{"args", {"zone", "upload", "Furnace", "Profiles/cure.txt", "40", "--yes"}},
-                                      {"port", simB_.DevicePath()}, {"cwd", dir_.path().string()}});
+                                      {"port", simB_.DevicePath()},
+                                      {"cwd", dir_.path().string()}});
   EXPECT_EQ(workflow["exit"], 0) << workflow.dump();
   EXPECT_TRUE(programmed(40));
 }
@@ -221,8 +225,8 @@ TEST_F(LineService, AZoneSpansPorts) {
 // than being refused the port, and the home has no room for a second service.
 TEST_F(LineService, AWatchIsTheServiceInTheForeground) {
   testing::Spawned watch;
-  ASSERT_TRUE(watch.Start({TARVEL_CLI, "--home", dir_.path().string(), "--port", simA_.DevicePath(), "watch", "--every",
-                           "1"}));
+  ASSERT_TRUE(
+      watch.Start({TARVEL_CLI, "--home", dir_.path().string(), "--port", simA_.DevicePath(), "watch", "--every", "1"}));
   ASSERT_TRUE(watch.WaitFor("ch 1 Kiln @1  idle"));
   auto state = Cli({"state", "1"}, simA_.DevicePath());
   EXPECT_EQ(state.exitCode, 0) << state.err;
@@ -326,8 +330,8 @@ TEST_F(LineService, ALineThroughTheServiceFailsAsThePortItselfDoes) {
     ASSERT_TRUE(line.Open(simA_.DevicePath()).ok());
     direct = outcomes(line);
   }
-  ASSERT_EQ(direct, (std::vector{link::Outcome::Ok, link::Outcome::Exception, link::Outcome::NoReply,
-                                 link::Outcome::NotSent}));
+  ASSERT_EQ(direct,
+            (std::vector{link::Outcome::Ok, link::Outcome::Exception, link::Outcome::NoReply, link::Outcome::NotSent}));
   StartService();
   const long long before = service_->Events().Last();
   RemoteLine remote(SocketPath(folder_).string(), simA_.DevicePath());
@@ -337,7 +341,8 @@ TEST_F(LineService, ALineThroughTheServiceFailsAsThePortItselfDoes) {
   // A session that ended under it (idle, or ended by hand here): the next exchange opens another.
   std::vector<std::string> events;
   service_->Events().Since(before, events, std::chrono::seconds(0));
-  auto session = std::find_if(events.begin(), events.end(), [](const std::string& e) { return e.starts_with("event: session\n"); });
+  auto session = std::find_if(events.begin(), events.end(),
+                              [](const std::string& e) { return e.starts_with("event: session\n"); });
   ASSERT_NE(session, events.end());
   const auto opened = nlohmann::json::parse(session->substr(session->find("data: ") + 6));
   ASSERT_EQ(opened["opened"], true);
@@ -355,9 +360,8 @@ TEST_F(LineService, ALineThroughTheServiceFailsAsThePortItselfDoes) {
   EXPECT_EQ(other.ReadRegisterPair(1, link::reg::kProcessValue).outcome, link::Outcome::Ok);
   events.clear();
   service_->Events().Since(mark, events, std::chrono::seconds(0));
-  EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::string& e) {
-    return e.find(R"("ended":"gave way")") != std::string::npos;
-  }));
+  EXPECT_TRUE(std::any_of(events.begin(), events.end(),
+                          [](const std::string& e) { return e.find(R"("ended":"gave way")") != std::string::npos; }));
   EXPECT_EQ(remote.ReadRegisterPair(1, link::reg::kProcessValue).outcome, link::Outcome::Ok);
 }
 
@@ -373,8 +377,9 @@ TEST(PortKeeper, TheReopenPauseGrowsToHalfAMinuteUntilItGivesUp) {
   ASSERT_TRUE(line.PortLost());
   auto now = std::chrono::steady_clock::time_point{};
   std::vector<std::string> said;
-  watch::PortKeeper keeper(line, device, std::chrono::seconds(120), [&](const std::string& text) { said.push_back(text); },
-                           [&] { return now; });
+  watch::PortKeeper keeper(
+      line, device, std::chrono::seconds(120), [&](const std::string& text) { said.push_back(text); },
+      [&] { return now; });
   std::vector<long long> pauses;
   while (!keeper.GaveUp() && pauses.size() < 20) {
     const auto wait = keeper.Tend();

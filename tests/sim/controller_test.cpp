@@ -70,7 +70,7 @@ TEST_F(Controller, AProgramEndsAtItsHighStepAtTheEndOfMemoryAndAtAnUnknownCode) 
     std::uint16_t low, high;
     int endStep, setPoint;  // held once ended
   } cases[] = {
-      {{{3, 10, 300}, {4, 10, 400}, {5, 10, 500}}, 3, 4, 4, 500},  // the last ramp ends at step 5's temperature
+      {{{3, 10, 300}, {4, 10, 400}, {5, 10, 500}}, 3, 4, 4, 500},   // the last ramp ends at step 5's temperature
       {{{64, 10, 100}}, 64, 64, 64, 100},                           // memory ends at step 64
       {{{1, 10, 100}, {2, -500, 0}, {3, 10, 300}}, 1, 64, 2, 300},  // a code the controller does not know
   };
@@ -147,8 +147,12 @@ TEST_F(Controller, ProgramsThatLoopWithoutTimeCannotHangTheSimulator) {
 }
 
 TEST_F(Controller, RefusesValuesAndRegistersItDoesNotHave) {
-  for (auto [reg, value] : {std::pair{reg::kRunMode, 5}, {reg::kProgramHighStep, 65}, {reg::kProgramLowStep, 0},
-                            {reg::kAlarm1Type, 0x0101}, {reg::kUnitAddress, 0}, {reg::kUnitAddress, 248}})
+  for (auto [reg, value] : {std::pair{reg::kRunMode, 5},
+                            {reg::kProgramHighStep, 65},
+                            {reg::kProgramLowStep, 0},
+                            {reg::kAlarm1Type, 0x0101},
+                            {reg::kUnitAddress, 0},
+                            {reg::kUnitAddress, 248}})
     EXPECT_EQ(WriteRegister(unit, reg, static_cast<std::uint16_t>(value), false), ExceptionCode::IllegalDataValue)
         << reg << " " << value;
   EXPECT_EQ(WriteRegister(unit, reg::kProcessValue, 5, false), ExceptionCode::IllegalDataAddress);

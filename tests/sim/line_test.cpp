@@ -30,8 +30,8 @@ const Bytes kUnit2Reply = WithCrc({0x02, 0x03, 0x04, 0x00, 0x46, 0x00, 0x00});
 
 class Line : public ::testing::Test {
  protected:
-  void Serve(int baud = 9600, std::chrono::microseconds turnaround = std::chrono::microseconds(1000),
-             bool echo = false, int maxRead = 2) {
+  void Serve(int baud = 9600, std::chrono::microseconds turnaround = std::chrono::microseconds(1000), bool echo = false,
+             int maxRead = 2) {
     Options options;
     options.addresses = {2, 0, 1, 2};
     options.clock = Options::Clock::Manual;
@@ -90,7 +90,8 @@ TEST_F(Line, KeepsSilentForOtherAddressesBadChecksumsAndNoiseAndEachFaultSpoilsO
   Bytes corrupt = kReadSetValue;
   corrupt[3] ^= 0x01;
   // FF FF is the CRC of no bytes: a two-byte "frame" must still not pass.
-  for (const Bytes& frame : {EncodeReadRequest(9, 0x0000, 2), corrupt, Bytes{0x55}, Bytes{0xFF, 0xFF}}) SendFrame(frame);
+  for (const Bytes& frame : {EncodeReadRequest(9, 0x0000, 2), corrupt, Bytes{0x55}, Bytes{0xFF, 0xFF}})
+    SendFrame(frame);
   // The first bytes that come back belong to the one request a unit could answer.
   EXPECT_EQ(Exchange(kReadUnit2, 9), kUnit2Reply);
 
@@ -101,7 +102,8 @@ TEST_F(Line, KeepsSilentForOtherAddressesBadChecksumsAndNoiseAndEachFaultSpoilsO
   const Bytes exception{0x01, 0x83, 0x04, 0x40, 0xF3};
   for (const auto& [fault, reply] : {std::pair{Fault::BadCrc, badCrc},
                                      {Fault::WrongAddress, WithCrc({0x02, 0x03, 0x04, 0x00, 0x46, 0x00, 0x00})},
-                                     {Fault::Exception, exception}, {Fault::StrayByte, stray}}) {
+                                     {Fault::Exception, exception},
+                                     {Fault::StrayByte, stray}}) {
     line->InjectFault(fault);
     EXPECT_EQ(Exchange(kReadSetValue, reply.size()), reply) << static_cast<int>(fault);
   }
@@ -152,7 +154,8 @@ TEST_F(Line, IgnoresWhatArrivesWhileItIsStillAnswering) {
 
 TEST_F(Line, FramesByTheSilenceBetweenThemNotByTheWritesThatCarryThem) {
   Serve(1200);  // 8.3 ms characters: a generous window for the two halves to join
-  const Bytes head(kReadSetValue.begin(), kReadSetValue.begin() + 3), tail(kReadSetValue.begin() + 3, kReadSetValue.end());
+  const Bytes head(kReadSetValue.begin(), kReadSetValue.begin() + 3),
+      tail(kReadSetValue.begin() + 3, kReadSetValue.end());
   wire->Send(head);
   wire->Send(tail);
   EXPECT_EQ(wire->Receive(9), kSetValueReply);
@@ -204,7 +207,8 @@ TEST_F(Line, AnAddressChangeIsAnsweredFromTheOldAddressAndThenTakesEffect) {
   const Bytes moveTo7 = WithCrc({0x01, 0x10, 0x20, 0x11, 0x00, 0x02, 0x04, 0x00, 0x07, 0x00, 0x00});
   EXPECT_EQ(Exchange(moveTo7, 8), (Bytes{0x01, 0x10, 0x20, 0x11, 0x00, 0x02, 0x1A, 0x0D}));
   SendFrame(kReadSetValue);  // unit 1 is gone
-  EXPECT_EQ(Exchange(EncodeReadRequest(7, 0x0000, 2), 9), (Bytes{0x07, 0x03, 0x04, 0x00, 0x46, 0x00, 0x00, 0x7D, 0xE6}));
+  EXPECT_EQ(Exchange(EncodeReadRequest(7, 0x0000, 2), 9),
+            (Bytes{0x07, 0x03, 0x04, 0x00, 0x46, 0x00, 0x00, 0x7D, 0xE6}));
   EXPECT_EQ(line->Addresses(), (std::vector<std::uint8_t>{2, 7}));
   // Moving onto an address that is taken is refused; the unit stays where it is. A scale
   // write carries the address as its second register: another unit's address is refused too.

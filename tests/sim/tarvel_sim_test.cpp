@@ -22,11 +22,17 @@ namespace {
 using testing::Bytes;
 
 TEST(TarvelSimProgram, RefusesBadArgumentsWithAUsageLine) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--units", "0"}, {"--units", "1,1"},
-                                               {"--units", "1,x"}, {"--units", "248"}, {"--units", "1", "--speed", "0"},
-                                               {"--units", "1", "--turnaround", "-1"}, {"--units", "1", "--bogus"},
+  for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                               {"--units", "0"},
+                                               {"--units", "1,1"},
+                                               {"--units", "1,x"},
+                                               {"--units", "248"},
+                                               {"--units", "1", "--speed", "0"},
+                                               {"--units", "1", "--turnaround", "-1"},
+                                               {"--units", "1", "--bogus"},
                                                {"--units", "1", "--write-model", "second"},
-                                               {"--units", "1", "--fault", "late"}, {"--units", "1", "--fault", "late:1.5"},
+                                               {"--units", "1", "--fault", "late"},
+                                               {"--units", "1", "--fault", "late:1.5"},
                                                {"--units", "1", "--fault", "late:0.6,no-reply:0.6"},
                                                {"--units", "1", "--fault", "late:0.1,late:0.1"},
                                                {"--units", "1", "--fault", "noise:0.1"},
@@ -48,9 +54,9 @@ TEST(TarvelSimProgram, PrintsItsDeviceServesItsUnitsAndEndsOnTerminate) {
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> args{TARVEL_SIM,    "--units",       "4,12",  "--speed",         "60", "--turnaround",
-                                "2",           "--write-model", "first", "--fault",         "duplicate:1",
-                                "--duplicate-delay", "5", "--unpaced", "--echo"};
+  std::vector<std::string> args{TARVEL_SIM, "--units",       "4,12",  "--speed", "60",          "--turnaround",
+                                "2",        "--write-model", "first", "--fault", "duplicate:1", "--duplicate-delay",
+                                "5",        "--unpaced",     "--echo"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

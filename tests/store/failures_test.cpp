@@ -15,11 +15,11 @@
 namespace tarvel::store {
 namespace {
 
-using ::testing::HasSubstr;
 using tarvel::testing::GiveUpRoot;
 using tarvel::testing::OpenTo;
 using tarvel::testing::TempDir;
 using tarvel::testing::WriteAll;
+using ::testing::HasSubstr;
 
 // In the child of an EXPECT_EXIT: prints the status for the matcher and exits 0 when its code is one of codes.
 [[noreturn]] void ExitWith(const Status& status, std::initializer_list<Status::Code> codes) {

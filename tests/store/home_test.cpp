@@ -35,8 +35,9 @@ TEST(FirstStart, CreatesFoldersDatabaseAndSensorMenu) {
             (std::vector<std::string>{"SoftwareChannel", "ModBusAddress", "NickName", "ControllerType", "Port"}));
   EXPECT_EQ(Columns(db, "CommunicationsPort"), (std::vector<std::string>{"CommPortNumber", "CommPortMode", "Rate",
                                                                          "Parity", "Bits", "StopBits", "DevicePath"}));
-  EXPECT_EQ(Columns(db, "ControllerMemory"), (std::vector<std::string>{"ModBusAddress", "Segment", "Duration",
-                                                                       "Temperature", "PIDSet", "Modified", "Unknown", "JumpTime"}));
+  EXPECT_EQ(Columns(db, "ControllerMemory"),
+            (std::vector<std::string>{"ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified",
+                                      "Unknown", "JumpTime"}));
   EXPECT_EQ(Columns(db, "TarvelLog"),
             (std::vector<std::string>{"ModBusAddress", "ProfileName", "Start", "Stop", "SensorType",
                                       "TemperatureScaleType", "TimeScaleType", "ProgressionType"}));
@@ -45,7 +46,6 @@ TEST(FirstStart, CreatesFoldersDatabaseAndSensorMenu) {
                                       "ProgramHighAddress", "RunMode", "SegmentExecuting", "SegmentElapsedTime",
                                       "PendingProfileName", "PendingLowAddress", "PendingHighAddress"}));
   EXPECT_EQ(Columns(db, "TarvelConfiguration"), (std::vector<std::string>{"CurrentChannel"}));
-
 
   EXPECT_EQ(ReadAll(folder.SensorMenuNameFile()), "SensorMenu.db\r\n");
   SensorMenu menu(folder.SensorMenuDatabase());
@@ -89,8 +89,8 @@ TEST(FirstStart, ASecondStartKeepsEverything) {
 // Only a new home gets a new database: a damaged one, or an empty one (0 bytes, which SQLite
 // would take for a new database), is named and left as it is, and the home cannot be used.
 TEST(FirstStart, ADamagedOrEmptyDatabaseIsReportedAndNeverTouched) {
-  for (const auto& [garbage, why] : {std::pair{std::string(4096, '\x5a'), "Damaged database"},
-                                     std::pair{std::string(), "Empty database"}}) {
+  for (const auto& [garbage, why] :
+       {std::pair{std::string(4096, '\x5a'), "Damaged database"}, std::pair{std::string(), "Empty database"}}) {
     TempDir dir;
     AppFolder folder(dir.path());
     std::filesystem::create_directories(folder.Setup());
@@ -132,8 +132,9 @@ TEST(FirstStart, AnOlderPortTableGetsTheDevicePathColumn) {
   std::filesystem::create_directories(folder.Setup());
   {
     SQLite::Database db(folder.ConfigDatabase().string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
-    db.exec("CREATE TABLE CommunicationsPort (CommPortNumber INTEGER, CommPortMode INTEGER, Rate INTEGER, "
-            "Parity TEXT, Bits INTEGER, StopBits INTEGER)");
+    db.exec(
+        "CREATE TABLE CommunicationsPort (CommPortNumber INTEGER, CommPortMode INTEGER, Rate INTEGER, "
+        "Parity TEXT, Bits INTEGER, StopBits INTEGER)");
     db.exec("INSERT INTO CommunicationsPort VALUES (4, 1, 9600, 'N', 8, 1)");
   }
   EXPECT_TRUE(PrepareHome(folder).problems.empty());

@@ -28,8 +28,8 @@ class Marks : public StoreTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(store_.ResetControllerMemory(4));
-    for (auto [address, name, start, stop] : {std::tuple{4, "a.txt", 1, 5}, {4, "b.txt", 6, 9}, {4, "c.txt", 20, 24},
-                                              {5, "other.txt", 1, 64}})
+    for (auto [address, name, start, stop] :
+         {std::tuple{4, "a.txt", 1, 5}, {4, "b.txt", 6, 9}, {4, "c.txt", 20, 24}, {5, "other.txt", 1, 64}})
       ASSERT_TRUE(store_.WriteLogEntry({address, name, start, stop, "K", "F", "M", "SV"}));
   }
 };
@@ -136,13 +136,16 @@ TEST(Migration, ADatabaseOfAnEarlierVersionOpensKeepsItsRowsAndGainsTheMarksAndT
   const auto file = dir / "ChannelManagement.db";
   {
     SQLite::Database old(file.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
-    old.exec("CREATE TABLE ChannelMap (SoftwareChannel INTEGER NOT NULL UNIQUE, ModBusAddress INTEGER NOT NULL UNIQUE, "
-             "NickName TEXT UNIQUE, ControllerType TEXT)");
-    old.exec("CREATE TABLE ControllerMemory (ModBusAddress INTEGER, Segment INTEGER, Duration INTEGER, "
-             "Temperature INTEGER, PIDSet INTEGER, Modified INTEGER, UNIQUE (ModBusAddress, Segment))");
-    old.exec("CREATE TABLE TarvelLog (ModBusAddress INTEGER, ProfileName TEXT, Start INTEGER, Stop INTEGER, "
-             "SensorType TEXT, TemperatureScaleType TEXT, TimeScaleType TEXT, ProgressionType TEXT, "
-             "UNIQUE (ProfileName, ModBusAddress))");
+    old.exec(
+        "CREATE TABLE ChannelMap (SoftwareChannel INTEGER NOT NULL UNIQUE, ModBusAddress INTEGER NOT NULL UNIQUE, "
+        "NickName TEXT UNIQUE, ControllerType TEXT)");
+    old.exec(
+        "CREATE TABLE ControllerMemory (ModBusAddress INTEGER, Segment INTEGER, Duration INTEGER, "
+        "Temperature INTEGER, PIDSet INTEGER, Modified INTEGER, UNIQUE (ModBusAddress, Segment))");
+    old.exec(
+        "CREATE TABLE TarvelLog (ModBusAddress INTEGER, ProfileName TEXT, Start INTEGER, Stop INTEGER, "
+        "SensorType TEXT, TemperatureScaleType TEXT, TimeScaleType TEXT, ProgressionType TEXT, "
+        "UNIQUE (ProfileName, ModBusAddress))");
     old.exec("INSERT INTO ChannelMap VALUES (1, 3, 'Kiln', 'set64rs')");
     old.exec("INSERT INTO ControllerMemory VALUES (3, 1, 30, 70, 1, 0), (3, 2, 45, 250, 2, 1)");
   }

@@ -102,8 +102,9 @@ TEST_F(StoreTest, PortNumberCases) {
 
 TEST_F(StoreTest, PurgeDeletesOnlyRowsWhoseKeyIsNoWholeNumber) {
   auto raw = Raw();
-  raw.exec("INSERT INTO ControllerMemory (ModBusAddress, Segment) VALUES (NULL, 1), ('', 2), ('abc', 3), "
-           "(70000, 4), (5, 5), ('6', 6), (7.4, 7)");
+  raw.exec(
+      "INSERT INTO ControllerMemory (ModBusAddress, Segment) VALUES (NULL, 1), ('', 2), ('abc', 3), "
+      "(70000, 4), (5, 5), ('6', 6), (7.4, 7)");
   raw.exec("INSERT INTO CommunicationsPort (CommPortNumber) VALUES ('x'), (2)");
   ASSERT_TRUE(store_.PurgeInvalidRows());
   SQLite::Statement left(raw, "SELECT Segment FROM ControllerMemory ORDER BY Segment");

@@ -128,9 +128,11 @@ class Broker {
   bool Start(const std::string& extra = "") {
     if (port_ == 0) port_ = FreeLoopbackPort();
     const auto config = dir_ / "mosquitto.conf";
-    WriteAll(config, "listener " + std::to_string(port_) + " 127.0.0.1\npersistence false\n"
+    WriteAll(config, "listener " + std::to_string(port_) +
+                         " 127.0.0.1\npersistence false\n"
                          // Started as root it would drop to a user who cannot read this folder.
-                         "user " + std::string(getuid() == 0 ? "root" : "mosquitto") + "\n" +
+                         "user " +
+                         std::string(getuid() == 0 ? "root" : "mosquitto") + "\n" +
                          (extra.empty() ? "allow_anonymous true\n" : extra));
     if (!process_.Start({MosquittoProgram(), "-v", "-c", config.string()}, true)) return false;
     // It says so once it listens.
@@ -153,7 +155,7 @@ class Broker {
 // within timeoutSeconds.
 inline ProcessResult Subscribe(int port, const std::string& topic, int count, int timeoutSeconds = 20,
                                const std::vector<std::string>& extra = {}) {
-  std::vector<std::string> args = {"-h", "127.0.0.1", "-p", std::to_string(port), "-t", topic, "-v",
+  std::vector<std::string> args = {"-h", "127.0.0.1",           "-p", std::to_string(port),          "-t", topic, "-v",
                                    "-C", std::to_string(count), "-W", std::to_string(timeoutSeconds)};
   args.insert(args.end(), extra.begin(), extra.end());
   return RunProcess("mosquitto_sub", args);

@@ -18,7 +18,8 @@ inline std::vector<std::pair<int, int>> Reads(const std::vector<std::vector<std:
 // The reads with each request sent again right after itself taken once, and how many were: a
 // reply byte for byte like one heard within the last second (zeros read twice, a register read
 // again at once) is asked for again, as a copy from a repeater would be.
-inline std::pair<std::vector<std::pair<int, int>>, int> ReadsOnce(const std::vector<std::vector<std::uint8_t>>& frames) {
+inline std::pair<std::vector<std::pair<int, int>>, int> ReadsOnce(
+    const std::vector<std::vector<std::uint8_t>>& frames) {
   std::vector<std::pair<int, int>> reads;
   int again = 0;
   for (std::size_t i = 0; i < frames.size(); ++i) {

@@ -46,7 +46,9 @@ struct RecordingView : ConsoleView {
   void ScrollTo(Grid, int) override {}
   void SetSizeButton(Grid grid, bool isWide) override { wide[grid] = isWide; }
   void SetProgress(int done, int total) override { progressDone = done, progressTotal = total; }
-  void ShowWarning(const std::string& title, const std::string& text) override { boxes.push_back({title, text, false}); }
+  void ShowWarning(const std::string& title, const std::string& text) override {
+    boxes.push_back({title, text, false});
+  }
   bool Confirm(const std::string& title, const std::string& text) override {
     boxes.push_back({title, text, true});
     if (confirmAnswers.empty()) return true;

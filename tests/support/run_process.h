@@ -1,10 +1,10 @@
 #pragma once
 // Runs a program of ours as a user would and captures what they would read.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -32,8 +32,8 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
   TempDir capture;
   std::string command = ShellQuote(program);
   for (const auto& a : args) command += " " + ShellQuote(a);
-  command += " >" + ShellQuote((capture / "out").string()) + " 2>" + ShellQuote((capture / "err").string()) +
-             " </dev/null";
+  command +=
+      " >" + ShellQuote((capture / "out").string()) + " 2>" + ShellQuote((capture / "err").string()) + " </dev/null";
   int status = std::system(command.c_str());
   ProcessResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -50,7 +50,8 @@ inline pid_t SpawnProcess(const std::string& program, const std::vector<std::str
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  for (int fd : {0, 1, 2})
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
   pid_t pid = -1;
   if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);

@@ -12,19 +12,19 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QValueAxis>
-#include <QWheelEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <QValueAxis>
+#include <QWheelEvent>
 
 #include <gmock/gmock.h>
 
 #include <cmath>
 
 #include "console/console.h"
-#include "support/console_fixture.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
+#include "support/console_fixture.h"
 #include "support/profiles.h"
 #include "support/temp_dir.h"
 #include "ui/chart_view.h"
@@ -115,8 +115,10 @@ TEST_F(EditChartWidget, TicksZoomPanResetAndTheReadOut) {
   // The read-out names the time and each trace's value under the mouse.
   QTest::mouseMove(view->viewport(), Pixel(chart, 200, 300));
   const QString readout = chart.findChild<QLabel*>("ChartReadout")->text();
-  QRegularExpressionMatch m = QRegularExpression("^Time= ([0-9.]+)  Design Profile= ([0-9.]+)  Alarm High= ([0-9.]+)"
-                                                 "  Alarm Low= ([0-9.]+)$").match(readout);
+  QRegularExpressionMatch m = QRegularExpression(
+                                  "^Time= ([0-9.]+)  Design Profile= ([0-9.]+)  Alarm High= ([0-9.]+)"
+                                  "  Alarm Low= ([0-9.]+)$")
+                                  .match(readout);
   ASSERT_TRUE(m.hasMatch()) << readout.toStdString();
   const double t = m.captured(1).toDouble();
   EXPECT_NEAR(t, 200, 2);
@@ -197,8 +199,8 @@ class TrendOnConsole : public console::ConsoleFixture {};
 TEST_F(TrendOnConsole, GrowsWithEachReadingOverTheExecutingProfile) {
   Map(1, 1, "Kiln");
   console::RunThreeStepProgram(sim_, 1);
-  ASSERT_TRUE(profile::SaveProfileText(folder_.Profiles() / "Three step.txt",
-                                       profile::BuildProfileText(Profile(), {})));
+  ASSERT_TRUE(
+      profile::SaveProfileText(folder_.Profiles() / "Three step.txt", profile::BuildProfileText(Profile(), {})));
   ASSERT_TRUE(store_.SaveRunSelection(1, "Three step.txt", 1, 3));
   CommandRunner runner;
   ConsoleWindow window({true, "/dev/pts/test", {}, {}}, runner);
@@ -232,7 +234,8 @@ TEST_F(TrendOnConsole, GrowsWithEachReadingOverTheExecutingProfile) {
 
   // A leg that begins again (lost readings, a pause, a jump back) is drawn apart, never joined
   // by a line; the profile's 1000 minutes read in hours and minutes.
-  const controller::RunTrace trace{2, "Three step.txt", folder_.Profiles() / "Three step.txt", 'M', 'F'};  // a new trend
+  const controller::RunTrace trace{2, "Three step.txt", folder_.Profiles() / "Three step.txt", 'M',
+                                   'F'};  // a new trend
   trend->Add(trace, {0, 100, 100});
   trend->Add(trace, {100, 150, 149});
   trend->Add(trace, {90, 140, 141, true});

@@ -1,19 +1,19 @@
 // The console as a client of the home's line service: the service owns the port, the console's
 // upload goes through it with the messages and the progress bar it has on a port of its own.
+#include <gmock/gmock.h>
 #include <QAction>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTableWidget>
-#include <gmock/gmock.h>
 
 #include "console/console.h"
 #include "gui_line.h"
 #include "service/api.h"
 #include "service/service.h"
-#include "watch/line_watch.h"
 #include "support/profiles.h"
 #include "ui/console_window.h"
+#include "watch/line_watch.h"
 #include "window_fixture.h"
 
 namespace tarvel::ui {
@@ -57,15 +57,21 @@ TEST_F(WindowFixture, TheConsoleUploadsThroughTheLineServiceThatOwnsItsPort) {
     if (reading.complete()) shown.push_back(reading.setPoint().value);
     return channel == 1;
   });
-  ASSERT_TRUE(QTest::qWaitFor([&] { lineWatch.Step(); return lineWatch.SweepsFinished() >= 2; }, 10000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        lineWatch.Step();
+        return lineWatch.SweepsFinished() >= 2;
+      },
+      10000));
   EXPECT_EQ(port->ClientExchanges(), clientExchanges) << "not one read frame of the console's";
   const watch::ChannelStatus& status = lineWatch.Statuses().at(1);
   EXPECT_EQ(status.failure, link::Outcome::Ok);
   EXPECT_EQ(status.setPoint, 70);
   EXPECT_THAT(shown, ::testing::Contains(70)) << "the monitor shows them";
 
-  ConsoleWindow window({false, QString::fromStdString(sim_.DevicePath()), QString::fromStdString(folder_.Profiles().string()), {}},
-                       runner_);
+  ConsoleWindow window(
+      {false, QString::fromStdString(sim_.DevicePath()), QString::fromStdString(folder_.Profiles().string()), {}},
+      runner_);
   console::Console console(folder_, store_, line.Line(), window.View(), console::LineInfo{true, false});
   window.show();
   window.Start(console);

@@ -2,14 +2,14 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDockWidget>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QGroupBox>
-#include <QLineEdit>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTableWidget>
 
 #include <gmock/gmock.h>
@@ -17,12 +17,12 @@
 #include "console/console.h"
 #include "support/console_fixture.h"
 #include "support/profiles.h"
+#include "support/reading_frames.h"
 #include "support/run_process.h"
 #include "ui/console_window.h"
 #include "ui/line_watch_binding.h"
 #include "ui/loads_binding.h"
 #include "ui/window_placement.h"
-#include "support/reading_frames.h"
 #include "window_fixture.h"
 
 namespace tarvel::ui {
@@ -44,14 +44,16 @@ class ConsoleWindowTest : public WindowFixture {
   void Open() {
     window_ = std::make_unique<ConsoleWindow>(
         WindowOptions{true, "/dev/pts/test", QString::fromStdString(folder_.Profiles().string()), {}}, runner_);
-    console_ = std::make_unique<console::Console>(folder_, store_, line_, window_->View(),
-                                                  console::LineInfo{true, true});
+    console_ =
+        std::make_unique<console::Console>(folder_, store_, line_, window_->View(), console::LineInfo{true, true});
     window_->show();
     window_->Start(*console_);
     Idle();
   }
   template <class T>
-  T* Find(const char* name) { return WindowFixture::Find<T>(*window_, name); }
+  T* Find(const char* name) {
+    return WindowFixture::Find<T>(*window_, name);
+  }
   QString Text(const char* name) { return Find<QLineEdit>(name)->text(); }
   std::string Prompt() { return Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(); }
   QColor Colour(const char* name) { return Find<QWidget>(name)->palette().color(QPalette::Window); }
@@ -66,17 +68,49 @@ class ConsoleWindowTest : public WindowFixture {
 };
 
 // Every control the console is described with, and the run trend's.
-const std::vector<QString> kConsoleControls = {
-    "TarvelFrame", "CompileProfileNameDisplay", "txtCompiledProfileSensor", "txtCompiledProfileTemperatureScale",
-    "txtCompiledProfileTimeScale", "cmbProgressionSelect", "CompileProfileButton", "StartAddressDisplay",
-    "CompiledProfileFlexGrid", "ProfileLogChangeSize", "UpLoadProfileToController", "SelectRunProfileButton",
-    "DeleteProfileEntryButton", "fgProfileLog", "ControllerProgramChangeSize", "ProgramMemoryDisplayFlexGrid",
-    "CurrentStepDisplay", "CurrentTimeDisplay", "ProfileSetPointDisplay", "SetPointDisplay",
-    "ProcessTemperatureDisplay", "Relay1StateDisplay", "Relay2StateDisplay", "MonitorRunStateButton",
-    "MonitorRunStateLED", "ExecutingProfileNameDisplay", "StartProfileButton", "PauseProfileButton",
-    "RestartProfileButton", "JumpToSegmentPointButton", "JumpToSegment", "JumpToTime", "User_Prompt",
-    "ClearDisplayButton", "TransferProgressBar", "TransferCancelButton", "CommStatusLED", "SerialLinkLabel",
-    "RunTrendChart", "ResetZoomButton", "SaveChartImageButton", "PrintChartButton", "ChartReadout"};
+const std::vector<QString> kConsoleControls = {"TarvelFrame",
+                                               "CompileProfileNameDisplay",
+                                               "txtCompiledProfileSensor",
+                                               "txtCompiledProfileTemperatureScale",
+                                               "txtCompiledProfileTimeScale",
+                                               "cmbProgressionSelect",
+                                               "CompileProfileButton",
+                                               "StartAddressDisplay",
+                                               "CompiledProfileFlexGrid",
+                                               "ProfileLogChangeSize",
+                                               "UpLoadProfileToController",
+                                               "SelectRunProfileButton",
+                                               "DeleteProfileEntryButton",
+                                               "fgProfileLog",
+                                               "ControllerProgramChangeSize",
+                                               "ProgramMemoryDisplayFlexGrid",
+                                               "CurrentStepDisplay",
+                                               "CurrentTimeDisplay",
+                                               "ProfileSetPointDisplay",
+                                               "SetPointDisplay",
+                                               "ProcessTemperatureDisplay",
+                                               "Relay1StateDisplay",
+                                               "Relay2StateDisplay",
+                                               "MonitorRunStateButton",
+                                               "MonitorRunStateLED",
+                                               "ExecutingProfileNameDisplay",
+                                               "StartProfileButton",
+                                               "PauseProfileButton",
+                                               "RestartProfileButton",
+                                               "JumpToSegmentPointButton",
+                                               "JumpToSegment",
+                                               "JumpToTime",
+                                               "User_Prompt",
+                                               "ClearDisplayButton",
+                                               "TransferProgressBar",
+                                               "TransferCancelButton",
+                                               "CommStatusLED",
+                                               "SerialLinkLabel",
+                                               "RunTrendChart",
+                                               "ResetZoomButton",
+                                               "SaveChartImageButton",
+                                               "PrintChartButton",
+                                               "ChartReadout"};
 
 // The console as the program builds it, with its line overview docked and its places kept in
 // Setup/, on each laptop screen; a command runner of its own for each opening.
@@ -88,7 +122,8 @@ class ConsoleLayout : public ConsoleWindowTest {
     window_ = std::make_unique<ConsoleWindow>(
         WindowOptions{true, "/dev/pts/test", {}, PlacementFile(QString::fromStdString(folder_.Setup().string()))},
         *ownRunner_);
-    console_ = std::make_unique<console::Console>(folder_, store_, line_, window_->View(), console::LineInfo{true, true});
+    console_ =
+        std::make_unique<console::Console>(folder_, store_, line_, window_->View(), console::LineInfo{true, true});
     watch_ = std::make_unique<watch::LineWatch>(folder_, store_, line_);
     new LineWatchBinding(*window_, *console_, *watch_, folder_);
     window_->setScreen(screen);
@@ -185,15 +220,16 @@ TEST_F(ConsoleWindowTest, EachPanelCoversTheChannelFrameExactlyNothingBelowItAnd
   Open();
   const QRect frame = Find<QGroupBox>("TarvelFrame")->geometry();
   const std::vector<std::pair<const char*, std::vector<QString>>> panels = {
-      {"picRunMode", {"RunModeXOut", "ProgramMode_0", "ProgramMode_1", "ProgramMode_2", "ProgramMode_3",
-                      "ProgramMode_4", "SetRunModeButton"}},
-      {"picUpLoadProgramLimits", {"picUpLoadProgramLimitsXOut", "ProgramStepLowDisplay", "ProgramStepHighDisplay",
-                                  "UpLoadProgramLimitsButton"}},
-      {"picDownLoadMemory", {"DownLoadXOutButton", "txtStartStep", "txtStopStep",
-                             "DownLoadControllerProgramMemoryButton"}},
-      {"picHardwareSettings", {"ControllerSettingsXOut", "Alarm1TypeDisplay", "Alarm2TypeDisplay",
-                               "TemperatureScaleDisplay", "SensorTypeDisplay", "DownLoadHardwareSettingsButton",
-                               "UpLoadHardwareSettingsButton"}},
+      {"picRunMode",
+       {"RunModeXOut", "ProgramMode_0", "ProgramMode_1", "ProgramMode_2", "ProgramMode_3", "ProgramMode_4",
+        "SetRunModeButton"}},
+      {"picUpLoadProgramLimits",
+       {"picUpLoadProgramLimitsXOut", "ProgramStepLowDisplay", "ProgramStepHighDisplay", "UpLoadProgramLimitsButton"}},
+      {"picDownLoadMemory",
+       {"DownLoadXOutButton", "txtStartStep", "txtStopStep", "DownLoadControllerProgramMemoryButton"}},
+      {"picHardwareSettings",
+       {"ControllerSettingsXOut", "Alarm1TypeDisplay", "Alarm2TypeDisplay", "TemperatureScaleDisplay",
+        "SensorTypeDisplay", "DownLoadHardwareSettingsButton", "UpLoadHardwareSettingsButton"}},
       {"picSingleSetPoint", {"SingleSetPointXOut", "SingleSetPointDisplay", "UpLoadSetValueButton"}},
   };
   const char* menus[] = {"mnuRunMode", "mnuUpLoadProgramLimits", "mnuDownLoadControllerMemory", "mnuHardwareSettings",
@@ -228,8 +264,8 @@ TEST_F(ConsoleWindowTest, ACommandsOutcomeOutlivesTheMonitorTicksAndTheProgressB
   // A failed tick says so below the outcome; the next good tick takes its line away again.
   line_.SetTiming({20ms, 20ms});
   sim_.InjectFault(sim::Fault::NoReply, 1);
-  ASSERT_TRUE(QTest::qWaitFor([this] { return Prompt().find("ERROR: Commmunications error") != std::string::npos; },
-                              10000));
+  ASSERT_TRUE(
+      QTest::qWaitFor([this] { return Prompt().find("ERROR: Commmunications error") != std::string::npos; }, 10000));
   EXPECT_THAT(Prompt(), ::testing::StartsWith("Tarvel Version 1.00\n"));
   line_.SetTiming({100ms, 100ms});  // a busy machine must not fail the ticks that follow
   ASSERT_TRUE(QTest::qWaitFor([this] { return Prompt().find("ERROR") == std::string::npos; }, 10000));
@@ -438,12 +474,12 @@ TEST(Programs, HelpAndVersionNeedNoDisplay) {
   EXPECT_THAT(help.out, HasSubstr("--simulate"));
   EXPECT_THAT(help.out, HasSubstr("--editor"));
   // Without a display a wrong option, or a start at all, is said and ends with 1, never an abort.
-  auto bogus = tarvel::testing::RunProcess("env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
-                                                   TARVEL_GUI, "--bogus"});
+  auto bogus = tarvel::testing::RunProcess(
+      "env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", TARVEL_GUI, "--bogus"});
   EXPECT_EQ(bogus.exitCode, 1);
   EXPECT_THAT(bogus.err, HasSubstr("Unknown option 'bogus'"));
-  auto start = tarvel::testing::RunProcess("env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
-                                                   TARVEL_GUI, "--simulate"});
+  auto start = tarvel::testing::RunProcess(
+      "env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", TARVEL_GUI, "--simulate"});
   EXPECT_EQ(start.exitCode, 1);
   EXPECT_THAT(start.err, HasSubstr("no display to open a window on"));
 }

@@ -4,8 +4,8 @@
 #include <QMainWindow>
 #include <QMargins>
 #include <QMenuBar>
-#include <QTest>
 #include <QScreen>
+#include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -51,9 +51,9 @@ inline void ExpectLaidOut(QWidget& window, const std::vector<QString>& names) {
           << n << " cut by " << holder->objectName().toStdString();
     // What the layout must give it: a minimum it was given, else its content's need, within its maximum.
     const QSize hint = widget->minimumSizeHint(), given = widget->minimumSize();
-    const QSize needed = QSize(given.width() > 0 ? given.width() : hint.width(),
-                               given.height() > 0 ? given.height() : hint.height())
-                             .boundedTo(widget->maximumSize());
+    const QSize needed =
+        QSize(given.width() > 0 ? given.width() : hint.width(), given.height() > 0 ? given.height() : hint.height())
+            .boundedTo(widget->maximumSize());
     if (needed.isValid() && widget->sizePolicy().horizontalPolicy() != QSizePolicy::Ignored) {
       EXPECT_GE(at.width(), needed.width()) << n << " squeezed";
     }
@@ -67,8 +67,7 @@ inline void ExpectLaidOut(QWidget& window, const std::vector<QString>& names) {
       auto [a, ra] = placed[i];
       auto [b, rb] = placed[j];
       if (a->isAncestorOf(b) || b->isAncestorOf(a)) continue;
-      EXPECT_FALSE(ra.intersects(rb)) << a->objectName().toStdString() << " overlaps "
-                                      << b->objectName().toStdString();
+      EXPECT_FALSE(ra.intersects(rb)) << a->objectName().toStdString() << " overlaps " << b->objectName().toStdString();
     }
 }
 
@@ -80,8 +79,9 @@ inline void ExpectHoverKeepsLayout(QWidget& window, QWidget& chart) {
   for (QWidget* w : window.findChildren<QWidget*>())
     if (w->isVisible()) before.push_back({w, w->geometry()});
   const QSize size = window.size();
-  QWidget* area = chart.findChild<QWidget*>("qt_scrollarea_viewport") ? chart.findChild<QWidget*>("qt_scrollarea_viewport")
-                                                                      : &chart;
+  QWidget* area = chart.findChild<QWidget*>("qt_scrollarea_viewport")
+                      ? chart.findChild<QWidget*>("qt_scrollarea_viewport")
+                      : &chart;
   for (double x : {0.95, 0.2, 0.8, 0.5})  // the last one inside the plot
     for (double y : {0.7, 0.4}) {
       QTest::mouseMove(area, QPoint(static_cast<int>(area->width() * x), static_cast<int>(area->height() * y)));
@@ -89,8 +89,8 @@ inline void ExpectHoverKeepsLayout(QWidget& window, QWidget& chart) {
     }
   EXPECT_EQ(window.size(), size) << "the window grew";
   for (auto [widget, geometry] : before)
-    EXPECT_EQ(widget->geometry(), geometry) << widget->objectName().toStdString() << " "
-                                            << widget->metaObject()->className() << " moved";
+    EXPECT_EQ(widget->geometry(), geometry)
+        << widget->objectName().toStdString() << " " << widget->metaObject()->className() << " moved";
 }
 
 }  // namespace tarvel::ui

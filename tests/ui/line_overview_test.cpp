@@ -1,10 +1,10 @@
 // The line watch in the console: a user command cutting into a sweep, the overview's rows, a
 // double click choosing the channel, an alarm row, its notification and its acknowledgement.
+#include <sys/stat.h>
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <sys/stat.h>
 
 #include <gmock/gmock.h>
 
@@ -126,9 +126,8 @@ TEST_F(LineWatchInConsole, OverviewRowsDoubleClickChoosesTheChannelAndAnAlarmTur
   watch::LineWatch watch(folder_, store_, line_);
   auto* binding = new LineWatchBinding(window, console, watch, folder_);
   std::vector<QString> notified;
-  QObject::connect(binding, &LineWatchBinding::alarmNotified, [&](const QString& title, const QString&) {
-    notified.push_back(title);
-  });
+  QObject::connect(binding, &LineWatchBinding::alarmNotified,
+                   [&](const QString& title, const QString&) { notified.push_back(title); });
   Count(watch);
   StopRunner stop{runner_};
   window.show();
@@ -165,7 +164,11 @@ TEST_F(LineWatchInConsole, OverviewRowsDoubleClickChoosesTheChannelAndAnAlarmTur
   // Acknowledged through the store: the watch's next reading of it shows who.
   Find<QPushButton>(window, "AcknowledgeAlarmButton")->click();
   ASSERT_TRUE(QTest::qWaitFor(
-      [&] { return grid->item(0, LineOverview::kState)->toolTip().startsWith("PV 400 above band 150..170 for 2 readings; acknowledged by "); },
+      [&] {
+        return grid->item(0, LineOverview::kState)
+            ->toolTip()
+            .startsWith("PV 400 above band 150..170 for 2 readings; acknowledged by ");
+      },
       15000));
   // Without "Monitor Run State" the console's Run State and trend follow the sweep's readings.
   EXPECT_GE(window.Trend()->PointCount(), 3u);
@@ -185,8 +188,8 @@ TEST_F(LineWatchInConsole, OverviewRowsDoubleClickChoosesTheChannelAndAnAlarmTur
   const QRect rect = grid->visualItemRect(grid->item(1, LineOverview::kNickName));
   QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, rect.center());
   QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, rect.center());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Find<QComboBox>(window, "ProfileChannelNumberDisplay")->currentText() == "2"; },
-                              15000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return Find<QComboBox>(window, "ProfileChannelNumberDisplay")->currentText() == "2"; }, 15000));
 }
 
 }  // namespace

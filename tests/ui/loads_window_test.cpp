@@ -36,9 +36,9 @@ TEST(LoadFieldsDialog, OkIsRefusedWithTheReasonWhileTheRecordCouldNotTakeTheStar
     bool accepted;
     const char* problem;
   };
-  for (const Case& c : {Case{"Ann", "", "ACME", false, "Load not started: the field Order is required"},
-                        Case{"", "4711", "", false, "Load not started: Operator is required"},
-                        Case{"Ann", " 4711 ", "", true, ""}}) {
+  for (const Case& c :
+       {Case{"Ann", "", "ACME", false, "Load not started: the field Order is required"},
+        Case{"", "4711", "", false, "Load not started: Operator is required"}, Case{"Ann", " 4711 ", "", true, ""}}) {
     LoadFieldsDialog dialog(rules, "");
     Find<QLineEdit>(dialog, "LoadOperator")->setText(c.op);
     Find<QLineEdit>(dialog, "LoadField Order")->setText(c.order);
@@ -92,15 +92,15 @@ TEST_F(LoadsList, FiltersByDateChannelResultAndOrderAndWritesTheChosenLoadsRepor
     const char* order;
     std::vector<std::string> ids;
   };
-  for (const Case& c : std::vector<Case>{
-           {"", "", "", 0, "", {"L-20261201-0001-A", "L-20261203-0001-B", "L-20261205-0001-C"}},
-           {"2026-12-02", "", "", 0, "", {"L-20261201-0001-A", "L-20261203-0001-B", "L-20261205-0001-C"}},
-           {"2026-12-03", "2026-12-03", "", 0, "", {"L-20261203-0001-B"}},  // A closed on the 2nd
-           {"", "", "1", 0, "", {"L-20261201-0001-A", "L-20261205-0001-C"}},
-           {"", "", "", 1, "", {"L-20261201-0001-A"}},
-           {"", "", "", 2, "", {"L-20261203-0001-B"}},
-           {"", "", "", 0, "4711", {"L-20261201-0001-A", "L-20261205-0001-C"}},
-           {"", "", "x", 0, "", {}}}) {
+  for (const Case& c :
+       std::vector<Case>{{"", "", "", 0, "", {"L-20261201-0001-A", "L-20261203-0001-B", "L-20261205-0001-C"}},
+                         {"2026-12-02", "", "", 0, "", {"L-20261201-0001-A", "L-20261203-0001-B", "L-20261205-0001-C"}},
+                         {"2026-12-03", "2026-12-03", "", 0, "", {"L-20261203-0001-B"}},  // A closed on the 2nd
+                         {"", "", "1", 0, "", {"L-20261201-0001-A", "L-20261205-0001-C"}},
+                         {"", "", "", 1, "", {"L-20261201-0001-A"}},
+                         {"", "", "", 2, "", {"L-20261203-0001-B"}},
+                         {"", "", "", 0, "4711", {"L-20261201-0001-A", "L-20261205-0001-C"}},
+                         {"", "", "x", 0, "", {}}}) {
     Find<QLineEdit>(window, "LoadsFrom")->setText(c.from);
     Find<QLineEdit>(window, "LoadsTo")->setText(c.to);
     Find<QLineEdit>(window, "LoadsChannel")->setText(c.channel);

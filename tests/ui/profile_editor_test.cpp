@@ -24,10 +24,10 @@
 
 #include <gmock/gmock.h>
 
-#include "profile/profile_text.h"
-#include "store/home.h"
 #include "box_answerer.h"
 #include "layout_check.h"
+#include "profile/profile_text.h"
+#include "store/home.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 #include "ui/chart_view.h"
@@ -38,9 +38,9 @@
 namespace tarvel::ui {
 namespace {
 
-using ::testing::HasSubstr;
 using tarvel::testing::ReadAll;
 using tarvel::testing::WriteAll;
+using ::testing::HasSubstr;
 
 // A five-segment profile typed as durations and end temperatures, then "e".
 const std::string kFiveSegmentCsv =
@@ -84,9 +84,7 @@ class ProfileEditorTest : public ::testing::Test {
   QString Prompt() { return window_->findChild<QPlainTextEdit*>("User_Prompt")->toPlainText(); }
   void Go(int row, int column) { grid_->setCurrentIndex(grid_->model()->index(row - 1, column)); }
   QWidget* Focus() { return QApplication::focusWidget() ? QApplication::focusWidget() : grid_; }
-  void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    QTest::keyClick(Focus(), key, modifiers);
-  }
+  void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { QTest::keyClick(Focus(), key, modifiers); }
   void Type(const QString& text) {
     for (QChar c : text) QTest::keyClick(Focus(), c.toLatin1());
   }
@@ -195,11 +193,21 @@ TEST_F(ProfileEditorTest, SaveRefusesABadProfileAndACancelledDialogWritesNothing
 }
 
 TEST_F(ProfileEditorTest, OnEachLaptopScreenEveryControlShowsTheLegendIsWholeAndThePlaceIsKept) {
-  const std::vector<QString> controls = {
-      "Edit_Profile_Name", "Profile_FlexGrid", "LogFileNameDisplay", "LoadLogFileButton", "RemoveLogButton",
-      "DesignProfilePlotSelect", "DesignProfileLimitsPlotSelect", "RecordedProfilePlotSelect",
-      "RecordedTempDataPlotSelect", "EditChart", "ResetZoomButton", "SaveChartImageButton", "PrintChartButton",
-      "ChartReadout", "User_Prompt"};
+  const std::vector<QString> controls = {"Edit_Profile_Name",
+                                         "Profile_FlexGrid",
+                                         "LogFileNameDisplay",
+                                         "LoadLogFileButton",
+                                         "RemoveLogButton",
+                                         "DesignProfilePlotSelect",
+                                         "DesignProfileLimitsPlotSelect",
+                                         "RecordedProfilePlotSelect",
+                                         "RecordedTempDataPlotSelect",
+                                         "EditChart",
+                                         "ResetZoomButton",
+                                         "SaveChartImageButton",
+                                         "PrintChartButton",
+                                         "ChartReadout",
+                                         "User_Prompt"};
   // With a log over the profile the read-out names five traces: hovering must not push anything.
   std::string log;
   for (int p = 0; p < 320; ++p) log += " " + std::to_string(100000 + p).substr(1) + ".00  250  248\r\n";
@@ -248,8 +256,8 @@ TEST_F(ProfileEditorTest, KeysTypedRightAfterAClickAreNeverLost) {
   for (int row = 1; row <= 6; ++row) {
     click(row, profile::kCommand);
     if (row <= 3) click(row, profile::kCommand);  // clicked again: the cell's box opens
-    Type("abc");                                   // at once, as a fast typist does
-    QTest::qWait(100);  // the user's pause before Enter: a box Qt opens late would open now
+    Type("abc");                                  // at once, as a fast typist does
+    QTest::qWait(100);                            // the user's pause before Enter: a box Qt opens late would open now
     Key(Qt::Key_Return);
     EXPECT_EQ(Cell(row, profile::kCommand), "abc") << "row " << row;
   }
@@ -321,20 +329,22 @@ TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScales)
 
   // A Celsius profile in hours, saved by the command line, opened from the menu.
   WriteAll(dir_ / "c.csv", kFiveSegmentCsv);
-  auto cli = testing::RunProcess(TARVEL_CLI, {"--home", dir_.path().string(), "profile", "build", "--sensor", "J",
-                                              "--temp", "C", "--time", "H", (dir_ / "c.csv").string(),
-                                              Profile("c.txt").string()});
+  auto cli =
+      testing::RunProcess(TARVEL_CLI, {"--home", dir_.path().string(), "profile", "build", "--sensor", "J", "--temp",
+                                       "C", "--time", "H", (dir_ / "c.csv").string(), Profile("c.txt").string()});
   ASSERT_EQ(cli.exitCode, 0) << cli.out << cli.err;
   files_ = {QString::fromStdString(Profile("c.txt").string())};
   Trigger("mnuFileOpen");
   EXPECT_TRUE(window_->findChild<QAction*>("mnuCelcius")->isChecked());
   EXPECT_TRUE(window_->findChild<QAction*>("mnuHours")->isChecked());
   EXPECT_TRUE(window_->findChild<QAction*>("mnuSensorType_1")->isChecked());
-  EXPECT_THAT(Prompt().toStdString(), HasSubstr("Profile sensor type set to: J\nSensor temperature range is:-210 - 1200"));
+  EXPECT_THAT(Prompt().toStdString(),
+              HasSubstr("Profile sensor type set to: J\nSensor temperature range is:-210 - 1200"));
   Trigger("mnuSensorType_2");  // T: 400 C at most
   EXPECT_THAT(Prompt().toStdString(), HasSubstr("Sensor temperature range is:-270 - 400"));
   Trigger("mnuFahrenheit");
-  EXPECT_EQ(Prompt(), "Temperature scale set to F\nThe values were not converted: the profile's 70 to 400 are now degrees F\n");
+  EXPECT_EQ(Prompt(),
+            "Temperature scale set to F\nThe values were not converted: the profile's 70 to 400 are now degrees F\n");
 
   // Closing writes the settings; the next window comes back with them and the profile.
   boxes_.Answer(QMessageBox::Discard);
@@ -374,8 +384,7 @@ TEST_F(ProfileEditorTest, TheChartFollowsTheWorksheetMarksRowsAndKeepsItsPlotCho
   };
   Go(4, profile::kDuration);
   const QColor plain = background(2);
-  const QPoint point =
-      chart.View()->mapFromScene(chart.Chart()->mapToPosition(QPointF(180, 250), chart.Series(1)));
+  const QPoint point = chart.View()->mapFromScene(chart.Chart()->mapToPosition(QPointF(180, 250), chart.Series(1)));
   QTest::mouseClick(chart.View()->viewport(), Qt::LeftButton, {}, point + QPoint(1, 1));
   EXPECT_EQ(grid_->currentIndex().row() + 1, 2);
   EXPECT_EQ(background(2), QColor(192, 192, 192));

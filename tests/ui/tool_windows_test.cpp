@@ -13,7 +13,6 @@
 
 #include <gmock/gmock.h>
 
-
 #include "console/channel_map.h"
 #include "console/console.h"
 #include "console/port_setup.h"
@@ -44,7 +43,8 @@ TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
   window.SetServedPorts([served] { return std::vector<std::string>{served}; });
   window.show();
   Idle();
-  EXPECT_EQ(Find<QLabel>(window, "CommServedPorts")->text().toStdString(), "The line service of this home serves " + served);
+  EXPECT_EQ(Find<QLabel>(window, "CommServedPorts")->text().toStdString(),
+            "The line service of this home serves " + served);
   auto* prompt = Find<QPlainTextEdit>(window, "SerialPortPrompt");
   EXPECT_TRUE(prompt->toPlainText().startsWith("Instructions:\n"));
   EXPECT_EQ(Find<QLabel>(window, "CommPortNumber")->text(), "1");
@@ -53,8 +53,9 @@ TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
   Click(window, "DecrPortNumber");
 
   Click(window, "ScanPortNumber");
-  EXPECT_THAT(prompt->toPlainText().toStdString(),
-              HasSubstr("Serial Port #01 Port seen > Device seen on this comm port - " + (dir_ / "dev" / "ttyUSB0").string()));
+  EXPECT_THAT(
+      prompt->toPlainText().toStdString(),
+      HasSubstr("Serial Port #01 Port seen > Device seen on this comm port - " + (dir_ / "dev" / "ttyUSB0").string()));
   EXPECT_EQ(Find<QProgressBar>(window, "PortScanProgress")->text(), "") << "idle once the scan ended";
   ExpectLaidOut(window, {"ScanPortNumber", "CancelPortScan", "PortScanProgress", "CommPortList", "CommDisplayLabel",
                          "CommPortNumber", "DecrPortNumber", "IncrPortNum", "SavePortSettings", "SerialPortPrompt",
@@ -64,7 +65,8 @@ TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
   auto* list = Find<QListWidget>(window, "CommPortList");
   ASSERT_EQ(list->count(), 2);
   EXPECT_EQ(list->item(0)->text().toStdString(), "01  " + (dir_ / "dev" / "ttyUSB0").string() + "  controller found");
-  EXPECT_THAT(list->item(1)->text().toStdString(), ::testing::EndsWith("  (line service)")) << "marked after a scan too";
+  EXPECT_THAT(list->item(1)->text().toStdString(), ::testing::EndsWith("  (line service)"))
+      << "marked after a scan too";
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
   Idle();
   EXPECT_EQ(Find<QLabel>(window, "CommPortNumber")->text(), "2");
@@ -102,7 +104,8 @@ TEST_F(ToolWindows, ChannelMapAddsRowsAsksBeforeDeletingAndSaysWhyAnEntryIsRefus
 
   // What is typed into a cell replaces its value: channel 2 becomes 7, not 27.
   auto cell = [&](int row, int column) {
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(row, column)).center());
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->model()->index(row, column)).center());
     Idle();
   };
   auto* editor = Find<QLineEdit>(map, "FloatingTextBox");
@@ -179,7 +182,8 @@ TEST_F(ToolWindows, AScanFromTheChannelMapHoldsTheLineAndTheConsoleFollowsWhenTh
   // Every address asked, as the scan reports it. The simulator may miss a probe on a loaded
   // machine (two requests read as one frame, or one sent while it was still answering late).
   const QString report = Find<QPlainTextEdit>(map, "DBInterfaceDisplay")->toPlainText();
-  EXPECT_EQ(report.count(QRegularExpression("^Unit #\\d+ ", QRegularExpression::MultilineOption)), 64) << report.toStdString();
+  EXPECT_EQ(report.count(QRegularExpression("^Unit #\\d+ ", QRegularExpression::MultilineOption)), 64)
+      << report.toStdString();
   EXPECT_TRUE(report.contains("Unit #64 Not Found\nScan finished\n")) << report.toStdString();
 
   auto* grid = Find<QTableWidget>(map, "fgChannelMap");

@@ -9,8 +9,14 @@ namespace {
 
 TEST(NumberParser, AcceptsPlainSignedDecimalsWithBlanksAndRefusesEverythingElse) {
   // Profile cells keep their trailing blanks; a worksheet cell may be padded on both sides.
-  for (auto [text, value] : {std::pair{"-3", -3.0}, {"+7", 7.0}, {".5", 0.5}, {"5.", 5.0}, {"-1E-1", -0.1},
-                             {"2.5e2", 250.0}, {"  60.00   ", 60.0}, {"\t42\t", 42.0}})
+  for (auto [text, value] : {std::pair{"-3", -3.0},
+                             {"+7", 7.0},
+                             {".5", 0.5},
+                             {"5.", 5.0},
+                             {"-1E-1", -0.1},
+                             {"2.5e2", 250.0},
+                             {"  60.00   ", 60.0},
+                             {"\t42\t", 42.0}})
     EXPECT_EQ(ParseNumber(text), value) << '"' << text << '"';
   for (const char* text : {"", "   ", "abc", "-", ".", "1.2.3", "1,5", "1 000", "12abc", "0x10", "inf", "nan", "1e",
                            "1e+", "e5", "--1", "1-", "١٢", "1e400"}) {

@@ -5,10 +5,10 @@
 #include <cmath>
 
 #include "console/console.h"
-#include "support/recording_view.h"
 #include "console/trend_points.h"
 #include "profile/log_file.h"
 #include "support/reading_frames.h"
+#include "support/recording_view.h"
 #include "watch/load_book.h"
 #include "watch/load_start.h"
 #include "watch_fixture.h"
@@ -93,7 +93,9 @@ TEST_F(Sweeping, OneLoadFromAClientsStartToTheEndStepThroughAPauseANewRecordingP
   sim_.FrontPanelStart(1);
   sweep(10);
   sweep(2, 30);  // out of the band of 10 for two readings: an alarm
-  ASSERT_TRUE(store_.AcknowledgeAlarm(1, "Bo", std::chrono::floor<std::chrono::milliseconds>(now).time_since_epoch().count()).ok());
+  ASSERT_TRUE(
+      store_.AcknowledgeAlarm(1, "Bo", std::chrono::floor<std::chrono::milliseconds>(now).time_since_epoch().count())
+          .ok());
   sweep(1);
   ASSERT_TRUE(store_.AddLoadAction(ActionRow(1, "pause", "Ann Smith", "Pause Profile", "mode 2", "mode 0", now)));
   mode(0);
@@ -124,25 +126,25 @@ TEST_F(Sweeping, OneLoadFromAClientsStartToTheEndStepThroughAPauseANewRecordingP
   std::vector<std::string> events;
   for (const LoadEvent& e : record->events) events.push_back(e.kind + " " + e.who);
   // One reading back in band does not clear the alarm; the pause does.
-  EXPECT_THAT(events, ::testing::ElementsAre("start Ann Smith", "alarm raised ", "alarm acknowledged Bo", "pause Ann Smith", "alarm cleared ",
-                                             "restart Ann Smith", "recording resumed ", "communication lost ",
-                                             "communication back ", "end "));
+  EXPECT_THAT(events,
+              ::testing::ElementsAre("start Ann Smith", "alarm raised ", "alarm acknowledged Bo", "pause Ann Smith",
+                                     "alarm cleared ", "restart Ann Smith", "recording resumed ", "communication lost ",
+                                     "communication back ", "end "));
   std::vector<std::string> checks;
   for (const LoadCheck& c : record->checks) checks.push_back(c.name + (c.pass ? " PASS: " : " FAIL: ") + c.reason);
-  EXPECT_THAT(checks,
-              ::testing::ElementsAre(
-                  "Required fields PASS: every required field was given",
-                  "Program run to its end PASS: every controller reached its end step",
-                  "Out of band FAIL: 2.0 minutes out of band (above 2.0, below 0.0)",
-                  // The step time is read in whole minutes: between two readings a minute apart the
-                  // design is known to within half a minute of the ramp's 6 degrees a minute.
-                  "Largest deviation FAIL: largest above +27 at 2026-12-07T10:12:00Z, largest below -3 at "
-                  "2026-12-07T10:02:00Z; outside the band",
-                  // The two minutes without a recording process, and the minute to the next reading.
-                  "Longest gap FAIL: 0:03:00 from 2026-12-07T10:37:00Z (at most 0:02:00)",
-                  "Communication during holds FAIL: 1 reading failed during a hold (segment 2, from "
-                  "2026-12-07T10:50:00Z)",
-                  "Soak, segment 2 FAIL: 42.00 of 45.00 minutes with every controller in band"));
+  EXPECT_THAT(checks, ::testing::ElementsAre(
+                          "Required fields PASS: every required field was given",
+                          "Program run to its end PASS: every controller reached its end step",
+                          "Out of band FAIL: 2.0 minutes out of band (above 2.0, below 0.0)",
+                          // The step time is read in whole minutes: between two readings a minute apart the
+                          // design is known to within half a minute of the ramp's 6 degrees a minute.
+                          "Largest deviation FAIL: largest above +27 at 2026-12-07T10:12:00Z, largest below -3 at "
+                          "2026-12-07T10:02:00Z; outside the band",
+                          // The two minutes without a recording process, and the minute to the next reading.
+                          "Longest gap FAIL: 0:03:00 from 2026-12-07T10:37:00Z (at most 0:02:00)",
+                          "Communication during holds FAIL: 1 reading failed during a hold (segment 2, from "
+                          "2026-12-07T10:50:00Z)",
+                          "Soak, segment 2 FAIL: 42.00 of 45.00 minutes with every controller in band"));
   ASSERT_TRUE(record->close);
   EXPECT_FALSE(record->close->pass);
   EXPECT_TRUE(VerifyLoad(folder_, store_, h.loadId).Whole());
@@ -303,7 +305,7 @@ class Alarms : public WatchFixture {
     Map(1, 1, "Kiln, east");
     Map(2, 2, "Oven");
     RunCure(1);
-    SetPv(2, 900);  // idle: far from anything, and no alarm for it
+    SetPv(2, 900);            // idle: far from anything, and no alarm for it
     sim_.AdvanceTime(15min);  // half way up the ramp: 160, band 150..170
     SetPv(1, 160);
     Watch().OnAlarm([this](const AlarmEvent& e) { events_.push_back(e); });
@@ -317,9 +319,10 @@ class Alarms : public WatchFixture {
     selection.SelectIndex(0);
     selection.SetStartupComplete(true);
     console_->RunMonitor().SetRunsRecordedElsewhere(true);
-    Watch().SetMonitorView([c = console_.get()](int channel, std::uint8_t address, const controller::RunStateReading& r) {
-      return c->RunMonitor().ShowReading(channel, address, r);
-    });
+    Watch().SetMonitorView(
+        [c = console_.get()](int channel, std::uint8_t address, const controller::RunStateReading& r) {
+          return c->RunMonitor().ShowReading(channel, address, r);
+        });
     return *console_;
   }
   std::vector<AlarmEvent> events_;
@@ -349,7 +352,8 @@ TEST_F(Alarms, OutsideTheBandForTwoReadingsRaisesAndBackInBandClears) {
   auto logged = Logged();
   ASSERT_EQ(logged.size(), 2u);
   EXPECT_EQ(logged[0], kAlarmLogHeader);
-  EXPECT_THAT(logged[1], HasSubstr(",1,\"Kiln, east\",1,band,raised,300,150,170,PV 300 above band 150..170 for 2 readings"));
+  EXPECT_THAT(logged[1],
+              HasSubstr(",1,\"Kiln, east\",1,band,raised,300,150,170,PV 300 above band 150..170 for 2 readings"));
 
   // Kept open in the store, where anyone may acknowledge it; the watch takes that in.
   const auto open = store_.OpenAlarms().value();
@@ -430,13 +434,13 @@ TEST(AlarmTracker, RaisesAfterNClearsAfterMGoodReadingsAndKeepsAnAckUntilItClear
     bool answeredBefore;
   };
   const Case cases[] = {
-      {"ooiioiii", "-bbbbbb-", true},   // an edge value dithering does not clear and raise again
-      {"oood", "-bb-", true},           // a run that ends clears at once
-      {"sssssii", "---nnnn", false},    // never answered: silent 60 s (readings 20 s apart) from the first
-      {"sssiii", "-nnnn-", true},       // answered 60 s before the first silent reading: two readings do
-      {"sisssi", "----nn", true},       // a reply in between starts the time anew
+      {"ooiioiii", "-bbbbbb-", true},        // an edge value dithering does not clear and raise again
+      {"oood", "-bb-", true},                // a run that ends clears at once
+      {"sssssii", "---nnnn", false},         // never answered: silent 60 s (readings 20 s apart) from the first
+      {"sssiii", "-nnnn-", true},            // answered 60 s before the first silent reading: two readings do
+      {"sisssi", "----nn", true},            // a reply in between starts the time anew
       {"aooaaoiiioo", "x-bAxBBB--b", true},  // held until it clears; a new raise needs a new ack
-      {"ooassss", "-bABBnn", true},     // another alarm replacing it is not acknowledged
+      {"ooassss", "-bABBnn", true},          // another alarm replacing it is not acknowledged
   };
   for (const Case& c : cases) {
     AlarmTracker tracker;

@@ -39,7 +39,8 @@ bool Untouched(const std::string& bytes, const std::string& sealedHead) {
     if (prev == std::string::npos || line.compare(prev + 8, 64, before) != 0) return false;
     if (line.find("\"type\":\"close\"") != std::string::npos) {
       const std::size_t final = line.find("\"final\":\"");
-      if (closed || final == std::string::npos || line.compare(final + 9, 64, Sha(std::string_view(bytes).substr(0, at))) != 0)
+      if (closed || final == std::string::npos ||
+          line.compare(final + 9, 64, Sha(std::string_view(bytes).substr(0, at))) != 0)
         return false;
       closed = true;
     }
@@ -136,7 +137,8 @@ TEST_F(LoadRun, ALoadIsListedSignedOnceClosedAndReportedWithItsHashOnEveryPage) 
 
   // A cancel waits in the store for the process that records, which ends the load with who and why.
   EXPECT_EQ(RunCli(dir_.path(), {"load", "cancel", "7"}).err, "No load under way on channel 7\n");
-  const auto cancel = RunCli(dir_.path(), {"load", "cancel", "2", "--operator", "Bob Jones", "--reason", "thermocouple broke"});
+  const auto cancel =
+      RunCli(dir_.path(), {"load", "cancel", "2", "--operator", "Bob Jones", "--reason", "thermocouple broke"});
   ASSERT_EQ(cancel.exitCode, 0) << cancel.err;
   EXPECT_FALSE(tracker->Act({LoadAction::Kind::Cancel, 2, now_, "Bob Jones", "", *closed, ""})) << "another load's";
   const auto actions = store_.LoadActions().value();
@@ -146,7 +148,8 @@ TEST_F(LoadRun, ALoadIsListedSignedOnceClosedAndReportedWithItsHashOnEveryPage) 
   EXPECT_THAT(list.out, ::testing::MatchesRegex(*open + "  2026-12-07T10:00:00Z  [-0-9T:]+Z  CANCELLED  ch 2 .*"));
   EXPECT_EQ(RunCli(dir_.path(), {"load", "list", "--result", "FAIL"}).out, "");
   EXPECT_THAT(RunCli(dir_.path(), {"load", "show", *open}).out,
-              ::testing::ContainsRegex("Result: CANCELLED \\(closed [-0-9T:]+Z, cancelled by Bob Jones: thermocouple broke\\)\n"));
+              ::testing::ContainsRegex(
+                  "Result: CANCELLED \\(closed [-0-9T:]+Z, cancelled by Bob Jones: thermocouple broke\\)\n"));
   sign = RunCli(dir_.path(), {"load", "sign", *closed, "--name", "Bob Jones", "--meaning", "approved"});
   EXPECT_EQ(sign.exitCode, 0) << sign.err;
   EXPECT_EQ(RunCli(dir_.path(), {"load", "verify", *closed}).exitCode, 0);
@@ -167,8 +170,10 @@ TEST_F(LoadRun, ALoadIsListedSignedOnceClosedAndReportedWithItsHashOnEveryPage) 
   ASSERT_GE(pages.size(), 2u);
   for (std::size_t page = 0; page < pages.size(); ++page)
     EXPECT_THAT(pages[page], ::testing::AllOf(HasSubstr("final hash " + record->close->finalHash),
-                                              HasSubstr("page " + std::to_string(page + 1) + " of " + std::to_string(pages.size()))));
-  EXPECT_THAT(ReadAll(csv), HasSubstr(*closed + ",2026-12-07T10:00:00Z,1,\"'@Kiln top\",0,1,0,2,70,70,70,60,80,0,in\r\n"));
+                                              HasSubstr("page " + std::to_string(page + 1) + " of " +
+                                                        std::to_string(pages.size()))));
+  EXPECT_THAT(ReadAll(csv),
+              HasSubstr(*closed + ",2026-12-07T10:00:00Z,1,\"'@Kiln top\",0,1,0,2,70,70,70,60,80,0,in\r\n"));
 }
 
 // tarvel-cli alarm: what the watch left open in the store, acknowledged once, by the first.
@@ -178,7 +183,8 @@ TEST_F(LoadRun, AlarmAckTakesAnOpenAlarmOnceAndRefusesAChannelWithout) {
             "ch 2  band  raised 2025-12-07T10:00:00Z  PV 300 above band 150..170 for 2 readings  not acknowledged\n");
   const auto first = RunCli(dir_.path(), {"alarm", "ack", "2", "--operator", "Bo"});
   EXPECT_EQ(first.exitCode, 0) << first.err;
-  EXPECT_THAT(first.out, ::testing::MatchesRegex("The band alarm on channel 2 \\(PV 300 .*\\) is acknowledged by Bo at .*Z\n"));
+  EXPECT_THAT(first.out,
+              ::testing::MatchesRegex("The band alarm on channel 2 \\(PV 300 .*\\) is acknowledged by Bo at .*Z\n"));
   const auto second = RunCli(dir_.path(), {"alarm", "ack", "2", "--operator", "Cy"});
   EXPECT_EQ(second.exitCode, 0);
   EXPECT_THAT(second.out, HasSubstr(") was already acknowledged by Bo at "));

@@ -103,7 +103,8 @@ class LoadRun : public ::testing::Test {
   std::vector<std::filesystem::path> Records() const {
     std::vector<std::filesystem::path> files;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(LoadsFolder(folder_), ec)) files.push_back(entry.path());
+    for (const auto& entry : std::filesystem::directory_iterator(LoadsFolder(folder_), ec))
+      files.push_back(entry.path());
     return files;
   }
 

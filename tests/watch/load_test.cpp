@@ -35,7 +35,8 @@ std::vector<std::string> Checks(const LoadRecord& record) {
 }
 
 long long Count(const LoadRecord& record, bool gaps) {
-  return std::count_if(record.samples.begin(), record.samples.end(), [&](const LoadSample& s) { return s.gap == gaps; });
+  return std::count_if(record.samples.begin(), record.samples.end(),
+                       [&](const LoadSample& s) { return s.gap == gaps; });
 }
 
 TEST_F(LoadRun, AZoneRunThroughAPauseARecordingRestartAndALostControllerIsOneRecordThatFails) {
@@ -50,9 +51,11 @@ TEST_F(LoadRun, AZoneRunThroughAPauseARecordingRestartAndALostControllerIsOneRec
   run(5);
   run(5.5, {{1, 15}});  // channel 1 runs 15 above the design, outside its band of 10, for two readings
   run(10);
-  for (int ch : kiln) ASSERT_TRUE(tracker->Act({LoadAction::Kind::Pause, ch, now_, "Ann Smith", "Pause Profile", "2", "0"}));
+  for (int ch : kiln)
+    ASSERT_TRUE(tracker->Act({LoadAction::Kind::Pause, ch, now_, "Ann Smith", "Pause Profile", "2", "0"}));
   for (int held = 0; held < 4; ++held) Sweep(*tracker, kiln, minute, 0);  // run mode 0: the program stands
-  for (int ch : kiln) ASSERT_TRUE(tracker->Act({LoadAction::Kind::Restart, ch, now_, "Ann Smith", "Restart Profile", "0", "2"}));
+  for (int ch : kiln)
+    ASSERT_TRUE(tracker->Act({LoadAction::Kind::Restart, ch, now_, "Ann Smith", "Restart Profile", "0", "2"}));
   run(40);
   run(41, {}, {2});  // in the hold, channel 2 does not answer for four readings
   run(50);
@@ -69,8 +72,9 @@ TEST_F(LoadRun, AZoneRunThroughAPauseARecordingRestartAndALostControllerIsOneRec
   EXPECT_TRUE(verdict.Whole()) << verdict.breaks.front().what;
   auto record = ReadLoadRecord(LoadFile(folder_, *id));
   ASSERT_TRUE(record.ok()) << record.status().message();
-  EXPECT_EQ(record->header.fields, (std::vector<ShopField>{{"Customer", "=HYPERLINK(\"x\")"}, {"Order", "4711"},
-                                                           {"Notes", "rack 3, top shelf"}}));
+  EXPECT_EQ(
+      record->header.fields,
+      (std::vector<ShopField>{{"Customer", "=HYPERLINK(\"x\")"}, {"Order", "4711"}, {"Notes", "rack 3, top shelf"}}));
   EXPECT_EQ(Count(*record, false), readings_);
   EXPECT_EQ(Count(*record, true), 4);
   EXPECT_THAT(Events(*record),
@@ -148,18 +152,21 @@ TEST_F(LoadRun, AnUndisturbedRunStartedOnTheFrontPanelPassesEveryCheck) {
   EXPECT_EQ(Count(*record, false), readings_ - 2);  // from the start on, up to the end step
   ASSERT_TRUE(record->close);
   EXPECT_TRUE(record->close->pass) << ::testing::PrintToString(Checks(*record));
-  EXPECT_THAT(Checks(*record), ::testing::Contains("Soak, segment 2 0 PASS: 45.00 of 45.00 minutes with every controller in band"));
+  EXPECT_THAT(Checks(*record),
+              ::testing::Contains("Soak, segment 2 0 PASS: 45.00 of 45.00 minutes with every controller in band"));
   EXPECT_TRUE(VerifyLoad(folder_, store_, record->header.loadId).Whole());
 }
 
 TEST_F(LoadRun, AStartWithoutARequiredFieldOrOperatorIsRefusedWithTheFieldNamed) {
-  testing::WriteAll(folder_.Setup() / "LoadFields.txt", "Customer\nOrder *\nPart numbers\nQuantity\nMaterial\nStandard\nRevision\nNotes\n");
+  testing::WriteAll(folder_.Setup() / "LoadFields.txt",
+                    "Customer\nOrder *\nPart numbers\nQuantity\nMaterial\nStandard\nRevision\nNotes\n");
   auto tracker = Tracker();
   LoadPlan plan = Plan({1});
   plan.fields = {{"Customer", "ACME"}, {"Order", "  "}};
   EXPECT_EQ(tracker->Start(plan).status().message(), "Load not started: the field Order is required");
   plan.fields = {{"Ordre", "4711"}};
-  EXPECT_THAT(tracker->Start(plan).status().message(), HasSubstr("the shop has no field Ordre (its fields: Customer, Order,"));
+  EXPECT_THAT(tracker->Start(plan).status().message(),
+              HasSubstr("the shop has no field Ordre (its fields: Customer, Order,"));
   plan = Plan({1});
   plan.operatorName = "";
   EXPECT_EQ(tracker->Start(plan).status().message(), "Load not started: Operator is required");
@@ -173,7 +180,8 @@ TEST_F(LoadRun, AStartWithoutARequiredFieldOrOperatorIsRefusedWithTheFieldNamed)
 // started controller runs, and the operator and fields a client's start left for it.
 TEST_F(LoadRun, AStartIsPlannedFromTheStoreWithTheZoneAndTheClientsFields) {
   for (int ch : {1, 2, 3}) {
-    ASSERT_TRUE(store_.AddChannel({ch, ch + 10, "Zone " + std::to_string(ch), "set64rs", "/dev/ttyUSB" + std::to_string(ch)}));
+    ASSERT_TRUE(
+        store_.AddChannel({ch, ch + 10, "Zone " + std::to_string(ch), "set64rs", "/dev/ttyUSB" + std::to_string(ch)}));
     ASSERT_TRUE(store_.ResetControllerMemory(ch + 10));
   }
   ASSERT_TRUE(store_.SetZone(1, "Kiln"));
@@ -185,7 +193,8 @@ TEST_F(LoadRun, AStartIsPlannedFromTheStoreWithTheZoneAndTheClientsFields) {
   const auto plan = PlanFromStore(folder_, store_, 1, 15);
   ASSERT_TRUE(plan);
   EXPECT_EQ(plan->furnace, "Kiln");
-  EXPECT_EQ(plan->controllers, (std::vector<LoadController>{{1, "Zone 1", 11, "/dev/ttyUSB1"}, {3, "Zone 3", 13, "/dev/ttyUSB3"}}));
+  EXPECT_EQ(plan->controllers,
+            (std::vector<LoadController>{{1, "Zone 1", 11, "/dev/ttyUSB1"}, {3, "Zone 3", 13, "/dev/ttyUSB3"}}));
   EXPECT_EQ(std::tuple(plan->profileName, plan->lowStep, plan->highStep), std::tuple("cure.txt", 5, 6));
   EXPECT_EQ(plan->program, (std::vector<LoadStep>{{5, 2, 45, 250}, {6, 1, 0, 250}}));
   EXPECT_EQ(std::tuple(plan->operatorName, plan->startedBy), std::tuple("Ann Smith", "tarvel-cli"));
@@ -220,8 +229,9 @@ TEST_F(LoadRun, ATrackerContinuesOnlyTheOpenLoadsItIsGiven) {
   auto two = tracker->Start(Plan({2}));
   ASSERT_TRUE(one.ok() && two.ok());
   tracker.reset();
-  LoadTracker second(folder_, store_, [this] { return now_; }, OpenRecordFile,
-                     [](const store::LoadRow& row) { return row.channels == "2"; });
+  LoadTracker second(
+      folder_, store_, [this] { return now_; }, OpenRecordFile,
+      [](const store::LoadRow& row) { return row.channels == "2"; });
   EXPECT_EQ(second.OpenLoads(), std::vector<std::string>{*two});
   EXPECT_FALSE(second.LoadOf(1));
 }

@@ -26,8 +26,8 @@ class WatchFixture : public testing::LineHome {
   // The cure profile uploaded at step 1, selected and started: 70 -> 250 over 30 minutes,
   // hold 250 for 45 (band +-10 throughout), end.
   void RunCure(int address) {
-    const std::vector<store::MemoryRow> steps = {{address, 1, 30, 70, 1, 0}, {address, 2, 45, 250, 2, 0},
-                                                 {address, 3, 0, 100, 1, 0}};
+    const std::vector<store::MemoryRow> steps = {
+        {address, 1, 30, 70, 1, 0}, {address, 2, 45, 250, 2, 0}, {address, 3, 0, 100, 1, 0}};
     ASSERT_TRUE(store_.WriteMemorySteps(address, steps));
     ASSERT_TRUE(store_.WriteLogEntry({address, kCure, 1, 3, "K", "F", "M", "SV"}));
     ASSERT_TRUE(store_.SaveRunSelection(address, kCure, 1, 3));

@@ -4,8 +4,8 @@
 #include <gmock/gmock.h>
 
 #include "console/console.h"
-#include "support/recording_view.h"
 #include "console/zone_run.h"
+#include "support/recording_view.h"
 #include "watch_fixture.h"
 
 namespace tarvel::watch {
