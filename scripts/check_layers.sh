@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
 # Fails when a room includes a room it may not (HACKING.md, "Rooms"): dependencies point down
-# util <- link, store, profile <- controller <- console, watch <- publish <- ui <- app;
+# util <- link, store, profile <- controller <- console, watch <- publish <- web <- service <- ui <- app;
 # console and watch never include each other; no room below ui names a widget.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 # room: the rooms of ours it must not include
 declare -A forbidden=(
-  [util]='link store profile controller console watch publish report ui service'
-  [link]='store profile controller console watch publish report ui service'
-  [store]='link profile controller console watch publish report ui service'
-  [profile]='link controller console watch publish report ui service'
-  [controller]='console watch publish report ui service'
-  [console]='watch publish report ui service'
-  [watch]='console publish report ui service'
-  [publish]='console report ui service'
-  [report]='console ui service'
+  [util]='link store profile controller console watch publish report ui service web'
+  [link]='store profile controller console watch publish report ui service web'
+  [store]='link profile controller console watch publish report ui service web'
+  [profile]='link controller console watch publish report ui service web'
+  [controller]='console watch publish report ui service web'
+  [console]='watch publish report ui service web'
+  [watch]='console publish report ui service web'
+  [publish]='console report ui service web'
+  [report]='console ui service web'
+  [web]='console ui service'
   [service]='ui'
 )
 
