@@ -105,10 +105,7 @@ int List(Context& ctx, ArgReader& in) {
     in.Refuse("--to needs a DATE, not \"" + *to + "\"");
   if (auto channel = in.Option("--channel")) filter.channel = in.Whole(*channel, {"--channel N", 1, 32767});
   if (auto result = in.Option("--result")) {
-    if (*result != "PASS" && *result != "FAIL" && *result != "CANCELLED")
-      in.Refuse("--result is PASS, FAIL or CANCELLED, not \"" + *result + "\"");
-    filter.cancelled = *result == "CANCELLED";
-    if (!*filter.cancelled) filter.pass = *result == "PASS";
+    if (!FilterResult(filter, *result)) in.Refuse("--result is PASS, FAIL or CANCELLED, not \"" + *result + "\"");
   }
   filter.order = in.Option("--order");
   if (!in.ok()) return in.Usage();
