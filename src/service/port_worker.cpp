@@ -193,6 +193,7 @@ void PortWorker::Loop() {
     emit_("sweep", {{"port", device_},
                     {"number", s.number},
                     {"took", std::chrono::duration<double>(s.took).count()},
+                    {"period", std::chrono::duration<double>(s.period).count()},
                     {"saturated", s.saturated},
                     {"channels", s.channels}});
   });

@@ -57,6 +57,8 @@ TEST_F(WindowFixture, TheConsoleUploadsThroughTheLineServiceThatOwnsItsPort) {
     if (reading.complete()) shown.push_back(reading.setPoint().value);
     return channel == 1;
   });
+  watch::SweepSummary sweep;
+  lineWatch.OnSweep([&](const watch::SweepSummary& s) { sweep = s; });
   ASSERT_TRUE(QTest::qWaitFor(
       [&] {
         lineWatch.Step();
@@ -64,6 +66,10 @@ TEST_F(WindowFixture, TheConsoleUploadsThroughTheLineServiceThatOwnsItsPort) {
       },
       10000));
   EXPECT_EQ(port->ClientExchanges(), clientExchanges) << "not one read frame of the console's";
+  // The overview's sweep line tells the service's sweep: its number and period, not zeros.
+  EXPECT_GE(sweep.number, 2);
+  EXPECT_GT(sweep.took.count(), 0);
+  EXPECT_EQ(std::chrono::round<std::chrono::milliseconds>(sweep.period).count(), 100);
   const watch::ChannelStatus& status = lineWatch.Statuses().at(1);
   EXPECT_EQ(status.failure, link::Outcome::Ok);
   EXPECT_EQ(status.setPoint, 70);
