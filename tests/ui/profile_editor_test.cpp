@@ -193,21 +193,10 @@ TEST_F(ProfileEditorTest, SaveRefusesABadProfileAndACancelledDialogWritesNothing
 }
 
 TEST_F(ProfileEditorTest, OnEachLaptopScreenEveryControlShowsTheLegendIsWholeAndThePlaceIsKept) {
-  const std::vector<QString> controls = {"Edit_Profile_Name",
-                                         "Profile_FlexGrid",
-                                         "LogFileNameDisplay",
-                                         "LoadLogFileButton",
-                                         "RemoveLogButton",
-                                         "DesignProfilePlotSelect",
-                                         "DesignProfileLimitsPlotSelect",
-                                         "RecordedProfilePlotSelect",
-                                         "RecordedTempDataPlotSelect",
-                                         "EditChart",
-                                         "ResetZoomButton",
-                                         "SaveChartImageButton",
-                                         "PrintChartButton",
-                                         "ChartReadout",
-                                         "User_Prompt"};
+  const std::vector<QString> controls = Names(
+      "Edit_Profile_Name Profile_FlexGrid LogFileNameDisplay LoadLogFileButton RemoveLogButton "
+      "DesignProfilePlotSelect DesignProfileLimitsPlotSelect RecordedProfilePlotSelect RecordedTempDataPlotSelect "
+      "EditChart ResetZoomButton SaveChartImageButton PrintChartButton ChartReadout User_Prompt");
   // With a log over the profile the read-out names five traces: hovering must not push anything.
   std::string log;
   for (int p = 0; p < 320; ++p) log += " " + std::to_string(100000 + p).substr(1) + ".00  250  248\r\n";

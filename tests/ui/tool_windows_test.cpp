@@ -57,9 +57,9 @@ TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
       prompt->toPlainText().toStdString(),
       HasSubstr("Serial Port #01 Port seen > Device seen on this comm port - " + (dir_ / "dev" / "ttyUSB0").string()));
   EXPECT_EQ(Find<QProgressBar>(window, "PortScanProgress")->text(), "") << "idle once the scan ended";
-  ExpectLaidOut(window, {"ScanPortNumber", "CancelPortScan", "PortScanProgress", "CommPortList", "CommDisplayLabel",
-                         "CommPortNumber", "DecrPortNumber", "IncrPortNum", "SavePortSettings", "SerialPortPrompt",
-                         "ClearSerialPrompt"});
+  ExpectLaidOut(window,
+                Names("ScanPortNumber CancelPortScan PortScanProgress CommPortList CommDisplayLabel "
+                      "CommPortNumber DecrPortNumber IncrPortNum SavePortSettings SerialPortPrompt ClearSerialPrompt"));
 
   // The ports in a list: one click chooses one, as many clicks on ">" would.
   auto* list = Find<QListWidget>(window, "CommPortList");
@@ -86,9 +86,10 @@ TEST_F(ToolWindows, ChannelMapAddsRowsAsksBeforeDeletingAndSaysWhyAnEntryIsRefus
   StopRunner stop{runner_};
   map.show();
   Idle();
-  ExpectLaidOut(map, {"fgChannelMap", "AddRowButton", "DeleteRowButton", "ClearMapButton", "DBInterfaceDisplay",
-                      "ScanAddressesButton", "AddNewUponScan", "RemoveMissingUponScan", "CancelScanButton",
-                      "ScanProgress", "CurrentAddressDisplay", "NewAddressDisplay", "ChangeUnitAddressButton"});
+  ExpectLaidOut(map,
+                Names("fgChannelMap AddRowButton DeleteRowButton ClearMapButton DBInterfaceDisplay ScanAddressesButton "
+                      "AddNewUponScan RemoveMissingUponScan CancelScanButton ScanProgress CurrentAddressDisplay "
+                      "NewAddressDisplay ChangeUnitAddressButton"));
   auto* prompt = Find<QPlainTextEdit>(map, "DBInterfaceDisplay");
   EXPECT_EQ(prompt->toPlainText().count("Serial Port configuration retrieved from database"), 1);
   map.activateWindow();  // opening is also an activation: its lines show once
