@@ -46,7 +46,9 @@ TEST(LoadFieldsDialog, OkIsRefusedWithTheReasonWhileTheRecordCouldNotTakeTheStar
     dialog.accept();
     EXPECT_EQ(dialog.result() == QDialog::Accepted, c.accepted) << c.op << "/" << c.order;
     EXPECT_EQ(Find<QLabel>(dialog, "LoadFieldsProblem")->text().toStdString(), c.problem);
-    if (c.accepted) EXPECT_EQ(dialog.Fields(), (std::vector<ShopField>{{"Order", "4711"}}));
+    if (c.accepted) {
+      EXPECT_EQ(dialog.Fields(), (std::vector<ShopField>{{"Order", "4711"}}));
+    }
   }
 }
 
