@@ -132,7 +132,9 @@ async function controllerPage() {
   return {
     reading: draw,
     alarm: async () => {
-      mine = (await getJson('/api/alarms')).filter((a) => a.channel === channel && (a.line || '') === line);
+      const now = (await getJson('/api/alarms')).filter((a) => a.channel === channel && (a.line || '') === line);
+      if (JSON.stringify(now) === JSON.stringify(mine)) return;
+      mine = now;
       draw();
     },
   };
@@ -161,8 +163,12 @@ function loadTable(loads) {
 }
 
 async function alarmsPage() {
+  let shown = null;
   const draw = async () => {
     const alarms = await getJson('/api/alarms');
+    // Drawn anew only when they changed: the operator's name field keeps its focus meanwhile.
+    if (JSON.stringify(alarms) === shown) return;
+    shown = JSON.stringify(alarms);
     main.innerHTML = `<h2>Alarms</h2>
       <p><label>Operator <input id="operator" value="${esc(localStorage.getItem('operator') || '')}"
          placeholder="your name"></label> <span class="muted">(named with an acknowledgement where no login is asked)</span></p>
@@ -240,7 +246,12 @@ function live() {
     if (page.reading && !redraw) redraw = setTimeout(() => { redraw = null; page.reading(); }, 200);
   });
   for (const kind of ['alarm', 'ack']) events.addEventListener(kind, () => { if (page.alarm) page.alarm(); countAlarms(); });
-  events.addEventListener('sweep', () => { if (page.sweep) page.sweep(); });
+  // An alarm's row may be written just after its event: each sweep looks again.
+  events.addEventListener('sweep', () => {
+    if (page.sweep) page.sweep();
+    if (page.alarm) page.alarm();
+    countAlarms();
+  });
   events.addEventListener('load', () => { if (page.load) page.load(); });
 }
 
