@@ -282,6 +282,8 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
       say(listening.message());
       return kExitConfig;
     }
+    if (web::NeedsLogin(o.web->address) && o.web->certFile.empty())
+      say("--http " + o.web->address + " without --http-cert: logins cross the network readable by anyone on it");
     say(std::string("web view on ") + (o.web->certFile.empty() ? "http" : "https") + "://" +
         (o.web->address.find(':') != std::string::npos ? "[" + o.web->address + "]" : o.web->address) + ":" +
         std::to_string(webServer->Port()) + "/");
