@@ -3,6 +3,7 @@
 // clients over a local API. Runs until SIGINT or SIGTERM.
 #include <iostream>
 
+#include "cli/load_args.h"
 #include "cli/service_line.h"
 #include "service/serve.h"
 #include "service/service.h"
@@ -14,6 +15,7 @@ using namespace tarvel;
 
 constexpr const char* kUsage =
     "usage: tarvel-line [--home DIR] [--listen [ADDRESS:]PORT] [--token-file FILE] [--every SECONDS] [--count N]\n"
+    "         [--http [ADDRESS:]PORT [--http-password-file FILE] [--http-cert FILE --http-key FILE]]\n"
     "         [--alarm-after N] [--clear-after N] [--no-reply-after SECONDS] [--no-block-reads] [--reopen-for "
     "SECONDS]\n"
     "         [--mqtt mqtt[s]://HOST[:PORT]/PREFIX [--username USER] [--pw-file FILE] [--cafile FILE]\n"
@@ -47,6 +49,10 @@ int Run(int argc, char** argv) {
   for (const auto& problem : report.problems) std::cerr << problem << "\n";
   if (!report.fatal.ok()) return service::kExitRefused;
   options.workflows = cli::VerbRunner(folder, options.port.watch.blockReads);
+  if (options.web) {
+    options.web->fallbackUser = cli::LoginName();
+    options.reports = cli::LoadReports(folder);
+  }
   return service::Serve(folder, std::move(options), std::cout, std::cerr);
 }
 

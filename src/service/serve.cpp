@@ -58,13 +58,29 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
     o.port.watch.blockReads = false;
     return true;
   }
-  const std::map<std::string, std::string*> texts = {
-      {"--username", &o.mqtt.username},      {"--pw", &o.mqtt.password},    {"--cafile", &o.mqtt.cafile},
-      {"--capath", &o.mqtt.capath},          {"--cert", &o.mqtt.certfile},  {"--key", &o.mqtt.keyfile},
-      {"--tls-version", &o.mqtt.tlsVersion}, {"--id", &o.mqtt.clientId},    {"--mqtt", &o.mqttUrl},
-      {"--token-file", &o.tokenFile},        {"--pw-file", &o.passwordFile}};
+  const std::map<std::string, std::string*> texts = {{"--username", &o.mqtt.username},
+                                                     {"--pw", &o.mqtt.password},
+                                                     {"--cafile", &o.mqtt.cafile},
+                                                     {"--capath", &o.mqtt.capath},
+                                                     {"--cert", &o.mqtt.certfile},
+                                                     {"--key", &o.mqtt.keyfile},
+                                                     {"--tls-version", &o.mqtt.tlsVersion},
+                                                     {"--id", &o.mqtt.clientId},
+                                                     {"--mqtt", &o.mqttUrl},
+                                                     {"--token-file", &o.tokenFile},
+                                                     {"--pw-file", &o.passwordFile},
+                                                     {"--http-password-file", &o.httpPasswordFile}};
+  if (arg == "--http-cert" || arg == "--http-key") {
+    if (i + 1 >= args.size()) {
+      why = arg + " needs a FILE";
+      return false;
+    }
+    if (!o.web) o.web.emplace();
+    (arg == "--http-cert" ? o.web->certFile : o.web->keyFile) = args[++i];
+    return true;
+  }
   const bool numbered = arg == "--every" || arg == "--count" || arg == "--reopen-for" || arg == "--alarm-after" ||
-                        arg == "--clear-after" || arg == "--no-reply-after" || arg == "--listen";
+                        arg == "--clear-after" || arg == "--no-reply-after" || arg == "--listen" || arg == "--http";
   if (!numbered && !texts.contains(arg)) return false;
   if (i + 1 >= args.size()) {
     why = arg + " needs a value";
@@ -110,6 +126,15 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
       why = "--no-reply-after takes whole seconds from 0 to 604800";
     else
       o.port.watch.noReplyAfter = std::chrono::seconds(*s);
+  } else if (arg == "--http") {
+    auto listen = ParseListen(value);
+    if (auto* bad = std::get_if<std::string>(&listen)) {
+      why = "--http takes [ADDRESS:]PORT, PORT from 1 to 65535, not \"" + value + "\"";
+    } else {
+      if (!o.web) o.web.emplace();
+      o.web->address = std::get<Listen>(listen).address;
+      o.web->port = std::get<Listen>(listen).port;
+    }
   } else {
     auto listen = ParseListen(value);
     if (auto* bad = std::get_if<std::string>(&listen))
@@ -148,6 +173,18 @@ std::optional<std::string> CheckServeOptions(ServeOptions& o) {
   }
   if (o.api.tcp && !IsLoopback(o.api.tcp->address) && o.api.token.empty())
     return "--listen " + o.api.tcp->address + " reaches beyond this computer: give --token-file FILE";
+  if (o.web && o.web->port == 0) return std::string("--http-cert and --http-key need --http [ADDRESS:]PORT");
+  if (!o.httpPasswordFile.empty()) {
+    if (!o.web) return std::string("--http-password-file needs --http [ADDRESS:]PORT");
+    auto users = web::ReadPasswordFile(o.httpPasswordFile);
+    if (!users.ok()) return users.status().message();
+    o.web->users = *users;
+  }
+  if (o.web && web::NeedsLogin(o.web->address) && o.web->users.empty())
+    return "--http " + o.web->address +
+           " reaches beyond this computer: give --http-password-file FILE (lines user:password)";
+  if (o.web && o.web->certFile.empty() != o.web->keyFile.empty())
+    return std::string("HTTPS needs both --http-cert FILE and --http-key FILE");
   return std::nullopt;
 }
 
@@ -236,6 +273,19 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
     if (!o.printReadings || o.api.tcp) return kExitRefused;
     server.Stop();
   }
+  std::unique_ptr<ServicePlant> plant;
+  std::unique_ptr<web::WebServer> webServer;
+  if (o.web) {
+    plant = std::make_unique<ServicePlant>(*lineService, o.reports);
+    webServer = std::make_unique<web::WebServer>(*plant);
+    if (Status listening = webServer->Start(*o.web); !listening.ok()) {
+      say(listening.message());
+      return kExitConfig;
+    }
+    say(std::string("web view on ") + (o.web->certFile.empty() ? "http" : "https") + "://" +
+        (o.web->address.find(':') != std::string::npos ? "[" + o.web->address + "]" : o.web->address) + ":" +
+        std::to_string(webServer->Port()) + "/");
+  }
   if (!o.name.empty())
     say("serving " + std::to_string(lineService->Ports().size()) + " port(s) of " + folder.Root().string() + " on " +
         o.api.socket.string());
@@ -277,6 +327,9 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
   signal(SIGTERM, SIG_DFL);
   close(stopPipe[0]);
   close(stopPipe[1]);
+  if (webServer) webServer->Stop();
+  webServer.reset();
+  plant.reset();
   server.Stop();
   lineService.reset();  // every port closed after the exchange in progress
   // A counted run is a check that the readings got out: nothing delivered is a failure.

@@ -13,6 +13,8 @@
 #include "publish/mqtt_publisher.h"
 #include "service/api.h"
 #include "service/port_worker.h"
+#include "service/service_plant.h"
+#include "web/web_server.h"
 
 namespace tarvel::service {
 
@@ -24,16 +26,20 @@ struct ServeOptions {
   publish::MqttOptions mqtt;
   ApiOptions api;  // its socket is the home's
   std::string tokenFile;
-  std::string passwordFile;    // the MQTT password's first line
-  bool printReadings = false;  // a line per reading, alarm and zone spread on out (tarvel-cli watch)
-  std::string name;            // "tarvel-line": its lines start with it, and it says what it serves
-  WorkflowRunner workflows;    // what runs a workflow request; none: such requests are refused
+  std::string passwordFile;            // the MQTT password's first line
+  bool printReadings = false;          // a line per reading, alarm and zone spread on out (tarvel-cli watch)
+  std::string name;                    // "tarvel-line": its lines start with it, and it says what it serves
+  WorkflowRunner workflows;            // what runs a workflow request; none: such requests are refused
+  std::optional<web::WebOptions> web;  // the web view, when --http is given
+  std::string httpPasswordFile;
+  ReportMaker reports;  // the web view's load reports; none: it offers none
 };
 
 // The option at args[i] and its value, moving i past them: false when it is not one of these
 // (why empty) or its value is bad (why says so).
 bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, ServeOptions& options, std::string& why);
-// After the last option: what needs them all (the MQTT URL, its options without it, the token file).
+// After the last option: what needs them all (the MQTT URL, its options without it, the token
+// file, the web view's password file and where it may listen without one).
 std::optional<std::string> CheckServeOptions(ServeOptions& options);
 
 // Runs until a signal, --count sweeps, or a port given up (exit 1); a home another service holds
