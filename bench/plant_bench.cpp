@@ -63,7 +63,8 @@ std::vector<std::uint8_t> Units() {
 int Memory(int sweeps) {
   sim::Options options = bench::PacedLine(Units());
   options.baud = 0;  // as fast as the pseudo-terminal carries it
-  options.turnaround = std::chrono::microseconds(0);
+  options.turnaround = std::chrono::microseconds(1000);
+  options.maxRead = 125;  // block reads: the fewest exchanges a sweep can make
   options.speed = 15;  // the programs move on as they would over the hour the sweeps stand for
   sim::SimulatedLine sim(options);
   if (auto device = sim.Start(); !device)
