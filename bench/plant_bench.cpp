@@ -65,7 +65,7 @@ int Memory(int sweeps) {
   options.baud = 0;  // as fast as the pseudo-terminal carries it
   options.turnaround = std::chrono::microseconds(1000);
   options.maxRead = 125;  // block reads: the fewest exchanges a sweep can make
-  options.speed = 15;  // the programs move on as they would over the hour the sweeps stand for
+  options.speed = 15;     // the programs move on as they would over the hour the sweeps stand for
   sim::SimulatedLine sim(options);
   if (auto device = sim.Start(); !device)
     return std::fprintf(stderr, "simulator: %s\n", device.status().message().c_str()), 1;
