@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -45,6 +46,34 @@ std::string PortLines(const nlohmann::json& info) {
   return lines;
 }
 
+// The web view of the broker's plant, with no line of our own, until SIGINT or SIGTERM.
+int ServePlantView(web::MqttPlant& plant, const std::function<bool(web::Plant&)>& startWeb,
+                   std::unique_ptr<web::WebServer>& webServer) {
+  if (!startWeb(plant)) return kExitConfig;
+  if (pipe(stopPipe) != 0) return kExitRefused;
+  struct sigaction action {};
+  action.sa_handler = OnStop;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sd_notify(0, "READY=1");
+  std::uint64_t watchdogUsec = 0;
+  const bool watchdog = sd_watchdog_enabled(0, &watchdogUsec) > 0;
+  const int tickMs = watchdog ? static_cast<int>(std::max<std::uint64_t>(watchdogUsec / 2000, 100)) : 1000;
+  for (;;) {
+    if (watchdog) sd_notify(0, "WATCHDOG=1");
+    pollfd fd{stopPipe[0], POLLIN, 0};
+    if (poll(&fd, 1, tickMs) > 0) break;
+  }
+  sd_notify(0, "STOPPING=1");
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  close(stopPipe[0]);
+  close(stopPipe[1]);
+  webServer->Stop();
+  webServer.reset();
+  return 0;
+}
+
 }  // namespace
 
 bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, ServeOptions& o, std::string& why) {
@@ -67,6 +96,7 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
                                                      {"--tls-version", &o.mqtt.tlsVersion},
                                                      {"--id", &o.mqtt.clientId},
                                                      {"--mqtt", &o.mqttUrl},
+                                                     {"--from-mqtt", &o.fromMqttUrl},
                                                      {"--token-file", &o.tokenFile},
                                                      {"--pw-file", &o.passwordFile},
                                                      {"--http-password-file", &o.httpPasswordFile}};
@@ -153,8 +183,8 @@ std::optional<std::string> CheckServeOptions(ServeOptions& o) {
     o.mqtt.port = parsed->port;
     o.mqtt.prefix = parsed->prefix;
     o.mqtt.tls = parsed->tls;
-  } else if (!o.mqtt.username.empty() || !o.mqtt.cafile.empty() || !o.mqtt.certfile.empty() ||
-             !o.passwordFile.empty()) {
+  } else if (o.fromMqttUrl.empty() && (!o.mqtt.username.empty() || !o.mqtt.cafile.empty() || !o.mqtt.certfile.empty() ||
+                                       !o.passwordFile.empty())) {
     return std::string("The MQTT options need --mqtt URL");
   }
   if (!o.passwordFile.empty()) {
@@ -165,6 +195,17 @@ std::optional<std::string> CheckServeOptions(ServeOptions& o) {
     if (!o.mqtt.password.empty() && o.mqtt.password.back() == '\r') o.mqtt.password.pop_back();
     if (!read || o.mqtt.password.empty())
       return "Cannot read a password from " + o.passwordFile + ": " + (in ? "it is empty" : std::strerror(errno));
+  }
+  if (!o.fromMqttUrl.empty()) {
+    if (!o.web) return std::string("--from-mqtt URL is a source for the web view: give --http [ADDRESS:]PORT");
+    auto parsed = publish::ParseMqttUrl(o.fromMqttUrl);
+    if (!parsed) return parsed.status().message();
+    o.plantMqtt = o.mqtt;
+    o.plantMqtt.host = parsed->host;
+    o.plantMqtt.port = parsed->port;
+    o.plantMqtt.prefix = parsed->prefix;
+    o.plantMqtt.tls = parsed->tls;
+    o.plantMqtt.clientId.clear();  // a second client: the publisher's id would throw it off the broker
   }
   if (!o.tokenFile.empty()) {
     std::ifstream in(o.tokenFile);
@@ -197,6 +238,31 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
     err << prefix << text << "\n";
     err.flush();
   };
+  std::unique_ptr<web::MqttPlant> brokerPlant;
+  if (!o.fromMqttUrl.empty()) {
+    brokerPlant = std::make_unique<web::MqttPlant>(o.plantMqtt);
+    brokerPlant->OnProblem(say);
+    if (Status reading = brokerPlant->Start(); !reading.ok()) {
+      say(reading.message());
+      return kExitRefused;
+    }
+  }
+  std::unique_ptr<web::WebServer> webServer;
+  auto startWeb = [&](web::Plant& shown) {
+    webServer = std::make_unique<web::WebServer>(shown);
+    if (Status listening = webServer->Start(*o.web); !listening.ok()) {
+      say(listening.message());
+      return false;
+    }
+    if (web::NeedsLogin(o.web->address) && o.web->certFile.empty())
+      say("--http " + o.web->address + " without --http-cert: logins cross the network readable by anyone on it");
+    say(std::string("web view on ") + (o.web->certFile.empty() ? "http" : "https") + "://" +
+        (o.web->address.find(':') != std::string::npos ? "[" + o.web->address + "]" : o.web->address) + ":" +
+        std::to_string(webServer->Port()) + "/" + (brokerPlant ? " (the plant on " + o.fromMqttUrl + ")" : ""));
+    return true;
+  };
+  if (o.plantOnly) return ServePlantView(*brokerPlant, startWeb, webServer);
+
   std::unique_ptr<publish::MqttPublisher> publisher;
   if (!o.mqttUrl.empty()) publisher = std::make_unique<publish::MqttPublisher>(o.mqtt);
 
@@ -274,19 +340,9 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
     server.Stop();
   }
   std::unique_ptr<ServicePlant> plant;
-  std::unique_ptr<web::WebServer> webServer;
   if (o.web) {
-    plant = std::make_unique<ServicePlant>(*lineService, o.reports);
-    webServer = std::make_unique<web::WebServer>(*plant);
-    if (Status listening = webServer->Start(*o.web); !listening.ok()) {
-      say(listening.message());
-      return kExitConfig;
-    }
-    if (web::NeedsLogin(o.web->address) && o.web->certFile.empty())
-      say("--http " + o.web->address + " without --http-cert: logins cross the network readable by anyone on it");
-    say(std::string("web view on ") + (o.web->certFile.empty() ? "http" : "https") + "://" +
-        (o.web->address.find(':') != std::string::npos ? "[" + o.web->address + "]" : o.web->address) + ":" +
-        std::to_string(webServer->Port()) + "/");
+    if (!brokerPlant) plant = std::make_unique<ServicePlant>(*lineService, o.reports);
+    if (!startWeb(brokerPlant ? static_cast<web::Plant&>(*brokerPlant) : *plant)) return kExitConfig;
   }
   if (!o.name.empty())
     say("serving " + std::to_string(lineService->Ports().size()) + " port(s) of " + folder.Root().string() + " on " +

@@ -14,6 +14,7 @@
 #include "service/api.h"
 #include "service/port_worker.h"
 #include "service/service_plant.h"
+#include "web/mqtt_plant.h"
 #include "web/web_server.h"
 
 namespace tarvel::service {
@@ -33,6 +34,11 @@ struct ServeOptions {
   std::optional<web::WebOptions> web;  // the web view, when --http is given
   std::string httpPasswordFile;
   ReportMaker reports;  // the web view's load reports; none: it offers none
+  // --from-mqtt: the web view shows the plant as this broker carries it (every line under the
+  // URL's prefix) instead of this PC's service; the MQTT login and TLS options serve both URLs.
+  std::string fromMqttUrl;
+  publish::MqttOptions plantMqtt;
+  bool plantOnly = false;  // no line of our own: the web view of the broker's plant alone
 };
 
 // The option at args[i] and its value, moving i past them: false when it is not one of these
