@@ -7,8 +7,8 @@
 //                                 second half (once the event stream's history is full).
 //   plant_bench latency [READINGS] the line paced at 9600 baud: from a channel's reading (the
 //                                 last request of it the controller heard) to its "reading"
-//                                 event at an HTTP client of the event stream; 95th percentile
-//                                 and max.
+//                                 event at an HTTP client of the web view's event stream
+//                                 (/api/events, what the pages follow); 95th percentile and max.
 #include <httplib.h>
 
 #include <algorithm>
@@ -26,6 +26,8 @@
 #include "bench_line.h"
 #include "service/api.h"
 #include "service/service.h"
+#include "service/service_plant.h"
+#include "web/web_server.h"
 
 namespace {
 
@@ -113,9 +115,9 @@ int Latency(int readings) {
   if (auto* refusal = std::get_if<service::Service::Refusal>(&started))
     return std::fprintf(stderr, "%s\n", refusal->message.c_str()), 1;
   auto& lineService = *std::get<std::unique_ptr<service::Service>>(started);
-  service::ApiServer api(lineService);
-  const std::string socket = service::SocketPath(folder).string();
-  if (Status listening = api.Start({socket, std::nullopt, ""}); !listening.ok())
+  service::ServicePlant plant(lineService, {});
+  web::WebServer view(plant);
+  if (Status listening = view.Start({}); !listening.ok())
     return std::fprintf(stderr, "%s\n", listening.message().c_str()), 1;
 
   // When the controller at each address last heard a request, by a thread that wakes at each.
@@ -135,12 +137,11 @@ int Latency(int readings) {
   });
 
   std::vector<double> latencies;
-  httplib::Client client(socket, 80);
-  client.set_address_family(AF_UNIX);
+  httplib::Client client("127.0.0.1", view.Port());
   client.set_read_timeout(std::chrono::seconds(30));
   std::string buffer;
   int skipped = 0;
-  client.Get("/v1/events", [&](const char* data, std::size_t size) {
+  client.Get("/api/events", [&](const char* data, std::size_t size) {
     const auto now = Clock::now();
     buffer.append(data, size);
     for (std::size_t end; (end = buffer.find("\n\n")) != std::string::npos; buffer.erase(0, end + 2)) {
@@ -159,12 +160,12 @@ int Latency(int readings) {
   });
   stop = true;
   listener.join();
-  api.Stop();
+  view.Stop();
   std::filesystem::remove_all(folder.Root());
   if (latencies.empty()) return std::fprintf(stderr, "no readings came\n"), 1;
   std::sort(latencies.begin(), latencies.end());
   const double p95 = latencies[std::min(latencies.size() - 1, latencies.size() * 95 / 100)];
-  std::printf("%d controllers at 9600 baud, %zu readings to /v1/events: median %.1f ms  95th %.1f ms  max %.1f ms\n",
+  std::printf("%d controllers at 9600 baud, %zu readings to the web view's /api/events: median %.1f ms  95th %.1f ms  max %.1f ms\n",
               kControllers, latencies.size(), latencies[latencies.size() / 2], p95, latencies.back());
   return 0;
 }
