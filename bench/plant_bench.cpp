@@ -165,8 +165,10 @@ int Latency(int readings) {
   if (latencies.empty()) return std::fprintf(stderr, "no readings came\n"), 1;
   std::sort(latencies.begin(), latencies.end());
   const double p95 = latencies[std::min(latencies.size() - 1, latencies.size() * 95 / 100)];
-  std::printf("%d controllers at 9600 baud, %zu readings to the web view's /api/events: median %.1f ms  95th %.1f ms  max %.1f ms\n",
-              kControllers, latencies.size(), latencies[latencies.size() / 2], p95, latencies.back());
+  std::printf(
+      "%d controllers at 9600 baud, %zu readings to the web view's /api/events: median %.1f ms  95th %.1f ms  max %.1f "
+      "ms\n",
+      kControllers, latencies.size(), latencies[latencies.size() / 2], p95, latencies.back());
   return 0;
 }
 
