@@ -9,7 +9,7 @@
 namespace tarvel::watch {
 namespace {
 
-using Span = std::pair<double, double>;  // on the profile's time axis
+using Span = LoadChecks::Span;
 
 std::string Fixed(double value, int decimals) {
   char text[32];
@@ -28,18 +28,6 @@ std::string Clock(double seconds) {
 
 std::string Signed(int value) { return (value > 0 ? "+" : "") + std::to_string(value); }
 
-std::vector<Span> Merged(std::vector<Span> spans) {
-  std::sort(spans.begin(), spans.end());
-  std::vector<Span> merged;
-  for (const Span& s : spans) {
-    if (!merged.empty() && s.first <= merged.back().second)
-      merged.back().second = std::max(merged.back().second, s.second);
-    else
-      merged.push_back(s);
-  }
-  return merged;
-}
-
 std::vector<Span> Common(const std::vector<Span>& a, const std::vector<Span>& b) {
   std::vector<Span> both;
   for (std::size_t i = 0, j = 0; i < a.size() && j < b.size();) {
@@ -50,12 +38,23 @@ std::vector<Span> Common(const std::vector<Span>& a, const std::vector<Span>& b)
   return both;
 }
 
-struct Hold {
-  int segment = 0;
-  double from = 0, to = 0;  // on the profile's time axis
-};
+// Touching spans are one; kept sorted, as sorting and merging them all at the end would give.
+void AddSpan(std::vector<Span>& spans, Span span) {
+  auto at = std::lower_bound(spans.begin(), spans.end(), span);
+  at = spans.insert(at, span);
+  if (at != spans.begin() && at->first <= std::prev(at)->second) {
+    std::prev(at)->second = std::max(std::prev(at)->second, at->second);
+    at = std::prev(spans.erase(at));
+  }
+  while (std::next(at) != spans.end() && std::next(at)->first <= at->second) {
+    at->second = std::max(at->second, std::next(at)->second);
+    spans.erase(std::next(at));
+  }
+}
 
-std::vector<Hold> HoldsOf(const LoadHeader& h) {
+}  // namespace
+
+std::vector<LoadChecks::Hold> LoadChecks::HoldsOf(const LoadHeader& h) {
   std::vector<Hold> holds;
   for (std::size_t i = 0; i < h.design.size(); ++i) {
     const DesignRow& row = h.design[i];
@@ -67,11 +66,62 @@ std::vector<Hold> HoldsOf(const LoadHeader& h) {
   return holds;
 }
 
-}  // namespace
+LoadChecks::LoadChecks(const LoadHeader& header)
+    : opened_(header.opened), period_(header.sweepPeriod > 0 ? header.sweepPeriod : 15), holds_(HoldsOf(header)) {}
 
-LoadResult CheckLoad(const LoadRecord& record, SystemClock::time_point until) {
+void LoadChecks::Add(const LoadSample& s) {
+  auto [it, fresh] = channels_.try_emplace(s.channel);
+  Channel& c = it->second;
+  if (fresh) {
+    c.longestFrom = c.last = opened_;
+    c.spans.resize(holds_.size());
+  }
+  // Out of band counts until the next sample, good or not.
+  if (c.out) {
+    const double stretch = std::min(Seconds(s.at - *c.out), 2 * period_);
+    (c.good->band == LoadBand::Above ? c.above : c.below) += stretch;
+    c.out.reset();
+  }
+  if (s.gap) {
+    if (c.good && c.good->runMode != 0)
+      for (const Hold& hold : holds_)
+        if (c.good->time >= hold.from && c.good->time < hold.to) {
+          if (c.lostInHold++ == 0) c.firstLoss = "segment " + std::to_string(hold.segment) + ", from " + UtcTime(s.at);
+        }
+    return;
+  }
+  // The span from the good sample before counts for a hold's soak while that one was in band and
+  // running, when it is no longer than the longest gap allowed.
+  if (const auto& before = c.good) {
+    const bool joined = Seconds(s.at - before->at) <= 2 * period_;
+    const bool soaking =
+        before->band == LoadBand::In || (before->band == LoadBand::None && before->design && !before->low);
+    if (joined && soaking && before->runMode != 0 && s.time > before->time)
+      for (std::size_t k = 0; k < holds_.size(); ++k) {
+        const double from = std::max(before->time, holds_[k].from), to = std::min(s.time, holds_[k].to);
+        if (from < to) AddSpan(c.spans[k], {from, to});
+      }
+  }
+  if (Seconds(s.at - c.last) > c.longest) {
+    c.longest = Seconds(s.at - c.last);
+    c.longestFrom = c.last;
+  }
+  c.last = s.at;
+  c.designed = c.designed || s.design.has_value();
+  if (auto dev = s.Deviation()) {
+    if (!c.highest || *dev > c.highest->first) c.highest = {{*dev, s.at}};
+    if (!c.lowest || *dev < c.lowest->first) c.lowest = {{*dev, s.at}};
+  }
+  if (s.low && s.high) c.banded = true;
+  const bool out = s.band == LoadBand::Above || s.band == LoadBand::Below;
+  c.outside = c.outside || out;
+  if (out) c.out = s.at;
+  c.good = s;
+  c.good->why.clear();
+}
+
+LoadResult LoadChecks::Result(const LoadRecord& record, SystemClock::time_point until) const {
   const LoadHeader& h = record.header;
-  const double period = h.sweepPeriod > 0 ? h.sweepPeriod : 15;
   const std::string unit = h.timeScale == 'S' ? "seconds" : h.timeScale == 'H' ? "hours" : "minutes";
   LoadResult result;
   auto add = [&](std::string name, int channel, bool pass, std::string reason) {
@@ -102,105 +152,60 @@ LoadResult CheckLoad(const LoadRecord& record, SystemClock::time_point until) {
   if (!cancelled.empty()) short_ = cancelled + (short_.empty() ? "" : "; " + short_);
   add("Program run to its end", 0, short_.empty(), short_.empty() ? "every controller reached its end step" : short_);
 
-  // Per controller, its samples and gaps in order.
-  std::map<int, std::vector<const LoadSample*>> of;
-  for (const LoadSample& s : record.samples) of[s.channel].push_back(&s);
-  const std::vector<Hold> holds = HoldsOf(h);
-  std::vector<std::vector<Span>> common(holds.size());  // per hold: where every controller so far soaked
-
+  std::vector<std::vector<Span>> common(holds_.size());  // per hold: where every controller so far soaked
+  Channel none;
+  none.longestFrom = none.last = opened_;
+  none.spans.resize(holds_.size());
   for (std::size_t ci = 0; ci < h.controllers.size(); ++ci) {
     const int ch = h.controllers[ci].channel;
-    const auto& samples = of[ch];
-
-    double above = 0, below = 0;
-    bool banded = false, designed = false;
-    const LoadSample *highest = nullptr, *lowest = nullptr;
-    bool outside = false;
-    double longest = 0;
-    SystemClock::time_point longestFrom = h.opened, last = h.opened;
-    std::vector<std::vector<Span>> spans(holds.size());
-    int lostInHold = 0;
-    std::string firstLoss;
-    const LoadSample* good = nullptr;  // the latest good sample
-
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-      const LoadSample& s = *samples[i];
-      const LoadSample* next = i + 1 < samples.size() ? samples[i + 1] : nullptr;
-      if (s.gap) {
-        if (good && good->runMode != 0)
-          for (const Hold& hold : holds)
-            if (good->time >= hold.from && good->time < hold.to) {
-              if (lostInHold++ == 0) firstLoss = "segment " + std::to_string(hold.segment) + ", from " + UtcTime(s.at);
-            }
-        continue;
-      }
-      if (Seconds(s.at - last) > longest) {
-        longest = Seconds(s.at - last);
-        longestFrom = last;
-      }
-      last = s.at;
-      good = &s;
-      designed = designed || s.design.has_value();
-      if (auto dev = s.Deviation()) {
-        if (!highest || *dev > *highest->Deviation()) highest = &s;
-        if (!lowest || *dev < *lowest->Deviation()) lowest = &s;
-      }
-      if (s.low && s.high) banded = true;
-      const bool out = s.band == LoadBand::Above || s.band == LoadBand::Below;
-      outside = outside || out;
-      if (out && next) (s.band == LoadBand::Above ? above : below) += std::min(Seconds(next->at - s.at), 2 * period);
-      // The span to the next good sample counts for a hold's soak while in band and running, when
-      // it is no longer than the longest gap allowed.
-      std::size_t n = i + 1;
-      while (n < samples.size() && samples[n]->gap) ++n;
-      const LoadSample* following = n < samples.size() ? samples[n] : nullptr;
-      const bool joined = following && Seconds(following->at - s.at) <= 2 * period;
-      const bool soaking = s.band == LoadBand::In || (s.band == LoadBand::None && s.design && !s.low);
-      if (joined && soaking && s.runMode != 0 && following->time > s.time)
-        for (std::size_t k = 0; k < holds.size(); ++k) {
-          const double from = std::max(s.time, holds[k].from), to = std::min(following->time, holds[k].to);
-          if (from < to) spans[k].emplace_back(from, to);
-        }
+    auto found = channels_.find(ch);
+    const Channel& c = found == channels_.end() ? none : found->second;
+    double longest = c.longest;
+    SystemClock::time_point longestFrom = c.longestFrom;
+    if (Seconds(until - c.last) > longest) {
+      longest = Seconds(until - c.last);
+      longestFrom = c.last;
     }
-    if (Seconds(until - last) > longest) {
-      longest = Seconds(until - last);
-      longestFrom = last;
-    }
-    for (std::size_t k = 0; k < holds.size(); ++k)
-      common[k] = ci == 0 ? Merged(spans[k]) : Common(common[k], Merged(spans[k]));
+    for (std::size_t k = 0; k < holds_.size(); ++k) common[k] = ci == 0 ? c.spans[k] : Common(common[k], c.spans[k]);
 
-    const double outMinutes = (above + below) / 60;
-    add("Out of band", ch, designed && (!banded || outMinutes == 0),
-        !designed ? "no design to compare with: the profile file could not be read at the start"
-        : !banded ? "no band: the profile sets no Error Limits"
-                  : Fixed(outMinutes, 1) + " minutes out of band (above " + Fixed(above / 60, 1) + ", below " +
-                        Fixed(below / 60, 1) + ")");
+    const double outMinutes = (c.above + c.below) / 60;
+    add("Out of band", ch, c.designed && (!c.banded || outMinutes == 0),
+        !c.designed ? "no design to compare with: the profile file could not be read at the start"
+        : !c.banded ? "no band: the profile sets no Error Limits"
+                    : Fixed(outMinutes, 1) + " minutes out of band (above " + Fixed(c.above / 60, 1) + ", below " +
+                          Fixed(c.below / 60, 1) + ")");
     std::string deviation;
-    if (highest && *highest->Deviation() > 0)
-      deviation = "largest above " + Signed(*highest->Deviation()) + " at " + UtcTime(highest->at);
-    if (lowest && *lowest->Deviation() < 0)
+    if (c.highest && c.highest->first > 0)
+      deviation = "largest above " + Signed(c.highest->first) + " at " + UtcTime(c.highest->second);
+    if (c.lowest && c.lowest->first < 0)
       deviation += (deviation.empty() ? "" : ", ") +
-                   ("largest below " + Signed(*lowest->Deviation()) + " at " + UtcTime(lowest->at));
-    if (deviation.empty()) deviation = designed ? "always on the design" : "no design to compare with";
-    add("Largest deviation", ch, designed && !outside, deviation + (outside ? "; outside the band" : ""));
-    add("Longest gap", ch, longest <= 2 * period,
-        Clock(longest) + " from " + UtcTime(longestFrom) + " (at most " + Clock(2 * period) + ")");
-    add("Communication during holds", ch, lostInHold == 0,
-        lostInHold == 0 ? "no reading failed during a hold"
-                        : std::to_string(lostInHold) + (lostInHold == 1 ? " reading" : " readings") +
-                              " failed during a hold (" + firstLoss + ")");
+                   ("largest below " + Signed(c.lowest->first) + " at " + UtcTime(c.lowest->second));
+    if (deviation.empty()) deviation = c.designed ? "always on the design" : "no design to compare with";
+    add("Largest deviation", ch, c.designed && !c.outside, deviation + (c.outside ? "; outside the band" : ""));
+    add("Longest gap", ch, longest <= 2 * period_,
+        Clock(longest) + " from " + UtcTime(longestFrom) + " (at most " + Clock(2 * period_) + ")");
+    add("Communication during holds", ch, c.lostInHold == 0,
+        c.lostInHold == 0 ? "no reading failed during a hold"
+                          : std::to_string(c.lostInHold) + (c.lostInHold == 1 ? " reading" : " readings") +
+                                " failed during a hold (" + c.firstLoss + ")");
   }
 
-  for (std::size_t k = 0; k < holds.size(); ++k) {
+  for (std::size_t k = 0; k < holds_.size(); ++k) {
     double soak = 0;
     for (const Span& s : common[k]) soak += s.second - s.first;
-    const double wanted = holds[k].to - holds[k].from;
-    add("Soak, segment " + std::to_string(holds[k].segment), 0, soak >= wanted - 1e-9,
+    const double wanted = holds_[k].to - holds_[k].from;
+    add("Soak, segment " + std::to_string(holds_[k].segment), 0, soak >= wanted - 1e-9,
         Fixed(soak, 2) + " of " + Fixed(wanted, 2) + " " + unit + " with every controller in band");
   }
 
   result.pass = std::all_of(result.checks.begin(), result.checks.end(), [](const LoadCheck& c) { return c.pass; });
   return result;
+}
+
+LoadResult CheckLoad(const LoadRecord& record, SystemClock::time_point until) {
+  LoadChecks checks(record.header);
+  for (const LoadSample& s : record.samples) checks.Add(s);
+  return checks.Result(record, until);
 }
 
 LoadResult ResultOf(const LoadRecord& record, SystemClock::time_point now) {

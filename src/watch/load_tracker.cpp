@@ -186,6 +186,7 @@ Result<std::string> LoadTracker::Open(const LoadPlan& plan, SystemClock::time_po
 
   for (const LoadController& c : plan.controllers) load.members[c.channel] = Member{};
   load.record.header = header;
+  load.checks.emplace(header);
   load.writer->Add(HeaderLine(header), at, true);
   load.record.lines = 1;
   const std::string id = header.loadId;
@@ -243,7 +244,9 @@ void LoadTracker::Resume(const store::LoadRow& row, SystemClock::time_point now)
     if (e.kind == event::kPause) member->second.paused = true;
     if (e.kind == event::kRestart) member->second.paused = member->second.running = false;
   }
+  load.checks.emplace(header);
   for (const LoadSample& s : load.record.samples) {
+    load.checks->Add(s);
     auto member = load.members.find(s.channel);
     if (member == load.members.end()) continue;
     member->second.lost = s.gap;
@@ -251,6 +254,7 @@ void LoadTracker::Resume(const store::LoadRow& row, SystemClock::time_point now)
     if (InProgram(s.runMode)) member->second.running = member->second.started = true;
     seen_[s.channel] = {s.runMode, s.step, s.stepTime, s.at, std::nullopt};
   }
+  load.record.samples = {};
   LoadEvent resumed(now, event::kResumed);
   resumed.from = load.record.lastAt;
   resumed.to = now;
@@ -262,7 +266,7 @@ void LoadTracker::Resume(const store::LoadRow& row, SystemClock::time_point now)
 
 void LoadTracker::Record(Load& load, const LoadSample& sample) {
   load.writer->Add(SampleLine(sample), sample.at, false);
-  load.record.samples.push_back(sample);
+  load.checks->Add(sample);
   ++load.record.lines;
   load.record.lastAt = std::max(load.record.lastAt, sample.at);
 }
@@ -461,7 +465,7 @@ void LoadTracker::EndUnstarted(Load& load, SystemClock::time_point at, const std
 
 void LoadTracker::Close(Load& load, SystemClock::time_point at, const std::string& ended, bool cancelled) {
   if (load.closed) return;
-  const LoadResult result = CheckLoad(load.record, at);
+  const LoadResult result = load.checks->Result(load.record, at);
   for (const LoadCheck& check : result.checks) {
     load.writer->Add(CheckLine(check), at, false);
     load.record.checks.push_back(check);

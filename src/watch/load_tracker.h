@@ -23,6 +23,7 @@
 #include "util/app_folder.h"
 #include "util/result.h"
 #include "watch/load_book.h"
+#include "watch/load_checks.h"
 #include "watch/load_record.h"
 #include "watch/record_writer.h"
 
@@ -115,7 +116,8 @@ class LoadTracker {
     bool jumped = false;  // an operator moved the program: the next reading is no new start
   };
   struct Load {
-    LoadRecord record;
+    LoadRecord record;  // without its samples: those are folded into checks as they come
+    std::optional<LoadChecks> checks;
     std::unique_ptr<RecordWriter> writer;
     profile::ProfileTable design;
     int lastRow = 0;
