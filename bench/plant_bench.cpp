@@ -4,7 +4,9 @@
 //                                 of an hour of readings at a 15 s period (240 sweeps) in a few
 //                                 minutes: resident memory after every sweep -- start, peak,
 //                                 end, and the growth per 100 sweeps over the run and over its
-//                                 second half (once the event stream's history is full).
+//                                 second half (once the event stream's history is full). The
+//                                 programs start after the first sweep, so that every controller
+//                                 is in a load under way, recorded, for the rest of the run.
 //   plant_bench latency [READINGS] the line paced at 9600 baud: from a channel's reading (the
 //                                 last request of it the controller heard) to its "reading"
 //                                 event at an HTTP client of the web view's event stream
@@ -43,8 +45,11 @@ long ResidentKb() {
   return -1;
 }
 
-// A home with the 64 controllers of sim mapped to its port, each running a long program.
-AppFolder Home(sim::SimulatedLine& sim) {
+// Starts sim and makes a home with its 64 controllers mapped to its port, each holding a long
+// program; running: started already (else left in run mode 0).
+std::optional<AppFolder> Home(sim::SimulatedLine& sim, bool running) {
+  if (auto device = sim.Start(); !device)
+    return std::fprintf(stderr, "simulator: %s\n", device.status().message().c_str()), std::nullopt;
   AppFolder folder = bench::BenchHome("tarvel-plant-bench");
   store::ConfigStore store(folder.ConfigDatabase());
   (void)store.ClearChannelMap();
@@ -52,8 +57,19 @@ AppFolder Home(sim::SimulatedLine& sim) {
     (void)store.AddChannel({unit, unit, "Unit " + std::to_string(unit), "set64rs", sim.DevicePath()});
     (void)store.ResetControllerMemory(unit);
     bench::RunThreeSteps(sim, unit);
+    if (!running) sim.EditUnit(static_cast<std::uint8_t>(unit), [](sim::UnitState& u) { u.runMode = 0; });
   }
   return folder;
+}
+
+// The line service over the home's port, sweeping without a pause.
+std::unique_ptr<service::Service> StartService(const AppFolder& folder) {
+  service::PortOptions port;
+  port.watch.period = std::chrono::milliseconds(0);
+  auto started = service::Service::Start(folder, port);
+  if (auto* refusal = std::get_if<service::Service::Refusal>(&started))
+    return std::fprintf(stderr, "%s\n", refusal->message.c_str()), nullptr;
+  return std::move(std::get<std::unique_ptr<service::Service>>(started));
 }
 
 std::vector<std::uint8_t> Units() {
@@ -69,33 +85,35 @@ int Memory(int sweeps) {
   options.maxRead = 125;  // block reads: the fewest exchanges a sweep can make
   options.speed = 15;     // the programs move on as they would over the hour the sweeps stand for
   sim::SimulatedLine sim(options);
-  if (auto device = sim.Start(); !device)
-    return std::fprintf(stderr, "simulator: %s\n", device.status().message().c_str()), 1;
-  AppFolder folder = Home(sim);
-  service::PortOptions port;
-  port.watch.period = std::chrono::milliseconds(0);
-  auto started = service::Service::Start(folder, port);
-  if (auto* refusal = std::get_if<service::Service::Refusal>(&started))
-    return std::fprintf(stderr, "%s\n", refusal->message.c_str()), 1;
-  auto& lineService = *std::get<std::unique_ptr<service::Service>>(started);
+  const auto folder = Home(sim, false);
+  if (!folder) return 1;
+  const auto lineService = StartService(*folder);
+  if (!lineService) return 1;
 
   std::vector<long> rss;
-  long long after = lineService.Events().Last();
+  int opened = 0, closed = 0;
+  long long after = lineService->Events().Last();
   const auto start = Clock::now();
   const auto deadline = start + std::chrono::minutes(30);
   while (static_cast<int>(rss.size()) <= sweeps && Clock::now() < deadline) {
     std::vector<std::string> events;
-    after = lineService.Events().Since(after, events, std::chrono::seconds(1));
-    for (const std::string& e : events)
-      if (e.starts_with("event: sweep\n")) {
-        // The simulator shares this process and keeps every request it heard: let it go, so
-        // what is measured is the service's.
-        sim.ClearRequests();
-        rss.push_back(ResidentKb());
-      }
+    after = lineService->Events().Since(after, events, std::chrono::seconds(1));
+    for (const std::string& e : events) {
+      if (e.starts_with("event: load\n")) ++(e.find("\"result\":\"\"") != std::string::npos ? opened : closed);
+      if (!e.starts_with("event: sweep\n")) continue;
+      // The simulator shares this process and keeps every request it heard: let it go, so what
+      // is measured is the service's.
+      sim.ClearRequests();
+      rss.push_back(ResidentKb());
+      if (rss.size() == 1)  // the operators start every program: a load each from the next sweep
+        for (int unit = 1; unit <= kControllers; ++unit) {
+          sim.EditUnit(static_cast<std::uint8_t>(unit), [](sim::UnitState& u) { u.runMode = 2; });
+          sim.FrontPanelStart(static_cast<std::uint8_t>(unit));
+        }
+    }
   }
   const double took = std::chrono::duration<double>(Clock::now() - start).count();
-  std::filesystem::remove_all(folder.Root());
+  std::filesystem::remove_all(folder->Root());
   if (static_cast<int>(rss.size()) <= sweeps) return std::fprintf(stderr, "only %zu sweeps\n", rss.size()), 1;
   // The first sweep opens the line, the database and the log files: the start is after it.
   const long first = rss[0], end = rss[static_cast<std::size_t>(sweeps)];
@@ -103,6 +121,7 @@ int Memory(int sweeps) {
   const long half = rss[static_cast<std::size_t>(sweeps / 2)];
   std::printf("%d controllers, %d sweeps in %.1f s (%.0f ms a sweep)\n", kControllers, sweeps, took,
               took * 1000 / (sweeps + 1));
+  std::printf("loads opened %d, closed %d (one a controller: every program still runs)\n", opened, closed);
   std::printf("resident KiB: start %ld  peak %ld  end %ld\n", first, peak, end);
   std::printf("growth per 100 sweeps: over the run %.1f KiB, over the second half %.1f KiB\n",
               (end - first) * 100.0 / sweeps, (end - half) * 100.0 / (sweeps - sweeps / 2));
@@ -111,16 +130,11 @@ int Memory(int sweeps) {
 
 int Latency(int readings) {
   sim::SimulatedLine sim(bench::PacedLine(Units()));
-  if (auto device = sim.Start(); !device)
-    return std::fprintf(stderr, "simulator: %s\n", device.status().message().c_str()), 1;
-  AppFolder folder = Home(sim);
-  service::PortOptions port;
-  port.watch.period = std::chrono::milliseconds(0);
-  auto started = service::Service::Start(folder, port);
-  if (auto* refusal = std::get_if<service::Service::Refusal>(&started))
-    return std::fprintf(stderr, "%s\n", refusal->message.c_str()), 1;
-  auto& lineService = *std::get<std::unique_ptr<service::Service>>(started);
-  service::ServicePlant plant(lineService, {});
+  const auto folder = Home(sim, true);
+  if (!folder) return 1;
+  const auto lineService = StartService(*folder);
+  if (!lineService) return 1;
+  service::ServicePlant plant(*lineService, {});
   web::WebServer view(plant);
   if (Status listening = view.Start({}); !listening.ok())
     return std::fprintf(stderr, "%s\n", listening.message().c_str()), 1;
@@ -166,7 +180,7 @@ int Latency(int readings) {
   stop = true;
   listener.join();
   view.Stop();
-  std::filesystem::remove_all(folder.Root());
+  std::filesystem::remove_all(folder->Root());
   if (latencies.empty()) return std::fprintf(stderr, "no readings came\n"), 1;
   std::sort(latencies.begin(), latencies.end());
   const double p95 = latencies[std::min(latencies.size() - 1, latencies.size() * 95 / 100)];
