@@ -221,6 +221,38 @@ TEST_F(LoadRun, TheLastSegmentKeepsItsBandToTheProfilesEnd) {
   EXPECT_FALSE(DesignAt(table, last, end, 75)->low) << "no band once the profile has ended";
 }
 
+// An operator's jump back into a hold runs part of it again: the minutes soaked twice count once,
+// and the stretch across the jump (time going back) counts for nothing.
+TEST(LoadChecks, AJumpBackIntoAHoldSoaksItsMinutesOnce) {
+  LoadRecord record;
+  LoadHeader& h = record.header;
+  h.opened = *ParseUtcTime("2026-12-07T10:00:00Z");
+  h.controllers = {{1, "Zone 1", 1, "/dev/ttyUSB0"}};
+  h.design = {DesignRow{"0.00", "30", "r", "70", "250", "6.00", "10"},
+              DesignRow{"30.00", "45", "h", "250", "250", "0.00", "10"}};
+  auto at = h.opened;
+  auto run = [&](double from, double to) {
+    for (double minute = from; minute <= to; minute += 0.25, at += 15s) {
+      LoadSample s;
+      s.at = at;
+      s.channel = 1;
+      s.time = minute;
+      s.runMode = 2;
+      s.processValue = 250;
+      s.design = 250, s.low = 240, s.high = 260;
+      s.band = LoadBand::In;
+      record.samples.push_back(s);
+    }
+  };
+  run(40, 50);
+  run(35, 45);  // the jump back
+  at += 5min;   // not recorded: no soak across it
+  run(60, 62);
+  const LoadResult result = CheckLoad(record, at);
+  ASSERT_FALSE(result.checks.empty());
+  EXPECT_EQ(result.checks.back().reason, "17.00 of 45.00 minutes with every controller in band");
+}
+
 // A line service has a tracker per line: each continues only the open loads of its own channels,
 // so that no record gets two writers.
 TEST_F(LoadRun, ATrackerContinuesOnlyTheOpenLoadsItIsGiven) {
