@@ -3,9 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <grp.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -258,13 +256,12 @@ TEST_F(CliLine, PortWithoutPermissionSaysWhichGroupGivesIt) {
   EXPECT_TRUE(sim_->Requests().empty());
 }
 
-// One owner per port: tarvel-cli, root or not, is refused a port another program of ours holds,
-// is told which, and leaves that program's hold as it was.
-TEST_F(CliLine, APortInUseNamesItsOwnerAndKeepsItsHold) {
+// One owner per port: tarvel-cli, root or not, is refused a port another program of ours holds and
+// is told which (that the refused open leaves the owner's hold is the line's own test).
+TEST_F(CliLine, APortInUseNamesItsOwner) {
   Start({4});
   const std::string device = sim_->DevicePath();
   ASSERT_EQ(chmod(device.c_str(), 0666), 0);  // a user without root may open it, but for the hold
-  const int other = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   link::ModbusRtuLine owner;
   ASSERT_TRUE(owner.Open(device).ok());
   const std::string inUse =
@@ -274,11 +271,7 @@ TEST_F(CliLine, APortInUseNamesItsOwnerAndKeepsItsHold) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, inUse);
   }
-  int held = -1;
-  EXPECT_EQ(ioctl(other, TIOCGEXCL, &held), 0);
-  EXPECT_EQ(held, 1) << "the owner's hold";
   EXPECT_TRUE(sim_->Requests().empty());
-  ::close(other);
 }
 
 // The watch reopens a port that went away, by its path, once it is back; one that stays away

@@ -174,13 +174,6 @@ TEST_F(EditChartWidget, DrawsTheProfileAndPassesPointClicksOn) {
   EXPECT_EQ(chart.Series(2)->name(), "Design Alarm Limits");
   EXPECT_FALSE(chart.Chart()->legend()->markers(chart.Series(3)).front()->isVisible());
 
-  auto* limits = chart.findChild<QCheckBox*>("DesignProfileLimitsPlotSelect");
-  limits->click();
-  EXPECT_FALSE(chart.Series(2)->isVisible());
-  EXPECT_FALSE(chart.Series(3)->isVisible());
-  limits->click();
-  EXPECT_TRUE(chart.Series(2)->isVisible() && chart.Series(3)->isVisible());
-
   // A double click on a design point names it, though the band's lines pass by as well.
   QTest::mouseDClick(chart.View()->viewport(), Qt::LeftButton, {}, Pixel(chart, 700, 500));
   EXPECT_EQ(messages.last()[0].toString(), "DataPoint: Time= 700  Temperature= 500");
