@@ -105,16 +105,12 @@ TEST_F(CliLine, FailuresSayWhatFailedAndExitOneUsageExitsTwoAndSendsNothing) {
   }
 
   sim_->ClearRequests();
-  for (const auto& args : std::vector<std::vector<std::string>>{{"state"},
-                                                                {"state", "0"},
-                                                                {"state", "248"},
-                                                                {"step", "4", "65"},
-                                                                {"step", "4", "1", "1", "2"},
-                                                                {"step", "4", "1", "1", "2", "40000"},
-                                                                {"scan", "1"}}) {
+  for (const char* line :
+       {"state", "state 0", "state 248", "step 4 65", "step 4 1 1 2", "step 4 1 1 2 40000", "scan 1"}) {
+    const auto args = testing::Args(line);
     auto result = Cli(args);
-    EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(args);
-    EXPECT_THAT(result.err, HasSubstr("usage: tarvel-cli --port DEVICE")) << ::testing::PrintToString(args);
+    EXPECT_EQ(result.exitCode, 2) << line;
+    EXPECT_THAT(result.err, HasSubstr("usage: tarvel-cli --port DEVICE")) << line;
   }
   auto noPort = Cli({"state", "4"}, false);
   EXPECT_EQ(noPort.exitCode, 2);

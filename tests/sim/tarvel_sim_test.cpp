@@ -15,25 +15,15 @@ using testing::Bytes;
 using testing::Joined;
 
 TEST(TarvelSimProgram, RefusesBadArgumentsWithAUsageLine) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{},
-                                               {"--units", "0"},
-                                               {"--units", "1,1"},
-                                               {"--units", "1,x"},
-                                               {"--units", "248"},
-                                               {"--units", "1", "--speed", "0"},
-                                               {"--units", "1", "--turnaround", "-1"},
-                                               {"--units", "1", "--bogus"},
-                                               {"--units", "1", "--write-model", "second"},
-                                               {"--units", "1", "--fault", "late"},
-                                               {"--units", "1", "--fault", "late:1.5"},
-                                               {"--units", "1", "--fault", "late:0.6,no-reply:0.6"},
-                                               {"--units", "1", "--fault", "late:0.1,late:0.1"},
-                                               {"--units", "1", "--fault", "noise:0.1"},
-                                               {"--units", "1", "--late-delay", "0"},
-                                               {"--units", "1", "--duplicate-delay", "-5"},
-                                               {"--units", "1", "--unpaced", "2"}}) {
+  for (const char* line :
+       {"", "--units 0", "--units 1,1", "--units 1,x", "--units 248", "--units 1 --speed 0",
+        "--units 1 --turnaround -1", "--units 1 --bogus", "--units 1 --write-model second", "--units 1 --fault late",
+        "--units 1 --fault late:1.5", "--units 1 --fault late:0.6,no-reply:0.6", "--units 1 --fault late:0.1,late:0.1",
+        "--units 1 --fault noise:0.1", "--units 1 --late-delay 0", "--units 1 --duplicate-delay -5",
+        "--units 1 --unpaced 2"}) {
+    const auto args = tarvel::testing::Args(line);
     const auto result = tarvel::testing::RunProcess(TARVEL_SIM, args);
-    EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(args);
+    EXPECT_EQ(result.exitCode, 2) << line;
     EXPECT_NE(result.err.find("usage: tarvel-sim --units"), std::string::npos);
     EXPECT_TRUE(result.out.empty());
   }
