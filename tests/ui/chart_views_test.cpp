@@ -158,11 +158,6 @@ TEST_F(EditChartWidget, SavesAPictureAndPrintsAndTheLogCanBeRemoved) {
   EXPECT_EQ(chart.Series(5)->count(), 0);
   EXPECT_EQ(chart.Series(1)->count(), 4) << "the design alone, at its own points";
   EXPECT_EQ(chart.findChild<QLineEdit*>("LogFileNameDisplay")->text(), "");
-  // A log that does not load shows none of the last one's traces.
-  chart.LoadLogFile(QString::fromStdString((dir / "run.log").string()));
-  chart.LoadLogFile(QString::fromStdString((dir / "missing.log").string()));
-  EXPECT_EQ(chart.Series(5)->count(), 0);
-  EXPECT_EQ(chart.findChild<QLineEdit*>("LogFileNameDisplay")->text(), "missing.log");
 }
 
 TEST_F(EditChartWidget, DrawsTheProfileAndPassesPointClicksOn) {
