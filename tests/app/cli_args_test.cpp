@@ -5,21 +5,17 @@
 
 #include <memory>
 
-#include "sim/simulated_line.h"
-#include "support/run_process.h"
-#include "support/sim_line.h"
+#include "support/cli_line.h"
 
 namespace tarvel {
 namespace {
 
 using ::testing::HasSubstr;
+using CliNumbers = testing::CliLine;
 
-TEST(CliNumbers, NumbersThatAreNotWholeOrOutOfRangeAreRefusedWithTheReasonAndNothingIsSent) {
-  testing::TempDir dir;
-  sim::SimulatedLine sim(testing::InstantLine({1, 2}));
-  ASSERT_TRUE(sim.Start().ok());
-  const std::string home = (dir / "home").string();
-  ASSERT_EQ(testing::RunCli(home, {"channel", "add", "1", "2", "Kiln"}).exitCode, 0);
+TEST_F(CliNumbers, NumbersThatAreNotWholeOrOutOfRangeAreRefusedWithTheReasonAndNothingIsSent) {
+  Start({1, 2});
+  ASSERT_EQ(Cli({"channel", "add", "1", "2", "Kiln"}, false).exitCode, 0);
 
   const std::pair<std::vector<std::string>, const char*> refused[] = {
       {{"state", "1.5"}, "ADDRESS must be a whole number from 1 to 64, not \"1.5\""},  // once unit 2
@@ -48,18 +44,18 @@ TEST(CliNumbers, NumbersThatAreNotWholeOrOutOfRangeAreRefusedWithTheReasonAndNot
       {{"compile", "kiln.txt", "1.5"}, "STEP must be a whole number from 1 to 64"},
   };
   for (const auto& [args, reason] : refused) {
-    auto result = testing::RunCli(home, args, sim.DevicePath());
+    auto result = Cli(args);
     EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(args) << result.out;
     EXPECT_THAT(result.err, HasSubstr(reason)) << ::testing::PrintToString(args);
     EXPECT_THAT(result.err, HasSubstr("usage: tarvel-cli")) << ::testing::PrintToString(args);
   }
-  EXPECT_TRUE(sim.Requests().empty()) << "no refused verb talks to a unit";
-  EXPECT_THAT(testing::RunCli(home, {"channels"}).out, HasSubstr("1 channel\n")) << "nothing was added";
+  EXPECT_TRUE(sim_->Requests().empty()) << "no refused verb talks to a unit";
+  EXPECT_THAT(Cli({"channels"}, false).out, HasSubstr("1 channel\n")) << "nothing was added";
   // A channel is a number the user chooses; only the addresses stop at 64.
-  EXPECT_EQ(testing::RunCli(home, {"channel", "add", "100", "3", "Far"}).exitCode, 0);
+  EXPECT_EQ(Cli({"channel", "add", "100", "3", "Far"}, false).exitCode, 0);
 }
 
-TEST(CliNumbers, TheFolderAndThePortMustBeNamed) {
+TEST_F(CliNumbers, TheFolderAndThePortMustBeNamed) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--home", "", "channels"}, {"--port", "", "state", "1"}, {"--home"}, {"--home", "x", "--port"}}) {
     auto result = testing::RunProcess(TARVEL_CLI, args);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "support/run_process.h"
 
@@ -48,10 +47,7 @@ TEST_F(CliChannels, AddListRemoveAndRefuseADuplicate) {
   // Another PC's database is only looked at: its map shows, its bytes stay as they were.
   const auto copy = dir_ / "other.db";
   std::filesystem::copy_file(dir_ / "home" / "Setup" / "ChannelManagement.db", copy);
-  const auto bytes = [](const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
+  const auto bytes = [](const std::filesystem::path& p) { return testing::ReadAll(p); };
   const std::string before = bytes(copy);
 
   EXPECT_EQ(Cli({"channel", "remove", "2"}).exitCode, 0);
@@ -67,17 +63,13 @@ TEST_F(CliChannels, AddListRemoveAndRefuseADuplicate) {
 }
 
 TEST_F(CliChannels, BadArgumentsPrintUsageAndExitTwo) {
-  for (auto args : {std::vector<std::string>{},
-                    {"frobnicate"},
-                    {"channel", "add", "1", "2"},
-                    {"channel", "add", "x", "2", "Kiln"},
-                    {"channel", "add", "1", "248", "Kiln"},
-                    {"channel", "remove"},
-                    {"profile", "check"},
-                    {"profile", "build", "--sensor", "K", "--temp", "K", "--time", "M", "a.csv", "b.txt"}}) {
+  for (const char* line :
+       {"", "frobnicate", "channel add 1 2", "channel add x 2 Kiln", "channel add 1 248 Kiln", "channel remove",
+        "profile check", "profile build --sensor K --temp K --time M a.csv b.txt"}) {
+    const auto args = testing::Args(line);
     auto bad = Cli(args);
-    EXPECT_EQ(bad.exitCode, 2) << ::testing::PrintToString(args);
-    EXPECT_THAT(bad.err, HasSubstr("usage:")) << ::testing::PrintToString(args);
+    EXPECT_EQ(bad.exitCode, 2) << line;
+    EXPECT_THAT(bad.err, HasSubstr("usage:")) << line;
   }
   EXPECT_EQ(testing::RunProcess(TARVEL_CLI, {"--home"}).exitCode, 2);
 }

@@ -1,17 +1,13 @@
 // tarvel-cli when its folder, its database or a profile cannot be used: one clear message with
 // the path and the reason, exit 1, never an abort, and the controller untouched.
-#include <SQLiteCpp/SQLiteCpp.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "profile/profile_text.h"
-#include "sim/simulated_line.h"
-#include "store/config_store.h"
 #include "store/home.h"
+#include "support/cli_line.h"
 #include "support/profiles.h"
-#include "support/run_process.h"
-#include "support/sim_line.h"
 #include "support/unprivileged.h"
 
 namespace tarvel {
@@ -73,21 +69,12 @@ TEST(CliFiles, TheWindowEndsItsStartUpCleanlyWithTheSameMessage) {
 }
 #endif
 
-class CliLineFiles : public ::testing::Test {
+class CliLineFiles : public testing::CliLine {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(sim_.Start().ok());
+    Start({4});
     ASSERT_EQ(Cli({"channel", "add", "14", "4", "Kiln"}).exitCode, 0);
-    sim_.EditUnit(4, [](sim::UnitState& u) { u.steps[1] = {2, 45, 250}; });
   }
-  testing::ProcessResult Cli(std::vector<std::string> args) {
-    return testing::RunCli(home_.Root(), args, sim_.DevicePath());
-  }
-  SQLite::Database Raw() { return SQLite::Database(home_.ConfigDatabase().string(), SQLite::OPEN_READWRITE); }
-
-  testing::TempDir dir_;
-  AppFolder home_{dir_ / "home"};
-  sim::SimulatedLine sim_{testing::InstantLine({4})};
 };
 
 TEST_F(CliLineFiles, ADamagedOrEmptyDatabaseIsSaidToBeSoNotAnUnmappedChannelOrANewMap) {
@@ -104,7 +91,7 @@ TEST_F(CliLineFiles, ADamagedOrEmptyDatabaseIsSaidToBeSoNotAnUnmappedChannelOrAN
     }
     EXPECT_EQ(testing::ReadAll(home_.ConfigDatabase()), bytes) << "left as it is";
   }
-  EXPECT_TRUE(sim_.Requests().empty());
+  EXPECT_TRUE(sim_->Requests().empty());
 }
 
 // A profile whose checksum matches but that holds a number no step can hold does not load; one
@@ -147,8 +134,8 @@ TEST_F(CliLineFiles, CompileAndUploadRefuseWhatProfileCheckRefuses) {
     EXPECT_EQ(missing.exitCode, 1) << name;
     EXPECT_THAT(missing.out + missing.err, HasSubstr((home_.Profiles() / tried).string() + ":")) << name;
   }
-  EXPECT_TRUE(sim_.Requests().empty());
-  EXPECT_EQ(sim_.Unit(4).steps[0].duration, 0);
+  EXPECT_TRUE(sim_->Requests().empty());
+  EXPECT_EQ(sim_->Unit(4).steps[0].duration, 0);
 }
 
 }  // namespace

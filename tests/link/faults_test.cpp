@@ -12,6 +12,7 @@
 #include "link/sim_fixture.h"
 #include "sim/pty_line.h"
 #include "sim/rtu_codec.h"
+#include "sim/wire.h"
 #include "support/processes.h"
 #include "support/temp_dir.h"
 
@@ -19,8 +20,11 @@ namespace tarvel {
 namespace {
 
 using link::Outcome;
+using sim::testing::Joined;
+using sim::testing::WithCrc;
 using std::chrono::milliseconds;
 using testing::Bytes;
+using testing::ServedLine;
 
 class Faults : public testing::SimLineTest {
  protected:
@@ -56,17 +60,6 @@ TEST_F(Faults, EachBadReplyIsAFailureOfItsOwnKindAndTheLineRecovers) {
   EXPECT_EQ(commands_.ReadSetValue(1).value, 111);
 }
 
-TEST_F(Faults, WritesFailOnBadRepliesAndAMissingUnitIsNoReply) {
-  Sim().InjectFault(sim::Fault::Exception);
-  EXPECT_EQ(commands_.WriteRunMode(1, 2), Outcome::Exception);
-  Sim().InjectFault(sim::Fault::WrongAddress);
-  EXPECT_EQ(commands_.AutoTuneOn(1), Outcome::WrongAddress);
-  Sim().InjectFault(sim::Fault::NoReply);
-  EXPECT_EQ(commands_.WriteProgramStepWord(1, 3, 3, 500), Outcome::NoReply);
-  EXPECT_EQ(commands_.ReadProcessValue(3).outcome, Outcome::NoReply);
-  EXPECT_EQ(commands_.AutoTuneOff(2), Outcome::Ok);
-}
-
 // Reads of three registers in turn; each must get its own register's value or fail,
 // never another's. The count of failures.
 int ReadInTurn(link::CommandSet& commands, int reads) {
@@ -86,22 +79,6 @@ int ReadInTurn(link::CommandSet& commands, int reads) {
   }
   return failed;
 }
-
-struct ServedLine {
-  explicit ServedLine(sim::Options options) : sim(std::move(options)) {
-    auto device = sim.Start();
-    EXPECT_TRUE(device.ok());
-    EXPECT_TRUE(line.Open(device.value_or("")).ok());
-    sim.EditUnit(1, [](sim::UnitState& u) {
-      u.setValue = 111;
-      u.processTemperature = 222;
-      u.profileSetPoint = 333;
-    });
-  }
-  sim::SimulatedLine sim;
-  link::ModbusRtuLine line;
-  link::CommandSet commands{line};
-};
 
 // A reply that comes after the window -- even 200 to 400 ms late -- is heard out before the
 // next request goes: only the late exchange fails, and each read after it gets its own value.
@@ -133,6 +110,9 @@ TEST_F(Faults, TwoExchangeCommandsReportTheFailureThatMatters) {
   // The controller refuses a high step beyond its 64 steps, and with it the low step beside it.
   EXPECT_EQ(commands_.WriteProgramLimits(1, 3, 65), Outcome::Exception);
   EXPECT_EQ(Sim().Unit(1).programLowStep, 1);
+  // A write's own reply is judged as a read's: another unit's answers nothing.
+  Sim().InjectFault(sim::Fault::WrongAddress);
+  EXPECT_EQ(commands_.AutoTuneOn(1), Outcome::WrongAddress);
 }
 
 TEST_F(Faults, ASimulatorThatGoesAwayIsAPortFailureNotAHang) {
@@ -240,11 +220,6 @@ TEST(OpenPort, ALineHandedOverIsHeardOutFirst) {
   EXPECT_EQ(ReadInTurn(commands, 6), 0);
 }
 
-Bytes WithCrc(Bytes frame) {
-  sim::AppendCrc(frame);
-  return frame;
-}
-
 // Replies the simulator never gives, from a scripted peer on a pseudo-terminal of our own:
 // it answers each request it reads with the next scripted reply, as it stands, after the
 // time the request would take on a 9600 baud wire and a turnaround -- or at once.
@@ -286,25 +261,21 @@ TEST(ScriptedPeer, RepliesThatDoNotAnswerTheRequestAreRefused) {
   auto reply = [](std::uint8_t address, std::uint8_t high) {
     return WithCrc({address, 0x03, 0x04, high, 0x34, 0x56, 0x78});
   };
-  auto joined = [](Bytes first, const Bytes& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-  };
-  const Bytes twoAnswers = joined(reply(1, 0x21), reply(1, 0x22));
+  const Bytes twoAnswers = Joined(reply(1, 0x21), reply(1, 0x22));
   ScriptedPeer peer({
       {WithCrc({0x01, 0x10, 0x40, 0x01, 0x00, 0x02})},        // echo names another register
       {WithCrc({0x01, 0x05, 0x00, 0x01, 0x00, 0x00})},        // echo of "off" to an "on"
       {WithCrc({0x01, 0x04, 0x04, 0x00, 0x07, 0x00, 0x00})},  // another function
       {WithCrc({0x01, 0x03, 0x02, 0x00, 0x07})},              // one register instead of two
       {{0x01, 0x03, 0x04}},                                   // stalls after three bytes
-      {joined(reply(2, 0x11), reply(1, 0x12)), true},         // another unit's frame, then the reply, at once
+      {Joined(reply(2, 0x11), reply(1, 0x12)), true},         // another unit's frame, then the reply, at once
       {reply(1, 0x12)},                                       // the same reply again: asked for once more,
       {reply(1, 0x12)},                                       // and said again: it is the unit's
       {twoAnswers},
       {twoAnswers},
       {twoAnswers},
       {twoAnswers},                              // two answers each time it is asked
-      {joined(reply(1, 0x14), reply(1, 0x14))},  // the reply, and a copy of it right after
+      {Joined(reply(1, 0x14), reply(1, 0x14))},  // the reply, and a copy of it right after
   });
   link::ModbusRtuLine line({milliseconds(150), milliseconds(150), milliseconds(0)});
   ASSERT_TRUE(line.Open(peer.Device()).ok());

@@ -7,11 +7,8 @@
 
 #include <memory>
 
-#include "link/commands.h"
-#include "link/modbus_rtu_line.h"
+#include "link/sim_fixture.h"
 #include "link/transfers.h"
-#include "sim/simulated_line.h"
-#include "support/sim_line.h"
 
 namespace tarvel {
 namespace {
@@ -40,28 +37,13 @@ sim::Options OptionsFor(const Kind& kind) {
   return options;
 }
 
-// A line of two units, each register of unit 1 holding a value of its own.
-struct KindLine {
+// A line of two units. A reply window far beyond what a loaded machine may add; a horizon beyond
+// the latest copy.
+struct KindLine : testing::ServedLine {
   explicit KindLine(const Kind& kind) : KindLine(OptionsFor(kind)) {}
-  explicit KindLine(sim::Options options) : sim(std::move(options)) {
-    auto device = sim.Start();
-    EXPECT_TRUE(device.ok());
-    // A reply window far beyond what a loaded machine may add; a horizon beyond the latest copy.
-    line.SetTiming({milliseconds(250), milliseconds(250), milliseconds(500), milliseconds(400)});
-    EXPECT_TRUE(line.Open(device.value_or("")).ok());
-    sim.EditUnit(1, [](sim::UnitState& u) {
-      u.setValue = 111;
-      u.processTemperature = 222;
-      u.profileSetPoint = 333;
-      u.alarm1Type = 7;
-      for (int s = 0; s < 64; ++s)
-        u.steps[s] = {static_cast<std::int16_t>(s + 1), static_cast<std::int16_t>(100 + s),
-                      static_cast<std::int16_t>(1000 + s)};
-    });
-  }
-  sim::SimulatedLine sim;
-  link::ModbusRtuLine line;
-  link::CommandSet commands{line};
+  explicit KindLine(sim::Options options)
+      : ServedLine(std::move(options),
+                   link::LineTiming{milliseconds(250), milliseconds(250), milliseconds(500), milliseconds(400)}) {}
 };
 
 const Kind kKinds[] = {

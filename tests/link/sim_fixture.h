@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "link/commands.h"
@@ -48,6 +49,31 @@ class SimLineTest : public ::testing::Test {
   link::ModbusRtuLine line_;
   link::CommandSet commands_{line_};
   std::unique_ptr<sim::SimulatedLine> sim_;
+};
+
+// A line of its own for a test that makes several, each register of unit 1 holding a value of its
+// own: set value 111, process value 222, profile set point 333, alarm 1 type 7, and step s
+// (s, 99 + s, 999 + s).
+struct ServedLine {
+  explicit ServedLine(sim::Options options, std::optional<link::LineTiming> timing = std::nullopt)
+      : sim(std::move(options)) {
+    auto device = sim.Start();
+    EXPECT_TRUE(device.ok());
+    if (timing) line.SetTiming(*timing);
+    EXPECT_TRUE(line.Open(device.value_or("")).ok());
+    sim.EditUnit(1, [](sim::UnitState& u) {
+      u.setValue = 111;
+      u.processTemperature = 222;
+      u.profileSetPoint = 333;
+      u.alarm1Type = 7;
+      for (int s = 0; s < 64; ++s)
+        u.steps[s] = {static_cast<std::int16_t>(s + 1), static_cast<std::int16_t>(100 + s),
+                      static_cast<std::int16_t>(1000 + s)};
+    });
+  }
+  sim::SimulatedLine sim;
+  link::ModbusRtuLine line;
+  link::CommandSet commands{line};
 };
 
 }  // namespace tarvel::testing

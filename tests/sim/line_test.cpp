@@ -15,13 +15,10 @@ namespace tarvel::sim {
 namespace {
 
 using testing::Bytes;
+using testing::Joined;
+using testing::WithCrc;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-Bytes WithCrc(Bytes frame) {
-  AppendCrc(frame);
-  return frame;
-}
 
 const Bytes kReadSetValue{0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B};
 const Bytes kSetValueReply{0x01, 0x03, 0x04, 0x00, 0x46, 0x00, 0x00, 0x1B, 0xE6};  // 70
@@ -97,8 +94,7 @@ TEST_F(Line, KeepsSilentForOtherAddressesBadChecksumsAndNoiseAndEachFaultSpoilsO
 
   Bytes badCrc = kSetValueReply;
   badCrc.back() ^= 0xFF;
-  Bytes stray{0x00};
-  stray.insert(stray.end(), kSetValueReply.begin(), kSetValueReply.end());
+  const Bytes stray = Joined({0x00}, kSetValueReply);
   const Bytes exception{0x01, 0x83, 0x04, 0x40, 0xF3};
   for (const auto& [fault, reply] : {std::pair{Fault::BadCrc, badCrc},
                                      {Fault::WrongAddress, WithCrc({0x02, 0x03, 0x04, 0x00, 0x46, 0x00, 0x00})},
@@ -132,11 +128,8 @@ TEST_F(Line, ASecondFrameFollowsTheReplyWhileTheUnitKeepsListening) {
   line->InjectFault(Fault::Stale);
   EXPECT_EQ(Exchange(readUnit1Pv, 9), pvReply);
   wire->Send(kReadSetValue);
-  EXPECT_EQ(wire->Receive(18), [&] {
-    Bytes both = kSetValueReply;  // the stale frame (the previous reply) and the reply come in either order
-    both.insert(both.end(), kSetValueReply.begin(), kSetValueReply.end());
-    return both;
-  }());
+  // The stale frame (the previous reply) and the reply come in either order.
+  EXPECT_EQ(wire->Receive(18), Joined(kSetValueReply, kSetValueReply));
   EXPECT_EQ(line->Requests(), (std::vector<Bytes>{kReadSetValue, readUnit1Pv, kReadSetValue}));
 }
 
@@ -166,9 +159,7 @@ TEST_F(Line, FramesByTheSilenceBetweenThemNotByTheWritesThatCarryThem) {
   // Two whole requests taken in by one read (its thread woke late) are two frames: the first,
   // to an address nobody has, gets no reply, the second its own.
   const Bytes absent = EncodeReadRequest(5, 0x0000, 2);
-  Bytes both = absent;
-  both.insert(both.end(), kReadSetValue.begin(), kReadSetValue.end());
-  EXPECT_EQ(Exchange(both, 9), kSetValueReply);
+  EXPECT_EQ(Exchange(Joined(absent, kReadSetValue), 9), kSetValueReply);
   EXPECT_EQ(line->Requests(), (std::vector<Bytes>{kReadSetValue, head, tail, kReadUnit2, absent, kReadSetValue}));
 }
 
@@ -199,11 +190,7 @@ TEST_F(Line, UnpacedRepliesComeAtOnceAndAnEchoingLineHandsBackEachRequest) {
   EXPECT_EQ(Bytes(heard.begin(), heard.begin() + 8), readAll);
   EXPECT_EQ(Bytes(heard.begin() + 8, heard.begin() + 11), (Bytes{0x01, 0x03, 250}));
   SendFrame(kReadUnit2);
-  EXPECT_EQ(wire->Receive(8 + 9), [] {
-    Bytes both = kReadUnit2;
-    both.insert(both.end(), kUnit2Reply.begin(), kUnit2Reply.end());
-    return both;
-  }());
+  EXPECT_EQ(wire->Receive(8 + 9), Joined(kReadUnit2, kUnit2Reply));
   const Bytes nobody = EncodeReadRequest(9, 0x0000, 2);
   EXPECT_EQ(Exchange(nobody, 8), nobody);
 }

@@ -13,9 +13,21 @@
 #include <string>
 #include <vector>
 
+#include "sim/rtu_codec.h"
+
 namespace tarvel::sim::testing {
 
 using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes WithCrc(Bytes frame) {
+  AppendCrc(frame);
+  return frame;
+}
+// Frames as they follow one another on the wire.
+inline Bytes Joined(Bytes first, const Bytes& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
 
 class Wire {
  public:

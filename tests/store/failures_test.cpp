@@ -68,12 +68,7 @@ TEST_F(StoreTest, AWriteToADatabaseTheUserMayOnlyReadSaysReadOnly) {
 }
 
 TEST(DatabaseFile, DamagedOnlyWhenTheFileIsNoDatabaseAndOtherwiseTheRealReason) {
-  TempDir dir;
-  WriteAll(dir / "garbage.db", std::string(4096, 'Z'));
-  ConfigStore damaged(dir / "garbage.db");
-  EXPECT_EQ(damaged.OpenStatus().code(), Status::Code::Damaged);
-  EXPECT_THAT(damaged.OpenStatus().message(), HasSubstr("Damaged database: " + (dir / "garbage.db").string()));
-
+  TempDir dir;  // a damaged one: home_test.cpp
   std::filesystem::create_directories(dir / "folder.db");
   ConfigStore folder(dir / "folder.db");
   EXPECT_THAT(folder.OpenStatus().message(), HasSubstr("it is a folder"));

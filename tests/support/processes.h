@@ -76,6 +76,7 @@ class Spawned {
     return false;
   }
   const std::vector<std::string>& Lines() const { return lines_; }
+  pid_t Pid() const { return pid_; }
 
   void Signal(int signal) {
     if (pid_ > 0) kill(pid_, signal);

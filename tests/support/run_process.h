@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -26,6 +27,16 @@ inline std::string ShellQuote(const std::string& arg) {
   std::string quoted = "'";
   for (char c : arg) quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
+}
+
+// Arguments written as one line, separated by spaces (none of them empty or holding a space).
+inline std::vector<std::string> Args(const std::string& spaced) {
+  std::vector<std::string> args;
+  for (std::size_t at = 0, end = 0; at < spaced.size(); at = end + 1) {
+    end = std::min(spaced.find(' ', at), spaced.size());
+    if (end > at) args.push_back(spaced.substr(at, end - at));
+  }
+  return args;
 }
 
 inline ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args) {

@@ -348,7 +348,11 @@ TEST_F(ConsoleWindowTest, EachControlReachesItsWorkflow) {
   EXPECT_FALSE(Find<QPushButton>("TransferCancelButton")->isEnabled()) << "nothing to cancel while idle";
 }
 
-TEST_F(ConsoleWindowTest, SelectAndStartRunTheProfileAndCommandsThatWouldSpoilTheRunAskFirst) {
+// Select and Start run the profile; commands that would spoil the run ask first. An operator's
+// action then goes into the load's record from its result, once it has succeeded: a failed pause
+// leaves no row; a jump's row names the step it left and the point it went to. (What run control
+// writes is its own test.)
+TEST_F(ConsoleWindowTest, SelectAndStartRunTheProfileGuardedCommandsAskAndOnlySucceededActionsAreRecorded) {
   KilnInStore();
   sim_.EditUnit(1, [](sim::UnitState& u) {
     u.steps[0] = {1, 60, 100}, u.steps[1] = {1, 30, 200}, u.steps[2] = {1, 0, 200};
@@ -362,7 +366,6 @@ TEST_F(ConsoleWindowTest, SelectAndStartRunTheProfileAndCommandsThatWouldSpoilTh
   EXPECT_TRUE(sim_.Unit(1).running);
   EXPECT_TRUE(Find<QRadioButton>("ProgramMode_2")->isChecked());
 
-  // Commands that would spoil the run name it and offer Cancel first.
   for (const char* guarded : {"mnuClearController", "mnuAutoTuneOn"}) {
     boxes_.Answer(QMessageBox::Cancel);
     Trigger(guarded);
@@ -373,16 +376,7 @@ TEST_F(ConsoleWindowTest, SelectAndStartRunTheProfileAndCommandsThatWouldSpoilTh
   EXPECT_EQ(boxes_.Seen().back().first, "AutoTune On");
   EXPECT_FALSE(sim_.Unit(1).autoTune);
   EXPECT_EQ(Find<QTableWidget>("fgProfileLog")->rowCount(), 1) << "nothing cleared";
-}
 
-// An operator's action goes into the load's record from its result, once it has succeeded: a
-// failed pause leaves no row; a jump's row names the step it left and the point it went to. (The
-// jump and the pause buttons reach their workflows here; what they write is run control's test.)
-TEST_F(ConsoleWindowTest, AnActionIsRecordedForTheLoadOnlyOnceItSucceeded) {
-  KilnInStore();
-  ASSERT_TRUE(store_.SaveRunSelection(1, "kiln.txt", 1, 3));
-  console::RunThreeStepProgram(sim_, 1);
-  Open();
   new LoadsBinding(*window_, *console_, folder_);
   line_.SetTiming({20ms, 20ms});
   sim_.InjectFault(sim::Fault::NoReply, 3);
@@ -390,7 +384,7 @@ TEST_F(ConsoleWindowTest, AnActionIsRecordedForTheLoadOnlyOnceItSucceeded) {
   EXPECT_EQ(sim_.Unit(1).runMode, 2);
   EXPECT_TRUE(store_.LoadActions().value().empty()) << "the pause failed";
   line_.SetTiming({});
-
+  Trigger("mnuReadRunState");  // the step the jump leaves is the one last read
   Find<QLineEdit>("JumpToSegment")->setText("2");
   Find<QLineEdit>("JumpToTime")->setText("10");
   Click("JumpToSegmentPointButton");

@@ -77,14 +77,24 @@ TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
   EXPECT_EQ(store_.Port()->value().devicePath, (dir_ / "dev" / "ttyUSB0").string());
 }
 
-TEST_F(ToolWindows, ChannelMapAddsRowsAsksBeforeDeletingAndSaysWhyAnEntryIsRefused) {
+// The channel map beside the console, as the program builds it: rows added, typed into and
+// deleted; a scan that holds the line from every window; the console following on return.
+TEST_F(ToolWindows, ChannelMapEditsItsRowsScansAndTheConsoleFollowsWhenTheUserReturns) {
   ASSERT_TRUE(store_.SavePortSettings({}));
-  ChannelMapWindow map(runner_);
-  console::ChannelMap room(folder_, store_, line_, map);
-  map.Bind(room);
-  StopRunner stop{runner_};
-  map.show();
+  ConsoleWindow console(WindowOptions{true, "/dev/pts/test", {}, {}}, runner_);
+  console::Console consoleRoom(folder_, store_, line_, console.View(), console::LineInfo{true, true});
+  ChannelMapWindow map(runner_, &console);
+  map.setWindowFlag(Qt::Window);
+  console::ChannelMap mapRoom(folder_, store_, line_, map);
+  map.Bind(mapRoom);
+  console.AddToolWindow("mnuChannelMap", &map);
+  StopRunner stop{runner_};  // before the rooms go, whatever the test's outcome
+  console.show();
+  console.Start(consoleRoom);
   Idle();
+  Find<QAction>(console, "mnuChannelMap")->trigger();
+  Idle();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&map));
   ExpectLaidOut(map,
                 Names("fgChannelMap AddRowButton DeleteRowButton ClearMapButton DBInterfaceDisplay ScanAddressesButton "
                       "AddNewUponScan RemoveMissingUponScan CancelScanButton ScanProgress CurrentAddressDisplay "
@@ -102,23 +112,21 @@ TEST_F(ToolWindows, ChannelMapAddsRowsAsksBeforeDeletingAndSaysWhyAnEntryIsRefus
   EXPECT_EQ(grid->item(1, 2)->text(), "2");
   EXPECT_EQ(grid->item(1, 3)->text(), "Default2");
 
-  // What is typed into a cell replaces its value: channel 2 becomes 7, not 27.
-  auto cell = [&](int row, int column) {
+  // The floating editor: what is typed into a cell replaces its value (channel 2 becomes 7, not
+  // 27); a channel that is not a whole number is refused, with the reason, and the box stays open.
+  auto* editor = Find<QLineEdit>(map, "FloatingTextBox");
+  auto type = [&](int row, int column, const QString& text, bool clear = false) {
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
                       grid->visualRect(grid->model()->index(row, column)).center());
     Idle();
+    if (clear) editor->clear();
+    QTest::keyClicks(editor, text);
+    QTest::keyClick(editor, Qt::Key_Return);
+    Idle();
   };
-  auto* editor = Find<QLineEdit>(map, "FloatingTextBox");
-  cell(1, 1);
-  QTest::keyClicks(editor, "7");
-  QTest::keyClick(editor, Qt::Key_Return);
-  Idle();
+  type(1, 1, "7");
   EXPECT_EQ(grid->item(1, 1)->text(), "7");
-  // A channel that is not a whole number: refused, with the reason, and the box stays open.
-  cell(1, 1);
-  QTest::keyClicks(editor, "2.7");
-  QTest::keyClick(editor, Qt::Key_Return);
-  Idle();
+  type(1, 1, "2.7");
   EXPECT_TRUE(prompt->toPlainText().endsWith("Error: SoftwareChannel must be a whole number\n"));
   EXPECT_TRUE(editor->isVisible());
   EXPECT_EQ(grid->item(1, 1)->text(), "7");
@@ -126,11 +134,7 @@ TEST_F(ToolWindows, ChannelMapAddsRowsAsksBeforeDeletingAndSaysWhyAnEntryIsRefus
   // The port column: a device is stored as typed; a blank one (the console's port) is allowed.
   EXPECT_EQ(grid->horizontalHeaderItem(5)->text(), "Port");
   for (const std::string port : {"/dev/ttyUSB3", ""}) {
-    cell(1, 5);
-    editor->clear();
-    QTest::keyClicks(editor, QString::fromStdString(port));
-    QTest::keyClick(editor, Qt::Key_Return);
-    Idle();
+    type(1, 5, QString::fromStdString(port), true);
     EXPECT_FALSE(editor->isVisible()) << port;
     EXPECT_EQ(grid->item(1, 5)->text().toStdString(), port);
     EXPECT_EQ(store_.ChannelByNumber(7)->value().port, port);
@@ -143,33 +147,11 @@ TEST_F(ToolWindows, ChannelMapAddsRowsAsksBeforeDeletingAndSaysWhyAnEntryIsRefus
   EXPECT_EQ(boxes_.Seen().back().first, "Delete Row");
   EXPECT_EQ(boxes_.Seen().back().second, "Delete channel 1 (ModBusAddress=1, Default1) from the channel map?");
   EXPECT_EQ(grid->rowCount(), 1);
-  EXPECT_EQ(Find<QProgressBar>(map, "ScanProgress")->text(), "");
-}
 
-TEST_F(ToolWindows, AScanFromTheChannelMapHoldsTheLineAndTheConsoleFollowsWhenTheUserReturns) {
-  ASSERT_TRUE(store_.AddChannel({1, 1, "Kiln", "set64rs"}));
-  ConsoleWindow console(WindowOptions{true, "/dev/pts/test", {}, {}}, runner_);
-  console::Console consoleRoom(folder_, store_, line_, console.View(), console::LineInfo{true, true});
-  ChannelMapWindow map(runner_, &console);
-  map.setWindowFlag(Qt::Window);
-  console::ChannelMap mapRoom(folder_, store_, line_, map);
-  map.Bind(mapRoom);
-  console.AddToolWindow("mnuChannelMap", &map);
-  StopRunner stop{runner_};  // before the rooms go, whatever the test's outcome
-  console.show();
-  console.Start(consoleRoom);
-  Idle();
-  EXPECT_EQ(Find<QComboBox>(console, "ProfileChannelNumberDisplay")->count(), 1);
-
-  Find<QAction>(console, "mnuChannelMap")->trigger();
-  Idle();
-  EXPECT_TRUE(map.isVisible());
-  EXPECT_TRUE(QTest::qWaitForWindowActive(&map));
-
+  // A scan finds unit 1 again. While it has the line, no window can start another command.
   sim_.ClearRequests();
   Find<QCheckBox>(map, "AddNewUponScan")->setChecked(true);
   Click(map, "ScanAddressesButton", false);
-  // While the scan has the line, no window can start another command.
   EXPECT_FALSE(Find<QPushButton>(map, "ScanAddressesButton")->isEnabled());
   EXPECT_FALSE(Find<QAction>(console, "mnuReadRunState")->isEnabled());
   EXPECT_TRUE(Find<QPushButton>(map, "CancelScanButton")->isEnabled());
@@ -180,27 +162,16 @@ TEST_F(ToolWindows, AScanFromTheChannelMapHoldsTheLineAndTheConsoleFollowsWhenTh
     EXPECT_EQ(frame[3], 0x64);  // process value: nothing but the scan's probes
   }
   // The scan's report and its new row show; what the scan asks and writes is the channel map's test.
-  EXPECT_TRUE(Find<QPlainTextEdit>(map, "DBInterfaceDisplay")->toPlainText().contains("Scan finished\n"));
-  auto* grid = Find<QTableWidget>(map, "fgChannelMap");
+  EXPECT_TRUE(prompt->toPlainText().contains("Scan finished\n"));
+  EXPECT_EQ(Find<QProgressBar>(map, "ScanProgress")->text(), "");
   ASSERT_EQ(grid->rowCount(), 2);
-  EXPECT_EQ(grid->item(1, 3)->text(), "Default2");
-
-  // The floating editor: a click on a cell, a new nickname, Enter.
-  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(1, 3)).center());
-  auto* editor = Find<QLineEdit>(map, "FloatingTextBox");
-  ASSERT_TRUE(editor->isVisible());
-  EXPECT_EQ(editor->text(), "Default2");
-  editor->setText("Oven");
-  QTest::keyClick(editor, Qt::Key_Return);
-  Idle();
-  EXPECT_EQ(grid->item(1, 3)->text(), "Oven");
-  EXPECT_FALSE(editor->isVisible());
+  const QString found = grid->item(1, 3)->text();
 
   // Back in the console, its activation runs again and lists the new channel.
   console.activateWindow();
   auto* nickNames = Find<QComboBox>(console, "ChannelNickNameDisplay");
   ASSERT_TRUE(QTest::qWaitFor([&] { return nickNames->count() == 2; }, 10000));
-  EXPECT_EQ(nickNames->itemText(1), "Oven");
+  EXPECT_EQ(nickNames->itemText(1), found);
 }
 
 }  // namespace
