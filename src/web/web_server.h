@@ -40,8 +40,8 @@ struct WebOptions {
 // "user:password" lines of a password file (blank lines and "#" comments skipped); why not, when
 // the file cannot be read, a line has no user or password, or there is none.
 Result<std::map<std::string, std::string>> ReadPasswordFile(const std::string& file);
-// The password file is needed on every address but loopback's.
-bool NeedsLogin(const std::string& address);
+// The one address that needs no login (a password file here, a token for the service's API).
+bool IsLoopback(const std::string& address);
 
 class WebServer {
  public:
