@@ -51,7 +51,7 @@ int AlarmVerbs(Context& ctx, const Args& args) {
   if (!acked.ok()) return ctx.err << acked.status().message() << "\n", kExitFailed;
   // Whoever acknowledged first keeps it: a second acknowledgement changes nothing.
   const store::AlarmRow& row = acked->row;
-  ctx.out << "The " << row.kind << " alarm on channel " << *channel << " (" << row.text << ") "
+  ctx.out << "The " << row.kind << " alarm on channel " << row.softwareChannel << " (" << row.text << ") "
           << (acked->first ? "is " : "was already ") << Acked(row) << "\n";
   return kExitOk;
 }

@@ -158,7 +158,7 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
       o.port.watch.noReplyAfter = std::chrono::seconds(*s);
   } else if (arg == "--http") {
     auto listen = ParseListen(value);
-    if (auto* bad = std::get_if<std::string>(&listen)) {
+    if (std::holds_alternative<std::string>(listen)) {
       why = "--http takes [ADDRESS:]PORT, PORT from 1 to 65535, not \"" + value + "\"";
     } else {
       if (!o.web) o.web.emplace();

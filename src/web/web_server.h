@@ -31,10 +31,10 @@ namespace tarvel::web {
 
 struct WebOptions {
   std::string address = "127.0.0.1";
-  int port = 0;                              // 0: any free port (Port() says which)
-  std::map<std::string, std::string> users;  // user -> password; needed off loopback
-  std::string certFile, keyFile;             // HTTPS when both are given
-  std::string fallbackUser;                  // who acknowledges on loopback when the page names nobody
+  int port = 0;                                // 0: any free port (Port() says which)
+  std::map<std::string, std::string> users{};  // user -> password; needed off loopback
+  std::string certFile{}, keyFile{};           // HTTPS when both are given
+  std::string fallbackUser{};                  // who acknowledges on loopback when the page names nobody
 };
 
 // "user:password" lines of a password file (blank lines and "#" comments skipped); why not, when
