@@ -219,9 +219,6 @@ void MqttPublisher::PublishZone(const watch::ZoneSpread& zone, watch::SystemCloc
     for (int channel : zone.channels)
       if (auto known = impl_->channels.find(channel); known != impl_->channels.end() && !scale)
         scale = known->second.temperatureScale;
-  }
-  {
-    std::lock_guard lock(impl_->mutex);
     impl_->zones.insert(TopicLevel(zone.zone));
   }
   impl_->Enqueue({ZoneTopic(options_, zone.zone), ZoneJson(zone, at, scale), true, true});

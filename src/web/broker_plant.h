@@ -10,10 +10,7 @@
 // read. Nothing received reaches a controller: acknowledging and reports belong to the PC that
 // owns the line. No connection here (mqtt_plant.h).
 
-#include <condition_variable>
-#include <deque>
-#include <map>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +21,7 @@ namespace tarvel::web {
 class BrokerPlant : public Plant {
  public:
   explicit BrokerPlant(std::vector<std::string> roots);
+  ~BrokerPlant() override;
 
   nlohmann::json Controllers() const override;
   nlohmann::json Alarms() const override;
@@ -37,46 +35,11 @@ class BrokerPlant : public Plant {
   void Take(const std::string& topic, const std::string& payload);
 
  protected:
-  const std::vector<std::string>& Roots() const { return roots_; }
+  const std::vector<std::string>& Roots() const;
 
  private:
-  struct Controller {
-    nlohmann::json state;
-    bool available = true;
-  };
-  using Key = std::pair<std::string, int>;  // line, channel
-  struct Alarm {
-    nlohmann::json row;
-    std::string kind;
-    std::chrono::system_clock::time_point clearedSeen{};
-  };
-
-  // Each under the lock.
-  void Emit(const std::string& kind, const nlohmann::json& data);
-  bool LineOnline(const std::string& line) const;
-  nlohmann::json StatusJson(const Key& key, const Controller& c) const;
-  void Prune();
-  Alarm* OpenAlarm(const std::string& line, int channel, const std::string& kind);
-  void CloseAlarms(const std::string& line, int channel, const nlohmann::json& at);
-  bool IsControllerState(const std::vector<std::string>& levels, const std::string& payload) const;
-  void TakeState(const std::string& line, int channel, const std::string& payload);
-  void TakeAvailability(const std::string& line, int channel, const std::string& payload);
-  void TakeLine(const std::string& line, const std::string& payload);
-  void TakeAlarm(const std::string& line, int channel, const std::string& payload);
-  void TakeZone(const std::string& line, const std::string& zone, const std::string& payload);
-  void TakeLoad(const std::string& line, const std::string& topic, const std::string& payload);
-
-  const std::vector<std::string> roots_;
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::map<Key, Controller> controllers_;
-  std::map<std::string, bool> lines_;                                    // line -> its PC online (the status topic)
-  std::map<std::pair<std::string, std::string>, nlohmann::json> zones_;  // line, zone level -> zone state
-  std::map<std::string, nlohmann::json> loadTopics_;                     // topic -> the load it holds now
-  std::deque<nlohmann::json> loads_;                                     // every load seen, newest last
-  std::deque<Alarm> alarms_;
-  std::deque<std::pair<long long, std::string>> events_;
-  long long last_ = 0;
+  struct Topics;
+  std::unique_ptr<Topics> topics_;
 };
 
 }  // namespace tarvel::web
