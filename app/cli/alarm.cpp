@@ -6,6 +6,7 @@
 #include "cli/load_args.h"
 #include "store/config_store.h"
 #include "util/text.h"
+#include "watch/alarms.h"
 #include "watch/load_record.h"
 
 namespace tarvel::cli {
@@ -46,13 +47,12 @@ int AlarmVerbs(Context& ctx, const Args& args) {
   }
   const std::string who = in.Option("--operator").value_or(LoginName());
   if (who.empty()) return ctx.err << "alarm ack needs --operator NAME: there is no login name\n", kExitUsage;
-  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(watch::SystemClock::now().time_since_epoch());
-  auto row = store.AcknowledgeAlarm(static_cast<int>(*channel), who, now.count());
-  if (!row.ok()) return ctx.err << row.status().message() << "\n", kExitFailed;
+  auto acked = watch::AcknowledgeAlarm(store, static_cast<int>(*channel), who);
+  if (!acked.ok()) return ctx.err << acked.status().message() << "\n", kExitFailed;
   // Whoever acknowledged first keeps it: a second acknowledgement changes nothing.
-  const bool first = row->ackedBy == who && row->acked == now.count();
-  ctx.out << "The " << row->kind << " alarm on channel " << *channel << " (" << row->text << ") "
-          << (first ? "is " : "was already ") << Acked(*row) << "\n";
+  const store::AlarmRow& row = acked->row;
+  ctx.out << "The " << row.kind << " alarm on channel " << row.softwareChannel << " (" << row.text << ") "
+          << (acked->first ? "is " : "was already ") << Acked(row) << "\n";
   return kExitOk;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // publish: the line watch's readings and alarms on an MQTT broker, through libmosquitto (included
-// here and by web's MqttPlant alone). Topics: PREFIX/CHANNEL/state (JSON, retained, QoS 1),
+// by mqtt_connection.cpp alone). Topics: PREFIX/CHANNEL/state (JSON, retained, QoS 1),
 // PREFIX/CHANNEL/availability ("online" while the controller answers, else "offline"; retained),
 // PREFIX/CHANNEL/alarm (JSON, QoS 1), PREFIX/CHANNEL/load and PREFIX/zone/ZONE/load (the
 // latest load, JSON, retained), PREFIX/zone/ZONE/state (JSON, retained), PREFIX/status
@@ -10,11 +10,9 @@
 // (to find those removed while we were away) and Home Assistant's birth message (to send discovery again); nothing
 // received can reach a controller.
 //
-// Publishing never blocks the caller: a message goes to a queue of ours, and one thread of ours
-// talks to the broker -- connects, reconnects with a growing pause, hands the queue to
-// libmosquitto while connected and runs its network loop. (libmosquitto 2.0's own loop thread
-// gives up for good when the first connection is refused.) While the broker is away the newest
-// state of each channel and the alarms wait in the queue.
+// Publishing never blocks the caller: a message goes to a queue of ours, which the connection's
+// thread (mqtt_connection.h) hands to libmosquitto while connected. While the broker is away the
+// newest state of each channel and the alarms wait in the queue.
 // Qt-free. Depends on watch (what is published) and util.
 
 #include <chrono>

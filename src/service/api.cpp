@@ -9,21 +9,16 @@
 #include <streambuf>
 
 #include "util/text.h"
+#include "web/http_json.h"
+#include "web/web_server.h"
 
 namespace tarvel::service {
 namespace {
 
 using nlohmann::json;
-
-void Answer(httplib::Response& res, int status, const json& body) {
-  res.status = status;
-  // A file name in a verb's text need not be UTF-8: such bytes are replaced, never thrown on.
-  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
-}
-
-void Refuse(httplib::Response& res, int status, const std::string& message) {
-  Answer(res, status, {{"message", message}});
-}
+using web::Answer;
+using web::Refuse;
+using web::StreamEvents;
 
 std::string Unescape(const std::string& text) {
   std::string out;
@@ -85,10 +80,6 @@ std::variant<Listen, std::string> ParseListen(const std::string& text) {
   return listen;
 }
 
-bool IsLoopback(const std::string& address) {
-  return address == "localhost" || address == "::1" || address.starts_with("127.");
-}
-
 ApiServer::ApiServer(Service& service, WorkflowRunner workflows)
     : service_(service), workflows_(std::move(workflows)) {}
 
@@ -109,19 +100,9 @@ void ApiServer::Install(httplib::Server& server, const std::string& token, bool 
              [this](const httplib::Request&, httplib::Response& res) { Answer(res, 200, service_.Channels()); });
   server.Get("/v1/events", [this](const httplib::Request&, httplib::Response& res) {
     auto last = std::make_shared<long long>(service_.Events().Last());
-    res.set_header("Cache-Control", "no-cache");
-    res.set_chunked_content_provider("text/event-stream", [this, last](std::size_t, httplib::DataSink& sink) {
-      std::vector<std::string> events;
+    StreamEvents(res, [this, last](std::vector<std::string>& events) {
       *last = service_.Events().Since(*last, events, std::chrono::seconds(1));
-      if (service_.Events().Closed()) {
-        sink.done();
-        return true;
-      }
-      // A comment now and then: a listener that went away is noticed and its thread freed.
-      if (events.empty()) events.push_back(": still here\n\n");
-      for (const std::string& event : events)
-        if (!sink.write(event.data(), event.size())) return false;
-      return true;
+      return !service_.Events().Closed();
     });
   });
   // Workflows check what they write, so they may come over TCP -- but only where a token guards it.
@@ -210,7 +191,7 @@ Status ApiServer::Start(const ApiOptions& options) {
     return Status::Failed("Cannot make the socket " + socket_.string() + " private: " + std::strerror(errno));
   servers_.push_back(std::move(unix));
   if (options.tcp) {
-    if (!IsLoopback(options.tcp->address) && options.token.empty())
+    if (!web::IsLoopback(options.tcp->address) && options.token.empty())
       return Status::Failed("--listen " + options.tcp->address +
                             " reaches beyond this computer: give --token-file FILE");
     auto tcp = std::make_unique<httplib::Server>();

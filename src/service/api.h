@@ -39,7 +39,6 @@ struct Listen {
 };
 // "[ADDRESS:]PORT" ("8080", "127.0.0.1:8080", "[::1]:8080"); why not, when it is not.
 std::variant<Listen, std::string> ParseListen(const std::string& text);
-bool IsLoopback(const std::string& address);
 
 struct ApiOptions {
   std::filesystem::path socket;

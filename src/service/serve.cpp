@@ -158,7 +158,7 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
       o.port.watch.noReplyAfter = std::chrono::seconds(*s);
   } else if (arg == "--http") {
     auto listen = ParseListen(value);
-    if (auto* bad = std::get_if<std::string>(&listen)) {
+    if (std::holds_alternative<std::string>(listen)) {
       why = "--http takes [ADDRESS:]PORT, PORT from 1 to 65535, not \"" + value + "\"";
     } else {
       if (!o.web) o.web.emplace();
@@ -212,7 +212,7 @@ std::optional<std::string> CheckServeOptions(ServeOptions& o) {
     if (!in || !(in >> o.api.token) || o.api.token.empty())
       return "Cannot read a token from " + o.tokenFile + ": " + (in ? "it is empty" : std::strerror(errno));
   }
-  if (o.api.tcp && !IsLoopback(o.api.tcp->address) && o.api.token.empty())
+  if (o.api.tcp && !web::IsLoopback(o.api.tcp->address) && o.api.token.empty())
     return "--listen " + o.api.tcp->address + " reaches beyond this computer: give --token-file FILE";
   if (o.web && o.web->port == 0) return std::string("--http-cert and --http-key need --http [ADDRESS:]PORT");
   if (!o.httpPasswordFile.empty()) {
@@ -221,7 +221,7 @@ std::optional<std::string> CheckServeOptions(ServeOptions& o) {
     if (!users.ok()) return users.status().message();
     o.web->users = *users;
   }
-  if (o.web && web::NeedsLogin(o.web->address) && o.web->users.empty())
+  if (o.web && !web::IsLoopback(o.web->address) && o.web->users.empty())
     return "--http " + o.web->address +
            " reaches beyond this computer: give --http-password-file FILE (lines user:password)";
   if (o.web && o.web->certFile.empty() != o.web->keyFile.empty())
@@ -254,7 +254,7 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
       say(listening.message());
       return false;
     }
-    if (web::NeedsLogin(o.web->address) && o.web->certFile.empty())
+    if (!web::IsLoopback(o.web->address) && o.web->certFile.empty())
       say("--http " + o.web->address + " without --http-cert: logins cross the network readable by anyone on it");
     say(std::string("web view on ") + (o.web->certFile.empty() ? "http" : "https") + "://" +
         (o.web->address.find(':') != std::string::npos ? "[" + o.web->address + "]" : o.web->address) + ":" +

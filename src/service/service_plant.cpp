@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "store/config_store.h"
+#include "watch/alarms.h"
 #include "watch/load_book.h"
 
 namespace tarvel::service {
@@ -107,11 +108,10 @@ long long ServicePlant::Since(long long after, std::vector<std::string>& events,
 Status ServicePlant::Acknowledge(const std::string& line, int channel, const std::string& user) {
   if (!line.empty()) return NotThisLine(line);
   store::ConfigStore store(service_.Folder().ConfigDatabase());
-  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(watch::SystemClock::now().time_since_epoch());
-  auto row = store.AcknowledgeAlarm(channel, user, now.count());
-  if (!row.ok()) return row.status();
+  auto acked = watch::AcknowledgeAlarm(store, channel, user);
+  if (!acked.ok()) return acked.status();
   service_.Events().Publish(
-      "ack", {{"line", ""}, {"channel", channel}, {"ackedBy", row->ackedBy}, {"acked", Utc(row->acked)}});
+      "ack", {{"line", ""}, {"channel", channel}, {"ackedBy", acked->row.ackedBy}, {"acked", Utc(acked->row.acked)}});
   return Status::Ok();
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "store/config_store.h"
 #include "watch/line_file.h"
 
 namespace tarvel::watch {
@@ -16,6 +17,13 @@ std::string AlarmLogLine(const AlarmEvent& e) {
   return IsoTime(e.at) + "," + std::to_string(e.id.channel) + "," + CsvText(e.id.nickName) + "," +
          CsvLine({std::to_string(e.id.address), AlarmKindName(e.kind), e.raised ? "raised" : "cleared",
                   number(e.processValue), number(e.bandLow), number(e.bandHigh), e.text});
+}
+
+Result<StoredAcknowledgement> AcknowledgeAlarm(store::ConfigStore& store, int channel, const std::string& who) {
+  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(SystemClock::now().time_since_epoch());
+  auto row = store.AcknowledgeAlarm(channel, who, now.count());
+  if (!row.ok()) return row.status();
+  return StoredAcknowledgement{*row, row->ackedBy == who && row->acked == now.count()};
 }
 
 AlarmEvent AlarmTracker::Event(const ChannelStatus& s, AlarmKind kind, bool raised, std::string text) const {

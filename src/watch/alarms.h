@@ -12,7 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "util/result.h"
 #include "watch/channel_status.h"
+
+namespace tarvel::store {
+class ConfigStore;
+}
 
 namespace tarvel::watch {
 
@@ -41,6 +46,14 @@ struct AlarmEvent {
 // "Time,Channel,NickName,Address,Alarm,State,ProcessValue,BandLow,BandHigh,Message"
 extern const char* const kAlarmLogHeader;
 std::string AlarmLogLine(const AlarmEvent& event);
+
+// The channel's open alarm acknowledged in the store in who's name, stamped now; the watch that
+// reads the channel takes it in at its next reading. Whoever acknowledged first keeps it.
+struct StoredAcknowledgement {
+  store::AlarmRow row;
+  bool first = false;  // this acknowledgement is the one kept
+};
+Result<StoredAcknowledgement> AcknowledgeAlarm(store::ConfigStore& store, int channel, const std::string& who);
 
 class AlarmTracker {
  public:

@@ -305,7 +305,8 @@ void LineWatch::Take(const WatchedChannel& channel, const controller::RunStateRe
 void LineWatch::StoreAlarm(const AlarmEvent& event) {
   Status stored = store_.ClearAlarms({event.id.channel}, Millis(event.at));
   if (stored.ok() && event.raised)
-    stored = store_.RaiseAlarm({0, event.id.channel, AlarmKindName(event.kind), Millis(event.at), event.text}).status();
+    stored = store_.RaiseAlarm({0, event.id.channel, AlarmKindName(event.kind), Millis(event.at), event.text, 0, "", 0})
+                 .status();
   if (!stored.ok()) Message("Alarms of channel " + std::to_string(event.id.channel) + ": " + stored.message());
 }
 

@@ -33,10 +33,10 @@ struct SweepStep {
   bool again = false;      // there is more to do at once: call again without waiting
   bool exchanged = false;  // one exchange went on the line
   // A reading finished with this step, of channel `of`.
-  std::optional<controller::RunStateReading> reading;
-  WatchedChannel of;
+  std::optional<controller::RunStateReading> reading{};
+  WatchedChannel of{};
   // The database's answer to keeping what that reading learnt of the controller's frames.
-  Status learnt;
+  Status learnt{};
   bool sweepEnded = false;
   // Of a sweep that ended elsewhere (the line service's, fed to a client's watch): its number,
   // how long it took, its period and whether it ran over; number 0 for this watch's own sweep.

@@ -7,20 +7,12 @@
 
 #include "util/text.h"
 #include "web/assets.h"
+#include "web/http_json.h"
 
 namespace tarvel::web {
 namespace {
 
 using nlohmann::json;
-
-void Answer(httplib::Response& res, int status, const json& body) {
-  res.status = status;
-  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
-}
-
-void Refuse(httplib::Response& res, int status, const std::string& message) {
-  Answer(res, status, {{"message", message}});
-}
 
 std::string Base64Decode(const std::string& text) {
   static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -86,8 +78,8 @@ Result<std::map<std::string, std::string>> ReadPasswordFile(const std::string& f
   return users;
 }
 
-bool NeedsLogin(const std::string& address) {
-  return !(address == "localhost" || address == "::1" || address.starts_with("127."));
+bool IsLoopback(const std::string& address) {
+  return address == "localhost" || address == "::1" || address.starts_with("127.");
 }
 
 WebServer::WebServer(Plant& plant) : plant_(plant) {}
@@ -130,18 +122,9 @@ void WebServer::Install(httplib::Server& server) {
     std::vector<std::string> none;
     auto last = std::make_shared<long long>(
         plant_.Since(std::numeric_limits<long long>::max(), none, std::chrono::milliseconds(0)));
-    res.set_header("Cache-Control", "no-cache");
-    res.set_chunked_content_provider("text/event-stream", [this, last](std::size_t, httplib::DataSink& sink) {
-      if (stopping_) {
-        sink.done();
-        return true;
-      }
-      std::vector<std::string> events;
+    StreamEvents(res, [this, last](std::vector<std::string>& events) {
+      if (stopping_) return false;
       *last = plant_.Since(*last, events, std::chrono::seconds(1));
-      // A comment now and then: a page that went away is noticed and its thread freed.
-      if (events.empty()) events.push_back(": still here\n\n");
-      for (const std::string& event : events)
-        if (!sink.write(event.data(), event.size())) return false;
       return true;
     });
   });
@@ -176,7 +159,7 @@ void WebServer::Install(httplib::Server& server) {
 
 Status WebServer::Start(const WebOptions& options) {
   options_ = options;
-  if (NeedsLogin(options.address) && options.users.empty())
+  if (!IsLoopback(options.address) && options.users.empty())
     return Status::Failed("--http " + options.address +
                           " reaches beyond this computer: give --http-password-file FILE (lines user:password)");
   if (options.certFile.empty() != options.keyFile.empty())

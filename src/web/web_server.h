@@ -31,17 +31,17 @@ namespace tarvel::web {
 
 struct WebOptions {
   std::string address = "127.0.0.1";
-  int port = 0;                              // 0: any free port (Port() says which)
-  std::map<std::string, std::string> users;  // user -> password; needed off loopback
-  std::string certFile, keyFile;             // HTTPS when both are given
-  std::string fallbackUser;                  // who acknowledges on loopback when the page names nobody
+  int port = 0;                                // 0: any free port (Port() says which)
+  std::map<std::string, std::string> users{};  // user -> password; needed off loopback
+  std::string certFile{}, keyFile{};           // HTTPS when both are given
+  std::string fallbackUser{};                  // who acknowledges on loopback when the page names nobody
 };
 
 // "user:password" lines of a password file (blank lines and "#" comments skipped); why not, when
 // the file cannot be read, a line has no user or password, or there is none.
 Result<std::map<std::string, std::string>> ReadPasswordFile(const std::string& file);
-// The password file is needed on every address but loopback's.
-bool NeedsLogin(const std::string& address);
+// The one address that needs no login (a password file here, a token for the service's API).
+bool IsLoopback(const std::string& address);
 
 class WebServer {
  public:
