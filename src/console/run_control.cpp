@@ -21,10 +21,6 @@ std::optional<int> WholeStep(const std::string& text) {
 
 }  // namespace
 
-int RunModeCode(const std::string& progressionType, const std::string& timeScaleType) {
-  return (progressionType == "PV" ? 2 : 0) + (timeScaleType == "S" ? 1 : 2);
-}
-
 // --- the actions and their results
 
 bool RunControl::Act(RunAction action, const std::function<bool()>& steps) {
@@ -63,6 +59,7 @@ bool RunControl::SetRunMode() {
 bool RunControl::SetValue(const std::string& text) {
   return Act(RunAction::SetValue, [&] {
     last_.address = selection_.CurrentAddress().value_or(0);
+    last_.setValueBefore = monitor_.LastSetValue(last_.address);
     if (!settings_.WriteSingleSetPoint(text)) return false;
     last_.setValueAfter = ToInt16(text);  // a number in range: the write took it
     return true;

@@ -29,7 +29,7 @@ LoadsBinding::LoadsBinding(ConsoleWindow& window, console::Console& console, App
   window.SetStartGate([this] { return AskStart(CurrentChannel()); });
 
   // The result comes on the command thread; the row is written on this one.
-  console.RunControls().OnActionDone([self = QPointer<LoadsBinding>(this)](const console::RunActionResult& result) {
+  console.RunControls().OnActionDone([self = QPointer<LoadsBinding>(this)](const controller::RunActionResult& result) {
     QMetaObject::invokeMethod(
         self,
         [self, result] {
@@ -64,49 +64,10 @@ bool LoadsBinding::AskStart(int channel) {
   return kept.ok();
 }
 
-namespace {
-
-std::string Optional(const char* label, const std::optional<int>& value) {
-  return value ? std::string(label) + std::to_string(*value) : "";
-}
-
-}  // namespace
-
-void LoadsBinding::Record(const console::RunActionResult& result) {
-  using console::RunAction;
-  if (!result.done || result.channel <= 0) return;
-  std::string kind, what, oldValue, newValue;
-  switch (result.action) {
-    case RunAction::Pause:
-      kind = "pause", what = "Pause Profile";
-      oldValue = Optional("mode ", result.modeBefore);
-      newValue = Optional("mode ", result.modeAfter);
-      break;
-    case RunAction::Restart:
-      kind = "restart", what = "Restart Profile";
-      newValue = Optional("mode ", result.modeAfter);
-      break;
-    case RunAction::Jump:
-      kind = "jump", what = "Jump";
-      oldValue = Optional("step ", result.stepBefore);
-      if (result.jumpPoint)
-        newValue =
-            "segment " + std::to_string(result.jumpPoint->first) + ", time " + std::to_string(result.jumpPoint->second);
-      break;
-    case RunAction::SetMode:
-      kind = "mode", what = "Set Run Mode";
-      oldValue = Optional("mode ", result.modeBefore);
-      newValue = Optional("mode ", result.modeAfter);
-      break;
-    case RunAction::SetValue:
-      kind = "set value", what = "Set Value";
-      newValue = Optional("", result.setValueAfter);
-      break;
-    default: return;  // selections, limits and starts are the load's own beginning, recorded by the line watch
-  }
-  const Status added = store_.AddLoadAction(watch::ActionRow(result.channel, kind, operator_.toStdString(), what,
-                                                             oldValue, newValue, watch::SystemClock::now()));
-  if (!added.ok())
+void LoadsBinding::Record(const controller::RunActionResult& result) {
+  const auto row = watch::ActionRowOf(result, operator_.toStdString(), watch::SystemClock::now());
+  if (!row) return;
+  if (const Status added = store_.AddLoadAction(*row); !added.ok())
     QMessageBox::warning(&window_, "Tarvel",
                          QString::fromStdString("The load record will miss this action: " + added.message()));
 }

@@ -10,7 +10,7 @@
 
 #include <memory>
 
-#include "console/run_control.h"
+#include "controller/run_control.h"
 #include "store/config_store.h"
 #include "util/app_folder.h"
 
@@ -35,8 +35,8 @@ class LoadsBinding : public QObject {
   LoadsWindow* Window();
 
  private:
-  // The action row of a result that ended done; nothing for one that failed or is not the operator's.
-  void Record(const console::RunActionResult& result);
+  // The action row of a result (watch::ActionRowOf), with who is at the console.
+  void Record(const controller::RunActionResult& result);
   int CurrentChannel() const;
 
   ConsoleWindow& window_;

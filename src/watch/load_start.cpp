@@ -24,6 +24,10 @@ SystemClock::time_point FromMillis(long long ms) {
   return SystemClock::time_point(std::chrono::duration_cast<SystemClock::duration>(std::chrono::milliseconds(ms)));
 }
 
+std::string Labelled(const char* label, const std::optional<int>& value) {
+  return value ? std::string(label) + std::to_string(*value) : "";
+}
+
 }  // namespace
 
 Status CheckLoadStart(const std::vector<FieldRule>& rules, const std::string& operatorName,
@@ -125,6 +129,33 @@ std::optional<LoadPlan> PlanFromStore(const AppFolder& folder, store::ConfigStor
 store::LoadActionRow ActionRow(int channel, const std::string& kind, const std::string& who, const std::string& what,
                                const std::string& oldValue, const std::string& newValue, SystemClock::time_point at) {
   return {0, channel, Millis(at), kind, who, what, oldValue, newValue};
+}
+
+std::optional<store::LoadActionRow> ActionRowOf(const controller::RunActionResult& result, const std::string& who,
+                                                SystemClock::time_point at) {
+  using controller::RunAction;
+  if (!result.done || result.channel <= 0) return std::nullopt;
+  auto row = [&](const char* kind, const char* what, const std::string& oldValue, const std::string& newValue) {
+    return ActionRow(result.channel, kind, who, what, oldValue, newValue, at);
+  };
+  switch (result.action) {
+    case RunAction::Pause:
+      return row(event::kPause, "Pause Profile", Labelled("mode ", result.modeBefore),
+                 Labelled("mode ", result.modeAfter));
+    case RunAction::Restart: return row(event::kRestart, "Restart Profile", "", Labelled("mode ", result.modeAfter));
+    case RunAction::Jump:
+      return row(event::kJump, "Jump", Labelled("step ", result.stepBefore),
+                 result.jumpPoint ? "segment " + std::to_string(result.jumpPoint->first) + ", time " +
+                                        std::to_string(result.jumpPoint->second)
+                                  : "");
+    case RunAction::SetMode:
+      return row(event::kMode, "Set Run Mode", Labelled("mode ", result.modeBefore),
+                 Labelled("mode ", result.modeAfter));
+    case RunAction::SetValue:
+      return row(event::kSetValue, "Set Value", Labelled("", result.setValueBefore),
+                 Labelled("", result.setValueAfter));
+    default: return std::nullopt;
+  }
 }
 
 std::optional<LoadAction> ActionOf(const store::LoadActionRow& row) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/run_control.h"
 #include "store/config_store.h"
 #include "util/app_folder.h"
 #include "watch/load_tracker.h"
@@ -54,6 +55,13 @@ std::optional<LoadPlan> PlanFromStore(const AppFolder& folder, store::ConfigStor
 // An operator's action for the store; kind is one of the event kinds of operator actions.
 store::LoadActionRow ActionRow(int channel, const std::string& kind, const std::string& who, const std::string& what,
                                const std::string& oldValue, const std::string& newValue, SystemClock::time_point at);
+// The row a run-control action leaves for the load record, written once it has ended: the
+// values it changed as it read and wrote them. Only an action that did all it set out to do is
+// recorded; what a stopped one left on the controller is what the readings then record.
+// Selections, limits and starts have none: they are the load's own beginning, which the
+// process that records sees. nullopt then, or without a channel.
+std::optional<store::LoadActionRow> ActionRowOf(const controller::RunActionResult& result, const std::string& who,
+                                                SystemClock::time_point at);
 // A stored action as the tracker takes it; nullopt for a kind it does not know.
 std::optional<LoadAction> ActionOf(const store::LoadActionRow& row);
 
