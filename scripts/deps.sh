@@ -16,6 +16,8 @@ PACKAGES=(
   dpkg-dev file desktop-file-utils appstream man-db groff-base librsvg2-bin
   # A Modbus slave we did not write, on a virtual null-modem pair: the independent slave tests.
   socat python3 python3-pymodbus python3-serial python3-serial-asyncio
+  # The web view in a real browser (tests/web/browser_test.py) and its HTTPS certificate.
+  chromium chromium-driver python3-selenium openssl
 )
 
 missing=()

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
+#include <mutex>
 #include <optional>
 
 #include "cli/args.h"
@@ -105,10 +107,7 @@ int List(Context& ctx, ArgReader& in) {
     in.Refuse("--to needs a DATE, not \"" + *to + "\"");
   if (auto channel = in.Option("--channel")) filter.channel = in.Whole(*channel, {"--channel N", 1, 32767});
   if (auto result = in.Option("--result")) {
-    if (*result != "PASS" && *result != "FAIL" && *result != "CANCELLED")
-      in.Refuse("--result is PASS, FAIL or CANCELLED, not \"" + *result + "\"");
-    filter.cancelled = *result == "CANCELLED";
-    if (!*filter.cancelled) filter.pass = *result == "PASS";
+    if (!FilterResult(filter, *result)) in.Refuse("--result is PASS, FAIL or CANCELLED, not \"" + *result + "\"");
   }
   filter.order = in.Option("--order");
   if (!in.ok()) return in.Usage();
@@ -179,6 +178,18 @@ int Verify(Context& ctx, const std::string& id) {
   return kExitFailed;
 }
 
+#ifdef TARVEL_REPORTS
+int& GuiArgc() {
+  static int argc = 3;
+  return argc;
+}
+char** GuiArgv() {
+  static char name[] = "tarvel-cli", option[] = "-platform", platform[] = "offscreen";
+  static char* argv[] = {name, option, platform, nullptr};
+  return argv;
+}
+#endif
+
 int Report(Context& ctx, const std::string& id, std::optional<std::string> pdf, const std::optional<std::string>& csv) {
   store::ConfigStore store(ctx.folder.ConfigDatabase());
   if (const RecordVerdict verdict = VerifyLoad(ctx.folder, store, id); !verdict.Whole())
@@ -196,10 +207,8 @@ int Report(Context& ctx, const std::string& id, std::optional<std::string> pdf, 
   if (pdf) {
 #ifdef TARVEL_REPORTS
     // The report needs fonts and a paint device, not a display.
-    static int argc = 3;
-    static char name[] = "tarvel-cli", option[] = "-platform", platform[] = "offscreen";
-    static char* argv[] = {name, option, platform, nullptr};
-    QGuiApplication app(argc, argv);
+    std::optional<QGuiApplication> app;  // a service with a web view has one already
+    if (!QCoreApplication::instance()) app.emplace(GuiArgc(), GuiArgv());
     if (Status written = report::WriteLoadPdf(*record, ResultOf(*record, SystemClock::now()), *pdf); !written.ok())
       return Failed(ctx, written.message());
     ctx.out << "Report of " << id << " written to " << *pdf << "\n";
@@ -213,6 +222,36 @@ int Report(Context& ctx, const std::string& id, std::optional<std::string> pdf, 
 }
 
 }  // namespace
+
+service::ReportMaker LoadReports(const AppFolder& folder) {
+#ifdef TARVEL_REPORTS
+  // Made here, on the main thread, once: the web view's threads paint the PDFs under it.
+  if (!QCoreApplication::instance()) new QGuiApplication(GuiArgc(), GuiArgv());
+  return [folder](const std::string& id, const std::string& format) -> Result<std::string> {
+    static std::mutex one;  // a report at a time: they share the painter's fonts
+    std::lock_guard lock(one);
+    store::ConfigStore store(folder.ConfigDatabase());
+    if (!std::filesystem::exists(LoadFile(folder, id))) return Status::Error(Status::Code::NotFound, "No load " + id);
+    if (const RecordVerdict verdict = VerifyLoad(folder, store, id); !verdict.Whole())
+      return Status::Failed("Load " + id + " is broken (" + verdict.breaks.front().what +
+                            "): no report is made of it; see load verify");
+    auto record = ReadLoadRecord(LoadFile(folder, id));
+    if (!record.ok()) return record.status();
+    if (format == "csv") return report::LoadCsv(*record);
+    const std::filesystem::path file = LoadsFolder(folder) / (id + ".web.pdf");
+    if (Status written = report::WriteLoadPdf(*record, ResultOf(*record, SystemClock::now()), file); !written.ok())
+      return written;
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::error_code ec;
+    std::filesystem::remove(file, ec);
+    return bytes;
+  };
+#else
+  (void)folder;
+  return {};
+#endif
+}
 
 int LoadVerbs(Context& ctx, const Args& args) {
   ArgReader in(ctx.err, kUsage, args, 1, {},

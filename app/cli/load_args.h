@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "service/service_plant.h"
 #include "store/config_store.h"
 #include "watch/load_record.h"
 
@@ -21,6 +22,10 @@ struct LoadArgs {
 
 // Who runs tarvel-cli: the operator when none is named.
 std::string LoginName();
+
+// The web view's load reports, as load report makes them (a PDF needs Qt: call it on the main
+// thread); none in a build without Qt.
+service::ReportMaker LoadReports(const AppFolder& folder);
 
 // Takes --operator and every --field out of args.
 LoadArgs TakeLoadArgs(Args& args);

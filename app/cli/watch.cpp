@@ -5,6 +5,7 @@
 // sweeps; a port that goes away is opened again, and one that stays away ends the watch with a
 // failure (tarvel-line keeps trying instead: it has other ports to serve).
 #include "cli/cli.h"
+#include "cli/load_args.h"
 #include "cli/service_line.h"
 #include "service/serve.h"
 
@@ -12,9 +13,11 @@ namespace tarvel::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarvel-cli [--home DIR] --port DEVICE watch [--every SECONDS] [--count N] [--alarm-after N]\n"
+    "usage: tarvel-cli [--home DIR] [--port DEVICE] watch [--every SECONDS] [--count N] [--alarm-after N]\n"
     "         [--clear-after N] [--no-reply-after SECONDS]\n"
     "         [--no-block-reads] [--reopen-for SECONDS] [--listen [ADDRESS:]PORT] [--token-file FILE]\n"
+    "         [--http [ADDRESS:]PORT [--http-password-file FILE] [--http-cert FILE --http-key FILE]\n"
+    "          [--from-mqtt mqtt[s]://HOST[:PORT]/ROOT]]\n"
     "         [--mqtt mqtt[s]://HOST[:PORT]/PREFIX [--username USER] [--pw-file FILE] [--cafile FILE]\n"
     "          [--capath DIR] [--cert FILE] [--key FILE] [--tls-version VERSION] [--insecure] [--id CLIENT]]\n";
 
@@ -38,10 +41,16 @@ int WatchVerb(Context& ctx, const Args& args) {
     if (!service::TakeServeOption(args, i, options, why))
       return Usage(ctx, why.empty() ? "Unknown option " + args[i] : why);
   }
-  if (ctx.port.empty()) return Usage(ctx, "watch needs the line: --port DEVICE");
+  // Without a line of its own, a watch given the plant's broker serves the plant view alone.
+  options.plantOnly = ctx.port.empty() && !options.fromMqttUrl.empty();
+  if (ctx.port.empty() && !options.plantOnly) return Usage(ctx, "watch needs the line: --port DEVICE");
   if (auto why = service::CheckServeOptions(options)) return Usage(ctx, *why);
-  options.ports = {ctx.port};
+  if (!options.plantOnly) options.ports = {ctx.port};
   options.workflows = VerbRunner(ctx.folder, ctx.blockReads);
+  if (options.web) {
+    options.web->fallbackUser = LoginName();
+    options.reports = LoadReports(ctx.folder);
+  }
   return service::Serve(ctx.folder, std::move(options), ctx.out, ctx.err);
 }
 

@@ -3,9 +3,11 @@
 // clients over a local API. Runs until SIGINT or SIGTERM.
 #include <iostream>
 
+#include "cli/load_args.h"
 #include "cli/service_line.h"
 #include "service/serve.h"
 #include "service/service.h"
+#include "store/config_store.h"
 #include "store/home.h"
 
 namespace {
@@ -14,6 +16,8 @@ using namespace tarvel;
 
 constexpr const char* kUsage =
     "usage: tarvel-line [--home DIR] [--listen [ADDRESS:]PORT] [--token-file FILE] [--every SECONDS] [--count N]\n"
+    "         [--http [ADDRESS:]PORT [--http-password-file FILE] [--http-cert FILE --http-key FILE]\n"
+    "          [--from-mqtt mqtt[s]://HOST[:PORT]/ROOT]]\n"
     "         [--alarm-after N] [--clear-after N] [--no-reply-after SECONDS] [--no-block-reads] [--reopen-for "
     "SECONDS]\n"
     "         [--mqtt mqtt[s]://HOST[:PORT]/PREFIX [--username USER] [--pw-file FILE] [--cafile FILE]\n"
@@ -46,7 +50,14 @@ int Run(int argc, char** argv) {
   store::HomeReport report = store::PrepareHome(folder);
   for (const auto& problem : report.problems) std::cerr << problem << "\n";
   if (!report.fatal.ok()) return service::kExitRefused;
+  // A PC with no line of its own, given the plant's broker, serves the plant view alone.
+  options.plantOnly =
+      !options.fromMqttUrl.empty() && store::ConfigStore(folder.ConfigDatabase()).ChannelMapIsEmpty().value_or(false);
   options.workflows = cli::VerbRunner(folder, options.port.watch.blockReads);
+  if (options.web) {
+    options.web->fallbackUser = cli::LoginName();
+    options.reports = cli::LoadReports(folder);
+  }
   return service::Serve(folder, std::move(options), std::cout, std::cerr);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// publish: the line watch's readings and alarms on an MQTT broker, through libmosquitto -- the
-// only place that includes it. Topics: PREFIX/CHANNEL/state (JSON, retained, QoS 1),
+// publish: the line watch's readings and alarms on an MQTT broker, through libmosquitto (included
+// here and by web's MqttPlant alone). Topics: PREFIX/CHANNEL/state (JSON, retained, QoS 1),
 // PREFIX/CHANNEL/availability ("online" while the controller answers, else "offline"; retained),
 // PREFIX/CHANNEL/alarm (JSON, QoS 1), PREFIX/CHANNEL/load and PREFIX/zone/ZONE/load (the
 // latest load, JSON, retained), PREFIX/zone/ZONE/state (JSON, retained), PREFIX/status

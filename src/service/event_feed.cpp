@@ -70,8 +70,18 @@ void EventFeed::Take(const std::string& kind, const std::string& data) {
   if (kind == "reading") {
     step = ReadingOfEvent(nlohmann::json::parse(data, nullptr, false));
   } else if (kind == "sweep") {
+    const auto sweep = nlohmann::json::parse(data, nullptr, false);
+    if (!sweep.is_object()) return;
     step.emplace();
     step->sweepEnded = true;
+    const auto seconds = [&](const char* key) {
+      return std::chrono::duration_cast<watch::SteadyClock::duration>(
+          std::chrono::duration<double>(sweep.value(key, 0.0)));
+    };
+    step->number = sweep.value("number", 0LL);
+    step->took = seconds("took");
+    step->period = seconds("period");
+    step->saturated = sweep.value("saturated", false);
   }
   if (!step) return;
   std::lock_guard lock(mutex_);

@@ -4,8 +4,11 @@
 
 #include "service/status_json.h"
 #include "store/config_store.h"
+#include "watch/load_record.h"
 
 namespace tarvel::service {
+
+using json = nlohmann::json;
 
 PortWorker::PortWorker(AppFolder folder, std::string device, PortOptions options, Emit emit)
     : folder_(std::move(folder)),
@@ -190,11 +193,29 @@ void PortWorker::Loop() {
       std::lock_guard lock(mutex_);
       channels_ = s.channels;
     }
+    json zones = json::array();
+    for (const watch::ZoneSpread& zone : s.zones)
+      zones.push_back({{"zone", zone.zone},
+                       {"channels", zone.channels},
+                       {"low", zone.low ? json(*zone.low) : json()},
+                       {"high", zone.high ? json(*zone.high) : json()},
+                       {"spread", zone.Spread() ? json(*zone.Spread()) : json()},
+                       {"running", zone.running}});
     emit_("sweep", {{"port", device_},
                     {"number", s.number},
                     {"took", std::chrono::duration<double>(s.took).count()},
+                    {"period", std::chrono::duration<double>(s.period).count()},
                     {"saturated", s.saturated},
-                    {"channels", s.channels}});
+                    {"channels", s.channels},
+                    {"zones", zones}});
+  });
+  lineWatch.OnLoad([this](const watch::LoadRecord& r) {
+    json channels = json::array();
+    for (const watch::LoadController& c : r.header.controllers) channels.push_back(c.channel);
+    emit_("load", {{"port", device_},
+                   {"id", r.header.loadId},
+                   {"channels", channels},
+                   {"result", r.close ? watch::ResultWord(*r.close) : ""}});
   });
   lineWatch.OnMessage([this](const std::string& text) { emit_("message", {{"port", device_}, {"text", text}}); });
   if (options_.watching) options_.watching(lineWatch, device_);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -45,6 +46,34 @@ std::string PortLines(const nlohmann::json& info) {
   return lines;
 }
 
+// The web view of the broker's plant, with no line of our own, until SIGINT or SIGTERM.
+int ServePlantView(web::MqttPlant& plant, const std::function<bool(web::Plant&)>& startWeb,
+                   std::unique_ptr<web::WebServer>& webServer) {
+  if (!startWeb(plant)) return kExitConfig;
+  if (pipe(stopPipe) != 0) return kExitRefused;
+  struct sigaction action {};
+  action.sa_handler = OnStop;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sd_notify(0, "READY=1");
+  std::uint64_t watchdogUsec = 0;
+  const bool watchdog = sd_watchdog_enabled(0, &watchdogUsec) > 0;
+  const int tickMs = watchdog ? static_cast<int>(std::max<std::uint64_t>(watchdogUsec / 2000, 100)) : 1000;
+  for (;;) {
+    if (watchdog) sd_notify(0, "WATCHDOG=1");
+    pollfd fd{stopPipe[0], POLLIN, 0};
+    if (poll(&fd, 1, tickMs) > 0) break;
+  }
+  sd_notify(0, "STOPPING=1");
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  close(stopPipe[0]);
+  close(stopPipe[1]);
+  webServer->Stop();
+  webServer.reset();
+  return 0;
+}
+
 }  // namespace
 
 bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, ServeOptions& o, std::string& why) {
@@ -58,13 +87,30 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
     o.port.watch.blockReads = false;
     return true;
   }
-  const std::map<std::string, std::string*> texts = {
-      {"--username", &o.mqtt.username},      {"--pw", &o.mqtt.password},    {"--cafile", &o.mqtt.cafile},
-      {"--capath", &o.mqtt.capath},          {"--cert", &o.mqtt.certfile},  {"--key", &o.mqtt.keyfile},
-      {"--tls-version", &o.mqtt.tlsVersion}, {"--id", &o.mqtt.clientId},    {"--mqtt", &o.mqttUrl},
-      {"--token-file", &o.tokenFile},        {"--pw-file", &o.passwordFile}};
+  const std::map<std::string, std::string*> texts = {{"--username", &o.mqtt.username},
+                                                     {"--pw", &o.mqtt.password},
+                                                     {"--cafile", &o.mqtt.cafile},
+                                                     {"--capath", &o.mqtt.capath},
+                                                     {"--cert", &o.mqtt.certfile},
+                                                     {"--key", &o.mqtt.keyfile},
+                                                     {"--tls-version", &o.mqtt.tlsVersion},
+                                                     {"--id", &o.mqtt.clientId},
+                                                     {"--mqtt", &o.mqttUrl},
+                                                     {"--from-mqtt", &o.fromMqttUrl},
+                                                     {"--token-file", &o.tokenFile},
+                                                     {"--pw-file", &o.passwordFile},
+                                                     {"--http-password-file", &o.httpPasswordFile}};
+  if (arg == "--http-cert" || arg == "--http-key") {
+    if (i + 1 >= args.size()) {
+      why = arg + " needs a FILE";
+      return false;
+    }
+    if (!o.web) o.web.emplace();
+    (arg == "--http-cert" ? o.web->certFile : o.web->keyFile) = args[++i];
+    return true;
+  }
   const bool numbered = arg == "--every" || arg == "--count" || arg == "--reopen-for" || arg == "--alarm-after" ||
-                        arg == "--clear-after" || arg == "--no-reply-after" || arg == "--listen";
+                        arg == "--clear-after" || arg == "--no-reply-after" || arg == "--listen" || arg == "--http";
   if (!numbered && !texts.contains(arg)) return false;
   if (i + 1 >= args.size()) {
     why = arg + " needs a value";
@@ -110,6 +156,15 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
       why = "--no-reply-after takes whole seconds from 0 to 604800";
     else
       o.port.watch.noReplyAfter = std::chrono::seconds(*s);
+  } else if (arg == "--http") {
+    auto listen = ParseListen(value);
+    if (auto* bad = std::get_if<std::string>(&listen)) {
+      why = "--http takes [ADDRESS:]PORT, PORT from 1 to 65535, not \"" + value + "\"";
+    } else {
+      if (!o.web) o.web.emplace();
+      o.web->address = std::get<Listen>(listen).address;
+      o.web->port = std::get<Listen>(listen).port;
+    }
   } else {
     auto listen = ParseListen(value);
     if (auto* bad = std::get_if<std::string>(&listen))
@@ -128,8 +183,8 @@ std::optional<std::string> CheckServeOptions(ServeOptions& o) {
     o.mqtt.port = parsed->port;
     o.mqtt.prefix = parsed->prefix;
     o.mqtt.tls = parsed->tls;
-  } else if (!o.mqtt.username.empty() || !o.mqtt.cafile.empty() || !o.mqtt.certfile.empty() ||
-             !o.passwordFile.empty()) {
+  } else if (o.fromMqttUrl.empty() && (!o.mqtt.username.empty() || !o.mqtt.cafile.empty() || !o.mqtt.certfile.empty() ||
+                                       !o.passwordFile.empty())) {
     return std::string("The MQTT options need --mqtt URL");
   }
   if (!o.passwordFile.empty()) {
@@ -141,6 +196,17 @@ std::optional<std::string> CheckServeOptions(ServeOptions& o) {
     if (!read || o.mqtt.password.empty())
       return "Cannot read a password from " + o.passwordFile + ": " + (in ? "it is empty" : std::strerror(errno));
   }
+  if (!o.fromMqttUrl.empty()) {
+    if (!o.web) return std::string("--from-mqtt URL is a source for the web view: give --http [ADDRESS:]PORT");
+    auto parsed = publish::ParseMqttUrl(o.fromMqttUrl);
+    if (!parsed) return parsed.status().message();
+    o.plantMqtt = o.mqtt;
+    o.plantMqtt.host = parsed->host;
+    o.plantMqtt.port = parsed->port;
+    o.plantMqtt.prefix = parsed->prefix;
+    o.plantMqtt.tls = parsed->tls;
+    o.plantMqtt.clientId.clear();  // a second client: the publisher's id would throw it off the broker
+  }
   if (!o.tokenFile.empty()) {
     std::ifstream in(o.tokenFile);
     if (!in || !(in >> o.api.token) || o.api.token.empty())
@@ -148,6 +214,18 @@ std::optional<std::string> CheckServeOptions(ServeOptions& o) {
   }
   if (o.api.tcp && !IsLoopback(o.api.tcp->address) && o.api.token.empty())
     return "--listen " + o.api.tcp->address + " reaches beyond this computer: give --token-file FILE";
+  if (o.web && o.web->port == 0) return std::string("--http-cert and --http-key need --http [ADDRESS:]PORT");
+  if (!o.httpPasswordFile.empty()) {
+    if (!o.web) return std::string("--http-password-file needs --http [ADDRESS:]PORT");
+    auto users = web::ReadPasswordFile(o.httpPasswordFile);
+    if (!users.ok()) return users.status().message();
+    o.web->users = *users;
+  }
+  if (o.web && web::NeedsLogin(o.web->address) && o.web->users.empty())
+    return "--http " + o.web->address +
+           " reaches beyond this computer: give --http-password-file FILE (lines user:password)";
+  if (o.web && o.web->certFile.empty() != o.web->keyFile.empty())
+    return std::string("HTTPS needs both --http-cert FILE and --http-key FILE");
   return std::nullopt;
 }
 
@@ -160,6 +238,31 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
     err << prefix << text << "\n";
     err.flush();
   };
+  std::unique_ptr<web::MqttPlant> brokerPlant;
+  if (!o.fromMqttUrl.empty()) {
+    brokerPlant = std::make_unique<web::MqttPlant>(o.plantMqtt);
+    brokerPlant->OnProblem(say);
+    if (Status reading = brokerPlant->Start(); !reading.ok()) {
+      say(reading.message());
+      return kExitRefused;
+    }
+  }
+  std::unique_ptr<web::WebServer> webServer;
+  auto startWeb = [&](web::Plant& shown) {
+    webServer = std::make_unique<web::WebServer>(shown);
+    if (Status listening = webServer->Start(*o.web); !listening.ok()) {
+      say(listening.message());
+      return false;
+    }
+    if (web::NeedsLogin(o.web->address) && o.web->certFile.empty())
+      say("--http " + o.web->address + " without --http-cert: logins cross the network readable by anyone on it");
+    say(std::string("web view on ") + (o.web->certFile.empty() ? "http" : "https") + "://" +
+        (o.web->address.find(':') != std::string::npos ? "[" + o.web->address + "]" : o.web->address) + ":" +
+        std::to_string(webServer->Port()) + "/" + (brokerPlant ? " (the plant on " + o.fromMqttUrl + ")" : ""));
+    return true;
+  };
+  if (o.plantOnly) return ServePlantView(*brokerPlant, startWeb, webServer);
+
   std::unique_ptr<publish::MqttPublisher> publisher;
   if (!o.mqttUrl.empty()) publisher = std::make_unique<publish::MqttPublisher>(o.mqtt);
 
@@ -236,6 +339,11 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
     if (!o.printReadings || o.api.tcp) return kExitRefused;
     server.Stop();
   }
+  std::unique_ptr<ServicePlant> plant;
+  if (o.web) {
+    if (!brokerPlant) plant = std::make_unique<ServicePlant>(*lineService, o.reports);
+    if (!startWeb(brokerPlant ? static_cast<web::Plant&>(*brokerPlant) : *plant)) return kExitConfig;
+  }
   if (!o.name.empty())
     say("serving " + std::to_string(lineService->Ports().size()) + " port(s) of " + folder.Root().string() + " on " +
         o.api.socket.string());
@@ -277,6 +385,9 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
   signal(SIGTERM, SIG_DFL);
   close(stopPipe[0]);
   close(stopPipe[1]);
+  if (webServer) webServer->Stop();
+  webServer.reset();
+  plant.reset();
   server.Stop();
   lineService.reset();  // every port closed after the exchange in progress
   // A counted run is a check that the readings got out: nothing delivered is a failure.

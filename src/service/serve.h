@@ -13,6 +13,9 @@
 #include "publish/mqtt_publisher.h"
 #include "service/api.h"
 #include "service/port_worker.h"
+#include "service/service_plant.h"
+#include "web/mqtt_plant.h"
+#include "web/web_server.h"
 
 namespace tarvel::service {
 
@@ -24,16 +27,25 @@ struct ServeOptions {
   publish::MqttOptions mqtt;
   ApiOptions api;  // its socket is the home's
   std::string tokenFile;
-  std::string passwordFile;    // the MQTT password's first line
-  bool printReadings = false;  // a line per reading, alarm and zone spread on out (tarvel-cli watch)
-  std::string name;            // "tarvel-line": its lines start with it, and it says what it serves
-  WorkflowRunner workflows;    // what runs a workflow request; none: such requests are refused
+  std::string passwordFile;            // the MQTT password's first line
+  bool printReadings = false;          // a line per reading, alarm and zone spread on out (tarvel-cli watch)
+  std::string name;                    // "tarvel-line": its lines start with it, and it says what it serves
+  WorkflowRunner workflows;            // what runs a workflow request; none: such requests are refused
+  std::optional<web::WebOptions> web;  // the web view, when --http is given
+  std::string httpPasswordFile;
+  ReportMaker reports;  // the web view's load reports; none: it offers none
+  // --from-mqtt: the web view shows the plant as this broker carries it (every line under the
+  // URL's prefix) instead of this PC's service; the MQTT login and TLS options serve both URLs.
+  std::string fromMqttUrl;
+  publish::MqttOptions plantMqtt;
+  bool plantOnly = false;  // no line of our own: the web view of the broker's plant alone
 };
 
 // The option at args[i] and its value, moving i past them: false when it is not one of these
 // (why empty) or its value is bad (why says so).
 bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, ServeOptions& options, std::string& why);
-// After the last option: what needs them all (the MQTT URL, its options without it, the token file).
+// After the last option: what needs them all (the MQTT URL, its options without it, the token
+// file, the web view's password file and where it may listen without one).
 std::optional<std::string> CheckServeOptions(ServeOptions& options);
 
 // Runs until a signal, --count sweeps, or a port given up (exit 1); a home another service holds

@@ -140,11 +140,17 @@ Service::~Service() {
 }
 
 void Service::Take(const std::string& kind, nlohmann::json data) {
-  if (kind == "reading") {
+  {
     std::lock_guard lock(mutex_);
-    statuses_[data["channel"].get<int>()] = data;
+    if (kind == "reading") statuses_[data["channel"].get<int>()] = data;
+    if (tap_) tap_(kind, data);
   }
   events_.Publish(kind, data);
+}
+
+void Service::Tap(std::function<void(const std::string&, const nlohmann::json&)> tap) {
+  std::lock_guard lock(mutex_);
+  tap_ = std::move(tap);
 }
 
 nlohmann::json Service::Info() const {

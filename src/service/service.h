@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -71,6 +72,8 @@ class Service {
   // The sweeps every port has finished (the fewest of any).
   long long SweepsFinished() const;
   EventHub& Events() { return events_; }
+  // Every event as it is published too (the web view's plant keeps its trends so); {} ends it.
+  void Tap(std::function<void(const std::string& kind, const nlohmann::json& data)> tap);
   const AppFolder& Folder() const { return folder_; }
 
  private:
@@ -83,6 +86,7 @@ class Service {
   EventHub events_;
   mutable std::mutex mutex_;
   std::map<int, nlohmann::json> statuses_;
+  std::function<void(const std::string&, const nlohmann::json&)> tap_;
   std::vector<std::unique_ptr<PortWorker>> workers_;
 };
 

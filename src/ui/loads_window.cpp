@@ -53,7 +53,7 @@ LoadsWindow::LoadsWindow(AppFolder folder, QWidget* parent) : QWidget(parent), f
   filters->addWidget(new QLabel("Result"));
   result_ = new QComboBox;
   result_->setObjectName("LoadsResult");
-  result_->addItems({"Any", "PASS", "FAIL"});
+  result_->addItems({"Any", "PASS", "FAIL", "CANCELLED"});
   filters->addWidget(result_);
   field("Order", "LoadsOrder", order_, "any");
   auto* apply = new QPushButton("Show");
@@ -100,7 +100,7 @@ void LoadsWindow::Refresh() {
     else
       problems << "Channel is no channel number";
   }
-  if (result_->currentIndex() > 0) filter.pass = result_->currentIndex() == 1;
+  if (result_->currentIndex() > 0) watch::FilterResult(filter, result_->currentText().toStdString());
   if (!order_->text().trimmed().isEmpty()) filter.order = order_->text().trimmed().toStdString();
 
   std::vector<std::string> skipped;

@@ -370,13 +370,14 @@ void LineWatch::Record(Tracked& tracked, ChannelStatus& status, const controller
   }
 }
 
-void LineWatch::Finish(const SweepStep&) {
+void LineWatch::Finish(const SweepStep& step) {
   ++finished_;
   SweepSummary summary;
-  summary.number = sweep_.Completed();
-  summary.took = sweep_.LastDuration();
-  summary.period = sweep_.Period();
-  summary.saturated = sweep_.Saturated();
+  const bool fed = step.number > 0;  // a sweep of the service that reads for this watch
+  summary.number = fed ? step.number : sweep_.Completed();
+  summary.took = fed ? step.took : sweep_.LastDuration();
+  summary.period = fed ? step.period : sweep_.Period();
+  summary.saturated = fed ? step.saturated : sweep_.Saturated();
   for (const auto& [channel, status] : statuses_) summary.channels.push_back(channel);
   summary.zones = Spreads(zoneRows_, statuses_);
   const auto now = clock_();

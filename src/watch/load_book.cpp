@@ -75,6 +75,13 @@ bool IsLoadId(std::string_view text) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; });
 }
 
+bool FilterResult(LoadFilter& filter, std::string_view word) {
+  if (word != "PASS" && word != "FAIL" && word != "CANCELLED") return false;
+  filter.cancelled = word == "CANCELLED";
+  filter.pass = word == "CANCELLED" ? std::nullopt : std::optional<bool>(word == "PASS");
+  return true;
+}
+
 std::vector<LoadSummary> ListLoads(const AppFolder& folder, const LoadFilter& filter,
                                    std::vector<std::string>* skipped) {
   std::vector<LoadSummary> loads;

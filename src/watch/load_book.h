@@ -37,6 +37,10 @@ struct LoadFilter {
   std::optional<bool> cancelled;     // closed loads an operator cancelled, or those not
   std::optional<std::string> order;  // text in the field named "Order", any case
 };
+// The filter's result by the word a load's result is shown with ("PASS", "FAIL", "CANCELLED"): a
+// failed load is one that ran to its end and failed, not one an operator cancelled. False for
+// any other word, the filter unchanged.
+bool FilterResult(LoadFilter& filter, std::string_view word);
 
 // Every record in the folder that passes the filter, oldest first; records that cannot be read
 // are left out and named in skipped.

@@ -38,6 +38,11 @@ struct SweepStep {
   // The database's answer to keeping what that reading learnt of the controller's frames.
   Status learnt;
   bool sweepEnded = false;
+  // Of a sweep that ended elsewhere (the line service's, fed to a client's watch): its number,
+  // how long it took, its period and whether it ran over; number 0 for this watch's own sweep.
+  long long number = 0;
+  SteadyClock::duration took{}, period{};
+  bool saturated = false;
   // Nothing was done: the next sweep is due after this long.
   SteadyClock::duration wait{};
 };

@@ -27,8 +27,16 @@ class Plant {
   // Load records: line, id, channel, profile, start, end, result, and whether a report is here.
   virtual nlohmann::json Loads() const = 0;
 
+  // The controller's recent readings, oldest first, as web::Trends keeps them (trend.h); none
+  // where the plant keeps no history.
+  virtual nlohmann::json Trend(const std::string& line, int channel) const {
+    (void)line, (void)channel;
+    return nlohmann::json::array();
+  }
+
   // Server-Sent Event lines ("event: KIND\ndata: JSON\n\n") after number `after`, waiting up to
-  // `wait` for one; the number of the last one given. Kinds as the service's /v1/events.
+  // `wait` for one; the number of the last one given. Kinds as the service's /v1/events. With
+  // `after` past the last, none is given and the last number comes back: where a new listener starts.
   virtual long long Since(long long after, std::vector<std::string>& events, std::chrono::milliseconds wait) = 0;
 
   // The alarm of a controller acknowledged in `user`'s name; why not, when it cannot be here

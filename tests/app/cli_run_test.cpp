@@ -38,13 +38,8 @@ class CliRun : public ::testing::Test {
 };
 
 TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
-  for (auto args : {std::vector<std::string>{"jump", "3", "2"},
-                    {"mode", "3", "7"},
-                    {"start", "3", "--yes"},
-                    {"jump", "3", "64", "1"},
-                    {"limits", "3", "9", "8"},
-                    {"setpoint", "3", "hot"},
-                    {"setpoint", "3", "40000"}})
+  // Numbers out of range are the argument tests'; a usage error of each verb shape exits 2.
+  for (auto args : {std::vector<std::string>{"jump", "3", "2"}, {"start", "3", "--yes"}, {"limits", "3", "9", "8"}})
     EXPECT_EQ(Cli(args).exitCode, 2) << args[0];
 
   auto selected = Cli({"select", "3", "kiln"});  // the .txt left off
@@ -88,12 +83,6 @@ TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
                                               "set value Set Value by login", "restart Restart Profile by Bob"));
   EXPECT_EQ(std::tuple(rows[1].oldValue, rows[1].newValue, rows[2].oldValue, rows[2].newValue),
             std::tuple("mode 2", "mode 0", "160", "150"));
-
-  // Another controller put at address 1 under the same channel: nothing of the one before is run.
-  ASSERT_EQ(Cli({"channel", "remove", "3"}).exitCode, 0);
-  ASSERT_EQ(Cli({"channel", "add", "3", "1", "Other"}).exitCode, 0);
-  EXPECT_EQ(Cli({"select", "3", "kiln.txt"}).exitCode, 1);
-  EXPECT_EQ(Cli({"start", "3", "--front-panel", "--field", "Order=4711"}).exitCode, 1);
 }
 
 }  // namespace

@@ -175,37 +175,17 @@ TEST(OpenPort, APathThatIsNoSerialDeviceIsRefusedAndTheLineStaysClosed) {
   EXPECT_EQ(line.ReadRegisters(1, 0).outcome, Outcome::PortClosed);
 }
 
-// Held for exclusive use while open, and let go on close: a later run on the same port, as a
-// user who cannot break the hold, opens it again.
-TEST(OpenPort, HoldsThePortForItselfAndLetsGoOnClose) {
+// Held for exclusive use while open and let go on close, so that a later run, as a user who
+// cannot break the hold, opens it again. One owner at a time, each told who holds the port: a
+// second line (here in the same process, as root) is refused, and never clears the hold it did
+// not take. A program that holds the port exclusively without our lock keeps it; its hold, left
+// behind once it is gone (the simulator keeps the terminal open), is taken over.
+TEST(OpenPort, OneOwnerAtATimeAndNoHoldClearedByAnother) {
   sim::SimulatedLine sim(testing::QuickLine({1}));
   auto device = sim.Start();
   ASSERT_TRUE(device.ok());
   const int other = ::open(device->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);  // before the hold
   ASSERT_GE(other, 0);
-  auto exclusive = [other] {
-    int held = -1;
-    return ioctl(other, TIOCGEXCL, &held) == 0 ? held : -1;
-  };
-  link::ModbusRtuLine line;
-  ASSERT_TRUE(line.Open(*device).ok());
-  EXPECT_EQ(exclusive(), 1);
-  line.Close();
-  EXPECT_EQ(exclusive(), 0);
-  ASSERT_TRUE(line.Open(*device).ok());
-  EXPECT_TRUE(link::CommandSet(line).ReadRunMode(1).ok());
-  ::close(other);
-}
-
-// One owner at a time, each told who holds the port: a second line (here in the same process,
-// as root) is refused, and never clears the hold it did not take. A program that holds the
-// port exclusively without our lock keeps it; its hold, left behind once it is gone (the
-// simulator keeps the terminal open), is taken over.
-TEST(OpenPort, OneOwnerAtATimeAndNoHoldClearedByAnother) {
-  sim::SimulatedLine sim(testing::QuickLine({1}));
-  auto device = sim.Start();
-  ASSERT_TRUE(device.ok());
-  const int other = ::open(device->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   auto exclusive = [other] {
     int held = -1;
     return ioctl(other, TIOCGEXCL, &held) == 0 ? held : -1;
@@ -218,7 +198,9 @@ TEST(OpenPort, OneOwnerAtATimeAndNoHoldClearedByAnother) {
   EXPECT_EQ(refused.message, inUse + "link_tests (pid " + std::to_string(getpid()) + ")");
   EXPECT_EQ(exclusive(), 1) << "the refused line left the owner's hold alone";
   owner.Close();
+  EXPECT_EQ(exclusive(), 0);
   ASSERT_TRUE(second.Open(*device).ok());
+  EXPECT_TRUE(link::CommandSet(second).ReadRunMode(1).ok());
   second.Close();
 
   {

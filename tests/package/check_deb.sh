@@ -39,7 +39,9 @@ setid=$(find "$root" -perm /6000)
 [ "$("$root/usr/bin/tarvel-cli" --version)" = "tarvel-cli $version" ] || fail "tarvel-cli --version"
 [ "$("$root/usr/bin/tarvel-sim" --version)" = "tarvel-sim $version" ] || fail "tarvel-sim --version"
 [ "$("$root/usr/bin/tarvel-line" --version)" = "tarvel-line $version" ] || fail "tarvel-line --version"
+# Units name their program bare: a path configured at build time (/usr/local) is not the package's.
 grep -q "^ExecStart=tarvel-line " "$root/usr/lib/systemd/user/tarvel-line.service" || fail "the unit does not start tarvel-line"
+grep -q "^ExecStart=tarvel-cli " "$root/usr/lib/systemd/user/tarvel-watch@.service" || fail "the watch unit's ExecStart"
 [[ $("$root/usr/bin/tarvel-sim" --help) == "usage: tarvel-sim --units"* ]] || fail "tarvel-sim --help"
 export QT_QPA_PLATFORM=offscreen
 [ "$("$root/usr/bin/tarvel" --version)" = "Tarvel $version" ] || fail "tarvel --version"

@@ -238,11 +238,8 @@ TEST(ChartAxes, TicksFallOnOneTwoFiveSteps) {
   EXPECT_EQ(NiceRange(250, 250, 8), (AxisRange{249, 251}));
   EXPECT_EQ(NiceRange(5, 1, 8), (AxisRange{0, 1})) << "no data";
 
-  EXPECT_EQ(TickDecimals(0.25), 2);
-  EXPECT_EQ(TickDecimals(0.5), 1);
-  EXPECT_EQ(TickDecimals(0.01), 2);
-  EXPECT_EQ(TickDecimals(5), 0);
-  EXPECT_EQ(TickDecimals(200), 0);
+  for (auto [step, decimals] : {std::pair{0.25, 2}, {0.5, 1}, {0.01, 2}, {5.0, 0}, {200.0, 0}})
+    EXPECT_EQ(TickDecimals(step), decimals) << step;
 }
 
 TEST(ChartAxes, LongRunsAreReadInHoursAndMinutesOnClockSteps) {
@@ -251,11 +248,9 @@ TEST(ChartAxes, LongRunsAreReadInHoursAndMinutesOnClockSteps) {
   ticks = ClockTicksOf({47, 190}, 8);
   EXPECT_EQ(std::tie(ticks.first, ticks.step, ticks.count), std::tuple(60.0, 30.0, 5));
   EXPECT_EQ(ClockTicksOf({0, 10 * 1440}, 4).step, 5 * 1440.0) << "days beyond half a day";
-  EXPECT_EQ(ClockText(90), "1:30");
-  EXPECT_EQ(ClockText(1505), "25:05");
-  EXPECT_EQ(ClockText(0), "0:00");
-  EXPECT_EQ(ClockText(-30), "-0:30");
-  EXPECT_EQ(ClockText(59.6), "1:00");
+  for (auto [minutes, text] :
+       {std::pair{90.0, "1:30"}, {1505.0, "25:05"}, {0.0, "0:00"}, {-30.0, "-0:30"}, {59.6, "1:00"}})
+    EXPECT_EQ(ClockText(minutes), text) << minutes;
 }
 
 TEST(ChartAxes, ZoomKeepsThePointUnderTheCursorAndPanMovesByAFraction) {

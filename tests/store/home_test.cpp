@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "store/config_store.h"
+#include "store/store_fixture.h"
 #include "support/temp_dir.h"
 
 namespace tarvel::store {
@@ -12,15 +13,6 @@ namespace {
 using tarvel::testing::ReadAll;
 using tarvel::testing::TempDir;
 using tarvel::testing::WriteAll;
-
-std::vector<std::string> Columns(const std::filesystem::path& db, const std::string& table) {
-  SQLite::Database conn(db.string(), SQLite::OPEN_READONLY);
-  SQLite::Statement q(conn, "SELECT name FROM pragma_table_info(?) ORDER BY cid");
-  q.bind(1, table);
-  std::vector<std::string> names;
-  while (q.executeStep()) names.push_back(q.getColumn(0).getString());
-  return names;
-}
 
 TEST(FirstStart, CreatesFoldersDatabaseAndSensorMenu) {
   TempDir dir;
@@ -31,21 +23,16 @@ TEST(FirstStart, CreatesFoldersDatabaseAndSensorMenu) {
     EXPECT_TRUE(std::filesystem::is_directory(folder.Root() / sub)) << sub;
 
   const auto db = folder.ConfigDatabase();
-  EXPECT_EQ(Columns(db, "ChannelMap"),
-            (std::vector<std::string>{"SoftwareChannel", "ModBusAddress", "NickName", "ControllerType", "Port"}));
-  EXPECT_EQ(Columns(db, "CommunicationsPort"), (std::vector<std::string>{"CommPortNumber", "CommPortMode", "Rate",
-                                                                         "Parity", "Bits", "StopBits", "DevicePath"}));
+  EXPECT_EQ(Columns(db, "ChannelMap"), "SoftwareChannel ModBusAddress NickName ControllerType Port");
+  EXPECT_EQ(Columns(db, "CommunicationsPort"), "CommPortNumber CommPortMode Rate Parity Bits StopBits DevicePath");
   EXPECT_EQ(Columns(db, "ControllerMemory"),
-            (std::vector<std::string>{"ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet", "Modified",
-                                      "Unknown", "JumpTime"}));
+            "ModBusAddress Segment Duration Temperature PIDSet Modified Unknown JumpTime");
   EXPECT_EQ(Columns(db, "TarvelLog"),
-            (std::vector<std::string>{"ModBusAddress", "ProfileName", "Start", "Stop", "SensorType",
-                                      "TemperatureScaleType", "TimeScaleType", "ProgressionType"}));
+            "ModBusAddress ProfileName Start Stop SensorType TemperatureScaleType TimeScaleType ProgressionType");
   EXPECT_EQ(Columns(db, "ControllerConfiguration"),
-            (std::vector<std::string>{"ModBusAddress", "ProfileNameExecuting", "ProgramLowAddress",
-                                      "ProgramHighAddress", "RunMode", "SegmentExecuting", "SegmentElapsedTime",
-                                      "PendingProfileName", "PendingLowAddress", "PendingHighAddress"}));
-  EXPECT_EQ(Columns(db, "TarvelConfiguration"), (std::vector<std::string>{"CurrentChannel"}));
+            "ModBusAddress ProfileNameExecuting ProgramLowAddress ProgramHighAddress RunMode SegmentExecuting "
+            "SegmentElapsedTime PendingProfileName PendingLowAddress PendingHighAddress");
+  EXPECT_EQ(Columns(db, "TarvelConfiguration"), "CurrentChannel");
 
   EXPECT_EQ(ReadAll(folder.SensorMenuNameFile()), "SensorMenu.db\r\n");
   SensorMenu menu(folder.SensorMenuDatabase());

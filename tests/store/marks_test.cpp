@@ -158,13 +158,10 @@ TEST(Migration, ADatabaseOfAnEarlierVersionOpensKeepsItsRowsAndGainsTheMarksAndT
   ASSERT_TRUE(store.MarkStepsUnknown(3, 2, 2, TouchedLogRows::Drop).ok());
   ASSERT_TRUE(store.RecordAddressChange(3, 4));
 
-  SQLite::Database raw(file.string(), SQLite::OPEN_READONLY);
-  SQLite::Statement columns(raw, "SELECT name FROM pragma_table_info('ControllerMemory') ORDER BY cid");
-  std::vector<std::string> names;
-  while (columns.executeStep()) names.push_back(columns.getColumn(0).getString());
-  EXPECT_EQ(names, (std::vector<std::string>{"ModBusAddress", "Segment", "Duration", "Temperature", "PIDSet",
-                                             "Modified", "Unknown", "JumpTime"}))
+  EXPECT_EQ(Columns(file, "ControllerMemory"),
+            "ModBusAddress Segment Duration Temperature PIDSet Modified Unknown JumpTime")
       << "the described fields keep their names and order; the mark comes last";
+  SQLite::Database raw(file.string(), SQLite::OPEN_READONLY);
   EXPECT_EQ(raw.execAndGet("SELECT Unknown FROM ControllerMemory WHERE Segment = 2").getInt(), 1);
 }
 

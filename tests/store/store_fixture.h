@@ -13,6 +13,16 @@
 
 namespace tarvel::store {
 
+// A table's columns in order, separated by spaces.
+inline std::string Columns(const std::filesystem::path& db, const std::string& table) {
+  SQLite::Database conn(db.string(), SQLite::OPEN_READONLY);
+  SQLite::Statement q(conn, "SELECT name FROM pragma_table_info(?) ORDER BY cid");
+  q.bind(1, table);
+  std::string names;
+  while (q.executeStep()) names += (names.empty() ? "" : " ") + q.getColumn(0).getString();
+  return names;
+}
+
 class StoreTest : public ::testing::Test {
  protected:
   StoreTest() : folder_(dir_.path()) {}

@@ -8,11 +8,30 @@
 
 #include "link/modbus_rtu_line.h"
 #include "sim/simulated_line.h"
+#include "store/config_store.h"
 #include "store/home.h"
 #include "support/sim_line.h"
 #include "support/temp_dir.h"
 
 namespace tarvel::testing {
+
+// The cure profile (support/profiles.h) uploaded to a unit at step 1, logged, selected and
+// started on its front panel: 70 -> 250 over 30 minutes, hold 250 for 45 (band +-10), end.
+inline void RunCure(store::ConfigStore& store, sim::SimulatedLine& sim, int address, const std::string& name) {
+  ASSERT_TRUE(store.WriteMemorySteps(
+      address, {{address, 1, 30, 70, 1, 0}, {address, 2, 45, 250, 2, 0}, {address, 3, 0, 100, 1, 0}}));
+  ASSERT_TRUE(store.WriteLogEntry({address, name, 1, 3, "K", "F", "M", "SV"}));
+  ASSERT_TRUE(store.SaveRunSelection(address, name, 1, 3));
+  sim.EditUnit(static_cast<std::uint8_t>(address), [](sim::UnitState& u) {
+    u.steps[0] = {1, 30, 70};
+    u.steps[1] = {2, 45, 250};
+    u.steps[2] = {1, 0, 100};
+    u.programLowStep = 1;
+    u.programHighStep = 3;
+    u.runMode = 2;
+  });
+  sim.FrontPanelStart(static_cast<std::uint8_t>(address));
+}
 
 class LineHome : public ::testing::Test {
  protected:

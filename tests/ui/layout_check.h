@@ -17,6 +17,12 @@ namespace tarvel::ui {
 // The frame a desktop's window manager draws around a window: the offscreen platform draws 2 px.
 inline constexpr QMargins kDesktopFrame(6, 38, 6, 6);
 
+// Control names written as one list, separated by spaces.
+inline std::vector<QString> Names(const char* spaced) {
+  const QStringList names = QString(spaced).split(' ', Qt::SkipEmptyParts);
+  return {names.begin(), names.end()};
+}
+
 // A window as a user on a laptop screen sees it: the whole window, a desktop's frame and the
 // menu bar, on the screen's free area; each named control shown whole inside the window, not cut
 // by the frame it sits in and not squeezed below the size its content needs; no two of them

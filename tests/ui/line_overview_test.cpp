@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "support/hooked_line.h"
+#include "support/line_home.h"
 #include "support/profiles.h"
 #include "support/reading_frames.h"
 #include "ui/console_window.h"
@@ -106,18 +107,7 @@ TEST_F(LineWatchInConsole, TheBlockReadSettingIsKeptAndReadBack) {
 
 TEST_F(LineWatchInConsole, OverviewRowsDoubleClickChoosesTheChannelAndAnAlarmTurnsItsRowRed) {
   ASSERT_TRUE(tarvel::testing::WriteCureProfile(folder_.Profiles() / "Cure.txt"));
-  ASSERT_TRUE(store_.WriteMemorySteps(1, {{1, 1, 30, 70, 1, 0}, {1, 2, 45, 250, 2, 0}, {1, 3, 0, 100, 1, 0}}));
-  ASSERT_TRUE(store_.WriteLogEntry({1, "Cure.txt", 1, 3, "K", "F", "M", "SV"}));
-  ASSERT_TRUE(store_.SaveRunSelection(1, "Cure.txt", 1, 3));
-  sim_.EditUnit(1, [](sim::UnitState& u) {
-    u.steps[0] = {1, 30, 70};
-    u.steps[1] = {2, 45, 250};
-    u.steps[2] = {1, 0, 100};
-    u.programLowStep = 1;
-    u.programHighStep = 3;
-    u.runMode = 2;
-  });
-  sim_.FrontPanelStart(1);
+  tarvel::testing::RunCure(store_, sim_, 1, "Cure.txt");
   sim_.AdvanceTime(15min);
   sim_.EditUnit(1, [](sim::UnitState& u) { u.processTemperature = 400; });
 

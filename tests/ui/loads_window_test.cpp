@@ -46,14 +46,18 @@ TEST(LoadFieldsDialog, OkIsRefusedWithTheReasonWhileTheRecordCouldNotTakeTheStar
     dialog.accept();
     EXPECT_EQ(dialog.result() == QDialog::Accepted, c.accepted) << c.op << "/" << c.order;
     EXPECT_EQ(Find<QLabel>(dialog, "LoadFieldsProblem")->text().toStdString(), c.problem);
-    if (c.accepted) EXPECT_EQ(dialog.Fields(), (std::vector<ShopField>{{"Order", "4711"}}));
+    if (c.accepted) {
+      EXPECT_EQ(dialog.Fields(), (std::vector<ShopField>{{"Order", "4711"}}));
+    }
   }
 }
 
 class LoadsList : public ::testing::Test {
  protected:
-  // A record of a load of channel on day (2026-12-DD), closed a day later with result pass, or open.
-  void Record(const std::string& id, int channel, int day, const std::string& order, std::optional<bool> pass) {
+  // A record of a load of channel on day (2026-12-DD), closed a day later with result pass (or
+  // cancelled), or open.
+  void Record(const std::string& id, int channel, int day, const std::string& order, std::optional<bool> pass,
+              bool cancelled = false) {
     LoadHeader h;
     h.loadId = id;
     h.opened = *ParseUtcTime("2026-12-0" + std::to_string(day) + "T08:00:00Z");
@@ -66,7 +70,7 @@ class LoadsList : public ::testing::Test {
     (*writer)->Add(HeaderLine(h), h.opened, true);
     if (!pass) return;
     const auto closed = h.opened + std::chrono::hours(24);
-    (*writer)->Add(ResultLine({closed, *pass, "end step reached", ""}), closed, false);
+    (*writer)->Add(ResultLine({closed, *pass, "end step reached", "", cancelled}), closed, false);
     (*writer)->Add(CloseLine(closed), closed, true, true);
   }
 
@@ -124,6 +128,13 @@ TEST_F(LoadsList, FiltersByDateChannelResultAndOrderAndWritesTheChosenLoadsRepor
   EXPECT_EQ(magic, "%PDF-");
   EXPECT_THAT(opened.toStdString(), ::testing::EndsWith("L-20261203-0001-B.pdf"));
   std::filesystem::remove(opened.toStdString());
+
+  // A cancelled load did not fail: it is found under its own result, as tarvel-cli's --result finds it.
+  Record("L-20261206-0001-D", 2, 6, "", false, /*cancelled=*/true);
+  Find<QComboBox>(window, "LoadsResult")->setCurrentText("FAIL");
+  EXPECT_EQ(shown(), std::vector<std::string>{"L-20261203-0001-B"});
+  Find<QComboBox>(window, "LoadsResult")->setCurrentText("CANCELLED");
+  EXPECT_EQ(shown(), std::vector<std::string>{"L-20261206-0001-D"});
 }
 
 }  // namespace

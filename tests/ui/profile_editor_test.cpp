@@ -193,21 +193,10 @@ TEST_F(ProfileEditorTest, SaveRefusesABadProfileAndACancelledDialogWritesNothing
 }
 
 TEST_F(ProfileEditorTest, OnEachLaptopScreenEveryControlShowsTheLegendIsWholeAndThePlaceIsKept) {
-  const std::vector<QString> controls = {"Edit_Profile_Name",
-                                         "Profile_FlexGrid",
-                                         "LogFileNameDisplay",
-                                         "LoadLogFileButton",
-                                         "RemoveLogButton",
-                                         "DesignProfilePlotSelect",
-                                         "DesignProfileLimitsPlotSelect",
-                                         "RecordedProfilePlotSelect",
-                                         "RecordedTempDataPlotSelect",
-                                         "EditChart",
-                                         "ResetZoomButton",
-                                         "SaveChartImageButton",
-                                         "PrintChartButton",
-                                         "ChartReadout",
-                                         "User_Prompt"};
+  const std::vector<QString> controls = Names(
+      "Edit_Profile_Name Profile_FlexGrid LogFileNameDisplay LoadLogFileButton RemoveLogButton "
+      "DesignProfilePlotSelect DesignProfileLimitsPlotSelect RecordedProfilePlotSelect RecordedTempDataPlotSelect "
+      "EditChart ResetZoomButton SaveChartImageButton PrintChartButton ChartReadout User_Prompt");
   // With a log over the profile the read-out names five traces: hovering must not push anything.
   std::string log;
   for (int p = 0; p < 320; ++p) log += " " + std::to_string(100000 + p).substr(1) + ".00  250  248\r\n";
@@ -338,13 +327,8 @@ TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScales)
   EXPECT_TRUE(window_->findChild<QAction*>("mnuCelcius")->isChecked());
   EXPECT_TRUE(window_->findChild<QAction*>("mnuHours")->isChecked());
   EXPECT_TRUE(window_->findChild<QAction*>("mnuSensorType_1")->isChecked());
-  EXPECT_THAT(Prompt().toStdString(),
-              HasSubstr("Profile sensor type set to: J\nSensor temperature range is:-210 - 1200"));
-  Trigger("mnuSensorType_2");  // T: 400 C at most
-  EXPECT_THAT(Prompt().toStdString(), HasSubstr("Sensor temperature range is:-270 - 400"));
-  Trigger("mnuFahrenheit");
-  EXPECT_EQ(Prompt(),
-            "Temperature scale set to F\nThe values were not converted: the profile's 70 to 400 are now degrees F\n");
+  Trigger("mnuFahrenheit");  // what the scale menus say is the worksheet's test
+  EXPECT_THAT(Prompt().toStdString(), HasSubstr("Temperature scale set to F"));
 
   // Closing writes the settings; the next window comes back with them and the profile.
   boxes_.Answer(QMessageBox::Discard);

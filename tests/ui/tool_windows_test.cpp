@@ -8,7 +8,6 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QTableWidget>
 
 #include <gmock/gmock.h>
@@ -57,9 +56,9 @@ TEST_F(ToolWindows, PortSetupScansSelectsAndStoresThePort) {
       prompt->toPlainText().toStdString(),
       HasSubstr("Serial Port #01 Port seen > Device seen on this comm port - " + (dir_ / "dev" / "ttyUSB0").string()));
   EXPECT_EQ(Find<QProgressBar>(window, "PortScanProgress")->text(), "") << "idle once the scan ended";
-  ExpectLaidOut(window, {"ScanPortNumber", "CancelPortScan", "PortScanProgress", "CommPortList", "CommDisplayLabel",
-                         "CommPortNumber", "DecrPortNumber", "IncrPortNum", "SavePortSettings", "SerialPortPrompt",
-                         "ClearSerialPrompt"});
+  ExpectLaidOut(window,
+                Names("ScanPortNumber CancelPortScan PortScanProgress CommPortList CommDisplayLabel "
+                      "CommPortNumber DecrPortNumber IncrPortNum SavePortSettings SerialPortPrompt ClearSerialPrompt"));
 
   // The ports in a list: one click chooses one, as many clicks on ">" would.
   auto* list = Find<QListWidget>(window, "CommPortList");
@@ -86,9 +85,10 @@ TEST_F(ToolWindows, ChannelMapAddsRowsAsksBeforeDeletingAndSaysWhyAnEntryIsRefus
   StopRunner stop{runner_};
   map.show();
   Idle();
-  ExpectLaidOut(map, {"fgChannelMap", "AddRowButton", "DeleteRowButton", "ClearMapButton", "DBInterfaceDisplay",
-                      "ScanAddressesButton", "AddNewUponScan", "RemoveMissingUponScan", "CancelScanButton",
-                      "ScanProgress", "CurrentAddressDisplay", "NewAddressDisplay", "ChangeUnitAddressButton"});
+  ExpectLaidOut(map,
+                Names("fgChannelMap AddRowButton DeleteRowButton ClearMapButton DBInterfaceDisplay ScanAddressesButton "
+                      "AddNewUponScan RemoveMissingUponScan CancelScanButton ScanProgress CurrentAddressDisplay "
+                      "NewAddressDisplay ChangeUnitAddressButton"));
   auto* prompt = Find<QPlainTextEdit>(map, "DBInterfaceDisplay");
   EXPECT_EQ(prompt->toPlainText().count("Serial Port configuration retrieved from database"), 1);
   map.activateWindow();  // opening is also an activation: its lines show once
@@ -179,17 +179,11 @@ TEST_F(ToolWindows, AScanFromTheChannelMapHoldsTheLineAndTheConsoleFollowsWhenTh
     EXPECT_EQ(frame[1], 0x03);
     EXPECT_EQ(frame[3], 0x64);  // process value: nothing but the scan's probes
   }
-  // Every address asked, as the scan reports it. The simulator may miss a probe on a loaded
-  // machine (two requests read as one frame, or one sent while it was still answering late).
-  const QString report = Find<QPlainTextEdit>(map, "DBInterfaceDisplay")->toPlainText();
-  EXPECT_EQ(report.count(QRegularExpression("^Unit #\\d+ ", QRegularExpression::MultilineOption)), 64)
-      << report.toStdString();
-  EXPECT_TRUE(report.contains("Unit #64 Not Found\nScan finished\n")) << report.toStdString();
-
+  // The scan's report and its new row show; what the scan asks and writes is the channel map's test.
+  EXPECT_TRUE(Find<QPlainTextEdit>(map, "DBInterfaceDisplay")->toPlainText().contains("Scan finished\n"));
   auto* grid = Find<QTableWidget>(map, "fgChannelMap");
   ASSERT_EQ(grid->rowCount(), 2);
   EXPECT_EQ(grid->item(1, 3)->text(), "Default2");
-  EXPECT_TRUE(std::filesystem::is_directory(folder_.LogFiles() / "Channel-02"));
 
   // The floating editor: a click on a cell, a new nickname, Enter.
   QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(1, 3)).center());

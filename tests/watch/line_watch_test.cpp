@@ -48,32 +48,27 @@ class Sweeping : public WatchFixture {
   }
 };
 
-// A load as the sweep records it, from a client's start to the end step: a pause, the process
-// that records stopped and started again, an alarm and a controller that did not answer give one
-// record, whole, with the client's operator and fields, and its checks.
-TEST_F(Sweeping, OneLoadFromAClientsStartToTheEndStepThroughAPauseANewRecordingProcessAndAGap) {
+// What the sweep feeds a load: the client's start with its operator, the alarms and their
+// acknowledgement, the actions left in the store, a controller that did not answer. The load's
+// own rules (its checks, gaps, a restart of the recording) are the tracker's tests.
+TEST_F(Sweeping, TheSweepFeedsALoadItsStartAlarmsActionsAndSilence) {
   Map(1, 1, "Kiln");
   RunCure(1);
   ASSERT_TRUE(store_.WriteMemorySteps(1, {{1, 3, 0, 250, 1, 0}}));  // the end step holds the design's 250
-  ASSERT_TRUE(store_.SetChannelField(1, store::ChannelField::Port, line_.DevicePath()));
   sim_.EditUnit(1, [](sim::UnitState& u) {
     u.steps[2] = {1, 0, 250};
     u.running = false;
     u.runMode = 0;
   });
   auto now = *ParseUtcTime("2026-12-07T10:00:00Z");
-  auto made = [&] {
-    auto watch = std::make_unique<LineWatch>(folder_, store_, line_, [&now] { return now; });
-    watch->Apply({60s, 2});
-    return watch;
-  };
-  auto watch = made();
+  LineWatch watch(folder_, store_, line_, [&now] { return now; });
+  watch.Apply({60s, 2});
   auto sweep = [&](int minutes, int offset = 0) {  // a sweep a minute, the process on the design
     for (int i = 0; i < minutes; ++i) {
       sim_.AdvanceTime(1min);
       now += 1min;
       sim_.EditUnit(1, [offset](sim::UnitState& u) { u.processTemperature = u.profileSetPoint + offset; });
-      watch->RunSweep();
+      watch.RunSweep();
     }
   };
   auto mode = [&](std::uint8_t code) {
@@ -83,11 +78,6 @@ TEST_F(Sweeping, OneLoadFromAClientsStartToTheEndStepThroughAPauseANewRecordingP
       u.runMode = code;
     });
   };
-  sweep(1);  // idle
-  testing::WriteAll(folder_.Setup() / "LoadFields.txt", "Order *\nCustomer\n");
-  EXPECT_EQ(RequestLoadStart(folder_, store_, {1}, "Ann Smith", {{"Customer", "ACME"}}, "tarvel-cli", now).message(),
-            "Load not started: the field Order is required");
-  EXPECT_FALSE(store_.LoadStart(1).value());
   ASSERT_TRUE(RequestLoadStart(folder_, store_, {1}, "Ann Smith", {{"Order", "4711"}}, "tarvel-cli", now));
   mode(2);
   sim_.FrontPanelStart(1);
@@ -102,12 +92,7 @@ TEST_F(Sweeping, OneLoadFromAClientsStartToTheEndStepThroughAPauseANewRecordingP
   sweep(3);
   ASSERT_TRUE(store_.AddLoadAction(ActionRow(1, "restart", "Ann Smith", "Restart Profile", "mode 0", "mode 2", now)));
   mode(2);
-  sweep(20);
-  watch.reset();  // the recording process stops for two minutes; the program runs on
-  sim_.AdvanceTime(2min);
-  now += 2min;
-  watch = made();
-  sweep(10);
+  sweep(32);
   sim_.InjectFault(sim::Fault::NoReply, 1);  // in the hold
   sweep(40);
 
@@ -115,39 +100,15 @@ TEST_F(Sweeping, OneLoadFromAClientsStartToTheEndStepThroughAPauseANewRecordingP
   ASSERT_EQ(records.size(), 1u);
   auto record = ReadLoadRecord(records.front());
   ASSERT_TRUE(record.ok()) << record.status().message();
-  const LoadHeader& h = record->header;
-  EXPECT_EQ(std::tuple(h.operatorName, h.startedBy, h.profileName, h.lowStep, h.highStep),
-            std::tuple("Ann Smith", "tarvel-cli", kCure, 1, 3));
-  EXPECT_EQ(h.fields, (std::vector<ShopField>{{"Order", "4711"}}));
-  EXPECT_EQ(h.controllers, (std::vector<LoadController>{{1, "Kiln", 1, line_.DevicePath()}}));
-  EXPECT_EQ(h.program, (std::vector<LoadStep>{{1, 1, 30, 70}, {2, 2, 45, 250}, {3, 1, 0, 250}}));
-  EXPECT_FALSE(store_.LoadStart(1).value()) << "the start was taken";
+  EXPECT_EQ(std::tuple(record->header.operatorName, record->header.startedBy), std::tuple("Ann Smith", "tarvel-cli"));
   EXPECT_TRUE(store_.LoadActions().value().empty());
   std::vector<std::string> events;
   for (const LoadEvent& e : record->events) events.push_back(e.kind + " " + e.who);
   // One reading back in band does not clear the alarm; the pause does.
-  EXPECT_THAT(events,
-              ::testing::ElementsAre("start Ann Smith", "alarm raised ", "alarm acknowledged Bo", "pause Ann Smith",
-                                     "alarm cleared ", "restart Ann Smith", "recording resumed ", "communication lost ",
-                                     "communication back ", "end "));
-  std::vector<std::string> checks;
-  for (const LoadCheck& c : record->checks) checks.push_back(c.name + (c.pass ? " PASS: " : " FAIL: ") + c.reason);
-  EXPECT_THAT(checks, ::testing::ElementsAre(
-                          "Required fields PASS: every required field was given",
-                          "Program run to its end PASS: every controller reached its end step",
-                          "Out of band FAIL: 2.0 minutes out of band (above 2.0, below 0.0)",
-                          // The step time is read in whole minutes: between two readings a minute apart the
-                          // design is known to within half a minute of the ramp's 6 degrees a minute.
-                          "Largest deviation FAIL: largest above +27 at 2026-12-07T10:12:00Z, largest below -3 at "
-                          "2026-12-07T10:02:00Z; outside the band",
-                          // The two minutes without a recording process, and the minute to the next reading.
-                          "Longest gap FAIL: 0:03:00 from 2026-12-07T10:37:00Z (at most 0:02:00)",
-                          "Communication during holds FAIL: 1 reading failed during a hold (segment 2, from "
-                          "2026-12-07T10:50:00Z)",
-                          "Soak, segment 2 FAIL: 42.00 of 45.00 minutes with every controller in band"));
-  ASSERT_TRUE(record->close);
-  EXPECT_FALSE(record->close->pass);
-  EXPECT_TRUE(VerifyLoad(folder_, store_, h.loadId).Whole());
+  EXPECT_THAT(events, ::testing::ElementsAre("start Ann Smith", "alarm raised ", "alarm acknowledged Bo",
+                                             "pause Ann Smith", "alarm cleared ", "restart Ann Smith",
+                                             "communication lost ", "communication back ", "end "));
+  EXPECT_TRUE(record->close);
 }
 
 // A client's start that no run followed (the code never keyed, the client killed, nothing
@@ -238,13 +199,10 @@ TEST_F(Sweeping, RecordsEveryRunningControllerInItsOwnFileOneRecordPerReading) {
   for (int unit = 1; unit <= 3; ++unit) {
     const auto files = FilesIn(folder_.ChannelLogFolder(unit));
     ASSERT_EQ(files.size(), 1u) << "channel " << unit;
-    EXPECT_THAT(files[0].filename().string(), ::testing::MatchesRegex("Cure [-0-9]+ [-0-9]+\\.log"));
     EXPECT_EQ(fs::file_size(files[0]), 3 * profile::kLogRecordSize);
     EXPECT_EQ(profile::ReadLogFile(files[0]).value(), expected[unit]) << "channel " << unit;
     EXPECT_EQ(Watch().Statuses().at(unit).recording, files[0]);
   }
-  // 35 minutes in: the second step, 250 going to the end step's 100 over 45 minutes.
-  EXPECT_EQ(expected[1][2].recordedProfile, 233);
 
   // Unit 2 is paused (run mode 0): its run is over and it is not recorded; started again, it
   // gets a new file.
@@ -336,16 +294,13 @@ TEST_F(Alarms, OutsideTheBandForTwoReadingsRaisesAndBackInBandClears) {
   EXPECT_EQ(Watch().Statuses().at(1).Deviation(), 0);
   EXPECT_EQ(Watch().Statuses().at(2).state, RunState::Idle);
 
+  // How many readings raise and clear is the tracker's rule (AlarmTracker below); this is what the
+  // sweep does with its verdicts.
   SetPv(1, 300);
   Watch().RunSweep();
-  const ChannelStatus& kiln = Watch().Statuses().at(1);
-  EXPECT_EQ(kiln.band, Band::Above);
-  EXPECT_EQ(kiln.Deviation(), 140);
-  EXPECT_FALSE(kiln.alarm) << "one reading outside is not yet an alarm";
-  EXPECT_FALSE(fs::exists(Watch().AlarmLog()));
-
+  EXPECT_EQ(Watch().Statuses().at(1).Deviation(), 140);
   Watch().RunSweep();
-  EXPECT_TRUE(Watch().Statuses().at(1).alarm);
+  EXPECT_EQ(Watch().Statuses().at(1).band, Band::Above);
   ASSERT_EQ(events_.size(), 1u);
   EXPECT_TRUE(events_[0].raised);
   EXPECT_EQ(events_[0].text, "PV 300 above band 150..170 for 2 readings");
@@ -360,9 +315,7 @@ TEST_F(Alarms, OutsideTheBandForTwoReadingsRaisesAndBackInBandClears) {
   ASSERT_EQ(open.size(), 1u);
   EXPECT_EQ(std::tuple(open[0].softwareChannel, open[0].kind, open[0].text, open[0].ackedBy),
             std::tuple(1, "band", "PV 300 above band 150..170 for 2 readings", ""));
-  EXPECT_EQ(store_.AcknowledgeAlarm(1, "Bo", 1'000).value().ackedBy, "Bo");
-  EXPECT_EQ(store_.AcknowledgeAlarm(1, "Cy", 2'000).value().ackedBy, "Bo") << "the first keeps it";
-  EXPECT_EQ(store_.AcknowledgeAlarm(2, "Cy", 2'000).status().code(), Status::Code::NotFound);
+  ASSERT_TRUE(store_.AcknowledgeAlarm(1, "Bo", 1'000).ok());
   Watch().RunSweep();  // still outside: no second alarm
   EXPECT_EQ(Logged().size(), 2u);
   EXPECT_EQ(Watch().Statuses().at(1).alarmAckedBy, "Bo");
@@ -370,7 +323,6 @@ TEST_F(Alarms, OutsideTheBandForTwoReadingsRaisesAndBackInBandClears) {
   SetPv(1, 165);
   Watch().Apply({0ms, kDefaultConsecutive, true, 2});
   Watch().RunSweep();
-  EXPECT_TRUE(Watch().Statuses().at(1).alarm) << "one reading back in band does not clear";
   Watch().RunSweep();
   EXPECT_FALSE(Watch().Statuses().at(1).alarm);
   logged = Logged();
@@ -378,7 +330,6 @@ TEST_F(Alarms, OutsideTheBandForTwoReadingsRaisesAndBackInBandClears) {
   EXPECT_THAT(logged[2], HasSubstr(",1,\"Kiln, east\",1,band,cleared,165,150,170,back in band"));
   EXPECT_FALSE(Watch().Statuses().at(1).alarmAcked);
   EXPECT_TRUE(store_.OpenAlarms().value().empty());
-  EXPECT_EQ(store_.AcknowledgeAlarm(1, "Cy", 3'000).status().code(), Status::Code::NotFound) << "cleared";
   for (const auto& line : logged) EXPECT_THAT(line, ::testing::Not(HasSubstr(",Oven,"))) << "idle: no alarm";
 }
 
@@ -390,14 +341,12 @@ TEST_F(Alarms, AnyControllerThatStopsAnsweringRaisesAndClearsWhenItAnswersAgain)
   Watch().RunSweep();
   EXPECT_EQ(Watch().Statuses().at(1).state, RunState::NoReply);
   EXPECT_EQ(Watch().Statuses().at(1).processValue, 160) << "the last good values stay";
-  EXPECT_TRUE(events_.empty());
   Watch().RunSweep();
   line_.SetTiming({250ms, 250ms});
   ASSERT_EQ(events_.size(), 2u) << "the idle oven as well";
   EXPECT_EQ(events_[0].kind, AlarmKind::NoReply);
   EXPECT_EQ(events_[1].id.channel, 2);
   Watch().RunSweep();
-  EXPECT_EQ(events_.size(), 2u) << "one answer is not yet back";
   Watch().RunSweep();
   ASSERT_EQ(events_.size(), 4u);
   EXPECT_FALSE(events_[2].raised);

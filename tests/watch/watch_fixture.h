@@ -23,24 +23,8 @@ class WatchFixture : public testing::LineHome {
     EXPECT_TRUE(testing::WriteCureProfile(folder_.Profiles() / kCure));
   }
 
-  // The cure profile uploaded at step 1, selected and started: 70 -> 250 over 30 minutes,
-  // hold 250 for 45 (band +-10 throughout), end.
-  void RunCure(int address) {
-    const std::vector<store::MemoryRow> steps = {
-        {address, 1, 30, 70, 1, 0}, {address, 2, 45, 250, 2, 0}, {address, 3, 0, 100, 1, 0}};
-    ASSERT_TRUE(store_.WriteMemorySteps(address, steps));
-    ASSERT_TRUE(store_.WriteLogEntry({address, kCure, 1, 3, "K", "F", "M", "SV"}));
-    ASSERT_TRUE(store_.SaveRunSelection(address, kCure, 1, 3));
-    sim_.EditUnit(static_cast<std::uint8_t>(address), [](sim::UnitState& u) {
-      u.steps[0] = {1, 30, 70};
-      u.steps[1] = {2, 45, 250};
-      u.steps[2] = {1, 0, 100};
-      u.programLowStep = 1;
-      u.programHighStep = 3;
-      u.runMode = 2;
-    });
-    sim_.FrontPanelStart(static_cast<std::uint8_t>(address));
-  }
+  // The cure profile uploaded at step 1, selected and started (band +-10 throughout).
+  void RunCure(int address) { testing::RunCure(store_, sim_, address, kCure); }
 
   void SetPv(int address, double value) {
     sim_.EditUnit(static_cast<std::uint8_t>(address), [value](sim::UnitState& u) { u.processTemperature = value; });
