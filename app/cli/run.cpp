@@ -1,6 +1,6 @@
 // tarvel-cli --port DEVICE: run control of one channel, through the console's own select,
 // start, pause, restart, jump, run mode, program limits and single set point workflows; the
-// load actions they leave are the console's (watch::ActionRowOf).
+// load actions they leave are the console's (watch::LoadActionLog).
 #include <algorithm>
 #include <map>
 
@@ -90,13 +90,10 @@ int RunVerbs(Context& ctx, const Args& given) {
     return Exit(started);
   }
   if (verb == "limits") return Exit(run.UploadProgramLimits(words[2], words[3]));
-  // The load's record has each action once it is done, with who did it, as the console has it.
-  run.OnActionDone([&](const controller::RunActionResult& result) {
-    const auto row = watch::ActionRowOf(result, load.operatorName, watch::SystemClock::now());
-    if (!row) return;
-    if (const Status added = host.Store().AddLoadAction(*row); !added.ok())
-      ctx.err << "The load record will miss this action: " << added.message() << "\n";
-  });
+  // The load's record has each action, with who did it, as the console has it.
+  watch::LoadActionLog actions(host.Store(), load.operatorName,
+                               [&](const std::string& problem) { ctx.err << problem << "\n"; });
+  run.Observe(&actions);
   if (verb == "pause" || verb == "restart") {
     console.RunMonitor().ReadControllerRunMode();  // what the controller runs now decides both
     return Exit(verb == "pause" ? run.PauseProfile() : run.RestartProfile());

@@ -200,6 +200,8 @@ bool RunControl::JumpSteps(int segment, int time) {
     return false;
   }
   if (RefuseStepSixtyFour(*limits)) return false;
+  last_.jumpPoint = {segment, time};
+  Begins();
   Exchanges exchanges(context_, 22 + 2 * ModifiedCount(*address));
   Sequence sequence(context_, "Jump");
   context_.view.SetLed(Led::Busy);
@@ -209,7 +211,6 @@ bool RunControl::JumpSteps(int segment, int time) {
     if (sequence.ChangedAnything()) context_.Display("Start Profile puts back the program steps the jump changed");
     return false;
   }
-  last_.jumpPoint = {segment, time};
   context_.view.SetLed(Led::Idle);
   context_.Display("Jump done executing");
   return true;

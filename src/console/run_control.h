@@ -77,8 +77,8 @@ class RunControl {
 
   // The result of the last action, once it has ended.
   const RunActionResult& LastAction() const { return last_; }
-  // Told every action's result once it has ended, on the thread that ran the action.
-  void OnActionDone(std::function<void(const RunActionResult&)> done) { actionDone_ = std::move(done); }
+  // Told of every action as it is about to write and once it has ended (none: nullptr).
+  void Observe(controller::RunActionObserver* observer) { observer_ = observer; }
 
   std::optional<RestartState> GetRestartState(std::uint8_t address);
   // The stored limits of the selection; a selection whose limits were being written when its
@@ -89,6 +89,9 @@ class RunControl {
   // Every public action runs its steps through here, and here its result is complete. An action
   // run as a step of another (Restart's jump) adds to the outer one's result.
   bool Act(RunAction action, const std::function<bool()>& steps);
+  // Just before the action's first write to the line, the values it sets out to write in last_:
+  // the observer is told, once per action.
+  void Begins();
   bool SelectSteps(int row);
   bool UploadLimitsSteps(const std::string& lowText, const std::string& highText);
   bool StartSteps();
@@ -139,7 +142,7 @@ class RunControl {
   Monitor& monitor_;
   Settings& settings_;
   std::function<void(std::uint8_t)> frontPanelStart_;
-  std::function<void(const RunActionResult&)> actionDone_;
+  controller::RunActionObserver* observer_ = nullptr;
   RunActionResult last_;
   int acting_ = 0;  // nesting of Act
 };

@@ -20,20 +20,33 @@ int RunModeCode(const std::string& progressionType, const std::string& timeScale
 
 // What one run-control action did, known in full once it has ended: which action on which
 // controller, whether it did all it set out to do, and the values it changed as read before and
-// as written and read back. A value stays unset when the action did not read it or stopped
-// before it was written.
+// as it set out to write them (set just before its first write). A value stays unset when the
+// action did not read it or stopped before it was about to write it.
 enum class RunAction { Select, ProgramLimits, Start, Pause, Restart, Jump, SetMode, SetValue };
 struct RunActionResult {
   RunAction action = RunAction::Select;
   int channel = 0;           // the channel when the action began; 0: none
   std::uint8_t address = 0;  // 0: stopped before a controller was chosen
   bool done = false;
+  bool begun = false;                         // it came to its first write to the line (RunActionObserver::Begins)
   std::string profile;                        // Select, Start: the log entry's profile
   std::optional<std::pair<int, int>> limits;  // Select, ProgramLimits: low and high step written
   std::optional<int> modeBefore, modeAfter;
   std::optional<int> setValueBefore, setValueAfter;  // Pause: the set point it holds; SetValue: the one written
   std::optional<int> stepBefore;                     // Jump: the step the last stored reading found running
-  std::optional<std::pair<int, int>> jumpPoint;      // Jump, Restart: segment and time jumped to
+  std::optional<std::pair<int, int>> jumpPoint;      // Jump, Restart: segment and time to jump to
+};
+
+// Told of each action of a front end's run control once it has ended, and before that a pause,
+// restart, jump, run mode or set value as it is about to make its first write to the line, with
+// the values it sets out to write (done still false): a reading taken while it writes then finds
+// it told. One refused or stopped before any write is told only its end, with begun false. Both
+// are called on the thread that runs the action, before it goes on.
+class RunActionObserver {
+ public:
+  virtual ~RunActionObserver() = default;
+  virtual void Begins(const RunActionResult& intended) = 0;
+  virtual void Ended(const RunActionResult& result) = 0;
 };
 
 // Step 64 is the jump step: the jump sequence borrows it to lead the controller into a segment,

@@ -18,7 +18,11 @@
 namespace tarvel::ui {
 
 LoadsBinding::LoadsBinding(ConsoleWindow& window, console::Console& console, AppFolder folder)
-    : QObject(&window), window_(window), folder_(folder), store_(folder.ConfigDatabase()) {
+    : QObject(&window),
+      window_(window),
+      folder_(folder),
+      store_(folder.ConfigDatabase()),
+      actionStore_(folder.ConfigDatabase()) {
   if (const passwd* user = getpwuid(getuid())) operator_ = user->pw_name;
   QAction* show = window.ViewMenu()->addAction("Loads...");
   show->setObjectName("mnuLoads");
@@ -28,15 +32,16 @@ LoadsBinding::LoadsBinding(ConsoleWindow& window, console::Console& console, App
   });
   window.SetStartGate([this] { return AskStart(CurrentChannel()); });
 
-  // The result comes on the command thread; the row is written on this one.
-  console.RunControls().OnActionDone([self = QPointer<LoadsBinding>(this)](const controller::RunActionResult& result) {
-    QMetaObject::invokeMethod(
-        self,
-        [self, result] {
-          if (self) self->Record(result);
-        },
-        Qt::QueuedConnection);
-  });
+  actions_ = std::make_unique<watch::LoadActionLog>(
+      actionStore_, operator_.toStdString(), [self = QPointer<LoadsBinding>(this)](const std::string& problem) {
+        QMetaObject::invokeMethod(
+            self,
+            [self, problem] {
+              if (self) QMessageBox::warning(&self->window_, "Tarvel", QString::fromStdString(problem));
+            },
+            Qt::QueuedConnection);
+      });
+  console.RunControls().Observe(actions_.get());
 }
 
 LoadsBinding::~LoadsBinding() = default;
@@ -58,18 +63,11 @@ bool LoadsBinding::AskStart(int channel) {
   LoadFieldsDialog dialog(watch::ReadFieldRules(folder_), operator_, &window_);
   if (dialog.exec() != QDialog::Accepted) return false;
   operator_ = QString::fromStdString(dialog.OperatorName());
+  actions_->SetWho(dialog.OperatorName());
   const Status kept = watch::RequestLoadStart(folder_, store_, {channel}, dialog.OperatorName(), dialog.Fields(),
                                               "console", watch::SystemClock::now());
   if (!kept.ok()) QMessageBox::warning(&window_, "Tarvel", QString::fromStdString(kept.message()));
   return kept.ok();
-}
-
-void LoadsBinding::Record(const controller::RunActionResult& result) {
-  const auto row = watch::ActionRowOf(result, operator_.toStdString(), watch::SystemClock::now());
-  if (!row) return;
-  if (const Status added = store_.AddLoadAction(*row); !added.ok())
-    QMessageBox::warning(&window_, "Tarvel",
-                         QString::fromStdString("The load record will miss this action: " + added.message()));
 }
 
 }  // namespace tarvel::ui

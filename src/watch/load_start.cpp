@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace tarvel::watch {
 namespace {
@@ -134,7 +135,7 @@ store::LoadActionRow ActionRow(int channel, const std::string& kind, const std::
 std::optional<store::LoadActionRow> ActionRowOf(const controller::RunActionResult& result, const std::string& who,
                                                 SystemClock::time_point at) {
   using controller::RunAction;
-  if (!result.done || result.channel <= 0) return std::nullopt;
+  if (result.channel <= 0) return std::nullopt;
   auto row = [&](const char* kind, const char* what, const std::string& oldValue, const std::string& newValue) {
     return ActionRow(result.channel, kind, who, what, oldValue, newValue, at);
   };
@@ -156,6 +157,33 @@ std::optional<store::LoadActionRow> ActionRowOf(const controller::RunActionResul
                  Labelled("", result.setValueAfter));
     default: return std::nullopt;
   }
+}
+
+void LoadActionLog::SetWho(std::string who) {
+  std::lock_guard lock(mutex_);
+  who_ = std::move(who);
+}
+
+void LoadActionLog::Add(const store::LoadActionRow& row) {
+  if (const Status added = store_.AddLoadAction(row); !added.ok() && problem_)
+    problem_("The load record will miss this action: " + added.message());
+}
+
+void LoadActionLog::Begins(const controller::RunActionResult& intended) {
+  std::unique_lock lock(mutex_);
+  const std::string who = who_;
+  lock.unlock();
+  begun_ = ActionRowOf(intended, who, SystemClock::now());
+  if (begun_) Add(*begun_);
+}
+
+void LoadActionLog::Ended(const controller::RunActionResult& result) {
+  auto begun = std::exchange(begun_, std::nullopt);
+  if (!begun || result.done) return;
+  // Stopped short: taken back while it waits, else followed by its failure.
+  const auto withdrawn = store_.WithdrawLoadAction(*begun);
+  if (withdrawn.ok() && *withdrawn) return;
+  Add(ActionRow(begun->softwareChannel, begun->kind, begun->who, begun->what + " failed", "", "", SystemClock::now()));
 }
 
 std::optional<LoadAction> ActionOf(const store::LoadActionRow& row) {
