@@ -1,5 +1,6 @@
 // tarvel-cli --port DEVICE: run control of one channel, through the console's own select,
-// start, pause, restart, jump, run mode, program limits and single set point workflows.
+// start, pause, restart, jump, run mode, program limits and single set point workflows; the
+// load actions they leave are the console's (watch::LoadActionLog).
 #include <algorithm>
 #include <map>
 
@@ -7,6 +8,7 @@
 #include "cli/cli.h"
 #include "cli/console_host.h"
 #include "cli/load_args.h"
+#include "watch/load_start.h"
 
 namespace tarvel::cli {
 namespace {
@@ -49,7 +51,7 @@ int RunVerbs(Context& ctx, const Args& given) {
     auto high = in.Whole(3, {"HIGH", 1, 64});
     if (low && high && *low > *high) in.Refuse("LOW must not be above HIGH");
   }
-  const auto value = verb == "setpoint" ? in.Whole(2, kWordArg) : 0;
+  if (verb == "setpoint") (void)in.Whole(2, kWordArg);
   auto code = verb == "mode" ? in.Whole(2, {"CODE", 0, 4}) : 0;
   if (!in.ok()) return in.Usage();
 
@@ -88,32 +90,21 @@ int RunVerbs(Context& ctx, const Args& given) {
     return Exit(started);
   }
   if (verb == "limits") return Exit(run.UploadProgramLimits(words[2], words[3]));
-  // The load's record has the action, and its failure when it failed.
-  auto acted = [&](const std::string& kind, const std::string& what, const std::string& newValue, auto action,
-                   std::optional<std::string> oldValue = std::nullopt) {
-    RecordLoadAction(ctx, host.Store(), channel, kind, load, what, newValue, oldValue);
-    const bool done = action();
-    if (!done) RecordLoadAction(ctx, host.Store(), channel, kind, load, what + " failed", "");
-    return Exit(done);
-  };
+  // The load's record has each action, with who did it, as the console has it.
+  watch::LoadActionLog actions(host.Store(), load.operatorName,
+                               [&](const std::string& problem) { ctx.err << problem << "\n"; });
+  run.Observe(&actions);
   if (verb == "pause" || verb == "restart") {
     console.RunMonitor().ReadControllerRunMode();  // what the controller runs now decides both
-    if (verb == "pause") return acted("pause", "Pause Profile", "mode 0", [&] { return run.PauseProfile(); });
-    return acted("restart", "Restart Profile", "", [&] { return run.RestartProfile(); });
+    return Exit(verb == "pause" ? run.PauseProfile() : run.RestartProfile());
   }
   if (verb == "setpoint") {
-    // The value it replaces, as the controller holds it: read with the run state, as pause does.
-    const auto reading = console.RunMonitor().ReadRunState();
-    const std::string before = reading.singleSetPoint.ok() ? std::to_string(reading.singleSetPoint.value) : "";
-    return acted(
-        "set value", "Set Value", std::to_string(*value),
-        [&] { return console.ControllerSettings().WriteSingleSetPoint(words[2]); }, before);
+    console.RunMonitor().ReadRunState();  // the value it replaces, as the controller holds it
+    return Exit(run.SetValue(words[2]));
   }
-  if (verb == "jump")
-    return acted("jump", "Jump", "segment " + words[2] + ", time " + words[3],
-                 [&] { return run.JumpToSegmentPoint(words[2], words[3]); });
+  if (verb == "jump") return Exit(run.JumpToSegmentPoint(words[2], words[3]));
   console.RunMonitor().SetSelectedRunMode(static_cast<int>(*code));
-  return acted("mode", "Set Run Mode", "mode " + std::to_string(*code), [&] { return run.SetRunMode(); });
+  return Exit(run.SetRunMode());
 }
 
 }  // namespace tarvel::cli

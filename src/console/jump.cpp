@@ -1,8 +1,5 @@
-#include "console/jump.h"
-
-// Besides the point, this file holds RunControl's jump ("Jump To") and the writes that put
-// back the program steps a jump changed, which Start Profile uses as well.
-
+// RunControl's jump ("Jump To") and the writes that put back the program steps a jump
+// changed, which Start Profile uses as well.
 #include <algorithm>
 #include <functional>
 #include <tuple>
@@ -18,37 +15,9 @@ namespace {
 
 constexpr const char* kWordNames[] = {"PIDSet", "duration", "temperature"};
 
-const store::MemoryRow* FindStep(const std::vector<store::MemoryRow>& steps, int segment) {
-  auto it =
-      std::find_if(steps.begin(), steps.end(), [segment](const store::MemoryRow& r) { return r.segment == segment; });
-  return it == steps.end() ? nullptr : &*it;
-}
-
 bool ValidLimits(int low, int high) { return low >= 1 && high <= link::kStepCount && low <= high; }
 
 }  // namespace
-
-PointResult ComputeModifiedPoint(const std::vector<store::MemoryRow>& steps, int segment, int time) {
-  if (segment < 1 || segment >= kJumpStep) return {{}, PointRefusal::SegmentOutOfRange};
-  const store::MemoryRow* step = FindStep(steps, segment);
-  if (!step) return {{}, PointRefusal::NoStoredStep};
-  if (step->duration <= 0) return {{}, PointRefusal::JumpStep};
-  if (time < 0 || step->duration - time <= 0) return {{}, PointRefusal::TimeBeyondSegment};
-
-  // The set point ramps to the next timed step; past the end of memory it holds.
-  int next = step->temperature;
-  for (int k = segment + 1; k <= link::kStepCount; ++k) {
-    const store::MemoryRow* following = FindStep(steps, k);
-    if (!following) return {{}, PointRefusal::NoStoredStep};
-    if (following->duration >= 0) {
-      next = following->temperature;
-      break;
-    }
-  }
-  const double slope = static_cast<double>(next - step->temperature) / step->duration;
-  const int temperature = step->temperature + static_cast<int>(RoundHalfEven(slope * time));
-  return {{step->duration - time, temperature, time}, PointRefusal::None};
-}
 
 std::vector<std::string> RefusalLines(PointRefusal refusal) {
   switch (refusal) {
@@ -231,6 +200,8 @@ bool RunControl::JumpSteps(int segment, int time) {
     return false;
   }
   if (RefuseStepSixtyFour(*limits)) return false;
+  last_.jumpPoint = {segment, time};
+  Begins();
   Exchanges exchanges(context_, 22 + 2 * ModifiedCount(*address));
   Sequence sequence(context_, "Jump");
   context_.view.SetLed(Led::Busy);
@@ -240,7 +211,6 @@ bool RunControl::JumpSteps(int segment, int time) {
     if (sequence.ChangedAnything()) context_.Display("Start Profile puts back the program steps the jump changed");
     return false;
   }
-  last_.jumpPoint = {segment, time};
   context_.view.SetLed(Led::Idle);
   context_.Display("Jump done executing");
   return true;

@@ -59,6 +59,8 @@ void Monitor::Take(std::uint8_t address, const RunStateReading& reading) {
 }
 
 void Monitor::Show(const RunStateReading& r, std::uint8_t address) {
+  lastSetValue_.reset();
+  if (r.singleSetPoint.ok()) lastSetValue_ = {address, r.singleSetPoint.value};
   if (r.programLowStep.ok()) context_.programLowStep = r.programLowStep.value;
   if (r.programHighStep.ok()) context_.programHighStep = r.programHighStep.value;
   context_.ShowField(Field::ProgramStepLow, Shown(r.programLowStep));

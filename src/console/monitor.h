@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <utility>
 
 #include "console/channel_selection.h"
 #include "console/context.h"
@@ -37,6 +39,11 @@ class Monitor {
   bool StoreFailed() const { return storeFailed_; }
   int StoreFailures() const { return storeFailures_; }  // readings not stored, since construction
   void SetSelectedRunMode(int code);
+  // The single set point the last reading shown found on address; unset when it was of another
+  // controller or did not read it. A set value's result names what it replaced by it.
+  std::optional<int> LastSetValue(std::uint8_t address) const {
+    return lastSetValue_ && lastSetValue_->first == address ? std::optional(lastSetValue_->second) : std::nullopt;
+  }
   // Called with every reading of the current channel, complete or not (run recording, trends).
   void OnReading(std::function<void(std::uint8_t address, const RunStateReading&)> listener) {
     listener_ = std::move(listener);
@@ -54,6 +61,7 @@ class Monitor {
   bool recordedElsewhere_ = false;
   bool storeFailed_ = false;
   int storeFailures_ = 0;
+  std::optional<std::pair<std::uint8_t, int>> lastSetValue_;
   std::function<void(std::uint8_t, const RunStateReading&)> listener_;
 };
 

@@ -21,10 +21,6 @@ std::optional<int> WholeStep(const std::string& text) {
 
 }  // namespace
 
-int RunModeCode(const std::string& progressionType, const std::string& timeScaleType) {
-  return (progressionType == "PV" ? 2 : 0) + (timeScaleType == "S" ? 1 : 2);
-}
-
 // --- the actions and their results
 
 bool RunControl::Act(RunAction action, const std::function<bool()>& steps) {
@@ -35,8 +31,14 @@ bool RunControl::Act(RunAction action, const std::function<bool()>& steps) {
   ++acting_;
   last_.done = steps();
   --acting_;
-  if (actionDone_) actionDone_(last_);
+  if (observer_) observer_->Ended(last_);
   return last_.done;
+}
+
+void RunControl::Begins() {
+  if (last_.begun) return;
+  last_.begun = true;
+  if (observer_) observer_->Begins(last_);
 }
 
 bool RunControl::SelectRunProfile(int row) {
@@ -63,9 +65,12 @@ bool RunControl::SetRunMode() {
 bool RunControl::SetValue(const std::string& text) {
   return Act(RunAction::SetValue, [&] {
     last_.address = selection_.CurrentAddress().value_or(0);
-    if (!settings_.WriteSingleSetPoint(text)) return false;
-    last_.setValueAfter = ToInt16(text);  // a number in range: the write took it
-    return true;
+    last_.setValueBefore = monitor_.LastSetValue(last_.address);
+    if (last_.address != 0 && IsNumber(text) && ToInt16(text)) {  // else refused before the write
+      last_.setValueAfter = ToInt16(text);
+      Begins();
+    }
+    return settings_.WriteSingleSetPoint(text);
   });
 }
 
@@ -345,6 +350,9 @@ bool RunControl::PauseSteps() {
   auto present = commands.ReadPair(*address, link::reg::kSetValue);
   if (!sequence.Read(present.outcome, "the set value")) return false;
   last_.setValueBefore = link::DecodeSigned(present.value.first);
+  last_.setValueAfter = setPoint;
+  last_.modeAfter = 0;
+  Begins();
   if (*last_.setValueBefore != setPoint) {
     if (!sequence.Write(commands.WriteSetValue(*address, static_cast<std::int16_t>(setPoint), present.value.second),
                         "set value", Text(setPoint)))
@@ -354,7 +362,6 @@ bool RunControl::PauseSteps() {
         !sequence.ReadBack(*address, "set value", Text(setPoint), Text(held.value)))
       return false;
   }
-  last_.setValueAfter = setPoint;
   // The low step beside the run mode as the reading found it, else as read just now.
   std::uint8_t lowStep = reading.programLowStep.value;
   if (!reading.programLowStep.ok()) {
@@ -402,6 +409,7 @@ bool RunControl::RestartSteps() {
     if (!sequence.Read(copy.outcome, "the duration of step " + Text(state->segment))) return false;
     if (copy.value > 0 && copy.value < stored->duration) elapsed += stored->duration - copy.value;
   }
+  last_.modeAfter = mode;  // the jump tells the observer, before its first write
   if (!JumpTo(state->segment, elapsed)) return false;
   context_.view.SetLed(Led::Busy);
   // The jump has put back the stored limits: the low step beside the run mode keeps them.
@@ -425,6 +433,8 @@ bool RunControl::SetModeSteps() {
   auto beside = context_.commands.ReadPair(*address, link::reg::kRunMode);
   if (!sequence.Read(beside.outcome, "the low program step")) return false;
   last_.modeBefore = link::ByteOf(beside.value.first);
+  last_.modeAfter = mode;
+  Begins();
   if (!sequence.Write(
           context_.commands.WriteRunMode(*address, static_cast<std::uint8_t>(mode), link::ByteOf(beside.value.second)),
           "run mode", Text(mode)))
@@ -434,7 +444,6 @@ bool RunControl::SetModeSteps() {
   if (!sequence.Read(reading.runMode.outcome, "the run mode back", true) ||
       !sequence.ReadBack(*address, "run mode", Text(mode), Text(reading.runMode.value)))
     return false;
-  last_.modeAfter = mode;
   context_.Display("Controller run mode set");
   return true;
 }

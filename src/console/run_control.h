@@ -3,7 +3,7 @@
 // jump into a segment, the run mode panel and the program limits panel. Every sequence of
 // exchanges stops at its first failure and says which exchange failed and what the
 // controller may now hold (console/sequence.h). The jump and the program steps it changes
-// are in jump.cpp; the point it leads to is computed in console/jump.h.
+// are in jump.cpp; the point it leads to and each action's result are controller/run_control.h.
 // Depends on the console context and the selection, memory map, profile log, monitor and
 // settings rooms.
 
@@ -15,18 +15,26 @@
 
 #include "console/channel_selection.h"
 #include "console/context.h"
-#include "console/jump.h"
 #include "console/memory_map.h"
 #include "console/monitor.h"
 #include "console/profile_log.h"
 #include "console/settings.h"
+#include "controller/run_control.h"
 #include "store/rows.h"
 
 namespace tarvel::console {
 
-// The run mode code of a logged profile: 2 more for PV progression, then 1 for seconds,
-// else 2 (any other time scale, H included, counts as minutes).
-int RunModeCode(const std::string& progressionType, const std::string& timeScaleType);
+using controller::ComputeModifiedPoint;
+using controller::kJumpStep;
+using controller::ModifiedPoint;
+using controller::PointRefusal;
+using controller::PointResult;
+using controller::RunAction;
+using controller::RunActionResult;
+using controller::RunModeCode;
+
+// The lines the user reads for a refused jump point.
+std::vector<std::string> RefusalLines(PointRefusal refusal);
 
 struct RestartState {
   int runMode = 0;
@@ -35,24 +43,6 @@ struct RestartState {
 };
 
 class Sequence;
-
-// What one run-control action did, known in full in one place once it has ended
-// (RunControl::Act): which action on which controller, whether it did all it set out to do, and
-// the values it changed as read before and as written and read back. A value stays unset when
-// the action did not read it or stopped before it was written.
-enum class RunAction { Select, ProgramLimits, Start, Pause, Restart, Jump, SetMode, SetValue };
-struct RunActionResult {
-  RunAction action = RunAction::Select;
-  int channel = 0;           // the console's channel when the action began; 0: none
-  std::uint8_t address = 0;  // 0: stopped before a controller was chosen
-  bool done = false;
-  std::string profile;                        // Select, Start: the log entry's profile
-  std::optional<std::pair<int, int>> limits;  // Select, ProgramLimits: low and high step written
-  std::optional<int> modeBefore, modeAfter;
-  std::optional<int> setValueBefore, setValueAfter;  // Pause: the set point it holds; SetValue: the one written
-  std::optional<int> stepBefore;                     // Jump: the step the last stored reading found running
-  std::optional<std::pair<int, int>> jumpPoint;      // Jump, Restart: segment and time jumped to
-};
 
 class RunControl {
  public:
@@ -87,8 +77,8 @@ class RunControl {
 
   // The result of the last action, once it has ended.
   const RunActionResult& LastAction() const { return last_; }
-  // Told every action's result once it has ended, on the thread that ran the action.
-  void OnActionDone(std::function<void(const RunActionResult&)> done) { actionDone_ = std::move(done); }
+  // Told of every action as it is about to write and once it has ended (none: nullptr).
+  void Observe(controller::RunActionObserver* observer) { observer_ = observer; }
 
   std::optional<RestartState> GetRestartState(std::uint8_t address);
   // The stored limits of the selection; a selection whose limits were being written when its
@@ -99,6 +89,9 @@ class RunControl {
   // Every public action runs its steps through here, and here its result is complete. An action
   // run as a step of another (Restart's jump) adds to the outer one's result.
   bool Act(RunAction action, const std::function<bool()>& steps);
+  // Just before the action's first write to the line, the values it sets out to write in last_:
+  // the observer is told, once per action.
+  void Begins();
   bool SelectSteps(int row);
   bool UploadLimitsSteps(const std::string& lowText, const std::string& highText);
   bool StartSteps();
@@ -149,7 +142,7 @@ class RunControl {
   Monitor& monitor_;
   Settings& settings_;
   std::function<void(std::uint8_t)> frontPanelStart_;
-  std::function<void(const RunActionResult&)> actionDone_;
+  controller::RunActionObserver* observer_ = nullptr;
   RunActionResult last_;
   int acting_ = 0;  // nesting of Act
 };

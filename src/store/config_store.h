@@ -166,6 +166,9 @@ class ConfigStore {
   [[nodiscard]] Status AddLoadAction(const LoadActionRow& row);
   Result<std::vector<LoadActionRow>> LoadActions();  // oldest first
   [[nodiscard]] Status DropLoadActions(const std::vector<long long>& ids);
+  // Takes back the latest row equal to row (its id aside) while no one has taken it: false when
+  // there is none left.
+  Result<bool> WithdrawLoadAction(const LoadActionRow& row);
 
   // --- Alarms (config_store_alarms.cpp): written by the process that watches the line; the
   // acknowledgement by whoever answers the alarm, from any process.

@@ -142,6 +142,22 @@ Result<std::vector<LoadActionRow>> ConfigStore::LoadActions() {
   });
 }
 
+Result<bool> ConfigStore::WithdrawLoadAction(const LoadActionRow& row) {
+  return Guard([&]() -> Result<bool> {
+    SQLite::Statement q(*db_, R"(DELETE FROM "LoadActions" WHERE "Id" = (SELECT "Id" FROM "LoadActions"
+        WHERE "SoftwareChannel" = ? AND "At" = ? AND "Kind" = ? AND "Who" = ? AND "What" = ? AND "OldValue" = ?
+        AND "NewValue" = ? ORDER BY "Id" DESC LIMIT 1))");
+    q.bind(1, row.softwareChannel);
+    q.bind(2, static_cast<int64_t>(row.at));
+    q.bind(3, row.kind);
+    q.bind(4, row.who);
+    q.bind(5, row.what);
+    q.bind(6, row.oldValue);
+    q.bind(7, row.newValue);
+    return q.exec() > 0;
+  });
+}
+
 Status ConfigStore::DropLoadActions(const std::vector<long long>& ids) {
   return Guard([&]() -> Status {
     SQLite::Transaction t(*db_, kWrite);

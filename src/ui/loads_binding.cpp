@@ -18,7 +18,11 @@
 namespace tarvel::ui {
 
 LoadsBinding::LoadsBinding(ConsoleWindow& window, console::Console& console, AppFolder folder)
-    : QObject(&window), window_(window), folder_(folder), store_(folder.ConfigDatabase()) {
+    : QObject(&window),
+      window_(window),
+      folder_(folder),
+      store_(folder.ConfigDatabase()),
+      actionStore_(folder.ConfigDatabase()) {
   if (const passwd* user = getpwuid(getuid())) operator_ = user->pw_name;
   QAction* show = window.ViewMenu()->addAction("Loads...");
   show->setObjectName("mnuLoads");
@@ -28,15 +32,16 @@ LoadsBinding::LoadsBinding(ConsoleWindow& window, console::Console& console, App
   });
   window.SetStartGate([this] { return AskStart(CurrentChannel()); });
 
-  // The result comes on the command thread; the row is written on this one.
-  console.RunControls().OnActionDone([self = QPointer<LoadsBinding>(this)](const console::RunActionResult& result) {
-    QMetaObject::invokeMethod(
-        self,
-        [self, result] {
-          if (self) self->Record(result);
-        },
-        Qt::QueuedConnection);
-  });
+  actions_ = std::make_unique<watch::LoadActionLog>(
+      actionStore_, operator_.toStdString(), [self = QPointer<LoadsBinding>(this)](const std::string& problem) {
+        QMetaObject::invokeMethod(
+            self,
+            [self, problem] {
+              if (self) QMessageBox::warning(&self->window_, "Tarvel", QString::fromStdString(problem));
+            },
+            Qt::QueuedConnection);
+      });
+  console.RunControls().Observe(actions_.get());
 }
 
 LoadsBinding::~LoadsBinding() = default;
@@ -58,57 +63,11 @@ bool LoadsBinding::AskStart(int channel) {
   LoadFieldsDialog dialog(watch::ReadFieldRules(folder_), operator_, &window_);
   if (dialog.exec() != QDialog::Accepted) return false;
   operator_ = QString::fromStdString(dialog.OperatorName());
+  actions_->SetWho(dialog.OperatorName());
   const Status kept = watch::RequestLoadStart(folder_, store_, {channel}, dialog.OperatorName(), dialog.Fields(),
                                               "console", watch::SystemClock::now());
   if (!kept.ok()) QMessageBox::warning(&window_, "Tarvel", QString::fromStdString(kept.message()));
   return kept.ok();
-}
-
-namespace {
-
-std::string Optional(const char* label, const std::optional<int>& value) {
-  return value ? std::string(label) + std::to_string(*value) : "";
-}
-
-}  // namespace
-
-void LoadsBinding::Record(const console::RunActionResult& result) {
-  using console::RunAction;
-  if (!result.done || result.channel <= 0) return;
-  std::string kind, what, oldValue, newValue;
-  switch (result.action) {
-    case RunAction::Pause:
-      kind = "pause", what = "Pause Profile";
-      oldValue = Optional("mode ", result.modeBefore);
-      newValue = Optional("mode ", result.modeAfter);
-      break;
-    case RunAction::Restart:
-      kind = "restart", what = "Restart Profile";
-      newValue = Optional("mode ", result.modeAfter);
-      break;
-    case RunAction::Jump:
-      kind = "jump", what = "Jump";
-      oldValue = Optional("step ", result.stepBefore);
-      if (result.jumpPoint)
-        newValue =
-            "segment " + std::to_string(result.jumpPoint->first) + ", time " + std::to_string(result.jumpPoint->second);
-      break;
-    case RunAction::SetMode:
-      kind = "mode", what = "Set Run Mode";
-      oldValue = Optional("mode ", result.modeBefore);
-      newValue = Optional("mode ", result.modeAfter);
-      break;
-    case RunAction::SetValue:
-      kind = "set value", what = "Set Value";
-      newValue = Optional("", result.setValueAfter);
-      break;
-    default: return;  // selections, limits and starts are the load's own beginning, recorded by the line watch
-  }
-  const Status added = store_.AddLoadAction(watch::ActionRow(result.channel, kind, operator_.toStdString(), what,
-                                                             oldValue, newValue, watch::SystemClock::now()));
-  if (!added.ok())
-    QMessageBox::warning(&window_, "Tarvel",
-                         QString::fromStdString("The load record will miss this action: " + added.message()));
 }
 
 }  // namespace tarvel::ui

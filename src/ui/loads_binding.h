@@ -1,18 +1,18 @@
 #pragma once
 // ui: load records in the console. View > Loads... opens the Loads window; Start asks for the
 // load's operator and fields first and leaves them for the line watch, which records the load
-// when it sees the program run; a pause, restart, jump, run mode or set value that succeeded
-// leaves an action for the load's record, made from the action's result. A store of its own:
-// it runs on the UI thread.
+// when it sees the program run; a pause, restart, jump, run mode or set value leaves an action
+// for the load's record (watch::LoadActionLog, on the command thread with a store of its own).
+// A store of its own for the rest: it runs on the UI thread.
 
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
-#include "console/run_control.h"
 #include "store/config_store.h"
 #include "util/app_folder.h"
+#include "watch/load_start.h"
 
 namespace tarvel::console {
 class Console;
@@ -35,14 +35,16 @@ class LoadsBinding : public QObject {
   LoadsWindow* Window();
 
  private:
-  // The action row of a result that ended done; nothing for one that failed or is not the operator's.
-  void Record(const console::RunActionResult& result);
   int CurrentChannel() const;
 
   ConsoleWindow& window_;
   AppFolder folder_;
   store::ConfigStore store_;
   QString operator_;  // who started last, offered again
+  // The run control's actions, written on the command thread: the console, which runs them,
+  // goes before this binding.
+  store::ConfigStore actionStore_;
+  std::unique_ptr<watch::LoadActionLog> actions_;
   LoadsWindow* loads_ = nullptr;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace tarvel::watch {
 namespace {
@@ -22,6 +23,10 @@ long long Millis(SystemClock::time_point at) {
 
 SystemClock::time_point FromMillis(long long ms) {
   return SystemClock::time_point(std::chrono::duration_cast<SystemClock::duration>(std::chrono::milliseconds(ms)));
+}
+
+std::string Labelled(const char* label, const std::optional<int>& value) {
+  return value ? std::string(label) + std::to_string(*value) : "";
 }
 
 }  // namespace
@@ -125,6 +130,60 @@ std::optional<LoadPlan> PlanFromStore(const AppFolder& folder, store::ConfigStor
 store::LoadActionRow ActionRow(int channel, const std::string& kind, const std::string& who, const std::string& what,
                                const std::string& oldValue, const std::string& newValue, SystemClock::time_point at) {
   return {0, channel, Millis(at), kind, who, what, oldValue, newValue};
+}
+
+std::optional<store::LoadActionRow> ActionRowOf(const controller::RunActionResult& result, const std::string& who,
+                                                SystemClock::time_point at) {
+  using controller::RunAction;
+  if (result.channel <= 0) return std::nullopt;
+  auto row = [&](const char* kind, const char* what, const std::string& oldValue, const std::string& newValue) {
+    return ActionRow(result.channel, kind, who, what, oldValue, newValue, at);
+  };
+  switch (result.action) {
+    case RunAction::Pause:
+      return row(event::kPause, "Pause Profile", Labelled("mode ", result.modeBefore),
+                 Labelled("mode ", result.modeAfter));
+    case RunAction::Restart: return row(event::kRestart, "Restart Profile", "", Labelled("mode ", result.modeAfter));
+    case RunAction::Jump:
+      return row(event::kJump, "Jump", Labelled("step ", result.stepBefore),
+                 result.jumpPoint ? "segment " + std::to_string(result.jumpPoint->first) + ", time " +
+                                        std::to_string(result.jumpPoint->second)
+                                  : "");
+    case RunAction::SetMode:
+      return row(event::kMode, "Set Run Mode", Labelled("mode ", result.modeBefore),
+                 Labelled("mode ", result.modeAfter));
+    case RunAction::SetValue:
+      return row(event::kSetValue, "Set Value", Labelled("", result.setValueBefore),
+                 Labelled("", result.setValueAfter));
+    default: return std::nullopt;
+  }
+}
+
+void LoadActionLog::SetWho(std::string who) {
+  std::lock_guard lock(mutex_);
+  who_ = std::move(who);
+}
+
+void LoadActionLog::Add(const store::LoadActionRow& row) {
+  if (const Status added = store_.AddLoadAction(row); !added.ok() && problem_)
+    problem_("The load record will miss this action: " + added.message());
+}
+
+void LoadActionLog::Begins(const controller::RunActionResult& intended) {
+  std::unique_lock lock(mutex_);
+  const std::string who = who_;
+  lock.unlock();
+  begun_ = ActionRowOf(intended, who, SystemClock::now());
+  if (begun_) Add(*begun_);
+}
+
+void LoadActionLog::Ended(const controller::RunActionResult& result) {
+  auto begun = std::exchange(begun_, std::nullopt);
+  if (!begun || result.done) return;
+  // Stopped short: taken back while it waits, else followed by its failure.
+  const auto withdrawn = store_.WithdrawLoadAction(*begun);
+  if (withdrawn.ok() && *withdrawn) return;
+  Add(ActionRow(begun->softwareChannel, begun->kind, begun->who, begun->what + " failed", "", "", SystemClock::now()));
 }
 
 std::optional<LoadAction> ActionOf(const store::LoadActionRow& row) {

@@ -8,10 +8,13 @@
 // leave one row. Qt-free; depends on store, profile and util.
 
 #include <chrono>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "controller/run_control.h"
 #include "store/config_store.h"
 #include "util/app_folder.h"
 #include "watch/load_tracker.h"
@@ -54,6 +57,37 @@ std::optional<LoadPlan> PlanFromStore(const AppFolder& folder, store::ConfigStor
 // An operator's action for the store; kind is one of the event kinds of operator actions.
 store::LoadActionRow ActionRow(int channel, const std::string& kind, const std::string& who, const std::string& what,
                                const std::string& oldValue, const std::string& newValue, SystemClock::time_point at);
+// The row a run-control action leaves for the load record: the values it read and sets out to
+// write. Selections, limits and starts have none: they are the load's own beginning, which the
+// process that records sees. nullopt then, or without a channel.
+std::optional<store::LoadActionRow> ActionRowOf(const controller::RunActionResult& result, const std::string& who,
+                                                SystemClock::time_point at);
+
+// The load actions of one front end's run control (the console window, tarvel-cli), told on the
+// thread that runs it. An action's row goes to the store as it is about to make its first write,
+// so that the process recording the load takes a pause before it reads the run mode 0 the pause
+// writes. An action that then stops short takes its row back while no one has taken it, else
+// leaves a second row saying it failed; what it left on the controller the readings record.
+class LoadActionLog final : public controller::RunActionObserver {
+ public:
+  using Problem = std::function<void(const std::string&)>;
+  LoadActionLog(store::ConfigStore& store, std::string who, Problem problem)
+      : store_(store), who_(std::move(who)), problem_(std::move(problem)) {}
+  void SetWho(std::string who);  // from any thread: the next action's operator
+
+  void Begins(const controller::RunActionResult& intended) override;
+  void Ended(const controller::RunActionResult& result) override;
+
+ private:
+  void Add(const store::LoadActionRow& row);
+
+  store::ConfigStore& store_;
+  std::mutex mutex_;
+  std::string who_;
+  Problem problem_;
+  std::optional<store::LoadActionRow> begun_;  // the row of the action under way
+};
+
 // A stored action as the tracker takes it; nullopt for a kind it does not know.
 std::optional<LoadAction> ActionOf(const store::LoadActionRow& row);
 

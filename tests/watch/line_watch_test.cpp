@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "console/trend_points.h"
 #include "profile/log_file.h"
+#include "support/hooked_line.h"
 #include "support/reading_frames.h"
 #include "support/recording_view.h"
 #include "watch/load_book.h"
@@ -269,9 +270,10 @@ class Alarms : public WatchFixture {
     Watch().OnAlarm([this](const AlarmEvent& e) { events_.push_back(e); });
   }
   std::vector<std::string> Logged() { return Lines(testing::ReadAll(Watch().AlarmLog())); }
-  // The console on channel 1, shown the sweep's readings of it.
-  console::Console& Console() {
-    console_ = std::make_unique<console::Console>(folder_, store_, line_, view_, console::LineInfo{true, true});
+  // The console on channel 1 (on line, else on the watch's), shown the sweep's readings of it.
+  console::Console& Console(link::Line* line = nullptr) {
+    console_ =
+        std::make_unique<console::Console>(folder_, store_, line ? *line : line_, view_, console::LineInfo{true, true});
     auto& selection = console_->Selection();
     selection.LoadChannelLists();
     selection.SelectIndex(0);
@@ -466,6 +468,53 @@ TEST_F(Alarms, TheConsoleMonitorShowsTheSweepsReadingOfItsChannelWithoutReadingI
   // One run, one file: the console's own recorder leaves it to the watch.
   EXPECT_EQ(FilesIn(folder_.ChannelLogFolder(1)).size(), 1u);
   EXPECT_EQ(store_.ControllerConfig(1).value()->segmentElapsedTime, 15);
+}
+
+// A pause from the console or tarvel-cli (watch::LoadActionLog) in a load under way: its action
+// is in the store before the run mode 0 it writes, so a sweep between that write and the
+// pause's end finds the operator's pause, not a run left to 0. One that stops short takes its
+// action back, or says it failed.
+TEST_F(Alarms, ASweepInTheMiddleOfAPauseFindsThePauseFirst) {
+  ASSERT_TRUE(RequestLoadStart(folder_, store_, {1}, "Ann", {}, "tarvel-cli", SystemClock::now()));
+  console::HookedLine hooked(line_);
+  console::Console& console = Console(&hooked);
+  Watch().RunSweep();
+  ASSERT_TRUE(Watch().Loads()->LoadOf(1));
+  std::vector<std::string> problems;
+  LoadActionLog actions(store_, "Ann", [&problems](const std::string& p) { problems.push_back(p); });
+  console.RunControls().Observe(&actions);
+
+  for (bool taken : {false, true}) {  // the pause's first write is lost
+    hooked.before = [&](int) {
+      const auto rows = store_.LoadActions().value();
+      if (rows.empty() || rows[0].what != "Pause Profile") return;
+      if (taken) (void)store_.DropLoadActions({rows[0].id});  // as the process that records takes it
+      sim_.InjectFault(sim::Fault::NoReply);
+    };
+    EXPECT_FALSE(console.RunControls().PauseProfile());
+    EXPECT_EQ(sim_.Unit(1).runMode, 2);
+  }
+  // Taken back the first time; taken already the second, it is followed by its failure.
+  const auto left = store_.LoadActions().value();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(std::tuple(left[0].kind, left[0].what), std::tuple("pause", "Pause Profile failed"));
+  ASSERT_TRUE(store_.DropLoadActions({left[0].id}));
+  bool swept = false;
+  hooked.before = [&](int) {
+    if (sim_.Unit(1).runMode == 0 && !swept) swept = true, Watch().RunSweep();
+  };
+  ASSERT_TRUE(console.RunControls().PauseProfile()) << view_.messages;
+  ASSERT_TRUE(swept);
+  Watch().RunSweep();
+  EXPECT_TRUE(Watch().Loads()->LoadOf(1)) << "still open";
+  const auto records = FilesIn(LoadsFolder(folder_));
+  ASSERT_EQ(records.size(), 1u);
+  const auto record = ReadLoadRecord(records.front());
+  ASSERT_TRUE(record.ok());
+  std::vector<std::string> events;
+  for (const LoadEvent& e : record->events) events.push_back(e.kind + " " + e.who);
+  EXPECT_THAT(events, ::testing::ElementsAre("start Ann", "pause Ann"));
+  EXPECT_TRUE(problems.empty());
 }
 
 // Paused at 15 minutes (160, half way up the ramp), held for an hour and a half, restarted: the
