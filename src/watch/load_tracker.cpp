@@ -355,11 +355,13 @@ void LoadTracker::Take(const LoadReading& r) {
   }
   if (load) {
     Member& m = load->members[r.channel];
-    m.jumped = false;
+    // A jump stops the program for a moment (run mode 0 between its writes): not its end.
+    const bool midJump = m.jumped && !program;
+    m.jumped = midJump;
     if (program && !m.ended) m.running = m.started = true;
     Record(*load, SampleOf(*load, r));
     if (!m.ended && m.running) {
-      if (!program && !m.paused)
+      if (!program && !m.paused && !midJump)
         EndMember(*load, r.channel, r.at, "run mode left to 0 at step " + std::to_string(r.step));
       else if (program && AtEnd(load->record.header, r))
         EndMember(*load, r.channel, r.at, "end step reached");

@@ -514,6 +514,21 @@ TEST_F(Alarms, ASweepInTheMiddleOfAPauseFindsThePauseFirst) {
   std::vector<std::string> events;
   for (const LoadEvent& e : record->events) events.push_back(e.kind + " " + e.who);
   EXPECT_THAT(events, ::testing::ElementsAre("start Ann", "pause Ann"));
+
+  // A jump stops the program for a moment too: a sweep then finds the jump, not a run left to 0.
+  swept = true;
+  ASSERT_TRUE(console.RunControls().RestartProfile()) << view_.messages;
+  Watch().RunSweep();  // running again
+  swept = false;
+  ASSERT_TRUE(console.RunControls().JumpTo(2, 0)) << view_.messages;
+  ASSERT_TRUE(swept);
+  Watch().RunSweep();
+  EXPECT_TRUE(Watch().Loads()->LoadOf(1)) << "still open after the jump";
+  events.clear();
+  const auto after = ReadLoadRecord(records.front());
+  ASSERT_TRUE(after.ok());
+  for (const LoadEvent& e : after->events) events.push_back(e.kind + " " + e.who);
+  EXPECT_THAT(events, ::testing::ElementsAre("start Ann", "pause Ann", "restart Ann", "jump Ann"));
   EXPECT_TRUE(problems.empty());
 }
 
