@@ -7,18 +7,22 @@
 //                                 second half (once the event stream's history is full). The
 //                                 programs start after the first sweep, so that every controller
 //                                 is in a load under way, recorded, for the rest of the run.
+//                                 The heap in use is shown beside it: what the service holds,
+//                                 without the free blocks the allocator keeps.
 //   plant_bench latency [READINGS] the line paced at 9600 baud: from a channel's reading (the
 //                                 last request of it the controller heard) to its "reading"
 //                                 event at an HTTP client of the web view's event stream
 //                                 (/api/events, what the pages follow); 95th percentile and max.
 #include <httplib.h>
 
+#include <malloc.h>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -37,6 +41,10 @@ using namespace tarvel;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kControllers = 64;
+
+// What the heap holds in use, KiB: unlike the resident size, not raised by free blocks the
+// allocator keeps.
+long HeapInUseKb() { return static_cast<long>(mallinfo2().uordblks / 1024); }
 
 long ResidentKb() {
   std::ifstream status("/proc/self/status");
@@ -90,7 +98,7 @@ int Memory(int sweeps) {
   const auto lineService = StartService(*folder);
   if (!lineService) return 1;
 
-  std::vector<long> rss;
+  std::vector<long> rss, heap;
   int opened = 0, closed = 0;
   long long after = lineService->Events().Last();
   const auto start = Clock::now();
@@ -105,6 +113,7 @@ int Memory(int sweeps) {
       // is measured is the service's.
       sim.ClearRequests();
       rss.push_back(ResidentKb());
+      heap.push_back(HeapInUseKb());
       if (rss.size() == 1)  // the operators start every program: a load each from the next sweep
         for (int unit = 1; unit <= kControllers; ++unit) {
           sim.EditUnit(static_cast<std::uint8_t>(unit), [](sim::UnitState& u) { u.runMode = 2; });
@@ -129,6 +138,9 @@ int Memory(int sweeps) {
   std::printf("resident KiB: start %ld  peak %ld  end %ld\n", first, peak, end);
   std::printf("growth per 100 sweeps: over the run %.1f KiB, over the second half %.1f KiB\n",
               (end - first) * 100.0 / sweeps, (end - half) * 100.0 / (sweeps - sweeps / 2));
+  const auto at = [&](int sweep) { return heap[static_cast<std::size_t>(sweep)]; };
+  std::printf("heap in use KiB: start %ld  half %ld  end %ld; per 100 sweeps over the second half %.1f KiB\n", at(0),
+              at(sweeps / 2), at(sweeps), (at(sweeps) - at(sweeps / 2)) * 100.0 / (sweeps - sweeps / 2));
   return 0;
 }
 
