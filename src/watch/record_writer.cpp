@@ -12,8 +12,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Lines written between two syncs at most, so that a failed sync gives back no more than these.
+// Lines written between two syncs at most, and the record's time they may span: a lost power
+// takes no more than a minute of a load, and what is kept to write again after a failed sync
+// stays small.
 constexpr std::size_t kSyncEvery = 256;
+constexpr std::chrono::seconds kSyncAfter{60};
 // While writing fails, it is tried again after this pause, not at every line.
 constexpr std::chrono::seconds kRetryPause{30};
 
@@ -138,7 +141,7 @@ bool RecordWriter::Write(const std::vector<Line>& lines, bool sync, std::vector<
   head_ = head;
   content_ = content;
   unsynced_.insert(unsynced_.end(), lines.begin(), lines.end());
-  if (!sync && unsynced_.size() < kSyncEvery) return true;
+  if (!sync && unsynced_.size() < kSyncEvery && unsynced_.back().at - unsynced_.front().at < kSyncAfter) return true;
   if (Status synced = file_->Sync(); !synced.ok()) {
     // What the disk holds of the lines since the last good sync is not known: they are cut off
     // and written again.

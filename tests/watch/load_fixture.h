@@ -52,7 +52,7 @@ class LoadRun : public ::testing::Test {
         [this](const std::filesystem::path& file, bool create) -> Result<std::unique_ptr<RecordFile>> {
           auto real = OpenRecordFile(file, create);
           if (!real.ok()) return real.status();
-          return std::unique_ptr<RecordFile>(std::make_unique<DiskFull>(std::move(real).value(), diskFull_));
+          return std::unique_ptr<RecordFile>(std::make_unique<DiskFull>(std::move(real).value(), diskFull_, syncs_));
         });
     tracker->OnMessage([this](const std::string& text) { messages_.push_back(text); });
     return tracker;
@@ -86,18 +86,20 @@ class LoadRun : public ::testing::Test {
   // gets there, the rest does not.
   class DiskFull final : public RecordFile {
    public:
-    DiskFull(std::unique_ptr<RecordFile> real, const bool& full) : real_(std::move(real)), full_(full) {}
+    DiskFull(std::unique_ptr<RecordFile> real, const bool& full, int& syncs)
+        : real_(std::move(real)), full_(full), syncs_(syncs) {}
     Status Append(std::string_view bytes) override {
       if (!full_) return real_->Append(bytes);
       (void)real_->Append(bytes.substr(0, bytes.size() / 2));
       return Status::Error(Status::Code::Full, "Cannot write the record: the disk is full");
     }
-    Status Sync() override { return real_->Sync(); }
+    Status Sync() override { return ++syncs_, real_->Sync(); }
     Status Truncate(std::uint64_t size) override { return real_->Truncate(size); }
 
    private:
     std::unique_ptr<RecordFile> real_;
     const bool& full_;
+    int& syncs_;
   };
 
   std::vector<std::filesystem::path> Records() const {
@@ -114,6 +116,7 @@ class LoadRun : public ::testing::Test {
   store::ConfigStore store_{folder_.ConfigDatabase()};
   SystemClock::time_point now_;
   bool diskFull_ = false;
+  int syncs_ = 0;     // of every record's file
   int readings_ = 0;  // good readings given
   std::vector<std::string> messages_;
 };

@@ -276,7 +276,9 @@ TEST_F(LoadRun, AFullDiskOrALockedDatabaseLosesNoSampleAndTheRecordSaysFromWhenT
   auto id = tracker->Start(Plan({1}));
   ASSERT_TRUE(id.ok());
   double minute = 0;
+  const int started = syncs_;
   for (; minute < 2; minute += 0.25) Sweep(*tracker, {1}, minute);
+  EXPECT_GT(syncs_, started) << "the samples of two minutes are on the disk, not only written";
   const auto full = now_;
   diskFull_ = true;
   for (; minute < 5; minute += 0.25) Sweep(*tracker, {1}, minute);
