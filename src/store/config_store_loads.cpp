@@ -113,17 +113,24 @@ Status ConfigStore::DropLoadStarts(const std::vector<int>& softwareChannels) {
   });
 }
 
+namespace {
+// An action's fields, in the order the statements name them.
+void BindLoadAction(SQLite::Statement& q, const LoadActionRow& row) {
+  q.bind(1, row.softwareChannel);
+  q.bind(2, static_cast<int64_t>(row.at));
+  q.bind(3, row.kind);
+  q.bind(4, row.who);
+  q.bind(5, row.what);
+  q.bind(6, row.oldValue);
+  q.bind(7, row.newValue);
+}
+}  // namespace
+
 Status ConfigStore::AddLoadAction(const LoadActionRow& row) {
   return Guard([&]() -> Status {
     SQLite::Statement q(*db_, R"(INSERT INTO "LoadActions" ("SoftwareChannel", "At", "Kind", "Who", "What", "OldValue",
                                  "NewValue") VALUES (?, ?, ?, ?, ?, ?, ?))");
-    q.bind(1, row.softwareChannel);
-    q.bind(2, static_cast<int64_t>(row.at));
-    q.bind(3, row.kind);
-    q.bind(4, row.who);
-    q.bind(5, row.what);
-    q.bind(6, row.oldValue);
-    q.bind(7, row.newValue);
+    BindLoadAction(q, row);
     q.exec();
     return Status::Ok();
   });
@@ -147,13 +154,7 @@ Result<bool> ConfigStore::WithdrawLoadAction(const LoadActionRow& row) {
     SQLite::Statement q(*db_, R"(DELETE FROM "LoadActions" WHERE "Id" = (SELECT "Id" FROM "LoadActions"
         WHERE "SoftwareChannel" = ? AND "At" = ? AND "Kind" = ? AND "Who" = ? AND "What" = ? AND "OldValue" = ?
         AND "NewValue" = ? ORDER BY "Id" DESC LIMIT 1))");
-    q.bind(1, row.softwareChannel);
-    q.bind(2, static_cast<int64_t>(row.at));
-    q.bind(3, row.kind);
-    q.bind(4, row.who);
-    q.bind(5, row.what);
-    q.bind(6, row.oldValue);
-    q.bind(7, row.newValue);
+    BindLoadAction(q, row);
     return q.exec() > 0;
   });
 }
