@@ -12,6 +12,7 @@
 #include "link/transfers.h"
 #include "profile/profile_table.h"
 #include "util/app_folder.h"
+#include "util/result.h"
 
 namespace tarvel::cli {
 
@@ -54,6 +55,8 @@ struct ProfileFileArgs {
 };
 // Prints nothing: a fault is kept in the reader for its Usage().
 std::optional<ProfileFileArgs> ReadProfileFileArgs(ArgReader& in);
+// A worksheet CSV file's bytes, refused above the size a worksheet can have.
+Result<std::string> ReadWorksheetCsv(const std::string& file);
 // --port DEVICE watch [--every S] [--count N] [--mqtt URL ...]: the line watch without a display
 int WatchVerb(Context& ctx, const Args& args);
 // zones | zone set|remove | --port: zone upload|select|start|pause|restart

@@ -16,7 +16,6 @@ namespace {
 
 constexpr const char* kFillUsage =
     "usage: tarvel-cli [--home DIR] profile fill --sensor S --temp F|C --time S|M|H IN.csv OUT.csv\n";
-constexpr std::size_t kMaxCsvBytes = 1 << 20;
 
 class LineSink : public profile::MessageSink {
  public:
@@ -31,22 +30,6 @@ class LineSink : public profile::MessageSink {
  private:
   std::ostream& out_;
 };
-
-std::optional<std::string> ReadSmallFile(Context& ctx, const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    ctx.err << "cannot open " << file << "\n";
-    return std::nullopt;
-  }
-  std::string bytes(kMaxCsvBytes + 1, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  if (in.bad() || bytes.size() > kMaxCsvBytes) {
-    ctx.err << "cannot read " << file << " as a worksheet\n";
-    return std::nullopt;
-  }
-  return bytes;
-}
 
 // The rows of the table as typed cells: columns Start Time .. Notify of rows 1..last.
 std::vector<std::vector<std::string>> TypedRows(const profile::ProfileTable& table) {
@@ -84,8 +67,11 @@ int ProfileFill(Context& ctx, const Args& args) {
   ArgReader in(ctx.err, kFillUsage, args, 2, {}, {"--sensor", "--temp", "--time"});
   auto fill = ReadProfileFileArgs(in);
   if (!fill) return in.Usage();
-  auto csv = ReadSmallFile(ctx, fill->in);
-  if (!csv) return kExitFailed;
+  auto csv = ReadWorksheetCsv(fill->in);
+  if (!csv) {
+    ctx.err << csv.status().message() << "\n";
+    return kExitFailed;
+  }
   auto given = profile::TableFromCsv(*csv);
   if (!given) {
     ctx.err << fill->in << ": " << given.status().message() << "\nNothing written\n";

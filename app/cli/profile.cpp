@@ -24,7 +24,6 @@ constexpr const char* kUsage =
     "       tarvel-cli [--home DIR] profile fill --sensor S --temp F|C --time S|M|H IN.csv OUT.csv\n";
 
 // A worksheet of 255 rows is a few kilobytes; anything this large is not one.
-constexpr std::size_t kMaxCsvBytes = 1 << 20;
 
 // Messages go to the terminal as lines; a terminal cannot be cleared, so Clear does nothing.
 class TerminalSink : public profile::MessageSink {
@@ -101,17 +100,6 @@ int Export(Context& ctx, const std::string& file) {
   return kExitOk;
 }
 
-Result<std::string> ReadCsv(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return Status::Error(Status::Code::NotFound, "cannot open " + file);
-  std::string bytes(kMaxCsvBytes + 1, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad()) return Status::Failed("cannot read " + file);
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  if (bytes.size() > kMaxCsvBytes) return Status::Failed(file + " is larger than a worksheet can be");
-  return bytes;
-}
-
 // Every entered cell passes the editor's per-cell check, as if typed into the worksheet.
 bool ValidateCells(ProfileTable& table, profile::MessageSink& sink) {
   bool ok = true;
@@ -135,6 +123,18 @@ void NoteCutCells(Context& ctx, const ProfileTable& table) {
 
 }  // namespace
 
+Result<std::string> ReadWorksheetCsv(const std::string& file) {
+  constexpr std::size_t kMaxCsvBytes = 1 << 20;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return Status::Error(Status::Code::NotFound, "cannot open " + file);
+  std::string bytes(kMaxCsvBytes + 1, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (in.bad()) return Status::Failed("cannot read " + file);
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  if (bytes.size() > kMaxCsvBytes) return Status::Failed(file + " is larger than a worksheet can be");
+  return bytes;
+}
+
 std::optional<ProfileFileArgs> ReadProfileFileArgs(ArgReader& in) {
   const auto sensor = in.Option("--sensor"), temp = in.Option("--temp"), time = in.Option("--time");
   if (!sensor || !temp || !time || in.Count() != 2) in.Refuse("--sensor, --temp, --time, IN and OUT are all needed");
@@ -151,7 +151,7 @@ std::optional<ProfileFileArgs> ReadProfileFileArgs(ArgReader& in) {
 namespace {
 
 int Build(Context& ctx, const ProfileFileArgs& build) {
-  auto csv = ReadCsv(build.in);
+  auto csv = ReadWorksheetCsv(build.in);
   if (!csv) {
     ctx.err << csv.status().message() << "\n";
     return kExitFailed;
@@ -188,7 +188,6 @@ int Build(Context& ctx, const ProfileFileArgs& build) {
 
 int ProfileVerbs(Context& ctx, const Args& args) {
   const std::string what = args.size() > 1 ? args[1] : "";
-  if (what == "fill") return ProfileFill(ctx, args);
   ArgReader in(ctx.err, kUsage, args, 2, {}, {"--sensor", "--temp", "--time"});
   if (what == "build") {
     auto build = ReadProfileFileArgs(in);

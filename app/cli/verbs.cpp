@@ -9,7 +9,7 @@ std::optional<int> RunVerb(Context& ctx, const Args& args) {
   const bool scanAdd = verb == "scan" && args.size() == 2 && args[1] == "--add";
   if (verb == "state" || verb == "step" || (verb == "scan" && !scanAdd)) return LineVerbs(ctx, args);
   if (verb == "channels" || verb == "channel") return ChannelVerbs(ctx, args);
-  if (verb == "profile") return ProfileVerbs(ctx, args);
+  if (verb == "profile") return args.size() > 1 && args[1] == "fill" ? ProfileFill(ctx, args) : ProfileVerbs(ctx, args);
   if (verb == "ports" || verb == "port" || verb == "address" || scanAdd) return PortVerbs(ctx, args);
   if (verb == "compile" || verb == "log" || verb == "upload" || verb == "download" || verb == "clear")
     return ProgramVerbs(ctx, args);
