@@ -240,6 +240,25 @@ bool RunControl::WriteRunModeChecked(Sequence& sequence, std::uint8_t address, i
   return true;
 }
 
+bool RunControl::AskFrontPanelStart(std::uint8_t address) {
+  context_.Display("Unfortunately due to quirks in the Set64rs or XMT63 controller");
+  context_.Display("the profile must be started by controller front panel by the following steps:");
+  context_.Display("-1- Press CIRCLE key");
+  context_.Display("-2- using the arrow keys enter 5172 in the SV display");
+  context_.Display("-3- Press CIRCLE key");
+  context_.Display("-3- Click on the OK button when done");
+  auto config = context_.store.ControllerConfig(address);
+  const std::string executing = config.ok() && config->has_value() ? (*config)->profileNameExecuting : "";
+  const bool confirmed =
+      context_.view.Confirm("Enter Front Panel Start Code 5172 to start " + executing,
+                            "On Controller: Press CIRCLE, enter 5172, Press circle..then click OK to start");
+  if (confirmed && frontPanelStart_) {
+    frontPanelStart_(address);
+    context_.Display("Simulated line: start code 5172 entered on the front panel of unit #" + Text(address));
+  }
+  return confirmed;
+}
+
 bool RunControl::StartSteps() {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
@@ -276,22 +295,7 @@ bool RunControl::StartSteps() {
   monitor_.SetSelectedRunMode(0);
   context_.view.SetLed(Led::Idle);
 
-  context_.Display("Unfortunately due to quirks in the Set64rs or XMT63 controller");
-  context_.Display("the profile must be started by controller front panel by the following steps:");
-  context_.Display("-1- Press CIRCLE key");
-  context_.Display("-2- using the arrow keys enter 5172 in the SV display");
-  context_.Display("-3- Press CIRCLE key");
-  context_.Display("-3- Click on the OK button when done");
-  auto config = context_.store.ControllerConfig(*address);
-  const std::string executing = config.ok() && config->has_value() ? (*config)->profileNameExecuting : "";
-  const bool confirmed =
-      context_.view.Confirm("Enter Front Panel Start Code 5172 to start " + executing,
-                            "On Controller: Press CIRCLE, enter 5172, Press circle..then click OK to start");
-  if (confirmed && frontPanelStart_) {
-    frontPanelStart_(*address);
-    context_.Display("Simulated line: start code 5172 entered on the front panel of unit #" + Text(*address));
-  }
-
+  const bool confirmed = AskFrontPanelStart(*address);
   context_.view.SetLed(Led::Busy);
   const auto [low, high] = commands.ReadProgramLimits(*address);
   if (!sequence.Read(low.outcome, "the low program step")) return false;
