@@ -18,6 +18,18 @@ constexpr const char* kWordNames[] = {"PIDSet", "duration", "temperature"};
 
 bool ValidLimits(int low, int high) { return low >= 1 && high <= link::kStepCount && low <= high; }
 
+// The step the last stored reading found running, where that reading is one of a program running
+// within these limits. The row of a selection holds step 0 until its first reading, and a reading
+// of a program on other steps names a step the controller is not running now: neither is named.
+std::optional<int> StepStoredRunning(store::ConfigStore& store, std::uint8_t address, std::pair<int, int> limits) {
+  auto stored = store.ControllerConfig(address);
+  if (!stored.ok() || !stored->has_value()) return std::nullopt;
+  const store::ControllerConfigRow& row = **stored;
+  const bool running = row.runMode >= 1 && row.runMode <= 4;
+  if (!running || row.segmentExecuting < limits.first || row.segmentExecuting > limits.second) return std::nullopt;
+  return row.segmentExecuting;
+}
+
 }  // namespace
 
 std::vector<std::string> RefusalLines(PointRefusal refusal) {
@@ -182,8 +194,6 @@ bool RunControl::JumpSteps(int segment, int time) {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
   last_.address = *address;
-  if (auto stored = context_.store.ControllerConfig(*address); stored.ok() && stored->has_value())
-    last_.stepBefore = (**stored).segmentExecuting;
   // The steps the point needs are in the map, read if need be; all the store can refuse is
   // refused before the first write.
   if (segment >= 1 && segment < kJumpStep && !ReadStepsForPoint(*address, segment)) return false;
@@ -201,6 +211,7 @@ bool RunControl::JumpSteps(int segment, int time) {
     return false;
   }
   if (RefuseStepSixtyFour(*limits)) return false;
+  last_.stepBefore = StepStoredRunning(context_.store, *address, *limits);
   last_.jumpPoint = {segment, time};
   Begins();
   Exchanges exchanges(context_, 22 + 2 * ModifiedCount(*address));
