@@ -416,6 +416,20 @@ TEST_F(RunControlTest, AJumpNamesOnlyAStepReadOfTheRunningProgramAsTheStepItLeav
   console_->RunMonitor().ReadRunState();
   ASSERT_TRUE(run.JumpToSegmentPoint("5", "30")) << view_.messages;
   EXPECT_EQ(actions.told, (std::vector<std::optional<int>>{std::nullopt, std::nullopt, 7}));
+
+  // Started again, the program is not where a reading of its earlier run found it: that reading
+  // gives neither the step a jump leaves nor a point to restart from.
+  ASSERT_TRUE(run.PauseProfile()) << view_.messages;  // stores step 5 as the restart point
+  ASSERT_TRUE(run.StartProfile()) << view_.messages;
+  ASSERT_TRUE(run.JumpToSegmentPoint("7", "20")) << view_.messages;
+  EXPECT_EQ(actions.told.back(), std::nullopt);
+  console_->RunMonitor().SetSelectedRunMode(0);
+  ASSERT_TRUE(run.SetRunMode());
+  sim_.ClearRequests();
+  view_.messages.clear();
+  EXPECT_FALSE(run.RestartProfile());
+  EXPECT_THAT(view_.messages, HasSubstr("No Restart configuration data"));
+  EXPECT_TRUE(sim_.Requests().empty());
   run.Observe(nullptr);
 }
 
