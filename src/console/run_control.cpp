@@ -78,7 +78,8 @@ bool RunControl::SetValue(const std::string& text) {
 
 std::optional<RestartState> RunControl::GetRestartState(std::uint8_t address) {
   auto row = context_.store.ControllerConfig(address);
-  if (!row.ok() || !row->has_value()) {
+  // Step 0: no reading of the run was stored (a selection's row, or a run just started).
+  if (!row.ok() || !row->has_value() || (*row)->segmentExecuting < 1) {
     context_.Display("No Restart configuration data");
     return std::nullopt;
   }
@@ -318,7 +319,12 @@ bool RunControl::StartSteps() {
   if (!RestoreModifiedSteps(sequence, *address, context_.FramesFor(*address))) return false;
   if (!WriteRunModeChecked(sequence, *address, code, low.value)) return false;
   monitor_.SetSelectedRunMode(code);
+  // The run begins now: a stored reading of an earlier one tells neither the step a jump leaves
+  // nor where to restart, so until this run's own first reading no step is stored.
+  const bool cleared = Recorded(context_, context_.store.SaveRunState(*address, code, 0, 0),
+                                "The earlier run state could not be cleared");
   ShowMemory(*address);
+  if (!cleared) return false;
   context_.view.SetLed(Led::Idle);
   return true;
 }
