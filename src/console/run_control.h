@@ -61,7 +61,8 @@ class RunControl {
   // controller, uploads the program limits and stores the selection.
   bool SelectRunProfile(int row);
   // "Start Profile": run mode 0, the front-panel start code, then the profile's run mode
-  // once the start box is answered OK (after putting back the steps a jump changed).
+  // once the start box is answered OK (after putting back the steps a jump changed). The stored
+  // run state then holds no step until the new run's first reading.
   bool StartProfile();
   bool PauseProfile();
   bool RestartProfile();
