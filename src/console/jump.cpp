@@ -2,6 +2,7 @@
 // changed, which Start Profile uses as well.
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <tuple>
 
 #include "console/records.h"
@@ -16,6 +17,18 @@ namespace {
 constexpr const char* kWordNames[] = {"PIDSet", "duration", "temperature"};
 
 bool ValidLimits(int low, int high) { return low >= 1 && high <= link::kStepCount && low <= high; }
+
+// The step the last stored reading found running, where that reading is one of a program running
+// within these limits. The row of a selection holds step 0 until its first reading, and a reading
+// of a program on other steps names a step the controller is not running now: neither is named.
+std::optional<int> StepStoredRunning(store::ConfigStore& store, std::uint8_t address, std::pair<int, int> limits) {
+  auto stored = store.ControllerConfig(address);
+  if (!stored.ok() || !stored->has_value()) return std::nullopt;
+  const store::ControllerConfigRow& row = **stored;
+  const bool running = row.runMode >= 1 && row.runMode <= 4;
+  if (!running || row.segmentExecuting < limits.first || row.segmentExecuting > limits.second) return std::nullopt;
+  return row.segmentExecuting;
+}
 
 }  // namespace
 
@@ -181,8 +194,6 @@ bool RunControl::JumpSteps(int segment, int time) {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
   last_.address = *address;
-  if (auto stored = context_.store.ControllerConfig(*address); stored.ok() && stored->has_value())
-    last_.stepBefore = (**stored).segmentExecuting;
   // The steps the point needs are in the map, read if need be; all the store can refuse is
   // refused before the first write.
   if (segment >= 1 && segment < kJumpStep && !ReadStepsForPoint(*address, segment)) return false;
@@ -200,6 +211,7 @@ bool RunControl::JumpSteps(int segment, int time) {
     return false;
   }
   if (RefuseStepSixtyFour(*limits)) return false;
+  last_.stepBefore = StepStoredRunning(context_.store, *address, *limits);
   last_.jumpPoint = {segment, time};
   Begins();
   Exchanges exchanges(context_, 22 + 2 * ModifiedCount(*address));
@@ -216,130 +228,171 @@ bool RunControl::JumpSteps(int segment, int time) {
   return true;
 }
 
-bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segment, const ModifiedPoint& point,
-                              std::pair<int, int> savedLimits) {
-  auto& commands = context_.commands;
-  // Where the controller is known to keep both registers of a write, each write carries what
-  // the register after it is to hold and goes alone; elsewhere the second register is written too.
-  const link::FrameUse frames = context_.FramesFor(address);
-  const bool pairs = frames.PairWrites();
+// One jump under way: where it leads, what it finds on the way, and its writes of the run mode,
+// the program limits and a step's duration. Where the controller is known to keep both registers
+// of a write, each write carries what the register after it is to hold and goes alone; elsewhere
+// the second register is written too.
+struct RunControl::Jump {
+  Context& context;
+  Sequence& sequence;
+  std::uint8_t address;
+  int segment;
+  ModifiedPoint point;
+  std::pair<int, int> savedLimits;
+  link::FrameUse frames;
   int lowStep = 0;          // what the low step beside the run mode holds: every mode write keeps it
   std::uint16_t scale = 0;  // the word beside the high step, read where a high step is written alone
-  auto runMode = [&](int mode) {
+  int savedMode = 0;
+  int step = 0;  // the executing step, read while the program is held: the step the jump leaves
+  std::optional<store::MemoryRow> executingRow{};  // its stored original
+  int trampolineTemperature = 0;
+
+  bool Pairs() const { return frames.PairWrites(); }
+
+  bool RunMode(int mode) {
     return sequence.Write(
-        commands.WriteRunMode(address, static_cast<std::uint8_t>(mode), static_cast<std::uint8_t>(lowStep)), "run mode",
-        Text(mode));
-  };
-  auto limits = [&](int low, int high) {
+        context.commands.WriteRunMode(address, static_cast<std::uint8_t>(mode), static_cast<std::uint8_t>(lowStep)),
+        "run mode", Text(mode));
+  }
+
+  bool Limits(int low, int high) {
     const std::string value = Text(low) + " - " + Text(high);
     // Known to keep both registers, the low step carries the high one.
     const link::Outcome written =
-        pairs ? context_.line.WriteRegisters(address, link::reg::kProgramLowStep, static_cast<std::uint16_t>(low),
-                                             static_cast<std::uint16_t>(high))
-              : commands.WriteProgramLimits(address, static_cast<std::uint8_t>(low), static_cast<std::uint8_t>(high),
-                                            scale);
+        Pairs() ? context.line.WriteRegisters(address, link::reg::kProgramLowStep, static_cast<std::uint16_t>(low),
+                                              static_cast<std::uint16_t>(high))
+                : context.commands.WriteProgramLimits(address, static_cast<std::uint8_t>(low),
+                                                      static_cast<std::uint8_t>(high), scale);
     if (!sequence.Write(written, "program limits", value)) return false;
     lowStep = low;
     return true;
-  };
-  auto duration = [&](int step, int value, int temperature) {
-    return sequence.Write(commands.WriteProgramStepWord(address, step, 2, value, Word16(temperature)),
-                          "step " + Text(step) + " duration", Text(value));
-  };
+  }
 
+  bool Duration(int at, int value, int temperature) {
+    return sequence.Write(context.commands.WriteProgramStepWord(address, at, 2, value, Word16(temperature)),
+                          "step " + Text(at) + " duration", Text(value));
+  }
+};
+
+bool RunControl::JumpSequence(Sequence& sequence, std::uint8_t address, int segment, const ModifiedPoint& point,
+                              std::pair<int, int> savedLimits) {
+  Jump jump{context_, sequence, address, segment, point, savedLimits, context_.FramesFor(address)};
   // Marked before anything of the jump is sent: a jump stopped at any point (a kill too) leaves
   // the steps it may have rewritten marked, their originals in the map for Start to put back.
   // Step 64 too: it may hold the last step of another logged profile. The target keeps where its
   // copy begins, so a reading of the copy's step time is placed on the profile's time axis.
   if (!SetStepModified(sequence, address, segment, 1, point.from) || !SetStepModified(sequence, address, kJumpStep, 1))
     return false;
-  auto modeAndLow = commands.ReadPair(address, link::reg::kRunMode);
-  if (!sequence.Read(modeAndLow.outcome, "the run mode")) return false;
-  const int savedMode = link::ByteOf(modeAndLow.value.first);
-  lowStep = modeAndLow.value.second;
-  if (!pairs) {
-    auto highAndScale = commands.ReadPair(address, link::reg::kProgramHighStep);
-    if (!sequence.Read(highAndScale.outcome, "the temperature scale")) return false;
-    scale = highAndScale.value.second;
-  }
-  if (!runMode(1) || !limits(1, link::kStepCount) || !runMode(0)) return false;
+  if (!HoldProgram(jump) || !TakeExecutingStep(jump)) return false;
+  // Steps an earlier jump changed get their originals back, but for those this jump rewrites.
+  if (!RestoreModifiedSteps(sequence, address, jump.frames, {jump.step, segment, kJumpStep})) return false;
+  return ReadTrampolineTemperature(jump) && WriteJump(jump) && JumpLanded(jump);
+}
 
+bool RunControl::HoldProgram(Jump& jump) {
+  auto& commands = context_.commands;
+  auto modeAndLow = commands.ReadPair(jump.address, link::reg::kRunMode);
+  if (!jump.sequence.Read(modeAndLow.outcome, "the run mode")) return false;
+  jump.savedMode = link::ByteOf(modeAndLow.value.first);
+  jump.lowStep = modeAndLow.value.second;
+  if (!jump.Pairs()) {
+    auto highAndScale = commands.ReadPair(jump.address, link::reg::kProgramHighStep);
+    if (!jump.sequence.Read(highAndScale.outcome, "the temperature scale")) return false;
+    jump.scale = highAndScale.value.second;
+  }
+  return jump.RunMode(1) && jump.Limits(1, link::kStepCount) && jump.RunMode(0);
+}
+
+bool RunControl::TakeExecutingStep(Jump& jump) {
+  Sequence& sequence = jump.sequence;
   // Held, the program cannot leave its step: the step read now is the one to patch.
-  auto current = commands.ReadCurrentStep(address);
+  auto current = context_.commands.ReadCurrentStep(jump.address);
   if (!sequence.Read(current.outcome, "the executing step")) return false;
-  const int step = current.value;
+  const int step = jump.step = current.value;
   // The executing step becomes a jump and must be put back afterwards: it needs its copy.
   // The held program gets back its limits and mode, and the sequence stops with why.
   auto giveUp = [&](const std::function<void()>& refuse) {
-    if (limits(savedLimits.first, savedLimits.second) && runMode(savedMode)) refuse();
+    if (jump.Limits(jump.savedLimits.first, jump.savedLimits.second) && jump.RunMode(jump.savedMode)) refuse();
     return false;
   };
-  auto executingRow = context_.store.MemoryStep(address, step).value_or(std::nullopt);
-  const bool restorable = step == segment || (executingRow && executingRow->unknown == 0);
+  jump.executingRow = context_.store.MemoryStep(jump.address, step).value_or(std::nullopt);
+  const bool restorable = step == jump.segment || (jump.executingRow && jump.executingRow->unknown == 0);
   if (step < 1 || step >= kJumpStep || !restorable) {
     return giveUp([&] {
       sequence.Refuse("the controller reports executing step " + Text(step) +
                       ", which the program memory copy cannot put back");
     });
   }
+  if (step == jump.segment) return true;
   // The executing step becomes a jump: marked before it is overwritten, so Start puts it back.
-  if (step != segment) {
-    const Status marked = context_.store.SetStepModified(address, step, 1);
-    if (!marked) {
-      context_.Display("Error: Could  not set Modified field in program database");
-      return giveUp([&] {
-        sequence.Refuse("the Modified mark of step " + Text(step) +
-                        " could not be set, so no step was written: " + marked.message());
-      });
-    }
-  }
-  // Steps an earlier jump changed get their originals back, but for those this jump rewrites.
-  if (!RestoreModifiedSteps(sequence, address, frames, {step, segment, kJumpStep})) return false;
+  const Status marked = context_.store.SetStepModified(jump.address, step, 1);
+  if (marked) return true;
+  context_.Display("Error: Could  not set Modified field in program database");
+  return giveUp([&] {
+    sequence.Refuse("the Modified mark of step " + Text(step) +
+                    " could not be set, so no step was written: " + marked.message());
+  });
+}
 
+bool RunControl::ReadTrampolineTemperature(Jump& jump) {
+  // Step 64's temperature goes beside each duration written to it: as the map has it, or as
+  // read when the map may not hold it.
+  auto row = context_.store.MemoryStep(jump.address, kJumpStep).value_or(std::nullopt);
+  if (row && row->unknown == 0) {
+    jump.trampolineTemperature = row->temperature;
+    return true;
+  }
+  auto words = context_.commands.ReadPair(jump.address, link::ProgramStepRegister(kJumpStep, 2));
+  if (!jump.sequence.Read(words.outcome, "step 64")) return false;
+  jump.trampolineTemperature = link::DecodeSigned(words.value.second);
+  return true;
+}
+
+bool RunControl::WriteJump(Jump& jump) {
+  const int step = jump.step, segment = jump.segment, savedMode = jump.savedMode;
   // The temperature beside each duration written is the one the step is to hold: the
-  // executing step's stored original (put back below), the target's new one, and step 64's as
-  // the map has it, or as read when the map may not hold it.
-  const int executingTemperature = step == segment ? point.temperature : executingRow->temperature;
-  auto trampolineRow = context_.store.MemoryStep(address, kJumpStep).value_or(std::nullopt);
-  int trampolineTemperature = trampolineRow && trampolineRow->unknown == 0 ? trampolineRow->temperature : 0;
-  if (!trampolineRow || trampolineRow->unknown != 0) {
-    auto words = commands.ReadPair(address, link::ProgramStepRegister(kJumpStep, 2));
-    if (!sequence.Read(words.outcome, "step 64")) return false;
-    trampolineTemperature = link::DecodeSigned(words.value.second);
-  }
-
-  if (!duration(step, -kJumpStep, executingTemperature)) return false;
-  if (!duration(kJumpStep, 1000, trampolineTemperature)) return false;
-  if (!runMode(1) || !runMode(0)) return false;
-  if (!duration(kJumpStep, -segment, trampolineTemperature)) return false;
-  if (!WriteStepWords(sequence, address, segment, point.duration, point.temperature, frames, false)) return false;
-  // Out of step 64 into the segment: a running program's own mode does it in one write.
-  if (savedMode == 0 ? !runMode(1) || !runMode(0) : !runMode(savedMode)) return false;
-  if (step != segment &&
-      !WriteStepWords(sequence, address, step, executingRow->duration, executingRow->temperature, frames, false))
+  // executing step's stored original (put back below), the target's new one, and step 64's.
+  const int executingTemperature = step == segment ? jump.point.temperature : jump.executingRow->temperature;
+  if (!jump.Duration(step, -kJumpStep, executingTemperature)) return false;
+  if (!jump.Duration(kJumpStep, 1000, jump.trampolineTemperature)) return false;
+  if (!jump.RunMode(1) || !jump.RunMode(0)) return false;
+  if (!jump.Duration(kJumpStep, -segment, jump.trampolineTemperature)) return false;
+  if (!WriteStepWords(jump.sequence, jump.address, segment, jump.point.duration, jump.point.temperature, jump.frames,
+                      false))
     return false;
-  if (!limits(savedLimits.first, savedLimits.second) || !runMode(savedMode)) return false;
+  // Out of step 64 into the segment: a running program's own mode does it in one write.
+  if (savedMode == 0 ? !jump.RunMode(1) || !jump.RunMode(0) : !jump.RunMode(savedMode)) return false;
+  if (step != segment && !WriteStepWords(jump.sequence, jump.address, step, jump.executingRow->duration,
+                                         jump.executingRow->temperature, jump.frames, false))
+    return false;
+  return jump.Limits(jump.savedLimits.first, jump.savedLimits.second) && jump.RunMode(savedMode);
+}
 
+bool RunControl::JumpLanded(Jump& jump) {
+  auto& commands = context_.commands;
+  Sequence& sequence = jump.sequence;
+  const std::uint8_t address = jump.address;
+  const int step = jump.step, segment = jump.segment;
   // Done only when the controller holds what was written -- the executing step put back (its
   // mark goes then), the target, step 64's jump, the mode and the limits, both registers of
   // each read counted -- and, read last, runs the target: a step that ended on the way, or a
   // program that stopped, is told as it is.
   if (step != segment) {
-    if (!ReadBackStep(sequence, address, step, executingRow->duration, executingRow->temperature) ||
+    if (!ReadBackStep(sequence, address, step, jump.executingRow->duration, jump.executingRow->temperature) ||
         !SetStepModified(sequence, address, step, 0))
       return false;
   }
-  if (!ReadBackStep(sequence, address, segment, point.duration, point.temperature) ||
-      !ReadBackStep(sequence, address, kJumpStep, -segment, trampolineTemperature))
+  if (!ReadBackStep(sequence, address, segment, jump.point.duration, jump.point.temperature) ||
+      !ReadBackStep(sequence, address, kJumpStep, -segment, jump.trampolineTemperature))
     return false;
   auto modeBack = commands.ReadPair(address, link::reg::kRunMode);
   if (!sequence.Read(modeBack.outcome, "the run mode back") ||
-      !sequence.ReadBack(address, "run mode", Text(savedMode), Text(link::ByteOf(modeBack.value.first))))
+      !sequence.ReadBack(address, "run mode", Text(jump.savedMode), Text(link::ByteOf(modeBack.value.first))))
     return false;
+  const std::string limits = Text(jump.savedLimits.first) + " - " + Text(jump.savedLimits.second);
   const auto [lowBack, highBack] = commands.ReadProgramLimits(address);
   if (!sequence.Read(link::Worst(lowBack.outcome, highBack.outcome), "the program limits back") ||
-      !sequence.ReadBack(address, "program limits", Text(savedLimits.first) + " - " + Text(savedLimits.second),
-                         Text(lowBack.value) + " - " + Text(highBack.value)))
+      !sequence.ReadBack(address, "program limits", limits, Text(lowBack.value) + " - " + Text(highBack.value)))
     return false;
   auto landedTime = commands.ReadStepTime(address);
   if (!sequence.Read(landedTime.outcome, "the step time after the jump")) return false;

@@ -78,7 +78,8 @@ bool RunControl::SetValue(const std::string& text) {
 
 std::optional<RestartState> RunControl::GetRestartState(std::uint8_t address) {
   auto row = context_.store.ControllerConfig(address);
-  if (!row.ok() || !row->has_value()) {
+  // Step 0: no reading of the run was stored (a selection's row, or a run just started).
+  if (!row.ok() || !row->has_value() || (*row)->segmentExecuting < 1) {
     context_.Display("No Restart configuration data");
     return std::nullopt;
   }
@@ -240,6 +241,25 @@ bool RunControl::WriteRunModeChecked(Sequence& sequence, std::uint8_t address, i
   return true;
 }
 
+bool RunControl::AskFrontPanelStart(std::uint8_t address) {
+  context_.Display("Unfortunately due to quirks in the Set64rs or XMT63 controller");
+  context_.Display("the profile must be started by controller front panel by the following steps:");
+  context_.Display("-1- Press CIRCLE key");
+  context_.Display("-2- using the arrow keys enter 5172 in the SV display");
+  context_.Display("-3- Press CIRCLE key");
+  context_.Display("-3- Click on the OK button when done");
+  auto config = context_.store.ControllerConfig(address);
+  const std::string executing = config.ok() && config->has_value() ? (*config)->profileNameExecuting : "";
+  const bool confirmed =
+      context_.view.Confirm("Enter Front Panel Start Code 5172 to start " + executing,
+                            "On Controller: Press CIRCLE, enter 5172, Press circle..then click OK to start");
+  if (confirmed && frontPanelStart_) {
+    frontPanelStart_(address);
+    context_.Display("Simulated line: start code 5172 entered on the front panel of unit #" + Text(address));
+  }
+  return confirmed;
+}
+
 bool RunControl::StartSteps() {
   auto address = selection_.CurrentAddress();
   if (!address) return false;
@@ -276,22 +296,7 @@ bool RunControl::StartSteps() {
   monitor_.SetSelectedRunMode(0);
   context_.view.SetLed(Led::Idle);
 
-  context_.Display("Unfortunately due to quirks in the Set64rs or XMT63 controller");
-  context_.Display("the profile must be started by controller front panel by the following steps:");
-  context_.Display("-1- Press CIRCLE key");
-  context_.Display("-2- using the arrow keys enter 5172 in the SV display");
-  context_.Display("-3- Press CIRCLE key");
-  context_.Display("-3- Click on the OK button when done");
-  auto config = context_.store.ControllerConfig(*address);
-  const std::string executing = config.ok() && config->has_value() ? (*config)->profileNameExecuting : "";
-  const bool confirmed =
-      context_.view.Confirm("Enter Front Panel Start Code 5172 to start " + executing,
-                            "On Controller: Press CIRCLE, enter 5172, Press circle..then click OK to start");
-  if (confirmed && frontPanelStart_) {
-    frontPanelStart_(*address);
-    context_.Display("Simulated line: start code 5172 entered on the front panel of unit #" + Text(*address));
-  }
-
+  const bool confirmed = AskFrontPanelStart(*address);
   context_.view.SetLed(Led::Busy);
   const auto [low, high] = commands.ReadProgramLimits(*address);
   if (!sequence.Read(low.outcome, "the low program step")) return false;
@@ -314,7 +319,12 @@ bool RunControl::StartSteps() {
   if (!RestoreModifiedSteps(sequence, *address, context_.FramesFor(*address))) return false;
   if (!WriteRunModeChecked(sequence, *address, code, low.value)) return false;
   monitor_.SetSelectedRunMode(code);
+  // The run begins now: a stored reading of an earlier one tells neither the step a jump leaves
+  // nor where to restart, so until this run's own first reading no step is stored.
+  const bool cleared = Recorded(context_, context_.store.SaveRunState(*address, code, 0, 0),
+                                "The earlier run state could not be cleared");
   ShowMemory(*address);
+  if (!cleared) return false;
   context_.view.SetLed(Led::Idle);
   return true;
 }

@@ -61,7 +61,8 @@ class RunControl {
   // controller, uploads the program limits and stores the selection.
   bool SelectRunProfile(int row);
   // "Start Profile": run mode 0, the front-panel start code, then the profile's run mode
-  // once the start box is answered OK (after putting back the steps a jump changed).
+  // once the start box is answered OK (after putting back the steps a jump changed). The stored
+  // run state then holds no step until the new run's first reading.
   bool StartProfile();
   bool PauseProfile();
   bool RestartProfile();
@@ -95,6 +96,8 @@ class RunControl {
   bool SelectSteps(int row);
   bool UploadLimitsSteps(const std::string& lowText, const std::string& highText);
   bool StartSteps();
+  // The front-panel start code, said step by step: true when the operator answers OK.
+  bool AskFrontPanelStart(std::uint8_t address);
   bool PauseSteps();
   bool RestartSteps();
   bool JumpPointSteps(const std::string& segmentText, const std::string& timeText);  // then JumpTo
@@ -133,6 +136,20 @@ class RunControl {
   bool ReadStepsForPoint(std::uint8_t address, int segment);
   bool JumpSequence(Sequence& sequence, std::uint8_t address, int segment, const ModifiedPoint& point,
                     std::pair<int, int> savedLimits);
+  // The parts of JumpSequence, in their order; each false when its sequence stopped.
+  struct Jump;
+  // Reads the run mode and the low step beside it (and the word beside the high step where the
+  // limits are written alone), then holds the program within limits 1 - 64.
+  bool HoldProgram(Jump& jump);
+  // Reads the step the held program executes and marks it to be put back; a step the memory copy
+  // cannot put back, or a mark the database refuses, gives the program back its limits and mode.
+  bool TakeExecutingStep(Jump& jump);
+  bool ReadTrampolineTemperature(Jump& jump);
+  // Leads the program through step 64 into the shortened copy of the segment, puts back the
+  // executing step, the limits and the mode.
+  bool WriteJump(Jump& jump);
+  // Reads back all that was written, then where the controller runs.
+  bool JumpLanded(Jump& jump);
   void ShowMemory(std::uint8_t address);  // the memory copy with its Modified flags, marks kept
 
   Context& context_;

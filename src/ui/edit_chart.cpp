@@ -51,7 +51,15 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
   setObjectName("EditChartPanel");
   // The frames stack: beside the worksheet the panel is narrow, and the log's name needs the width.
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(LogFileFrame());
+  layout->addWidget(PlotSelectionFrame());
+  layout->addWidget(ChartFrame(), 1);
+  AddSeries();
+  BuildActions();
+  Redraw();
+}
 
+QGroupBox* EditChart::LogFileFrame() {
   auto* logFrame = new QGroupBox("Log File");
   logFrame->setObjectName("frameLogFile");
   auto* logLayout = new QHBoxLayout(logFrame);
@@ -66,8 +74,12 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
   logLayout->addWidget(logFileName_, 1);
   logLayout->addWidget(loadButton);
   logLayout->addWidget(removeButton);
-  layout->addWidget(logFrame);
+  connect(loadButton, &QPushButton::clicked, this, &EditChart::ChooseLogFile);
+  connect(removeButton, &QPushButton::clicked, this, &EditChart::RemoveLog);
+  return logFrame;
+}
 
+QGroupBox* EditChart::PlotSelectionFrame() {
   auto* selectFrame = new QGroupBox("Plot Trace Selection");
   selectFrame->setObjectName("framePlotTraceSelection");
   auto* selectLayout = new QGridLayout(selectFrame);  // two by two: the panel stays narrow
@@ -82,8 +94,10 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
     selectLayout->addWidget(plotSelect_[i], static_cast<int>(i) / 2, static_cast<int>(i) % 2);
     connect(plotSelect_[i], &QCheckBox::toggled, this, [this] { ApplyPlotSelection(); });
   }
-  layout->addWidget(selectFrame);
+  return selectFrame;
+}
 
+QGroupBox* EditChart::ChartFrame() {
   auto* chartFrame = new QGroupBox("Design Profile");
   chartFrame->setObjectName("frameDesignProfile");
   auto* chartLayout = new QVBoxLayout(chartFrame);
@@ -95,8 +109,11 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
   view_->setMinimumSize(320, 200);
   chartLayout->addWidget(view_, 1);
   chartLayout->addWidget(view_->ToolRow());
-  layout->addWidget(chartFrame, 1);
+  return chartFrame;
+}
 
+void EditChart::AddSeries() {
+  QChart* chart = view_->chart();
   timeAxis_->setTitleText("Minutes");
   temperatureAxis_->setTitleText("Deg-F");
   chart->addAxis(timeAxis_, Qt::AlignBottom);
@@ -127,12 +144,12 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
   // The lower band shares the upper one's legend entry.
   for (QLegendMarker* marker : chart->legend()->markers(series_[2])) marker->setVisible(false);
   chart->legend()->setAlignment(Qt::AlignBottom);
+}
 
+void EditChart::BuildActions() {
   loadLogFileAction_ = new QAction("Load Log File", this);
   loadLogFileAction_->setObjectName("mnuLoadLogFile");
   connect(loadLogFileAction_, &QAction::triggered, this, &EditChart::ChooseLogFile);
-  connect(loadButton, &QPushButton::clicked, this, &EditChart::ChooseLogFile);
-  connect(removeButton, &QPushButton::clicked, this, &EditChart::RemoveLog);
   auto chartAction = [this](const char* caption, const char* name, auto slot) {
     auto* action = new QAction(caption, this);
     action->setObjectName(name);
@@ -142,7 +159,6 @@ EditChart::EditChart(AppFolder folder, QWidget* parent) : QWidget(parent), folde
   chartAction("Remove Log", "mnuRemoveLog", [this] { RemoveLog(); });
   chartAction("Save Chart Image...", "mnuSaveChartImage", [this] { view_->AskSaveImage(); });
   chartAction("Print...", "mnuPrintChart", [this] { view_->AskPrint(); });
-  Redraw();
 }
 
 QChart* EditChart::Chart() const { return view_->chart(); }

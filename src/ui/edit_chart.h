@@ -19,6 +19,7 @@
 class QAction;
 class QCheckBox;
 class QChart;
+class QGroupBox;
 class QLineEdit;
 class QLineSeries;
 class QValueAxis;
@@ -71,6 +72,11 @@ class EditChart : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  QGroupBox* LogFileFrame();        // the log's name, Load Log File and Remove Log
+  QGroupBox* PlotSelectionFrame();  // the four plot check boxes
+  QGroupBox* ChartFrame();          // the chart view and its tool row
+  void AddSeries();                 // the axes and the five series, with their clicks and legend
+  void BuildActions();              // the actions the editor puts in its File menu
   // The legend below the plot while its texts fit there whole, else beside it.
   void FitLegend();
   void Redraw();

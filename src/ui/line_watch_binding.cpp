@@ -25,6 +25,7 @@
 #include "ui/console_window.h"
 #include "ui/line_overview.h"
 #include "util/text.h"
+#include "watch/alarms.h"
 #include "watch/zones.h"
 
 namespace tarvel::ui {
@@ -88,13 +89,21 @@ LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& cons
       console_(console),
       watch_(watch),
       folder_(std::move(folder)) {
-  dock_ = new QDockWidget("Line Overview", &window);
+  BuildDock();
+  ConnectOverview();
+  ListenToWatch();
+  window.SetMonitorFedByLineWatch(true);
+  window.SetExitQuestion([this] { return ExitReasons(); });
+}
+
+void LineWatchBinding::BuildDock() {
+  dock_ = new QDockWidget("Line Overview", &window_);
   dock_->setObjectName("LineOverviewDock");
   overview_ = new LineOverview(dock_);
   dock_->setWidget(overview_);
-  window.AddDock(dock_);  // listed in the View menu too
+  window_.AddDock(dock_);  // listed in the View menu too
 
-  if (auto* setup = window.findChild<QMenu*>("mnuSetUp")) {
+  if (auto* setup = window_.findChild<QMenu*>("mnuSetUp")) {
     QAction* show = dock_->toggleViewAction();
     show->setText("Line Overview");
     show->setObjectName("mnuLineOverview");
@@ -103,7 +112,9 @@ LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& cons
     settings->setObjectName("mnuLineWatchSettings");
     connect(settings, &QAction::triggered, this, &LineWatchBinding::EditSettings);
   }
+}
 
+void LineWatchBinding::ConnectOverview() {
   // Double click: that channel in the console, as if chosen in its selector.
   connect(overview_, &LineOverview::channelChosen, this, [this](int channel) {
     runner_.Run([c = &console_, text = std::to_string(channel)] {
@@ -115,40 +126,40 @@ LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& cons
     window_.activateWindow();
   });
   connect(overview_, &LineOverview::zoneCommand, this, &LineWatchBinding::RunZoneCommand);
-  // Left in the store for whichever process watches the line (this one, or the line service).
-  connect(overview_, &LineOverview::acknowledge, this, [this](int channel) {
-    const passwd* user = getpwuid(getuid());
-    runner_.Run([o = overview_, folder = folder_, channel,
-                 who = std::string(user && *user->pw_name ? user->pw_name : "console")] {
-      auto acked =
-          store::ConfigStore(folder.ConfigDatabase())
-              .AcknowledgeAlarm(
-                  channel, who,
-                  std::chrono::duration_cast<std::chrono::milliseconds>(watch::SystemClock::now().time_since_epoch())
-                      .count());
-      const QString text = acked.ok()
-                               ? QString("Alarm on channel %1 acknowledged by %2").arg(channel).arg(Q(acked->ackedBy))
-                               : Q(acked.status().message());
-      QMetaObject::invokeMethod(
-          o, [o, text] { o->ShowMessage(text); }, Qt::QueuedConnection);
-    });
-  });
+  connect(overview_, &LineOverview::acknowledge, this, &LineWatchBinding::Acknowledge);
   connect(overview_, &LineOverview::zoneChange, this, [this](int channel, const QString& zone) {
     runner_.Run([w = &watch_, c = &console_, channel, zone = zone.toStdString()] {
       if (const Status done = w->SetZone(channel, zone); !done.ok()) c->Messages().Display(done.message());
     });
   });
+}
 
+// Left in the store for whichever process watches the line (this one, or the line service).
+void LineWatchBinding::Acknowledge(int channel) {
+  const passwd* user = getpwuid(getuid());
+  runner_.Run([o = overview_, folder = folder_, channel,
+               who = std::string(user && *user->pw_name ? user->pw_name : "console")] {
+    store::ConfigStore store(folder.ConfigDatabase());
+    auto acked = watch::AcknowledgeAlarm(store, channel, who);
+    const QString text = acked.ok()
+                             ? QString("Alarm on channel %1 acknowledged by %2").arg(channel).arg(Q(acked->row.ackedBy))
+                             : Q(acked.status().message());
+    QMetaObject::invokeMethod(
+        o, [o, text] { o->ShowMessage(text); }, Qt::QueuedConnection);
+  });
+}
+
+std::shared_ptr<publish::MqttPublisher> LineWatchBinding::Publisher() {
+  std::lock_guard lock(publisherMutex_);
+  return publisher_;
+}
+
+void LineWatchBinding::ListenToWatch() {
   // The watch calls these on the runner's thread: hand over, never wait.
   watch_.OnStatus([this](const watch::ChannelStatus& status) {
     QMetaObject::invokeMethod(
         overview_, [o = overview_, status] { o->Show(status); }, Qt::QueuedConnection);
-    std::shared_ptr<publish::MqttPublisher> publisher;
-    {
-      std::lock_guard lock(publisherMutex_);
-      publisher = publisher_;
-    }
-    if (publisher) publisher->PublishState(status);
+    if (auto publisher = Publisher()) publisher->PublishState(status);
   });
   watch_.OnSweep([this](const watch::SweepSummary& sweep) {
     QMetaObject::invokeMethod(
@@ -161,23 +172,11 @@ LineWatchBinding::LineWatchBinding(ConsoleWindow& window, console::Console& cons
   watch_.OnAlarm([this](const watch::AlarmEvent& event) {
     QMetaObject::invokeMethod(
         this, [this, event] { Notify(event); }, Qt::QueuedConnection);
-    std::shared_ptr<publish::MqttPublisher> publisher;
-    {
-      std::lock_guard lock(publisherMutex_);
-      publisher = publisher_;
-    }
-    if (publisher) publisher->PublishAlarm(event);
+    if (auto publisher = Publisher()) publisher->PublishAlarm(event);
   });
   watch_.OnLoad([this](const watch::LoadRecord& record) {
-    std::shared_ptr<publish::MqttPublisher> publisher;
-    {
-      std::lock_guard lock(publisherMutex_);
-      publisher = publisher_;
-    }
-    if (publisher) publisher->PublishLoad(record);
+    if (auto publisher = Publisher()) publisher->PublishLoad(record);
   });
-  window.SetMonitorFedByLineWatch(true);
-  window.SetExitQuestion([this] { return ExitReasons(); });
 }
 
 QString LineWatchBinding::ExitReasons() const {

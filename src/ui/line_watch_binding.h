@@ -59,7 +59,13 @@ class LineWatchBinding : public QObject {
   void alarmNotified(const QString& title, const QString& text);
 
  private:
-  void Sweep();  // the sweep as the runner's background work, from now
+  void BuildDock();        // the overview's dock and its SetUp menu entries
+  void ConnectOverview();  // the overview's commands to the console, the store and the watch
+  void ListenToWatch();    // the watch's statuses, sweeps, messages, alarms and loads
+  // The channel's open alarm acknowledged in the user's name.
+  void Acknowledge(int channel);
+  std::shared_ptr<publish::MqttPublisher> Publisher();  // the one in use now, if any
+  void Sweep();                                         // the sweep as the runner's background work, from now
   // An alarm raised or cleared: the signal, a line in the console's message area, the tray icon
   // while alarms are open, and a desktop notification when the options want one.
   void Notify(const watch::AlarmEvent& event);

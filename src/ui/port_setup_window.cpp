@@ -39,6 +39,27 @@ PortSetupWindow::PortSetupWindow(CommandRunner& runner, QWidget* parent, QString
   exit->setObjectName("mnuExit");
   connect(exit, &QAction::triggered, this, &QWidget::close);
 
+  QGroupBox* scanFrame = ScanFrame();
+  QGroupBox* selectFrame = SelectFrame();
+  QGroupBox* messageFrame = MessageFrame();
+  auto* central = new QWidget;
+  auto* layout = new QVBoxLayout(central);
+  layout->addWidget(scanFrame);
+  auto* split = new QSplitter(Qt::Vertical);
+  split->setObjectName("PortSetupSplitter");
+  split->setChildrenCollapsible(false);
+  split->addWidget(selectFrame);
+  split->addWidget(messageFrame);
+  split->setStretchFactor(0, 1);
+  split->setStretchFactor(1, 1);
+  layout->addWidget(split, 1);
+  setCentralWidget(central);
+  progress_->reset();
+  RestorePlacement(this, placementFile_, QSize(820, 620));
+  connect(&runner_, &CommandRunner::busyChanged, this, &PortSetupWindow::SetBusy);
+}
+
+QGroupBox* PortSetupWindow::ScanFrame() {
   auto* scanFrame = new QGroupBox("Scan and Set");
   auto* scanLayout = new QHBoxLayout(scanFrame);
   scan_ = Button("Scan Ports", "ScanPortNumber");
@@ -49,7 +70,14 @@ PortSetupWindow::PortSetupWindow(CommandRunner& runner, QWidget* parent, QString
   scanLayout->addWidget(scan_);
   scanLayout->addWidget(cancel_);
   scanLayout->addWidget(progress_, 1);
+  connect(scan_, &QPushButton::clicked, this, [this] { Command([](auto& s) { s.SerialPortScan(); }); });
+  connect(cancel_, &QPushButton::clicked, this, [this] {
+    if (setup_) setup_->Cancel();
+  });
+  return scanFrame;
+}
 
+QGroupBox* PortSetupWindow::SelectFrame() {
   auto* selectFrame = new QGroupBox("Comm Port Select");
   auto* selectBox = new QVBoxLayout(selectFrame);
   list_ = new QListWidget;
@@ -78,38 +106,8 @@ PortSetupWindow::PortSetupWindow(CommandRunner& runner, QWidget* parent, QString
   for (QWidget* w : std::initializer_list<QWidget*>{label, number_, decrement, increment}) selectLayout->addWidget(w);
   selectLayout->addWidget(device_, 1);
   selectLayout->addWidget(use_);
-
-  auto* messageFrame = new QGroupBox("Port Messages");
-  auto* messageLayout = new QVBoxLayout(messageFrame);
-  prompt_ = new QPlainTextEdit;
-  prompt_->setObjectName("SerialPortPrompt");
-  prompt_->setReadOnly(true);
-  auto* clear = Button("Clear", "ClearSerialPrompt");
-  messageLayout->addWidget(prompt_);
-  messageLayout->addWidget(clear, 0, Qt::AlignRight);
-
-  prompt_->setMinimumHeight(4 * prompt_->fontMetrics().lineSpacing());
-  auto* central = new QWidget;
-  auto* layout = new QVBoxLayout(central);
-  layout->addWidget(scanFrame);
-  auto* split = new QSplitter(Qt::Vertical);
-  split->setObjectName("PortSetupSplitter");
-  split->setChildrenCollapsible(false);
-  split->addWidget(selectFrame);
-  split->addWidget(messageFrame);
-  split->setStretchFactor(0, 1);
-  split->setStretchFactor(1, 1);
-  layout->addWidget(split, 1);
-  setCentralWidget(central);
-  progress_->reset();
-  RestorePlacement(this, placementFile_, QSize(820, 620));
   connect(list_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
     if (setup_) setup_->SelectPort(item->data(Qt::UserRole).toInt());
-  });
-
-  connect(scan_, &QPushButton::clicked, this, [this] { Command([](auto& s) { s.SerialPortScan(); }); });
-  connect(cancel_, &QPushButton::clicked, this, [this] {
-    if (setup_) setup_->Cancel();
   });
   connect(use_, &QPushButton::clicked, this, [this] { Command([](auto& s) { s.UseThisSetting(); }); });
   connect(increment, &QPushButton::clicked, this, [this] {
@@ -118,10 +116,23 @@ PortSetupWindow::PortSetupWindow(CommandRunner& runner, QWidget* parent, QString
   connect(decrement, &QPushButton::clicked, this, [this] {
     if (setup_) setup_->DecrementPort();
   });
+  return selectFrame;
+}
+
+QGroupBox* PortSetupWindow::MessageFrame() {
+  auto* messageFrame = new QGroupBox("Port Messages");
+  auto* messageLayout = new QVBoxLayout(messageFrame);
+  prompt_ = new QPlainTextEdit;
+  prompt_->setObjectName("SerialPortPrompt");
+  prompt_->setReadOnly(true);
+  auto* clear = Button("Clear", "ClearSerialPrompt");
+  messageLayout->addWidget(prompt_);
+  messageLayout->addWidget(clear, 0, Qt::AlignRight);
+  prompt_->setMinimumHeight(4 * prompt_->fontMetrics().lineSpacing());
   connect(clear, &QPushButton::clicked, this, [this] {
     if (setup_) setup_->Messages().ClearDisplay();
   });
-  connect(&runner_, &CommandRunner::busyChanged, this, &PortSetupWindow::SetBusy);
+  return messageFrame;
 }
 
 void PortSetupWindow::Command(std::function<void(console::PortSetup&)> work) {

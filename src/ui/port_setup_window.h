@@ -8,6 +8,7 @@
 #include "console/port_setup.h"
 #include "ui/command_runner.h"
 
+class QGroupBox;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
@@ -39,6 +40,9 @@ class PortSetupWindow : public QMainWindow, public console::PortSetupView {
   void hideEvent(QHideEvent* event) override;
 
  private:
+  QGroupBox* ScanFrame();     // Scan Ports, Cancel and the scan's progress
+  QGroupBox* SelectFrame();   // the port list, the served ports, the number with < and >, Use This Setting
+  QGroupBox* MessageFrame();  // the port messages and Clear
   void Command(std::function<void(console::PortSetup&)> work);
   void SetBusy(bool busy);
   void ShowServed(const std::vector<std::string>& ports);

@@ -396,5 +396,42 @@ TEST_F(RunControlTest, PanelsRefuseBadStepsAndSetTheMode) {
   EXPECT_EQ(view_.LastLed(), Led::Idle);
 }
 
+// The step a jump leaves, as its load action names it before the first write, is one a reading of
+// the running program found: a program started and jumped at once, before any reading, or a
+// reading of a program on other steps, names none rather than one the controller did not run.
+TEST_F(RunControlTest, AJumpNamesOnlyAStepReadOfTheRunningProgramAsTheStepItLeaves) {
+  RunControl& run = Opened();
+  struct : controller::RunActionObserver {
+    std::vector<std::optional<int>> told;
+    void Begins(const RunActionResult& intended) override { told.push_back(intended.stepBefore); }
+    void Ended(const RunActionResult&) override {}
+  } actions;
+  run.Observe(&actions);
+  console_->Log().Show(1);
+  ASSERT_TRUE(run.SelectRunProfile(1));
+  ASSERT_TRUE(run.StartProfile());
+  ASSERT_TRUE(run.JumpToSegmentPoint("5", "30")) << view_.messages;
+  ASSERT_TRUE(store_.SaveRunState(1, 2, 40, 3));  // steps 40 on: another profile's run
+  ASSERT_TRUE(run.JumpToSegmentPoint("7", "20")) << view_.messages;
+  console_->RunMonitor().ReadRunState();
+  ASSERT_TRUE(run.JumpToSegmentPoint("5", "30")) << view_.messages;
+  EXPECT_EQ(actions.told, (std::vector<std::optional<int>>{std::nullopt, std::nullopt, 7}));
+
+  // Started again, the program is not where a reading of its earlier run found it: that reading
+  // gives neither the step a jump leaves nor a point to restart from.
+  ASSERT_TRUE(run.PauseProfile()) << view_.messages;  // stores step 5 as the restart point
+  ASSERT_TRUE(run.StartProfile()) << view_.messages;
+  ASSERT_TRUE(run.JumpToSegmentPoint("7", "20")) << view_.messages;
+  EXPECT_EQ(actions.told.back(), std::nullopt);
+  console_->RunMonitor().SetSelectedRunMode(0);
+  ASSERT_TRUE(run.SetRunMode());
+  sim_.ClearRequests();
+  view_.messages.clear();
+  EXPECT_FALSE(run.RestartProfile());
+  EXPECT_THAT(view_.messages, HasSubstr("No Restart configuration data"));
+  EXPECT_TRUE(sim_.Requests().empty());
+  run.Observe(nullptr);
+}
+
 }  // namespace
 }  // namespace tarvel::console
