@@ -33,8 +33,8 @@ struct RunActionResult {
   std::optional<std::pair<int, int>> limits;  // Select, ProgramLimits: low and high step written
   std::optional<int> modeBefore, modeAfter;
   std::optional<int> setValueBefore, setValueAfter;  // Pause: the set point it holds; SetValue: the one written
-  std::optional<int> stepBefore;                     // Jump: the step the last stored reading found running
-  std::optional<std::pair<int, int>> jumpPoint;      // Jump, Restart: segment and time to jump to
+  std::optional<int> stepBefore;                 // Jump: the step a stored reading found the program running, if any
+  std::optional<std::pair<int, int>> jumpPoint;  // Jump, Restart: segment and time to jump to
 };
 
 // Told of each action of a front end's run control once it has ended, and before that a pause,
