@@ -236,8 +236,18 @@ TEST_F(Programming, AnUploadThatFailsDiffersOrIsCancelledStopsAtOnceAndLogsNothi
   EXPECT_TRUE(Log().empty());
 }
 
-TEST_F(Programming, ADownloadStoresOnlyWholeRanges) {
+TEST_F(Programming, ADownloadStoresOnlyWholeRangesAndRefusesBadOnesBeforeReading) {
   Console& console = Started();
+  sim_.ClearRequests();
+  for (auto [first, last, message] : {std::tuple{"70", "6", "Entry must be a number in the range: 1 - 64"},
+                                      std::tuple{"1", "abc", "Entry must be a number in the range: 1 - 64"},
+                                      std::tuple{"10", "5", "ERROR: Low step must not be above the high step"}}) {
+    console.Memory().DownloadMemory(first, last);
+    EXPECT_THAT(view_.messages, HasSubstr(message)) << first << " " << last;
+    EXPECT_THAT(view_.messages, Not(HasSubstr("downloaded"))) << first << " " << last;
+  }
+  EXPECT_TRUE(sim_.Requests().empty());
+
   sim_.EditUnit(1, [](sim::UnitState& u) {
     u.steps[4] = {2, 30, 150};
     u.steps[5] = {1, -3, 0};
@@ -256,12 +266,6 @@ TEST_F(Programming, ADownloadStoresOnlyWholeRanges) {
   EXPECT_THAT(view_.messages, HasSubstr("Reading stopped at step 6 word 2 (bad CRC); the memory map is unchanged"));
 
   hooked_.before = nullptr;
-  sim_.ClearRequests();
-  for (auto [first, last] : {std::pair{"70", "6"}, std::pair{"1", "abc"}}) {
-    console.Memory().DownloadMemory(first, last);
-    EXPECT_THAT(view_.messages, HasSubstr("Entry must be a number in the range: 1 - 64"));
-  }
-  EXPECT_TRUE(sim_.Requests().empty());
 }
 
 TEST_F(Programming, DeletingAnEntryOrClearingTheControllerZeroesItsStepsAndItsRows) {
@@ -346,7 +350,7 @@ TEST_F(Programming, ADownloadKeepsTheStoredOriginalOfAStepAJumpChanged) {
   EXPECT_EQ(std::tuple(written->duration, written->temperature, written->modified), std::tuple(45, 250, 0));
 }
 
-TEST_F(Programming, ACancelIsReportedAsACancelAndBadRangesAreRefusedBeforeReading) {
+TEST_F(Programming, AnUploadCancelledAtAnyStageIsReportedAsACancel) {
   // Cancelled at the probe, while clearing an overlapped profile, while writing and while reading back.
   ASSERT_TRUE(store_.WriteLogEntry({1, "old.txt", 11, 11, "K", "F", "M", "SV"}));
   Console& console = Compiled("10");
@@ -361,13 +365,6 @@ TEST_F(Programming, ACancelIsReportedAsACancelAndBadRangesAreRefusedBeforeReadin
   }
   hooked_.before = nullptr;
   EXPECT_THAT(view_.messages, HasSubstr("steps 10 to 12"));
-
-  sim_.ClearRequests();
-  view_.messages.clear();
-  console.Memory().DownloadMemory("10", "5");
-  EXPECT_THAT(view_.messages, HasSubstr("ERROR: Low step must not be above the high step"));
-  EXPECT_THAT(view_.messages, Not(HasSubstr("downloaded")));
-  EXPECT_TRUE(sim_.Requests().empty());
 }
 
 TEST_F(Programming, CompileSaysWhenTheProgramPassesOrReachesStepSixtyFour) {

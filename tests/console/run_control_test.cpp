@@ -152,21 +152,7 @@ TEST_F(RunControlTest, AStepThatEndsDuringTheJumpNeverLeavesAFalseDoneOrAChanged
   }
 }
 
-// Step 64 is the jump's trampoline: a program that reaches it would be rewritten under itself.
-TEST_F(RunControlTest, AProgramThatReachesStepSixtyFourIsNeverJumpedOrRestartedInto) {
-  RunControl& run = Opened();
-  ASSERT_TRUE(store_.SaveRunSelection(1, "kiln.txt", 60, 64));
-  ASSERT_TRUE(store_.SaveRunState(1, 0, 62, 5));
-  for (auto [name, command] : {std::pair<const char*, std::function<bool()>>{"jump", [&] { return run.JumpTo(5, 30); }},
-                               {"restart", [&] { return run.RestartProfile(); }}}) {
-    view_.messages.clear();
-    EXPECT_FALSE(command()) << name;
-    EXPECT_THAT(view_.messages, HasSubstr("include step 64")) << name;
-  }
-  EXPECT_TRUE(sim_.Requests().empty());
-}
-
-TEST_F(RunControlTest, JumpsThatCannotBeComputedSendNothing) {
+TEST_F(RunControlTest, JumpsThatCannotBeComputedOrWouldReachStepSixtyFourSendNothing) {
   RunControl& run = Opened();
   const std::pair<const char*, const char*> refused[] = {{"64", "Must be in range: 1 - 64"},
                                                          {"0", "Segment number not in range"},
@@ -186,6 +172,16 @@ TEST_F(RunControlTest, JumpsThatCannotBeComputedSendNothing) {
   }
   EXPECT_FALSE(run.JumpTo(5, 120));  // a restart's stored time is checked here
   EXPECT_EQ(view_.messages, "Error: Time selected is greater than segment time\r\n");
+
+  // Step 64 is the jump's trampoline: a program that reaches it would be rewritten under itself.
+  ASSERT_TRUE(store_.SaveRunSelection(1, "kiln.txt", 60, 64));
+  ASSERT_TRUE(store_.SaveRunState(1, 0, 62, 5));
+  for (auto [name, command] : {std::pair<const char*, std::function<bool()>>{"jump", [&] { return run.JumpTo(5, 30); }},
+                               {"restart", [&] { return run.RestartProfile(); }}}) {
+    view_.messages.clear();
+    EXPECT_FALSE(command()) << name;
+    EXPECT_THAT(view_.messages, HasSubstr("include step 64")) << name;
+  }
   EXPECT_TRUE(sim_.Requests().empty());
 }
 
@@ -241,22 +237,33 @@ TEST_F(RunControlTest, SelectStartPauseAndRestartRunTheProfileOnTheController) {
   EXPECT_EQ(sim_.Unit(1).runMode, 2) << "H counts as minutes";
 
   sim_.AdvanceTime(15min);  // step 2, 5 minutes in: 85
-  // A pause whose read of the set value is lost writes nothing, and says so.
+  // A pause whose reading of the step Restart resumes from, or whose read of the set value, is
+  // lost writes nothing, and says so.
   int base = hooked_.exchanges;
   console_->RunMonitor().ReadRunState();
   const int reading = hooked_.exchanges - base;
-  base = hooked_.exchanges;
-  hooked_.before = [&](int k) {
-    if (k == base + reading + 1) sim_.InjectFault(sim::Fault::NoReply);
+  for (auto [lost, said] : {std::pair(2, "reading the run state Restart resumes from failed (no reply)\r\n"),
+                            std::pair(reading + 1, "reading the set value failed (no reply)\r\n")}) {
+    base = hooked_.exchanges;
+    hooked_.before = [&, lost](int k) {
+      if (k == base + lost) sim_.InjectFault(sim::Fault::NoReply);
+    };
+    sim_.ClearRequests();
+    view_.messages.clear();
+    EXPECT_FALSE(run.PauseProfile());
+    hooked_.before = nullptr;
+    EXPECT_THAT(view_.messages,
+                HasSubstr("ERROR: Pause stopped: " + std::string(said) + "Nothing was changed in the controller\r\n"));
+    for (const auto& frame : sim_.Requests()) EXPECT_NE(frame[1], 0x10) << "nothing written";
+    EXPECT_FALSE(run.LastAction().done || run.LastAction().setValueBefore || run.LastAction().modeAfter);
+  }
+  auto restartPoint = [this] {
+    auto row = store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{});
+    return std::tuple(row.runMode, row.segmentExecuting, row.segmentElapsedTime);
   };
-  sim_.ClearRequests();
-  EXPECT_FALSE(run.PauseProfile());
-  hooked_.before = nullptr;
-  EXPECT_THAT(view_.messages, HasSubstr("ERROR: Pause stopped: reading the set value failed (no reply)\r\n"
-                                        "Nothing was changed in the controller\r\n"));
-  for (const auto& frame : sim_.Requests()) EXPECT_NE(frame[1], 0x10) << "nothing written";
-  EXPECT_FALSE(run.LastAction().done || run.LastAction().setValueBefore || run.LastAction().modeAfter);
+  ASSERT_TRUE(store_.SaveRunState(1, 0, 0, 0));  // what the readings above stored: the pause stores its own
   ASSERT_TRUE(run.PauseProfile());
+  EXPECT_EQ(restartPoint(), std::tuple(2, 2, 5));
   const RunActionResult paused = run.LastAction();
   EXPECT_EQ(std::tuple(paused.action, paused.address, paused.modeBefore, paused.modeAfter, paused.setValueAfter),
             std::tuple(RunAction::Pause, std::uint8_t{1}, std::optional(2), std::optional(0), std::optional(85)));
@@ -264,8 +271,9 @@ TEST_F(RunControlTest, SelectStartPauseAndRestartRunTheProfileOnTheController) {
   EXPECT_EQ(sim_.Unit(1).setValue, 85);
   EXPECT_EQ(sim_.Unit(1).runMode, 0);
   sim_.AdvanceTime(30min);
-  console_->RunMonitor().ReadRunState();  // a monitor tick while paused stores mode 0
+  console_->RunMonitor().ReadRunState();  // a monitor tick of the paused controller
   EXPECT_EQ(view_.fields[Field::SetPoint], "85");
+  EXPECT_EQ(restartPoint(), std::tuple(2, 2, 5)) << "not replaced by the paused reading";
   EXPECT_FALSE(run.PauseProfile());
   EXPECT_THAT(view_.messages, HasSubstr("Profile already paused"));
 
@@ -312,33 +320,6 @@ TEST_F(RunControlTest, ACancelledStartOrSelectLeavesTheModeAndLimitsAlone) {
   EXPECT_THAT(view_.messages, ::testing::HasSubstr(kCommsError));
   EXPECT_THAT(view_.messages, ::testing::Not(::testing::HasSubstr("Physical pointers")));
   EXPECT_EQ(sim_.Requests().size(), 1u) << "the one read of both limits only";
-}
-
-// Restart resumes from the last reading before the pause: a pause whose reading lost the step
-// read stores nothing and pauses nothing, and no reading of the paused controller replaces it.
-TEST_F(RunControlTest, APauseStoresItsRestartPointFirstAndNoPausedReadingReplacesIt) {
-  Running(15);  // step 2, 5 minutes in
-  RunControl& run = Opened();
-  auto restartPoint = [this] {
-    auto row = store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{});
-    return std::tuple(row.runMode, row.segmentExecuting, row.segmentElapsedTime);
-  };
-  const int base = hooked_.exchanges;
-  hooked_.before = [&](int k) {
-    if (k == base + 2) sim_.InjectFault(sim::Fault::NoReply);  // the reading's executing step
-  };
-  EXPECT_FALSE(run.PauseProfile());
-  hooked_.before = nullptr;
-  EXPECT_THAT(view_.messages, HasSubstr("reading the run state Restart resumes from failed (no reply)"));
-  EXPECT_THAT(view_.messages, Not(HasSubstr("Profile paused")));
-  EXPECT_EQ(sim_.Unit(1).runMode, 2) << "nothing was written";
-
-  sim_.AdvanceTime(2min);
-  ASSERT_TRUE(run.PauseProfile());
-  EXPECT_EQ(restartPoint(), std::tuple(2, 2, 7));
-  sim_.AdvanceTime(30min);
-  console_->RunMonitor().ReadRunState();  // a monitor tick of the paused controller
-  EXPECT_EQ(restartPoint(), std::tuple(2, 2, 7));
 }
 
 // Every write workflow reads back what it wrote. A controller that acknowledges a write and does

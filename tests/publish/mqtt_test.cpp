@@ -1,12 +1,10 @@
 // The MQTT publisher against a real mosquitto broker that each test starts on a free loopback
-// port: what a subscriber receives, a broker killed while the watch goes on, credentials, and
-// tarvel-cli watch --mqtt against tarvel-sim.
+// port: what a subscriber receives, a broker killed while the watch goes on, and
+// tarvel-cli watch --mqtt against tarvel-sim, its credentials included.
 #include <gmock/gmock.h>
 
 #include <cmath>
-#include <condition_variable>
 #include <map>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -262,44 +260,6 @@ TEST_F(MqttWatch, ABrokerKilledMidRunLosesNoRecordAndGetsTheNewestStateWhenBack)
   const auto state = Subscribe(broker_.Port(), "plant/hall1/1/state", 1);
   EXPECT_THAT(state.out, HasSubstr(R"("process_value":)" + pv));
   EXPECT_THAT(state.out, HasSubstr(R"("step_time":18)"));
-}
-
-TEST_F(MqttWatch, UserNameAndPasswordReachTheBroker) {
-  SKIP_WITHOUT_BROKER();
-  const auto passwords = broker_.Dir() / "passwords";
-  ASSERT_EQ(
-      tarvel::testing::RunProcess("mosquitto_passwd", {"-b", "-c", passwords.string(), "tarvel", "s3cret"}).exitCode,
-      0);
-  ASSERT_TRUE(broker_.Start("allow_anonymous false\npassword_file " + passwords.string() + "\n"));
-
-  std::mutex mutex;
-  std::condition_variable told;
-  std::vector<std::string> problems;
-  MqttOptions wrong = Options();
-  wrong.username = "tarvel";
-  wrong.password = "guess";
-  {
-    MqttPublisher refused(wrong);
-    refused.OnProblem([&](const std::string& text) {
-      std::lock_guard lock(mutex);
-      problems.push_back(text);
-      told.notify_all();
-    });
-    ASSERT_TRUE(refused.Start().ok());
-    std::unique_lock lock(mutex);
-    // The broker's answer, not a line that does not listen yet.
-    ASSERT_TRUE(told.wait_for(lock, 20s, [&] { return !problems.empty(); }));
-    EXPECT_THAT(problems[0], HasSubstr("MQTT broker refused the connection: Connection Refused: not authorised."));
-  }
-  MqttOptions right = wrong;
-  right.password = "s3cret";
-  MqttPublisher publisher(right);
-  ASSERT_TRUE(publisher.Start().ok());
-  Publish(publisher);
-  Watch().RunSweep();
-  ASSERT_TRUE(publisher.Flush(20s));
-  const auto state = Subscribe(broker_.Port(), "plant/hall1/2/state", 1, 20, {"-u", "tarvel", "-P", "s3cret"});
-  EXPECT_THAT(state.out, HasSubstr(R"("state":"idle")"));
 }
 
 // tarvel-cli watch as the systemd unit runs it, against tarvel-sim.

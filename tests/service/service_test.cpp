@@ -16,6 +16,7 @@
 #include "sim/simulated_line.h"
 #include "store/config_store.h"
 #include "store/home.h"
+#include "support/line_home.h"
 #include "support/processes.h"
 #include "support/profiles.h"
 #include "support/run_process.h"
@@ -107,15 +108,8 @@ class LineService : public ::testing::Test {
 TEST_F(LineService, SweepsTwoLinesWhileTheCliUploadsOnOneAndPausesTheOther) {
   {  // the dryer runs the cure profile, started at the front panel
     store::ConfigStore store(folder_.ConfigDatabase());
-    ASSERT_TRUE(store.WriteMemorySteps(2, {{2, 1, 30, 70, 1, 0}, {2, 2, 45, 250, 2, 0}, {2, 3, 0, 100, 1, 0}}));
-    ASSERT_TRUE(store.WriteLogEntry({2, "cure.txt", 1, 3, "K", "F", "M", "SV"}));
-    ASSERT_TRUE(store.SaveRunSelection(2, "cure.txt", 1, 3));
+    testing::RunCure(store, simB_, 2, "cure.txt");
   }
-  simB_.EditUnit(2, [](sim::UnitState& u) {
-    u.steps[0] = {1, 30, 70}, u.steps[1] = {2, 45, 250}, u.steps[2] = {1, 0, 100};
-    u.programLowStep = 1, u.programHighStep = 3, u.runMode = 2;
-  });
-  simB_.FrontPanelStart(2);
   simB_.AdvanceTime(std::chrono::minutes(15));
   StartService();
   AwaitSweepOfEveryPort(0);

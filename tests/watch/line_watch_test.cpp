@@ -167,24 +167,6 @@ TEST_F(Sweeping, ReadsEachMappedControllerInTurnAndGivesUpOnOneThatDoesNotAnswer
   EXPECT_EQ(Watch().CurrentSweep().Completed(), 2);
 }
 
-// Restart resumes from the last reading before the pause: a sweep stores the run state of a
-// running controller, never the reading of one that is paused or idle.
-TEST_F(Sweeping, APausedControllersReadingNeverReplacesTheRestartPoint) {
-  Map(1, 1, "Kiln");
-  RunCure(1);
-  sim_.AdvanceTime(40min);  // step 2, 10 minutes in
-  Watch().RunSweep();
-  auto stored = [this] {
-    auto row = store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{});
-    return std::tuple(row.runMode, row.segmentExecuting, row.segmentElapsedTime);
-  };
-  ASSERT_EQ(stored(), std::tuple(2, 2, 10));
-  sim_.EditUnit(1, [](sim::UnitState& u) { u.runMode = 0; });  // paused
-  sim_.AdvanceTime(20min);
-  Watch().RunSweep();
-  EXPECT_EQ(stored(), std::tuple(2, 2, 10));
-}
-
 TEST_F(Sweeping, RecordsEveryRunningControllerInItsOwnFileOneRecordPerReading) {
   for (int unit = 1; unit <= 3; ++unit) Map(unit, unit, "Zone " + std::to_string(unit));
   RunCure(1);
@@ -205,12 +187,19 @@ TEST_F(Sweeping, RecordsEveryRunningControllerInItsOwnFileOneRecordPerReading) {
     EXPECT_EQ(Watch().Statuses().at(unit).recording, files[0]);
   }
 
-  // Unit 2 is paused (run mode 0): its run is over and it is not recorded; started again, it
-  // gets a new file.
+  // Unit 2 is paused (run mode 0): its run is over and it is not recorded, nor does its reading
+  // replace the point Restart resumes from; started again, it gets a new file.
+  auto restartPoint = [this] {
+    const auto row = store_.ControllerConfig(2).value_or({}).value_or(store::ControllerConfigRow{});
+    return std::tuple(row.runMode, row.segmentExecuting, row.segmentElapsedTime);
+  };
+  const auto beforePause = restartPoint();
+  ASSERT_EQ(std::get<0>(beforePause), 2);
   sim_.EditUnit(2, [](sim::UnitState& u) { u.runMode = 0; });
   sim_.AdvanceTime(1min);
   Watch().RunSweep();
   EXPECT_EQ(Watch().Statuses().at(2).state, RunState::Held);
+  EXPECT_EQ(restartPoint(), beforePause);
   EXPECT_EQ(fs::file_size(FilesIn(folder_.ChannelLogFolder(2))[0]), 3 * profile::kLogRecordSize);
   EXPECT_EQ(fs::file_size(FilesIn(folder_.ChannelLogFolder(1))[0]), 4 * profile::kLogRecordSize);
   RunCure(2);

@@ -178,7 +178,8 @@ TEST_F(LoadRun, ALoadIsListedSignedOnceClosedAndReportedWithItsHashOnEveryPage) 
 
 // tarvel-cli alarm: what the watch left open in the store, acknowledged once, by the first.
 TEST_F(LoadRun, AlarmAckTakesAnOpenAlarmOnceAndRefusesAChannelWithout) {
-  ASSERT_TRUE(store_.RaiseAlarm({0, 2, "band", 1'765'101'600'000, "PV 300 above band 150..170 for 2 readings"}).ok());
+  ASSERT_TRUE(
+      store_.RaiseAlarm({0, 2, "band", 1'765'101'600'000, "PV 300 above band 150..170 for 2 readings", 0, "", 0}).ok());
   EXPECT_EQ(RunCli(dir_.path(), {"alarm", "list"}).out,
             "ch 2  band  raised 2025-12-07T10:00:00Z  PV 300 above band 150..170 for 2 readings  not acknowledged\n");
   const auto first = RunCli(dir_.path(), {"alarm", "ack", "2", "--operator", "Bo"});

@@ -112,7 +112,7 @@ TEST_F(LoadRun, AZoneMemberThatNeverStartsIsMarkedAndTheLoadStillCloses) {
   auto idle = tracker->Start(Plan({3}));
   ASSERT_TRUE(id.ok() && idle.ok());
   for (double minute = 0; minute <= 75.25; minute += 0.25) {
-    LoadReading held{2, now_, true, "", 0, 1, 0, 70, 70, 1, 3};  // channel 2 stays in run mode 0
+    LoadReading held{2, now_, true, "", 0, 1, 0, 70, 70, 1, 3, std::nullopt};  // channel 2 stays in run mode 0
     tracker->Take(held);
     Sweep(*tracker, {1}, minute);
     if (minute == 16) {
