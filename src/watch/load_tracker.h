@@ -134,8 +134,16 @@ class LoadTracker {
     std::optional<SystemClock::time_point> tick;
   };
 
+  static bool InProgram(int runMode) { return runMode >= 1 && runMode <= 4; }
   Result<std::string> Open(const LoadPlan& plan, SystemClock::time_point at, bool asked);
+  // The profile file's hash, scales and design into the header and the load.
+  void ReadDesign(const LoadPlan& plan, LoadHeader& header, Load& load) const;
+  // The record file under the next free id of the day of at; the id into the header.
+  Status CreateRecord(const LoadPlan& plan, SystemClock::time_point at, LoadHeader& header, Load& load);
   void Resume(const store::LoadRow& row, SystemClock::time_point now);
+  void RecordGap(Load& load, const LoadReading& reading);
+  // A start seen on the readings of a channel in no load: opens the load the planner gives.
+  void StartSeen(const LoadReading& reading, const Seen& before, bool back);
   Load* Find(int channel);
   void Record(Load& load, const LoadSample& sample);
   void Record(Load& load, const LoadEvent& event);
