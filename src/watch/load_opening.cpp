@@ -190,9 +190,16 @@ void LoadTracker::Resume(const store::LoadRow& row, SystemClock::time_point now)
   for (const LoadEvent& e : load.record.events) {
     auto member = load.members.find(e.channel);
     if (member == load.members.end()) continue;
-    if (e.kind == event::kEnd) member->second.ended = true;
-    if (e.kind == event::kPause) member->second.paused = true;
-    if (e.kind == event::kRestart) member->second.paused = member->second.running = false;
+    Member& m = member->second;
+    if (e.kind == event::kEnd) m.ended = true;
+    // A pause the record holds was held; after one that failed, the next reading tells.
+    if (e.kind == event::kPause && !StoppedShort(e.what, e.oldValue, e.newValue)) m.pause = Pause::Held;
+    if (e.kind == event::kPause && StoppedShort(e.what, e.oldValue, e.newValue) && m.pause != Pause::None)
+      m.pause = Pause::Failed;
+    if (e.kind == event::kRestart) {
+      m.pause = Pause::None;
+      m.running = false;
+    }
   }
   load.checks.emplace(header);
   for (const LoadSample& s : load.record.samples) {

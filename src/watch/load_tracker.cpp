@@ -120,6 +120,24 @@ void LoadTracker::RecordGap(Load& load, const LoadReading& r) {
   m.lost = true;
 }
 
+bool LoadTracker::FollowPause(Load& load, Member& m, const LoadReading& r, bool program) {
+  if (m.ended || m.pause == Pause::None) return false;
+  if (!program) {
+    m.pause = Pause::Held;
+    return true;
+  }
+  if (m.pause == Pause::Held) {  // resumed on the controller's own panel
+    LoadEvent resumed(r.at, event::kRestart, r.channel);
+    resumed.who = "front panel";
+    resumed.newValue = "mode " + std::to_string(r.runMode);
+    Record(load, resumed);
+  }
+  // Still running once its pause failed: it never held, the run goes on. Asked: its writes are
+  // still to come.
+  if (m.pause != Pause::Asked) m.pause = Pause::None;
+  return true;
+}
+
 void LoadTracker::Take(const LoadReading& r) {
   std::optional<Seen> before;
   if (auto seen = seen_.find(r.channel); seen != seen_.end()) before = seen->second;
@@ -143,13 +161,7 @@ void LoadTracker::Take(const LoadReading& r) {
     Member& m = load->members[r.channel];
     if (m.lost) Record(*load, LoadEvent(r.at, event::kBack, r.channel));
     m.lost = false;
-    if (!m.ended && program && m.paused) {  // resumed on the controller's own panel
-      LoadEvent resumed(r.at, event::kRestart, r.channel);
-      resumed.who = "front panel";
-      resumed.newValue = "mode " + std::to_string(r.runMode);
-      Record(*load, resumed);
-      m.paused = false;
-    } else if (!m.ended && back && m.running && !m.jumped) {
+    if (!FollowPause(*load, m, r, program) && !m.ended && back && m.running && !m.jumped) {
       EndMember(*load, r.channel, r.at, "program started again at step " + std::to_string(r.step));
       load = Find(r.channel);
     }
@@ -167,7 +179,7 @@ void LoadTracker::Take(const LoadReading& r) {
     if (program && !m.ended) m.running = m.started = true;
     Record(*load, SampleOf(*load, r));
     if (!m.ended && m.running) {
-      if (!program && !m.paused && !midJump)
+      if (!program && m.pause == Pause::None && !midJump)
         EndMember(*load, r.channel, r.at, "run mode left to 0 at step " + std::to_string(r.step));
       else if (program && AtEnd(load->record.header, r))
         EndMember(*load, r.channel, r.at, "end step reached");
@@ -212,9 +224,15 @@ bool LoadTracker::Act(const LoadAction& a) {
   Record(*load, e);
   Member& m = load->members[a.channel];
   switch (a.kind) {
-    case LoadAction::Kind::Pause: m.paused = true; break;
+    case LoadAction::Kind::Pause:
+      if (!StoppedShort(a.what, a.oldValue, a.newValue))
+        m.pause = Pause::Asked;
+      else if (m.pause != Pause::None)
+        m.pause = Pause::Failed;  // the next reading tells whether it held the program
+      break;
     case LoadAction::Kind::Restart:
-      m.paused = m.running = false;
+      m.pause = Pause::None;
+      m.running = false;
       m.jumped = true;
       break;
     case LoadAction::Kind::Jump: m.jumped = true; break;
