@@ -52,6 +52,27 @@ void AddSpan(std::vector<Span>& spans, Span span) {
   }
 }
 
+// How each controller's program ended, where one did not reach its end step, and who cancelled
+// the load: empty when every one reached it.
+std::string ShortOfTheEnd(const LoadRecord& record) {
+  std::map<int, std::string> ends;
+  std::string cancelled;
+  for (const LoadEvent& e : record.events) {
+    if (e.kind == event::kEnd && !ends.contains(e.channel)) ends[e.channel] = e.what;
+    if (e.kind == event::kCancel && cancelled.empty())
+      cancelled = "cancelled by " + (e.who.empty() ? "an operator" : e.who) + " at " + UtcTime(e.at);
+  }
+  std::string short_;
+  for (const LoadController& c : record.header.controllers) {
+    auto end = ends.find(c.channel);
+    if (end == ends.end() || end->second != "end step reached")
+      short_ += (short_.empty() ? "" : "; ") + ("ch " + std::to_string(c.channel) + ": ") +
+                (end == ends.end() ? std::string("not at its end") : end->second);
+  }
+  if (!cancelled.empty()) short_ = cancelled + (short_.empty() ? "" : "; " + short_);
+  return short_;
+}
+
 }  // namespace
 
 std::vector<LoadChecks::Hold> LoadChecks::HoldsOf(const LoadHeader& h) {
@@ -134,22 +155,7 @@ LoadResult LoadChecks::Result(const LoadRecord& record, SystemClock::time_point 
       missing.empty() ? "every required field was given"
                       : "not given: " + missing + " (started from the " + h.startedBy + ")");
 
-  // How each controller's program ended.
-  std::map<int, std::string> ends;
-  std::string cancelled;
-  for (const LoadEvent& e : record.events) {
-    if (e.kind == event::kEnd && !ends.contains(e.channel)) ends[e.channel] = e.what;
-    if (e.kind == event::kCancel && cancelled.empty())
-      cancelled = "cancelled by " + (e.who.empty() ? "an operator" : e.who) + " at " + UtcTime(e.at);
-  }
-  std::string short_;
-  for (const LoadController& c : h.controllers) {
-    auto end = ends.find(c.channel);
-    if (end == ends.end() || end->second != "end step reached")
-      short_ += (short_.empty() ? "" : "; ") + ("ch " + std::to_string(c.channel) + ": ") +
-                (end == ends.end() ? std::string("not at its end") : end->second);
-  }
-  if (!cancelled.empty()) short_ = cancelled + (short_.empty() ? "" : "; " + short_);
+  const std::string short_ = ShortOfTheEnd(record);
   add("Program run to its end", 0, short_.empty(), short_.empty() ? "every controller reached its end step" : short_);
 
   std::vector<std::vector<Span>> common(holds_.size());  // per hold: where every controller so far soaked

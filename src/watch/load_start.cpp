@@ -183,7 +183,8 @@ void LoadActionLog::Ended(const controller::RunActionResult& result) {
   // Stopped short: taken back while it waits, else followed by its failure.
   const auto withdrawn = store_.WithdrawLoadAction(*begun);
   if (withdrawn.ok() && *withdrawn) return;
-  Add(ActionRow(begun->softwareChannel, begun->kind, begun->who, begun->what + " failed", "", "", SystemClock::now()));
+  Add(ActionRow(begun->softwareChannel, begun->kind, begun->who, begun->what + std::string(kActionFailed), "", "",
+                SystemClock::now()));
 }
 
 std::optional<LoadAction> ActionOf(const store::LoadActionRow& row) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "profile/profile_table.h"
@@ -57,6 +58,10 @@ struct LoadReading {
   // was seen to change, so that on a ramp the design does not lag by up to a minute.
   std::optional<double> programTime;
 };
+
+// An action that stops short once the process recording it has taken its row leaves a second
+// row (LoadActionLog): its own what with this after it, and no values ("Pause Profile failed").
+inline constexpr std::string_view kActionFailed = " failed";
 
 struct LoadAction {
   enum class Kind { Pause, Restart, Jump, SetValue, Mode, Cancel };
@@ -107,10 +112,15 @@ class LoadTracker {
   std::vector<std::string> OpenLoads() const;
 
  private:
+  // An operator's pause is taken as its first write is about to go: the program may still run at
+  // the reading after. Only a reading of the program held makes a later one running again a
+  // restart; a pause that failed before any did left the program running.
+  enum class Pause { None, Asked, Held, Failed };
   struct Member {
     bool running = false;  // seen in a program since the start or the last restart
     bool started = false;  // seen in a program since the load opened
-    bool paused = false;
+    Pause pause = Pause::None;
+    SystemClock::time_point pauseAt{};  // when the pause was asked for
     bool ended = false;
     bool lost = false;    // its latest reading failed
     bool jumped = false;  // an operator moved the program: the next reading is no new start
@@ -134,8 +144,22 @@ class LoadTracker {
     std::optional<SystemClock::time_point> tick;
   };
 
+  static bool InProgram(int runMode) { return runMode >= 1 && runMode <= 4; }
+  // The row of an action that stopped short after its own was taken, or the event it left.
+  static bool StoppedShort(const std::string& what, const std::string& oldValue, const std::string& newValue) {
+    return what.ends_with(kActionFailed) && oldValue.empty() && newValue.empty();
+  }
   Result<std::string> Open(const LoadPlan& plan, SystemClock::time_point at, bool asked);
+  // The profile file's hash, scales and design into the header and the load.
+  void ReadDesign(const LoadPlan& plan, LoadHeader& header, Load& load) const;
+  // The record file under the next free id of the day of at; the id into the header.
+  Status CreateRecord(const LoadPlan& plan, SystemClock::time_point at, LoadHeader& header, Load& load);
   void Resume(const store::LoadRow& row, SystemClock::time_point now);
+  void RecordGap(Load& load, const LoadReading& reading);
+  // A reading of a controller an operator paused, for its pause; false without a pause under way.
+  bool FollowPause(Load& load, Member& member, const LoadReading& reading, bool program);
+  // A start seen on the readings of a channel in no load: opens the load the planner gives.
+  void StartSeen(const LoadReading& reading, const Seen& before, bool back);
   Load* Find(int channel);
   void Record(Load& load, const LoadSample& sample);
   void Record(Load& load, const LoadEvent& event);

@@ -574,5 +574,57 @@ TEST_F(Alarms, APausedAndRestartedRunStaysInItsBandAndEndsFinished) {
   EXPECT_TRUE(events_.empty());
 }
 
+// A pause that fails after the process that records has taken its action (a sweep came between
+// its reads and its first write): the controller ran on, so the record keeps the pause and says
+// it failed, and the run goes on as one run -- no restart from the panel that never was, the
+// hold soaked to its end.
+TEST_F(Alarms, APauseThatFailsAfterItsActionWasTakenKeepsOneRun) {
+  auto now = SystemClock::now();
+  watch_ = std::make_unique<LineWatch>(folder_, store_, line_, [&now] { return now; });
+  watch_->Apply({5min, kDefaultConsecutive});  // the readings below are one period apart
+  ASSERT_TRUE(RequestLoadStart(folder_, store_, {1}, "Ann", {}, "tarvel-cli", now));
+  console::HookedLine hooked(line_);
+  console::Console& console = Console(&hooked);
+  Watch().RunSweep();
+  for (int minutes = 20; minutes <= 35; minutes += 5) {  // up the ramp, into the hold at 250
+    sim_.AdvanceTime(5min);
+    now += 5min;
+    SetPv(1, std::min(250, 70 + 6 * minutes));
+    Watch().RunSweep();
+  }
+  LoadActionLog actions(store_, "Ann", [](const std::string& p) { ADD_FAILURE() << p; });
+  console.RunControls().Observe(&actions);
+  bool swept = false;
+  hooked.before = [&](int) {
+    if (swept || store_.LoadActions().value().empty()) return;
+    swept = true;
+    Watch().RunSweep();  // takes the pause, and reads the program still running
+    sim_.InjectFault(sim::Fault::NoReply);
+  };
+  EXPECT_FALSE(console.RunControls().PauseProfile());
+  ASSERT_TRUE(swept);
+  EXPECT_EQ(sim_.Unit(1).runMode, 2);
+  for (int sweep = 0; sweep < 9 && Watch().Loads()->LoadOf(1); ++sweep) {
+    sim_.AdvanceTime(5min);
+    now += 5min;
+    SetPv(1, 250);
+    Watch().RunSweep();
+  }
+  EXPECT_FALSE(Watch().Loads()->LoadOf(1)) << "over at its end step";
+  const auto records = FilesIn(LoadsFolder(folder_));
+  ASSERT_EQ(records.size(), 1u) << "one run, one load";
+  const auto record = ReadLoadRecord(records.front());
+  ASSERT_TRUE(record.ok());
+  std::vector<std::string> events;
+  for (const LoadEvent& e : record->events) events.push_back(e.kind + "|" + e.who + "|" + e.what);
+  EXPECT_THAT(events, ::testing::ElementsAre("start|Ann|started from the tarvel-cli", "pause|Ann|Pause Profile",
+                                             "pause|Ann|Pause Profile failed", "end||end step reached"));
+  std::vector<std::string> checks;
+  for (const LoadCheck& c : record->checks)
+    if (c.name == "Program run to its end" || c.name.starts_with("Soak")) checks.push_back(c.name + ": " + c.reason);
+  EXPECT_THAT(checks, ::testing::ElementsAre("Program run to its end: every controller reached its end step",
+                                             "Soak, segment 2: 45.00 of 45.00 minutes with every controller in band"));
+}
+
 }  // namespace
 }  // namespace tarvel::watch
