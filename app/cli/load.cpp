@@ -353,18 +353,22 @@ bool RequestLoadStart(Context& ctx, store::ConfigStore& store, const std::vector
   return requested.ok();
 }
 
-void RecordLoadAction(Context& ctx, store::ConfigStore& store, int channel, const std::string& kind,
-                      const LoadArgs& load, const std::string& what, const std::string& newValue,
-                      const std::optional<std::string>& given) {
+std::optional<store::LoadActionRow> RecordLoadAction(Context& ctx, store::ConfigStore& store, int channel,
+                                                     const std::string& kind, const LoadArgs& load,
+                                                     const std::string& what, const std::string& newValue,
+                                                     const std::optional<std::string>& given) {
   std::string oldValue = given.value_or("");
   if (!given)
     if (auto mapped = store.ChannelByNumber(channel); mapped.ok() && mapped->has_value())
       if (auto run = store.ControllerConfig((**mapped).modbusAddress); run.ok() && run->has_value())
         oldValue = "mode " + std::to_string((**run).runMode) + ", step " + std::to_string((**run).segmentExecuting) +
                    ", time " + std::to_string((**run).segmentElapsedTime);
-  const Status added = store.AddLoadAction(
-      watch::ActionRow(channel, kind, load.operatorName, what, oldValue, newValue, SystemClock::now()));
-  if (!added.ok()) ctx.err << "The load record will miss this action: " << added.message() << "\n";
+  const auto row = watch::ActionRow(channel, kind, load.operatorName, what, oldValue, newValue, SystemClock::now());
+  if (const Status added = store.AddLoadAction(row); !added.ok()) {
+    ctx.err << "The load record will miss this action: " << added.message() << "\n";
+    return std::nullopt;
+  }
+  return row;
 }
 
 }  // namespace tarvel::cli

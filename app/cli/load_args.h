@@ -37,8 +37,10 @@ bool RequestLoadStart(Context& ctx, store::ConfigStore& store, const std::vector
 // An operator's action on channel's load, left for the process that records it. Written before
 // the action's first write, so that no reading of its effect comes first. oldValue: what the
 // action changes as read just before; without it, where the stored run state stood.
-void RecordLoadAction(Context& ctx, store::ConfigStore& store, int channel, const std::string& kind,
-                      const LoadArgs& load, const std::string& what, const std::string& newValue,
-                      const std::optional<std::string>& oldValue = std::nullopt);
+// The row left, for taking back an action that then stopped short; nullopt when the store refused it.
+std::optional<store::LoadActionRow> RecordLoadAction(Context& ctx, store::ConfigStore& store, int channel,
+                                                     const std::string& kind, const LoadArgs& load,
+                                                     const std::string& what, const std::string& newValue,
+                                                     const std::optional<std::string>& oldValue = std::nullopt);
 
 }  // namespace tarvel::cli

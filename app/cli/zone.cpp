@@ -9,6 +9,7 @@
 #include "cli/load_args.h"
 #include "console/zone_run.h"
 #include "util/text.h"
+#include "watch/load_start.h"
 #include "watch/zones.h"
 
 namespace tarvel::cli {
@@ -127,13 +128,29 @@ int ZoneVerbs(Context& ctx, const Args& given) {
   const bool start = zoneVerb == console::ZoneVerb::Start;
   if (start && !RequestLoadStart(ctx, host.Store(), members, load)) return kExitFailed;
   const bool pause = zoneVerb == console::ZoneVerb::Pause, restart = zoneVerb == console::ZoneVerb::Restart;
+  std::map<int, store::LoadActionRow> left;  // each member's action row, left before any write
   if (pause || restart)
     for (int member : members)
-      RecordLoadAction(ctx, host.Store(), member, pause ? "pause" : "restart", load,
-                       pause ? "Pause Profile (zone " + words[2] + ")" : "Restart Profile (zone " + words[2] + ")",
-                       pause ? "mode 0" : "");
-  if (!host.Open(std::to_string(members.front()))) return kExitFailed;
+      if (auto row = RecordLoadAction(
+              ctx, host.Store(), member, pause ? "pause" : "restart", load,
+              pause ? "Pause Profile (zone " + words[2] + ")" : "Restart Profile (zone " + words[2] + ")",
+              pause ? "mode 0" : ""))
+        left.emplace(member, std::move(*row));
+  // A member the command did not finish on takes its row back (or records the failure).
+  const auto takeBack = [&](const std::vector<console::MemberReport>& reports) {
+    for (const auto& [member, row] : left) {
+      const auto done = [member](const console::MemberReport& r) { return r.channel == member && r.done; };
+      if (std::none_of(reports.begin(), reports.end(), done))
+        if (const Status failed = watch::TakeBackLoadAction(host.Store(), row); !failed.ok())
+          ctx.err << "The load record will miss this action: " << failed.message() << "\n";
+    }
+  };
+  if (!host.Open(std::to_string(members.front()))) {
+    takeBack({});
+    return kExitFailed;
+  }
   const auto reports = console::RunZone(host.Console(), words[2], members, command);
+  takeBack(reports);
   const bool all = std::all_of(reports.begin(), reports.end(), [](const console::MemberReport& r) { return r.done; });
   if (start && !all) (void)host.Store().DropLoadStarts(members);
   return all ? kExitOk : kExitFailed;

@@ -180,11 +180,15 @@ void LoadActionLog::Begins(const controller::RunActionResult& intended) {
 void LoadActionLog::Ended(const controller::RunActionResult& result) {
   auto begun = std::exchange(begun_, std::nullopt);
   if (!begun || result.done) return;
-  // Stopped short: taken back while it waits, else followed by its failure.
-  const auto withdrawn = store_.WithdrawLoadAction(*begun);
-  if (withdrawn.ok() && *withdrawn) return;
-  Add(ActionRow(begun->softwareChannel, begun->kind, begun->who, begun->what + std::string(kActionFailed), "", "",
-                SystemClock::now()));
+  if (const Status failed = TakeBackLoadAction(store_, *begun); !failed.ok() && problem_)
+    problem_("The load record will miss this action: " + failed.message());
+}
+
+Status TakeBackLoadAction(store::ConfigStore& store, const store::LoadActionRow& begun) {
+  const auto withdrawn = store.WithdrawLoadAction(begun);
+  if (withdrawn.ok() && *withdrawn) return Status::Ok();
+  return store.AddLoadAction(ActionRow(begun.softwareChannel, begun.kind, begun.who,
+                                       begun.what + std::string(kActionFailed), "", "", SystemClock::now()));
 }
 
 std::optional<LoadAction> ActionOf(const store::LoadActionRow& row) {

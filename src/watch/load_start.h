@@ -63,6 +63,10 @@ store::LoadActionRow ActionRow(int channel, const std::string& kind, const std::
 std::optional<store::LoadActionRow> ActionRowOf(const controller::RunActionResult& result, const std::string& who,
                                                 SystemClock::time_point at);
 
+// An action left in the store that then stopped short: its row taken back while no one has taken
+// it, else followed by a row saying it failed. The store's refusal of that row is returned.
+Status TakeBackLoadAction(store::ConfigStore& store, const store::LoadActionRow& begun);
+
 // The load actions of one front end's run control (the console window, tarvel-cli), told on the
 // thread that runs it. An action's row goes to the store as it is about to make its first write,
 // so that the process recording the load takes a pause before it reads the run mode 0 the pause

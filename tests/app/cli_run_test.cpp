@@ -83,6 +83,19 @@ TEST_F(CliRun, TheVerbsRunTheConsolesWorkflowsAndExitAsAScriptExpects) {
                                               "set value Set Value by login", "restart Restart Profile by Bob"));
   EXPECT_EQ(std::tuple(rows[1].oldValue, rows[1].newValue, rows[2].oldValue, rows[2].newValue),
             std::tuple("mode 2", "mode 0", "160", "150"));
+
+  // A zone's pause leaves its rows before the first write; a member that did not pause keeps
+  // none (or a failure), so the load is not recorded as held where the program ran on.
+  ASSERT_TRUE(store::ConfigStore(folder_.ConfigDatabase()).AddChannel({4, 2, "Dryer", "set64rs"}));  // no reply
+  ASSERT_EQ(Cli({"zone", "set", "Furnace", "3", "4"}).exitCode, 0);
+  EXPECT_EQ(Cli({"zone", "pause", "Furnace"}).exitCode, 1);
+  EXPECT_EQ(sim_.Unit(1).runMode, 0);
+  std::vector<std::string> zoneActions;
+  const auto all = store::ConfigStore(folder_.ConfigDatabase()).LoadActions().value();
+  for (const auto& row : all)
+    if (row.what.find("zone") != std::string::npos)
+      zoneActions.push_back(std::to_string(row.softwareChannel) + " " + row.what);
+  EXPECT_THAT(zoneActions, ::testing::ElementsAre("3 Pause Profile (zone Furnace)"));
 }
 
 }  // namespace
