@@ -24,11 +24,6 @@ double ProgramTimeOf(const LoadHeader& header, const LoadReading& r, std::option
   return header.timeScale == 'S' ? inSeconds : header.timeScale == 'H' ? inSeconds / 3600 : inSeconds / 60;
 }
 
-// How long a pause taken waits for a reading of the program held: tarvel-cli leaves a zone's
-// pause for every member before it writes to the first, and a member whose pause then stops
-// before its first write leaves no row saying so.
-constexpr std::chrono::minutes kPauseWaits{15};
-
 // At the end of its program: at the high step, which is an end step (time 0) or whose time is up.
 bool AtEnd(const LoadHeader& header, const LoadReading& r) {
   if (r.step != r.highStep) return false;
@@ -137,9 +132,9 @@ bool LoadTracker::FollowPause(Load& load, Member& m, const LoadReading& r, bool 
     resumed.newValue = "mode " + std::to_string(r.runMode);
     Record(load, resumed);
   }
-  // Still running once its pause failed, or long after it was asked for: it never held, the run
-  // goes on. Asked: its writes are still to come.
-  if (m.pause != Pause::Asked || r.at - m.pauseAt > kPauseWaits) m.pause = Pause::None;
+  // Still running once its pause failed: it never held, the run goes on. Asked: its writes are
+  // still to come.
+  if (m.pause != Pause::Asked) m.pause = Pause::None;
   return true;
 }
 
@@ -230,12 +225,10 @@ bool LoadTracker::Act(const LoadAction& a) {
   Member& m = load->members[a.channel];
   switch (a.kind) {
     case LoadAction::Kind::Pause:
-      if (!StoppedShort(a.what, a.oldValue, a.newValue)) {
+      if (!StoppedShort(a.what, a.oldValue, a.newValue))
         m.pause = Pause::Asked;
-        m.pauseAt = a.at;
-      } else if (m.pause != Pause::None) {
+      else if (m.pause != Pause::None)
         m.pause = Pause::Failed;  // the next reading tells whether it held the program
-      }
       break;
     case LoadAction::Kind::Restart:
       m.pause = Pause::None;

@@ -120,7 +120,6 @@ class LoadTracker {
     bool running = false;  // seen in a program since the start or the last restart
     bool started = false;  // seen in a program since the load opened
     Pause pause = Pause::None;
-    SystemClock::time_point pauseAt{};  // when the pause was asked for
     bool ended = false;
     bool lost = false;    // its latest reading failed
     bool jumped = false;  // an operator moved the program: the next reading is no new start
