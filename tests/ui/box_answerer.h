@@ -2,7 +2,9 @@
 // Message boxes and file dialogs answered from a timer, so that none can hang a window test.
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -26,10 +28,17 @@ class BoxAnswerer {
         if (!answers_.empty()) answer = answers_.front(), answers_.pop_front();
         box->button(answer)->click();
       } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-        seen_.push_back({dialog->windowTitle(), dialog->directory().absolutePath()});
+        if (dialog != answered_) seen_.push_back({dialog->windowTitle(), dialog->directory().absolutePath()});
+        answered_ = dialog;  // seen once, however many ticks its answer takes
         if (pick_.isEmpty()) return dialog->reject();
         dialog->selectFile(pick_);
-        QMetaObject::invokeMethod(dialog, "accept");
+        // The list fills from a thread of its own and may not hold the file yet; typed, the
+        // name needs no list.
+        if (!dialog->selectedFiles().contains(pick_))
+          if (auto* typed = dialog->findChild<QLineEdit*>("fileNameEdit")) typed->setText(pick_);
+        // Queued, out of this slot: Qt does not run a timer's slot again while it is in it, so a
+        // box the dialog opened from here would never be answered.
+        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
       }
     });
     timer_.start(10);
@@ -41,6 +50,7 @@ class BoxAnswerer {
 
  private:
   QTimer timer_;
+  QPointer<QFileDialog> answered_;
   QString pick_;
   std::vector<std::pair<QString, QString>> seen_;
   std::vector<bool> cancelFirst_;
