@@ -129,6 +129,28 @@ bool NoDisplay() {
   return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// --help, --version, a wrong command line and a missing display are answered before any window
+// system is asked for: the exit code, when one of them ends the program.
+std::optional<int> AnswerWithoutWindows(int argc, char** argv) {
+  if (AsksHelpOrVersion(argc, argv)) {
+    QCoreApplication core(argc, argv);  // no window system: this works without a display
+    Name();
+    Options options;
+    options.parser.process(core);  // prints the text and exits
+    return 0;
+  }
+  if (auto problem = CommandLineProblem(argc, argv)) {
+    std::cerr << "tarvel: " << *problem << "\nTry 'tarvel --help' for the options.\n";
+    return 1;
+  }
+  if (NoDisplay()) {
+    std::cerr << "tarvel: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                 "Start it from a desktop session, or use tarvel-cli, which needs none.\n";
+    return 1;
+  }
+  return std::nullopt;
+}
+
 // The line the console works on: the built-in simulated one, the --port device, or the port
 // chosen in the set-up. What went wrong is added to problems.
 struct LineChoice {
@@ -171,6 +193,33 @@ LineChoice OpenLine(const Options& options, const AppFolder& folder, store::Conf
   return choice;
 }
 
+// The tool windows beside the console, each bound to its room on the shared command runner.
+struct PortSetupTool {
+  ui::PortSetupWindow window;
+  console::PortSetup setup;
+  PortSetupTool(ui::CommandRunner& runner, ui::ConsoleWindow& console, const QString& places, const AppFolder& folder,
+                store::ConfigStore& store, link::ModbusRtuLine& line, const LineChoice& chosen)
+      : window(runner, &console, places), setup(store, line, window) {
+    window.setWindowFlag(Qt::Window);
+    if (chosen.simulator) setup.SetSimulatedDevice(chosen.device);
+    window.Bind(setup);
+    window.SetServedPorts([folder] { return app::ServedPorts(folder); });
+  }
+};
+
+struct ChannelMapTool {
+  ui::ChannelMapWindow window;
+  console::ChannelMap map;
+  ChannelMapTool(ui::CommandRunner& runner, ui::ConsoleWindow& console, const QString& places, const AppFolder& folder,
+                 store::ConfigStore& store, link::ModbusRtuLine& line, app::ConsoleLine& consoleLine)
+      : window(runner, &console, places), map(folder, store, line, window) {
+    window.setWindowFlag(Qt::Window);
+    window.Bind(map);
+    if (auto* remote = consoleLine.Remote())  // the service's port: scans and address changes go through it
+      map.Through(*remote, [remote](std::uint8_t address) { return remote->ProbeUnit(address); });
+  }
+};
+
 // The demo's fault, kept out of the line's I/O path: the simulator is told directly.
 void AddSimulatedLineMenu(ui::ConsoleWindow& window, sim::SimulatedLine& simulator, const Options& options) {
   auto* simMenu = new QMenu("Simulated Line", &window);
@@ -197,6 +246,31 @@ void StartMonitoring(ui::ConsoleWindow& window, ui::LineWatchBinding& binding, i
   QObject::connect(&window, &ui::ConsoleWindow::commandsIdle, once, [&window, once] {
     delete once;
     window.findChild<QPushButton*>("MonitorRunStateButton")->click();
+  });
+}
+
+// What went wrong on the way up, in boxes once the console shows; a stored port that has gone
+// offers the port set-up.
+void SayStartupProblems(ui::ConsoleWindow& window, const std::vector<std::string>& problems, bool quiet,
+                        bool storedDeviceGone, ui::PortSetupWindow& portWindow) {
+  for (const auto& problem : problems) {
+    std::cerr << problem << "\n";
+    if (!quiet) QMessageBox::warning(&window, "Tarvel", QString::fromStdString(problem));
+  }
+  if (storedDeviceGone && !quiet &&
+      QMessageBox::question(&window, "Tarvel", "Open the Communications Port Setup to choose another port?") ==
+          QMessageBox::Yes)
+    portWindow.show();
+}
+
+void OpenEditorOnRequest(ui::ConsoleWindow& window, std::unique_ptr<ui::ProfileEditorWindow>& editor,
+                         const AppFolder& folder) {
+  QObject::connect(&window, &ui::ConsoleWindow::editProfileRequested, &window, [&editor, &folder] {
+    // A closed editor starts afresh, as it loads again: discarded edits do not come back.
+    if (!editor || !editor->isVisible()) editor = std::make_unique<ui::ProfileEditorWindow>(folder);
+    editor->show();
+    editor->raise();
+    editor->activateWindow();
   });
 }
 
@@ -235,22 +309,7 @@ void SaveScreenshotWhenReady(ui::ConsoleWindow& window, const Options& options,
 
 int main(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
-  if (AsksHelpOrVersion(argc, argv)) {
-    QCoreApplication core(argc, argv);  // no window system: this works without a display
-    Name();
-    Options options;
-    options.parser.process(core);  // prints the text and exits
-    return 0;
-  }
-  if (auto problem = CommandLineProblem(argc, argv)) {
-    std::cerr << "tarvel: " << *problem << "\nTry 'tarvel --help' for the options.\n";
-    return 1;
-  }
-  if (NoDisplay()) {
-    std::cerr << "tarvel: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
-                 "Start it from a desktop session, or use tarvel-cli, which needs none.\n";
-    return 1;
-  }
+  if (auto answered = AnswerWithoutWindows(argc, argv)) return *answered;
   QApplication application(argc, argv);
   Name();
   Options options;
@@ -283,21 +342,11 @@ int main(int argc, char** argv) {
       runner);
   console::Console console(folder, store, consoleLine.Line(), window.View(),
                            {simulated || parser.isSet(options.port), simulated});
-  ui::PortSetupWindow portWindow(runner, &window, places);
-  portWindow.setWindowFlag(Qt::Window);
-  console::PortSetup portSetup(store, line, portWindow);
-  if (chosen.simulator) portSetup.SetSimulatedDevice(chosen.device);
-  portWindow.Bind(portSetup);
-  portWindow.SetServedPorts([folder] { return app::ServedPorts(folder); });
-  ui::ChannelMapWindow mapWindow(runner, &window, places);
-  mapWindow.setWindowFlag(Qt::Window);
-  console::ChannelMap channelMap(folder, store, line, mapWindow);
-  mapWindow.Bind(channelMap);
-  if (auto* remote = consoleLine.Remote())  // the service's port: scans and address changes go through it
-    channelMap.Through(*remote, [remote](std::uint8_t address) { return remote->ProbeUnit(address); });
-  mapWindow.SetPortSetupWindow(&portWindow);
-  window.AddToolWindow("mnuSetupCommPort", &portWindow);
-  window.AddToolWindow("mnuChannelMap", &mapWindow);
+  PortSetupTool portSetup(runner, window, places, folder, store, line, chosen);
+  ChannelMapTool channelMap(runner, window, places, folder, store, line, consoleLine);
+  channelMap.window.SetPortSetupWindow(&portSetup.window);
+  window.AddToolWindow("mnuSetupCommPort", &portSetup.window);
+  window.AddToolWindow("mnuChannelMap", &channelMap.window);
 
   // The line watch: every mapped controller read in turn between commands, on the one line;
   // the overview docks on the console. The binding belongs to the window.
@@ -312,24 +361,11 @@ int main(int argc, char** argv) {
     AddSimulatedLineMenu(window, *chosen.simulator, options);
   }
   window.show();
-  for (const auto& problem : problems) {
-    std::cerr << problem << "\n";
-    if (!quiet) QMessageBox::warning(&window, "Tarvel", QString::fromStdString(problem));
-  }
-  if (chosen.storedDeviceGone && !quiet &&
-      QMessageBox::question(&window, "Tarvel", "Open the Communications Port Setup to choose another port?") ==
-          QMessageBox::Yes)
-    portWindow.show();
+  SayStartupProblems(window, problems, quiet, chosen.storedDeviceGone, portSetup.window);
   window.Start(console);
   lineWatchBinding->Start();
   std::unique_ptr<ui::ProfileEditorWindow> editor;  // opened modeless from "Edit Profile"
-  QObject::connect(&window, &ui::ConsoleWindow::editProfileRequested, &window, [&editor, &folder] {
-    // A closed editor starts afresh, as it loads again: discarded edits do not come back.
-    if (!editor || !editor->isVisible()) editor = std::make_unique<ui::ProfileEditorWindow>(folder);
-    editor->show();
-    editor->raise();
-    editor->activateWindow();
-  });
+  OpenEditorOnRequest(window, editor, folder);
   if (parser.isSet(options.monitor)) StartMonitoring(window, *lineWatchBinding, parser.value(options.monitor).toInt());
   if (quiet) SaveScreenshotWhenReady(window, options, started);
 

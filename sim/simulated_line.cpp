@@ -68,6 +68,13 @@ struct Transmission {
   std::optional<std::vector<std::uint8_t>> secondFrame;                // sent secondFrameDelay after this one
 };
 
+// The frame coming in, and when its bytes would have left a real wire.
+struct Reception {
+  bool receiving = false;
+  std::vector<std::uint8_t> frame;
+  Clock::time_point wireEnd;
+};
+
 // The value a write puts into reg, when the controller stores it under this model.
 std::optional<std::uint16_t> WrittenValue(const Request& request, std::uint16_t reg, WriteModel model) {
   if (request.function != FunctionCode::WriteMultipleRegisters || reg < request.start) return std::nullopt;
@@ -103,6 +110,12 @@ struct SimulatedLine::Impl {
   }
 
   void Serve();
+  Clock::time_point Deadline(const Reception& in);
+  void Receive(int master, Reception& in);  // the bytes the master sent, taken in as frames
+  void SendDueFrames();
+  bool Answering() const {
+    return std::any_of(outgoing.begin(), outgoing.end(), [](const Transmission& t) { return t.answer; });
+  }
   std::optional<Transmission> HandleFrame(const std::vector<std::uint8_t>& frame, Clock::time_point frameEnd);
   std::optional<Fault> NextFault();  // under the lock
   bool SendDue(Transmission& tx, Clock::time_point now);
@@ -151,25 +164,84 @@ void SimulatedLine::Impl::Queue(Transmission tx) {
   outgoing.insert(at, std::move(tx));
 }
 
+// The next moment the serving thread must act without a byte coming: a frame's closing silence,
+// the next byte out, the real-time clock's tick.
+Clock::time_point SimulatedLine::Impl::Deadline(const Reception& in) {
+  Clock::time_point deadline = Clock::time_point::max();
+  if (in.receiving) deadline = std::min(deadline, in.wireEnd + silence);
+  if (!outgoing.empty()) deadline = std::min(deadline, DueTime(outgoing.front(), outgoing.front().sent));
+  if (options.clock == Options::Clock::RealTime) {
+    std::lock_guard lock(mutex);
+    deadline = std::min(deadline, lastTick + kTick);
+  }
+  return deadline;
+}
+
+void SimulatedLine::Impl::Receive(int master, Reception& in) {
+  std::uint8_t buffer[512];
+  const ssize_t got = ::read(master, buffer, sizeof buffer);
+  const Clock::time_point arrival = Clock::now();
+  if (got > 0 && options.echo) Echo(buffer, static_cast<std::size_t>(got));
+  // Bytes after the silence that ended a frame begin the next one, however late this
+  // thread woke: the frame before is taken in first. So do bytes after a whole sound
+  // request: this thread reckons wire time from when it read the bytes, which a loaded
+  // machine delays, while the master kept its silence by its own clock.
+  if (in.receiving && got > 0 &&
+      (arrival >= in.wireEnd + silence || DecodeRequest(in.frame).kind != DecodedFrame::Kind::Ignore)) {
+    in.receiving = false;
+    if (auto reply = HandleFrame(in.frame, in.wireEnd + silence)) Queue(std::move(*reply));
+  }
+  // A half-duplex slave does not listen while it answers (or waits to answer).
+  if (got <= 0 || Answering()) return;
+  if (!in.receiving) {
+    in.receiving = true;
+    in.frame.clear();
+    in.wireEnd = arrival;
+  }
+  // The pseudo-terminal delivers at once; a real wire would still be carrying them.
+  in.wireEnd = std::max(in.wireEnd, arrival) + charTime * got;
+  const std::size_t room = kMaxFrame - std::min(kMaxFrame, in.frame.size());
+  in.frame.insert(in.frame.end(), buffer, buffer + std::min<std::size_t>(room, static_cast<std::size_t>(got)));
+  // Two requests in one read: this thread woke after both had come, as a loaded machine
+  // makes it. By the rule above, what follows a whole sound request begins the next frame.
+  while (in.receiving && !Answering()) {
+    const std::size_t first = SoundRequestAhead(in.frame);
+    if (first == 0) break;
+    const std::vector<std::uint8_t> head(in.frame.begin(), in.frame.begin() + static_cast<std::ptrdiff_t>(first));
+    in.frame.erase(in.frame.begin(), in.frame.begin() + static_cast<std::ptrdiff_t>(first));
+    if (auto reply = HandleFrame(head, arrival + charTime * static_cast<long>(first) + silence))
+      Queue(std::move(*reply));
+  }
+  if (Answering()) in.receiving = false;  // the rest came while it answers: a half-duplex slave never hears it
+}
+
+void SimulatedLine::Impl::SendDueFrames() {
+  while (!outgoing.empty()) {
+    Transmission& tx = outgoing.front();
+    if (!SendDue(tx, Clock::now())) break;
+    const Transmission done = std::move(tx);
+    outgoing.pop_front();
+    FinishTransmission(done);
+    const Clock::time_point end = Clock::now();
+    // A frame held back by this one goes out right after it: on a real bus the two would collide.
+    if (!outgoing.empty() && outgoing.front().sent == 0 && outgoing.front().start < end) outgoing.front().start = end;
+    if (done.secondFrame) {
+      Transmission second;
+      second.bytes = *done.secondFrame;
+      second.start = end + options.secondFrameDelay;
+      second.answer = false;
+      Queue(std::move(second));
+    }
+  }
+}
+
 void SimulatedLine::Impl::Serve() {
   // Byte pacing and frame silences are a few milliseconds: ask for prompt wake-ups.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   const int master = pty->MasterFd();
-  bool receiving = false;
-  std::vector<std::uint8_t> frame;
-  Clock::time_point wireEnd;  // when the bytes received so far would have left a real wire
-  auto answering = [this] {
-    return std::any_of(outgoing.begin(), outgoing.end(), [](const Transmission& t) { return t.answer; });
-  };
-
+  Reception in;
   while (!stopping.load()) {
-    Clock::time_point deadline = Clock::time_point::max();
-    if (receiving) deadline = std::min(deadline, wireEnd + silence);
-    if (!outgoing.empty()) deadline = std::min(deadline, DueTime(outgoing.front(), outgoing.front().sent));
-    if (options.clock == Options::Clock::RealTime) {
-      std::lock_guard lock(mutex);
-      deadline = std::min(deadline, lastTick + kTick);
-    }
+    const Clock::time_point deadline = Deadline(in);
     timespec timeout{};
     const timespec* timeoutPtr = nullptr;
     if (deadline != Clock::time_point::max()) {
@@ -179,68 +251,14 @@ void SimulatedLine::Impl::Serve() {
     pollfd fds[2] = {{master, POLLIN, 0}, {wakeFd, POLLIN, 0}};
     if (ppoll(fds, 2, timeoutPtr, nullptr) < 0 && errno != EINTR) break;
     if (stopping.load()) break;
-
-    if (fds[0].revents & POLLIN) {
-      std::uint8_t buffer[512];
-      const ssize_t got = ::read(master, buffer, sizeof buffer);
-      const Clock::time_point arrival = Clock::now();
-      if (got > 0 && options.echo) Echo(buffer, static_cast<std::size_t>(got));
-      // Bytes after the silence that ended a frame begin the next one, however late this
-      // thread woke: the frame before is taken in first. So do bytes after a whole sound
-      // request: this thread reckons wire time from when it read the bytes, which a loaded
-      // machine delays, while the master kept its silence by its own clock.
-      if (receiving && got > 0 &&
-          (arrival >= wireEnd + silence || DecodeRequest(frame).kind != DecodedFrame::Kind::Ignore)) {
-        receiving = false;
-        if (auto reply = HandleFrame(frame, wireEnd + silence)) Queue(std::move(*reply));
-      }
-      // A half-duplex slave does not listen while it answers (or waits to answer).
-      if (got > 0 && !answering()) {
-        if (!receiving) {
-          receiving = true;
-          frame.clear();
-          wireEnd = arrival;
-        }
-        // The pseudo-terminal delivers at once; a real wire would still be carrying them.
-        wireEnd = std::max(wireEnd, arrival) + charTime * got;
-        const std::size_t room = kMaxFrame - std::min(kMaxFrame, frame.size());
-        frame.insert(frame.end(), buffer, buffer + std::min<std::size_t>(room, static_cast<std::size_t>(got)));
-        // Two requests in one read: this thread woke after both had come, as a loaded machine
-        // makes it. By the rule above, what follows a whole sound request begins the next frame.
-        while (receiving && !answering()) {
-          const std::size_t first = SoundRequestAhead(frame);
-          if (first == 0) break;
-          const std::vector<std::uint8_t> head(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(first));
-          frame.erase(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(first));
-          if (auto reply = HandleFrame(head, arrival + charTime * static_cast<long>(first) + silence))
-            Queue(std::move(*reply));
-        }
-        if (answering()) receiving = false;  // the rest came while it answers: a half-duplex slave never hears it
-      }
-    }
+    if (fds[0].revents & POLLIN) Receive(master, in);
 
     const Clock::time_point now = Clock::now();
-    if (receiving && now >= wireEnd + silence) {
-      receiving = false;
-      if (auto reply = HandleFrame(frame, wireEnd + silence)) Queue(std::move(*reply));
+    if (in.receiving && now >= in.wireEnd + silence) {
+      in.receiving = false;
+      if (auto reply = HandleFrame(in.frame, in.wireEnd + silence)) Queue(std::move(*reply));
     }
-    while (!outgoing.empty()) {
-      Transmission& tx = outgoing.front();
-      if (!SendDue(tx, Clock::now())) break;
-      const Transmission done = std::move(tx);
-      outgoing.pop_front();
-      FinishTransmission(done);
-      const Clock::time_point end = Clock::now();
-      // A frame held back by this one goes out right after it: on a real bus the two would collide.
-      if (!outgoing.empty() && outgoing.front().sent == 0 && outgoing.front().start < end) outgoing.front().start = end;
-      if (done.secondFrame) {
-        Transmission second;
-        second.bytes = *done.secondFrame;
-        second.start = end + options.secondFrameDelay;
-        second.answer = false;
-        Queue(std::move(second));
-      }
-    }
+    SendDueFrames();
     if (options.clock == Options::Clock::RealTime) {
       std::lock_guard lock(mutex);
       if (now >= lastTick + kTick) AdvanceRealTime(now);

@@ -159,17 +159,9 @@ std::string Describe(const tarvel::sim::Options& options) {
   return text.str();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  tarvel::sim::Options options;
-  options.addresses.clear();
-  std::vector<std::string_view> args(argv + 1, argv + argc);
-  if (args.size() == 1 && args[0] == "--help") return Help();
-  if (args.size() == 1 && args[0] == "--version") {
-    std::cout << "tarvel-sim " TARVEL_VERSION "\n";
-    return kExitOk;
-  }
+// The command line into options: false at the first option that is unknown, lacks its value or
+// has a bad one.
+bool TakeOptions(const std::vector<std::string_view>& args, tarvel::sim::Options& options) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     const bool hasValue = i + 1 < args.size();
@@ -181,45 +173,59 @@ int main(int argc, char** argv) {
       options.echo = true;
     } else if (arg == "--units" && hasValue) {
       auto units = ParseUnits(args[++i]);
-      if (!units) return Usage();
+      if (!units) return false;
       options.addresses = *units;
     } else if (arg == "--speed" && hasValue) {
       const auto speed = tarvel::ParseNumber(args[++i]);
-      if (!speed || !(*speed > 0) || *speed > 1e6) return Usage();
+      if (!speed || !(*speed > 0) || *speed > 1e6) return false;
       options.speed = *speed;
     } else if (arg == "--turnaround" && hasValue) {
       const auto ms = tarvel::ParseNumber(args[++i]);
-      if (!ms || *ms < 0 || *ms > 10000) return Usage();
+      if (!ms || *ms < 0 || *ms > 10000) return false;
       options.turnaround = std::chrono::microseconds(static_cast<long long>(*ms * 1000));
     } else if (arg == "--write-model" && hasValue) {
       const std::string_view model = args[++i];
-      if (model != "first" && model != "both") return Usage();
+      if (model != "first" && model != "both") return false;
       options.writeModel = model == "both" ? tarvel::sim::WriteModel::Both : tarvel::sim::WriteModel::First;
     } else if (arg == "--max-read" && hasValue) {
       const auto most = tarvel::ToWholeNumber(args[++i], 2, 125);
-      if (!most) return Usage();
+      if (!most) return false;
       options.maxRead = static_cast<int>(*most);
     } else if (arg == "--fault" && hasValue) {
       auto rates = ParseFaults(args[++i]);
-      if (!rates) return Usage();
+      if (!rates) return false;
       options.faultRates = *rates;
     } else if (arg == "--late-delay" && hasValue) {
       const auto ms = tarvel::ToWholeNumber(args[++i], 1, 10000);
-      if (!ms) return Usage();
+      if (!ms) return false;
       options.lateReplyDelay = std::chrono::milliseconds(*ms);
     } else if (arg == "--duplicate-delay" && hasValue) {
       const auto ms = tarvel::ToWholeNumber(args[++i], 0, 10000);
-      if (!ms) return Usage();
+      if (!ms) return false;
       options.secondFrameDelay = std::chrono::milliseconds(*ms);
     } else if (arg == "--seed" && hasValue) {
       const auto seed = tarvel::ToWholeNumber(args[++i], 0, 1'000'000'000);
-      if (!seed) return Usage();
+      if (!seed) return false;
       options.seed = static_cast<unsigned>(*seed);
     } else {
-      return Usage();
+      return false;
     }
   }
-  if (options.addresses.empty()) return Usage();
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tarvel::sim::Options options;
+  options.addresses.clear();
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (args.size() == 1 && args[0] == "--help") return Help();
+  if (args.size() == 1 && args[0] == "--version") {
+    std::cout << "tarvel-sim " TARVEL_VERSION "\n";
+    return kExitOk;
+  }
+  if (!TakeOptions(args, options) || options.addresses.empty()) return Usage();
 
   // Block the stop signals before the serving thread starts, so only sigwait sees them.
   sigset_t stopSignals;

@@ -24,6 +24,34 @@ constexpr const char* kUsage =
 
 int Exit(bool done) { return done ? kExitOk : kExitFailed; }
 
+// select CHANNEL PROFILE: the profile by its name in the channel's profile log.
+int SelectProfile(Context& ctx, console::Console& console, const Args& words) {
+  auto address = console.Selection().CurrentAddress();
+  if (!address) return kExitFailed;
+  console.Log().Show(*address);
+  const auto& rows = console.Log().Rows();
+  auto found = std::find_if(rows.begin(), rows.end(), [&](const store::LogRow& r) {
+    return r.profileName == words[2] || r.profileName == words[2] + ".txt";  // the .txt may be left off
+  });
+  if (found == rows.end()) {
+    ctx.err << "No profile " << words[2] << (words[2].ends_with(".txt") ? "" : " (nor " + words[2] + ".txt)")
+            << " in the profile log of channel " << words[1] << "\n";
+    return kExitFailed;
+  }
+  return Exit(console.RunControls().SelectRunProfile(static_cast<int>(found - rows.begin()) + 1));
+}
+
+// A start not made takes back the load it requested.
+int StartProfile(Context& ctx, ConsoleHost& host, int channel, bool frontPanel) {
+  const bool started = host.Console().RunControls().StartProfile();
+  if (!started) (void)host.Store().DropLoadStarts({channel});
+  if (started && frontPanel)
+    ctx.out << "Now enter the start code on the controller's front panel: press CIRCLE, enter 5172, press CIRCLE"
+               " (tarvel-sim --auto-start starts the program by itself)\n";
+  if (!started && !frontPanel) ctx.err << "Not started: --front-panel stands for the operator's start code 5172\n";
+  return Exit(started);
+}
+
 }  // namespace
 
 int RunVerbs(Context& ctx, const Args& given) {
@@ -65,30 +93,8 @@ int RunVerbs(Context& ctx, const Args& given) {
   console::Console& console = host.Console();
   console::RunControl& run = console.RunControls();
 
-  if (verb == "select") {
-    auto address = console.Selection().CurrentAddress();
-    if (!address) return kExitFailed;
-    console.Log().Show(*address);
-    const auto& rows = console.Log().Rows();
-    auto found = std::find_if(rows.begin(), rows.end(), [&](const store::LogRow& r) {
-      return r.profileName == words[2] || r.profileName == words[2] + ".txt";  // the .txt may be left off
-    });
-    if (found == rows.end()) {
-      ctx.err << "No profile " << words[2] << (words[2].ends_with(".txt") ? "" : " (nor " + words[2] + ".txt)")
-              << " in the profile log of channel " << words[1] << "\n";
-      return kExitFailed;
-    }
-    return Exit(run.SelectRunProfile(static_cast<int>(found - rows.begin()) + 1));
-  }
-  if (verb == "start") {
-    const bool started = run.StartProfile();
-    if (!started) (void)host.Store().DropLoadStarts({channel});
-    if (started && frontPanel)
-      ctx.out << "Now enter the start code on the controller's front panel: press CIRCLE, enter 5172, press CIRCLE"
-                 " (tarvel-sim --auto-start starts the program by itself)\n";
-    if (!started && !frontPanel) ctx.err << "Not started: --front-panel stands for the operator's start code 5172\n";
-    return Exit(started);
-  }
+  if (verb == "select") return SelectProfile(ctx, console, words);
+  if (verb == "start") return StartProfile(ctx, host, channel, frontPanel);
   if (verb == "limits") return Exit(run.UploadProgramLimits(words[2], words[3]));
   // The load's record has each action, with who did it, as the console has it.
   watch::LoadActionLog actions(host.Store(), load.operatorName,

@@ -53,6 +53,18 @@ class Pages {
   std::vector<std::vector<std::pair<QRectF, Draw>>> pages_;
 };
 
+// A controller's samples and what its chart spans: the values padded, at least a minute.
+struct ChartSpan {
+  std::vector<const LoadSample*> samples;
+  SystemClock::time_point opened;
+  double lo = 1e9, hi = -1e9, hours = 0;
+
+  QPointF At(const QRectF& plot, SystemClock::time_point t, double v) const {
+    const double since = std::chrono::duration<double>(t - opened).count() / 3600;
+    return QPointF(plot.left() + since / hours * plot.width(), plot.bottom() - (v - lo) / (hi - lo) * plot.height());
+  }
+};
+
 class Writer {
  public:
   explicit Writer(QPdfWriter& pdf) : pdf_(pdf) {
@@ -129,6 +141,9 @@ class Writer {
   QFont body_, bold_, title_, heading_, mono_;
 
  private:
+  void Legend(QPainter& p, const QRectF& r, const QString& title) const;
+  void Axes(QPainter& p, const QRectF& r, const QRectF& plot, const ChartSpan& span, const QString& unit) const;
+
   QPdfWriter& pdf_;
 };
 
@@ -177,14 +192,16 @@ double NiceStep(double range, int ticks) {
   return 10 * power;
 }
 
-void Writer::Chart(Pages& pages, const LoadRecord& record, const LoadController& c) {
+ChartSpan SpanOf(const LoadRecord& record, const LoadController& c) {
   const LoadHeader& h = record.header;
-  std::vector<const LoadSample*> samples;
-  double lo = 1e9, hi = -1e9;
+  ChartSpan span;
+  span.opened = h.opened;
+  double& lo = span.lo;
+  double& hi = span.hi;
   SystemClock::time_point end = h.opened;
   for (const LoadSample& s : record.samples) {
     if (s.channel != c.channel) continue;
-    samples.push_back(&s);
+    span.samples.push_back(&s);
     end = std::max(end, s.at);
     if (s.gap) continue;
     for (auto v : {std::optional<int>(s.processValue), s.design, s.low, s.high})
@@ -194,82 +211,98 @@ void Writer::Chart(Pages& pages, const LoadRecord& record, const LoadController&
   const double pad = std::max(5.0, (hi - lo) * 0.05);
   lo -= pad;
   hi += pad;
-  const double hours = std::max(std::chrono::duration<double>(end - h.opened).count() / 3600, 1.0 / 60);
+  span.hours = std::max(std::chrono::duration<double>(end - h.opened).count() / 3600, 1.0 / 60);
+  return span;
+}
+
+// The band, the design and the process value, clipped to the plot.
+void Curves(QPainter& p, const QRectF& plot, const ChartSpan& span) {
+  const auto at = [&](SystemClock::time_point t, double v) { return span.At(plot, t, v); };
+  const auto& samples = span.samples;
+  p.save();
+  p.setClipRect(plot);
+  // The band: the upper limit along, the lower back.
+  const auto upper = Lines(
+      samples, [](const LoadSample& s) { return s.low ? s.high : std::nullopt; }, at);
+  const auto lower = Lines(
+      samples, [](const LoadSample& s) { return s.high ? s.low : std::nullopt; }, at);
+  for (std::size_t i = 0; i < upper.size() && i < lower.size(); ++i) {
+    QPolygonF band = upper[i];
+    for (auto it = lower[i].rbegin(); it != lower[i].rend(); ++it) band << *it;
+    p.setPen(Qt::NoPen);
+    p.setBrush(kBand);
+    p.drawPolygon(band);
+  }
+  p.setBrush(Qt::NoBrush);
+  p.setPen(QPen(kDesign, Mm(0.25)));
+  for (const QPolygonF& line : Lines(
+           samples, [](const LoadSample& s) { return s.design; }, at))
+    p.drawPolyline(line);
+  p.setPen(QPen(kProcess, Mm(0.25)));
+  for (const QPolygonF& line : Lines(
+           samples, [](const LoadSample& s) { return std::optional<int>(s.processValue); }, at))
+    p.drawPolyline(line);
+  p.restore();
+}
+
+void Writer::Chart(Pages& pages, const LoadRecord& record, const LoadController& c) {
+  const ChartSpan span = SpanOf(record, c);
   const QString title =
       Q("Channel " + std::to_string(c.channel) + "  " + c.nickname + "  (address " + std::to_string(c.address) + ")");
-  const QString unit = QString("°") + QChar(h.temperatureScale);
+  const QString unit = QString("°") + QChar(record.header.temperatureScale);
 
   pages.Add(Mm(62), [=, this](QPainter& p, const QRectF& r) {
-    p.setFont(bold_);
-    p.setPen(Qt::black);
-    p.drawText(QRectF(r.left(), r.top(), r.width(), Mm(5)), Qt::AlignLeft, title);
-    // The legend, right of the title.
-    double x = r.right();
-    p.setFont(body_);
-    for (const auto& [text, colour] : {std::pair<QString, QColor>{"process value", kProcess},
-                                       {"band", QColor(120, 180, 120)},
-                                       {"design", kDesign}}) {
-      const double w = QFontMetricsF(body_, p.device()).horizontalAdvance(text);
-      x -= w;
-      p.setPen(colour);
-      p.drawText(QPointF(x, r.top() + Mm(3.5)), text);
-      p.fillRect(QRectF(x - Mm(5), r.top() + Mm(2), Mm(4), Mm(1.2)), colour);
-      x -= Mm(9);
-    }
+    Legend(p, r, title);
     const QRectF plot(r.left() + Mm(13), r.top() + Mm(6), r.width() - Mm(15), r.height() - Mm(14));
-    auto at = [&](SystemClock::time_point t, double v) {
-      const double since = std::chrono::duration<double>(t - h.opened).count() / 3600;
-      return QPointF(plot.left() + since / hours * plot.width(), plot.bottom() - (v - lo) / (hi - lo) * plot.height());
-    };
-    // Grid and axes.
-    p.setFont(body_);
-    const double vStep = NiceStep(hi - lo, 6), tStep = NiceStep(hours, 8);
-    for (double v = std::ceil(lo / vStep) * vStep; v <= hi; v += vStep) {
-      const double y = at(h.opened, v).y();
-      p.setPen(QPen(kGrid, 0));
-      p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-      p.setPen(Qt::black);
-      p.drawText(QRectF(r.left(), y - Mm(2), Mm(12), Mm(4)), Qt::AlignRight | Qt::AlignVCenter,
-                 QString::number(v) + unit);
-    }
-    for (double t = 0; t <= hours + 1e-9; t += tStep) {
-      const double px = plot.left() + t / hours * plot.width();
-      p.setPen(QPen(kGrid, 0));
-      p.drawLine(QPointF(px, plot.top()), QPointF(px, plot.bottom()));
-      p.setPen(Qt::black);
-      const int minutes = static_cast<int>(std::lround(t * 60));
-      p.drawText(QRectF(px - Mm(8), plot.bottom() + Mm(0.5), Mm(16), Mm(4)), Qt::AlignHCenter,
-                 QString("%1:%2").arg(minutes / 60).arg(minutes % 60, 2, 10, QChar('0')));
-    }
-    p.drawText(QRectF(plot.left(), plot.bottom() + Mm(4), plot.width(), Mm(4)), Qt::AlignHCenter,
-               "hours since the start (h:mm)");
-    p.save();
-    p.setClipRect(plot);
-    // The band: the upper limit along, the lower back.
-    const auto upper = Lines(
-        samples, [](const LoadSample& s) { return s.low ? s.high : std::nullopt; }, at);
-    const auto lower = Lines(
-        samples, [](const LoadSample& s) { return s.high ? s.low : std::nullopt; }, at);
-    for (std::size_t i = 0; i < upper.size() && i < lower.size(); ++i) {
-      QPolygonF band = upper[i];
-      for (auto it = lower[i].rbegin(); it != lower[i].rend(); ++it) band << *it;
-      p.setPen(Qt::NoPen);
-      p.setBrush(kBand);
-      p.drawPolygon(band);
-    }
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(kDesign, Mm(0.25)));
-    for (const QPolygonF& line : Lines(
-             samples, [](const LoadSample& s) { return s.design; }, at))
-      p.drawPolyline(line);
-    p.setPen(QPen(kProcess, Mm(0.25)));
-    for (const QPolygonF& line : Lines(
-             samples, [](const LoadSample& s) { return std::optional<int>(s.processValue); }, at))
-      p.drawPolyline(line);
-    p.restore();
+    Axes(p, r, plot, span, unit);
+    Curves(p, plot, span);
     p.setPen(QPen(Qt::black, 0));
     p.drawRect(plot);
   });
+}
+
+// The title, and the legend right of it.
+void Writer::Legend(QPainter& p, const QRectF& r, const QString& title) const {
+  p.setFont(bold_);
+  p.setPen(Qt::black);
+  p.drawText(QRectF(r.left(), r.top(), r.width(), Mm(5)), Qt::AlignLeft, title);
+  double x = r.right();
+  p.setFont(body_);
+  for (const auto& [text, colour] :
+       {std::pair<QString, QColor>{"process value", kProcess}, {"band", QColor(120, 180, 120)}, {"design", kDesign}}) {
+    const double w = QFontMetricsF(body_, p.device()).horizontalAdvance(text);
+    x -= w;
+    p.setPen(colour);
+    p.drawText(QPointF(x, r.top() + Mm(3.5)), text);
+    p.fillRect(QRectF(x - Mm(5), r.top() + Mm(2), Mm(4), Mm(1.2)), colour);
+    x -= Mm(9);
+  }
+}
+
+// Grid and axes.
+void Writer::Axes(QPainter& p, const QRectF& r, const QRectF& plot, const ChartSpan& span, const QString& unit) const {
+  const double lo = span.lo, hi = span.hi, hours = span.hours;
+  p.setFont(body_);
+  const double vStep = NiceStep(hi - lo, 6), tStep = NiceStep(hours, 8);
+  for (double v = std::ceil(lo / vStep) * vStep; v <= hi; v += vStep) {
+    const double y = span.At(plot, span.opened, v).y();
+    p.setPen(QPen(kGrid, 0));
+    p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+    p.setPen(Qt::black);
+    p.drawText(QRectF(r.left(), y - Mm(2), Mm(12), Mm(4)), Qt::AlignRight | Qt::AlignVCenter,
+               QString::number(v) + unit);
+  }
+  for (double t = 0; t <= hours + 1e-9; t += tStep) {
+    const double px = plot.left() + t / hours * plot.width();
+    p.setPen(QPen(kGrid, 0));
+    p.drawLine(QPointF(px, plot.top()), QPointF(px, plot.bottom()));
+    p.setPen(Qt::black);
+    const int minutes = static_cast<int>(std::lround(t * 60));
+    p.drawText(QRectF(px - Mm(8), plot.bottom() + Mm(0.5), Mm(16), Mm(4)), Qt::AlignHCenter,
+               QString("%1:%2").arg(minutes / 60).arg(minutes % 60, 2, 10, QChar('0')));
+  }
+  p.drawText(QRectF(plot.left(), plot.bottom() + Mm(4), plot.width(), Mm(4)), Qt::AlignHCenter,
+             "hours since the start (h:mm)");
 }
 
 QString EventText(const LoadEvent& e) {
@@ -280,23 +313,9 @@ QString EventText(const LoadEvent& e) {
   return Q(text);
 }
 
-}  // namespace
-
-Status WriteLoadPdf(const LoadRecord& record, const LoadResult& result, const std::filesystem::path& file) {
+// The title, the result and what the load was: who, where, which profile and program, how sampled.
+void WriteSummary(Writer& w, Pages& pages, const LoadRecord& record, const LoadResult& result) {
   const LoadHeader& h = record.header;
-  QSaveFile out(QString::fromStdString(file.string()));
-  if (!out.open(QIODevice::WriteOnly))
-    return Status::Failed("Cannot write " + file.string() + ": " + out.errorString().toStdString());
-  QPdfWriter pdf(&out);
-  pdf.setResolution(kDpi);
-  pdf.setPageSize(QPageSize(QPageSize::A4));
-  pdf.setPageMargins(QMarginsF(15, 12, 15, 12), QPageLayout::Millimeter);
-  pdf.setTitle(Q("Load record " + h.loadId));
-  pdf.setCreator("Tarvel");
-  Writer w(pdf);
-  const double footHeight = Mm(9);
-  Pages pages(pdf.width(), pdf.height() - footHeight);
-
   w.Line(pages, w.title_, Q("Load record " + h.loadId));
   const bool closed = record.close.has_value();
   w.Line(pages, w.title_,
@@ -333,7 +352,11 @@ Status WriteLoadPdf(const LoadRecord& record, const LoadResult& result, const st
            " failed, one sweep every " + std::to_string(static_cast<int>(h.sweepPeriod)) + " s"));
   for (const LoadEvent& e : record.events)
     if (e.kind == event::kNotWritten) w.Pair(pages, "Written late", EventText(e), nullptr);
+}
 
+// The checks, a chart per controller, the events and the signatures.
+void WriteSections(Writer& w, Pages& pages, const LoadRecord& record, const LoadResult& result) {
+  const bool closed = record.close.has_value();
   w.Heading(pages, closed ? "Checks" : "Checks (provisional: the load is under way)");
   std::vector<QStringList> checkRows;
   for (const LoadCheck& c : result.checks)
@@ -344,7 +367,7 @@ Status WriteLoadPdf(const LoadRecord& record, const LoadResult& result, const st
   });
 
   w.Heading(pages, "Charts");
-  for (const LoadController& c : h.controllers) w.Chart(pages, record, c);
+  for (const LoadController& c : record.header.controllers) w.Chart(pages, record, c);
 
   w.Heading(pages, "Events");
   std::vector<QStringList> eventRows;
@@ -362,11 +385,13 @@ Status WriteLoadPdf(const LoadRecord& record, const LoadResult& result, const st
     w.Line(pages, w.body_, closed ? "Not signed yet." : "A load is signed once it is closed.");
   else
     w.Table(pages, {0.22, 0.2, 0.1, 0.48}, {"Name", "Time (UTC)", "Meaning", "Final hash signed"}, signatureRows);
+}
 
+// Every page with its foot: the load, its final hash, and the page of how many. False when the
+// PDF cannot be started.
+bool PaintPages(QPdfWriter& pdf, const Pages& pages, const QFont& font, const QString& foot, double footHeight) {
   QPainter painter;
-  if (!painter.begin(&pdf)) return Status::Failed("Cannot write " + file.string() + ": the PDF could not be started");
-  const QString foot = closed ? Q("Load " + h.loadId + "   final hash " + record.close->finalHash)
-                              : Q("Load " + h.loadId + "   under way: no final hash yet");
+  if (!painter.begin(&pdf)) return false;
   for (std::size_t page = 0; page < pages.Count(); ++page) {
     if (page > 0) pdf.newPage();
     pages.Paint(painter, page);
@@ -374,12 +399,38 @@ Status WriteLoadPdf(const LoadRecord& record, const LoadResult& result, const st
     painter.setPen(QPen(kRule, 0));
     painter.drawLine(footRect.topLeft(), footRect.topRight());
     painter.setPen(Qt::black);
-    painter.setFont(w.mono_);
+    painter.setFont(font);
     painter.drawText(footRect.adjusted(0, Mm(1), 0, 0), Qt::AlignLeft, foot);
     painter.drawText(footRect.adjusted(0, Mm(1), 0, 0), Qt::AlignRight,
                      QString("page %1 of %2").arg(page + 1).arg(pages.Count()));
   }
   painter.end();
+  return true;
+}
+
+}  // namespace
+
+Status WriteLoadPdf(const LoadRecord& record, const LoadResult& result, const std::filesystem::path& file) {
+  const LoadHeader& h = record.header;
+  QSaveFile out(QString::fromStdString(file.string()));
+  if (!out.open(QIODevice::WriteOnly))
+    return Status::Failed("Cannot write " + file.string() + ": " + out.errorString().toStdString());
+  QPdfWriter pdf(&out);
+  pdf.setResolution(kDpi);
+  pdf.setPageSize(QPageSize(QPageSize::A4));
+  pdf.setPageMargins(QMarginsF(15, 12, 15, 12), QPageLayout::Millimeter);
+  pdf.setTitle(Q("Load record " + h.loadId));
+  pdf.setCreator("Tarvel");
+  Writer w(pdf);
+  const double footHeight = Mm(9);
+  Pages pages(pdf.width(), pdf.height() - footHeight);
+  WriteSummary(w, pages, record, result);
+  WriteSections(w, pages, record, result);
+
+  const QString foot = record.close ? Q("Load " + h.loadId + "   final hash " + record.close->finalHash)
+                                    : Q("Load " + h.loadId + "   under way: no final hash yet");
+  if (!PaintPages(pdf, pages, w.mono_, foot, footHeight))
+    return Status::Failed("Cannot write " + file.string() + ": the PDF could not be started");
   if (!out.commit()) return Status::Failed("Cannot write " + file.string() + ": " + out.errorString().toStdString());
   return Status::Ok();
 }

@@ -106,38 +106,25 @@ void ApiServer::Install(httplib::Server& server, const std::string& token, bool 
     });
   });
   // Workflows check what they write, so they may come over TCP -- but only where a token guards it.
-  server.Post(
-      "/v1/workflows", [this, local, guarded = !token.empty()](const httplib::Request& req, httplib::Response& res) {
-        if (!local && !guarded) return Refuse(res, 403, "Workflows are served over TCP only with --token-file FILE");
-        if (!workflows_) return Refuse(res, 501, "This service runs no workflows");
-        const json request = json::parse(req.body, nullptr, false);
-        if (request.is_discarded()) return Refuse(res, 400, "The workflow is not JSON");
-        auto parsed = ParseWorkflow(request);
-        if (auto* why = std::get_if<std::string>(&parsed)) return Refuse(res, 400, *why);
-        Workflow workflow = std::get<Workflow>(std::move(parsed));
-        if (!workflow.port.empty()) {
-          PortWorker* port = service_.Port(workflow.port);
-          if (!port) return Refuse(res, 404, "No port " + workflow.port + " in this service");
-          workflow.port = port->Device();
-        } else if (service_.Ports().size() == 1) {
-          workflow.port = service_.Ports().front()->Device();
-        }
-        const long long id = ++workflowsRun_;
-        EventHub& events = service_.Events();
-        events.Publish("workflow", {{"id", id}, {"args", workflow.args}, {"port", workflow.port}, {"started", true}});
-        int exit = 0;
-        std::string out, err;
-        {
-          LineTap outTap([&](const std::string& line) { events.Publish("workflow", {{"id", id}, {"out", line}}); });
-          LineTap errTap([&](const std::string& line) { events.Publish("workflow", {{"id", id}, {"err", line}}); });
-          std::ostream outStream(&outTap), errStream(&errTap);
-          exit = workflows_(service_, workflow, outStream, errStream);
-          out = outTap.Text();
-          err = errTap.Text();
-        }
-        events.Publish("workflow", {{"id", id}, {"exit", exit}});
-        Answer(res, 200, {{"id", id}, {"exit", exit}, {"out", out}, {"err", err}});
-      });
+  server.Post("/v1/workflows",
+              [this, local, guarded = !token.empty()](const httplib::Request& req, httplib::Response& res) {
+                if (!local && !guarded)
+                  return Refuse(res, 403, "Workflows are served over TCP only with --token-file FILE");
+                if (!workflows_) return Refuse(res, 501, "This service runs no workflows");
+                const json request = json::parse(req.body, nullptr, false);
+                if (request.is_discarded()) return Refuse(res, 400, "The workflow is not JSON");
+                auto parsed = ParseWorkflow(request);
+                if (auto* why = std::get_if<std::string>(&parsed)) return Refuse(res, 400, *why);
+                Workflow workflow = std::get<Workflow>(std::move(parsed));
+                if (!workflow.port.empty()) {
+                  PortWorker* port = service_.Port(workflow.port);
+                  if (!port) return Refuse(res, 404, "No port " + workflow.port + " in this service");
+                  workflow.port = port->Device();
+                } else if (service_.Ports().size() == 1) {
+                  workflow.port = service_.Ports().front()->Device();
+                }
+                Answer(res, 200, RunWorkflow(workflow));
+              });
   // Register-level access is for Tarvel's own programs on this computer, whose workflows check
   // what they write; over TCP a controller is reached through nothing less.
   if (!local) {
@@ -146,6 +133,30 @@ void ApiServer::Install(httplib::Server& server, const std::string& token, bool 
     });
     return;
   }
+  InstallPorts(server);
+}
+
+// The workflow's events as it runs (started, each line printed, the exit code), and its answer.
+nlohmann::json ApiServer::RunWorkflow(const Workflow& workflow) {
+  const long long id = ++workflowsRun_;
+  EventHub& events = service_.Events();
+  events.Publish("workflow", {{"id", id}, {"args", workflow.args}, {"port", workflow.port}, {"started", true}});
+  int exit = 0;
+  std::string out, err;
+  {
+    LineTap outTap([&](const std::string& line) { events.Publish("workflow", {{"id", id}, {"out", line}}); });
+    LineTap errTap([&](const std::string& line) { events.Publish("workflow", {{"id", id}, {"err", line}}); });
+    std::ostream outStream(&outTap), errStream(&errTap);
+    exit = workflows_(service_, workflow, outStream, errStream);
+    out = outTap.Text();
+    err = errTap.Text();
+  }
+  events.Publish("workflow", {{"id", id}, {"exit", exit}});
+  return {{"id", id}, {"exit", exit}, {"out", out}, {"err", err}};
+}
+
+// Sessions and exchanges on a port: the service's own socket only.
+void ApiServer::InstallPorts(httplib::Server& server) {
   server.Post(R"(/v1/ports/(.+)/session)", [this](const httplib::Request& req, httplib::Response& res) {
     PortWorker* port = service_.Port(Unescape(req.matches[1]));
     if (!port) return Refuse(res, 404, "No port " + Unescape(req.matches[1]) + " in this service");

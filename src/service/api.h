@@ -60,6 +60,8 @@ class ApiServer {
 
  private:
   void Install(httplib::Server& server, const std::string& token, bool local);
+  void InstallPorts(httplib::Server& server);
+  nlohmann::json RunWorkflow(const Workflow& workflow);
 
   Service& service_;
   WorkflowRunner workflows_;

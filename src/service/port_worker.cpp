@@ -181,11 +181,8 @@ void PortWorker::TendPort(watch::LineWatch& lineWatch) {
   }
 }
 
-void PortWorker::Loop() {
-  store::ConfigStore store(folder_.ConfigDatabase());  // one connection per thread
-  watch::LineWatch lineWatch(folder_, store, line_);
-  lineWatch.Apply(options_.watch);
-  lineWatch.ServeOnly(device_, options_.alsoUnported);
+// The line watch's readings, alarms, sweeps, loads and lines, passed on as the port's events.
+void PortWorker::EmitFrom(watch::LineWatch& lineWatch) {
   lineWatch.OnStatus([this](const watch::ChannelStatus& s) { emit_("reading", StatusJson(s, device_)); });
   lineWatch.OnAlarm([this](const watch::AlarmEvent& e) { emit_("alarm", AlarmJson(e, device_)); });
   lineWatch.OnSweep([this](const watch::SweepSummary& s) {
@@ -218,6 +215,39 @@ void PortWorker::Loop() {
                    {"result", r.close ? watch::ResultWord(*r.close) : ""}});
   });
   lineWatch.OnMessage([this](const std::string& text) { emit_("message", {{"port", device_}, {"text", text}}); });
+}
+
+// The next exchange whose turn it is: of the session holding the port, else one outside sessions.
+// False when there is none; the line is the client's while it runs, unlocked.
+bool PortWorker::RunNextJob(std::unique_lock<std::mutex>& lock, watch::LineWatch& lineWatch) {
+  auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const Job& j) {
+    return sessions_.empty() ? j.lease.empty() : j.lease == sessions_.front().lease;
+  });
+  if (job == jobs_.end()) return false;
+  Job taken = std::move(*job);
+  jobs_.erase(job);
+  lock.unlock();
+  const ExchangeResult result = service::Run(line_, taken.exchange);
+  lineWatch.CommandCameBetween();
+  lock.lock();
+  ++clientExchanges_;
+  auto session =
+      std::find_if(sessions_.begin(), sessions_.end(), [&](const Session& s) { return s.lease == taken.lease; });
+  if (session != sessions_.end()) {
+    ++session->exchanges;
+    session->lastUse = SteadyClock::now();
+    session->firstFailure = link::Worst(session->firstFailure, result.outcome);
+  }
+  taken.done.set_value(result);
+  return true;
+}
+
+void PortWorker::Loop() {
+  store::ConfigStore store(folder_.ConfigDatabase());  // one connection per thread
+  watch::LineWatch lineWatch(folder_, store, line_);
+  lineWatch.Apply(options_.watch);
+  lineWatch.ServeOnly(device_, options_.alsoUnported);
+  EmitFrom(lineWatch);
   if (options_.watching) options_.watching(lineWatch, device_);
 
   std::unique_lock lock(mutex_);
@@ -228,28 +258,7 @@ void PortWorker::Loop() {
       TendPort(lineWatch);
       lock.lock();
     }
-    // The next exchange whose turn it is: of the session holding the port, else one outside sessions.
-    auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const Job& j) {
-      return sessions_.empty() ? j.lease.empty() : j.lease == sessions_.front().lease;
-    });
-    if (job != jobs_.end()) {
-      Job taken = std::move(*job);
-      jobs_.erase(job);
-      lock.unlock();
-      const ExchangeResult result = service::Run(line_, taken.exchange);
-      lineWatch.CommandCameBetween();
-      lock.lock();
-      ++clientExchanges_;
-      auto session =
-          std::find_if(sessions_.begin(), sessions_.end(), [&](const Session& s) { return s.lease == taken.lease; });
-      if (session != sessions_.end()) {
-        ++session->exchanges;
-        session->lastUse = SteadyClock::now();
-        session->firstFailure = link::Worst(session->firstFailure, result.outcome);
-      }
-      taken.done.set_value(result);
-      continue;
-    }
+    if (RunNextJob(lock, lineWatch)) continue;
     // A session that is exchanging keeps the line to itself, so its command pays no sweep
     // exchange between two of its own; one that has gone quiet (a verb waiting between readings)
     // lets the sweep go on until it asks again.

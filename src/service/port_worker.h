@@ -89,6 +89,8 @@ class PortWorker {
   };
 
   void Loop();
+  void EmitFrom(watch::LineWatch& lineWatch);
+  bool RunNextJob(std::unique_lock<std::mutex>& lock, watch::LineWatch& lineWatch);  // under the lock
   void TendPort(watch::LineWatch& lineWatch);
   void ExpireSessions(SteadyClock::time_point now);
   void EndSessionLocked(std::deque<Session>::iterator session, const char* why);

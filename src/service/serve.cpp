@@ -46,32 +46,233 @@ std::string PortLines(const nlohmann::json& info) {
   return lines;
 }
 
-// The web view of the broker's plant, with no line of our own, until SIGINT or SIGTERM.
-int ServePlantView(web::MqttPlant& plant, const std::function<bool(web::Plant&)>& startWeb,
-                   std::unique_ptr<web::WebServer>& webServer) {
-  if (!startWeb(plant)) return kExitConfig;
-  if (pipe(stopPipe) != 0) return kExitRefused;
+using Say = std::function<void(const std::string&)>;
+
+// SIGINT and SIGTERM end the loop through a pipe, which poll waits on beside its tick.
+bool CatchStopSignals() {
+  if (pipe(stopPipe) != 0) return false;
   struct sigaction action {};
   action.sa_handler = OnStop;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-  sd_notify(0, "READY=1");
-  std::uint64_t watchdogUsec = 0;
-  const bool watchdog = sd_watchdog_enabled(0, &watchdogUsec) > 0;
-  const int tickMs = watchdog ? static_cast<int>(std::max<std::uint64_t>(watchdogUsec / 2000, 100)) : 1000;
-  for (;;) {
-    if (watchdog) sd_notify(0, "WATCHDOG=1");
-    pollfd fd{stopPipe[0], POLLIN, 0};
-    if (poll(&fd, 1, tickMs) > 0) break;
-  }
+  return true;
+}
+
+void ReleaseStopSignals() {
   sd_notify(0, "STOPPING=1");
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
   close(stopPipe[0]);
   close(stopPipe[1]);
+}
+
+// Under a systemd watchdog the loop ticks at half its interval (100 ms at least), else each second.
+struct Watchdog {
+  bool on = false;
+  int tickMs = 1000;
+};
+
+Watchdog SystemdWatchdog() {
+  std::uint64_t usec = 0;
+  if (sd_watchdog_enabled(0, &usec) <= 0) return {};
+  return {true, static_cast<int>(std::max<std::uint64_t>(usec / 2000, 100))};
+}
+
+// The web view of shown (the broker's plant when fromBroker) on --http: false when it cannot listen.
+bool StartWeb(std::unique_ptr<web::WebServer>& webServer, web::Plant& shown, const ServeOptions& o, bool fromBroker,
+              const Say& say) {
+  webServer = std::make_unique<web::WebServer>(shown);
+  if (Status listening = webServer->Start(*o.web); !listening.ok()) {
+    say(listening.message());
+    return false;
+  }
+  if (!web::IsLoopback(o.web->address) && o.web->certFile.empty())
+    say("--http " + o.web->address + " without --http-cert: logins cross the network readable by anyone on it");
+  say(std::string("web view on ") + (o.web->certFile.empty() ? "http" : "https") + "://" +
+      (o.web->address.find(':') != std::string::npos ? "[" + o.web->address + "]" : o.web->address) + ":" +
+      std::to_string(webServer->Port()) + "/" + (fromBroker ? " (the plant on " + o.fromMqttUrl + ")" : ""));
+  return true;
+}
+
+// The web view of the broker's plant, with no line of our own, until SIGINT or SIGTERM.
+int ServePlantView(web::MqttPlant& plant, const ServeOptions& o, std::unique_ptr<web::WebServer>& webServer,
+                   const Say& say) {
+  if (!StartWeb(webServer, plant, o, true, say)) return kExitConfig;
+  if (!CatchStopSignals()) return kExitRefused;
+  sd_notify(0, "READY=1");
+  const Watchdog watchdog = SystemdWatchdog();
+  for (;;) {
+    if (watchdog.on) sd_notify(0, "WATCHDOG=1");
+    pollfd fd{stopPipe[0], POLLIN, 0};
+    if (poll(&fd, 1, watchdog.tickMs) > 0) break;
+  }
+  ReleaseStopSignals();
   webServer->Stop();
   webServer.reset();
   return 0;
+}
+
+// What every port's line watch tells: printed on out with --print (a line at a time among the
+// other threads' lines), and published over MQTT.
+decltype(PortOptions::watching) Watching(bool print, publish::MqttPublisher* mqtt, std::mutex& lines, std::ostream& out,
+                                         const Say& say) {
+  return [print, mqtt, &lines, &out, say](watch::LineWatch& lineWatch, const std::string& port) {
+    lineWatch.OnStatus([print, mqtt, &lines, &out](const watch::ChannelStatus& status) {
+      if (print) {
+        std::lock_guard lock(lines);
+        out << watch::StatusLine(status) << "\n";
+        out.flush();
+      }
+      if (mqtt) mqtt->PublishState(status);
+    });
+    lineWatch.OnAlarm([print, mqtt, &lines, &out](const watch::AlarmEvent& event) {
+      if (print) {
+        std::lock_guard lock(lines);
+        out << watch::IsoTime(event.at) << "  ch " << event.id.channel << " " << event.id.nickName << "  ALARM "
+            << (event.raised ? "raised: " : "cleared: ") << event.text << "\n";
+        out.flush();
+      }
+      if (mqtt) mqtt->PublishAlarm(event);
+    });
+    lineWatch.OnSweep([print, mqtt, &lines, &out, say, port](const watch::SweepSummary& sweep) {
+      if (mqtt) {
+        std::vector<std::string> zones;
+        for (const watch::ZoneSpread& zone : sweep.zones) zones.push_back(zone.zone);
+        mqtt->MappedChannels(port, sweep.channels, zones);
+        const auto now = watch::SystemClock::now();
+        for (const watch::ZoneSpread& zone : sweep.zones) mqtt->PublishZone(zone, now);
+      }
+      if (print) {
+        std::lock_guard lock(lines);
+        for (const watch::ZoneSpread& zone : sweep.zones)
+          if (auto spread = zone.Spread()) out << "zone " << zone.zone << " spread " << *spread << "\n";
+        out.flush();
+      }
+      if (sweep.saturated)
+        say((std::ostringstream() << "line saturated: sweep " << sweep.number << " took "
+                                  << std::chrono::duration<double>(sweep.took).count() << " s, longer than the period")
+                .str());
+    });
+    lineWatch.OnLoad([mqtt](const watch::LoadRecord& record) {
+      if (mqtt) mqtt->PublishLoad(record);
+    });
+    lineWatch.OnMessage(say);
+  };
+}
+
+bool StartPublishing(publish::MqttPublisher& publisher, const ServeOptions& o, std::size_t ports, const Say& say) {
+  // --pw stays for the units written with it, with a word of its cost.
+  if (o.passwordFile.empty() && !o.mqtt.password.empty())
+    say("--pw shows the MQTT password to every user of this computer (ps): use --pw-file FILE");
+  publisher.ExpectSources(ports);
+  publisher.OnProblem(say);
+  if (Status publishing = publisher.Start(); !publishing.ok()) {
+    say(publishing.message());
+    return false;
+  }
+  return true;
+}
+
+// The API on the home's socket (and on --listen): false when the service cannot go on without it.
+bool StartApi(ApiServer& server, const ServeOptions& o, const Say& say) {
+  const Status listening = server.Start(o.api);
+  if (listening.ok()) return true;
+  say(listening.message());
+  // A watch run by hand still watches when only its socket cannot be made (a home path too
+  // long for one): other commands are then refused the port, as without a service.
+  if (!o.printReadings || o.api.tcp) return false;
+  server.Stop();
+  return true;
+}
+
+// Until a stop signal, --count sweeps or a port given up: READY once every port has settled, a
+// STATUS line whenever a port's state changes, the watchdog fed. The exit code.
+int ServeUntilEnd(Service& lineService, const ServeOptions& o) {
+  const Watchdog watchdog = SystemdWatchdog();
+  int tickMs = watchdog.tickMs;
+  // An end the loop must notice soon: N sweeps done, a port given up.
+  if (o.count > 0 || o.port.giveUpAfter) tickMs = std::min(tickMs, 100);
+  bool ready = false;
+  std::string status;
+  for (;;) {
+    if (!ready && lineService.AllSettled()) {
+      ready = true;
+      sd_notify(0, "READY=1");
+    }
+    if (std::string now = PortLines(lineService.Info()); now != status) {
+      status = now;
+      sd_notify(0, ("STATUS=" + status).c_str());
+    }
+    if (watchdog.on) sd_notify(0, "WATCHDOG=1");
+    if (lineService.AnyGaveUp()) return kExitRefused;
+    if (o.count > 0 && lineService.SweepsFinished() >= o.count) return 0;
+    pollfd fd{stopPipe[0], POLLIN, 0};
+    if (poll(&fd, 1, ready ? tickMs : 50) > 0) return 0;
+  }
+}
+
+// The options that take a whole number: their range, what a value outside it is told, where it goes.
+struct WholeOption {
+  long long low, high;
+  const char* refusal;
+  bool quotesValue;  // the refusal ends with the value given
+  void (*take)(ServeOptions&, long long);
+};
+
+const std::map<std::string, WholeOption> kWholeOptions = {
+    // Whole seconds, as every number of tarvel-cli; a sweep at most each second.
+    {"--every",
+     {1, 24 * 60 * 60, "--every SECONDS must be a whole number from 1 to 86400", true,
+      [](ServeOptions& o, long long n) { o.port.watch.period = std::chrono::seconds(n); }}},
+    {"--count",
+     {1, 1'000'000'000, "--count takes a whole number of sweeps from 1", false,
+      [](ServeOptions& o, long long n) { o.count = o.port.sweeps = n; }}},
+    {"--reopen-for",
+     {0, 7 * 86400, "--reopen-for takes whole seconds from 0 to 604800", false,
+      [](ServeOptions& o, long long n) { o.port.giveUpAfter = std::chrono::seconds(n); }}},
+    {"--alarm-after",
+     {1, 1000, "--alarm-after takes a whole number of readings from 1 to 1000", false,
+      [](ServeOptions& o, long long n) { o.port.watch.consecutive = static_cast<int>(n); }}},
+    {"--clear-after",
+     {1, 1000, "--clear-after takes a whole number of readings from 1 to 1000", false,
+      [](ServeOptions& o, long long n) { o.port.watch.clearAfter = static_cast<int>(n); }}},
+    {"--no-reply-after",
+     {0, 7 * 86400, "--no-reply-after takes whole seconds from 0 to 604800", false,
+      [](ServeOptions& o, long long n) { o.port.watch.noReplyAfter = std::chrono::seconds(n); }}},
+};
+
+std::string* TextOption(ServeOptions& o, const std::string& arg) {
+  const std::map<std::string, std::string*> texts = {{"--username", &o.mqtt.username},
+                                                     {"--pw", &o.mqtt.password},
+                                                     {"--cafile", &o.mqtt.cafile},
+                                                     {"--capath", &o.mqtt.capath},
+                                                     {"--cert", &o.mqtt.certfile},
+                                                     {"--key", &o.mqtt.keyfile},
+                                                     {"--tls-version", &o.mqtt.tlsVersion},
+                                                     {"--id", &o.mqtt.clientId},
+                                                     {"--mqtt", &o.mqttUrl},
+                                                     {"--from-mqtt", &o.fromMqttUrl},
+                                                     {"--token-file", &o.tokenFile},
+                                                     {"--pw-file", &o.passwordFile},
+                                                     {"--http-password-file", &o.httpPasswordFile}};
+  auto text = texts.find(arg);
+  return text == texts.end() ? nullptr : text->second;
+}
+
+// --http (the web view) or --listen (the API over TCP): why, when the value is not [ADDRESS:]PORT.
+std::string TakeListen(const std::string& arg, const std::string& value, ServeOptions& o) {
+  auto listen = ParseListen(value);
+  if (arg == "--listen") {
+    if (auto* bad = std::get_if<std::string>(&listen)) return *bad;
+    o.api.tcp = std::get<Listen>(listen);
+    return "";
+  }
+  if (std::holds_alternative<std::string>(listen))
+    return "--http takes [ADDRESS:]PORT, PORT from 1 to 65535, not \"" + value + "\"";
+  if (!o.web) o.web.emplace();
+  o.web->address = std::get<Listen>(listen).address;
+  o.web->port = std::get<Listen>(listen).port;
+  return "";
 }
 
 }  // namespace
@@ -87,19 +288,6 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
     o.port.watch.blockReads = false;
     return true;
   }
-  const std::map<std::string, std::string*> texts = {{"--username", &o.mqtt.username},
-                                                     {"--pw", &o.mqtt.password},
-                                                     {"--cafile", &o.mqtt.cafile},
-                                                     {"--capath", &o.mqtt.capath},
-                                                     {"--cert", &o.mqtt.certfile},
-                                                     {"--key", &o.mqtt.keyfile},
-                                                     {"--tls-version", &o.mqtt.tlsVersion},
-                                                     {"--id", &o.mqtt.clientId},
-                                                     {"--mqtt", &o.mqttUrl},
-                                                     {"--from-mqtt", &o.fromMqttUrl},
-                                                     {"--token-file", &o.tokenFile},
-                                                     {"--pw-file", &o.passwordFile},
-                                                     {"--http-password-file", &o.httpPasswordFile}};
   if (arg == "--http-cert" || arg == "--http-key") {
     if (i + 1 >= args.size()) {
       why = arg + " needs a FILE";
@@ -109,68 +297,23 @@ bool TakeServeOption(const std::vector<std::string>& args, std::size_t& i, Serve
     (arg == "--http-cert" ? o.web->certFile : o.web->keyFile) = args[++i];
     return true;
   }
-  const bool numbered = arg == "--every" || arg == "--count" || arg == "--reopen-for" || arg == "--alarm-after" ||
-                        arg == "--clear-after" || arg == "--no-reply-after" || arg == "--listen" || arg == "--http";
-  if (!numbered && !texts.contains(arg)) return false;
+  std::string* text = TextOption(o, arg);
+  const auto whole = kWholeOptions.find(arg);
+  const bool listen = arg == "--listen" || arg == "--http";
+  if (!text && whole == kWholeOptions.end() && !listen) return false;
   if (i + 1 >= args.size()) {
     why = arg + " needs a value";
     return false;
   }
   const std::string& value = args[++i];
-  if (auto text = texts.find(arg); text != texts.end()) {
-    *text->second = value;
-  } else if (arg == "--every") {
-    // Whole seconds, as every number of tarvel-cli; a sweep at most each second.
-    auto seconds = Whole(value, 1, 24 * 60 * 60);
-    if (!seconds)
-      why = "--every SECONDS must be a whole number from 1 to 86400, not \"" + value + "\"";
-    else
-      o.port.watch.period = std::chrono::seconds(*seconds);
-  } else if (arg == "--count") {
-    auto n = Whole(value, 1, 1'000'000'000);
-    if (!n)
-      why = "--count takes a whole number of sweeps from 1";
-    else
-      o.count = o.port.sweeps = *n;
-  } else if (arg == "--reopen-for") {
-    auto s = Whole(value, 0, 7 * 86400);
-    if (!s)
-      why = "--reopen-for takes whole seconds from 0 to 604800";
-    else
-      o.port.giveUpAfter = std::chrono::seconds(*s);
-  } else if (arg == "--alarm-after") {
-    auto n = Whole(value, 1, 1000);
-    if (!n)
-      why = "--alarm-after takes a whole number of readings from 1 to 1000";
-    else
-      o.port.watch.consecutive = static_cast<int>(*n);
-  } else if (arg == "--clear-after") {
-    auto n = Whole(value, 1, 1000);
-    if (!n)
-      why = "--clear-after takes a whole number of readings from 1 to 1000";
-    else
-      o.port.watch.clearAfter = static_cast<int>(*n);
-  } else if (arg == "--no-reply-after") {
-    auto s = Whole(value, 0, 7 * 86400);
-    if (!s)
-      why = "--no-reply-after takes whole seconds from 0 to 604800";
-    else
-      o.port.watch.noReplyAfter = std::chrono::seconds(*s);
-  } else if (arg == "--http") {
-    auto listen = ParseListen(value);
-    if (std::holds_alternative<std::string>(listen)) {
-      why = "--http takes [ADDRESS:]PORT, PORT from 1 to 65535, not \"" + value + "\"";
-    } else {
-      if (!o.web) o.web.emplace();
-      o.web->address = std::get<Listen>(listen).address;
-      o.web->port = std::get<Listen>(listen).port;
-    }
+  if (text) {
+    *text = value;
+  } else if (listen) {
+    why = TakeListen(arg, value, o);
+  } else if (auto n = Whole(value, whole->second.low, whole->second.high)) {
+    whole->second.take(o, *n);
   } else {
-    auto listen = ParseListen(value);
-    if (auto* bad = std::get_if<std::string>(&listen))
-      why = *bad;
-    else
-      o.api.tcp = std::get<Listen>(listen);
+    why = std::string(whole->second.refusal) + (whole->second.quotesValue ? ", not \"" + value + "\"" : "");
   }
   return why.empty();
 }
@@ -248,67 +391,12 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
     }
   }
   std::unique_ptr<web::WebServer> webServer;
-  auto startWeb = [&](web::Plant& shown) {
-    webServer = std::make_unique<web::WebServer>(shown);
-    if (Status listening = webServer->Start(*o.web); !listening.ok()) {
-      say(listening.message());
-      return false;
-    }
-    if (!web::IsLoopback(o.web->address) && o.web->certFile.empty())
-      say("--http " + o.web->address + " without --http-cert: logins cross the network readable by anyone on it");
-    say(std::string("web view on ") + (o.web->certFile.empty() ? "http" : "https") + "://" +
-        (o.web->address.find(':') != std::string::npos ? "[" + o.web->address + "]" : o.web->address) + ":" +
-        std::to_string(webServer->Port()) + "/" + (brokerPlant ? " (the plant on " + o.fromMqttUrl + ")" : ""));
-    return true;
-  };
-  if (o.plantOnly) return ServePlantView(*brokerPlant, startWeb, webServer);
+  if (o.plantOnly) return ServePlantView(*brokerPlant, o, webServer, say);
 
   std::unique_ptr<publish::MqttPublisher> publisher;
   if (!o.mqttUrl.empty()) publisher = std::make_unique<publish::MqttPublisher>(o.mqtt);
-
   o.port.say = say;
-  o.port.watching = [&, mqtt = publisher.get()](watch::LineWatch& lineWatch, const std::string& port) {
-    lineWatch.OnStatus([&, mqtt](const watch::ChannelStatus& status) {
-      if (o.printReadings) {
-        std::lock_guard lock(lines);
-        out << watch::StatusLine(status) << "\n";
-        out.flush();
-      }
-      if (mqtt) mqtt->PublishState(status);
-    });
-    lineWatch.OnAlarm([&, mqtt](const watch::AlarmEvent& event) {
-      if (o.printReadings) {
-        std::lock_guard lock(lines);
-        out << watch::IsoTime(event.at) << "  ch " << event.id.channel << " " << event.id.nickName << "  ALARM "
-            << (event.raised ? "raised: " : "cleared: ") << event.text << "\n";
-        out.flush();
-      }
-      if (mqtt) mqtt->PublishAlarm(event);
-    });
-    lineWatch.OnSweep([&, mqtt, port](const watch::SweepSummary& sweep) {
-      if (mqtt) {
-        std::vector<std::string> zones;
-        for (const watch::ZoneSpread& zone : sweep.zones) zones.push_back(zone.zone);
-        mqtt->MappedChannels(port, sweep.channels, zones);
-        const auto now = watch::SystemClock::now();
-        for (const watch::ZoneSpread& zone : sweep.zones) mqtt->PublishZone(zone, now);
-      }
-      if (o.printReadings) {
-        std::lock_guard lock(lines);
-        for (const watch::ZoneSpread& zone : sweep.zones)
-          if (auto spread = zone.Spread()) out << "zone " << zone.zone << " spread " << *spread << "\n";
-        out.flush();
-      }
-      if (sweep.saturated)
-        say((std::ostringstream() << "line saturated: sweep " << sweep.number << " took "
-                                  << std::chrono::duration<double>(sweep.took).count() << " s, longer than the period")
-                .str());
-    });
-    lineWatch.OnLoad([mqtt](const watch::LoadRecord& record) {
-      if (mqtt) mqtt->PublishLoad(record);
-    });
-    lineWatch.OnMessage(say);
-  };
+  o.port.watching = Watching(o.printReadings, publisher.get(), lines, out, say);
   if (!o.ports.empty()) o.port.alsoUnported = true;
 
   auto started = Service::Start(folder, o.port, o.ports);
@@ -317,74 +405,26 @@ int Serve(const AppFolder& folder, ServeOptions o, std::ostream& out, std::ostre
     return refusal->exitCode;
   }
   auto lineService = std::move(std::get<std::unique_ptr<Service>>(started));
-  if (publisher) {
-    // --pw stays for the units written with it, with a word of its cost.
-    if (o.passwordFile.empty() && !o.mqtt.password.empty())
-      say("--pw shows the MQTT password to every user of this computer (ps): use --pw-file FILE");
-    publisher->ExpectSources(lineService->Ports().size());
-    publisher->OnProblem(say);
-    if (Status publishing = publisher->Start(); !publishing.ok()) {
-      say(publishing.message());
-      return kExitRefused;
-    }
-  }
+  if (publisher && !StartPublishing(*publisher, o, lineService->Ports().size(), say)) return kExitRefused;
   if (o.printReadings && store::ConfigStore(folder.ConfigDatabase()).ChannelMapIsEmpty().value_or(false))
     say("The channel map is empty: nothing to watch");
   o.api.socket = SocketPath(folder);
   ApiServer server(*lineService, o.workflows);
-  if (Status listening = server.Start(o.api); !listening.ok()) {
-    say(listening.message());
-    // A watch run by hand still watches when only its socket cannot be made (a home path too
-    // long for one): other commands are then refused the port, as without a service.
-    if (!o.printReadings || o.api.tcp) return kExitRefused;
-    server.Stop();
-  }
+  if (!StartApi(server, o, say)) return kExitRefused;
   std::unique_ptr<ServicePlant> plant;
   if (o.web) {
     if (!brokerPlant) plant = std::make_unique<ServicePlant>(*lineService, o.reports);
-    if (!startWeb(brokerPlant ? static_cast<web::Plant&>(*brokerPlant) : *plant)) return kExitConfig;
+    if (!StartWeb(webServer, brokerPlant ? static_cast<web::Plant&>(*brokerPlant) : *plant, o, brokerPlant != nullptr,
+                  say))
+      return kExitConfig;
   }
   if (!o.name.empty())
     say("serving " + std::to_string(lineService->Ports().size()) + " port(s) of " + folder.Root().string() + " on " +
         o.api.socket.string());
 
-  if (pipe(stopPipe) != 0) return kExitRefused;
-  struct sigaction action {};
-  action.sa_handler = OnStop;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-
-  std::uint64_t watchdogUsec = 0;
-  const bool watchdog = sd_watchdog_enabled(0, &watchdogUsec) > 0;
-  int tickMs = watchdog ? static_cast<int>(std::max<std::uint64_t>(watchdogUsec / 2000, 100)) : 1000;
-  // An end the loop must notice soon: N sweeps done, a port given up.
-  if (o.count > 0 || o.port.giveUpAfter) tickMs = std::min(tickMs, 100);
-  bool ready = false;
-  int exitCode = 0;
-  std::string status;
-  for (;;) {
-    if (!ready && lineService->AllSettled()) {
-      ready = true;
-      sd_notify(0, "READY=1");
-    }
-    if (std::string now = PortLines(lineService->Info()); now != status) {
-      status = now;
-      sd_notify(0, ("STATUS=" + status).c_str());
-    }
-    if (watchdog) sd_notify(0, "WATCHDOG=1");
-    if (lineService->AnyGaveUp()) {
-      exitCode = kExitRefused;
-      break;
-    }
-    if (o.count > 0 && lineService->SweepsFinished() >= o.count) break;
-    pollfd fd{stopPipe[0], POLLIN, 0};
-    if (poll(&fd, 1, ready ? tickMs : 50) > 0) break;
-  }
-  sd_notify(0, "STOPPING=1");
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
-  close(stopPipe[0]);
-  close(stopPipe[1]);
+  if (!CatchStopSignals()) return kExitRefused;
+  int exitCode = ServeUntilEnd(*lineService, o);
+  ReleaseStopSignals();
   if (webServer) webServer->Stop();
   webServer.reset();
   plant.reset();
