@@ -63,27 +63,69 @@ int Membership(Context& ctx, const Args& words) {
   return ListZones(ctx, store);
 }
 
+// The words of a zone command and its own options.
+struct ZoneWords {
+  Args words;
+  bool yes = false, frontPanel = false;
+  std::string progression = "SV";
+  std::string fault;  // an unknown option
+};
+
+ZoneWords ReadZoneWords(const Args& args) {
+  ZoneWords z;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--yes")
+      z.yes = true;
+    else if (args[i] == "--front-panel")
+      z.frontPanel = true;
+    else if (args[i] == "--progression" && i + 1 < args.size() && (args[i + 1] == "SV" || args[i + 1] == "PV"))
+      z.progression = args[++i];
+    else if (args[i].starts_with("--")) {
+      z.fault = "Unknown option " + args[i];
+      break;
+    } else
+      z.words.push_back(args[i]);
+  }
+  return z;
+}
+
+// The load actions of a zone's pause or restart: each member's row is left before any write, and
+// a member the command did not finish on takes its row back (or records the failure).
+class ZoneActions {
+ public:
+  ZoneActions(Context& ctx, store::ConfigStore& store) : ctx_(ctx), store_(store) {}
+
+  void Leave(const std::vector<int>& members, bool pause, const std::string& zone, const LoadArgs& load) {
+    const std::string what = (pause ? "Pause Profile (zone " : "Restart Profile (zone ") + zone + ")";
+    for (int member : members)
+      if (auto row =
+              RecordLoadAction(ctx_, store_, member, pause ? "pause" : "restart", load, what, pause ? "mode 0" : ""))
+        left_.emplace(member, std::move(*row));
+  }
+  void TakeBackUnfinished(const std::vector<console::MemberReport>& reports) {
+    for (const auto& [member, row] : left_) {
+      const auto done = [member](const console::MemberReport& r) { return r.channel == member && r.done; };
+      if (std::none_of(reports.begin(), reports.end(), done))
+        if (const Status failed = watch::TakeBackLoadAction(store_, row); !failed.ok())
+          ctx_.err << "The load record will miss this action: " << failed.message() << "\n";
+    }
+  }
+
+ private:
+  Context& ctx_;
+  store::ConfigStore& store_;
+  std::map<int, store::LoadActionRow> left_;
+};
+
 }  // namespace
 
 int ZoneVerbs(Context& ctx, const Args& given) {
   Args args = given;
   const LoadArgs load = TakeLoadArgs(args);
   if (!load.fault.empty()) return Usage(ctx, load.fault);
-  Args words;
-  bool yes = false, frontPanel = false;
-  std::string progression = "SV";
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--yes")
-      yes = true;
-    else if (args[i] == "--front-panel")
-      frontPanel = true;
-    else if (args[i] == "--progression" && i + 1 < args.size() && (args[i + 1] == "SV" || args[i + 1] == "PV"))
-      progression = args[++i];
-    else if (args[i].starts_with("--"))
-      return Usage(ctx, "Unknown option " + args[i]);
-    else
-      words.push_back(args[i]);
-  }
+  ZoneWords given_words = ReadZoneWords(args);
+  if (!given_words.fault.empty()) return Usage(ctx, given_words.fault);
+  const auto& [words, yes, frontPanel, progression, fault] = given_words;
   if (words[0] == "zones") {
     if (words.size() != 1) return Usage(ctx);
     store::ConfigStore store(ctx.folder.ConfigDatabase());
@@ -128,29 +170,14 @@ int ZoneVerbs(Context& ctx, const Args& given) {
   const bool start = zoneVerb == console::ZoneVerb::Start;
   if (start && !RequestLoadStart(ctx, host.Store(), members, load)) return kExitFailed;
   const bool pause = zoneVerb == console::ZoneVerb::Pause, restart = zoneVerb == console::ZoneVerb::Restart;
-  std::map<int, store::LoadActionRow> left;  // each member's action row, left before any write
-  if (pause || restart)
-    for (int member : members)
-      if (auto row = RecordLoadAction(
-              ctx, host.Store(), member, pause ? "pause" : "restart", load,
-              pause ? "Pause Profile (zone " + words[2] + ")" : "Restart Profile (zone " + words[2] + ")",
-              pause ? "mode 0" : ""))
-        left.emplace(member, std::move(*row));
-  // A member the command did not finish on takes its row back (or records the failure).
-  const auto takeBack = [&](const std::vector<console::MemberReport>& reports) {
-    for (const auto& [member, row] : left) {
-      const auto done = [member](const console::MemberReport& r) { return r.channel == member && r.done; };
-      if (std::none_of(reports.begin(), reports.end(), done))
-        if (const Status failed = watch::TakeBackLoadAction(host.Store(), row); !failed.ok())
-          ctx.err << "The load record will miss this action: " << failed.message() << "\n";
-    }
-  };
+  ZoneActions actions(ctx, host.Store());
+  if (pause || restart) actions.Leave(members, pause, words[2], load);
   if (!host.Open(std::to_string(members.front()))) {
-    takeBack({});
+    actions.TakeBackUnfinished({});
     return kExitFailed;
   }
   const auto reports = console::RunZone(host.Console(), words[2], members, command);
-  takeBack(reports);
+  actions.TakeBackUnfinished(reports);
   const bool all = std::all_of(reports.begin(), reports.end(), [](const console::MemberReport& r) { return r.done; });
   if (start && !all) (void)host.Store().DropLoadStarts(members);
   return all ? kExitOk : kExitFailed;
