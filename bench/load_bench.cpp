@@ -52,29 +52,25 @@ profile::ProfileTable Design(double hours) {
   return table;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::filesystem::path home;
+struct Options {
+  std::filesystem::path home;  // empty: a temporary one, removed at the end
   double hours = 72;
   int controllers = 8;
+};
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
-    if (option == "--home") home = argv[i + 1];
-    if (option == "--hours") hours = std::atof(argv[i + 1]);
-    if (option == "--controllers") controllers = std::atoi(argv[i + 1]);
+    if (option == "--home") options.home = argv[i + 1];
+    if (option == "--hours") options.hours = std::atof(argv[i + 1]);
+    if (option == "--controllers") options.controllers = std::atoi(argv[i + 1]);
   }
-  const bool keep = !home.empty();
-  if (!keep) home = std::filesystem::temp_directory_path() / ("tarvel-load-bench-" + std::to_string(::getpid()));
-  const AppFolder folder(home);
-  if (!store::PrepareHome(folder).fatal.ok()) return 1;
-  store::ConfigStore store(folder.ConfigDatabase());
-  const auto table = Design(hours);
-  profile::ProfileSettings settings;
-  settings.timeScale = profile::TimeScale::Hours;
-  if (!profile::SaveProfileText(folder.Profiles() / "anneal.txt", profile::BuildProfileText(table, settings)).ok())
-    return 1;
+  return options;
+}
 
+// The load of a zone of `controllers` on one port, running the design from anneal.txt.
+LoadPlan Plan(const AppFolder& folder, double hours, int controllers) {
   LoadPlan plan;
   plan.operatorName = "Ann Smith";
   plan.fields = {{"Customer", "Northern Forge"},
@@ -97,19 +93,28 @@ int main(int argc, char** argv) {
                   {3, 1, minutes[0], 1600},
                   {4, 1, minutes[1], 400},
                   {5, 1, 0, 400}};
+  return plan;
+}
 
-  auto now = *ParseUtcTime("2026-12-07T06:00:00Z");
-  LoadTracker tracker(folder, store, [&] { return now; });
-  auto id = tracker.Start(plan);
-  if (!id.ok()) {
-    std::fprintf(stderr, "%s\n", id.status().message().c_str());
-    return 1;
-  }
-  // The program's minute after each sweep of 15 s; the process value near the design, a little
-  // behind it on the ramps, with a lost reading now and then.
-  const int sweeps = static_cast<int>(hours * 240) + 1;
+// The design's temperature at hour t of the load.
+double DesignAt(double t, double hours) {
+  return t < 12 * hours / 72   ? 70 + (1600 - 70) * t / (12 * hours / 72)
+         : t < 36 * hours / 72 ? 1600
+         : t < 48 * hours / 72 ? 1600 - 1200 * (t - 36 * hours / 72) / (12 * hours / 72)
+                               : 400;
+}
+
+struct Recording {
   long long readings = 0;
-  Steady::duration taking{};
+  Steady::duration taking{};  // inside the tracker only
+};
+
+// The program's minute after each sweep of 15 s; the process value near the design, a little
+// behind it on the ramps, with a lost reading now and then. `now` ends after the last sweep.
+Recording RecordLoad(LoadTracker& tracker, const LoadPlan& plan, int controllers, double hours,
+                     SystemClock::time_point& now) {
+  const int sweeps = static_cast<int>(hours * 240) + 1;
+  Recording recording;
   for (int sweep = 0; sweep < sweeps; ++sweep, now += std::chrono::seconds(15)) {
     const double minute = sweep / 4.0;
     int step = 1, left = static_cast<int>(minute);
@@ -125,41 +130,36 @@ int main(int argc, char** argv) {
       r.stepTime = step == 5 ? 0 : left;
       r.lowStep = 1;
       r.highStep = 5;
-      const double t = minute / 60;
-      const double design = t < 12 * hours / 72   ? 70 + (1600 - 70) * t / (12 * hours / 72)
-                            : t < 36 * hours / 72 ? 1600
-                            : t < 48 * hours / 72 ? 1600 - 1200 * (t - 36 * hours / 72) / (12 * hours / 72)
-                                                  : 400;
+      const double design = DesignAt(minute / 60, hours);
       r.setPoint = static_cast<int>(design);
       r.processValue = static_cast<int>(design + 4 * std::sin(sweep / 17.0 + ch) - (ch % 3));
       const auto before = Steady::now();
       tracker.Take(r);
-      taking += Steady::now() - before;
-      ++readings;
+      recording.taking += Steady::now() - before;
+      ++recording.readings;
     }
   }
-  const bool closed = tracker.OpenLoads().empty();
-  std::printf("recorded %lld readings of %d controllers over %.0f h into %s (%s, %.1f MB)\n", readings, controllers,
-              hours, id->c_str(), closed ? "closed" : "NOT closed",
-              static_cast<double>(std::filesystem::file_size(LoadFile(folder, *id))) / 1e6);
-  std::printf("tracker per reading  %8.1f us   (a reading on the line: 9 exchanges, at least 225 ms)\n",
-              Seconds(taking) / static_cast<double>(readings) * 1e6);
+  return recording;
+}
 
+// The report as `tarvel-cli load report` makes it, each stage timed: true when the record is
+// whole and its PDF and CSV are written.
+bool Report(const AppFolder& folder, store::ConfigStore& store, const std::string& id, SystemClock::time_point now) {
   int qargc = 3;
   char name[] = "load_bench", option[] = "-platform", platform[] = "offscreen";
   char* qargv[] = {name, option, platform, nullptr};
   QGuiApplication app(qargc, qargv);
   const auto t0 = Steady::now();
-  const RecordVerdict verdict = VerifyLoad(folder, store, *id);
+  const RecordVerdict verdict = VerifyLoad(folder, store, id);
   const auto t1 = Steady::now();
-  auto record = ReadLoadRecord(LoadFile(folder, *id));
+  auto record = ReadLoadRecord(LoadFile(folder, id));
   const auto t2 = Steady::now();
   const LoadResult result = ResultOf(*record, now);
   const auto t3 = Steady::now();
-  const auto pdf = LoadsFolder(folder) / (*id + ".pdf");
+  const auto pdf = LoadsFolder(folder) / (id + ".pdf");
   const Status written = report::WriteLoadPdf(*record, result, pdf);
   const auto t4 = Steady::now();
-  const Status csv = report::WriteLoadCsv(*record, LoadsFolder(folder) / (*id + ".csv"));
+  const Status csv = report::WriteLoadCsv(*record, LoadsFolder(folder) / (id + ".csv"));
   const auto t5 = Steady::now();
   std::printf("verify               %8.3f s   %s\n", Seconds(t1 - t0), verdict.Whole() ? "whole" : "BROKEN");
   std::printf("read                 %8.3f s   %zu samples\n", Seconds(t2 - t1), record->samples.size());
@@ -172,6 +172,41 @@ int main(int argc, char** argv) {
   const double report = Seconds(t4 - t0);
   std::printf("load report (verify, read, checks, PDF)  %.3f s   goal 2.000 s   %s\n", report,
               report <= 2 ? "met" : "MISSED");
+  return written.ok() && csv.ok() && verdict.Whole();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  auto [home, hours, controllers] = ParseOptions(argc, argv);
+  const bool keep = !home.empty();
+  if (!keep) home = std::filesystem::temp_directory_path() / ("tarvel-load-bench-" + std::to_string(::getpid()));
+  const AppFolder folder(home);
+  if (!store::PrepareHome(folder).fatal.ok()) return 1;
+  store::ConfigStore store(folder.ConfigDatabase());
+  const auto table = Design(hours);
+  profile::ProfileSettings settings;
+  settings.timeScale = profile::TimeScale::Hours;
+  if (!profile::SaveProfileText(folder.Profiles() / "anneal.txt", profile::BuildProfileText(table, settings)).ok())
+    return 1;
+  const LoadPlan plan = Plan(folder, hours, controllers);
+
+  auto now = *ParseUtcTime("2026-12-07T06:00:00Z");
+  LoadTracker tracker(folder, store, [&] { return now; });
+  auto id = tracker.Start(plan);
+  if (!id.ok()) {
+    std::fprintf(stderr, "%s\n", id.status().message().c_str());
+    return 1;
+  }
+  const Recording recorded = RecordLoad(tracker, plan, controllers, hours, now);
+  const bool closed = tracker.OpenLoads().empty();
+  std::printf("recorded %lld readings of %d controllers over %.0f h into %s (%s, %.1f MB)\n", recorded.readings,
+              controllers, hours, id->c_str(), closed ? "closed" : "NOT closed",
+              static_cast<double>(std::filesystem::file_size(LoadFile(folder, *id))) / 1e6);
+  std::printf("tracker per reading  %8.1f us   (a reading on the line: 9 exchanges, at least 225 ms)\n",
+              Seconds(recorded.taking) / static_cast<double>(recorded.readings) * 1e6);
+
+  const bool reported = Report(folder, store, *id, now);
   if (!keep) std::filesystem::remove_all(home);
-  return written.ok() && csv.ok() && verdict.Whole() && closed ? 0 : 1;
+  return reported && closed ? 0 : 1;
 }
