@@ -230,12 +230,38 @@ class Campaign {
 
   void One(int n, Kind kind) {
     ++counts_.commands[kind];
+    PlanTrouble(kind);
+    const auto dumpBefore = sim_.Registers(1);
+    const auto logBefore = store_.Log(1).value_or({});
+    Registers allowed;
+    std::function<std::string()> holds;  // after a success: what is wrong, empty when all is right
+    const bool ok = kind == Kind::Killed          ? Killed(logBefore, allowed, false)
+                    : kind == Kind::KilledService ? Killed(logBefore, allowed, true)
+                                                  : Issue(kind, logBefore, allowed, holds);
+    trouble_.End();
+
+    if (faulting_.Injected()) ++counts_.faulted;
+    if (ok) ++counts_.succeeded;
+    if (!ok && faulting_.Injected()) ++counts_.failedCleanly;
+    if (ok && faulting_.Injected()) ++counts_.succeededDespiteFault;
+
+    const sim::UnitState unit = sim_.Unit(1);
+    if (ok && holds) {
+      if (const std::string wrong = holds(); !wrong.empty()) Wrong(counts_.falseSuccesses, n, kind, wrong);
+    }
+    for (std::uint16_t reg : sim::ChangedRegisters(dumpBefore, sim_.Registers(1)))
+      if (!allowed.contains(reg)) Wrong(counts_.collateral, n, kind, "changed register " + std::to_string(reg));
+    const auto memAfter = CheckMemoryMap(n, kind, unit);
+    CheckLogRows(n, kind, unit, memAfter);
+  }
+
+  // Four commands in five meet trouble: three in five a line fault, one in ten each a locked
+  // database and one that refuses writes.
+  void PlanTrouble(Kind kind) {
     const auto exchanges = 1 + static_cast<int>(random_() % static_cast<unsigned>(Exchanges(kind)));
     const sim::Fault kinds[] = {sim::Fault::NoReply,      sim::Fault::BadCrc,    sim::Fault::LateReply,
                                 sim::Fault::WrongAddress, sim::Fault::Exception, sim::Fault::StrayByte,
                                 sim::Fault::Duplicate,    sim::Fault::Stale};
-    // Four commands in five meet trouble: three in five a line fault, one in ten each a locked
-    // database and one that refuses writes.
     const unsigned trouble = random_() % 20;
     const sim::Fault fault = kinds[random_() % std::size(kinds)];
     if (trouble < 4 || kind == Kind::Killed || kind == Kind::KilledService || Exchanges(kind) == 0) {
@@ -261,31 +287,12 @@ class Campaign {
           },
           "fault " + std::to_string(static_cast<int>(fault)) + " at exchange " + std::to_string(exchanges));
     }
+  }
 
-    const auto dumpBefore = sim_.Registers(1);
-    const auto logBefore = store_.Log(1).value_or({});
-    Registers allowed;
-    std::function<std::string()> holds;  // after a success: what is wrong, empty when all is right
-    const bool ok = kind == Kind::Killed          ? Killed(logBefore, allowed, false)
-                    : kind == Kind::KilledService ? Killed(logBefore, allowed, true)
-                                                  : Issue(kind, logBefore, allowed, holds);
-    trouble_.End();
-
-    if (faulting_.Injected()) ++counts_.faulted;
-    if (ok) ++counts_.succeeded;
-    if (!ok && faulting_.Injected()) ++counts_.failedCleanly;
-    if (ok && faulting_.Injected()) ++counts_.succeededDespiteFault;
-
-    const sim::UnitState unit = sim_.Unit(1);
-    if (ok && holds) {
-      if (const std::string wrong = holds(); !wrong.empty()) Wrong(counts_.falseSuccesses, n, kind, wrong);
-    }
-    for (std::uint16_t reg : sim::ChangedRegisters(dumpBefore, sim_.Registers(1)))
-      if (!allowed.contains(reg)) Wrong(counts_.collateral, n, kind, "changed register " + std::to_string(reg));
-
-    // Every map row holds what the controller holds, or carries a mark: Unknown, or a jump's
-    // Modified (the row keeps the step's original on purpose). Whether this command changed it
-    // or not: a row a command should have marked and did not is as wrong as one it stored.
+  // Every map row holds what the controller holds, or carries a mark: Unknown, or a jump's
+  // Modified (the row keeps the step's original on purpose). Whether this command changed it
+  // or not: a row a command should have marked and did not is as wrong as one it stored.
+  std::vector<store::MemoryRow> CheckMemoryMap(int n, Kind kind, const sim::UnitState& unit) {
     auto memory = store_.Memory(1);
     if (!memory || memory->size() != 64) Wrong(counts_.unmarked, n, kind, "the memory map cannot be read whole");
     const auto memAfter = memory.value_or({});
@@ -299,8 +306,12 @@ class Campaign {
                   std::to_string(held.temperature));
       }
     }
-    // Every log row points at exactly its compiled program, steps a jump changed taken as
-    // the originals Start puts back.
+    return memAfter;
+  }
+
+  // Every log row points at exactly its compiled program, steps a jump changed taken as
+  // the originals Start puts back.
+  void CheckLogRows(int n, Kind kind, const sim::UnitState& unit, const std::vector<store::MemoryRow>& memAfter) {
     for (const auto& row : store_.Log(1).value_or({})) {
       const auto& compiled = compiledOf_[row.profileName];
       bool matches = static_cast<int>(compiled.size()) == row.stop - row.start + 1;
@@ -408,120 +419,14 @@ class Campaign {
 
   bool Issue(Kind kind, const std::vector<store::LogRow>& log, Registers& allowed,
              std::function<std::string()>& holds) {
-    auto& console = *console_;
-    auto& run = console.RunControls();
-    const Registers limits{0x200E, 0x200F};
-    // A jump borrows the duration and temperature words of steps, the limits and the mode.
-    Registers jump = StepWords(1, 64, {2, 3});
-    jump.insert(limits.begin(), limits.end());
-    jump.insert(0x200D);
-    auto unit = [this] { return sim_.Unit(1); };
-    auto selection = [this] { return store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{}); };
-
     switch (kind) {
-      case Kind::Upload: {
-        const int steps = 3 + static_cast<int>(random_() % 5);
-        const int first = 1 + static_cast<int>(random_() % (65 - steps));
-        const std::string name = "p" + std::to_string(random_() % 7) + ".txt";
-        const auto file = tarvel::bench::WriteProfile(folder_, name, steps, random_);
-        console.Program().OpenProfile(file);
-        console.Program().SetStartStepText(std::to_string(first));
-        console.Program().BuildProgram();
-        // It may clear the ranges of the entries it replaces, and writes its own.
-        for (const auto& row : log) {
-          const auto words = StepWords(row.start, row.stop, {1, 2, 3});
-          allowed.insert(words.begin(), words.end());
-        }
-        const auto own = StepWords(first, first + steps - 1, {1, 2, 3});
-        allowed.insert(own.begin(), own.end());
-        const auto program = console.Program().Compiled().steps;
-        const bool logged = console.ProfileUpload().Run({name, std::to_string(first), "SV"}).logged;
-        if (logged) compiledOf_[name] = program;
-        holds = [=, this] {
-          for (int s = first; s < first + steps; ++s)
-            if (Held(sim_.Unit(1), s) != program[static_cast<std::size_t>(s - first)])
-              return "step " + std::to_string(s);
-          auto entry = store_.LogEntry(1, name).value_or({});
-          return entry && entry->start == first ? std::string() : std::string("no log row");
-        };
-        return logged;
-      }
-      case Kind::Download: {
-        const int first = 1 + static_cast<int>(random_() % 60), last = first + static_cast<int>(random_() % 5);
-        holds = [=, this] {
-          const auto held = sim_.Unit(1);
-          for (const auto& row : store_.Memory(1).value_or({}))
-            if (row.segment >= first && row.segment <= last && row.modified == 0 &&
-                ProgramStep{row.pidSet, row.duration, row.temperature} != Held(held, row.segment))
-              return "map row " + std::to_string(row.segment);
-          return std::string();
-        };
-        return console.Memory().DownloadProgramRange(first, last).has_value();
-      }
-      case Kind::Select: {
-        const int row = 1 + static_cast<int>(random_() % log.size());
-        const store::LogRow entry = log[static_cast<std::size_t>(row - 1)];
-        console.Log().Show(1);
-        allowed = limits;
-        holds = [=] {
-          const auto u = unit();
-          const auto s = selection();
-          return u.programLowStep == entry.start && u.programHighStep == entry.stop &&
-                         s.programLowAddress == entry.start && s.programHighAddress == entry.stop
-                     ? std::string()
-                     : std::string("limits or selection");
-        };
-        return run.SelectRunProfile(row);
-      }
-      case Kind::Start: {
-        allowed = StepWords(1, 64, {2, 3});  // the steps a jump changed go back
-        allowed.insert(0x200D);
-        holds = [=, this] {
-          const auto u = unit();
-          if (u.runMode == 0) return std::string("run mode 0");
-          if (!store_.ModifiedSteps(1).value_or({}).empty()) return std::string("a step left modified");
-          return std::string();
-        };
-        return run.StartProfile();
-      }
-      case Kind::Pause: {
-        allowed = {0x0000, 0x200D};
-        console.RunMonitor().ReadControllerRunMode();  // what the controller runs decides, as in tarvel-cli
-        holds = [=] {
-          const auto u = unit();
-          return u.runMode == 0 && u.setValue == u.profileSetPoint ? std::string() : std::string("not held");
-        };
-        return run.PauseProfile();
-      }
-      case Kind::Restart: {
-        allowed = jump;
-        console.RunMonitor().ReadControllerRunMode();
-        console.RunMonitor().ReadRunState();  // the restart point, as the monitor stores it
-        const int segment =
-            store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{}).segmentExecuting;
-        holds = [=] {
-          const auto u = unit();
-          return u.runMode != 0 && u.currentStep == segment ? std::string()
-                                                            : "runs step " + std::to_string(u.currentStep);
-        };
-        return run.RestartProfile();
-      }
-      case Kind::Jump: {
-        allowed = jump;
-        const auto s = selection();
-        std::vector<store::MemoryRow> timed;
-        for (const auto& row : store_.Memory(1).value_or({}))
-          if (row.segment >= s.programLowAddress && row.segment <= s.programHighAddress && row.duration > 1)
-            timed.push_back(row);
-        if (timed.empty()) return false;
-        const auto target = timed[random_() % timed.size()];
-        const int time = 1 + static_cast<int>(random_() % static_cast<unsigned>(target.duration - 1));
-        holds = [=] {
-          const auto u = unit();
-          return u.currentStep == target.segment ? std::string() : "runs step " + std::to_string(u.currentStep);
-        };
-        return run.JumpToSegmentPoint(std::to_string(target.segment), std::to_string(time));
-      }
+      case Kind::Upload: return IssueUpload(log, allowed, holds);
+      case Kind::Download: return IssueDownload(holds);
+      case Kind::Select: return IssueSelect(log, allowed, holds);
+      case Kind::Start: return IssueStart(allowed, holds);
+      case Kind::Pause: return IssuePause(allowed, holds);
+      case Kind::Restart: return IssueRestart(allowed, holds);
+      case Kind::Jump: return IssueJump(allowed, holds);
       case Kind::Killed:
       case Kind::KilledService: break;  // a tarvel-cli run: Killed()
       case Kind::Swapped: return Swapped(log, allowed, holds);
@@ -531,6 +436,129 @@ class Campaign {
       case Kind::EmptyDatabase: return EmptyDatabase(holds);
     }
     return false;
+  }
+
+  static Registers Limits() { return {0x200E, 0x200F}; }
+
+  // A jump borrows the duration and temperature words of steps, the limits and the mode.
+  static Registers JumpWords() {
+    const Registers limits = Limits();
+    Registers jump = StepWords(1, 64, {2, 3});
+    jump.insert(limits.begin(), limits.end());
+    jump.insert(0x200D);
+    return jump;
+  }
+
+  store::ControllerConfigRow StoredConfig() {
+    return store_.ControllerConfig(1).value_or({}).value_or(store::ControllerConfigRow{});
+  }
+
+  bool IssueUpload(const std::vector<store::LogRow>& log, Registers& allowed, std::function<std::string()>& holds) {
+    auto& console = *console_;
+    const int steps = 3 + static_cast<int>(random_() % 5);
+    const int first = 1 + static_cast<int>(random_() % (65 - steps));
+    const std::string name = "p" + std::to_string(random_() % 7) + ".txt";
+    const auto file = tarvel::bench::WriteProfile(folder_, name, steps, random_);
+    console.Program().OpenProfile(file);
+    console.Program().SetStartStepText(std::to_string(first));
+    console.Program().BuildProgram();
+    // It may clear the ranges of the entries it replaces, and writes its own.
+    for (const auto& row : log) {
+      const auto words = StepWords(row.start, row.stop, {1, 2, 3});
+      allowed.insert(words.begin(), words.end());
+    }
+    const auto own = StepWords(first, first + steps - 1, {1, 2, 3});
+    allowed.insert(own.begin(), own.end());
+    const auto program = console.Program().Compiled().steps;
+    const bool logged = console.ProfileUpload().Run({name, std::to_string(first), "SV"}).logged;
+    if (logged) compiledOf_[name] = program;
+    holds = [=, this] {
+      for (int s = first; s < first + steps; ++s)
+        if (Held(sim_.Unit(1), s) != program[static_cast<std::size_t>(s - first)]) return "step " + std::to_string(s);
+      auto entry = store_.LogEntry(1, name).value_or({});
+      return entry && entry->start == first ? std::string() : std::string("no log row");
+    };
+    return logged;
+  }
+
+  bool IssueDownload(std::function<std::string()>& holds) {
+    const int first = 1 + static_cast<int>(random_() % 60), last = first + static_cast<int>(random_() % 5);
+    holds = [=, this] {
+      const auto held = sim_.Unit(1);
+      for (const auto& row : store_.Memory(1).value_or({}))
+        if (row.segment >= first && row.segment <= last && row.modified == 0 &&
+            ProgramStep{row.pidSet, row.duration, row.temperature} != Held(held, row.segment))
+          return "map row " + std::to_string(row.segment);
+      return std::string();
+    };
+    return console_->Memory().DownloadProgramRange(first, last).has_value();
+  }
+
+  bool IssueSelect(const std::vector<store::LogRow>& log, Registers& allowed, std::function<std::string()>& holds) {
+    const int row = 1 + static_cast<int>(random_() % log.size());
+    const store::LogRow entry = log[static_cast<std::size_t>(row - 1)];
+    console_->Log().Show(1);
+    allowed = Limits();
+    holds = [=, this] {
+      const auto u = sim_.Unit(1);
+      const auto s = StoredConfig();
+      return u.programLowStep == entry.start && u.programHighStep == entry.stop && s.programLowAddress == entry.start &&
+                     s.programHighAddress == entry.stop
+                 ? std::string()
+                 : std::string("limits or selection");
+    };
+    return console_->RunControls().SelectRunProfile(row);
+  }
+
+  bool IssueStart(Registers& allowed, std::function<std::string()>& holds) {
+    allowed = StepWords(1, 64, {2, 3});  // the steps a jump changed go back
+    allowed.insert(0x200D);
+    holds = [this] {
+      const auto u = sim_.Unit(1);
+      if (u.runMode == 0) return std::string("run mode 0");
+      if (!store_.ModifiedSteps(1).value_or({}).empty()) return std::string("a step left modified");
+      return std::string();
+    };
+    return console_->RunControls().StartProfile();
+  }
+
+  bool IssuePause(Registers& allowed, std::function<std::string()>& holds) {
+    allowed = {0x0000, 0x200D};
+    console_->RunMonitor().ReadControllerRunMode();  // what the controller runs decides, as in tarvel-cli
+    holds = [this] {
+      const auto u = sim_.Unit(1);
+      return u.runMode == 0 && u.setValue == u.profileSetPoint ? std::string() : std::string("not held");
+    };
+    return console_->RunControls().PauseProfile();
+  }
+
+  bool IssueRestart(Registers& allowed, std::function<std::string()>& holds) {
+    allowed = JumpWords();
+    console_->RunMonitor().ReadControllerRunMode();
+    console_->RunMonitor().ReadRunState();  // the restart point, as the monitor stores it
+    const int segment = StoredConfig().segmentExecuting;
+    holds = [=, this] {
+      const auto u = sim_.Unit(1);
+      return u.runMode != 0 && u.currentStep == segment ? std::string() : "runs step " + std::to_string(u.currentStep);
+    };
+    return console_->RunControls().RestartProfile();
+  }
+
+  bool IssueJump(Registers& allowed, std::function<std::string()>& holds) {
+    allowed = JumpWords();
+    const auto s = StoredConfig();
+    std::vector<store::MemoryRow> timed;
+    for (const auto& row : store_.Memory(1).value_or({}))
+      if (row.segment >= s.programLowAddress && row.segment <= s.programHighAddress && row.duration > 1)
+        timed.push_back(row);
+    if (timed.empty()) return false;
+    const auto target = timed[random_() % timed.size()];
+    const int time = 1 + static_cast<int>(random_() % static_cast<unsigned>(target.duration - 1));
+    holds = [=, this] {
+      const auto u = sim_.Unit(1);
+      return u.currentStep == target.segment ? std::string() : "runs step " + std::to_string(u.currentStep);
+    };
+    return console_->RunControls().JumpToSegmentPoint(std::to_string(target.segment), std::to_string(time));
   }
 
   // --- troubles of the commands themselves: a controller swapped behind the console's back, a
