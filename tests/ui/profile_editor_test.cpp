@@ -106,30 +106,6 @@ class ProfileEditorTest : public ::testing::Test {
   std::vector<FileDialogKind> asked_;
 };
 
-TEST_F(ProfileEditorTest, FiveSegmentsTypedAsDurationsAndEndTempsAreSavedUnderTheirName) {
-  // Rows alternate direction: Duration, Tab to End Temp, Enter down; End Temp, Backtab to Duration.
-  Go(1, profile::kDuration);
-  const char* rows[5][2] = {{"60", "250"}, {"120", "250"}, {"50", "400"}, {"30", "400"}, {"60", "100"}};
-  for (int i = 0; i < 5; ++i) {
-    const bool down = i % 2 == 0;
-    Type(rows[i][down ? 0 : 1]);
-    for (int tab = 0; tab < 3; ++tab) Key(down ? Qt::Key_Tab : Qt::Key_Backtab);
-    Type(rows[i][down ? 1 : 0]);
-    Key(Qt::Key_Return);
-  }
-  Key(Qt::Key_Backtab);
-  Key(Qt::Key_Backtab);
-  Type("e");
-  EXPECT_EQ(Cell(6, profile::kStartTime), "320.00");
-  EXPECT_EQ(window_->windowTitle(), "New profile* - Profile Editor");
-
-  files_ = {QString::fromStdString(Profile("five.txt").string())};
-  EXPECT_TRUE(window_->SaveAs()) << "the open edit box is committed first";
-  EXPECT_EQ(Prompt(), "PROFILE SAVED\n");
-  EXPECT_EQ(window_->findChild<QLineEdit*>("Edit_Profile_Name")->text(), "five.txt");
-  EXPECT_EQ(window_->windowTitle(), "five.txt - Profile Editor");
-}
-
 // Each editing key reaches its worksheet workflow; the rules themselves (which keys a column
 // takes, what a paste takes, what an undo restores) are the worksheet's own tests.
 TEST_F(ProfileEditorTest, EachEditingKeyReachesItsWorkflow) {
@@ -226,16 +202,28 @@ TEST_F(ProfileEditorTest, KeysTypedRightAfterAClickAreNeverLost) {
 
 // Save refuses a bad profile; a cancelled dialog writes nothing; Save asks for a name once, warns
 // before cutting text, and asks nothing again; closing with changes asks first.
-TEST_F(ProfileEditorTest, SaveRefusesWarnsBeforeCuttingTextAndWritesTheProfilesOwnFile) {
+TEST_F(ProfileEditorTest, FiveSegmentsTypedAreSavedOnceNamedWarnedBeforeCuttingTextAndAskedBeforeClosing) {
   Trigger("mnuSaveFileAs");
   EXPECT_EQ(Prompt(), "Error: Must have more than 2 segments in profile\nProfile Error - FILE NOT SAVED\n");
   EXPECT_TRUE(asked_.empty()) << "no dialog opens";
 
-  ImportFiveSegments();
-  EXPECT_EQ(Cell(5, profile::kRampRate), "-5.00");
+  // Rows alternate direction: Duration, Tab to End Temp, Enter down; End Temp, Backtab to Duration.
+  Go(1, profile::kDuration);
+  const char* rows[5][2] = {{"60", "250"}, {"120", "250"}, {"50", "400"}, {"30", "400"}, {"60", "100"}};
+  for (int i = 0; i < 5; ++i) {
+    const bool down = i % 2 == 0;
+    Type(rows[i][down ? 0 : 1]);
+    for (int tab = 0; tab < 3; ++tab) Key(down ? Qt::Key_Tab : Qt::Key_Backtab);
+    Type(rows[i][down ? 1 : 0]);
+    Key(Qt::Key_Return);
+  }
+  Key(Qt::Key_Backtab);
+  Key(Qt::Key_Backtab);
+  Type("e");
+  EXPECT_EQ(window_->windowTitle(), "New profile* - Profile Editor");
   EXPECT_TRUE(window_->IsModified());
-  Trigger("mnuSaveFileAs");  // the dialog is cancelled
-  EXPECT_EQ(asked_.back(), FileDialogKind::SaveProfile);
+  Trigger("mnuSaveFileAs");  // the open edit box is committed first; the dialog is cancelled
+  EXPECT_EQ(asked_, std::vector{FileDialogKind::SaveProfile});
   EXPECT_TRUE(std::filesystem::is_empty(folder_.Profiles()));
   EXPECT_EQ(window_->findChild<QLineEdit*>("Edit_Profile_Name")->text(), "");
   files_ = {QString::fromStdString((dir_ / "out.csv").string())};
@@ -247,6 +235,9 @@ TEST_F(ProfileEditorTest, SaveRefusesWarnsBeforeCuttingTextAndWritesTheProfilesO
   EXPECT_EQ(asked_.back(), FileDialogKind::SaveProfile);
   const std::string saved = ReadAll(Profile("five.txt"));
   ASSERT_FALSE(saved.empty());
+  EXPECT_EQ(Prompt(), "PROFILE SAVED\n");
+  EXPECT_EQ(window_->findChild<QLineEdit*>("Edit_Profile_Name")->text(), "five.txt");
+  EXPECT_EQ(window_->windowTitle(), "five.txt - Profile Editor");
 
   Go(1, profile::kCommand);
   Type("C=2 J2=off PID tuned J1=on");
