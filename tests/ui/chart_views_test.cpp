@@ -1,7 +1,6 @@
-// The editor's chart and the console's live trend as a user meets them.
+// The editor's chart as a user meets it.
 #include <QApplication>
 #include <QChart>
-#include <QChartView>
 #include <QImage>
 #include <QLabel>
 #include <QLegendMarker>

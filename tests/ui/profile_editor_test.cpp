@@ -12,15 +12,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
-#include <QTimer>
 
 #include <gmock/gmock.h>
 
@@ -293,7 +290,7 @@ TEST_F(ProfileEditorTest, AChartThatCannotDrawNamesTheCellAndSelectsIt) {
   EXPECT_EQ(grid_->currentIndex(), grid_->model()->index(1, profile::kDuration));
 }
 
-TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScales) {
+TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScalesAndPlotChoices) {
   EXPECT_EQ(ReadEditorSettings(folder_.EditorSettings()), profile::EditorSettings{});
   WriteAll(folder_.EditorSettings(), "[General\nTemperatureScale=maybe\nDesignProfilePlotSelect=70000\n\x01\xff");
   EXPECT_EQ(ReadEditorSettings(folder_.EditorSettings()), profile::EditorSettings{});
@@ -317,19 +314,29 @@ TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScales)
   Trigger("mnuFahrenheit");  // what the scale menus say is the worksheet's test
   EXPECT_THAT(Prompt().toStdString(), HasSubstr("Temperature scale set to F"));
 
-  // Closing writes the settings; the next window comes back with them and the profile.
+  // Closing writes the settings, the plot check boxes' too; the next window comes back with them
+  // and the profile.
+  window_->findChild<QCheckBox*>("DesignProfileLimitsPlotSelect")->click();
+  window_->findChild<QCheckBox*>("RecordedTempDataPlotSelect")->click();
+  EXPECT_FALSE(window_->Chart().Series(2)->isVisible() || window_->Chart().Series(3)->isVisible()) << "both limits";
   boxes_.Answer(QMessageBox::Discard);
   window_->close();
-  EXPECT_EQ(ReadEditorSettings(folder_.EditorSettings()).profilePathFileName, Profile("c.txt").string());
+  const profile::EditorSettings saved = ReadEditorSettings(folder_.EditorSettings());
+  EXPECT_EQ(saved.profilePathFileName, Profile("c.txt").string());
+  EXPECT_EQ(std::tuple(saved.designProfilePlotSelect, saved.designProfileLimitsPlotSelect,
+                       saved.recordedProfilePlotSelect, saved.recordedTempDataPlotSelect),
+            std::tuple(1, 0, 1, 0));
   window_.reset();
   Open();
+  EXPECT_EQ(window_->Chart().PlotSelection(), (std::array<bool, 4>{true, false, true, false}));
+  EXPECT_FALSE(window_->Chart().Series(5)->isVisible());
   EXPECT_EQ(window_->findChild<QLineEdit*>("Edit_Profile_Name")->text(), "c.txt");
   EXPECT_TRUE(window_->findChild<QAction*>("mnuCelcius")->isChecked()) << "the file's scale wins";
   EXPECT_EQ(Cell(3, profile::kEndTemp), "400");
   EXPECT_FALSE(window_->IsModified());
 }
 
-TEST_F(ProfileEditorTest, TheChartFollowsTheWorksheetMarksRowsAndKeepsItsPlotChoices) {
+TEST_F(ProfileEditorTest, TheChartFollowsTheWorksheetAndMarksRows) {
   EditChart& chart = window_->Chart();
   ImportFiveSegments();
   ASSERT_EQ(chart.Series(1)->count(), 6);
@@ -356,21 +363,6 @@ TEST_F(ProfileEditorTest, TheChartFollowsTheWorksheetMarksRowsAndKeepsItsPlotCho
   const QRect other = grid_->visualRect(grid_->model()->index(4, profile::kDuration));
   QTest::mouseClick(grid_->viewport(), Qt::LeftButton, {}, other.center());
   EXPECT_EQ(background(2), plain);
-
-  // The plot check boxes go to the settings file and come back from it.
-  window_->findChild<QCheckBox*>("DesignProfileLimitsPlotSelect")->click();
-  EXPECT_FALSE(chart.Series(2)->isVisible() || chart.Series(3)->isVisible()) << "both limits";
-  Close();
-  const profile::EditorSettings saved = ReadEditorSettings(folder_.EditorSettings());
-  EXPECT_EQ(saved.designProfileLimitsPlotSelect, 0);
-  EXPECT_EQ(saved.designProfilePlotSelect + saved.recordedProfilePlotSelect + saved.recordedTempDataPlotSelect, 3);
-  profile::EditorSettings next = saved;
-  next.designProfileLimitsPlotSelect = 1;
-  next.recordedTempDataPlotSelect = 0;
-  ASSERT_EQ(WriteEditorSettings(folder_.EditorSettings(), next), "");
-  Open();
-  EXPECT_EQ(window_->Chart().PlotSelection(), (std::array<bool, 4>{true, true, true, false}));
-  EXPECT_FALSE(window_->Chart().Series(5)->isVisible());
 }
 
 }  // namespace
