@@ -65,7 +65,7 @@ class ConsoleWindowTest : public WindowFixture {
   }
   template <class T>
   T* Find(const char* name) {
-    return WindowFixture::Find<T>(*window_, name);
+    return ui::Find<T>(*window_, name);
   }
   QString Text(const char* name) { return Find<QLineEdit>(name)->text(); }
   std::string Prompt() { return Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(); }

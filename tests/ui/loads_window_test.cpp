@@ -11,6 +11,7 @@
 
 #include <fstream>
 
+#include "layout_check.h"
 #include "support/temp_dir.h"
 #include "ui/load_fields_dialog.h"
 #include "ui/loads_window.h"
@@ -21,13 +22,6 @@ namespace tarvel::ui {
 namespace {
 
 using namespace watch;
-
-template <class W>
-W* Find(QWidget& parent, const char* name) {
-  auto* w = parent.findChild<W*>(name);
-  EXPECT_NE(w, nullptr) << name;
-  return w;
-}
 
 TEST(LoadFieldsDialog, OkIsRefusedWithTheReasonWhileTheRecordCouldNotTakeTheStart) {
   const std::vector<FieldRule> rules{{"Order", true}, {"Customer", false}};
