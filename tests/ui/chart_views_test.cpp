@@ -1,9 +1,6 @@
-// The editor's chart and the console's live trend as a user meets them.
+// The editor's chart as a user meets it.
 #include <QApplication>
-#include <QCategoryAxis>
 #include <QChart>
-#include <QChartView>
-#include <QCheckBox>
 #include <QImage>
 #include <QLabel>
 #include <QLegendMarker>
@@ -21,23 +18,13 @@
 
 #include <cmath>
 
-#include "console/console.h"
-#include "profile/profile_file.h"
-#include "profile/profile_text.h"
-#include "support/console_fixture.h"
 #include "support/profiles.h"
 #include "support/temp_dir.h"
 #include "ui/chart_view.h"
-#include "ui/console_window.h"
 #include "ui/edit_chart.h"
-#include "ui/trend_view.h"
 
 namespace tarvel::ui {
 namespace {
-
-using namespace std::chrono_literals;
-
-profile::ProfileTable Profile() { return tarvel::testing::ThreeSegmentTable(); }
 
 // Where a value point lies in the chart's viewport.
 QPoint Pixel(EditChart& chart, double time, double temperature) {
@@ -60,7 +47,7 @@ class EditChartWidget : public ::testing::Test {
   void SetUp() override {
     chart.resize(900, 600);
     chart.show();
-    chart.SetProfile(Profile(), {});
+    chart.SetProfile(tarvel::testing::ThreeSegmentTable(), {});
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
   }
   tarvel::testing::TempDir dir;
@@ -172,71 +159,6 @@ TEST_F(EditChartWidget, DrawsTheProfileAndPassesPointClicksOn) {
   // A double click on a design point names it, though the band's lines pass by as well.
   QTest::mouseDClick(chart.View()->viewport(), Qt::LeftButton, {}, Pixel(chart, 700, 500));
   EXPECT_EQ(messages.last()[0].toString(), "DataPoint: Time= 700  Temperature= 500");
-  // Limits of one degree: the band lies on the design line, and the design still wins.
-  profile::ProfileTable narrow = Profile();
-  narrow.at(1, profile::kErrorLimits) = "1";
-  narrow.at(3, profile::kErrorLimits) = "1";
-  chart.SetProfile(narrow, {});
-  QTest::mouseDClick(chart.View()->viewport(), Qt::LeftButton, {}, Pixel(chart, 400, 500));
-  EXPECT_EQ(messages.last()[0].toString(), "DataPoint: Time= 400  Temperature= 500");
-  chart.SetProfile(Profile(), {});
-}
-
-class TrendOnConsole : public console::ConsoleFixture {};
-
-TEST_F(TrendOnConsole, GrowsWithEachReadingOverTheExecutingProfile) {
-  Map(1, 1, "Kiln");
-  console::RunThreeStepProgram(sim_, 1);
-  ASSERT_TRUE(
-      profile::SaveProfileText(folder_.Profiles() / "Three step.txt", profile::BuildProfileText(Profile(), {})));
-  ASSERT_TRUE(store_.SaveRunSelection(1, "Three step.txt", 1, 3));
-  CommandRunner runner;
-  ConsoleWindow window({true, "/dev/pts/test", {}, {}}, runner);
-  console::Console console(folder_, store_, line_, window.View(), {true, true});
-  window.show();
-  window.Start(console);
-  auto idle = [&] {
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Runner().Busy(); }, 10000));
-    QCoreApplication::processEvents();
-  };
-  idle();
-  TrendView* trend = window.Trend();
-  ASSERT_NE(trend, nullptr);
-  EXPECT_EQ(trend->PointCount(), 1u) << "the start-up reading";
-  EXPECT_EQ(trend->DesignPointCount(), 4u) << "the executing profile's file is in Profiles/";
-
-  QTest::mouseClick(window.findChild<QPushButton*>("MonitorRunStateButton"), Qt::LeftButton);
-  idle();
-  sim_.AdvanceTime(30min);
-  window.findChild<QAction*>("mnuReadRunState")->trigger();
-  idle();
-  EXPECT_EQ(trend->PointCount(), 3u);
-  auto* setPoint = qobject_cast<QLineSeries*>(trend->View()->chart()->series().at(1));
-  ASSERT_NE(setPoint, nullptr);
-  EXPECT_EQ(setPoint->at(2), QPointF(30, sim_.Unit(1).profileSetPoint));
-  auto* time = qobject_cast<QValueAxis*>(trend->View()->chart()->axes(Qt::Horizontal).front());
-  ExpectNiceTicks(time);
-  ExpectNiceTicks(qobject_cast<QValueAxis*>(trend->View()->chart()->axes(Qt::Vertical).front()));
-  EXPECT_EQ(time->min(), 0);
-  window.Runner().Shutdown();
-
-  // A leg that begins again (lost readings, a pause, a jump back) is drawn apart, never joined
-  // by a line; the profile's 1000 minutes read in hours and minutes.
-  const controller::RunTrace trace{2, "Three step.txt", folder_.Profiles() / "Three step.txt", 'M',
-                                   'F'};  // a new trend
-  trend->Add(trace, {0, 100, 100});
-  trend->Add(trace, {100, 150, 149});
-  trend->Add(trace, {90, 140, 141, true});
-  trend->Add(trace, {200, 200, 199});
-  ASSERT_EQ(trend->SetPointLegs().size(), 2u);
-  EXPECT_EQ(trend->SetPointLegs()[0]->points(), (QList<QPointF>{{0, 100}, {100, 150}}));
-  EXPECT_EQ(trend->SetPointLegs()[1]->points(), (QList<QPointF>{{90, 140}, {200, 200}}));
-  auto* clock = qobject_cast<QCategoryAxis*>(trend->View()->chart()->axes(Qt::Horizontal).front());
-  ASSERT_NE(clock, nullptr);
-  EXPECT_EQ(clock->titleText(), "Time (h:mm)");
-  ASSERT_GE(clock->categoriesLabels().size(), 3);
-  for (const QString& label : clock->categoriesLabels())
-    EXPECT_TRUE(QRegularExpression("^[0-9]+:[0-5][0-9]$").match(label).hasMatch()) << label.toStdString();
 }
 
 }  // namespace

@@ -1,27 +1,35 @@
 // The console window as a user meets it: widgets found by name, boxes answered, what they read.
 #include <QAction>
+#include <QCategoryAxis>
 #include <QComboBox>
 #include <QDockWidget>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTableWidget>
+#include <QValueAxis>
 
 #include <gmock/gmock.h>
 
 #include "console/console.h"
+#include "profile/profile_file.h"
+#include "profile/profile_text.h"
 #include "support/console_fixture.h"
 #include "support/profiles.h"
 #include "support/reading_frames.h"
 #include "support/run_process.h"
+#include "ui/chart_view.h"
 #include "ui/console_window.h"
 #include "ui/line_watch_binding.h"
 #include "ui/loads_binding.h"
+#include "ui/trend_view.h"
 #include "ui/window_placement.h"
 #include "window_fixture.h"
 
@@ -57,7 +65,7 @@ class ConsoleWindowTest : public WindowFixture {
   }
   template <class T>
   T* Find(const char* name) {
-    return WindowFixture::Find<T>(*window_, name);
+    return ui::Find<T>(*window_, name);
   }
   QString Text(const char* name) { return Find<QLineEdit>(name)->text(); }
   std::string Prompt() { return Find<QPlainTextEdit>("User_Prompt")->toPlainText().toStdString(); }
@@ -396,6 +404,46 @@ TEST_F(ConsoleWindowTest, SelectAndStartRunTheProfileGuardedCommandsAskAndOnlySu
   EXPECT_FALSE(rows[0].who.empty());
   EXPECT_EQ(std::tuple(rows[1].kind, rows[1].oldValue, rows[1].newValue),
             std::tuple(std::string("pause"), std::string("mode 2"), std::string("mode 0")));
+}
+
+TEST_F(ConsoleWindowTest, TheTrendGrowsWithEachReadingOverTheExecutingProfile) {
+  console::RunThreeStepProgram(sim_, 1);
+  ASSERT_TRUE(profile::SaveProfileText(folder_.Profiles() / "Three step.txt",
+                                       profile::BuildProfileText(tarvel::testing::ThreeSegmentTable(), {})));
+  ASSERT_TRUE(store_.SaveRunSelection(1, "Three step.txt", 1, 3));
+  Open();
+  TrendView* trend = window_->Trend();
+  ASSERT_NE(trend, nullptr);
+  EXPECT_EQ(trend->PointCount(), 1u) << "the start-up reading";
+  EXPECT_EQ(trend->DesignPointCount(), 4u) << "the executing profile's file is in Profiles/";
+
+  Click("MonitorRunStateButton");
+  sim_.AdvanceTime(30min);
+  Trigger("mnuReadRunState");
+  EXPECT_EQ(trend->PointCount(), 3u);
+  auto* setPoint = qobject_cast<QLineSeries*>(trend->View()->chart()->series().at(1));
+  ASSERT_NE(setPoint, nullptr);
+  EXPECT_EQ(setPoint->at(2), QPointF(30, sim_.Unit(1).profileSetPoint));
+  EXPECT_EQ(qobject_cast<QValueAxis*>(trend->View()->chart()->axes(Qt::Horizontal).front())->min(), 0);
+  runner_.Shutdown();
+
+  // A leg that begins again (lost readings, a pause, a jump back) is drawn apart, never joined
+  // by a line; the profile's 1000 minutes read in hours and minutes.
+  const controller::RunTrace trace{2, "Three step.txt", folder_.Profiles() / "Three step.txt", 'M',
+                                   'F'};  // a new trend
+  trend->Add(trace, {0, 100, 100});
+  trend->Add(trace, {100, 150, 149});
+  trend->Add(trace, {90, 140, 141, true});
+  trend->Add(trace, {200, 200, 199});
+  ASSERT_EQ(trend->SetPointLegs().size(), 2u);
+  EXPECT_EQ(trend->SetPointLegs()[0]->points(), (QList<QPointF>{{0, 100}, {100, 150}}));
+  EXPECT_EQ(trend->SetPointLegs()[1]->points(), (QList<QPointF>{{90, 140}, {200, 200}}));
+  auto* clock = qobject_cast<QCategoryAxis*>(trend->View()->chart()->axes(Qt::Horizontal).front());
+  ASSERT_NE(clock, nullptr);
+  EXPECT_EQ(clock->titleText(), "Time (h:mm)");
+  ASSERT_GE(clock->categoriesLabels().size(), 3);
+  for (const QString& label : clock->categoriesLabels())
+    EXPECT_TRUE(QRegularExpression("^[0-9]+:[0-5][0-9]$").match(label).hasMatch()) << label.toStdString();
 }
 
 TEST_F(ConsoleWindowTest, ControllerCommandsAreDisabledWhileOneRunsAndClosingWaitsForIt) {

@@ -17,6 +17,14 @@ namespace tarvel::ui {
 // The frame a desktop's window manager draws around a window: the offscreen platform draws 2 px.
 inline constexpr QMargins kDesktopFrame(6, 38, 6, 6);
 
+// A control by its name; a missing one fails the test.
+template <class T>
+T* Find(QWidget& window, const char* name) {
+  T* widget = window.findChild<T*>(name);
+  EXPECT_NE(widget, nullptr) << name;
+  return widget;
+}
+
 // Control names written as one list, separated by spaces.
 inline std::vector<QString> Names(const char* spaced) {
   const QStringList names = QString(spaced).split(' ', Qt::SkipEmptyParts);

@@ -12,15 +12,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
-#include <QTimer>
 
 #include <gmock/gmock.h>
 
@@ -105,30 +102,6 @@ class ProfileEditorTest : public ::testing::Test {
   std::deque<QString> files_;
   std::vector<FileDialogKind> asked_;
 };
-
-TEST_F(ProfileEditorTest, FiveSegmentsTypedAsDurationsAndEndTempsAreSavedUnderTheirName) {
-  // Rows alternate direction: Duration, Tab to End Temp, Enter down; End Temp, Backtab to Duration.
-  Go(1, profile::kDuration);
-  const char* rows[5][2] = {{"60", "250"}, {"120", "250"}, {"50", "400"}, {"30", "400"}, {"60", "100"}};
-  for (int i = 0; i < 5; ++i) {
-    const bool down = i % 2 == 0;
-    Type(rows[i][down ? 0 : 1]);
-    for (int tab = 0; tab < 3; ++tab) Key(down ? Qt::Key_Tab : Qt::Key_Backtab);
-    Type(rows[i][down ? 1 : 0]);
-    Key(Qt::Key_Return);
-  }
-  Key(Qt::Key_Backtab);
-  Key(Qt::Key_Backtab);
-  Type("e");
-  EXPECT_EQ(Cell(6, profile::kStartTime), "320.00");
-  EXPECT_EQ(window_->windowTitle(), "New profile* - Profile Editor");
-
-  files_ = {QString::fromStdString(Profile("five.txt").string())};
-  EXPECT_TRUE(window_->SaveAs()) << "the open edit box is committed first";
-  EXPECT_EQ(Prompt(), "PROFILE SAVED\n");
-  EXPECT_EQ(window_->findChild<QLineEdit*>("Edit_Profile_Name")->text(), "five.txt");
-  EXPECT_EQ(window_->windowTitle(), "five.txt - Profile Editor");
-}
 
 // Each editing key reaches its worksheet workflow; the rules themselves (which keys a column
 // takes, what a paste takes, what an undo restores) are the worksheet's own tests.
@@ -226,16 +199,28 @@ TEST_F(ProfileEditorTest, KeysTypedRightAfterAClickAreNeverLost) {
 
 // Save refuses a bad profile; a cancelled dialog writes nothing; Save asks for a name once, warns
 // before cutting text, and asks nothing again; closing with changes asks first.
-TEST_F(ProfileEditorTest, SaveRefusesWarnsBeforeCuttingTextAndWritesTheProfilesOwnFile) {
+TEST_F(ProfileEditorTest, FiveSegmentsTypedAreSavedOnceNamedWarnedBeforeCuttingTextAndAskedBeforeClosing) {
   Trigger("mnuSaveFileAs");
   EXPECT_EQ(Prompt(), "Error: Must have more than 2 segments in profile\nProfile Error - FILE NOT SAVED\n");
   EXPECT_TRUE(asked_.empty()) << "no dialog opens";
 
-  ImportFiveSegments();
-  EXPECT_EQ(Cell(5, profile::kRampRate), "-5.00");
+  // Rows alternate direction: Duration, Tab to End Temp, Enter down; End Temp, Backtab to Duration.
+  Go(1, profile::kDuration);
+  const char* rows[5][2] = {{"60", "250"}, {"120", "250"}, {"50", "400"}, {"30", "400"}, {"60", "100"}};
+  for (int i = 0; i < 5; ++i) {
+    const bool down = i % 2 == 0;
+    Type(rows[i][down ? 0 : 1]);
+    for (int tab = 0; tab < 3; ++tab) Key(down ? Qt::Key_Tab : Qt::Key_Backtab);
+    Type(rows[i][down ? 1 : 0]);
+    Key(Qt::Key_Return);
+  }
+  Key(Qt::Key_Backtab);
+  Key(Qt::Key_Backtab);
+  Type("e");
+  EXPECT_EQ(window_->windowTitle(), "New profile* - Profile Editor");
   EXPECT_TRUE(window_->IsModified());
-  Trigger("mnuSaveFileAs");  // the dialog is cancelled
-  EXPECT_EQ(asked_.back(), FileDialogKind::SaveProfile);
+  Trigger("mnuSaveFileAs");  // the open edit box is committed first; the dialog is cancelled
+  EXPECT_EQ(asked_, std::vector{FileDialogKind::SaveProfile});
   EXPECT_TRUE(std::filesystem::is_empty(folder_.Profiles()));
   EXPECT_EQ(window_->findChild<QLineEdit*>("Edit_Profile_Name")->text(), "");
   files_ = {QString::fromStdString((dir_ / "out.csv").string())};
@@ -247,6 +232,9 @@ TEST_F(ProfileEditorTest, SaveRefusesWarnsBeforeCuttingTextAndWritesTheProfilesO
   EXPECT_EQ(asked_.back(), FileDialogKind::SaveProfile);
   const std::string saved = ReadAll(Profile("five.txt"));
   ASSERT_FALSE(saved.empty());
+  EXPECT_EQ(Prompt(), "PROFILE SAVED\n");
+  EXPECT_EQ(window_->findChild<QLineEdit*>("Edit_Profile_Name")->text(), "five.txt");
+  EXPECT_EQ(window_->windowTitle(), "five.txt - Profile Editor");
 
   Go(1, profile::kCommand);
   Type("C=2 J2=off PID tuned J1=on");
@@ -302,7 +290,7 @@ TEST_F(ProfileEditorTest, AChartThatCannotDrawNamesTheCellAndSelectsIt) {
   EXPECT_EQ(grid_->currentIndex(), grid_->model()->index(1, profile::kDuration));
 }
 
-TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScales) {
+TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScalesAndPlotChoices) {
   EXPECT_EQ(ReadEditorSettings(folder_.EditorSettings()), profile::EditorSettings{});
   WriteAll(folder_.EditorSettings(), "[General\nTemperatureScale=maybe\nDesignProfilePlotSelect=70000\n\x01\xff");
   EXPECT_EQ(ReadEditorSettings(folder_.EditorSettings()), profile::EditorSettings{});
@@ -326,19 +314,29 @@ TEST_F(ProfileEditorTest, SettingsFileRoundTripAndAProfileReopensInItsOwnScales)
   Trigger("mnuFahrenheit");  // what the scale menus say is the worksheet's test
   EXPECT_THAT(Prompt().toStdString(), HasSubstr("Temperature scale set to F"));
 
-  // Closing writes the settings; the next window comes back with them and the profile.
+  // Closing writes the settings, the plot check boxes' too; the next window comes back with them
+  // and the profile.
+  window_->findChild<QCheckBox*>("DesignProfileLimitsPlotSelect")->click();
+  window_->findChild<QCheckBox*>("RecordedTempDataPlotSelect")->click();
+  EXPECT_FALSE(window_->Chart().Series(2)->isVisible() || window_->Chart().Series(3)->isVisible()) << "both limits";
   boxes_.Answer(QMessageBox::Discard);
   window_->close();
-  EXPECT_EQ(ReadEditorSettings(folder_.EditorSettings()).profilePathFileName, Profile("c.txt").string());
+  const profile::EditorSettings saved = ReadEditorSettings(folder_.EditorSettings());
+  EXPECT_EQ(saved.profilePathFileName, Profile("c.txt").string());
+  EXPECT_EQ(std::tuple(saved.designProfilePlotSelect, saved.designProfileLimitsPlotSelect,
+                       saved.recordedProfilePlotSelect, saved.recordedTempDataPlotSelect),
+            std::tuple(1, 0, 1, 0));
   window_.reset();
   Open();
+  EXPECT_EQ(window_->Chart().PlotSelection(), (std::array<bool, 4>{true, false, true, false}));
+  EXPECT_FALSE(window_->Chart().Series(5)->isVisible());
   EXPECT_EQ(window_->findChild<QLineEdit*>("Edit_Profile_Name")->text(), "c.txt");
   EXPECT_TRUE(window_->findChild<QAction*>("mnuCelcius")->isChecked()) << "the file's scale wins";
   EXPECT_EQ(Cell(3, profile::kEndTemp), "400");
   EXPECT_FALSE(window_->IsModified());
 }
 
-TEST_F(ProfileEditorTest, TheChartFollowsTheWorksheetMarksRowsAndKeepsItsPlotChoices) {
+TEST_F(ProfileEditorTest, TheChartFollowsTheWorksheetAndMarksRows) {
   EditChart& chart = window_->Chart();
   ImportFiveSegments();
   ASSERT_EQ(chart.Series(1)->count(), 6);
@@ -365,21 +363,6 @@ TEST_F(ProfileEditorTest, TheChartFollowsTheWorksheetMarksRowsAndKeepsItsPlotCho
   const QRect other = grid_->visualRect(grid_->model()->index(4, profile::kDuration));
   QTest::mouseClick(grid_->viewport(), Qt::LeftButton, {}, other.center());
   EXPECT_EQ(background(2), plain);
-
-  // The plot check boxes go to the settings file and come back from it.
-  window_->findChild<QCheckBox*>("DesignProfileLimitsPlotSelect")->click();
-  EXPECT_FALSE(chart.Series(2)->isVisible() || chart.Series(3)->isVisible()) << "both limits";
-  Close();
-  const profile::EditorSettings saved = ReadEditorSettings(folder_.EditorSettings());
-  EXPECT_EQ(saved.designProfileLimitsPlotSelect, 0);
-  EXPECT_EQ(saved.designProfilePlotSelect + saved.recordedProfilePlotSelect + saved.recordedTempDataPlotSelect, 3);
-  profile::EditorSettings next = saved;
-  next.designProfileLimitsPlotSelect = 1;
-  next.recordedTempDataPlotSelect = 0;
-  ASSERT_EQ(WriteEditorSettings(folder_.EditorSettings(), next), "");
-  Open();
-  EXPECT_EQ(window_->Chart().PlotSelection(), (std::array<bool, 4>{true, true, true, false}));
-  EXPECT_FALSE(window_->Chart().Series(5)->isVisible());
 }
 
 }  // namespace

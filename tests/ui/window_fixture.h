@@ -32,12 +32,6 @@ class WindowFixture : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitFor([this] { return !runner_.Busy(); }, 15000));
     QCoreApplication::processEvents();
   }
-  template <class T>
-  static T* Find(QWidget& window, const char* name) {
-    T* widget = window.findChild<T*>(name);
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
   void Click(QWidget& window, const char* name, bool wait = true) {
     QTest::mouseClick(Find<QPushButton>(window, name), Qt::LeftButton);
     if (wait) Idle();
