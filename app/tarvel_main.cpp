@@ -274,6 +274,24 @@ void OpenEditorOnRequest(ui::ConsoleWindow& window, std::unique_ptr<ui::ProfileE
   });
 }
 
+// --screenshot runs unattended: a box the console shows (a first start's empty channel map) is
+// written to stderr and answered -- Cancel where it asks, so nothing is done on no one's word.
+void AnswerBoxesOnStderr(QWidget& window) {
+  auto* timer = new QTimer(&window);
+  QObject::connect(timer, &QTimer::timeout, &window, [] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    std::cerr << box->windowTitle().toStdString() << ": "
+              << box->text().replace("\r\n", " ").replace('\n', ' ').toStdString() << "\n";
+    if (auto* answer =
+            box->button(QMessageBox::Cancel) ? box->button(QMessageBox::Cancel) : box->button(QMessageBox::Ok))
+      answer->click();
+    else
+      box->reject();
+  });
+  timer->start(50);
+}
+
 // --screenshot: the window saved once start-up is done (or once the trend has --readings points), then the end.
 void SaveScreenshotWhenReady(ui::ConsoleWindow& window, const Options& options,
                              std::chrono::steady_clock::time_point started) {
@@ -361,6 +379,7 @@ int main(int argc, char** argv) {
     AddSimulatedLineMenu(window, *chosen.simulator, options);
   }
   window.show();
+  if (quiet) AnswerBoxesOnStderr(window);
   SayStartupProblems(window, problems, quiet, chosen.storedDeviceGone, portSetup.window);
   window.Start(console);
   lineWatchBinding->Start();

@@ -66,6 +66,13 @@ TEST(CliFiles, TheWindowEndsItsStartUpCleanlyWithTheSameMessage) {
     EXPECT_THAT(run.err, HasSubstr("Cannot use the folder " + home + reason));
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "s.png")) << "no window was shown";
+
+  // A first start warns of the empty channel map: on stderr, and the picture is still taken.
+  auto fresh = testing::RunProcess("timeout", {"60", "env", "QT_QPA_PLATFORM=offscreen", TARVEL_GUI, "--home",
+                                               (dir / "new").string(), "--screenshot", (dir / "s.png").string()});
+  EXPECT_EQ(fresh.exitCode, 0) << fresh.err;
+  EXPECT_THAT(fresh.err, HasSubstr("WARNING: No controller addresses configured: You need to configure controller"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "s.png"));
 }
 #endif
 
